@@ -1,0 +1,28 @@
+/*
+ * qel32_test.h - test hooks of the engine. Only tests use these: they make a
+ * named engine function fail with a chosen code and text, and record which
+ * engine functions were called.
+ */
+#ifndef QEL32_TEST_H
+#define QEL32_TEST_H
+
+#include "qel32.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The next `times` calls of `function` fail with code and text (times 0 = until cleared). */
+KIV_API void KivTestFailCall(const char* function, uint32_t code, const char* text, uint32_t times);
+KIV_API void KivTestClearFaults(void);
+/* Starts (1) or stops (0) recording the names of called engine functions. */
+KIV_API void KivTestRecordCalls(int on);
+/* The recorded names, one per line; returns the full length like the engine's text calls. */
+KIV_API uint32_t KivTestGetCallLog(char* buf, uint32_t capacity);
+KIV_API void KivTestClearCallLog(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,110 @@
+// Entry points of the index, expression, SQL and dictionary tiers, which this
+// build does not carry: each answers KIV_ERR_NOT_AVAILABLE.
+#include "api.h"
+
+using namespace qel32;
+
+namespace {
+
+KIVRESULT NotAvailable(const char* function) {
+    return Api(function, []() -> KIVRESULT {
+        Throw(KIV_ERR_NOT_AVAILABLE, "function not available in this engine build");
+    });
+}
+
+}  // namespace
+
+extern "C" {
+
+KIVRESULT KivBeginTransaction(KIVHANDLE) { return NotAvailable("KivBeginTransaction"); }
+KIVRESULT KivCommitTransaction(KIVHANDLE) { return NotAvailable("KivCommitTransaction"); }
+KIVRESULT KivRollbackTransaction(KIVHANDLE) { return NotAvailable("KivRollbackTransaction"); }
+KIVRESULT KivInTransaction(KIVHANDLE, uint16_t*) { return NotAvailable("KivInTransaction"); }
+KIVRESULT KivRollbackTransaction80(KIVHANDLE, const char*, uint32_t) { return NotAvailable("KivRollbackTransaction80"); }
+KIVRESULT KivCreateSavepoint(KIVHANDLE, const char*, uint32_t) { return NotAvailable("KivCreateSavepoint"); }
+KIVRESULT KivDDGetTableProperty(KIVHANDLE, const char*, uint16_t, char*, uint32_t*) { return NotAvailable("KivDDGetTableProperty"); }
+KIVRESULT KivDDGetUserProperty(KIVHANDLE, const char*, uint16_t, char*, uint16_t*) { return NotAvailable("KivDDGetUserProperty"); }
+KIVRESULT KivDDGetObjectProperty(KIVHANDLE, const char*, uint16_t, char*, uint32_t*) { return NotAvailable("KivDDGetObjectProperty"); }
+KIVRESULT KivDDGetDatabaseProperty(KIVHANDLE, uint16_t, char*, uint32_t*) { return NotAvailable("KivDDGetDatabaseProperty"); }
+KIVRESULT KivDDGetTableRights(KIVHANDLE, const char*, uint8_t*) { return NotAvailable("KivDDGetTableRights"); }
+KIVRESULT KivDDRenameObject(KIVHANDLE, const char*, const char*, uint16_t, uint32_t) { return NotAvailable("KivDDRenameObject"); }
+KIVRESULT KivDDFindFirstObject(KIVHANDLE, uint16_t, const char*, char*, uint32_t*, KIVHANDLE*) { return NotAvailable("KivDDFindFirstObject"); }
+KIVRESULT KivDDFindNextObject(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivDDFindNextObject"); }
+KIVRESULT KivDDFindClose(KIVHANDLE) { return NotAvailable("KivDDFindClose"); }
+KIVRESULT KivReindex(KIVHANDLE) { return NotAvailable("KivReindex"); }
+KIVRESULT KivEnableEncryption(KIVHANDLE, const char*) { return NotAvailable("KivEnableEncryption"); }
+KIVRESULT KivDisableEncryption(KIVHANDLE) { return NotAvailable("KivDisableEncryption"); }
+KIVRESULT KivEncryptTable(KIVHANDLE) { return NotAvailable("KivEncryptTable"); }
+KIVRESULT KivDecryptTable(KIVHANDLE) { return NotAvailable("KivDecryptTable"); }
+KIVRESULT KivSetStatementPassword(KIVHANDLE, const char*, const char*) { return NotAvailable("KivSetStatementPassword"); }
+KIVRESULT KivClearStatementPasswords(KIVHANDLE) { return NotAvailable("KivClearStatementPasswords"); }
+KIVRESULT KivOpenIndex(KIVHANDLE, const char*, KIVHANDLE*, uint16_t*) { return NotAvailable("KivOpenIndex"); }
+KIVRESULT KivCloseIndex(KIVHANDLE) { return NotAvailable("KivCloseIndex"); }
+KIVRESULT KivCloseAllIndexes(KIVHANDLE) { return NotAvailable("KivCloseAllIndexes"); }
+KIVRESULT KivCreateIndex(KIVHANDLE, const char*, const char*, const char*, const char*, const char*, uint32_t, KIVHANDLE*) { return NotAvailable("KivCreateIndex"); }
+KIVRESULT KivGetAllIndexes(KIVHANDLE, KIVHANDLE*, uint16_t*) { return NotAvailable("KivGetAllIndexes"); }
+KIVRESULT KivGetNumIndexes(KIVHANDLE, uint16_t*) { return NotAvailable("KivGetNumIndexes"); }
+KIVRESULT KivGetIndexHandle(KIVHANDLE, const char*, KIVHANDLE*) { return NotAvailable("KivGetIndexHandle"); }
+KIVRESULT KivGetIndexHandleByOrder(KIVHANDLE, uint16_t, KIVHANDLE*) { return NotAvailable("KivGetIndexHandleByOrder"); }
+KIVRESULT KivGetIndexName(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivGetIndexName"); }
+KIVRESULT KivGetIndexExpr(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivGetIndexExpr"); }
+KIVRESULT KivGetIndexCondition(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivGetIndexCondition"); }
+KIVRESULT KivGetIndexFilename(KIVHANDLE, uint16_t, char*, uint32_t*) { return NotAvailable("KivGetIndexFilename"); }
+KIVRESULT KivGetIndexFlags(KIVHANDLE, uint32_t*) { return NotAvailable("KivGetIndexFlags"); }
+KIVRESULT KivGetIndexPageSize(KIVHANDLE, uint16_t*) { return NotAvailable("KivGetIndexPageSize"); }
+KIVRESULT KivGetNumSegments(KIVHANDLE, uint16_t*) { return NotAvailable("KivGetNumSegments"); }
+KIVRESULT KivGetSegmentFieldname(KIVHANDLE, uint16_t, char*, uint32_t*) { return NotAvailable("KivGetSegmentFieldname"); }
+KIVRESULT KivGetIndexKeyFields(KIVHANDLE, uint16_t*, uint16_t*) { return NotAvailable("KivGetIndexKeyFields"); }
+KIVRESULT KivIsKeyColumnDescending(KIVHANDLE, uint16_t, uint16_t*) { return NotAvailable("KivIsKeyColumnDescending"); }
+KIVRESULT KivIsIndexCustom(KIVHANDLE, uint16_t*) { return NotAvailable("KivIsIndexCustom"); }
+KIVRESULT KivGetKeyLength(KIVHANDLE, uint16_t*) { return NotAvailable("KivGetKeyLength"); }
+KIVRESULT KivGetKeyType(KIVHANDLE, uint16_t*) { return NotAvailable("KivGetKeyType"); }
+KIVRESULT KivGetKeyNum(KIVHANDLE, uint16_t, uint32_t*) { return NotAvailable("KivGetKeyNum"); }
+KIVRESULT KivGetKeyCount(KIVHANDLE, uint16_t, uint32_t*) { return NotAvailable("KivGetKeyCount"); }
+KIVRESULT KivGetRelKeyPos(KIVHANDLE, double*) { return NotAvailable("KivGetRelKeyPos"); }
+KIVRESULT KivSetRelKeyPos(KIVHANDLE, double) { return NotAvailable("KivSetRelKeyPos"); }
+KIVRESULT KivExtractKey(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivExtractKey"); }
+KIVRESULT KivInitRawKey(KIVHANDLE) { return NotAvailable("KivInitRawKey"); }
+KIVRESULT KivBuildRawKey(KIVHANDLE, void*, uint32_t*) { return NotAvailable("KivBuildRawKey"); }
+KIVRESULT KivStepIndexKey(KIVHANDLE, void*, uint32_t, int16_t) { return NotAvailable("KivStepIndexKey"); }
+KIVRESULT KivSeek(KIVHANDLE, const void*, uint32_t, uint16_t, uint16_t, uint16_t*) { return NotAvailable("KivSeek"); }
+KIVRESULT KivSeekLast(KIVHANDLE, const void*, uint32_t, uint16_t, uint16_t*) { return NotAvailable("KivSeekLast"); }
+KIVRESULT KivSetScope(KIVHANDLE, uint16_t, const void*, uint32_t, uint16_t) { return NotAvailable("KivSetScope"); }
+KIVRESULT KivGetScope(KIVHANDLE, uint16_t, void*, uint32_t*) { return NotAvailable("KivGetScope"); }
+KIVRESULT KivClearScope(KIVHANDLE, uint16_t) { return NotAvailable("KivClearScope"); }
+KIVRESULT KivClearAllScopes(KIVHANDLE) { return NotAvailable("KivClearAllScopes"); }
+KIVRESULT KivSetAOF(KIVHANDLE, const char*, uint16_t) { return NotAvailable("KivSetAOF"); }
+KIVRESULT KivGetAOF(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivGetAOF"); }
+KIVRESULT KivClearAOF(KIVHANDLE) { return NotAvailable("KivClearAOF"); }
+KIVRESULT KivSetFilter(KIVHANDLE, const char*) { return NotAvailable("KivSetFilter"); }
+KIVRESULT KivGetFilter(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivGetFilter"); }
+KIVRESULT KivClearFilter(KIVHANDLE) { return NotAvailable("KivClearFilter"); }
+KIVRESULT KivSetExact22(KIVHANDLE, uint16_t) { return NotAvailable("KivSetExact22"); }
+KIVRESULT KivGetExact22(KIVHANDLE, uint16_t*) { return NotAvailable("KivGetExact22"); }
+KIVRESULT KivEvalLogicalExpr(KIVHANDLE, const char*, uint16_t*) { return NotAvailable("KivEvalLogicalExpr"); }
+KIVRESULT KivEvalStringExpr(KIVHANDLE, const char*, char*, uint32_t*) { return NotAvailable("KivEvalStringExpr"); }
+KIVRESULT KivEvalNumericExpr(KIVHANDLE, const char*, double*) { return NotAvailable("KivEvalNumericExpr"); }
+KIVRESULT KivExpressionLongToShort(KIVHANDLE, const char*, char*, uint32_t*) { return NotAvailable("KivExpressionLongToShort"); }
+KIVRESULT KivExpressionShortToLong(KIVHANDLE, const char*, char*, uint32_t*) { return NotAvailable("KivExpressionShortToLong"); }
+KIVRESULT KivLocate(KIVHANDLE, const char*, uint16_t, uint16_t*) { return NotAvailable("KivLocate"); }
+KIVRESULT KivContinue(KIVHANDLE, uint16_t*) { return NotAvailable("KivContinue"); }
+KIVRESULT KivCreateSQLStatement(KIVHANDLE, KIVHANDLE*) { return NotAvailable("KivCreateSQLStatement"); }
+KIVRESULT KivCloseSQLStatement(KIVHANDLE) { return NotAvailable("KivCloseSQLStatement"); }
+KIVRESULT KivResetSQLStatement(KIVHANDLE) { return NotAvailable("KivResetSQLStatement"); }
+KIVRESULT KivStmtSetTableLockType(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableLockType"); }
+KIVRESULT KivStmtSetTableCharType(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableCharType"); }
+KIVRESULT KivStmtSetTableRights(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableRights"); }
+KIVRESULT KivStmtSetTableReadOnly(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableReadOnly"); }
+KIVRESULT KivStmtSetTableType(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableType"); }
+KIVRESULT KivStmtConstrainUpdates(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtConstrainUpdates"); }
+KIVRESULT KivStmtReadAllColumns(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtReadAllColumns"); }
+KIVRESULT KivPrepareSQL(KIVHANDLE, const char*) { return NotAvailable("KivPrepareSQL"); }
+KIVRESULT KivPrepareSQLDescribe(KIVHANDLE, const char*, void*, uint32_t, uint32_t*) { return NotAvailable("KivPrepareSQLDescribe"); }
+KIVRESULT KivCheckSQL(KIVHANDLE, const char*) { return NotAvailable("KivCheckSQL"); }
+KIVRESULT KivVerifySQL(KIVHANDLE, const char*) { return NotAvailable("KivVerifySQL"); }
+KIVRESULT KivExecuteSQL(KIVHANDLE, KIVHANDLE*) { return NotAvailable("KivExecuteSQL"); }
+KIVRESULT KivExecuteSQLDirect(KIVHANDLE, const char*, KIVHANDLE*) { return NotAvailable("KivExecuteSQLDirect"); }
+KIVRESULT KivGetSQLStmtParams(const char*) { return NotAvailable("KivGetSQLStmtParams"); }
+KIVRESULT KivSqlPeekStatement(KIVHANDLE, uint16_t*) { return NotAvailable("KivSqlPeekStatement"); }
+
+}  // extern "C"

@@ -1,0 +1,717 @@
+#include "storage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <map>
+
+#include "errors.h"
+#include "paths.h"
+
+namespace qel32 {
+
+namespace {
+
+constexpr off_t kLockBase = off_t(1) << 40;
+constexpr off_t kOpenByte = kLockBase - 1;
+constexpr off_t kHeaderByte = kLockBase - 2;
+constexpr off_t kTableRange = off_t(1) << 33;
+
+constexpr uint8_t kKdtMagic[4] = {'K', 'D', 'T', 1};
+constexpr uint32_t kKdtDescriptor = 144;
+constexpr uint32_t kDbfDescriptor = 32;
+constexpr uint32_t kMemoHeader = 512;
+
+std::recursive_mutex gRegistryMutex;
+std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> gRegistry;
+
+uint32_t LE32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
+uint16_t LE16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
+void PutLE32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+void PutLE16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
+uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+void PutBE32(uint8_t* p, uint32_t v) { p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v); }
+uint16_t BE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+void PutBE16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v >> 8); p[1] = uint8_t(v); }
+
+std::string SysText(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+void StampDate(uint8_t* p) {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    p[0] = static_cast<uint8_t>(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0));
+    p[1] = static_cast<uint8_t>(tm.tm_mon + 1);
+    p[2] = static_cast<uint8_t>(tm.tm_mday);
+}
+
+// Keeps the header-byte lock for the life of the guard, so that appends and
+// blob allocations of several processes do not interleave.
+class HeaderGuard {
+public:
+    HeaderGuard(int fd, bool active) : fd_(fd), active_(active) {
+        if (active_) Set(F_WRLCK);
+    }
+    ~HeaderGuard() {
+        if (active_) Set(F_UNLCK);
+    }
+
+private:
+    void Set(short type) {
+        struct flock fl{};
+        fl.l_type = type;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = kHeaderByte;
+        fl.l_len = 1;
+        while (::fcntl(fd_, F_OFD_SETLKW, &fl) != 0 && errno == EINTR) {
+        }
+    }
+    int fd_;
+    bool active_;
+};
+
+}  // namespace
+
+void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) {
+    const char* p = static_cast<const char*>(data);
+    while (n) {
+        const ssize_t w = ::pwrite(fd, p, n, at);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+        at += w;
+    }
+}
+
+void TableFile::ReadAll(int fd, void* data, size_t n, off_t at) {
+    char* p = static_cast<char*>(data);
+    while (n) {
+        const ssize_t r = ::pread(fd, p, n, at);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            Throw(KIV_ERR_IO, SysText("Cannot read", path_));
+        }
+        if (r == 0) Throw(KIV_ERR_CORRUPT_FILE, "Unexpected end of file in " + path_);
+        p += r;
+        n -= static_cast<size_t>(r);
+        at += r;
+    }
+}
+
+bool TableFile::RangeLock(off_t start, off_t len, short type, bool wait) {
+    struct flock fl{};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = len;
+    for (;;) {
+        if (::fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return true;
+        if (errno == EINTR) continue;
+        return false;
+    }
+}
+
+void TableFile::TakeOpenLock() {
+    // Every process that has the file open holds a read lock on the open byte;
+    // an exclusive open needs the write lock, which no other process can then get.
+    if (!RangeLock(kOpenByte, 1, exclusive_ ? F_WRLCK : F_RDLCK, false))
+        Throw(KIV_ERR_SHARING, "Table " + path_ + " is in use by another user");
+}
+
+std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typeHint, bool exclusive,
+                                           bool readOnly) {
+    std::lock_guard registryLock(gRegistryMutex);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        Throw(KIV_ERR_FILE_NOT_FOUND, "Table file " + path + " not found");
+    const auto key = std::make_pair(st.st_dev, st.st_ino);
+    if (auto it = gRegistry.find(key); it != gRegistry.end()) {
+        if (auto existing = it->second.lock()) {
+            existing->Attach(exclusive);
+            return existing;
+        }
+    }
+    std::shared_ptr<TableFile> file(new TableFile);
+    file->path_ = path;
+    file->exclusive_ = exclusive;
+    int fd = readOnly ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    file->writable_ = fd >= 0;
+    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) Throw(errno == ENOENT ? KIV_ERR_FILE_NOT_FOUND : KIV_ERR_IO, SysText("Cannot open", path));
+    file->fd_ = fd;
+    if (exclusive && !file->writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path + " cannot be opened exclusively read-only");
+    file->TakeOpenLock();
+    file->type_ = typeHint;
+    file->ReadHeader();
+    file->OpenMemo(false, 0);
+    file->dev_ = st.st_dev;
+    file->ino_ = st.st_ino;
+    file->handles_ = 1;
+    gRegistry[key] = file;
+    return file;
+}
+
+std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t type, std::vector<FieldDef> fields,
+                                             uint16_t memoBlockSize, bool exclusive) {
+    LayoutFields(fields, type);
+    std::lock_guard registryLock(gRegistryMutex);
+    std::shared_ptr<TableFile> file(new TableFile);
+    file->path_ = path;
+    file->type_ = type;
+    file->fields_ = std::move(fields);
+    file->recordLength_ = RecordLength(file->fields_);
+    file->exclusive_ = exclusive;
+    file->writable_ = true;
+
+    bool memo = false;
+    for (const auto& f : file->fields_) memo = memo || IsBlobType(f.type);
+
+    // The header is built in memory and written to a temporary name first, so a
+    // half-written table never appears under its real name.
+    std::vector<uint8_t> header;
+    const bool dbf = IsDbfType(type);
+    if (dbf) {
+        file->headerLength_ = 32 + kDbfDescriptor * static_cast<uint32_t>(file->fields_.size()) + 1;
+        header.assign(file->headerLength_, 0);
+        header[0] = memo ? (type == KIV_TABLE_NTX ? 0x8B : 0xF5) : 0x03;
+        StampDate(&header[1]);
+        PutLE32(&header[4], 0);
+        PutLE16(&header[8], static_cast<uint16_t>(file->headerLength_));
+        PutLE16(&header[10], static_cast<uint16_t>(file->recordLength_));
+        uint8_t* d = &header[32];
+        for (const auto& f : file->fields_) {
+            std::memcpy(d, f.name.data(), f.name.size());
+            d[11] = static_cast<uint8_t>(f.letter);
+            PutLE32(d + 12, f.offset);
+            d[16] = static_cast<uint8_t>(f.length);
+            d[17] = static_cast<uint8_t>(f.decimals);
+            d += kDbfDescriptor;
+        }
+        *d = 0x0D;
+    } else {
+        file->headerLength_ = 32 + kKdtDescriptor * static_cast<uint32_t>(file->fields_.size()) + 1;
+        header.assign(file->headerLength_, 0);
+        std::memcpy(&header[0], kKdtMagic, 4);
+        PutLE32(&header[4], 0);
+        PutLE32(&header[8], file->headerLength_);
+        PutLE32(&header[12], file->recordLength_);
+        PutLE32(&header[16], 1);
+        PutLE32(&header[20], static_cast<uint32_t>(file->fields_.size()));
+        PutLE32(&header[28], memoBlockSize ? memoBlockSize : 64);
+        uint8_t* d = &header[32];
+        for (const auto& f : file->fields_) {
+            std::memcpy(d, f.name.data(), f.name.size());
+            PutLE16(d + 128, f.type);
+            PutLE16(d + 130, f.decimals);
+            PutLE32(d + 132, f.length);
+            PutLE32(d + 136, f.maxLength);
+            d += kKdtDescriptor;
+        }
+        *d = 0x0D;
+    }
+    header.push_back(0x1A);
+
+    const std::string temp = path + ".kivnew";
+    int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) Throw(KIV_ERR_IO, SysText("Cannot create", path));
+    file->fd_ = fd;
+    try {
+        file->WriteAll(fd, header.data(), header.size(), 0);
+        if (::fsync(fd) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path));
+        // link() refuses an existing target, which rename() would replace.
+        if (::link(temp.c_str(), path.c_str()) != 0) {
+            const int err = errno;
+            ::unlink(temp.c_str());
+            if (err == EEXIST) Throw(KIV_ERR_TABLE_EXISTS, "Table " + path + " already exists");
+            errno = err;
+            Throw(KIV_ERR_IO, SysText("Cannot create", path));
+        }
+        ::unlink(temp.c_str());
+        file->TakeOpenLock();
+        if (memo) file->OpenMemo(true, memoBlockSize);
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) Throw(KIV_ERR_IO, SysText("Cannot read", path));
+    file->dev_ = st.st_dev;
+    file->ino_ = st.st_ino;
+    file->handles_ = 1;
+    for (size_t i = 0; i < file->fields_.size(); ++i) file->fieldByName_[Upper(file->fields_[i].name)] = int(i);
+    gRegistry[{st.st_dev, st.st_ino}] = file;
+    return file;
+}
+
+TableFile::~TableFile() {
+    {
+        std::lock_guard registryLock(gRegistryMutex);
+        auto it = gRegistry.find({dev_, ino_});
+        if (it != gRegistry.end() && it->second.expired()) gRegistry.erase(it);
+    }
+    if (memoFd_ >= 0) ::close(memoFd_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TableFile::Attach(bool exclusive) {
+    std::lock_guard lock(mutex_);
+    if (exclusive || exclusive_)
+        Throw(KIV_ERR_SHARING, "Table " + path_ + " is in use" + (exclusive_ ? " exclusively" : ""));
+    ++handles_;
+}
+
+void TableFile::Detach() {
+    std::lock_guard lock(mutex_);
+    --handles_;
+}
+
+void TableFile::ReadHeader() {
+    uint8_t head[32];
+    ReadAll(fd_, head, 32, 0);
+    fields_.clear();
+    if (std::memcmp(head, kKdtMagic, 4) == 0) {
+        type_ = KIV_TABLE_KDT;
+        count_ = LE32(head + 4);
+        headerLength_ = LE32(head + 8);
+        recordLength_ = LE32(head + 12);
+        nextAutoinc_ = LE32(head + 16);
+        const uint32_t n = LE32(head + 20);
+        memoBlockSize_ = LE32(head + 28);
+        if (n > 10000 || headerLength_ != 32 + kKdtDescriptor * n + 1 || !memoBlockSize_)
+            Throw(KIV_ERR_CORRUPT_FILE, "Table header of " + path_ + " is damaged");
+        std::vector<uint8_t> d(kKdtDescriptor * n);
+        if (n) ReadAll(fd_, d.data(), d.size(), 32);
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint8_t* p = &d[i * kKdtDescriptor];
+            FieldDef f;
+            f.name.assign(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), 128));
+            f.type = LE16(p + 128);
+            f.decimals = LE16(p + 130);
+            f.maxLength = LE32(p + 136);
+            fields_.push_back(f);
+        }
+    } else {
+        const uint8_t version = head[0];
+        if (!(version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 ||
+              version == 0x04 || version == 0x8E || version == 0x7B || version == 0x43 || version == 0xB3))
+            Throw(KIV_ERR_CORRUPT_FILE, path_ + " is not a table file");
+        count_ = LE32(head + 4);
+        headerLength_ = LE16(head + 8);
+        recordLength_ = LE16(head + 10);
+        if (headerLength_ < 33) Throw(KIV_ERR_CORRUPT_FILE, "Table header of " + path_ + " is damaged");
+        std::vector<uint8_t> d(headerLength_ - 32);
+        ReadAll(fd_, d.data(), d.size(), 32);
+        for (size_t pos = 0; pos + kDbfDescriptor <= d.size() && d[pos] != 0x0D; pos += kDbfDescriptor) {
+            const uint8_t* p = &d[pos];
+            FieldDef f;
+            f.name.assign(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), 11));
+            while (!f.name.empty() && f.name.back() == ' ') f.name.pop_back();
+            f.letter = static_cast<char>(p[11]);
+            f.type = TypeFromDbfLetter(f.letter);
+            if (!f.type) Throw(KIV_ERR_CORRUPT_FILE, "Field " + f.name + " of " + path_ + " has an unknown type");
+            f.maxLength = p[16];
+            // Character fields longer than 255 keep the high byte in the decimals.
+            if (f.type == KIV_FT_CHARACTER) f.maxLength = p[16] + 256u * p[17];
+            else f.decimals = p[17];
+            if (f.type == KIV_FT_NUMERIC && f.maxLength > 32) f.maxLength = 32;
+            fields_.push_back(f);
+        }
+        const std::string stem = StripExtension(path_);
+        if (version == 0xF5 || version == 0x30 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
+        else if (version == 0x83 || version == 0x8B || !FindWithExtension(stem, ".dbt").empty()) type_ = KIV_TABLE_NTX;
+        else if (type_ != KIV_TABLE_NTX && type_ != KIV_TABLE_CDX)
+            type_ = FindWithExtension(stem, ".cdx").empty() ? KIV_TABLE_NTX : KIV_TABLE_CDX;
+    }
+    // The stored lengths must agree with the layout rules of the type.
+    std::vector<FieldDef> laidOut = fields_;
+    try {
+        if (IsDbfType(type_)) {
+            for (auto& f : laidOut)
+                if (f.type == KIV_FT_NUMERIC && f.decimals + 2u > f.maxLength) f.decimals = 0;
+        }
+        LayoutFields(laidOut, type_);
+    } catch (const EngineError& e) {
+        Throw(KIV_ERR_CORRUPT_FILE, "Field definitions of " + path_ + " are damaged: " + e.what());
+    }
+    if (RecordLength(laidOut) != recordLength_)
+        Throw(KIV_ERR_CORRUPT_FILE, "Record length of " + path_ + " does not match its fields");
+    fields_ = std::move(laidOut);
+    fieldByName_.clear();
+    for (size_t i = 0; i < fields_.size(); ++i) fieldByName_[Upper(fields_[i].name)] = int(i);
+    // Records past the header's count were never committed; ignore them. A count
+    // larger than the file can hold is damage.
+    struct stat st;
+    if (::fstat(fd_, &st) == 0) {
+        const off_t room = st.st_size - static_cast<off_t>(headerLength_);
+        const uint64_t fit = room > 0 ? static_cast<uint64_t>(room) / recordLength_ : 0;
+        if (count_ > fit) Throw(KIV_ERR_CORRUPT_FILE, "Record count of " + path_ + " exceeds the file");
+    }
+    lastAutoinc_ = nextAutoinc_ > 1 ? nextAutoinc_ - 1 : 0;
+}
+
+std::string TableFile::memoPathFor(bool create) const {
+    const char* ext = type_ == KIV_TABLE_NTX ? ".dbt" : type_ == KIV_TABLE_CDX ? ".fpt" : ".kdm";
+    const std::string stem = StripExtension(path_);
+    if (!create) return FindWithExtension(stem, ext);
+    // New memo files follow the case of the table's extension.
+    const std::string tableExt = Extension(path_);
+    const bool upper = !tableExt.empty() && std::isupper(static_cast<unsigned char>(tableExt[1]));
+    return stem + (upper ? Upper(ext) : std::string(ext));
+}
+
+void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
+    bool needed = false;
+    for (const auto& f : fields_) needed = needed || IsBlobType(f.type);
+    if (!needed) return;
+    const std::string memoPath = memoPathFor(create);
+    if (create) {
+        memoBlockSize_ = type_ == KIV_TABLE_NTX ? 512 : (memoBlockSize ? memoBlockSize : 64);
+        if (memoBlockSize_ < 32) memoBlockSize_ = 32;
+        uint8_t header[kMemoHeader] = {};
+        const uint32_t firstFree = (kMemoHeader + memoBlockSize_ - 1) / memoBlockSize_;
+        if (type_ == KIV_TABLE_NTX) {
+            PutLE32(header, firstFree);
+            PutLE16(header + 20, static_cast<uint16_t>(memoBlockSize_));
+        } else if (type_ == KIV_TABLE_CDX) {
+            PutBE32(header, firstFree);
+            PutBE16(header + 6, static_cast<uint16_t>(memoBlockSize_));
+        } else {
+            PutLE32(header, firstFree);
+            PutLE32(header + 4, memoBlockSize_);
+            std::memcpy(header + 8, "KDM1", 4);
+        }
+        memoFd_ = ::open(memoPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot create", memoPath));
+        WriteAll(memoFd_, header, sizeof header, 0);
+        return;
+    }
+    if (memoPath.empty()) Throw(KIV_ERR_FILE_NOT_FOUND, "Memo file of " + path_ + " not found");
+    memoFd_ = ::open(memoPath.c_str(), writable_ ? O_RDWR | O_CLOEXEC : O_RDONLY | O_CLOEXEC);
+    if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot open", memoPath));
+    uint8_t header[32];
+    ReadAll(memoFd_, header, sizeof header, 0);
+    if (type_ == KIV_TABLE_NTX) {
+        memoBlockSize_ = LE16(header + 20);
+        if (!memoBlockSize_) memoBlockSize_ = 512;  // older files carry no size
+    } else if (type_ == KIV_TABLE_CDX) {
+        memoBlockSize_ = BE16(header + 6);
+    } else {
+        memoBlockSize_ = LE32(header + 4);
+    }
+    if (!memoBlockSize_) Throw(KIV_ERR_CORRUPT_FILE, "Memo file of " + path_ + " is damaged");
+}
+
+int TableFile::FieldIndex(KIVFIELD field) const {
+    const auto number = reinterpret_cast<uintptr_t>(field);
+    if (number < KIV_FIELD_NUMBER_LIMIT) {
+        if (number < 1 || number > fields_.size()) return -1;
+        return static_cast<int>(number - 1);
+    }
+    std::string_view name(field);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    auto it = fieldByName_.find(Upper(name));
+    return it == fieldByName_.end() ? -1 : it->second;
+}
+
+uint32_t TableFile::Count(bool fresh) {
+    if (fresh && !exclusive_) {
+        uint8_t b[4];
+        ReadAll(fd_, b, 4, 4);
+        std::lock_guard lock(mutex_);
+        count_ = LE32(b);
+    }
+    return count_;
+}
+
+uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
+    if (recno < 1 || n == 0) return 0;
+    const size_t bytes = static_cast<size_t>(n) * recordLength_;
+    size_t done = 0;
+    off_t at = RecordOffset(recno);
+    while (done < bytes) {
+        const ssize_t r = ::pread(fd_, out + done, bytes - done, at + static_cast<off_t>(done));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            Throw(KIV_ERR_IO, SysText("Cannot read", path_));
+        }
+        if (r == 0) break;
+        done += static_cast<size_t>(r);
+    }
+    return static_cast<uint32_t>(done / recordLength_);
+}
+
+void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
+    if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    WriteAll(fd_, image, recordLength_, RecordOffset(recno));
+    Touch();
+}
+
+void TableFile::WriteHeaderCount() {
+    uint8_t b[16];
+    PutLE32(b, count_);
+    if (type_ == KIV_TABLE_KDT) {
+        // count, header length, record length and the autoinc counter in one write
+        PutLE32(b + 4, headerLength_);
+        PutLE32(b + 8, recordLength_);
+        PutLE32(b + 12, nextAutoinc_);
+        WriteAll(fd_, b, 16, 4);
+    } else {
+        WriteAll(fd_, b, 4, 4);
+    }
+}
+
+uint32_t TableFile::Append(const void* owner, uint8_t* image) {
+    if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    std::lock_guard lock(mutex_);
+    HeaderGuard guard(fd_, !exclusive_);
+    if (!exclusive_) {
+        if (tableOwner_ && tableOwner_ != owner) Throw(KIV_ERR_TABLE_LOCKED);
+        uint8_t b[16];
+        ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
+        count_ = LE32(b);
+        if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+        // The new record is locked before it exists; a table lock of another
+        // process makes this fail and nothing is appended.
+        if (tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false))
+            Throw(KIV_ERR_TABLE_LOCKED);
+        recordOwners_[count_ + 1] = owner;
+    }
+    for (const auto& f : fields_) {
+        if (f.type == KIV_FT_AUTOINC) {
+            lastAutoinc_ = nextAutoinc_++;
+            PutLE32(image + f.offset, lastAutoinc_);
+        }
+    }
+    const uint32_t recno = count_ + 1;
+    // Record and end-of-file mark first, the count last.
+    appendBuffer_.assign(image, image + recordLength_);
+    appendBuffer_.push_back(0x1A);
+    WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
+    count_ = recno;
+    WriteHeaderCount();
+    Touch();
+    return recno;
+}
+
+void TableFile::Zap() {
+    if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    std::lock_guard lock(mutex_);
+    HeaderGuard guard(fd_, !exclusive_);
+    count_ = 0;
+    WriteHeaderCount();  // the count first: a crash leaves an empty, readable table
+    if (::ftruncate(fd_, headerLength_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+    const uint8_t eof = 0x1A;
+    WriteAll(fd_, &eof, 1, headerLength_);
+    if (memoFd_ >= 0) {
+        uint8_t header[kMemoHeader];
+        ReadAll(memoFd_, header, kMemoHeader, 0);
+        const uint32_t firstFree = (kMemoHeader + memoBlockSize_ - 1) / memoBlockSize_;
+        if (type_ == KIV_TABLE_CDX) PutBE32(header, firstFree);
+        else PutLE32(header, firstFree);
+        WriteAll(memoFd_, header, kMemoHeader, 0);
+        if (::ftruncate(memoFd_, static_cast<off_t>(firstFree) * memoBlockSize_) != 0)
+            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+    }
+    Touch();
+}
+
+void TableFile::Pack() {
+    if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    if (!exclusive_) Throw(KIV_ERR_SHARING, "Table " + path_ + " must be opened exclusively to pack");
+    std::lock_guard lock(mutex_);
+    std::vector<uint8_t> header(headerLength_);
+    ReadAll(fd_, header.data(), headerLength_, 0);
+    const std::string temp = path_ + ".kivpack";
+    const int out = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) Throw(KIV_ERR_IO, SysText("Cannot create", temp));
+    uint32_t kept = 0;
+    try {
+        WriteAll(out, header.data(), headerLength_, 0);
+        std::vector<uint8_t> chunk(static_cast<size_t>(recordLength_) * 256);
+        off_t at = headerLength_;
+        for (uint32_t rec = 1; rec <= count_; rec += 256) {
+            const uint32_t n = ReadRecords(rec, std::min<uint32_t>(256, count_ - rec + 1), chunk.data());
+            for (uint32_t i = 0; i < n; ++i) {
+                const uint8_t* img = &chunk[static_cast<size_t>(i) * recordLength_];
+                if (img[0] == '*') continue;
+                WriteAll(out, img, recordLength_, at);
+                at += recordLength_;
+                ++kept;
+            }
+        }
+        const uint8_t eof = 0x1A;
+        WriteAll(out, &eof, 1, at);
+        uint8_t b[4];
+        PutLE32(b, kept);
+        WriteAll(out, b, 4, 4);
+        if (::fsync(out) != 0 || ::rename(temp.c_str(), path_.c_str()) != 0)
+            Throw(KIV_ERR_IO, SysText("Cannot replace", path_));
+    } catch (...) {
+        ::close(out);
+        ::unlink(temp.c_str());
+        throw;
+    }
+    // The packed file takes the place of the old one, locks included.
+    const int old = fd_;
+    fd_ = out;
+    struct stat st;
+    if (::fstat(fd_, &st) == 0) {
+        std::lock_guard registryLock(gRegistryMutex);
+        gRegistry.erase({dev_, ino_});
+        dev_ = st.st_dev;
+        ino_ = st.st_ino;
+        gRegistry[{dev_, ino_}] = weak_from_this();
+    }
+    RangeLock(kOpenByte, 1, F_WRLCK, false);
+    ::close(old);
+    count_ = kept;
+    Touch();
+}
+
+std::vector<uint8_t> TableFile::BlankImage() const {
+    std::vector<uint8_t> image(recordLength_);
+    image[0] = ' ';
+    for (const auto& f : fields_) SetEmptyImage(f, image.data(), type_);
+    return image;
+}
+
+std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
+    const BlobRef ref = ReadBlobRef(f, image, type_);
+    if (!ref.block || memoFd_ < 0) return std::string();
+    const off_t at = static_cast<off_t>(ref.block) * memoBlockSize_;
+    uint8_t head[8];
+    ReadAll(memoFd_, head, 8, at);
+    uint32_t length;
+    off_t data = at + 8;
+    if (type_ == KIV_TABLE_CDX) {
+        length = BE32(head + 4);
+    } else if (type_ == KIV_TABLE_NTX) {
+        if (head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
+            length = LE32(head + 4) - 8;
+        } else {
+            // Older memo files end a text with two end-of-file marks.
+            std::string text;
+            off_t pos = at;
+            char buf[512];
+            for (;;) {
+                const ssize_t r = ::pread(memoFd_, buf, sizeof buf, pos);
+                if (r <= 0) break;
+                text.append(buf, static_cast<size_t>(r));
+                const size_t end = text.find("\x1A\x1A");
+                if (end != std::string::npos) {
+                    text.resize(end);
+                    break;
+                }
+                pos += r;
+            }
+            if (!text.empty() && text.back() == '\x1A') text.pop_back();
+            return text;
+        }
+    } else {
+        length = LE32(head + 4);
+    }
+    if (length > (1u << 30)) Throw(KIV_ERR_CORRUPT_FILE, "Memo of field " + f.name + " is damaged");
+    std::string out(length, '\0');
+    if (length) ReadAll(memoFd_, out.data(), length, data);
+    return out;
+}
+
+uint32_t TableFile::BlobLength(const FieldDef& f, const uint8_t* image) {
+    const BlobRef ref = ReadBlobRef(f, image, type_);
+    if (!ref.block) return 0;
+    if (type_ == KIV_TABLE_KDT && ref.length) return ref.length;
+    return static_cast<uint32_t>(ReadBlob(f, image).size());
+}
+
+BlobRef TableFile::WriteBlob(const FieldDef& f, std::string_view data) {
+    if (data.empty()) return BlobRef{};
+    if (memoFd_ < 0 || !writable_) Throw(KIV_ERR_READ_ONLY, "Memo file of " + path_ + " is not writable");
+    if (data.size() > (1u << 30) - 16) Throw(KIV_ERR_INT_RANGE, "Value of field " + f.name + " is too long");
+    std::lock_guard lock(mutex_);
+    HeaderGuard guard(fd_, !exclusive_);
+    uint8_t header[8];
+    ReadAll(memoFd_, header, 8, 0);
+    const uint32_t block = type_ == KIV_TABLE_CDX ? BE32(header) : LE32(header);
+    std::vector<uint8_t> out(8 + data.size());
+    const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
+    if (type_ == KIV_TABLE_CDX) {
+        PutBE32(&out[0], text ? 1 : 0);
+        PutBE32(&out[4], static_cast<uint32_t>(data.size()));
+    } else if (type_ == KIV_TABLE_NTX) {
+        out[0] = 0xFF; out[1] = 0xFF; out[2] = 0x08; out[3] = 0x00;
+        PutLE32(&out[4], static_cast<uint32_t>(data.size() + 8));
+    } else {
+        PutLE32(&out[0], text ? 1 : 0);
+        PutLE32(&out[4], static_cast<uint32_t>(data.size()));
+    }
+    std::memcpy(&out[8], data.data(), data.size());
+    const uint32_t blocks = static_cast<uint32_t>((out.size() + memoBlockSize_ - 1) / memoBlockSize_);
+    out.resize(static_cast<size_t>(blocks) * memoBlockSize_, 0);
+    WriteAll(memoFd_, out.data(), out.size(), static_cast<off_t>(block) * memoBlockSize_);
+    const uint32_t next = block + blocks;
+    if (type_ == KIV_TABLE_CDX) PutBE32(header, next);
+    else PutLE32(header, next);
+    WriteAll(memoFd_, header, 4, 0);
+    return BlobRef{block, static_cast<uint32_t>(data.size())};
+}
+
+KIVRESULT TableFile::LockRecord(const void* owner, uint32_t recno) {
+    std::lock_guard lock(mutex_);
+    if (tableOwner_ && tableOwner_ != owner) return KIV_ERR_RECORD_LOCKED;
+    auto it = recordOwners_.find(recno);
+    if (it != recordOwners_.end()) return it->second == owner ? KIV_OK : KIV_ERR_RECORD_LOCKED;
+    if (!exclusive_ && !tableOwner_ && !RangeLock(kLockBase + recno, 1, F_WRLCK, false))
+        return KIV_ERR_RECORD_LOCKED;
+    recordOwners_[recno] = owner;
+    return KIV_OK;
+}
+
+void TableFile::UnlockRecord(const void* owner, uint32_t recno) {
+    std::lock_guard lock(mutex_);
+    auto it = recordOwners_.find(recno);
+    if (it == recordOwners_.end() || it->second != owner) return;
+    recordOwners_.erase(it);
+    if (!exclusive_ && !tableOwner_) RangeLock(kLockBase + recno, 1, F_UNLCK, false);
+}
+
+KIVRESULT TableFile::LockTable(const void* owner) {
+    std::lock_guard lock(mutex_);
+    if (tableOwner_) return tableOwner_ == owner ? KIV_OK : KIV_ERR_TABLE_LOCKED;
+    for (const auto& [rec, who] : recordOwners_)
+        if (who != owner) return KIV_ERR_TABLE_LOCKED;
+    if (!exclusive_ && !RangeLock(kLockBase + 1, kTableRange, F_WRLCK, false)) return KIV_ERR_TABLE_LOCKED;
+    tableOwner_ = owner;
+    return KIV_OK;
+}
+
+void TableFile::UnlockTable(const void* owner) {
+    std::lock_guard lock(mutex_);
+    if (tableOwner_ != owner) return;
+    tableOwner_ = nullptr;
+    if (exclusive_) return;
+    // Releasing the range drops the record bytes too; take back those still held.
+    RangeLock(kLockBase + 1, kTableRange, F_UNLCK, false);
+    for (const auto& [rec, who] : recordOwners_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
+}
+
+bool TableFile::HoldsRecord(const void* owner, uint32_t recno) {
+    std::lock_guard lock(mutex_);
+    auto it = recordOwners_.find(recno);
+    return (it != recordOwners_.end() && it->second == owner) || tableOwner_ == owner;
+}
+
+bool TableFile::HoldsTable(const void* owner) {
+    std::lock_guard lock(mutex_);
+    return tableOwner_ == owner;
+}
+
+}  // namespace qel32

@@ -1,0 +1,136 @@
+// One open table file, shared by every handle of the process that has it
+// open: the header, the field definitions, record and blob I/O, and the
+// record and table locks.
+//
+// Crash safety: records are written in place or past the end before the
+// header's record count is rewritten, so a process killed at any moment
+// leaves a header whose count names only complete records. Blobs are always
+// written to fresh blocks before the record that points at them; the memo
+// file's next-free pointer is rewritten last.
+//
+// Locks hold between handles of this process (an owner table) and between
+// processes (open-file-description byte-range locks far past the end of the
+// file: one byte per record, a range for the whole table, one byte for the
+// open mode and one that serialises appends).
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "fields.h"
+
+namespace qel32 {
+
+class TableFile : public std::enable_shared_from_this<TableFile> {
+public:
+    // Opens an existing table. typeHint decides between the two DBF types when
+    // the file does not tell. Throws EngineError.
+    static std::shared_ptr<TableFile> Open(const std::string& path, uint16_t typeHint, bool exclusive,
+                                           bool readOnly);
+    // Creates a new table (failing when the file exists) and opens it.
+    static std::shared_ptr<TableFile> Create(const std::string& path, uint16_t type,
+                                             std::vector<FieldDef> fields, uint16_t memoBlockSize,
+                                             bool exclusive);
+    ~TableFile();
+
+    TableFile(const TableFile&) = delete;
+    TableFile& operator=(const TableFile&) = delete;
+
+    // Registers one more handle on an already open file.
+    void Attach(bool exclusive);
+    void Detach();
+
+    const std::string& path() const { return path_; }
+    uint16_t type() const { return type_; }
+    const std::vector<FieldDef>& fields() const { return fields_; }
+    uint32_t recordLength() const { return recordLength_; }
+    bool exclusive() const { return exclusive_; }
+    bool writable() const { return writable_; }
+    bool hasMemo() const { return memoFd_ >= 0; }
+
+    // Index of a field by designator, or -1.
+    int FieldIndex(KIVFIELD field) const;
+
+    // The record count; fresh re-reads it from the header (other processes).
+    uint32_t Count(bool fresh);
+    // Reads n records starting at recno into out. Returns the number read.
+    uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
+    void WriteRecord(uint32_t recno, const uint8_t* image);
+    // Appends the image (autoinc fields filled in) and returns its number. In
+    // shared mode the new record is locked for owner; a table lock held by
+    // another owner refuses the append.
+    uint32_t Append(const void* owner, uint8_t* image);
+    void Zap();
+    // Removes deleted records by writing a new file and renaming it over.
+    void Pack();
+    // A blank record image with the table's empty values.
+    std::vector<uint8_t> BlankImage() const;
+    uint32_t LastAutoinc() const { return lastAutoinc_; }
+
+    // Blob values.
+    std::string ReadBlob(const FieldDef& f, const uint8_t* image);
+    uint32_t BlobLength(const FieldDef& f, const uint8_t* image);
+    BlobRef WriteBlob(const FieldDef& f, std::string_view data);
+
+    // Bumped on every change made through this process.
+    uint64_t stamp() const { return stamp_.load(std::memory_order_acquire); }
+
+    // Locks. owner identifies the handle. Return KIV_OK or a conflict code.
+    KIVRESULT LockRecord(const void* owner, uint32_t recno);
+    void UnlockRecord(const void* owner, uint32_t recno);
+    KIVRESULT LockTable(const void* owner);
+    void UnlockTable(const void* owner);
+    bool HoldsRecord(const void* owner, uint32_t recno);
+    bool HoldsTable(const void* owner);
+
+    std::mutex& mutex() { return mutex_; }
+
+private:
+    TableFile() = default;
+    void ReadHeader();
+    void WriteHeaderCount();
+    void OpenMemo(bool create, uint16_t memoBlockSize);
+    void TakeOpenLock();
+    bool RangeLock(off_t start, off_t len, short type, bool wait);
+    void Touch() { stamp_.fetch_add(1, std::memory_order_acq_rel); }
+    off_t RecordOffset(uint32_t recno) const {
+        return static_cast<off_t>(headerLength_) + static_cast<off_t>(recno - 1) * recordLength_;
+    }
+    std::string memoPathFor(bool create) const;
+    void WriteAll(int fd, const void* data, size_t n, off_t at);
+    void ReadAll(int fd, void* data, size_t n, off_t at);
+
+    std::string path_;
+    uint16_t type_ = 0;
+    std::vector<FieldDef> fields_;
+    uint32_t recordLength_ = 0;
+    uint32_t headerLength_ = 0;
+    uint32_t count_ = 0;
+    uint32_t nextAutoinc_ = 1;
+    uint32_t lastAutoinc_ = 0;
+    int fd_ = -1;
+    int memoFd_ = -1;
+    uint32_t memoBlockSize_ = 512;
+    bool writable_ = false;
+    bool exclusive_ = false;
+    int handles_ = 0;
+    std::atomic<uint64_t> stamp_{1};
+    std::unordered_map<std::string, int> fieldByName_;
+
+    std::vector<uint8_t> appendBuffer_;
+    std::mutex mutex_;
+    std::unordered_map<uint32_t, const void*> recordOwners_;
+    const void* tableOwner_ = nullptr;
+
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+};
+
+}  // namespace qel32

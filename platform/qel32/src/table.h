@@ -1,0 +1,153 @@
+// Connections and table handles: a table handle has its own record pointer,
+// its buffer of the current record with pending changes, its read-ahead
+// cache and the locks it holds.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "handles.h"
+#include "storage.h"
+
+namespace qel32 {
+
+class Table;
+
+class Connection : public Object {
+public:
+    Connection(std::string given, std::string directory, uint16_t serverTypes, uint16_t connectionType);
+    ~Connection() override;
+
+    const std::string& given() const { return given_; }
+    const std::string& directory() const { return directory_; }
+    uint16_t serverTypes() const { return serverTypes_; }
+    uint16_t connectionType() const { return connectionType_; }
+
+    void AddTable(KIVHANDLE table);
+    void RemoveTable(KIVHANDLE table);
+    std::vector<KIVHANDLE> Tables();
+
+private:
+    std::string given_;
+    std::string directory_;
+    uint16_t serverTypes_;
+    uint16_t connectionType_;
+    std::mutex mutex_;
+    std::set<KIVHANDLE> tables_;
+};
+
+struct OpenRequest {
+    uint16_t charType = KIV_CHAR_ANSI;
+    uint16_t lockType = KIV_LOCK_COMPATIBLE;
+    bool exclusive = false;
+    bool readOnly = false;
+    uint8_t privileges = 0xF0;  // read 0x10, update 0x20, insert 0x40, delete 0x80
+    std::string alias;
+};
+
+// Engine-wide setting: whether deleted records of DBF tables are visible.
+extern std::atomic<bool> gShowDeleted;
+
+class Table : public Object {
+public:
+    Table(std::shared_ptr<Connection> connection, std::shared_ptr<TableFile> file, const OpenRequest& request);
+    ~Table() override;
+
+    TableFile& file() { return *file_; }
+    const std::shared_ptr<Connection>& connection() const { return connection_; }
+    const OpenRequest& request() const { return request_; }
+    const std::string& alias() const { return request_.alias; }
+    uint16_t type() const { return file_->type(); }
+    uint32_t OptionWord() const;
+
+    // Field lookup; throws KIV_ERR_FIELD_NOT_FOUND.
+    const FieldDef& Field(KIVFIELD field, int* index = nullptr) const;
+
+    // Position.
+    bool bof() const { return bof_; }
+    bool eof() const { return eof_; }
+    bool haveRecord() const { return haveRecord_; }
+    uint32_t recno() const { return recno_; }
+    void GoTop();
+    void GoBottom();
+    void GoBOF();
+    void Skip(int32_t count);
+    // Physical move; throws KIV_ERR_NO_SUCH_RECORD (at EOF afterwards) for a
+    // number that names no record. A hidden record leaves the table at EOF.
+    void GoTo(uint32_t recno);
+    uint32_t CountVisible();
+    bool CurrentVisible() const;
+
+    // The current record (pending changes included).
+    const std::vector<uint8_t>& image() const { return image_; }
+    void RequireRecord() const;
+
+    // Values.
+    std::string GetText(int index, bool trim);
+    std::string GetBlob(int index);
+    uint32_t BlobLength(int index);
+    Value GetValue(int index);
+    bool IsEmpty(int index);
+    KIVRESULT SetValue(int index, const Value& value);
+    KIVRESULT SetBytes(int index, std::string_view bytes);
+    KIVRESULT SetRaw(int index, std::string_view image);
+    void SetEmpty(int index);
+    void SetRecordImage(std::string_view image);
+
+    // Editing.
+    void Append();
+    void Flush();
+    void Delete(bool deleted);
+    KIVRESULT Cancel();
+    void Refresh();
+    bool dirty() const { return dirty_; }
+
+    // Locks.
+    void LockRecord(uint32_t recno);
+    void UnlockRecord(uint32_t recno);
+    void LockTable();
+    void UnlockAll();
+
+    void SetReadAhead(uint32_t records) { readAhead_ = records ? records : 1; }
+    uint32_t lastAutoinc() const { return lastAutoinc_; }
+
+    // Closes: writes pending changes (reporting a failure) and releases locks.
+    void Close();
+
+private:
+    void Load(uint32_t recno, bool fresh);
+    void SetEof();
+    bool LoadedVisible() const;
+    uint32_t ScanForward(uint32_t from, uint32_t count);
+    uint32_t ScanBackward(uint32_t from);
+    void CheckWrite(uint8_t privilege) const;
+    void StampAutoFields();
+
+    std::shared_ptr<Connection> connection_;
+    std::shared_ptr<TableFile> file_;
+    OpenRequest request_;
+    bool closed_ = false;
+
+    uint32_t recno_ = 0;
+    bool bof_ = true;
+    bool eof_ = true;
+    bool haveRecord_ = false;
+    std::vector<uint8_t> image_;
+    bool dirty_ = false;
+    std::map<int, std::string> pendingBlobs_;
+    std::set<uint32_t> lockedRecords_;
+    uint32_t lastAutoinc_ = 0;
+
+    std::vector<uint8_t> cache_;
+    uint32_t cacheFirst_ = 0;
+    uint32_t cacheCount_ = 0;
+    uint64_t cacheStamp_ = 0;
+    uint32_t readAhead_ = 1;
+};
+
+}  // namespace qel32
