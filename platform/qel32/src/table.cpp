@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "codepage.h"
+#include "kivwin/win.h"
 #include "dates.h"
 #include "paths.h"
 
@@ -286,7 +286,7 @@ std::string Table::GetBlob(int index) {
     auto it = pendingBlobs_.find(index);
     std::string data = it != pendingBlobs_.end() ? it->second : file_->ReadBlob(f, image_.data());
     const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
-    if (text && request_.charType == KIV_CHAR_OEM) data = OemToAnsi(data);
+    if (text && request_.charType == KIV_CHAR_OEM) data = kivwin::OemToAnsi(data);
     return data;
 }
 
@@ -307,7 +307,7 @@ Value Table::GetValue(int index) {
     }
     Value v = DecodeField(f, image_.data(), file_->type());
     if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && request_.charType == KIV_CHAR_OEM)
-        v.text = OemToAnsi(v.text);
+        v.text = kivwin::OemToAnsi(v.text);
     return v;
 }
 
@@ -346,7 +346,7 @@ KIVRESULT Table::SetValue(int index, const Value& value) {
     Value v = value;
     if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && request_.charType == KIV_CHAR_OEM &&
         (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes))
-        v.text = AnsiToOem(v.text);
+        v.text = kivwin::AnsiToOem(v.text);
     std::vector<uint8_t> next = image_;
     const KIVRESULT rc = EncodeField(f, next.data(), file_->type(), v);
     image_.swap(next);
@@ -366,7 +366,7 @@ KIVRESULT Table::SetBytes(int index, std::string_view bytes) {
         rc = KIV_ERR_VALUE_CUT;
     }
     const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
-    if (text && request_.charType == KIV_CHAR_OEM) data = AnsiToOem(data);
+    if (text && request_.charType == KIV_CHAR_OEM) data = kivwin::AnsiToOem(data);
     pendingBlobs_[index] = std::move(data);
     dirty_ = true;
     return rc;
