@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
+  python3
   qt6-base-dev
   unixodbc unixodbc-dev odbcinst libsqliteodbc
   shapelib

@@ -1,0 +1,369 @@
+// Tables the engine writes, read back by programs that share no code with it:
+// shapelib's dbfdump (character, numeric, date and logical values as stored)
+// and dbfread.py, a small reader written from the public DBF, DBT and FPT
+// formats (every field, memo text included). And the other way round: a
+// table that shapelib wrote, read and extended by the engine.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "system_support.h"
+
+namespace {
+
+using systest::TempDir;
+
+std::string Quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Runs a shell command and returns its standard output.
+std::string Shell(const std::string& command, int& status) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) {
+        status = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int rc = pclose(p);
+    status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+}
+
+// The readers are part of the test: missing, the test fails (CI installs them).
+void RequirePrograms() {
+    for (const char* program : {"dbfdump", "dbfcreate", "dbfadd", "python3"}) {
+        int status;
+        Shell(std::string("command -v ") + program + " >/dev/null 2>&1", status);
+        ASSERT_EQ(0, status) << program << " is not installed (scripts/deps.sh installs it)";
+    }
+}
+
+std::string Trim(const std::string& s) {
+    const size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return "";
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+using Record = std::map<std::string, std::string>;
+
+// `dbfdump -r -m`: "Record: n", then "FIELD: value" lines; values trimmed.
+std::vector<Record> DbfDump(const std::string& path) {
+    int status;
+    const std::string out = Shell("dbfdump -r -m " + Quote(path), status);
+    EXPECT_EQ(0, status) << "dbfdump failed on " << path;
+    std::vector<Record> records;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Record: ", 0) == 0) {
+            records.emplace_back();
+            continue;
+        }
+        const size_t colon = line.find(": ");
+        if (colon == std::string::npos || records.empty()) continue;
+        records.back()[line.substr(0, colon)] = Trim(line.substr(colon + 2));
+    }
+    return records;
+}
+
+std::string FromHex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+struct ReadRecord {
+    bool deleted = false;
+    Record values;  // as stored; memo fields: the memo's text
+};
+
+// dbfread.py: "records n", then "<recno> <./*> <field> <letter> <hex>" lines.
+std::vector<ReadRecord> PyRead(const std::string& path, std::string& failure) {
+    int status;
+    const std::string out =
+        Shell("python3 " + Quote(std::string(QEL32_TEST_SOURCE_DIR) + "/dbfread.py") + " " + Quote(path) + " 2>&1", status);
+    if (status != 0) {
+        failure = "dbfread.py: " + out;
+        return {};
+    }
+    std::vector<ReadRecord> records;
+    std::istringstream in(out);
+    std::string line;
+    size_t declared = 0;
+    while (std::getline(in, line)) {
+        std::istringstream parts(line);
+        std::string first, flag, field, letter, hex;
+        parts >> first;
+        if (first == "records") {
+            parts >> declared;
+            continue;
+        }
+        parts >> flag >> field >> letter >> hex;
+        const size_t recno = std::stoul(first);
+        if (records.size() < recno) records.resize(recno);
+        records[recno - 1].deleted = flag == "*";
+        records[recno - 1].values[field] = FromHex(hex);
+    }
+    if (records.size() != declared) failure = "dbfread.py listed " + std::to_string(records.size()) + " of " +
+                                              std::to_string(declared) + " records";
+    return records;
+}
+
+std::string LongMemo() {
+    std::string text;
+    for (int i = 1; text.size() < 1500; ++i) text += "line " + std::to_string(i) + " of a memo longer than a block\n";
+    return text;
+}
+
+// One record as the test writes it, and the bytes a reader must find.
+struct Row {
+    const char* name;       // NAME C 20, set as text
+    const char* amount;     // AMOUNT N 10 2, set as text ("" leaves it empty)
+    const char* amountRaw;  // as stored, without the leading blanks
+    const char* qty;        // QTY N 5, set and stored
+    const char* day;        // DAY D, set as an ISO date ("" leaves it empty)
+    const char* dayRaw;
+    int flag;               // FLAG L: 1, 0, or -1 left empty
+    const char* flagRaw;
+    std::string draft;      // memo written first and replaced later ("" none)
+    std::string notes;      // the memo in the end
+    bool deleted;
+};
+
+const std::vector<Row>& Rows() {
+    static const std::vector<Row> rows = {
+        {"Harbour Supplies", "1234.5", "1234.50", "7", "2024-02-29", "20240229", 1, "T", "", "", false},
+        {"Caf\xE9 Noir", "-0.75", "-0.75", "0", "1999-12-31", "19991231", 0, "F", "",
+         "first line\nsecond line\r\nCaf\xE9 \xFF last", false},
+        {"ABCDEFGHIJKLMNOPQRST", "9999999.99", "9999999.99", "99999", "", "", -1, "",
+         "a draft that a longer text replaces", LongMemo(), false},
+        {"", "", "", "", "", "", -1, "", "a memo that is cleared again", "", true},
+        {"Last", "12", "12.00", "-42", "1900-01-01", "19000101", 1, "T", "", "x", false},
+    };
+    return rows;
+}
+
+constexpr const char* kFields = "NAME,C,20;AMOUNT,N,10,2;QTY,N,5;DAY,D;FLAG,L;NOTES,M";
+
+std::string RightAligned(const char* text, size_t width) {
+    const std::string t = text;
+    return std::string(width - t.size(), ' ') + t;
+}
+
+void SetText(KIVHANDLE t, const char* field, const std::string& text) {
+    SYS_ASSERT_OK(KivSetField(t, field, text.data(), static_cast<uint32_t>(text.size())));
+}
+
+void WriteRows(KIVHANDLE t) {
+    for (const Row& row : Rows()) {
+        SYS_ASSERT_OK(KivAppendRecord(t));
+        SetText(t, "NAME", row.name);
+        if (*row.amount) SetText(t, "AMOUNT", row.amount);
+        if (*row.qty) SetText(t, "QTY", row.qty);
+        if (*row.day) {
+            SYS_ASSERT_OK(KivSetDateText(t, "DAY", row.day, static_cast<uint32_t>(std::strlen(row.day))));
+        }
+        if (row.flag >= 0) {
+            SYS_ASSERT_OK(KivSetLogical(t, "FLAG", static_cast<uint16_t>(row.flag)));
+        }
+        SetText(t, "NOTES", row.draft.empty() ? row.notes : row.draft);
+        SYS_ASSERT_OK(KivWriteRecord(t));
+    }
+    // Second pass: replaced and cleared memos, deletions.
+    for (uint32_t i = 0; i < Rows().size(); ++i) {
+        const Row& row = Rows()[i];
+        if (row.draft.empty() && !row.deleted) continue;
+        SYS_ASSERT_OK(KivGotoRecord(t, i + 1));
+        if (!row.draft.empty()) {
+            SetText(t, "NOTES", row.notes);
+            SYS_ASSERT_OK(KivWriteRecord(t));
+        }
+        if (row.deleted) {
+            SYS_ASSERT_OK(KivDeleteRecord(t));
+        }
+    }
+}
+
+struct Format {
+    const char* label;
+    uint16_t tableType;
+    uint16_t memoBlockSize;  // 0: the type's default
+    const char* memoFile;
+    const char* otherMemoFile;
+};
+
+void PrintTo(const Format& f, std::ostream* os) { *os << f.label; }
+
+class EngineWrittenTable : public ::testing::TestWithParam<Format> {
+protected:
+    void SetUp() override {
+        RequirePrograms();
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        KIVHANDLE t = 0;
+        SYS_ASSERT_OK(KivCreateTable(conn, "people.dbf", nullptr, GetParam().tableType, KIV_CHAR_ANSI,
+                                     KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK, GetParam().memoBlockSize, kFields, &t));
+        WriteRows(t);
+        SYS_ASSERT_OK(KivCloseTable(t));
+    }
+    void TearDown() override { KivDisconnect(conn); }
+
+    TempDir dir;
+    KIVHANDLE conn = 0;
+};
+
+TEST_P(EngineWrittenTable, MemoFileOfTheTypeSitsBesideTheTable) {
+    EXPECT_TRUE(std::filesystem::exists(dir.File(GetParam().memoFile)));
+    EXPECT_FALSE(std::filesystem::exists(dir.File(GetParam().otherMemoFile)));
+}
+
+TEST_P(EngineWrittenTable, DbfdumpReadsTheStoredValues) {
+    int status;
+    const std::string header = Shell("dbfdump -h " + Quote(dir.File("people.dbf")) + " | grep '^Field'", status);
+    struct Descriptor {
+        char letter;
+        const char* name;
+        int width, decimals;
+    };
+    for (const Descriptor& d : {Descriptor{'C', "NAME", 20, 0}, Descriptor{'N', "AMOUNT", 10, 2},
+                                Descriptor{'N', "QTY", 5, 0}, Descriptor{'D', "DAY", 8, 0},
+                                Descriptor{'L', "FLAG", 1, 0}, Descriptor{'M', "NOTES", 10, 0}}) {
+        const std::string title = std::string("Title=`") + d.name + "', Width=" + std::to_string(d.width) +
+                                  ", Decimals=" + std::to_string(d.decimals);
+        const size_t at = header.find(title);
+        ASSERT_NE(std::string::npos, at) << title << " not in\n" << header;
+        const size_t type = header.rfind("Type=", at);
+        ASSERT_NE(std::string::npos, type);
+        EXPECT_EQ(d.letter, header[type + 5]) << d.name;
+    }
+
+    const std::vector<Record> records = DbfDump(dir.File("people.dbf"));
+    ASSERT_EQ(Rows().size(), records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Row& row = Rows()[i];
+        Record r = records[i];
+        SCOPED_TRACE("record " + std::to_string(i + 1));
+        EXPECT_EQ(Trim(row.name), r["NAME"]);
+        EXPECT_EQ(row.amountRaw, r["AMOUNT"]);
+        EXPECT_EQ(row.qty, r["QTY"]);
+        EXPECT_EQ(row.dayRaw, r["DAY"]);
+        EXPECT_EQ(row.flagRaw, r["FLAG"]);
+        // dbfdump shows the memo's block number, blank for no memo.
+        EXPECT_EQ(row.notes.empty(), r["NOTES"].empty()) << r["NOTES"];
+    }
+}
+
+TEST_P(EngineWrittenTable, IndependentReaderReadsEveryFieldAndMemo) {
+    std::string failure;
+    const std::vector<ReadRecord> records = PyRead(dir.File("people.dbf"), failure);
+    ASSERT_EQ("", failure);
+    ASSERT_EQ(Rows().size(), records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Row& row = Rows()[i];
+        Record r = records[i].values;
+        SCOPED_TRACE("record " + std::to_string(i + 1));
+        EXPECT_EQ(row.deleted, records[i].deleted);
+        EXPECT_EQ(std::string(row.name) + std::string(20 - std::strlen(row.name), ' '), r["NAME"]);
+        EXPECT_EQ(RightAligned(row.amountRaw, 10), r["AMOUNT"]);
+        EXPECT_EQ(RightAligned(row.qty, 5), r["QTY"]);
+        EXPECT_EQ(*row.dayRaw ? std::string(row.dayRaw) : std::string(8, ' '), r["DAY"]);
+        if (row.flag >= 0) EXPECT_EQ(row.flagRaw, r["FLAG"]);
+        else EXPECT_TRUE(r["FLAG"] == " " || r["FLAG"] == "?") << "empty logical stored as '" << r["FLAG"] << "'";
+        EXPECT_EQ(row.notes, r["NOTES"]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, EngineWrittenTable,
+    ::testing::Values(Format{"NtxDbt", KIV_TABLE_NTX, 0, "people.dbt", "people.fpt"},
+                      Format{"CdxFpt", KIV_TABLE_CDX, 0, "people.fpt", "people.dbt"},
+                      Format{"CdxFpt32", KIV_TABLE_CDX, 32, "people.fpt", "people.dbt"},
+                      Format{"CdxFpt512", KIV_TABLE_CDX, 512, "people.fpt", "people.dbt"}),
+    [](const ::testing::TestParamInfo<Format>& info) { return std::string(info.param.label); });
+
+// A table written by shapelib, opened by the engine, extended, and read back
+// by both readers.
+TEST(ShapelibWrittenTable, EngineReadsAndExtendsIt) {
+    RequirePrograms();
+    TempDir dir;
+    const std::string file = dir.File("stock.dbf");
+    int status;
+    Shell("dbfcreate " + Quote(file) + " -s NAME 12 -n AMOUNT 9 2 -n QTY 4 0", status);
+    ASSERT_EQ(0, status);
+    Shell("dbfadd " + Quote(file) + " Alpha 12.5 3", status);
+    ASSERT_EQ(0, status);
+    Shell("dbfadd " + Quote(file) + " Beta -7.25 0", status);
+    ASSERT_EQ(0, status);
+
+    KIVHANDLE conn = 0, t = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "stock", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    uint32_t count = 0, length = 0;
+    uint16_t decimals = 0, type = 0;
+    SYS_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(2u, count);
+    SYS_EXPECT_OK(KivGetFieldType(t, "AMOUNT", &type));
+    EXPECT_EQ(KIV_FT_NUMERIC, type);
+    SYS_EXPECT_OK(KivGetFieldLength(t, "AMOUNT", &length));
+    EXPECT_EQ(9u, length);
+    SYS_EXPECT_OK(KivGetFieldDecimals(t, "AMOUNT", &decimals));
+    EXPECT_EQ(2, decimals);
+
+    struct Expected {
+        const char* name;
+        double amount;
+        int32_t qty;
+    };
+    const Expected expected[] = {{"Alpha", 12.5, 3}, {"Beta", -7.25, 0}};
+    SYS_ASSERT_OK(KivGotoTop(t));
+    for (const Expected& e : expected) {
+        std::string name;
+        double amount = 0;
+        int32_t qty = -1;
+        SYS_EXPECT_OK(systest::GetText(t, "NAME", name));
+        SYS_EXPECT_OK(KivGetDouble(t, "AMOUNT", &amount));
+        SYS_EXPECT_OK(KivGetLong(t, "QTY", &qty));
+        EXPECT_EQ(e.name, name);
+        EXPECT_DOUBLE_EQ(e.amount, amount);
+        EXPECT_EQ(e.qty, qty);
+        SYS_ASSERT_OK(KivSkip(t, 1));
+    }
+    uint16_t eof = 0;
+    SYS_EXPECT_OK(KivAtEOF(t, &eof));
+    EXPECT_EQ(1, eof);
+
+    SYS_ASSERT_OK(KivAppendRecord(t));
+    SetText(t, "NAME", "Gamma");
+    SYS_ASSERT_OK(KivSetDouble(t, "AMOUNT", 100.01));
+    SYS_ASSERT_OK(KivSetLong(t, "QTY", 42));
+    SYS_ASSERT_OK(KivCloseTable(t));
+    SYS_ASSERT_OK(KivDisconnect(conn));
+
+    const std::vector<Record> dumped = DbfDump(file);
+    ASSERT_EQ(3u, dumped.size());
+    EXPECT_EQ("Gamma", dumped[2].at("NAME"));
+    EXPECT_EQ("100.01", dumped[2].at("AMOUNT"));
+    EXPECT_EQ("42", dumped[2].at("QTY"));
+    EXPECT_EQ("Beta", dumped[1].at("NAME"));
+
+    std::string failure;
+    const std::vector<ReadRecord> read = PyRead(file, failure);
+    ASSERT_EQ("", failure);
+    ASSERT_EQ(3u, read.size());
+    EXPECT_EQ("Gamma       ", read[2].values.at("NAME"));
+    EXPECT_EQ("   100.01", read[2].values.at("AMOUNT"));
+    EXPECT_EQ("  42", read[2].values.at("QTY"));
+}
+
+}  // namespace
