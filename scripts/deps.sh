@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   python3
-  qt6-base-dev
+  qt6-base-dev fonts-dejavu-core
   unixodbc unixodbc-dev odbcinst libsqliteodbc
   shapelib
   xvfb xauth
