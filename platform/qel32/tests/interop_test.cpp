@@ -289,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Format{"CdxFpt", KIV_TABLE_CDX, 0, "people.fpt", "people.dbt"},
                       Format{"CdxFpt32", KIV_TABLE_CDX, 32, "people.fpt", "people.dbt"},
                       Format{"CdxFpt512", KIV_TABLE_CDX, 512, "people.fpt", "people.dbt"}),
-    [](const ::testing::TestParamInfo<Format>& info) { return std::string(info.param.label); });
+    systest::CaseLabel<Format>);
 
 // A table written by shapelib, opened by the engine, extended, and read back
 // by both readers.

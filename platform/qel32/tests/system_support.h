@@ -47,6 +47,12 @@ private:
     std::string path_;
 };
 
+// Names the instances of a parameterised test by their case's label.
+template <class Case>
+std::string CaseLabel(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.label;
+}
+
 // The field's text with trailing blanks cut; the engine's code when it fails.
 inline KIVRESULT GetText(KIVHANDLE table, const char* field, std::string& out) {
     uint32_t len = 0;

@@ -1,0 +1,640 @@
+// Several processes on one table: record locks, table locks and exclusive
+// opens held in one process and met in another, and tables left behind by a
+// process killed in the middle of its writes.
+//
+// Every helper process is forked while the parent has no table open, so no
+// open file description (and so no byte-range lock) is shared between them.
+// A child calls only the engine, talks through its socket and ends with _exit.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "system_support.h"
+
+namespace {
+
+using systest::TempDir;
+
+bool SendAll(int fd, const void* data, size_t n) {
+    const char* p = static_cast<const char*>(data);
+    while (n) {
+        const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Waits up to a minute for data: a child that hangs fails the test, not CI.
+bool RecvAll(int fd, void* data, size_t n) {
+    char* p = static_cast<char*>(data);
+    while (n) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 60000) <= 0) return false;
+        const ssize_t r = ::recv(fd, p, n, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// A forked process running body(socket); the parent keeps the other end.
+class Child {
+public:
+    template <class Body>
+    explicit Child(Body body) {
+        int sv[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(sv[0]);
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            body(sv[1]);
+            ::_exit(0);
+        }
+        ::close(sv[1]);
+        fd_ = sv[0];
+    }
+    ~Child() {
+        Kill();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0 && fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    // Kills the child with SIGKILL and reaps it; returns its wait status.
+    int Kill() {
+        if (pid_ <= 0) return status_;
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return status_;
+    }
+
+    // What the child sent before it ended (after Kill).
+    std::string Rest() {
+        std::string out;
+        char buf[512];
+        ssize_t r;
+        while ((r = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0) out.append(buf, static_cast<size_t>(r));
+        return out;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    int status_ = 0;
+};
+
+// ------------------------------------------------------------------ peers
+
+// What a peer does on request, one engine call (or a short sequence) each.
+enum class Op : uint8_t {
+    Open,          // arg: open options
+    Close,
+    LockRecord,    // arg: record number
+    UnlockRecord,  // arg: record number
+    LockTable,
+    UnlockTable,
+    Append,        // text: the NAME of the new record (which stays locked)
+    Write,         // arg: record number, text: the new NAME
+    Dump,          // the NAMEs of all records, each followed by '|'
+    Die,           // not sent: the parent kills the peer
+};
+
+struct Reply {
+    KIVRESULT code;
+    std::string text;  // Dump's names, or the error text
+};
+
+KIVRESULT DoOp(KIVHANDLE conn, KIVHANDLE& t, Op op, uint32_t arg, const std::string& text, std::string& out) {
+    const auto len = static_cast<uint32_t>(text.size());
+    KIVRESULT rc = KIV_OK;
+    switch (op) {
+        case Op::Open:
+            return KivOpenTable(conn, "shared", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                KIV_RIGHTS_NO_CHECK, arg, &t);
+        case Op::Close: return KivCloseTable(t);
+        case Op::LockRecord: return KivLockRecord(t, arg);
+        case Op::UnlockRecord: return KivUnlockRecord(t, arg);
+        case Op::LockTable: return KivLockTable(t);
+        case Op::UnlockTable: return KivUnlockTable(t);
+        case Op::Append:
+            if ((rc = KivAppendRecord(t)) || (rc = KivSetField(t, "NAME", text.data(), len))) return rc;
+            return KivWriteRecord(t);
+        case Op::Write:
+            if ((rc = KivGotoRecord(t, arg)) || (rc = KivSetField(t, "NAME", text.data(), len))) return rc;
+            return KivWriteRecord(t);
+        case Op::Dump: {
+            uint16_t eof = 0;
+            for (rc = KivGotoTop(t); !rc && !(rc = KivAtEOF(t, &eof)) && !eof; rc = KivSkip(t, 1)) {
+                std::string name;
+                if ((rc = systest::GetText(t, "NAME", name))) return rc;
+                out += name + "|";
+            }
+            return rc;
+        }
+        case Op::Die: break;
+    }
+    return KIV_ERR_INVALID_ARGUMENT;
+}
+
+// A process with its own connection to dir that runs Ops for the parent.
+class Peer {
+public:
+    explicit Peer(const std::string& dir)
+        : child_([dir](int fd) {
+              KIVHANDLE conn = 0, t = 0;
+              const KIVRESULT connected = KivConnect(dir.c_str(), &conn);
+              for (;;) {
+                  uint8_t op;
+                  uint32_t arg, len;
+                  if (!RecvAll(fd, &op, 1) || !RecvAll(fd, &arg, 4) || !RecvAll(fd, &len, 4)) ::_exit(0);
+                  std::string text(len, '\0');
+                  if (len && !RecvAll(fd, text.data(), len)) ::_exit(0);
+                  std::string out;
+                  const KIVRESULT rc = connected ? connected : DoOp(conn, t, static_cast<Op>(op), arg, text, out);
+                  if (rc) out = systest::LastError();
+                  const auto outLen = static_cast<uint32_t>(out.size());
+                  if (!SendAll(fd, &rc, 4) || !SendAll(fd, &outLen, 4) || !SendAll(fd, out.data(), outLen)) ::_exit(0);
+              }
+          }) {}
+
+    Reply Call(Op op, uint32_t arg = 0, const std::string& text = {}) {
+        if (op == Op::Die) {
+            child_.Kill();
+            return {KIV_OK, {}};
+        }
+        const uint8_t code = static_cast<uint8_t>(op);
+        const auto len = static_cast<uint32_t>(text.size());
+        Reply reply{0xFFFFFFFFu, "peer process gone"};
+        uint32_t outLen = 0;
+        if (!SendAll(child_.fd(), &code, 1) || !SendAll(child_.fd(), &arg, 4) || !SendAll(child_.fd(), &len, 4) ||
+            !SendAll(child_.fd(), text.data(), len) || !RecvAll(child_.fd(), &reply.code, 4) ||
+            !RecvAll(child_.fd(), &outLen, 4))
+            return reply;
+        reply.text.assign(outLen, '\0');
+        if (outLen && !RecvAll(child_.fd(), reply.text.data(), outLen)) reply.text = "peer process gone";
+        return reply;
+    }
+
+private:
+    Child child_;
+};
+
+// A table "shared.dbf" with the records one, two, three.
+void CreateSharedTable(const std::string& dir) {
+    KIVHANDLE conn = 0, t = 0;
+    SYS_ASSERT_OK(KivConnect(dir.c_str(), &conn));
+    SYS_ASSERT_OK(KivCreateTable(conn, "shared.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                 KIV_RIGHTS_NO_CHECK, 0, "NAME,C,20", &t));
+    for (const char* name : {"one", "two", "three"}) {
+        SYS_ASSERT_OK(KivAppendRecord(t));
+        SYS_ASSERT_OK(KivSetField(t, "NAME", name, static_cast<uint32_t>(std::strlen(name))));
+    }
+    SYS_ASSERT_OK(KivCloseTable(t));
+    SYS_ASSERT_OK(KivDisconnect(conn));
+}
+
+#define PEER_OK(peer, ...)                             \
+    do {                                               \
+        const Reply r_ = (peer).Call(__VA_ARGS__);     \
+        ASSERT_EQ(KIV_OK, r_.code) << r_.text;         \
+    } while (0)
+
+// ------------------------------------------------------------ lock contention
+
+struct Step {
+    Op op;
+    uint32_t arg = 0;
+    const char* text = "";
+};
+
+struct ContentionCase {
+    const char* label;
+    Step hold;           // the first process
+    Step contend;        // the second process, while the first holds
+    KIVRESULT whileHeld;
+    Step release;        // the first process; afterwards the contender succeeds
+};
+
+void PrintTo(const ContentionCase& c, std::ostream* os) { *os << c.label; }
+
+class LockContention : public ::testing::TestWithParam<ContentionCase> {};
+
+TEST_P(LockContention, SecondProcessIsRefusedUntilTheFirstReleases) {
+    const ContentionCase& c = GetParam();
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer holder(dir.path()), contender(dir.path());
+    PEER_OK(holder, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(contender, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(holder, c.hold.op, c.hold.arg, c.hold.text);
+
+    const Reply before = holder.Call(Op::Dump);
+    ASSERT_EQ(KIV_OK, before.code) << before.text;
+    const Reply refused = contender.Call(c.contend.op, c.contend.arg, c.contend.text);
+    EXPECT_EQ(c.whileHeld, refused.code) << refused.text;
+    if (c.whileHeld != KIV_OK) {
+        // A refused operation leaves the table as it was.
+        const Reply after = holder.Call(Op::Dump);
+        EXPECT_EQ(before.text, after.text);
+    }
+
+    PEER_OK(holder, c.release.op, c.release.arg, c.release.text);
+    const Reply granted = contender.Call(c.contend.op, c.contend.arg, c.contend.text);
+    EXPECT_EQ(KIV_OK, granted.code) << granted.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LockContention,
+    ::testing::Values(
+        ContentionCase{"RecordAgainstSameRecord", {Op::LockRecord, 1}, {Op::LockRecord, 1}, KIV_ERR_RECORD_LOCKED,
+                       {Op::UnlockRecord, 1}},
+        ContentionCase{"RecordAgainstOtherRecord", {Op::LockRecord, 1}, {Op::LockRecord, 2}, KIV_OK,
+                       {Op::UnlockRecord, 1}},
+        ContentionCase{"RecordAgainstTable", {Op::LockRecord, 2}, {Op::LockTable}, KIV_ERR_TABLE_LOCKED,
+                       {Op::UnlockRecord, 2}},
+        ContentionCase{"RecordAgainstWrite", {Op::LockRecord, 1}, {Op::Write, 1, "changed"}, KIV_ERR_RECORD_LOCKED,
+                       {Op::UnlockRecord, 1}},
+        ContentionCase{"TableAgainstRecord", {Op::LockTable}, {Op::LockRecord, 3}, KIV_ERR_RECORD_LOCKED,
+                       {Op::UnlockTable}},
+        ContentionCase{"TableAgainstTable", {Op::LockTable}, {Op::LockTable}, KIV_ERR_TABLE_LOCKED, {Op::UnlockTable}},
+        ContentionCase{"TableAgainstWrite", {Op::LockTable}, {Op::Write, 2, "changed"}, KIV_ERR_RECORD_LOCKED,
+                       {Op::UnlockTable}},
+        ContentionCase{"TableAgainstAppend", {Op::LockTable}, {Op::Append, 0, "late"}, KIV_ERR_TABLE_LOCKED,
+                       {Op::UnlockTable}},
+        ContentionCase{"AppendedRecordAgainstRecord", {Op::Append, 0, "four"}, {Op::LockRecord, 4},
+                       KIV_ERR_RECORD_LOCKED, {Op::UnlockTable}},
+        ContentionCase{"RecordReleasedByClose", {Op::LockRecord, 1}, {Op::LockRecord, 1}, KIV_ERR_RECORD_LOCKED,
+                       {Op::Close}},
+        ContentionCase{"TableReleasedByClose", {Op::LockTable}, {Op::LockTable}, KIV_ERR_TABLE_LOCKED, {Op::Close}},
+        ContentionCase{"RecordReleasedByDeath", {Op::LockRecord, 1}, {Op::LockRecord, 1}, KIV_ERR_RECORD_LOCKED,
+                       {Op::Die}},
+        ContentionCase{"TableReleasedByDeath", {Op::LockTable}, {Op::LockRecord, 1}, KIV_ERR_RECORD_LOCKED,
+                       {Op::Die}}),
+    systest::CaseLabel<ContentionCase>);
+
+TEST(TwoProcesses, SeeEachOthersWrites) {
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer a(dir.path()), b(dir.path());
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(b, Op::Open, KIV_OPEN_SHARED);
+
+    PEER_OK(a, Op::LockRecord, 2);
+    PEER_OK(a, Op::Write, 2, "from a");
+    PEER_OK(a, Op::UnlockRecord, 2);
+    PEER_OK(a, Op::Append, 0, "appended by a");
+    EXPECT_EQ("one|from a|three|appended by a|", b.Call(Op::Dump).text);
+
+    PEER_OK(a, Op::UnlockTable);
+    PEER_OK(b, Op::Write, 4, "from b");
+    PEER_OK(b, Op::Append, 0, "appended by b");
+    EXPECT_EQ("one|from a|three|from b|appended by b|", a.Call(Op::Dump).text);
+}
+
+// ------------------------------------------------------------ exclusive opens
+
+struct SharingCase {
+    const char* label;
+    uint32_t first, second;  // open options of the two processes
+    KIVRESULT expected;      // for the second while the first has the table open
+    bool releaseByDeath;     // the first is killed rather than closing
+};
+
+void PrintTo(const SharingCase& c, std::ostream* os) { *os << c.label; }
+
+class OpenSharing : public ::testing::TestWithParam<SharingCase> {};
+
+TEST_P(OpenSharing, ExclusiveOpenShutsOutOtherProcesses) {
+    const SharingCase& c = GetParam();
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer first(dir.path()), second(dir.path());
+    PEER_OK(first, Op::Open, c.first);
+    const Reply opened = second.Call(Op::Open, c.second);
+    EXPECT_EQ(c.expected, opened.code) << opened.text;
+    if (opened.code == KIV_OK) return;
+    PEER_OK(first, c.releaseByDeath ? Op::Die : Op::Close);
+    PEER_OK(second, Op::Open, c.second);
+    EXPECT_EQ("one|two|three|", second.Call(Op::Dump).text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OpenSharing,
+    ::testing::Values(
+        SharingCase{"ExclusiveThenShared", KIV_OPEN_EXCLUSIVE, KIV_OPEN_SHARED, KIV_ERR_SHARING, false},
+        SharingCase{"ExclusiveThenExclusive", KIV_OPEN_EXCLUSIVE, KIV_OPEN_EXCLUSIVE, KIV_ERR_SHARING, false},
+        SharingCase{"ExclusiveThenReadOnly", KIV_OPEN_EXCLUSIVE, KIV_OPEN_READ_ONLY, KIV_ERR_SHARING, false},
+        SharingCase{"SharedThenExclusive", KIV_OPEN_SHARED, KIV_OPEN_EXCLUSIVE, KIV_ERR_SHARING, false},
+        SharingCase{"ReadOnlyThenExclusive", KIV_OPEN_READ_ONLY, KIV_OPEN_EXCLUSIVE, KIV_ERR_SHARING, false},
+        SharingCase{"ExclusiveHolderDies", KIV_OPEN_EXCLUSIVE, KIV_OPEN_SHARED, KIV_ERR_SHARING, true},
+        SharingCase{"SharedThenShared", KIV_OPEN_SHARED, KIV_OPEN_SHARED, KIV_OK, false},
+        SharingCase{"ReadOnlyThenShared", KIV_OPEN_READ_ONLY, KIV_OPEN_SHARED, KIV_OK, false}),
+    systest::CaseLabel<SharingCase>);
+
+// ------------------------------------------------------------ crash safety
+
+// Every value carries its record number, so a reader can tell a value the
+// writer could have stored from a torn or misplaced one.
+std::string NameFor(uint32_t n) { return "rec" + std::to_string(n); }
+
+std::string MemoFor(uint32_t n, uint32_t version) {
+    if (n % 4 == 0) return "";  // every fourth record keeps an empty memo
+    std::string text = "memo-" + std::to_string(n) + "-v" + std::to_string(version);
+    // Now and then a memo of many blocks, so that kills land inside one.
+    if ((n + version) % 50 == 0) text += "\n" + std::string(8000, static_cast<char>('a' + n % 26));
+    return text;
+}
+
+struct CrashCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;    // NAME, VAL = 7 * record number, VER = times updated, NOTES = MemoFor(n, VER)
+    uint32_t openOptions;  // of the writer
+    const char* memoFile;
+};
+
+void PrintTo(const CrashCase& c, std::ostream* os) { *os << c.label; }
+
+KIVRESULT SetText(KIVHANDLE t, const char* field, const std::string& text) {
+    return KivSetField(t, field, text.data(), static_cast<uint32_t>(text.size()));
+}
+
+// Fills the current record as the writer does: NAME, VAL, VER and NOTES.
+KIVRESULT FillRecord(KIVHANDLE t, uint32_t n, uint32_t version) {
+    KIVRESULT rc;
+    if ((rc = SetText(t, "NAME", NameFor(n))) || (rc = KivSetLong(t, "VAL", static_cast<int32_t>(n * 7))) ||
+        (rc = KivSetLong(t, "VER", static_cast<int32_t>(version))) || (rc = SetText(t, "NOTES", MemoFor(n, version))))
+        return rc;
+    return KivWriteRecord(t);
+}
+
+// The writer: appends records and rewrites earlier ones, memos included,
+// until it is killed. It reports 'R' once its first record is stored.
+[[noreturn]] void WriteUntilKilled(int fd, const std::string& dir, const CrashCase& c) {
+    auto fail = [fd](const char* what) {
+        const std::string text = std::string(what) + ": " + systest::LastError();
+        SendAll(fd, text.data(), text.size());
+        ::_exit(3);
+    };
+    KIVHANDLE conn = 0, t = 0;
+    uint32_t count = 0;
+    if (KivConnect(dir.c_str(), &conn)) fail("KivConnect");
+    if (KivOpenTable(conn, "crash", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK,
+                     c.openOptions, &t))
+        fail("KivOpenTable");
+    if (KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count)) fail("KivGetRecordCount");
+    for (uint32_t n = count + 1; n <= count + 50000; ++n) {
+        if (KivAppendRecord(t)) fail("KivAppendRecord");
+        if (FillRecord(t, n, 0)) fail("writing a new record");
+        if (n > 1) {
+            const uint32_t k = 1 + (n * 7919u) % (n - 1);
+            int32_t version = 0;
+            if (KivGotoRecord(t, k) || KivGetLong(t, "VER", &version)) fail("reading an earlier record");
+            if (FillRecord(t, k, static_cast<uint32_t>(version) + 1)) fail("rewriting an earlier record");
+        }
+        if (c.openOptions != KIV_OPEN_EXCLUSIVE && KivUnlockTable(t)) fail("KivUnlockTable");
+        if (n == count + 1) SendAll(fd, "R", 1);
+    }
+    for (;;) ::pause();
+}
+
+struct MemoHeader {
+    uint32_t nextFree = 0;
+    uint32_t blockSize = 0;
+};
+
+MemoHeader ReadMemoHeader(const std::string& path, uint16_t tableType) {
+    uint8_t h[32] = {};
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(h), sizeof h);
+    auto le32 = [&](int at) { return uint32_t(h[at]) | uint32_t(h[at + 1]) << 8 | uint32_t(h[at + 2]) << 16 | uint32_t(h[at + 3]) << 24; };
+    auto be32 = [&](int at) { return uint32_t(h[at]) << 24 | uint32_t(h[at + 1]) << 16 | uint32_t(h[at + 2]) << 8 | uint32_t(h[at + 3]); };
+    switch (tableType) {
+        case KIV_TABLE_NTX: return {le32(0), (le32(20) & 0xFFFF) ? (le32(20) & 0xFFFF) : 512};
+        case KIV_TABLE_CDX: return {be32(0), uint32_t(h[6]) << 8 | h[7]};
+        default: return {le32(0), le32(4)};
+    }
+}
+
+// The memo block the current record's NOTES points at (0: none).
+uint32_t MemoBlock(KIVHANDLE t, uint16_t tableType) {
+    uint32_t offset = 0, len = 0;
+    if (KivGetFieldOffset(t, "NOTES", &offset) || KivGetRecordLength(t, &len)) return 0;
+    std::vector<uint8_t> image(len);
+    if (KivGetRecord(t, image.data(), &len)) return 0;
+    if (tableType == KIV_TABLE_KDT) {
+        uint32_t block;
+        std::memcpy(&block, &image[offset], 4);
+        return block;
+    }
+    uint32_t block = 0;
+    for (int i = 0; i < 10; ++i)
+        if (image[offset + i] >= '0' && image[offset + i] <= '9') block = block * 10 + (image[offset + i] - '0');
+    return block;
+}
+
+// Opens the table as a later user would and checks that the header's count
+// agrees with the records: each one reads, and holds values the writer could
+// have stored. A record appended but not yet filled (the last one only) is
+// filled in, so the next writer starts from a complete table. Returns the count.
+uint32_t CheckTable(const std::string& dir, const CrashCase& c) {
+    KIVHANDLE conn = 0, t = 0;
+    uint32_t count = 0;
+    EXPECT_EQ(KIV_OK, KivConnect(dir.c_str(), &conn));
+    EXPECT_EQ(KIV_OK, KivOpenTable(conn, "crash", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t))
+        << systest::LastError();
+    EXPECT_EQ(KIV_OK, KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count)) << systest::LastError();
+    const MemoHeader memo = ReadMemoHeader(dir + "/" + c.memoFile, c.tableType);
+    EXPECT_GT(memo.blockSize, 0u);
+
+    uint32_t seen = 0;
+    uint16_t eof = 0;
+    for (KIVRESULT rc = KivGotoTop(t); rc == KIV_OK && KivAtEOF(t, &eof) == KIV_OK && !eof; rc = KivSkip(t, 1)) {
+        const uint32_t r = ++seen;
+        uint32_t recno = 0;
+        std::string name, val, ver, notes;
+        SCOPED_TRACE("record " + std::to_string(r) + " of " + std::to_string(count));
+        EXPECT_EQ(KIV_OK, KivGetRecordNum(t, 2, &recno));
+        EXPECT_EQ(r, recno);
+        const bool read = systest::GetText(t, "NAME", name) == KIV_OK && systest::GetText(t, "VAL", val) == KIV_OK &&
+                          systest::GetText(t, "VER", ver) == KIV_OK && systest::GetText(t, "NOTES", notes) == KIV_OK;
+        EXPECT_TRUE(read) << systest::LastError();
+        if (!read) break;
+        // Numeric fields of DBF tables come back right-aligned as stored.
+        val.erase(0, val.find_first_not_of(' ') == std::string::npos ? val.size() : val.find_first_not_of(' '));
+        ver.erase(0, ver.find_first_not_of(' ') == std::string::npos ? ver.size() : ver.find_first_not_of(' '));
+        if (name.empty() && val.empty() && ver.empty() && notes.empty()) {
+            // Appended, killed before its values were written.
+            EXPECT_EQ(count, r) << "a blank record before the last";
+            EXPECT_EQ(KIV_OK, FillRecord(t, r, 0)) << systest::LastError();
+            continue;
+        }
+        EXPECT_EQ(NameFor(r), name);
+        EXPECT_EQ(std::to_string(r * 7), val);
+        uint32_t version = 0;
+        EXPECT_NO_THROW(version = static_cast<uint32_t>(std::stoul(ver))) << "VER " << ver;
+        EXPECT_EQ(MemoFor(r, version), notes);
+        // The memo lies wholly below the memo file's next free block, so no
+        // later write can take its blocks.
+        const uint32_t block = MemoBlock(t, c.tableType);
+        EXPECT_EQ(notes.empty(), block == 0) << "block " << block;
+        if (block && memo.blockSize) {
+            const uint64_t end = uint64_t(block) * memo.blockSize + 8 + notes.size();
+            EXPECT_LE(end, uint64_t(memo.nextFree) * memo.blockSize) << "memo at block " << block << " past next free " << memo.nextFree;
+        }
+        if (::testing::Test::HasFailure()) break;
+    }
+    EXPECT_EQ(count, seen);
+    EXPECT_EQ(KIV_ERR_NO_SUCH_RECORD, KivGotoRecord(t, count + 1)) << "a record past the count is visible";
+    EXPECT_EQ(KIV_OK, KivCloseTable(t)) << systest::LastError();
+    KivDisconnect(conn);
+    return count;
+}
+
+class CrashSafety : public ::testing::TestWithParam<CrashCase> {};
+
+TEST_P(CrashSafety, TableKilledMidWriteStaysReadableAndConsistent) {
+    const CrashCase& c = GetParam();
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "crash", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    // Each writer goes on from the table its killed predecessor left.
+    uint32_t previous = 0;
+    for (const int delayMs : {0, 1, 5, 20, 50, 100}) {
+        SCOPED_TRACE("killed " + std::to_string(delayMs) + " ms after its first record");
+        Child writer([&](int fd) { WriteUntilKilled(fd, dir.path(), c); });
+        ASSERT_TRUE(writer.started());
+        char ready = 0;
+        const bool started = RecvAll(writer.fd(), &ready, 1) && ready == 'R';
+        if (started) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        const int status = writer.Kill();
+        ASSERT_TRUE(started) << "writer failed: " << ready << writer.Rest();
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "writer ended early: " << writer.Rest();
+        const uint32_t count = CheckTable(dir.path(), c);
+        ASSERT_FALSE(::testing::Test::HasFailure());
+        EXPECT_GT(count, previous);
+        previous = count;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CrashSafety,
+    ::testing::Values(
+        CrashCase{"NtxShared", KIV_TABLE_NTX, "NAME,C,20;VAL,N,10;VER,N,6;NOTES,M", KIV_OPEN_SHARED, "crash.dbt"},
+        CrashCase{"NtxExclusive", KIV_TABLE_NTX, "NAME,C,20;VAL,N,10;VER,N,6;NOTES,M", KIV_OPEN_EXCLUSIVE, "crash.dbt"},
+        CrashCase{"CdxShared", KIV_TABLE_CDX, "NAME,C,20;VAL,N,10;VER,N,6;NOTES,M", KIV_OPEN_SHARED, "crash.fpt"},
+        CrashCase{"CdxExclusive", KIV_TABLE_CDX, "NAME,C,20;VAL,N,10;VER,N,6;NOTES,M", KIV_OPEN_EXCLUSIVE, "crash.fpt"},
+        CrashCase{"KdtShared", KIV_TABLE_KDT, "NAME,CHAR,20;VAL,INTEGER;VER,INTEGER;NOTES,MEMO", KIV_OPEN_SHARED,
+                  "crash.kdm"},
+        CrashCase{"KdtExclusive", KIV_TABLE_KDT, "NAME,CHAR,20;VAL,INTEGER;VER,INTEGER;NOTES,MEMO",
+                  KIV_OPEN_EXCLUSIVE, "crash.kdm"}),
+    systest::CaseLabel<CrashCase>);
+
+// A table opened read-only: when no process holds any lock, a lock attempt
+// may be granted or refused as read-only, but never blamed on another user.
+TEST(ReadOnlyOpener, LockIsNotBlamedOnAnotherUser) {
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer reader(dir.path());
+    PEER_OK(reader, Op::Open, KIV_OPEN_READ_ONLY);
+    for (const Step& step : {Step{Op::LockRecord, 1}, Step{Op::LockTable}}) {
+        const Reply r = reader.Call(step.op, step.arg);
+        EXPECT_TRUE(r.code == KIV_OK || r.code == KIV_ERR_READ_ONLY) << r.text;
+    }
+}
+
+// Two processes appending to one shared table at the same time: every record
+// arrives once, with its own memo.
+TEST(TwoProcesses, ConcurrentAppendsLoseNothing) {
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "shared", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, "NAME,C,20;NOTES,M", &t));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    constexpr int kEach = 1000;
+    auto writer = [&dir](char tag) {
+        return [&dir, tag](int fd) {
+            KIVHANDLE conn = 0, t = 0;
+            char go = 0;
+            KIVRESULT rc = KivConnect(dir.path().c_str(), &conn);
+            if (!rc) rc = KivOpenTable(conn, "shared", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                       KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t);
+            RecvAll(fd, &go, 1);  // both start together
+            for (int i = 0; i < kEach && !rc; ++i) {
+                const std::string name = tag + std::to_string(i);
+                const std::string memo = name + std::string(static_cast<size_t>(i % 700), '.') + " end";
+                if ((rc = KivAppendRecord(t)) || (rc = SetText(t, "NAME", name)) || (rc = SetText(t, "NOTES", memo)) ||
+                    (rc = KivWriteRecord(t)) || (rc = KivUnlockTable(t)))
+                    break;
+            }
+            const std::string report = rc ? systest::LastError() : "D";
+            SendAll(fd, report.data(), report.size());
+        };
+    };
+    Child a(writer('a')), b(writer('b'));
+    SendAll(a.fd(), "G", 1);
+    SendAll(b.fd(), "G", 1);
+    for (Child* child : {&a, &b}) {
+        char done = 0;
+        EXPECT_TRUE(RecvAll(child->fd(), &done, 1) && done == 'D') << done << child->Rest();
+        const int status = child->Kill();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    KIVHANDLE conn = 0, t = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+    uint32_t count = 0;
+    SYS_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(2u * kEach, count);
+    std::set<std::string> names;
+    uint16_t eof = 0;
+    SYS_ASSERT_OK(KivGotoTop(t));
+    for (; KivAtEOF(t, &eof) == KIV_OK && !eof; KivSkip(t, 1)) {
+        std::string name, memo;
+        SYS_ASSERT_OK(systest::GetText(t, "NAME", name));
+        SYS_ASSERT_OK(systest::GetText(t, "NOTES", memo));
+        const int i = std::stoi(name.substr(1));
+        EXPECT_EQ(name + std::string(static_cast<size_t>(i % 700), '.') + " end", memo);
+        EXPECT_TRUE(names.insert(name).second) << name << " twice";
+    }
+    EXPECT_EQ(2u * kEach, names.size());
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+}  // namespace
