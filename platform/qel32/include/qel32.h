@@ -347,6 +347,16 @@ KIV_API KIVRESULT KivDDFindFirstObject(KIVHANDLE connection, uint16_t objectType
                                        char* buf, uint32_t* len, KIVHANDLE* find);
 KIV_API KIVRESULT KivDDFindNextObject(KIVHANDLE find, char* buf, uint32_t* len);
 KIV_API KIVRESULT KivDDFindClose(KIVHANDLE find);
+/* Writes a new dictionary file from a description, one entry per line:
+     user NAME [PASSWORD [GROUP;GROUP...]]   (without users: KIVSYS with no password)
+     table NAME FILE [TYPE]                  (the catalogue is read from the table file)
+     column TABLE NUMBER NAME TYPE LENGTH DECIMALS   (adds or replaces a catalogue entry)
+     drop-column TABLE NAME
+     procedure NAME [INPUT [OUTPUT [DESCRIPTION...]]]
+     property OBJECT NUMBER VALUE...
+     rights TABLE BYTE
+   File names are relative to the dictionary's folder; '#' starts a comment line. */
+KIV_API KIVRESULT KivDDCreate(const char* path, const char* description);
 
 /* ---------------------------------------------------------------------
  * E. Tables
@@ -553,8 +563,18 @@ KIV_API KIVRESULT KivStmtSetTableType(KIVHANDLE statement, uint16_t tableType);
 KIV_API KIVRESULT KivStmtConstrainUpdates(KIVHANDLE statement, uint16_t constrain);
 KIV_API KIVRESULT KivStmtReadAllColumns(KIVHANDLE statement, uint16_t readAll);
 KIV_API KIVRESULT KivPrepareSQL(KIVHANDLE statement, const char* text);
-/* Prepares and describes the result columns into buf; *count in: capacity in columns,
-   out: number of result columns. */
+/* One result column as KivPrepareSQLDescribe describes it. */
+typedef struct KivColumnDescription {
+    char name[130];    /* NUL-terminated */
+    uint16_t type;     /* field-type code */
+    uint16_t decimals;
+    uint16_t reserved;
+    uint32_t length;   /* bytes in the record image (varchar: its maximum) */
+} KivColumnDescription;
+/* Prepares and describes the result columns into buf, an array of
+   KivColumnDescription of bufSize bytes; *count in: at most that many columns
+   are written, out: the number of result columns (0 for a text without a
+   result set). */
 KIV_API KIVRESULT KivPrepareSQLDescribe(KIVHANDLE statement, const char* text, void* buf,
                                         uint32_t bufSize, uint32_t* count);
 /* KIV_ERR_SQL_DECLINED when the engine leaves the text to the caller */

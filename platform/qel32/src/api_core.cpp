@@ -12,6 +12,9 @@
 #include "api.h"
 #include "dates.h"
 #include "paths.h"
+#include "dictionary.h"
+#include "sqlsession.h"
+#include "statement.h"
 #include "table.h"
 
 namespace qel32 {
@@ -49,16 +52,26 @@ uint16_t ConnectionTypeFor(uint16_t types) {
 
 bool NamesDictionary(std::string_view path) { return Upper(path).find(".KDD") != std::string::npos; }
 
-KIVRESULT OpenConnection(const char* path, uint16_t serverTypes, KIVHANDLE* out) {
+KIVRESULT OpenConnection(const char* path, uint16_t serverTypes, const char* user, const char* password,
+                         KIVHANDLE* out) {
     Out(out);
     *out = 0;
     const std::string given = Text(path);
-    if (NamesDictionary(given))
-        Throw(KIV_ERR_NOT_AVAILABLE, "function not available in this engine build");
-    std::string directory = MapPath(given.empty() ? "." : given);
-    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-    if (!DirectoryExists(directory)) Throw(KIV_ERR_FILE_NOT_FOUND, "Data directory " + given + " not found");
-    auto connection = std::make_shared<Connection>(given, directory, serverTypes, ConnectionTypeFor(serverTypes));
+    std::shared_ptr<Connection> connection;
+    if (NamesDictionary(given)) {
+        auto dictionary = Dictionary::Open(MapPath(given));
+        dictionary->Login(Text(user).empty() ? std::string() : Text(user), Text(password));
+        connection = std::make_shared<Connection>(Kind::DDConnection, given, dictionary->directory(), serverTypes,
+                                                  ConnectionTypeFor(serverTypes));
+        connection->dictionary = dictionary;
+        connection->user = Text(user);
+    } else {
+        std::string directory = MapPath(given.empty() ? "." : given);
+        while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+        if (!DirectoryExists(directory)) Throw(KIV_ERR_FILE_NOT_FOUND, "Data directory " + given + " not found");
+        connection = std::make_shared<Connection>(Kind::Connection, given, directory, serverTypes,
+                                                  ConnectionTypeFor(serverTypes));
+    }
     *out = HandleTable::Instance().Add(connection);
     std::lock_guard lock(gConnectionsMutex);
     std::erase_if(gConnections, [](const auto& w) { return w.expired(); });
@@ -82,6 +95,15 @@ KIVRESULT NextTable(TableSearch& s, char* name, uint32_t* nameLen, char* path, u
 std::shared_ptr<TableSearch> StartSearch(KIVHANDLE connection, const char* mask) {
     auto conn = Lookup<Connection>(connection);
     std::string text = Text(mask);
+    if (conn->dictionary && text.empty()) {
+        auto search = std::make_shared<TableSearch>();
+        for (const auto& name : conn->dictionary->Objects(KIV_DD_OBJ_TABLE)) {
+            search->names.push_back(name);
+            search->paths.push_back(conn->dictionary->FindTable(name)->file);
+        }
+        if (search->names.empty()) Throw(KIV_ERR_NO_MORE_TABLES, "The data dictionary has no tables");
+        return search;
+    }
     for (char& c : text)
         if (c == '\\') c = '/';
     std::string dir = DirectoryPart(text);
@@ -129,15 +151,13 @@ extern "C" {
 KIVRESULT KivConnect60(const char* path, uint16_t serverTypes, const char* user, const char* password,
                        uint32_t options, KIVHANDLE* connection) {
     return Api("KivConnect60", [&] {
-        (void)user;
-        (void)password;
         (void)options;
-        return OpenConnection(path, serverTypes, connection);
+        return OpenConnection(path, serverTypes, user, password, connection);
     });
 }
 
 KIVRESULT KivConnect(const char* path, KIVHANDLE* connection) {
-    return Api("KivConnect", [&] { return OpenConnection(path, gServerTypes.load(), connection); });
+    return Api("KivConnect", [&] { return OpenConnection(path, gServerTypes.load(), "", "", connection); });
 }
 
 KIVRESULT KivDisconnect(KIVHANDLE connection) {
@@ -145,7 +165,10 @@ KIVRESULT KivDisconnect(KIVHANDLE connection) {
         auto object = HandleTable::Instance().Find(connection);
         auto conn = std::dynamic_pointer_cast<Connection>(object);
         if (!conn) Throw(KIV_ERR_CONNECTION_GONE, "Connection " + std::to_string(connection) + " is not open");
+        for (KIVHANDLE st : conn->Statements()) HandleTable::Instance().Remove(st);
         CloseTablesOf(*conn);
+        conn->CloseSql();
+        if (conn->InTransaction()) conn->Commit();  // what was written stays
         HandleTable::Instance().Remove(connection);
         return KIV_OK;
     });
@@ -337,7 +360,8 @@ KIVRESULT KivFindFirstTable62(KIVHANDLE connection, const char* mask, char* name
         *find = 0;
         auto search = StartSearch(connection, mask);
         // Free tables have no dictionary name: the first text is empty.
-        for (auto& n : search->names) n.clear();
+        if (!Lookup<Connection>(connection)->dictionary || Text(mask).size())
+            for (auto& n : search->names) n.clear();
         *find = HandleTable::Instance().Add(search);
         return NextTable(*search, nameBuf, nameLen, pathBuf, pathLen);
     });

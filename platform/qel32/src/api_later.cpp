@@ -1,4 +1,4 @@
-// Entry points of the index, expression, SQL and dictionary tiers, which this
+// Entry points of the index, expression and encryption tiers, which this
 // build does not carry: each answers KIV_ERR_NOT_AVAILABLE.
 #include "api.h"
 
@@ -16,21 +16,6 @@ KIVRESULT NotAvailable(const char* function) {
 
 extern "C" {
 
-KIVRESULT KivBeginTransaction(KIVHANDLE) { return NotAvailable("KivBeginTransaction"); }
-KIVRESULT KivCommitTransaction(KIVHANDLE) { return NotAvailable("KivCommitTransaction"); }
-KIVRESULT KivRollbackTransaction(KIVHANDLE) { return NotAvailable("KivRollbackTransaction"); }
-KIVRESULT KivInTransaction(KIVHANDLE, uint16_t*) { return NotAvailable("KivInTransaction"); }
-KIVRESULT KivRollbackTransaction80(KIVHANDLE, const char*, uint32_t) { return NotAvailable("KivRollbackTransaction80"); }
-KIVRESULT KivCreateSavepoint(KIVHANDLE, const char*, uint32_t) { return NotAvailable("KivCreateSavepoint"); }
-KIVRESULT KivDDGetTableProperty(KIVHANDLE, const char*, uint16_t, char*, uint32_t*) { return NotAvailable("KivDDGetTableProperty"); }
-KIVRESULT KivDDGetUserProperty(KIVHANDLE, const char*, uint16_t, char*, uint16_t*) { return NotAvailable("KivDDGetUserProperty"); }
-KIVRESULT KivDDGetObjectProperty(KIVHANDLE, const char*, uint16_t, char*, uint32_t*) { return NotAvailable("KivDDGetObjectProperty"); }
-KIVRESULT KivDDGetDatabaseProperty(KIVHANDLE, uint16_t, char*, uint32_t*) { return NotAvailable("KivDDGetDatabaseProperty"); }
-KIVRESULT KivDDGetTableRights(KIVHANDLE, const char*, uint8_t*) { return NotAvailable("KivDDGetTableRights"); }
-KIVRESULT KivDDRenameObject(KIVHANDLE, const char*, const char*, uint16_t, uint32_t) { return NotAvailable("KivDDRenameObject"); }
-KIVRESULT KivDDFindFirstObject(KIVHANDLE, uint16_t, const char*, char*, uint32_t*, KIVHANDLE*) { return NotAvailable("KivDDFindFirstObject"); }
-KIVRESULT KivDDFindNextObject(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivDDFindNextObject"); }
-KIVRESULT KivDDFindClose(KIVHANDLE) { return NotAvailable("KivDDFindClose"); }
 KIVRESULT KivReindex(KIVHANDLE) { return NotAvailable("KivReindex"); }
 KIVRESULT KivEnableEncryption(KIVHANDLE, const char*) { return NotAvailable("KivEnableEncryption"); }
 KIVRESULT KivDisableEncryption(KIVHANDLE) { return NotAvailable("KivDisableEncryption"); }
@@ -88,23 +73,5 @@ KIVRESULT KivExpressionLongToShort(KIVHANDLE, const char*, char*, uint32_t*) { r
 KIVRESULT KivExpressionShortToLong(KIVHANDLE, const char*, char*, uint32_t*) { return NotAvailable("KivExpressionShortToLong"); }
 KIVRESULT KivLocate(KIVHANDLE, const char*, uint16_t, uint16_t*) { return NotAvailable("KivLocate"); }
 KIVRESULT KivContinue(KIVHANDLE, uint16_t*) { return NotAvailable("KivContinue"); }
-KIVRESULT KivCreateSQLStatement(KIVHANDLE, KIVHANDLE*) { return NotAvailable("KivCreateSQLStatement"); }
-KIVRESULT KivCloseSQLStatement(KIVHANDLE) { return NotAvailable("KivCloseSQLStatement"); }
-KIVRESULT KivResetSQLStatement(KIVHANDLE) { return NotAvailable("KivResetSQLStatement"); }
-KIVRESULT KivStmtSetTableLockType(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableLockType"); }
-KIVRESULT KivStmtSetTableCharType(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableCharType"); }
-KIVRESULT KivStmtSetTableRights(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableRights"); }
-KIVRESULT KivStmtSetTableReadOnly(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableReadOnly"); }
-KIVRESULT KivStmtSetTableType(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtSetTableType"); }
-KIVRESULT KivStmtConstrainUpdates(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtConstrainUpdates"); }
-KIVRESULT KivStmtReadAllColumns(KIVHANDLE, uint16_t) { return NotAvailable("KivStmtReadAllColumns"); }
-KIVRESULT KivPrepareSQL(KIVHANDLE, const char*) { return NotAvailable("KivPrepareSQL"); }
-KIVRESULT KivPrepareSQLDescribe(KIVHANDLE, const char*, void*, uint32_t, uint32_t*) { return NotAvailable("KivPrepareSQLDescribe"); }
-KIVRESULT KivCheckSQL(KIVHANDLE, const char*) { return NotAvailable("KivCheckSQL"); }
-KIVRESULT KivVerifySQL(KIVHANDLE, const char*) { return NotAvailable("KivVerifySQL"); }
-KIVRESULT KivExecuteSQL(KIVHANDLE, KIVHANDLE*) { return NotAvailable("KivExecuteSQL"); }
-KIVRESULT KivExecuteSQLDirect(KIVHANDLE, const char*, KIVHANDLE*) { return NotAvailable("KivExecuteSQLDirect"); }
-KIVRESULT KivGetSQLStmtParams(const char*) { return NotAvailable("KivGetSQLStmtParams"); }
-KIVRESULT KivSqlPeekStatement(KIVHANDLE, uint16_t*) { return NotAvailable("KivSqlPeekStatement"); }
 
 }  // extern "C"

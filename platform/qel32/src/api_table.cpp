@@ -8,6 +8,8 @@
 #include "api.h"
 #include "dates.h"
 #include "paths.h"
+#include "dictionary.h"
+#include "statement.h"
 #include "table.h"
 
 namespace qel32 {
@@ -117,6 +119,11 @@ std::shared_ptr<Table> AddTable(const std::shared_ptr<Connection>& conn, std::sh
 
 std::shared_ptr<Table> TableOf(KIVHANDLE handle) { return Lookup<Table>(handle); }
 
+// Setters address parameters when the handle is an SQL statement.
+std::shared_ptr<Statement> StatementOf(KIVHANDLE handle) {
+    return std::dynamic_pointer_cast<Statement>(HandleTable::Instance().Find(handle));
+}
+
 int FieldIndexOf(Table& t, KIVFIELD field) {
     int i;
     t.Field(field, &i);
@@ -191,7 +198,18 @@ KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const char* alias
         *table = 0;
         auto conn = Lookup<Connection>(connection);
         if (tableType > KIV_TABLE_KDT) Throw(KIV_ERR_INVALID_ARGUMENT, "Invalid table type " + std::to_string(tableType));
-        const std::string path = TablePathForOpen(*conn, Text(name), tableType);
+        std::string path;
+        if (conn->dictionary) {
+            // Dictionary tables by name; a file name or path opens a free table.
+            const std::string n = Text(name);
+            if (auto entry = conn->dictionary->FindTable(n)) {
+                path = entry->file;
+                if (!tableType) tableType = entry->type;
+            } else if (Extension(n).empty() && n.find_first_of("/\\:") == std::string::npos) {
+                Throw(KIV_ERR_DD_UNKNOWN_NAME, "Table " + n + " is not in the data dictionary");
+            }
+        }
+        if (path.empty()) path = TablePathForOpen(*conn, Text(name), tableType);
         const OpenRequest request = RequestFromOptions(charType, lockType, options, alias, path);
         auto file = TableFile::Open(path, tableType, request.exclusive, request.readOnly);
         try {
@@ -304,6 +322,12 @@ KIVRESULT KivGetNumFields(KIVHANDLE table, uint32_t* count) {
 KIVRESULT KivGetRecordCount(KIVHANDLE handle, uint16_t mode, uint32_t* count) {
     return Api("KivGetRecordCount", [&] {
         Out(count);
+        if (auto st = StatementOf(handle)) {
+            // On a statement: the rows its last execution changed.
+            if (st->rowsAffected < 0) Throw(KIV_ERR_NO_ROW_COUNT);
+            *count = static_cast<uint32_t>(st->rowsAffected);
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         if (mode == KIV_COUNT_CARDINALITY || mode == KIV_COUNT_CARDINALITY_SMALL) {
             *count = t->file().Count(true);
@@ -482,6 +506,10 @@ KIVRESULT KivGetField(KIVHANDLE table, KIVFIELD field, char* buf, uint32_t* len,
 
 KIVRESULT KivSetField(KIVHANDLE handle, KIVFIELD field, const void* data, uint32_t len) {
     return Api("KivSetField", [&] {
+        if (auto st = StatementOf(handle)) {
+            st->SetParameter(field, Value::OfText(std::string_view(static_cast<const char*>(data), data ? len : 0)));
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         const int i = FieldIndexOf(*t, field);
         return t->SetBytes(i, std::string_view(static_cast<const char*>(data), data ? len : 0));
@@ -498,6 +526,10 @@ KIVRESULT KivSetFieldRaw(KIVHANDLE handle, KIVFIELD field, const void* data, uin
 
 KIVRESULT KivSetEmpty(KIVHANDLE handle, KIVFIELD field) {
     return Api("KivSetEmpty", [&] {
+        if (auto st = StatementOf(handle)) {
+            st->SetParameter(field, Value::Empty());
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         t->SetEmpty(FieldIndexOf(*t, field));
         return KIV_OK;
@@ -545,6 +577,12 @@ KIVRESULT KivSetBinary(KIVHANDLE handle, KIVFIELD field, uint16_t kind, uint32_t
                        const void* data, uint32_t len) {
     return Api("KivSetBinary", [&] {
         (void)kind;
+        const std::string_view bytes(static_cast<const char*>(data), data ? len : 0);
+        if (auto st = StatementOf(handle)) {
+            if (offset) Throw(KIV_ERR_INVALID_ARGUMENT, "Parameters take their whole value at once");
+            st->SetParameter(field, Value::OfBytes(bytes));
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         int i;
         const FieldDef& f = t->Field(field, &i);
@@ -562,6 +600,10 @@ KIVRESULT KivSetBinary(KIVHANDLE handle, KIVFIELD field, uint16_t kind, uint32_t
 
 KIVRESULT KivSetString(KIVHANDLE handle, KIVFIELD field, const char* text, uint32_t len) {
     return Api("KivSetString", [&] {
+        if (auto st = StatementOf(handle)) {
+            st->SetParameter(field, Value::OfText(std::string_view(text ? text : "", text ? len : 0)));
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         return t->SetBytes(FieldIndexOf(*t, field), std::string_view(text ? text : "", text ? len : 0));
     });
@@ -569,6 +611,10 @@ KIVRESULT KivSetString(KIVHANDLE handle, KIVFIELD field, const char* text, uint3
 
 static KIVRESULT SetTyped(const char* function, KIVHANDLE handle, KIVFIELD field, const Value& v) {
     return Api(function, [&] {
+        if (auto st = StatementOf(handle)) {
+            st->SetParameter(field, v);
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         return t->SetValue(FieldIndexOf(*t, field), v);
     });
@@ -628,6 +674,10 @@ static Value IsoValue(const char* text, uint32_t len, int what) {
 
 KIVRESULT KivSetDateText(KIVHANDLE handle, KIVFIELD field, const char* text, uint32_t len) {
     return Api("KivSetDateText", [&] {
+        if (auto st = StatementOf(handle)) {
+            st->SetParameter(field, IsoValue(text, len, 0));
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         return t->SetValue(FieldIndexOf(*t, field), IsoValue(text, len, 0));
     });
@@ -635,6 +685,10 @@ KIVRESULT KivSetDateText(KIVHANDLE handle, KIVFIELD field, const char* text, uin
 
 KIVRESULT KivSetTimeText(KIVHANDLE handle, KIVFIELD field, const char* text, uint32_t len) {
     return Api("KivSetTimeText", [&] {
+        if (auto st = StatementOf(handle)) {
+            st->SetParameter(field, IsoValue(text, len, 1));
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         return t->SetValue(FieldIndexOf(*t, field), IsoValue(text, len, 1));
     });
@@ -642,6 +696,10 @@ KIVRESULT KivSetTimeText(KIVHANDLE handle, KIVFIELD field, const char* text, uin
 
 KIVRESULT KivSetTimeStampText(KIVHANDLE handle, KIVFIELD field, const char* text, uint32_t len) {
     return Api("KivSetTimeStampText", [&] {
+        if (auto st = StatementOf(handle)) {
+            st->SetParameter(field, IsoValue(text, len, 2));
+            return KIV_OK;
+        }
         auto t = TableOf(handle);
         return t->SetValue(FieldIndexOf(*t, field), IsoValue(text, len, 2));
     });
@@ -736,6 +794,10 @@ KIVRESULT KivGetNullRecord(KIVHANDLE table, void* buf, uint32_t len) {
 
 KIVRESULT KivGetLastAutoinc(KIVHANDLE handle, uint32_t* value) {
     return Api("KivGetLastAutoinc", [&] {
+        if (auto st = StatementOf(handle)) {
+            *Out(value) = st->lastAutoinc;
+            return KIV_OK;
+        }
         *Out(value) = TableOf(handle)->lastAutoinc();
         return KIV_OK;
     });

@@ -79,6 +79,13 @@ std::string CompactFromJulian(int32_t julian) {
     return FourDigits(y) + TwoDigits(m) + TwoDigits(d);
 }
 
+std::string IsoFromJulian(int32_t julian) {
+    if (julian <= 0) return std::string();
+    int y, m, d;
+    YmdFromJulian(julian, y, m, d);
+    return FourDigits(y) + "-" + TwoDigits(m) + "-" + TwoDigits(d);
+}
+
 std::optional<int32_t> JulianFromCompact(std::string_view text) {
     if (text.size() > 8) text = text.substr(0, 8);
     if (AllBlank(text)) return 0;

@@ -14,6 +14,9 @@ int32_t JulianFromYmd(int year, int month, int day);
 void YmdFromJulian(int32_t julian, int& year, int& month, int& day);
 bool ValidYmd(int year, int month, int day);
 
+// "YYYY-MM-DD"; "" for day 0.
+std::string IsoFromJulian(int32_t julian);
+
 // "YYYYMMDD"; 8 blanks for day 0.
 std::string CompactFromJulian(int32_t julian);
 // Parses "YYYYMMDD"; blank text gives 0; nullopt when the text is no date.

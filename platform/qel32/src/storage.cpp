@@ -502,6 +502,27 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
     return recno;
 }
 
+void TableFile::RemoveAppended(uint32_t recno) {
+    if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    std::lock_guard lock(mutex_);
+    HeaderGuard guard(fd_, !exclusive_);
+    if (!exclusive_) {
+        uint8_t b[4];
+        ReadAll(fd_, b, 4, 4);
+        count_ = LE32(b);
+    }
+    if (recno == count_) {
+        count_ = recno - 1;
+        WriteHeaderCount();
+        const uint8_t eof = 0x1A;
+        WriteAll(fd_, &eof, 1, RecordOffset(recno));
+    } else if (recno < count_) {
+        const uint8_t deleted = '*';
+        WriteAll(fd_, &deleted, 1, RecordOffset(recno));
+    }
+    Touch();
+}
+
 void TableFile::Zap() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);

@@ -68,6 +68,9 @@ public:
     // another owner refuses the append.
     uint32_t Append(const void* owner, uint8_t* image);
     void Zap();
+    // Takes back an appended record: cut off when it is still the last one,
+    // else marked deleted.
+    void RemoveAppended(uint32_t recno);
     // Removes deleted records by writing a new file and renaming it over.
     void Pack();
     // A blank record image with the table's empty values.

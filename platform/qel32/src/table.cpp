@@ -1,10 +1,15 @@
 #include "table.h"
 
+#include <algorithm>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 
 #include "kivwin/win.h"
 #include "dates.h"
+#include "dictionary.h"
+#include "sqlsession.h"
 #include "paths.h"
 
 namespace qel32 {
@@ -13,14 +18,37 @@ std::atomic<bool> gShowDeleted{true};
 
 // ---------------------------------------------------------------- Connection
 
-Connection::Connection(std::string given, std::string directory, uint16_t serverTypes, uint16_t connectionType)
-    : Object(Kind::Connection),
+Connection::Connection(Kind kind, std::string given, std::string directory, uint16_t serverTypes,
+                       uint16_t connectionType)
+    : Object(kind),
       given_(std::move(given)),
       directory_(std::move(directory)),
       serverTypes_(serverTypes),
       connectionType_(connectionType) {}
 
 Connection::~Connection() = default;
+
+SqlSession& Connection::Sql() {
+    if (!sql_) sql_ = std::make_unique<SqlSession>(*this);
+    return *sql_;
+}
+
+void Connection::CloseSql() { sql_.reset(); }
+
+void Connection::AddStatement(KIVHANDLE statement) {
+    std::lock_guard lock(mutex_);
+    statements_.insert(statement);
+}
+
+void Connection::RemoveStatement(KIVHANDLE statement) {
+    std::lock_guard lock(mutex_);
+    statements_.erase(statement);
+}
+
+std::vector<KIVHANDLE> Connection::Statements() {
+    std::lock_guard lock(mutex_);
+    return std::vector<KIVHANDLE>(statements_.begin(), statements_.end());
+}
 
 void Connection::AddTable(KIVHANDLE table) {
     std::lock_guard lock(mutex_);
@@ -37,10 +65,82 @@ std::vector<KIVHANDLE> Connection::Tables() {
     return std::vector<KIVHANDLE>(tables_.begin(), tables_.end());
 }
 
+void Connection::Begin() {
+    if (transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "A transaction is already open on this connection");
+    transaction_ = std::make_unique<Transaction>();
+}
+
+void Connection::Commit() {
+    if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
+    transaction_.reset();
+}
+
+void Connection::Savepoint(const std::string& name) {
+    if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
+    if (name.empty()) Throw(KIV_ERR_EMPTY_ARGUMENT, "A savepoint needs a name");
+    transaction_->savepoints.emplace_back(Upper(name), transaction_->log.size());
+}
+
+void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended) {
+    if (!transaction_) return;
+    UndoEntry entry{file, recno, appended, {}};
+    if (!appended) {
+        // Only the first change of a record inside the transaction matters.
+        for (const auto& e : transaction_->log)
+            if (e.file == file && e.recno == recno) return;
+        entry.before.resize(file->recordLength());
+        if (file->ReadRecords(recno, 1, entry.before.data()) != 1)
+            Throw(KIV_ERR_IO, "Record " + std::to_string(recno) + " cannot be read for the transaction log");
+    }
+    transaction_->log.push_back(std::move(entry));
+}
+
+void Connection::Rollback(const std::string& savepoint) {
+    if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
+    size_t keep = 0;
+    if (!savepoint.empty()) {
+        const std::string name = Upper(savepoint);
+        auto it = std::find_if(transaction_->savepoints.rbegin(), transaction_->savepoints.rend(),
+                               [&](const auto& s) { return s.first == name; });
+        if (it == transaction_->savepoints.rend()) Throw(KIV_ERR_INVALID_ARGUMENT, "No savepoint " + savepoint);
+        keep = it->second;
+        transaction_->savepoints.erase(it.base(), transaction_->savepoints.end());
+    }
+    auto& log = transaction_->log;
+    KIVRESULT failure = KIV_OK;
+    std::string text;
+    while (log.size() > keep) {
+        UndoEntry& e = log.back();
+        try {
+            if (e.appended) e.file->RemoveAppended(e.recno);
+            else e.file->WriteRecord(e.recno, e.before.data());
+        } catch (const EngineError& err) {
+            if (!failure) {
+                failure = err.code();
+                text = err.what();
+            }
+        }
+        log.pop_back();
+    }
+    if (savepoint.empty()) transaction_.reset();
+    if (failure) Throw(failure, text);
+}
+
+uint32_t KeysetOrder::PositionOf(uint32_t recno) const {
+    for (size_t i = 0; i < records_.size(); ++i)
+        if (records_[i] == recno) return static_cast<uint32_t>(i + 1);
+    return 0;
+}
+
 // --------------------------------------------------------------------- Table
 
-Table::Table(std::shared_ptr<Connection> connection, std::shared_ptr<TableFile> file, const OpenRequest& request)
-    : Object(Kind::Table), connection_(std::move(connection)), file_(std::move(file)), request_(request) {
+Table::Table(std::shared_ptr<Connection> connection, std::shared_ptr<TableFile> file, const OpenRequest& request,
+             Kind kind, std::unique_ptr<RowOrder> order)
+    : Object(kind),
+      connection_(std::move(connection)),
+      file_(std::move(file)),
+      request_(request),
+      order_(order ? std::move(order) : std::make_unique<PhysicalOrder>()) {
     image_ = file_->BlankImage();
     readAhead_ = file_->exclusive() ? 256 : 1;
 }
@@ -70,6 +170,8 @@ void Table::Close() {
     lockedRecords_.clear();
     file_->UnlockTable(this);
     file_->Detach();
+    file_.reset();
+    for (const auto& path : removeOnClose) ::unlink(path.c_str());
     if (failure) Throw(failure, text);
 }
 
@@ -128,33 +230,42 @@ bool Table::LoadedVisible() const {
 
 bool Table::CurrentVisible() const { return haveRecord_ && LoadedVisible(); }
 
+bool Table::LoadAt(uint32_t position, bool fresh) {
+    const uint32_t recno = order_->RecordAt(position);
+    pos_ = position;
+    if (recno < 1 || recno > file_->Count(false)) {
+        // A record the order still names but the file no longer holds.
+        recno_ = recno;
+        haveRecord_ = false;
+        return false;
+    }
+    Load(recno, fresh);
+    return LoadedVisible();
+}
+
 void Table::SetEof() {
+    pos_ = Size(false) + 1;
     recno_ = file_->Count(false) + 1;
     eof_ = true;
     haveRecord_ = false;
     image_ = file_->BlankImage();
 }
 
-uint32_t Table::ScanForward(uint32_t from, uint32_t count) {
-    for (uint32_t r = from; r <= count; ++r) {
-        Load(r, false);
-        if (LoadedVisible()) return r;
-    }
+uint32_t Table::ScanForward(uint32_t from, uint32_t size) {
+    for (uint32_t p = from; p <= size; ++p)
+        if (LoadAt(p, false)) return p;
     return 0;
 }
 
 uint32_t Table::ScanBackward(uint32_t from) {
-    for (uint32_t r = from; r >= 1; --r) {
-        Load(r, false);
-        if (LoadedVisible()) return r;
-    }
+    for (uint32_t p = from; p >= 1; --p)
+        if (LoadAt(p, false)) return p;
     return 0;
 }
 
 void Table::GoTop() {
     Flush();
-    const uint32_t count = file_->Count(true);
-    const uint32_t r = ScanForward(1, count);
+    const uint32_t r = ScanForward(1, Size(true));
     if (!r) {
         SetEof();
         bof_ = true;
@@ -165,9 +276,9 @@ void Table::GoTop() {
 
 void Table::GoBottom() {
     Flush();
-    const uint32_t count = file_->Count(true);
-    recno_ = count + 1;
-    const uint32_t r = count ? ScanBackward(count) : 0;
+    const uint32_t size = Size(true);
+    pos_ = size + 1;
+    const uint32_t r = size ? ScanBackward(size) : 0;
     if (!r) {
         SetEof();
         bof_ = true;
@@ -178,8 +289,9 @@ void Table::GoBottom() {
 
 void Table::GoBOF() {
     Flush();
-    file_->Count(true);
+    Size(true);
     // Before the first record: a skip forward gives the first visible one.
+    pos_ = 0;
     recno_ = 0;
     bof_ = true;
     eof_ = false;
@@ -195,57 +307,52 @@ void Table::Skip(int32_t n) {
     }
     if (n > 0) {
         if (eof_) return;
-        uint32_t r = haveRecord_ ? recno_ : 0;
-        uint32_t count = file_->Count(false);
+        uint32_t p = haveRecord_ ? pos_ : 0;
+        uint32_t size = Size(false);
         for (int32_t i = 0; i < n; ++i) {
-            uint32_t next = ScanForward(r + 1, count);
+            uint32_t next = ScanForward(p + 1, size);
             if (!next) {
-                count = file_->Count(true);  // another process may have appended
-                next = ScanForward(r + 1, count);
+                size = Size(true);  // another process may have appended
+                next = ScanForward(p + 1, size);
             }
             if (!next) {
                 SetEof();
                 bof_ = false;
                 return;
             }
-            r = next;
+            p = next;
         }
         bof_ = eof_ = false;
         return;
     }
-    uint32_t r;
-    if (eof_) r = file_->Count(true) + 1;
+    uint32_t p;
+    if (eof_) p = Size(true) + 1;
     else if (!haveRecord_) return;  // before the first record already
-    else r = recno_;
+    else p = pos_;
     const int64_t steps = -static_cast<int64_t>(n);
     for (int64_t i = 0; i < steps; ++i) {
-        const uint32_t prev = r > 1 ? ScanBackward(r - 1) : 0;
+        const uint32_t prev = p > 1 ? ScanBackward(p - 1) : 0;
         if (!prev) {
             // Past the beginning: BOF, on the first visible record.
-            const uint32_t first = ScanForward(1, file_->Count(false));
-            if (!first) {
-                SetEof();
-            } else {
-                eof_ = false;
-            }
+            if (!ScanForward(1, Size(false))) SetEof();
+            else eof_ = false;
             bof_ = true;
             return;
         }
-        r = prev;
+        p = prev;
     }
     bof_ = eof_ = false;
 }
 
-void Table::GoTo(uint32_t recno) {
+void Table::GoTo(uint32_t position) {
     Flush();
-    const uint32_t count = recno > file_->Count(false) ? file_->Count(true) : file_->Count(false);
-    if (recno < 1 || recno > count) {
+    const uint32_t size = position > Size(false) ? Size(true) : Size(false);
+    if (position < 1 || position > size) {
         SetEof();
         bof_ = false;
-        Throw(KIV_ERR_NO_SUCH_RECORD, "Record " + std::to_string(recno) + " does not exist");
+        Throw(KIV_ERR_NO_SUCH_RECORD, "Record " + std::to_string(position) + " does not exist");
     }
-    Load(recno, true);
-    if (!LoadedVisible()) {
+    if (!LoadAt(position, true)) {
         SetEof();
         bof_ = false;
         return;
@@ -255,17 +362,17 @@ void Table::GoTo(uint32_t recno) {
 
 uint32_t Table::CountVisible() {
     Flush();
-    const uint32_t count = file_->Count(true);
-    if (gShowDeleted.load() && file_->type() != KIV_TABLE_KDT) return count;
+    const uint32_t size = Size(true);
+    if (gShowDeleted.load() && file_->type() != KIV_TABLE_KDT && dynamic_cast<PhysicalOrder*>(order_.get()))
+        return size;
     // Counting hidden records means reading them; keep the position.
-    const uint32_t savedRec = recno_;
+    const uint32_t savedPos = pos_, savedRec = recno_;
     const bool savedBof = bof_, savedEof = eof_, savedHave = haveRecord_;
     const std::vector<uint8_t> savedImage = image_;
     uint32_t visible = 0;
-    for (uint32_t r = 1; r <= count; ++r) {
-        Load(r, false);
-        if (LoadedVisible()) ++visible;
-    }
+    for (uint32_t p = 1; p <= size; ++p)
+        if (LoadAt(p, false)) ++visible;
+    pos_ = savedPos;
     recno_ = savedRec;
     bof_ = savedBof;
     eof_ = savedEof;
@@ -328,6 +435,7 @@ bool Table::IsEmpty(int index) {
 }
 
 void Table::CheckWrite(uint8_t privilege) const {
+    if (isStatic) Throw(KIV_ERR_STATIC_VIEW, "This cursor is a static view: its rows cannot be changed");
     if (request_.readOnly) Throw(KIV_ERR_READ_ONLY, "Table " + alias() + " is open read-only");
     if (!(request_.privileges & privilege)) Throw(KIV_ERR_PERMISSION, "Permission denied on table " + alias());
 }
@@ -458,6 +566,7 @@ void Table::Flush() {
             WriteBlobRef(f, image_.data(), file_->type(), file_->WriteBlob(f, data));
         }
         StampAutoFields();
+        connection_->LogChange(file_, recno_, false);
         file_->WriteRecord(recno_, image_.data());
     } catch (...) {
         if (implicitLock) file_->UnlockRecord(this, recno_);
@@ -483,6 +592,9 @@ void Table::Append() {
     }
     if (!file_->exclusive()) lockedRecords_.insert(recno);
     lastAutoinc_ = file_->LastAutoinc();
+    connection_->LogChange(file_, recno, true);
+    order_->Added(recno);
+    pos_ = order_->PositionOf(recno);
     recno_ = recno;
     haveRecord_ = true;
     bof_ = eof_ = false;
@@ -513,10 +625,14 @@ void Table::Refresh() {
 
 // ---------------------------------------------------------------- locks
 
-void Table::LockRecord(uint32_t recno) {
-    if (recno == 0) {
+void Table::LockRecord(uint32_t position) {
+    if (isStatic) Throw(KIV_ERR_STATIC_VIEW, "This table is based on a static view and cannot be locked");
+    uint32_t recno;
+    if (position == 0) {
         RequireRecord();
         recno = recno_;
+    } else {
+        recno = position <= Size(false) ? order_->RecordAt(position) : position;
     }
     if (recno > file_->Count(true)) Throw(KIV_ERR_NO_SUCH_RECORD, "Record " + std::to_string(recno) + " does not exist");
     if (file_->LockRecord(this, recno) != KIV_OK)
@@ -526,13 +642,14 @@ void Table::LockRecord(uint32_t recno) {
     if (recno == recno_ && haveRecord_ && !dirty_) Load(recno_, true);
 }
 
-void Table::UnlockRecord(uint32_t recno) {
-    if (recno == 0) recno = recno_;
+void Table::UnlockRecord(uint32_t position) {
+    const uint32_t recno = position == 0 ? recno_ : (position <= Size(false) ? order_->RecordAt(position) : position);
     if (recno == recno_) Flush();
     if (lockedRecords_.erase(recno)) file_->UnlockRecord(this, recno);
 }
 
 void Table::LockTable() {
+    if (isStatic) Throw(KIV_ERR_STATIC_VIEW, "This table is based on a static view and cannot be locked");
     if (file_->LockTable(this) != KIV_OK)
         Throw(KIV_ERR_TABLE_LOCKED, "Table " + alias() + " is locked by another user");
     if (haveRecord_ && !dirty_) Load(recno_, true);

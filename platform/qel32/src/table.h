@@ -17,10 +17,25 @@
 namespace qel32 {
 
 class Table;
+class Dictionary;
+class SqlSession;
 
-class Connection : public Object {
+// Before-images of the records a connection changed inside its transaction.
+struct UndoEntry {
+    std::shared_ptr<TableFile> file;
+    uint32_t recno;
+    bool appended;               // the record did not exist before
+    std::vector<uint8_t> before; // the stored image before the first change
+};
+
+struct Transaction {
+    std::vector<UndoEntry> log;
+    std::vector<std::pair<std::string, size_t>> savepoints;  // name, log size at the mark
+};
+
+class Connection : public Object, public std::enable_shared_from_this<Connection> {
 public:
-    Connection(std::string given, std::string directory, uint16_t serverTypes, uint16_t connectionType);
+    Connection(Kind kind, std::string given, std::string directory, uint16_t serverTypes, uint16_t connectionType);
     ~Connection() override;
 
     const std::string& given() const { return given_; }
@@ -32,6 +47,26 @@ public:
     void RemoveTable(KIVHANDLE table);
     std::vector<KIVHANDLE> Tables();
 
+    // Transactions: the log is kept while one is open.
+    bool InTransaction() const { return transaction_ != nullptr; }
+    void Begin();
+    void Commit();
+    void Rollback(const std::string& savepoint = std::string());
+    void Savepoint(const std::string& name);
+    // Called before a stored record changes (or right after an append).
+    void LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended);
+
+    // The data dictionary of a dictionary connection, else null.
+    std::shared_ptr<Dictionary> dictionary;
+    std::string user;
+    // The SQL session, made at the first statement.
+    SqlSession& Sql();
+    void CloseSql();
+    // Statements of the connection, closed with it.
+    void AddStatement(KIVHANDLE statement);
+    void RemoveStatement(KIVHANDLE statement);
+    std::vector<KIVHANDLE> Statements();
+
 private:
     std::string given_;
     std::string directory_;
@@ -39,6 +74,42 @@ private:
     uint16_t connectionType_;
     std::mutex mutex_;
     std::set<KIVHANDLE> tables_;
+    std::set<KIVHANDLE> statements_;
+    std::unique_ptr<Transaction> transaction_;
+    std::unique_ptr<SqlSession> sql_;
+};
+
+// The order a handle visits rows in: position p (1..Size) names a record.
+class RowOrder {
+public:
+    virtual ~RowOrder() = default;
+    virtual uint32_t Size(TableFile& file, bool fresh) = 0;
+    virtual uint32_t RecordAt(uint32_t position) const = 0;
+    // The position of a record, 0 when the order does not hold it.
+    virtual uint32_t PositionOf(uint32_t recno) const = 0;
+    // A record appended through the handle joins the order.
+    virtual void Added(uint32_t) {}
+};
+
+// Record-number order over the whole file.
+class PhysicalOrder : public RowOrder {
+public:
+    uint32_t Size(TableFile& file, bool fresh) override { return file.Count(fresh); }
+    uint32_t RecordAt(uint32_t position) const override { return position; }
+    uint32_t PositionOf(uint32_t recno) const override { return recno; }
+};
+
+// A fixed list of record numbers (a live cursor's rows).
+class KeysetOrder : public RowOrder {
+public:
+    explicit KeysetOrder(std::vector<uint32_t> records) : records_(std::move(records)) {}
+    uint32_t Size(TableFile&, bool) override { return static_cast<uint32_t>(records_.size()); }
+    uint32_t RecordAt(uint32_t position) const override { return records_[position - 1]; }
+    uint32_t PositionOf(uint32_t recno) const override;
+    void Added(uint32_t recno) override { records_.push_back(recno); }
+
+private:
+    std::vector<uint32_t> records_;
 };
 
 struct OpenRequest {
@@ -55,7 +126,8 @@ extern std::atomic<bool> gShowDeleted;
 
 class Table : public Object {
 public:
-    Table(std::shared_ptr<Connection> connection, std::shared_ptr<TableFile> file, const OpenRequest& request);
+    Table(std::shared_ptr<Connection> connection, std::shared_ptr<TableFile> file, const OpenRequest& request,
+          Kind kind = Kind::Table, std::unique_ptr<RowOrder> order = nullptr);
     ~Table() override;
 
     TableFile& file() { return *file_; }
@@ -72,7 +144,14 @@ public:
     bool bof() const { return bof_; }
     bool eof() const { return eof_; }
     bool haveRecord() const { return haveRecord_; }
-    uint32_t recno() const { return recno_; }
+    // The record number callers see: the position in the handle's order
+    // (for a table the physical number; at EOF the count + 1).
+    uint32_t recno() const { return pos_; }
+    // The physical record the handle is on.
+    uint32_t physicalRecord() const { return recno_; }
+    // Cursors over results: static ones cannot be locked or changed.
+    bool isStatic = false;
+    bool isLive = false;
     void GoTop();
     void GoBottom();
     void GoBOF();
@@ -118,12 +197,16 @@ public:
 
     // Closes: writes pending changes (reporting a failure) and releases locks.
     void Close();
+    // Files removed when the handle closes (a result cursor's own files).
+    std::vector<std::string> removeOnClose;
 
 private:
     void Load(uint32_t recno, bool fresh);
+    bool LoadAt(uint32_t position, bool fresh);
     void SetEof();
     bool LoadedVisible() const;
-    uint32_t ScanForward(uint32_t from, uint32_t count);
+    uint32_t Size(bool fresh) { return order_->Size(*file_, fresh); }
+    uint32_t ScanForward(uint32_t from, uint32_t size);
     uint32_t ScanBackward(uint32_t from);
     void CheckWrite(uint8_t privilege) const;
     void StampAutoFields();
@@ -131,8 +214,10 @@ private:
     std::shared_ptr<Connection> connection_;
     std::shared_ptr<TableFile> file_;
     OpenRequest request_;
+    std::unique_ptr<RowOrder> order_;
     bool closed_ = false;
 
+    uint32_t pos_ = 0;
     uint32_t recno_ = 0;
     bool bof_ = true;
     bool eof_ = true;

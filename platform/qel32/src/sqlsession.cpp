@@ -1,0 +1,845 @@
+#include "sqlsession.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "dates.h"
+#include "dictionary.h"
+#include "errors.h"
+#include "kivwin/win.h"
+#include "paths.h"
+#include "table.h"
+
+namespace qel32 {
+
+// ------------------------------------------------------------------ errors
+
+void ThrowSqlError(int nativeId, const std::string& message) {
+    char head[64];
+    std::snprintf(head, sizeof head, "ERROR 7200: NativeError = %04d; ", nativeId);
+    Throw(KIV_ERR_SQL, std::string(head) + "[Morvane SQL Engine] " + message);
+}
+
+void ThrowSqlError(sqlite3* db, const std::string& message) {
+    const std::string text = message.empty() ? std::string(sqlite3_errmsg(db)) : message;
+    int id = 2119;
+    if (text.find("no such table") != std::string::npos) id = 2122;
+    else if (text.find("no such column") != std::string::npos) id = 2121;
+    else if (text.find("ambiguous column") != std::string::npos) id = 2137;
+    else if (text.find("incomplete input") != std::string::npos) id = 2113;
+    else if (text.find("unrecognized token") != std::string::npos) id = 2114;
+    else if (text.find("syntax error") != std::string::npos) id = 2117;
+    ThrowSqlError(id, text);
+}
+
+// ------------------------------------------------------------------ types
+
+std::string DeclaredType(const FieldDef& f) {
+    const std::string len = std::to_string(f.type == KIV_FT_VARCHAR ? f.maxLength : f.length);
+    switch (f.type) {
+        case KIV_FT_LOGICAL: return "LOGICAL";
+        case KIV_FT_NUMERIC: return "NUMERIC(" + len + "," + std::to_string(f.decimals) + ")";
+        case KIV_FT_DATE: return "DATE";
+        case KIV_FT_CHARACTER: return "CHAR(" + len + ")";
+        case KIV_FT_MEMO: return "MEMO";
+        case KIV_FT_BINARY: return "BLOB";
+        case KIV_FT_IMAGE: return "IMAGE";
+        case KIV_FT_VARCHAR: return "VARCHAR(" + len + ")";
+        case KIV_FT_COMPACTDATE: return "SHORTDATE";
+        case KIV_FT_DOUBLE: return "DOUBLE(" + std::to_string(f.decimals) + ")";
+        case KIV_FT_INTEGER: return "INTEGER";
+        case KIV_FT_SHORTINT: return "SHORTINT";
+        case KIV_FT_TIME: return "TIME";
+        case KIV_FT_TIMESTAMP: return "TIMESTAMP";
+        case KIV_FT_AUTOINC: return "AUTOINC";
+        case KIV_FT_RAW: return "RAW(" + len + ")";
+        case KIV_FT_CURDOUBLE: return "CURDOUBLE(" + std::to_string(f.decimals) + ")";
+        case KIV_FT_MONEY: return "MONEY";
+        case KIV_FT_CICHARACTER: return "CICHARACTER(" + len + ") COLLATE NOCASE";
+        case KIV_FT_ROWVERSION: return "ROWVERSION";
+        case KIV_FT_MODTIME: return "MODTIME";
+        case KIV_FT_GENERAL: return "GENERAL";
+        case KIV_FT_PICTURE: return "PICTURE";
+    }
+    return "";
+}
+
+bool FieldFromDeclaredType(std::string_view declared, FieldDef& f) {
+    std::string text = Upper(declared);
+    const size_t collate = text.find(" COLLATE");
+    if (collate != std::string::npos) text.resize(collate);
+    std::string word;
+    size_t i = 0;
+    while (i < text.size() && (std::isalpha(static_cast<unsigned char>(text[i])) || text[i] == '_')) word += text[i++];
+    std::vector<uint32_t> nums;
+    const size_t open = text.find('(', i);
+    if (open != std::string::npos) {
+        uint32_t n = 0;
+        bool any = false;
+        for (size_t k = open + 1; k < text.size() && text[k] != ')'; ++k) {
+            if (std::isdigit(static_cast<unsigned char>(text[k]))) {
+                n = n * 10 + static_cast<uint32_t>(text[k] - '0');
+                any = true;
+            } else if (text[k] == ',') {
+                nums.push_back(n);
+                n = 0;
+                any = false;
+            }
+        }
+        if (any) nums.push_back(n);
+    }
+    // SQL's own names first, then the engine's words by their prefix rule.
+    static const std::map<std::string, uint16_t> kSqlNames = {
+        {"INT", KIV_FT_INTEGER},      {"BIGINT", KIV_FT_NUMERIC},   {"SMALLINT", KIV_FT_SHORTINT},
+        {"TINYINT", KIV_FT_SHORTINT}, {"FLOAT", KIV_FT_DOUBLE},     {"REAL", KIV_FT_DOUBLE},
+        {"DECIMAL", KIV_FT_NUMERIC},  {"TEXT", KIV_FT_MEMO},        {"BOOLEAN", KIV_FT_LOGICAL},
+        {"BIT", KIV_FT_LOGICAL},      {"DATETIME", KIV_FT_TIMESTAMP}, {"CLOB", KIV_FT_MEMO},
+        {"VARBINARY", KIV_FT_BINARY}, {"LONGVARCHAR", KIV_FT_MEMO}, {"LONGVARBINARY", KIV_FT_BINARY},
+    };
+    uint16_t type = 0;
+    if (auto it = kSqlNames.find(word); it != kSqlNames.end()) type = it->second;
+    else if (word.size() > 1) type = FieldTypeFromName(word, KIV_TABLE_KDT);
+    if (!type) return false;
+    f.type = type;
+    f.decimals = 0;
+    f.maxLength = 0;
+    switch (type) {
+        case KIV_FT_CHARACTER: case KIV_FT_CICHARACTER: case KIV_FT_RAW: case KIV_FT_VARCHAR:
+            f.maxLength = nums.empty() ? (type == KIV_FT_VARCHAR ? 254 : 1) : nums[0];
+            break;
+        case KIV_FT_NUMERIC:
+            f.maxLength = nums.empty() ? 20 : nums[0];
+            f.decimals = static_cast<uint16_t>(nums.size() > 1 ? nums[1] : 0);
+            if (f.maxLength > 32) f.maxLength = 32;
+            if (f.decimals && f.decimals + 2u > f.maxLength) f.maxLength = f.decimals + 2u;
+            break;
+        case KIV_FT_DOUBLE: case KIV_FT_CURDOUBLE:
+            f.decimals = static_cast<uint16_t>(nums.empty() ? 0 : nums[0]);
+            break;
+        default: break;
+    }
+    return true;
+}
+
+// ------------------------------------------------------------------ escapes
+
+namespace {
+
+size_t SkipQuoted(std::string_view s, size_t i) {
+    const char open = s[i];
+    const char close = open == '[' ? ']' : open;
+    for (++i; i < s.size(); ++i) {
+        if (s[i] == close) {
+            if (close != ']' && i + 1 < s.size() && s[i + 1] == close) {
+                ++i;  // doubled quote
+                continue;
+            }
+            return i + 1;
+        }
+    }
+    return s.size();
+}
+
+// The end of the brace escape starting at i ('{'), or npos.
+size_t EscapeEnd(std::string_view s, size_t i) {
+    int depth = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == '\'' || c == '"') { i = SkipQuoted(s, i); continue; }
+        if (c == '{') ++depth;
+        if (c == '}' && --depth == 0) return i;
+        ++i;
+    }
+    return std::string_view::npos;
+}
+
+std::string Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string RewriteBody(std::string_view body) {
+    const std::string t = Trim(body);
+    size_t k = 0;
+    while (k < t.size() && (std::isalpha(static_cast<unsigned char>(t[k])) || t[k] == '?' || t[k] == '=')) ++k;
+    const std::string keyword = Upper(t.substr(0, k));
+    const std::string rest = Trim(std::string_view(t).substr(k));
+    if (keyword == "D" || keyword == "T" || keyword == "TS") return rest;
+    if (keyword == "FN" || keyword == "OJ") return RewriteEscapes(rest);
+    if (keyword == "CALL") return "EXECUTE PROCEDURE " + RewriteEscapes(rest);
+    if (keyword == "?=CALL") return "EXECUTE PROCEDURE " + RewriteEscapes(rest);
+    if (keyword == "ESCAPE") return "ESCAPE " + rest;
+    Throw(KIV_ERR_SQL, "ERROR 7200: NativeError = 2118; [Morvane SQL Engine] Malformed escape clause: {" +
+                           std::string(body) + "}");
+}
+
+}  // namespace
+
+std::string RewriteEscapes(std::string_view s) {
+    static const std::string kLongOpen = "--(*VENDOR(MICROSOFT),PRODUCT(ODBC)";
+    std::string out;
+    size_t i = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == '\'' || c == '"' || c == '[') {
+            const size_t end = SkipQuoted(s, i);
+            out.append(s.substr(i, end - i));
+            i = end;
+            continue;
+        }
+        if (c == '{') {
+            const size_t end = EscapeEnd(s, i);
+            if (end == std::string_view::npos)
+                Throw(KIV_ERR_SQL, "ERROR 7200: NativeError = 2118; [Morvane SQL Engine] Malformed escape clause: " +
+                                       std::string(s.substr(i)));
+            out += RewriteBody(s.substr(i + 1, end - i - 1));
+            i = end + 1;
+            continue;
+        }
+        if (c == '-' && Upper(s.substr(i, kLongOpen.size())) == kLongOpen) {
+            const size_t end = s.find("*)--", i);
+            if (end == std::string_view::npos)
+                Throw(KIV_ERR_SQL, "ERROR 7200: NativeError = 2118; [Morvane SQL Engine] Malformed escape clause: " +
+                                       std::string(s.substr(i)));
+            const size_t from = i + kLongOpen.size();
+            out += RewriteBody(s.substr(from, end - from));
+            i = end + 4;
+            continue;
+        }
+        if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+            size_t j = i;
+            while (j < s.size() && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_')) ++j;
+            const std::string word = Upper(s.substr(i, j - i));
+            if (word == "KIV_DEFAULT_CS") out += "BINARY";
+            else if (word == "KIV_DEFAULT_CI") out += "NOCASE";
+            else out.append(s.substr(i, j - i));
+            i = j;
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+// ------------------------------------------------------------------ virtual tables
+
+namespace {
+
+struct KivVtab {
+    sqlite3_vtab base{};
+    SqlSession* session = nullptr;
+    std::string file;
+    uint16_t type = 0;
+    std::vector<FieldDef> fields;
+    uint16_t tableType = 0;
+    std::shared_ptr<Table> table;  // open while statements use it
+    int cursors = 0;
+};
+
+struct KivCursor {
+    sqlite3_vtab_cursor base{};
+    std::shared_ptr<TableFile> file;
+    uint32_t recno = 0;
+    uint32_t count = 0;
+    bool single = false;
+    std::vector<uint8_t> chunk;
+    uint32_t chunkFirst = 0, chunkCount = 0;
+    uint64_t chunkStamp = 0;
+    const uint8_t* image = nullptr;
+};
+
+constexpr uint32_t kChunk = 256;
+
+int Fail(sqlite3_vtab* vt, const std::exception& e) {
+    sqlite3_free(vt->zErrMsg);
+    vt->zErrMsg = sqlite3_mprintf("%s", e.what());
+    if (auto* ee = dynamic_cast<const EngineError*>(&e)) SetLastError(ee->code(), ee->what());
+    return SQLITE_ERROR;
+}
+
+std::string Unquote(const char* arg) {
+    std::string s = arg ? arg : "";
+    if (s.size() >= 2 && s.front() == '\'' && s.back() == '\'') {
+        std::string out;
+        for (size_t i = 1; i + 1 < s.size(); ++i) {
+            out += s[i];
+            if (s[i] == '\'' && s[i + 1] == '\'') ++i;
+        }
+        return out;
+    }
+    return s;
+}
+
+std::string QuoteIdent(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+std::string QuoteLiteral(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
+    auto vt = std::make_unique<KivVtab>();
+    vt->session = static_cast<SqlSession*>(aux);
+    if (argc < 5) {
+        *err = sqlite3_mprintf("kiv tables need a file and a type");
+        return SQLITE_ERROR;
+    }
+    vt->file = Unquote(argv[3]);
+    vt->type = static_cast<uint16_t>(std::atoi(argv[4]));
+    try {
+        auto file = TableFile::Open(vt->file, vt->type, false, true);
+        vt->fields = file->fields();
+        vt->tableType = file->type();
+        file->Detach();
+    } catch (const std::exception& e) {
+        *err = sqlite3_mprintf("%s", e.what());
+        return SQLITE_ERROR;
+    }
+    std::string ddl = "CREATE TABLE x(";
+    for (size_t i = 0; i < vt->fields.size(); ++i)
+        ddl += (i ? ", " : "") + QuoteIdent(vt->fields[i].name) + " " + DeclaredType(vt->fields[i]);
+    ddl += ")";
+    const int rc = sqlite3_declare_vtab(db, ddl.c_str());
+    if (rc != SQLITE_OK) return rc;
+    *out = &vt.release()->base;
+    return SQLITE_OK;
+}
+
+int Disconnect(sqlite3_vtab* base) {
+    auto* vt = reinterpret_cast<KivVtab*>(base);
+    if (vt->table) {
+        try {
+            vt->table->Close();
+        } catch (const std::exception&) {
+        }
+    }
+    delete vt;
+    return SQLITE_OK;
+}
+
+void EnsureTable(KivVtab* vt) {
+    if (vt->table) return;
+    Connection& conn = vt->session->connection();
+    auto file = TableFile::Open(vt->file, vt->type, false, false);
+    OpenRequest request;
+    request.charType = vt->session->charType;
+    request.readOnly = !file->writable();
+    request.alias = Upper(StripExtension(FilePart(vt->file)));
+    vt->table = std::make_shared<Table>(conn.shared_from_this(), file, request);
+}
+
+void ReleaseTable(KivVtab* vt) {
+    if (vt->cursors == 0 && vt->table) {
+        auto table = std::move(vt->table);
+        table->Close();
+    }
+}
+
+int BestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
+    for (int i = 0; i < info->nConstraint; ++i) {
+        const auto& c = info->aConstraint[i];
+        if (c.usable && c.iColumn == -1 && c.op == SQLITE_INDEX_CONSTRAINT_EQ) {
+            info->aConstraintUsage[i].argvIndex = 1;
+            info->aConstraintUsage[i].omit = 1;
+            info->idxNum = 1;
+            info->estimatedCost = 1;
+            info->estimatedRows = 1;
+            info->idxFlags = SQLITE_INDEX_SCAN_UNIQUE;
+            return SQLITE_OK;
+        }
+    }
+    info->idxNum = 0;
+    info->estimatedCost = 1e6;
+    return SQLITE_OK;
+}
+
+int Open(sqlite3_vtab* base, sqlite3_vtab_cursor** out) {
+    auto* vt = reinterpret_cast<KivVtab*>(base);
+    try {
+        EnsureTable(vt);
+    } catch (const std::exception& e) {
+        return Fail(base, e);
+    }
+    auto* cur = new KivCursor;
+    cur->file = vt->table->connection() ? std::shared_ptr<TableFile>(vt->table, &vt->table->file()) : nullptr;
+    ++vt->cursors;
+    *out = &cur->base;
+    return SQLITE_OK;
+}
+
+int Close(sqlite3_vtab_cursor* base) {
+    auto* cur = reinterpret_cast<KivCursor*>(base);
+    auto* vt = reinterpret_cast<KivVtab*>(base->pVtab);
+    delete cur;
+    --vt->cursors;
+    try {
+        ReleaseTable(vt);
+    } catch (const std::exception&) {
+    }
+    return SQLITE_OK;
+}
+
+// Points the cursor at recno's image; false when it is deleted.
+bool LoadRow(KivCursor* cur) {
+    const uint32_t len = cur->file->recordLength();
+    if (cur->chunkStamp != cur->file->stamp() || cur->recno < cur->chunkFirst ||
+        cur->recno >= cur->chunkFirst + cur->chunkCount) {
+        cur->chunk.resize(static_cast<size_t>(kChunk) * len);
+        cur->chunkStamp = cur->file->stamp();
+        cur->chunkFirst = cur->recno;
+        cur->chunkCount = cur->file->ReadRecords(cur->recno, std::min(kChunk, cur->count - cur->recno + 1),
+                                                 cur->chunk.data());
+        if (cur->chunkCount == 0) Throw(KIV_ERR_CORRUPT_FILE, "Record " + std::to_string(cur->recno) + " cannot be read");
+    }
+    cur->image = &cur->chunk[static_cast<size_t>(cur->recno - cur->chunkFirst) * len];
+    return cur->image[0] != '*';
+}
+
+void Advance(KivCursor* cur) {
+    while (cur->recno <= cur->count && !LoadRow(cur)) ++cur->recno;
+}
+
+int Filter(sqlite3_vtab_cursor* base, int idxNum, const char*, int, sqlite3_value** argv) {
+    auto* cur = reinterpret_cast<KivCursor*>(base);
+    try {
+        cur->count = cur->file->Count(true);
+        cur->chunkCount = 0;
+        cur->single = idxNum == 1;
+        if (cur->single) {
+            const sqlite3_int64 rowid = sqlite3_value_int64(argv[0]);
+            if (rowid < 1 || rowid > cur->count || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+                cur->recno = cur->count + 1;
+            } else {
+                cur->recno = static_cast<uint32_t>(rowid);
+                if (!LoadRow(cur)) cur->recno = cur->count + 1;
+            }
+            return SQLITE_OK;
+        }
+        cur->recno = 1;
+        Advance(cur);
+    } catch (const std::exception& e) {
+        return Fail(base->pVtab, e);
+    }
+    return SQLITE_OK;
+}
+
+int Next(sqlite3_vtab_cursor* base) {
+    auto* cur = reinterpret_cast<KivCursor*>(base);
+    try {
+        if (cur->single) {
+            cur->recno = cur->count + 1;
+            return SQLITE_OK;
+        }
+        ++cur->recno;
+        Advance(cur);
+    } catch (const std::exception& e) {
+        return Fail(base->pVtab, e);
+    }
+    return SQLITE_OK;
+}
+
+int Eof(sqlite3_vtab_cursor* base) {
+    auto* cur = reinterpret_cast<KivCursor*>(base);
+    return cur->recno > cur->count;
+}
+
+void ResultText(sqlite3_context* ctx, const std::string& text) {
+    sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
+    auto* cur = reinterpret_cast<KivCursor*>(base);
+    auto* vt = reinterpret_cast<KivVtab*>(base->pVtab);
+    const FieldDef& f = vt->fields[static_cast<size_t>(i)];
+    const uint16_t type = vt->tableType;
+    try {
+        if (IsBlobType(f.type)) {
+            if (sqlite3_vtab_nochange(ctx)) return SQLITE_OK;  // an UPDATE that leaves it alone
+            if (IsEmptyImage(f, cur->image, type)) {
+                sqlite3_result_null(ctx);
+                return SQLITE_OK;
+            }
+            std::string data = cur->file->ReadBlob(f, cur->image);
+            const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
+            if (text && vt->session->charType == KIV_CHAR_OEM) data = kivwin::OemToAnsi(data);
+            if (text) ResultText(ctx, data);
+            else sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+            return SQLITE_OK;
+        }
+        const Value v = DecodeField(f, cur->image, type);
+        switch (v.kind) {
+            case Value::Kind::Empty: sqlite3_result_null(ctx); break;
+            case Value::Kind::Text: {
+                std::string s = v.text;
+                while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+                if (vt->session->charType == KIV_CHAR_OEM) s = kivwin::OemToAnsi(s);
+                ResultText(ctx, s);
+                break;
+            }
+            case Value::Kind::Bytes:
+                sqlite3_result_blob(ctx, v.text.data(), static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
+                break;
+            case Value::Kind::Number:
+                if (f.type == KIV_FT_NUMERIC && f.decimals == 0 && std::fabs(v.number) < 9e18)
+                    sqlite3_result_int64(ctx, std::llround(v.number));
+                else sqlite3_result_double(ctx, v.number);
+                break;
+            case Value::Kind::Integer:
+                if (f.type == KIV_FT_MONEY) sqlite3_result_double(ctx, static_cast<double>(v.integer) / 10000.0);
+                else sqlite3_result_int64(ctx, v.integer);
+                break;
+            case Value::Kind::Date: ResultText(ctx, IsoFromJulian(v.julian)); break;
+            case Value::Kind::Time: ResultText(ctx, FormatTime(v.ms)); break;
+            case Value::Kind::Stamp: ResultText(ctx, IsoFromJulian(v.julian) + " " + FormatTime(v.ms)); break;
+            case Value::Kind::Logical: sqlite3_result_int(ctx, v.logical ? 1 : 0); break;
+        }
+    } catch (const std::exception& e) {
+        sqlite3_result_error(ctx, e.what(), -1);
+        return SQLITE_ERROR;
+    }
+    return SQLITE_OK;
+}
+
+int Rowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
+    *rowid = reinterpret_cast<KivCursor*>(base)->recno;
+    return SQLITE_OK;
+}
+
+Value FromSql(sqlite3_value* v) {
+    switch (sqlite3_value_type(v)) {
+        case SQLITE_NULL: return Value::Empty();
+        case SQLITE_INTEGER: return Value::OfInteger(sqlite3_value_int64(v));
+        case SQLITE_FLOAT: return Value::OfNumber(sqlite3_value_double(v));
+        case SQLITE_BLOB:
+            return Value::OfBytes(std::string(static_cast<const char*>(sqlite3_value_blob(v)),
+                                              static_cast<size_t>(sqlite3_value_bytes(v))));
+        default:
+            return Value::OfText(std::string(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                                             static_cast<size_t>(sqlite3_value_bytes(v))));
+    }
+}
+
+bool Automatic(const FieldDef& f) {
+    return f.type == KIV_FT_ROWVERSION || f.type == KIV_FT_MODTIME;
+}
+
+// Writes the statement's values into the current record of the table.
+void ApplyValues(KivVtab* vt, sqlite3_value** values, bool insert) {
+    Table& t = *vt->table;
+    for (size_t i = 0; i < vt->fields.size(); ++i) {
+        const FieldDef& f = vt->fields[i];
+        sqlite3_value* v = values[i];
+        if (Automatic(f) || sqlite3_value_nochange(v)) continue;
+        if (insert && f.type == KIV_FT_AUTOINC && sqlite3_value_type(v) == SQLITE_NULL) continue;
+        Value value = FromSql(v);
+        if (f.type == KIV_FT_MONEY && value.kind == Value::Kind::Number) {
+            value = Value::OfText(std::to_string(value.number));
+        }
+        const KIVRESULT rc = t.SetValue(static_cast<int>(i), value);
+        if (rc == KIV_ERR_VALUE_CUT)
+            Throw(KIV_ERR_VALUE_CUT, "The value for column " + f.name + " is longer than the column");
+    }
+}
+
+// Checks that every value converts before anything is written.
+void CheckValues(KivVtab* vt, sqlite3_value** values) {
+    std::vector<uint8_t> scratch = vt->table->file().BlankImage();
+    for (size_t i = 0; i < vt->fields.size(); ++i) {
+        const FieldDef& f = vt->fields[i];
+        sqlite3_value* v = values[i];
+        if (Automatic(f) || IsBlobType(f.type) || sqlite3_value_nochange(v)) continue;
+        if (f.type == KIV_FT_AUTOINC && sqlite3_value_type(v) == SQLITE_NULL) continue;
+        Value value = FromSql(v);
+        if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && vt->session->charType == KIV_CHAR_OEM &&
+            value.kind == Value::Kind::Text)
+            value.text = kivwin::AnsiToOem(value.text);
+        if (f.type == KIV_FT_MONEY && value.kind == Value::Kind::Number) value = Value::OfText(std::to_string(value.number));
+        if (EncodeField(f, scratch.data(), vt->tableType, value) == KIV_ERR_VALUE_CUT)
+            Throw(KIV_ERR_VALUE_CUT, "The value for column " + f.name + " is longer than the column");
+    }
+}
+
+int Update(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* rowid) {
+    auto* vt = reinterpret_cast<KivVtab*>(base);
+    try {
+        EnsureTable(vt);
+        Table& t = *vt->table;
+        if (argc == 1) {
+            t.GoTo(static_cast<uint32_t>(sqlite3_value_int64(argv[0])));
+            t.Delete(true);
+            return SQLITE_OK;
+        }
+        if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+            if (sqlite3_value_type(argv[1]) != SQLITE_NULL)
+                Throw(KIV_ERR_INVALID_ARGUMENT, "Record numbers are given by the engine");
+            CheckValues(vt, argv + 2);
+            t.Append();
+            ApplyValues(vt, argv + 2, true);
+            t.Flush();
+            t.UnlockAll();
+            *rowid = t.physicalRecord();
+            vt->session->lastAutoinc = t.lastAutoinc();
+            return SQLITE_OK;
+        }
+        const sqlite3_int64 oldRow = sqlite3_value_int64(argv[0]);
+        if (sqlite3_value_int64(argv[1]) != oldRow)
+            Throw(KIV_ERR_INVALID_ARGUMENT, "Record numbers cannot be changed");
+        CheckValues(vt, argv + 2);
+        t.GoTo(static_cast<uint32_t>(oldRow));
+        ApplyValues(vt, argv + 2, false);
+        t.Flush();
+    } catch (const std::exception& e) {
+        if (vt->table && vt->table->dirty()) vt->table->Cancel();
+        return Fail(base, e);
+    }
+    return SQLITE_OK;
+}
+
+int Begin(sqlite3_vtab*) { return SQLITE_OK; }
+
+int EndTransaction(sqlite3_vtab* base) {
+    auto* vt = reinterpret_cast<KivVtab*>(base);
+    try {
+        ReleaseTable(vt);
+    } catch (const std::exception& e) {
+        return Fail(base, e);
+    }
+    return SQLITE_OK;
+}
+
+sqlite3_module MakeModule() {
+    sqlite3_module m{};
+    m.iVersion = 1;
+    m.xCreate = Connect;
+    m.xConnect = Connect;
+    m.xBestIndex = BestIndex;
+    m.xDisconnect = Disconnect;
+    m.xDestroy = Disconnect;
+    m.xOpen = Open;
+    m.xClose = Close;
+    m.xFilter = Filter;
+    m.xNext = Next;
+    m.xEof = Eof;
+    m.xColumn = Column;
+    m.xRowid = Rowid;
+    m.xUpdate = Update;
+    m.xBegin = Begin;
+    m.xSync = Begin;
+    m.xCommit = EndTransaction;
+    m.xRollback = EndTransaction;
+    return m;
+}
+
+const sqlite3_module kModule = MakeModule();
+
+// ------------------------------------------------------------------ functions
+
+void TextFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv, int (*conv)(int)) {
+    if (argc < 1 || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    std::string s(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
+    for (char& c : s) c = static_cast<char>(conv(static_cast<unsigned char>(c)));
+    ResultText(ctx, s);
+}
+
+void Ucase(sqlite3_context* ctx, int argc, sqlite3_value** argv) { TextFunction(ctx, argc, argv, ::toupper); }
+void Lcase(sqlite3_context* ctx, int argc, sqlite3_value** argv) { TextFunction(ctx, argc, argv, ::tolower); }
+
+void Concat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    std::string out;
+    for (int i = 0; i < argc; ++i)
+        if (sqlite3_value_type(argv[i]) != SQLITE_NULL)
+            out.append(reinterpret_cast<const char*>(sqlite3_value_text(argv[i])), sqlite3_value_bytes(argv[i]));
+    ResultText(ctx, out);
+}
+
+void LeftRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    std::string s(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
+    const int64_t n = std::max<int64_t>(0, sqlite3_value_int64(argv[1]));
+    if (static_cast<size_t>(n) < s.size()) s = left ? s.substr(0, n) : s.substr(s.size() - n);
+    ResultText(ctx, s);
+}
+
+void Left(sqlite3_context* ctx, int, sqlite3_value** argv) { LeftRight(ctx, argv, true); }
+void Right(sqlite3_context* ctx, int, sqlite3_value** argv) { LeftRight(ctx, argv, false); }
+
+void CurDate(sqlite3_context* ctx, int, sqlite3_value**) { ResultText(ctx, IsoFromJulian(TodayJulian())); }
+void CurTime(sqlite3_context* ctx, int, sqlite3_value**) {
+    const int32_t ms = NowMilliseconds();
+    ResultText(ctx, FormatTime(ms - ms % 1000));
+}
+void Now(sqlite3_context* ctx, int, sqlite3_value**) {
+    const int32_t ms = NowMilliseconds();
+    ResultText(ctx, IsoFromJulian(TodayJulian()) + " " + FormatTime(ms - ms % 1000));
+}
+
+void LastAutoinc(sqlite3_context* ctx, int, sqlite3_value**) {
+    auto* session = static_cast<SqlSession*>(sqlite3_user_data(ctx));
+    sqlite3_result_int64(ctx, session->lastAutoinc);
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+        const std::string text = err ? err : "unknown error";
+        sqlite3_free(err);
+        ThrowSqlError(db, text);
+    }
+}
+
+// Quotes every unquoted use of a dotted name ("cust.dbf") so that SQLite
+// takes it for one table name.
+std::string QuoteDottedName(const std::string& sql, const std::string& name) {
+    std::string out;
+    const std::string upperName = Upper(name);
+    size_t i = 0;
+    while (i < sql.size()) {
+        const char c = sql[i];
+        if (c == '\'' || c == '"' || c == '[') {
+            const size_t end = SkipQuoted(sql, i);
+            out.append(sql, i, end - i);
+            i = end;
+            continue;
+        }
+        const bool boundary = i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_');
+        if (boundary && Upper(sql.substr(i, name.size())) == upperName) {
+            const size_t after = i + name.size();
+            if (after >= sql.size() || !(std::isalnum(static_cast<unsigned char>(sql[after])) || sql[after] == '_')) {
+                out += QuoteIdent(sql.substr(i, name.size()));
+                i = after;
+                continue;
+            }
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ session
+
+SqlSession::SqlSession(Connection& connection) : connection_(connection) {
+    if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close(db_);
+        Throw(KIV_ERR_OUT_OF_MEMORY, "Cannot start the SQL engine");
+    }
+    sqlite3_create_module(db_, "kiv", &kModule, this);
+    struct Fn { const char* name; int args; void (*fn)(sqlite3_context*, int, sqlite3_value**); } fns[] = {
+        {"ucase", 1, Ucase}, {"lcase", 1, Lcase}, {"concat", -1, Concat}, {"left", 2, Left},
+        {"right", 2, Right}, {"curdate", 0, CurDate}, {"curtime", 0, CurTime}, {"now", 0, Now},
+        {"lastautoinc", -1, LastAutoinc},
+    };
+    for (const auto& f : fns)
+        sqlite3_create_function(db_, f.name, f.args, SQLITE_UTF8, this, f.fn, nullptr, nullptr);
+    try {
+        if (connection_.dictionary) {
+            sqlite3_stmt* attach = nullptr;
+            const std::string uri = "file:" + connection_.dictionary->path() + "?mode=ro";
+            sqlite3_prepare_v2(db_, "ATTACH DATABASE ?1 AS system", -1, &attach, nullptr);
+            sqlite3_bind_text(attach, 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+            const int rc = sqlite3_step(attach);
+            sqlite3_finalize(attach);
+            if (rc != SQLITE_DONE) ThrowSqlError(db_);
+        } else {
+            Exec(db_, "ATTACH DATABASE ':memory:' AS system;"
+                      "CREATE TABLE system.tables(name TEXT, file TEXT, table_type INTEGER);"
+                      "CREATE TABLE system.columns(parent TEXT, field_num INTEGER, name TEXT, field_type INTEGER,"
+                      " field_length INTEGER, field_decimal INTEGER);");
+        }
+    } catch (...) {
+        sqlite3_close(db_);
+        throw;
+    }
+}
+
+SqlSession::~SqlSession() { sqlite3_close_v2(db_); }
+
+std::string SqlSession::ResolveTableFile(const std::string& name, uint16_t& type) {
+    type = 0;
+    if (connection_.dictionary) {
+        if (auto entry = connection_.dictionary->FindTable(name)) {
+            type = entry->type;
+            return entry->file;
+        }
+    }
+    const std::string mapped = MapPath(name, connection_.directory());
+    if (!Extension(FilePart(mapped)).empty()) return FileExists(mapped) ? mapped : std::string();
+    for (const char* ext : {".dbf", ".kdt"})
+        if (std::string found = FindWithExtension(mapped, ext); !found.empty()) return found;
+    return std::string();
+}
+
+void SqlSession::MakeVirtualTable(const std::string& name) {
+    uint16_t type = 0;
+    const std::string file = ResolveTableFile(name, type);
+    if (file.empty()) ThrowSqlError(2122, "Table not found: " + name);
+    if (!type) type = tableType == KIV_TABLE_KDT ? KIV_TABLE_CDX : tableType;
+    Exec(db_, "CREATE VIRTUAL TABLE temp." + QuoteIdent(name) + " USING kiv(" + QuoteLiteral(file) + ", " +
+                  std::to_string(type) + ")");
+}
+
+sqlite3_stmt* SqlSession::Prepare(const std::string& text) {
+    std::string sql = RewriteEscapes(text);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        sqlite3_stmt* stmt = nullptr;
+        const char* tail = nullptr;
+        const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, &tail);
+        if (rc == SQLITE_OK) {
+            if (!stmt) ThrowSqlError(2113, "Unexpected end of SQL statement");
+            for (; tail && *tail; ++tail) {
+                if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';') {
+                    sqlite3_finalize(stmt);
+                    ThrowSqlError(2117, "Unexpected token: " + std::string(tail));
+                }
+            }
+            return stmt;
+        }
+        const std::string message = sqlite3_errmsg(db_);
+        static const std::string kMissing = "no such table: ";
+        if (message.compare(0, kMissing.size(), kMissing) != 0) ThrowSqlError(db_, message);
+        std::string name = message.substr(kMissing.size());
+        const size_t dot = name.find('.');
+        if (dot != std::string::npos) {
+            const std::string schema = Upper(name.substr(0, dot));
+            if (schema == "MAIN" || schema == "TEMP" || schema == "SYSTEM") ThrowSqlError(2122, "Table not found: " + name);
+            // "cust.dbf" was read as table "dbf" of a schema "cust".
+            const std::string quoted = QuoteDottedName(sql, name);
+            if (quoted == sql) ThrowSqlError(2122, "Table not found: " + name);
+            sql = quoted;
+            sqlite3_stmt* probe = nullptr;
+            sqlite3_prepare_v2(db_, ("SELECT 1 FROM temp." + QuoteIdent(name) + " LIMIT 0").c_str(), -1, &probe, nullptr);
+            const bool exists = probe != nullptr;
+            sqlite3_finalize(probe);
+            if (exists) continue;
+        }
+        MakeVirtualTable(name);
+    }
+    ThrowSqlError(2119, "Too many tables in one statement");
+}
+
+}  // namespace qel32

@@ -1,0 +1,64 @@
+// SQL over engine tables: each connection gets one in-memory SQLite
+// database in which engine tables appear as virtual tables (module "kiv")
+// that read and write through the engine, so locks, record numbers, pending
+// writes and the transaction log stay the engine's. Table names are resolved
+// when SQLite first misses them. The data dictionary is attached as the
+// schema "system" (an empty one on folder connections).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fields.h"
+
+namespace qel32 {
+
+class Connection;
+
+class SqlSession {
+public:
+    explicit SqlSession(Connection& connection);
+    ~SqlSession();
+    SqlSession(const SqlSession&) = delete;
+    SqlSession& operator=(const SqlSession&) = delete;
+
+    sqlite3* db() const { return db_; }
+    Connection& connection() { return connection_; }
+
+    // Prepares a statement, making virtual tables for the engine tables it
+    // names. Throws the engine's SQL error (7200).
+    sqlite3_stmt* Prepare(const std::string& text);
+
+    // Settings of the statement now running, used by the virtual tables.
+    uint16_t charType = KIV_CHAR_ANSI;
+    uint16_t tableType = KIV_TABLE_CDX;
+    uint32_t lastAutoinc = 0;
+
+    // The file behind a table name of the connection ("" when none).
+    std::string ResolveTableFile(const std::string& name, uint16_t& type);
+
+private:
+    void MakeVirtualTable(const std::string& name);
+    Connection& connection_;
+    sqlite3* db_ = nullptr;
+};
+
+// Rewrites the ODBC escapes ({d}, {t}, {ts}, {fn}, {oj}, {call}, and their
+// long "--(*vendor(...),product(...) ... *)--" form) and the engine's
+// collation names into SQL that SQLite takes.
+std::string RewriteEscapes(std::string_view text);
+
+// The engine's SQL error (7200) for SQLite's last error on db.
+[[noreturn]] void ThrowSqlError(sqlite3* db, const std::string& message = std::string());
+[[noreturn]] void ThrowSqlError(int nativeId, const std::string& message);
+
+// Type text of a field as SQL declares it ("CHAR(20)", "NUMERIC(10,2)"...).
+std::string DeclaredType(const FieldDef& f);
+// Field definition for a declared SQL type; false when the type is unknown.
+bool FieldFromDeclaredType(std::string_view declared, FieldDef& f);
+
+}  // namespace qel32

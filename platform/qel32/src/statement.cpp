@@ -1,0 +1,473 @@
+#include "statement.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "dates.h"
+#include "dictionary.h"
+#include "paths.h"
+#include "sqlsession.h"
+#include "table.h"
+
+namespace qel32 {
+
+namespace {
+
+std::string FirstWords(const std::string& text, int n) {
+    std::string out;
+    size_t i = 0;
+    for (int w = 0; w < n; ++w) {
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+        size_t j = i;
+        while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j])) && text[j] != '(') ++j;
+        if (j == i) break;
+        out += (out.empty() ? "" : " ") + Upper(text.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+// A result column's definition when SQLite knows no declared type.
+FieldDef GuessedField(const std::string& name) {
+    FieldDef f;
+    const std::string upper = Upper(name);
+    if (upper.rfind("COUNT(", 0) == 0) f.type = KIV_FT_INTEGER;
+    else if (upper.rfind("SUM(", 0) == 0 || upper.rfind("AVG(", 0) == 0 || upper.rfind("TOTAL(", 0) == 0) {
+        f.type = KIV_FT_DOUBLE;
+        f.decimals = 2;
+    } else {
+        f.type = KIV_FT_CHARACTER;
+        f.maxLength = 254;
+    }
+    return f;
+}
+
+// Field names of a result must be distinct and storable.
+void MakeNamesUsable(std::vector<FieldDef>& fields) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+        std::string& n = fields[i].name;
+        for (char& c : n)
+            if (c == ',' || c == ';' || static_cast<unsigned char>(c) < 0x20) c = '_';
+        if (n.empty()) n = "EXPR_" + std::to_string(i + 1);
+        if (n.size() > 120) n.resize(120);
+        const std::string base = n;
+        for (int k = 2;; ++k) {
+            bool clash = false;
+            for (size_t j = 0; j < i; ++j) clash = clash || EqualsNoCase(fields[j].name, n);
+            if (!clash) break;
+            n = base + "_" + std::to_string(k);
+        }
+    }
+}
+
+std::string TempCursorPath() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/kivcur-XXXXXX";
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) Throw(KIV_ERR_IO, "Cannot create a temporary file for a result");
+    ::close(fd);
+    ::unlink(tmpl.c_str());
+    return tmpl + ".kdt";
+}
+
+}  // namespace
+
+Statement::Statement(std::shared_ptr<Connection> connection)
+    : Object(qel32::Kind::Statement), connection_(std::move(connection)) {}
+
+Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+void Statement::Reset() {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    text_.clear();
+    params_.clear();
+    rowsAffected = -1;
+    kind_ = Kind::Other;
+}
+
+void Statement::Prepare(const std::string& text) {
+    Reset();
+    std::string rewritten = RewriteEscapes(text);
+    while (!rewritten.empty() && (std::isspace(static_cast<unsigned char>(rewritten.back())) || rewritten.back() == ';'))
+        rewritten.pop_back();
+    if (rewritten.find_first_not_of(" \t\r\n") == std::string::npos)
+        Throw(KIV_ERR_EMPTY_ARGUMENT, "The SQL statement is empty");
+    const std::string head = FirstWords(rewritten, 2);
+    if (head == "CREATE TABLE") kind_ = Kind::CreateTable;
+    else if (head == "DROP TABLE") kind_ = Kind::DropTable;
+    else if (head.rfind("EXECUTE", 0) == 0 || head.rfind("CREATE", 0) == 0 || head.rfind("DROP", 0) == 0 ||
+             head.rfind("GRANT", 0) == 0 || head.rfind("REVOKE", 0) == 0 || head.rfind("ALTER", 0) == 0)
+        ThrowSqlError(2103, "Not supported: " + head);
+    else {
+        SqlSession& sql = connection_->Sql();
+        sql.tableType = tableType;
+        stmt_ = sql.Prepare(rewritten);
+        kind_ = sqlite3_column_count(stmt_) > 0 ? Kind::Query : Kind::Change;
+    }
+    text_ = rewritten;
+}
+
+std::vector<FieldDef> Statement::Describe() {
+    std::vector<FieldDef> fields;
+    if (kind_ != Kind::Query) return fields;
+    const int n = sqlite3_column_count(stmt_);
+    for (int i = 0; i < n; ++i) {
+        FieldDef f;
+        const char* decl = sqlite3_column_decltype(stmt_, i);
+        const std::string name = sqlite3_column_name(stmt_, i) ? sqlite3_column_name(stmt_, i) : "";
+        if (!decl || !FieldFromDeclaredType(decl, f)) f = GuessedField(name);
+        f.name = name;
+        fields.push_back(f);
+    }
+    MakeNamesUsable(fields);
+    LayoutFields(fields, KIV_TABLE_KDT);
+    return fields;
+}
+
+void Statement::SetParameter(KIVFIELD field, const Value& value) {
+    if (!prepared()) Throw(KIV_ERR_INVALID_ARGUMENT, "The statement is not prepared");
+    const auto number = reinterpret_cast<uintptr_t>(field);
+    int index;
+    if (number < KIV_FIELD_NUMBER_LIMIT) {
+        index = static_cast<int>(number);
+    } else {
+        std::string name = field;
+        if (!name.empty() && name[0] != ':' && name[0] != '?') name = ":" + name;
+        index = stmt_ ? sqlite3_bind_parameter_index(stmt_, name.c_str()) : 0;
+    }
+    const int count = stmt_ ? sqlite3_bind_parameter_count(stmt_) : 0;
+    if (index < 1 || index > count)
+        Throw(KIV_ERR_INVALID_ARGUMENT, "The statement has no parameter " + std::to_string(index));
+    if (params_.size() < static_cast<size_t>(count)) params_.resize(static_cast<size_t>(count));
+    params_[static_cast<size_t>(index - 1)] = value;
+}
+
+void Statement::Bind(sqlite3_stmt* stmt) {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    const int count = sqlite3_bind_parameter_count(stmt);
+    for (int i = 1; i <= count && static_cast<size_t>(i) <= params_.size(); ++i) {
+        const Value& v = params_[static_cast<size_t>(i - 1)];
+        switch (v.kind) {
+            case Value::Kind::Empty: sqlite3_bind_null(stmt, i); break;
+            case Value::Kind::Text:
+                sqlite3_bind_text(stmt, i, v.text.data(), static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
+                break;
+            case Value::Kind::Bytes:
+                sqlite3_bind_blob(stmt, i, v.text.data(), static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
+                break;
+            case Value::Kind::Number: sqlite3_bind_double(stmt, i, v.number); break;
+            case Value::Kind::Integer: sqlite3_bind_int64(stmt, i, v.integer); break;
+            case Value::Kind::Logical: sqlite3_bind_int(stmt, i, v.logical ? 1 : 0); break;
+            case Value::Kind::Date: {
+                const std::string t = IsoFromJulian(v.julian);
+                sqlite3_bind_text(stmt, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            case Value::Kind::Time: {
+                const std::string t = FormatTime(v.ms);
+                sqlite3_bind_text(stmt, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            case Value::Kind::Stamp: {
+                const std::string t = IsoFromJulian(v.julian) + " " + FormatTime(v.ms);
+                sqlite3_bind_text(stmt, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+                break;
+            }
+        }
+    }
+}
+
+std::shared_ptr<Table> Statement::Execute() {
+    if (!prepared()) Throw(KIV_ERR_INVALID_ARGUMENT, "The statement is not prepared");
+    rowsAffected = -1;
+    SqlSession& sql = connection_->Sql();
+    sql.charType = charType;
+    sql.tableType = tableType;
+    switch (kind_) {
+        case Kind::CreateTable: CreateTable(); return nullptr;
+        case Kind::DropTable: DropTable(); return nullptr;
+        case Kind::Query: {
+            if (readOnly == 2) {
+                // A plain select of one table gives a live cursor over it.
+                static const std::regex plain(
+                    R"(^\s*select\s+(\*|[\w"]+(\s*,\s*[\w"]+)*)\s+from\s+("[^"]+"|[\w.$#]+)\s*((where|order\s+by)\s.*)?$)",
+                    std::regex::icase);
+                std::smatch m;
+                if (std::regex_match(text_, m, plain)) {
+                    const std::string rest = m[4].str();
+                    const std::string upperRest = Upper(rest);
+                    if (upperRest.find(" JOIN ") == std::string::npos && upperRest.find("GROUP BY") == std::string::npos &&
+                        upperRest.find("UNION") == std::string::npos && upperRest.find("HAVING") == std::string::npos) {
+                        std::string table = m[3].str();
+                        if (table.size() > 1 && table.front() == '"') table = table.substr(1, table.size() - 2);
+                        return LiveCursor(table, rest);
+                    }
+                }
+            }
+            return StaticCursor();
+        }
+        case Kind::Change: {
+            Bind(stmt_);
+            int rc;
+            while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+            }
+            sqlite3_reset(stmt_);
+            if (rc != SQLITE_DONE) {
+                // An engine failure inside a virtual table keeps its own code.
+                const uint32_t code = LastErrorCode();
+                if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
+                ThrowSqlError(sql.db());
+            }
+            const std::string head = FirstWords(text_, 1);
+            if (head == "INSERT" || head == "UPDATE" || head == "DELETE" || head == "REPLACE")
+                rowsAffected = sqlite3_changes(sql.db());
+            lastAutoinc = sql.lastAutoinc;
+            return nullptr;
+        }
+        default: return nullptr;
+    }
+}
+
+std::shared_ptr<Table> Statement::StaticCursor() {
+    SqlSession& sql = connection_->Sql();
+    Bind(stmt_);
+    std::vector<FieldDef> fields;
+    const int n = sqlite3_column_count(stmt_);
+    struct Cell { int type; int64_t i; double d; std::string s; };
+    std::vector<std::vector<Cell>> rows;
+    std::vector<int> seen(static_cast<size_t>(n), SQLITE_NULL);
+    std::vector<size_t> longest(static_cast<size_t>(n), 1);
+    std::vector<bool> fractional(static_cast<size_t>(n), false);
+    int rc;
+    ClearLastError();
+    while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+        std::vector<Cell> row(static_cast<size_t>(n));
+        for (int c = 0; c < n; ++c) {
+            Cell& cell = row[static_cast<size_t>(c)];
+            cell.type = sqlite3_column_type(stmt_, c);
+            switch (cell.type) {
+                case SQLITE_INTEGER: cell.i = sqlite3_column_int64(stmt_, c); break;
+                case SQLITE_FLOAT:
+                    cell.d = sqlite3_column_double(stmt_, c);
+                    fractional[static_cast<size_t>(c)] = true;
+                    break;
+                case SQLITE_TEXT: case SQLITE_BLOB: {
+                    const void* p = cell.type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(stmt_, c))
+                                                             : sqlite3_column_blob(stmt_, c);
+                    cell.s.assign(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt_, c)));
+                    longest[static_cast<size_t>(c)] = std::max(longest[static_cast<size_t>(c)], cell.s.size());
+                    break;
+                }
+            }
+            int& s = seen[static_cast<size_t>(c)];
+            if (cell.type != SQLITE_NULL && (s == SQLITE_NULL || (s == SQLITE_INTEGER && cell.type == SQLITE_FLOAT)))
+                s = cell.type;
+            else if (cell.type == SQLITE_TEXT || cell.type == SQLITE_BLOB)
+                s = cell.type;
+        }
+        rows.push_back(std::move(row));
+    }
+    sqlite3_reset(stmt_);
+    if (rc != SQLITE_DONE) {
+        const uint32_t code = LastErrorCode();
+        if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
+        ThrowSqlError(sql.db());
+    }
+    for (int c = 0; c < n; ++c) {
+        FieldDef f;
+        const char* decl = sqlite3_column_decltype(stmt_, c);
+        f.name = sqlite3_column_name(stmt_, c) ? sqlite3_column_name(stmt_, c) : "";
+        if (!decl || !FieldFromDeclaredType(decl, f)) {
+            switch (seen[static_cast<size_t>(c)]) {
+                case SQLITE_INTEGER: f.type = KIV_FT_INTEGER; break;
+                case SQLITE_FLOAT: f.type = KIV_FT_DOUBLE; f.decimals = 2; break;
+                case SQLITE_BLOB: f.type = KIV_FT_BINARY; break;
+                case SQLITE_TEXT:
+                    if (longest[static_cast<size_t>(c)] > 65000) f.type = KIV_FT_MEMO;
+                    else {
+                        f.type = KIV_FT_CHARACTER;
+                        f.maxLength = static_cast<uint32_t>(longest[static_cast<size_t>(c)]);
+                    }
+                    break;
+                default: f = GuessedField(f.name); f.name = sqlite3_column_name(stmt_, c) ? sqlite3_column_name(stmt_, c) : "";
+            }
+            // Integers that need more than 32 bits are kept as doubles.
+            if (f.type == KIV_FT_INTEGER)
+                for (const auto& row : rows) {
+                    const Cell& cell = row[static_cast<size_t>(c)];
+                    if (cell.type == SQLITE_INTEGER && (cell.i > 2147483647LL || cell.i < -2147483647LL)) {
+                        f.type = KIV_FT_DOUBLE;
+                        break;
+                    }
+                }
+        }
+        if (f.type == KIV_FT_AUTOINC || f.type == KIV_FT_ROWVERSION || f.type == KIV_FT_MODTIME) {
+            // A result holds the values, not the engine's counters.
+            f.type = f.type == KIV_FT_AUTOINC ? KIV_FT_INTEGER : KIV_FT_TIMESTAMP;
+            if (f.type == KIV_FT_TIMESTAMP && decl && Upper(decl) == "ROWVERSION") f.type = KIV_FT_DOUBLE;
+        }
+        if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && f.maxLength < longest[static_cast<size_t>(c)])
+            f.maxLength = static_cast<uint32_t>(std::min<size_t>(longest[static_cast<size_t>(c)], 65000));
+        fields.push_back(f);
+    }
+    MakeNamesUsable(fields);
+    const std::string path = TempCursorPath();
+    auto file = TableFile::Create(path, KIV_TABLE_KDT, fields, 0, true);
+    OpenRequest request;
+    request.exclusive = true;
+    request.charType = KIV_CHAR_ANSI;
+    request.alias = "CURSOR";
+    auto cursor = std::make_shared<Table>(connection_, file, request, qel32::Kind::Cursor);
+    cursor->removeOnClose = {path, StripExtension(path) + ".kdm"};
+    try {
+        const auto& defs = file->fields();
+        for (const auto& row : rows) {
+            cursor->Append();
+            for (size_t c = 0; c < defs.size(); ++c) {
+                const Cell& cell = row[c];
+                Value v;
+                switch (cell.type) {
+                    case SQLITE_INTEGER: v = Value::OfInteger(cell.i); break;
+                    case SQLITE_FLOAT: v = Value::OfNumber(cell.d); break;
+                    case SQLITE_TEXT: v = Value::OfText(cell.s); break;
+                    case SQLITE_BLOB: v = Value::OfBytes(cell.s); break;
+                    default: v = Value::Empty();
+                }
+                if (defs[c].type == KIV_FT_MONEY && v.kind == Value::Kind::Number) v = Value::OfText(std::to_string(v.number));
+                cursor->SetValue(static_cast<int>(c), v);
+            }
+            cursor->Flush();
+        }
+        cursor->isStatic = true;
+        cursor->GoTop();
+    } catch (...) {
+        try {
+            cursor->Close();
+        } catch (...) {
+        }
+        throw;
+    }
+    lastAutoinc = sql.lastAutoinc;
+    return cursor;
+}
+
+std::shared_ptr<Table> Statement::LiveCursor(const std::string& tableName, const std::string& rest) {
+    SqlSession& sql = connection_->Sql();
+    std::string quoted = "\"";
+    for (char c : tableName) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    quoted += "\"";
+    sqlite3_stmt* keys = sql.Prepare("SELECT rowid FROM " + quoted + " " + rest);
+    std::vector<uint32_t> records;
+    try {
+        Bind(keys);
+        int rc;
+        ClearLastError();
+        while ((rc = sqlite3_step(keys)) == SQLITE_ROW) records.push_back(static_cast<uint32_t>(sqlite3_column_int64(keys, 0)));
+        if (rc != SQLITE_DONE) {
+            const uint32_t code = LastErrorCode();
+            if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
+            ThrowSqlError(sql.db());
+        }
+    } catch (...) {
+        sqlite3_finalize(keys);
+        throw;
+    }
+    sqlite3_finalize(keys);
+    uint16_t type = 0;
+    const std::string path = sql.ResolveTableFile(tableName, type);
+    auto file = TableFile::Open(path, type ? type : tableType, false, false);
+    OpenRequest request;
+    request.charType = charType;
+    request.lockType = lockType;
+    request.readOnly = !file->writable();
+    request.alias = Upper(StripExtension(FilePart(path)));
+    auto cursor = std::make_shared<Table>(connection_, file, request, qel32::Kind::Cursor,
+                                          std::make_unique<KeysetOrder>(std::move(records)));
+    cursor->isLive = true;
+    cursor->GoTop();
+    return cursor;
+}
+
+void Statement::CreateTable() {
+    // CREATE TABLE name ( column type [(n[,m])] [constraints], ... )
+    static const std::regex head(R"(^\s*create\s+table\s+("[^"]+"|[\w.$#\\/:]+)\s*\((.*)\)\s*$)",
+                                 std::regex::icase);
+    std::smatch m;
+    if (!std::regex_match(text_, m, head)) ThrowSqlError(2117, "Unexpected token in CREATE TABLE: " + text_);
+    std::string name = m[1].str();
+    if (name.size() > 1 && name.front() == '"') name = name.substr(1, name.size() - 2);
+    const std::string body = m[2].str();
+    std::vector<std::string> parts;
+    int depth = 0;
+    std::string current;
+    for (char c : body) {
+        if (c == '(') ++depth;
+        if (c == ')') --depth;
+        if (c == ',' && depth == 0) {
+            parts.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    parts.push_back(current);
+    std::vector<FieldDef> fields;
+    static const std::regex column(R"(^\s*("[^"]+"|\w+)\s+(\w+\s*(\(\s*\d+\s*(,\s*\d+\s*)?\))?).*$)", std::regex::icase);
+    for (const auto& part : parts) {
+        const std::string first = FirstWords(part, 1);
+        if (first == "PRIMARY" || first == "CONSTRAINT" || first == "UNIQUE" || first == "FOREIGN" || first == "CHECK")
+            continue;
+        std::smatch c;
+        if (!std::regex_match(part, c, column)) ThrowSqlError(2117, "Unexpected token: " + part);
+        FieldDef f;
+        f.name = c[1].str();
+        if (f.name.size() > 1 && f.name.front() == '"') f.name = f.name.substr(1, f.name.size() - 2);
+        if (!FieldFromDeclaredType(c[2].str(), f)) ThrowSqlError(2135, "No such type: " + c[2].str());
+        fields.push_back(f);
+    }
+    const uint16_t type = tableType ? tableType : KIV_TABLE_CDX;
+    try {
+        LayoutFields(fields, type);
+    } catch (const EngineError& e) {
+        ThrowSqlError(2205, e.what());
+    }
+    const std::string directory =
+        connection_->dictionary ? connection_->dictionary->directory() : connection_->directory();
+    std::string path = MapPath(name, directory);
+    if (Extension(FilePart(path)).empty()) path += type == KIV_TABLE_KDT ? ".kdt" : ".dbf";
+    auto file = TableFile::Create(path, type, fields, 0, true);
+    file->Detach();
+}
+
+void Statement::DropTable() {
+    static const std::regex head(R"(^\s*drop\s+table\s+("[^"]+"|[\w.$#\\/:]+)\s*$)", std::regex::icase);
+    std::smatch m;
+    if (!std::regex_match(text_, m, head)) ThrowSqlError(2117, "Unexpected token in DROP TABLE: " + text_);
+    std::string name = m[1].str();
+    if (name.size() > 1 && name.front() == '"') name = name.substr(1, name.size() - 2);
+    SqlSession& sql = connection_->Sql();
+    uint16_t type = 0;
+    const std::string path = sql.ResolveTableFile(name, type);
+    if (path.empty()) ThrowSqlError(2122, "Table not found: " + name);
+    // Forget the virtual table first: it may hold the file open.
+    std::string quoted = "\"";
+    for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    quoted += "\"";
+    sqlite3_exec(sql.db(), ("DROP TABLE IF EXISTS temp." + quoted).c_str(), nullptr, nullptr, nullptr);
+    {
+        auto file = TableFile::Open(path, type, true, false);  // fails while anyone has it open
+        file->Detach();
+    }
+    const std::string stem = StripExtension(path);
+    for (const char* ext : {".dbt", ".fpt", ".kdm", ".cdx", ".kdi"})
+        if (std::string f = FindWithExtension(stem, ext); !f.empty()) ::unlink(f.c_str());
+    if (::unlink(path.c_str()) != 0) Throw(KIV_ERR_IO, "Cannot remove " + path);
+}
+
+}  // namespace qel32

@@ -1,0 +1,64 @@
+// An engine SQL statement: settings, parameters, preparation with a
+// description of the result, execution into a cursor.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fields.h"
+#include "handles.h"
+
+namespace qel32 {
+
+class Connection;
+class Table;
+
+class Statement : public Object {
+public:
+    explicit Statement(std::shared_ptr<Connection> connection);
+    ~Statement() override;
+
+    Connection& connection() { return *connection_; }
+
+    // Settings (KivStmtSet...).
+    uint16_t lockType = KIV_LOCK_COMPATIBLE;
+    uint16_t charType = KIV_CHAR_ANSI;
+    uint16_t rights = KIV_RIGHTS_NO_CHECK;
+    uint16_t readOnly = 1;  // 1 read-only cursors, 2 live cursors
+    uint16_t tableType = KIV_TABLE_CDX;
+    uint16_t constrain = 2;
+    uint16_t readAll = 2;
+
+    void Prepare(const std::string& text);
+    void Reset();
+    bool prepared() const { return !text_.empty(); }
+    // Definitions of the result columns of the prepared text (empty when it
+    // gives no result set).
+    std::vector<FieldDef> Describe();
+    void SetParameter(KIVFIELD number, const Value& value);
+    // Runs the prepared text; the result cursor, or null without a result set.
+    std::shared_ptr<Table> Execute();
+
+    // Rows changed by the last execution, -1 when there is no count.
+    int64_t rowsAffected = -1;
+    uint32_t lastAutoinc = 0;
+
+private:
+    enum class Kind { Query, Change, CreateTable, DropTable, Other };
+    void Bind(sqlite3_stmt* stmt);
+    std::shared_ptr<Table> StaticCursor();
+    std::shared_ptr<Table> LiveCursor(const std::string& table, const std::string& rest);
+    void CreateTable();
+    void DropTable();
+
+    std::shared_ptr<Connection> connection_;
+    std::string text_;  // after escape rewriting
+    Kind kind_ = Kind::Other;
+    sqlite3_stmt* stmt_ = nullptr;
+    std::vector<Value> params_;
+};
+
+}  // namespace qel32

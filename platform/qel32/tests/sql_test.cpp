@@ -1,0 +1,437 @@
+// SQL, cursors, transactions and the data dictionary through the engine's
+// C interface.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "test_support.h"
+
+using namespace qeltest;
+
+namespace {
+
+
+// Runs a statement on a fresh statement handle; returns the cursor (0 when none).
+KIVHANDLE Exec(KIVHANDLE conn, const std::string& sql, KIVRESULT* rc = nullptr, uint16_t live = 1) {
+    KIVHANDLE st = 0, cursor = 0;
+    EXPECT_EQ(KIV_OK, KivCreateSQLStatement(conn, &st)) << LastErrorText();
+    KivStmtSetTableReadOnly(st, live);
+    const KIVRESULT r = KivExecuteSQLDirect(st, sql.c_str(), &cursor);
+    if (rc) *rc = r;
+    else EXPECT_EQ(KIV_OK, r) << sql << ": " << LastErrorText();
+    KivCloseSQLStatement(st);
+    return cursor;
+}
+
+// All rows of a cursor, fields without their padding joined by '|', rows by ';'.
+std::string Rows(KIVHANDLE cursor) {
+    std::string out;
+    uint32_t n = 0;
+    KivGetNumFields(cursor, &n);
+    for (KivGotoTop(cursor); !AtEof(cursor); KivSkip(cursor, 1)) {
+        for (uint32_t i = 1; i <= n; ++i) {
+            const std::string v = Get(cursor, KIV_FIELD(i), 1);
+            out += (i > 1 ? "|" : "") + v.substr(std::min(v.size(), v.find_first_not_of(' ')));
+        }
+        out += ";";
+    }
+    return out;
+}
+
+std::string RowsOf(KIVHANDLE conn, const std::string& sql) {
+    const KIVHANDLE c = Exec(conn, sql);
+    const std::string rows = Rows(c);
+    KivCloseTable(c);
+    return rows;
+}
+
+}  // namespace
+
+class Sql : public EngineFixture {
+protected:
+    void SetUp() override {
+        EngineFixture::SetUp();
+        KivSetDateFormat("YYYY-MM-DD");
+        KIVHANDLE t = Create("customer.dbf", KIV_TABLE_CDX, "ID,N,4;NAME,C,12;SINCE,D;NOTE,M");
+        const char* rows[][4] = {{"1", "Alder", "2020-01-02", "first"}, {"2", "Birch", "2021-05-06", ""},
+                                 {"3", "Cedar", "2022-09-10", "third"}};
+        for (auto& r : rows) {
+            KIV_ASSERT_OK(KivAppendRecord(t));
+            for (int i = 0; i < 4; ++i) KIV_ASSERT_OK(Set(t, KIV_FIELD(i + 1), r[i]));
+        }
+        KIV_ASSERT_OK(KivCloseTable(t));
+        t = Create("orders.kdt", KIV_TABLE_KDT, "ID,AUTOINC;CUSTID,INTEGER;AMOUNT,MONEY;PAID,LOGICAL");
+        const char* orders[][3] = {{"1", "10.50", "T"}, {"1", "4.25", "F"}, {"3", "100", "T"}};
+        for (auto& r : orders) {
+            KIV_ASSERT_OK(KivAppendRecord(t));
+            for (int i = 0; i < 3; ++i) KIV_ASSERT_OK(Set(t, KIV_FIELD(i + 2), r[i]));
+        }
+        KIV_ASSERT_OK(KivCloseTable(t));
+    }
+    void TearDown() override {
+        EngineFixture::TearDown();
+        KivSetDateFormat("MM/DD/YYYY");
+    }
+};
+
+TEST_F(Sql, SelectsJoinsAndAggregatesOverBothTableTypes) {
+    EXPECT_EQ("Alder|2020-01-02;Cedar|2022-09-10;", RowsOf(conn, "SELECT name, since FROM customer WHERE id <> 2 ORDER BY name"));
+    EXPECT_EQ("Alder|14.75;Cedar|100.00;",
+              RowsOf(conn, "SELECT c.name, SUM(o.amount) FROM customer c JOIN orders o ON o.custid = c.id "
+                           "GROUP BY c.name ORDER BY 1"));
+    EXPECT_EQ("3;", RowsOf(conn, "select count(*) from orders"));
+    // Names as files, with an extension, with escapes.
+    EXPECT_EQ("Birch;", RowsOf(conn, "SELECT name FROM customer.dbf WHERE since = {d '2021-05-06'}"));
+    EXPECT_EQ("CEDAR;", RowsOf(conn, "SELECT {fn UCASE(name)} FROM \"customer.dbf\" WHERE id = 3"));
+    EXPECT_EQ("first;third;", RowsOf(conn, "SELECT note FROM customer WHERE note IS NOT NULL ORDER BY id"));
+}
+
+TEST_F(Sql, ChangesWithParametersCountRowsAndReachPlainHandles) {
+    KIVHANDLE st = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    KIV_ASSERT_OK(KivPrepareSQL(st, "INSERT INTO customer (id, name, since, note) VALUES (?, :name, ?, ?)"));
+    KIV_ASSERT_OK(KivSetLong(st, KIV_FIELD(1), 4));
+    KIV_ASSERT_OK(KivSetString(st, KIV_FIELD(2), "Dogwood", 7));
+    KIV_ASSERT_OK(KivSetJulian(st, KIV_FIELD(3), 2460000));
+    KIV_ASSERT_OK(KivSetString(st, KIV_FIELD(4), "a\nmemo", 6));
+    KIVHANDLE cursor = 1;
+    KIV_ASSERT_OK(KivExecuteSQL(st, &cursor));
+    EXPECT_EQ(0u, cursor);
+    uint32_t count = 0;
+    KIV_ASSERT_OK(KivGetRecordCount(st, 2, &count));
+    EXPECT_EQ(1u, count);
+
+    KIV_ASSERT_OK(KivPrepareSQL(st, "UPDATE orders SET paid = ? WHERE custid = ?"));
+    KIV_ASSERT_OK(KivSetLogical(st, KIV_FIELD(1), 1));
+    KIV_ASSERT_OK(KivSetLong(st, KIV_FIELD(2), 1));
+    KIV_ASSERT_OK(KivExecuteSQL(st, nullptr));
+    KIV_ASSERT_OK(KivGetRecordCount(st, 1, &count));
+    EXPECT_EQ(2u, count);
+
+    KIV_ASSERT_OK(KivExecuteSQLDirect(st, "DELETE FROM customer WHERE name = 'Birch'", nullptr));
+    KIV_ASSERT_OK(KivGetRecordCount(st, 2, &count));
+    EXPECT_EQ(1u, count);
+    KIV_ASSERT_OK(KivExecuteSQLDirect(st, "INSERT INTO orders (custid, amount) VALUES (4, 1.5)", nullptr));
+    uint32_t autoinc = 0;
+    KIV_ASSERT_OK(KivGetLastAutoinc(st, &autoinc));
+    EXPECT_EQ(4u, autoinc);
+    KIV_ASSERT_OK(KivExecuteSQLDirect(st, "SELECT * FROM orders", &cursor));
+    EXPECT_EQ(KIV_ERR_NO_ROW_COUNT, KivGetRecordCount(st, 2, &count));
+    KivCloseTable(cursor);
+    KIV_ASSERT_OK(KivCloseSQLStatement(st));
+    EXPECT_EQ(KIV_ERR_STATEMENT_CLOSED, KivCloseSQLStatement(st));
+
+    // A plain handle opened afterwards sees it all.
+    KIVHANDLE t = Open("customer.dbf");
+    std::string seen;
+    for (KivGotoTop(t); !AtEof(t); KivSkip(t, 1)) {
+        uint16_t deleted = 0;
+        KivIsRecordDeleted(t, &deleted);
+        if (!deleted) seen += Get(t, "NAME", 1) + "/" + Get(t, "SINCE") + "/" + Get(t, "NOTE") + ";";
+    }
+    EXPECT_EQ("Alder/2020-01-02/first;Cedar/2022-09-10/third;Dogwood/2023-02-24/a\nmemo;", seen);
+    KIVHANDLE o = Open("orders.kdt");
+    KIV_ASSERT_OK(KivGotoTop(o));
+    EXPECT_EQ("T", Get(o, "PAID"));
+    KIV_ASSERT_OK(KivGotoBottom(o));
+    EXPECT_EQ("1.5000", Get(o, "AMOUNT"));
+}
+
+TEST_F(Sql, BadValuesFailWithoutWritingAnything) {
+    KIVRESULT rc;
+    Exec(conn, "INSERT INTO customer (id, name) VALUES (99999, 'x')", &rc);
+    EXPECT_EQ(KIV_ERR_INT_RANGE, rc);
+    Exec(conn, "INSERT INTO customer (id, name) VALUES (5, 'a name that is far too long')", &rc);
+    EXPECT_EQ(KIV_ERR_VALUE_CUT, rc);
+    EXPECT_EQ("3;", RowsOf(conn, "SELECT count(*) FROM customer"));
+}
+
+TEST_F(Sql, ErrorsCarryTheNativeNumber) {
+    struct Case { const char* sql; const char* native; } cases[] = {
+        {"SELECT * FROM nowhere", "NativeError = 2122;"},
+        {"SELECT nosuchcolumn FROM customer", "NativeError = 2121;"},
+        {"SELEC name FROM customer", "NativeError = 2117;"},
+        {"SELECT * FROM customer WHERE {x 1}", "NativeError = 2118;"},
+    };
+    for (const auto& c : cases) {
+        KIVRESULT rc;
+        Exec(conn, c.sql, &rc);
+        EXPECT_EQ(KIV_ERR_SQL, rc) << c.sql;
+        const std::string text = LastErrorText();
+        EXPECT_NE(std::string::npos, text.find("ERROR 7200:")) << text;
+        EXPECT_NE(std::string::npos, text.find(c.native)) << text;
+        EXPECT_NE(std::string::npos, text.find("[Morvane SQL Engine]")) << text;
+    }
+}
+
+TEST_F(Sql, DescribeBeforeExecute) {
+    KIVHANDLE st = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    KivColumnDescription cols[8];
+    uint32_t count = 8;
+    KIV_ASSERT_OK(KivPrepareSQLDescribe(st, "SELECT id, name, since, note, count(*) FROM customer", cols, sizeof cols, &count));
+    ASSERT_EQ(5u, count);
+    const uint16_t types[] = {KIV_FT_NUMERIC, KIV_FT_CHARACTER, KIV_FT_DATE, KIV_FT_MEMO, KIV_FT_INTEGER};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(types[i], cols[i].type) << cols[i].name;
+    EXPECT_STREQ("NAME", cols[1].name);
+    EXPECT_EQ(12u, cols[1].length);
+    EXPECT_EQ(4u, cols[0].length);
+    count = 8;
+    KIV_ASSERT_OK(KivPrepareSQLDescribe(st, "DELETE FROM customer WHERE 1 = 0", cols, sizeof cols, &count));
+    EXPECT_EQ(0u, count);
+    KivCloseSQLStatement(st);
+}
+
+TEST_F(Sql, StaticCursorsKeepTheirRowsAndRefuseLocks) {
+    const KIVHANDLE c = Exec(conn, "SELECT id, name FROM customer ORDER BY id DESC");
+    uint16_t type = 0, ht = 0, live = 9;
+    KIV_ASSERT_OK(KivGetTableType(c, &type));
+    EXPECT_EQ(KIV_TABLE_KDT, type);
+    KIV_ASSERT_OK(KivGetHandleType(c, &ht));
+    EXPECT_EQ(KIV_HT_CURSOR, ht);
+    KIV_ASSERT_OK(KivSqlPeekStatement(c, &live));
+    EXPECT_EQ(0, live);
+    KIV_ASSERT_OK(KivGotoRecord(c, 2));
+    EXPECT_EQ("Birch", Get(c, "NAME", 1));
+    EXPECT_EQ(KIV_ERR_STATIC_VIEW, KivLockRecord(c, 0));
+    EXPECT_EQ(KIV_ERR_STATIC_VIEW, Set(c, "NAME", "x"));
+    const std::string first = Rows(c);
+    EXPECT_EQ("3|Cedar;2|Birch;1|Alder;", first);
+    KIV_ASSERT_OK(KivGotoRecord(c, 3));
+    EXPECT_EQ(3u, RecNo(c));
+    EXPECT_EQ(first, Rows(c));  // re-read: same numbers, same rows
+    KIVHANDLE t = Open("customer.dbf");
+    EXPECT_EQ(KIV_ERR_DD_UNKNOWN_NAME == 0, false);
+    KIV_ASSERT_OK(KivSqlPeekStatement(c, &live));
+    EXPECT_EQ(KIV_ERR_NOT_APPLICABLE, KivSqlPeekStatement(t, &live));
+    KIV_ASSERT_OK(KivCloseTable(c));
+}
+
+TEST_F(Sql, LiveCursorsWriteThroughAndSeeOtherHandles) {
+    const KIVHANDLE c = Exec(conn, "SELECT * FROM customer WHERE id >= 2 ORDER BY id DESC", nullptr, 2);
+    uint16_t live = 0;
+    KIV_ASSERT_OK(KivSqlPeekStatement(c, &live));
+    EXPECT_EQ(1, live);
+    KIV_ASSERT_OK(KivGotoTop(c));
+    EXPECT_EQ("Cedar", Get(c, "NAME", 1));
+    EXPECT_EQ(1u, RecNo(c));  // cursor rows are numbered 1..N
+
+    KIVHANDLE t = Open("customer.dbf");
+    KIV_ASSERT_OK(KivGotoRecord(t, 2));
+    KIV_ASSERT_OK(Set(t, "NAME", "Beech"));
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    KIV_ASSERT_OK(KivGotoRecord(c, 2));
+    EXPECT_EQ("Beech", Get(c, "NAME", 1));
+
+    KIV_ASSERT_OK(KivLockRecord(c, 0));
+    KIV_ASSERT_OK(Set(c, "NOTE", "via cursor"));
+    KIV_ASSERT_OK(KivWriteRecord(c));
+    KIV_ASSERT_OK(KivUnlockTable(c));
+    KIV_ASSERT_OK(KivRefreshRecord(t));
+    EXPECT_EQ("via cursor", Get(t, "NOTE"));
+    KIV_ASSERT_OK(KivCloseTable(c));
+}
+
+TEST_F(Sql, RollbackRestoresRecordsAndMemos) {
+    KIVHANDLE t = Open("customer.dbf");
+    KIV_ASSERT_OK(KivBeginTransaction(conn));
+    uint16_t open = 0;
+    KIV_ASSERT_OK(KivInTransaction(conn, &open));
+    EXPECT_EQ(1, open);
+    Exec(conn, "UPDATE customer SET note = 'changed', name = 'Changed' WHERE id = 1");
+    Exec(conn, "DELETE FROM customer WHERE id = 2");
+    Exec(conn, "INSERT INTO customer (id, name) VALUES (7, 'Added')");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(Set(t, "NAME", "Handle"));
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    KIV_ASSERT_OK(KivGotoRecord(t, 3));
+    KIV_ASSERT_OK(Set(t, "NOTE", "also changed"));
+    EXPECT_EQ("4;", RowsOf(conn, "SELECT count(*) FROM customer"));  // 3 - 1 + 2
+    KIV_ASSERT_OK(KivRollbackTransaction(conn));
+    KIV_ASSERT_OK(KivInTransaction(conn, &open));
+    EXPECT_EQ(0, open);
+    EXPECT_EQ("1|Alder|first;2|Birch|;3|Cedar|third;", RowsOf(conn, "SELECT id, name, note FROM customer ORDER BY id"));
+    uint32_t count = 0;
+    KIV_ASSERT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(3u, count);  // the appends were cut off again
+}
+
+TEST_F(Sql, SavepointsAndCommit) {
+    KIV_ASSERT_OK(KivBeginTransaction(conn));
+    Exec(conn, "UPDATE customer SET name = 'One' WHERE id = 1");
+    KIV_ASSERT_OK(KivCreateSavepoint(conn, "mark", 0));
+    Exec(conn, "UPDATE customer SET name = 'Two' WHERE id = 2");
+    KIV_ASSERT_OK(KivRollbackTransaction80(conn, "MARK", 0));
+    uint16_t open = 0;
+    KIV_ASSERT_OK(KivInTransaction(conn, &open));
+    EXPECT_EQ(1, open);
+    KIV_ASSERT_OK(KivCommitTransaction(conn));
+    EXPECT_EQ("One;Birch;", RowsOf(conn, "SELECT name FROM customer WHERE id < 3 ORDER BY id"));
+    EXPECT_NE(KIV_OK, KivCommitTransaction(conn));
+}
+
+TEST_F(Sql, CreateAndDropTables) {
+    Exec(conn, "CREATE TABLE parts (code CHAR(8), qty INTEGER, price NUMERIC(8,2), seen DATE, info MEMO)");
+    Exec(conn, "INSERT INTO parts VALUES ('A1', 3, 9.99, '2024-02-29', 'note')");
+    EXPECT_EQ("A1|3|9.99|2024-02-29|note;", RowsOf(conn, "SELECT * FROM parts"));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("parts.dbf")));
+    Exec(conn, "DROP TABLE parts");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("parts.dbf")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("parts.fpt")));
+}
+
+TEST_F(Sql, StatementsOfAClosedConnectionAreGone) {
+    KIVHANDLE st = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    KIV_ASSERT_OK(KivPrepareSQL(st, "SELECT * FROM customer"));
+    KIV_ASSERT_OK(KivDisconnect(conn));
+    KIVHANDLE cursor = 0;
+    EXPECT_EQ(KIV_ERR_INVALID_HANDLE, KivExecuteSQL(st, &cursor));
+    EXPECT_EQ(KIV_ERR_STATEMENT_CLOSED, KivCloseSQLStatement(st));
+    KIV_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+}
+
+TEST_F(Sql, FolderConnectionsHaveAnEmptyCatalogue) {
+    EXPECT_EQ("", RowsOf(conn, "select name from system.tables order by 1"));
+    uint16_t ht = 0;
+    KIV_ASSERT_OK(KivGetHandleType(conn, &ht));
+    EXPECT_EQ(KIV_HT_CONNECTION, ht);
+}
+
+// ---------------------------------------------------------------- dictionary
+
+class DataDictionary : public Sql {
+protected:
+    void SetUp() override {
+        Sql::SetUp();
+        const std::string description =
+            "# the shop\n"
+            "user KIVSYS secret\n"
+            "user CLERK pw SALES;STAFF\n"
+            "table CUSTOMER customer.dbf\n"
+            "table ORDERS orders.kdt\n"
+            "column CUSTOMER 2 NAME 4 20 0\n"
+            "property CUSTOMER 213 BYNAME\n"
+            "procedure TOTALS amount,NUMERIC,10,2 total,MONEY,8,4 Sums the orders\n"
+            "rights ORDERS 0x01\n";
+        kdd = dir.File("shop.kdd");
+        KIV_ASSERT_OK(KivDDCreate(kdd.c_str(), description.c_str()));
+        KIV_ASSERT_OK(KivConnect60(kdd.c_str(), 1, "KIVSYS", "secret", 0, &dd));
+    }
+    void TearDown() override {
+        KivDisconnect(dd);
+        Sql::TearDown();
+    }
+    std::string kdd;
+    KIVHANDLE dd = 0;
+};
+
+TEST_F(DataDictionary, TheCheckersTwoQueries) {
+    EXPECT_EQ("CUSTOMER;ORDERS;", RowsOf(dd, "select name from system.tables order by 1"));
+    KIVHANDLE st = 0, cursor = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(dd, &st));
+    KIV_ASSERT_OK(KivPrepareSQL(st, " select field_num, name, field_type, field_length, field_decimal "
+                                    " from system.columns  where parent=:parent  order by 1"));
+    KIV_ASSERT_OK(KivSetString(st, KIV_FIELD(1), "CUSTOMER", 8));
+    KIV_ASSERT_OK(KivExecuteSQL(st, &cursor));
+    // The catalogue says NAME is 20 long; the file says 12: that is the point.
+    EXPECT_EQ("1|ID|2|4|0;2|NAME|4|20|0;3|SINCE|3|8|0;4|NOTE|5|10|0;", Rows(cursor));
+    uint16_t type = 0;
+    KIV_ASSERT_OK(KivGetFieldType(cursor, "field_num", &type));
+    EXPECT_EQ(KIV_FT_INTEGER, type);
+    KIV_ASSERT_OK(KivGetFieldType(cursor, "name", &type));
+    EXPECT_TRUE(type == KIV_FT_CHARACTER || type == KIV_FT_MEMO);
+    KivCloseTable(cursor);
+    KivCloseSQLStatement(st);
+}
+
+TEST_F(DataDictionary, LoginsAreChecked) {
+    KIVHANDLE c = 0;
+    EXPECT_EQ(KIV_ERR_LOGIN, KivConnect60(kdd.c_str(), 1, "KIVSYS", "wrong", 0, &c));
+    EXPECT_NE(std::string::npos, LastErrorText().find("not valid"));
+    EXPECT_EQ(KIV_ERR_LOGIN, KivConnect60(kdd.c_str(), 1, "", "", 0, &c));
+    EXPECT_EQ(KIV_ERR_LOGIN, KivConnect60(kdd.c_str(), 1, "NOBODY", "", 0, &c));
+    EXPECT_EQ(0u, c);
+    KIV_ASSERT_OK(KivConnect60(kdd.c_str(), 1, "clerk", "pw", 0, &c));
+    uint16_t ht = 0, type = 0;
+    KIV_ASSERT_OK(KivGetHandleType(c, &ht));
+    EXPECT_EQ(KIV_HT_DD_CONNECTION, ht);
+    KIV_ASSERT_OK(KivGetConnectionType(c, &type));
+    EXPECT_EQ(KIV_SERVER_LOCAL, type);
+    KivDisconnect(c);
+    const std::string missing = dir.File("none.kdd");
+    EXPECT_EQ(KIV_ERR_FILE_NOT_FOUND, KivConnect60(missing.c_str(), 1, "KIVSYS", "", 0, &c));
+}
+
+TEST_F(DataDictionary, TablesOpenByDictionaryNameOrAsFreeFiles) {
+    KIVHANDLE t = 0;
+    KIV_ASSERT_OK(KivOpenTable(dd, "customer", nullptr, 0, 1, 0, 2, 0, &t));
+    KIV_ASSERT_OK(KivGotoTop(t));
+    EXPECT_EQ("Alder", Get(t, "NAME", 1));
+    KIVHANDLE u = 0;
+    EXPECT_EQ(KIV_ERR_DD_UNKNOWN_NAME, KivOpenTable(dd, "SUPPLIER", nullptr, 0, 1, 0, 2, 0, &u));
+    KIV_ASSERT_OK(KivOpenTable(dd, "orders.kdt", nullptr, 3, 1, 0, 2, 0, &u));
+    EXPECT_EQ("Alder;", RowsOf(dd, "SELECT name FROM customer WHERE id = 1"));
+}
+
+TEST_F(DataDictionary, ObjectsPropertiesAndRenames) {
+    auto list = [&](uint16_t type) {
+        std::string out;
+        char buf[201];
+        uint32_t len = 200;
+        KIVHANDLE find = 0;
+        KIVRESULT rc = KivDDFindFirstObject(dd, type, "", buf, &len, &find);
+        while (rc == KIV_OK) {
+            out += std::string(buf, len) + ";";
+            len = 200;
+            rc = KivDDFindNextObject(find, buf, &len);
+        }
+        EXPECT_EQ(KIV_ERR_DD_NO_MORE_OBJECTS, rc);
+        if (find) KivDDFindClose(find);
+        return out;
+    };
+    EXPECT_EQ("CUSTOMER;ORDERS;", list(KIV_DD_OBJ_TABLE));
+    EXPECT_EQ("TOTALS;", list(KIV_DD_OBJ_PROCEDURE));
+
+    char buf[200];
+    uint32_t len = sizeof buf;
+    KIV_ASSERT_OK(KivDDGetTableProperty(dd, "CUSTOMER", KIV_DD_PROP_DEFAULT_INDEX, buf, &len));
+    EXPECT_EQ("BYNAME", std::string(buf, len));
+    len = sizeof buf;
+    EXPECT_EQ(KIV_ERR_DD_NO_PROPERTY, KivDDGetTableProperty(dd, "ORDERS", KIV_DD_PROP_DEFAULT_INDEX, buf, &len));
+    len = sizeof buf;
+    KIV_ASSERT_OK(KivDDGetObjectProperty(dd, "TOTALS", KIV_DD_PROP_PROC_OUTPUT, buf, &len));
+    EXPECT_EQ("total,MONEY,8,4", std::string(buf, len));
+    uint16_t glen = 0;
+    EXPECT_EQ(KIV_ERR_BUFFER_TOO_SMALL, KivDDGetUserProperty(dd, "CLERK", KIV_DD_PROP_USER_GROUPS, nullptr, &glen));
+    EXPECT_EQ(11, glen);
+    glen = 0;
+    EXPECT_EQ(KIV_ERR_DD_NO_PROPERTY, KivDDGetUserProperty(dd, "KIVSYS", KIV_DD_PROP_USER_GROUPS, nullptr, &glen));
+    uint8_t rights = 0;
+    KIV_ASSERT_OK(KivDDGetTableRights(dd, "ORDERS", &rights));
+    EXPECT_EQ(KIV_DD_RIGHT_SELECT, rights);
+    len = sizeof buf;
+    KIV_ASSERT_OK(KivDDGetDatabaseProperty(dd, KIV_DD_PROP_DATA_PATH, buf, &len));
+    EXPECT_EQ(dir.path(), std::string(buf, len));
+
+    KIV_ASSERT_OK(KivDDRenameObject(dd, "ORDERS", "SALES", KIV_DD_OBJ_TABLE, 0));
+    EXPECT_EQ("CUSTOMER;SALES;", list(KIV_DD_OBJ_TABLE));
+    EXPECT_EQ(KIV_ERR_DD_UNKNOWN_NAME, KivDDRenameObject(dd, "ORDERS", "X", KIV_DD_OBJ_TABLE, 0));
+    // Table search of a dictionary connection lists its tables.
+    char name[260];
+    uint32_t nlen = sizeof name;
+    KIVHANDLE find = 0;
+    KIV_ASSERT_OK(KivFindFirstTable(dd, "", name, &nlen, &find));
+    EXPECT_EQ("CUSTOMER", std::string(name, nlen));
+    KivFindClose(find);
+}
+
+TEST_F(DataDictionary, BadDescriptionsLeaveNoFile) {
+    const std::string path = dir.File("bad.kdd");
+    EXPECT_EQ(KIV_ERR_INVALID_ARGUMENT, KivDDCreate(path.c_str(), "table X customer.dbf\nfrobnicate\n"));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(KIV_ERR_FILE_NOT_FOUND, KivDDCreate(path.c_str(), "table X missing.dbf\n"));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(KIV_ERR_TABLE_EXISTS, KivDDCreate(kdd.c_str(), ""));
+}
