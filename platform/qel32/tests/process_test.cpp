@@ -83,8 +83,13 @@ public:
 
     // Kills the child with SIGKILL and reaps it; returns its wait status.
     int Kill() {
+        if (pid_ > 0) ::kill(pid_, SIGKILL);
+        return Wait();
+    }
+
+    // Waits for the child to end; returns its wait status.
+    int Wait() {
         if (pid_ <= 0) return status_;
-        ::kill(pid_, SIGKILL);
         while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
         }
         pid_ = -1;
@@ -202,18 +207,24 @@ private:
     Child child_;
 };
 
-// A table "shared.dbf" with the records one, two, three.
-void CreateSharedTable(const std::string& dir) {
+// Creates a table with the given NAMEs as its records, and closes it.
+void CreateTable(const std::string& dir, const char* file, uint16_t type, const char* fields,
+                 std::initializer_list<const char*> names = {}) {
     KIVHANDLE conn = 0, t = 0;
     SYS_ASSERT_OK(KivConnect(dir.c_str(), &conn));
-    SYS_ASSERT_OK(KivCreateTable(conn, "shared.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
-                                 KIV_RIGHTS_NO_CHECK, 0, "NAME,C,20", &t));
-    for (const char* name : {"one", "two", "three"}) {
+    SYS_ASSERT_OK(KivCreateTable(conn, file, nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK,
+                                 0, fields, &t));
+    for (const char* name : names) {
         SYS_ASSERT_OK(KivAppendRecord(t));
         SYS_ASSERT_OK(KivSetField(t, "NAME", name, static_cast<uint32_t>(std::strlen(name))));
     }
     SYS_ASSERT_OK(KivCloseTable(t));
     SYS_ASSERT_OK(KivDisconnect(conn));
+}
+
+// The table the peers work on: "shared.dbf" with the records one, two, three.
+void CreateSharedTable(const std::string& dir) {
+    CreateTable(dir, "shared.dbf", KIV_TABLE_CDX, "NAME,C,20", {"one", "two", "three"});
 }
 
 #define PEER_OK(peer, ...)                             \
@@ -267,7 +278,7 @@ TEST_P(LockContention, SecondProcessIsRefusedUntilTheFirstReleases) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, LockContention,
+    Process, LockContention,
     ::testing::Values(
         ContentionCase{"RecordAgainstSameRecord", {Op::LockRecord, 1}, {Op::LockRecord, 1}, KIV_ERR_RECORD_LOCKED,
                        {Op::UnlockRecord, 1}},
@@ -342,7 +353,7 @@ TEST_P(OpenSharing, ExclusiveOpenShutsOutOtherProcesses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, OpenSharing,
+    Process, OpenSharing,
     ::testing::Values(
         SharingCase{"ExclusiveThenShared", KIV_OPEN_EXCLUSIVE, KIV_OPEN_SHARED, KIV_ERR_SHARING, false},
         SharingCase{"ExclusiveThenExclusive", KIV_OPEN_EXCLUSIVE, KIV_OPEN_EXCLUSIVE, KIV_ERR_SHARING, false},
@@ -519,14 +530,7 @@ class CrashSafety : public ::testing::TestWithParam<CrashCase> {};
 TEST_P(CrashSafety, TableKilledMidWriteStaysReadableAndConsistent) {
     const CrashCase& c = GetParam();
     TempDir dir;
-    {
-        KIVHANDLE conn = 0, t = 0;
-        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
-        SYS_ASSERT_OK(KivCreateTable(conn, "crash", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
-                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
-        SYS_ASSERT_OK(KivCloseTable(t));
-        SYS_ASSERT_OK(KivDisconnect(conn));
-    }
+    CreateTable(dir.path(), "crash", c.tableType, c.fields);
     // Each writer goes on from the table its killed predecessor left.
     uint32_t previous = 0;
     for (const int delayMs : {0, 1, 5, 20, 50, 100}) {
@@ -547,7 +551,7 @@ TEST_P(CrashSafety, TableKilledMidWriteStaysReadableAndConsistent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, CrashSafety,
+    Kill, CrashSafety,
     ::testing::Values(
         CrashCase{"NtxShared", KIV_TABLE_NTX, "NAME,C,20;VAL,N,10;VER,N,6;NOTES,M", KIV_OPEN_SHARED, "crash.dbt"},
         CrashCase{"NtxExclusive", KIV_TABLE_NTX, "NAME,C,20;VAL,N,10;VER,N,6;NOTES,M", KIV_OPEN_EXCLUSIVE, "crash.dbt"},
@@ -573,31 +577,40 @@ TEST(ReadOnlyOpener, LockIsNotBlamedOnAnotherUser) {
 }
 
 // Two processes appending to one shared table at the same time: every record
-// arrives once, with its own memo.
-TEST(TwoProcesses, ConcurrentAppendsLoseNothing) {
+// arrives once, with its own memo and, where the table has one, its own
+// autoincrement value.
+struct AppendCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;  // NAME, NOTES, and ID where the type has autoincrement fields
+};
+
+void PrintTo(const AppendCase& c, std::ostream* os) { *os << c.label; }
+
+class ConcurrentAppends : public ::testing::TestWithParam<AppendCase> {};
+
+std::string AppendedMemo(const std::string& name, int i) {
+    return name + std::string(static_cast<size_t>(i % 700), '.') + " end";
+}
+
+TEST_P(ConcurrentAppends, EveryRecordArrivesOnce) {
+    const AppendCase& c = GetParam();
     TempDir dir;
-    {
-        KIVHANDLE conn = 0, t = 0;
-        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
-        SYS_ASSERT_OK(KivCreateTable(conn, "shared", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
-                                     KIV_RIGHTS_NO_CHECK, 0, "NAME,C,20;NOTES,M", &t));
-        SYS_ASSERT_OK(KivCloseTable(t));
-        SYS_ASSERT_OK(KivDisconnect(conn));
-    }
+    CreateTable(dir.path(), "appends", c.tableType, c.fields);
     constexpr int kEach = 1000;
-    auto writer = [&dir](char tag) {
-        return [&dir, tag](int fd) {
+    auto writer = [&dir, &c](char tag) {
+        return [&dir, &c, tag](int fd) {
             KIVHANDLE conn = 0, t = 0;
             char go = 0;
             KIVRESULT rc = KivConnect(dir.path().c_str(), &conn);
-            if (!rc) rc = KivOpenTable(conn, "shared", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+            if (!rc) rc = KivOpenTable(conn, "appends", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
                                        KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t);
             RecvAll(fd, &go, 1);  // both start together
             for (int i = 0; i < kEach && !rc; ++i) {
                 const std::string name = tag + std::to_string(i);
-                const std::string memo = name + std::string(static_cast<size_t>(i % 700), '.') + " end";
-                if ((rc = KivAppendRecord(t)) || (rc = SetText(t, "NAME", name)) || (rc = SetText(t, "NOTES", memo)) ||
-                    (rc = KivWriteRecord(t)) || (rc = KivUnlockTable(t)))
+                if ((rc = KivAppendRecord(t)) || (rc = SetText(t, "NAME", name)) ||
+                    (rc = SetText(t, "NOTES", AppendedMemo(name, i))) || (rc = KivWriteRecord(t)) ||
+                    (rc = KivUnlockTable(t)))
                     break;
             }
             const std::string report = rc ? systest::LastError() : "D";
@@ -609,32 +622,43 @@ TEST(TwoProcesses, ConcurrentAppendsLoseNothing) {
     SendAll(b.fd(), "G", 1);
     for (Child* child : {&a, &b}) {
         char done = 0;
-        EXPECT_TRUE(RecvAll(child->fd(), &done, 1) && done == 'D') << done << child->Rest();
-        const int status = child->Kill();
+        const bool finished = RecvAll(child->fd(), &done, 1) && done == 'D';
+        EXPECT_TRUE(finished) << done << child->Rest();
+        const int status = finished ? child->Wait() : child->Kill();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
 
     KIVHANDLE conn = 0, t = 0;
     SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
-    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+    SYS_ASSERT_OK(KivOpenTable(conn, "appends", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
                                KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
     uint32_t count = 0;
     SYS_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
     EXPECT_EQ(2u * kEach, count);
-    std::set<std::string> names;
+    const bool autoinc = std::strstr(c.fields, "ID,") != nullptr;
+    std::set<std::string> names, ids;
     uint16_t eof = 0;
     SYS_ASSERT_OK(KivGotoTop(t));
     for (; KivAtEOF(t, &eof) == KIV_OK && !eof; KivSkip(t, 1)) {
-        std::string name, memo;
+        std::string name, memo, id;
         SYS_ASSERT_OK(systest::GetText(t, "NAME", name));
         SYS_ASSERT_OK(systest::GetText(t, "NOTES", memo));
-        const int i = std::stoi(name.substr(1));
-        EXPECT_EQ(name + std::string(static_cast<size_t>(i % 700), '.') + " end", memo);
+        EXPECT_EQ(AppendedMemo(name, std::stoi(name.substr(1))), memo);
         EXPECT_TRUE(names.insert(name).second) << name << " twice";
+        if (autoinc) {
+            SYS_ASSERT_OK(systest::GetText(t, "ID", id));
+            EXPECT_TRUE(ids.insert(id).second) << "autoincrement value " << id << " twice";
+        }
     }
     EXPECT_EQ(2u * kEach, names.size());
     SYS_EXPECT_OK(KivCloseTable(t));
     SYS_EXPECT_OK(KivDisconnect(conn));
 }
+
+INSTANTIATE_TEST_SUITE_P(Process, ConcurrentAppends,
+                         ::testing::Values(AppendCase{"Ntx", KIV_TABLE_NTX, "NAME,C,20;NOTES,M"},
+                                           AppendCase{"Cdx", KIV_TABLE_CDX, "NAME,C,20;NOTES,M"},
+                                           AppendCase{"Kdt", KIV_TABLE_KDT, "ID,AUTOINC;NAME,CHAR,20;NOTES,MEMO"}),
+                         systest::CaseLabel<AppendCase>);
 
 }  // namespace
