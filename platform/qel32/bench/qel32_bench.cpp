@@ -1,0 +1,205 @@
+// qel32_bench: appends records of five fields to a CDX table opened
+// exclusively and scans them back with skip and field reads; then does the
+// same through SQLite's C API (one transaction of prepared inserts, one
+// full-scan query). Prints the four rates and the engine/SQLite ratios.
+//
+//   qel32_bench [records]      (default 1000000)
+//
+// Both stores write a file in the same temporary folder and neither syncs it
+// to disk (SQLite runs with synchronous=OFF, as the engine does not fsync
+// appends). Both scans add up every value read; the sums must agree.
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "qel32.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "qel32_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void Check(KIVRESULT rc, const char* call) {
+    if (rc == KIV_OK) return;
+    uint32_t code = 0;
+    char text[600] = {};
+    uint32_t len = sizeof text - 1;
+    KivGetLastError(&code, text, &len);
+    Fail(std::string(call) + " failed: " + std::to_string(code) + " " + text);
+}
+
+void CheckSql(sqlite3* db, int rc, int expected, const char* what) {
+    if (rc != expected) Fail(std::string(what) + " failed: " + sqlite3_errmsg(db));
+}
+
+// The values of record i (1-based), the same for both stores.
+struct Values {
+    int32_t id;
+    char name[24];
+    uint32_t nameLength;
+    double amount;
+    int32_t julian;
+    bool flag;
+};
+
+constexpr int32_t kFirstDay = 2451545;  // 2000-01-01
+
+Values ValuesOf(uint32_t i) {
+    Values v;
+    v.id = static_cast<int32_t>(i);
+    v.nameLength = static_cast<uint32_t>(std::snprintf(v.name, sizeof v.name, "customer %u", i));
+    v.amount = static_cast<double>(i % 1000000) / 100.0;
+    v.julian = kFirstDay + static_cast<int32_t>(i % 3650);
+    v.flag = (i & 1) != 0;
+    return v;
+}
+
+// What a scan adds up; equal sums mean both stores gave back the same data.
+struct Sums {
+    int64_t ids = 0, nameBytes = 0, cents = 0, days = 0, flags = 0, records = 0;
+    bool operator==(const Sums&) const = default;
+};
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+struct Rates {
+    double write, scan;
+};
+
+Rates RunEngine(const std::string& dir, uint32_t n, Sums& sums) {
+    KIVHANDLE conn = 0, t = 0;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    Check(KivCreateTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                         KIV_RIGHTS_NO_CHECK, 0, "ID,N,10;NAME,C,20;AMOUNT,N,12,2;DAY,D;FLAG,L", &t),
+          "KivCreateTable");
+
+    auto start = Clock::now();
+    for (uint32_t i = 1; i <= n; ++i) {
+        const Values v = ValuesOf(i);
+        Check(KivAppendRecord(t), "KivAppendRecord");
+        Check(KivSetLong(t, "ID", v.id), "KivSetLong");
+        Check(KivSetString(t, "NAME", v.name, v.nameLength), "KivSetString");
+        Check(KivSetDouble(t, "AMOUNT", v.amount), "KivSetDouble");
+        Check(KivSetJulian(t, "DAY", v.julian), "KivSetJulian");
+        Check(KivSetLogical(t, "FLAG", v.flag ? 1 : 0), "KivSetLogical");
+    }
+    Check(KivWriteRecord(t), "KivWriteRecord");
+    const double writeSeconds = Seconds(start);
+
+    start = Clock::now();
+    uint16_t eof = 0;
+    char name[32];
+    Check(KivGotoTop(t), "KivGotoTop");
+    for (Check(KivAtEOF(t, &eof), "KivAtEOF"); !eof; Check(KivAtEOF(t, &eof), "KivAtEOF")) {
+        int32_t id = 0, julian = 0;
+        double amount = 0;
+        uint16_t flag = 0;
+        uint32_t len = sizeof name;
+        Check(KivGetLong(t, "ID", &id), "KivGetLong");
+        Check(KivGetField(t, "NAME", name, &len, 1), "KivGetField");
+        Check(KivGetDouble(t, "AMOUNT", &amount), "KivGetDouble");
+        Check(KivGetJulian(t, "DAY", &julian), "KivGetJulian");
+        Check(KivGetLogical(t, "FLAG", &flag), "KivGetLogical");
+        sums.ids += id;
+        sums.nameBytes += len;
+        sums.cents += static_cast<int64_t>(amount * 100.0 + 0.5);
+        sums.days += julian;
+        sums.flags += flag ? 1 : 0;
+        ++sums.records;
+        Check(KivSkip(t, 1), "KivSkip");
+    }
+    const double scanSeconds = Seconds(start);
+    Check(KivCloseTable(t), "KivCloseTable");
+    Check(KivDisconnect(conn), "KivDisconnect");
+    return {n / writeSeconds, static_cast<double>(sums.records) / scanSeconds};
+}
+
+Rates RunSqlite(const std::string& dir, uint32_t n, Sums& sums) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open((dir + "/bench.db").c_str(), &db) != SQLITE_OK) Fail("sqlite3_open failed");
+    CheckSql(db, sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), SQLITE_OK, "PRAGMA");
+    CheckSql(db,
+             sqlite3_exec(db, "CREATE TABLE bench(id INTEGER, name TEXT, amount REAL, day INTEGER, flag INTEGER)",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK, "CREATE TABLE");
+
+    auto start = Clock::now();
+    sqlite3_stmt* insert = nullptr;
+    CheckSql(db, sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK, "BEGIN");
+    CheckSql(db, sqlite3_prepare_v2(db, "INSERT INTO bench VALUES(?,?,?,?,?)", -1, &insert, nullptr), SQLITE_OK,
+             "prepare INSERT");
+    for (uint32_t i = 1; i <= n; ++i) {
+        const Values v = ValuesOf(i);
+        sqlite3_bind_int(insert, 1, v.id);
+        sqlite3_bind_text(insert, 2, v.name, static_cast<int>(v.nameLength), SQLITE_TRANSIENT);
+        sqlite3_bind_double(insert, 3, v.amount);
+        sqlite3_bind_int(insert, 4, v.julian);
+        sqlite3_bind_int(insert, 5, v.flag ? 1 : 0);
+        CheckSql(db, sqlite3_step(insert), SQLITE_DONE, "INSERT");
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    CheckSql(db, sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK, "COMMIT");
+    const double writeSeconds = Seconds(start);
+
+    start = Clock::now();
+    sqlite3_stmt* select = nullptr;
+    CheckSql(db, sqlite3_prepare_v2(db, "SELECT id, name, amount, day, flag FROM bench", -1, &select, nullptr),
+             SQLITE_OK, "prepare SELECT");
+    int rc;
+    while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
+        sums.ids += sqlite3_column_int(select, 0);
+        sqlite3_column_text(select, 1);
+        sums.nameBytes += sqlite3_column_bytes(select, 1);
+        sums.cents += static_cast<int64_t>(sqlite3_column_double(select, 2) * 100.0 + 0.5);
+        sums.days += sqlite3_column_int(select, 3);
+        sums.flags += sqlite3_column_int(select, 4);
+        ++sums.records;
+    }
+    CheckSql(db, rc, SQLITE_DONE, "SELECT");
+    sqlite3_finalize(select);
+    const double scanSeconds = Seconds(start);
+    sqlite3_close(db);
+    return {n / writeSeconds, static_cast<double>(sums.records) / scanSeconds};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    uint32_t n = 1000000;
+    if (argc > 1) {
+        char* end = nullptr;
+        const unsigned long v = std::strtoul(argv[1], &end, 10);
+        if (!*argv[1] || *end || v == 0 || v > 100000000) Fail("usage: qel32_bench [records, 1 to 100000000]");
+        n = static_cast<uint32_t>(v);
+    }
+    std::string dir = (std::filesystem::temp_directory_path() / "qel32-bench-XXXXXX").string();
+    if (!mkdtemp(dir.data())) Fail("cannot create a temporary folder");
+
+    Sums engineSums, sqliteSums;
+    const Rates engine = RunEngine(dir, n, engineSums);
+    const Rates sqlite = RunSqlite(dir, n, sqliteSums);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+
+    std::printf("records                  %12u\n", n);
+    std::printf("engine append            %12.0f records/s\n", engine.write);
+    std::printf("engine scan              %12.0f records/s\n", engine.scan);
+    std::printf("sqlite insert            %12.0f records/s\n", sqlite.write);
+    std::printf("sqlite scan              %12.0f records/s\n", sqlite.scan);
+    std::printf("append ratio engine/sqlite %10.2f\n", engine.write / sqlite.write);
+    std::printf("scan ratio engine/sqlite   %10.2f\n", engine.scan / sqlite.scan);
+    if (!(engineSums == sqliteSums) || engineSums.records != n) Fail("the two scans read different data");
+    return 0;
+}
