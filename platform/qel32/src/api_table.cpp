@@ -211,7 +211,7 @@ KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const char* alias
         }
         if (path.empty()) path = TablePathForOpen(*conn, Text(name), tableType);
         const OpenRequest request = RequestFromOptions(charType, lockType, options, alias, path);
-        auto file = TableFile::Open(path, tableType, request.exclusive, request.readOnly);
+        auto file = TableFile::Open(path, tableType, request.exclusive);
         try {
             if (!request.readOnly && !file->writable())
                 Throw(KIV_ERR_READ_ONLY, "Table " + path + " cannot be opened for writing");

@@ -157,7 +157,7 @@ void Dictionary::Create(const std::string& path, std::string_view description) {
             } else if (kind == "TABLE") {
                 if (w.size() < 3 || w.size() > 4) bad("expected: table NAME FILE [TYPE]");
                 const std::string file = MapPath(w[2], folder);
-                auto tf = TableFile::Open(file, w.size() > 3 ? static_cast<uint16_t>(std::stoi(w[3])) : 0, false, true);
+                auto tf = TableFile::Open(file, w.size() > 3 ? static_cast<uint16_t>(std::stoi(w[3])) : 0, false);
                 Query(db.get(), "INSERT INTO tables(name, file, table_type) VALUES(?, ?, ?)")
                     .Bind(1, w[1]).Bind(2, w[2]).Bind(3, tf->type()).Step();
                 int n = 0;

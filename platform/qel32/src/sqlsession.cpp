@@ -303,7 +303,7 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
     vt->file = Unquote(argv[3]);
     vt->type = static_cast<uint16_t>(std::atoi(argv[4]));
     try {
-        auto file = TableFile::Open(vt->file, vt->type, false, true);
+        auto file = TableFile::Open(vt->file, vt->type, false);
         vt->fields = file->fields();
         vt->tableType = file->type();
         file->Detach();
@@ -336,7 +336,7 @@ int Disconnect(sqlite3_vtab* base) {
 void EnsureTable(KivVtab* vt) {
     if (vt->table) return;
     Connection& conn = vt->session->connection();
-    auto file = TableFile::Open(vt->file, vt->type, false, false);
+    auto file = TableFile::Open(vt->file, vt->type, false);
     OpenRequest request;
     request.charType = vt->session->charType;
     request.readOnly = !file->writable();

@@ -381,7 +381,7 @@ std::shared_ptr<Table> Statement::LiveCursor(const std::string& tableName, const
     sqlite3_finalize(keys);
     uint16_t type = 0;
     const std::string path = sql.ResolveTableFile(tableName, type);
-    auto file = TableFile::Open(path, type ? type : tableType, false, false);
+    auto file = TableFile::Open(path, type ? type : tableType, false);
     OpenRequest request;
     request.charType = charType;
     request.lockType = lockType;
@@ -461,7 +461,7 @@ void Statement::DropTable() {
     quoted += "\"";
     sqlite3_exec(sql.db(), ("DROP TABLE IF EXISTS temp." + quoted).c_str(), nullptr, nullptr, nullptr);
     {
-        auto file = TableFile::Open(path, type, true, false);  // fails while anyone has it open
+        auto file = TableFile::Open(path, type, true);  // fails while anyone has it open
         file->Detach();
     }
     const std::string stem = StripExtension(path);

@@ -127,8 +127,7 @@ void TableFile::TakeOpenLock() {
         Throw(KIV_ERR_SHARING, "Table " + path_ + " is in use by another user");
 }
 
-std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typeHint, bool exclusive,
-                                           bool readOnly) {
+std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typeHint, bool exclusive) {
     std::lock_guard registryLock(gRegistryMutex);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -143,7 +142,9 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
     std::shared_ptr<TableFile> file(new TableFile);
     file->path_ = path;
     file->exclusive_ = exclusive;
-    int fd = readOnly ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    // Read-write whenever the file allows it, also for read-only handles: other
+    // handles of this process may share the file, and locks need it.
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     file->writable_ = fd >= 0;
     if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) Throw(errno == ENOENT ? KIV_ERR_FILE_NOT_FOUND : KIV_ERR_IO, SysText("Cannot open", path));
@@ -687,6 +688,7 @@ BlobRef TableFile::WriteBlob(const FieldDef& f, std::string_view data) {
 
 KIVRESULT TableFile::LockRecord(const void* owner, uint32_t recno) {
     std::lock_guard lock(mutex_);
+    if (!writable_) return KIV_ERR_READ_ONLY;  // no write locks on a file this process may not write
     if (tableOwner_ && tableOwner_ != owner) return KIV_ERR_RECORD_LOCKED;
     auto it = recordOwners_.find(recno);
     if (it != recordOwners_.end()) return it->second == owner ? KIV_OK : KIV_ERR_RECORD_LOCKED;
@@ -706,6 +708,7 @@ void TableFile::UnlockRecord(const void* owner, uint32_t recno) {
 
 KIVRESULT TableFile::LockTable(const void* owner) {
     std::lock_guard lock(mutex_);
+    if (!writable_) return KIV_ERR_READ_ONLY;
     if (tableOwner_) return tableOwner_ == owner ? KIV_OK : KIV_ERR_TABLE_LOCKED;
     for (const auto& [rec, who] : recordOwners_)
         if (who != owner) return KIV_ERR_TABLE_LOCKED;

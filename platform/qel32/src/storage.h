@@ -32,8 +32,7 @@ class TableFile : public std::enable_shared_from_this<TableFile> {
 public:
     // Opens an existing table. typeHint decides between the two DBF types when
     // the file does not tell. Throws EngineError.
-    static std::shared_ptr<TableFile> Open(const std::string& path, uint16_t typeHint, bool exclusive,
-                                           bool readOnly);
+    static std::shared_ptr<TableFile> Open(const std::string& path, uint16_t typeHint, bool exclusive);
     // Creates a new table (failing when the file exists) and opens it.
     static std::shared_ptr<TableFile> Create(const std::string& path, uint16_t type,
                                              std::vector<FieldDef> fields, uint16_t memoBlockSize,

@@ -555,7 +555,7 @@ void Table::Flush() {
     CheckWrite(0x20);
     bool implicitLock = false;
     if (!file_->exclusive() && !file_->HoldsRecord(this, recno_)) {
-        if (file_->LockRecord(this, recno_) != KIV_OK)
+        if (file_->LockRecord(this, recno_) != KIV_OK)  // read-only files fail in the write below anyway
             Throw(KIV_ERR_RECORD_LOCKED, "Record " + std::to_string(recno_) + " of " + alias() +
                                              " is locked by another user");
         implicitLock = true;
@@ -635,7 +635,9 @@ void Table::LockRecord(uint32_t position) {
         recno = position <= Size(false) ? order_->RecordAt(position) : position;
     }
     if (recno > file_->Count(true)) Throw(KIV_ERR_NO_SUCH_RECORD, "Record " + std::to_string(recno) + " does not exist");
-    if (file_->LockRecord(this, recno) != KIV_OK)
+    if (const KIVRESULT rc = file_->LockRecord(this, recno); rc == KIV_ERR_READ_ONLY)
+        Throw(rc, "Table " + alias() + " is open read-only");
+    else if (rc != KIV_OK)
         Throw(KIV_ERR_RECORD_LOCKED, "Record " + std::to_string(recno) + " of " + alias() + " is locked by another user");
     if (!file_->exclusive()) lockedRecords_.insert(recno);
     // The lock holder works on what is stored now.
@@ -650,7 +652,9 @@ void Table::UnlockRecord(uint32_t position) {
 
 void Table::LockTable() {
     if (isStatic) Throw(KIV_ERR_STATIC_VIEW, "This table is based on a static view and cannot be locked");
-    if (file_->LockTable(this) != KIV_OK)
+    if (const KIVRESULT rc = file_->LockTable(this); rc == KIV_ERR_READ_ONLY)
+        Throw(rc, "Table " + alias() + " is open read-only");
+    else if (rc != KIV_OK)
         Throw(KIV_ERR_TABLE_LOCKED, "Table " + alias() + " is locked by another user");
     if (haveRecord_ && !dirty_) Load(recno_, true);
 }
