@@ -76,6 +76,7 @@ typedef const char* KIVFIELD;
 #define KIV_ERR_STATIC_VIEW        5064u
 #define KIV_ERR_NO_CURRENT_RECORD  5068u /* no current record / no value */
 #define KIV_ERR_VALUE_CUT          5071u /* value longer than the field: written cut */
+#define KIV_ERR_EXPRESSION         5075u /* an expression cannot be parsed or evaluated */
 #define KIV_ERR_OFFSET_BEYOND      5082u
 #define KIV_ERR_NOTHING_TO_CANCEL  5085u
 #define KIV_ERR_NOTHING_LOCKED     5087u

@@ -51,6 +51,7 @@ constexpr CodeEntry kCodeTexts[] = {
     {KIV_ERR_STATIC_VIEW, "The cursor is a static view and cannot be locked or changed"},
     {KIV_ERR_NO_CURRENT_RECORD, "No current record"},
     {KIV_ERR_VALUE_CUT, "Value is longer than the field and was cut"},
+    {KIV_ERR_EXPRESSION, "Invalid expression"},
     {KIV_ERR_OFFSET_BEYOND, "Offset is beyond the end of the value"},
     {KIV_ERR_NOTHING_TO_CANCEL, "No pending changes to cancel"},
     {KIV_ERR_NOTHING_LOCKED, "Nothing is locked"},
