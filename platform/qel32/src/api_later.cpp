@@ -1,4 +1,4 @@
-// Entry points of the index, expression and encryption tiers, which this
+// Entry points of the index and expression tier, which this
 // build does not carry: each answers KIV_ERR_NOT_AVAILABLE.
 #include "api.h"
 
@@ -17,12 +17,6 @@ KIVRESULT NotAvailable(const char* function) {
 extern "C" {
 
 KIVRESULT KivReindex(KIVHANDLE) { return NotAvailable("KivReindex"); }
-KIVRESULT KivEnableEncryption(KIVHANDLE, const char*) { return NotAvailable("KivEnableEncryption"); }
-KIVRESULT KivDisableEncryption(KIVHANDLE) { return NotAvailable("KivDisableEncryption"); }
-KIVRESULT KivEncryptTable(KIVHANDLE) { return NotAvailable("KivEncryptTable"); }
-KIVRESULT KivDecryptTable(KIVHANDLE) { return NotAvailable("KivDecryptTable"); }
-KIVRESULT KivSetStatementPassword(KIVHANDLE, const char*, const char*) { return NotAvailable("KivSetStatementPassword"); }
-KIVRESULT KivClearStatementPasswords(KIVHANDLE) { return NotAvailable("KivClearStatementPasswords"); }
 KIVRESULT KivOpenIndex(KIVHANDLE, const char*, KIVHANDLE*, uint16_t*) { return NotAvailable("KivOpenIndex"); }
 KIVRESULT KivCloseIndex(KIVHANDLE) { return NotAvailable("KivCloseIndex"); }
 KIVRESULT KivCloseAllIndexes(KIVHANDLE) { return NotAvailable("KivCloseAllIndexes"); }

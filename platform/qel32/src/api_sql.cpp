@@ -247,6 +247,23 @@ KIVRESULT KivExecuteSQLDirect(KIVHANDLE statement, const char* text, KIVHANDLE* 
     });
 }
 
+KIVRESULT KivSetStatementPassword(KIVHANDLE statement, const char* table, const char* password) {
+    return Api("KivSetStatementPassword", [&] {
+        auto st = StatementFor(statement);
+        if (Text(table).empty()) Throw(KIV_ERR_EMPTY_ARGUMENT, "No table name given");
+        if (Text(password).empty()) Throw(KIV_ERR_PASSWORD_MISSING, "No password given for " + Text(table));
+        st->passwords[Upper(StripExtension(FilePart(Text(table))))] = Text(password);
+        return KIV_OK;
+    });
+}
+
+KIVRESULT KivClearStatementPasswords(KIVHANDLE statement) {
+    return Api("KivClearStatementPasswords", [&] {
+        StatementFor(statement)->passwords.clear();
+        return KIV_OK;
+    });
+}
+
 KIVRESULT KivGetSQLStmtParams(const char*) {
     return Api("KivGetSQLStmtParams", [] { return KIV_OK; });
 }

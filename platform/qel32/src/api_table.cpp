@@ -403,18 +403,48 @@ KIVRESULT KivCacheRecords(KIVHANDLE table, uint16_t count) {
 
 KIVRESULT KivIsTableEncrypted(KIVHANDLE table, uint16_t* encrypted) {
     return Api("KivIsTableEncrypted", [&] {
-        TableOf(table);
-        *Out(encrypted) = 0;  // this engine build writes no encrypted tables
+        *Out(encrypted) = TableOf(table)->file().encrypted() ? 1 : 0;
         return KIV_OK;
     });
 }
 
 KIVRESULT KivIsEncryptionEnabled(KIVHANDLE table, uint16_t* enabled) {
     return Api("KivIsEncryptionEnabled", [&] {
-        TableOf(table);
-        *Out(enabled) = 0;
+        *Out(enabled) = TableOf(table)->file().hasKey() ? 1 : 0;
         return KIV_OK;
     });
+}
+
+KIVRESULT KivEnableEncryption(KIVHANDLE table, const char* password) {
+    return Api("KivEnableEncryption", [&] {
+        auto t = TableOf(table);
+        t->file().SetKey(Text(password));
+        if (t->haveRecord() && !t->dirty()) t->Refresh();
+        return KIV_OK;
+    });
+}
+
+KIVRESULT KivDisableEncryption(KIVHANDLE table) {
+    return Api("KivDisableEncryption", [&] {
+        TableOf(table)->file().ClearKey();
+        return KIV_OK;
+    });
+}
+
+static KIVRESULT RewriteTable(KIVHANDLE table, bool encrypt) {
+    auto t = TableOf(table);
+    t->Flush();
+    t->file().Rewrite(encrypt);
+    t->GoTop();
+    return KIV_OK;
+}
+
+KIVRESULT KivEncryptTable(KIVHANDLE table) {
+    return Api("KivEncryptTable", [&] { return RewriteTable(table, true); });
+}
+
+KIVRESULT KivDecryptTable(KIVHANDLE table) {
+    return Api("KivDecryptTable", [&] { return RewriteTable(table, false); });
 }
 
 // ------------------------------------------------------------ field definitions

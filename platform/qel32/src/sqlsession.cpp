@@ -233,6 +233,7 @@ namespace {
 struct KivVtab {
     sqlite3_vtab base{};
     SqlSession* session = nullptr;
+    std::string name;
     std::string file;
     uint16_t type = 0;
     std::vector<FieldDef> fields;
@@ -300,6 +301,7 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
         *err = sqlite3_mprintf("kiv tables need a file and a type");
         return SQLITE_ERROR;
     }
+    vt->name = argv[2] ? argv[2] : "";
     vt->file = Unquote(argv[3]);
     vt->type = static_cast<uint16_t>(std::atoi(argv[4]));
     try {
@@ -337,6 +339,19 @@ void EnsureTable(KivVtab* vt) {
     if (vt->table) return;
     Connection& conn = vt->session->connection();
     auto file = TableFile::Open(vt->file, vt->type, false);
+    if (file->encrypted() && !file->hasKey()) {
+        const auto& pw = vt->session->passwords;
+        auto it = pw.find(Upper(vt->name));
+        if (it == pw.end()) it = pw.find(Upper(StripExtension(FilePart(vt->file))));
+        if (it != pw.end()) {
+            try {
+                file->SetKey(it->second);
+            } catch (...) {
+                file->Detach();
+                throw;
+            }
+        }
+    }
     OpenRequest request;
     request.charType = vt->session->charType;
     request.readOnly = !file->writable();
@@ -827,15 +842,17 @@ sqlite3_stmt* SqlSession::Prepare(const std::string& text) {
         if (dot != std::string::npos) {
             const std::string schema = Upper(name.substr(0, dot));
             if (schema == "MAIN" || schema == "TEMP" || schema == "SYSTEM") ThrowSqlError(2122, "Table not found: " + name);
-            // "cust.dbf" was read as table "dbf" of a schema "cust".
+            // An unquoted "cust.dbf" was read as table "dbf" of a schema "cust".
             const std::string quoted = QuoteDottedName(sql, name);
-            if (quoted == sql) ThrowSqlError(2122, "Table not found: " + name);
-            sql = quoted;
-            sqlite3_stmt* probe = nullptr;
-            sqlite3_prepare_v2(db_, ("SELECT 1 FROM temp." + QuoteIdent(name) + " LIMIT 0").c_str(), -1, &probe, nullptr);
-            const bool exists = probe != nullptr;
-            sqlite3_finalize(probe);
-            if (exists) continue;
+            if (quoted != sql) {
+                sql = quoted;
+                sqlite3_stmt* probe = nullptr;
+                sqlite3_prepare_v2(db_, ("SELECT 1 FROM temp." + QuoteIdent(name) + " LIMIT 0").c_str(), -1, &probe,
+                                   nullptr);
+                const bool exists = probe != nullptr;
+                sqlite3_finalize(probe);
+                if (exists) continue;
+            }
         }
         MakeVirtualTable(name);
     }

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,6 +38,8 @@ public:
     uint16_t charType = KIV_CHAR_ANSI;
     uint16_t tableType = KIV_TABLE_CDX;
     uint32_t lastAutoinc = 0;
+    // Passwords of encrypted tables, by upper-cased table name.
+    std::map<std::string, std::string> passwords;
 
     // The file behind a table name of the connection ("" when none).
     std::string ResolveTableFile(const std::string& name, uint16_t& type);

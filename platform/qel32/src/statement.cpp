@@ -189,6 +189,7 @@ std::shared_ptr<Table> Statement::Execute() {
     SqlSession& sql = connection_->Sql();
     sql.charType = charType;
     sql.tableType = tableType;
+    sql.passwords = passwords;
     switch (kind_) {
         case Kind::CreateTable: CreateTable(); return nullptr;
         case Kind::DropTable: DropTable(); return nullptr;

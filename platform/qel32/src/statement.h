@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,8 @@ public:
     // Rows changed by the last execution, -1 when there is no count.
     int64_t rowsAffected = -1;
     uint32_t lastAutoinc = 0;
+    // Passwords of encrypted tables the statement reads, by upper-cased name.
+    std::map<std::string, std::string> passwords;
 
 private:
     enum class Kind { Query, Change, CreateTable, DropTable, Other };

@@ -287,6 +287,8 @@ void TableFile::ReadHeader() {
         nextAutoinc_ = LE32(head + 16);
         const uint32_t n = LE32(head + 20);
         memoBlockSize_ = LE32(head + 28);
+        encrypted_ = (head[24] & 1) != 0;
+        check_ = head[25] | (head[26] << 8) | (head[27] << 16);
         if (n > 10000 || headerLength_ != 32 + kKdtDescriptor * n + 1 || !memoBlockSize_)
             Throw(KIV_ERR_CORRUPT_FILE, "Table header of " + path_ + " is damaged");
         std::vector<uint8_t> d(kKdtDescriptor * n);
@@ -308,6 +310,8 @@ void TableFile::ReadHeader() {
         count_ = LE32(head + 4);
         headerLength_ = LE16(head + 8);
         recordLength_ = LE16(head + 10);
+        encrypted_ = head[15] == 1;
+        check_ = head[16] | (head[17] << 8) | (head[18] << 16);
         if (headerLength_ < 33) Throw(KIV_ERR_CORRUPT_FILE, "Table header of " + path_ + " is damaged");
         std::vector<uint8_t> d(headerLength_ - 32);
         ReadAll(fd_, d.data(), d.size(), 32);
@@ -447,11 +451,25 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         if (r == 0) break;
         done += static_cast<size_t>(r);
     }
-    return static_cast<uint32_t>(done / recordLength_);
+    const uint32_t got = static_cast<uint32_t>(done / recordLength_);
+    if (encrypted_) {
+        RequireKey();
+        for (uint32_t i = 0; i < got; ++i)
+            Scramble(out + static_cast<size_t>(i) * recordLength_ + 1, recordLength_ - 1, recno + i);
+    }
+    return got;
 }
 
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    if (encrypted_) {
+        RequireKey();
+        std::vector<uint8_t> scrambled(image, image + recordLength_);
+        Scramble(scrambled.data() + 1, recordLength_ - 1, recno);
+        WriteAll(fd_, scrambled.data(), recordLength_, RecordOffset(recno));
+        Touch();
+        return;
+    }
     WriteAll(fd_, image, recordLength_, RecordOffset(recno));
     Touch();
 }
@@ -496,6 +514,10 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
     // Record and end-of-file mark first, the count last.
     appendBuffer_.assign(image, image + recordLength_);
     appendBuffer_.push_back(0x1A);
+    if (encrypted_) {
+        RequireKey();
+        Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
+    }
     WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
     count_ = recno;
     WriteHeaderCount();
@@ -565,6 +587,7 @@ void TableFile::Pack() {
             for (uint32_t i = 0; i < n; ++i) {
                 const uint8_t* img = &chunk[static_cast<size_t>(i) * recordLength_];
                 if (img[0] == '*') continue;
+                if (encrypted_) Scramble(const_cast<uint8_t*>(img) + 1, recordLength_ - 1, kept + 1);
                 WriteAll(out, img, recordLength_, at);
                 at += recordLength_;
                 ++kept;
@@ -644,6 +667,10 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     if (length > (1u << 30)) Throw(KIV_ERR_CORRUPT_FILE, "Memo of field " + f.name + " is damaged");
     std::string out(length, '\0');
     if (length) ReadAll(memoFd_, out.data(), length, data);
+    if (encrypted_) {
+        RequireKey();
+        Scramble(reinterpret_cast<uint8_t*>(out.data()), out.size(), (uint64_t(1) << 40) + ref.block);
+    }
     return out;
 }
 
@@ -655,10 +682,14 @@ uint32_t TableFile::BlobLength(const FieldDef& f, const uint8_t* image) {
 }
 
 BlobRef TableFile::WriteBlob(const FieldDef& f, std::string_view data) {
+    std::lock_guard lock(mutex_);
+    return WriteBlobLocked(f, data);
+}
+
+BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     if (data.empty()) return BlobRef{};
     if (memoFd_ < 0 || !writable_) Throw(KIV_ERR_READ_ONLY, "Memo file of " + path_ + " is not writable");
     if (data.size() > (1u << 30) - 16) Throw(KIV_ERR_INT_RANGE, "Value of field " + f.name + " is too long");
-    std::lock_guard lock(mutex_);
     HeaderGuard guard(fd_, !exclusive_);
     uint8_t header[8];
     ReadAll(memoFd_, header, 8, 0);
@@ -676,6 +707,10 @@ BlobRef TableFile::WriteBlob(const FieldDef& f, std::string_view data) {
         PutLE32(&out[4], static_cast<uint32_t>(data.size()));
     }
     std::memcpy(&out[8], data.data(), data.size());
+    if (encrypted_) {
+        RequireKey();
+        Scramble(&out[8], data.size(), (uint64_t(1) << 40) + block);
+    }
     const uint32_t blocks = static_cast<uint32_t>((out.size() + memoBlockSize_ - 1) / memoBlockSize_);
     out.resize(static_cast<size_t>(blocks) * memoBlockSize_, 0);
     WriteAll(memoFd_, out.data(), out.size(), static_cast<off_t>(block) * memoBlockSize_);
@@ -736,6 +771,143 @@ bool TableFile::HoldsRecord(const void* owner, uint32_t recno) {
 bool TableFile::HoldsTable(const void* owner) {
     std::lock_guard lock(mutex_);
     return tableOwner_ == owner;
+}
+
+namespace {
+
+uint64_t KeyOf(std::string_view password) {
+    uint64_t h = 1469598103934665603ULL;
+    for (unsigned char c : std::string("kivtable:") + std::string(password)) {
+        h ^= c;
+        h *= 1099511628211ULL;
+    }
+    return h | 1;  // never 0, which means "no key"
+}
+
+uint32_t CheckOf(uint64_t key) { return static_cast<uint32_t>((key >> 40) & 0xFFFFFF); }
+
+uint64_t SplitMix(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+}  // namespace
+
+void TableFile::Scramble(uint8_t* data, size_t n, uint64_t nonce) const {
+    uint64_t state = key_ ^ (nonce * 0xD1B54A32D192ED03ULL);
+    for (size_t i = 0; i < n; i += 8) {
+        const uint64_t word = SplitMix(state);
+        for (size_t k = 0; k < 8 && i + k < n; ++k) data[i + k] ^= static_cast<uint8_t>(word >> (8 * k));
+    }
+}
+
+void TableFile::RequireKey() const {
+    if (!key_) Throw(KIV_ERR_PASSWORD_REQUIRED, "Password is required to open encrypted table!");
+}
+
+void TableFile::SetKey(std::string_view password) {
+    if (password.empty()) Throw(KIV_ERR_PASSWORD_MISSING, "No password given for table " + path_);
+    const uint64_t key = KeyOf(password);
+    if (encrypted_ && CheckOf(key) != check_)
+        Throw(KIV_ERR_PASSWORD_REQUIRED, "The password does not open table " + path_);
+    key_ = key;
+    Touch();  // read caches hold what was read without the key
+}
+
+void TableFile::WriteEncryptionHeader(int fd) {
+    uint8_t b[4] = {static_cast<uint8_t>(encrypted_ ? 1 : 0), static_cast<uint8_t>(check_),
+                    static_cast<uint8_t>(check_ >> 8), static_cast<uint8_t>(check_ >> 16)};
+    if (type_ == KIV_TABLE_KDT) WriteAll(fd, b, 4, 24);
+    else {
+        WriteAll(fd, b, 1, 15);
+        WriteAll(fd, b + 1, 3, 16);
+    }
+}
+
+void TableFile::Rewrite(bool encrypt) {
+    if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    if (!exclusive_) Throw(KIV_ERR_SHARING, "Table " + path_ + " must be opened exclusively to change its encryption");
+    if (encrypt == encrypted_) return;
+    RequireKey();
+    std::lock_guard lock(mutex_);
+    const std::string temp = path_ + ".kivcrypt";
+    const std::string memoPath = memoFd_ >= 0 ? memoPathFor(false) : std::string();
+    const std::string memoTemp = memoPath + ".kivcrypt";
+    const int out = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) Throw(KIV_ERR_IO, SysText("Cannot create", temp));
+    int memoOut = -1;
+    const int oldFd = fd_, oldMemo = memoFd_;
+    try {
+        std::vector<uint8_t> header(headerLength_);
+        ReadAll(fd_, header.data(), headerLength_, 0);
+        WriteAll(out, header.data(), headerLength_, 0);
+        if (oldMemo >= 0) {
+            memoOut = ::open(memoTemp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (memoOut < 0) Throw(KIV_ERR_IO, SysText("Cannot create", memoTemp));
+            std::vector<uint8_t> memoHeader(kMemoHeader);
+            ReadAll(oldMemo, memoHeader.data(), kMemoHeader, 0);
+            const uint32_t firstFree = (kMemoHeader + memoBlockSize_ - 1) / memoBlockSize_;
+            if (type_ == KIV_TABLE_CDX) PutBE32(memoHeader.data(), firstFree);
+            else PutLE32(memoHeader.data(), firstFree);
+            WriteAll(memoOut, memoHeader.data(), kMemoHeader, 0);
+        }
+        std::vector<uint8_t> image(recordLength_);
+        const uint32_t count = count_;
+        std::vector<std::pair<const FieldDef*, std::string>> blobs;
+        for (uint32_t rec = 1; rec <= count; ++rec) {
+            // Read under the old state: the old file, the old key use.
+            fd_ = oldFd;
+            memoFd_ = oldMemo;
+            if (ReadRecords(rec, 1, image.data()) != 1) Throw(KIV_ERR_CORRUPT_FILE, "Record " + std::to_string(rec) + " cannot be read");
+            blobs.clear();
+            for (const auto& f : fields_)
+                if (IsBlobType(f.type)) blobs.emplace_back(&f, ReadBlob(f, image.data()));
+            // Write under the new state: every blob and record into the new files.
+            encrypted_ = encrypt;
+            fd_ = out;
+            memoFd_ = memoOut;
+            for (const auto& [f, data] : blobs) WriteBlobRef(*f, image.data(), type_, WriteBlobLocked(*f, data));
+            std::vector<uint8_t> stored = image;
+            if (encrypt) Scramble(stored.data() + 1, recordLength_ - 1, rec);
+            WriteAll(out, stored.data(), recordLength_, RecordOffset(rec));
+            encrypted_ = !encrypt;
+        }
+        const uint8_t eof = 0x1A;
+        WriteAll(out, &eof, 1, RecordOffset(count + 1));
+        encrypted_ = encrypt;
+        check_ = encrypt ? CheckOf(key_) : 0;
+        WriteEncryptionHeader(out);
+        if (::fsync(out) != 0 || (memoOut >= 0 && ::fsync(memoOut) != 0)) Throw(KIV_ERR_IO, SysText("Cannot write", temp));
+        // The memo file first: the old table still points into the old memo
+        // layout only until its own rename.
+        if (memoOut >= 0 && ::rename(memoTemp.c_str(), memoPath.c_str()) != 0) Throw(KIV_ERR_IO, SysText("Cannot replace", memoPath));
+        if (::rename(temp.c_str(), path_.c_str()) != 0) Throw(KIV_ERR_IO, SysText("Cannot replace", path_));
+    } catch (...) {
+        fd_ = oldFd;
+        memoFd_ = oldMemo;
+        encrypted_ = !encrypt;
+        ::close(out);
+        if (memoOut >= 0) ::close(memoOut);
+        ::unlink(temp.c_str());
+        if (!memoTemp.empty()) ::unlink(memoTemp.c_str());
+        throw;
+    }
+    fd_ = out;
+    memoFd_ = memoOut;
+    struct stat st;
+    if (::fstat(fd_, &st) == 0) {
+        std::lock_guard registryLock(gRegistryMutex);
+        gRegistry.erase({dev_, ino_});
+        dev_ = st.st_dev;
+        ino_ = st.st_ino;
+        gRegistry[{dev_, ino_}] = weak_from_this();
+    }
+    RangeLock(kOpenByte, 1, F_WRLCK, false);
+    ::close(oldFd);
+    if (oldMemo >= 0) ::close(oldMemo);
+    Touch();
 }
 
 }  // namespace qel32

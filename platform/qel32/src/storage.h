@@ -81,6 +81,17 @@ public:
     uint32_t BlobLength(const FieldDef& f, const uint8_t* image);
     BlobRef WriteBlob(const FieldDef& f, std::string_view data);
 
+    // Encryption: record images (but their deletion flag) and blob data are
+    // stored scrambled with a key made from the table's password.
+    bool encrypted() const { return encrypted_; }
+    bool hasKey() const { return key_ != 0; }
+    // Gives the password; on an encrypted table a wrong one is refused.
+    void SetKey(std::string_view password);
+    void ClearKey() { key_ = 0; }
+    // Writes table and memo file anew, encrypted with the key or plain, and
+    // puts them in place of the old ones. Needs an exclusive open.
+    void Rewrite(bool encrypt);
+
     // Bumped on every change made through this process.
     uint64_t stamp() const { return stamp_.load(std::memory_order_acquire); }
 
@@ -120,6 +131,13 @@ private:
     int fd_ = -1;
     int memoFd_ = -1;
     uint32_t memoBlockSize_ = 512;
+    bool encrypted_ = false;
+    uint32_t check_ = 0;  // 24 bits of the key, to refuse a wrong password
+    uint64_t key_ = 0;
+    void Scramble(uint8_t* data, size_t n, uint64_t nonce) const;
+    BlobRef WriteBlobLocked(const FieldDef& f, std::string_view data);
+    void RequireKey() const;
+    void WriteEncryptionHeader(int fd);
     bool writable_ = false;
     bool exclusive_ = false;
     int handles_ = 0;

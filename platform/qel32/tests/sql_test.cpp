@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "test_support.h"
 
@@ -435,3 +437,82 @@ TEST_F(DataDictionary, BadDescriptionsLeaveNoFile) {
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_EQ(KIV_ERR_TABLE_EXISTS, KivDDCreate(kdd.c_str(), ""));
 }
+
+// ---------------------------------------------------------------- encryption
+
+namespace {
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+class Encryption : public Sql, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(Encryption, DataOnDiskHidesThePlainTextAndNeedsThePassword) {
+    const std::string name = GetParam();
+    const bool dbf = name.find(".dbf") != std::string::npos;
+    KIVHANDLE t = Create(name.c_str(), dbf ? KIV_TABLE_CDX : KIV_TABLE_KDT,
+                         dbf ? "NAME,C,16;NOTE,M" : "NAME,CHAR,16;NOTE,MEMO");
+    for (const char* who : {"Zanzibar", "Quixote"}) {
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        KIV_ASSERT_OK(Set(t, "NAME", who));
+        KIV_ASSERT_OK(Set(t, "NOTE", std::string("secret memo of ") + who));
+    }
+    uint16_t flag = 1;
+    KIV_ASSERT_OK(KivIsTableEncrypted(t, &flag));
+    EXPECT_EQ(0, flag);
+    EXPECT_EQ(KIV_ERR_PASSWORD_REQUIRED, KivEncryptTable(t));  // no password given yet
+    KIV_ASSERT_OK(KivEnableEncryption(t, "hunter2"));
+    KIV_ASSERT_OK(KivEncryptTable(t));
+    KIV_ASSERT_OK(KivIsTableEncrypted(t, &flag));
+    EXPECT_EQ(1, flag);
+    KIV_ASSERT_OK(KivGotoTop(t));
+    EXPECT_EQ("Zanzibar", Get(t, "NAME", 1));
+    KIV_ASSERT_OK(KivAppendRecord(t));  // written encrypted from the start
+    KIV_ASSERT_OK(Set(t, "NAME", "Ulysses"));
+    KIV_ASSERT_OK(Set(t, "NOTE", "secret memo of Ulysses"));
+    KIV_ASSERT_OK(KivCloseTable(t));
+
+    const std::string stem = dir.File(name.substr(0, name.size() - 4));
+    const std::string files = FileBytes(dir.File(name)) + FileBytes(stem + (dbf ? ".fpt" : ".kdm"));
+    for (const char* plain : {"Zanzibar", "Quixote", "Ulysses", "secret memo"})
+        EXPECT_EQ(std::string::npos, files.find(plain)) << plain;
+
+    t = Open(name.c_str());
+    KIV_ASSERT_OK(KivIsEncryptionEnabled(t, &flag));
+    EXPECT_EQ(0, flag);
+    EXPECT_EQ(KIV_ERR_PASSWORD_REQUIRED, KivGotoTop(t));
+    EXPECT_EQ(KIV_ERR_PASSWORD_REQUIRED, KivEnableEncryption(t, "wrong"));
+    KIV_ASSERT_OK(KivEnableEncryption(t, "hunter2"));
+    KIV_ASSERT_OK(KivGotoBottom(t));
+    EXPECT_EQ("secret memo of Ulysses", Get(t, "NOTE"));
+    KIV_ASSERT_OK(KivCloseTable(t));
+
+    // SQL reads it with a password registered on the statement.
+    KIVHANDLE st = 0, cursor = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    const std::string sql = "SELECT name FROM \"" + name + "\" ORDER BY name";
+    EXPECT_NE(KIV_OK, KivExecuteSQLDirect(st, sql.c_str(), &cursor));
+    KIV_ASSERT_OK(KivSetStatementPassword(st, name.c_str(), "hunter2"));
+    KIV_ASSERT_OK(KivExecuteSQLDirect(st, sql.c_str(), &cursor));
+    EXPECT_EQ("Quixote;Ulysses;Zanzibar;", Rows(cursor));
+    KivCloseTable(cursor);
+    KivCloseSQLStatement(st);
+    KivDisconnect(conn);  // drops the statement's view of the table
+    KIV_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+
+    // Decrypting brings the plain text back to disk.
+    t = Open(name.c_str(), KIV_OPEN_EXCLUSIVE);
+    KIV_ASSERT_OK(KivEnableEncryption(t, "hunter2"));
+    KIV_ASSERT_OK(KivDecryptTable(t));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    EXPECT_NE(std::string::npos, FileBytes(dir.File(name)).find("Zanzibar"));
+    t = Open(name.c_str());
+    KIV_ASSERT_OK(KivGotoTop(t));
+    EXPECT_EQ("secret memo of Zanzibar", Get(t, "NOTE"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFormats, Encryption, ::testing::Values("vault.dbf", "vault.kdt"));
