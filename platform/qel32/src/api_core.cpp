@@ -93,7 +93,7 @@ KIVRESULT NextTable(TableSearch& s, char* name, uint32_t* nameLen, char* path, u
 }
 
 std::shared_ptr<TableSearch> StartSearch(KIVHANDLE connection, const char* mask) {
-    auto conn = Lookup<Connection>(connection);
+    auto* conn = Lookup<Connection>(connection);
     std::string text = Text(mask);
     if (conn->dictionary && text.empty()) {
         auto search = std::make_shared<TableSearch>();
@@ -162,14 +162,13 @@ KIVRESULT KivConnect(const char* path, KIVHANDLE* connection) {
 
 KIVRESULT KivDisconnect(KIVHANDLE connection) {
     return Api("KivDisconnect", [&] {
-        auto object = HandleTable::Instance().Find(connection);
-        auto conn = std::dynamic_pointer_cast<Connection>(object);
+        auto* conn = dynamic_cast<Connection*>(HandleTable::Instance().Find(connection));
         if (!conn) Throw(KIV_ERR_CONNECTION_GONE, "Connection " + std::to_string(connection) + " is not open");
         for (KIVHANDLE st : conn->Statements()) HandleTable::Instance().Remove(st);
         CloseTablesOf(*conn);
         conn->CloseSql();
         if (conn->InTransaction()) conn->Commit();  // what was written stays
-        HandleTable::Instance().Remove(connection);
+        const auto owned = HandleTable::Instance().Remove(connection);
         return KIV_OK;
     });
 }
@@ -201,10 +200,7 @@ KIVRESULT KivSetServerType(uint16_t serverTypes) {
 
 KIVRESULT KivIsConnectionAlive(KIVHANDLE connection, uint16_t* alive) {
     return Api("KivIsConnectionAlive", [&] {
-        *Out(alive) = HandleTable::Instance().Find(connection) &&
-                              std::dynamic_pointer_cast<Connection>(HandleTable::Instance().Find(connection))
-                          ? 1
-                          : 0;
+        *Out(alive) = dynamic_cast<Connection*>(HandleTable::Instance().Find(connection)) ? 1 : 0;
         return KIV_OK;
     });
 }

@@ -19,8 +19,8 @@ public:
     size_t next = 0;
 };
 
-std::shared_ptr<Statement> StatementFor(KIVHANDLE handle) {
-    auto st = std::dynamic_pointer_cast<Statement>(HandleTable::Instance().Find(handle));
+Statement* StatementFor(KIVHANDLE handle) {
+    auto* st = dynamic_cast<Statement*>(HandleTable::Instance().Find(handle));
     if (!st) Throw(KIV_ERR_INVALID_HANDLE, "Invalid statement handle " + std::to_string(handle));
     return st;
 }
@@ -67,7 +67,7 @@ KIVRESULT KivCommitTransaction(KIVHANDLE connection) {
     return Api("KivCommitTransaction", [&] {
         auto conn = Lookup<Connection>(connection);
         for (KIVHANDLE h : conn->Tables()) {
-            if (auto t = std::dynamic_pointer_cast<Table>(HandleTable::Instance().Find(h))) t->Flush();
+            if (auto t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Flush();
         }
         conn->Commit();
         return KIV_OK;
@@ -78,7 +78,7 @@ KIVRESULT KivRollbackTransaction(KIVHANDLE connection) {
     return Api("KivRollbackTransaction", [&] {
         auto conn = Lookup<Connection>(connection);
         for (KIVHANDLE h : conn->Tables()) {
-            if (auto t = std::dynamic_pointer_cast<Table>(HandleTable::Instance().Find(h))) t->Cancel();
+            if (auto t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Cancel();
         }
         conn->Rollback();
         return KIV_OK;
@@ -96,7 +96,7 @@ KIVRESULT KivRollbackTransaction80(KIVHANDLE connection, const char* savepoint, 
     return Api("KivRollbackTransaction80", [&] {
         auto conn = Lookup<Connection>(connection);
         for (KIVHANDLE h : conn->Tables()) {
-            if (auto t = std::dynamic_pointer_cast<Table>(HandleTable::Instance().Find(h))) t->Cancel();
+            if (auto t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Cancel();
         }
         conn->Rollback(Text(savepoint));
         return KIV_OK;
@@ -116,8 +116,8 @@ KIVRESULT KivCreateSQLStatement(KIVHANDLE connection, KIVHANDLE* statement) {
     return Api("KivCreateSQLStatement", [&] {
         Out(statement);
         *statement = 0;
-        auto conn = Lookup<Connection>(connection);
-        *statement = HandleTable::Instance().Add(std::make_shared<Statement>(conn));
+        auto* conn = Lookup<Connection>(connection);
+        *statement = HandleTable::Instance().Add(std::make_shared<Statement>(conn->shared_from_this()));
         conn->AddStatement(*statement);
         return KIV_OK;
     });
@@ -125,10 +125,10 @@ KIVRESULT KivCreateSQLStatement(KIVHANDLE connection, KIVHANDLE* statement) {
 
 KIVRESULT KivCloseSQLStatement(KIVHANDLE statement) {
     return Api("KivCloseSQLStatement", [&] {
-        auto st = std::dynamic_pointer_cast<Statement>(HandleTable::Instance().Find(statement));
+        auto* st = dynamic_cast<Statement*>(HandleTable::Instance().Find(statement));
         if (!st) Throw(KIV_ERR_STATEMENT_CLOSED, "The statement is closed");
         st->connection().RemoveStatement(statement);
-        HandleTable::Instance().Remove(statement);
+        const auto owned = HandleTable::Instance().Remove(statement);
         return KIV_OK;
     });
 }
@@ -213,7 +213,7 @@ KIVRESULT KivCheckSQL(KIVHANDLE statement, const char* text) {
 KIVRESULT KivVerifySQL(KIVHANDLE statement, const char* text) {
     return Api("KivVerifySQL", [&] {
         auto st = StatementFor(statement);
-        Statement probe(std::static_pointer_cast<Connection>(st->connection().shared_from_this()));
+        Statement probe(st->connection().shared_from_this());
         probe.tableType = st->tableType;
         probe.Prepare(Text(text));
         return KIV_OK;

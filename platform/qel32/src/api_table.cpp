@@ -108,20 +108,27 @@ OpenRequest RequestFromOptions(uint16_t charType, uint16_t lockType, uint32_t op
     return r;
 }
 
-std::shared_ptr<Table> AddTable(const std::shared_ptr<Connection>& conn, std::shared_ptr<TableFile> file,
-                                const OpenRequest& request, KIVHANDLE* out) {
-    auto table = std::make_shared<Table>(conn, std::move(file), request);
+std::shared_ptr<Table> AddTable(Connection* conn, std::shared_ptr<TableFile> file, const OpenRequest& request,
+                                KIVHANDLE* out) {
+    auto table = std::make_shared<Table>(conn->shared_from_this(), std::move(file), request);
     *out = HandleTable::Instance().Add(table);
     conn->AddTable(*out);
     Register(table);
     return table;
 }
 
-std::shared_ptr<Table> TableOf(KIVHANDLE handle) { return Lookup<Table>(handle); }
+// Tables and result cursors; the hot path of every record call.
+Table* TableOf(KIVHANDLE handle) {
+    Object* object = HandleTable::Instance().Find(handle);
+    if (!object || (object->kind() != Kind::Table && object->kind() != Kind::Cursor))
+        Throw(KIV_ERR_INVALID_HANDLE, "Invalid handle " + std::to_string(handle));
+    return static_cast<Table*>(object);
+}
 
 // Setters address parameters when the handle is an SQL statement.
-std::shared_ptr<Statement> StatementOf(KIVHANDLE handle) {
-    return std::dynamic_pointer_cast<Statement>(HandleTable::Instance().Find(handle));
+Statement* StatementOf(KIVHANDLE handle) {
+    Object* object = HandleTable::Instance().Find(handle);
+    return object && object->kind() == Kind::Statement ? static_cast<Statement*>(object) : nullptr;
 }
 
 int FieldIndexOf(Table& t, KIVFIELD field) {
@@ -131,8 +138,9 @@ int FieldIndexOf(Table& t, KIVFIELD field) {
 }
 
 KIVRESULT CloseTableHandle(KIVHANDLE handle) {
-    auto table = TableOf(handle);
-    HandleTable::Instance().Remove(handle);
+    TableOf(handle);
+    const auto owned = HandleTable::Instance().Remove(handle);
+    auto* table = static_cast<Table*>(owned.get());
     table->connection()->RemoveTable(handle);
     table->Close();
     return KIV_OK;
@@ -196,7 +204,7 @@ KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const char* alias
         (void)rights;
         Out(table);
         *table = 0;
-        auto conn = Lookup<Connection>(connection);
+        auto* conn = Lookup<Connection>(connection);
         if (tableType > KIV_TABLE_KDT) Throw(KIV_ERR_INVALID_ARGUMENT, "Invalid table type " + std::to_string(tableType));
         std::string path;
         if (conn->dictionary) {
@@ -231,7 +239,7 @@ KIVRESULT KivCreateTable(KIVHANDLE connection, const char* name, const char* ali
         (void)rights;
         Out(table);
         *table = 0;
-        auto conn = Lookup<Connection>(connection);
+        auto* conn = Lookup<Connection>(connection);
         uint16_t type = tableType;
         if (type == KIV_TABLE_DEFAULT) type = EqualsNoCase(Extension(Text(name)), ".kdt") ? KIV_TABLE_KDT : KIV_TABLE_CDX;
         if (type > KIV_TABLE_KDT) Throw(KIV_ERR_INVALID_ARGUMENT, "Invalid table type " + std::to_string(tableType));
@@ -529,7 +537,17 @@ KIVRESULT KivSetRecord(KIVHANDLE table, const void* buf, uint32_t len) {
 KIVRESULT KivGetField(KIVHANDLE table, KIVFIELD field, char* buf, uint32_t* len, uint16_t option) {
     return Api("KivGetField", [&] {
         auto t = TableOf(table);
-        const int i = FieldIndexOf(*t, field);
+        int i;
+        const FieldDef& f = t->Field(field, &i);
+        t->RequireRecord();
+        if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && t->request().charType == KIV_CHAR_ANSI &&
+            (IsDbfType(t->type()) || !IsEmptyImage(f, t->image().data(), t->type()))) {
+            // Character data straight from the record buffer.
+            std::string_view text(reinterpret_cast<const char*>(t->image().data()) + f.offset, f.length);
+            if (option == 1)
+                while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+            return CopyOut(text, buf, len);
+        }
         return CopyOut(t->GetText(i, option == 1), buf, len);
     });
 }
@@ -736,17 +754,28 @@ KIVRESULT KivSetTimeStampText(KIVHANDLE handle, KIVFIELD field, const char* text
 }
 
 static Value ValueOf(KIVHANDLE table, KIVFIELD field) {
-    auto t = TableOf(table);
+    auto* t = TableOf(table);
     return t->GetValue(FieldIndexOf(*t, field));
+}
+
+// Numbers and dates read straight from the record buffer when the type
+// allows; other types go through their text form.
+static bool FastNumber(KIVHANDLE table, KIVFIELD field, double& out) {
+    auto* t = TableOf(table);
+    const FieldDef& f = t->Field(field);
+    t->RequireRecord();
+    return !IsBlobType(f.type) && DecodeNumber(f, t->image().data(), t->type(), out);
 }
 
 KIVRESULT KivGetDouble(KIVHANDLE table, KIVFIELD field, double* value) {
     return Api("KivGetDouble", [&] {
-        const Value v = ValueOf(table, field);
         double d = 0;
-        if (v.kind == Value::Kind::Date || v.kind == Value::Kind::Stamp) d = v.julian;
-        else if (v.kind == Value::Kind::Time) d = v.ms;
-        else if (!ValueToDouble(v, d)) Throw(KIV_ERR_CONVERSION, "Value is not numeric");
+        if (!FastNumber(table, field, d)) {
+            const Value v = ValueOf(table, field);
+            if (v.kind == Value::Kind::Date || v.kind == Value::Kind::Stamp) d = v.julian;
+            else if (v.kind == Value::Kind::Time) d = v.ms;
+            else if (!ValueToDouble(v, d)) Throw(KIV_ERR_CONVERSION, "Value is not numeric");
+        }
         *Out(value) = d;
         return KIV_OK;
     });
@@ -754,10 +783,12 @@ KIVRESULT KivGetDouble(KIVHANDLE table, KIVFIELD field, double* value) {
 
 KIVRESULT KivGetLogical(KIVHANDLE table, KIVFIELD field, uint16_t* value) {
     return Api("KivGetLogical", [&] {
-        const Value v = ValueOf(table, field);
         double d = 0;
-        if (v.kind == Value::Kind::Logical) d = v.logical;
-        else if (!ValueToDouble(v, d)) Throw(KIV_ERR_CONVERSION, "Value is not logical");
+        if (!FastNumber(table, field, d)) {
+            const Value v = ValueOf(table, field);
+            if (v.kind == Value::Kind::Logical) d = v.logical;
+            else if (!ValueToDouble(v, d)) Throw(KIV_ERR_CONVERSION, "Value is not logical");
+        }
         *Out(value) = d != 0 ? 1 : 0;
         return KIV_OK;
     });
@@ -765,11 +796,13 @@ KIVRESULT KivGetLogical(KIVHANDLE table, KIVFIELD field, uint16_t* value) {
 
 KIVRESULT KivGetLong(KIVHANDLE table, KIVFIELD field, int32_t* value) {
     return Api("KivGetLong", [&] {
-        const Value v = ValueOf(table, field);
         double d = 0;
-        if (v.kind == Value::Kind::Date || v.kind == Value::Kind::Stamp) d = v.julian;
-        else if (v.kind == Value::Kind::Time) d = v.ms;
-        else if (!ValueToDouble(v, d)) Throw(KIV_ERR_CONVERSION, "Value is not numeric");
+        if (!FastNumber(table, field, d)) {
+            const Value v = ValueOf(table, field);
+            if (v.kind == Value::Kind::Date || v.kind == Value::Kind::Stamp) d = v.julian;
+            else if (v.kind == Value::Kind::Time) d = v.ms;
+            else if (!ValueToDouble(v, d)) Throw(KIV_ERR_CONVERSION, "Value is not numeric");
+        }
         if (d < -2147483648.0 || d > 2147483647.0) Throw(KIV_ERR_INT_RANGE, "Value does not fit 32 bits");
         *Out(value) = static_cast<int32_t>(d < 0 ? d - 0.5 : d + 0.5);
         return KIV_OK;
@@ -778,14 +811,20 @@ KIVRESULT KivGetLong(KIVHANDLE table, KIVFIELD field, int32_t* value) {
 
 KIVRESULT KivGetJulian(KIVHANDLE table, KIVFIELD field, int32_t* julianDay) {
     return Api("KivGetJulian", [&] {
-        const Value v = ValueOf(table, field);
+        auto* t = TableOf(table);
+        const FieldDef& f = t->Field(field);
+        t->RequireRecord();
         int32_t jd = 0;
-        if (v.kind == Value::Kind::Date || v.kind == Value::Kind::Stamp) jd = v.julian;
-        else if (v.kind == Value::Kind::Text) {
-            auto p = ParseDate(v.text);
-            if (!p) Throw(KIV_ERR_CONVERSION, "Value is not a date");
-            jd = *p;
-        } else if (v.kind != Value::Kind::Empty) Throw(KIV_ERR_CONVERSION, "Value is not a date");
+        if (!DecodeJulian(f, t->image().data(), t->type(), jd)) {
+            const Value v = ValueOf(table, field);
+            if (v.kind == Value::Kind::Text) {
+                auto p = ParseDate(v.text);
+                if (!p) Throw(KIV_ERR_CONVERSION, "Value is not a date");
+                jd = *p;
+            } else if (v.kind != Value::Kind::Empty) {
+                Throw(KIV_ERR_CONVERSION, "Value is not a date");
+            }
+        }
         *Out(julianDay) = jd;
         return KIV_OK;
     });

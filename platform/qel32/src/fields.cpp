@@ -87,12 +87,15 @@ std::string TrimBoth(std::string_view s) {
 }
 
 bool ParseDouble(std::string_view text, double& out) {
-    const std::string t = TrimBoth(text);
-    if (t.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtod(t.c_str(), &end);
-    return end == t.c_str() + t.size() && errno != ERANGE && std::isfinite(out);
+    size_t b = 0, e = text.size();
+    while (b < e && (text[b] == ' ' || text[b] == '\0')) ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\0')) --e;
+    if (b < e && text[b] == '+') ++b;
+    if (b == e) return false;
+    const char* first = text.data() + b;
+    const char* last = text.data() + e;
+    auto [p, ec] = std::from_chars(first, last, out);
+    return ec == std::errc() && p == last && std::isfinite(out);
 }
 
 bool ParseInt64(std::string_view text, int64_t& out) {
@@ -130,6 +133,30 @@ bool ParseLogical(std::string_view text, bool& out, bool& empty) {
 }
 
 std::string FormatNumeric(const FieldDef& f, double v) {
+    // Most values are formatted here from a scaled integer; values close to a
+    // rounding boundary or too large for it go through printf's exact rounding.
+    static constexpr double kScale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+    if (f.decimals < 10 && std::fabs(v) < 1e15) {
+        const double x = std::fabs(v) * kScale[f.decimals];
+        const double frac = x - std::floor(x);
+        if (std::fabs(frac - 0.5) > 1e-6 && x < 9e15) {
+            uint64_t n = static_cast<uint64_t>(std::llround(x));
+            char digits[32];
+            int len = 0;
+            do {
+                digits[len++] = static_cast<char>('0' + n % 10);
+                n /= 10;
+            } while (n || len <= f.decimals);
+            std::string out;
+            if (v < 0 && !(len == 1 && digits[0] == '0') && std::llround(x) != 0) out += '-';
+            for (int i = len - 1; i >= 0; --i) {
+                out += digits[i];
+                if (i == f.decimals && f.decimals) out += '.';
+            }
+            if (out.size() > f.length) DoesNotFit(f);
+            return std::string(f.length - out.size(), ' ') + out;
+        }
+    }
     char buf[400];
     const int n = std::snprintf(buf, sizeof buf, "%*.*f", static_cast<int>(f.length), f.decimals, v);
     if (n < 0 || static_cast<uint32_t>(n) > f.length) DoesNotFit(f);
@@ -445,6 +472,60 @@ Value DecodeField(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
             return Value::OfInteger(i);
         }
         default: return Value::Empty();
+    }
+}
+
+bool DecodeNumber(const FieldDef& f, const uint8_t* image, uint16_t tableType, double& out) {
+    const uint8_t* p = image + f.offset;
+    out = 0;
+    switch (f.type) {
+        case KIV_FT_NUMERIC:
+            // Blank (or zeroed) digits do not parse: the empty value reads as 0.
+            if (!ParseDouble(std::string_view(reinterpret_cast<const char*>(p), f.length), out)) out = 0;
+            return true;
+        case KIV_FT_LOGICAL: {
+            const char c = static_cast<char>(std::toupper(p[0]));
+            out = (c == 'T' || c == 'Y') ? 1 : 0;
+            return true;
+        }
+        case KIV_FT_DOUBLE: case KIV_FT_CURDOUBLE: case KIV_FT_INTEGER: case KIV_FT_AUTOINC: case KIV_FT_SHORTINT:
+        case KIV_FT_MONEY: case KIV_FT_ROWVERSION: {
+            if (IsEmptyImage(f, image, tableType)) return true;
+            const Value v = DecodeField(f, image, tableType);
+            if (v.kind == Value::Kind::Number) out = v.number;
+            else if (f.type == KIV_FT_MONEY) out = static_cast<double>(v.integer) / 10000.0;
+            else out = static_cast<double>(v.integer);
+            return true;
+        }
+        default: return false;
+    }
+}
+
+bool DecodeJulian(const FieldDef& f, const uint8_t* image, uint16_t tableType, int32_t& out) {
+    const uint8_t* p = image + f.offset;
+    out = 0;
+    switch (f.type) {
+        case KIV_FT_DATE:
+            if (IsDbfType(tableType)) {
+                int y = 0, m = 0, d = 0;
+                for (int i = 0; i < 8; ++i) {
+                    if (p[i] < '0' || p[i] > '9') return true;  // blank or damaged: no date
+                    const int digit = p[i] - '0';
+                    if (i < 4) y = y * 10 + digit;
+                    else if (i < 6) m = m * 10 + digit;
+                    else d = d * 10 + digit;
+                }
+                if (ValidYmd(y, m, d)) out = JulianFromYmd(y, m, d);
+                return true;
+            }
+            out = static_cast<int32_t>(LE32(p));
+            return true;
+        case KIV_FT_COMPACTDATE: case KIV_FT_TIMESTAMP: case KIV_FT_MODTIME: {
+            const Value v = DecodeField(f, image, tableType);
+            out = v.kind == Value::Kind::Empty ? 0 : v.julian;
+            return true;
+        }
+        default: return false;
     }
 }
 

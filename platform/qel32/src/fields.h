@@ -87,6 +87,12 @@ bool IsEmptyImage(const FieldDef& f, const uint8_t* image, uint16_t tableType);
 
 // Decodes a non-blob field. Character fields come back as stored.
 Value DecodeField(const FieldDef& f, const uint8_t* image, uint16_t tableType);
+// Reads a number without building text: numeric, double, integer and money
+// fields, and logicals as 1 or 0. Empty values read as 0. False for other types.
+bool DecodeNumber(const FieldDef& f, const uint8_t* image, uint16_t tableType, double& out);
+// The Julian day of a date or timestamp field (0 when empty); false for other types.
+bool DecodeJulian(const FieldDef& f, const uint8_t* image, uint16_t tableType, int32_t& out);
+
 // Encodes a value into a non-blob field. Returns KIV_OK, or KIV_ERR_VALUE_CUT
 // when a character or raw value was longer than the field and was written
 // cut. Throws (writing nothing) when the value cannot be converted or does

@@ -3,9 +3,10 @@
 namespace qel32 {
 
 namespace {
-constexpr uint16_t kMaxGeneration = 0x7FFF;
-constexpr size_t kMaxSlots = 0xFFFF;
+constexpr uint32_t kMaxGeneration = 0x7FFF;
 }  // namespace
+
+HandleTable::HandleTable() : slots_(new Slot[kSlots]) {}
 
 HandleTable& HandleTable::Instance() {
     static HandleTable* table = new HandleTable;  // lives until the process ends
@@ -14,43 +15,34 @@ HandleTable& HandleTable::Instance() {
 
 KIVHANDLE HandleTable::Add(std::shared_ptr<Object> object) {
     std::lock_guard lock(mutex_);
-    uint16_t index;
+    uint32_t index;
     if (!free_.empty()) {
         index = free_.back();
         free_.pop_back();
     } else {
-        if (slots_.size() >= kMaxSlots) Throw(KIV_ERR_OUT_OF_MEMORY, "Too many open handles");
-        slots_.emplace_back();
-        index = static_cast<uint16_t>(slots_.size() - 1);
+        if (used_ >= kSlots) Throw(KIV_ERR_OUT_OF_MEMORY, "Too many open handles");
+        index = used_++;
     }
     Slot& slot = slots_[index];
-    const KIVHANDLE handle = (static_cast<uint32_t>(slot.generation) << 16) | (index + 1u);
+    const KIVHANDLE handle = (slot.generation.load() << 16) | (index + 1u);
     object->handle_ = handle;
-    slot.object = std::move(object);
+    slot.object.store(object.get(), std::memory_order_release);
+    slot.owner = std::move(object);
     return handle;
 }
 
-std::shared_ptr<Object> HandleTable::Find(KIVHANDLE handle) {
-    const uint32_t index = (handle & 0xFFFF);
-    const uint32_t generation = handle >> 16;
-    std::lock_guard lock(mutex_);
-    if (index == 0 || index > slots_.size()) return nullptr;
-    Slot& slot = slots_[index - 1];
-    if (slot.generation != generation) return nullptr;
-    return slot.object;
-}
-
 std::shared_ptr<Object> HandleTable::Remove(KIVHANDLE handle) {
-    const uint32_t index = (handle & 0xFFFF);
-    const uint32_t generation = handle >> 16;
+    const uint32_t index = handle & 0xFFFF;
     std::lock_guard lock(mutex_);
-    if (index == 0 || index > slots_.size()) return nullptr;
+    if (index == 0 || index > used_) return nullptr;
     Slot& slot = slots_[index - 1];
-    if (slot.generation != generation || !slot.object) return nullptr;
-    std::shared_ptr<Object> object = std::move(slot.object);
-    slot.object.reset();
-    slot.generation = slot.generation >= kMaxGeneration ? 1 : slot.generation + 1;
-    free_.push_back(static_cast<uint16_t>(index - 1));
+    if (slot.generation.load() != (handle >> 16) || !slot.owner) return nullptr;
+    std::shared_ptr<Object> object = std::move(slot.owner);
+    slot.owner.reset();
+    slot.object.store(nullptr, std::memory_order_release);
+    const uint32_t generation = slot.generation.load();
+    slot.generation.store(generation >= kMaxGeneration ? 1 : generation + 1, std::memory_order_release);
+    free_.push_back(index - 1);
     return object;
 }
 

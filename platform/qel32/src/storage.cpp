@@ -170,6 +170,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     file->type_ = type;
     file->fields_ = std::move(fields);
     file->recordLength_ = RecordLength(file->fields_);
+    file->IndexFieldNames();
     file->exclusive_ = exclusive;
     file->writable_ = true;
 
@@ -248,7 +249,6 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     file->dev_ = st.st_dev;
     file->ino_ = st.st_ino;
     file->handles_ = 1;
-    for (size_t i = 0; i < file->fields_.size(); ++i) file->fieldByName_[Upper(file->fields_[i].name)] = int(i);
     gRegistry[{st.st_dev, st.st_ino}] = file;
     return file;
 }
@@ -350,8 +350,7 @@ void TableFile::ReadHeader() {
     if (RecordLength(laidOut) != recordLength_)
         Throw(KIV_ERR_CORRUPT_FILE, "Record length of " + path_ + " does not match its fields");
     fields_ = std::move(laidOut);
-    fieldByName_.clear();
-    for (size_t i = 0; i < fields_.size(); ++i) fieldByName_[Upper(fields_[i].name)] = int(i);
+    IndexFieldNames();
     // Records past the header's count were never committed; ignore them. A count
     // larger than the file can hold is damage.
     struct stat st;
@@ -415,6 +414,29 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     if (!memoBlockSize_) Throw(KIV_ERR_CORRUPT_FILE, "Memo file of " + path_ + " is damaged");
 }
 
+namespace {
+
+char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+uint32_t NameHash(std::string_view name) {
+    uint32_t h = 2166136261u;
+    for (char c : name) h = (h ^ static_cast<uint8_t>(FoldCase(c))) * 16777619u;
+    return h;
+}
+
+}  // namespace
+
+void TableFile::IndexFieldNames() {
+    size_t size = 8;
+    while (size < fields_.size() * 2) size *= 2;
+    nameSlots_.assign(size, -1);
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        size_t slot = NameHash(fields_[i].name) & (size - 1);
+        while (nameSlots_[slot] >= 0) slot = (slot + 1) & (size - 1);
+        nameSlots_[slot] = static_cast<int32_t>(i);
+    }
+}
+
 int TableFile::FieldIndex(KIVFIELD field) const {
     const auto number = reinterpret_cast<uintptr_t>(field);
     if (number < KIV_FIELD_NUMBER_LIMIT) {
@@ -423,8 +445,18 @@ int TableFile::FieldIndex(KIVFIELD field) const {
     }
     std::string_view name(field);
     while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    auto it = fieldByName_.find(Upper(name));
-    return it == fieldByName_.end() ? -1 : it->second;
+    // Every record call names its field: hash the name, without case, into a
+    // small open table built when the file was opened.
+    const size_t mask = nameSlots_.size() - 1;
+    for (size_t slot = NameHash(name) & mask;; slot = (slot + 1) & mask) {
+        const int32_t i = nameSlots_[slot];
+        if (i < 0) return -1;
+        const std::string& candidate = fields_[static_cast<size_t>(i)].name;
+        if (candidate.size() != name.size()) continue;
+        size_t k = 0;
+        while (k < name.size() && FoldCase(candidate[k]) == FoldCase(name[k])) ++k;
+        if (k == name.size()) return i;
+    }
 }
 
 uint32_t TableFile::Count(bool fresh) {

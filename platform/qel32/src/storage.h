@@ -108,6 +108,7 @@ public:
 private:
     TableFile() = default;
     void ReadHeader();
+    void IndexFieldNames();
     void WriteHeaderCount();
     void OpenMemo(bool create, uint16_t memoBlockSize);
     void TakeOpenLock();
@@ -142,9 +143,9 @@ private:
     bool exclusive_ = false;
     int handles_ = 0;
     std::atomic<uint64_t> stamp_{1};
-    std::unordered_map<std::string, int> fieldByName_;
 
     std::vector<uint8_t> appendBuffer_;
+    std::vector<int32_t> nameSlots_;  // open hash of field names, -1 = empty
     std::mutex mutex_;
     std::unordered_map<uint32_t, const void*> recordOwners_;
     const void* tableOwner_ = nullptr;

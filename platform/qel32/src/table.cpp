@@ -185,7 +185,24 @@ uint32_t Table::OptionWord() const {
 }
 
 const FieldDef& Table::Field(KIVFIELD field, int* index) const {
+    // Callers pass the same name texts again and again: remember where each
+    // text pointer led, and trust it when the text still reads the same.
+    const auto number = reinterpret_cast<uintptr_t>(field);
+    NameHit& hit = nameHits_[(number >> 3) & 7];
+    if (number >= KIV_FIELD_NUMBER_LIMIT && hit.name == field) {
+        const FieldDef& f = file_->fields()[static_cast<size_t>(hit.index)];
+        const size_t n = f.name.size();
+        if (std::strncmp(field, f.name.data(), n) == 0) {
+            const char* rest = field + n;
+            while (*rest == ' ') ++rest;
+            if (*rest == '\0') {
+                if (index) *index = hit.index;
+                return f;
+            }
+        }
+    }
     const int i = file_->FieldIndex(field);
+    if (i >= 0 && number >= KIV_FIELD_NUMBER_LIMIT) hit = NameHit{field, i};
     if (i < 0) {
         const auto number = reinterpret_cast<uintptr_t>(field);
         Throw(KIV_ERR_FIELD_NOT_FOUND,
@@ -455,9 +472,9 @@ KIVRESULT Table::SetValue(int index, const Value& value) {
     if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && request_.charType == KIV_CHAR_OEM &&
         (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes))
         v.text = kivwin::AnsiToOem(v.text);
-    std::vector<uint8_t> next = image_;
-    const KIVRESULT rc = EncodeField(f, next.data(), file_->type(), v);
-    image_.swap(next);
+    // Encoding checks and converts before it writes: a refused value leaves
+    // the buffer as it was.
+    const KIVRESULT rc = EncodeField(f, image_.data(), file_->type(), v);
     dirty_ = true;
     return rc;
 }

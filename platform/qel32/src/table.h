@@ -228,6 +228,13 @@ private:
     std::set<uint32_t> lockedRecords_;
     uint32_t lastAutoinc_ = 0;
 
+    // Field names as the caller last passed them, by pointer (see Field()).
+    struct NameHit {
+        const char* name = nullptr;
+        int index = -1;
+    };
+    mutable NameHit nameHits_[8];
+
     std::vector<uint8_t> cache_;
     uint32_t cacheFirst_ = 0;
     uint32_t cacheCount_ = 0;

@@ -644,3 +644,23 @@ TEST_F(Tables, FaultInjectionAndCallLog) {
     KivTestClearCallLog();
     KivTestClearFaults();
 }
+
+// Callers reuse one buffer for the names of many fields.
+TEST_F(Tables, OneNameBufferForManyFields) {
+    KIVHANDLE t = Create("names.kdt", KIV_TABLE_KDT, "IDENT,INTEGER;ID,INTEGER;NAME,CHAR,4");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(KivSetLong(t, "IDENT", 7));
+    KIV_ASSERT_OK(KivSetLong(t, "ID", 8));
+    KIV_ASSERT_OK(Set(t, "NAME", "abcd"));
+    char name[16];
+    struct Case { const char* text; const char* value; } cases[] = {
+        {"IDENT", "7"}, {"ID", "8"}, {"ID      ", "8"}, {"ident", "7"}, {"NAME", "abcd"}, {"IDENT", "7"}, {"I", ""},
+    };
+    for (const auto& c : cases) {
+        std::memset(name, 0, sizeof name);
+        std::strcpy(name, c.text);
+        const std::string got = Get(t, name);
+        if (*c.value) EXPECT_EQ(c.value, got) << c.text;
+        else EXPECT_EQ("<error 5012>", got) << c.text;
+    }
+}
