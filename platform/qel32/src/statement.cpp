@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 
 #include "dates.h"
 #include "dictionary.h"
@@ -62,6 +61,66 @@ void MakeNamesUsable(std::vector<FieldDef>& fields) {
             n = base + "_" + std::to_string(k);
         }
     }
+}
+
+// Words of an SQL text with their offsets: names (dots, '$', '#', '\\', '/'
+// and ':' included, so that file names stay whole), quoted names and
+// literals, and single punctuation characters.
+struct Token {
+    std::string text;
+    size_t offset;
+    bool Is(const char* word) const { return EqualsNoCase(text, word); }
+};
+
+std::vector<Token> Tokenize(const std::string& sql) {
+    std::vector<Token> tokens;
+    auto nameChar = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#' || c == '.' ||
+               c == '\\' || c == '/' || c == ':';
+    };
+    size_t i = 0;
+    while (i < sql.size()) {
+        const char c = sql[i];
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++i;
+            continue;
+        }
+        const size_t start = i;
+        if (c == '"' || c == '\'') {
+            for (++i; i < sql.size(); ++i) {
+                if (sql[i] == c) {
+                    if (i + 1 < sql.size() && sql[i + 1] == c) {
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+            }
+        } else if (nameChar(c)) {
+            while (i < sql.size() && nameChar(sql[i])) ++i;
+        } else {
+            ++i;
+        }
+        tokens.push_back({sql.substr(start, i - start), start});
+    }
+    return tokens;
+}
+
+// A quoted name without its quotes.
+std::string Unquoted(const std::string& name) {
+    if (name.size() < 2 || name.front() != '"') return name;
+    std::string out;
+    for (size_t i = 1; i + 1 < name.size(); ++i) {
+        out += name[i];
+        if (name[i] == '"' && name[i + 1] == '"') ++i;
+    }
+    return out;
+}
+
+bool IsName(const Token& t) {
+    return !t.text.empty() && (t.text[0] == '"' || std::isalpha(static_cast<unsigned char>(t.text[0])) || t.text[0] == '_' ||
+                               t.text[0] == '#');
 }
 
 std::string TempCursorPath() {
@@ -195,20 +254,30 @@ std::shared_ptr<Table> Statement::Execute() {
         case Kind::DropTable: DropTable(); return nullptr;
         case Kind::Query: {
             if (readOnly == 2) {
-                // A plain select of one table gives a live cursor over it.
-                static const std::regex plain(
-                    R"(^\s*select\s+(\*|[\w"]+(\s*,\s*[\w"]+)*)\s+from\s+("[^"]+"|[\w.$#]+)\s*((where|order\s+by)\s.*)?$)",
-                    std::regex::icase);
-                std::smatch m;
-                if (std::regex_match(text_, m, plain)) {
-                    const std::string rest = m[4].str();
-                    const std::string upperRest = Upper(rest);
-                    if (upperRest.find(" JOIN ") == std::string::npos && upperRest.find("GROUP BY") == std::string::npos &&
-                        upperRest.find("UNION") == std::string::npos && upperRest.find("HAVING") == std::string::npos) {
-                        std::string table = m[3].str();
-                        if (table.size() > 1 && table.front() == '"') table = table.substr(1, table.size() - 2);
-                        return LiveCursor(table, rest);
+                // A plain select of one table gives a live cursor over it:
+                // SELECT * | name, ... FROM table [WHERE ...] [ORDER BY ...]
+                const auto tokens = Tokenize(text_);
+                size_t i = 1;
+                bool plain = !tokens.empty() && tokens[0].Is("SELECT");
+                if (plain && i < tokens.size() && tokens[i].text == "*") {
+                    ++i;
+                } else {
+                    while (plain && i < tokens.size() && IsName(tokens[i]) && !tokens[i].Is("FROM")) {
+                        ++i;
+                        if (i < tokens.size() && tokens[i].text == ",") ++i;
+                        else break;
                     }
+                }
+                plain = plain && i + 1 < tokens.size() && tokens[i].Is("FROM") && IsName(tokens[i + 1]);
+                const size_t restAt = i + 2;
+                if (plain && restAt < tokens.size())
+                    plain = tokens[restAt].Is("WHERE") || tokens[restAt].Is("ORDER");
+                for (size_t k = restAt; plain && k < tokens.size(); ++k)
+                    plain = !(tokens[k].Is("JOIN") || tokens[k].Is("GROUP") || tokens[k].Is("UNION") ||
+                              tokens[k].Is("HAVING") || tokens[k].Is("DISTINCT"));
+                if (plain) {
+                    const std::string rest = restAt < tokens.size() ? text_.substr(tokens[restAt].offset) : "";
+                    return LiveCursor(Unquoted(tokens[i + 1].text), rest);
                 }
             }
             return StaticCursor();
@@ -397,13 +466,11 @@ std::shared_ptr<Table> Statement::LiveCursor(const std::string& tableName, const
 
 void Statement::CreateTable() {
     // CREATE TABLE name ( column type [(n[,m])] [constraints], ... )
-    static const std::regex head(R"(^\s*create\s+table\s+("[^"]+"|[\w.$#\\/:]+)\s*\((.*)\)\s*$)",
-                                 std::regex::icase);
-    std::smatch m;
-    if (!std::regex_match(text_, m, head)) ThrowSqlError(2117, "Unexpected token in CREATE TABLE: " + text_);
-    std::string name = m[1].str();
-    if (name.size() > 1 && name.front() == '"') name = name.substr(1, name.size() - 2);
-    const std::string body = m[2].str();
+    const auto tokens = Tokenize(text_);
+    if (tokens.size() < 5 || !IsName(tokens[2]) || tokens[3].text != "(" || tokens.back().text != ")")
+        ThrowSqlError(2117, "Unexpected token in CREATE TABLE: " + text_);
+    const std::string name = Unquoted(tokens[2].text);
+    const std::string body = text_.substr(tokens[3].offset + 1, tokens.back().offset - tokens[3].offset - 1);
     std::vector<std::string> parts;
     int depth = 0;
     std::string current;
@@ -419,17 +486,24 @@ void Statement::CreateTable() {
     }
     parts.push_back(current);
     std::vector<FieldDef> fields;
-    static const std::regex column(R"(^\s*("[^"]+"|\w+)\s+(\w+\s*(\(\s*\d+\s*(,\s*\d+\s*)?\))?).*$)", std::regex::icase);
     for (const auto& part : parts) {
-        const std::string first = FirstWords(part, 1);
-        if (first == "PRIMARY" || first == "CONSTRAINT" || first == "UNIQUE" || first == "FOREIGN" || first == "CHECK")
+        const auto words = Tokenize(part);
+        if (words.empty()) ThrowSqlError(2113, "Unexpected end of SQL statement");
+        if (words[0].Is("PRIMARY") || words[0].Is("CONSTRAINT") || words[0].Is("UNIQUE") || words[0].Is("FOREIGN") ||
+            words[0].Is("CHECK"))
             continue;
-        std::smatch c;
-        if (!std::regex_match(part, c, column)) ThrowSqlError(2117, "Unexpected token: " + part);
+        if (words.size() < 2 || !IsName(words[0]) || !IsName(words[1])) ThrowSqlError(2117, "Unexpected token: " + part);
+        // The type is its word and, when one follows, the parenthesised sizes.
+        size_t typeEnd = words[1].offset + words[1].text.size();
+        if (words.size() > 2 && words[2].text == "(") {
+            const size_t close = part.find(')', words[2].offset);
+            if (close == std::string::npos) ThrowSqlError(2113, "Unexpected end of SQL statement");
+            typeEnd = close + 1;
+        }
         FieldDef f;
-        f.name = c[1].str();
-        if (f.name.size() > 1 && f.name.front() == '"') f.name = f.name.substr(1, f.name.size() - 2);
-        if (!FieldFromDeclaredType(c[2].str(), f)) ThrowSqlError(2135, "No such type: " + c[2].str());
+        f.name = Unquoted(words[0].text);
+        const std::string type = part.substr(words[1].offset, typeEnd - words[1].offset);
+        if (!FieldFromDeclaredType(type, f)) ThrowSqlError(2135, "No such type: " + type);
         fields.push_back(f);
     }
     const uint16_t type = tableType ? tableType : KIV_TABLE_CDX;
@@ -447,11 +521,9 @@ void Statement::CreateTable() {
 }
 
 void Statement::DropTable() {
-    static const std::regex head(R"(^\s*drop\s+table\s+("[^"]+"|[\w.$#\\/:]+)\s*$)", std::regex::icase);
-    std::smatch m;
-    if (!std::regex_match(text_, m, head)) ThrowSqlError(2117, "Unexpected token in DROP TABLE: " + text_);
-    std::string name = m[1].str();
-    if (name.size() > 1 && name.front() == '"') name = name.substr(1, name.size() - 2);
+    const auto tokens = Tokenize(text_);
+    if (tokens.size() != 3 || !IsName(tokens[2])) ThrowSqlError(2117, "Unexpected token in DROP TABLE: " + text_);
+    const std::string name = Unquoted(tokens[2].text);
     SqlSession& sql = connection_->Sql();
     uint16_t type = 0;
     const std::string path = sql.ResolveTableFile(name, type);

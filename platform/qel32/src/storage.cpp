@@ -222,6 +222,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     }
     header.push_back(0x1A);
 
+    if (FileExists(path)) Throw(KIV_ERR_TABLE_EXISTS, "Table " + path + " already exists");
     const std::string temp = path + ".kivnew";
     int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) Throw(KIV_ERR_IO, SysText("Cannot create", path));
@@ -229,6 +230,9 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     try {
         file->WriteAll(fd, header.data(), header.size(), 0);
         if (::fsync(fd) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path));
+        // The memo file exists before the table does: a table is never seen
+        // without the memo file its fields need.
+        if (memo) file->OpenMemo(true, memoBlockSize);
         // link() refuses an existing target, which rename() would replace.
         if (::link(temp.c_str(), path.c_str()) != 0) {
             const int err = errno;
@@ -239,7 +243,6 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
         }
         ::unlink(temp.c_str());
         file->TakeOpenLock();
-        if (memo) file->OpenMemo(true, memoBlockSize);
     } catch (...) {
         ::unlink(temp.c_str());
         throw;
