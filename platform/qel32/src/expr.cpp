@@ -717,16 +717,16 @@ private:
         }
         Expect(Tok::RParen, "\",\" or \")\"");
 
-        const std::string spec = def->args;
-        const size_t optional = spec.find('[');
-        const size_t most = spec.size() - (optional == std::string::npos ? 0 : 1);
-        const size_t least = optional == std::string::npos ? spec.size() : optional;
+        const std::string signature = def->args;
+        const size_t optional = signature.find('[');
+        const size_t most = signature.size() - (optional == std::string::npos ? 0 : 1);
+        const size_t least = optional == std::string::npos ? signature.size() : optional;
         if (args.size() < least || args.size() > most) {
             const std::string count = least == most ? std::to_string(least) : std::to_string(least) + " to " + std::to_string(most);
             Fail(name.pos, std::string(def->name) + " takes " + count + " argument" + (most == 1 ? "" : "s") + ", not " +
                                std::to_string(args.size()));
         }
-        std::string kinds = spec;
+        std::string kinds = signature;
         if (optional != std::string::npos) kinds.erase(optional, 1);
         for (size_t i = 0; i < args.size(); ++i) {
             const Type got = At(args[i]).type;
