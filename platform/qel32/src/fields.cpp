@@ -92,6 +92,35 @@ bool ParseDouble(std::string_view text, double& out) {
     while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\0')) --e;
     if (b < e && text[b] == '+') ++b;
     if (b == e) return false;
+    // Numeric fields hold plain decimals: read them as a scaled integer, which
+    // rounds exactly like a full parse (one division by an exact power of ten).
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
+                                        1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+    {
+        size_t i = b;
+        const bool negative = text[i] == '-';
+        if (negative) ++i;
+        uint64_t mantissa = 0;
+        int digits = 0, scale = -1;
+        bool plain = i < e;
+        for (; i < e && plain; ++i) {
+            const char c = text[i];
+            if (c >= '0' && c <= '9') {
+                if (++digits > 15) plain = false;
+                mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+                if (scale >= 0) ++scale;
+            } else if (c == '.' && scale < 0) {
+                scale = 0;
+            } else {
+                plain = false;
+            }
+        }
+        if (plain && digits > 0) {
+            const double value = static_cast<double>(mantissa) / kPow10[scale < 0 ? 0 : scale];
+            out = negative ? -value : value;
+            return true;
+        }
+    }
     const char* first = text.data() + b;
     const char* last = text.data() + e;
     auto [p, ec] = std::from_chars(first, last, out);
@@ -474,6 +503,8 @@ Value DecodeField(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
         default: return Value::Empty();
     }
 }
+
+bool ParseNumericText(std::string_view text, double& out) { return ParseDouble(text, out); }
 
 bool DecodeNumber(const FieldDef& f, const uint8_t* image, uint16_t tableType, double& out) {
     const uint8_t* p = image + f.offset;

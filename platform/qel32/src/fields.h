@@ -87,6 +87,10 @@ bool IsEmptyImage(const FieldDef& f, const uint8_t* image, uint16_t tableType);
 
 // Decodes a non-blob field. Character fields come back as stored.
 Value DecodeField(const FieldDef& f, const uint8_t* image, uint16_t tableType);
+// Parses the text of a numeric field (blanks around it allowed); false for
+// blank or damaged digits.
+bool ParseNumericText(std::string_view text, double& out);
+
 // Reads a number without building text: numeric, double, integer and money
 // fields, and logicals as 1 or 0. Empty values read as 0. False for other types.
 bool DecodeNumber(const FieldDef& f, const uint8_t* image, uint16_t tableType, double& out);

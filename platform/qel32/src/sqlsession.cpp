@@ -497,6 +497,25 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
             else sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
             return SQLITE_OK;
         }
+        double number;
+        if (f.type == KIV_FT_NUMERIC || f.type == KIV_FT_LOGICAL || f.type == KIV_FT_DOUBLE || f.type == KIV_FT_INTEGER) {
+            // Numbers straight from the record, without a text form.
+            bool empty;
+            if (f.type == KIV_FT_NUMERIC) {
+                empty = !ParseNumericText(
+                    std::string_view(reinterpret_cast<const char*>(cur->image) + f.offset, f.length), number);
+            } else {
+                empty = IsEmptyImage(f, cur->image, type);
+                if (!empty) DecodeNumber(f, cur->image, type, number);
+            }
+            if (empty) {
+                sqlite3_result_null(ctx);
+            } else {
+                if (f.type == KIV_FT_DOUBLE || (f.type == KIV_FT_NUMERIC && f.decimals)) sqlite3_result_double(ctx, number);
+                else sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(std::llround(number)));
+            }
+            return SQLITE_OK;
+        }
         const Value v = DecodeField(f, cur->image, type);
         switch (v.kind) {
             case Value::Kind::Empty: sqlite3_result_null(ctx); break;

@@ -388,7 +388,7 @@ std::shared_ptr<Table> Statement::StaticCursor() {
     }
     MakeNamesUsable(fields);
     const std::string path = TempCursorPath();
-    auto file = TableFile::Create(path, KIV_TABLE_KDT, fields, 0, true);
+    auto file = TableFile::Create(path, KIV_TABLE_KDT, fields, 0, true, true);
     OpenRequest request;
     request.exclusive = true;
     request.charType = KIV_CHAR_ANSI;

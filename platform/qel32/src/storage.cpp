@@ -162,7 +162,7 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
 }
 
 std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t type, std::vector<FieldDef> fields,
-                                             uint16_t memoBlockSize, bool exclusive) {
+                                             uint16_t memoBlockSize, bool exclusive, bool scratch) {
     LayoutFields(fields, type);
     std::lock_guard registryLock(gRegistryMutex);
     std::shared_ptr<TableFile> file(new TableFile);
@@ -229,7 +229,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     file->fd_ = fd;
     try {
         file->WriteAll(fd, header.data(), header.size(), 0);
-        if (::fsync(fd) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path));
+        if (!scratch && ::fsync(fd) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path));
         // The memo file exists before the table does: a table is never seen
         // without the memo file its fields need.
         if (memo) file->OpenMemo(true, memoBlockSize);
@@ -497,15 +497,20 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
 
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    const bool appending = recno == pendingAppend_;
+    appendBuffer_.assign(image, image + recordLength_);
     if (encrypted_) {
         RequireKey();
-        std::vector<uint8_t> scrambled(image, image + recordLength_);
-        Scramble(scrambled.data() + 1, recordLength_ - 1, recno);
-        WriteAll(fd_, scrambled.data(), recordLength_, RecordOffset(recno));
-        Touch();
-        return;
+        Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
     }
-    WriteAll(fd_, image, recordLength_, RecordOffset(recno));
+    if (appending) appendBuffer_.push_back(0x1A);
+    WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
+    if (appending) {
+        // The record is on disk: now the header may count it.
+        std::lock_guard lock(mutex_);
+        WriteHeaderCount();
+        pendingAppend_ = 0;
+    }
     Touch();
 }
 
@@ -546,6 +551,14 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
         }
     }
     const uint32_t recno = count_ + 1;
+    if (exclusive_) {
+        // Nobody else sees the table: the record goes to disk, and into the
+        // header's count, when its handle writes it.
+        count_ = recno;
+        pendingAppend_ = recno;
+        Touch();
+        return recno;
+    }
     // Record and end-of-file mark first, the count last.
     appendBuffer_.assign(image, image + recordLength_);
     appendBuffer_.push_back(0x1A);
@@ -569,6 +582,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         ReadAll(fd_, b, 4, 4);
         count_ = LE32(b);
     }
+    if (recno == pendingAppend_) pendingAppend_ = 0;
     if (recno == count_) {
         count_ = recno - 1;
         WriteHeaderCount();
@@ -586,6 +600,7 @@ void TableFile::Zap() {
     std::lock_guard lock(mutex_);
     HeaderGuard guard(fd_, !exclusive_);
     count_ = 0;
+    pendingAppend_ = 0;
     WriteHeaderCount();  // the count first: a crash leaves an empty, readable table
     if (::ftruncate(fd_, headerLength_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path_));
     const uint8_t eof = 0x1A;

@@ -33,10 +33,12 @@ public:
     // Opens an existing table. typeHint decides between the two DBF types when
     // the file does not tell. Throws EngineError.
     static std::shared_ptr<TableFile> Open(const std::string& path, uint16_t typeHint, bool exclusive);
-    // Creates a new table (failing when the file exists) and opens it.
+    // Creates a new table (failing when the file exists) and opens it. A
+    // scratch table (a query result that lives only while it is open) skips
+    // the flush to disk that a real table's header gets.
     static std::shared_ptr<TableFile> Create(const std::string& path, uint16_t type,
                                              std::vector<FieldDef> fields, uint16_t memoBlockSize,
-                                             bool exclusive);
+                                             bool exclusive, bool scratch = false);
     ~TableFile();
 
     TableFile(const TableFile&) = delete;
@@ -63,8 +65,9 @@ public:
     uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
     void WriteRecord(uint32_t recno, const uint8_t* image);
     // Appends the image (autoinc fields filled in) and returns its number. In
-    // shared mode the new record is locked for owner; a table lock held by
-    // another owner refuses the append.
+    // shared mode the new record is written at once and locked for owner; a
+    // table lock held by another owner refuses the append. On an exclusive
+    // open the record reaches the disk with its first WriteRecord.
     uint32_t Append(const void* owner, uint8_t* image);
     void Zap();
     // Takes back an appended record: cut off when it is still the last one,
@@ -127,6 +130,7 @@ private:
     uint32_t recordLength_ = 0;
     uint32_t headerLength_ = 0;
     uint32_t count_ = 0;
+    uint32_t pendingAppend_ = 0;  // exclusive opens: appended, not yet on disk
     uint32_t nextAutoinc_ = 1;
     uint32_t lastAutoinc_ = 0;
     int fd_ = -1;

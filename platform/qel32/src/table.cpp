@@ -591,6 +591,7 @@ void Table::Flush() {
     }
     if (implicitLock) file_->UnlockRecord(this, recno_);
     pendingBlobs_.clear();
+    appended_.clear();
     dirty_ = false;
 }
 
@@ -608,6 +609,10 @@ void Table::Append() {
         throw;
     }
     if (!file_->exclusive()) lockedRecords_.insert(recno);
+    else {
+        dirty_ = true;  // the new record is written with the next flush
+        appended_ = image_;
+    }
     lastAutoinc_ = file_->LastAutoinc();
     connection_->LogChange(file_, recno, true);
     order_->Added(recno);
@@ -627,14 +632,27 @@ void Table::Delete(bool deleted) {
 
 KIVRESULT Table::Cancel() {
     if (!dirty_) return KIV_ERR_NOTHING_TO_CANCEL;
-    dirty_ = false;
     pendingBlobs_.clear();
+    if (!appended_.empty() && haveRecord_) {
+        // The appended record stays, blank as it was appended.
+        image_ = appended_;
+        Flush();
+        return KIV_OK;
+    }
+    dirty_ = false;
     if (haveRecord_) Load(recno_, true);
     return KIV_OK;
 }
 
 void Table::Refresh() {
     RequireRecord();
+    if (!appended_.empty()) {
+        // Not on disk yet: what is stored is the blank appended record.
+        pendingBlobs_.clear();
+        image_ = appended_;
+        Flush();
+        return;
+    }
     dirty_ = false;
     pendingBlobs_.clear();
     Load(recno_, true);

@@ -225,6 +225,7 @@ private:
     std::vector<uint8_t> image_;
     bool dirty_ = false;
     std::map<int, std::string> pendingBlobs_;
+    std::vector<uint8_t> appended_;  // blank image of an appended record not yet written
     std::set<uint32_t> lockedRecords_;
     uint32_t lastAutoinc_ = 0;
 

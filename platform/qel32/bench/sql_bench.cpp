@@ -1,0 +1,126 @@
+// sql_bench: a SELECT ... WHERE over a 100,000-record table through the
+// engine's SQL, against the same query on the same rows in plain SQLite.
+// Prints both rates and their ratio.
+//
+//   sql_bench [records] [runs]      (defaults 100000 and 20)
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "qel32.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "sql_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void Check(KIVRESULT rc, const char* call) {
+    if (rc == KIV_OK) return;
+    uint32_t code = 0;
+    char text[600] = {};
+    uint32_t len = sizeof text - 1;
+    KivGetLastError(&code, text, &len);
+    Fail(std::string(call) + " failed: " + std::to_string(code) + " " + text);
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+constexpr const char* kQuery = "SELECT id, name, amount FROM bench WHERE amount > 990 AND flag = 1";
+
+double RunEngine(const std::string& dir, uint32_t n, int runs, uint32_t& rows) {
+    KIVHANDLE conn, t;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    Check(KivCreateTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                         KIV_RIGHTS_NO_CHECK, 0, "ID,N,10;NAME,C,20;AMOUNT,N,12,2;DAY,D;FLAG,L", &t),
+          "KivCreateTable");
+    for (uint32_t i = 1; i <= n; ++i) {
+        Check(KivAppendRecord(t), "KivAppendRecord");
+        Check(KivSetLong(t, "ID", static_cast<int32_t>(i)), "KivSetLong");
+        const std::string name = "customer " + std::to_string(i);
+        Check(KivSetString(t, "NAME", name.c_str(), static_cast<uint32_t>(name.size())), "KivSetString");
+        Check(KivSetDouble(t, "AMOUNT", static_cast<double>(i % 100000) / 100.0), "KivSetDouble");
+        Check(KivSetJulian(t, "DAY", 2451545 + static_cast<int32_t>(i % 3650)), "KivSetJulian");
+        Check(KivSetLogical(t, "FLAG", i & 1), "KivSetLogical");
+    }
+    Check(KivCloseTable(t), "KivCloseTable");
+    KIVHANDLE st;
+    Check(KivCreateSQLStatement(conn, &st), "KivCreateSQLStatement");
+    Check(KivPrepareSQL(st, kQuery), "KivPrepareSQL");
+    const auto start = Clock::now();
+    for (int r = 0; r < runs; ++r) {
+        KIVHANDLE cursor = 0;
+        Check(KivExecuteSQL(st, &cursor), "KivExecuteSQL");
+        Check(KivGetRecordCount(cursor, KIV_COUNT_IGNORE_FILTERS, &rows), "KivGetRecordCount");
+        Check(KivCloseTable(cursor), "KivCloseTable");
+    }
+    const double seconds = Seconds(start);
+    Check(KivCloseSQLStatement(st), "KivCloseSQLStatement");
+    Check(KivDisconnect(conn), "KivDisconnect");
+    return seconds;
+}
+
+double RunSqlite(const std::string& dir, uint32_t n, int runs, uint32_t& rows) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open((dir + "/bench.sqlite").c_str(), &db) != SQLITE_OK) Fail("cannot open SQLite");
+    sqlite3_exec(db, "PRAGMA synchronous=OFF; CREATE TABLE bench(id INTEGER, name TEXT, amount REAL, day TEXT, flag INTEGER);"
+                     "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* ins = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO bench VALUES(?, ?, ?, ?, ?)", -1, &ins, nullptr);
+    for (uint32_t i = 1; i <= n; ++i) {
+        const std::string name = "customer " + std::to_string(i);
+        sqlite3_bind_int(ins, 1, static_cast<int>(i));
+        sqlite3_bind_text(ins, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_double(ins, 3, static_cast<double>(i % 100000) / 100.0);
+        sqlite3_bind_text(ins, 4, "2000-01-01", -1, SQLITE_STATIC);
+        sqlite3_bind_int(ins, 5, static_cast<int>(i & 1));
+        if (sqlite3_step(ins) != SQLITE_DONE) Fail(sqlite3_errmsg(db));
+        sqlite3_reset(ins);
+    }
+    sqlite3_finalize(ins);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_stmt* q = nullptr;
+    sqlite3_prepare_v2(db, kQuery, -1, &q, nullptr);
+    const auto start = Clock::now();
+    for (int r = 0; r < runs; ++r) {
+        rows = 0;
+        while (sqlite3_step(q) == SQLITE_ROW) {
+            sqlite3_column_int(q, 0);
+            sqlite3_column_text(q, 1);
+            sqlite3_column_double(q, 2);
+            ++rows;
+        }
+        sqlite3_reset(q);
+    }
+    const double seconds = Seconds(start);
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+    return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const uint32_t n = argc > 1 ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 100000;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 20;
+    std::string dir = (std::filesystem::temp_directory_path() / "sqlbench-XXXXXX").string();
+    if (!mkdtemp(dir.data())) Fail("cannot make a temporary folder");
+    uint32_t engineRows = 0, sqliteRows = 0;
+    const double engine = RunEngine(dir, n, runs, engineRows);
+    const double sqlite = RunSqlite(dir, n, runs, sqliteRows);
+    std::filesystem::remove_all(dir);
+    if (engineRows != sqliteRows) Fail("the two stores found different rows");
+    std::printf("records                %10u\n", n);
+    std::printf("rows per query         %10u\n", engineRows);
+    std::printf("engine SQL queries/s   %10.1f\n", runs / engine);
+    std::printf("sqlite queries/s       %10.1f\n", runs / sqlite);
+    std::printf("time ratio engine/sqlite %8.2f  (goal: at most 1.5)\n", engine / sqlite);
+    return 0;
+}
