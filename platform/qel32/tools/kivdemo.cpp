@@ -105,6 +105,29 @@ void List(KIVHANDLE conn, const char* file) {
     Check(KivCloseTable(t), "KivCloseTable");
 }
 
+// Runs a query (with one string parameter when given) and returns its cursor.
+KIVHANDLE Query(KIVHANDLE conn, const char* sql, const char* parameter) {
+    KIVHANDLE st, cursor = 0;
+    Check(KivCreateSQLStatement(conn, &st), "KivCreateSQLStatement");
+    Check(KivPrepareSQL(st, sql), "KivPrepareSQL");
+    if (parameter)
+        Check(KivSetString(st, KIV_FIELD(1), parameter, static_cast<uint32_t>(std::strlen(parameter))), "KivSetString");
+    Check(KivExecuteSQL(st, &cursor), "KivExecuteSQL");
+    Check(KivCloseSQLStatement(st), "KivCloseSQLStatement");
+    return cursor;
+}
+
+// A field's text without the padding around it.
+std::string Text(KIVHANDLE t, const char* field) {
+    char buf[256];
+    uint32_t len = sizeof buf;
+    const KIVRESULT rc = KivGetField(t, field, buf, &len, 1);
+    if (rc != KIV_OK && rc != KIV_ERR_BUFFER_TOO_SMALL) Die("KivGetField");
+    std::string text(buf, std::min<uint32_t>(len, sizeof buf));
+    const size_t start = text.find_first_not_of(' ');
+    return start == std::string::npos ? std::string() : text.substr(start);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +157,50 @@ int main(int argc, char** argv) {
     };
     for (const auto& spec : specs) Create(conn, spec);
     for (const auto& spec : specs) List(conn, spec.file);
+    Check(KivDisconnect(conn), "KivDisconnect");
+
+    // A data dictionary over the three tables. Its catalogue says CUSTOMER.NAME
+    // is 40 characters long; the file says 30: a disagreement for the checker.
+    unlink("sample.kdd");
+    Check(KivDDCreate("sample.kdd",
+                      "user KIVSYS\n"
+                      "table CUSTOMER customer.dbf\n"
+                      "table ORDERS orders.dbf\n"
+                      "table ITEMS items.kdt\n"
+                      "column CUSTOMER 2 NAME 4 40 0\n"),
+          "KivDDCreate");
+    Check(KivConnect60("sample.kdd", KIV_SERVER_LOCAL, "KIVSYS", "", 0, &conn), "KivConnect60");
+    std::printf("\nsample.kdd: the dictionary's catalogue\n");
+    KIVHANDLE tables = Query(conn, "select name from system.tables order by 1", nullptr);
+    uint16_t eof = 0;
+    for (Check(KivGotoTop(tables), "KivGotoTop"); Check(KivAtEOF(tables, &eof), "KivAtEOF"), !eof;
+         Check(KivSkip(tables, 1), "KivSkip")) {
+        const std::string table = Text(tables, "name");
+        KIVHANDLE cols = Query(conn,
+                               " select field_num, name, field_type, field_length, field_decimal "
+                               " from system.columns  where parent=:parent  order by 1",
+                               table.c_str());
+        std::printf("  %s:", table.c_str());
+        for (Check(KivGotoTop(cols), "KivGotoTop"); Check(KivAtEOF(cols, &eof), "KivAtEOF"), !eof;
+             Check(KivSkip(cols, 1), "KivSkip"))
+            std::printf(" %s(%s,%s,%s)", Text(cols, "name").c_str(), Text(cols, "field_type").c_str(),
+                        Text(cols, "field_length").c_str(), Text(cols, "field_decimal").c_str());
+        std::printf("\n");
+        Check(KivCloseTable(cols), "KivCloseTable");
+        eof = 0;
+    }
+    Check(KivCloseTable(tables), "KivCloseTable");
+
+    std::printf("\nSQL: orders per customer\n");
+    KIVHANDLE totals = Query(conn,
+                             "SELECT c.name, COUNT(*) AS orders, SUM(o.amount) AS total FROM customer c "
+                             "JOIN orders o ON o.custid = c.id GROUP BY c.name ORDER BY c.name",
+                             nullptr);
+    for (Check(KivGotoTop(totals), "KivGotoTop"); Check(KivAtEOF(totals, &eof), "KivAtEOF"), !eof;
+         Check(KivSkip(totals, 1), "KivSkip"))
+        std::printf("  %-20s %s orders, %s\n", Text(totals, "name").c_str(), Text(totals, "orders").c_str(),
+                    Text(totals, "total").c_str());
+    Check(KivCloseTable(totals), "KivCloseTable");
     Check(KivDisconnect(conn), "KivDisconnect");
     return 0;
 }
