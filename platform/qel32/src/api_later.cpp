@@ -21,8 +21,6 @@ KIVRESULT KivOpenIndex(KIVHANDLE, const char*, KIVHANDLE*, uint16_t*) { return N
 KIVRESULT KivCloseIndex(KIVHANDLE) { return NotAvailable("KivCloseIndex"); }
 KIVRESULT KivCloseAllIndexes(KIVHANDLE) { return NotAvailable("KivCloseAllIndexes"); }
 KIVRESULT KivCreateIndex(KIVHANDLE, const char*, const char*, const char*, const char*, const char*, uint32_t, KIVHANDLE*) { return NotAvailable("KivCreateIndex"); }
-KIVRESULT KivGetAllIndexes(KIVHANDLE, KIVHANDLE*, uint16_t*) { return NotAvailable("KivGetAllIndexes"); }
-KIVRESULT KivGetNumIndexes(KIVHANDLE, uint16_t*) { return NotAvailable("KivGetNumIndexes"); }
 KIVRESULT KivGetIndexHandle(KIVHANDLE, const char*, KIVHANDLE*) { return NotAvailable("KivGetIndexHandle"); }
 KIVRESULT KivGetIndexHandleByOrder(KIVHANDLE, uint16_t, KIVHANDLE*) { return NotAvailable("KivGetIndexHandleByOrder"); }
 KIVRESULT KivGetIndexName(KIVHANDLE, char*, uint32_t*) { return NotAvailable("KivGetIndexName"); }

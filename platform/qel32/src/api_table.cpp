@@ -1096,6 +1096,23 @@ KIVRESULT KivIsFound(KIVHANDLE table, uint16_t* found) {
     });
 }
 
+// Index files: none is open on a table in this build, so the lists are empty.
+KIVRESULT KivGetAllIndexes(KIVHANDLE table, KIVHANDLE*, uint16_t* count) {
+    return Api("KivGetAllIndexes", [&] {
+        TableOf(table);
+        *Out(count) = 0;
+        return KIV_OK;
+    });
+}
+
+KIVRESULT KivGetNumIndexes(KIVHANDLE table, uint16_t* count) {
+    return Api("KivGetNumIndexes", [&] {
+        TableOf(table);
+        *Out(count) = 0;
+        return KIV_OK;
+    });
+}
+
 KIVRESULT KivClearRelation(KIVHANDLE table) {
     return Api("KivClearRelation", [&] {
         TableOf(table);
