@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "api.h"
+#include "api_index.h"
 #include "dates.h"
 #include "paths.h"
 #include "dictionary.h"
@@ -117,13 +118,6 @@ std::shared_ptr<Table> AddTable(Connection* conn, std::shared_ptr<TableFile> fil
     return table;
 }
 
-// Tables and result cursors; the hot path of every record call.
-Table* TableOf(KIVHANDLE handle) {
-    Object* object = HandleTable::Instance().Find(handle);
-    if (!object || (object->kind() != Kind::Table && object->kind() != Kind::Cursor))
-        Throw(KIV_ERR_INVALID_HANDLE, "Invalid handle " + std::to_string(handle));
-    return static_cast<Table*>(object);
-}
 
 // Setters address parameters when the handle is an SQL statement.
 Statement* StatementOf(KIVHANDLE handle) {
@@ -178,6 +172,61 @@ void CopyRecords(Table& source, Table& target) {
     }
 }
 
+// Raw keys: setters on an index handle write the key's fields into a record
+// of the handle's own. Returns false when the handle is no index handle.
+bool SetRawKeyField(KIVHANDLE handle, KIVFIELD field, const Value* value, std::string_view raw, bool empty,
+                    KIVRESULT& rc);
+
+}  // namespace
+
+// Tables and result cursors; the hot path of every record call.
+Table* TableOf(KIVHANDLE handle) {
+    Object* object = HandleTable::Instance().Find(handle);
+    if (object && (object->kind() == Kind::Table || object->kind() == Kind::Cursor)) return static_cast<Table*>(object);
+    if (object && object->kind() == Kind::Index) return &static_cast<IndexHandle*>(object)->table;
+    Throw(KIV_ERR_INVALID_HANDLE, "Invalid handle " + std::to_string(handle));
+}
+
+IndexHandle* IndexOf(KIVHANDLE handle) {
+    Object* object = HandleTable::Instance().Find(handle);
+    return object && object->kind() == Kind::Index ? static_cast<IndexHandle*>(object) : nullptr;
+}
+
+Table* NavigationOf(KIVHANDLE handle) {
+    if (IndexHandle* index = IndexOf(handle)) {
+        index->table.UseOrder(index);
+        return &index->table;
+    }
+    Table* table = TableOf(handle);
+    table->UseOrder(table->ownOrder());
+    return table;
+}
+
+namespace {
+
+bool SetRawKeyField(KIVHANDLE handle, KIVFIELD field, const Value* value, std::string_view raw, bool empty,
+                    KIVRESULT& rc) {
+    IndexHandle* index = IndexOf(handle);
+    if (!index) return false;
+    TableFile& file = index->table.file();
+    if (index->rawImage.empty()) index->rawImage = file.BlankImage();
+    const int i = file.FieldIndex(field);
+    if (i < 0) Throw(KIV_ERR_FIELD_NOT_FOUND, "The key has no field " + std::string(reinterpret_cast<uintptr_t>(field) < KIV_FIELD_NUMBER_LIMIT ? std::to_string(reinterpret_cast<uintptr_t>(field)) : std::string(field)));
+    const FieldDef& f = file.fields()[static_cast<size_t>(i)];
+    if (IsBlobType(f.type)) Throw(KIV_ERR_NOT_APPLICABLE, "Memo fields are no key segments");
+    rc = KIV_OK;
+    if (empty) {
+        SetEmptyImage(f, index->rawImage.data(), file.type());
+    } else if (value) {
+        rc = EncodeField(f, index->rawImage.data(), file.type(), *value);
+    } else {
+        const size_t n = std::min<size_t>(raw.size(), f.length);
+        std::memcpy(&index->rawImage[f.offset], raw.data(), n);
+        rc = raw.size() > f.length ? KIV_ERR_VALUE_CUT : KIV_OK;
+    }
+    return true;
+}
+
 }  // namespace
 
 void CloseTablesOf(Connection& connection) {
@@ -220,13 +269,28 @@ KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const char* alias
         if (path.empty()) path = TablePathForOpen(*conn, Text(name), tableType);
         const OpenRequest request = RequestFromOptions(charType, lockType, options, alias, path);
         auto file = TableFile::Open(path, tableType, request.exclusive);
+        std::shared_ptr<Table> opened;
         try {
             if (!request.readOnly && !file->writable())
                 Throw(KIV_ERR_READ_ONLY, "Table " + path + " cannot be opened for writing");
-            AddTable(conn, file, request, table);
+            opened = AddTable(conn, file, request, table);
         } catch (...) {
             file->Detach();
             throw;
+        }
+        // The production index opens with its table.
+        if (opened->type() != KIV_TABLE_NTX) {
+            const std::string production =
+                FindWithExtension(StripExtension(path), opened->type() == KIV_TABLE_KDT ? ".kdi" : ".cdx");
+            if (!production.empty()) {
+                try {
+                    OpenIndexFor(*opened, production, true);
+                } catch (...) {
+                    CloseTableHandle(*table);
+                    *table = 0;
+                    throw;
+                }
+            }
         }
         return KIV_OK;
     });
@@ -554,6 +618,9 @@ KIVRESULT KivGetField(KIVHANDLE table, KIVFIELD field, char* buf, uint32_t* len,
 
 KIVRESULT KivSetField(KIVHANDLE handle, KIVFIELD field, const void* data, uint32_t len) {
     return Api("KivSetField", [&] {
+        KIVRESULT rc;
+        const Value text = Value::OfText(std::string_view(static_cast<const char*>(data), data ? len : 0));
+        if (SetRawKeyField(handle, field, &text, {}, false, rc)) return rc;
         if (auto st = StatementOf(handle)) {
             st->SetParameter(field, Value::OfText(std::string_view(static_cast<const char*>(data), data ? len : 0)));
             return KIV_OK;
@@ -566,6 +633,10 @@ KIVRESULT KivSetField(KIVHANDLE handle, KIVFIELD field, const void* data, uint32
 
 KIVRESULT KivSetFieldRaw(KIVHANDLE handle, KIVFIELD field, const void* data, uint32_t len) {
     return Api("KivSetFieldRaw", [&] {
+        KIVRESULT rc;
+        if (SetRawKeyField(handle, field, nullptr, std::string_view(static_cast<const char*>(data), data ? len : 0),
+                           false, rc))
+            return rc;
         auto t = TableOf(handle);
         const int i = FieldIndexOf(*t, field);
         return t->SetRaw(i, std::string_view(static_cast<const char*>(data), data ? len : 0));
@@ -574,6 +645,8 @@ KIVRESULT KivSetFieldRaw(KIVHANDLE handle, KIVFIELD field, const void* data, uin
 
 KIVRESULT KivSetEmpty(KIVHANDLE handle, KIVFIELD field) {
     return Api("KivSetEmpty", [&] {
+        KIVRESULT rc;
+        if (SetRawKeyField(handle, field, nullptr, {}, true, rc)) return rc;
         if (auto st = StatementOf(handle)) {
             st->SetParameter(field, Value::Empty());
             return KIV_OK;
@@ -985,21 +1058,21 @@ KIVRESULT KivUnlockTable(KIVHANDLE table) {
 
 KIVRESULT KivGotoTop(KIVHANDLE nav) {
     return Api("KivGotoTop", [&] {
-        TableOf(nav)->GoTop();
+        NavigationOf(nav)->GoTop();
         return KIV_OK;
     });
 }
 
 KIVRESULT KivGotoBottom(KIVHANDLE nav) {
     return Api("KivGotoBottom", [&] {
-        TableOf(nav)->GoBottom();
+        NavigationOf(nav)->GoBottom();
         return KIV_OK;
     });
 }
 
 KIVRESULT KivGotoBOF(KIVHANDLE nav) {
     return Api("KivGotoBOF", [&] {
-        TableOf(nav)->GoBOF();
+        NavigationOf(nav)->GoBOF();
         return KIV_OK;
     });
 }
@@ -1013,7 +1086,7 @@ KIVRESULT KivGotoRecord(KIVHANDLE table, uint32_t recordNumber) {
 
 KIVRESULT KivSkip(KIVHANDLE nav, int32_t count) {
     return Api("KivSkip", [&] {
-        TableOf(nav)->Skip(count);
+        NavigationOf(nav)->Skip(count);
         return KIV_OK;
     });
 }
@@ -1090,25 +1163,7 @@ KIVRESULT KivIsRecordVisible(KIVHANDLE nav, uint16_t* visible) {
 
 KIVRESULT KivIsFound(KIVHANDLE table, uint16_t* found) {
     return Api("KivIsFound", [&] {
-        TableOf(table);
-        *Out(found) = 0;  // no seek or locate has run on this table
-        return KIV_OK;
-    });
-}
-
-// Index files: none is open on a table in this build, so the lists are empty.
-KIVRESULT KivGetAllIndexes(KIVHANDLE table, KIVHANDLE*, uint16_t* count) {
-    return Api("KivGetAllIndexes", [&] {
-        TableOf(table);
-        *Out(count) = 0;
-        return KIV_OK;
-    });
-}
-
-KIVRESULT KivGetNumIndexes(KIVHANDLE table, uint16_t* count) {
-    return Api("KivGetNumIndexes", [&] {
-        TableOf(table);
-        *Out(count) = 0;
+        *Out(found) = TableOf(table)->found ? 1 : 0;
         return KIV_OK;
     });
 }

@@ -257,6 +257,11 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
 }
 
 TableFile::~TableFile() {
+    try {
+        SaveIndexes();
+    } catch (const EngineError&) {
+        // an index file that cannot be written is rebuilt at its next open
+    }
     {
         std::lock_guard registryLock(gRegistryMutex);
         auto it = gRegistry.find({dev_, ino_});
@@ -498,6 +503,14 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     const bool appending = recno == pendingAppend_;
+    if (!indexFiles_.empty()) {
+        std::vector<uint8_t> old;
+        if (!appending) {
+            old.resize(recordLength_);
+            if (ReadRecords(recno, 1, old.data()) != 1) old.clear();
+        }
+        MaintainIndexes(recno, old.empty() ? nullptr : old.data(), image);
+    }
     appendBuffer_.assign(image, image + recordLength_);
     if (encrypted_) {
         RequireKey();
@@ -570,6 +583,7 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
     count_ = recno;
     WriteHeaderCount();
     Touch();
+    if (!indexFiles_.empty()) MaintainIndexes(recno, nullptr, image);
     return recno;
 }
 
@@ -581,6 +595,10 @@ void TableFile::RemoveAppended(uint32_t recno) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
         count_ = LE32(b);
+    }
+    if (!indexFiles_.empty() && recno != pendingAppend_ && recno <= count_) {
+        std::vector<uint8_t> old(recordLength_);
+        if (ReadRecords(recno, 1, old.data()) == 1) MaintainIndexes(recno, old.data(), nullptr);
     }
     if (recno == pendingAppend_) pendingAppend_ = 0;
     if (recno == count_) {
@@ -601,6 +619,10 @@ void TableFile::Zap() {
     HeaderGuard guard(fd_, !exclusive_);
     count_ = 0;
     pendingAppend_ = 0;
+    for (auto& file : indexFiles_) {
+        for (auto& tag : file->tags()) tag->Clear();
+        file->dirty = true;
+    }
     WriteHeaderCount();  // the count first: a crash leaves an empty, readable table
     if (::ftruncate(fd_, headerLength_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path_));
     const uint8_t eof = 0x1A;
@@ -670,6 +692,7 @@ void TableFile::Pack() {
     ::close(old);
     count_ = kept;
     Touch();
+    RebuildIndexes();
 }
 
 std::vector<uint8_t> TableFile::BlankImage() const {
@@ -958,6 +981,54 @@ void TableFile::Rewrite(bool encrypt) {
     ::close(oldFd);
     if (oldMemo >= 0) ::close(oldMemo);
     Touch();
+}
+
+bool TableFile::Stat(struct stat& st) const { return ::fstat(fd_, &st) == 0; }
+
+IndexFile* TableFile::FindIndexFile(const std::string& path) {
+    for (auto& f : indexFiles_)
+        if (f->path() == path) return f.get();
+    return nullptr;
+}
+
+IndexFile* TableFile::OpenIndex(const std::string& path) {
+    if (IndexFile* f = FindIndexFile(path)) return f;
+    indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, false));
+    return indexFiles_.back().get();
+}
+
+IndexFile* TableFile::CreateIndexFile(const std::string& path) {
+    if (IndexFile* f = FindIndexFile(path)) return f;
+    indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, !FileExists(path)));
+    return indexFiles_.back().get();
+}
+
+void TableFile::MaintainIndexes(uint32_t recno, const uint8_t* oldImage, const uint8_t* newImage) {
+    std::string oldKey, newKey;
+    for (auto& file : indexFiles_) {
+        for (auto& tag : file->tags()) {
+            const bool hadKey = oldImage && tag->KeyOf(oldImage, recno, oldKey);
+            const bool hasKey = newImage && tag->KeyOf(newImage, recno, newKey);
+            if (hadKey && hasKey && oldKey == newKey) continue;
+            if (hadKey) tag->Erase(oldKey, recno);
+            if (hasKey) tag->Insert(newKey, recno);
+            file->dirty = true;
+        }
+    }
+}
+
+void TableFile::RebuildIndexes() {
+    for (auto& file : indexFiles_) {
+        for (auto& tag : file->tags()) tag->Build();
+        file->dirty = true;
+    }
+}
+
+void TableFile::SaveIndexes() {
+    struct stat st;
+    if (!Stat(st)) return;
+    for (auto& file : indexFiles_)
+        if (file->dirty && writable_) file->Save(st);
 }
 
 }  // namespace qel32

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "fields.h"
+#include "index.h"
 
 namespace qel32 {
 
@@ -108,6 +109,14 @@ public:
 
     std::mutex& mutex() { return mutex_; }
 
+    // Index files open on this file (shared by all its handles in this
+    // process), kept up to date by every write.
+    IndexFile* OpenIndex(const std::string& path);
+    IndexFile* CreateIndexFile(const std::string& path);
+    IndexFile* FindIndexFile(const std::string& path);
+    void SaveIndexes();
+    bool Stat(struct stat& st) const;
+
 private:
     TableFile() = default;
     void ReadHeader();
@@ -150,6 +159,10 @@ private:
 
     std::vector<uint8_t> appendBuffer_;
     std::vector<int32_t> nameSlots_;  // open hash of field names, -1 = empty
+    std::vector<std::unique_ptr<IndexFile>> indexFiles_;
+    // Moves a record's keys from its old image to its new one in every order.
+    void MaintainIndexes(uint32_t recno, const uint8_t* oldImage, const uint8_t* newImage);
+    void RebuildIndexes();
     std::mutex mutex_;
     std::unordered_map<uint32_t, const void*> recordOwners_;
     const void* tableOwner_ = nullptr;

@@ -140,7 +140,8 @@ Table::Table(std::shared_ptr<Connection> connection, std::shared_ptr<TableFile> 
       connection_(std::move(connection)),
       file_(std::move(file)),
       request_(request),
-      order_(order ? std::move(order) : std::make_unique<PhysicalOrder>()) {
+      ownOrder_(order ? std::move(order) : std::make_unique<PhysicalOrder>()),
+      order_(ownOrder_.get()) {
     image_ = file_->BlankImage();
     readAhead_ = file_->exclusive() ? 256 : 1;
 }
@@ -169,6 +170,10 @@ void Table::Close() {
     for (uint32_t rec : lockedRecords_) file_->UnlockRecord(this, rec);
     lockedRecords_.clear();
     file_->UnlockTable(this);
+    order_ = ownOrder_.get();
+    for (auto& open : openIndexes)
+        for (KIVHANDLE h : open.handles) HandleTable::Instance().Remove(h);
+    openIndexes.clear();
     file_->Detach();
     file_.reset();
     for (const auto& path : removeOnClose) ::unlink(path.c_str());
@@ -239,13 +244,74 @@ void Table::Load(uint32_t recno, bool fresh) {
     haveRecord_ = true;
 }
 
-bool Table::LoadedVisible() const {
-    if (image_[0] != '*') return true;
-    if (file_->type() == KIV_TABLE_KDT) return false;
-    return gShowDeleted.load(std::memory_order_relaxed);
+bool Table::LoadedVisible() {
+    if (image_[0] == '*' && (file_->type() == KIV_TABLE_KDT || !gShowDeleted.load(std::memory_order_relaxed)))
+        return false;
+    if (filter || aof) {
+        ImageSource source(*file_, image_.data(), recno_);
+        if (filter && !filter->EvaluateLogical(source, exact)) return false;
+        if (aof && !aof->EvaluateLogical(source, exact)) return false;
+    }
+    return true;
 }
 
-bool Table::CurrentVisible() const { return haveRecord_ && LoadedVisible(); }
+bool Table::CurrentVisible() { return haveRecord_ && LoadedVisible(); }
+
+uint32_t Table::recno() const {
+    if (order_->PositionsAreRecordNumbers()) return pos_;
+    if (eof_) return file_->Count(false) + 1;
+    return haveRecord_ ? recno_ : 0;
+}
+
+void Table::UseOrder(RowOrder* order) {
+    if (order == order_) return;
+    Flush();
+    order_ = order;
+    if (haveRecord_) {
+        pos_ = order_->PositionOf(recno_);
+    } else if (eof_) {
+        pos_ = Size(false) + 1;
+    } else {
+        pos_ = 0;
+    }
+}
+
+bool Table::GoToRecordInOrder(uint32_t recno) {
+    Flush();
+    const uint32_t position = order_->PositionOf(recno);
+    if (!position) return false;
+    if (!LoadAt(position, true)) return false;
+    bof_ = eof_ = false;
+    return true;
+}
+
+bool Table::MoveTo(uint32_t position) {
+    Flush();
+    const uint32_t size = Size(true);
+    if (position >= 1 && ScanForward(position, size)) {
+        bof_ = eof_ = false;
+        return true;
+    }
+    SetEof();
+    bof_ = false;
+    return false;
+}
+
+bool Table::MoveBackTo(uint32_t position) {
+    Flush();
+    if (position >= 1 && position <= Size(true) && ScanBackward(position)) {
+        bof_ = eof_ = false;
+        return true;
+    }
+    SetEof();
+    bof_ = false;
+    return false;
+}
+
+XValue Table::Evaluate(const Expression& expression) {
+    ImageSource source(*file_, image_.data(), recno_);
+    return expression.Evaluate(source, exact);
+}
 
 bool Table::LoadAt(uint32_t position, bool fresh) {
     const uint32_t recno = order_->RecordAt(position);
@@ -363,6 +429,24 @@ void Table::Skip(int32_t n) {
 
 void Table::GoTo(uint32_t position) {
     Flush();
+    if (!order_->PositionsAreRecordNumbers()) {
+        // A physical record number: go there, then find it in the order.
+        const uint32_t count = file_->Count(true);
+        if (position < 1 || position > count) {
+            SetEof();
+            bof_ = false;
+            Throw(KIV_ERR_NO_SUCH_RECORD, "Record " + std::to_string(position) + " does not exist");
+        }
+        Load(position, true);
+        pos_ = order_->PositionOf(position);
+        if (!LoadedVisible()) {
+            SetEof();
+            bof_ = false;
+            return;
+        }
+        bof_ = eof_ = false;
+        return;
+    }
     const uint32_t size = position > Size(false) ? Size(true) : Size(false);
     if (position < 1 || position > size) {
         SetEof();
@@ -380,7 +464,8 @@ void Table::GoTo(uint32_t position) {
 uint32_t Table::CountVisible() {
     Flush();
     const uint32_t size = Size(true);
-    if (gShowDeleted.load() && file_->type() != KIV_TABLE_KDT && dynamic_cast<PhysicalOrder*>(order_.get()))
+    if (gShowDeleted.load() && file_->type() != KIV_TABLE_KDT && !filter && !aof &&
+        dynamic_cast<PhysicalOrder*>(order_))
         return size;
     // Counting hidden records means reading them; keep the position.
     const uint32_t savedPos = pos_, savedRec = recno_;
@@ -667,7 +752,7 @@ void Table::LockRecord(uint32_t position) {
         RequireRecord();
         recno = recno_;
     } else {
-        recno = position <= Size(false) ? order_->RecordAt(position) : position;
+        recno = order_->PositionsAreRecordNumbers() && position <= Size(false) ? order_->RecordAt(position) : position;
     }
     if (recno > file_->Count(true)) Throw(KIV_ERR_NO_SUCH_RECORD, "Record " + std::to_string(recno) + " does not exist");
     if (const KIVRESULT rc = file_->LockRecord(this, recno); rc == KIV_ERR_READ_ONLY)
@@ -680,7 +765,9 @@ void Table::LockRecord(uint32_t position) {
 }
 
 void Table::UnlockRecord(uint32_t position) {
-    const uint32_t recno = position == 0 ? recno_ : (position <= Size(false) ? order_->RecordAt(position) : position);
+    const uint32_t recno =
+        position == 0 ? recno_
+                      : (order_->PositionsAreRecordNumbers() && position <= Size(false) ? order_->RecordAt(position) : position);
     if (recno == recno_) Flush();
     if (lockedRecords_.erase(recno)) file_->UnlockRecord(this, recno);
 }
@@ -699,6 +786,41 @@ void Table::UnlockAll() {
     for (uint32_t rec : lockedRecords_) file_->UnlockRecord(this, rec);
     lockedRecords_.clear();
     file_->UnlockTable(this);
+}
+
+// ---------------------------------------------------------------- index orders
+
+void IndexHandle::Bounds() const {
+    const uint64_t version = tag.version() * 4 + (hasTop ? 1 : 0) + (hasBottom ? 2 : 0);
+    if (cachedVersion_ == version) return;
+    first_ = hasTop ? tag.LowerBound(top) : 0;
+    last_ = hasBottom ? tag.UpperBoundPrefix(bottom) : tag.Size();
+    if (last_ < first_) last_ = first_;
+    cachedVersion_ = version;
+}
+
+uint32_t IndexHandle::Size(TableFile& file, bool fresh) {
+    file.Count(fresh);
+    Bounds();
+    return last_ - first_;
+}
+
+uint32_t IndexHandle::RecordAt(uint32_t position) const {
+    Bounds();
+    return tag.RecordAt(first_ + position - 1);
+}
+
+uint32_t IndexHandle::PositionOf(uint32_t recno) const {
+    TableFile& file = table.file();
+    if (recno < 1 || recno > file.Count(false)) return 0;
+    std::vector<uint8_t> image(file.recordLength());
+    if (file.ReadRecords(recno, 1, image.data()) != 1) return 0;
+    std::string key;
+    if (!const_cast<Tag&>(tag).KeyOf(image.data(), recno, key)) return 0;
+    Bounds();
+    const uint32_t at = tag.Find(key, recno);
+    if (at >= last_ || at < first_) return 0;
+    return at - first_ + 1;
 }
 
 }  // namespace qel32

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "handles.h"
+#include "expr.h"
+#include "index.h"
 #include "storage.h"
 
 namespace qel32 {
@@ -89,6 +91,9 @@ public:
     virtual uint32_t PositionOf(uint32_t recno) const = 0;
     // A record appended through the handle joins the order.
     virtual void Added(uint32_t) {}
+    // Whether callers see positions as record numbers (physical and keyset
+    // orders) or the physical numbers of the records (index orders).
+    virtual bool PositionsAreRecordNumbers() const { return true; }
 };
 
 // Record-number order over the whole file.
@@ -121,6 +126,8 @@ struct OpenRequest {
     std::string alias;
 };
 
+class IndexHandle;
+
 // Engine-wide setting: whether deleted records of DBF tables are visible.
 extern std::atomic<bool> gShowDeleted;
 
@@ -144,9 +151,14 @@ public:
     bool bof() const { return bof_; }
     bool eof() const { return eof_; }
     bool haveRecord() const { return haveRecord_; }
-    // The record number callers see: the position in the handle's order
-    // (for a table the physical number; at EOF the count + 1).
-    uint32_t recno() const { return pos_; }
+    // The record number callers see: the physical number (at EOF the count
+    // + 1); for result cursors the row's position.
+    uint32_t recno() const;
+    uint32_t position() const { return pos_; }
+    // Navigation follows this order from now on; the record stays current.
+    void UseOrder(RowOrder* order);
+    RowOrder* ownOrder() { return ownOrder_.get(); }
+    RowOrder* order() { return order_; }
     // The physical record the handle is on.
     uint32_t physicalRecord() const { return recno_; }
     // Cursors over results: static ones cannot be locked or changed.
@@ -160,7 +172,7 @@ public:
     // number that names no record. A hidden record leaves the table at EOF.
     void GoTo(uint32_t recno);
     uint32_t CountVisible();
-    bool CurrentVisible() const;
+    bool CurrentVisible();
 
     // The current record (pending changes included).
     const std::vector<uint8_t>& image() const { return image_; }
@@ -200,11 +212,41 @@ public:
     // Files removed when the handle closes (a result cursor's own files).
     std::vector<std::string> removeOnClose;
 
+    // Filters and the array of records (AOF) decide visibility too; exact
+    // is the "=" rule for texts in them.
+    std::unique_ptr<Expression> filter;
+    std::unique_ptr<Expression> aof;
+    std::unique_ptr<Expression> locateCondition;
+    bool exact = false;
+    bool found = false;
+    // Index files of the handle with the index handles of their orders:
+    // files opened by name first, in opening order, then the production
+    // index that opened with the table.
+    struct OpenIndexFile {
+        IndexFile* file;
+        bool automatic;
+        std::vector<KIVHANDLE> handles;
+    };
+    std::vector<OpenIndexFile> openIndexes;
+    // Moves forward from a position to the first visible record; false (and
+    // EOF) when there is none.
+    bool MoveTo(uint32_t position);
+    // Moves backward from a position to the last visible record.
+    bool MoveBackTo(uint32_t position);
+    // Evaluates an expression on the current record (the empty record at EOF).
+    XValue Evaluate(const Expression& expression);
+    ImageSource Source() { return ImageSource(*file_, image_.data(), recno_); }
+    // Moves to a physical record in the current order; false when the order
+    // does not hold it or it is not visible.
+    bool GoToRecordInOrder(uint32_t recno);
+    bool Visible() { return CurrentVisible(); }
+    void SetEofPublic() { SetEof(); bof_ = false; }
+
 private:
     void Load(uint32_t recno, bool fresh);
     bool LoadAt(uint32_t position, bool fresh);
     void SetEof();
-    bool LoadedVisible() const;
+    bool LoadedVisible();
     uint32_t Size(bool fresh) { return order_->Size(*file_, fresh); }
     uint32_t ScanForward(uint32_t from, uint32_t size);
     uint32_t ScanBackward(uint32_t from);
@@ -214,7 +256,8 @@ private:
     std::shared_ptr<Connection> connection_;
     std::shared_ptr<TableFile> file_;
     OpenRequest request_;
-    std::unique_ptr<RowOrder> order_;
+    std::unique_ptr<RowOrder> ownOrder_;
+    RowOrder* order_ = nullptr;
     bool closed_ = false;
 
     uint32_t pos_ = 0;
@@ -241,6 +284,41 @@ private:
     uint32_t cacheCount_ = 0;
     uint64_t cacheStamp_ = 0;
     uint32_t readAhead_ = 1;
+};
+
+// An order of a table handle: navigation through it moves the table's one
+// record pointer in key order, within the handle's scopes.
+class IndexHandle : public Object, public RowOrder {
+public:
+    IndexHandle(Table& table, IndexFile& file, Tag& tag) : Object(Kind::Index), table(table), file(file), tag(tag) {}
+
+    Table& table;
+    IndexFile& file;
+    Tag& tag;
+
+    // Scopes, as stored keys, and the texts they were given as.
+    bool hasTop = false, hasBottom = false;
+    std::string top, bottom;
+    std::string topGiven, bottomGiven;
+    void ScopesChanged() { cachedVersion_ = 0; }
+
+    // Raw keys are built field by field in a record of their own.
+    std::vector<uint8_t> rawImage;
+
+    uint32_t Size(TableFile& file, bool fresh) override;
+    uint32_t RecordAt(uint32_t position) const override;
+    uint32_t PositionOf(uint32_t recno) const override;
+    bool PositionsAreRecordNumbers() const override { return false; }
+    // The entry range the scopes leave: [first, last).
+    uint32_t First() const {
+        Bounds();
+        return first_;
+    }
+
+private:
+    void Bounds() const;
+    mutable uint64_t cachedVersion_ = 0;
+    mutable uint32_t first_ = 0, last_ = 0;
 };
 
 }  // namespace qel32

@@ -615,14 +615,6 @@ TEST(Errors, TextBuffersFollowTheEngineRule) {
     EXPECT_EQ(6u, len);
 }
 
-TEST(Errors, LaterTierFunctionsSayTheyAreNotAvailable) {
-    uint16_t found = 0;
-    EXPECT_EQ(KIV_ERR_NOT_AVAILABLE, KivSeek(1, "x", 1, KIV_KEY_TEXT, KIV_SEEK_SOFT, &found));
-    EXPECT_EQ(KIV_ERR_NOT_AVAILABLE, KivSetFilter(1, "NAME = 'x'"));
-    EXPECT_EQ(KIV_ERR_NOT_AVAILABLE, KivOpenIndex(1, "x.cdx", nullptr, nullptr));
-    EXPECT_EQ("5299 function not available in this engine build", LastErrorText());
-}
-
 TEST_F(Tables, FaultInjectionAndCallLog) {
     KIVHANDLE t = Create("fi.dbf", KIV_TABLE_CDX, "A,C,1");
     KivTestRecordCalls(1);
