@@ -13,27 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "qel32.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Check;
+using bench::Clock;
+using bench::Fail;
+using bench::Seconds;
 
-[[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "index_bench: %s\n", what.c_str());
-    std::exit(1);
-}
-
-void Check(KIVRESULT rc, const char* call) {
-    if (rc == KIV_OK) return;
-    uint32_t code = 0;
-    char text[600] = {};
-    uint32_t len = sizeof text - 1;
-    KivGetLastError(&code, text, &len);
-    Fail(std::string(call) + " failed: " + std::to_string(code) + " " + text);
-}
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 // The key of record i: a code that does not follow the record order.
 std::string KeyOf(uint32_t i) {

@@ -17,25 +17,16 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_support.h"
 #include "qel32.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Check;
+using bench::Clock;
+using bench::Fail;
+using bench::Seconds;
 
-[[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "qel32_bench: %s\n", what.c_str());
-    std::exit(1);
-}
-
-void Check(KIVRESULT rc, const char* call) {
-    if (rc == KIV_OK) return;
-    uint32_t code = 0;
-    char text[600] = {};
-    uint32_t len = sizeof text - 1;
-    KivGetLastError(&code, text, &len);
-    Fail(std::string(call) + " failed: " + std::to_string(code) + " " + text);
-}
 
 void CheckSql(sqlite3* db, int rc, int expected, const char* what) {
     if (rc != expected) Fail(std::string(what) + " failed: " + sqlite3_errmsg(db));
@@ -68,10 +59,6 @@ struct Sums {
     int64_t ids = 0, nameBytes = 0, cents = 0, days = 0, flags = 0, records = 0;
     bool operator==(const Sums&) const = default;
 };
-
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
 
 struct Rates {
     double write, scan;

@@ -38,6 +38,13 @@ KIVRESULT AddCursor(Statement& st, const std::shared_ptr<Table>& cursor, KIVHAND
     return KIV_OK;
 }
 
+// Pending changes are written before a commit and dropped before a rollback.
+template <class Fn>
+void ForEachTable(Connection& connection, Fn fn) {
+    for (KIVHANDLE h : connection.Tables())
+        if (auto* t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) fn(*t);
+}
+
 KIVRESULT CopyProperty(const std::optional<std::string>& value, char* buf, uint32_t* len) {
     if (!value) {
         if (len) *len = 0;
@@ -66,9 +73,7 @@ KIVRESULT KivBeginTransaction(KIVHANDLE connection) {
 KIVRESULT KivCommitTransaction(KIVHANDLE connection) {
     return Api("KivCommitTransaction", [&] {
         auto conn = Lookup<Connection>(connection);
-        for (KIVHANDLE h : conn->Tables()) {
-            if (auto t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Flush();
-        }
+        ForEachTable(*conn, [](Table& t) { t.Flush(); });
         conn->Commit();
         return KIV_OK;
     });
@@ -77,9 +82,7 @@ KIVRESULT KivCommitTransaction(KIVHANDLE connection) {
 KIVRESULT KivRollbackTransaction(KIVHANDLE connection) {
     return Api("KivRollbackTransaction", [&] {
         auto conn = Lookup<Connection>(connection);
-        for (KIVHANDLE h : conn->Tables()) {
-            if (auto t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Cancel();
-        }
+        ForEachTable(*conn, [](Table& t) { t.Cancel(); });
         conn->Rollback();
         return KIV_OK;
     });
@@ -95,9 +98,7 @@ KIVRESULT KivInTransaction(KIVHANDLE connection, uint16_t* open) {
 KIVRESULT KivRollbackTransaction80(KIVHANDLE connection, const char* savepoint, uint32_t) {
     return Api("KivRollbackTransaction80", [&] {
         auto conn = Lookup<Connection>(connection);
-        for (KIVHANDLE h : conn->Tables()) {
-            if (auto t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Cancel();
-        }
+        ForEachTable(*conn, [](Table& t) { t.Cancel(); });
         conn->Rollback(Text(savepoint));
         return KIV_OK;
     });

@@ -678,18 +678,7 @@ void TableFile::Pack() {
         throw;
     }
     // The packed file takes the place of the old one, locks included.
-    const int old = fd_;
-    fd_ = out;
-    struct stat st;
-    if (::fstat(fd_, &st) == 0) {
-        std::lock_guard registryLock(gRegistryMutex);
-        gRegistry.erase({dev_, ino_});
-        dev_ = st.st_dev;
-        ino_ = st.st_ino;
-        gRegistry[{dev_, ino_}] = weak_from_this();
-    }
-    RangeLock(kOpenByte, 1, F_WRLCK, false);
-    ::close(old);
+    TakeOverFile(out);
     count_ = kept;
     Touch();
     RebuildIndexes();
@@ -967,8 +956,18 @@ void TableFile::Rewrite(bool encrypt) {
         if (!memoTemp.empty()) ::unlink(memoTemp.c_str());
         throw;
     }
-    fd_ = out;
+    fd_ = oldFd;
+    TakeOverFile(out);
     memoFd_ = memoOut;
+    if (oldMemo >= 0) ::close(oldMemo);
+    Touch();
+}
+
+bool TableFile::Stat(struct stat& st) const { return ::fstat(fd_, &st) == 0; }
+
+void TableFile::TakeOverFile(int fd) {
+    const int old = fd_;
+    fd_ = fd;
     struct stat st;
     if (::fstat(fd_, &st) == 0) {
         std::lock_guard registryLock(gRegistryMutex);
@@ -977,13 +976,9 @@ void TableFile::Rewrite(bool encrypt) {
         ino_ = st.st_ino;
         gRegistry[{dev_, ino_}] = weak_from_this();
     }
-    RangeLock(kOpenByte, 1, F_WRLCK, false);
-    ::close(oldFd);
-    if (oldMemo >= 0) ::close(oldMemo);
-    Touch();
+    RangeLock(kOpenByte, 1, F_WRLCK, false);  // the exclusive open holds the new file too
+    ::close(old);
 }
-
-bool TableFile::Stat(struct stat& st) const { return ::fstat(fd_, &st) == 0; }
 
 IndexFile* TableFile::FindIndexFile(const std::string& path) {
     for (auto& f : indexFiles_)

@@ -152,6 +152,8 @@ private:
     BlobRef WriteBlobLocked(const FieldDef& f, std::string_view data);
     void RequireKey() const;
     void WriteEncryptionHeader(int fd);
+    // A rewritten file (renamed over the old one) takes the old one's place.
+    void TakeOverFile(int fd);
     bool writable_ = false;
     bool exclusive_ = false;
     int handles_ = 0;
