@@ -30,19 +30,12 @@ class ConfigDSNTest : public SetupTest {
 
   // Runs `script` for each showing of the dialog; its result ends that
   // showing (mrNone: what the clicks decided).
-  void OnDialog(std::function<int(TForm1&, int showing)> script) {
-    kivforms::SetModalHook([this, script](kivforms::TForm& form) {
-      return script(static_cast<TForm1&>(form), ++showings_);
-    });
-  }
 
   std::map<std::string, std::string> Keys(const std::string& dsn) {
     auto keys = SectionMap(dsn);
     EXPECT_TRUE(keys) << "no section " << dsn;
     return keys ? *keys : std::map<std::string, std::string>{};
   }
-
-  int showings_ = 0;
 
  private:
   ODBCINSTWND window_{};

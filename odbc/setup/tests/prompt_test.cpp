@@ -55,12 +55,6 @@ class PromptTest : public SetupTest {
                    b.rows, b.memoBlockSize, b.maxTableCloseCache, b.serverTypes, b.compression,
                    b.trimTrailingSpaces, b.user, b.password);
   }
-  void OnDialog(std::function<int(TForm1&, int showing)> script) {
-    kivforms::SetModalHook([this, script](kivforms::TForm& form) {
-      return script(static_cast<TForm1&>(form), ++showings_);
-    });
-  }
-  int showings_ = 0;
 
  private:
   void* library_ = nullptr;

@@ -78,6 +78,12 @@ void SetupTest::SetUp() {
       });
 }
 
+void SetupTest::OnDialog(std::function<int(TForm1&, int showing)> script) {
+  kivforms::SetModalHook([this, script](kivforms::TForm& form) {
+    return script(static_cast<TForm1&>(form), ++showings_);
+  });
+}
+
 void SetupTest::TearDown() {
   kivwin::SetMessageBoxSink(previousSink_);
   kivforms::SetModalHook(nullptr);

@@ -16,6 +16,7 @@
 #include "dsninfo.h"
 #include "kivforms/forms.h"
 #include "kivwin/win.h"
+#include "setupform.h"
 
 namespace kivset::test {
 
@@ -52,7 +53,11 @@ class SetupTest : public ::testing::Test {
   // Answers for the next boxes, in order; after them every box gets IDOK
   // (or IDYES for questions).
   void Answer(std::initializer_list<int> answers) { answers_.assign(answers); }
+  // Runs `script` at each showing of the setup dialog (counted from 1); its
+  // result ends that showing (mrNone: whatever the clicks decided).
+  void OnDialog(std::function<int(TForm1&, int showing)> script);
   std::vector<Box> boxes_;
+  int showings_ = 0;
 
  private:
   std::deque<int> answers_;
