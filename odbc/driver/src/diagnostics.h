@@ -1,0 +1,20 @@
+// Reading a handle's pending diagnostic back: SQLError (ODBC 2) and
+// SQLGetDiagRec / SQLGetDiagField (ODBC 3). Each handle holds one record.
+#ifndef KIVODBC_DIAGNOSTICS_H
+#define KIVODBC_DIAGNOSTICS_H
+
+#include <sql.h>
+#include <sqlext.h>
+
+namespace kivodbc {
+
+SQLRETURN Error(SQLHENV env, SQLHDBC conn, SQLHSTMT stmt, SQLCHAR* state, SQLINTEGER* native, SQLCHAR* message,
+                SQLSMALLINT capacity, SQLSMALLINT* length);
+SQLRETURN GetDiagRec(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
+                     SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT capacity, SQLSMALLINT* length);
+SQLRETURN GetDiagField(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field,
+                       SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length);
+
+}  // namespace kivodbc
+
+#endif

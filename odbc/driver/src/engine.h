@@ -1,0 +1,70 @@
+// Lazy binding of the client engine.
+//
+// The engine library is loaded from the driver's own folder at the first
+// engine call, and each engine operation is looked up by the role number the
+// driver knows it by, through the engine header's table of names. A library
+// or function that cannot be found shows "Failed to load library %s." through
+// the message sink and yields a null function; the caller then fails its ODBC
+// call with a driver code instead of taking the host process down.
+#ifndef KIVODBC_ENGINE_H
+#define KIVODBC_ENGINE_H
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace kivodbc {
+
+constexpr uint16_t kOrdinalDisconnect = 32;
+constexpr uint16_t kOrdinalGetErrorString = 56;
+constexpr uint16_t kOrdinalGetLastError = 74;
+constexpr uint16_t kOrdinalConnect60 = 315;
+
+using EngineGetLastError = uint32_t (*)(uint32_t* code, char* buf, uint32_t* len);
+using EngineGetErrorString = uint32_t (*)(uint32_t code, char* buf, uint32_t* len);
+using EngineDisconnect = uint32_t (*)(uint32_t connection);
+using EngineConnect60 = uint32_t (*)(const char* path, uint16_t serverTypes, const char* user,
+                                     const char* password, uint32_t options, uint32_t* connection);
+
+class EngineBinding {
+ public:
+  static constexpr const char* kLibraryName = "libqel32.so";
+  static constexpr uint16_t kMaxOrdinal = 512;
+
+  static EngineBinding& Instance();
+
+  // The engine function with this role number; null (with the message shown)
+  // when the library or the function cannot be found.
+  void* Resolve(uint16_t ordinal);
+  // An engine function bound by its name (the version function).
+  void* ResolveByName(const char* name);
+
+  template <typename F>
+  F Function(uint16_t ordinal) {
+    return reinterpret_cast<F>(Resolve(ordinal));
+  }
+
+  // "Failed to load library libqel32.so."
+  static std::string LoadFailureText();
+
+  // The full path the library is loaded from: beside the driver's own file.
+  std::string LibraryPath() const;
+  // Tests point the binding at another file (empty: beside the driver again)
+  // and forget what was bound.
+  void UseLibraryForTesting(const std::string& path);
+
+ private:
+  EngineBinding() = default;
+  void* Library();  // with mutex_ held
+  void ReportFailure();
+
+  std::mutex mutex_;
+  void* library_ = nullptr;
+  std::string overridePath_;
+  std::atomic<void*> functions_[kMaxOrdinal] = {};
+};
+
+}  // namespace kivodbc
+
+#endif

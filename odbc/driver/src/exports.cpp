@@ -1,0 +1,358 @@
+// The driver's exported ODBC entry points. Each one hands its call to the
+// driver's own function inside a guard that turns an exception into a
+// diagnostic on the handle; none calls another exported name.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <exception>
+#include <new>
+
+#include "api.h"
+#include "diagnostics.h"
+#include "messages.h"
+#include "records.h"
+
+namespace kivodbc {
+namespace {
+
+template <typename Body>
+SQLRETURN Guarded(SQLSMALLINT handleType, SQLHANDLE handle, Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PostError(handleType, handle, kMemoryError);
+  } catch (...) {
+    return PostError(handleType, handle, kInternalError);
+  }
+}
+
+}  // namespace
+}  // namespace kivodbc
+
+using namespace kivodbc;
+
+extern "C" {
+
+// ---- Implemented entry points
+
+SQLRETURN SQL_API SQLAllocEnv(SQLHENV* env) {
+  return Guarded(SQL_HANDLE_ENV, nullptr, [&] { return AllocEnv(env); });
+}
+
+SQLRETURN SQL_API SQLAllocConnect(SQLHENV env, SQLHDBC* conn) {
+  return Guarded(SQL_HANDLE_ENV, env, [&] { return AllocConnect(env, conn); });
+}
+
+SQLRETURN SQL_API SQLAllocStmt(SQLHDBC conn, SQLHSTMT* stmt) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return AllocStmt(conn, stmt); });
+}
+
+SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* out) {
+  const SQLSMALLINT inputType = type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV : SQL_HANDLE_DBC;
+  return Guarded(inputType, input, [&] { return AllocHandle(type, input, out); });
+}
+
+SQLRETURN SQL_API SQLFreeEnv(SQLHENV env) {
+  return Guarded(SQL_HANDLE_ENV, env, [&] { return FreeEnv(env); });
+}
+
+SQLRETURN SQL_API SQLFreeConnect(SQLHDBC conn) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return FreeConnect(conn); });
+}
+
+SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
+  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return FreeStmt(stmt, option); });
+}
+
+SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
+  return Guarded(type, handle, [&] { return FreeHandle(type, handle); });
+}
+
+SQLRETURN SQL_API SQLConnect(SQLHDBC conn, SQLCHAR* dataSource, SQLSMALLINT dataSourceLength, SQLCHAR* user,
+                             SQLSMALLINT userLength, SQLCHAR* password, SQLSMALLINT passwordLength) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] {
+    return Connect(conn, dataSource, dataSourceLength, user, userLength, password, passwordLength);
+  });
+}
+
+SQLRETURN SQL_API SQLDisconnect(SQLHDBC conn) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return Disconnect(conn); });
+}
+
+SQLRETURN SQL_API SQLError(SQLHENV env, SQLHDBC conn, SQLHSTMT stmt, SQLCHAR* state, SQLINTEGER* native,
+                           SQLCHAR* message, SQLSMALLINT capacity, SQLSMALLINT* length) {
+  try {
+    return Error(env, conn, stmt, state, native, message, capacity, length);
+  } catch (...) {
+    return SQL_ERROR;
+  }
+}
+
+SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
+                                SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT capacity, SQLSMALLINT* length) {
+  try {
+    return GetDiagRec(type, handle, record, state, native, message, capacity, length);
+  } catch (...) {
+    return SQL_ERROR;
+  }
+}
+
+SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field,
+                                  SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length) {
+  try {
+    return GetDiagField(type, handle, record, field, value, capacity, length);
+  } catch (...) {
+    return SQL_ERROR;
+  }
+}
+
+SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
+  return Guarded(SQL_HANDLE_ENV, env, [&] { return SetEnvAttr(env, attribute, value, length); });
+}
+
+SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
+                                SQLINTEGER* length) {
+  return Guarded(SQL_HANDLE_ENV, env, [&] { return GetEnvAttr(env, attribute, value, capacity, length); });
+}
+
+SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
+                                 SQLINTEGER* length) {
+  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return GetStmtAttr(stmt, attribute, value, capacity, length); });
+}
+
+SQLRETURN SQL_API SQLGetFunctions(SQLHDBC conn, SQLUSMALLINT function, SQLUSMALLINT* supported) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return GetFunctions(conn, function, supported); });
+}
+
+// Kept for loaders that call it; it does nothing.
+void LoadByOrdinal(void) {}
+
+// ---- Entry points this build does not carry yet: each posts 2177
+// ("Optional feature not implemented.", HYC00) on its handle.
+
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+}
+
+SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT handle, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT handle) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*, SQLLEN*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLColAttributes(SQLHSTMT handle, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*, SQLLEN*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLColumns(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLCopyDesc(SQLHDESC, SQLHDESC target) {
+  return PostNotImplemented(SQL_HANDLE_DESC, target);
+}
+
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLUSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+}
+
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT) {
+  return PostNotImplemented(handleType, handle);
+}
+
+SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR*, SQLINTEGER) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLExecute(SQLHSTMT handle) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT handle, SQLUSMALLINT, SQLLEN, SQLULEN*, SQLUSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLFetch(SQLHSTMT handle) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT handle, SQLSMALLINT, SQLLEN) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*) {
+  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+}
+
+SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC handle, SQLUSMALLINT, SQLPOINTER) {
+  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+}
+
+SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLGetDescField(SQLHDESC handle, SQLSMALLINT, SQLSMALLINT, SQLPOINTER, SQLINTEGER, SQLINTEGER*) {
+  return PostNotImplemented(SQL_HANDLE_DESC, handle);
+}
+
+SQLRETURN SQL_API SQLGetDescRec(SQLHDESC handle, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*, SQLSMALLINT*, SQLLEN*, SQLSMALLINT*, SQLSMALLINT*, SQLSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_DESC, handle);
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+}
+
+SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT handle, SQLUSMALLINT, SQLPOINTER) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT handle, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR*, SQLINTEGER, SQLCHAR*, SQLINTEGER, SQLINTEGER*) {
+  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+}
+
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLParamData(SQLHSTMT handle, SQLPOINTER*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLParamOptions(SQLHSTMT handle, SQLULEN, SQLULEN*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR*, SQLINTEGER) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLProcedures(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLPutData(SQLHSTMT handle, SQLPOINTER, SQLLEN) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN*) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
+  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+}
+
+SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC handle, SQLUSMALLINT, SQLULEN) {
+  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+}
+
+SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLSetDescField(SQLHDESC handle, SQLSMALLINT, SQLSMALLINT, SQLPOINTER, SQLINTEGER) {
+  return PostNotImplemented(SQL_HANDLE_DESC, handle);
+}
+
+SQLRETURN SQL_API SQLSetDescRec(SQLHDESC handle, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLLEN, SQLSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN*, SQLLEN*) {
+  return PostNotImplemented(SQL_HANDLE_DESC, handle);
+}
+
+SQLRETURN SQL_API SQLSetPos(SQLHSTMT handle, SQLSETPOSIROW, SQLUSMALLINT, SQLUSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT handle, SQLUSMALLINT, SQLLEN, SQLUSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT handle, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT handle, SQLUSMALLINT, SQLULEN) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT handle, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLUSMALLINT, SQLUSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLUSMALLINT, SQLUSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLTables(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
+  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+}
+
+SQLRETURN SQL_API SQLTransact(SQLHENV env, SQLHDBC conn, SQLUSMALLINT) {
+  if (conn != nullptr) return PostNotImplemented(SQL_HANDLE_DBC, conn);
+  return PostNotImplemented(SQL_HANDLE_ENV, env);
+}
+
+}  // extern "C"
