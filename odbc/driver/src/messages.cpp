@@ -259,7 +259,7 @@ const kivwin::StringTable& DriverStrings() {
 // Copies `text` into a kMessageSize buffer, cut at 511 characters.
 void StoreMessage(char* buffer, std::string_view text) {
   const size_t n = std::min(text.size(), kMessageSize - 1);
-  std::memcpy(buffer, text.data(), n);
+  if (n > 0) std::memcpy(buffer, text.data(), n);
   buffer[n] = 0;
 }
 
@@ -326,7 +326,7 @@ void BuildDiagnosticTextWithDetail(EngineSession* session, StmtRecord* stmt, con
 
 void SetArgumentText(char* field, std::string_view text) {
   const size_t n = std::min(text.size(), kArgumentSize - 1);
-  std::memcpy(field, text.data(), n);
+  if (n > 0) std::memcpy(field, text.data(), n);
   field[n] = 0;
 }
 
