@@ -1,0 +1,366 @@
+// The dataset over one engine table or statement cursor: opening and closing,
+// the record buffers, fetching records,
+// positioning, bookmarks, record numbers and counts, and field values in both
+// directions. The table and query components derive from it and supply the
+// opening of the engine cursor (OpenEngineCursor).
+//
+// Record buffer, one per buffered row, in this order:
+//   1. the record image: record-size bytes as KivGetRecord fills them
+//      (field bytes at the KivGetFieldOffset offsets);
+//   2. the calculated fields: CalcFieldsSize bytes, each a null-flag byte
+//      followed by the field's data;
+//   3. the blob caches: one TKivBlobCache pointer per blob field (engine
+//      types 5 to 8), sizeof(void*) bytes each;
+//   4. the record info, 8 bytes: 32-bit record number, a status byte (0), the
+//      bookmark-flag byte and two unused bytes;
+//   5. the bookmark: bookmark-size bytes as KivGetBookmark60 writes them; its
+//      first 32 bits are the position KivGotoBookmark and KivGotoRecord take.
+//
+// Later changes fill hooks that this class calls: indexes, ranges, scopes and
+// key buffers, filters, record editing
+// and blob streams. Each such hook is a protected virtual named
+// after its job that does nothing (or answers "none") until then.
+#ifndef CHECKER_KIVDATA_H
+#define CHECKER_KIVDATA_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "checker/kiverror.h"
+#include "checker/kivfields.h"
+#include "kivds/db.h"
+#include "qel32.h"
+
+namespace checker {
+
+// The "-1" of a closed or missing handle (engine handles are never 0xFFFFFFFF).
+constexpr KIVHANDLE kClosedHandle = 0xFFFFFFFFu;
+
+enum TKivTableTypes { ttKivCDX = 0, ttKivNTX = 1, ttKivKDT = 2, ttKivDefault = 3 };
+enum TKivSequencedLevel { slStandard, slExact };
+
+// Table options.
+enum class TKivLockTypes { Proprietary, Compatible };
+enum class TKivCharTypes { ANSI, OEM };
+enum class TKivRespectFilters { IGNORE_WHEN_COUNTING, RESPECT_WHEN_COUNTING };
+enum class TKivRespectScopes { IGNORE_SCOPES_WHEN_COUNTING, RESPECT_SCOPES_WHEN_COUNTING };
+enum class TKivRecordCacheTypes { rcNone, rcStandard, rcAggressive };
+enum class TKivAOFTypes { atDynamic, atKeySet, atFixed };
+enum class TKivRecordLockingModes { lmPessimistic, lmOptimistic };
+
+// The options of one dataset. Setters marked "closed only" raise "Table must
+// not be Active." (5121) while the dataset is active.
+class TKivTableOptions : public kivds::TPersistent {
+ public:
+  explicit TKivTableOptions(TKivDataSet* dataSet) : dataSet_(dataSet) {}
+
+  TKivLockTypes KivLockType() const { return lockType_; }
+  void SetKivLockType(TKivLockTypes v);  // closed only
+  TKivCharTypes KivCharType() const { return charType_; }
+  void SetKivCharType(TKivCharTypes v);  // closed only
+  TKivRespectFilters KivFilterOptions() const { return filterOptions_; }
+  void SetKivFilterOptions(TKivRespectFilters v) { filterOptions_ = v; }
+  bool KivFreshRecordCount() const { return freshRecordCount_; }
+  void SetKivFreshRecordCount(bool v) { freshRecordCount_ = v; }
+  TKivRespectScopes KivScopeOptions() const { return scopeOptions_; }
+  void SetKivScopeOptions(TKivRespectScopes v) { scopeOptions_ = v; }
+  bool KivAOFResolveImmediate() const { return aofResolveImmediate_; }
+  void SetKivAOFResolveImmediate(bool v) { aofResolveImmediate_ = v; }
+  bool KivRightsCheck() const { return rightsCheck_; }
+  void SetKivRightsCheck(bool v);  // closed only
+  bool KivOptimizedFilters() const { return optimizedFilters_; }
+  void SetKivOptimizedFilters(bool v) { optimizedFilters_ = v; }  // takes effect with filters
+  uint16_t KivIndexPageSize() const { return indexPageSize_; }
+  void SetKivIndexPageSize(uint16_t v) { indexPageSize_ = v; }
+  TKivRecordCacheTypes KivRecordCache() const { return recordCache_; }
+  // While active: KivCacheRecords (base, 0, 10 or 100).
+  void SetKivRecordCache(TKivRecordCacheTypes v);
+  TKivAOFTypes KivAOFType() const { return aofType_; }
+  void SetKivAOFType(TKivAOFTypes v) { aofType_ = v; }
+  bool KivAutoKeyFieldCount() const { return autoKeyFieldCount_; }
+  void SetKivAutoKeyFieldCount(bool v) { autoKeyFieldCount_ = v; }
+  bool KivCalcFieldsBeforeFilter() const { return calcFieldsBeforeFilter_; }
+  void SetKivCalcFieldsBeforeFilter(bool v) { calcFieldsBeforeFilter_ = v; }
+  TKivRecordLockingModes KivRecordLockingMode() const { return lockingMode_; }
+  void SetKivRecordLockingMode(TKivRecordLockingModes v) { lockingMode_ = v; }
+  bool KivPreserveSpaces() const { return preserveSpaces_; }
+  void SetKivPreserveSpaces(bool v) { preserveSpaces_ = v; }
+  bool KivNumericsAsFloats() const { return numericsAsFloats_; }
+  void SetKivNumericsAsFloats(bool v) { numericsAsFloats_ = v; }
+
+ private:
+  void CheckClosed() const;
+
+  TKivDataSet* dataSet_;
+  TKivLockTypes lockType_ = TKivLockTypes::Proprietary;
+  TKivCharTypes charType_ = TKivCharTypes::ANSI;
+  TKivRespectFilters filterOptions_ = TKivRespectFilters::IGNORE_WHEN_COUNTING;
+  bool freshRecordCount_ = false;
+  TKivRespectScopes scopeOptions_ = TKivRespectScopes::IGNORE_SCOPES_WHEN_COUNTING;
+  bool aofResolveImmediate_ = false;
+  bool rightsCheck_ = true;
+  bool optimizedFilters_ = true;
+  uint16_t indexPageSize_ = 0;
+  TKivRecordCacheTypes recordCache_ = TKivRecordCacheTypes::rcStandard;
+  TKivAOFTypes aofType_ = TKivAOFTypes::atDynamic;
+  bool autoKeyFieldCount_ = false;
+  bool calcFieldsBeforeFilter_ = false;
+  TKivRecordLockingModes lockingMode_ = TKivRecordLockingModes::lmPessimistic;
+  bool preserveSpaces_ = false;
+  bool numericsAsFloats_ = false;
+};
+
+// The cache of one blob field in one record buffer. Loading the contents on
+// demand and writing changes back come with blob fields; here it only holds the state
+// that reading a record resets and that the empty test looks at.
+class TKivBlobCache {
+ public:
+  TKivBlobCache(TKivDataSet* dataSet, uint16_t fieldNo) : dataSet_(dataSet), fieldNo_(fieldNo) {}
+  TKivDataSet* DataSet() const { return dataSet_; }
+  uint16_t FieldNo() const { return fieldNo_; }
+  // Forgets loaded contents and unsaved changes.
+  void Reset() {
+    data_.clear();
+    loaded_ = false;
+    modified_ = false;
+  }
+  bool Loaded() const { return loaded_; }
+  bool Modified() const { return modified_; }  // holds unsaved changes
+  bool Empty() const { return data_.empty(); }
+  const std::string& Data() const { return data_; }
+  void SetData(std::string data) {
+    data_ = std::move(data);
+    loaded_ = true;
+    modified_ = true;
+  }
+
+ private:
+  TKivDataSet* dataSet_;
+  uint16_t fieldNo_;
+  std::string data_;
+  bool loaded_ = false;
+  bool modified_ = false;
+};
+
+class TKivDataSet : public kivds::TDataSet {
+ public:
+  explicit TKivDataSet(kivds::TComponent* owner);
+  ~TKivDataSet() override;
+
+  // -- handles and what the engine said at opening
+  KIVHANDLE BaseHandle() const { return baseHandle_; }
+  KIVHANDLE ActiveHandle() const { return activeHandle_; }
+  // KivGetTableType of the open handle (3 = the engine's own KDT format).
+  uint16_t EngineTableType() const { return engineTableType_; }
+  uint32_t TableOpenOptions() const { return openOptions_; }
+  uint32_t EngineRecordSize() const { return recordSize_; }
+  uint32_t RecordBufferSize() const { return recordBufferSize_; }
+  uint32_t BlobCacheOffset() const { return blobCacheOffset_; }
+  uint32_t RecordInfoOffset() const { return recordInfoOffset_; }
+  uint32_t BookmarkOffset() const { return bookmarkOffset_; }
+  uint32_t EngineBookmarkSize() const { return bookmarkSize_; }
+
+  // -- published properties
+  const std::string& DatabaseName() const { return databaseName_; }
+  // Connections and aliases are not resolved yet: the value is stored as
+  // given (only while closed).
+  virtual void SetDatabaseName(const std::string& name);
+  // The resolved database path. For now: the alias path
+  // when one is set, else the DatabaseName, without a trailing separator.
+  virtual std::string GetDatabasePath();
+  // The table name the errors report; the table component answers its
+  // TableName.
+  virtual std::string GetTableName() { return {}; }
+  TKivTableTypes SourceTableType() const { return tableType_; }
+  // Only while closed; stores the type and the engine open type. The alias
+  // checks come with connections and aliases.
+  virtual void SetSourceTableType(TKivTableTypes type);
+  // The engine table type to open with: 2 for ttKivCDX, 1 for ttKivNTX, 3 otherwise.
+  uint16_t EngineOpenType() const { return engineOpenType_; }
+  bool Sequenced() const { return sequenced_; }
+  void SetSequenced(bool v) { sequenced_ = v; }
+  TKivSequencedLevel SequencedLevel() const { return sequencedLevel_; }
+  void SetSequencedLevel(TKivSequencedLevel v) { sequencedLevel_ = v; }
+  bool StoreActive() const { return storeActive_; }
+  void SetStoreActive(bool v) { storeActive_ = v; }
+  const std::string& InfoStructure() const { return infoStructure_; }
+  void SetInfoStructure(const std::string& v) { infoStructure_ = v; }
+  // Index, scope and master properties; their setters come with indexes and key buffers.
+  const std::string& IndexName() const { return indexName_; }
+  const std::string& IndexFieldNames() const { return indexFieldNames_; }
+  int ActiveIndexKind() const { return indexKind_; }  // 0 none, 1 name, 2 fields, 3 default
+  bool Scoped() const { return scoped_; }
+  const std::string& ScopeBegin() const { return scopeBegin_; }
+  const std::string& ScopeEnd() const { return scopeEnd_; }
+  const std::string& MasterFields() const { return masterLink_.FieldNames(); }
+  bool Exclusive() const { return exclusive_; }
+  bool ReadOnly() const { return readOnly_; }
+  kivds::TIndexDefs& IndexDefs() { return indexDefs_; }
+  TQELFieldDefs& QELFieldDefs() { return qelFieldDefs_; }
+  TKivTableOptions& KivTableOptions() { return tableOptions_; }
+  kivds::TMasterDataLink& MasterLink() { return masterLink_; }
+
+  // Closes, then opens on a cursor handle the caller hands in;
+  // 0 or the closed handle leaves the dataset closed. A failing open resets
+  // the handed-in handle and propagates.
+  void OpenOnCursor(KIVHANDLE cursor);
+
+  // -- overrides of the dataset base
+  bool GetFieldData(kivds::TField* field, void* buffer) override;
+  void SetFieldData(kivds::TField* field, const void* buffer) override;
+  bool BookmarkValid(const void* bookmark) override;
+  int CompareBookmarks(const void* a, const void* b) override;
+  bool GetCurrentRecord(kivds::TRecordBuffer buffer) override;
+  void CloseBlob(kivds::TField*) override {}
+  void DataEvent(kivds::TDataEvent event, intptr_t info) override;
+  kivds::TFieldClass GetFieldClass(kivds::TFieldType type) override;
+  bool IsSequenced() override { return sequenced_; }
+
+  // -- new operations
+  // The record number of the cursor position.
+  virtual int GetCursorRecNo();
+  virtual int GetLastAutoIncValue() = 0;
+  // Called by the connection when it disconnects; empty here.
+  virtual void ReleaseEngineCursor() {}
+
+  // Filters and scopes: no-ops until filters and indexes come.
+  virtual void ActivateFilter() {}
+  virtual void DeactivateFilter() {}
+  virtual void ActivateScope() {}
+  virtual void DeactivateScope() {}
+
+ protected:
+  // A new engine handle for the configured table or statement (the query component,
+  // 1.106). It may store the engine table type with SetEngineTableType.
+  virtual KIVHANDLE OpenEngineCursor() = 0;
+  void SetEngineTableType(uint16_t type) { engineTableType_ = type; }
+  void SetExclusiveFlag(bool v) { exclusive_ = v; }
+  void SetReadOnlyFlag(bool v) { readOnly_ = v; }
+  void SetAliasPath(const std::string& path) { aliasPath_ = path; }
+  const std::string& AliasPath() const { return aliasPath_; }
+
+  // -- overrides of the dataset base
+  kivds::TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(kivds::TRecordBuffer& buffer) override;
+  kivds::TGetResult GetRecord(kivds::TRecordBuffer buffer, kivds::TGetMode mode,
+                              bool doCheck) override;
+  int GetRecordSize() override { return static_cast<int>(recordSize_); }
+  void InternalOpen() override;
+  void InternalClose() override;
+  bool IsCursorOpen() override { return baseHandle_ != kClosedHandle; }
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalInitRecord(kivds::TRecordBuffer buffer) override;
+  void InitRecord(kivds::TRecordBuffer buffer) override;
+  void InternalGotoBookmark(const void* bookmark) override;
+  void InternalSetToRecord(kivds::TRecordBuffer buffer) override;
+  void GetBookmarkData(kivds::TRecordBuffer buffer, void* data) override;
+  void SetBookmarkData(kivds::TRecordBuffer buffer, const void* data) override;
+  kivds::TBookmarkFlag GetBookmarkFlag(kivds::TRecordBuffer buffer) override;
+  void SetBookmarkFlag(kivds::TRecordBuffer buffer, kivds::TBookmarkFlag flag) override;
+  void InternalInitFieldDefs() override;
+  void InitFieldDefs() override;
+  void ClearCalcFields(kivds::TRecordBuffer buffer) override;
+  int GetRecNo() override;
+  void SetRecNo(int n) override;
+  int GetRecordCount() override;
+  kivds::TDataSource* GetDataSource() override { return masterLink_.DataSource(); }
+  void UpdateIndexDefs() override { UpdateEngineIndexDefs(); }
+  // Record editing is not built yet: posting and deleting
+  // raise instead of pretending to write.
+  void InternalPost() override;
+  void InternalDelete() override;
+
+  // -- steps for descendants
+  // Reads the current engine record into a buffer.
+  void ReadRecordIntoBuffer(kivds::TRecordBuffer buffer);
+  kivds::TGetResult FetchVisibleRecord(kivds::TRecordBuffer buffer, kivds::TGetMode mode);
+  // Adds the definitions of engine field `fieldNo` of `handle`.
+  void AddEngineFieldDef(KIVHANDLE handle, uint16_t fieldNo);
+  // Computes the buffer offsets from the record size, the calculated fields,
+  // the blob fields and the bookmark length.
+  void ComputeBufferOffsets();
+  // The record buffer the current state reads and writes; nullptr when none.
+  kivds::TRecordBuffer CurrentStateBuffer();
+  // Field values between the record image and the native field buffers.
+  bool ReadFieldValue(kivds::TField* field, void* dest, kivds::TRecordBuffer record);
+  void WriteFieldValue(const TQELFieldDef& def, kivds::TFieldType nativeType, const void* source,
+                       kivds::TRecordBuffer record);
+  // The blob cache of a blob field in a record buffer; nullptr when none.
+  TKivBlobCache* BlobCacheOf(kivds::TRecordBuffer buffer, const TQELFieldDef& def) const;
+  void ResetBlobCaches(kivds::TRecordBuffer buffer);
+  // The handle positions and bookmarks are read on: the active handle when
+  // there is one, else the base handle.
+  KIVHANDLE NavigationHandle() const;
+  bool HasBaseHandle() const { return baseHandle_ != kClosedHandle && baseHandle_ != 0; }
+  // Switches to the configured order. Index kind 0 uses the base
+  // handle; the other kinds are opened by OpenOrderHandle.
+  void SwitchToActiveIndex();
+
+  // -- hooks filled when indexes and key buffers come
+  virtual KIVHANDLE OpenOrderHandle() { return baseHandle_; }
+  virtual void UpdateEngineIndexDefs() {}
+  virtual void AllocateKeyBuffers() {}
+  virtual void FreeKeyBuffers() {}
+  virtual kivds::TRecordBuffer KeyBufferRecord() { return nullptr; }
+  virtual void SetKeyFieldLength(kivds::TField*, int) {}
+  virtual bool ActiveIndexHasSegments() { return false; }
+  virtual bool IsActiveIndexSegment(kivds::TField*) { return false; }
+  virtual bool ActiveIndexHasScope() { return false; }
+  // The copy of the record before editing (record editing fills it); the
+  // old-value buffer. nullptr while there is none.
+  kivds::TRecordBuffer PreEditCopy() { return preEditCopy_.empty() ? nullptr : preEditCopy_.data(); }
+  std::vector<uint8_t>& PreEditCopyStorage() { return preEditCopy_; }
+  void FreePreEditCopy() { std::vector<uint8_t>().swap(preEditCopy_); }
+
+ private:
+  void ApplyFieldAdjustments();
+  uint8_t* RecordInfo(kivds::TRecordBuffer buffer) const { return buffer + recordInfoOffset_; }
+  void FilterRecord(kivds::TRecordBuffer buffer, bool& accept);
+  void WriteDefaultValue(const TQELFieldDef& def, kivds::TField* field, kivds::TRecordBuffer buffer);
+  bool ReadNumericText(kivds::TField* field, const uint8_t* p, uint32_t length, void* dest);
+
+  KIVHANDLE baseHandle_ = kClosedHandle;
+  KIVHANDLE activeHandle_ = kClosedHandle;
+  int indexKind_ = 0;
+  TKivTableTypes tableType_ = ttKivKDT;
+  uint16_t engineOpenType_ = KIV_TABLE_KDT;
+  uint16_t engineTableType_ = 0;
+  uint32_t recordSize_ = 0;
+  uint32_t recordBufferSize_ = 0;
+  uint32_t blobCacheOffset_ = 0;
+  uint32_t recordInfoOffset_ = 0;
+  uint32_t bookmarkOffset_ = 0;
+  uint32_t bookmarkSize_ = 0;
+  uint32_t openOptions_ = 0;
+  bool canModify_ = false;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  bool sequenced_ = false;
+  TKivSequencedLevel sequencedLevel_ = slStandard;
+  bool storeActive_ = true;
+  bool scoped_ = false;
+  std::string infoStructure_;
+  std::string indexName_, indexFieldNames_, defaultIndexName_;
+  std::string scopeBegin_, scopeEnd_;
+  std::string databaseName_, aliasPath_;
+  std::vector<uint16_t> blobFieldNos_;  // engine field numbers of types 5 to 8, in order
+  kivds::TRecordBuffer filterBuffer_ = nullptr;
+  std::vector<uint8_t> preEditCopy_;
+  kivds::TIndexDefs indexDefs_{this};
+  TQELFieldDefs qelFieldDefs_{this};
+  TKivTableOptions tableOptions_{this};
+  kivds::TMasterDataLink masterLink_{this};
+
+ protected:
+  bool GetCanModify() override { return canModify_ && !readOnly_; }
+};
+
+// Every live dataset: each adds itself when created and leaves
+// when destroyed; the connection walks it when its name changes.
+kivds::TThreadList<TKivDataSet*>& KivDataSetList();
+
+}  // namespace checker
+
+#endif
