@@ -1,5 +1,6 @@
 // TKivDataSet: opening and closing, record buffers, fetching, positioning,
 // bookmarks, record numbers and counts.
+#include "imagebytes.h"
 #include "checker/kivdata.h"
 
 #include <algorithm>
@@ -14,12 +15,6 @@ namespace {
 constexpr uint32_t kRecordInfoSize = 8;
 constexpr int kInfoStatus = 4;
 constexpr int kInfoFlag = 5;
-
-int32_t ReadInt32(const uint8_t* p) {
-  int32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 void WriteInt32(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
 
@@ -501,9 +496,9 @@ int TKivDataSet::GetCursorRecNo() {
 
 int TKivDataSet::GetRecNo() {
   CheckActive();
-  if (State() == dsCalcFields) return ReadInt32(CalcBuffer() + bookmarkOffset_);
+  if (State() == dsCalcFields) return ReadImage<int32_t>(CalcBuffer() + bookmarkOffset_);
   if (IsEmpty()) return 0;
-  return ReadInt32(RecordInfo(ActiveBuffer()));
+  return ReadImage<int32_t>(RecordInfo(ActiveBuffer()));
 }
 
 void TKivDataSet::SetRecNo(int n) {

@@ -1,3 +1,4 @@
+#include "imagebytes.h"
 #include "checker/kivfields.h"
 
 #include <algorithm>
@@ -13,12 +14,6 @@ namespace checker {
 using namespace kivds;
 
 namespace {
-
-uint32_t LE32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 void PutLE32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
@@ -127,17 +122,17 @@ bool IsEmptyFieldImage(uint16_t engineTableType, uint16_t engineType, const uint
       case KIV_FT_MEMO:
       case KIV_FT_BINARY:
       case KIV_FT_IMAGE:
-      case KIV_FT_VARCHAR: return length >= 4 && LE32(p) == 0;
+      case KIV_FT_VARCHAR: return length >= 4 && ReadImage<uint32_t>(p) == 0;
       case KIV_FT_DOUBLE:
-      case KIV_FT_CURDOUBLE: return length >= 8 && LE32(p) == 0x00000020u && LE32(p + 4) == 0x80000000u;
-      case KIV_FT_INTEGER: return length >= 4 && LE32(p) == 0x80000000u;
+      case KIV_FT_CURDOUBLE: return length >= 8 && ReadImage<uint32_t>(p) == 0x00000020u && ReadImage<uint32_t>(p + 4) == 0x80000000u;
+      case KIV_FT_INTEGER: return length >= 4 && ReadImage<uint32_t>(p) == 0x80000000u;
       case KIV_FT_SHORTINT: return length >= 2 && p[0] == 0x00 && p[1] == 0x80;
       case KIV_FT_TIME:
-      case KIV_FT_AUTOINC: return length >= 4 && LE32(p) == 0xFFFFFFFFu;
+      case KIV_FT_AUTOINC: return length >= 4 && ReadImage<uint32_t>(p) == 0xFFFFFFFFu;
       case KIV_FT_TIMESTAMP:
-      case KIV_FT_MODTIME: return length >= 4 && LE32(p) == 0;
+      case KIV_FT_MODTIME: return length >= 4 && ReadImage<uint32_t>(p) == 0;
       case KIV_FT_MONEY:
-      case KIV_FT_ROWVERSION: return length >= 8 && LE32(p) == 0 && LE32(p + 4) == 0x80000000u;
+      case KIV_FT_ROWVERSION: return length >= 8 && ReadImage<uint32_t>(p) == 0 && ReadImage<uint32_t>(p + 4) == 0x80000000u;
       default: return true;
     }
   }
@@ -145,11 +140,11 @@ bool IsEmptyFieldImage(uint16_t engineTableType, uint16_t engineType, const uint
     case KIV_FT_LOGICAL:
     case KIV_FT_NUMERIC:
     case KIV_FT_CHARACTER: return BlanksOrZeros(p, length);
-    case KIV_FT_DATE: return BlanksOrZeros(p, length) || (length == 4 && LE32(p) == 0);
+    case KIV_FT_DATE: return BlanksOrZeros(p, length) || (length == 4 && ReadImage<uint32_t>(p) == 0);
     case KIV_FT_MEMO:
     case KIV_FT_BINARY:
     case KIV_FT_IMAGE:
-    case KIV_FT_VARCHAR: return length >= 4 && LE32(p) == 0;
+    case KIV_FT_VARCHAR: return length >= 4 && ReadImage<uint32_t>(p) == 0;
     case KIV_FT_COMPACTDATE: return AllBytes(p, length, 0);
     case KIV_FT_DOUBLE:
     case KIV_FT_INTEGER:

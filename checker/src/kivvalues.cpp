@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "imagebytes.h"
 #include "checker/kivdata.h"
 
 namespace checker {
@@ -10,12 +11,6 @@ namespace checker {
 using namespace kivds;
 
 namespace {
-
-int32_t ReadInt32(const uint8_t* p) {
-  int32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 // Replaces every `from` by `to`.
 std::string Replaced(std::string text, char from, char to) {
@@ -174,7 +169,7 @@ bool TKivDataSet::ReadFieldValue(TField* field, void* dest, TRecordBuffer record
     case KIV_FT_COMPACTDATE: {
       int32_t native;
       if (def->EngineType == KIV_FT_DATE && length == 4) {
-        native = ReadInt32(p) - kJulianOffset;
+        native = ReadImage<int32_t>(p) - kJulianOffset;
       } else {
         const std::string text = def->EngineType == KIV_FT_COMPACTDATE
                                      ? CompactDateToText(p)
@@ -203,8 +198,8 @@ bool TKivDataSet::ReadFieldValue(TField* field, void* dest, TRecordBuffer record
     case KIV_FT_SHORTINT: std::memcpy(out, p, 2); return true;
     case KIV_FT_TIMESTAMP:
     case KIV_FT_MODTIME: {
-      const int32_t day = ReadInt32(p);
-      const int32_t ms = ReadInt32(p + 4);
+      const int32_t day = ReadImage<int32_t>(p);
+      const int32_t ms = ReadImage<int32_t>(p + 4);
       double native = static_cast<double>(static_cast<int64_t>(day) - kJulianOffset) * kMSecsPerDay + ms;
       if (native < 0) native = 0;
       std::memcpy(out, &native, 8);
