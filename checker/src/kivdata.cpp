@@ -72,27 +72,9 @@ TKivDataSet::~TKivDataSet() {
     baseHandle_ = activeHandle_ = kClosedHandle;
   }
   FreePreEditCopy();
+  if (kivConnection_ != nullptr) kivConnection_->RemoveDataSet(this);
   KivDataSetList().Remove(this);
   KivDataSetList().Pack();
-}
-
-void TKivDataSet::SetDatabaseName(const std::string& name) {
-  if (Active()) KivDataSetError(this, "Cannot perform this operation on an open dataset");
-  databaseName_ = name;
-  aliasPath_.clear();
-}
-
-std::string TKivDataSet::GetDatabasePath() {
-  if (!aliasPath_.empty()) return aliasPath_;
-  std::string path = databaseName_;
-  if (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
-  return path;
-}
-
-void TKivDataSet::SetSourceTableType(TKivTableTypes type) {
-  if (Active()) KivDataSetError(this, "Cannot perform this operation on an open dataset");
-  tableType_ = type;
-  engineOpenType_ = type == ttKivCDX ? KIV_TABLE_CDX : type == ttKivNTX ? KIV_TABLE_NTX : KIV_TABLE_KDT;
 }
 
 void TKivDataSet::OpenOnCursor(KIVHANDLE cursor) {

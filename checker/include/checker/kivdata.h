@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "checker/kivcnnct.h"
 #include "checker/kiverror.h"
 #include "checker/kivfields.h"
 #include "kivds/db.h"
@@ -163,19 +164,25 @@ class TKivDataSet : public kivds::TDataSet {
 
   // -- published properties
   const std::string& DatabaseName() const { return databaseName_; }
-  // Connections and aliases are not resolved yet: the value is stored as
-  // given (only while closed).
+  // Only while closed. A connection of that name (this owner and thread
+  // first), else a path, else an alias from "kiv.ini", else a path again.
   virtual void SetDatabaseName(const std::string& name);
-  // The resolved database path. For now: the alias path
-  // when one is set, else the DatabaseName, without a trailing separator.
+  // The folder the tables are in: the alias path, the connection's directory
+  // or the DatabaseName, without one trailing separator. May adjust
+  // SourceTableType to the alias's table type.
   virtual std::string GetDatabasePath();
   // The table name the errors report; the table component answers its
   // TableName.
   virtual std::string GetTableName() { return {}; }
   TKivTableTypes SourceTableType() const { return tableType_; }
-  // Only while closed; stores the type and the engine open type. The alias
-  // checks come with connections and aliases.
+  // Only while closed; refused when the alias of the DatabaseName or of the
+  // linked connection names another table type. Stores the type and the
+  // engine open type.
   virtual void SetSourceTableType(TKivTableTypes type);
+  TKivConnection* KivConnection() const { return kivConnection_; }
+  // Only while closed; moves the dataset from the old connection's list to
+  // the new one's.
+  void SetKivConnection(TKivConnection* connection);
   // The engine table type to open with: 2 for ttKivCDX, 1 for ttKivNTX, 3 otherwise.
   uint16_t EngineOpenType() const { return engineOpenType_; }
   bool Sequenced() const { return sequenced_; }
@@ -201,6 +208,15 @@ class TKivDataSet : public kivds::TDataSet {
   TKivTableOptions& KivTableOptions() { return tableOptions_; }
   kivds::TMasterDataLink& MasterLink() { return masterLink_; }
 
+  // Renames the table in the data dictionary of the linked connection (only
+  // there: free tables are refused).
+  void RenameTable(const std::string& newName);
+  // Always refused.
+  void BatchMove(kivds::TDataSet* source, int mode);
+  // "8.10 (QEL major.minor[letter])" from the engine's version.
+  std::string Version();
+  void SetVersion(const std::string&) {}  // read-only
+
   // Closes, then opens on a cursor handle the caller hands in;
   // 0 or the closed handle leaves the dataset closed. A failing open resets
   // the handed-in handle and propagates.
@@ -223,6 +239,19 @@ class TKivDataSet : public kivds::TDataSet {
   virtual int GetLastAutoIncValue() = 0;
   // Called by the connection when it disconnects; empty here.
   virtual void ReleaseEngineCursor() {}
+  // Called by a dictionary connection once it is connected: a table takes
+  // its default index from the dictionary. Empty until indexes come.
+  virtual void ReadDefaultIndexFromDictionary() {}
+
+  // -- provider support
+  bool PSIsSQLBased() override { return true; }
+  bool PSIsSQLSupported() override { return true; }
+  std::string PSGetQuoteChar() override { return "\""; }
+  void PSReset() override;
+  bool PSUpdateRecord(kivds::TUpdateKind kind, kivds::TDataSet* delta) override;
+  // Needs a linked connection.
+  int PSExecuteStatement(const std::string& sql, kivds::TParams* params,
+                         std::unique_ptr<kivds::TDataSet>* resultSet) override;
 
   // Filters and scopes: no-ops until filters and indexes come.
   virtual void ActivateFilter() {}
@@ -238,6 +267,8 @@ class TKivDataSet : public kivds::TDataSet {
   void SetExclusiveFlag(bool v) { exclusive_ = v; }
   void SetReadOnlyFlag(bool v) { readOnly_ = v; }
   void SetAliasPath(const std::string& path) { aliasPath_ = path; }
+  // Told the new name after RenameTable renamed the table in the dictionary.
+  virtual void TableRenamed(const std::string&) {}
   const std::string& AliasPath() const { return aliasPath_; }
 
   // -- overrides of the dataset base
@@ -315,6 +346,9 @@ class TKivDataSet : public kivds::TDataSet {
   void FreePreEditCopy() { std::vector<uint8_t>().swap(preEditCopy_); }
 
  private:
+  friend class TKivConnection;
+  // Stores a table type without the checks of the setter.
+  void StoreTableType(TKivTableTypes type);
   void ApplyFieldAdjustments();
   uint8_t* RecordInfo(kivds::TRecordBuffer buffer) const { return buffer + recordInfoOffset_; }
   void FilterRecord(kivds::TRecordBuffer buffer, bool& accept);
@@ -345,6 +379,7 @@ class TKivDataSet : public kivds::TDataSet {
   std::string indexName_, indexFieldNames_, defaultIndexName_;
   std::string scopeBegin_, scopeEnd_;
   std::string databaseName_, aliasPath_;
+  TKivConnection* kivConnection_ = nullptr;
   std::vector<uint16_t> blobFieldNos_;  // engine field numbers of types 5 to 8, in order
   kivds::TRecordBuffer filterBuffer_ = nullptr;
   std::vector<uint8_t> preEditCopy_;
@@ -360,6 +395,13 @@ class TKivDataSet : public kivds::TDataSet {
 // Every live dataset: each adds itself when created and leaves
 // when destroyed; the connection walks it when its name changes.
 kivds::TThreadList<TKivDataSet*>& KivDataSetList();
+
+// An alias of "kiv.ini" as datasets read it: its path and table type (";N"
+// NTX, ";C" CDX, anything else KDT). False when the alias has no path.
+bool FindAliasPath(const std::string& alias, std::string& path, TKivTableTypes& type);
+
+// The version text of the components over an engine version.
+std::string KivVersionText(uint16_t major, uint16_t minor, char letter);
 
 }  // namespace checker
 
