@@ -11,13 +11,44 @@ namespace kivodbc {
 
 SQLRETURN Connect(SQLHDBC conn, const SQLCHAR* dataSource, SQLSMALLINT dataSourceLength, const SQLCHAR* user,
                   SQLSMALLINT userLength, const SQLCHAR* password, SQLSMALLINT passwordLength);
+SQLRETURN DriverConnect(SQLHDBC conn, SQLHWND window, const SQLCHAR* in, SQLSMALLINT inLength, SQLCHAR* out,
+                        SQLSMALLINT outCapacity, SQLSMALLINT* outLength, SQLUSMALLINT completion);
+SQLRETURN BrowseConnect(SQLHDBC conn);
 SQLRETURN Disconnect(SQLHDBC conn);
+
+SQLRETURN GetInfo(SQLHDBC conn, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length);
+SQLRETURN GetTypeInfo(SQLHSTMT stmt, SQLSMALLINT type);
 
 SQLRETURN SetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length);
 SQLRETURN GetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                      SQLINTEGER* length);
+SQLRETURN SetConnectOption(SQLHDBC conn, SQLUSMALLINT option, SQLULEN value);
+SQLRETURN GetConnectOption(SQLHDBC conn, SQLUSMALLINT option, SQLPOINTER value);
+SQLRETURN SetConnectAttr(SQLHDBC conn, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length);
+SQLRETURN GetConnectAttr(SQLHDBC conn, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
+                         SQLINTEGER* length);
+SQLRETURN SetStmtOption(SQLHSTMT stmt, SQLUSMALLINT option, SQLULEN value);
+SQLRETURN GetStmtOption(SQLHSTMT stmt, SQLUSMALLINT option, SQLPOINTER value);
+SQLRETURN SetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length);
 SQLRETURN GetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                       SQLINTEGER* length);
+
+// Transactions: completion SQL_COMMIT or SQL_ROLLBACK, on one connection or
+// on every connection of an environment.
+SQLRETURN Transact(SQLHENV env, SQLHDBC conn, SQLUSMALLINT completion);
+SQLRETURN EndTran(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT completion);
+SQLRETURN CloseCursor(SQLHSTMT stmt);
+
+SQLRETURN SetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value, SQLINTEGER length);
+SQLRETURN SetDescRec(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT type, SQLSMALLINT subtype, SQLLEN length,
+                     SQLSMALLINT precision, SQLSMALLINT scale, SQLPOINTER data, SQLLEN* stringLength,
+                     SQLLEN* indicator);
+SQLRETURN GetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
+                       SQLINTEGER capacity, SQLINTEGER* length);
+SQLRETURN GetDescRec(SQLHDESC desc, SQLSMALLINT record, SQLCHAR* name, SQLSMALLINT capacity,
+                     SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLSMALLINT* subtype, SQLLEN* length,
+                     SQLSMALLINT* precision, SQLSMALLINT* scale, SQLSMALLINT* nullable);
+SQLRETURN CopyDesc(SQLHDESC source, SQLHDESC target);
 
 // Which entry points the driver carries (every exported one).
 SQLRETURN GetFunctions(SQLHDBC conn, SQLUSMALLINT function, SQLUSMALLINT* supported);

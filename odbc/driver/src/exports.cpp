@@ -124,6 +124,98 @@ SQLRETURN SQL_API SQLGetFunctions(SQLHDBC conn, SQLUSMALLINT function, SQLUSMALL
   return Guarded(SQL_HANDLE_DBC, conn, [&] { return GetFunctions(conn, function, supported); });
 }
 
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC conn, SQLHWND window, SQLCHAR* in, SQLSMALLINT inLength, SQLCHAR* out,
+                                   SQLSMALLINT outCapacity, SQLSMALLINT* outLength, SQLUSMALLINT completion) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] {
+    return DriverConnect(conn, window, in, inLength, out, outCapacity, outLength, completion);
+  });
+}
+
+SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC conn, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return BrowseConnect(conn); });
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC conn, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity,
+                             SQLSMALLINT* length) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return GetInfo(conn, type, value, capacity, length); });
+}
+
+SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) {
+  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return GetTypeInfo(stmt, type); });
+}
+
+SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC conn, SQLUSMALLINT option, SQLULEN value) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return SetConnectOption(conn, option, value); });
+}
+
+SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC conn, SQLUSMALLINT option, SQLPOINTER value) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return GetConnectOption(conn, option, value); });
+}
+
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC conn, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return SetConnectAttr(conn, attribute, value, length); });
+}
+
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC conn, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
+                                    SQLINTEGER* length) {
+  return Guarded(SQL_HANDLE_DBC, conn, [&] { return GetConnectAttr(conn, attribute, value, capacity, length); });
+}
+
+SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT stmt, SQLUSMALLINT option, SQLULEN value) {
+  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return SetStmtOption(stmt, option, value); });
+}
+
+SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT stmt, SQLUSMALLINT option, SQLPOINTER value) {
+  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return GetStmtOption(stmt, option, value); });
+}
+
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
+  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return SetStmtAttr(stmt, attribute, value, length); });
+}
+
+SQLRETURN SQL_API SQLTransact(SQLHENV env, SQLHDBC conn, SQLUSMALLINT completion) {
+  if (conn != nullptr) return Guarded(SQL_HANDLE_DBC, conn, [&] { return Transact(env, conn, completion); });
+  return Guarded(SQL_HANDLE_ENV, env, [&] { return Transact(env, conn, completion); });
+}
+
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT completion) {
+  return Guarded(handleType, handle, [&] { return EndTran(handleType, handle, completion); });
+}
+
+SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT stmt) {
+  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return CloseCursor(stmt); });
+}
+
+SQLRETURN SQL_API SQLSetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
+                                  SQLINTEGER length) {
+  return Guarded(SQL_HANDLE_DESC, desc, [&] { return SetDescField(desc, record, field, value, length); });
+}
+
+SQLRETURN SQL_API SQLSetDescRec(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT type, SQLSMALLINT subtype,
+                                SQLLEN length, SQLSMALLINT precision, SQLSMALLINT scale, SQLPOINTER data,
+                                SQLLEN* stringLength, SQLLEN* indicator) {
+  return Guarded(SQL_HANDLE_DESC, desc, [&] {
+    return SetDescRec(desc, record, type, subtype, length, precision, scale, data, stringLength, indicator);
+  });
+}
+
+SQLRETURN SQL_API SQLGetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
+                                  SQLINTEGER capacity, SQLINTEGER* length) {
+  return Guarded(SQL_HANDLE_DESC, desc, [&] { return GetDescField(desc, record, field, value, capacity, length); });
+}
+
+SQLRETURN SQL_API SQLGetDescRec(SQLHDESC desc, SQLSMALLINT record, SQLCHAR* name, SQLSMALLINT capacity,
+                                SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLSMALLINT* subtype, SQLLEN* length,
+                                SQLSMALLINT* precision, SQLSMALLINT* scale, SQLSMALLINT* nullable) {
+  return Guarded(SQL_HANDLE_DESC, desc, [&] {
+    return GetDescRec(desc, record, name, capacity, nameLength, type, subtype, length, precision, scale, nullable);
+  });
+}
+
+SQLRETURN SQL_API SQLCopyDesc(SQLHDESC source, SQLHDESC target) {
+  return Guarded(SQL_HANDLE_DESC, target, [&] { return CopyDesc(source, target); });
+}
+
 // Kept for loaders that call it; it does nothing.
 void LoadByOrdinal(void) {}
 
@@ -138,19 +230,11 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, S
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLBrowseConnect(SQLHDBC handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_DBC, handle);
-}
-
 SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT handle, SQLSMALLINT) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT handle) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
@@ -170,24 +254,12 @@ SQLRETURN SQL_API SQLColumns(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, S
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLCopyDesc(SQLHDESC, SQLHDESC target) {
-  return PostNotImplemented(SQL_HANDLE_DESC, target);
-}
-
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLUSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_DBC, handle);
-}
-
-SQLRETURN SQL_API SQLEndTran(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT) {
-  return PostNotImplemented(handleType, handle);
 }
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR*, SQLINTEGER) {
@@ -214,39 +286,11 @@ SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*) {
-  return PostNotImplemented(SQL_HANDLE_DBC, handle);
-}
-
-SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC handle, SQLUSMALLINT, SQLPOINTER) {
-  return PostNotImplemented(SQL_HANDLE_DBC, handle);
-}
-
 SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
 SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLGetDescField(SQLHDESC handle, SQLSMALLINT, SQLSMALLINT, SQLPOINTER, SQLINTEGER, SQLINTEGER*) {
-  return PostNotImplemented(SQL_HANDLE_DESC, handle);
-}
-
-SQLRETURN SQL_API SQLGetDescRec(SQLHDESC handle, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*, SQLSMALLINT*, SQLLEN*, SQLSMALLINT*, SQLSMALLINT*, SQLSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_DESC, handle);
-}
-
-SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_DBC, handle);
-}
-
-SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT handle, SQLUSMALLINT, SQLPOINTER) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT handle, SQLSMALLINT) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
@@ -298,24 +342,8 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN*) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
-  return PostNotImplemented(SQL_HANDLE_DBC, handle);
-}
-
-SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC handle, SQLUSMALLINT, SQLULEN) {
-  return PostNotImplemented(SQL_HANDLE_DBC, handle);
-}
-
 SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLSetDescField(SQLHDESC handle, SQLSMALLINT, SQLSMALLINT, SQLPOINTER, SQLINTEGER) {
-  return PostNotImplemented(SQL_HANDLE_DESC, handle);
-}
-
-SQLRETURN SQL_API SQLSetDescRec(SQLHDESC handle, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLLEN, SQLSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN*, SQLLEN*) {
-  return PostNotImplemented(SQL_HANDLE_DESC, handle);
 }
 
 SQLRETURN SQL_API SQLSetPos(SQLHSTMT handle, SQLSETPOSIROW, SQLUSMALLINT, SQLUSMALLINT) {
@@ -323,14 +351,6 @@ SQLRETURN SQL_API SQLSetPos(SQLHSTMT handle, SQLSETPOSIROW, SQLUSMALLINT, SQLUSM
 }
 
 SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT handle, SQLUSMALLINT, SQLLEN, SQLUSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT handle, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT handle, SQLUSMALLINT, SQLULEN) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
@@ -348,11 +368,6 @@ SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQL
 
 SQLRETURN SQL_API SQLTables(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLTransact(SQLHENV env, SQLHDBC conn, SQLUSMALLINT) {
-  if (conn != nullptr) return PostNotImplemented(SQL_HANDLE_DBC, conn);
-  return PostNotImplemented(SQL_HANDLE_ENV, env);
 }
 
 }  // extern "C"

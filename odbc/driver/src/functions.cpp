@@ -31,7 +31,14 @@ constexpr SQLUSMALLINT kExported[] = {
     SQL_API_SQLSETSTMTATTR};
 static_assert(sizeof kExported / sizeof kExported[0] == 73);
 
-bool Exported(SQLUSMALLINT id) {
+// Exported, yet reported missing: browsing always fails, and the two
+// privilege catalogs are left to the driver manager's masking.
+bool ReportedMissing(SQLUSMALLINT id) {
+  return id == SQL_API_SQLBROWSECONNECT || id == SQL_API_SQLCOLUMNPRIVILEGES || id == SQL_API_SQLTABLEPRIVILEGES;
+}
+
+bool Supported(SQLUSMALLINT id) {
+  if (ReportedMissing(id)) return false;
   for (SQLUSMALLINT e : kExported)
     if (e == id) return true;
   return false;
@@ -46,13 +53,14 @@ SQLRETURN GetFunctions(SQLHDBC handle, SQLUSMALLINT function, SQLUSMALLINT* supp
   if (supported == nullptr) return PostConnError(conn, kInternalError);
   if (function == SQL_API_ODBC3_ALL_FUNCTIONS) {
     std::memset(supported, 0, SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * sizeof(SQLUSMALLINT));
-    for (SQLUSMALLINT id : kExported) supported[id >> 4] |= static_cast<SQLUSMALLINT>(1u << (id & 0xF));
+    for (SQLUSMALLINT id : kExported)
+      if (Supported(id)) supported[id >> 4] |= static_cast<SQLUSMALLINT>(1u << (id & 0xF));
   } else if (function == SQL_API_ALL_FUNCTIONS) {
     std::memset(supported, 0, 100 * sizeof(SQLUSMALLINT));
     for (SQLUSMALLINT id : kExported)
-      if (id < 100) supported[id] = SQL_TRUE;
+      if (id < 100 && Supported(id)) supported[id] = SQL_TRUE;
   } else {
-    *supported = Exported(function) ? SQL_TRUE : SQL_FALSE;
+    *supported = Supported(function) ? SQL_TRUE : SQL_FALSE;
   }
   return SQL_SUCCESS;
 }

@@ -37,6 +37,7 @@ constexpr uint16_t kFunctionSequenceError = 2179;
 constexpr uint16_t kImplicitDescriptor = 2181;
 constexpr uint16_t kInvalidAttributeValue = 2182;
 constexpr uint16_t kInvalidAttribute = 2184;
+constexpr uint16_t kFeatureNotImplementedHyc00 = 2185;
 constexpr uint16_t kInvalidDescriptorIndex = 2187;
 constexpr uint16_t kNumericOverflow = 2232;
 

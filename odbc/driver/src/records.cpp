@@ -9,6 +9,7 @@
 #include "engine.h"
 #include "kivwin/win.h"
 #include "messages.h"
+#include "session.h"
 
 namespace kivodbc {
 
@@ -152,6 +153,7 @@ SQLRETURN AllocConnect(SQLHENV envHandle, SQLHDBC* out) {
   conn->handleType = kConnHandle;
   conn->env = env;
   conn->isolation = -1;
+  conn->autocommit = SQL_AUTOCOMMIT_ON;
   conn->concurrency = SQL_CONCUR_READ_ONLY;
   conn->cursorType = SQL_CURSOR_FORWARD_ONLY;
   conn->retrieveData = SQL_RD_ON;
@@ -241,6 +243,7 @@ uint32_t CloseEngineSession(ConnRecord* conn) {
     }
   }
   conn->session = nullptr;
+  FreeRightsList(session);
   DrvFree(session);
   if (code != 0) PostConnError(conn, code);
   return code;

@@ -137,6 +137,12 @@ struct ConnRecord {
   int32_t metadataId;
 };
 
+// Statement kinds: none, the catalog results (type information among them)
+// and an executed select with an open cursor.
+constexpr int32_t kKindNone = 0;
+constexpr int32_t kKindTypeInfo = 5;
+constexpr int32_t kKindSelect = 12;
+
 // Indexes of a statement's built-in descriptors.
 enum BuiltInDesc { kArd = 0, kApd = 1, kIrd = 2, kIpd = 3 };
 

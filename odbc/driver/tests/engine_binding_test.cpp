@@ -84,7 +84,11 @@ TEST_F(EngineBindingTest, MissingLibraryShowsTheMessageAndFailsTheCall) {
   EXPECT_EQ(GetDiagRec(SQL_HANDLE_DBC, conn, 1, state, nullptr, message, sizeof message, nullptr), SQL_SUCCESS);
   EXPECT_STREQ(reinterpret_cast<char*>(state), "08001");
   EXPECT_STREQ(reinterpret_cast<char*>(message), "[Kestrane][Morvane ODBC Driver]Unable to connect");
-  EXPECT_EQ(boxes_.size(), 2u);
+  // The version check says it could not look, then the connect cannot bind.
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[1].text, "Unable to perform internal version check on library libqel32.so");
+  EXPECT_EQ(boxes_[1].caption, "Morvane ODBC");
+  EXPECT_EQ(boxes_[2].text, "Failed to load library libqel32.so.");
 
   // An engine code posted meanwhile still reads as a message.
   PostConnError(AsConn(conn), 5006);

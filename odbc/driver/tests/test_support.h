@@ -24,6 +24,10 @@ class OdbcConfig {
     fs::create_directories(root_ / "data");
     std::ofstream(root_ / "odbcinst.ini") << Expand(drivers);
     std::ofstream(root_ / "odbc.ini") << Expand(sources);
+    Activate();
+  }
+  // Points the installer library at this configuration (again).
+  void Activate() const {
     ::setenv("ODBCSYSINI", root_.c_str(), 1);
     ::setenv("ODBCINI", (root_ / "odbc.ini").c_str(), 1);
   }
