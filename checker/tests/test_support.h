@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,39 @@ class TempDir {
  private:
   std::string path_;
 };
+
+inline void WriteTextFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// Makes a folder the current one while it lives ("kiv.ini" is looked for
+// there).
+class InFolder {
+ public:
+  explicit InFolder(const std::string& folder) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ~InFolder() {
+    std::error_code ec;
+    std::filesystem::current_path(previous_, ec);
+  }
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// The message of the exception of type E that `f` raises, or
+// "(nothing raised)".
+template <class E = kivds::Exception, class F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.Message();
+  }
+  return "(nothing raised)";
+}
 
 // The engine calls recorded since the last clear, one name per entry.
 inline std::vector<std::string> CallLog() {
