@@ -10,6 +10,7 @@
 #include "messages.h"
 #include "qel32_test.h"
 #include "records.h"
+#include "driver_fixture.h"
 #include "test_support.h"
 
 namespace kivodbc {
@@ -59,12 +60,7 @@ class Handles : public ::testing::Test {
 
   // One configuration for the program: the installer library keeps the keys
   // it read for a while, so a data source must not move between tests.
-  static testing::OdbcConfig& SharedConfig() {
-    static auto* config =
-        new testing::OdbcConfig("", "[KivData]\nDataDirectory=@DATA@\n[KivMissing]\nDataDirectory=@ROOT@/none\n");
-    return *config;
-  }
-  testing::OdbcConfig& config_ = SharedConfig();
+  testing::OdbcConfig& config_ = testing::SharedDriverConfig();
   SQLHENV env_ = nullptr;
 };
 
