@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "checker/kivdata.h"
+#include "checker/kiverror.h"
 #include "kivds/db.h"
 #include "kivwin/win.h"
 
@@ -44,10 +45,8 @@ class ListLock {
 
 KivError::KivError(KIVRESULT failedCode) : kivds::Exception(std::string()) {
   uint32_t code = 0;
-  char text[601] = {};
-  uint32_t len = 600;
-  const KIVRESULT rc = KivGetLastError(&code, text, &len);
-  if (rc != KIV_OK && rc != KIV_ERR_BUFFER_TOO_SMALL) {
+  std::string text;
+  if (!ReadLastEngineError(code, text)) {
     KivShowError("Kiv Exception Error");
     code_ = failedCode;
     return;
@@ -55,11 +54,11 @@ KivError::KivError(KIVRESULT failedCode) : kivds::Exception(std::string()) {
   if (code == 0) {
     // The engine kept no error for the failed call: name the call's own code.
     code_ = failedCode;
-    SetMessage("Engine call failed with code " + std::to_string(failedCode) + " and left no error text.");
+    SetMessage(NoEngineErrorText(failedCode));
     return;
   }
   code_ = code;
-  SetMessage(std::string(text, strnlen(text, std::min<uint32_t>(len, 600))));
+  SetMessage(text);
 }
 
 // ---- Mappings --------------------------------------------------------------

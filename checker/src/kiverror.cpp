@@ -92,21 +92,32 @@ void CheckQELResult(TKivDataSet* dataSet, KIVRESULT result) {
   RaiseLastEngineError(dataSet, result);
 }
 
+bool ReadLastEngineError(uint32_t& code, std::string& text) {
+  code = 0;
+  text.clear();
+  char buffer[601] = {};
+  uint32_t len = 600;
+  const KIVRESULT rc = KivGetLastError(&code, buffer, &len);
+  if (rc != KIV_OK && rc != KIV_ERR_BUFFER_TOO_SMALL) {
+    code = 0;
+    return false;
+  }
+  text.assign(buffer, strnlen(buffer, std::min<uint32_t>(len, 600)));
+  return true;
+}
+
+std::string NoEngineErrorText(KIVRESULT failedCode) {
+  return "Engine call failed with code " + std::to_string(failedCode) + " and left no error text.";
+}
+
 void RaiseLastEngineError(TKivDataSet* dataSet, KIVRESULT failedCode) {
   uint32_t code = 0;
-  char text[601] = {};
-  uint32_t len = 600;
-  const KIVRESULT rc = KivGetLastError(&code, text, &len);
   std::string message;
-  if (rc == KIV_OK || rc == KIV_ERR_BUFFER_TOO_SMALL)
-    message.assign(text, strnlen(text, std::min<uint32_t>(len, 600)));
-  else
-    code = 0;
+  ReadLastEngineError(code, message);
   if (code == 0) {
     // The engine kept no error for the failed call: report the call's own code.
     code = failedCode;
-    message = "Engine call failed with code " + std::to_string(failedCode) +
-              " and left no error text.";
+    message = NoEngineErrorText(failedCode);
   } else if (message.empty()) {
     message = "Engine error " + std::to_string(code) + ".";
   }

@@ -62,6 +62,12 @@ void CheckQELResult(TKivDataSet* dataSet, KIVRESULT result);
 // result, and a text that names that code.
 [[noreturn]] void RaiseLastEngineError(TKivDataSet* dataSet, KIVRESULT failedCode);
 
+// Reads the engine's last error (601-byte buffer, length 600) into `code`
+// and `text`; false when the engine cannot hand it out.
+bool ReadLastEngineError(uint32_t& code, std::string& text);
+// The text of a failed call for which the engine kept no error.
+std::string NoEngineErrorText(KIVRESULT failedCode);
+
 // Raises one of the components' own errors.
 [[noreturn]] void KivDataSetError(TKivDataSet* dataSet, const std::string& message,
                                   uint32_t code = kKivOwnError);
