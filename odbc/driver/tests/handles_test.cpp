@@ -31,37 +31,13 @@ std::string MessageOf(SQLSMALLINT type, SQLHANDLE handle) {
 }
 
 // An environment allocated as an ODBC 3 application does, freed at the end.
-class Handles : public ::testing::Test {
+class Handles : public testing::DriverTest {
  protected:
-  void SetUp() override {
-    config_.Activate();
-    EngineBinding::Instance().UseLibraryForTesting(KIVODBC_ENGINE_PATH);
-    ASSERT_EQ(AllocHandle(SQL_HANDLE_ENV, nullptr, &env_), SQL_SUCCESS);
-  }
-  void TearDown() override {
-    KivTestClearFaults();
-    if (env_ != nullptr) { EXPECT_EQ(FreeEnv(env_), SQL_SUCCESS); }
-  }
-  SQLHDBC NewConnection() {
-    SQLHDBC conn = nullptr;
-    EXPECT_EQ(AllocHandle(SQL_HANDLE_DBC, env_, &conn), SQL_SUCCESS);
-    return conn;
-  }
-  SQLHSTMT NewStatement(SQLHDBC conn) {
-    SQLHSTMT stmt = nullptr;
-    EXPECT_EQ(AllocHandle(SQL_HANDLE_STMT, conn, &stmt), SQL_SUCCESS);
-    return stmt;
-  }
   static int CountDescriptors(SQLHDBC conn) {
     int n = 0;
     for (DescRecord* d = AsConn(conn)->firstDesc; d != nullptr; d = d->next) ++n;
     return n;
   }
-
-  // One configuration for the program: the installer library keeps the keys
-  // it read for a while, so a data source must not move between tests.
-  testing::OdbcConfig& config_ = testing::SharedDriverConfig();
-  SQLHENV env_ = nullptr;
 };
 
 TEST_F(Handles, EnvironmentVersionDependsOnTheAllocatingCall) {
