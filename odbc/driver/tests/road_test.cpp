@@ -1,0 +1,258 @@
+// The whole road: applications (this program through libodbc, isql, pyodbc)
+// through unixODBC to the built driver and the engine, over the sample data
+// and a data source written by the setup library.
+#include <gtest/gtest.h>
+#include <odbcinst.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "qel32.h"
+#include "qel32_test.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kivodbc::testing::OdbcConfig;
+
+const char* const kDriver = "Morvane Rivulet ODBC";
+
+// The driver and its setup library registered; the data sources are written
+// by the setup library in SetUpTestSuite.
+OdbcConfig& Config() {
+  static OdbcConfig* config = new OdbcConfig(
+      "[Morvane Rivulet ODBC]\nDriver=" KIVODBC_DRIVER_PATH "\nSetup=" KIVSET_LIBRARY_PATH "\n", "");
+  return *config;
+}
+
+std::string SampleFolder() { return (Config().Root() / "sample").string(); }
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+Outcome RunCommand(const std::string& command) {
+  Outcome o{-1, {}};
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return o;
+  std::array<char, 512> chunk;
+  while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) o.output += chunk.data();
+  o.status = ::pclose(pipe);
+  return o;
+}
+
+std::string DiagText(SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr, SQLINTEGER* native = nullptr) {
+  SQLCHAR s[6] = {};
+  SQLCHAR message[600] = {};
+  SQLINTEGER n = 0;
+  SQLGetDiagRec(type, handle, 1, s, &n, message, sizeof message, nullptr);
+  if (state != nullptr) *state = reinterpret_cast<char*>(s);
+  if (native != nullptr) *native = n;
+  return reinterpret_cast<char*>(message);
+}
+
+class Road : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Config().Activate();
+    fs::create_directories(SampleFolder());
+    ASSERT_EQ(RunCommand(std::string(KIVDEMO_PATH) + " " + SampleFolder()).status, 0);
+    // The data sources as the setup library writes them (no window: no dialog).
+    auto attributes = [](const std::string& dsn, const std::string& directory) {
+      std::string list = "DSN=" + dsn;
+      list += '\0';
+      list += "DataDirectory=" + directory;
+      list += std::string(2, '\0');
+      return list;
+    };
+    for (const std::string& list : {attributes("KivSample", SampleFolder()),
+                                    attributes("KivSampleDictionary", SampleFolder() + "/sample.kdd")})
+      ASSERT_TRUE(SQLConfigDataSource(nullptr, ODBC_ADD_DSN, kDriver, list.c_str()));
+  }
+  void SetUp() override {
+    Config().Activate();
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_SUCCESS);
+  }
+  void TearDown() override {
+    KivTestClearFaults();
+    SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+  SQLRETURN DriverConnect(const std::string& text) {
+    return SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS,
+                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  }
+  SQLHENV env_ = nullptr;
+  SQLHDBC dbc_ = nullptr;
+};
+
+// The engine connection the driver opened on the folder, found through the
+// engine itself (the driver loads the very library this program links).
+KIVHANDLE EngineConnectionOn(const std::string& folder) {
+  KIVHANDLE found = 0;
+  EXPECT_EQ(KivFindConnection(folder.c_str(), &found), 0u);
+  return found;
+}
+
+void RunSql(KIVHANDLE engine, const std::string& sql) {
+  KIVHANDLE statement = 0, cursor = 0;
+  ASSERT_EQ(KivCreateSQLStatement(engine, &statement), 0u);
+  ASSERT_EQ(KivExecuteSQLDirect(statement, sql.c_str(), &cursor), 0u) << sql;
+  KivCloseSQLStatement(statement);
+}
+
+uint32_t CountRows(KIVHANDLE engine, const std::string& table) {
+  KIVHANDLE statement = 0, cursor = 0;
+  uint32_t count = 0;
+  EXPECT_EQ(KivCreateSQLStatement(engine, &statement), 0u);
+  EXPECT_EQ(KivExecuteSQLDirect(statement, ("SELECT * FROM " + table).c_str(), &cursor), 0u);
+  EXPECT_EQ(KivGetRecordCount(cursor, KIV_COUNT_IGNORE_FILTERS, &count), 0u);
+  KivCloseSQLStatement(statement);
+  return count;
+}
+
+TEST_F(Road, ConnectReadInfoAndRunTransactions) {
+  // Autocommit off before the connect is kept by the driver manager and the driver.
+  ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+            SQL_SUCCESS);
+  ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DSN=KivSample"))) << DiagText(SQL_HANDLE_DBC, dbc_);
+  SQLUINTEGER autocommit = 1;
+  ASSERT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(autocommit, SQL_AUTOCOMMIT_OFF);
+
+  char text[300] = {};
+  SQLSMALLINT length = 0;
+  ASSERT_EQ(SQLGetInfo(dbc_, SQL_DBMS_NAME, text, sizeof text, &length), SQL_SUCCESS);
+  EXPECT_STREQ(text, "Morvane");
+  ASSERT_EQ(SQLGetInfo(dbc_, SQL_DATABASE_NAME, text, sizeof text, &length), SQL_SUCCESS);
+  EXPECT_EQ(text, SampleFolder());
+  ASSERT_EQ(SQLGetInfo(dbc_, SQL_DESCRIBE_PARAMETER, text, sizeof text, &length), SQL_SUCCESS);
+  EXPECT_STREQ(text, "N");
+  SQLUSMALLINT capable = 0;
+  ASSERT_EQ(SQLGetInfo(dbc_, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(capable, 1);
+  // Answered by the driver manager itself.
+  ASSERT_EQ(SQLGetInfo(dbc_, SQL_ODBC_VER, text, sizeof text, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(std::string(text).substr(0, 3), "03.");
+
+  const KIVHANDLE engine = EngineConnectionOn(SampleFolder());
+  ASSERT_NE(engine, 0u);
+  RunSql(engine, "CREATE TABLE journal (amount INTEGER)");
+  for (SQLSMALLINT completion : {SQL_ROLLBACK, SQL_COMMIT}) {
+    ASSERT_EQ(KivBeginTransaction(engine), 0u);
+    RunSql(engine, "INSERT INTO journal VALUES (5)");
+    if (completion == SQL_ROLLBACK) {
+      // Open work: the disconnect is refused.
+      EXPECT_EQ(SQLDisconnect(dbc_), SQL_ERROR);
+      std::string state;
+      DiagText(SQL_HANDLE_DBC, dbc_, &state);
+      EXPECT_EQ(state, "25000");
+    }
+    ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc_, completion), SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, dbc_);
+    EXPECT_EQ(CountRows(engine, "journal"), completion == SQL_COMMIT ? 1u : 0u);
+  }
+  RunSql(engine, "DROP TABLE journal");
+  EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  EXPECT_EQ(EngineConnectionOn(SampleFolder()), 0u);
+}
+
+TEST_F(Road, DictionaryLoginAndAnOlderEngine) {
+  // The sample dictionary's only user has no password.
+  ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DSN=KivSampleDictionary;UID=KIVSYS")))
+      << DiagText(SQL_HANDLE_DBC, dbc_);
+  char name[64] = {};
+  ASSERT_EQ(SQLGetInfo(dbc_, SQL_USER_NAME, name, sizeof name, nullptr), SQL_SUCCESS);
+  EXPECT_STREQ(name, "KIVSYS");
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+
+  EXPECT_EQ(DriverConnect("DSN=KivSampleDictionary;UID=KIVSYS;PWD=wrong"), SQL_ERROR);
+  std::string state;
+  SQLINTEGER native = 0;
+  const std::string message = DiagText(SQL_HANDLE_DBC, dbc_, &state, &native);
+  EXPECT_EQ(state, "HY000");
+  EXPECT_EQ(native, static_cast<SQLINTEGER>(KIV_ERR_LOGIN));
+  EXPECT_NE(message.find("[Kestrane][Morvane SQL][DAX] "), std::string::npos) << message;
+
+  KivTestFailCall("KivGetLibraryVersion", KIV_ERR_NOT_AVAILABLE, "old", 1);
+  ::testing::internal::CaptureStderr();
+  const SQLRETURN rc = DriverConnect("DSN=KivSample");
+  const std::string shown = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(SQL_SUCCEEDED(rc)) << DiagText(SQL_HANDLE_DBC, dbc_);
+  EXPECT_NE(shown.find("The library libqel32.so is older than the ODBC Driver DLL.  Morvane DLLs must be of the "
+                       "same version."),
+            std::string::npos)
+      << shown;
+}
+
+TEST_F(Road, IsqlConnectsByDataSourceAndByConnectionString) {
+  struct Case {
+    std::string arguments;
+  } cases[] = {
+      {"-v KivSample"},
+      {"-v KivSampleDictionary KIVSYS"},
+      {"-v -k \"DRIVER={Morvane Rivulet ODBC};DataDirectory=" + SampleFolder() + "\""},
+      {"-v -k \"DRIVER={Morvane Rivulet ODBC};DataDirectory=" + SampleFolder() + "/sample.kdd;UID=KIVSYS\""},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = RunCommand("echo quit | isql " + c.arguments);
+    EXPECT_EQ(o.status, 0) << c.arguments << "\n" << o.output;
+    EXPECT_NE(o.output.find("Connected!"), std::string::npos) << c.arguments << "\n" << o.output;
+  }
+  const Outcome refused = RunCommand("echo quit | isql -v KivSampleDictionary KIVSYS wrong");
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.output.find("[Kestrane][Morvane SQL][DAX]"), std::string::npos) << refused.output;
+}
+
+TEST_F(Road, PyodbcConnectsReadsInfoAndRunsTransactions) {
+  if (!fs::exists("/usr/bin/python3") || RunCommand("/usr/bin/python3 -c 'import pyodbc'").status != 0)
+    GTEST_SKIP() << "python3-pyodbc is not installed";
+  const fs::path script = Config().Root() / "road.py";
+  std::ofstream(script) << R"(
+import ctypes, sys, pyodbc
+folder, engine_path = sys.argv[1], sys.argv[2]
+engine = ctypes.CDLL(engine_path)  # the library the driver loaded: one engine
+c = pyodbc.connect('DSN=KivSample')
+assert c.getinfo(pyodbc.SQL_DBMS_NAME) == 'Morvane'
+assert c.getinfo(pyodbc.SQL_DRIVER_NAME) == 'KIVODBC.DLL'
+assert c.getinfo(pyodbc.SQL_DATABASE_NAME) == folder
+assert c.getinfo(pyodbc.SQL_TXN_CAPABLE) == 1
+c.autocommit = False
+assert c.autocommit is False
+handle = ctypes.c_uint32(0)
+assert engine.KivFindConnection(folder.encode(), ctypes.byref(handle)) == 0 and handle.value != 0
+def sql(text):
+    st, cur = ctypes.c_uint32(0), ctypes.c_uint32(0)
+    assert engine.KivCreateSQLStatement(handle, ctypes.byref(st)) == 0
+    assert engine.KivExecuteSQLDirect(st, text.encode(), ctypes.byref(cur)) == 0, text
+    n = ctypes.c_uint32(0)
+    if text.startswith('SELECT'):
+        assert engine.KivGetRecordCount(cur, 2, ctypes.byref(n)) == 0
+    engine.KivCloseSQLStatement(st)
+    return n.value
+sql('CREATE TABLE pyjournal (amount INTEGER)')
+for finish, expected in ((c.rollback, 0), (c.commit, 1)):
+    assert engine.KivBeginTransaction(handle) == 0
+    sql('INSERT INTO pyjournal VALUES (1)')
+    finish()
+    assert sql('SELECT * FROM pyjournal') == expected, finish
+sql('DROP TABLE pyjournal')
+c.autocommit = True
+c.close()
+print('road ok')
+)";
+  const Outcome o = RunCommand("/usr/bin/python3 " + script.string() + " " + SampleFolder() + " " + KIVODBC_ENGINE_PATH);
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_NE(o.output.find("road ok"), std::string::npos) << o.output;
+}
+
+}  // namespace
