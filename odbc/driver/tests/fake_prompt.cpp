@@ -1,6 +1,7 @@
 // A stand-in for the setup library's connect prompt, for tests of the
 // driver's prompting: it records what the driver handed over and answers as
 // the test said. Loaded by the driver by file name, like the real library.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -11,8 +12,9 @@ namespace {
 FakePromptState gState;
 
 void Answer(char* field, size_t size, const char* text) {
-  std::strncpy(field, text, size - 1);
-  field[size - 1] = 0;
+  const size_t n = std::min(std::strlen(text), size - 1);
+  std::memcpy(field, text, n);
+  field[n] = 0;
 }
 
 }  // namespace

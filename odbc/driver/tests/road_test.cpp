@@ -38,9 +38,15 @@ struct Outcome {
   std::string output;
 };
 
-Outcome RunCommand(const std::string& command) {
+#ifndef KIVODBC_CHILD_ENVIRONMENT
+#define KIVODBC_CHILD_ENVIRONMENT ""
+#endif
+
+// Runs a program with `input` on its standard input; output and errors together.
+Outcome RunCommand(const std::string& command, const std::string& input = "") {
   Outcome o{-1, {}};
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  const std::string line = "echo '" + input + "' | env " KIVODBC_CHILD_ENVIRONMENT " " + command + " 2>&1";
+  FILE* pipe = ::popen(line.c_str(), "r");
   if (pipe == nullptr) return o;
   std::array<char, 512> chunk;
   while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) o.output += chunk.data();
@@ -204,11 +210,11 @@ TEST_F(Road, IsqlConnectsByDataSourceAndByConnectionString) {
       {"-v -k \"DRIVER={Morvane Rivulet ODBC};DataDirectory=" + SampleFolder() + "/sample.kdd;UID=KIVSYS\""},
   };
   for (const Case& c : cases) {
-    const Outcome o = RunCommand("echo quit | isql " + c.arguments);
+    const Outcome o = RunCommand("isql " + c.arguments, "quit");
     EXPECT_EQ(o.status, 0) << c.arguments << "\n" << o.output;
     EXPECT_NE(o.output.find("Connected!"), std::string::npos) << c.arguments << "\n" << o.output;
   }
-  const Outcome refused = RunCommand("echo quit | isql -v KivSampleDictionary KIVSYS wrong");
+  const Outcome refused = RunCommand("isql -v KivSampleDictionary KIVSYS wrong", "quit");
   EXPECT_NE(refused.status, 0);
   EXPECT_NE(refused.output.find("[Kestrane][Morvane SQL][DAX]"), std::string::npos) << refused.output;
 }
