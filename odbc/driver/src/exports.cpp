@@ -8,6 +8,7 @@
 #include <new>
 
 #include "api.h"
+#include "catalog.h"
 #include "diagnostics.h"
 #include "messages.h"
 #include "records.h"
@@ -216,6 +217,52 @@ SQLRETURN SQL_API SQLCopyDesc(SQLHDESC source, SQLHDESC target) {
   return Guarded(SQL_HANDLE_DESC, target, [&] { return CopyDesc(source, target); });
 }
 
+// Catalog functions: each stores its request; the rows come at fetch.
+
+SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ColumnPrivileges(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
+}
+
+SQLRETURN SQL_API SQLColumns(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Columns(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
+}
+
+SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3, SQLCHAR* t4, SQLSMALLINT n4, SQLCHAR* t5, SQLSMALLINT n5) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ForeignKeys(handle, t0, n0, t1, n1, t2, n2, t3, n3, t4, n4, t5, n5); });
+}
+
+SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return PrimaryKeys(handle, t0, n0, t1, n1, t2, n2); });
+}
+
+SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ProcedureColumns(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
+}
+
+SQLRETURN SQL_API SQLProcedures(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Procedures(handle, t0, n0, t1, n1, t2, n2); });
+}
+
+SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return TablePrivileges(handle, t0, n0, t1, n1, t2, n2); });
+}
+
+SQLRETURN SQL_API SQLTables(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Tables(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
+}
+
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT handle, SQLUSMALLINT type, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1,
+                                    SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLUSMALLINT scope,
+                                    SQLUSMALLINT nullable) {
+  return Guarded(SQL_HANDLE_STMT, handle,
+                 [&] { return SpecialColumns(handle, type, t0, n0, t1, n1, t2, n2, scope, nullable); });
+}
+
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1,
+                                SQLCHAR* t2, SQLSMALLINT n2, SQLUSMALLINT unique, SQLUSMALLINT accuracy) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Statistics(handle, t0, n0, t1, n1, t2, n2, unique, accuracy); });
+}
+
 // Kept for loaders that call it; it does nothing.
 void LoadByOrdinal(void) {}
 
@@ -246,14 +293,6 @@ SQLRETURN SQL_API SQLColAttributes(SQLHSTMT handle, SQLUSMALLINT, SQLUSMALLINT, 
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLColumns(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
@@ -279,10 +318,6 @@ SQLRETURN SQL_API SQLFetch(SQLHSTMT handle) {
 }
 
 SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT handle, SQLSMALLINT, SQLLEN) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
@@ -322,18 +357,6 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR*, SQLINTEGER) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLProcedures(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
 SQLRETURN SQL_API SQLPutData(SQLHSTMT handle, SQLPOINTER, SQLLEN) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
@@ -351,22 +374,6 @@ SQLRETURN SQL_API SQLSetPos(SQLHSTMT handle, SQLSETPOSIROW, SQLUSMALLINT, SQLUSM
 }
 
 SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT handle, SQLUSMALLINT, SQLLEN, SQLUSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT handle, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLUSMALLINT, SQLUSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLStatistics(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLUSMALLINT, SQLUSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
-}
-
-SQLRETURN SQL_API SQLTables(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 

@@ -20,7 +20,7 @@ struct StateRange {
 
 const std::vector<StateRange>& StateTable() {
   static const std::vector<StateRange> table = {
-      {"S0000", "S0000", {{2001, 2001}, {2003, 2013}, {2119, 2139}, {2145, 2152}, {2154, 2160},
+      {"S0000", "S0000", {{2001, 2001}, {2003, 2015}, {2119, 2139}, {2145, 2152}, {2154, 2160},
                           {2162, 2162}, {2165, 2167}, {2170, 2170}, {2175, 2176}, {2188, 2188},
                           {2193, 2194}, {2203, 2203}, {2209, 2211}}},
       {"01004", "01004", {{2002, 2002}, {2102, 2102}}},
@@ -81,6 +81,8 @@ const std::vector<std::pair<uint16_t, const char*>>& MessageTexts() {
       {2011, "ISAM index expression not valid"},
       {2012, "ISAM column name too long"},
       {2013, "Stack limit exceeded due to recursion."},
+      {2014, "ISAM error"},
+      {2015, "ISAM invalid path"},
       {2101, "Memory allocation error"},
       {2102, "Data truncated"},
       {2103, "Not supported"},
@@ -222,7 +224,7 @@ const std::vector<std::pair<uint16_t, const char*>>& MessageTexts() {
 }
 
 const char* VendorPrefix(uint32_t code) {
-  if (code >= 2001 && code <= 2013) return "[Kestrane][Morvane ODBC Driver][ISAM]";
+  if (code >= 2001 && code <= 2015) return "[Kestrane][Morvane ODBC Driver][ISAM]";
   if (code >= 2200) return "[Kestrane][Morvane ODBC DRIVER]";
   return "[Kestrane][Morvane ODBC Driver]";
 }

@@ -1,5 +1,8 @@
 #include "records.h"
 
+#include "catalog.h"
+#include "parsetree.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -255,6 +258,7 @@ SQLRETURN FreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
   stmt->code = 0;
   switch (option) {
     case SQL_CLOSE:
+      ReleaseCatalogState(stmt);
       stmt->kind = 0;
       stmt->cursor = CursorState{};
       return SQL_SUCCESS;
@@ -267,6 +271,8 @@ SQLRETURN FreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
     case SQL_DROP: break;
     default: return PostStatementError(stmt, kOptionTypeOutOfRange);
   }
+  ReleaseCatalogState(stmt);
+  FreeParseTree(stmt, nullptr);
   ConnRecord* conn = stmt->conn;
   for (DescRecord& desc : stmt->builtIn) {
     Unlink(conn->firstDesc, &desc);

@@ -39,6 +39,8 @@ void DrvFree(void* block);
 
 struct ConnRecord;
 struct StmtRecord;
+struct EngineTable;
+struct ParseRoot;
 
 // One record of a descriptor (a bound column or parameter).
 struct DescItem {
@@ -168,7 +170,10 @@ struct StmtRecord {
   int16_t typeInfoType;
   void* catalogRequest;
   char patterns[2][kPatternSize];
-  uint32_t catalogTable;
+  char columnPattern[kPatternSize];    // column pattern of SQLColumnPrivileges
+  char keyTables[2][kPatternSize];     // primary-key and foreign-key tables of SQLForeignKeys
+  EngineTable* engineTable;            // opened by a catalog kind that needs one
+  ParseRoot* parseTree;                // the statement's parsed text, if any
   CursorState cursor;
   int32_t position;  // -1
   SQLLEN rowCount;
