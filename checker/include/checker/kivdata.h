@@ -24,6 +24,8 @@
 #define CHECKER_KIVDATA_H
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,7 +73,9 @@ class TKivTableOptions : public kivds::TPersistent {
   bool KivRightsCheck() const { return rightsCheck_; }
   void SetKivRightsCheck(bool v);  // closed only
   bool KivOptimizedFilters() const { return optimizedFilters_; }
-  void SetKivOptimizedFilters(bool v) { optimizedFilters_ = v; }  // takes effect with filters
+  // With an active Filtered table: the filter moves to the other kind and
+  // the cursor goes to the first record; a failure keeps the old value.
+  void SetKivOptimizedFilters(bool v);
   uint16_t KivIndexPageSize() const { return indexPageSize_; }
   void SetKivIndexPageSize(uint16_t v) { indexPageSize_ = v; }
   TKivRecordCacheTypes KivRecordCache() const { return recordCache_; }
@@ -112,9 +116,10 @@ class TKivTableOptions : public kivds::TPersistent {
   bool numericsAsFloats_ = false;
 };
 
-// The cache of one blob field in one record buffer. Loading the contents on
-// demand and writing changes back come with blob fields; here it only holds the state
-// that reading a record resets and that the empty test looks at.
+// The cache of one blob field in one record buffer: the field's contents,
+// loaded on demand from the engine record they belong to, and the changes a
+// blob stream made to them until the record is posted. Reading a record
+// resets the caches of its buffer.
 class TKivBlobCache {
  public:
   TKivBlobCache(TKivDataSet* dataSet, uint16_t fieldNo) : dataSet_(dataSet), fieldNo_(fieldNo) {}
@@ -122,25 +127,50 @@ class TKivBlobCache {
   uint16_t FieldNo() const { return fieldNo_; }
   // Forgets loaded contents and unsaved changes.
   void Reset() {
-    data_.clear();
-    loaded_ = false;
+    contents_.Clear();
+    handle_ = kNoHandle;
+    record_ = 0;
     modified_ = false;
   }
-  bool Loaded() const { return loaded_; }
+  // Something is cached: the contents of engine record Record().
+  bool Loaded() const { return record_ != 0; }
+  KIVHANDLE Handle() const { return handle_; }
+  uint32_t Record() const { return record_; }
   bool Modified() const { return modified_; }  // holds unsaved changes
-  bool Empty() const { return data_.empty(); }
-  const std::string& Data() const { return data_; }
-  void SetData(std::string data) {
-    data_ = std::move(data);
-    loaded_ = true;
+  bool Empty() const { return const_cast<kivds::TMemoryStream&>(contents_).Size() == 0; }
+  std::string Data() const;
+  // Replaces the contents, as a write stream that truncates would.
+  void SetData(const std::string& data);
+
+  // Makes the contents those of field `fieldNo` of engine record `record`
+  // on `handle`. Unless `force`, cached contents of that same record and
+  // field are kept (only rewound). Record 0 caches nothing. A value the
+  // engine has not got (5068, 5022) reads as empty.
+  void LoadBlob(KIVHANDLE handle, uint16_t fieldNo, bool force, uint32_t record);
+  // Writes changed contents to the engine's current record and marks them
+  // saved. Binary blobs go through the binary setter with their length, so
+  // NUL bytes and every byte value arrive unchanged.
+  void FlushBlob();
+
+  int64_t Read(void* buffer, int64_t count) { return contents_.Read(buffer, count); }
+  int64_t Write(const void* buffer, int64_t count) {
+    const int64_t n = contents_.Write(buffer, count);
+    modified_ = true;
+    return n;
+  }
+  int64_t Seek(int64_t offset, kivds::TSeekOrigin origin) { return contents_.Seek(offset, origin); }
+  void Truncate() {
+    contents_.Clear();
     modified_ = true;
   }
 
  private:
+  static constexpr KIVHANDLE kNoHandle = 0xFFFFFFFFu;
   TKivDataSet* dataSet_;
   uint16_t fieldNo_;
-  std::string data_;
-  bool loaded_ = false;
+  kivds::TMemoryStream contents_;
+  KIVHANDLE handle_ = kNoHandle;
+  uint32_t record_ = 0;
   bool modified_ = false;
 };
 
@@ -193,7 +223,7 @@ class TKivDataSet : public kivds::TDataSet {
   void SetStoreActive(bool v) { storeActive_ = v; }
   const std::string& InfoStructure() const { return infoStructure_; }
   void SetInfoStructure(const std::string& v) { infoStructure_ = v; }
-  // Index, scope and master properties; their setters come with indexes and key buffers.
+  // Index, scope and master properties (setters below).
   const std::string& IndexName() const { return indexName_; }
   const std::string& IndexFieldNames() const { return indexFieldNames_; }
   int ActiveIndexKind() const { return indexKind_; }  // 0 none, 1 name, 2 fields, 3 default
@@ -240,8 +270,8 @@ class TKivDataSet : public kivds::TDataSet {
   // Called by the connection when it disconnects; empty here.
   virtual void ReleaseEngineCursor() {}
   // Called by a dictionary connection once it is connected: a table takes
-  // its default index from the dictionary. Empty until indexes come.
-  virtual void ReadDefaultIndexFromDictionary() {}
+  // its default index from the dictionary (property 213 of its table).
+  virtual void ReadDefaultIndexFromDictionary();
 
   // -- provider support
   bool PSIsSQLBased() override { return true; }
@@ -253,11 +283,55 @@ class TKivDataSet : public kivds::TDataSet {
   int PSExecuteStatement(const std::string& sql, kivds::TParams* params,
                          std::unique_ptr<kivds::TDataSet>* resultSet) override;
 
-  // Filters and scopes: no-ops until filters and indexes come.
-  virtual void ActivateFilter() {}
-  virtual void DeactivateFilter() {}
-  virtual void ActivateScope() {}
-  virtual void DeactivateScope() {}
+  // -- order: IndexName ("KIV_DEFAULT" = the dictionary's default index) or
+  // IndexFieldNames; a failed switch keeps the old order and propagates.
+  void SetIndexName(const std::string& name);
+  void SetIndexFieldNames(const std::string& names);
+  void SetIndexDefs(const kivds::TIndexDefs& defs);
+  const std::string& DefaultIndexName() const { return defaultIndexName_; }
+  bool GetIsIndexField(kivds::TField* field) override;
+  // Opens (closes) an index file on the open table; see TKivIndexFiles.
+  void OpenIndexFile(const std::string& name);
+  void CloseIndexFile(const std::string& name);
+
+  // -- ranges, built from key buffers edited in set-key state
+  void SetRangeStart();
+  void SetRangeEnd();
+  void ApplyRange();
+  void CancelRange();
+  // The key buffer being edited: an exclusive bound, and how many leading
+  // segments count (0 = every segment).
+  bool KeyExclusive();
+  void SetKeyExclusive(bool value);
+  int KeyFieldCount();
+  void SetKeyFieldCount(int count);
+
+  // -- text scopes on the active index
+  void SetScoped(bool value);
+  void SetScopeBegin(const std::string& text);
+  void SetScopeEnd(const std::string& text);
+  void ActivateScope();
+  void DeactivateScope();
+
+  // -- master-detail
+  kivds::TDataSource* MasterSource() { return masterLink_.DataSource(); }
+  void SetMasterSource(kivds::TDataSource* source);
+  void SetMasterFields(const std::string& names);
+
+  // -- filters, search, Locate and Lookup
+  void ActivateFilter();
+  void DeactivateFilter();
+  bool Locate(const std::string& keyFields, const kivds::Variant& keyValues, unsigned options) override;
+  kivds::Variant Lookup(const std::string& keyFields, const kivds::Variant& keyValues,
+                        const std::string& resultFields) override;
+
+  // -- blobs
+  std::unique_ptr<kivds::TStream> CreateBlobStream(kivds::TField* field, kivds::TBlobStreamMode mode) override;
+
+  // Ends a key edit (set-key state) and otherwise posts or cancels as the
+  // base does.
+  void Post() override;
+  void Cancel() override;
 
  protected:
   // A new engine handle for the configured table or statement (the query component,
@@ -329,16 +403,64 @@ class TKivDataSet : public kivds::TDataSet {
   // handle; the other kinds are opened by OpenOrderHandle.
   void SwitchToActiveIndex();
 
-  // -- hooks filled when indexes and key buffers come
-  virtual KIVHANDLE OpenOrderHandle() { return baseHandle_; }
-  virtual void UpdateEngineIndexDefs() {}
-  virtual void AllocateKeyBuffers() {}
-  virtual void FreeKeyBuffers() {}
-  virtual kivds::TRecordBuffer KeyBufferRecord() { return nullptr; }
-  virtual void SetKeyFieldLength(kivds::TField*, int) {}
-  virtual bool ActiveIndexHasSegments() { return false; }
-  virtual bool IsActiveIndexSegment(kivds::TField*) { return false; }
-  virtual bool ActiveIndexHasScope() { return false; }
+  // -- indexes and key buffers
+  // The index handle of index kinds 1 to 3.
+  virtual KIVHANDLE OpenOrderHandle();
+  virtual void UpdateEngineIndexDefs();
+  virtual void AllocateKeyBuffers();
+  virtual void FreeKeyBuffers();
+  // The record image of the key buffer being edited.
+  virtual kivds::TRecordBuffer KeyBufferRecord();
+  virtual void SetKeyFieldLength(kivds::TField* field, int length);
+  virtual bool ActiveIndexHasSegments();
+  virtual bool IsActiveIndexSegment(kivds::TField* field);
+  virtual bool ActiveIndexHasScope();
+  // Sets the ranges of the key buffers on the engine; false when they were
+  // applied already.
+  bool ApplyRangeScopes();
+  // Clears an applied range; false when there was none.
+  bool ResetRange();
+  // The engine key of the fields set in a key buffer.
+  std::string BuildRawKeyFromBuffer(int slot, bool partial);
+  void ApplyMasterRange();
+  void MasterChanged();
+  void InitKeyBuffer(int slot);
+  void CheckSetKeyState();
+  void BeginKeyEdit(int slot);
+  void EndKeyEdit(bool commit);
+  bool HasActiveIndex() const;
+  // The segment field names of an index; of the active one, which must exist.
+  std::vector<std::string> SegmentNames(KIVHANDLE index);
+  std::vector<std::string> ActiveIndexSegments();
+  // Applies an order change made by `change`, restoring the old order when
+  // the switch fails.
+  void SwitchOrder(const std::function<void()>& change);
+  // The dictionary's primary key index of the table; empty when none.
+  std::string PrimaryIndexName();
+  void ListenToMaster();
+  void MasterDisabled();
+  void OpenCursor(bool infoQuery) override;
+
+  // -- filters and search
+  bool FindRecord(bool restart, bool goForward) override;
+  void SetFiltered(bool value) override;
+  void SetFilterText(const std::string& text) override;
+  // The Filter text as the engine takes it, and its exact-match setting.
+  std::string TranslateFilterText(uint16_t& exact);
+  // Finds the first record with the key values; the cursor stays where it
+  // was when there is none.
+  bool LocateRecord(const std::string& keyFields, const kivds::Variant& keyValues, unsigned options);
+  // The engine condition "field = value AND ..." over the filter buffer.
+  std::string BuildFilterString(const std::vector<kivds::TField*>& fields, bool caseInsensitive);
+  // Steps (forward or backward) until OnFilterRecord accepts a record;
+  // false at the end.
+  bool ScanWithFilterEvent(bool forward);
+
+  // -- blobs
+  // For posting: every changed blob cache of `buffer` sets its field's
+  // has-data word in the image (-1 with contents, 0 without) and writes its
+  // contents to the engine's current record. Call before KivWriteRecord.
+  void WriteBlobChanges(kivds::TRecordBuffer buffer);
   // The copy of the record before editing (record editing fills it); the
   // old-value buffer. nullptr while there is none.
   kivds::TRecordBuffer PreEditCopy() { return preEditCopy_.empty() ? nullptr : preEditCopy_.data(); }
@@ -387,6 +509,10 @@ class TKivDataSet : public kivds::TDataSet {
   TQELFieldDefs qelFieldDefs_{this};
   TKivTableOptions tableOptions_{this};
   kivds::TMasterDataLink masterLink_{this};
+  // Key buffers: 1 range start, 2 range end, 3 and 4 the applied range,
+  // 5 the copy taken when a key edit starts, 0 unused.
+  std::vector<uint8_t> keyBuffers_[6];
+  int keyBufferIndex_ = 1;
 
  protected:
   bool GetCanModify() override { return canModify_ && !readOnly_; }
