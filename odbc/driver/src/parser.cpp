@@ -308,7 +308,15 @@ uint32_t Parser::TableReference(ParseNode** out) {
     ref->qualifier = ref->name;
     if (uint32_t code = ExpectIdentifier(&ref->name)) return code;
   }
-  if (uint32_t code = Alias(&ref->alias)) return code;
+  // Join words never stand for an alias of a table.
+  Token next;
+  if (uint32_t code = Peek(&next)) return code;
+  bool joinWord = false;
+  for (const char* word : {"LEFT", "RIGHT", "FULL", "INNER", "OUTER", "JOIN", "ON"})
+    joinWord = joinWord || IsKeyword(next, word);
+  if (!joinWord) {
+    if (uint32_t code = Alias(&ref->alias)) return code;
+  }
   *out = ref;
   return 0;
 }
@@ -351,7 +359,7 @@ uint32_t Parser::Term(ParseNode** out) {
 
 uint32_t Parser::Factor(ParseNode** out) {
   Token t;
-  if (uint32_t code = Peek(&t)) return code;
+  if (uint32_t code = Peek(&t)) return code == kTokenTooLarge ? Primary(out) : code;
   if (IsSymbol(t, "+") || IsSymbol(t, "-")) {
     Token u;
     if (uint32_t code = ScanToken(argument_, t.next, u.text, &u.kind, &u.next)) return code;
@@ -378,7 +386,7 @@ uint32_t Parser::Collate(ParseNode* node) {
   if (!AcceptKeyword("COLLATE")) return 0;
   Token t;
   if (uint32_t code = Peek(&t)) return code;
-  if (t.kind != kTokenWord && t.kind != kTokenIdentifier)
+  if (t.kind != kTokenIdentifier && (t.kind != kTokenWord || ClassifyWord(t.text) == kTokenReserved))
     return Fail(kExpectedNotFound, " expecting language after COLLATE clause.");
   if (EqualsIgnoreCase(t.text, "KIV_DEFAULT_CS")) node->collation = 0;
   else if (EqualsIgnoreCase(t.text, "KIV_DEFAULT_CI")) node->collation = 1;
