@@ -1,0 +1,435 @@
+// Catalog calls, engine tables and the semantic pass against real engine
+// tables in the test data directory.
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "catalog.h"
+#include "driver_fixture.h"
+#include "enginetable.h"
+#include "messages.h"
+#include "parser.h"
+#include "scanner.h"
+#include "semantic.h"
+
+namespace kivodbc::testing {
+namespace {
+
+const SQLCHAR* S(const char* text) { return reinterpret_cast<const SQLCHAR*>(text); }
+
+class CatalogTest : public DriverTest {
+ protected:
+  void SetUp() override {
+    DriverTest::SetUp();
+    std::filesystem::remove_all(DataDirectory());
+    std::filesystem::create_directories(DataDirectory());
+    KIVHANDLE engine = 0;
+    ASSERT_EQ(KivConnect(DataDirectory().c_str(), &engine), 0u);
+    KIVHANDLE table = 0;
+    ASSERT_EQ(KivCreateTable(engine, "items", nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, 0, KIV_RIGHTS_NO_CHECK, 0,
+                             "ID,AUTOINC;NAME,CHAR,20;AMOUNT,NUMERIC,10,2;BORN,DATE;NOTE,MEMO;QTY,INTEGER;"
+                             "T,TIMESTAMP;FLAG,LOGICAL;SMALL,SHORTINT;PRICE,MONEY;RATE,DOUBLE;AT,TIME",
+                             &table),
+              0u);
+    KIVHANDLE index = 0;
+    ASSERT_EQ(KivCreateIndex(table, nullptr, "BYID", "ID", nullptr, nullptr, KIV_INDEX_UNIQUE, &index), 0u);
+    ASSERT_EQ(KivCreateIndex(table, nullptr, "BYNAME", "NAME", nullptr, nullptr, 0, &index), 0u);
+    ASSERT_EQ(KivCloseTable(table), 0u);
+    for (const char* name : {"orders", "a_b", "axb"}) {
+      ASSERT_EQ(KivCreateTable(engine, name, nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, 0, KIV_RIGHTS_NO_CHECK, 0,
+                               "CODE,CHAR,10", &table),
+                0u);
+      ASSERT_EQ(KivCloseTable(table), 0u);
+    }
+    ASSERT_EQ(KivDisconnect(engine), 0u);
+    conn_ = ConnectedBy("DSN=KivData");
+    stmt_ = NewStatement(conn_);
+  }
+  // The data directory is shared with other tests: leave it empty.
+  void TearDown() override {
+    DriverTest::TearDown();
+    std::filesystem::remove_all(DataDirectory());
+    std::filesystem::create_directories(DataDirectory());
+  }
+  StmtRecord* Stmt() const { return AsStmt(stmt_); }
+  EngineSession* Session() const { return AsConn(conn_)->session; }
+  std::vector<std::string> WalkTables() {
+    std::vector<std::string> names;
+    auto* request = static_cast<CatalogRequest*>(Stmt()->catalogRequest);
+    char table[256];
+    char qualifier[256];
+    while (request != nullptr && NextCatalogTable(request, table, qualifier) == 0) names.push_back(table);
+    return names;
+  }
+
+  SQLHDBC conn_ = nullptr;
+  SQLHSTMT stmt_ = nullptr;
+};
+
+// firstPattern: "" when the call leaves the first pattern field alone, null
+// for the column pattern cut to 128 characters.
+struct CallCase {
+  const char* what;
+  std::function<SQLRETURN(SQLHSTMT)> call;
+  SQLRETURN rc;
+  uint16_t code;
+  int32_t kind;
+  int32_t subKind;
+  const char* firstPattern;
+};
+
+TEST_F(CatalogTest, ImmediateChecksAndStoredRequests) {
+  const std::string longName(300, 'n');
+  const std::vector<CallCase> cases = {
+      {"owner dbo", [](SQLHSTMT s) { return Tables(s, nullptr, 0, S("dbo"), SQL_NTS, S("%"), SQL_NTS, nullptr, 0); },
+       SQL_ERROR, kFeatureNotImplemented, 0, 0, ""},
+      {"owner %", [](SQLHSTMT s) { return Tables(s, nullptr, 0, S("%"), SQL_NTS, S("item%"), SQL_NTS, nullptr, 0); },
+       SQL_SUCCESS, 0, kKindTables, kSubKindTableList, "item%"},
+      {"table types", [](SQLHSTMT s) { return Tables(s, S(""), 0, S(""), 0, S(""), 0, S("%"), SQL_NTS); },
+       SQL_SUCCESS, 0, kKindTables, kSubKindTableTypes, ""},
+      {"other type ignored",
+       [](SQLHSTMT s) { return Tables(s, S(""), 0, S(""), 0, S(""), 0, S("TABLE"), SQL_NTS); }, SQL_SUCCESS, 0,
+       kKindTables, kSubKindTableList, "%"},
+      {"length and blanks",
+       [](SQLHSTMT s) { return Tables(s, nullptr, 0, nullptr, 0, S("ITEMS   xyz"), 8, nullptr, 0); }, SQL_SUCCESS,
+       0, kKindTables, kSubKindTableList, "ITEMS"},
+      {"cut to 255",
+       [&](SQLHSTMT s) { return Columns(s, nullptr, 0, nullptr, 0, nullptr, 0, S(longName.c_str()), SQL_NTS); },
+       SQL_SUCCESS, 0, kKindColumns, 0, nullptr},
+      {"special type 3",
+       [](SQLHSTMT s) { return SpecialColumns(s, 3, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, 0, 0); },
+       SQL_ERROR, kNotSupported, 0, 0, ""},
+      {"special row version",
+       [](SQLHSTMT s) { return SpecialColumns(s, SQL_ROWVER, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, 0, 0); },
+       SQL_SUCCESS, 0, kKindSpecialColumns, SQL_ROWVER, "items"},
+      {"column privileges without table",
+       [](SQLHSTMT s) { return ColumnPrivileges(s, nullptr, 0, nullptr, 0, S("  "), SQL_NTS, nullptr, 0); },
+       SQL_ERROR, 0, 0, 0, ""},
+      {"column privileges of a missing table",
+       [](SQLHSTMT s) { return ColumnPrivileges(s, nullptr, 0, nullptr, 0, S("nosuch"), SQL_NTS, nullptr, 0); },
+       SQL_ERROR, KIV_ERR_FILE_NOT_FOUND, 0, 0, "nosuch"},
+      {"statistics of a missing table",
+       [](SQLHSTMT s) { return Statistics(s, nullptr, 0, nullptr, 0, S("nosuch"), SQL_NTS, SQL_INDEX_ALL, 0); },
+       SQL_SUCCESS, 0, kKindStatistics, kSubKindAllIndexes, "nosuch"},
+      {"both key tables",
+       [](SQLHSTMT s) {
+         return ForeignKeys(s, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, nullptr, 0, nullptr, 0, S("orders"),
+                            SQL_NTS);
+       },
+       SQL_SUCCESS, 0, kKindForeignKeys, kSubKindBothKeyTables, ""},
+      {"primary key table only",
+       [](SQLHSTMT s) {
+         return ForeignKeys(s, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, nullptr, 0, nullptr, 0, nullptr, 0);
+       },
+       SQL_SUCCESS, 0, kKindForeignKeys, kSubKindPrimaryKeyTable, ""},
+      {"foreign key table only",
+       [](SQLHSTMT s) {
+         return ForeignKeys(s, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, S("orders"), SQL_NTS);
+       },
+       SQL_SUCCESS, 0, kKindForeignKeys, kSubKindForeignKeyTable, ""},
+      {"procedures", [](SQLHSTMT s) { return Procedures(s, nullptr, 0, nullptr, 0, nullptr, 0); }, SQL_SUCCESS, 0,
+       kKindProcedures, 0, "%"},
+      {"procedure columns",
+       [](SQLHSTMT s) { return ProcedureColumns(s, nullptr, 0, nullptr, 0, S("sp%"), SQL_NTS, S("@a"), SQL_NTS); },
+       SQL_SUCCESS, 0, kKindProcedureColumns, 0, "@a"},
+      {"table privileges", [](SQLHSTMT s) { return TablePrivileges(s, nullptr, 0, nullptr, 0, S("o%"), SQL_NTS); },
+       SQL_SUCCESS, 0, kKindTablePrivileges, 0, ""},
+  };
+  for (const CallCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.call(stmt_), c.rc);
+    EXPECT_EQ(Stmt()->code, c.code);
+    EXPECT_EQ(Stmt()->kind, c.kind);
+    if (c.firstPattern == nullptr) {
+      EXPECT_EQ(std::string(Stmt()->patterns[0]), std::string(128, 'n'));
+    } else if (c.firstPattern[0] != 0) {
+      EXPECT_STREQ(Stmt()->patterns[0], c.firstPattern);
+    }
+    if (c.rc == SQL_SUCCESS) {
+      EXPECT_EQ(Stmt()->catalogSubKind, c.subKind);
+      EXPECT_EQ(Stmt()->catalogRow, -1);
+      // A second catalog call on the open result is refused and changes nothing.
+      EXPECT_EQ(Procedures(stmt_, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+      EXPECT_EQ(Stmt()->code, kInvalidCursorState);
+      EXPECT_EQ(Stmt()->kind, c.kind);
+    }
+    ASSERT_EQ(FreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+    EXPECT_EQ(Stmt()->catalogRequest, nullptr);
+    EXPECT_EQ(Stmt()->engineTable, nullptr);
+  }
+}
+
+TEST_F(CatalogTest, TableWalksMatchNamePatterns) {
+  struct Walk {
+    const char* pattern;
+    std::vector<std::string> tables;
+  };
+  const std::vector<Walk> walks = {
+      {"%", {"a_b", "axb", "items", "orders"}},
+      {"ITEM%", {"items"}},
+      {"a_b", {"a_b", "axb"}},
+      {"a\\_b", {"a_b"}},  // the walk's escape character is the backslash
+      {"items.kdt", {"items.kdt"}},
+      {"items.dbf", {}},
+      {"%s", {"items", "orders"}},
+  };
+  for (const Walk& w : walks) {
+    ASSERT_EQ(Tables(stmt_, nullptr, 0, nullptr, 0, S(w.pattern), SQL_NTS, nullptr, 0), SQL_SUCCESS) << w.pattern;
+    std::vector<std::string> found = WalkTables();
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, w.tables) << w.pattern;
+    FreeStmt(stmt_, SQL_CLOSE);
+  }
+  // With the metadata-id flag names are identifiers: A_B is only A_B.
+  ASSERT_EQ(SetStmtAttr(stmt_, SQL_ATTR_METADATA_ID, reinterpret_cast<SQLPOINTER>(SQL_TRUE), 0), SQL_SUCCESS);
+  ASSERT_EQ(Columns(stmt_, nullptr, 0, nullptr, 0, S("a_b"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(WalkTables(), std::vector<std::string>{"a_b"});
+  EXPECT_STREQ(Stmt()->patterns[0], "");  // an empty identifier stays empty
+}
+
+TEST_F(CatalogTest, StatisticsOpenAndDescribeTheTable) {
+  ASSERT_EQ(Statistics(stmt_, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, SQL_INDEX_ALL, 0), SQL_SUCCESS);
+  const EngineTable* table = Stmt()->engineTable;
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(Stmt()->cursorRowCount, 3);  // the table row and one per index field
+  struct Expected {
+    const char* name;
+    int16_t sqlType;
+    int32_t size;
+    int16_t digits;
+    int16_t nullable;
+    int16_t weight;
+    uint8_t indexFlag;
+  };
+  const Expected expected[] = {
+      {"ID", SQL_INTEGER, 10, 0, 0, 100, kFirstOfUniqueKey},
+      {"NAME", SQL_CHAR, 20, 0, 1, 99, kKeyField},
+      {"AMOUNT", SQL_NUMERIC, 8, 2, 1, 30, kNotIndexed},
+      {"BORN", SQL_DATE, 10, 0, 1, 15, kNotIndexed},
+      {"NOTE", SQL_LONGVARCHAR, 2147483640, 0, 1, 0, kNotIndexed},
+      {"QTY", SQL_INTEGER, 10, 0, 1, 30, kNotIndexed},
+      {"T", SQL_TIMESTAMP, 23, 0, 1, 40, kNotIndexed},
+      {"FLAG", SQL_BIT, 1, 0, 1, 2, kNotIndexed},
+      {"SMALL", SQL_SMALLINT, 5, 0, 1, 15, kNotIndexed},
+      {"PRICE", SQL_NUMERIC, 19, 4, 1, 40, kNotIndexed},
+      {"RATE", SQL_DOUBLE, 15, 0, 1, 45, kNotIndexed},
+      {"AT", SQL_TIME, 8, 0, 1, 25, kNotIndexed},
+  };
+  ASSERT_EQ(table->columns.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const EngineColumn& c = table->columns[i];
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(c.name, expected[i].name);
+    EXPECT_EQ(c.sqlType, expected[i].sqlType);
+    EXPECT_EQ(c.columnSize, expected[i].size);
+    EXPECT_EQ(c.digits, expected[i].digits);
+    EXPECT_EQ(c.nullable, expected[i].nullable);
+    EXPECT_EQ(c.weight, expected[i].weight);
+    EXPECT_EQ(c.indexFlag, expected[i].indexFlag);
+  }
+  FreeStmt(stmt_, SQL_CLOSE);
+  ASSERT_EQ(Statistics(stmt_, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, SQL_INDEX_UNIQUE, 0), SQL_SUCCESS);
+  EXPECT_EQ(Stmt()->cursorRowCount, 2);
+  EXPECT_EQ(Stmt()->catalogSubKind, kSubKindUniqueIndexes);
+}
+
+TEST(EngineFields, DescribedAsOdbcColumns) {
+  struct Case {
+    uint16_t type;
+    uint32_t length;
+    uint16_t decimals;
+    bool own;
+    int16_t sqlType;
+    int32_t size;
+    int16_t nullable;
+    int16_t weight;
+  };
+  const Case cases[] = {
+      {KIV_FT_NUMERIC, 10, 2, false, SQL_NUMERIC, 9, 1, 60},
+      {KIV_FT_NUMERIC, 10, 0, false, SQL_NUMERIC, 10, 1, 60},
+      {KIV_FT_NUMERIC, 1, 0, false, SQL_NUMERIC, 1, 1, 0},
+      {KIV_FT_NUMERIC, 30, 0, false, SQL_NUMERIC, 30, 1, 99},
+      {KIV_FT_CHARACTER, 40, 0, false, SQL_CHAR, 40, 1, 99},
+      {KIV_FT_VARCHAR, 10, 0, false, SQL_LONGVARCHAR, 2147483640, 1, 24},
+      {KIV_FT_INTEGER, 4, 0, false, SQL_INTEGER, 10, 0, 60},
+      {KIV_FT_INTEGER, 4, 0, true, SQL_INTEGER, 10, 1, 60},
+      {KIV_FT_AUTOINC, 4, 0, true, SQL_INTEGER, 10, 0, 100},
+      {KIV_FT_RAW, 16, 0, false, SQL_BINARY, 16, 1, 0},
+      {KIV_FT_PICTURE, 10, 0, false, SQL_LONGVARBINARY, 2147483647, 1, 0},
+      {KIV_FT_ROWVERSION, 8, 0, false, SQL_NUMERIC, 19, 1, 100},
+  };
+  for (const Case& c : cases) {
+    EngineColumn column;
+    ASSERT_EQ(DescribeEngineField(c.type, c.length, c.decimals, c.own, false, &column), 0u) << c.type;
+    EXPECT_EQ(column.sqlType, c.sqlType) << c.type;
+    EXPECT_EQ(column.columnSize, c.size) << c.type;
+    EXPECT_EQ(column.nullable, c.nullable) << c.type;
+    EXPECT_EQ(column.weight, c.weight) << c.type << "/" << c.length;
+  }
+  EngineColumn column;
+  EXPECT_EQ(DescribeEngineField(KIV_FT_VARCHAR, 10, 0, false, true, &column), 0u);
+  EXPECT_EQ(column.columnSize, 64000);
+  EXPECT_EQ(DescribeEngineField(19, 4, 0, false, false, &column), 2004u);
+}
+
+TEST(EngineTablePaths, FreeConnectionNamesBecomePaths) {
+  struct Case {
+    const char* directory;
+    const char* name;
+    uint32_t code;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"/data/shop", "items", 0, "/data/shop/items.kdt"},
+      {"/data/shop", "items.dbf", 0, "/data/shop/items.dbf"},
+      {"/data/shop/", "sub\\items", 0, "/data/shop/sub/items.kdt"},
+      {"/data/shop", "../old/items", 0, "/data/old/items.kdt"},
+      {"/data/shop", "../../items", 0, "/items.kdt"},
+      {"/data/shop", "../../../items", 2015, ""},
+      {"/data/shop", "..", 2015, ""},
+      {"/data/shop", "/abs/items", 0, "/abs/items.kdt"},
+      {"/data/shop", "c:\\abs\\items", 0, "c:/abs/items.kdt"},
+  };
+  for (const Case& c : cases) {
+    std::string path;
+    EXPECT_EQ(FreeTablePath(c.directory, c.name, ".kdt", &path), c.code) << c.name;
+    EXPECT_EQ(path, c.path) << c.name;
+  }
+  std::string path;
+  EXPECT_EQ(FreeTablePath("/data", std::string(250, 'x'), ".kdt", &path), 2009u);
+}
+
+TEST_F(CatalogTest, OpenRefusals) {
+  EngineTable* table = nullptr;
+  EXPECT_EQ(OpenEngineTable(Session(), "far", "items", kLockRead, false, nullptr, &table), KIV_ERR_NO_RELATIVE_POS);
+  EXPECT_EQ(table, nullptr);
+  uint32_t code = 0;
+  char text[200] = {};
+  uint32_t length = sizeof text;
+  KivGetLastError(&code, text, &length);
+  EXPECT_STREQ(text, "far - link object is not supported on free connection.");
+  // The connect path as qualifier counts as none.
+  ASSERT_EQ(OpenEngineTable(Session(), Session()->connectPath, "items", kLockRead, false, nullptr, &table), 0u);
+  EXPECT_EQ(CloseEngineTable(Session(), table), 0u);
+  EXPECT_EQ(OpenEngineTable(Session(), "", "items", 6, false, nullptr, &table), KIV_ERR_BAD_LOCK_MODE);
+  EXPECT_EQ(OpenEngineTable(Session(), "", std::string(256, 't').c_str(), 0, false, nullptr, &table), 2009u);
+  EXPECT_EQ(OpenEngineTable(Session(), "", "../../../../../../../../../../../x", 0, false, nullptr, &table), 2015u);
+
+  // An encrypted table needs its password.
+  KIVHANDLE engine = 0;
+  ASSERT_EQ(KivConnect(DataDirectory().c_str(), &engine), 0u);
+  KIVHANDLE raw = 0;
+  ASSERT_EQ(KivOpenTable(engine, "orders", nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, 0, KIV_RIGHTS_NO_CHECK,
+                         KIV_OPEN_EXCLUSIVE, &raw),
+            0u);
+  ASSERT_EQ(KivEnableEncryption(raw, "secret"), 0u);
+  ASSERT_EQ(KivEncryptTable(raw), 0u);
+  ASSERT_EQ(KivCloseTable(raw), 0u);
+  ASSERT_EQ(KivDisconnect(engine), 0u);
+  EXPECT_EQ(OpenEngineTable(Session(), "", "orders", kLockRead, false, nullptr, &table), KIV_ERR_PASSWORD_REQUIRED);
+  length = sizeof text;
+  KivGetLastError(&code, text, &length);
+  EXPECT_STREQ(text, "Password is required to open encrypted table!");
+}
+
+TEST(PseudoTableNames, CarryTheWholeCursorId) {
+  const std::vector<EngineColumn> columns(1);
+  const uintptr_t id = static_cast<uintptr_t>(0xFFFF80001234ABCDull);
+  const DriverResult result{id, &columns};
+  const std::string name = PseudoTableName(id);
+  EXPECT_EQ(name, "ffff80001234abcd");
+  EXPECT_TRUE(NamesDriverResult(name.c_str(), result));
+  EXPECT_TRUE(NamesDriverResult("FFFF80001234ABCD", result));
+  EXPECT_FALSE(NamesDriverResult("1234abcd", result)) << "the low 32 bits alone name nothing";
+  EXPECT_FALSE(NamesDriverResult("ffff80001234abcdx", result));
+  EXPECT_FALSE(NamesDriverResult("0ffff80001234abcd", result)) << "longer than an id";
+  EXPECT_FALSE(NamesDriverResult("", result));
+}
+
+struct SemanticOutcome {
+  uint32_t code = 0;
+  std::string argument;
+  std::string tree;
+};
+
+class SemanticTest : public CatalogTest {
+ protected:
+  SemanticOutcome Check(const std::string& text, const DriverResult* result = nullptr) {
+    SemanticOutcome out;
+    out.code = ParseStatementText(Stmt(), text.c_str(), SQL_NTS);
+    if (out.code == 0) {
+      out.code = CheckParsedStatement(Stmt(), Stmt()->parseTree, Stmt()->parseTree->statement, false, result);
+      out.tree = DumpParseTree(Stmt()->parseTree->statement);
+    }
+    out.argument = Stmt()->argument;
+    return out;
+  }
+  // category/precision/scale of each select item.
+  std::vector<std::string> Columns() {
+    std::vector<std::string> out;
+    const auto* ext = static_cast<const SelectExtension*>(Stmt()->parseTree->statement->extension);
+    for (const ParseNode* item = ext->items; item != nullptr; item = item->next)
+      out.push_back(std::string(item->left->name != nullptr ? item->left->name : "?") + ":" + std::to_string(item->left->category) + "/" +
+                    std::to_string(item->left->resolvedPrecision) + "/" + std::to_string(item->left->resolvedScale));
+    return out;
+  }
+};
+
+TEST_F(SemanticTest, ResolvesColumnsOfARealTable) {
+  ASSERT_EQ(Check("select * from items").code, 0u) << Stmt()->argument;
+  EXPECT_EQ(Columns(), (std::vector<std::string>{"ID:4/10/0", "NAME:1/20/0", "AMOUNT:2/8/2", "BORN:9/10/0",
+                                                 "NOTE:1/2147483640/0", "QTY:4/10/0", "T:11/23/3", "FLAG:4/1/0",
+                                                 "SMALL:4/5/0", "PRICE:2/19/4", "RATE:8/15/-1", "AT:10/8/0"}));
+  ASSERT_EQ(Check("select x.name, ?, qty, x.* from items x").code, 0u) << Stmt()->argument;
+  const std::vector<std::string> columns = Columns();
+  ASSERT_EQ(columns.size(), 15u);
+  EXPECT_EQ(columns[0], "name:1/20/0");
+  EXPECT_EQ(columns[3], "ID:4/10/0");
+  const auto* ext = static_cast<const SelectExtension*>(Stmt()->parseTree->statement->extension);
+  EXPECT_STREQ(ext->items->left->qualifier, "x");
+  EXPECT_EQ(ext->items->left->columnIndex, 1);
+}
+
+TEST_F(SemanticTest, RefusesWhatItCannotResolve) {
+  struct Case {
+    const char* text;
+    uint32_t code;
+    const char* argument;
+  };
+  const Case cases[] = {
+      {"select z.* from items x", 2122, "z"},
+      {"select z.name from items x", 2122, "z"},
+      {"select q from items", 2121, "q"},
+      {"select * from items, orders", kInternalError, ""},
+      {"select name + 1 from items", kInternalError, ""},
+      {"select count(*) from items", kInternalError, ""},
+      {"SQL", kExpectedNotFound, "CREATE, DROP, SELECT, INSERT, UPDATE, or DELETE"},
+  };
+  for (const Case& c : cases) {
+    const SemanticOutcome out = Check(c.text);
+    EXPECT_EQ(out.code, c.code) << c.text;
+    EXPECT_EQ(out.argument, c.argument) << c.text;
+  }
+  const std::string longName(256, 'n');
+  EXPECT_EQ(Check("select * from " + longName).code, 2125u);
+  EXPECT_EQ(Check("select * from nosuch").code, KIV_ERR_FILE_NOT_FOUND);
+  EXPECT_NE(std::string(Stmt()->engineText).find(" Table name: nosuch"), std::string::npos) << Stmt()->engineText;
+}
+
+TEST_F(SemanticTest, OpensTheStatementsOwnResultCursor) {
+  std::vector<EngineColumn> columns(2);
+  DescribeEngineField(KIV_FT_CHARACTER, 10, 0, false, false, &columns[0]);
+  columns[0].name = "A";
+  DescribeEngineField(KIV_FT_INTEGER, 4, 0, false, false, &columns[1]);
+  columns[1].name = "B";
+  int cursor = 0;  // stands for the driver's cursor record
+  const DriverResult result{reinterpret_cast<uintptr_t>(&cursor), &columns};
+  ASSERT_EQ(Check("SELECT * FROM \"" + PseudoTableName(result.id) + "\"", &result).code, 0u) << Stmt()->argument;
+  EXPECT_EQ(Columns(), (std::vector<std::string>{"A:1/10/0", "B:4/10/0"}));
+  // Another statement's cursor id is no table of this one.
+  EXPECT_NE(Check("SELECT * FROM \"" + PseudoTableName(result.id + 8) + "\"", &result).code, 0u);
+}
+
+}  // namespace
+}  // namespace kivodbc::testing
