@@ -282,6 +282,8 @@ void TKivConnection::SetIsConnected(bool value) {
     return;
   }
   groupsRead_ = false;
+  // A new or ended connection has no transaction of ours open.
+  transactionActive_ = false;
   if (value)
     OpenConnection();
   else

@@ -216,14 +216,6 @@ void TKivDataSet::InternalClose() {
   if (base != kClosedHandle) KivCloseTable(base);  // a failure to close is not reported
 }
 
-void TKivDataSet::InternalPost() {
-  KivDataSetError(this, "Posting records is not available yet.");
-}
-
-void TKivDataSet::InternalDelete() {
-  KivDataSetError(this, "Deleting records is not available yet.");
-}
-
 // ---- Record buffers ------------------------------------------------------
 
 TRecordBuffer TKivDataSet::AllocRecordBuffer() {

@@ -671,15 +671,15 @@ TEST_F(ValuesTest, WritingNeedsAnEditStateAWritableFieldAndThePermission) {
     ds.SetName("tbl");
     ds.openOptions = KIV_OPEN_DRIVER_LAYOUT | KIV_OPEN_DRV_READ | KIV_OPEN_DRV_INSERT;
     ds.Open();
-    ds.Edit();
+    // The table refuses the edit before any field is touched.
     try {
-      ds.FieldByName("NAME")->SetAsString("x");
+      ds.Edit();
       FAIL();
     } catch (const EKIVDatabaseError& e) {
-      EXPECT_EQ(e.Message(), "tbl: Update permission not granted on this field: NAME.");
+      EXPECT_EQ(e.Message(), "tbl: Update permission not granted on this table.");
       EXPECT_EQ(e.EngineErrorCode, KIV_ERR_PERMISSION);
     }
-    ds.Cancel();
+    EXPECT_EQ(ds.State(), dsBrowse);
     ds.Insert();
     EXPECT_NO_THROW(ds.FieldByName("NAME")->SetAsString("x"));
     ds.Cancel();
@@ -689,15 +689,14 @@ TEST_F(ValuesTest, WritingNeedsAnEditStateAWritableFieldAndThePermission) {
     TestTable ds(nullptr, conn, "people");
     ds.openOptions = KIV_OPEN_DRIVER_LAYOUT | KIV_OPEN_DRV_READ | KIV_OPEN_DRV_UPDATE;
     ds.Open();
-    ds.Insert();
     try {
-      ds.FieldByName("AGE")->SetAsFloat(3);
+      ds.Insert();
       FAIL();
     } catch (const EKIVDatabaseError& e) {
-      EXPECT_EQ(e.Message(), "Insert permission not granted on this field: AGE.");
+      EXPECT_EQ(e.Message(), "Insert permission not granted on this table.");
       EXPECT_EQ(e.EngineErrorCode, KIV_ERR_PERMISSION);
     }
-    ds.Cancel();
+    EXPECT_EQ(ds.State(), dsBrowse);
     ds.Edit();
     EXPECT_NO_THROW(ds.FieldByName("AGE")->SetAsFloat(3));
     ds.Cancel();
@@ -721,8 +720,9 @@ TEST_F(ValuesTest, AFieldChangeIsAnnouncedAndMarksTheRecordModified) {
   EXPECT_THROW(ds.Post(), EDatabaseError) << "not in edit mode";
   ds.Edit();
   ds.FieldByName("NAME")->SetAsString("Cid");
-  EXPECT_THROW(ds.Post(), EKIVDatabaseError) << "posting comes with record editing";
-  ds.Cancel();
+  ds.Post();
+  EXPECT_FALSE(ds.Modified());
+  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "Cid");
 }
 
 }  // namespace

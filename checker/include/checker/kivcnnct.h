@@ -21,6 +21,10 @@
 #include "kivds/rtl.h"
 #include "qel32.h"
 
+namespace kivds {
+class TParams;
+}
+
 namespace checker {
 
 class TKivDataSet;
@@ -127,6 +131,20 @@ struct TStmtInfo {
   std::string text;
 };
 
+// ---- One-off SQL -----------------------------------------------------------
+
+// The table options ExecuteSQLWithOptions hands to the engine unchanged.
+struct TKivSQLOptions {
+  uint16_t lockType = 0;
+  uint16_t charType = 0;
+  uint16_t rights = 0;
+  uint16_t tableType = 0;
+};
+
+// The pieces of `text` that a ';' ends, in order; what follows the last ';'
+// is not a piece.
+std::vector<std::string> SemicolonEndedPieces(std::string_view text);
+
 // ---- The component -----------------------------------------------------------
 
 class TKivConnection : public kivds::TComponent {
@@ -211,10 +229,60 @@ class TKivConnection : public kivds::TComponent {
   // that named this connection.
   void SetName(const std::string& name) override;
 
+  // -- services (kivcnnctsvc.cpp)
+  // False when not connected; else whether the engine still has the
+  // connection (a failing call raises KivError).
+  bool IsConnectionAlive();
+  // Whether BeginTransaction opened a transaction that is still open.
+  bool GetTransactionActive() const;
+  void BeginTransaction();
+  // BeforeCommit, cached statements closed, the engine commit, AfterCommit.
+  void Commit();
+  // BeforeRollback, cached statements closed, pending edits of the linked
+  // datasets cancelled, the engine rollback, the active linked datasets
+  // refreshed, AfterRollback.
+  void Rollback();
+  void CreateSavepoint(const std::string& name);
+  // An empty name rolls back the whole transaction (Rollback).
+  void RollbackToSavepoint(const std::string& name);
+  // The tables of the connected folder matching `mask` ("*.kdt" or "*.dbf"
+  // when the alias names a table type); nothing on a dictionary connection.
+  void GetTableNames(kivds::TStrings* list, const std::string& mask);
+  // The same search; each match gives a name to each list that is not null.
+  void GetTableNames62(kivds::TStrings* first, kivds::TStrings* second, const std::string& mask);
+  // The tables of the data dictionary (connects first when needed).
+  void GetDictionaryTableNames(kivds::TStrings* list);
+  // Runs one SQL text (connects first when needed). With `keep` the
+  // prepared statement stays in the statement cache for the next call with
+  // exactly this text. With `cursor` the result cursor is handed out and 0
+  // is returned; else the number of rows changed (0 when the statement
+  // reports none).
+  int ExecuteSQL(const std::string& sql, kivds::TParams* params, bool keep, KIVHANDLE* cursor);
+  // The same with the table options of the statement's tables; a statement
+  // without a row count raises.
+  int ExecuteSQLWithOptions(const TKivSQLOptions& options, const std::string& sql, kivds::TParams* params,
+                            bool keep, KIVHANDLE* cursor);
+  int GetNumActiveLinks();
+  // Adds the parts of the link's description, each ended by ';'.
+  void GetActiveLinkInfo(uint16_t index, kivds::TStrings* list);
+  // The server's date and time (connects first when needed).
+  kivds::TDateTime GetServerTime();
+  void CloseCachedTables();
+  // The groups of the logged-in user in the data dictionary, read once per
+  // connect.
+  const kivds::TStringList& GetUserGroups();
+  std::string GetUserGroupsText();
+
  protected:
   void Loaded() override;
   virtual void DoConnect();     // AfterConnect, then OnConnect
   virtual void DoDisconnect();  // AfterDisconnect, then OnDisconnect
+  virtual void DoBeforeCommit() { if (BeforeCommit) BeforeCommit(this); }
+  virtual void DoAfterCommit() { if (AfterCommit) AfterCommit(this); }
+  virtual void DoBeforeRollback() { if (BeforeRollback) BeforeRollback(this); }
+  virtual void DoAfterRollback() { if (AfterRollback) AfterRollback(this); }
+  // Reads the user's groups from the dictionary into the list and the text.
+  virtual void ReadUserGroups();
   virtual void ConnectToServer(const std::string& path);
   // The engine connect; the single place KivConnect60 is called.
   virtual KIVRESULT EngineConnect(const TKivConnectArguments& args, KIVHANDLE* handle);
@@ -233,6 +301,12 @@ class TKivConnection : public kivds::TComponent {
   KIVHANDLE handle_ = 0;
   bool connectAfterLoad_ = false;
   bool groupsRead_ = false;
+  kivds::TStringList userGroups_;
+  std::string userGroupsText_;
+  bool transactionActive_ = false;
+  void CheckConnected() const;
+  int RunSQL(const TKivSQLOptions* options, const std::string& sql, kivds::TParams* params, bool keep,
+             KIVHANDLE* cursor);
   TKivServerTypes serverTypes_;
   bool loginPrompt_ = true;
   std::string username_, password_;

@@ -267,6 +267,8 @@ class TKivDataSet : public kivds::TDataSet {
   // The record number of the cursor position.
   virtual int GetCursorRecNo();
   virtual int GetLastAutoIncValue() = 0;
+  // Always refused: the dataset keeps no cached updates.
+  kivds::TUpdateStatus UpdateStatus() override;
   // Called by the connection when it disconnects; empty here.
   virtual void ReleaseEngineCursor() {}
   // Called by a dictionary connection once it is connected: a table takes
@@ -372,10 +374,21 @@ class TKivDataSet : public kivds::TDataSet {
   int GetRecordCount() override;
   kivds::TDataSource* GetDataSource() override { return masterLink_.DataSource(); }
   void UpdateIndexDefs() override { UpdateEngineIndexDefs(); }
-  // Record editing is not built yet: posting and deleting
-  // raise instead of pretending to write.
+  // Record editing (kivedit.cpp): table permissions, pessimistic or
+  // optimistic record locks, writing only the assigned fields.
+  void InternalEdit() override;
+  void InternalInsert() override;
   void InternalPost() override;
+  void InternalAddRecord(const void* buffer, bool append) override;
+  void InternalCancel() override;
   void InternalDelete() override;
+  void InternalRefresh() override;
+  void DoOnNewRecord() override;
+  // Gives the key fields of a new record the master fields' values; nothing
+  // until master-detail links come.
+  virtual void AssignMasterKeyFields() {}
+  // The record CRC taken when an optimistic edit began.
+  uint32_t editCrc_ = 0;
 
   // -- steps for descendants
   // Reads the current engine record into a buffer.
