@@ -137,6 +137,33 @@ TEST_F(DriverManager, Odbc2CallsAllocateAndFree) {
   EXPECT_EQ(SQLFreeEnv(env), SQL_SUCCESS);
 }
 
+TEST_F(DriverManager, CatalogCallsCheckTheirRequests) {
+  SQLHENV env = nullptr;
+  SQLHDBC dbc = nullptr;
+  ASSERT_NO_FATAL_FAILURE(AllocateOdbc3Connection(&env, &dbc));
+  ASSERT_TRUE(SQL_SUCCEEDED(ConnectTo(dbc, "KivData"))) << FirstDiag(SQL_HANDLE_DBC, dbc).message;
+  SQLHSTMT stmt = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+  auto text = [](const char* t) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(t)); };
+  EXPECT_EQ(SQLTables(stmt, nullptr, 0, text("dbo"), SQL_NTS, text("%"), SQL_NTS, nullptr, 0), SQL_ERROR);
+  Diag d = FirstDiag(SQL_HANDLE_STMT, stmt);
+  EXPECT_EQ(d.state, "HYC00");
+  EXPECT_EQ(d.native, 2177);
+  EXPECT_EQ(SQLTables(stmt, nullptr, 0, text("%"), SQL_NTS, text("%"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(SQLColumns(stmt, nullptr, 0, nullptr, 0, text("%"), SQL_NTS, nullptr, 0), SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).state, "24000");
+  EXPECT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_SUCCESS);
+  // A table that is not there gives an empty result, not an error.
+  EXPECT_EQ(SQLStatistics(stmt, nullptr, 0, nullptr, 0, text("nosuch"), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK),
+            SQL_SUCCESS);
+  EXPECT_EQ(SQLCloseCursor(stmt), SQL_SUCCESS);
+  EXPECT_EQ(SQLPrimaryKeys(stmt, nullptr, 0, nullptr, 0, text("nosuch"), SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
+  EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
+}
+
 TEST_F(DriverManager, EngineFailureAtConnectReadsAsDiagnostic) {
   SQLHENV env = nullptr;
   SQLHDBC dbc = nullptr;
