@@ -125,14 +125,7 @@ void TKivDataSet::InternalPost() {
         CheckQELResult(this, KivSetField(baseHandle_, field, image, def.Length));
     }
 
-    for (int i = 0; i < qelFieldDefs_.Count(); ++i) {
-      const TQELFieldDef& def = *qelFieldDefs_[i];
-      TKivBlobCache* cache = def.IsBlob() ? BlobCacheOf(buffer, def) : nullptr;
-      if (cache == nullptr || !cache->Modified()) continue;
-      const int32_t reference = cache->Empty() ? 0 : -1;
-      std::memcpy(buffer + def.Offset, &reference, 4);
-      cache->FlushBlob();
-    }
+    WriteBlobChanges(buffer);
 
     CheckQELResult(this, KivWriteRecord(baseHandle_));
     if (state == dsEdit && !exclusive_) {
