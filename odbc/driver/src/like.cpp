@@ -1,5 +1,7 @@
 #include "like.h"
 
+#include "kivwin/win.h"
+
 #include <cstring>
 #include <vector>
 
@@ -63,17 +65,7 @@ std::vector<Element> Elements(Text pattern, char escape) {
 
 }  // namespace
 
-unsigned char FoldLikeCase(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
-  switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
-  }
-}
+unsigned char FoldLikeCase(unsigned char c) { return kivwin::AnsiUpperChar(c); }
 
 LikePatternShape ClassifyLikePattern(const char* pattern, size_t length) {
   LikePatternShape shape;
