@@ -280,6 +280,9 @@ uint32_t OpenEngineTable(EngineSession* session, const char* qualifierText, cons
     auto* table = new (std::nothrow) EngineTable;
     if (table == nullptr) return kIsamError;
     table->resultCursor = true;
+    table->session = session;
+    table->tableType = static_cast<uint16_t>(session->tableType);
+    table->trim = session->trimTrailingSpaces != 0;
     table->name = name;
     table->columns = *result->columns;
     *out = table;
@@ -363,6 +366,9 @@ uint32_t OpenEngineTable(EngineSession* session, const char* qualifierText, cons
     return kIsamError;
   }
   table->handle = handle;
+  table->session = session;
+  table->tableType = tableType != 0 ? tableType : static_cast<uint16_t>(session->tableType);
+  table->trim = session->trimTrailingSpaces != 0;
   table->name = name;
   if ((code = DescribeTable(session, table)) != 0) {
     CloseHandle(handle, kOrdinalCloseTable);

@@ -42,6 +42,15 @@ struct EngineIndex {
 struct EngineTable {
   uint32_t handle = 0;
   bool resultCursor = false;
+  // What the record layer needs: the session, the table type (3 for the
+  // product's own tables), the trim option and the step state.
+  EngineSession* session = nullptr;
+  uint16_t tableType = 0;
+  bool trim = false;
+  bool firstStep = true;
+  bool backwards = false;
+  bool atEnd = false;
+  int32_t stepCount = 0;
   std::string name;  // as it was asked for
   std::vector<EngineColumn> columns;
   std::vector<EngineIndex> indexes;

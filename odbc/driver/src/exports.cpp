@@ -12,6 +12,7 @@
 #include "diagnostics.h"
 #include "messages.h"
 #include "records.h"
+#include "statement.h"
 
 namespace kivodbc {
 namespace {
@@ -293,8 +294,12 @@ SQLRETURN SQL_API SQLColAttributes(SQLHSTMT handle, SQLUSMALLINT, SQLUSMALLINT, 
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
+                                 SQLSMALLINT* nameLength, SQLSMALLINT* sqlType, SQLULEN* columnSize,
+                                 SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] {
+    return DescribeCol(handle, column, name, capacity, nameLength, sqlType, columnSize, digits, nullable);
+  });
 }
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) {
@@ -321,8 +326,8 @@ SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT handle, SQLSMALLINT, SQLLEN) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT handle, SQLCHAR* buffer, SQLSMALLINT capacity, SQLSMALLINT* length) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return GetCursorName(handle, buffer, capacity, length); });
 }
 
 SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
@@ -341,8 +346,8 @@ SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT*) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return NumResultCols(handle, count); });
 }
 
 SQLRETURN SQL_API SQLParamData(SQLHSTMT handle, SQLPOINTER*) {
@@ -353,8 +358,8 @@ SQLRETURN SQL_API SQLParamOptions(SQLHSTMT handle, SQLULEN, SQLULEN*) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR*, SQLINTEGER) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Prepare(handle, text, length); });
 }
 
 SQLRETURN SQL_API SQLPutData(SQLHSTMT handle, SQLPOINTER, SQLLEN) {
@@ -365,8 +370,8 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN*) {
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT handle, SQLCHAR* name, SQLSMALLINT length) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return SetCursorName(handle, name, length); });
 }
 
 SQLRETURN SQL_API SQLSetPos(SQLHSTMT handle, SQLSETPOSIROW, SQLUSMALLINT, SQLUSMALLINT) {

@@ -1,4 +1,5 @@
 #include "parsetree.h"
+#include "tempfile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -101,6 +102,11 @@ ParseNode* NewParseNode(ParseRoot* root, int16_t kind) {
     node->extension = ParseArenaAlloc(root, static_cast<ptrdiff_t>(extension));
     if (node->extension == nullptr) return nullptr;
     std::memset(node->extension, 0, extension);
+    if (kind == kNodeSelect) {
+      auto* select = static_cast<SelectExtension*>(node->extension);
+      select->rowCount = -1;
+      select->position = -1;
+    }
   }
   if (root->tail != nullptr) root->tail->created = node;
   else root->head = node;
@@ -113,6 +119,11 @@ void FreeParseResources(EngineSession* session, ParseNode* node) {
   // Every node of a tree is on the root's creation list, so a walk over
   // that list reaches each table reference exactly once.
   for (; node != nullptr; node = node->created) {
+    if (node->kind == kNodeSelect && node->extension != nullptr) {
+      auto* ext = static_cast<SelectExtension*>(node->extension);
+      CloseTempFileReader(static_cast<TempFileReader*>(ext->keysetReader), true);
+      ext->keysetReader = nullptr;
+    }
     if (node->kind == kNodeTableRef && node->extension != nullptr) {
       auto* ext = static_cast<TableRefExtension*>(node->extension);
       CloseEngineTable(session, ext->table);

@@ -60,6 +60,8 @@ struct SelectExtension {
   ParseNode* from;   // first FROM item
   bool allColumns;
   void* keysetReader;  // the spooled keyset, once a cursor runs over it
+  int32_t rowCount;    // -1 while unknown; the keys of a keyset
+  int32_t position;    // -1 before the first row, -2 after the last, else the row index
 };
 
 // Extension of a table reference.
@@ -128,6 +130,7 @@ struct ParseRoot {
   const char* textStart;
   const char* textEnd;  // where parsing stopped
   ParseNode* statement;
+  ParseNode* parameters;  // the first parameter node; the chain follows `next`
 };
 
 // A root with an empty arena (size class 4, aligned); null when memory runs out.

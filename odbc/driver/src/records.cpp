@@ -13,6 +13,7 @@
 #include "kivwin/win.h"
 #include "messages.h"
 #include "session.h"
+#include "statement.h"
 
 namespace kivodbc {
 
@@ -196,8 +197,21 @@ SQLRETURN AllocStmt(SQLHDBC connHandle, SQLHSTMT* out) {
   stmt->builtIn[kArd].bindType = conn->bindType;
   stmt->ard = &stmt->builtIn[kArd];
   stmt->apd = &stmt->builtIn[kApd];
+  stmt->putOffset = -1;
+  stmt->rowCount = -1;
   stmt->next = conn->firstStmt;
   conn->firstStmt = stmt;
+  // The engine statement is taken now on a connected connection, else at
+  // the first prepare.
+  if (conn->session != nullptr) {
+    if (const uint32_t code = NewEngineRequest(conn->session, &stmt->request)) {
+      for (DescRecord& desc : stmt->builtIn) Unlink(conn->firstDesc, &desc);
+      Unlink(conn->firstStmt, stmt);
+      DrvFree(stmt);
+      *out = nullptr;
+      return PostConnError(conn, code);
+    }
+  }
   return SQL_SUCCESS;
 }
 
@@ -238,6 +252,7 @@ uint32_t CloseEngineSession(ConnRecord* conn) {
   EngineSession* session = conn->session;
   if (session == nullptr) return 0;
   uint32_t code = 0;
+  FreeSessionStatements(session);
   if (session->engineConnection != 0) {
     if (auto disconnect = EngineBinding::Instance().Function<EngineDisconnect>(kOrdinalDisconnect)) {
       code = disconnect(session->engineConnection);
@@ -252,35 +267,60 @@ uint32_t CloseEngineSession(ConnRecord* conn) {
   return code;
 }
 
+namespace {
+
+// Frees every item of a descriptor but the one numbered 0 (the bookmark
+// column or parameter), which stays as the only item.
+void FreeDescItemsButZero(DescRecord* desc) {
+  DescItem* kept = nullptr;
+  for (DescItem* item = desc->firstItem; item != nullptr;) {
+    DescItem* next = item->next;
+    if (item->number == 0 && kept == nullptr) {
+      kept = item;
+      kept->next = nullptr;
+    } else {
+      if (item->owned) DrvFree(item->ownedData);
+      DrvFree(item);
+    }
+    item = next;
+  }
+  desc->firstItem = kept;
+}
+
+}  // namespace
+
 SQLRETURN FreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
+  stmt->counters[0] = 0;
   switch (option) {
-    case SQL_CLOSE:
-      ReleaseCatalogState(stmt);
-      stmt->kind = 0;
-      stmt->cursor = CursorState{};
-      return SQL_SUCCESS;
+    case SQL_CLOSE: return CloseStatement(stmt);
     case SQL_UNBIND:
-      FreeDescItems(stmt->ard);
+      FreeDescItemsButZero(stmt->ard);
       return SQL_SUCCESS;
     case SQL_RESET_PARAMS:
-      FreeDescItems(stmt->apd);
+      if (stmt->cursor.needData != 0) return PostStatementError(stmt, kInvalidCursorState);
+      FreeDescItemsButZero(stmt->apd);
       return SQL_SUCCESS;
     case SQL_DROP: break;
     default: return PostStatementError(stmt, kOptionTypeOutOfRange);
   }
-  ReleaseCatalogState(stmt);
-  FreeParseTree(stmt, nullptr);
+  // A failed close is reported, and the statement goes all the same; the
+  // connection's transaction is not the statement's to roll back.
+  SQLRETURN rc = CloseStatement(stmt);
   ConnRecord* conn = stmt->conn;
+  const uint32_t released = ReleaseStatementPreparation(stmt);
+  if (SQL_SUCCEEDED(rc) && released != 0) rc = PostStatementError(stmt, released);
+  if (!SQL_SUCCEEDED(rc))
+    CopyUp(stmt->code, stmt->argument, stmt->engineText, &conn->code, conn->argument, conn->engineText);
   for (DescRecord& desc : stmt->builtIn) {
     Unlink(conn->firstDesc, &desc);
     FreeDescItems(&desc);
   }
   Unlink(conn->firstStmt, stmt);
   DrvFree(stmt);
-  return SQL_SUCCESS;
+  return SQL_SUCCEEDED(rc) ? SQL_SUCCESS : rc;
 }
 
 SQLRETURN FreeDesc(SQLHDESC handle) {

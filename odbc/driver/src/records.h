@@ -41,6 +41,7 @@ struct ConnRecord;
 struct StmtRecord;
 struct EngineTable;
 struct ParseRoot;
+struct EngineRequest;
 
 // One record of a descriptor (a bound column or parameter).
 struct DescItem {
@@ -174,6 +175,9 @@ struct StmtRecord {
   char keyTables[2][kPatternSize];     // primary-key and foreign-key tables of SQLForeignKeys
   EngineTable* engineTable;            // opened by a catalog kind that needs one
   ParseRoot* parseTree;                // the statement's parsed text, if any
+  EngineRequest* request;              // the engine statement behind it
+  int32_t prepared;                    // set by a successful SQLPrepare
+  SQLLEN putOffset;                    // -1 when no data at execution is under way
   CursorState cursor;
   int32_t position;  // -1
   SQLLEN rowCount;
