@@ -46,6 +46,7 @@ constexpr uint16_t kOrdinalSetJulian = 193;
 constexpr uint16_t kOrdinalSetLastError = 194;
 constexpr uint16_t kOrdinalCancelUpdate = 196;
 constexpr uint16_t kOrdinalSetMilliseconds = 249;
+constexpr uint16_t kOrdinalSetStampText = 268;
 constexpr uint16_t kOrdinalGetMilliseconds = 250;
 
 constexpr uint16_t kOwnTableType = 3;
@@ -360,9 +361,17 @@ uint32_t WriteTableField(EngineTable* table, size_t field, uint16_t engineType, 
     case kValueTimestamp: {
       SQL_TIMESTAMP_STRUCT stamp;
       std::memcpy(&stamp, value, sizeof stamp);
-      if (uint32_t code = WriteDate(table, f, stamp.year, stamp.month, stamp.day)) return code;
       const int32_t ms = (stamp.hour * 3600 + stamp.minute * 60 + stamp.second) * 1000 +
                          static_cast<int32_t>(stamp.fraction / 1000000u);
+      if (engineType == KIV_FT_TIMESTAMP || engineType == KIV_FT_MODTIME) {
+        // The engine sets a timestamp field whole: a time alone does not go into it.
+        char text[48];
+        std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d.%03d", stamp.year, stamp.month, stamp.day,
+                      ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+        return Call<decltype(&KivSetTimeStampText)>(table, kOrdinalSetStampText, h, f, static_cast<const char*>(text),
+                                                    static_cast<uint32_t>(std::strlen(text)));
+      }
+      if (uint32_t code = WriteDate(table, f, stamp.year, stamp.month, stamp.day)) return code;
       return Call<decltype(&KivSetMilliseconds)>(table, kOrdinalSetMilliseconds, h, f, ms);
     }
     case kValueBinary: {
