@@ -262,3 +262,94 @@ print('road ok')
 }
 
 }  // namespace
+
+namespace {
+
+SQLRETURN PrepareText(SQLHSTMT stmt, const char* text) {
+  return SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)), SQL_NTS);
+}
+
+std::string CursorNameOf(SQLHSTMT stmt) {
+  SQLCHAR name[32] = {};
+  SQLSMALLINT length = 0;
+  EXPECT_EQ(SQLGetCursorName(stmt, name, sizeof name, &length), SQL_SUCCESS);
+  return reinterpret_cast<char*>(name);
+}
+
+TEST_F(Road, PreparedStatementsDescribeTheirResultsBeforeExecution) {
+  ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DSN=KivSample"))) << DiagText(SQL_HANDLE_DBC, dbc_);
+  const KIVHANDLE engine = EngineConnectionOn(SampleFolder());
+  ASSERT_NE(engine, 0u);
+  const char* const select = "select ID, NAME, PRICE, WEIGHT, ADDED, DESCR from items";
+
+  SQLHSTMT stmt = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_SUCCESS);
+  ASSERT_EQ(PrepareText(stmt, select), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt);
+
+  // What the engine itself says about the same text.
+  KIVHANDLE probe = 0;
+  ASSERT_EQ(KivCreateSQLStatement(engine, &probe), 0u);
+  KivColumnDescription expected[16] = {};
+  uint32_t count = 16;
+  ASSERT_EQ(KivPrepareSQLDescribe(probe, select, expected, sizeof expected, &count), 0u);
+  KivCloseSQLStatement(probe);
+
+  SQLSMALLINT columns = 0;
+  ASSERT_EQ(SQLNumResultCols(stmt, &columns), SQL_SUCCESS);
+  ASSERT_EQ(columns, static_cast<SQLSMALLINT>(count));
+  const SQLSMALLINT types[] = {SQL_INTEGER, SQL_CHAR, SQL_NUMERIC, SQL_DOUBLE, SQL_TYPE_TIMESTAMP, SQL_LONGVARCHAR};
+  for (SQLUSMALLINT i = 1; i <= count; ++i) {
+    SQLCHAR name[200] = {};
+    SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    ASSERT_EQ(SQLDescribeCol(stmt, i, name, sizeof name, &nameLength, &type, &size, &digits, &nullable),
+              SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, stmt);
+    EXPECT_STREQ(reinterpret_cast<char*>(name), expected[i - 1].name);
+    EXPECT_EQ(type, types[i - 1]) << expected[i - 1].name;
+  }
+
+  // An insert the engine refuses still prepares (its error belongs to execution).
+  SQLHSTMT insert = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &insert), SQL_SUCCESS);
+  EXPECT_EQ(PrepareText(insert, "insert into nowhere (A) values (?)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, insert);
+  ASSERT_EQ(SQLNumResultCols(insert, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 0);
+
+  // Cursor names: generated in order, limited in length, unique on the connection.
+  SQLHSTMT second = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &second), SQL_SUCCESS);
+  ASSERT_EQ(PrepareText(second, select), SQL_SUCCESS);
+  EXPECT_EQ(CursorNameOf(stmt), "SQL_CUR_00000");
+  EXPECT_EQ(CursorNameOf(second), "SQL_CUR_00001");
+  std::string state;
+  EXPECT_EQ(SQLSetCursorName(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("nineteen_characters")), SQL_NTS),
+            SQL_ERROR);
+  DiagText(SQL_HANDLE_STMT, stmt, &state);
+  EXPECT_EQ(state, "34000");
+  EXPECT_EQ(SQLSetCursorName(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("Sql_Cur_00001")), SQL_NTS),
+            SQL_ERROR);
+  DiagText(SQL_HANDLE_STMT, stmt, &state);
+  EXPECT_EQ(state, "3C000");
+  EXPECT_EQ(SQLSetCursorName(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("mine")), SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(CursorNameOf(stmt), "mine");
+
+  for (SQLHSTMT h : {stmt, insert, second}) EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, h), SQL_SUCCESS);
+
+  // A thousand statements prepared and freed leave the engine's statements as they were.
+  KivTestClearCallLog();
+  KivTestRecordCalls(1);
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_SUCCESS);
+    ASSERT_EQ(PrepareText(stmt, select), SQL_SUCCESS);
+    ASSERT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
+  }
+  KivTestRecordCalls(0);
+  std::string log(KivTestGetCallLog(nullptr, 0) + 1, '\0');
+  KivTestGetCallLog(log.data(), static_cast<uint32_t>(log.size()));
+  EXPECT_EQ(log.find("KivCreateSQLStatement\n"), std::string::npos);
+  EXPECT_EQ(log.find("KivCloseSQLStatement\n"), std::string::npos);
+  EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+}
+
+}  // namespace
