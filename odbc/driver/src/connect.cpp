@@ -10,6 +10,7 @@
 #include "prompt.h"
 #include "records.h"
 #include "session.h"
+#include "statement.h"
 #include "valuetext.h"
 
 namespace kivodbc {
@@ -169,6 +170,12 @@ SQLRETURN Disconnect(SQLHDBC handle) {
       std::memcpy(conn->engineText, stmt->engineText, kMessageSize);
       return ResultOfCode(conn->code);
     }
+  }
+  // Prepared statements hold engine tables and statements of this session:
+  // they go with it, and the statements are prepared again after a connect.
+  for (StmtRecord* stmt = conn->firstStmt; stmt != nullptr; stmt = stmt->next) {
+    ReleaseStatementPreparation(stmt);
+    stmt->prepared = 0;
   }
   conn->dataSource[0] = 0;
   // The engine connection ends with the ODBC one: nothing of it is used

@@ -293,7 +293,7 @@ SQLRETURN FreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
-  stmt->counters[0] = 0;
+  stmt->affectedRows = 0;
   switch (option) {
     case SQL_CLOSE: return CloseStatement(stmt);
     case SQL_UNBIND:

@@ -182,7 +182,7 @@ struct StmtRecord {
   int32_t position;  // -1
   SQLLEN rowCount;
   SQLLEN cursorRowCount;  // -1
-  int32_t counters[2];
+  int32_t affectedRows;  // rows the current call changed
   DescRecord builtIn[4];
   DescRecord* ard;
   DescRecord* apd;

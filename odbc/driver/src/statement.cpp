@@ -156,7 +156,7 @@ void ResetExecutionState(StmtRecord* stmt) {
   stmt->cursor.needData = 0;
   stmt->putOffset = -1;
   stmt->rowCount = -1;
-  if (stmt->builtIn[kIrd].rowsProcessedPtr != nullptr) *stmt->builtIn[kIrd].rowsProcessedPtr = 0;
+  if (stmt->builtIn[kIrd].rowsProcessedPtr != nullptr) *stmt->builtIn[kIrd].rowsProcessedPtr = static_cast<SQLULEN>(-1);
   stmt->currentRow = 0;
   stmt->rowPtr = nullptr;
   stmt->fetchState = -1;
@@ -533,7 +533,7 @@ SQLRETURN Prepare(SQLHSTMT handle, const SQLCHAR* textArgument, SQLINTEGER lengt
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
-  stmt->counters[0] = 0;
+  stmt->affectedRows = 0;
   if (stmt->kind != kKindNone || stmt->cursor.needData != 0) return PostStatementError(stmt, kInvalidCursorState);
   if (textArgument == nullptr) textArgument = reinterpret_cast<const SQLCHAR*>("");
   if (stmt->conn->session == nullptr) return PostStatementError(stmt, kFunctionSequenceError);

@@ -366,5 +366,21 @@ TEST_F(StatementTest, FreeStmtOptions) {
   EXPECT_EQ(Stmt()->prepared, 1);
 }
 
+TEST_F(StatementTest, DisconnectEndsThePreparationsOfItsStatements) {
+  ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS);
+  const std::string log = EngineCalls([&] { ASSERT_EQ(Disconnect(conn_), SQL_SUCCESS); });
+  // Tables and engine statements are closed while the engine connection lives.
+  EXPECT_LT(log.find("KivCloseSQLStatement\n"), log.find("KivDisconnect\n")) << log;
+  EXPECT_EQ(Stmt()->parseTree, nullptr);
+  EXPECT_EQ(Stmt()->request, nullptr);
+  EXPECT_EQ(Stmt()->prepared, 0);
+  EXPECT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_ERROR);
+
+  ASSERT_TRUE(SQL_SUCCEEDED(
+      DriverConnect(conn_, nullptr, S("DSN=KivData"), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+  ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+  EXPECT_NE(Stmt()->request, nullptr);
+}
+
 }  // namespace
 }  // namespace kivodbc::testing
