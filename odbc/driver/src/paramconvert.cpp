@@ -384,7 +384,7 @@ int ConvertToBinary(ParameterValue* param, SQLLEN* appendOffset, int16_t cType, 
 int StoreNull(ParameterValue* param) {
   switch (param->valueType) {
     case kValueText:
-    case kValueDecimal:
+    case kValueNumeric:
       param->fixed[0] = 0;
       ParameterBuffer(param)[0] = 0;
       return 0;
@@ -467,7 +467,7 @@ int ConvertParameterValue(ParameterValue* param, const ParameterSigns& signs, SQ
   if (value == nullptr) return kInternalError;
   switch (param->valueType) {
     case kValueText: return ConvertToText(param, appendOffset, cType, value, lengthOrIndicator);
-    case kValueDecimal:
+    case kValueNumeric:
       return ConvertToDecimal(param, signs, cType, value, lengthOrIndicator, argument, argumentSize);
     case kValueInteger:
     case kValueDouble: return ConvertToDouble(param, signs, cType, value, lengthOrIndicator);

@@ -12,19 +12,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tablerecord.h"
 #include "typetable.h"
 
 namespace kivodbc {
 
-// The engine-side representation of a parameter, chosen at preparation.
-constexpr int16_t kValueText = 1;
-constexpr int16_t kValueDecimal = 2;  // decimal text of textCapacity digits and `scale` fraction digits
-constexpr int16_t kValueInteger = 4;  // held as a double
-constexpr int16_t kValueDouble = 8;
-constexpr int16_t kValueDate = 9;
-constexpr int16_t kValueTime = 10;
-constexpr int16_t kValueTimestamp = 11;
-constexpr int16_t kValueBinary = -2;  // buffer: 32-bit byte count, then the bytes
+// The engine-side representation of a parameter is chosen at preparation,
+// one of the value types of the cursor layer: text, decimal text
+// (kValueNumeric: textCapacity digits, `scale` of them after the point),
+// integer and double (both held as a double), date, time, timestamp, and
+// binary (a buffer of a 32-bit byte count, then the bytes).
 
 constexpr uint32_t kParameterBufferSize = 1024;
 

@@ -38,7 +38,7 @@ const ParameterSigns kSigned{};
 std::string Stored(Param& p) {
   switch (p->valueType) {
     case kValueText:
-    case kValueDecimal: return p.Text();
+    case kValueNumeric: return p.Text();
     case kValueInteger:
     case kValueDouble: return Bytes(p->number);
     case kValueDate: return Bytes(p->date);
@@ -93,33 +93,33 @@ const std::vector<Case>& Cases() {
       {"text from float", kValueText, SQL_CHAR, 0, 0, SQL_C_FLOAT, Bytes(0.25f), 0, 0, "0.25"},
       {"text from unknown c type", kValueText, SQL_CHAR, 0, 0, 1234, "x", 1, 2103, ""},
       // Decimal text.
-      {"decimal cut", kValueDecimal, SQL_DECIMAL, 5, 2, SQL_C_CHAR, "123.456", 7, 2102, "123.45"},
-      {"decimal overflow", kValueDecimal, SQL_DECIMAL, 5, 2, SQL_C_CHAR, "1234567", 7, 2232, ""},
-      {"decimal malformed", kValueDecimal, SQL_DECIMAL, 5, 2, SQL_C_CHAR, "12a", 3, 2116, ""},
-      {"decimal exponent is malformed", kValueDecimal, SQL_DECIMAL, 5, 2, SQL_C_CHAR, "1e3", 3, 2116, ""},
-      {"decimal blanks and sign", kValueDecimal, SQL_NUMERIC, 5, 2, SQL_C_CHAR, " -1.5 ", 6, 0, "-1.50"},
-      {"decimal empty", kValueDecimal, SQL_NUMERIC, 5, 2, SQL_C_CHAR, "", 0, 0, "0.00"},
-      {"decimal no wrap", kValueDecimal, SQL_NUMERIC, 20, 0, SQL_C_CHAR, "18446744073709551619", 20, 0,
+      {"decimal cut", kValueNumeric, SQL_DECIMAL, 5, 2, SQL_C_CHAR, "123.456", 7, 2102, "123.45"},
+      {"decimal overflow", kValueNumeric, SQL_DECIMAL, 5, 2, SQL_C_CHAR, "1234567", 7, 2232, ""},
+      {"decimal malformed", kValueNumeric, SQL_DECIMAL, 5, 2, SQL_C_CHAR, "12a", 3, 2116, ""},
+      {"decimal exponent is malformed", kValueNumeric, SQL_DECIMAL, 5, 2, SQL_C_CHAR, "1e3", 3, 2116, ""},
+      {"decimal blanks and sign", kValueNumeric, SQL_NUMERIC, 5, 2, SQL_C_CHAR, " -1.5 ", 6, 0, "-1.50"},
+      {"decimal empty", kValueNumeric, SQL_NUMERIC, 5, 2, SQL_C_CHAR, "", 0, 0, "0.00"},
+      {"decimal no wrap", kValueNumeric, SQL_NUMERIC, 20, 0, SQL_C_CHAR, "18446744073709551619", 20, 0,
        "18446744073709551619"},
-      {"decimal default of bigint", kValueDecimal, SQL_BIGINT, 19, 0, SQL_C_DEFAULT, "42", 2, 0, "42"},
-      {"decimal from slong", kValueDecimal, SQL_DECIMAL, 5, 2, SQL_C_LONG, Bytes(int32_t{-123}), 0, 0, "-123.00"},
-      {"decimal from slong overflow", kValueDecimal, SQL_DECIMAL, 5, 2, SQL_C_LONG, Bytes(int32_t{1234}), 0, 2232,
+      {"decimal default of bigint", kValueNumeric, SQL_BIGINT, 19, 0, SQL_C_DEFAULT, "42", 2, 0, "42"},
+      {"decimal from slong", kValueNumeric, SQL_DECIMAL, 5, 2, SQL_C_LONG, Bytes(int32_t{-123}), 0, 0, "-123.00"},
+      {"decimal from slong overflow", kValueNumeric, SQL_DECIMAL, 5, 2, SQL_C_LONG, Bytes(int32_t{1234}), 0, 2232,
        ""},
-      {"decimal from ubigint", kValueDecimal, SQL_DECIMAL, 20, 0, SQL_C_UBIGINT, Bytes(UINT64_MAX), 0, 0,
+      {"decimal from ubigint", kValueNumeric, SQL_DECIMAL, 20, 0, SQL_C_UBIGINT, Bytes(UINT64_MAX), 0, 0,
        "18446744073709551615"},
-      {"decimal from numeric", kValueDecimal, SQL_DECIMAL, 6, 3, SQL_C_NUMERIC, Bytes(Numeric(4, 2, true, 1234)), 0,
+      {"decimal from numeric", kValueNumeric, SQL_DECIMAL, 6, 3, SQL_C_NUMERIC, Bytes(Numeric(4, 2, true, 1234)), 0,
        0, "12.340"},
-      {"decimal from double", kValueDecimal, SQL_DECIMAL, 5, 1, SQL_C_DOUBLE, Bytes(2.25), 0, 2102, "2.2"},
-      {"decimal from double too large", kValueDecimal, SQL_DECIMAL, 5, 1, SQL_C_DOUBLE, Bytes(123456.0), 0, 2232,
+      {"decimal from double", kValueNumeric, SQL_DECIMAL, 5, 1, SQL_C_DOUBLE, Bytes(2.25), 0, 2102, "2.2"},
+      {"decimal from double too large", kValueNumeric, SQL_DECIMAL, 5, 1, SQL_C_DOUBLE, Bytes(123456.0), 0, 2232,
        ""},
-      {"decimal from huge double", kValueDecimal, SQL_DECIMAL, 5, 1, SQL_C_DOUBLE, Bytes(1e300), 0, 2232, ""},
-      {"decimal from binary numeric", kValueDecimal, SQL_NUMERIC, 6, 2, SQL_C_BINARY,
+      {"decimal from huge double", kValueNumeric, SQL_DECIMAL, 5, 1, SQL_C_DOUBLE, Bytes(1e300), 0, 2232, ""},
+      {"decimal from binary numeric", kValueNumeric, SQL_NUMERIC, 6, 2, SQL_C_BINARY,
        Bytes(Numeric(3, 1, false, 125)), 19, 0, "-12.50"},
-      {"decimal from short binary numeric", kValueDecimal, SQL_NUMERIC, 6, 2, SQL_C_BINARY, "\x01\x02", 2, 2111, ""},
-      {"decimal from binary bigint", kValueDecimal, SQL_BIGINT, 20, 0, SQL_C_BINARY, Bytes(int64_t{-5}), 8, 0, "-5"},
-      {"decimal from binary of char type", kValueDecimal, SQL_CHAR, 5, 0, SQL_C_BINARY, "12", 2, 2119, ""},
-      {"decimal from date", kValueDecimal, SQL_DECIMAL, 5, 0, SQL_C_TYPE_DATE, Bytes(Date(2000, 1, 1)), 0, 2109, ""},
-      {"decimal from unknown", kValueDecimal, SQL_DECIMAL, 5, 0, 1234, "1", 1, 2103, ""},
+      {"decimal from short binary numeric", kValueNumeric, SQL_NUMERIC, 6, 2, SQL_C_BINARY, "\x01\x02", 2, 2111, ""},
+      {"decimal from binary bigint", kValueNumeric, SQL_BIGINT, 20, 0, SQL_C_BINARY, Bytes(int64_t{-5}), 8, 0, "-5"},
+      {"decimal from binary of char type", kValueNumeric, SQL_CHAR, 5, 0, SQL_C_BINARY, "12", 2, 2119, ""},
+      {"decimal from date", kValueNumeric, SQL_DECIMAL, 5, 0, SQL_C_TYPE_DATE, Bytes(Date(2000, 1, 1)), 0, 2109, ""},
+      {"decimal from unknown", kValueNumeric, SQL_DECIMAL, 5, 0, 1234, "1", 1, 2103, ""},
       // Numbers held as a double.
       {"double from text", kValueDouble, SQL_DOUBLE, 0, 0, SQL_C_CHAR, "-2.5", 4, 0, Bytes(-2.5)},
       {"double from text no fraction check", kValueInteger, SQL_INTEGER, 0, 0, SQL_C_CHAR, "12.5", 4, 0, Bytes(12.5)},
@@ -259,7 +259,7 @@ TEST(ConvertParameterValue, SignsComeFromTheFirstEntryOfEachType) {
 }
 
 TEST(ConvertParameterValue, NullStoresAnEmptyValue) {
-  const int16_t types[] = {kValueText, kValueDecimal, kValueInteger, kValueDouble,
+  const int16_t types[] = {kValueText, kValueNumeric, kValueInteger, kValueDouble,
                            kValueDate, kValueTime,    kValueTimestamp, kValueBinary};
   for (int16_t type : types) {
     SCOPED_TRACE(type);
@@ -272,7 +272,7 @@ TEST(ConvertParameterValue, NullStoresAnEmptyValue) {
     EXPECT_EQ(ConvertParameterValue(p.value.get(), kSigned, nullptr, SQL_C_CHAR, "x", SQL_NULL_DATA, nullptr, 0), 0);
     EXPECT_EQ(p->isNull, 1);
     const std::string stored = Stored(p);
-    EXPECT_EQ(stored, type == kValueText || type == kValueDecimal || type == kValueBinary
+    EXPECT_EQ(stored, type == kValueText || type == kValueNumeric || type == kValueBinary
                           ? std::string()
                           : std::string(stored.size(), '\0'));
   }
