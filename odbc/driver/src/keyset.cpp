@@ -2,7 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "engine.h"
@@ -349,6 +353,112 @@ uint32_t BuildKeyset(StmtRecord* stmt, ParseNode* select) {
   if ((code = OpenTempFileReader(path.c_str(), kKeySize, 0, &reader)) != 0) return fail(code);
   state->keysetReader = reader;
   state->position = kBeforeFirst;
+  return 0;
+}
+
+namespace {
+
+constexpr int32_t kVariableLengthSize = 0x7FFFFFF8;
+
+// Makes the node's buffer hold at least `size` bytes (from the parse arena).
+bool ReserveNodeBuffer(ParseRoot* root, ParseNode* node, size_t size) {
+  if (node->buffer != nullptr && node->bufferSize >= size) return true;
+  auto* buffer = static_cast<char*>(ParseArenaAlloc(root, static_cast<ptrdiff_t>(size)));
+  if (buffer == nullptr) return false;
+  node->buffer = buffer;
+  node->bufferSize = size;
+  return true;
+}
+
+// The room for a binary value of `length` bytes in a column of `columnSize`.
+size_t BinaryCapacity(uint32_t length, int32_t columnSize) {
+  size_t room;
+  if (length > 0xFFFFF) room = static_cast<size_t>(length) + 0x100000;
+  else if (length > 0xFFFF) room = static_cast<size_t>(length) * 2;
+  else room = static_cast<size_t>(std::min(std::max(columnSize, 0), 0x10000));
+  return std::max<size_t>(room, length) + 4;
+}
+
+uint32_t LoadColumn(StmtRecord* stmt, ParseNode* node) {
+  const ParseNode* ref = node->tableRef;
+  const auto* ext = ref != nullptr ? static_cast<const TableRefExtension*>(ref->extension) : nullptr;
+  EngineTable* table = ext != nullptr ? ext->table : nullptr;
+  if (table == nullptr || node->columnIndex < 0 || static_cast<size_t>(node->columnIndex) >= table->columns.size())
+    return kInternalError;
+  const size_t field = static_cast<size_t>(node->columnIndex);
+  const EngineColumn& column = table->columns[field];
+  ParseRoot* root = stmt->parseTree;
+  SQLLEN length = 0;
+  int mark = 0;
+  uint32_t code = 0;
+  switch (node->category) {
+    case kCategoryText:
+    case kCategoryDecimal: {
+      size_t size;
+      if (node->category == kCategoryDecimal) {
+        size = static_cast<size_t>(std::max(column.columnSize, 0)) + 3;
+      } else if (column.columnSize == kVariableLengthSize) {
+        uint32_t actual = 0;
+        if ((code = FieldDataLength(table, field, &actual))) return Report(stmt, code);
+        size = static_cast<size_t>(actual) + 1;
+      } else {
+        size = static_cast<size_t>(std::max(column.columnSize, 0)) + 1;
+      }
+      if (!ReserveNodeBuffer(root, node, size)) return kMemoryError;
+      code = ReadTableField(table, field, 0, kValueText, node->buffer, static_cast<SQLLEN>(size), &length, &mark);
+      if (code == 0 && length != SQL_NULL_DATA && node->category == kCategoryDecimal) {
+        // Numeric text to the column's scale.
+        std::snprintf(node->buffer, size, "%.*f", std::max<int>(node->resolvedScale, 0),
+                      std::strtod(node->buffer, nullptr));
+        length = static_cast<SQLLEN>(std::strlen(node->buffer));
+      }
+      break;
+    }
+    case kCategoryInteger:
+    case kCategoryFloating:
+      code = ReadTableField(table, field, 0, kValueDouble, &node->number, sizeof node->number, &length, &mark);
+      break;
+    case kCategoryDate:
+      code = ReadTableField(table, field, 0, kValueDate, node->value, 6, &length, &mark);
+      break;
+    case kCategoryTime:
+      code = ReadTableField(table, field, 0, kValueTime, node->value, 6, &length, &mark);
+      break;
+    case kCategoryTimestamp:
+      code = ReadTableField(table, field, 0, kValueTimestamp, node->value, sizeof node->value, &length, &mark);
+      break;
+    case kCategoryBinary: {
+      uint32_t actual = 0;
+      if ((code = FieldDataLength(table, field, &actual))) return Report(stmt, code);
+      const size_t size = BinaryCapacity(actual, column.columnSize);
+      if (!ReserveNodeBuffer(root, node, size)) return kMemoryError;
+      code = ReadTableField(table, field, 0, kValueBinary, node->buffer + 4, static_cast<SQLLEN>(size - 4), &length,
+                            &mark);
+      const uint32_t stored = length == SQL_NULL_DATA ? 0 : static_cast<uint32_t>(length);
+      std::memcpy(node->buffer, &stored, 4);
+      break;
+    }
+    default: return kNotSupported;
+  }
+  if (code != 0) return Report(stmt, code);
+  node->isNull = length == SQL_NULL_DATA;
+  node->valueLength = length;
+  return 0;
+}
+
+}  // namespace
+
+uint32_t LoadNodeValue(StmtRecord* stmt, ParseNode* node) {
+  if (node == nullptr) return kInternalError;
+  if (node->kind == kNodeColumnRef) return LoadColumn(stmt, node);
+  if (node->kind != kNodeLiteral) return kInternalError;
+  node->isNull = false;
+  if (node->sqlType == SQL_INTEGER || node->sqlType == SQL_DOUBLE || node->sqlType == SQL_FLOAT) {
+    node->valueLength = sizeof node->number;  // the value is the node's number
+  } else {
+    node->buffer = const_cast<char*>(node->text);
+    node->valueLength = node->text != nullptr ? static_cast<SQLLEN>(std::strlen(node->text)) : 0;
+  }
   return 0;
 }
 

@@ -43,6 +43,11 @@ uint32_t BuildKeyset(StmtRecord* stmt, ParseNode* select);
 void ReleaseKeyset(ParseNode* select);
 void ReleaseKeysets(ParseRoot* root);
 
+// Loads the current row's value of a column reference, or the value of a
+// constant, into the node: 0, 2103 for a value type without a load, 2119
+// for another node kind, or the table layer's failure.
+uint32_t LoadNodeValue(StmtRecord* stmt, ParseNode* node);
+
 // Moves to a row: 0 with the table on it, 2138 at either end, 2001 when
 // the keyset's record is gone, or another failure.
 uint32_t PositionCursor(StmtRecord* stmt, ParseNode* select, SQLUSMALLINT orientation, SQLLEN offset);

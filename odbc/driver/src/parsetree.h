@@ -107,6 +107,14 @@ struct ParseNode {
   int32_t resolvedPrecision;
   int16_t resolvedScale;
   char* buffer;
+
+  // The value loaded for the current row: text, numeric text and binary
+  // (a 4-byte length, then the bytes) in `buffer`, of `bufferSize` bytes;
+  // integers and doubles in `number`; dates, times and timestamps in `value`.
+  size_t bufferSize;
+  bool isNull;
+  SQLLEN valueLength;
+  alignas(8) unsigned char value[16];
 };
 
 struct ArenaBlock {

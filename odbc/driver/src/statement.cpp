@@ -113,16 +113,6 @@ uint32_t ApplyTablePasswords(EngineSession* session, EngineRequest* request) {
   return 0;
 }
 
-bool IsProcedureDefinition(const char* text) {
-  while (IsWordSeparator(*text)) ++text;
-  const char* word = text;
-  while (*text != 0 && !IsWordSeparator(*text)) ++text;
-  const size_t first = static_cast<size_t>(text - word);
-  if (!StartsWithNoCase(word, first, "create") && !StartsWithNoCase(word, first, "drop")) return false;
-  while (IsWordSeparator(*text)) ++text;
-  return StartsWithNoCase(text, std::strlen(text), "procedure");
-}
-
 // The statement's name is free when no other statement of the connection
 // holds it (letter case aside).
 bool CursorNameFree(const StmtRecord* stmt, std::string_view name) {
@@ -484,7 +474,6 @@ uint32_t PrepareEngineRequest(StmtRecord* stmt, const char* text, size_t length,
     case 7: {
       // Procedures prepare; their output columns are described at execution.
       if (uint32_t code = prepare(request->statement, request->text)) return Keep(session, code);
-      (void)IsProcedureDefinition(request->text);
       break;
     }
     case 32: case 36: case 77: case 84: case -1: case -2:

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "keyset.h"
@@ -253,6 +255,65 @@ TEST_F(KeysetTest, FailedBuildLeavesNoSpoolFile) {
   std::filesystem::resize_file(spool_ / SpoolFiles()[0], 8);
   EXPECT_EQ(PositionCursor(Stmt(), select, SQL_FETCH_ABSOLUTE, 2), 0u);
   EXPECT_EQ(PositionCursor(Stmt(), select, SQL_FETCH_ABSOLUTE, 3), kKeysetReadError);
+}
+
+TEST_F(KeysetTest, ColumnValuesLoadIntoTheirNodes) {
+  EngineTable* items = Open("items");
+  ASSERT_NE(items, nullptr);
+  ASSERT_EQ(GoToRecord(items, 2), 0u);
+  const double amount = 12.5;
+  const int32_t qty = 42;
+  const SQL_DATE_STRUCT born{1999, 12, 31};
+  const SQL_TIME_STRUCT at{13, 14, 15};
+  const std::string note(5000, 'n');
+  const char picture[] = {'\x89', 'P', 'N', 'G', '\0', '\1'};
+  for (auto [field, type, value, length] :
+       {std::tuple<size_t, int16_t, const void*, SQLLEN>{1, kValueDouble, &amount, 8}, {2, kValueDate, &born, 6},
+        {3, kValueText, note.c_str(), SQL_NTS}, {4, kValueInteger, &qty, 4}, {8, kValueTime, &at, 6},
+        {9, kValueBinary, picture, sizeof picture}})
+    ASSERT_EQ(SetTableField(items, field, items->columns[field].engineType, type, value, length), 0u) << field;
+  ASSERT_EQ(WriteTableRecord(items), 0u);
+  ASSERT_EQ(CloseEngineTable(Session(), items), 0u);
+
+  KivTestFailCall("KivCheckSQL", KIV_ERR_SQL_DECLINED, "left to the driver", 1);
+  ASSERT_EQ(Prepare(stmt_, S("SELECT NAME, AMOUNT, BORN, NOTE, QTY, T, AT, PIC FROM items"), SQL_NTS), SQL_SUCCESS)
+      << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+  ParseNode* select = Stmt()->parseTree->statement;
+  ASSERT_EQ(RewindSelect(Stmt(), select), 0u);
+  ASSERT_EQ(PositionCursor(Stmt(), select, SQL_FETCH_NEXT, 0), 0u);
+  ASSERT_EQ(PositionCursor(Stmt(), select, SQL_FETCH_NEXT, 0), 0u);
+  std::vector<ParseNode*> nodes;
+  for (ParseNode* item = SelectStateOf(select)->items; item != nullptr; item = item->next) {
+    ASSERT_EQ(LoadNodeValue(Stmt(), item->left), 0u) << item->left->name;
+    nodes.push_back(item->left);
+  }
+  ASSERT_EQ(nodes.size(), 8u);
+  EXPECT_EQ(std::string(nodes[0]->buffer).substr(0, 3), "two");
+  EXPECT_STREQ(nodes[1]->buffer, "12.50");
+  SQL_DATE_STRUCT date{};
+  std::memcpy(&date, nodes[2]->value, sizeof date);
+  EXPECT_EQ(date.year, 1999);
+  EXPECT_EQ(date.day, 31);
+  EXPECT_EQ(std::string(nodes[3]->buffer), note);  // a memo gets the room of its value
+  EXPECT_DOUBLE_EQ(nodes[4]->number, 42.0);
+  EXPECT_TRUE(nodes[5]->isNull);  // the product's own tables: empty is null
+  SQL_TIME_STRUCT time{};
+  std::memcpy(&time, nodes[6]->value, sizeof time);
+  EXPECT_EQ(time.minute, 14);
+  uint32_t stored = 0;
+  std::memcpy(&stored, nodes[7]->buffer, 4);
+  ASSERT_EQ(stored, sizeof picture);
+  EXPECT_EQ(std::string(nodes[7]->buffer + 4, stored), std::string(picture, sizeof picture));
+
+  // Constants, and kinds without a value.
+  ParseNode* literal = NewParseNode(Stmt()->parseTree, kNodeLiteral);
+  literal->sqlType = SQL_NUMERIC;
+  literal->text = "3.25";
+  ASSERT_EQ(LoadNodeValue(Stmt(), literal), 0u);
+  EXPECT_STREQ(literal->buffer, "3.25");
+  EXPECT_EQ(LoadNodeValue(Stmt(), select), kInternalError);
+  nodes[0]->category = 99;
+  EXPECT_EQ(LoadNodeValue(Stmt(), nodes[0]), kNotSupported);
 }
 
 class TempFileTest : public ::testing::Test {
