@@ -577,7 +577,10 @@ SQLRETURN SetCursorName(SQLHSTMT handle, const SQLCHAR* name, SQLSMALLINT length
   stmt->code = 0;
   if (name == nullptr) return PostStatementError(stmt, kInvalidCursorName);
   const char* text = reinterpret_cast<const char*>(name);
-  const SQLLEN size = length == SQL_NTS ? static_cast<SQLLEN>(std::strlen(text)) : length;
+  // A NUL inside the given length ends the name.
+  const SQLLEN size = length == SQL_NTS ? static_cast<SQLLEN>(std::strlen(text))
+                      : length > 0      ? static_cast<SQLLEN>(strnlen(text, static_cast<size_t>(length)))
+                                        : length;
   if (size <= 0 || size > static_cast<SQLLEN>(kMaxCursorNameLength)) return PostStatementError(stmt, kInvalidCursorName);
   return PostStatementError(stmt, StoreCursorName(stmt, std::string_view(text, static_cast<size_t>(size))));
 }

@@ -321,8 +321,7 @@ uint32_t WriteTableField(EngineTable* table, size_t field, uint16_t engineType, 
   const uint32_t h = table->handle;
   if (length == SQL_NULL_DATA) return Call<decltype(&KivSetEmpty)>(table, kOrdinalSetEmpty, h, f);
   switch (type) {
-    case kValueText:
-    case kValueNumeric: {
+    case kValueText: {
       const char* text = static_cast<const char*>(value);
       const size_t size = length == SQL_NTS ? std::strlen(text) : static_cast<size_t>(std::max<SQLLEN>(length, 0));
       return Keep(table, TooLongIsTruncation(Call<decltype(&KivSetField)>(table, kOrdinalSetField, h, f, value,

@@ -261,6 +261,7 @@ TEST_F(StatementTest, CursorNames) {
       {"abc", -5, SQL_ERROR, "34000"},
       {"sql_cur_00001", SQL_NTS, SQL_ERROR, "3C000"},  // the other statement's, in other letters
       {"SQL_CUR_00000xyz", 13, SQL_SUCCESS, ""},      // its own name again, by length
+      {"\0abc", 4, SQL_ERROR, "34000"},                // empty up to its NUL
   };
   for (const Case& c : cases) {
     EXPECT_EQ(SetCursorName(stmt_, S(c.name), c.length), c.rc) << c.name;
@@ -364,6 +365,28 @@ TEST_F(StatementTest, FreeStmtOptions) {
   EXPECT_NE(Stmt()->parseTree, nullptr);
   EXPECT_NE(Stmt()->request, nullptr);
   EXPECT_EQ(Stmt()->prepared, 1);
+}
+
+TEST_F(StatementTest, TablePasswordsGoToEachEngineStatementOnce) {
+  ASSERT_EQ(AddTablePassword(Session(), "items", "secret"), 0u);
+  ASSERT_EQ(AddTablePassword(Session(), "orders", "other"), 0u);
+  std::string log = EngineCalls([&] { ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS); });
+  EXPECT_EQ(Count(log, "KivSetStatementPassword"), 2u) << log;
+  log = EngineCalls([&] { ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS); });
+  EXPECT_EQ(Count(log, "KivSetStatementPassword"), 2u) << "a new preparation takes a new engine request";
+
+  KivTestFailCall("KivSetStatementPassword", KIV_ERR_PASSWORD_REQUIRED, "password refused", 1);
+  EXPECT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_ERROR);
+  EXPECT_EQ(Stmt()->code, KIV_ERR_PASSWORD_REQUIRED);
+  EXPECT_EQ(Stmt()->request, nullptr);
+  // A returned engine statement forgets its passwords.
+  log = EngineCalls([&] { ASSERT_EQ(FreeStmt(stmt_, SQL_DROP), SQL_SUCCESS); });
+  stmt_ = nullptr;
+  EXPECT_EQ(Count(log, "KivClearStatementPasswords"), 0u) << "nothing was prepared";
+  SQLHSTMT stmt = NewStatement(conn_);
+  ASSERT_EQ(Prepare(stmt, S("select NAME from items"), SQL_NTS), SQL_SUCCESS);
+  log = EngineCalls([&] { ASSERT_EQ(FreeStmt(stmt, SQL_DROP), SQL_SUCCESS); });
+  EXPECT_EQ(Count(log, "KivClearStatementPasswords"), 1u) << log;
 }
 
 TEST_F(StatementTest, DisconnectEndsThePreparationsOfItsStatements) {
