@@ -654,6 +654,7 @@ SQLRETURN DescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSM
 SQLRETURN CloseStatement(StmtRecord* stmt) {
   ReleaseCatalogState(stmt);
   stmt->kind = kKindNone;
+  stmt->catalogSubKind = 0;
   stmt->catalogRow = -2;
   stmt->cursor.open = 0;
   uint32_t code = 0;
