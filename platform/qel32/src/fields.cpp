@@ -700,7 +700,13 @@ KIVRESULT EncodeField(const FieldDef& f, uint8_t* image, uint16_t tableType, con
             int32_t jd = 0, ms = 0;
             if (v.kind == Value::Kind::Stamp) { jd = v.julian; ms = v.ms; }
             else if (v.kind == Value::Kind::Date) jd = v.julian;
-            else if (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes) {
+            else if (v.kind == Value::Kind::Time) {
+                // A time sets the time of day of the stored date.
+                jd = static_cast<int32_t>(LE32(p));
+                if (jd <= 0) NoConvert(f, "a time without a date");
+                if (v.ms < 0 || v.ms >= 86400000) DoesNotFit(f);
+                ms = v.ms;
+            } else if (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes) {
                 if (!ParseStampText(v.text, jd, ms)) NoConvert(f, "\"" + v.text + "\" to a timestamp");
             } else NoConvert(f, "the value");
             if (jd <= 0) { SetEmptyImage(f, image, tableType); return KIV_OK; }

@@ -100,6 +100,20 @@ TEST_F(Tables, EveryKdtFieldTypeRoundTrips) {
     KivSetDateFormat("MM/DD/YYYY");
 }
 
+// A timestamp is written as a day, then a time of that day.
+TEST_F(Tables, TimestampsTakeADayThenATime) {
+    KivSetDateFormat("YYYYMMDD");
+    KIVHANDLE t = Create("stamp.kdt", KIV_TABLE_KDT, "TS,TIMESTAMP");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    EXPECT_EQ(KIV_ERR_CONVERSION, KivSetMilliseconds(t, "TS", 1000));  // no day yet
+    KIV_ASSERT_OK(KivSetJulian(t, "TS", 2460311));
+    KIV_ASSERT_OK(KivSetMilliseconds(t, "TS", (8 * 3600 + 30 * 60) * 1000));
+    EXPECT_EQ("20240101 08:30:00", Get(t, "TS"));
+    EXPECT_EQ(KIV_ERR_INT_RANGE, KivSetMilliseconds(t, "TS", 86400000));
+    EXPECT_EQ("20240101 08:30:00", Get(t, "TS"));
+    KivSetDateFormat("MM/DD/YYYY");
+}
+
 TEST_F(Tables, ValueCutAndRefusedValues) {
     KIVHANDLE t = Create("cut.dbf", KIV_TABLE_CDX, "C,C,3;N,N,4,1;L,L;D,D");
     KIV_ASSERT_OK(KivAppendRecord(t));
