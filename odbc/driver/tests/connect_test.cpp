@@ -259,16 +259,19 @@ TEST_F(Connecting, InvalidServerTypesAreReportedThroughTheEngine) {
 }
 
 TEST_F(Connecting, FailureAfterTheEngineConnectDisconnectsAgain) {
+  // A folder of its own: other tests may keep connections to the shared one.
+  std::string folder = DataDirectory() + "/own-XXXXXX";
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
   for (const char* function : {"KivGetTransactionsDisabled", "KivGetHandleType"}) {
     KivTestFailCall(function, KIV_ERR_IO, "query failed", 1);
     SQLHDBC conn = NewConnection();
-    const std::string text = "DataDirectory=" + DataDirectory();
+    const std::string text = "DataDirectory=" + folder;
     EXPECT_EQ(DriverConnect(conn, nullptr, Text(text), SQL_NTS, nullptr, 0, nullptr, 0), SQL_ERROR) << function;
     const auto d = DiagOf(SQL_HANDLE_DBC, conn);
     EXPECT_EQ(d.native, static_cast<SQLINTEGER>(KIV_ERR_IO)) << function;
     EXPECT_EQ(d.message, "[Kestrane][Morvane SQL][DAX] query failed") << function;
     KIVHANDLE left = 0;
-    ASSERT_EQ(KivFindConnection(DataDirectory().c_str(), &left), 0u);
+    ASSERT_EQ(KivFindConnection(folder.c_str(), &left), 0u);
     EXPECT_EQ(left, 0u) << function << ": the engine connection stayed open";
   }
 }
