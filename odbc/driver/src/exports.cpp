@@ -11,6 +11,7 @@
 #include "catalog.h"
 #include "diagnostics.h"
 #include "messages.h"
+#include "parameters.h"
 #include "records.h"
 #include "statement.h"
 
@@ -274,8 +275,13 @@ SQLRETURN SQL_API SQLBindCol(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLPOIN
   return PostNotImplemented(SQL_HANDLE_STMT, handle);
 }
 
-SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT ioType, SQLSMALLINT cType,
+                                   SQLSMALLINT sqlType, SQLULEN columnSize, SQLSMALLINT digits, SQLPOINTER value,
+                                   SQLLEN bufferLength, SQLLEN* lengthOrIndicator) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] {
+    return BindParameter(handle, number, ioType, cType, sqlType, columnSize, digits, value, bufferLength,
+                         lengthOrIndicator);
+  });
 }
 
 SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT handle, SQLSMALLINT) {
@@ -302,8 +308,10 @@ SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* 
   });
 }
 
-SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT*, SQLULEN*, SQLSMALLINT*, SQLSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT* sqlType, SQLULEN* columnSize,
+                                   SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+  return Guarded(SQL_HANDLE_STMT, handle,
+                 [&] { return DescribeParam(handle, number, sqlType, columnSize, digits, nullable); });
 }
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR*, SQLINTEGER) {
@@ -342,28 +350,28 @@ SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR*, SQLINTEGER, SQLCHAR*, S
   return PostNotImplemented(SQL_HANDLE_DBC, handle);
 }
 
-SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return NumParams(handle, count); });
 }
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
   return Guarded(SQL_HANDLE_STMT, handle, [&] { return NumResultCols(handle, count); });
 }
 
-SQLRETURN SQL_API SQLParamData(SQLHSTMT handle, SQLPOINTER*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLParamData(SQLHSTMT handle, SQLPOINTER* token) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ParamData(handle, token); });
 }
 
-SQLRETURN SQL_API SQLParamOptions(SQLHSTMT handle, SQLULEN, SQLULEN*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLParamOptions(SQLHSTMT handle, SQLULEN rows, SQLULEN* rowsProcessed) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ParamOptions(handle, rows, rowsProcessed); });
 }
 
 SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
   return Guarded(SQL_HANDLE_STMT, handle, [&] { return Prepare(handle, text, length); });
 }
 
-SQLRETURN SQL_API SQLPutData(SQLHSTMT handle, SQLPOINTER, SQLLEN) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLPutData(SQLHSTMT handle, SQLPOINTER data, SQLLEN length) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return PutData(handle, data, length); });
 }
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN*) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "enginetable.h"
+#include "paramconvert.h"
 
 namespace kivodbc {
 namespace {
@@ -123,6 +124,11 @@ void FreeParseResources(EngineSession* session, ParseNode* node) {
       auto* ext = static_cast<SelectExtension*>(node->extension);
       CloseTempFileReader(static_cast<TempFileReader*>(ext->keysetReader), true);
       ext->keysetReader = nullptr;
+    }
+    if (node->kind == kNodeParameter && node->parameterValue != nullptr) {
+      ReleaseParameterValue(node->parameterValue);
+      DrvFree(node->parameterValue);
+      node->parameterValue = nullptr;
     }
     if (node->kind == kNodeTableRef && node->extension != nullptr) {
       auto* ext = static_cast<TableRefExtension*>(node->extension);

@@ -53,6 +53,7 @@ constexpr int16_t kCategoryBinary = -2;
 
 struct EngineTable;
 struct ParseNode;
+struct ParameterValue;
 
 // Extension of a select node.
 struct SelectExtension {
@@ -115,6 +116,12 @@ struct ParseNode {
   bool isNull;
   SQLLEN valueLength;
   alignas(8) unsigned char value[16];
+
+  // Parameter nodes: the value converted from the application's binding
+  // (DrvAlloc'd at the first conversion, freed with the tree) and the mark of
+  // a value that arrives through SQLParamData/SQLPutData.
+  ParameterValue* parameterValue;
+  bool dataAtExecution;
 };
 
 struct ArenaBlock {

@@ -198,6 +198,7 @@ SQLRETURN AllocStmt(SQLHDBC connHandle, SQLHSTMT* out) {
   stmt->ard = &stmt->builtIn[kArd];
   stmt->apd = &stmt->builtIn[kApd];
   stmt->putOffset = -1;
+  stmt->positionedRow = -1;
   stmt->rowCount = -1;
   stmt->next = conn->firstStmt;
   conn->firstStmt = stmt;

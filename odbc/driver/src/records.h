@@ -41,6 +41,7 @@ struct ConnRecord;
 struct StmtRecord;
 struct EngineTable;
 struct ParseRoot;
+struct ParseNode;
 struct EngineRequest;
 
 // One record of a descriptor (a bound column or parameter).
@@ -178,6 +179,8 @@ struct StmtRecord {
   EngineRequest* request;              // the engine statement behind it
   int32_t prepared;                    // set by a successful SQLPrepare
   SQLLEN putOffset;                    // -1 when no data at execution is under way
+  ParseNode* dataItem;                 // the parameter node SQLPutData feeds, if any
+  int32_t positionedRow;               // -1: pending data belongs to parameters
   CursorState cursor;
   int32_t position;  // -1
   SQLLEN rowCount;

@@ -145,6 +145,7 @@ void ResetExecutionState(StmtRecord* stmt) {
   stmt->prepared = 0;
   stmt->cursor.needData = 0;
   stmt->putOffset = -1;
+  stmt->dataItem = nullptr;
   stmt->rowCount = -1;
   if (stmt->builtIn[kIrd].rowsProcessedPtr != nullptr) *stmt->builtIn[kIrd].rowsProcessedPtr = static_cast<SQLULEN>(-1);
   stmt->currentRow = 0;
@@ -665,6 +666,7 @@ SQLRETURN CloseStatement(StmtRecord* stmt) {
   }
   stmt->putOffset = -1;
   stmt->cursor.needData = 0;
+  stmt->dataItem = nullptr;
   stmt->currentRow = 0;
   stmt->rowPtr = nullptr;
   return PostStatementError(stmt, code);
