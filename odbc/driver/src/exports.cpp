@@ -10,6 +10,7 @@
 #include "api.h"
 #include "catalog.h"
 #include "diagnostics.h"
+#include "execute.h"
 #include "messages.h"
 #include "parameters.h"
 #include "records.h"
@@ -289,7 +290,7 @@ SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT handle, SQLSMALLINT) {
 }
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Cancel(handle); });
 }
 
 SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*, SQLLEN*) {
@@ -314,12 +315,12 @@ SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT number, SQLSMAL
                  [&] { return DescribeParam(handle, number, sqlType, columnSize, digits, nullable); });
 }
 
-SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR*, SQLINTEGER) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ExecDirect(handle, text, length); });
 }
 
 SQLRETURN SQL_API SQLExecute(SQLHSTMT handle) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Execute(handle); });
 }
 
 SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT handle, SQLUSMALLINT, SQLLEN, SQLULEN*, SQLUSMALLINT*) {
@@ -343,7 +344,7 @@ SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLPOIN
 }
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return MoreResults(handle); });
 }
 
 SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR*, SQLINTEGER, SQLCHAR*, SQLINTEGER, SQLINTEGER*) {
@@ -374,8 +375,8 @@ SQLRETURN SQL_API SQLPutData(SQLHSTMT handle, SQLPOINTER data, SQLLEN length) {
   return Guarded(SQL_HANDLE_STMT, handle, [&] { return PutData(handle, data, length); });
 }
 
-SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN* count) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return RowCount(handle, count); });
 }
 
 SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT handle, SQLCHAR* name, SQLSMALLINT length) {

@@ -1,5 +1,7 @@
 #include "parameters.h"
 
+#include "execute.h"
+
 #include <cstring>
 
 #include "messages.h"
@@ -279,10 +281,12 @@ SQLRETURN ParamData(SQLHSTMT handle, SQLPOINTER* token) {
   }
   EndDataAtExecution(stmt);
   const uint32_t finished = FinishDataAtExecution(stmt);
-  if (finished == kDataTruncated) SetFirstParameterStatus(stmt, SQL_PARAM_SUCCESS_WITH_INFO);
-  // Every value is in: the execution of the statement follows here, and this
-  // build does not execute statements yet.
-  return PostStatementError(stmt, kFeatureNotImplemented);
+  if (finished == kDataTruncated) {
+    SetFirstParameterStatus(stmt, SQL_PARAM_SUCCESS_WITH_INFO);
+    stmt->truncated = 1;
+  }
+  // Every value is in: the statement runs.
+  return ExecuteAfterData(stmt);
 }
 
 SQLRETURN PutData(SQLHSTMT handle, SQLPOINTER data, SQLLEN length) {

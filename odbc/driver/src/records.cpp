@@ -186,6 +186,7 @@ SQLRETURN AllocStmt(SQLHDBC connHandle, SQLHSTMT* out) {
   stmt->retrieveData = conn->retrieveData;
   stmt->useBookmarks = conn->useBookmarks;
   stmt->fetchState = -1;
+  stmt->getDataColumn = -1;
   stmt->enableAutoIpd = 1;
   for (int i = kArd; i <= kIpd; ++i) {
     DescRecord* desc = &stmt->builtIn[i];

@@ -201,6 +201,11 @@ struct StmtRecord {
   int16_t fetchState;  // -1
   int32_t enableAutoIpd;  // 1
   void* fetchBookmarkPtr;
+  int32_t truncated;         // a value of the current execution was cut
+  int32_t getDataColumn;     // the column SQLGetData read last; -1 none
+  SQLLEN getDataOffset;      // what earlier SQLGetData calls of it returned
+  int32_t getDataDone;       // the whole value of that column has been returned
+  SQLUSMALLINT* rowStatusPtr;  // the row statuses of the last SQLExtendedFetch
 };
 
 // Records live in zero-filled raw memory, so they must stay plain data.

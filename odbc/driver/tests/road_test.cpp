@@ -352,4 +352,134 @@ TEST_F(Road, PreparedStatementsDescribeTheirResultsBeforeExecution) {
   EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
 }
 
+
+SQLCHAR* Sql(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
+
+// Runs a text directly; the ODBC result.
+SQLRETURN Direct(SQLHSTMT stmt, const std::string& text) {
+  return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
+}
+
+// A folder of its own with the data source on it, for tests that write tables.
+class RoadWriting : public Road {
+ protected:
+  void SetUp() override {
+    Road::SetUp();
+    folder_ = (Config().Root() / ::testing::UnitTest::GetInstance()->current_test_info()->name()).string();
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_)))
+        << DiagText(SQL_HANDLE_DBC, dbc_);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+  }
+  void TearDown() override {
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    Road::TearDown();
+  }
+  std::string folder_;
+  SQLHSTMT stmt_ = nullptr;
+};
+
+TEST_F(RoadWriting, StatementsRunWithRowCountsAndParameters) {
+  ASSERT_EQ(Direct(stmt_, "CREATE TABLE parts (code CHAR(8), qty INTEGER, info MEMO)"), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  // Parameters bound by value.
+  ASSERT_EQ(SQLPrepare(stmt_, Sql("INSERT INTO parts (code, qty) VALUES (?, ?)"), SQL_NTS), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  char code[9] = {};
+  SQLINTEGER qty = 0;
+  SQLLEN codeLength = SQL_NTS;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, 8, 0, code, sizeof code, &codeLength),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &qty, 0, nullptr),
+            SQL_SUCCESS);
+  for (int i = 1; i <= 3; ++i) {
+    std::snprintf(code, sizeof code, "P%d", i);
+    qty = i * 10;
+    ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+    SQLLEN rows = 0;
+    EXPECT_EQ(SQLRowCount(stmt_, &rows), SQL_SUCCESS);
+    EXPECT_EQ(rows, 1);
+  }
+  EXPECT_EQ(SQLFreeStmt(stmt_, SQL_RESET_PARAMS), SQL_SUCCESS);
+
+  struct Case {
+    const char* text;
+    SQLRETURN result;
+    SQLLEN rows;
+  };
+  const Case cases[] = {
+      {"UPDATE parts SET qty = qty + 1 WHERE qty >= 20", SQL_SUCCESS, 2},
+      {"UPDATE parts SET qty = 0 WHERE code = 'none'", SQL_NO_DATA, 0},  // ODBC 3: no row is no data
+      {"DELETE FROM parts WHERE code = 'P1'", SQL_SUCCESS, 1},
+      {"DELETE FROM parts WHERE code = 'P1'", SQL_NO_DATA, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Direct(stmt_, c.text), c.result) << c.text << DiagText(SQL_HANDLE_STMT, stmt_);
+    SQLLEN rows = -5;
+    EXPECT_EQ(SQLRowCount(stmt_, &rows), SQL_SUCCESS);
+    EXPECT_EQ(rows, c.rows) << c.text;
+  }
+  // A refused statement: the engine's error, and the statement is free again.
+  EXPECT_EQ(Direct(stmt_, "INSERT INTO nowhere (A) VALUES (1)"), SQL_ERROR);
+  EXPECT_FALSE(DiagText(SQL_HANDLE_STMT, stmt_).empty());
+  EXPECT_EQ(Direct(stmt_, "DELETE FROM parts"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLLEN rows = 0;
+  EXPECT_EQ(SQLRowCount(stmt_, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, 2);
+}
+
+TEST_F(RoadWriting, DataAtExecutionRunsTheStatementWhenTheLastValueIsIn) {
+  ASSERT_EQ(Direct(stmt_, "CREATE TABLE parts (code CHAR(8), qty INTEGER, info MEMO)"), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLPrepare(stmt_, Sql("INSERT INTO parts (code, info) VALUES (?, ?)"), SQL_NTS), SQL_SUCCESS);
+  char tokens[2] = {};
+  SQLLEN atExecution = SQL_DATA_AT_EXEC;
+  SQLLEN longAtExecution = SQL_LEN_DATA_AT_EXEC(3000);
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, 8, 0, &tokens[0], 0, &atExecution),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, 3000, 0, &tokens[1], 0,
+                             &longAtExecution),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLExecute(stmt_), SQL_NEED_DATA) << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLPOINTER token = nullptr;
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
+  EXPECT_EQ(token, &tokens[0]);
+  ASSERT_EQ(SQLPutData(stmt_, Sql("LONG"), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
+  EXPECT_EQ(token, &tokens[1]);
+  std::string pieces[3] = {std::string(1000, 'a'), std::string(1000, 'b'), std::string(1000, 'c')};
+  for (std::string& p : pieces)
+    ASSERT_EQ(SQLPutData(stmt_, p.data(), static_cast<SQLLEN>(p.size())), SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLLEN rows = 0;
+  EXPECT_EQ(SQLRowCount(stmt_, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, 1);
+
+  // The engine holds the whole value.
+  const KIVHANDLE engine = EngineConnectionOn(folder_);
+  KIVHANDLE statement = 0, cursor = 0;
+  ASSERT_EQ(KivCreateSQLStatement(engine, &statement), 0u);
+  ASSERT_EQ(KivExecuteSQLDirect(statement, "SELECT code, info FROM parts", &cursor), 0u);
+  ASSERT_EQ(KivGotoTop(cursor), 0u);
+  uint32_t length = 0;
+  EXPECT_EQ(KivGetMemoLength(cursor, KIV_FIELD(2), &length), 0u);
+  EXPECT_EQ(length, 3000u);
+  KivCloseSQLStatement(statement);
+
+  // The same statement directly: the parse list lives on until the data is in.
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+  ASSERT_EQ(Direct(stmt_, "INSERT INTO parts (code, info) VALUES (?, ?)"), SQL_NEED_DATA)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
+  ASSERT_EQ(SQLPutData(stmt_, Sql("SHORT"), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_NEED_DATA);
+  ASSERT_EQ(SQLPutData(stmt_, Sql("memo"), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(SQLParamData(stmt_, &token), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(CountRows(engine, "parts"), 2u);
+  // Nothing is left prepared.
+  EXPECT_EQ(SQLExecute(stmt_), SQL_ERROR);
+}
+
 }  // namespace
