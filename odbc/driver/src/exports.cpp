@@ -11,6 +11,7 @@
 #include "catalog.h"
 #include "diagnostics.h"
 #include "execute.h"
+#include "fetch.h"
 #include "messages.h"
 #include "parameters.h"
 #include "records.h"
@@ -272,8 +273,10 @@ void LoadByOrdinal(void) {}
 // ---- Entry points this build does not carry yet: each posts 2177
 // ("Optional feature not implemented.", HYC00) on its handle.
 
-SQLRETURN SQL_API SQLBindCol(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT handle, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
+                             SQLLEN bufferLength, SQLLEN* lengthOrIndicator) {
+  return Guarded(SQL_HANDLE_STMT, handle,
+                 [&] { return BindCol(handle, column, cType, target, bufferLength, lengthOrIndicator); });
 }
 
 SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT ioType, SQLSMALLINT cType,
@@ -293,12 +296,16 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
   return Guarded(SQL_HANDLE_STMT, handle, [&] { return Cancel(handle); });
 }
 
-SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*, SQLLEN*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
+                                  SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number) {
+  return Guarded(SQL_HANDLE_STMT, handle,
+                 [&] { return ColAttributes(handle, column, attribute, text, bufferLength, textLength, number); });
 }
 
-SQLRETURN SQL_API SQLColAttributes(SQLHSTMT handle, SQLUSMALLINT, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*, SQLLEN*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
+                                   SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number) {
+  return Guarded(SQL_HANDLE_STMT, handle,
+                 [&] { return ColAttributes(handle, column, attribute, text, bufferLength, textLength, number); });
 }
 
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
@@ -323,24 +330,28 @@ SQLRETURN SQL_API SQLExecute(SQLHSTMT handle) {
   return Guarded(SQL_HANDLE_STMT, handle, [&] { return Execute(handle); });
 }
 
-SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT handle, SQLUSMALLINT, SQLLEN, SQLULEN*, SQLUSMALLINT*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT handle, SQLUSMALLINT orientation, SQLLEN offset, SQLULEN* rowCount,
+                                   SQLUSMALLINT* rowStatus) {
+  return Guarded(SQL_HANDLE_STMT, handle,
+                 [&] { return ExtendedFetch(handle, orientation, offset, rowCount, rowStatus); });
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT handle) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Fetch(handle); });
 }
 
-SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT handle, SQLSMALLINT, SQLLEN) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT handle, SQLSMALLINT orientation, SQLLEN offset) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return FetchScroll(handle, orientation, offset); });
 }
 
 SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT handle, SQLCHAR* buffer, SQLSMALLINT capacity, SQLSMALLINT* length) {
   return Guarded(SQL_HANDLE_STMT, handle, [&] { return GetCursorName(handle, buffer, capacity, length); });
 }
 
-SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
+                             SQLLEN bufferLength, SQLLEN* lengthOrIndicator) {
+  return Guarded(SQL_HANDLE_STMT, handle,
+                 [&] { return GetData(handle, column, cType, target, bufferLength, lengthOrIndicator); });
 }
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle) {

@@ -607,17 +607,18 @@ const ParseNode* SelectItems(const StmtRecord* stmt, bool* isSelect) {
   return static_cast<const SelectExtension*>(select->extension)->items;
 }
 
-const EngineColumn* ColumnOfItem(const ParseNode* item) {
+}  // namespace
+
+const EngineColumn* ColumnOfItem(const ParseNode* item, const EngineTable** table) {
   const ParseNode* value = item->left;
   if (value == nullptr || value->kind != kNodeColumnRef || value->tableRef == nullptr) return nullptr;
   const auto* ext = static_cast<const TableRefExtension*>(value->tableRef->extension);
   if (ext == nullptr || ext->table == nullptr || value->columnIndex < 0 ||
       static_cast<size_t>(value->columnIndex) >= ext->table->columns.size())
     return nullptr;
+  if (table != nullptr) *table = ext->table;
   return &ext->table->columns[static_cast<size_t>(value->columnIndex)];
 }
-
-}  // namespace
 
 SQLRETURN NumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
   StmtRecord* stmt = AsStmt(handle);

@@ -78,6 +78,10 @@ int32_t CountParameterMarkers(const char* text);
 uint32_t PrepareEngineRequest(StmtRecord* stmt, const char* text, size_t length, std::string* hexName,
                               int32_t* markers);
 
+// The table column a select item reads (and its table, when `table` is
+// given); null for any other expression.
+const EngineColumn* ColumnOfItem(const ParseNode* item, const EngineTable** table = nullptr);
+
 // The pseudo-table of the statement's own engine result, for the front end.
 DriverResult ResultOfStatement(const StmtRecord* stmt);
 

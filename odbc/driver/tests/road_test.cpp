@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -480,6 +481,291 @@ TEST_F(RoadWriting, DataAtExecutionRunsTheStatementWhenTheLastValueIsIn) {
   EXPECT_EQ(CountRows(engine, "parts"), 2u);
   // Nothing is left prepared.
   EXPECT_EQ(SQLExecute(stmt_), SQL_ERROR);
+}
+
+
+// A table of three rows for the fetch tests: codes, quantities and a null.
+void FillParts(SQLHSTMT stmt) {
+  ASSERT_EQ(Direct(stmt, "CREATE TABLE parts (code CHAR(10), qty INTEGER, price NUMERIC(8,2), seen DATE)"),
+            SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt);
+  for (const char* row : {"INSERT INTO parts (code, qty, price, seen) VALUES ('ABCDEFGHIJ', 10, 1.5, '2024-02-29')",
+                          "INSERT INTO parts (code, qty, price) VALUES ('SECOND', 20, 2.25)",
+                          "INSERT INTO parts (qty) VALUES (30)"})
+    ASSERT_EQ(Direct(stmt, row), SQL_SUCCESS) << row << DiagText(SQL_HANDLE_STMT, stmt);
+}
+
+TEST_F(RoadWriting, BoundColumnsAndGetDataReadEveryRow) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(Direct(stmt_, "SELECT code, qty, price, seen FROM parts"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLSMALLINT columns = 0;
+  ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 4);
+  char code[11] = {};
+  SQLINTEGER qty = 0;
+  double price = 0;
+  SQL_DATE_STRUCT seen = {};
+  SQLLEN codeInd = 0, qtyInd = 0, priceInd = 0, seenInd = 0;
+  ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_CHAR, code, sizeof code, &codeInd), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindCol(stmt_, 2, SQL_C_SLONG, &qty, 0, &qtyInd), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindCol(stmt_, 3, SQL_C_DOUBLE, &price, 0, &priceInd), SQL_SUCCESS);
+  ASSERT_EQ(SQLBindCol(stmt_, 4, SQL_C_TYPE_DATE, &seen, 0, &seenInd), SQL_SUCCESS);
+  struct Row {
+    const char* code;  // null: a null value
+    SQLINTEGER qty;
+    double price;
+    bool dated;
+  };
+  // Character columns keep their blanks.
+  const Row rows[] = {{"ABCDEFGHIJ", 10, 1.5, true}, {"SECOND    ", 20, 2.25, false}, {nullptr, 30, 0, false}};
+  for (const Row& row : rows) {
+    ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+    if (row.code == nullptr) {
+      EXPECT_EQ(codeInd, SQL_NULL_DATA);
+    } else {
+      EXPECT_STREQ(code, row.code);
+      EXPECT_EQ(codeInd, static_cast<SQLLEN>(std::strlen(row.code)));
+    }
+    EXPECT_EQ(qty, row.qty);
+    if (row.code != nullptr) {
+      EXPECT_DOUBLE_EQ(price, row.price);
+    }
+    if (row.dated) {
+      EXPECT_EQ(seen.year, 2024);
+      EXPECT_EQ(seen.month, 2);
+      EXPECT_EQ(seen.day, 29);
+    } else {
+      EXPECT_EQ(seenInd, SQL_NULL_DATA);
+    }
+    // The same value again through SQLGetData, as text.
+    char text[16] = {};
+    SQLLEN length = 0;
+    ASSERT_EQ(SQLGetData(stmt_, 2, SQL_C_CHAR, text, sizeof text, &length), SQL_SUCCESS);
+    EXPECT_EQ(std::string(text), std::to_string(row.qty));
+  }
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+  std::string state;
+  char text[16] = {};
+  SQLLEN length = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 2, SQL_C_CHAR, text, sizeof text, &length), SQL_ERROR);
+  DiagText(SQL_HANDLE_STMT, stmt_, &state);
+  EXPECT_EQ(state, "24000");
+  // The cursor stays open until it is closed; SQLMoreResults closes it.
+  EXPECT_EQ(Direct(stmt_, "SELECT code FROM parts"), SQL_ERROR);
+  DiagText(SQL_HANDLE_STMT, stmt_, &state);
+  EXPECT_EQ(state, "24000");
+  EXPECT_EQ(SQLMoreResults(stmt_), SQL_NO_DATA);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_ERROR);
+}
+
+TEST_F(RoadWriting, GetDataReadsALongValueInPiecesAndRefusesANullWithoutIndicator) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(Direct(stmt_, "SELECT code, qty FROM parts"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  struct Piece {
+    SQLRETURN result;
+    const char* text;
+    SQLLEN length;
+  };
+  const Piece pieces[] = {{SQL_SUCCESS_WITH_INFO, "ABC", 10}, {SQL_SUCCESS_WITH_INFO, "DEF", 7},
+                          {SQL_SUCCESS_WITH_INFO, "GHI", 4},  {SQL_SUCCESS, "J", 1},
+                          {SQL_NO_DATA, nullptr, 0}};
+  for (const Piece& p : pieces) {
+    char buffer[4] = {};
+    SQLLEN length = -7;
+    ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buffer, sizeof buffer, &length), p.result)
+        << DiagText(SQL_HANDLE_STMT, stmt_);
+    if (p.text == nullptr) continue;
+    EXPECT_STREQ(buffer, p.text);
+    EXPECT_EQ(length, p.length);
+    if (p.result == SQL_SUCCESS_WITH_INFO) {
+      std::string state;
+      DiagText(SQL_HANDLE_STMT, stmt_, &state);
+      EXPECT_EQ(state, "01004");
+    }
+  }
+  // Another column, then the first again: it starts over.
+  SQLINTEGER qty = 0;
+  ASSERT_EQ(SQLGetData(stmt_, 2, SQL_C_SLONG, &qty, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(qty, 10);
+  char buffer[4] = {};
+  SQLLEN length = 0;
+  ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, buffer, sizeof buffer, &length), SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(buffer, "ABC");
+  // Beyond the last column.
+  std::string state;
+  EXPECT_EQ(SQLGetData(stmt_, 3, SQL_C_CHAR, buffer, sizeof buffer, &length), SQL_ERROR);
+  DiagText(SQL_HANDLE_STMT, stmt_, &state);
+  EXPECT_EQ(state, "07009");
+
+  // The third row's code is null: without an indicator that is an error.
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  char value[16] = {};
+  for (SQLSMALLINT type : {SQL_C_CHAR, SQL_C_BINARY}) {
+    EXPECT_EQ(SQLGetData(stmt_, 1, type, value, sizeof value, nullptr), SQL_ERROR) << type;
+    DiagText(SQL_HANDLE_STMT, stmt_, &state);
+    EXPECT_EQ(state, "22002") << type;
+  }
+  // With one, the null reads once; after it there is nothing more.
+  SQLLEN nullIndicator = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, value, sizeof value, &nullIndicator), SQL_SUCCESS);
+  EXPECT_EQ(nullIndicator, SQL_NULL_DATA);
+  EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_CHAR, value, sizeof value, &nullIndicator), SQL_NO_DATA);
+  // A bound null column without an indicator fails the row.
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+  char code[11] = {};
+  ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_CHAR, code, sizeof code, nullptr), SQL_SUCCESS);
+  ASSERT_EQ(Direct(stmt_, "SELECT code FROM parts"), SQL_SUCCESS);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_ERROR);
+  DiagText(SQL_HANDLE_STMT, stmt_, &state);
+  EXPECT_EQ(state, "22002");
+}
+
+TEST_F(RoadWriting, KeysetCursorsScrollAndCountTheirRows) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_KEYSET_DRIVEN), 0),
+            SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(Direct(stmt_, "SELECT qty FROM parts"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLLEN count = 0;
+  EXPECT_EQ(SQLRowCount(stmt_, &count), SQL_SUCCESS);
+  EXPECT_EQ(count, 3);
+  SQLINTEGER qty = 0;
+  SQLLEN indicator = 0;
+  ASSERT_EQ(SQLBindCol(stmt_, 1, SQL_C_SLONG, &qty, 0, &indicator), SQL_SUCCESS);
+  SQLUSMALLINT status = 99;
+  SQLULEN fetched = 0;
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, &status, 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+  struct Move {
+    SQLSMALLINT orientation;
+    SQLLEN offset;
+    SQLRETURN result;
+    SQLINTEGER qty;
+  };
+  const Move moves[] = {{SQL_FETCH_LAST, 0, SQL_SUCCESS, 30},     {SQL_FETCH_PRIOR, 0, SQL_SUCCESS, 20},
+                        {SQL_FETCH_FIRST, 0, SQL_SUCCESS, 10},    {SQL_FETCH_ABSOLUTE, 2, SQL_SUCCESS, 20},
+                        {SQL_FETCH_RELATIVE, 1, SQL_SUCCESS, 30}, {SQL_FETCH_NEXT, 0, SQL_NO_DATA, 0},
+                        {SQL_FETCH_PRIOR, 0, SQL_SUCCESS, 30}};
+  for (const Move& m : moves) {
+    qty = 0;
+    ASSERT_EQ(SQLFetchScroll(stmt_, m.orientation, m.offset), m.result)
+        << m.orientation << DiagText(SQL_HANDLE_STMT, stmt_);
+    if (m.result != SQL_SUCCESS) continue;
+    EXPECT_EQ(qty, m.qty) << m.orientation;
+    EXPECT_EQ(status, SQL_ROW_SUCCESS);
+    EXPECT_EQ(fetched, 1u);
+  }
+  // The engine's result is a snapshot: a row deleted meanwhile still reads.
+  SQLHSTMT other = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &other), SQL_SUCCESS);
+  ASSERT_EQ(Direct(other, "DELETE FROM parts WHERE qty = 20"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, other);
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, other), SQL_SUCCESS);
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 2), SQL_SUCCESS);
+  EXPECT_EQ(qty, 20);
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+
+  // A forward-only cursor moves forward only.
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_FORWARD_ONLY), 0),
+            SQL_SUCCESS);
+  ASSERT_EQ(Direct(stmt_, "SELECT qty FROM parts"), SQL_SUCCESS);
+  EXPECT_EQ(SQLRowCount(stmt_, &count), SQL_SUCCESS);
+  EXPECT_EQ(count, -1);
+  // ODBC 2's extended fetch: one row per call with its status, forward only here.
+  SQLULEN rowCount = 0;
+  SQLUSMALLINT statuses[1] = {99};
+  EXPECT_EQ(SQLExtendedFetch(stmt_, SQL_FETCH_PRIOR, 0, &rowCount, statuses), SQL_ERROR);
+  std::string state;
+  DiagText(SQL_HANDLE_STMT, stmt_, &state);
+  EXPECT_EQ(state, "HY106");
+  EXPECT_EQ(SQLExtendedFetch(stmt_, SQL_FETCH_NEXT, 0, &rowCount, statuses), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(rowCount, 1u);
+  EXPECT_EQ(statuses[0], SQL_ROW_SUCCESS);
+  EXPECT_EQ(qty, 10);
+}
+
+TEST_F(RoadWriting, ColumnAttributesAndBookmarks) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(SQLPrepare(stmt_, Sql("SELECT code, qty FROM parts"), SQL_NTS), SQL_SUCCESS);
+  struct Case {
+    SQLUSMALLINT column;
+    SQLUSMALLINT id;
+    SQLRETURN result;
+    SQLLEN number;
+    const char* text;  // null: a number
+    const char* state;
+  };
+  const Case cases[] = {
+      {1, SQL_COLUMN_COUNT, SQL_SUCCESS, 2, nullptr, ""},
+      {1, SQL_COLUMN_NAME, SQL_SUCCESS, 0, "code", ""},
+      {1, SQL_COLUMN_TYPE, SQL_SUCCESS, SQL_CHAR, nullptr, ""},
+      {1, SQL_COLUMN_LENGTH, SQL_SUCCESS, 10, nullptr, ""},
+      {1, SQL_COLUMN_DISPLAY_SIZE, SQL_SUCCESS, 10, nullptr, ""},
+      {2, SQL_COLUMN_TYPE, SQL_SUCCESS, SQL_INTEGER, nullptr, ""},
+      {2, SQL_COLUMN_PRECISION, SQL_SUCCESS, 10, nullptr, ""},
+      {2, SQL_COLUMN_DISPLAY_SIZE, SQL_SUCCESS, 11, nullptr, ""},
+      {2, SQL_COLUMN_UPDATABLE, SQL_SUCCESS, SQL_ATTR_READWRITE_UNKNOWN, nullptr, ""},
+      {3, SQL_COLUMN_TYPE, SQL_ERROR, 0, nullptr, "07009"},
+      {1, 1500, SQL_ERROR, 0, nullptr, "HY091"},  // an unknown id
+      {1, 500, SQL_SUCCESS, -1, nullptr, ""},      // known to ODBC, nothing to say
+  };
+  for (const Case& c : cases) {
+    char text[64] = {};
+    SQLSMALLINT textLength = 0;
+    SQLLEN number = -1;
+    EXPECT_EQ(SQLColAttributes(stmt_, c.column, c.id, text, sizeof text, &textLength, &number), c.result)
+        << c.column << "/" << c.id << DiagText(SQL_HANDLE_STMT, stmt_);
+    if (c.result == SQL_ERROR) {
+      std::string state;
+      DiagText(SQL_HANDLE_STMT, stmt_, &state);
+      EXPECT_EQ(state, c.state) << c.column << "/" << c.id;
+    } else if (c.text != nullptr) {
+      EXPECT_STREQ(text, c.text) << c.id;
+    } else {
+      EXPECT_EQ(number, c.number) << c.column << "/" << c.id;
+    }
+  }
+
+  // Bookmarks: column 0 is the row number when they are on.
+  ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  SQLINTEGER bookmark = 0;
+  SQLLEN indicator = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 0, SQL_C_SLONG, &bookmark, 0, &indicator), SQL_ERROR);
+  std::string state;
+  DiagText(SQL_HANDLE_STMT, stmt_, &state);
+  EXPECT_EQ(state, "07009");
+  SQLHSTMT marked = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &marked), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetStmtAttr(marked, SQL_ATTR_USE_BOOKMARKS, reinterpret_cast<SQLPOINTER>(SQL_UB_ON), 0), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, marked);
+  ASSERT_EQ(Direct(marked, "SELECT code, qty FROM parts"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, marked);
+  char typeName[16] = {};
+  EXPECT_EQ(SQLColAttributes(marked, 0, SQL_COLUMN_TYPE_NAME, typeName, sizeof typeName, nullptr, nullptr),
+            SQL_SUCCESS);
+  EXPECT_STREQ(typeName, "BOOKMARK");
+  for (SQLINTEGER row = 1; row <= 2; ++row) {
+    ASSERT_EQ(SQLFetch(marked), SQL_SUCCESS);
+    EXPECT_EQ(SQLGetData(marked, 0, SQL_C_SLONG, &bookmark, 0, &indicator), SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, marked);
+    EXPECT_EQ(bookmark, row);
+  }
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, marked), SQL_SUCCESS);
+}
+
+TEST_F(RoadWriting, IsqlPrintsTheRowsOfASelect) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  const Outcome o = RunCommand("isql -b -v -k \"DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_ + "\"",
+                               "SELECT code, qty FROM parts");
+  EXPECT_NE(o.output.find("ABCDEFGHIJ"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("SECOND"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("30"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("3 rows fetched"), std::string::npos) << o.output;
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+// Result rows to the application: column binding, fetching over the cursor
+// of an executed select, single values through SQLGetData, and the
+// description of result columns.
+#ifndef KIVODBC_FETCH_H
+#define KIVODBC_FETCH_H
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+
+#include "records.h"
+
+namespace kivodbc {
+
+constexpr uint16_t kInvalidColumnNumber = 2108;
+constexpr uint16_t kNoTypeEntry = 2120;
+constexpr uint16_t kDescriptorTypeOutOfRange = 2142;
+constexpr uint16_t kDeletedRow = 2174;
+constexpr uint16_t kIndicatorRequired = 2186;
+constexpr uint16_t kAddedRowBookmark = 2188;
+
+// The C type a column of this SQL type is read as by default; 0 when none.
+int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned);
+
+// Moves one value of the current row into an application buffer: 0, 2102
+// (cut), SQL_NO_DATA's 2138 (the whole value was returned already) or a
+// failure. Nothing is posted.
+uint32_t GetColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
+                       SQLLEN bufferLength, SQLLEN* length, SQLLEN* indicator);
+
+SQLRETURN BindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target, SQLLEN bufferLength,
+                  SQLLEN* lengthOrIndicator);
+SQLRETURN Fetch(SQLHSTMT stmt);
+SQLRETURN ExtendedFetch(SQLHSTMT stmt, SQLUSMALLINT orientation, SQLLEN offset, SQLULEN* rowCount,
+                        SQLUSMALLINT* rowStatus);
+SQLRETURN FetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset);
+SQLRETURN GetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target, SQLLEN bufferLength,
+                  SQLLEN* lengthOrIndicator);
+SQLRETURN ColAttributes(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
+                        SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number);
+
+}  // namespace kivodbc
+
+#endif
