@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "driverstatement.h"
 #include "engine.h"
 #include "keyset.h"
 #include "messages.h"
@@ -355,6 +356,15 @@ SQLRETURN ExecDirectOnce(SQLHSTMT handle, const SQLCHAR* text, SQLINTEGER length
 SQLRETURN ExecDirect(SQLHSTMT handle, const SQLCHAR* text, SQLINTEGER length) {
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
+  stmt->code = 0;
+  stmt->affectedRows = 0;
+  if (text != nullptr) {
+    const char* chars = reinterpret_cast<const char*>(text);
+    bool handled = false;
+    const uint32_t code = ExecuteDriverStatement(std::string(chars, ResolveLength(chars, length)), stmt, &handled);
+    if (code != 0) return PostStatementError(stmt, code);
+    if (handled) return SQL_SUCCESS;
+  }
   return ExecDirectOnce(handle, text, length, false);
 }
 

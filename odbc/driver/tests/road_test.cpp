@@ -375,6 +375,7 @@ class RoadWriting : public Road {
   }
   void TearDown() override {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    KivSetCurrentDatabase("");  // "use" chooses for the whole process
     Road::TearDown();
   }
   std::string folder_;
@@ -766,6 +767,52 @@ TEST_F(RoadWriting, IsqlPrintsTheRowsOfASelect) {
   EXPECT_NE(o.output.find("SECOND"), std::string::npos) << o.output;
   EXPECT_NE(o.output.find("30"), std::string::npos) << o.output;
   EXPECT_NE(o.output.find("3 rows fetched"), std::string::npos) << o.output;
+}
+
+
+TEST_F(RoadWriting, UseAndCallRunInTheDriver) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+  // A second folder with a copy of the table.
+  const fs::path other = fs::path(folder_) / "other";
+  fs::create_directories(other);
+  for (const auto& entry : fs::directory_iterator(folder_))
+    if (entry.is_regular_file() && entry.path().stem() == "parts")
+      fs::copy_file(entry.path(), other / entry.path().filename());
+  const fs::path here = fs::path(folder_) / "parts.kdt";
+  const fs::path there = other / "parts.kdt";
+  ASSERT_TRUE(fs::exists(here));
+  const auto full = fs::file_size(here);
+
+  EXPECT_EQ(Direct(stmt_, "use '" + other.string() + "'"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(Direct(stmt_, "call KivZap('parts')"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_LT(fs::file_size(there), full);  // that folder's table is empty
+  EXPECT_EQ(fs::file_size(here), full);   // this one is not
+  KivSetCurrentDatabase("");
+  EXPECT_EQ(Direct(stmt_, "{call KivReindex('parts')}"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(fs::file_size(here), full);
+
+  struct Case {
+    const char* text;
+    SQLINTEGER native;
+  };
+  const Case cases[] = {
+      {"call KivPack('parts", static_cast<SQLINTEGER>(KIV_ERR_UNCLOSED_QUOTE)},
+      {"call KivPack('')", static_cast<SQLINTEGER>(KIV_ERR_EMPTY_ARGUMENT)},
+      {"CALL kivpack ( ' ' )", static_cast<SQLINTEGER>(KIV_ERR_EMPTY_ARGUMENT)},
+      {"call KivEnableEncryption('parts')", static_cast<SQLINTEGER>(KIV_ERR_PASSWORD_MISSING)},
+      {"use", static_cast<SQLINTEGER>(KIV_ERR_EMPTY_ARGUMENT)},
+      {"use 'no such folder'", static_cast<SQLINTEGER>(KIV_ERR_FILE_NOT_FOUND)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Direct(stmt_, c.text), SQL_ERROR) << c.text;
+    SQLINTEGER native = 0;
+    DiagText(SQL_HANDLE_STMT, stmt_, nullptr, &native);
+    EXPECT_EQ(native, c.native) << c.text;
+  }
+  // Another procedure word is no driver statement: the engine gets it.
+  EXPECT_EQ(Direct(stmt_, "call KivNothing('parts')"), SQL_ERROR);
+  EXPECT_EQ(fs::file_size(here), full);
 }
 
 }  // namespace
