@@ -108,7 +108,8 @@ SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQ
     stmt->currentRow = state->position + 1;
     *rows = 1;
     *status = SQL_ROW_DELETED;
-    return PostStatementError(stmt, kDeletedRow);
+    PostStatementError(stmt, kDeletedRow);
+    return SQL_SUCCESS_WITH_INFO;
   }
   if (code != 0) return PostStatementError(stmt, code);
   stmt->currentRow = orientation == SQL_FETCH_NEXT && stmt->cursorType == SQL_CURSOR_FORWARD_ONLY

@@ -815,4 +815,34 @@ TEST_F(RoadWriting, UseAndCallRunInTheDriver) {
   EXPECT_EQ(fs::file_size(here), full);
 }
 
+
+TEST_F(RoadWriting, ADeletedPreparedStatementIsRunOnceMore) {
+  const std::string text = "Prepared DDL statement deleted (due to commit) before it could be executed.";
+  // Once: the second run succeeds and says so.
+  KivTestFailCall("KivExecuteSQL", 2165, text.c_str(), 1);
+  EXPECT_EQ(Direct(stmt_, "CREATE TABLE extra (a INTEGER)"), SQL_SUCCESS_WITH_INFO) << DiagText(SQL_HANDLE_STMT, stmt_);
+  std::string state;
+  SQLINTEGER native = 0;
+  DiagText(SQL_HANDLE_STMT, stmt_, &state, &native);
+  EXPECT_EQ(native, 2164);
+  EXPECT_EQ(state, "01000");
+  EXPECT_EQ(Direct(stmt_, "INSERT INTO extra (a) VALUES (1)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+
+  // Always: exactly one more run, then the error.
+  KivTestFailCall("KivExecuteSQL", 2165, text.c_str(), 0);
+  KivTestClearCallLog();
+  KivTestRecordCalls(1);
+  EXPECT_EQ(Direct(stmt_, "INSERT INTO extra (a) VALUES (2)"), SQL_ERROR);
+  KivTestRecordCalls(0);
+  KivTestClearFaults();
+  DiagText(SQL_HANDLE_STMT, stmt_, &state, &native);
+  EXPECT_EQ(native, 2165);
+  std::string log(KivTestGetCallLog(nullptr, 0) + 1, '\0');
+  KivTestGetCallLog(log.data(), static_cast<uint32_t>(log.size()));
+  size_t runs = 0;
+  for (size_t at = log.find("KivExecuteSQL\n"); at != std::string::npos; at = log.find("KivExecuteSQL\n", at + 1))
+    ++runs;
+  EXPECT_EQ(runs, 2u) << log;
+}
+
 }  // namespace

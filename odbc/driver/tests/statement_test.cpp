@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "catalog.h"
+#include "execute.h"
+#include "fetch.h"
 #include "messages.h"
 #include "parsetree.h"
 #include "statement.h"
 #include "table_fixture.h"
+#include "tablerecord.h"
 
 namespace kivodbc::testing {
 namespace {
@@ -406,4 +409,56 @@ TEST_F(StatementTest, DisconnectEndsThePreparationsOfItsStatements) {
 }
 
 }  // namespace
+
+TEST_F(StatementTest, TheDriversOwnSelectReadsTheTableAndReportsDeletedKeys) {
+  Stmt()->cursorType = SQL_CURSOR_KEYSET_DRIVEN;
+  KivTestFailCall("KivCheckSQL", KIV_ERR_SQL_DECLINED, "declined", 1);
+  ASSERT_EQ(PrepareText(stmt_, "SELECT NAME FROM items"), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+  ASSERT_EQ(Execute(stmt_), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+  SQLLEN rows = 0;
+  EXPECT_EQ(RowCount(stmt_, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, 5);
+  // A record deleted after the keyset was built.
+  EngineTable* other = Open("items");
+  ASSERT_NE(other, nullptr);
+  ASSERT_EQ(GoToRecord(other, 2), 0u);
+  ASSERT_EQ(DeleteTableRecord(other), 0u);
+  ASSERT_EQ(CloseEngineTable(Session(), other), 0u);
+  const char* const names[] = {"one", nullptr, "three", "four", "five"};
+  for (const char* name : names) {
+    SQLULEN count = 0;
+    SQLUSMALLINT status = 99;
+    if (name == nullptr) {
+      EXPECT_EQ(ExtendedFetch(stmt_, SQL_FETCH_NEXT, 0, &count, &status), SQL_SUCCESS_WITH_INFO)
+          << DiagOf(SQL_HANDLE_STMT, stmt_).message << Stmt()->code;
+      EXPECT_EQ(status, SQL_ROW_DELETED);
+      EXPECT_EQ(Stmt()->code, kDeletedRow);
+      EXPECT_EQ(count, 1u);
+      continue;
+    }
+    ASSERT_EQ(ExtendedFetch(stmt_, SQL_FETCH_NEXT, 0, &count, &status), SQL_SUCCESS)
+        << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+    EXPECT_EQ(status, SQL_ROW_SUCCESS);
+    char text[32] = {};
+    SQLLEN length = 0;
+    ASSERT_EQ(GetData(stmt_, 1, SQL_C_CHAR, text, sizeof text, &length), SQL_SUCCESS);
+    std::string value = text;
+    value.erase(value.find_last_not_of(' ') + 1);
+    EXPECT_EQ(value, name);
+  }
+  SQLULEN count = 9;
+  SQLUSMALLINT status = 99;
+  EXPECT_EQ(ExtendedFetch(stmt_, SQL_FETCH_NEXT, 0, &count, &status), SQL_NO_DATA);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(status, SQL_ROW_NOROW);
+  ASSERT_EQ(FreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+
+  // The engine's own statement without an engine statement behind it is refused.
+  KivTestFailCall("KivCheckSQL", KIV_ERR_SQL_DECLINED, "declined", 1);
+  ASSERT_EQ(PrepareText(stmt_, "SQL"), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+  EXPECT_EQ(Stmt()->request, nullptr);
+  EXPECT_EQ(Execute(stmt_), SQL_ERROR);
+  EXPECT_EQ(Stmt()->code, kInternalError);
+}
+
 }  // namespace kivodbc::testing
