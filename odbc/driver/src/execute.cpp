@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "driverstatement.h"
 #include "engine.h"
@@ -27,6 +28,10 @@ constexpr uint16_t kOrdinalSetString = 155;
 constexpr uint16_t kOrdinalClearLastError = 186;
 constexpr uint16_t kOrdinalCacheRecords = 242;
 constexpr uint16_t kOrdinalSetTimeText = 244;
+constexpr uint16_t kOrdinalLastError = 74;
+constexpr uint16_t kOrdinalCloseStatement = 262;
+constexpr uint16_t kOrdinalCreateStatement = 263;
+constexpr uint16_t kOrdinalVerify = 401;
 constexpr uint16_t kOrdinalExecute = 264;
 constexpr uint16_t kOrdinalSetTimestampText = 268;
 
@@ -366,6 +371,78 @@ SQLRETURN ExecDirect(SQLHSTMT handle, const SQLCHAR* text, SQLINTEGER length) {
     if (handled) return SQL_SUCCESS;
   }
   return ExecDirectOnce(handle, text, length, false);
+}
+
+namespace {
+
+// The driver message id an engine SQL error names ("NativeError = nnnn"),
+// with the text after the engine's name; 0 when it names none.
+uint32_t NamedNativeError(const std::string& text, std::string* rest) {
+  const std::string marker = "NativeError = ";
+  const size_t at = text.find(marker);
+  if (at == std::string::npos || at + marker.size() + 4 > text.size()) return 0;
+  uint32_t id = 0;
+  for (size_t i = at + marker.size(); i < at + marker.size() + 4; ++i) {
+    if (text[i] < '0' || text[i] > '9') return 0;
+    id = id * 10 + static_cast<uint32_t>(text[i] - '0');
+  }
+  const std::string engine = "[Morvane SQL Engine]";
+  const size_t name = text.find(engine);
+  *rest = name == std::string::npos ? text : text.substr(name + engine.size());
+  return id;
+}
+
+}  // namespace
+
+SQLRETURN NativeSql(SQLHDBC handle, const SQLCHAR* text, SQLINTEGER length, SQLCHAR* buffer, SQLINTEGER bufferLength,
+                    SQLINTEGER* outLength) {
+  ConnRecord* conn = AsConn(handle);
+  if (conn == nullptr || conn->session == nullptr || conn->env == nullptr) return SQL_INVALID_HANDLE;
+  conn->code = 0;
+  conn->argument[0] = 0;
+  if (length != SQL_NTS && length < 1) return PostConnError(conn, kOutOfRange);
+  if (buffer != nullptr && bufferLength < 1) return PostConnError(conn, kOutOfRange);
+  const char* chars = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  const std::string copy(chars, ResolveLength(chars, length));
+  EngineSession* session = conn->session;
+  auto create = Engine<decltype(&KivCreateSQLStatement)>(kOrdinalCreateStatement);
+  auto verify = Engine<decltype(&KivVerifySQL)>(kOrdinalVerify);
+  auto close = Engine<decltype(&KivCloseSQLStatement)>(kOrdinalCloseStatement);
+  if (create == nullptr || verify == nullptr || close == nullptr) return PostConnError(conn, kEngineUnbound);
+  KIVHANDLE statement = 0;
+  if (uint32_t code = create(session->engineConnection, &statement)) {
+    session->lastError = code;
+    return PostConnError(conn, code);
+  }
+  const uint32_t verified = verify(statement, copy.c_str());
+  uint32_t code = 0;
+  std::string message;
+  if (verified == KIV_ERR_SQL) {
+    // The engine's SQL error names the driver message it stands for.
+    char text7200[kMessageSize] = {};
+    uint32_t textLength = sizeof text7200;
+    uint32_t last = 0;
+    if (auto lastError = Engine<decltype(&KivGetLastError)>(kOrdinalLastError))
+      lastError(&last, text7200, &textLength);
+    code = NamedNativeError(text7200, &message);
+    if (code == 0) code = verified;
+  } else {
+    code = verified;
+  }
+  close(statement);
+  if (code != 0) {
+    session->lastError = verified;
+    const SQLRETURN result = PostConnError(conn, code);
+    if (!message.empty()) SetArgumentText(conn->argument, message);
+    return result;
+  }
+  if (outLength != nullptr) *outLength = static_cast<SQLINTEGER>(copy.size());
+  if (buffer == nullptr) return SQL_SUCCESS;
+  const size_t room = static_cast<size_t>(bufferLength) - 1;
+  const size_t written = std::min(copy.size(), room);
+  std::memcpy(buffer, copy.data(), written);
+  buffer[written] = 0;
+  return copy.size() >= static_cast<size_t>(bufferLength) ? PostConnError(conn, kDataTruncated) : SQL_SUCCESS;
 }
 
 SQLRETURN RowCount(SQLHSTMT handle, SQLLEN* count) {

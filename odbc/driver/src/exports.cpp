@@ -358,8 +358,10 @@ SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle) {
   return Guarded(SQL_HANDLE_STMT, handle, [&] { return MoreResults(handle); });
 }
 
-SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR*, SQLINTEGER, SQLCHAR*, SQLINTEGER, SQLINTEGER*) {
-  return PostNotImplemented(SQL_HANDLE_DBC, handle);
+SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* text, SQLINTEGER length, SQLCHAR* buffer,
+                               SQLINTEGER bufferLength, SQLINTEGER* outLength) {
+  return Guarded(SQL_HANDLE_DBC, handle,
+                 [&] { return NativeSql(handle, text, length, buffer, bufferLength, outLength); });
 }
 
 SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count) {

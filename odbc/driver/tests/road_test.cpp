@@ -845,4 +845,31 @@ TEST_F(RoadWriting, ADeletedPreparedStatementIsRunOnceMore) {
   EXPECT_EQ(runs, 2u) << log;
 }
 
+
+TEST_F(RoadWriting, NativeSqlReturnsTheTextOnceTheEngineVerifiesIt) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  const std::string text = "SELECT {fn UCASE(code)} FROM parts";
+  char out[128] = {};
+  SQLINTEGER length = 0;
+  ASSERT_EQ(SQLNativeSql(dbc_, Sql(text.c_str()), SQL_NTS, reinterpret_cast<SQLCHAR*>(out), sizeof out, &length),
+            SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_DBC, dbc_);
+  EXPECT_EQ(out, text);
+  EXPECT_EQ(length, static_cast<SQLINTEGER>(text.size()));
+  // Cut to the buffer.
+  char small[10] = {};
+  EXPECT_EQ(SQLNativeSql(dbc_, Sql(text.c_str()), SQL_NTS, reinterpret_cast<SQLCHAR*>(small), sizeof small, &length),
+            SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(std::string(small), text.substr(0, 9));
+  std::string state;
+  DiagText(SQL_HANDLE_DBC, dbc_, &state);
+  EXPECT_EQ(state, "01004");
+  // A text the engine refuses gives the engine's error.
+  SQLINTEGER native = 0;
+  EXPECT_EQ(SQLNativeSql(dbc_, Sql("SELECT {fn"), SQL_NTS, reinterpret_cast<SQLCHAR*>(out), sizeof out, &length),
+            SQL_ERROR);
+  DiagText(SQL_HANDLE_DBC, dbc_, &state, &native);
+  EXPECT_EQ(native, 2118);
+}
+
 }  // namespace
