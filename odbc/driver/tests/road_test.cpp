@@ -872,4 +872,27 @@ TEST_F(RoadWriting, NativeSqlReturnsTheTextOnceTheEngineVerifiesIt) {
   EXPECT_EQ(native, 2118);
 }
 
+
+TEST_F(RoadWriting, UnderOdbc2AnUpdateWithoutRowsSucceeds) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  SQLHENV env = nullptr;
+  SQLHDBC dbc = nullptr;
+  SQLHSTMT stmt = nullptr;
+  ASSERT_EQ(SQLAllocEnv(&env), SQL_SUCCESS);
+  ASSERT_EQ(SQLAllocConnect(env, &dbc), SQL_SUCCESS);
+  const std::string text = "DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, Sql(text.c_str()), SQL_NTS, nullptr, 0, nullptr,
+                                             SQL_DRIVER_NOPROMPT)));
+  ASSERT_EQ(SQLAllocStmt(dbc, &stmt), SQL_SUCCESS);
+  EXPECT_EQ(Direct(stmt, "UPDATE parts SET qty = 0 WHERE code = 'none'"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt);
+  SQLLEN rows = -5;
+  EXPECT_EQ(SQLRowCount(stmt, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, 0);
+  EXPECT_EQ(Direct(stmt, "DELETE FROM parts WHERE code = 'none'"), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeStmt(stmt, SQL_DROP), SQL_SUCCESS);
+  EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeConnect(dbc), SQL_SUCCESS);
+  EXPECT_EQ(SQLFreeEnv(env), SQL_SUCCESS);
+}
+
 }  // namespace
