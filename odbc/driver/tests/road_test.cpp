@@ -496,6 +496,43 @@ void FillParts(SQLHSTMT stmt) {
     ASSERT_EQ(Direct(stmt, row), SQL_SUCCESS) << row << DiagText(SQL_HANDLE_STMT, stmt);
 }
 
+TEST_F(RoadWriting, ParametersAreDescribedAndOneSetRuns) {
+  ASSERT_EQ(Direct(stmt_, "CREATE TABLE parts (code CHAR(8), qty INTEGER)"), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLPrepare(stmt_, Sql("INSERT INTO parts (code, qty) VALUES (?, ?)"), SQL_NTS), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLSMALLINT count = 0;
+  ASSERT_EQ(SQLNumParams(stmt_, &count), SQL_SUCCESS);
+  EXPECT_EQ(count, 2);
+  SQLSMALLINT type = 0, digits = -1, nullable = -1;
+  SQLULEN size = 0;
+  ASSERT_EQ(SQLDescribeParam(stmt_, 1, &type, &size, &digits, &nullable), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(type, SQL_VARCHAR);
+  EXPECT_EQ(size, 1024u);
+  EXPECT_EQ(digits, 0);
+  EXPECT_EQ(nullable, SQL_NULLABLE_UNKNOWN);
+  EXPECT_EQ(SQLDescribeParam(stmt_, 3, &type, &size, &digits, &nullable), SQL_ERROR);
+  // Arrays of parameter sets are not taken: five asked, one set runs.
+  SQLULEN processed = 99;
+  EXPECT_EQ(SQLParamOptions(stmt_, 5, &processed), SQL_SUCCESS_WITH_INFO);
+  std::string state;
+  DiagText(SQL_HANDLE_STMT, stmt_, &state);
+  EXPECT_EQ(state, "01S02");
+  char code[9] = "P1";
+  SQLINTEGER qty = 7;
+  SQLLEN codeLength = SQL_NTS;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, 8, 0, code, sizeof code, &codeLength),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &qty, 0, nullptr),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(processed, 1u);
+  SQLLEN rows = 0;
+  EXPECT_EQ(SQLRowCount(stmt_, &rows), SQL_SUCCESS);
+  EXPECT_EQ(rows, 1);
+}
+
 TEST_F(RoadWriting, BoundColumnsAndGetDataReadEveryRow) {
   ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
   ASSERT_EQ(Direct(stmt_, "SELECT code, qty, price, seen FROM parts"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
