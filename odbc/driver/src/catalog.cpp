@@ -77,6 +77,15 @@ SQLRETURN FinishCatalogCall(StmtRecord* stmt, int32_t kind, int32_t subKind, SQL
 SQLRETURN StartRequest(StmtRecord* stmt, const std::string& qualifier, const std::string& table) {
   CatalogRequest* request = nullptr;
   EngineSession* session = stmt->conn->session;
+  // The list is read again so that tables made since the connection are seen.
+  if (session->engineConnection != 0) {
+    FreeRightsList(session);
+    if (uint32_t code = LoadRightsList(session)) {
+      const SQLRETURN rc = PostStatementError(stmt, code);
+      BuildDiagnosticText(session, stmt->engineText);
+      return rc;
+    }
+  }
   if (uint32_t code = NewCatalogRequest(session, qualifier.c_str(), qualifier.size(), table.c_str(), table.size(),
                                         &request)) {
     const SQLRETURN rc = PostStatementError(stmt, code);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "catalog.h"
+#include "catalogrows.h"
 #include "convert.h"
 #include "enginetable.h"
 #include "keyset.h"
@@ -16,8 +18,6 @@
 
 namespace kivodbc {
 namespace {
-
-constexpr uint32_t kOtherKindsPending = kFeatureNotImplemented;  // catalog rows are not delivered yet
 
 bool IsCatalogKind(int32_t kind) { return kind >= 1 && kind <= 11; }
 
@@ -55,6 +55,16 @@ T* AtOffset(T* pointer, SQLLEN offset) {
                             : reinterpret_cast<T*>(reinterpret_cast<char*>(pointer) + offset);
 }
 
+// Column 0: the row number, without the use-bookmarks option an error.
+uint32_t BookmarkData(const StmtRecord* stmt, SQLSMALLINT cType, SQLPOINTER target, SQLLEN bufferLength,
+                      SQLLEN* lengthTarget) {
+  if (stmt->useBookmarks == SQL_UB_OFF) return kInvalidColumnNumber;
+  const int32_t bookmark = stmt->currentRow;
+  if (cType == SQL_C_DEFAULT) cType = SQL_C_SLONG;
+  return static_cast<uint32_t>(ConvertColumnValue(SQL_INTEGER, false, &bookmark, sizeof bookmark, nullptr, cType,
+                                                  target, bufferLength, lengthTarget));
+}
+
 // Moves every bound column of the current row: 0, the last warning, or the
 // first failure (posted by the caller).
 uint32_t TransferBindings(StmtRecord* stmt) {
@@ -77,6 +87,32 @@ void SetFirstRowStatus(SQLUSMALLINT* statuses, SQLUSMALLINT status) {
   if (statuses != nullptr) statuses[0] = status;
 }
 
+// The bound columns of a row just reached: the ODBC code with the row status.
+SQLRETURN FinishRow(StmtRecord* stmt, SQLUSMALLINT* status, SQLULEN* rows) {
+  *rows = 1;
+  const uint32_t moved = TransferBindings(stmt);
+  if (moved == 0) {
+    *status = SQL_ROW_SUCCESS;
+    return SQL_SUCCESS;
+  }
+  *status = moved == kDataTruncated ? SQL_ROW_SUCCESS_WITH_INFO : SQL_ROW_ERROR;
+  return PostStatementError(stmt, moved);
+}
+
+// The next row of a catalog result.
+SQLRETURN FetchCatalogRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLUSMALLINT* status, SQLULEN* rows) {
+  if (orientation != SQL_FETCH_NEXT) return PostStatementError(stmt, kFetchTypeOutOfRange);
+  ClearProgress(stmt);
+  const uint32_t code = AdvanceCatalogRow(stmt);
+  if (code == SQL_NO_DATA) {
+    stmt->currentRow = 0;
+    return SQL_NO_DATA;
+  }
+  if (code != 0) return PostStatementError(stmt, code);
+  ++stmt->currentRow;
+  return FinishRow(stmt, status, rows);
+}
+
 // One step of the cursor with the bound columns transferred. `*status` gets
 // the row status; the result is an ODBC code with the error posted.
 SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQLUSMALLINT* status,
@@ -87,7 +123,7 @@ SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQ
     stmt->currentRow = 0;
     return PostStatementError(stmt, kInvalidCursorState);
   }
-  if (IsCatalogKind(stmt->kind)) return PostStatementError(stmt, kOtherKindsPending);
+  if (IsCatalogKind(stmt->kind)) return FetchCatalogRow(stmt, orientation, status, rows);
   if (stmt->kind != kKindSelect) return PostStatementError(stmt, kNotSupported);
   if (stmt->dataItem != nullptr || stmt->cursor.needData != 0) return PostStatementError(stmt, kInvalidCursorState);
   ParseNode* select = SelectOf(stmt);
@@ -131,6 +167,38 @@ SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQ
 
 }  // namespace
 
+SQLLEN TypeOctetLength(int16_t sqlType, int32_t size, bool isUnsigned) {
+  switch (sqlType) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return size;
+    case SQL_NUMERIC: case SQL_DECIMAL: return size + 2;
+    case SQL_INTEGER: case SQL_REAL: return 4;
+    case SQL_SMALLINT: return 2;
+    case SQL_FLOAT: case SQL_DOUBLE: return 8;
+    case SQL_DATE: case SQL_TIME: case SQL_TYPE_DATE: case SQL_TYPE_TIME: return 6;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 16;
+    case SQL_BIT: case SQL_TINYINT: return 1;
+    case SQL_BIGINT: return size + (isUnsigned ? 0 : 1);
+    default: return -1;
+  }
+}
+
+SQLLEN TypePrecision(int16_t sqlType, int32_t size) {
+  switch (sqlType) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BIGINT: return size;
+    case SQL_INTEGER: case SQL_DATE: case SQL_TYPE_DATE: return 10;
+    case SQL_SMALLINT: return 5;
+    case SQL_FLOAT: case SQL_DOUBLE: return 15;
+    case SQL_REAL: return 7;
+    case SQL_TIME: case SQL_TYPE_TIME: return 8;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 23;
+    case SQL_BIT: return 1;
+    case SQL_TINYINT: return 3;
+    default: return -1;
+  }
+}
+
 int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned) {
   switch (sqlType) {
     case SQL_CHAR: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BIGINT:
@@ -151,18 +219,17 @@ int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned) {
 
 uint32_t GetColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
                        SQLLEN bufferLength, SQLLEN* length, SQLLEN* indicator) {
+  if (IsCatalogKind(stmt->kind)) {
+    if (stmt->catalogRow < 0) return kInvalidCursorState;
+    if (column == 0) return BookmarkData(stmt, cType, target, bufferLength, length != nullptr ? length : indicator);
+    return CatalogColumnData(stmt, column, cType, target, bufferLength, length, indicator);
+  }
   ParseNode* select = SelectOf(stmt);
   const SelectExtension* state = SelectStateOf(select);
   if (state == nullptr) return kInvalidCursorState;
   if (state->position < 0) return kInvalidCursorState;
   SQLLEN* lengthTarget = length != nullptr ? length : indicator;
-  if (column == 0) {
-    if (stmt->useBookmarks == SQL_UB_OFF) return kInvalidColumnNumber;
-    const int32_t bookmark = stmt->currentRow;
-    if (cType == SQL_C_DEFAULT) cType = SQL_C_SLONG;
-    return static_cast<uint32_t>(ConvertColumnValue(SQL_INTEGER, false, &bookmark, sizeof bookmark, nullptr, cType,
-                                                    target, bufferLength, lengthTarget));
-  }
+  if (column == 0) return BookmarkData(stmt, cType, target, bufferLength, lengthTarget);
   ParseNode* item = ItemOf(select, column);
   if (item == nullptr) return kInvalidColumnNumber;
   if (stmt->getDataColumn != static_cast<int32_t>(column)) {
@@ -338,8 +405,7 @@ SQLRETURN GetData(SQLHSTMT handle, SQLUSMALLINT column, SQLSMALLINT cType, SQLPO
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
-  if (IsCatalogKind(stmt->kind)) return PostStatementError(stmt, kOtherKindsPending);
-  if (stmt->kind != kKindSelect) return PostStatementError(stmt, kInvalidCursorState);
+  if (stmt->kind != kKindSelect && !IsCatalogKind(stmt->kind)) return PostStatementError(stmt, kInvalidCursorState);
   if (cType == SQL_ARD_TYPE) {
     cType = SQL_C_DEFAULT;
     for (const DescItem* item = stmt->ard->firstItem; item != nullptr; item = item->next)
@@ -364,37 +430,9 @@ struct Attributes {
   bool caseSensitive = true;
 };
 
-SQLLEN LengthOf(const Attributes& a, bool isUnsigned) {
-  switch (a.sqlType) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: return a.size;
-    case SQL_NUMERIC: case SQL_DECIMAL: return a.size + 2;
-    case SQL_INTEGER: case SQL_REAL: return 4;
-    case SQL_SMALLINT: return 2;
-    case SQL_FLOAT: case SQL_DOUBLE: return 8;
-    case SQL_DATE: case SQL_TIME: case SQL_TYPE_DATE: case SQL_TYPE_TIME: return 6;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 16;
-    case SQL_BIT: case SQL_TINYINT: return 1;
-    case SQL_BIGINT: return a.size + (isUnsigned ? 0 : 1);
-    default: return -1;
-  }
-}
+SQLLEN LengthOf(const Attributes& a, bool isUnsigned) { return TypeOctetLength(a.sqlType, a.size, isUnsigned); }
 
-SQLLEN PrecisionOf(const Attributes& a) {
-  switch (a.sqlType) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BIGINT: return a.size;
-    case SQL_INTEGER: case SQL_DATE: case SQL_TYPE_DATE: return 10;
-    case SQL_SMALLINT: return 5;
-    case SQL_FLOAT: case SQL_DOUBLE: return 15;
-    case SQL_REAL: return 7;
-    case SQL_TIME: case SQL_TYPE_TIME: return 8;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 23;
-    case SQL_BIT: return 1;
-    case SQL_TINYINT: return 3;
-    default: return -1;
-  }
-}
+SQLLEN PrecisionOf(const Attributes& a) { return TypePrecision(a.sqlType, a.size); }
 
 SQLLEN DisplaySizeOf(const Attributes& a, bool isUnsigned) {
   switch (a.sqlType) {
@@ -421,6 +459,39 @@ SQLRETURN TextAttribute(StmtRecord* stmt, const char* value, SQLPOINTER text, SQ
                                                                       textLength, value)));
 }
 
+// An attribute of a catalog result column.
+SQLRETURN CatalogColumnAttribute(StmtRecord* stmt, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
+                                 SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number) {
+  int count = 0;
+  const CatalogColumn* columns = CatalogResultColumns(stmt->kind, &count);
+  if (attribute == SQL_COLUMN_COUNT) {
+    if (number != nullptr) *number = count;
+    return SQL_SUCCESS;
+  }
+  if (column == 0 || column > count) return PostStatementError(stmt, kInvalidColumnNumber);
+  const CatalogColumn& c = columns[column - 1];
+  SQLLEN value = 0;
+  switch (attribute) {
+    case SQL_COLUMN_NAME:
+    case SQL_COLUMN_LABEL: return TextAttribute(stmt, c.name, text, bufferLength, textLength);
+    case SQL_COLUMN_TYPE_NAME: return TextAttribute(stmt, c.typeName, text, bufferLength, textLength);
+    case SQL_COLUMN_TABLE_NAME:
+    case SQL_COLUMN_OWNER_NAME:
+    case SQL_COLUMN_QUALIFIER_NAME: return TextAttribute(stmt, "", text, bufferLength, textLength);
+    case SQL_COLUMN_TYPE: value = c.sqlType; break;
+    case SQL_COLUMN_LENGTH: value = c.length; break;
+    case SQL_COLUMN_PRECISION: value = c.precision; break;
+    case SQL_COLUMN_DISPLAY_SIZE: value = c.displaySize; break;
+    case SQL_COLUMN_NULLABLE: value = c.nullable; break;
+    case SQL_COLUMN_CASE_SENSITIVE: value = c.caseSensitive; break;
+    case SQL_COLUMN_UPDATABLE: value = SQL_ATTR_READONLY; break;
+    case SQL_COLUMN_SEARCHABLE: value = SQL_PRED_BASIC; break;
+    default: value = 0; break;
+  }
+  if (number != nullptr) *number = value;
+  return SQL_SUCCESS;
+}
+
 }  // namespace
 
 SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
@@ -429,7 +500,7 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
   if (attribute >= 1000) return PostStatementError(stmt, kDescriptorTypeOutOfRange);
-  if (IsCatalogKind(stmt->kind)) return PostStatementError(stmt, kOtherKindsPending);
+  if (IsCatalogKind(stmt->kind)) return CatalogColumnAttribute(stmt, column, attribute, text, bufferLength, textLength, number);
   ParseNode* select = SelectOf(stmt);
   if (select == nullptr) {
     if (attribute == SQL_COLUMN_COUNT) {

@@ -20,6 +20,11 @@ constexpr uint16_t kDeletedRow = 2174;
 constexpr uint16_t kIndicatorRequired = 2186;
 constexpr uint16_t kAddedRowBookmark = 2188;
 
+// The column size and the octet length of a column of this SQL type and
+// declared size; -1 for a type without one.
+SQLLEN TypePrecision(int16_t sqlType, int32_t size);
+SQLLEN TypeOctetLength(int16_t sqlType, int32_t size, bool isUnsigned);
+
 // The C type a column of this SQL type is read as by default; 0 when none.
 int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned);
 

@@ -175,6 +175,8 @@ struct StmtRecord {
   char columnPattern[kPatternSize];    // column pattern of SQLColumnPrivileges
   char keyTables[2][kPatternSize];     // primary-key and foreign-key tables of SQLForeignKeys
   EngineTable* engineTable;            // opened by a catalog kind that needs one
+  char catalogTable[256];              // the table of the current catalog row
+  char catalogQualifier[256];          // and its qualifier
   ParseRoot* parseTree;                // the statement's parsed text, if any
   EngineRequest* request;              // the engine statement behind it
   int32_t prepared;                    // set by a successful SQLPrepare

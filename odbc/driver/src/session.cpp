@@ -100,6 +100,8 @@ uint32_t AddRightsEntry(EngineSession* session, const char* name, const char* se
   return 0;
 }
 
+}  // namespace
+
 uint32_t LoadRightsList(EngineSession* session) {
   auto handleType = Engine<decltype(&KivGetHandleType)>(kOrdinalGetHandleType);
   auto findFirst = Engine<decltype(&KivFindFirstTable62)>(kOrdinalFindFirstTable62);
@@ -142,8 +144,6 @@ uint32_t LoadRightsList(EngineSession* session) {
   findClose(search);
   return result;
 }
-
-}  // namespace
 
 std::string ReadDsnKey(const std::string& dsn, const char* key, size_t capacity, const char* fallback) {
   std::vector<char> buffer(capacity + 1, 0);

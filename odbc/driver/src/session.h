@@ -47,6 +47,8 @@ uint32_t OpenEngineSession(const char* dataDirectory, const std::string& dsn, Co
 
 // Frees the session's table list.
 void FreeRightsList(EngineSession* session);
+// Fills the session's accessible-table list from the engine: 0 or a driver code.
+uint32_t LoadRightsList(EngineSession* session);
 
 // Engine transactions of a session: each asks whether a transaction is open
 // and only then commits or rolls back. 0 or the engine code (also stored as

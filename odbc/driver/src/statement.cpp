@@ -626,6 +626,11 @@ SQLRETURN NumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
   stmt->code = 0;
   bool isSelect = false;
   SQLSMALLINT n = 0;
+  int catalogCount = 0;
+  if (CatalogResultColumns(stmt->kind, &catalogCount) != nullptr) {
+    if (count != nullptr) *count = static_cast<SQLSMALLINT>(catalogCount);
+    return SQL_SUCCESS;
+  }
   for (const ParseNode* item = SelectItems(stmt, &isSelect); item != nullptr; item = item->next) ++n;
   if (count != nullptr) *count = n;
   return SQL_SUCCESS;
@@ -637,6 +642,17 @@ SQLRETURN DescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSM
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
+  int catalogCount = 0;
+  if (const CatalogColumn* columns = CatalogResultColumns(stmt->kind, &catalogCount)) {
+    if (column == 0 || column > catalogCount) return PostStatementError(stmt, kInvalidDescriptorIndex);
+    const CatalogColumn& c = columns[column - 1];
+    if (sqlType != nullptr) *sqlType = c.sqlType;
+    if (columnSize != nullptr) *columnSize = static_cast<SQLULEN>(c.precision);
+    if (digits != nullptr) *digits = 0;
+    if (nullable != nullptr) *nullable = c.nullable;
+    return PostStatementError(stmt, static_cast<uint32_t>(CopyOutString(reinterpret_cast<char*>(name), capacity,
+                                                                        nameLength, c.name)));
+  }
   bool isSelect = false;
   const ParseNode* item = SelectItems(stmt, &isSelect);
   if (!isSelect) return PostStatementError(stmt, kFunctionSequenceError);

@@ -6,12 +6,14 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "qel32.h"
 #include "qel32_test.h"
@@ -930,6 +932,108 @@ TEST_F(RoadWriting, UnderOdbc2AnUpdateWithoutRowsSucceeds) {
   EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
   EXPECT_EQ(SQLFreeConnect(dbc), SQL_SUCCESS);
   EXPECT_EQ(SQLFreeEnv(env), SQL_SUCCESS);
+}
+
+// One column of the current row as text; "<null>" for a null value.
+std::string TextColumn(SQLHSTMT stmt, SQLUSMALLINT column) {
+  char value[300] = {};
+  SQLLEN indicator = 0;
+  const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, value, sizeof value, &indicator);
+  if (!SQL_SUCCEEDED(rc)) return "<error " + DiagText(SQL_HANDLE_STMT, stmt) + ">";
+  return indicator == SQL_NULL_DATA ? "<null>" : std::string(value);
+}
+
+// The rows of a result, each as its columns' texts joined with '|'.
+std::vector<std::string> ResultRows(SQLHSTMT stmt, std::initializer_list<SQLUSMALLINT> columns) {
+  std::vector<std::string> rows;
+  SQLRETURN rc;
+  while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+    std::string row;
+    for (SQLUSMALLINT column : columns) row += (row.empty() ? "" : "|") + TextColumn(stmt, column);
+    rows.push_back(row);
+  }
+  EXPECT_EQ(rc, SQL_NO_DATA) << DiagText(SQL_HANDLE_STMT, stmt);
+  return rows;
+}
+
+TEST_F(RoadWriting, TablesListsTheTablesAndTheTableTypes) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(Direct(stmt_, "CREATE TABLE stock (place CHAR(4))"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLTables(stmt_, nullptr, 0, nullptr, 0, Sql("%"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  SQLSMALLINT columns = 0;
+  ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 5);
+  char before[8] = {};
+  SQLLEN length = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 3, SQL_C_CHAR, before, sizeof before, &length), SQL_ERROR);  // no row yet
+  std::vector<std::string> rows = ResultRows(stmt_, {2, 3, 4, 5});
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{"<null>|parts|TABLE|<null>", "<null>|stock|TABLE|<null>"}));
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  // A pattern picks one table; the catalog column names the folder.
+  ASSERT_EQ(SQLTables(stmt_, nullptr, 0, nullptr, 0, Sql("st%"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(TextColumn(stmt_, 3), "stock");
+  EXPECT_NE(TextColumn(stmt_, 1), "<null>");
+  char wide[8] = {};
+  EXPECT_EQ(SQLGetData(stmt_, 6, SQL_C_CHAR, wide, sizeof wide, &length), SQL_ERROR);  // beyond the result
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  // The table types: exactly four rows, without table names.
+  ASSERT_EQ(SQLTables(stmt_, Sql(""), 0, Sql(""), 0, Sql(""), 0, Sql("%"), SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(ResultRows(stmt_, {3, 4}), (std::vector<std::string>{"<null>|TABLE", "<null>|VIEW",
+                                                                 "<null>|SYSTEM TABLE", "<null>|LOCAL TEMPORARY"}));
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+}
+
+TEST_F(RoadWriting, ColumnsGiveEachColumnsNameTypeAndSize) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(Direct(stmt_, "CREATE TABLE stock (place CHAR(4), amount INTEGER)"), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Sql("parts"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  SQLSMALLINT columns = 0;
+  ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 18);
+  // name | type | size | length | digits | radix | nullable | default | sql type | sub | octets | ordinal | is nullable
+  EXPECT_EQ(ResultRows(stmt_, {3, 4, 5, 7, 8, 9, 10, 13, 14, 15, 16, 17}),
+            (std::vector<std::string>{
+                "parts|code|1|10|10|0|<null>|NULL|1|<null>|10|1",
+                "parts|qty|4|10|4|0|10|NULL|4|<null>|<null>|2",
+                "parts|price|2|6|8|2|10|NULL|2|<null>|<null>|3",
+                "parts|seen|91|10|6|0|<null>|NULL|9|1|<null>|4",
+            }));
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  // Over two tables the ordinal restarts; the column pattern picks columns.
+  ASSERT_EQ(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Sql("%"), SQL_NTS, Sql("%a%"), SQL_NTS), SQL_SUCCESS);
+  std::vector<std::string> rows = ResultRows(stmt_, {3, 4, 17});
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{"stock|amount|2", "stock|place|1"}));
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  // A missing default reads as the word NULL; into a small buffer as the cut word TRUNCATED.
+  ASSERT_EQ(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Sql("stock"), SQL_NTS, Sql("place"), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  char small[4] = {};
+  SQLLEN length = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 13, SQL_C_CHAR, small, sizeof small, &length), SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(small, "TRU");
+  EXPECT_EQ(length, 9);
+  SQLINTEGER size = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 7, SQL_C_SLONG, &size, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(size, 4);
+  char nothing[8] = {};
+  EXPECT_EQ(SQLGetData(stmt_, 2, SQL_C_CHAR, nothing, sizeof nothing, nullptr), SQL_ERROR);  // a null, no indicator
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+}
+
+TEST_F(RoadWriting, IsqlHelpPrintsTheColumnsOfATable) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  const Outcome o =
+      RunCommand("isql -b -v -k \"DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_ + "\"", "help parts");
+  for (const char* expected : {"code", "qty", "price", "seen", "CHAR", "INTEGER"})
+    EXPECT_NE(o.output.find(expected), std::string::npos) << expected << "\n" << o.output;
+  const Outcome tables =
+      RunCommand("isql -b -v -k \"DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_ + "\"", "help");
+  EXPECT_NE(tables.output.find("parts"), std::string::npos) << tables.output;
 }
 
 }  // namespace
