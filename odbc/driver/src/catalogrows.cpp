@@ -6,12 +6,14 @@
 
 #include "catalog.h"
 #include "convert.h"
+#include "engine.h"
 #include "enginetable.h"
 #include "fetch.h"
 #include "like.h"
 #include "messages.h"
 #include "tablerecord.h"
 #include "typetable.h"
+#include "qel32.h"
 
 namespace kivodbc {
 namespace {
@@ -145,6 +147,98 @@ uint32_t ColumnsValue(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, 
   }
 }
 
+// The index rows of SQLStatistics: which index and which key column a row is.
+bool IndexRow(const StmtRecord* stmt, const EngineIndex** index, size_t* key) {
+  int32_t row = stmt->catalogRow - 1;
+  for (const EngineIndex& candidate : stmt->engineTable->indexes) {
+    if (stmt->catalogSubKind == kSubKindUniqueIndexes && (candidate.flags & 1) == 0) continue;
+    if (row < static_cast<int32_t>(candidate.fields.size())) {
+      *index = &candidate;
+      *key = static_cast<size_t>(row);
+      return true;
+    }
+    row -= static_cast<int32_t>(candidate.fields.size());
+  }
+  return false;
+}
+
+Value RecordCount(const EngineTable* table) {
+  auto count = EngineBinding::Instance().Function<decltype(&KivGetRecordCount)>(84);
+  uint32_t records = 0;
+  if (count == nullptr || count(table->handle, KIV_COUNT_IGNORE_FILTERS, &records) != 0) return Null();
+  return Long(static_cast<int32_t>(records));
+}
+
+uint32_t StatisticsValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v) {
+  const EngineTable* table = stmt->engineTable;
+  if (table == nullptr) return kInvalidCursorState;
+  if (column > 13) return kInvalidColumnNumber;
+  const EngineIndex* index = nullptr;
+  size_t key = 0;
+  const bool indexRow = stmt->catalogRow > 0;
+  if (indexRow && !IndexRow(stmt, &index, &key)) return kInvalidCursorState;
+  switch (column) {
+    case 1: *v = TextOrNull(stmt->patterns[1]); return 0;
+    case 3: *v = Text(table->name); return 0;
+    case 4: *v = indexRow ? Short((index->flags & 1) != 0 ? 0 : 1) : Null(); return 0;
+    case 6: *v = indexRow ? Text(index->name) : Null(); return 0;
+    case 7: *v = Short(indexRow ? SQL_INDEX_OTHER : SQL_TABLE_STAT); return 0;
+    case 8: *v = indexRow ? Short(static_cast<int32_t>(key) + 1) : Null(); return 0;
+    case 9: {
+      if (!indexRow) {
+        *v = Null();
+        return 0;
+      }
+      const size_t field = index->fields[key];
+      if (field == 0 || field > table->columns.size()) return kNoTypeEntry;
+      *v = Text(table->columns[field - 1].name);
+      return 0;
+    }
+    case 10: *v = indexRow ? Text("A") : Null(); return 0;
+    case 11: *v = indexRow ? Null() : RecordCount(table); return 0;
+    default: *v = Null(); return 0;
+  }
+}
+
+// The column of the table's n-th key column (from 0); null when none.
+const EngineColumn* KeyColumn(const StmtRecord* stmt, int32_t n) {
+  if (stmt->engineTable == nullptr) return nullptr;
+  for (const EngineColumn& c : stmt->engineTable->columns)
+    if (c.primaryKey && n-- == 0) return &c;
+  return nullptr;
+}
+
+uint32_t SpecialColumnsValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v) {
+  if (column > 8) return kInvalidColumnNumber;
+  const EngineColumn* c = KeyColumn(stmt, stmt->catalogRow);
+  if (c == nullptr) return kNoTypeEntry;
+  const TypeEntry* entry = TypeEntryFor(stmt->conn->session, c->sqlType, c->engineType);
+  if (entry == nullptr) return kNoTypeEntry;
+  switch (column) {
+    case 1: *v = Short(SQL_SCOPE_SESSION); return 0;
+    case 2: *v = Text(c->name); return 0;
+    case 3: *v = Short(MapDateTimeTypeCode(stmt, entry->sqlType)); return 0;
+    case 4: *v = Text(entry->typeName); return 0;
+    case 5: *v = Long(ColumnSize(entry->sqlType, c->columnSize)); return 0;
+    case 6: *v = Long(BufferLength(entry->sqlType, c->columnSize, entry->unsignedAttribute == 1)); return 0;
+    case 7: *v = Short(c->digits); return 0;
+    default: *v = Short(SQL_PC_NOT_PSEUDO); return 0;  // a stored column is never a pseudo column
+  }
+}
+
+uint32_t PrimaryKeysValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v) {
+  if (column > 6) return kInvalidColumnNumber;
+  const EngineColumn* c = KeyColumn(stmt, stmt->catalogRow);
+  if (c == nullptr) return kNoTypeEntry;
+  switch (column) {
+    case 1: *v = TextOrNull(stmt->patterns[1]); return 0;
+    case 3: *v = Text(stmt->engineTable->name); return 0;
+    case 4: *v = Text(c->name); return 0;
+    case 5: *v = Short(stmt->catalogRow + 1); return 0;
+    default: *v = Null(); return 0;
+  }
+}
+
 }  // namespace
 
 uint32_t AdvanceCatalogRow(StmtRecord* stmt) {
@@ -154,7 +248,12 @@ uint32_t AdvanceCatalogRow(StmtRecord* stmt) {
   switch (stmt->kind) {
     case kKindTables: code = AdvanceTables(stmt); break;
     case kKindColumns: code = AdvanceColumns(stmt); break;
-    default: return kFeatureNotImplemented;
+    case kKindStatistics:
+      code = stmt->engineTable != nullptr && stmt->catalogRow < stmt->cursorRowCount ? 0 : kEndOfRows;
+      break;
+    case kKindSpecialColumns:
+    case kKindPrimaryKeys: code = KeyColumn(stmt, stmt->catalogRow) != nullptr ? 0 : kEndOfRows; break;
+    default: --stmt->catalogRow; return kFeatureNotImplemented;
   }
   if (code != 0) stmt->catalogRow = -2;
   return code;
@@ -168,6 +267,9 @@ uint32_t CatalogColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cT
   switch (stmt->kind) {
     case kKindTables: code = TablesValue(stmt, column, &v); break;
     case kKindColumns: code = ColumnsValue(stmt, column, cType, bufferLength, &v); break;
+    case kKindStatistics: code = StatisticsValue(stmt, column, &v); break;
+    case kKindSpecialColumns: code = SpecialColumnsValue(stmt, column, &v); break;
+    case kKindPrimaryKeys: code = PrimaryKeysValue(stmt, column, &v); break;
     default: break;
   }
   if (code != 0) return code;

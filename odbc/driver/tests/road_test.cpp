@@ -1029,11 +1029,58 @@ TEST_F(RoadWriting, IsqlHelpPrintsTheColumnsOfATable) {
   ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
   const Outcome o =
       RunCommand("isql -b -v -k \"DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_ + "\"", "help parts");
-  for (const char* expected : {"code", "qty", "price", "seen", "CHAR", "INTEGER"})
+  for (const char* expected : {"| code ", "| qty ", "| price ", "| seen ", "| CHAR ", "| INTEGER "})
     EXPECT_NE(o.output.find(expected), std::string::npos) << expected << "\n" << o.output;
+  EXPECT_NE(o.output.find("4 rows fetched"), std::string::npos) << o.output;
   const Outcome tables =
       RunCommand("isql -b -v -k \"DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_ + "\"", "help");
   EXPECT_NE(tables.output.find("parts"), std::string::npos) << tables.output;
+}
+
+// A table made by the engine with a unique and a plain index.
+void MakeIndexedTable(const std::string& folder) {
+  KIVHANDLE engine = 0;
+  ASSERT_EQ(KivConnect(folder.c_str(), &engine), 0u);
+  KIVHANDLE table = 0;
+  ASSERT_EQ(KivCreateTable(engine, "items", nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, 0, KIV_RIGHTS_NO_CHECK, 0,
+                           "ID,INTEGER;NAME,CHAR,20;QTY,INTEGER", &table),
+            0u);
+  KIVHANDLE index = 0;
+  ASSERT_EQ(KivCreateIndex(table, nullptr, "BYID", "ID", nullptr, nullptr, KIV_INDEX_UNIQUE, &index), 0u);
+  ASSERT_EQ(KivCreateIndex(table, nullptr, "BYNAME", "NAME", nullptr, nullptr, 0, &index), 0u);
+  ASSERT_EQ(KivCloseTable(table), 0u);
+  ASSERT_EQ(KivDisconnect(engine), 0u);
+}
+
+TEST_F(RoadWriting, StatisticsGiveTheTableRowThenEachIndexKey) {
+  ASSERT_NO_FATAL_FAILURE(MakeIndexedTable(folder_));
+  ASSERT_EQ(SQLStatistics(stmt_, nullptr, 0, nullptr, 0, Sql("items"), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK),
+            SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLSMALLINT columns = 0;
+  ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 13);
+  // table | non-unique | index | type | position | column | order | cardinality
+  EXPECT_EQ(ResultRows(stmt_, {3, 4, 6, 7, 8, 9, 10, 11}),
+            (std::vector<std::string>{"items|<null>|<null>|0|<null>|<null>|<null>|0",
+                                      "items|0|BYID|3|1|ID|A|<null>", "items|1|BYNAME|3|1|NAME|A|<null>"}));
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  ASSERT_EQ(SQLStatistics(stmt_, nullptr, 0, nullptr, 0, Sql("items"), SQL_NTS, SQL_INDEX_UNIQUE, SQL_QUICK),
+            SQL_SUCCESS);
+  EXPECT_EQ(ResultRows(stmt_, {6, 9}), (std::vector<std::string>{"<null>|<null>", "BYID|ID"}));
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  // Without a primary key there are no key rows; a column beyond the result is refused.
+  ASSERT_EQ(SQLPrimaryKeys(stmt_, nullptr, 0, nullptr, 0, Sql("items"), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 6);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  ASSERT_EQ(SQLSpecialColumns(stmt_, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, Sql("items"), SQL_NTS, SQL_SCOPE_SESSION,
+                              SQL_NULLABLE),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 8);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
 }
 
 }  // namespace
