@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "catalog.h"
 #include "convert.h"
@@ -239,6 +240,47 @@ uint32_t PrimaryKeysValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v)
   }
 }
 
+// The type entry of the current SQLGetTypeInfo row; null past the last.
+const TypeEntry* TypeInfoEntry(const StmtRecord* stmt) {
+  const std::vector<const TypeEntry*> listed = ListedTypes(stmt, stmt->conn->session, stmt->typeInfoType);
+  const auto row = static_cast<size_t>(stmt->catalogRow);
+  return row < listed.size() ? listed[row] : nullptr;
+}
+
+Value OptionalText(const char* text) { return text != nullptr ? Text(text) : Null(); }
+Value OptionalShort(int16_t n) { return n == kNoValue ? Null() : Short(n); }
+
+uint32_t TypeInfoValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v) {
+  if (column > 19) return kInvalidColumnNumber;
+  const TypeEntry* e = TypeInfoEntry(stmt);
+  if (e == nullptr) return kInvalidCursorState;
+  const int16_t t = e->sqlType;
+  const bool dated = IsDateType(t) || IsTimeType(t) || IsTimestampType(t);
+  switch (column) {
+    case 1: *v = Text(e->typeName); return 0;
+    case 2: *v = Short(MapDateTimeTypeCode(stmt, t)); return 0;
+    case 3: *v = Long(e->columnSize); return 0;
+    case 4: *v = OptionalText(e->literalPrefix); return 0;
+    case 5: *v = OptionalText(e->literalSuffix); return 0;
+    case 6: *v = OptionalText(e->createParams); return 0;
+    case 7: *v = Short(e->nullable); return 0;
+    case 8: *v = Short(e->caseSensitive); return 0;
+    case 9: *v = Short(e->searchable); return 0;
+    case 10: *v = OptionalShort(e->unsignedAttribute); return 0;
+    case 11: *v = Short(e->fixedPrecScale); return 0;
+    case 12: *v = OptionalShort(e->autoUniqueValue); return 0;
+    case 13: *v = OptionalText(e->localTypeName); return 0;
+    case 14: *v = OptionalShort(e->minimumScale); return 0;
+    case 15: *v = OptionalShort(e->maximumScale); return 0;
+    case 16: *v = Short(dated ? 9 : MapDateTimeTypeCode(stmt, t)); return 0;
+    case 17: *v = IsDateType(t) ? Short(1) : IsTimeType(t) ? Short(2) : IsTimestampType(t) ? Short(3) : Null(); return 0;
+    case 18:
+      *v = (t >= 2 && t <= 5) || t == SQL_TINYINT || t == SQL_BIGINT ? Long(10) : t >= 6 && t <= 8 ? Long(2) : Null();
+      return 0;
+    default: *v = Null(); return 0;
+  }
+}
+
 }  // namespace
 
 uint32_t AdvanceCatalogRow(StmtRecord* stmt) {
@@ -251,6 +293,7 @@ uint32_t AdvanceCatalogRow(StmtRecord* stmt) {
     case kKindStatistics:
       code = stmt->engineTable != nullptr && stmt->catalogRow < stmt->cursorRowCount ? 0 : kEndOfRows;
       break;
+    case kKindTypeInfo: code = TypeInfoEntry(stmt) != nullptr ? 0 : kEndOfRows; break;
     case kKindSpecialColumns:
     case kKindPrimaryKeys: code = KeyColumn(stmt, stmt->catalogRow) != nullptr ? 0 : kEndOfRows; break;
     default: --stmt->catalogRow; return kFeatureNotImplemented;
@@ -268,6 +311,7 @@ uint32_t CatalogColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cT
     case kKindTables: code = TablesValue(stmt, column, &v); break;
     case kKindColumns: code = ColumnsValue(stmt, column, cType, bufferLength, &v); break;
     case kKindStatistics: code = StatisticsValue(stmt, column, &v); break;
+    case kKindTypeInfo: code = TypeInfoValue(stmt, column, &v); break;
     case kKindSpecialColumns: code = SpecialColumnsValue(stmt, column, &v); break;
     case kKindPrimaryKeys: code = PrimaryKeysValue(stmt, column, &v); break;
     default: break;

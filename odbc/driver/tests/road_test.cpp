@@ -1083,4 +1083,19 @@ TEST_F(RoadWriting, StatisticsGiveTheTableRowThenEachIndexKey) {
   EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
 }
 
+TEST_F(RoadWriting, TypeInfoListsEveryTypeOrTheOneAskedFor) {
+  ASSERT_EQ(SQLGetTypeInfo(stmt_, SQL_ALL_TYPES), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLSMALLINT columns = 0;
+  ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
+  EXPECT_EQ(columns, 19);
+  const std::vector<std::string> all = ResultRows(stmt_, {1, 2});
+  EXPECT_GT(all.size(), 5u);
+  EXPECT_NE(std::find(all.begin(), all.end(), "INTEGER|4"), all.end());
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  // Only the date entry, with its date-time code and subcode.
+  ASSERT_EQ(SQLGetTypeInfo(stmt_, SQL_TYPE_DATE), SQL_SUCCESS);
+  const std::vector<std::string> dates = ResultRows(stmt_, {2, 16, 17, 19});
+  EXPECT_EQ(dates, (std::vector<std::string>{"91|9|1|<null>"}));
+}
+
 }  // namespace
