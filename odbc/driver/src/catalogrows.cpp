@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalog.h"
+#include "connstring.h"
 #include "convert.h"
 #include "engine.h"
 #include "enginetable.h"
@@ -48,8 +49,7 @@ uint32_t AdvanceTables(StmtRecord* stmt) {
   return NextTable(stmt);
 }
 
-bool ColumnMatches(const StmtRecord* stmt, const EngineColumn& column) {
-  const char* pattern = stmt->patterns[0];
+bool ColumnMatches(const char* pattern, const EngineColumn& column) {
   return MatchLikeValue('\\', column.name.c_str(), static_cast<SQLLEN>(column.name.size()), pattern,
                         static_cast<SQLLEN>(std::strlen(pattern)), false);
 }
@@ -60,7 +60,7 @@ uint32_t AdvanceColumns(StmtRecord* stmt) {
     EngineTable* table = stmt->engineTable;
     if (table != nullptr) {
       while (static_cast<size_t>(stmt->catalogRow) < table->columns.size()) {
-        if (ColumnMatches(stmt, table->columns[static_cast<size_t>(stmt->catalogRow)])) return 0;
+        if (ColumnMatches(stmt->patterns[0], table->columns[static_cast<size_t>(stmt->catalogRow)])) return 0;
         ++stmt->catalogRow;
       }
     }
@@ -281,6 +281,49 @@ uint32_t TypeInfoValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v) {
   }
 }
 
+// SQLColumnPrivileges: position p is privilege step p % 3 of column p / 3.
+struct ColumnPrivilege {
+  uint8_t bit;
+  const char* name;
+};
+constexpr ColumnPrivilege kColumnPrivileges[] = {{1, "SELECT"}, {4, "INSERT"}, {2, "UPDATE"}};
+constexpr int32_t kColumnPrivilegeSteps = 3;
+
+uint32_t AdvanceColumnPrivileges(StmtRecord* stmt) {
+  const EngineTable* table = stmt->engineTable;
+  if (table == nullptr) return kEndOfRows;
+  for (;; ++stmt->catalogRow) {
+    const auto column = static_cast<size_t>(stmt->catalogRow / kColumnPrivilegeSteps);
+    if (column >= table->columns.size()) return kEndOfRows;
+    const EngineColumn& c = table->columns[column];
+    if (!ColumnMatches(stmt->columnPattern, c)) {
+      stmt->catalogRow = static_cast<int32_t>(column + 1) * kColumnPrivilegeSteps - 1;
+      continue;
+    }
+    if ((c.permissions & kColumnPrivileges[stmt->catalogRow % kColumnPrivilegeSteps].bit) != 0) return 0;
+  }
+}
+
+Value Grantable(const StmtRecord* stmt) {
+  return Text(EqualsIgnoreCase(stmt->conn->session->userName, "KIVSYS") ? "YES" : "NO");
+}
+
+uint32_t ColumnPrivilegesValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v) {
+  if (column > 8) return kInvalidColumnNumber;
+  const EngineTable* table = stmt->engineTable;
+  if (table == nullptr) return kInvalidCursorState;
+  switch (column) {
+    case 1: *v = TextOrNull(stmt->patterns[1]); return 0;
+    case 2: *v = Null(); return 0;
+    case 3: *v = Text(table->name); return 0;
+    case 4: *v = Text(table->columns[static_cast<size_t>(stmt->catalogRow / kColumnPrivilegeSteps)].name); return 0;
+    case 5: *v = Text("KIVSYS"); return 0;
+    case 6: *v = Text(stmt->conn->session->userName); return 0;
+    case 7: *v = Text(kColumnPrivileges[stmt->catalogRow % kColumnPrivilegeSteps].name); return 0;
+    default: *v = Grantable(stmt); return 0;
+  }
+}
+
 }  // namespace
 
 uint32_t AdvanceCatalogRow(StmtRecord* stmt) {
@@ -293,6 +336,7 @@ uint32_t AdvanceCatalogRow(StmtRecord* stmt) {
     case kKindStatistics:
       code = stmt->engineTable != nullptr && stmt->catalogRow < stmt->cursorRowCount ? 0 : kEndOfRows;
       break;
+    case kKindColumnPrivileges: code = AdvanceColumnPrivileges(stmt); break;
     case kKindTypeInfo: code = TypeInfoEntry(stmt) != nullptr ? 0 : kEndOfRows; break;
     case kKindSpecialColumns:
     case kKindPrimaryKeys: code = KeyColumn(stmt, stmt->catalogRow) != nullptr ? 0 : kEndOfRows; break;
@@ -312,6 +356,7 @@ uint32_t CatalogColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cT
     case kKindColumns: code = ColumnsValue(stmt, column, cType, bufferLength, &v); break;
     case kKindStatistics: code = StatisticsValue(stmt, column, &v); break;
     case kKindTypeInfo: code = TypeInfoValue(stmt, column, &v); break;
+    case kKindColumnPrivileges: code = ColumnPrivilegesValue(stmt, column, &v); break;
     case kKindSpecialColumns: code = SpecialColumnsValue(stmt, column, &v); break;
     case kKindPrimaryKeys: code = PrimaryKeysValue(stmt, column, &v); break;
     default: break;

@@ -8,6 +8,7 @@
 #include "catalog.h"
 #include "driver_fixture.h"
 #include "enginetable.h"
+#include "fetch.h"
 #include "messages.h"
 #include "parser.h"
 #include "scanner.h"
@@ -429,6 +430,41 @@ TEST_F(SemanticTest, OpensTheStatementsOwnResultCursor) {
   EXPECT_EQ(Columns(), (std::vector<std::string>{"A:1/10/0", "B:4/10/0"}));
   // Another statement's cursor id is no table of this one.
   EXPECT_NE(Check("SELECT * FROM \"" + PseudoTableName(result.id + 8) + "\"", &result).code, 0u);
+}
+
+// The rows of a catalog result read through the driver's own fetch, each as
+// its columns' texts joined with '|'.
+std::vector<std::string> FetchedRows(SQLHSTMT stmt, std::initializer_list<SQLUSMALLINT> columns) {
+  std::vector<std::string> rows;
+  SQLRETURN rc;
+  while ((rc = Fetch(stmt)) == SQL_SUCCESS) {
+    std::string row;
+    for (SQLUSMALLINT column : columns) {
+      char value[300] = {};
+      SQLLEN indicator = 0;
+      EXPECT_EQ(GetData(stmt, column, SQL_C_CHAR, value, sizeof value, &indicator), SQL_SUCCESS) << column;
+      row += (row.empty() ? "" : "|") + (indicator == SQL_NULL_DATA ? std::string("<null>") : std::string(value));
+    }
+    rows.push_back(row);
+  }
+  EXPECT_EQ(rc, SQL_NO_DATA);
+  return rows;
+}
+
+TEST_F(CatalogTest, ColumnPrivilegesGiveOneRowPerPrivilegeOfEachMatchingColumn) {
+  ASSERT_EQ(ColumnPrivileges(stmt_, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, S("%D"), SQL_NTS), SQL_SUCCESS);
+  const std::vector<std::string> rows = FetchedRows(stmt_, {3, 4, 5, 7, 8});
+  ASSERT_FALSE(rows.empty());
+  for (const std::string& row : rows) {
+    EXPECT_EQ(row.rfind("items|ID|KIVSYS|", 0), 0u) << row;
+    EXPECT_TRUE(row.find("|SELECT|") != std::string::npos || row.find("|INSERT|") != std::string::npos ||
+                row.find("|UPDATE|") != std::string::npos)
+        << row;
+  }
+  EXPECT_EQ(rows.front(), "items|ID|KIVSYS|SELECT|NO");
+  char value[8] = {};
+  SQLLEN indicator = 0;
+  EXPECT_EQ(GetData(stmt_, 9, SQL_C_CHAR, value, sizeof value, &indicator), SQL_ERROR);  // after the end
 }
 
 }  // namespace
