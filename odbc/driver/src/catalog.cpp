@@ -77,8 +77,12 @@ SQLRETURN FinishCatalogCall(StmtRecord* stmt, int32_t kind, int32_t subKind, SQL
 SQLRETURN StartRequest(StmtRecord* stmt, const std::string& qualifier, const std::string& table) {
   CatalogRequest* request = nullptr;
   EngineSession* session = stmt->conn->session;
-  // The list is read again so that tables made since the connection are seen.
-  if (session->engineConnection != 0) {
+  // The list is read again so that tables made since the connection are
+  // seen, unless another statement is still walking it.
+  bool walking = false;
+  for (const StmtRecord* other = stmt->conn->firstStmt; other != nullptr; other = other->next)
+    walking = walking || (other != stmt && other->catalogRequest != nullptr);
+  if (session->engineConnection != 0 && !walking) {
     FreeRightsList(session);
     if (uint32_t code = LoadRightsList(session)) {
       const SQLRETURN rc = PostStatementError(stmt, code);

@@ -1098,4 +1098,19 @@ TEST_F(RoadWriting, TypeInfoListsEveryTypeOrTheOneAskedFor) {
   EXPECT_EQ(dates, (std::vector<std::string>{"91|9|1|<null>"}));
 }
 
+TEST_F(RoadWriting, TwoStatementsWalkTheTablesAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(Direct(stmt_, "CREATE TABLE stock (place CHAR(4))"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLHSTMT other = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &other), SQL_SUCCESS);
+  ASSERT_EQ(SQLTables(stmt_, nullptr, 0, nullptr, 0, Sql("%"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  // The second walk leaves the first one's list in place.
+  ASSERT_EQ(SQLTables(other, nullptr, 0, nullptr, 0, Sql("%"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  EXPECT_EQ(ResultRows(other, {3}).size(), 2u);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, other), SQL_SUCCESS);
+}
+
 }  // namespace
