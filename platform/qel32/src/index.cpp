@@ -37,25 +37,6 @@ Value ImageSource::FieldValue(int index) {
 
 namespace {
 
-// Field definitions only: what Parse needs to resolve names.
-class FieldsOnly : public RecordSource {
-public:
-    explicit FieldsOnly(TableFile& file) : file_(file) {}
-    int FieldIndex(std::string_view name) const override {
-        const auto& fields = file_.fields();
-        for (size_t i = 0; i < fields.size(); ++i)
-            if (EqualsNoCase(fields[i].name, name)) return static_cast<int>(i);
-        return -1;
-    }
-    const FieldDef& Field(int index) const override { return file_.fields()[static_cast<size_t>(index)]; }
-    Value FieldValue(int) override { return Value::Empty(); }
-    uint32_t RecordNumber() override { return 0; }
-    bool Deleted() override { return false; }
-
-private:
-    TableFile& file_;
-};
-
 int CompareKeys(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     const int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
@@ -67,7 +48,7 @@ int CompareKeys(std::string_view a, std::string_view b) {
 
 Tag::Tag(TableFile& file, std::string name, std::string keyText, std::string forText, uint32_t flags)
     : file_(file), name_(Upper(name)), keyText_(std::move(keyText)), forText_(std::move(forText)), flags_(flags) {
-    FieldsOnly fields(file_);
+    ImageSource fields(file_, nullptr, 0);  // names only: no record
     key_ = Expression::Parse(keyText_, fields);
     if (!forText_.empty()) {
         for_ = Expression::Parse(forText_, fields);
@@ -177,7 +158,7 @@ void Tag::Build(const std::string& whileText) {
     Clear();
     std::unique_ptr<Expression> whileExpr;
     if (!whileText.empty()) {
-        FieldsOnly fields(file_);
+        ImageSource fields(file_, nullptr, 0);  // names only: no record
         whileExpr = Expression::Parse(whileText, fields);
     }
     const uint32_t count = file_.Count(true);
