@@ -7,7 +7,7 @@ packages=(
   libsqlite3-dev sqlite3
   python3
   qt6-base-dev fonts-dejavu-core
-  unixodbc unixodbc-dev odbcinst libsqliteodbc valgrind python3-pyodbc
+  unixodbc unixodbc-dev odbcinst libsqliteodbc valgrind python3-pyodbc libdbd-odbc-perl
   shapelib
   xvfb xauth
 )

@@ -1,0 +1,2 @@
+// SQLSetPos and scroll options through the driver manager.
+#include <gtest/gtest.h>
