@@ -1,0 +1,229 @@
+// fetch_bench: reads a million rows of five columns with bound columns and
+// SQLFetch through unixODBC, once from this driver over an engine table and
+// once from the SQLite ODBC driver over the same rows in a SQLite database.
+// Prints both rates and their ratio.
+//
+//   fetch_bench [rows]      (default 1000000)
+//
+// Both drivers are registered in a private configuration in a temporary
+// folder; both fetch loops add up every value read, and the sums must agree.
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "bench_support.h"
+#include "qel32.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bench::Check;
+using bench::Clock;
+using bench::Fail;
+using bench::Seconds;
+
+constexpr const char* kSqliteDriverPaths[] = {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
+                                              "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
+                                              "/usr/lib/odbc/libsqlite3odbc.so"};
+constexpr int32_t kFirstDay = 2451545;  // 2000-01-01
+
+struct Row {
+    int32_t id;
+    char name[24];
+    int nameLength;
+    double amount;
+    int32_t julian;
+    int flag;
+};
+
+Row RowOf(uint32_t i) {
+    Row r;
+    r.id = static_cast<int32_t>(i);
+    r.nameLength = std::snprintf(r.name, sizeof r.name, "customer %u", i);
+    r.amount = static_cast<double>(i % 1000000) / 100.0;
+    r.julian = kFirstDay + static_cast<int32_t>(i % 3650);
+    r.flag = (i & 1) != 0;
+    return r;
+}
+
+// Julian day number to a civil date (Fliegel and Van Flandern).
+SQL_DATE_STRUCT CivilOf(int32_t julian) {
+    int64_t l = julian + 68569;
+    const int64_t n = 4 * l / 146097;
+    l -= (146097 * n + 3) / 4;
+    const int64_t i = 4000 * (l + 1) / 1461001;
+    l = l - 1461 * i / 4 + 31;
+    const int64_t j = 80 * l / 2447;
+    SQL_DATE_STRUCT d;
+    d.day = static_cast<SQLUSMALLINT>(l - 2447 * j / 80);
+    l = j / 11;
+    d.month = static_cast<SQLUSMALLINT>(j + 2 - 12 * l);
+    d.year = static_cast<SQLSMALLINT>(100 * (n - 49) + i + l);
+    return d;
+}
+
+struct Sums {
+    int64_t ids = 0, nameBytes = 0, cents = 0, days = 0, flags = 0, rows = 0;
+    bool operator==(const Sums&) const = default;
+};
+
+void WriteEngineTable(const std::string& dir, uint32_t n) {
+    KIVHANDLE conn = 0, t = 0;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    Check(KivCreateTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                         KIV_RIGHTS_NO_CHECK, 0, "ID,N,10;NAME,C,20;AMOUNT,N,12,2;DAY,D;FLAG,L", &t),
+          "KivCreateTable");
+    for (uint32_t i = 1; i <= n; ++i) {
+        const Row r = RowOf(i);
+        Check(KivAppendRecord(t), "KivAppendRecord");
+        Check(KivSetLong(t, "ID", r.id), "KivSetLong");
+        Check(KivSetString(t, "NAME", r.name, static_cast<uint32_t>(r.nameLength)), "KivSetString");
+        Check(KivSetDouble(t, "AMOUNT", r.amount), "KivSetDouble");
+        Check(KivSetJulian(t, "DAY", r.julian), "KivSetJulian");
+        Check(KivSetLogical(t, "FLAG", static_cast<uint16_t>(r.flag)), "KivSetLogical");
+    }
+    Check(KivWriteRecord(t), "KivWriteRecord");
+    Check(KivCloseTable(t), "KivCloseTable");
+    Check(KivDisconnect(conn), "KivDisconnect");
+}
+
+void CheckSql(sqlite3* db, int rc, int expected, const char* what) {
+    if (rc != expected) Fail(std::string(what) + " failed: " + sqlite3_errmsg(db));
+}
+
+void WriteSqliteTable(const std::string& file, uint32_t n) {
+    sqlite3* db = nullptr;
+    CheckSql(db, sqlite3_open(file.c_str(), &db), SQLITE_OK, "sqlite3_open");
+    CheckSql(db, sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN; CREATE TABLE bench(ID INTEGER, NAME VARCHAR(20), "
+                                  "AMOUNT NUMERIC(12,2), DAY DATE, FLAG INTEGER)", nullptr, nullptr, nullptr),
+             SQLITE_OK, "create");
+    sqlite3_stmt* insert = nullptr;
+    CheckSql(db, sqlite3_prepare_v2(db, "INSERT INTO bench VALUES(?,?,?,?,?)", -1, &insert, nullptr), SQLITE_OK,
+             "prepare");
+    for (uint32_t i = 1; i <= n; ++i) {
+        const Row r = RowOf(i);
+        const SQL_DATE_STRUCT d = CivilOf(r.julian);
+        char day[32];
+        std::snprintf(day, sizeof day, "%04d-%02u-%02u", d.year, d.month, d.day);
+        sqlite3_bind_int(insert, 1, r.id);
+        sqlite3_bind_text(insert, 2, r.name, r.nameLength, SQLITE_TRANSIENT);
+        sqlite3_bind_double(insert, 3, r.amount);
+        sqlite3_bind_text(insert, 4, day, -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert, 5, r.flag);
+        CheckSql(db, sqlite3_step(insert), SQLITE_DONE, "insert");
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    CheckSql(db, sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK, "commit");
+    sqlite3_close(db);
+}
+
+[[noreturn]] void FailOdbc(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
+    SQLCHAR state[6] = {}, text[512] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length);
+    Fail(std::string(what) + " failed: " + reinterpret_cast<char*>(state) + " " + reinterpret_cast<char*>(text));
+}
+
+// Connects with `connection`, selects the five columns, binds them and fetches
+// every row; returns rows per second.
+double FetchAll(const std::string& connection, Sums& sums) {
+    SQLHENV env = nullptr;
+    SQLHDBC dbc = nullptr;
+    SQLHSTMT stmt = nullptr;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    std::string text = connection;
+    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
+                                        nullptr, SQL_DRIVER_NOPROMPT)))
+        FailOdbc(SQL_HANDLE_DBC, dbc, ("connect " + connection).c_str());
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+
+    SQLINTEGER id = 0, flag = 0;
+    SQLCHAR name[24];
+    double amount = 0;
+    SQL_DATE_STRUCT day{};
+    SQLLEN idInd = 0, nameInd = 0, amountInd = 0, dayInd = 0, flagInd = 0;
+
+    const auto start = Clock::now();
+    SQLCHAR query[] = "SELECT ID, NAME, AMOUNT, DAY, FLAG FROM bench";
+    if (!SQL_SUCCEEDED(SQLExecDirect(stmt, query, SQL_NTS))) FailOdbc(SQL_HANDLE_STMT, stmt, "select");
+    SQLBindCol(stmt, 1, SQL_C_SLONG, &id, 0, &idInd);
+    SQLBindCol(stmt, 2, SQL_C_CHAR, name, sizeof name, &nameInd);
+    SQLBindCol(stmt, 3, SQL_C_DOUBLE, &amount, 0, &amountInd);
+    SQLBindCol(stmt, 4, SQL_C_TYPE_DATE, &day, 0, &dayInd);
+    SQLBindCol(stmt, 5, SQL_C_SLONG, &flag, 0, &flagInd);
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+        sums.ids += id;
+        // Character fields come back padded to their width: count the text.
+        size_t length = std::strlen(reinterpret_cast<char*>(name));
+        while (length > 0 && name[length - 1] == ' ') --length;
+        sums.nameBytes += static_cast<int64_t>(length);
+        sums.cents += static_cast<int64_t>(amount * 100.0 + 0.5);
+        sums.days += day.year * 10000 + day.month * 100 + day.day;
+        sums.flags += flag;
+        ++sums.rows;
+    }
+    if (rc != SQL_NO_DATA) FailOdbc(SQL_HANDLE_STMT, stmt, "fetch");
+    const double seconds = Seconds(start);
+
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return static_cast<double>(sums.rows) / seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const uint32_t n = argc > 1 ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1000000u;
+    std::string sqliteDriver;
+    for (const char* path : kSqliteDriverPaths)
+        if (fs::exists(path)) sqliteDriver = path;
+    if (sqliteDriver.empty()) Fail("the SQLite ODBC driver (Debian package libsqliteodbc) is not installed");
+
+    char pattern[] = "/tmp/fetch_bench.XXXXXX";
+    if (mkdtemp(pattern) == nullptr) Fail("no temporary folder");
+    const std::string dir = pattern;
+    std::ofstream(dir + "/odbcinst.ini") << "[KivBench]\nDriver=" KIVODBC_DRIVER_PATH "\n\n[SqliteBench]\nDriver="
+                                         << sqliteDriver << "\n";
+    std::ofstream(dir + "/odbc.ini") << "";
+    setenv("ODBCSYSINI", dir.c_str(), 1);
+    setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
+
+    std::printf("writing %u rows to both stores...\n", n);
+    WriteEngineTable(dir, n);
+    WriteSqliteTable(dir + "/bench.db", n);
+
+    Sums ours, theirs;
+    const double ourRate = FetchAll("DRIVER={KivBench};DataDirectory=" + dir, ours);
+    const double theirRate = FetchAll("DRIVER={SqliteBench};Database=" + dir + "/bench.db", theirs);
+    fs::remove_all(dir);
+    if (ours.rows != n || !(ours == theirs)) {
+        const auto show = [](const char* who, const Sums& s) {
+            std::fprintf(stderr, "%s: rows %lld ids %lld name bytes %lld cents %lld days %lld flags %lld\n", who,
+                         static_cast<long long>(s.rows), static_cast<long long>(s.ids),
+                         static_cast<long long>(s.nameBytes), static_cast<long long>(s.cents),
+                         static_cast<long long>(s.days), static_cast<long long>(s.flags));
+        };
+        show("this driver", ours);
+        show("SQLite ODBC driver", theirs);
+        Fail("the two drivers read different rows");
+    }
+
+    std::printf("this driver:        %10.0f rows/s\n", ourRate);
+    std::printf("SQLite ODBC driver: %10.0f rows/s\n", theirRate);
+    std::printf("ratio (this/SQLite): %.2f (goal: at least 1)\n", ourRate / theirRate);
+    return 0;
+}
