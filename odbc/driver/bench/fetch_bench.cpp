@@ -157,6 +157,7 @@ double FetchAll(const std::string& connection, Sums& sums) {
     const auto start = Clock::now();
     SQLCHAR query[] = "SELECT ID, NAME, AMOUNT, DAY, FLAG FROM bench";
     if (!SQL_SUCCEEDED(SQLExecDirect(stmt, query, SQL_NTS))) FailOdbc(SQL_HANDLE_STMT, stmt, "select");
+    const double executeSeconds = Seconds(start);
     SQLBindCol(stmt, 1, SQL_C_SLONG, &id, 0, &idInd);
     SQLBindCol(stmt, 2, SQL_C_CHAR, name, sizeof name, &nameInd);
     SQLBindCol(stmt, 3, SQL_C_DOUBLE, &amount, 0, &amountInd);
@@ -176,6 +177,8 @@ double FetchAll(const std::string& connection, Sums& sums) {
     }
     if (rc != SQL_NO_DATA) FailOdbc(SQL_HANDLE_STMT, stmt, "fetch");
     const double seconds = Seconds(start);
+    std::printf("  %-20s execute %.2f s, fetch %.2f s\n", connection.substr(0, connection.find(';')).c_str(),
+                executeSeconds, seconds - executeSeconds);
 
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     SQLDisconnect(dbc);
@@ -207,7 +210,7 @@ int main(int argc, char** argv) {
     WriteSqliteTable(dir + "/bench.db", n);
 
     Sums ours, theirs;
-    const double ourRate = FetchAll("DRIVER={KivBench};DataDirectory=" + dir, ours);
+    const double ourRate = FetchAll("DRIVER={KivBench};DefaultType=FoxPro;DataDirectory=" + dir, ours);
     const double theirRate = FetchAll("DRIVER={SqliteBench};Database=" + dir + "/bench.db", theirs);
     fs::remove_all(dir);
     if (ours.rows != n || !(ours == theirs)) {

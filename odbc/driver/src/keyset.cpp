@@ -14,6 +14,7 @@
 #include "qel32.h"
 #include "tablerecord.h"
 #include "tempfile.h"
+#include "valuetext.h"
 
 namespace kivodbc {
 namespace {
@@ -408,8 +409,9 @@ uint32_t LoadColumn(StmtRecord* stmt, ParseNode* node) {
       code = ReadTableField(table, field, 0, kValueText, node->buffer, static_cast<SQLLEN>(size), &length, &mark);
       if (code == 0 && length != SQL_NULL_DATA && node->category == kCategoryDecimal) {
         // Numeric text to the column's scale.
-        std::snprintf(node->buffer, size, "%.*f", std::max<int>(node->resolvedScale, 0),
-                      std::strtod(node->buffer, nullptr));
+        const int scale = std::max<int>(node->resolvedScale, 0);
+        if (!ScaleDecimalText(node->buffer, size, scale))
+          std::snprintf(node->buffer, size, "%.*f", scale, std::strtod(node->buffer, nullptr));
         length = static_cast<SQLLEN>(std::strlen(node->buffer));
       }
       break;

@@ -9,6 +9,7 @@
 
 #include "engine.h"
 #include "qel32.h"
+#include "valuetext.h"
 
 namespace kivodbc {
 namespace {
@@ -162,10 +163,9 @@ uint32_t ReadBytes(EngineTable* table, size_t field, uint16_t engineType, uint32
   *length = got;
   const SQLLEN delivered = std::min<SQLLEN>(got, room);
   finish(delivered);
-  if (numeric && table->tableType != kOwnTableType && delivered > 0) {
-    std::string value(target, static_cast<size_t>(delivered));
-    if (std::strtod(value.c_str(), nullptr) == 0.0) *emptyMark = kZeroValue;
-  }
+  if (numeric && table->tableType != kOwnTableType && delivered > 0 &&
+      NumberTextIsZero(target, static_cast<size_t>(delivered)))
+    *emptyMark = kZeroValue;
   return code == KIV_ERR_BUFFER_TOO_SMALL ? Keep(table, kValueTruncated) : 0;
 }
 

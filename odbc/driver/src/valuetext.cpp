@@ -1,8 +1,10 @@
 #include "valuetext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -174,6 +176,32 @@ size_t ResolveLength(const char* text, SQLLEN length) {
   return length < 0 ? 0 : static_cast<size_t>(length);
 }
 
+namespace {
+
+// 10 to the power n (n >= 0); exact up to 10^22, from the table.
+double PowerOfTen(long n) {
+  static constexpr double kExact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (n < static_cast<long>(std::size(kExact))) return kExact[n];
+  return std::pow(10.0, static_cast<double>(n));
+}
+
+}  // namespace
+
+bool NumberTextIsZero(const char* text, size_t length) {
+  bool nonZeroDigit = false;
+  for (size_t i = 0; i < length && text[i] != 0; ++i) {
+    const char c = text[i];
+    if (c >= '1' && c <= '9') {
+      nonZeroDigit = true;
+    } else if (c != '0' && c != ' ' && c != '.' && c != '-' && c != '+') {
+      // Exponents and the like: the full parse decides.
+      return std::strtod(std::string(text, ::strnlen(text, length)).c_str(), nullptr) == 0.0;
+    }
+  }
+  return !nonZeroDigit;
+}
+
 int ParseNumberText(const char* text, SQLLEN length, bool fractionCheck, double minimum, double maximum,
                     double* out) {
   std::string_view s = TextOf(text, length);
@@ -217,8 +245,7 @@ int ParseNumberText(const char* text, SQLLEN length, bool fractionCheck, double 
   for (; i < s.size(); ++i)
     if (s[i] != ' ') return kAssignmentError;
   const long scale = exponent - fractionDigits;
-  double value = scale >= 0 ? digits * std::pow(10.0, static_cast<double>(scale))
-                            : digits / std::pow(10.0, static_cast<double>(-scale));
+  double value = scale >= 0 ? digits * PowerOfTen(scale) : digits / PowerOfTen(-scale);
   if (negative) value = -value;
   if (out != nullptr) *out = value;
   if (value < minimum || value > maximum) return kOutOfRange;
@@ -573,6 +600,42 @@ int CopyOutStringLong(char* out, SQLINTEGER bufferLength, SQLINTEGER* lengthOut,
 size_t ArgumentLength(const char* text, SQLLEN length, size_t maximum) {
   if (text == nullptr) return 0;
   return std::min(ResolveLength(text, length), maximum);
+}
+
+bool ScaleDecimalText(char* text, size_t capacity, int scale) {
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  const char* p = text;
+  while (*p == ' ') ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const char* whole = p;
+  while (isDigit(*p)) ++p;
+  const size_t wholeDigits = static_cast<size_t>(p - whole);
+  const char* fraction = p;
+  size_t fractionDigits = 0;
+  if (*p == '.') {
+    fraction = ++p;
+    while (isDigit(*p)) ++p;
+    fractionDigits = static_cast<size_t>(p - fraction);
+  }
+  while (*p == ' ') ++p;
+  if (*p != 0 || scale < 0 || (wholeDigits == 0 && fractionDigits == 0) || fractionDigits > static_cast<size_t>(scale) ||
+      (wholeDigits > 1 && *whole == '0'))
+    return false;
+  char out[64];
+  size_t n = 0;
+  const size_t needed = (negative ? 1 : 0) + std::max<size_t>(wholeDigits, 1) + (scale > 0 ? 1 + scale : 0);
+  if (needed >= sizeof out || needed >= capacity) return false;
+  if (negative) out[n++] = '-';
+  if (wholeDigits == 0) out[n++] = '0';
+  for (size_t i = 0; i < wholeDigits; ++i) out[n++] = whole[i];
+  if (scale > 0) {
+    out[n++] = '.';
+    for (size_t i = 0; i < static_cast<size_t>(scale); ++i) out[n++] = i < fractionDigits ? fraction[i] : '0';
+  }
+  out[n] = 0;
+  std::memcpy(text, out, n + 1);
+  return true;
 }
 
 }  // namespace kivodbc

@@ -18,6 +18,9 @@ size_t ResolveLength(const char* text, SQLLEN length);
 
 int ParseNumberText(const char* text, SQLLEN length, bool fractionCheck, double minimum, double maximum,
                     double* out);
+// True when a stored number's text (up to `length` characters or a NUL)
+// reads as zero (as blanks alone do).
+bool NumberTextIsZero(const char* text, size_t length);
 // 0 when the text fitted, 1 when it was cut (then not terminated).
 int FormatDoubleText(double value, bool exponentAllowed, char* out, size_t bufferLength);
 
@@ -27,6 +30,12 @@ int ParseTimestampText(const char* text, SQLLEN length, TIMESTAMP_STRUCT* out);
 int FormatDateText(const DATE_STRUCT& value, char* out, size_t bufferLength);
 int FormatTimeText(const TIME_STRUCT& value, char* out, size_t bufferLength);
 int FormatTimestampText(const TIMESTAMP_STRUCT& value, char* out, size_t bufferLength);
+
+// Rewrites a stored number's text in place as "%.*f" with `scale` decimals
+// prints its value: blanks dropped, missing decimals filled with zeros. False,
+// leaving the text alone, when that needs more than the text (rounding off
+// decimals, exponents, leading zeros, no digits) or more than `capacity`.
+bool ScaleDecimalText(char* text, size_t capacity, int scale);
 
 int ParseNumericText(const char* text, SQLLEN length, SQL_NUMERIC_STRUCT* out);
 int FormatNumericText(const SQL_NUMERIC_STRUCT& value, char* out, size_t bufferLength);

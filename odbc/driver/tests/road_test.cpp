@@ -670,7 +670,8 @@ TEST_F(RoadWriting, KeysetCursorsScrollAndCountTheirRows) {
   ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_KEYSET_DRIVEN), 0),
             SQL_SUCCESS)
       << DiagText(SQL_HANDLE_STMT, stmt_);
-  ASSERT_EQ(Direct(stmt_, "SELECT qty FROM parts"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  // With a condition the engine runs the select and the cursor is its result.
+  ASSERT_EQ(Direct(stmt_, "SELECT qty FROM parts WHERE qty > 0"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
   SQLLEN count = 0;
   EXPECT_EQ(SQLRowCount(stmt_, &count), SQL_SUCCESS);
   EXPECT_EQ(count, 3);
@@ -707,6 +708,21 @@ TEST_F(RoadWriting, KeysetCursorsScrollAndCountTheirRows) {
   EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, other), SQL_SUCCESS);
   EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 2), SQL_SUCCESS);
   EXPECT_EQ(qty, 20);
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+
+  // A plain select of the table is the driver's own keyset over the table's
+  // records: a row deleted meanwhile reports deleted.
+  ASSERT_EQ(Direct(stmt_, "SELECT qty FROM parts"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(SQLRowCount(stmt_, &count), SQL_SUCCESS);
+  EXPECT_EQ(count, 2);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &other), SQL_SUCCESS);
+  ASSERT_EQ(Direct(other, "DELETE FROM parts WHERE qty = 30"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, other);
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, other), SQL_SUCCESS);
+  qty = 0;
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 1), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(qty, 10);
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_ABSOLUTE, 2), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(status, SQL_ROW_DELETED);
   ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
 
   // A forward-only cursor moves forward only.

@@ -104,7 +104,7 @@ class StatementTest : public TableTest {
 };
 
 TEST_F(StatementTest, SelectPreparesOverThePseudoTableOfItsEngineResult) {
-  ASSERT_EQ(PrepareText(stmt_, "select NAME, AMOUNT, BORN, QTY from items"), SQL_SUCCESS)
+  ASSERT_EQ(PrepareText(stmt_, "select NAME, AMOUNT, BORN, QTY from items where QTY >= 0"), SQL_SUCCESS)
       << DiagOf(SQL_HANDLE_STMT, stmt_).message;
   StmtRecord* stmt = Stmt();
   ASSERT_NE(stmt->request, nullptr);
@@ -121,7 +121,7 @@ TEST_F(StatementTest, SelectPreparesOverThePseudoTableOfItsEngineResult) {
   ASSERT_EQ(KivCreateSQLStatement(engine, &probe), 0u);
   std::vector<KivColumnDescription> expected(8);
   uint32_t count = static_cast<uint32_t>(expected.size());
-  ASSERT_EQ(KivPrepareSQLDescribe(probe, "select NAME, AMOUNT, BORN, QTY from items", expected.data(),
+  ASSERT_EQ(KivPrepareSQLDescribe(probe, "select NAME, AMOUNT, BORN, QTY from items where QTY >= 0", expected.data(),
                                   static_cast<uint32_t>(expected.size() * sizeof(KivColumnDescription)), &count),
             0u);
   ASSERT_EQ(KivCloseSQLStatement(probe), 0u);
@@ -205,7 +205,7 @@ TEST_F(StatementTest, PrepareRefusals) {
   ASSERT_EQ(Tables(stmt_, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
   const int32_t kind = Stmt()->kind;
   ASSERT_NE(kind, kKindNone);
-  EXPECT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_ERROR);
+  EXPECT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_ERROR);
   EXPECT_EQ(Stmt()->code, kInvalidCursorState);
   EXPECT_EQ(DiagOf(SQL_HANDLE_STMT, stmt_).state, "24000");
   EXPECT_EQ(Stmt()->kind, kind);
@@ -213,15 +213,38 @@ TEST_F(StatementTest, PrepareRefusals) {
 
   // An engine failure leaves the statement unprepared, with the engine's text.
   KivTestFailCall("KivPrepareSQLDescribe", KIV_ERR_SQL, "no such column: WHAT", 1);
-  EXPECT_EQ(PrepareText(stmt_, "select WHAT from items"), SQL_ERROR);
+  EXPECT_EQ(PrepareText(stmt_, "select WHAT from items where QTY >= 0"), SQL_ERROR);
   EXPECT_EQ(Stmt()->code, KIV_ERR_SQL);
   EXPECT_NE(DiagOf(SQL_HANDLE_STMT, stmt_).message.find("no such column: WHAT"), std::string::npos);
   EXPECT_EQ(Stmt()->parseTree, nullptr);
   EXPECT_EQ(Stmt()->request, nullptr);
   EXPECT_EQ(Stmt()->prepared, 0);
   // The next prepare takes a new engine request.
-  ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+  ASSERT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
   EXPECT_NE(Stmt()->request, nullptr);
+}
+
+TEST_F(StatementTest, EngineLeavesPlainSelectsOfOneTableToTheDriver) {
+  struct Case {
+    const char* text;
+    bool ownPath;
+  };
+  const Case cases[] = {
+      {"SELECT NAME FROM items", true},
+      {"select * from ITEMS", true},
+      {"SELECT NAME FROM items;", false},
+      {"SELECT NAME, QTY FROM items", true},
+      {"SELECT NAME FROM items WHERE QTY > 1", false},
+      {"SELECT NAME FROM items ORDER BY NAME", false},
+      {"SELECT DISTINCT NAME FROM items", false},
+      {"SELECT COUNT(*) FROM items", false},
+      {"SELECT NAME FROM \"items\"", false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(PrepareText(stmt_, c.text), SQL_SUCCESS) << c.text << ": " << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+    EXPECT_EQ(Stmt()->request == nullptr, c.ownPath) << c.text;
+    ASSERT_EQ(FreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+  }
 }
 
 TEST_F(StatementTest, EngineLeavingTheTextToTheDriverParsesTheCallersText) {
@@ -246,8 +269,8 @@ TEST_F(StatementTest, EngineLeavingTheTextToTheDriverParsesTheCallersText) {
 
 TEST_F(StatementTest, CursorNames) {
   SQLHSTMT second = NewStatement(conn_);
-  ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS);
-  ASSERT_EQ(PrepareText(second, "select NAME from items"), SQL_SUCCESS);
+  ASSERT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_SUCCESS);
+  ASSERT_EQ(PrepareText(second, "select NAME from items where QTY >= 0"), SQL_SUCCESS);
   EXPECT_EQ(CursorName(stmt_), "SQL_CUR_00000");
   EXPECT_EQ(CursorName(second), "SQL_CUR_00001");
 
@@ -293,7 +316,7 @@ TEST_F(StatementTest, EngineStatementsAreReusedAcrossPrepareAndFree) {
   const std::string log = EngineCalls([&] {
     for (int i = 0; i < 1000; ++i) {
       SQLHSTMT stmt = NewStatement(conn_);
-      ASSERT_EQ(Prepare(stmt, S("select NAME from items"), SQL_NTS), SQL_SUCCESS);
+      ASSERT_EQ(Prepare(stmt, S("select NAME from items where QTY >= 0"), SQL_NTS), SQL_SUCCESS);
       ASSERT_EQ(FreeStmt(stmt, SQL_DROP), SQL_SUCCESS);
     }
   });
@@ -311,7 +334,7 @@ TEST_F(StatementTest, EngineStatementsAreReusedAcrossPrepareAndFree) {
 }
 
 TEST_F(StatementTest, ReleaseFreesEverythingWhenTheEngineFails) {
-  ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS);
+  ASSERT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_SUCCESS);
   const uint32_t engineStatement = Stmt()->request->statement;
   KivTestFailCall("KivResetSQLStatement", KIV_ERR_IO, "disk gone", 1);
   // The drop reports the failure on the connection, frees the statement and
@@ -344,7 +367,7 @@ TEST_F(StatementTest, AllocationFailsWhenTheEngineStatementCannotBeSetUp) {
 }
 
 TEST_F(StatementTest, FreeStmtOptions) {
-  ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS);
+  ASSERT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_SUCCESS);
   for (int16_t number : {0, 1, 2}) {
     FindDescItem(Stmt()->ard, number, CreateItem{});
     FindDescItem(Stmt()->apd, number, CreateItem{});
@@ -373,13 +396,13 @@ TEST_F(StatementTest, FreeStmtOptions) {
 TEST_F(StatementTest, TablePasswordsGoToEachEngineStatementOnce) {
   ASSERT_EQ(AddTablePassword(Session(), "items", "secret"), 0u);
   ASSERT_EQ(AddTablePassword(Session(), "orders", "other"), 0u);
-  std::string log = EngineCalls([&] { ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS); });
+  std::string log = EngineCalls([&] { ASSERT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_SUCCESS); });
   EXPECT_EQ(Count(log, "KivSetStatementPassword"), 2u) << log;
-  log = EngineCalls([&] { ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS); });
+  log = EngineCalls([&] { ASSERT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_SUCCESS); });
   EXPECT_EQ(Count(log, "KivSetStatementPassword"), 2u) << "a new preparation takes a new engine request";
 
   KivTestFailCall("KivSetStatementPassword", KIV_ERR_PASSWORD_REQUIRED, "password refused", 1);
-  EXPECT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_ERROR);
+  EXPECT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_ERROR);
   EXPECT_EQ(Stmt()->code, KIV_ERR_PASSWORD_REQUIRED);
   EXPECT_EQ(Stmt()->request, nullptr);
   // A returned engine statement forgets its passwords.
@@ -387,24 +410,24 @@ TEST_F(StatementTest, TablePasswordsGoToEachEngineStatementOnce) {
   stmt_ = nullptr;
   EXPECT_EQ(Count(log, "KivClearStatementPasswords"), 0u) << "nothing was prepared";
   SQLHSTMT stmt = NewStatement(conn_);
-  ASSERT_EQ(Prepare(stmt, S("select NAME from items"), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(Prepare(stmt, S("select NAME from items where QTY >= 0"), SQL_NTS), SQL_SUCCESS);
   log = EngineCalls([&] { ASSERT_EQ(FreeStmt(stmt, SQL_DROP), SQL_SUCCESS); });
   EXPECT_EQ(Count(log, "KivClearStatementPasswords"), 1u) << log;
 }
 
 TEST_F(StatementTest, DisconnectEndsThePreparationsOfItsStatements) {
-  ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS);
+  ASSERT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_SUCCESS);
   const std::string log = EngineCalls([&] { ASSERT_EQ(Disconnect(conn_), SQL_SUCCESS); });
   // Tables and engine statements are closed while the engine connection lives.
   EXPECT_LT(log.find("KivCloseSQLStatement\n"), log.find("KivDisconnect\n")) << log;
   EXPECT_EQ(Stmt()->parseTree, nullptr);
   EXPECT_EQ(Stmt()->request, nullptr);
   EXPECT_EQ(Stmt()->prepared, 0);
-  EXPECT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_ERROR);
+  EXPECT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_ERROR);
 
   ASSERT_TRUE(SQL_SUCCEEDED(
       DriverConnect(conn_, nullptr, S("DSN=KivData"), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
-  ASSERT_EQ(PrepareText(stmt_, "select NAME from items"), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
+  ASSERT_EQ(PrepareText(stmt_, "select NAME from items where QTY >= 0"), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
   EXPECT_NE(Stmt()->request, nullptr);
 }
 

@@ -367,5 +367,43 @@ TEST(ValueText, ArgumentLength) {
   EXPECT_EQ(ArgumentLength("abc", 2, 10), 2u);
 }
 
+TEST(ValueText, StoredNumbersScaledAsPrintfWould) {
+  struct Case {
+    const char* stored;
+    int scale;
+    bool quick;  // false: left for printf
+  };
+  const Case cases[] = {
+      {"    123.45", 2, true}, {"       123", 0, true}, {"  -12.5", 2, true},  {"   .5", 1, true},
+      {"-.5", 3, true},       {"0", 2, true},          {"-0.00", 2, true},    {"+7", 1, true},
+      {"12.345", 2, false},   {"1e5", 2, false},       {"007", 0, false},     {"   ", 2, false},
+      {"-", 0, false},        {"12a", 0, false},       {"1.", 0, true},       {"", 2, false},
+  };
+  for (const Case& c : cases) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%s", c.stored);
+    EXPECT_EQ(ScaleDecimalText(text, sizeof text, c.scale), c.quick) << c.stored;
+    if (!c.quick) {
+      EXPECT_STREQ(text, c.stored) << "left alone";
+      continue;
+    }
+    char expected[40];
+    std::snprintf(expected, sizeof expected, "%.*f", c.scale, std::strtod(c.stored, nullptr));
+    EXPECT_STREQ(text, expected) << c.stored;
+  }
+  // Zero as a full parse of the text reads it.
+  for (const char* text : {"0", "  0.00", "-0", "   ", "", "0e5", "1e-400", "  12", "0.01", "-3", "2e1"}) {
+    EXPECT_EQ(NumberTextIsZero(text, std::strlen(text)), std::strtod(text, nullptr) == 0.0) << text;
+  }
+  EXPECT_FALSE(NumberTextIsZero("0010", 4));
+  EXPECT_TRUE(NumberTextIsZero("0010", 2));
+  // The result must fit the caller's buffer with its terminator.
+  char tight[8] = "1234.5";
+  EXPECT_FALSE(ScaleDecimalText(tight, 7, 2));
+  EXPECT_STREQ(tight, "1234.5");
+  EXPECT_TRUE(ScaleDecimalText(tight, 8, 2));
+  EXPECT_STREQ(tight, "1234.50");
+}
+
 }  // namespace
 }  // namespace kivodbc

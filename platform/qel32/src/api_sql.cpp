@@ -204,9 +204,10 @@ KIVRESULT KivPrepareSQLDescribe(KIVHANDLE statement, const char* text, void* buf
 
 KIVRESULT KivCheckSQL(KIVHANDLE statement, const char* text) {
     return Api("KivCheckSQL", [&] {
-        StatementFor(statement);
+        auto st = StatementFor(statement);
         if (Text(text).find_first_not_of(" \t\r\n;") == std::string::npos)
             Throw(KIV_ERR_EMPTY_ARGUMENT, "The SQL statement is empty");
+        if (st->LeftToCaller(Text(text))) Throw(KIV_ERR_SQL_DECLINED, "The statement is left to the caller");
         return KIV_OK;
     });
 }

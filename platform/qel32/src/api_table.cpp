@@ -612,6 +612,16 @@ KIVRESULT KivGetField(KIVHANDLE table, KIVFIELD field, char* buf, uint32_t* len,
                 while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
             return CopyOut(text, buf, len);
         }
+        if (f.type == KIV_FT_NUMERIC && IsDbfType(t->type()) && !IsEmptyImage(f, t->image().data(), t->type())) {
+            // Numeric text straight from the record buffer, once it reads as a number.
+            std::string_view text(reinterpret_cast<const char*>(t->image().data()) + f.offset, f.length);
+            double ignored;
+            if (ParseNumericText(text, ignored)) {
+                if (option == 1)
+                    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+                return CopyOut(text, buf, len);
+            }
+        }
         return CopyOut(t->GetText(i, option == 1), buf, len);
     });
 }

@@ -123,6 +123,13 @@ bool IsName(const Token& t) {
                                t.text[0] == '#');
 }
 
+// A name of letters, digits and underscores that starts with a letter.
+bool IsPlainWord(const Token& t) {
+    if (t.text.empty() || !std::isalpha(static_cast<unsigned char>(t.text[0]))) return false;
+    return std::all_of(t.text.begin(), t.text.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+}
+
 std::string TempCursorPath() {
     const char* dir = std::getenv("TMPDIR");
     std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/kivcur-XXXXXX";
@@ -239,6 +246,37 @@ void Statement::Bind(sqlite3_stmt* stmt) {
                 break;
             }
         }
+    }
+}
+
+bool Statement::LeftToCaller(const std::string& text) {
+    if (connection_->dictionary) return false;
+    const auto tokens = Tokenize(text);
+    const size_t n = tokens.size();
+    if (n < 4 || !tokens[0].Is("SELECT")) return false;
+    size_t i = 1;
+    if (tokens[i].text == "*") {
+        ++i;
+    } else {
+        for (;;) {
+            if (i >= n || !IsPlainWord(tokens[i]) || tokens[i].Is("FROM")) return false;
+            if (++i < n && tokens[i].text == ",") {
+                ++i;
+                continue;
+            }
+            break;
+        }
+    }
+    if (i + 2 != n || !tokens[i].Is("FROM") || !IsPlainWord(tokens[i + 1])) return false;
+    const std::string& name = tokens[i + 1].text;
+    const std::string file =
+        FindWithExtension(MapPath(name, connection_->directory()), tableType == KIV_TABLE_KDT ? ".kdt" : ".dbf");
+    uint16_t type = 0;
+    if (file.empty() || connection_->Sql().ResolveTableFile(name, type) != file) return false;
+    try {
+        return !TableFile::Open(file, tableType, false)->encrypted();
+    } catch (const std::exception&) {
+        return false;
     }
 }
 

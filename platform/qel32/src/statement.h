@@ -34,6 +34,11 @@ public:
     uint16_t readAll = 2;
 
     void Prepare(const std::string& text);
+    // True for a text the caller reads better itself: a plain
+    // SELECT * | name, ... FROM table over a free folder, whose table file is
+    // the one the caller opens for the statement's table type (and the one
+    // this engine's SQL would read), not encrypted.
+    bool LeftToCaller(const std::string& text);
     void Reset();
     bool prepared() const { return !text_.empty(); }
     // Definitions of the result columns of the prepared text (empty when it

@@ -484,7 +484,7 @@ TEST_F(Tables, HandBuiltDbfReads) {
     const uint16_t headerLen = 32 + 32 * 5 + 1, recordLen = 1 + 10 + 7 + 8 + 1 + 10;
     std::string dbf(headerLen, '\0');
     dbf[0] = char(0x83);
-    dbf[4] = 2;
+    dbf[4] = 3;
     put16(dbf, 8, headerLen);
     put16(dbf, 10, recordLen);
     for (int i = 0; i < 5; ++i) {
@@ -496,6 +496,7 @@ TEST_F(Tables, HandBuiltDbfReads) {
     dbf[headerLen - 1] = 0x0D;
     dbf += " Widget      12.5019990704T         1";
     dbf += "*Gadget       0.99        F          ";
+    dbf += " Broken      1x.50        F          ";
     dbf += '\x1A';
     std::ofstream(dir.File("HAND.DBF"), std::ios::binary) << dbf;
     std::string dbt(512, '\0');
@@ -524,6 +525,13 @@ TEST_F(Tables, HandBuiltDbfReads) {
     uint16_t empty = 0;
     KIV_EXPECT_OK(KivIsEmpty(t, "SOLD", &empty));
     EXPECT_EQ(1, empty);
+    // Digits that do not read as a number give no value.
+    KIV_ASSERT_OK(KivSkip(t, 1));
+    EXPECT_EQ("Broken    ", Get(t, "NAME"));
+    EXPECT_EQ("", Get(t, "PRICE"));
+    EXPECT_EQ("", Get(t, "PRICE", 1));
+    KIV_ASSERT_OK(KivSkip(t, -2));
+    EXPECT_EQ("  12.50", Get(t, "PRICE", 1));
     KivSetDateFormat("MM/DD/YYYY");
 }
 
