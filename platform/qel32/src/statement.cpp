@@ -178,15 +178,53 @@ void Statement::Prepare(const std::string& text) {
     text_ = rewritten;
 }
 
+// The expressions of a select's result columns, without their aliases, in
+// order; empty when the list has a "*" or cannot be read that simply.
+std::vector<std::string> SelectItemTexts(const std::string& sql) {
+    const auto tokens = Tokenize(sql);
+    std::vector<std::string> items;
+    if (tokens.empty() || !tokens[0].Is("SELECT")) return items;
+    size_t i = 1;
+    if (i < tokens.size() && (tokens[i].Is("DISTINCT") || tokens[i].Is("ALL"))) ++i;
+    size_t first = i;
+    int depth = 0;
+    auto close = [&](size_t end) {  // the item of tokens [first, end)
+        size_t last = end;
+        if (last - first >= 3 && tokens[last - 2].Is("AS")) last -= 2;
+        else if (last - first >= 2 && IsName(tokens[last - 1]) && (tokens[last - 2].text == ")" || IsName(tokens[last - 2])))
+            last -= 1;  // an alias without AS
+        if (last <= first) return false;
+        const Token& end_ = tokens[last - 1];
+        items.push_back(sql.substr(tokens[first].offset, end_.offset + end_.text.size() - tokens[first].offset));
+        const std::string& item = items.back();
+        return item != "*" && !(item.size() > 2 && item.compare(item.size() - 2, 2, ".*") == 0);
+    };
+    for (; i < tokens.size(); ++i) {
+        const std::string& t = tokens[i].text;
+        if (t == "(") ++depth;
+        else if (t == ")") --depth;
+        else if (depth == 0 && (t == "," || tokens[i].Is("FROM"))) {
+            if (!close(i)) return {};
+            if (tokens[i].Is("FROM")) return items;
+            first = i + 1;
+        }
+    }
+    if (!close(tokens.size())) return {};
+    return items;
+}
+
 std::vector<FieldDef> Statement::Describe() {
     std::vector<FieldDef> fields;
     if (kind_ != Kind::Query) return fields;
     const int n = sqlite3_column_count(stmt_);
+    // Computed columns are guessed from their expressions (an alias says nothing).
+    const std::vector<std::string> items = SelectItemTexts(text_);
     for (int i = 0; i < n; ++i) {
         FieldDef f;
         const char* decl = sqlite3_column_decltype(stmt_, i);
         const std::string name = sqlite3_column_name(stmt_, i) ? sqlite3_column_name(stmt_, i) : "";
-        if (!decl || !FieldFromDeclaredType(decl, f)) f = GuessedField(name);
+        if (!decl || !FieldFromDeclaredType(decl, f))
+            f = GuessedField(items.size() == static_cast<size_t>(n) ? items[static_cast<size_t>(i)] : name);
         f.name = name;
         fields.push_back(f);
     }

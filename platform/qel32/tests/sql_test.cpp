@@ -179,6 +179,16 @@ TEST_F(Sql, DescribeBeforeExecute) {
     EXPECT_STREQ("NAME", cols[1].name);
     EXPECT_EQ(12u, cols[1].length);
     EXPECT_EQ(4u, cols[0].length);
+    // Computed columns are described from their expressions, aliased or not.
+    count = 8;
+    KIV_ASSERT_OK(KivPrepareSQLDescribe(
+        st, "SELECT name AS who, COUNT(*) AS n, sum(id) total, (SELECT COUNT(*) FROM customer), id || 'x' FROM customer",
+        cols, sizeof cols, &count));
+    ASSERT_EQ(5u, count);
+    const uint16_t computed[] = {KIV_FT_CHARACTER, KIV_FT_INTEGER, KIV_FT_DOUBLE, KIV_FT_CHARACTER, KIV_FT_CHARACTER};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(computed[i], cols[i].type) << cols[i].name;
+    EXPECT_STREQ("n", cols[1].name);
+    EXPECT_STREQ("total", cols[2].name);
     count = 8;
     KIV_ASSERT_OK(KivPrepareSQLDescribe(st, "DELETE FROM customer WHERE 1 = 0", cols, sizeof cols, &count));
     EXPECT_EQ(0u, count);
