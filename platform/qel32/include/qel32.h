@@ -230,6 +230,7 @@ typedef const char* KIVFIELD;
 
 /* dictionary objects and properties */
 #define KIV_DD_OBJ_TABLE      1
+#define KIV_DD_OBJ_RELATION   7 /* a referential-integrity relation between two tables */
 #define KIV_DD_OBJ_PROCEDURE 10
 #define KIV_DD_PROP_DATA_PATH       100
 #define KIV_DD_PROP_PRIMARY_KEY     202
@@ -237,6 +238,17 @@ typedef const char* KIVFIELD;
 #define KIV_DD_PROP_PROC_INPUT      800
 #define KIV_DD_PROP_PROC_OUTPUT     801
 #define KIV_DD_PROP_USER_GROUPS    1102
+/* properties of a relation: the parent (primary-key) table and its key
+   columns, the child (foreign-key) table and its columns (column names
+   joined by ';', in key order), and the update and delete rules as words */
+#define KIV_DD_PROP_RI_PARENT_TABLE   1300
+#define KIV_DD_PROP_RI_PARENT_COLUMNS 1301
+#define KIV_DD_PROP_RI_CHILD_TABLE    1302
+#define KIV_DD_PROP_RI_CHILD_COLUMNS  1303
+#define KIV_DD_PROP_RI_UPDATE_RULE    1304
+#define KIV_DD_PROP_RI_DELETE_RULE    1305
+/* any other property of a procedure is its description */
+#define KIV_DD_PROP_PROC_DESCRIPTION  802
 
 /* dictionary table rights byte */
 #define KIV_DD_RIGHT_SELECT 0x01
@@ -353,7 +365,10 @@ KIV_API KIVRESULT KivDDFindClose(KIVHANDLE find);
      table NAME FILE [TYPE]                  (the catalogue is read from the table file)
      column TABLE NUMBER NAME TYPE LENGTH DECIMALS   (adds or replaces a catalogue entry)
      drop-column TABLE NAME
-     procedure NAME [INPUT [OUTPUT [DESCRIPTION...]]]
+     procedure NAME [INPUT [OUTPUT [DESCRIPTION...]]]   ("-" stands for an empty list)
+     relation NAME PARENT PARENT-COLUMNS CHILD CHILD-COLUMNS [UPDATE-RULE [DELETE-RULE]]
+         (columns joined by ';'; rules CASCADE, RESTRICT, SETNULL, SETDEFAULT or
+          NOACTION, RESTRICT when left out)
      property OBJECT NUMBER VALUE...
      rights TABLE BYTE
    File names are relative to the dictionary's folder; '#' starts a comment line. */
@@ -377,6 +392,9 @@ KIV_API KIVRESULT KivCloseAllTables(KIVHANDLE connection);
 KIV_API KIVRESULT KivGetTableType(KIVHANDLE table, uint16_t* type);
 KIV_API KIVRESULT KivGetTableCharType(KIVHANDLE table, uint16_t* charType);
 KIV_API KIVRESULT KivGetTableOpenOptions(KIVHANDLE table, uint32_t* options);
+/* what this handle may do with the table: 0x10 read, 0x20 update, 0x40 insert,
+   0x80 delete (only read on a read-only handle) */
+KIV_API KIVRESULT KivGetTablePrivileges(KIVHANDLE table, uint8_t* privileges);
 KIV_API KIVRESULT KivGetTableAlias(KIVHANDLE table, char* buf, uint32_t* len);
 KIV_API KIVRESULT KivGetTableFilename(KIVHANDLE table, char* buf, uint32_t* len);
 KIV_API KIVRESULT KivGetTableHandle(const char* name, KIVHANDLE* table);
@@ -658,6 +676,7 @@ static const KivOrdinalEntry kivOrdinalTable[] = {
     {319, "KivDDFindFirstObject"}, {320, "KivDDFindNextObject"},
     {321, "KivDDFindClose"},       {349, "KivGetIndexKeyFields"},
     {358, "KivDDGetObjectProperty"}, {392, "KivDDGetTableRights"},
+    {393, "KivGetTablePrivileges"},
     {401, "KivVerifySQL"},         {402, "KivFindFirstTable62"},
     {403, "KivFindNextTable62"},   {408, "KivCheckSQL"},
     {423, "KivGetConnectionPath"},

@@ -353,6 +353,14 @@ KIVRESULT KivGetTableOpenOptions(KIVHANDLE table, uint32_t* options) {
     });
 }
 
+KIVRESULT KivGetTablePrivileges(KIVHANDLE table, uint8_t* privileges) {
+    return Api("KivGetTablePrivileges", [&] {
+        const OpenRequest& request = TableOf(table)->request();
+        *Out(privileges) = static_cast<uint8_t>(request.privileges & (request.readOnly ? 0x10u : 0xF0u));
+        return KIV_OK;
+    });
+}
+
 KIVRESULT KivGetTableAlias(KIVHANDLE table, char* buf, uint32_t* len) {
     return Api("KivGetTableAlias", [&] { return CopyOut(TableOf(table)->alias(), buf, len); });
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -28,8 +29,21 @@ CREATE TABLE procedures(name TEXT NOT NULL COLLATE NOCASE PRIMARY KEY, input TEX
                         output TEXT NOT NULL DEFAULT '', description TEXT NOT NULL DEFAULT '');
 CREATE TABLE properties(object TEXT NOT NULL COLLATE NOCASE, property INTEGER NOT NULL, value TEXT NOT NULL,
                         PRIMARY KEY(object, property));
+CREATE TABLE relations(name TEXT NOT NULL COLLATE NOCASE PRIMARY KEY, parent TEXT NOT NULL,
+                       parent_columns TEXT NOT NULL, child TEXT NOT NULL, child_columns TEXT NOT NULL,
+                       update_rule TEXT NOT NULL, delete_rule TEXT NOT NULL);
 INSERT INTO kdd VALUES(1);
 )";
+
+// Dictionaries written before relations were kept have no relations table.
+constexpr const char* kRelationsExist = "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'relations'";
+
+const char* const kRules[] = {"CASCADE", "RESTRICT", "SETNULL", "SETDEFAULT", "NOACTION"};
+
+// A list of a description line: "-" stands for an empty one.
+std::string ListWord(const std::vector<std::string>& words, size_t i) {
+    return i < words.size() && words[i] != "-" ? words[i] : std::string();
+}
 
 [[noreturn]] void DbError(sqlite3* db, const std::string& what) {
     Throw(KIV_ERR_IO, what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
@@ -178,8 +192,21 @@ void Dictionary::Create(const std::string& path, std::string_view description) {
             } else if (kind == "PROCEDURE") {
                 if (w.size() < 2) bad("expected: procedure NAME [INPUT [OUTPUT [DESCRIPTION]]]");
                 Query(db.get(), "INSERT INTO procedures VALUES(?, ?, ?, ?)")
-                    .Bind(1, w[1]).Bind(2, w.size() > 2 ? w[2] : "").Bind(3, w.size() > 3 ? w[3] : "")
-                    .Bind(4, Rest(w, 4)).Step();
+                    .Bind(1, w[1]).Bind(2, ListWord(w, 2)).Bind(3, ListWord(w, 3)).Bind(4, Rest(w, 4)).Step();
+            } else if (kind == "RELATION") {
+                if (w.size() < 6 || w.size() > 8)
+                    bad("expected: relation NAME PARENT PARENT-COLUMNS CHILD CHILD-COLUMNS [UPDATE [DELETE]]");
+                auto count = [](const std::string& list) { return std::count(list.begin(), list.end(), ';'); };
+                if (count(w[3]) != count(w[5])) bad("the parent and child column lists differ in length");
+                std::string rules[2] = {"RESTRICT", "RESTRICT"};
+                for (size_t i = 0; i < 2 && 6 + i < w.size(); ++i) {
+                    rules[i] = Upper(w[6 + i]);
+                    if (std::find(std::begin(kRules), std::end(kRules), rules[i]) == std::end(kRules))
+                        bad("unknown rule \"" + w[6 + i] + "\"");
+                }
+                Query(db.get(), "INSERT INTO relations VALUES(?, ?, ?, ?, ?, ?, ?)")
+                    .Bind(1, w[1]).Bind(2, w[2]).Bind(3, w[3]).Bind(4, w[4]).Bind(5, w[5]).Bind(6, rules[0])
+                    .Bind(7, rules[1]).Step();
             } else if (kind == "PROPERTY") {
                 if (w.size() < 4) bad("expected: property OBJECT NUMBER VALUE");
                 Query(db.get(), "INSERT OR REPLACE INTO properties VALUES(?, ?, ?)")
@@ -232,9 +259,10 @@ std::vector<std::string> Dictionary::Objects(uint16_t type) {
     std::lock_guard lock(mutex_);
     const char* sql = type == KIV_DD_OBJ_TABLE       ? "SELECT name FROM tables ORDER BY name"
                       : type == KIV_DD_OBJ_PROCEDURE ? "SELECT name FROM procedures ORDER BY name"
+                      : type == KIV_DD_OBJ_RELATION  ? "SELECT name FROM relations ORDER BY name"
                                                      : nullptr;
     std::vector<std::string> out;
-    if (!sql) return out;
+    if (!sql || (type == KIV_DD_OBJ_RELATION && !Query(db_, kRelationsExist).Step())) return out;
     Query q(db_, sql);
     while (q.Step()) out.push_back(q.Text(0));
     return out;
@@ -287,6 +315,15 @@ std::optional<std::string> Dictionary::ObjectProperty(const std::string& object,
         if (v.empty()) return std::nullopt;
         return v;
     }
+    if (Query(db_, kRelationsExist).Step()) {
+        Query r(db_, "SELECT parent, parent_columns, child, child_columns, update_rule, delete_rule "
+                     "FROM relations WHERE name = ?");
+        r.Bind(1, object);
+        if (r.Step()) {
+            if (property < KIV_DD_PROP_RI_PARENT_TABLE || property > KIV_DD_PROP_RI_DELETE_RULE) return std::nullopt;
+            return r.Text(property - KIV_DD_PROP_RI_PARENT_TABLE);
+        }
+    }
     Query q(db_, "SELECT value FROM properties WHERE object = ? AND property = ?");
     q.Bind(1, object).Bind(2, property);
     if (q.Step()) return q.Text(0);
@@ -318,8 +355,16 @@ void Dictionary::Rename(const std::string& oldName, const std::string& newName, 
         Query(db_, type == KIV_DD_OBJ_TABLE ? "UPDATE tables SET name = ? WHERE name = ?"
                                             : "UPDATE procedures SET name = ? WHERE name = ?")
             .Bind(1, newName).Bind(2, oldName).Step();
-        if (type == KIV_DD_OBJ_TABLE)
+        if (type == KIV_DD_OBJ_TABLE) {
             Query(db_, "UPDATE columns SET parent = ? WHERE parent = ?").Bind(1, newName).Bind(2, oldName).Step();
+            // The relations follow their tables.
+            if (Query(db_, kRelationsExist).Step()) {
+                Query(db_, "UPDATE relations SET parent = ? WHERE parent = ? COLLATE NOCASE")
+                    .Bind(1, newName).Bind(2, oldName).Step();
+                Query(db_, "UPDATE relations SET child = ? WHERE child = ? COLLATE NOCASE")
+                    .Bind(1, newName).Bind(2, oldName).Step();
+            }
+        }
         Query(db_, "UPDATE properties SET object = ? WHERE object = ?").Bind(1, newName).Bind(2, oldName).Step();
         Exec(db_, "COMMIT");
     } catch (...) {

@@ -117,4 +117,19 @@ TEST_F(Locking, ReadOnlyAndPrivilegeLimitedOpensRefuseWrites) {
     uint8_t perms = 0;
     KIV_EXPECT_OK(KivGetColumnPermissions(upd, "NAME", &perms));
     EXPECT_EQ(KIV_COLPERM_SELECT | KIV_COLPERM_UPDATE, perms);
+
+    // What each handle may do with the whole table.
+    const struct {
+        KIVHANDLE table;
+        uint8_t privileges;
+    } cases[] = {{ro, KIV_OPEN_DRV_READ},
+                 {upd, KIV_OPEN_DRV_READ | KIV_OPEN_DRV_UPDATE},
+                 {a, KIV_OPEN_DRV_READ | KIV_OPEN_DRV_UPDATE | KIV_OPEN_DRV_INSERT | KIV_OPEN_DRV_DELETE}};
+    for (const auto& c : cases) {
+        uint8_t privileges = 0;
+        KIV_EXPECT_OK(KivGetTablePrivileges(c.table, &privileges));
+        EXPECT_EQ(c.privileges, privileges) << c.table;
+    }
+    uint8_t privileges = 0;
+    EXPECT_EQ(KIV_ERR_INVALID_HANDLE, KivGetTablePrivileges(0x7FFFFFF, &privileges));
 }

@@ -439,6 +439,75 @@ TEST_F(DataDictionary, ObjectsPropertiesAndRenames) {
     KivFindClose(find);
 }
 
+TEST_F(DataDictionary, RelationsAreObjectsWithProperties) {
+    const std::string path = dir.File("ri.kdd");
+    KIV_ASSERT_OK(KivDDCreate(path.c_str(),
+                              "table CUSTOMER customer.dbf\n"
+                              "table ORDERS orders.kdt\n"
+                              "relation R_ORDERS customer ID;NAME orders CUSTID;CUSTNAME cascade setnull\n"
+                              "relation R_PLAIN CUSTOMER ID ORDERS CUSTID\n"
+                              "procedure NOINPUT - total,MONEY,8,4\n"));
+    KIVHANDLE c = 0;
+    KIV_ASSERT_OK(KivConnect60(path.c_str(), 1, "KIVSYS", "", 0, &c));
+    char buf[100];
+    uint32_t len = sizeof buf;
+    KIVHANDLE find = 0;
+    KIV_ASSERT_OK(KivDDFindFirstObject(c, KIV_DD_OBJ_RELATION, "", buf, &len, &find));
+    EXPECT_EQ("R_ORDERS", std::string(buf, len));
+    len = sizeof buf;
+    KIV_ASSERT_OK(KivDDFindNextObject(find, buf, &len));
+    EXPECT_EQ("R_PLAIN", std::string(buf, len));
+    len = sizeof buf;
+    EXPECT_EQ(KIV_ERR_DD_NO_MORE_OBJECTS, KivDDFindNextObject(find, buf, &len));
+    KIV_ASSERT_OK(KivDDFindClose(find));
+    struct Case {
+        const char* relation;
+        uint16_t property;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"R_ORDERS", KIV_DD_PROP_RI_PARENT_TABLE, "customer"},
+        {"R_ORDERS", KIV_DD_PROP_RI_PARENT_COLUMNS, "ID;NAME"},
+        {"R_ORDERS", KIV_DD_PROP_RI_CHILD_TABLE, "orders"},
+        {"r_orders", KIV_DD_PROP_RI_CHILD_COLUMNS, "CUSTID;CUSTNAME"},
+        {"R_ORDERS", KIV_DD_PROP_RI_UPDATE_RULE, "CASCADE"},
+        {"R_ORDERS", KIV_DD_PROP_RI_DELETE_RULE, "SETNULL"},
+        {"R_PLAIN", KIV_DD_PROP_RI_UPDATE_RULE, "RESTRICT"},
+        {"R_PLAIN", KIV_DD_PROP_RI_DELETE_RULE, "RESTRICT"},
+    };
+    for (const Case& k : cases) {
+        len = sizeof buf;
+        KIV_ASSERT_OK(KivDDGetObjectProperty(c, k.relation, k.property, buf, &len)) << k.property;
+        EXPECT_EQ(k.value, std::string(buf, len)) << k.property;
+    }
+    len = sizeof buf;
+    EXPECT_EQ(KIV_ERR_DD_NO_PROPERTY, KivDDGetObjectProperty(c, "R_PLAIN", 213, buf, &len));
+    // "-" leaves a procedure's list empty.
+    len = sizeof buf;
+    EXPECT_EQ(KIV_ERR_DD_NO_PROPERTY, KivDDGetObjectProperty(c, "NOINPUT", KIV_DD_PROP_PROC_INPUT, buf, &len));
+    len = sizeof buf;
+    KIV_ASSERT_OK(KivDDGetObjectProperty(c, "NOINPUT", KIV_DD_PROP_PROC_OUTPUT, buf, &len));
+    EXPECT_EQ("total,MONEY,8,4", std::string(buf, len));
+    // Renaming a table carries its relations along.
+    KIV_ASSERT_OK(KivDDRenameObject(c, "Customer", "CLIENT", KIV_DD_OBJ_TABLE, 0));
+    len = sizeof buf;
+    KIV_ASSERT_OK(KivDDGetObjectProperty(c, "R_ORDERS", KIV_DD_PROP_RI_PARENT_TABLE, buf, &len));
+    EXPECT_EQ("CLIENT", std::string(buf, len));
+    KivDisconnect(c);
+
+    // A dictionary without relations lists none.
+    find = 0;
+    len = sizeof buf;
+    EXPECT_EQ(KIV_ERR_DD_NO_MORE_OBJECTS, KivDDFindFirstObject(dd, KIV_DD_OBJ_RELATION, "", buf, &len, &find));
+    EXPECT_EQ(0u, find);
+    const std::string bad = dir.File("badri.kdd");
+    for (const char* line : {"relation R CUSTOMER ID ORDERS\n", "relation R CUSTOMER ID;NAME ORDERS CUSTID\n",
+                             "relation R CUSTOMER ID ORDERS CUSTID SOMETIMES\n"}) {
+        EXPECT_EQ(KIV_ERR_INVALID_ARGUMENT, KivDDCreate(bad.c_str(), line)) << line;
+        EXPECT_FALSE(std::filesystem::exists(bad)) << line;
+    }
+}
+
 TEST_F(DataDictionary, BadDescriptionsLeaveNoFile) {
     const std::string path = dir.File("bad.kdd");
     EXPECT_EQ(KIV_ERR_INVALID_ARGUMENT, KivDDCreate(path.c_str(), "table X customer.dbf\nfrobnicate\n"));
