@@ -14,6 +14,7 @@
 #include "fetch.h"
 #include "messages.h"
 #include "parameters.h"
+#include "positioned.h"
 #include "records.h"
 #include "statement.h"
 
@@ -288,8 +289,8 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMAL
   });
 }
 
-SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT handle, SQLSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT handle, SQLSMALLINT operation) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return BulkOperations(handle, operation); });
 }
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
@@ -396,12 +397,13 @@ SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT handle, SQLCHAR* name, SQLSMALLINT l
   return Guarded(SQL_HANDLE_STMT, handle, [&] { return SetCursorName(handle, name, length); });
 }
 
-SQLRETURN SQL_API SQLSetPos(SQLHSTMT handle, SQLSETPOSIROW, SQLUSMALLINT, SQLUSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLSetPos(SQLHSTMT handle, SQLSETPOSIROW row, SQLUSMALLINT operation, SQLUSMALLINT lockType) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return SetPos(handle, row, operation, lockType); });
 }
 
-SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT handle, SQLUSMALLINT, SQLLEN, SQLUSMALLINT) {
-  return PostNotImplemented(SQL_HANDLE_STMT, handle);
+SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT handle, SQLUSMALLINT concurrency, SQLLEN keyset,
+                                      SQLUSMALLINT rowset) {
+  return Guarded(SQL_HANDLE_STMT, handle, [&] { return SetScrollOptions(handle, concurrency, keyset, rowset); });
 }
 
 }  // extern "C"

@@ -21,20 +21,6 @@ namespace {
 
 bool IsCatalogKind(int32_t kind) { return kind >= 1 && kind <= 11; }
 
-ParseNode* SelectOf(const StmtRecord* stmt) {
-  if (stmt->parseTree == nullptr || stmt->parseTree->statement == nullptr) return nullptr;
-  ParseNode* statement = stmt->parseTree->statement;
-  return statement->kind == kNodeSelect ? statement : nullptr;
-}
-
-// The n-th select item (1-based); null beyond the last.
-ParseNode* ItemOf(ParseNode* select, SQLUSMALLINT column) {
-  const SelectExtension* state = SelectStateOf(select);
-  ParseNode* item = state != nullptr ? state->items : nullptr;
-  for (SQLUSMALLINT i = 1; item != nullptr && i < column; ++i) item = item->next;
-  return item;
-}
-
 bool TypeIsUnsigned(const StmtRecord* stmt, int16_t sqlType) {
   size_t count = 0;
   const TypeEntry* entries = TypeTableOf(stmt->conn->session, &count);
@@ -65,23 +51,6 @@ uint32_t BookmarkData(const StmtRecord* stmt, SQLSMALLINT cType, SQLPOINTER targ
                                                   target, bufferLength, lengthTarget));
 }
 
-// Moves every bound column of the current row: 0, the last warning, or the
-// first failure (posted by the caller).
-uint32_t TransferBindings(StmtRecord* stmt) {
-  uint32_t warning = 0;
-  const SQLLEN offset = stmt->ard->bindOffsetPtr != nullptr ? *stmt->ard->bindOffsetPtr : 0;
-  for (DescItem* item = stmt->ard->firstItem; item != nullptr; item = item->next) {
-    if (item->dataPtr == nullptr && item->indicatorPtr == nullptr) continue;
-    ClearProgress(stmt);
-    const uint32_t code =
-        GetColumnData(stmt, static_cast<SQLUSMALLINT>(item->number), item->cType, AtOffset(item->dataPtr, offset),
-                      item->octetLength, AtOffset(item->octetLengthPtr, offset), AtOffset(item->indicatorPtr, offset));
-    if (code == kDataTruncated) warning = code;
-    else if (code != 0 && code != kNoDataFound) return code;
-  }
-  ClearProgress(stmt);
-  return warning;
-}
 
 void SetFirstRowStatus(SQLUSMALLINT* statuses, SQLUSMALLINT status) {
   if (statuses != nullptr) statuses[0] = status;
@@ -126,13 +95,14 @@ SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQ
   if (IsCatalogKind(stmt->kind)) return FetchCatalogRow(stmt, orientation, status, rows);
   if (stmt->kind != kKindSelect) return PostStatementError(stmt, kNotSupported);
   if (stmt->dataItem != nullptr || stmt->cursor.needData != 0) return PostStatementError(stmt, kInvalidCursorState);
-  ParseNode* select = SelectOf(stmt);
+  ParseNode* select = StatementSelect(stmt);
   SelectExtension* state = SelectStateOf(select);
   if (state == nullptr) return PostStatementError(stmt, kInternalError);
+  // The bookmark of a row added without a keyset names no row, whatever the cursor.
+  if (orientation == SQL_FETCH_BOOKMARK && offset == -3) return PostStatementError(stmt, kAddedRowBookmark);
   if (orientation != SQL_FETCH_NEXT && stmt->cursorType != SQL_CURSOR_KEYSET_DRIVEN &&
       stmt->cursorType != SQL_CURSOR_DYNAMIC)
     return PostStatementError(stmt, kFetchTypeOutOfRange);
-  if (orientation == SQL_FETCH_BOOKMARK && offset == -3) return PostStatementError(stmt, kAddedRowBookmark);
   ClearProgress(stmt);
   const uint32_t code = PositionCursor(stmt, select, orientation, offset);
   if (code == kNoDataFound) {
@@ -148,9 +118,9 @@ SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQ
     return SQL_SUCCESS_WITH_INFO;
   }
   if (code != 0) return PostStatementError(stmt, code);
-  stmt->currentRow = orientation == SQL_FETCH_NEXT && stmt->cursorType == SQL_CURSOR_FORWARD_ONLY
-                         ? stmt->currentRow + 1
-                         : state->position + 1;
+  // The row number follows the cursor's position, also after a row added
+  // without a keyset (row number -3) on a forward-only cursor.
+  stmt->currentRow = state->position + 1;
   *rows = 1;
   const uint32_t moved = TransferBindings(stmt);
   if (moved == 0) {
@@ -166,6 +136,35 @@ SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQ
 }
 
 }  // namespace
+
+ParseNode* StatementSelect(const StmtRecord* stmt) {
+  if (stmt->parseTree == nullptr || stmt->parseTree->statement == nullptr) return nullptr;
+  ParseNode* statement = stmt->parseTree->statement;
+  return statement->kind == kNodeSelect ? statement : nullptr;
+}
+
+ParseNode* SelectItem(ParseNode* select, SQLUSMALLINT column) {
+  const SelectExtension* state = SelectStateOf(select);
+  ParseNode* item = state != nullptr ? state->items : nullptr;
+  for (SQLUSMALLINT i = 1; item != nullptr && i < column; ++i) item = item->next;
+  return item;
+}
+
+uint32_t TransferBindings(StmtRecord* stmt) {
+  uint32_t warning = 0;
+  const SQLLEN offset = stmt->ard->bindOffsetPtr != nullptr ? *stmt->ard->bindOffsetPtr : 0;
+  for (DescItem* item = stmt->ard->firstItem; item != nullptr; item = item->next) {
+    if (item->dataPtr == nullptr && item->indicatorPtr == nullptr) continue;
+    ClearProgress(stmt);
+    const uint32_t code =
+        GetColumnData(stmt, static_cast<SQLUSMALLINT>(item->number), item->cType, AtOffset(item->dataPtr, offset),
+                      item->octetLength, AtOffset(item->octetLengthPtr, offset), AtOffset(item->indicatorPtr, offset));
+    if (code == kDataTruncated) warning = code;
+    else if (code != 0 && code != kNoDataFound) return code;
+  }
+  ClearProgress(stmt);
+  return warning;
+}
 
 SQLLEN TypeOctetLength(int16_t sqlType, int32_t size, bool isUnsigned) {
   switch (sqlType) {
@@ -224,13 +223,13 @@ uint32_t GetColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType,
     if (column == 0) return BookmarkData(stmt, cType, target, bufferLength, length != nullptr ? length : indicator);
     return CatalogColumnData(stmt, column, cType, target, bufferLength, length, indicator);
   }
-  ParseNode* select = SelectOf(stmt);
+  ParseNode* select = StatementSelect(stmt);
   const SelectExtension* state = SelectStateOf(select);
   if (state == nullptr) return kInvalidCursorState;
   if (state->position < 0) return kInvalidCursorState;
   SQLLEN* lengthTarget = length != nullptr ? length : indicator;
   if (column == 0) return BookmarkData(stmt, cType, target, bufferLength, lengthTarget);
-  ParseNode* item = ItemOf(select, column);
+  ParseNode* item = SelectItem(select, column);
   if (item == nullptr) return kInvalidColumnNumber;
   if (stmt->getDataColumn != static_cast<int32_t>(column)) {
     stmt->getDataColumn = column;
@@ -501,7 +500,7 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
   stmt->code = 0;
   if (attribute >= 1000) return PostStatementError(stmt, kDescriptorTypeOutOfRange);
   if (IsCatalogKind(stmt->kind)) return CatalogColumnAttribute(stmt, column, attribute, text, bufferLength, textLength, number);
-  ParseNode* select = SelectOf(stmt);
+  ParseNode* select = StatementSelect(stmt);
   if (select == nullptr) {
     if (attribute == SQL_COLUMN_COUNT) {
       if (number != nullptr) *number = 0;
@@ -529,7 +528,7 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
       default: if (number) *number = 0; return SQL_SUCCESS;
     }
   }
-  ParseNode* item = ItemOf(select, column);
+  ParseNode* item = SelectItem(select, column);
   if (item == nullptr) return PostStatementError(stmt, kInvalidColumnNumber);
   const EngineTable* table = nullptr;
   const EngineColumn* described = ColumnOfItem(item, &table);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "parsetree.h"
 #include "records.h"
 
 namespace kivodbc {
@@ -33,6 +34,16 @@ int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned);
 // failure. Nothing is posted.
 uint32_t GetColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
                        SQLLEN bufferLength, SQLLEN* length, SQLLEN* indicator);
+
+// The select of an executed or prepared statement; null when it has none.
+ParseNode* StatementSelect(const StmtRecord* stmt);
+// The n-th select item (1-based); null beyond the last.
+ParseNode* SelectItem(ParseNode* select, SQLUSMALLINT column);
+
+// Moves every bound column of the current row into the application's
+// buffers: 0, the last warning (2102), or the first failure (posted by the
+// caller).
+uint32_t TransferBindings(StmtRecord* stmt);
 
 SQLRETURN BindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target, SQLLEN bufferLength,
                   SQLLEN* lengthOrIndicator);

@@ -1,5 +1,6 @@
 #include "keyset.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -305,6 +306,27 @@ void ReleaseKeysets(ParseRoot* root) {
   if (root == nullptr) return;
   for (ParseNode* node = root->head; node != nullptr; node = node->created)
     if (node->kind == kNodeSelect) ReleaseKeyset(node);
+}
+
+uint32_t AppendKeysetRecord(ParseNode* select, uint32_t record) {
+  SelectExtension* state = SelectStateOf(select);
+  auto* reader = state != nullptr ? static_cast<TempFileReader*>(state->keysetReader) : nullptr;
+  if (reader == nullptr || state->rowCount < 0) return kKeysetCreateError;
+  const std::string path = reader->path;
+  CloseTempFileReader(reader, false);
+  state->keysetReader = nullptr;
+  const int fd = open(path.c_str(), O_WRONLY);
+  bool written = fd >= 0 && lseek(fd, static_cast<off_t>(state->rowCount) * kKeySize, SEEK_SET) >= 0 &&
+                 WriteAll(fd, &record, kKeySize);
+  if (fd >= 0 && close(fd) != 0) written = false;
+  TempFileReader* reopened = nullptr;
+  if (!written || OpenTempFileReader(path.c_str(), kKeySize, 0, &reopened) != 0) {
+    unlink(path.c_str());
+    return kKeysetCreateError;
+  }
+  state->keysetReader = reopened;
+  ++state->rowCount;
+  return 0;
 }
 
 uint32_t RewindSelect(StmtRecord* stmt, ParseNode* select) {

@@ -39,6 +39,9 @@ uint32_t RewindSelect(StmtRecord* stmt, ParseNode* select);
 // Spools the record numbers of every row; afterwards the cursor is before
 // the first row and the row count is the number of keys.
 uint32_t BuildKeyset(StmtRecord* stmt, ParseNode* select);
+// Adds a record number at the end of the select's keyset, which then has one
+// row more: 0, or 2170 with the keyset released.
+uint32_t AppendKeysetRecord(ParseNode* select, uint32_t record);
 // Closes and deletes the keyset of a select, or of every select of a tree.
 void ReleaseKeyset(ParseNode* select);
 void ReleaseKeysets(ParseRoot* root);

@@ -7,17 +7,19 @@
 #include "messages.h"
 #include "paramconvert.h"
 #include "parsetree.h"
+#include "positioned.h"
 #include "tablerecord.h"
 #include "typetable.h"
 
 namespace kivodbc {
-namespace {
 
-ParameterSigns SignsOf(const StmtRecord* stmt) {
+ParameterSigns SignsOfStatement(const StmtRecord* stmt) {
   size_t count = 0;
   const TypeEntry* entries = TypeTableOf(stmt->conn != nullptr ? stmt->conn->session : nullptr, &count);
   return SignsOfTypeTable(entries, count);
 }
+
+namespace {
 
 // The generic integer C types take the variant the type table gives their SQL type.
 int16_t SettleSignedness(int16_t cType, const ParameterSigns& signs) {
@@ -140,7 +142,7 @@ SQLRETURN BindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT ioType
     cType = DefaultParameterCType(sqlType);
     if (cType == 0) return PostStatementError(stmt, kNotSupported);
   }
-  cType = SettleSignedness(cType, SignsOf(stmt));
+  cType = SettleSignedness(cType, SignsOfStatement(stmt));
 
   if (ParseNode* node = ParameterNode(stmt, number)) {
     node->sqlType = sqlType;
@@ -203,7 +205,7 @@ uint32_t BindParameterValues(StmtRecord* stmt) {
   if (SQLULEN* processed = stmt->builtIn[kIpd].rowsProcessedPtr) *processed = 1;
   SetFirstParameterStatus(stmt, SQL_PARAM_SUCCESS);
   if (stmt->parseTree == nullptr) return 0;
-  const ParameterSigns signs = SignsOf(stmt);
+  const ParameterSigns signs = SignsOfStatement(stmt);
   const SQLLEN offset = BindOffset(stmt);
   uint32_t result = 0;
   for (ParseNode* node = stmt->parseTree->parameters; node != nullptr; node = node->next) {
@@ -262,8 +264,9 @@ SQLRETURN ParamData(SQLHSTMT handle, SQLPOINTER* token) {
   stmt->code = 0;
   if (stmt->cursor.needData == 0 || (stmt->dataItem != nullptr && stmt->putOffset == -1))
     return PostStatementError(stmt, kInvalidCursorState);
-  // Columns of a positioned update or add (positionedRow != -1) arrive with
-  // SQLSetPos; until then every pending item is a parameter.
+  // The columns of a positioned update or add (positionedRow != -1) go to
+  // their bindings; the last one in runs the change.
+  if (stmt->positionedRow != -1) return PositionedParamData(stmt, token);
   ParseNode* node = stmt->dataItem != nullptr ? stmt->dataItem->next
                     : stmt->parseTree != nullptr ? stmt->parseTree->parameters
                                                  : nullptr;
@@ -293,6 +296,7 @@ SQLRETURN PutData(SQLHSTMT handle, SQLPOINTER data, SQLLEN length) {
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
+  if (stmt->cursor.needData != 0 && stmt->positionedRow != -1) return PositionedPutData(stmt, data, length);
   if (stmt->cursor.needData == 0 || stmt->dataItem == nullptr) return PostStatementError(stmt, kInvalidCursorState);
   ParseNode* node = stmt->dataItem;
   const DescItem* item = BindingOf(stmt, node->ordinal);
@@ -302,7 +306,7 @@ SQLRETURN PutData(SQLHSTMT handle, SQLPOINTER data, SQLLEN length) {
   }
   if (stmt->putOffset == -1) stmt->putOffset = 0;
   char argument[kArgumentSize] = {};
-  const int code = ConvertParameterValue(node->parameterValue, SignsOf(stmt), &stmt->putOffset, item->cType, data,
+  const int code = ConvertParameterValue(node->parameterValue, SignsOfStatement(stmt), &stmt->putOffset, item->cType, data,
                                          length, argument, sizeof argument);
   if (code == 0) return SQL_SUCCESS;
   if (code == kDataTruncated) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "paramconvert.h"
 #include "records.h"
 
 namespace kivodbc {
@@ -20,6 +21,8 @@ constexpr uint16_t kInvalidParameterNumber = 2168;
 // signedness of SQL_C_LONG, SQL_C_SHORT and SQL_C_TINYINT is settled); 0
 // when the SQL type has none.
 int16_t DefaultParameterCType(int16_t sqlType);
+// How the statement's connection reads the sign-neutral integer C types.
+ParameterSigns SignsOfStatement(const StmtRecord* stmt);
 // The value type a parameter bound with this SQL type gets; 0 when the SQL
 // type leaves the value type as it is.
 int16_t ParameterValueTypeOf(int16_t sqlType);

@@ -183,6 +183,7 @@ struct StmtRecord {
   SQLLEN putOffset;                    // -1 when no data at execution is under way
   ParseNode* dataItem;                 // the parameter node SQLPutData feeds, if any
   int32_t positionedRow;               // -1: pending data belongs to parameters
+  DescItem* positionedItem;            // the column binding SQLPutData feeds for SQLSetPos, if any
   CursorState cursor;
   int32_t position;  // -1
   SQLLEN rowCount;

@@ -417,6 +417,13 @@ uint32_t DeleteTableRecord(EngineTable* table) {
   return WriteTableRecord(table);
 }
 
+uint32_t DiscardRecordChanges(EngineTable* table) {
+  auto cancel = Engine<decltype(&KivCancelUpdate)>(kOrdinalCancelUpdate);
+  if (cancel == nullptr) return Keep(table, kRecordError);
+  const uint32_t code = cancel(table->handle);
+  return code == KIV_ERR_NOTHING_TO_CANCEL ? 0 : Keep(table, code);
+}
+
 uint32_t CurrentRecordNumber(EngineTable* table, uint32_t* number) {
   *number = 0;
   return Call<decltype(&KivGetBookmark)>(table, kOrdinalRecordNumber, table->handle, number);

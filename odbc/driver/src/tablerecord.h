@@ -70,6 +70,9 @@ uint32_t AppendBlankRecord(EngineTable* table);
 // A failed write discards the pending changes and keeps the write's error.
 uint32_t WriteTableRecord(EngineTable* table);
 uint32_t DeleteTableRecord(EngineTable* table);
+// Drops the field changes not yet written to the current record (an
+// appended record stays, blank). 0 also when nothing was pending.
+uint32_t DiscardRecordChanges(EngineTable* table);
 uint32_t CurrentRecordNumber(EngineTable* table, uint32_t* number);
 // 0, or 2001 when the record is missing or deleted.
 uint32_t GoToRecord(EngineTable* table, uint32_t number);

@@ -95,7 +95,9 @@ void AllocateReadAndFree(intptr_t version) {
     EXPECT_EQ(descriptors.size(), 4u);
   }
   // A driver error on the statement reads back with the version's SQLSTATE.
-  EXPECT_EQ(SQLSetScrollOptions(stmts[0], SQL_CONCUR_READ_ONLY, SQL_SCROLL_FORWARD_ONLY, 1), SQL_ERROR);
+  SQLINTEGER output = 0;
+  EXPECT_EQ(SQLBindParameter(stmts[0], 1, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &output, 0, nullptr),
+            SQL_ERROR);
   const Diag d = FirstDiag(SQL_HANDLE_STMT, stmts[0]);
   EXPECT_EQ(d.state, version == SQL_OV_ODBC2 ? "S1C00" : "HYC00");
   EXPECT_EQ(d.native, 2177);
@@ -123,7 +125,9 @@ TEST_F(DriverManager, Odbc2CallsAllocateAndFree) {
   ASSERT_EQ(SQLAllocConnect(env, &dbc), SQL_SUCCESS);
   ASSERT_EQ(ConnectTo(dbc, "KivData"), SQL_SUCCESS);
   ASSERT_EQ(SQLAllocStmt(dbc, &stmt), SQL_SUCCESS);
-  EXPECT_EQ(SQLSetScrollOptions(stmt, SQL_CONCUR_READ_ONLY, SQL_SCROLL_FORWARD_ONLY, 1), SQL_ERROR);
+  SQLINTEGER output = 0;
+  EXPECT_EQ(SQLBindParameter(stmt, 1, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &output, 0, nullptr),
+            SQL_ERROR);
   SQLCHAR state[6] = {};
   SQLCHAR message[300] = {};
   SQLINTEGER native = 0;
