@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "messages.h"
 #include "valuetext.h"
@@ -218,6 +219,10 @@ int ReadFormatted(int (*format)(const T&, char*, size_t), const T& value, SQLLEN
 int StoreZero(int16_t cType, void* target, SQLLEN targetLength) {
   if (cType == SQL_C_CHAR) {
     if (targetLength >= 1) static_cast<char*>(target)[0] = 0;
+    return 0;
+  }
+  if (cType == SQL_C_WCHAR) {
+    if (targetLength >= static_cast<SQLLEN>(sizeof(SQLWCHAR))) std::memset(target, 0, sizeof(SQLWCHAR));
     return 0;
   }
   if (cType == SQL_C_BINARY) return 0;
@@ -471,9 +476,47 @@ DATE_STRUCT TodayLocalDate() {
   return today;
 }
 
+namespace {
+
+// A value as wide text: the text SQL_C_CHAR gives, each byte one character
+// (the driver's texts are single-byte), in 2-byte units. The offset counts
+// bytes of the wide text, so reads in pieces resume where the last stopped.
+int ConvertToWideText(int16_t sourceType, bool isUnsigned, const void* source, SQLLEN sourceLength,
+                      SQLLEN* offset, void* target, SQLLEN targetLength, SQLLEN* indicator) {
+  std::vector<char> text(64);
+  SQLLEN whole = 0;
+  for (;;) {
+    SQLLEN start = 0;
+    const int code = ConvertColumnValue(sourceType, isUnsigned, source, sourceLength, &start, SQL_C_CHAR,
+                                        text.data(), static_cast<SQLLEN>(text.size()), &whole);
+    if (code != 0 && code != kDataTruncated) return code;
+    if (code == 0) break;
+    text.resize(static_cast<size_t>(whole) + 1);
+  }
+  std::vector<SQLWCHAR> wide(static_cast<size_t>(whole));
+  for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
+  const size_t total = wide.size() * sizeof(SQLWCHAR);
+  const size_t done = offset == nullptr || *offset < 0 ? 0 : std::min(static_cast<size_t>(*offset), total);
+  const size_t remaining = total - done;
+  size_t count = 0;
+  if (target != nullptr && targetLength >= static_cast<SQLLEN>(sizeof(SQLWCHAR))) {
+    const size_t room = (static_cast<size_t>(targetLength) / sizeof(SQLWCHAR) - 1) * sizeof(SQLWCHAR);
+    count = std::min(remaining, room);
+    std::memcpy(target, reinterpret_cast<const char*>(wide.data()) + done, count);
+    std::memset(static_cast<char*>(target) + count, 0, sizeof(SQLWCHAR));
+  }
+  SetIndicator(indicator, static_cast<SQLLEN>(remaining));
+  if (offset != nullptr) *offset = static_cast<SQLLEN>(done + count);
+  return count < remaining ? kDataTruncated : 0;
+}
+
+}  // namespace
+
 int ConvertColumnValue(int16_t sourceType, bool isUnsigned, const void* source, SQLLEN sourceLength,
                        SQLLEN* offset, int16_t targetType, void* target, SQLLEN targetLength,
                        SQLLEN* indicator) {
+  if (targetType == SQL_C_WCHAR && sourceLength != SQL_NULL_DATA && source != nullptr)
+    return ConvertToWideText(sourceType, isUnsigned, source, sourceLength, offset, target, targetLength, indicator);
   if (sourceLength == SQL_NULL_DATA || source == nullptr) {
     if (sourceLength == SQL_NULL_DATA && indicator == nullptr) return kIndicatorRequired;
     SetIndicator(indicator, sourceLength);

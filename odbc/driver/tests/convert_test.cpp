@@ -293,6 +293,58 @@ TEST(ConvertColumnValue, PartialReadsOfHexResumeMidByte) {
   ExpectTextReads(SQL_BINARY, "\x12\x34\xAB", 3, {{"123", 6, 2102}, {"4AB", 3, 0}});
 }
 
+TEST(ConvertColumnValue, WideTextIsTheTextInTwoByteUnitsReadInPieces) {
+  struct Case {
+    int16_t sourceType;
+    const void* source;
+    SQLLEN length;
+    const char* text;
+  };
+  const double number = 2.5;
+  const int32_t whole = -42;
+  const DATE_STRUCT day{2024, 2, 29};
+  const Case cases[] = {{SQL_CHAR, "-3.14", 5, "-3.14"},
+                        {SQL_CHAR, "caf\xE9", 4, "caf\xE9"},
+                        {SQL_DOUBLE, &number, 8, "2.5"},
+                        {SQL_INTEGER, &whole, 4, "-42"},
+                        {SQL_TYPE_DATE, &day, 6, "2024-02-29"},
+                        {SQL_BINARY, "\x12\xAB", 2, "12AB"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    SQLWCHAR buffer[16];
+    SQLLEN indicator = kUnset;
+    ASSERT_EQ(ConvertColumnValue(c.sourceType, false, c.source, c.length, nullptr, SQL_C_WCHAR, buffer, sizeof buffer,
+                                 &indicator),
+              0);
+    const size_t n = std::strlen(c.text);
+    EXPECT_EQ(indicator, static_cast<SQLLEN>(n * sizeof(SQLWCHAR)));
+    for (size_t i = 0; i <= n; ++i) EXPECT_EQ(buffer[i], static_cast<unsigned char>(c.text[i])) << i;
+  }
+  // Through a buffer of three units: two characters and the terminator a call.
+  SQLLEN offset = 0;
+  const std::vector<std::pair<SQLLEN, int>> reads = {{10, 2102}, {6, 2102}, {2, 0}};
+  std::string got;
+  for (const auto& [indicator, code] : reads) {
+    SQLWCHAR buffer[3];
+    SQLLEN seen = kUnset;
+    EXPECT_EQ(ConvertColumnValue(SQL_CHAR, false, "hello", 5, &offset, SQL_C_WCHAR, buffer, sizeof buffer, &seen), code);
+    EXPECT_EQ(seen, indicator);
+    for (size_t i = 0; i < 3 && buffer[i] != 0; ++i) got += static_cast<char>(buffer[i]);
+  }
+  EXPECT_EQ(got, "hello");
+  SQLWCHAR buffer[3];
+  SQLLEN seen = kUnset;
+  EXPECT_EQ(ConvertColumnValue(SQL_CHAR, false, "hello", 5, &offset, SQL_C_WCHAR, buffer, sizeof buffer, &seen), 0);
+  EXPECT_EQ(seen, 0);
+  // A null reads as an empty wide string with its indicator.
+  buffer[0] = 'x';
+  EXPECT_EQ(ConvertColumnValue(SQL_CHAR, false, nullptr, SQL_NULL_DATA, nullptr, SQL_C_WCHAR, buffer, sizeof buffer,
+                               &seen),
+            0);
+  EXPECT_EQ(seen, SQL_NULL_DATA);
+  EXPECT_EQ(buffer[0], 0);
+}
+
 TEST(ConvertColumnValue, PartialReadsOfBinary) {
   const char bytes[] = "\x01\x02\x03\x04\x05";
   SQLLEN offset = 0;

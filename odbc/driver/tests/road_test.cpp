@@ -825,6 +825,110 @@ TEST_F(RoadWriting, IsqlPrintsTheRowsOfASelect) {
 }
 
 
+TEST_F(RoadWriting, IsqlRunsAScriptWithRowCountsUseAndCall) {
+  const fs::path other = fs::path(folder_) / "other";
+  fs::create_directories(other);
+  const fs::path script = fs::path(folder_) / "script.sql";
+  std::ofstream(script) << "CREATE TABLE t (id INTEGER, name CHAR(10))\n"
+                           "INSERT INTO t VALUES (1, 'one')\n"
+                           "INSERT INTO t VALUES (2, 'two')\n"
+                           "INSERT INTO t VALUES (3, 'three')\n"
+                           "UPDATE t SET name = 'deux' WHERE id >= 2\n"
+                           "DELETE FROM t WHERE id = 3\n"
+                           "CREATE TABLE u (id INTEGER, qty INTEGER)\n"
+                           "INSERT INTO u VALUES (1, 10)\n"
+                           "INSERT INTO u VALUES (2, 20)\n"
+                           "SELECT t.name, u.qty FROM t JOIN u ON u.id = t.id ORDER BY u.qty\n"
+                           "use '" + other.string() + "'\n"
+                           "CREATE TABLE t (id INTEGER)\n"
+                           "INSERT INTO t VALUES (9)\n"
+                           "call KivZap('t')\n"
+                           "SELECT COUNT(*) AS n FROM t\n"
+                           "call KivZap('nothing')\n";
+  // -e: every line through SQLExecDirect, where the driver's own statements are seen.
+  const Outcome o = RunCommand("isql -b -v -e -k \"DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_ +
+                               "\" < " + script.string());
+  auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = o.output.find(what); at != std::string::npos; at = o.output.find(what, at + 1)) ++n;
+    return n;
+  };
+  // Three single inserts, the first folder's update of two rows and its delete of one, two more inserts, one more.
+  EXPECT_EQ(count("SQLRowCount returns 1\n"), 7u) << o.output;
+  EXPECT_EQ(count("SQLRowCount returns 2\n"), 1u) << o.output;
+  // The join: one row a key, in quantity order.
+  const size_t one = o.output.find("| one");
+  const size_t deux = o.output.find("| deux");
+  ASSERT_NE(one, std::string::npos) << o.output;
+  ASSERT_NE(deux, std::string::npos) << o.output;
+  EXPECT_LT(one, deux);
+  EXPECT_EQ(o.output.find("three"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("2 rows fetched"), std::string::npos) << o.output;
+  // The zap emptied the table of the folder that "use" chose, and only that one.
+  EXPECT_NE(o.output.find("| 0 "), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("other/nothing.kdt not found"), std::string::npos) << o.output;
+  ASSERT_EQ(Direct(stmt_, "SELECT COUNT(*) FROM t"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLINTEGER rows = -1;
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  ASSERT_EQ(SQLGetData(stmt_, 1, SQL_C_SLONG, &rows, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(rows, 2);
+}
+
+TEST_F(RoadWriting, PyodbcWritesAndReadsEveryFieldType) {
+  if (!fs::exists("/usr/bin/python3") || RunCommand("/usr/bin/python3 -c 'import pyodbc'").status != 0)
+    GTEST_SKIP() << "python3-pyodbc is not installed";
+  // The table is made by the engine, with a field of every type the driver reads and writes.
+  KIVHANDLE conn = 0, table = 0;
+  ASSERT_EQ(KivConnect(folder_.c_str(), &conn), KIV_OK);
+  ASSERT_EQ(KivCreateTable(conn, "kinds.kdt", nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                           KIV_RIGHTS_NO_CHECK, 0,
+                           "L,LOGICAL;N,NUMERIC,8,2;D,DATE;C,CHAR,6;M,MEMO;B,BINARY;V,VARCHAR,20;SD,SHORTDATE;"
+                           "F,DOUBLE,2;INT,INTEGER;SI,SHORTINT;TM,TIME;TS,TIMESTAMP;A,AUTOINC;CD,CURDOUBLE,2;"
+                           "MO,MONEY;CI,CICHARACTER,5",
+                           &table),
+            KIV_OK);
+  ASSERT_EQ(KivCloseTable(table), KIV_OK);
+  const fs::path script = fs::path(folder_) / "kinds.py";
+  std::ofstream(script) << R"(
+import datetime, decimal, sys, pyodbc
+driver, folder = sys.argv[1], sys.argv[2]
+c = pyodbc.connect('DRIVER={%s};DataDirectory=%s' % (driver, folder), autocommit=True)
+c.setencoding(encoding='latin-1')
+c.setdecoding(pyodbc.SQL_CHAR, encoding='latin-1')
+cur = c.cursor()
+names = ['L', 'N', 'D', 'C', 'M', 'B', 'V', 'SD', 'F', 'INT', 'SI', 'TM', 'TS', 'CD', 'MO', 'CI']
+row = [True, decimal.Decimal('-3.14'), datetime.date(2024, 2, 29), 'abc', 'line1\nline2', b'\x00\x1a\xffzz',
+       'varying', datetime.date(1999, 12, 31), 2.5, -123456, -300, datetime.time(13, 14, 15),
+       datetime.datetime(2024, 1, 1, 8, 0, 0, 500000), 19.99, decimal.Decimal('-1234.5678'), 'MiXeD']
+cur.execute('INSERT INTO kinds (%s) VALUES (%s)' % (', '.join(names), ', '.join('?' * len(names))), row)
+assert cur.rowcount == 1, cur.rowcount
+row[3] = 'abc   '  # character fields keep their width
+expected = dict(zip(names, row))
+expected['A'] = 1
+types = {'L': bool, 'N': decimal.Decimal, 'D': datetime.date, 'C': str, 'M': str, 'B': bytearray, 'V': str,
+         'SD': datetime.date, 'F': float, 'INT': int, 'SI': int, 'TM': datetime.time, 'TS': datetime.datetime,
+         'A': int, 'CD': float, 'MO': decimal.Decimal, 'CI': str}
+# Read by the driver from the table, then by the engine's SQL with parameters.
+for text, args in (('SELECT * FROM kinds', ()),
+                   ('SELECT * FROM kinds WHERE INT = ? AND C = ? AND D = ?', (-123456, 'abc', datetime.date(2024, 2, 29)))):
+    cur.execute(text, *args)
+    described = [d[0] for d in cur.description]
+    assert described == names[:13] + ['A'] + names[13:], described
+    for d in cur.description:
+        assert d[1] is types[d[0]], (text, d)
+    got = cur.fetchall()
+    assert len(got) == 1, (text, got)
+    for name, value in zip(described, got[0]):
+        assert value == expected[name], (text, name, value, expected[name])
+    assert cur.description[1][5] == 2 and cur.description[15][5] == 4, cur.description
+print('kinds ok')
+)";
+  const Outcome o = RunCommand("/usr/bin/python3 " + script.string() + " '" + std::string(kDriver) + "' " + folder_);
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_NE(o.output.find("kinds ok"), std::string::npos) << o.output;
+  EXPECT_EQ(KivDisconnect(conn), KIV_OK);
+}
+
 TEST_F(RoadWriting, UseAndCallRunInTheDriver) {
   ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
   ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);

@@ -131,6 +131,11 @@ std::shared_ptr<TableSearch> StartSearch(KIVHANDLE connection, const char* mask)
 
 }  // namespace
 
+std::string CurrentDatabase() {
+    std::lock_guard lock(gSettingsMutex);
+    return gCurrentDatabase;
+}
+
 std::shared_ptr<Connection> FindConnectionByDirectory(const std::string& directory) {
     std::lock_guard lock(gConnectionsMutex);
     for (const auto& w : gConnections)

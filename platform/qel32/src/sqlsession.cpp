@@ -821,7 +821,7 @@ std::string SqlSession::ResolveTableFile(const std::string& name, uint16_t& type
             return entry->file;
         }
     }
-    const std::string mapped = MapPath(name, connection_.directory());
+    const std::string mapped = MapPath(name, connection_.tableFolder());
     if (!Extension(FilePart(mapped)).empty()) return FileExists(mapped) ? mapped : std::string();
     for (const char* ext : {".dbf", ".kdt"})
         if (std::string found = FindWithExtension(mapped, ext); !found.empty()) return found;
@@ -835,9 +835,17 @@ void SqlSession::MakeVirtualTable(const std::string& name) {
     if (!type) type = tableType == KIV_TABLE_KDT ? KIV_TABLE_CDX : tableType;
     Exec(db_, "CREATE VIRTUAL TABLE temp." + QuoteIdent(name) + " USING kiv(" + QuoteLiteral(file) + ", " +
                   std::to_string(type) + ")");
+    virtualTables_.push_back(name);
 }
 
 sqlite3_stmt* SqlSession::Prepare(const std::string& text) {
+    // Another database chosen: its names mean other files.
+    if (std::string folder = connection_.tableFolder(); folder != folder_) {
+        for (const std::string& name : virtualTables_)
+            sqlite3_exec(db_, ("DROP TABLE IF EXISTS temp." + QuoteIdent(name)).c_str(), nullptr, nullptr, nullptr);
+        virtualTables_.clear();
+        folder_ = std::move(folder);
+    }
     std::string sql = RewriteEscapes(text);
     for (int attempt = 0; attempt < 64; ++attempt) {
         sqlite3_stmt* stmt = nullptr;

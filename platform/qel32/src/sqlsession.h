@@ -48,6 +48,9 @@ private:
     void MakeVirtualTable(const std::string& name);
     Connection& connection_;
     sqlite3* db_ = nullptr;
+    // The virtual tables made so far, and the folder they were found in.
+    std::vector<std::string> virtualTables_;
+    std::string folder_;
 };
 
 // Rewrites the ODBC escapes ({d}, {t}, {ts}, {fn}, {oj}, {call}, and their

@@ -309,6 +309,8 @@ bool Statement::LeftToCaller(const std::string& text) {
     const std::string& name = tokens[i + 1].text;
     const std::string file =
         FindWithExtension(MapPath(name, connection_->directory()), tableType == KIV_TABLE_KDT ? ".kdt" : ".dbf");
+    // (The caller opens tables in the connection's folder; after "use" the
+    // SQL finds them in the chosen one, and then the two files differ.)
     uint16_t type = 0;
     if (file.empty() || connection_->Sql().ResolveTableFile(name, type) != file) return false;
     try {
@@ -589,7 +591,7 @@ void Statement::CreateTable() {
         ThrowSqlError(2205, e.what());
     }
     const std::string directory =
-        connection_->dictionary ? connection_->dictionary->directory() : connection_->directory();
+        connection_->dictionary ? connection_->dictionary->directory() : connection_->tableFolder();
     std::string path = MapPath(name, directory);
     if (Extension(FilePart(path)).empty()) path += type == KIV_TABLE_KDT ? ".kdt" : ".dbf";
     auto file = TableFile::Create(path, type, fields, 0, true);

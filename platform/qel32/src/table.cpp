@@ -18,6 +18,14 @@ std::atomic<bool> gShowDeleted{true};
 
 // ---------------------------------------------------------------- Connection
 
+std::string Connection::tableFolder() const {
+    if (!dictionary) {
+        std::string chosen = CurrentDatabase();
+        if (!chosen.empty()) return chosen;
+    }
+    return directory_;
+}
+
 Connection::Connection(Kind kind, std::string given, std::string directory, uint16_t serverTypes,
                        uint16_t connectionType)
     : Object(kind),

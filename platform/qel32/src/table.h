@@ -35,6 +35,9 @@ struct Transaction {
     std::vector<std::pair<std::string, size_t>> savepoints;  // name, log size at the mark
 };
 
+// The process's current database folder ("" when none was chosen).
+std::string CurrentDatabase();
+
 class Connection : public Object, public std::enable_shared_from_this<Connection> {
 public:
     Connection(Kind kind, std::string given, std::string directory, uint16_t serverTypes, uint16_t connectionType);
@@ -42,6 +45,9 @@ public:
 
     const std::string& given() const { return given_; }
     const std::string& directory() const { return directory_; }
+    // The folder the connection's SQL finds and makes free tables in: the
+    // database "use" chose for the process, else the connection's folder.
+    std::string tableFolder() const;
     uint16_t serverTypes() const { return serverTypes_; }
     uint16_t connectionType() const { return connectionType_; }
 
