@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "catalogrows.h"
 #include "enginetable.h"
 #include "helpers.h"
 #include "like.h"
@@ -144,6 +145,7 @@ uint32_t NewCatalogRequest(EngineSession* session, const char* qualifier, size_t
 
 void FreeCatalogRequest(CatalogRequest* request) {
   if (request == nullptr) return;
+  FreeCatalogListing(request->session, request->listing);
   request->session->lastError = 0;
   DrvFree(request);
 }
@@ -154,26 +156,29 @@ uint32_t NextCatalogTable(CatalogRequest* request, char* table, char* qualifier)
        entry = static_cast<RightsEntry*>(request->next)) {
     request->next = entry->next;
     ++request->position;
-    std::string file = entry->file;
-    const size_t cut = file.find_last_of("/:\\");
+    // On a dictionary connection an entry's name is the name the dictionary
+    // knows the table by: that is the table's name, and it has no qualifier.
+    const bool named = request->session->dictionary != 0 && entry->name[0] != 0;
+    std::string file = named ? entry->name : entry->file;
+    const size_t cut = named ? std::string::npos : file.find_last_of("/:\\");
     if (cut != std::string::npos) file.erase(0, cut + 1);
-    if (!keepExtension) {
+    if (!keepExtension && !named) {
       const size_t dot = file.find_last_of('.');
       if (dot != std::string::npos) file.erase(dot);
     }
     if (!MatchLikeValue('\\', file.c_str(), static_cast<SQLLEN>(file.size()), request->tablePattern,
                         request->tablePatternLength, false))
       continue;
-    if (!MatchLikeValue('\\', entry->name, SQL_NTS, request->qualifierPattern, request->qualifierPatternLength,
-                        false)) {
-      if (entry->name[0] != 0) continue;
+    const char* name = named ? "" : entry->name;
+    if (!MatchLikeValue('\\', name, SQL_NTS, request->qualifierPattern, request->qualifierPatternLength, false)) {
+      if (name[0] != 0) continue;
       if (!MatchLikeValue('\\', request->session->connectPath, SQL_NTS, request->qualifierPattern,
                           request->qualifierPatternLength, false))
         continue;
     }
-    if (file.size() >= 256 || std::strlen(entry->name) >= 256) return kIsamPathTooLong;
+    if (file.size() >= 256 || std::strlen(name) >= 256) return kIsamPathTooLong;
     CopyField(table, 256, file);
-    CopyField(qualifier, 256, entry->name);
+    CopyField(qualifier, 256, name);
     return 0;
   }
   return kNoData;
@@ -316,9 +321,10 @@ SQLRETURN TablePrivileges(SQLHSTMT handle, const SQLCHAR* qualifierText, SQLSMAL
   SQLRETURN rc;
   StmtRecord* stmt = BeginCatalogCall(handle, &rc);
   if (stmt == nullptr) return rc;
-  const std::string qualifier = Pattern(stmt, Argument(qualifierText, qualifierLength, kNameMaximum));
+  const std::string qualifier = Argument(qualifierText, qualifierLength, kNameMaximum);
   const std::string table = Pattern(stmt, Argument(tableText, tableLength, kNameMaximum));
-  if ((rc = StartRequest(stmt, qualifier, table)) != SQL_SUCCESS) return rc;
+  if ((rc = StartRequest(stmt, Pattern(stmt, qualifier), table)) != SQL_SUCCESS) return rc;
+  Store(stmt->patterns[1], qualifier);  // the catalog text of the rows
   return FinishCatalogCall(stmt, kKindTablePrivileges, 0);
 }
 

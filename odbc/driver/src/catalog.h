@@ -35,6 +35,10 @@ constexpr int32_t kSubKindPrimaryKeyTable = 5;
 constexpr int32_t kSubKindUniqueIndexes = 6;
 constexpr int32_t kSubKindAllIndexes = 7;
 
+// What a listing of relations, procedures or privileges keeps between
+// fetches (catalogrows.cpp).
+struct CatalogListing;
+
 // A walk over the session's accessible tables for one catalog statement.
 struct CatalogRequest {
   int16_t position;  // -1 at creation
@@ -44,6 +48,7 @@ struct CatalogRequest {
   uint16_t qualifierPatternLength;
   void* next;  // next candidate of the session's accessible-table list
   EngineSession* session;
+  CatalogListing* listing;  // made at the first fetch of the listings that need one
 };
 
 // 0 with `*out` set, or 2004 when memory runs out (also the session's last error).

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "catalog.h"
 #include "records.h"
 
 namespace kivodbc {
@@ -20,6 +21,10 @@ uint32_t AdvanceCatalogRow(StmtRecord* stmt);
 // 100 when the value was returned already, or a failure code.
 uint32_t CatalogColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
                            SQLLEN bufferLength, SQLLEN* length, SQLLEN* indicator);
+
+// Releases the listing state of a catalog request (closing an engine
+// enumeration it holds open). Null does nothing.
+void FreeCatalogListing(EngineSession* session, CatalogListing* listing);
 
 }  // namespace kivodbc
 

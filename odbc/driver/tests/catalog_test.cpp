@@ -467,5 +467,230 @@ TEST_F(CatalogTest, ColumnPrivilegesGiveOneRowPerPrivilegeOfEachMatchingColumn) 
   EXPECT_EQ(GetData(stmt_, 9, SQL_C_CHAR, value, sizeof value, &indicator), SQL_ERROR);  // after the end
 }
 
+// A catalog call and the rows it gives by position: each row the texts of
+// the listed columns joined with '|'.
+struct RowsCase {
+  const char* what;
+  std::function<SQLRETURN(SQLHSTMT)> call;
+  std::initializer_list<SQLUSMALLINT> columns;
+  std::vector<std::string> rows;
+};
+
+void ExpectRows(SQLHSTMT stmt, const std::vector<RowsCase>& cases) {
+  for (const RowsCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(c.call(stmt), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt).message;
+    EXPECT_EQ(FetchedRows(stmt, c.columns), c.rows);
+    ASSERT_EQ(FreeStmt(stmt, SQL_CLOSE), SQL_SUCCESS);
+  }
+}
+
+SQLRETURN ForeignKeysOf(SQLHSTMT s, const char* pkTable, const char* fkTable) {
+  return ForeignKeys(s, nullptr, 0, nullptr, 0, S(pkTable), pkTable != nullptr ? SQL_NTS : 0, nullptr, 0, nullptr,
+                     0, S(fkTable), fkTable != nullptr ? SQL_NTS : 0);
+}
+
+// Free tables: indexes but no primary keys, relations or procedures.
+TEST_F(CatalogTest, RowsOverFreeTables) {
+  const std::vector<RowsCase> cases = {
+      {"statistics: a unique index is 0, another 1",
+       [](SQLHSTMT s) { return Statistics(s, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, SQL_INDEX_ALL, 0); },
+       {1, 3, 4, 6, 7, 8, 9, 10, 11},
+       {"<null>|items|<null>|<null>|0|<null>|<null>|<null>|0", "<null>|items|0|BYID|3|1|ID|A|<null>",
+        "<null>|items|1|BYNAME|3|1|NAME|A|<null>"}},
+      {"statistics of unique indexes",
+       [](SQLHSTMT s) { return Statistics(s, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, SQL_INDEX_UNIQUE, 0); },
+       {3, 4, 6, 9},
+       {"items|<null>|<null>|<null>", "items|0|BYID|ID"}},
+      {"columns of one table by pattern",
+       [](SQLHSTMT s) { return Columns(s, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, S("%A%"), SQL_NTS); },
+       {3, 4, 5, 6, 7, 8, 9, 11, 17, 18},
+       {"items|NAME|1|CHAR|20|20|0|1|2|YES", "items|AMOUNT|2|NUMERIC|8|10|2|1|3|YES",
+        "items|FLAG|-7|LOGICAL|1|1|0|1|8|YES", "items|SMALL|5|SHORT|5|2|0|1|9|YES",
+        "items|RATE|8|DOUBLE|15|8|0|1|11|YES",
+        "items|AT|92|TIME|8|6|0|1|12|YES"}},
+      {"special columns without a primary key",
+       [](SQLHSTMT s) { return SpecialColumns(s, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, S("items"), SQL_NTS, 0, 0); },
+       {2},
+       {}},
+      {"primary keys without one",
+       [](SQLHSTMT s) { return PrimaryKeys(s, nullptr, 0, nullptr, 0, S("items"), SQL_NTS); }, {4}, {}},
+      {"no relations", [](SQLHSTMT s) { return ForeignKeysOf(s, "items", nullptr); }, {3}, {}},
+      {"no procedures", [](SQLHSTMT s) { return Procedures(s, nullptr, 0, nullptr, 0, nullptr, 0); }, {3}, {}},
+      {"no procedure columns",
+       [](SQLHSTMT s) { return ProcedureColumns(s, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0); }, {3}, {}},
+      {"table privileges of an opened table",
+       [](SQLHSTMT s) { return TablePrivileges(s, nullptr, 0, nullptr, 0, S("i%"), SQL_NTS); },
+       {1, 2, 3, 4, 6, 7},
+       {"<null>|<null>|items|KIVSYS|SELECT|NO", "<null>|<null>|items|KIVSYS|INSERT|NO",
+        "<null>|<null>|items|KIVSYS|UPDATE|NO", "<null>|<null>|items|KIVSYS|DELETE|NO"}},
+  };
+  ExpectRows(stmt_, cases);
+
+  // A read-only connection may only read.
+  SQLHDBC readOnly = ConnectedBy("DSN=KivData;ReadOnly=True");
+  SQLHSTMT stmt = NewStatement(readOnly);
+  ExpectRows(stmt, {{"read only", [](SQLHSTMT s) { return TablePrivileges(s, nullptr, 0, nullptr, 0, S("orders"), SQL_NTS); },
+                     {3, 6}, {"orders|SELECT"}}});
+}
+
+// A dictionary over the free tables, with a primary key, relations between
+// the tables, procedures and table rights.
+class DictionaryCatalogTest : public CatalogTest {
+ protected:
+  void SetUp() override {
+    CatalogTest::SetUp();
+    KIVHANDLE engine = 0;
+    ASSERT_EQ(KivConnect(DataDirectory().c_str(), &engine), 0u);
+    KIVHANDLE table = 0;
+    ASSERT_EQ(KivCreateTable(engine, "lines", nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, 0, KIV_RIGHTS_NO_CHECK, 0,
+                             "ITEMID,INTEGER;ITEMNAME,CHAR,20", &table),
+              0u);
+    ASSERT_EQ(KivCloseTable(table), 0u);
+    ASSERT_EQ(KivDisconnect(engine), 0u);
+    const std::string dictionary = DataDirectory() + "/dict.kdd";
+    ASSERT_EQ(KivDDCreate(dictionary.c_str(),
+                          "user KIVSYS kiv\n"
+                          "user CLERK pw\n"
+                          "table items items.kdt\n"
+                          "table lines lines.kdt\n"
+                          "table orders orders.kdt\n"
+                          "property items 202 BYID\n"
+                          "relation R_LINE_ITEM items ID;NAME lines ITEMID;ITEMNAME cascade restrict\n"
+                          "relation R_ORDER_ITEM items ID orders CODE noaction setnull\n"
+                          "relation R_LINE_ORDER orders CODE lines ITEMNAME\n"
+                          "procedure TOTALS amount,NUMERIC,10,2;since,DATE,8;n,AUTOINC,4 total,MONEY,8,4 Sums the "
+                          "orders\n"
+                          "procedure NOLIST\n"
+                          "procedure ODD x,BOGUS,3\n"
+                          "rights orders 0x11\n"),
+              0u);
+    dictConn_ = ConnectedBy("DataDirectory=" + dictionary + ";UID=KIVSYS;PWD=kiv");
+    dictStmt_ = NewStatement(dictConn_);
+  }
+  SQLHDBC dictConn_ = nullptr;
+  SQLHSTMT dictStmt_ = nullptr;
+};
+
+TEST_F(DictionaryCatalogTest, KeysAndRelations) {
+  const std::string path = DataDirectory();  // the dictionary's folder
+  const std::vector<RowsCase> cases = {
+      {"tables by their dictionary names",
+       [](SQLHSTMT s) { return Tables(s, nullptr, 0, nullptr, 0, S("%s"), SQL_NTS, nullptr, 0); },
+       {1, 2, 3, 4},
+       {path + "|<null>|orders|TABLE", path + "|<null>|lines|TABLE", path + "|<null>|items|TABLE"}},
+      {"columns of a dictionary table",
+       [](SQLHSTMT s) { return Columns(s, nullptr, 0, nullptr, 0, S("lines"), SQL_NTS, nullptr, 0); },
+       {1, 3, 4, 17},
+       {path + "|lines|ITEMID|1", path + "|lines|ITEMNAME|2"}},
+      {"primary key",
+       [](SQLHSTMT s) { return PrimaryKeys(s, nullptr, 0, nullptr, 0, S("items"), SQL_NTS); },
+       {1, 2, 3, 4, 5, 6},
+       {"<null>|<null>|items|ID|1|BYID"}},
+      {"best row id", [](SQLHSTMT s) { return SpecialColumns(s, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, S("items"),
+                                                              SQL_NTS, 0, 0); },
+       {1, 2, 3, 4, 5, 6, 7, 8},
+       {"2|ID|4|AUTOINC|10|4|0|1"}},
+      {"both tables",
+       [](SQLHSTMT s) { return ForeignKeysOf(s, "items", "lines"); },
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14},
+       {"<null>|<null>|items|ID|<null>|<null>|lines|ITEMID|1|0|1|R_LINE_ITEM|BYID|<null>",
+        "<null>|<null>|items|NAME|<null>|<null>|lines|ITEMNAME|2|0|1|R_LINE_ITEM|BYID|<null>"}},
+      {"both tables, no relation between them",
+       [](SQLHSTMT s) { return ForeignKeysOf(s, "lines", "items"); }, {3}, {}},
+      {"the foreign-key table: by primary-key table",
+       [](SQLHSTMT s) { return ForeignKeysOf(s, nullptr, "LINES"); },
+       {3, 4, 7, 8, 9, 10, 11, 12, 13},
+       {"items|ID|lines|ITEMID|1|0|1|R_LINE_ITEM|BYID", "items|NAME|lines|ITEMNAME|2|0|1|R_LINE_ITEM|BYID",
+        "orders|CODE|lines|ITEMNAME|1|1|1|R_LINE_ORDER|<null>"}},
+      {"the primary-key table: every table pointing at it",
+       [](SQLHSTMT s) { return ForeignKeysOf(s, "items", nullptr); },
+       {3, 4, 7, 8, 9, 10, 11, 12},
+       {"items|ID|orders|CODE|1|3|2|R_ORDER_ITEM", "items|ID|lines|ITEMID|1|0|1|R_LINE_ITEM",
+        "items|NAME|lines|ITEMNAME|2|0|1|R_LINE_ITEM"}},
+  };
+  ExpectRows(dictStmt_, cases);
+
+  ASSERT_EQ(ForeignKeysOf(dictStmt_, "items", "lines"), SQL_SUCCESS);
+  char value[8] = {};
+  SQLLEN indicator = 0;
+  EXPECT_EQ(GetData(dictStmt_, 3, SQL_C_CHAR, value, sizeof value, &indicator), SQL_ERROR) << "before the first row";
+  EXPECT_EQ(Stmt()->code, 0u);
+  ASSERT_EQ(Fetch(dictStmt_), SQL_SUCCESS);
+  EXPECT_EQ(GetData(dictStmt_, 15, SQL_C_CHAR, value, sizeof value, &indicator), SQL_ERROR);
+  EXPECT_EQ(AsStmt(dictStmt_)->code, kInvalidColumnNumber);
+  EXPECT_EQ(GetData(dictStmt_, 10, SQL_C_CHAR, value, sizeof value, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(GetData(dictStmt_, 14, SQL_C_CHAR, value, sizeof value, nullptr), SQL_ERROR) << "null needs an indicator";
+}
+
+TEST_F(DictionaryCatalogTest, ProceduresAndTheirParameters) {
+  const std::vector<RowsCase> cases = {
+      {"procedures",
+       [](SQLHSTMT s) { return Procedures(s, nullptr, 0, nullptr, 0, nullptr, 0); },
+       {1, 2, 3, 4, 5, 6, 7, 8},
+       {"<null>|<null>|NOLIST|0|0|0|<null>|2", "<null>|<null>|ODD|0|0|0|<null>|2",
+        "<null>|<null>|TOTALS|0|0|0|Sums the orders|2"}},
+      {"procedures by pattern",
+       [](SQLHSTMT s) { return Procedures(s, nullptr, 0, nullptr, 0, S("t%"), SQL_NTS); }, {3}, {"TOTALS"}},
+      {"parameters",
+       [](SQLHSTMT s) { return ProcedureColumns(s, nullptr, 0, nullptr, 0, S("TOT%"), SQL_NTS, nullptr, 0); },
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19},
+       {"<null>|<null>|TOTALS|amount|1|2|NUMERIC|10|10|2|10|1|<null>|NULL|2|<null>|10|1|YES",
+        "<null>|<null>|TOTALS|since|1|91|DATE|4|4|<null>|<null>|1|<null>|NULL|9|1|<null>|2|YES",
+        "<null>|<null>|TOTALS|n|1|4|AUTOINC|4|4|<null>|10|0|<null>|NULL|4|<null>|<null>|3|NO",
+        "<null>|<null>|TOTALS|total|3|2|MONEY|8|8|<null>|10|1|<null>|NULL|2|<null>|<null>|1|YES"}},
+      {"parameters by name pattern",
+       [](SQLHSTMT s) { return ProcedureColumns(s, nullptr, 0, nullptr, 0, nullptr, 0, S("%t%"), SQL_NTS); },
+       {3, 4, 5, 18},
+       {"TOTALS|amount|1|1", "TOTALS|total|3|1"}},
+  };
+  ExpectRows(dictStmt_, cases);
+
+  // A parameter of a type the driver does not know has no type to report.
+  ASSERT_EQ(ProcedureColumns(dictStmt_, nullptr, 0, nullptr, 0, S("ODD"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  ASSERT_EQ(Fetch(dictStmt_), SQL_SUCCESS);
+  char value[32] = {};
+  SQLLEN indicator = 0;
+  EXPECT_EQ(GetData(dictStmt_, 4, SQL_C_CHAR, value, sizeof value, &indicator), SQL_SUCCESS);
+  EXPECT_STREQ(value, "x");
+  EXPECT_EQ(GetData(dictStmt_, 6, SQL_C_CHAR, value, sizeof value, &indicator), SQL_ERROR);
+  EXPECT_EQ(AsStmt(dictStmt_)->code, kNoTypeEntry);
+  EXPECT_EQ(Fetch(dictStmt_), SQL_NO_DATA);
+  ASSERT_EQ(FreeStmt(dictStmt_, SQL_CLOSE), SQL_SUCCESS);
+
+  // A description that does not fit is cut with a warning.
+  ASSERT_EQ(Procedures(dictStmt_, nullptr, 0, nullptr, 0, S("TOTALS"), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(Fetch(dictStmt_), SQL_SUCCESS);
+  char shortValue[5] = {};
+  EXPECT_EQ(GetData(dictStmt_, 7, SQL_C_CHAR, shortValue, sizeof shortValue, &indicator), SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(shortValue, "Sums");
+  EXPECT_EQ(indicator, 15);
+  EXPECT_EQ(DiagOf(SQL_HANDLE_STMT, dictStmt_).state, "01004");
+  // Closing in the middle of the listing releases the engine's enumeration.
+  ASSERT_EQ(FreeStmt(dictStmt_, SQL_CLOSE), SQL_SUCCESS);
+  ASSERT_EQ(Procedures(dictStmt_, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+  ASSERT_EQ(Fetch(dictStmt_), SQL_SUCCESS);
+  ASSERT_EQ(FreeStmt(dictStmt_, SQL_DROP), SQL_SUCCESS);
+  dictStmt_ = nullptr;
+}
+
+TEST_F(DictionaryCatalogTest, TableRightsOfTheDictionary) {
+  ExpectRows(dictStmt_,
+             {{"rights of each table",
+               [](SQLHSTMT s) { return TablePrivileges(s, nullptr, 0, nullptr, 0, nullptr, 0); },
+               {1, 3, 4, 5, 6, 7},
+               {"<null>|orders|KIVSYS|KIVSYS|SELECT|YES", "<null>|orders|KIVSYS|KIVSYS|INSERT|YES",
+                "<null>|lines|KIVSYS|KIVSYS|SELECT|YES", "<null>|lines|KIVSYS|KIVSYS|INSERT|YES",
+                "<null>|lines|KIVSYS|KIVSYS|UPDATE|YES", "<null>|lines|KIVSYS|KIVSYS|DELETE|YES",
+                "<null>|items|KIVSYS|KIVSYS|SELECT|YES", "<null>|items|KIVSYS|KIVSYS|INSERT|YES",
+                "<null>|items|KIVSYS|KIVSYS|UPDATE|YES", "<null>|items|KIVSYS|KIVSYS|DELETE|YES"}}});
+  SQLHDBC clerk = ConnectedBy("DataDirectory=" + DataDirectory() + "/dict.kdd;UID=CLERK;PWD=pw");
+  ExpectRows(NewStatement(clerk),
+             {{"another user",
+               [](SQLHSTMT s) { return TablePrivileges(s, nullptr, 0, nullptr, 0, S("orders"), SQL_NTS); },
+               {3, 5, 6, 7},
+               {"orders|CLERK|SELECT|NO", "orders|CLERK|INSERT|NO"}}});
+}
+
 }  // namespace
 }  // namespace kivodbc::testing
