@@ -109,6 +109,14 @@ SQLRETURN RowFailure(StmtRecord* stmt, uint32_t code, std::string_view argument 
   return PostStatementError(stmt, code, argument);
 }
 
+// Whether a binding is still one of the statement's: the bindings may be
+// dropped while a value is awaited.
+bool IsBinding(const StmtRecord* stmt, const DescItem* binding) {
+  for (const DescItem* item = stmt->ard->firstItem; item != nullptr; item = item->next)
+    if (item == binding) return true;
+  return false;
+}
+
 void AbandonChange(StmtRecord* stmt) {
   stmt->cursor.needData = 0;
   stmt->putOffset = -1;
@@ -131,11 +139,11 @@ constexpr int kLockNone = 0;
 // The table a change is written through. The select reads its table through
 // a handle opened for reading only, so a change goes through a second handle
 // of the same table, opened for writing (the engine shares the records
-// between the two). The pseudo-table of an engine result
-// has no table behind it to open: the change goes to it as it is.
+// between the two). The pseudo-table of an engine result has no table behind
+// it to open: the change goes to it as it is.
 class WriteHandle {
  public:
-  explicit WriteHandle(StmtRecord* stmt, ParseNode* select)
+  WriteHandle(StmtRecord* stmt, ParseNode* select)
       : session_(stmt->conn->session), select_(select), reading_(FirstFromTable(select)) {}
   ~WriteHandle() {
     if (owned_ != nullptr) CloseEngineTable(session_, owned_);
@@ -498,6 +506,10 @@ SQLRETURN ApplyPositionedChange(StmtRecord* stmt) {
 
 SQLRETURN PositionedParamData(StmtRecord* stmt, SQLPOINTER* token) {
   if (stmt->positionedItem != nullptr && stmt->putOffset == -1) return PostStatementError(stmt, kInvalidCursorState);
+  if (stmt->positionedItem != nullptr && !IsBinding(stmt, stmt->positionedItem)) {
+    AbandonChange(stmt);
+    return RowFailure(stmt, kInvalidCursorState);
+  }
   DescItem* item = stmt->positionedItem != nullptr ? stmt->positionedItem->next : stmt->ard->firstItem;
   for (; item != nullptr; item = item->next) {
     const PositionedValue* value = ExistingValue(item);
@@ -524,8 +536,12 @@ SQLRETURN PositionedParamData(StmtRecord* stmt, SQLPOINTER* token) {
 
 SQLRETURN PositionedPutData(StmtRecord* stmt, SQLPOINTER data, SQLLEN length) {
   DescItem* item = stmt->positionedItem;
-  PositionedValue* value = item != nullptr ? ExistingValue(item) : nullptr;
-  if (value == nullptr) return PostStatementError(stmt, kInvalidCursorState);
+  if (item == nullptr) return PostStatementError(stmt, kInvalidCursorState);
+  PositionedValue* value = IsBinding(stmt, item) ? ExistingValue(item) : nullptr;
+  if (value == nullptr) {
+    AbandonChange(stmt);
+    return RowFailure(stmt, kInvalidCursorState);
+  }
   if (stmt->putOffset == -1) stmt->putOffset = 0;
   char argument[kArgumentSize] = {};
   const int code = ConvertParameterValue(&value->value, SignsOfStatement(stmt), &stmt->putOffset, item->cType, data,

@@ -7,6 +7,7 @@
 #include "execute.h"
 #include "fetch.h"
 #include "messages.h"
+#include "parameters.h"
 #include "positioned.h"
 #include "statement.h"
 #include "table_fixture.h"
@@ -121,6 +122,24 @@ TEST_F(PositionedDirectTest, ARowMarkedToBeIgnoredIsLeftAlone) {
   EXPECT_EQ(SetPos(stmt_, 0, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
   EXPECT_EQ(status, SQL_ROW_UPDATED);
   EXPECT_EQ(Names(), "changed;two;three;four;five;");
+}
+
+TEST_F(PositionedDirectTest, BindingsDroppedWhileAValueIsAwaitedEndTheChange) {
+  ASSERT_NO_FATAL_FAILURE(OpenCursor());
+  ASSERT_EQ(Fetch(stmt_), SQL_SUCCESS);
+  length_ = SQL_DATA_AT_EXEC;
+  ASSERT_EQ(SetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA);
+  SQLPOINTER token = nullptr;
+  ASSERT_EQ(ParamData(stmt_, &token), SQL_NEED_DATA);
+  EXPECT_EQ(token, static_cast<SQLPOINTER>(name_));
+  ASSERT_EQ(FreeStmt(stmt_, SQL_UNBIND), SQL_SUCCESS);
+  char text[] = "gone";
+  EXPECT_EQ(PutData(stmt_, text, SQL_NTS), SQL_ERROR);
+  EXPECT_EQ(Stmt()->code, kInvalidCursorState);
+  EXPECT_EQ(Stmt()->cursor.needData, 0);
+  EXPECT_EQ(Stmt()->positionedRow, -1);
+  EXPECT_EQ(Fetch(stmt_), SQL_SUCCESS);
+  EXPECT_EQ(Names(), kUnchanged);
 }
 
 TEST_F(PositionedDirectTest, TheBookmarkOfAnAddedRowNamesNoRowOnAnyCursor) {
