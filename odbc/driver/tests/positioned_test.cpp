@@ -221,6 +221,25 @@ TEST_F(Positioned, KeysetCursorUpdatesDeletesAndAddsRows) {
   EXPECT_EQ(Table(), (Rows{"bolt|10", "nail|25", "washer|40", "rivet|50"}));
 }
 
+TEST_F(Positioned, ADynamicCursorChangesRowsAndSeesTheOnesItAdds) {
+  ASSERT_NO_FATAL_FAILURE(OpenWithBookmarks(SQL_CURSOR_DYNAMIC, SQL_C_SLONG));
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, &status_, 0), SQL_SUCCESS);
+  ASSERT_EQ(Scroll(SQL_FETCH_ABSOLUTE, 3), SQL_SUCCESS) << FirstDiag(stmt_).message;
+  EXPECT_EQ(Trimmed(name_), "screw");
+  qty_ = 33;
+  ASSERT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << FirstDiag(stmt_).message;
+  EXPECT_EQ(status_, SQL_ROW_UPDATED);
+  SetName("clip");
+  qty_ = 80;
+  ASSERT_EQ(SQLSetPos(stmt_, 1, SQL_ADD, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << FirstDiag(stmt_).message;
+  EXPECT_EQ(bookmark_, 5);
+  ASSERT_EQ(Scroll(SQL_FETCH_FIRST), SQL_SUCCESS);
+  ASSERT_EQ(SQLSetPos(stmt_, 1, SQL_DELETE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << FirstDiag(stmt_).message;
+  ASSERT_EQ(Scroll(SQL_FETCH_LAST), SQL_SUCCESS);
+  EXPECT_EQ(Trimmed(name_), "clip");
+  EXPECT_EQ(Table(), (Rows{"nut|20", "screw|33", "washer|40", "clip|80"}));
+}
+
 TEST_F(Positioned, ExtendedFetchComesBackOntoADeletedRow) {
   ASSERT_EQ(OpenCursor(SQL_CURSOR_KEYSET_DRIVEN), SQL_SUCCESS) << FirstDiag(stmt_).message;
   ASSERT_NO_FATAL_FAILURE(BindNameAndQty());
