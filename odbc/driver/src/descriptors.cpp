@@ -66,7 +66,7 @@ void RemoveItemsAbove(DescRecord* desc, SQLSMALLINT count) {
     DescItem* item = *link;
     if (item->number > count) {
       *link = item->next;
-      if (item->owned) DrvFree(item->ownedData);
+      ReleaseItemOwned(item);
       DrvFree(item);
     } else {
       link = &item->next;

@@ -327,7 +327,7 @@ SQLRETURN BindCol(SQLHSTMT handle, SQLUSMALLINT column, SQLSMALLINT cType, SQLPO
       DescItem* item = *link;
       if (item->number != number) continue;
       *link = item->next;
-      if (item->owned) DrvFree(item->ownedData);
+      ReleaseItemOwned(item);
       DrvFree(item);
       break;
     }

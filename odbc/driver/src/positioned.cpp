@@ -42,10 +42,12 @@ PositionedValue* ValueOf(DescItem* item) {
   if (PositionedValue* value = ExistingValue(item)) return value;
   void* block = DrvAlloc(sizeof(PositionedValue));
   if (block == nullptr) return nullptr;
-  if (item->owned != 0) DrvFree(item->ownedData);
+  ReleaseItemOwned(item);
+  std::memset(block, 0, sizeof(PositionedValue));
   item->ownedData = block;
   item->ownedSize = sizeof(PositionedValue);
   item->owned = 1;
+  item->releaseOwned = [](void* owned) { ReleaseParameterValue(&static_cast<PositionedValue*>(owned)->value); };
   return static_cast<PositionedValue*>(block);
 }
 

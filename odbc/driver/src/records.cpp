@@ -55,7 +55,7 @@ void Unlink(Record*& head, Record* target) {
 // The shared empty item that lookups of an unused record number below the
 // highest one return. Callers only read it.
 const DescItem kEmptyItem = {nullptr, 0, kDescItemDefaultCType, 0, 0, nullptr, 0, nullptr, nullptr,
-                             24,      {0, 0, 0, 0, 1}, {0, 0}, -1, nullptr, 0, 0};
+                             24,      {0, 0, 0, 0, 1}, {0, 0}, -1, nullptr, 0, 0, nullptr};
 
 std::string HostFileName() {
   char path[261] = {};
@@ -125,10 +125,20 @@ DescItem* FindDescItem(DescRecord* desc, int16_t number, CreateItem) {
   return item;
 }
 
+void ReleaseItemOwned(DescItem* item) {
+  if (item->owned == 0) return;
+  if (item->releaseOwned != nullptr) item->releaseOwned(item->ownedData);
+  DrvFree(item->ownedData);
+  item->ownedData = nullptr;
+  item->ownedSize = 0;
+  item->owned = 0;
+  item->releaseOwned = nullptr;
+}
+
 void FreeDescItems(DescRecord* desc) {
   for (DescItem* item = desc->firstItem; item != nullptr;) {
     DescItem* next = item->next;
-    if (item->owned) DrvFree(item->ownedData);
+    ReleaseItemOwned(item);
     DrvFree(item);
     item = next;
   }
@@ -281,7 +291,7 @@ void FreeDescItemsButZero(DescRecord* desc) {
       kept = item;
       kept->next = nullptr;
     } else {
-      if (item->owned) DrvFree(item->ownedData);
+      ReleaseItemOwned(item);
       DrvFree(item);
     }
     item = next;

@@ -62,6 +62,8 @@ struct DescItem {
   void* ownedData;
   size_t ownedSize;
   int32_t owned;
+  // Frees what the owned block holds (buffers it points at), when set.
+  void (*releaseOwned)(void* block);
 };
 
 struct DescRecord {
@@ -234,6 +236,8 @@ struct CreateItem {};
 const DescItem* FindDescItem(DescRecord* desc, int16_t number);
 DescItem* FindDescItem(DescRecord* desc, int16_t number, CreateItem);
 void FreeDescItems(DescRecord* desc);
+// Frees an item's owned block and what it holds; the item keeps no block.
+void ReleaseItemOwned(DescItem* item);
 
 // Allocation and release behind the exported functions. Each returns an
 // ODBC return code and posts its diagnostics on the handle it reports on.

@@ -142,6 +142,29 @@ TEST_F(PositionedDirectTest, BindingsDroppedWhileAValueIsAwaitedEndTheChange) {
   EXPECT_EQ(Names(), kUnchanged);
 }
 
+TEST_F(PositionedDirectTest, ALongValueHalfSentIsFreedWithItsBinding) {
+  // The sanitizer build finds what would stay behind.
+  for (SQLUSMALLINT option : {SQL_UNBIND, SQL_DROP}) {
+    SCOPED_TRACE(option);
+    if (stmt_ == nullptr) stmt_ = NewStatement(conn_);
+    ASSERT_NO_FATAL_FAILURE(OpenCursor());
+    ASSERT_EQ(Fetch(stmt_), SQL_SUCCESS);
+    length_ = SQL_DATA_AT_EXEC;
+    ASSERT_EQ(SetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA);
+    SQLPOINTER token = nullptr;
+    ASSERT_EQ(ParamData(stmt_, &token), SQL_NEED_DATA);
+    std::string piece(1500, 'x');
+    ASSERT_TRUE(SQL_SUCCEEDED(PutData(stmt_, piece.data(), static_cast<SQLLEN>(piece.size()))));
+    ASSERT_EQ(FreeStmt(stmt_, option), SQL_SUCCESS);
+    if (option == SQL_DROP) {
+      stmt_ = nullptr;
+    } else {
+      ASSERT_EQ(FreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+    }
+  }
+  EXPECT_EQ(Names(), kUnchanged);
+}
+
 TEST_F(PositionedDirectTest, TheBookmarkOfAnAddedRowNamesNoRowOnAnyCursor) {
   Stmt()->useBookmarks = SQL_UB_VARIABLE;
   ASSERT_NO_FATAL_FAILURE(OpenCursor("SELECT NAME FROM items", SQL_CURSOR_FORWARD_ONLY));
