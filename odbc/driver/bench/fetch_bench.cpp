@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using bench::Check;
+using bench::CheckSql;
 using bench::Clock;
 using bench::Fail;
 using bench::Seconds;
@@ -32,26 +33,6 @@ using bench::Seconds;
 constexpr const char* kSqliteDriverPaths[] = {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
                                               "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
                                               "/usr/lib/odbc/libsqlite3odbc.so"};
-constexpr int32_t kFirstDay = 2451545;  // 2000-01-01
-
-struct Row {
-    int32_t id;
-    char name[24];
-    int nameLength;
-    double amount;
-    int32_t julian;
-    int flag;
-};
-
-Row RowOf(uint32_t i) {
-    Row r;
-    r.id = static_cast<int32_t>(i);
-    r.nameLength = std::snprintf(r.name, sizeof r.name, "customer %u", i);
-    r.amount = static_cast<double>(i % 1000000) / 100.0;
-    r.julian = kFirstDay + static_cast<int32_t>(i % 3650);
-    r.flag = (i & 1) != 0;
-    return r;
-}
 
 // Julian day number to a civil date (Fliegel and Van Flandern).
 SQL_DATE_STRUCT CivilOf(int32_t julian) {
@@ -75,28 +56,14 @@ struct Sums {
 };
 
 void WriteEngineTable(const std::string& dir, uint32_t n) {
-    KIVHANDLE conn = 0, t = 0;
+    KIVHANDLE conn = 0;
     Check(KivConnect(dir.c_str(), &conn), "KivConnect");
-    Check(KivCreateTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
-                         KIV_RIGHTS_NO_CHECK, 0, "ID,N,10;NAME,C,20;AMOUNT,N,12,2;DAY,D;FLAG,L", &t),
-          "KivCreateTable");
-    for (uint32_t i = 1; i <= n; ++i) {
-        const Row r = RowOf(i);
-        Check(KivAppendRecord(t), "KivAppendRecord");
-        Check(KivSetLong(t, "ID", r.id), "KivSetLong");
-        Check(KivSetString(t, "NAME", r.name, static_cast<uint32_t>(r.nameLength)), "KivSetString");
-        Check(KivSetDouble(t, "AMOUNT", r.amount), "KivSetDouble");
-        Check(KivSetJulian(t, "DAY", r.julian), "KivSetJulian");
-        Check(KivSetLogical(t, "FLAG", static_cast<uint16_t>(r.flag)), "KivSetLogical");
-    }
-    Check(KivWriteRecord(t), "KivWriteRecord");
+    const KIVHANDLE t = bench::CreateValuesTable(conn);
+    bench::AppendValues(t, n);
     Check(KivCloseTable(t), "KivCloseTable");
     Check(KivDisconnect(conn), "KivDisconnect");
 }
 
-void CheckSql(sqlite3* db, int rc, int expected, const char* what) {
-    if (rc != expected) Fail(std::string(what) + " failed: " + sqlite3_errmsg(db));
-}
 
 void WriteSqliteTable(const std::string& file, uint32_t n) {
     sqlite3* db = nullptr;
@@ -108,12 +75,12 @@ void WriteSqliteTable(const std::string& file, uint32_t n) {
     CheckSql(db, sqlite3_prepare_v2(db, "INSERT INTO bench VALUES(?,?,?,?,?)", -1, &insert, nullptr), SQLITE_OK,
              "prepare");
     for (uint32_t i = 1; i <= n; ++i) {
-        const Row r = RowOf(i);
+        const bench::Values r = bench::ValuesOf(i);
         const SQL_DATE_STRUCT d = CivilOf(r.julian);
         char day[32];
         std::snprintf(day, sizeof day, "%04d-%02u-%02u", d.year, d.month, d.day);
         sqlite3_bind_int(insert, 1, r.id);
-        sqlite3_bind_text(insert, 2, r.name, r.nameLength, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 2, r.name, static_cast<int>(r.nameLength), SQLITE_TRANSIENT);
         sqlite3_bind_double(insert, 3, r.amount);
         sqlite3_bind_text(insert, 4, day, -1, SQLITE_TRANSIENT);
         sqlite3_bind_int(insert, 5, r.flag);

@@ -124,22 +124,23 @@ int CopyRaw(const void* bytes, size_t size, void* target, SQLLEN targetLength, S
 }
 
 // One piece of a text or byte value from `*offset` on: with `terminate` the
-// piece ends in a NUL and takes one byte of the buffer.
+// piece ends in a NUL character, which takes room in the buffer. Text comes in
+// characters of `unit` bytes (2 for wide text); a piece holds whole ones.
 int ReadPiece(const char* bytes, size_t total, SQLLEN* offset, bool terminate, void* target, SQLLEN targetLength,
-              SQLLEN* indicator) {
+              SQLLEN* indicator, size_t unit = 1) {
   const size_t done = offset == nullptr || *offset < 0 ? 0 : std::min(static_cast<size_t>(*offset), total);
   const size_t remaining = total - done;
+  const SQLLEN units = targetLength / static_cast<SQLLEN>(unit);
+  const SQLLEN room = terminate ? (units - 1) * static_cast<SQLLEN>(unit) : targetLength;
   size_t count = 0;
-  if (target != nullptr && targetLength >= 1) {
-    const size_t room = static_cast<size_t>(targetLength) - (terminate ? 1 : 0);
-    count = std::min(remaining, room);
+  if (target != nullptr && units >= 1) {
+    count = std::min(remaining, static_cast<size_t>(room));
     std::memcpy(target, bytes + done, count);
-    if (terminate) static_cast<char*>(target)[count] = 0;
+    if (terminate) std::memset(static_cast<char*>(target) + count, 0, unit);
   }
   SetIndicator(indicator, static_cast<SQLLEN>(remaining));
   if (offset != nullptr) *offset = static_cast<SQLLEN>(done + count);
-  const SQLLEN left = static_cast<SQLLEN>(remaining);
-  return (terminate ? left >= targetLength : left > targetLength) ? kDataTruncated : 0;
+  return static_cast<SQLLEN>(remaining) > room ? kDataTruncated : 0;
 }
 
 // Binary read as text: two upper-case hexadecimal digits per byte, high
@@ -495,19 +496,8 @@ int ConvertToWideText(int16_t sourceType, bool isUnsigned, const void* source, S
   }
   std::vector<SQLWCHAR> wide(static_cast<size_t>(whole));
   for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
-  const size_t total = wide.size() * sizeof(SQLWCHAR);
-  const size_t done = offset == nullptr || *offset < 0 ? 0 : std::min(static_cast<size_t>(*offset), total);
-  const size_t remaining = total - done;
-  size_t count = 0;
-  if (target != nullptr && targetLength >= static_cast<SQLLEN>(sizeof(SQLWCHAR))) {
-    const size_t room = (static_cast<size_t>(targetLength) / sizeof(SQLWCHAR) - 1) * sizeof(SQLWCHAR);
-    count = std::min(remaining, room);
-    std::memcpy(target, reinterpret_cast<const char*>(wide.data()) + done, count);
-    std::memset(static_cast<char*>(target) + count, 0, sizeof(SQLWCHAR));
-  }
-  SetIndicator(indicator, static_cast<SQLLEN>(remaining));
-  if (offset != nullptr) *offset = static_cast<SQLLEN>(done + count);
-  return count < remaining ? kDataTruncated : 0;
+  return ReadPiece(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(SQLWCHAR), offset, true, target,
+                   targetLength, indicator, sizeof(SQLWCHAR));
 }
 
 }  // namespace

@@ -26,12 +26,7 @@ struct Box {
   std::string text, caption;
 };
 
-struct Diag {
-  std::string state;
-  SQLINTEGER native = 0;
-  std::string message;
-};
-
+// The first diagnostic record, read through the driver's own SQLGetDiagRec.
 inline Diag DiagOf(SQLSMALLINT type, SQLHANDLE handle) {
   SQLCHAR state[6] = {};
   SQLCHAR message[600] = {};

@@ -15,6 +15,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using kivodbc::testing::Diag;
+using kivodbc::testing::FirstDiag;
 using kivodbc::testing::OdbcConfig;
 
 const char* const kDrivers =
@@ -37,22 +39,6 @@ OdbcConfig& Config() {
     return c;
   }();
   return *config;
-}
-
-struct Diag {
-  std::string state;
-  SQLINTEGER native = 0;
-  std::string message;
-};
-
-Diag FirstDiag(SQLSMALLINT type, SQLHANDLE handle) {
-  SQLCHAR state[6] = {};
-  SQLCHAR message[600] = {};
-  Diag d;
-  SQLGetDiagRec(type, handle, 1, state, &d.native, message, sizeof message, nullptr);
-  d.state = reinterpret_cast<char*>(state);
-  d.message = reinterpret_cast<char*>(message);
-  return d;
 }
 
 SQLRETURN ConnectTo(SQLHDBC dbc, const char* dsn) {

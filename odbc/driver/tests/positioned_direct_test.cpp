@@ -29,6 +29,14 @@ class PositionedDirectTest : public TableTest {
     ASSERT_EQ(Execute(stmt_), SQL_SUCCESS) << DiagOf(SQL_HANDLE_STMT, stmt_).message;
     ASSERT_EQ(BindCol(stmt_, 1, SQL_C_CHAR, name_, sizeof name_, &length_), SQL_SUCCESS);
   }
+  // An update of the first row whose name is awaited; the token asked for.
+  void AwaitName(SQLPOINTER* token) {
+    ASSERT_NO_FATAL_FAILURE(OpenCursor());
+    ASSERT_EQ(Fetch(stmt_), SQL_SUCCESS);
+    length_ = SQL_DATA_AT_EXEC;
+    ASSERT_EQ(SetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA);
+    ASSERT_EQ(ParamData(stmt_, token), SQL_NEED_DATA);
+  }
   // The names of the table, read through the table layer.
   std::string Names() {
     EngineTable* table = Open("items");
@@ -125,12 +133,8 @@ TEST_F(PositionedDirectTest, ARowMarkedToBeIgnoredIsLeftAlone) {
 }
 
 TEST_F(PositionedDirectTest, BindingsDroppedWhileAValueIsAwaitedEndTheChange) {
-  ASSERT_NO_FATAL_FAILURE(OpenCursor());
-  ASSERT_EQ(Fetch(stmt_), SQL_SUCCESS);
-  length_ = SQL_DATA_AT_EXEC;
-  ASSERT_EQ(SetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA);
   SQLPOINTER token = nullptr;
-  ASSERT_EQ(ParamData(stmt_, &token), SQL_NEED_DATA);
+  ASSERT_NO_FATAL_FAILURE(AwaitName(&token));
   EXPECT_EQ(token, static_cast<SQLPOINTER>(name_));
   ASSERT_EQ(FreeStmt(stmt_, SQL_UNBIND), SQL_SUCCESS);
   char text[] = "gone";
@@ -147,12 +151,8 @@ TEST_F(PositionedDirectTest, ALongValueHalfSentIsFreedWithItsBinding) {
   for (SQLUSMALLINT option : {SQL_UNBIND, SQL_DROP}) {
     SCOPED_TRACE(option);
     if (stmt_ == nullptr) stmt_ = NewStatement(conn_);
-    ASSERT_NO_FATAL_FAILURE(OpenCursor());
-    ASSERT_EQ(Fetch(stmt_), SQL_SUCCESS);
-    length_ = SQL_DATA_AT_EXEC;
-    ASSERT_EQ(SetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_NEED_DATA);
     SQLPOINTER token = nullptr;
-    ASSERT_EQ(ParamData(stmt_, &token), SQL_NEED_DATA);
+    ASSERT_NO_FATAL_FAILURE(AwaitName(&token));
     std::string piece(1500, 'x');
     ASSERT_TRUE(SQL_SUCCEEDED(PutData(stmt_, piece.data(), static_cast<SQLLEN>(piece.size()))));
     ASSERT_EQ(FreeStmt(stmt_, option), SQL_SUCCESS);

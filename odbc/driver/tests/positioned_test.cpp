@@ -19,6 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using kivodbc::testing::FirstDiag;
 using kivodbc::testing::OdbcConfig;
 
 OdbcConfig& Config() {
@@ -27,22 +28,6 @@ OdbcConfig& Config() {
 }
 
 SQLCHAR* Sql(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
-
-struct Diag {
-  std::string state;
-  SQLINTEGER native = 0;
-  std::string message;
-};
-
-Diag FirstDiag(SQLHSTMT stmt) {
-  SQLCHAR state[6] = {};
-  SQLCHAR message[600] = {};
-  Diag d;
-  SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &d.native, message, sizeof message, nullptr);
-  d.state = reinterpret_cast<char*>(state);
-  d.message = reinterpret_cast<char*>(message);
-  return d;
-}
 
 std::string Trimmed(std::string text) {
   text.erase(text.find_last_not_of(' ') + 1);

@@ -4,6 +4,7 @@
 #ifndef KIVODBC_TEST_SUPPORT_H
 #define KIVODBC_TEST_SUPPORT_H
 
+#include <sql.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -54,6 +55,25 @@ class OdbcConfig {
   static inline int counter_ = 0;
   std::filesystem::path root_;
 };
+
+// The first diagnostic record of a handle, read through SQLGetDiagRec.
+struct Diag {
+  std::string state;
+  SQLINTEGER native = 0;
+  std::string message;
+};
+
+inline Diag FirstDiag(SQLSMALLINT type, SQLHANDLE handle) {
+  SQLCHAR state[6] = {};
+  SQLCHAR message[600] = {};
+  Diag d;
+  SQLGetDiagRec(type, handle, 1, state, &d.native, message, sizeof message, nullptr);
+  d.state = reinterpret_cast<char*>(state);
+  d.message = reinterpret_cast<char*>(message);
+  return d;
+}
+
+inline Diag FirstDiag(SQLHSTMT stmt) { return FirstDiag(SQL_HANDLE_STMT, stmt); }
 
 }  // namespace kivodbc::testing
 

@@ -23,36 +23,12 @@
 namespace {
 
 using bench::Check;
+using bench::CheckSql;
 using bench::Clock;
 using bench::Fail;
 using bench::Seconds;
-
-
-void CheckSql(sqlite3* db, int rc, int expected, const char* what) {
-    if (rc != expected) Fail(std::string(what) + " failed: " + sqlite3_errmsg(db));
-}
-
-// The values of record i (1-based), the same for both stores.
-struct Values {
-    int32_t id;
-    char name[24];
-    uint32_t nameLength;
-    double amount;
-    int32_t julian;
-    bool flag;
-};
-
-constexpr int32_t kFirstDay = 2451545;  // 2000-01-01
-
-Values ValuesOf(uint32_t i) {
-    Values v;
-    v.id = static_cast<int32_t>(i);
-    v.nameLength = static_cast<uint32_t>(std::snprintf(v.name, sizeof v.name, "customer %u", i));
-    v.amount = static_cast<double>(i % 1000000) / 100.0;
-    v.julian = kFirstDay + static_cast<int32_t>(i % 3650);
-    v.flag = (i & 1) != 0;
-    return v;
-}
+using bench::Values;
+using bench::ValuesOf;
 
 // What a scan adds up; equal sums mean both stores gave back the same data.
 struct Sums {
@@ -65,23 +41,12 @@ struct Rates {
 };
 
 Rates RunEngine(const std::string& dir, uint32_t n, Sums& sums) {
-    KIVHANDLE conn = 0, t = 0;
+    KIVHANDLE conn = 0;
     Check(KivConnect(dir.c_str(), &conn), "KivConnect");
-    Check(KivCreateTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
-                         KIV_RIGHTS_NO_CHECK, 0, "ID,N,10;NAME,C,20;AMOUNT,N,12,2;DAY,D;FLAG,L", &t),
-          "KivCreateTable");
+    const KIVHANDLE t = bench::CreateValuesTable(conn);
 
     auto start = Clock::now();
-    for (uint32_t i = 1; i <= n; ++i) {
-        const Values v = ValuesOf(i);
-        Check(KivAppendRecord(t), "KivAppendRecord");
-        Check(KivSetLong(t, "ID", v.id), "KivSetLong");
-        Check(KivSetString(t, "NAME", v.name, v.nameLength), "KivSetString");
-        Check(KivSetDouble(t, "AMOUNT", v.amount), "KivSetDouble");
-        Check(KivSetJulian(t, "DAY", v.julian), "KivSetJulian");
-        Check(KivSetLogical(t, "FLAG", v.flag ? 1 : 0), "KivSetLogical");
-    }
-    Check(KivWriteRecord(t), "KivWriteRecord");
+    bench::AppendValues(t, n);
     const double writeSeconds = Seconds(start);
 
     start = Clock::now();

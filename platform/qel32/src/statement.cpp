@@ -130,6 +130,27 @@ bool IsPlainWord(const Token& t) {
                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }
 
+// Where the table name stands in "SELECT * | name, ... FROM table ...", whose
+// names pass `isName`; 0 when the text does not begin that way.
+size_t PlainSelectTable(const std::vector<Token>& tokens, bool (*isName)(const Token&)) {
+    const size_t n = tokens.size();
+    if (n == 0 || !tokens[0].Is("SELECT")) return 0;
+    size_t i = 1;
+    if (i < n && tokens[i].text == "*") {
+        ++i;
+    } else {
+        for (;;) {
+            if (i >= n || !isName(tokens[i]) || tokens[i].Is("FROM")) return 0;
+            if (++i < n && tokens[i].text == ",") {
+                ++i;
+                continue;
+            }
+            break;
+        }
+    }
+    return i + 1 < n && tokens[i].Is("FROM") && isName(tokens[i + 1]) ? i + 1 : 0;
+}
+
 std::string TempCursorPath() {
     const char* dir = std::getenv("TMPDIR");
     std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/kivcur-XXXXXX";
@@ -290,23 +311,9 @@ void Statement::Bind(sqlite3_stmt* stmt) {
 bool Statement::LeftToCaller(const std::string& text) {
     if (connection_->dictionary) return false;
     const auto tokens = Tokenize(text);
-    const size_t n = tokens.size();
-    if (n < 4 || !tokens[0].Is("SELECT")) return false;
-    size_t i = 1;
-    if (tokens[i].text == "*") {
-        ++i;
-    } else {
-        for (;;) {
-            if (i >= n || !IsPlainWord(tokens[i]) || tokens[i].Is("FROM")) return false;
-            if (++i < n && tokens[i].text == ",") {
-                ++i;
-                continue;
-            }
-            break;
-        }
-    }
-    if (i + 2 != n || !tokens[i].Is("FROM") || !IsPlainWord(tokens[i + 1])) return false;
-    const std::string& name = tokens[i + 1].text;
+    const size_t at = PlainSelectTable(tokens, IsPlainWord);
+    if (at == 0 || at + 1 != tokens.size()) return false;
+    const std::string& name = tokens[at].text;
     const std::string file =
         FindWithExtension(MapPath(name, connection_->directory()), tableType == KIV_TABLE_KDT ? ".kdt" : ".dbf");
     // (The caller opens tables in the connection's folder; after "use" the
@@ -335,19 +342,9 @@ std::shared_ptr<Table> Statement::Execute() {
                 // A plain select of one table gives a live cursor over it:
                 // SELECT * | name, ... FROM table [WHERE ...] [ORDER BY ...]
                 const auto tokens = Tokenize(text_);
-                size_t i = 1;
-                bool plain = !tokens.empty() && tokens[0].Is("SELECT");
-                if (plain && i < tokens.size() && tokens[i].text == "*") {
-                    ++i;
-                } else {
-                    while (plain && i < tokens.size() && IsName(tokens[i]) && !tokens[i].Is("FROM")) {
-                        ++i;
-                        if (i < tokens.size() && tokens[i].text == ",") ++i;
-                        else break;
-                    }
-                }
-                plain = plain && i + 1 < tokens.size() && tokens[i].Is("FROM") && IsName(tokens[i + 1]);
-                const size_t restAt = i + 2;
+                const size_t at = PlainSelectTable(tokens, IsName);
+                bool plain = at != 0;
+                const size_t restAt = at + 1;
                 if (plain && restAt < tokens.size())
                     plain = tokens[restAt].Is("WHERE") || tokens[restAt].Is("ORDER");
                 for (size_t k = restAt; plain && k < tokens.size(); ++k)
@@ -355,7 +352,7 @@ std::shared_ptr<Table> Statement::Execute() {
                               tokens[k].Is("HAVING") || tokens[k].Is("DISTINCT"));
                 if (plain) {
                     const std::string rest = restAt < tokens.size() ? text_.substr(tokens[restAt].offset) : "";
-                    return LiveCursor(Unquoted(tokens[i + 1].text), rest);
+                    return LiveCursor(Unquoted(tokens[at].text), rest);
                 }
             }
             return StaticCursor();
