@@ -454,18 +454,29 @@ int TKivDataSet::GetCursorRecNo() {
     CheckQELResult(this, KivGetRecordNum(baseHandle_, 2, &number));
     return static_cast<int>(number);
   }
+  return RecNoInOrder(activeHandle_);
+}
+
+int TKivDataSet::RecNoInOrder(KIVHANDLE index) {
   if (sequencedLevel_ == slExact) {
     uint32_t key = 0;
-    CheckQELResult(this, KivGetKeyNum(activeHandle_, 1, &key));
+    CheckQELResult(this, KivGetKeyNum(index, 1, &key));
     return static_cast<int>(key);
   }
   uint32_t count = 0;
   CheckQELResult(this, KivGetRecordCount(baseHandle_, 2, &count));
   double position = 0.0;
-  const KIVRESULT rc = KivGetRelKeyPos(activeHandle_, &position);
+  const KIVRESULT rc = KivGetRelKeyPos(index, &position);
   if (rc == KIV_ERR_NO_RELATIVE_POS) position = 0.0;
   else CheckQELResult(this, rc);
   return static_cast<int>(static_cast<double>(count) * position);
+}
+
+int TKivDataSet::LastAutoIncOf(KIVHANDLE handle) {
+  uint32_t value = 0;
+  CheckQELResult(this, KivGetLastAutoinc(handle, &value));
+  if (value > static_cast<uint32_t>(INT32_MAX)) throw ERangeError();
+  return static_cast<int>(value);
 }
 
 int TKivDataSet::GetRecNo() {

@@ -30,8 +30,9 @@ constexpr int kAppliedStart = 3;
 constexpr int kAppliedEnd = 4;
 constexpr int kSavedKey = 5;
 
-// The longest scope text: the engine takes scope keys of at most this many
-// bytes, and the refusal names the same number.
+// The longest scope text is this many characters plus one; the refusal
+// names this number. (The engine's own limit for a scope key is this number
+// of bytes: it refuses a longer text when the scope is activated.)
 constexpr size_t kMaxScopeText = 4082;
 // Room for any key the engine builds (its keys and scopes stay below this).
 constexpr uint32_t kKeyRoom = 4084;
@@ -260,7 +261,6 @@ void TKivDataSet::UpdateEngineIndexDefs() {
     CheckQELResult(this, KivGetNumIndexes(handle, &count));
     std::vector<KIVHANDLE> indexes(count);
     if (count > 0) CheckQELResult(this, KivGetAllIndexes(handle, indexes.data(), &count));
-    const std::string primary = UpperCase(PrimaryIndexName());
     for (uint16_t i = 0; i < count && i < indexes.size(); ++i) {
       char name[261] = {};
       uint32_t length = 260;
@@ -268,12 +268,14 @@ void TKivDataSet::UpdateEngineIndexDefs() {
       const std::string indexName = TextOut(name, length, 260);
       std::string fields;
       for (const std::string& segment : SegmentNames(indexes[i])) fields += (fields.empty() ? "" : ";") + segment;
-      uint32_t flags = 0;
-      CheckQELResult(this, KivGetIndexFlags(indexes[i], &flags));
       unsigned options = 0;
-      if (flags & KIV_INDEXFLAG_DESCENDING) options |= ixDescending;
-      if (flags & KIV_INDEXFLAG_UNIQUE) options |= ixUnique;
-      if (!primary.empty() && UpperCase(indexName) == primary) options |= ixPrimary;
+      uint16_t answer = 0;
+      CheckQELResult(this, KivIsIndexDescending(indexes[i], &answer));
+      if (answer == 1) options |= ixDescending;
+      CheckQELResult(this, KivIsIndexUnique(indexes[i], &answer));
+      if (answer == 1) options |= ixUnique;
+      CheckQELResult(this, KivIsIndexPrimaryKey(indexes[i], &answer));
+      if (answer == 1) options |= ixPrimary;
       indexDefs_.Add(indexName, UpperCase(fields), options);
     }
   } catch (...) {
@@ -281,20 +283,6 @@ void TKivDataSet::UpdateEngineIndexDefs() {
     throw;
   }
   if (temporary) KivCloseTable(handle);
-}
-
-std::string TKivDataSet::PrimaryIndexName() {
-  TKivConnection* connection = kivConnection_;
-  const std::string table = GetTableName();
-  if (connection == nullptr || !connection->IsDictionaryConnection() || connection->ConnectionHandle() == 0 ||
-      table.empty())
-    return {};
-  char buf[201] = {};
-  uint32_t length = 200;
-  if (KivDDGetTableProperty(connection->ConnectionHandle(), table.c_str(), KIV_DD_PROP_PRIMARY_KEY, buf, &length) !=
-      KIV_OK)
-    return {};
-  return TextOut(buf, length, 200);
 }
 
 void TKivDataSet::ReadDefaultIndexFromDictionary() {
@@ -451,7 +439,8 @@ bool TKivDataSet::ApplyRangeScopes() {
                              Bound{kRangeEnd, kAppliedEnd, KIV_SCOPE_BOTTOM, -1}}) {
     if (keyBuffers_[bound.slot][kKeyModified] == 0) continue;
     std::string key = BuildRawKeyFromBuffer(bound.slot, false);
-    if (keyBuffers_[bound.slot][kKeyExclusive] != 0) {
+    // Only the engine's own tables step a key past an exclusive bound.
+    if (keyBuffers_[bound.slot][kKeyExclusive] != 0 && engineOpenType_ == KIV_TABLE_KDT) {
       uint16_t keyLength = 0;
       CheckQELResult(this, KivGetKeyLength(activeHandle_, &keyLength));
       key.resize(std::max<size_t>(key.size(), keyLength), '\0');
@@ -512,13 +501,21 @@ bool TKivDataSet::ResetRange() {
 
 // ---- Text scopes ---------------------------------------------------------
 
+namespace {
+
+void CheckScopeText(TKivDataSet* dataSet, const std::string& text) {
+  if (text.size() > kMaxScopeText + 1) KivDataSetError(dataSet, "Scope text length exceeded 4082");
+}
+
+}  // namespace
+
 void TKivDataSet::SetScopeBegin(const std::string& text) {
-  if (text.size() > kMaxScopeText) KivDataSetError(this, "Scope text length exceeded 4082");
+  CheckScopeText(this, text);
   scopeBegin_ = text;
 }
 
 void TKivDataSet::SetScopeEnd(const std::string& text) {
-  if (text.size() > kMaxScopeText) KivDataSetError(this, "Scope text length exceeded 4082");
+  CheckScopeText(this, text);
   scopeEnd_ = text;
 }
 
@@ -547,7 +544,8 @@ void TKivDataSet::SetScoped(bool value) {
   }
   const KIVRESULT rc = KivGotoRecord(baseHandle_, static_cast<uint32_t>(ReadImage<int32_t>(ActiveBuffer() + bookmarkOffset_)));
   if (rc == KIV_ERR_NO_SUCH_RECORD) {
-    First();
+    // The record is gone: the one after it.
+    Next();
     return;
   }
   CheckQELResult(this, rc);
@@ -607,6 +605,13 @@ void TKivDataSet::MasterChanged() {
 
 void TKivDataSet::MasterDisabled() {
   if (Active()) CancelRange();
+}
+
+void TKivDataSet::AssignMasterKeyFields() {
+  const std::vector<TField*>& masters = masterLink_.Fields();
+  if (masters.empty() || !HasActiveIndex()) return;
+  const std::vector<std::string> segments = ActiveIndexSegments();
+  for (size_t i = 0; i < masters.size() && i < segments.size(); ++i) FieldByName(segments[i])->Assign(*masters[i]);
 }
 
 void TKivDataSet::ApplyMasterRange() {

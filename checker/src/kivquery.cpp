@@ -272,13 +272,40 @@ void TKivQuery::InternalClose() {
   if (InState(csDesigning)) CloseStatementQuietly();
 }
 
-int TKivQuery::GetLastAutoIncValue() {
-  uint32_t value = 0;
-  CheckQELResult(this, KivGetLastAutoinc(HasBaseHandle() ? BaseHandle() : statement_, &value));
-  return static_cast<int>(value);
+int TKivQuery::GetLastAutoIncValue() { return LastAutoIncOf(HasBaseHandle() ? BaseHandle() : statement_); }
+
+int TKivQuery::GetCursorRecNo() {
+  KIVHANDLE index = 0;
+  if (!IndexName().empty() || !IndexFieldNames().empty()) {
+    index = ActiveHandle();
+  } else if (Sequenced()) {
+    // The order the cursor itself is in; natural order means none.
+    const KIVRESULT rc = KivGetIndexHandle(BaseHandle(), nullptr, &index);
+    if (rc == KIV_ERR_NOT_APPLICABLE) index = 0;
+    else CheckQELResult(this, rc);
+  }
+  if (!Sequenced() || index == 0 || index == kClosedHandle || index == BaseHandle()) {
+    uint32_t number = 0;
+    CheckQELResult(this, KivGetRecordNum(BaseHandle(), 2, &number));
+    return static_cast<int>(number);
+  }
+  return RecNoInOrder(index);
 }
 
 // ---- Master and detail -------------------------------------------------------------
+
+void TKivQuery::GetDetailLinkFields(std::vector<TField*>& masterFields, std::vector<TField*>& detailFields) {
+  masterFields.clear();
+  detailFields.clear();
+  TDataSet* master = DataSource() != nullptr ? DataSource()->DataSet() : nullptr;
+  if (master == nullptr) return;
+  for (int i = 0; i < params_->Count(); ++i) {
+    TField* field = master->FindField((*params_)[i]->Name());
+    if (field == nullptr) continue;
+    masterFields.push_back(field);
+    if (TField* own = FindField((*params_)[i]->Name())) detailFields.push_back(own);
+  }
+}
 
 void TKivQuery::CopyMasterParams() {
   TDataSet* master = DataSource() != nullptr ? DataSource()->DataSet() : nullptr;

@@ -6,6 +6,7 @@
 
 #include "checker/kivcnnct.h"
 #include "checker/kivdata.h"
+#include "checker/kivquery.h"
 #include "kivwin/win.h"
 
 namespace checker {
@@ -205,13 +206,47 @@ bool TKivDataSet::PSUpdateRecord(TUpdateKind kind, TDataSet* delta) {
   return action == uaApplied;
 }
 
-int TKivDataSet::PSExecuteStatement(const std::string&, TParams*, std::unique_ptr<TDataSet>*) {
+int TKivDataSet::PSExecuteStatement(const std::string& sql, TParams* params, std::unique_ptr<TDataSet>* resultSet) {
   if (kivConnection_ == nullptr)
     KivDataSetError(this,
                     "A TKivConnection component is required for TClientDataSet/IProvider support. Use either the "
                     "KivConnection  property or the Database property to specify a TKivConnection instance.");
-  // Executing through the connection comes with the query component.
-  KivDataSetError(this, "Executing statements for a provider is not available yet.");
+  TKivSQLOptions options;
+  options.lockType = tableOptions_.KivLockType() == TKivLockTypes::Proprietary ? KIV_LOCK_PROPRIETARY
+                                                                                 : KIV_LOCK_COMPATIBLE;
+  options.charType = tableOptions_.KivCharType() == TKivCharTypes::ANSI ? KIV_CHAR_ANSI : KIV_CHAR_OEM;
+  options.rights = tableOptions_.KivRightsCheck() ? KIV_RIGHTS_CHECK : KIV_RIGHTS_NO_CHECK;
+  options.tableType = engineOpenType_;
+  KIVHANDLE cursor = 0;
+  const int result =
+      kivConnection_->ExecuteSQLWithOptions(options, sql, params, false, resultSet != nullptr ? &cursor : nullptr);
+  if (resultSet != nullptr) {
+    // The query owns the cursor from here on and closes it with itself.
+    std::unique_ptr<TKivQuery> query;
+    try {
+      query = std::make_unique<TKivQuery>(nullptr);
+      query->OpenOnCursor(cursor);
+    } catch (...) {
+      if (cursor != 0) KivCloseTable(cursor);
+      throw;
+    }
+    *resultSet = std::move(query);
+  }
+  return result;
+}
+
+bool TKivDataSet::PSInTransaction() {
+  return kivConnection_ != nullptr && kivConnection_->IsConnected() && kivConnection_->GetTransactionActive();
+}
+
+void TKivDataSet::PSStartTransaction() {
+  if (kivConnection_ != nullptr) kivConnection_->BeginTransaction();
+}
+
+void TKivDataSet::PSEndTransaction(bool commit) {
+  if (kivConnection_ == nullptr) return;
+  if (commit) kivConnection_->Commit();
+  else kivConnection_->Rollback();
 }
 
 }  // namespace checker

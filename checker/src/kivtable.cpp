@@ -60,8 +60,12 @@ TKivTable::TKivTable(TComponent* owner) : TKivDataSet(owner) {}
 TKivTable::~TKivTable() = default;
 
 void TKivTable::SetTableName(const std::string& name) {
-  CheckInactive();
+  if (Active()) KivDataSetError(this, "Cannot perform this operation on an open dataset");
+  // The index files belong to the table they were given for.
+  if (!InState(csReading) && name != tableName_) indexFiles_.Clear();
   tableName_ = name;
+  ReadDefaultIndexFromDictionary();
+  DataEvent(dePropertyChange, 0);
 }
 
 void TKivTable::SetExclusive(bool value) {
@@ -79,11 +83,7 @@ void TKivTable::SetIndexCollationMismatch(TIndexCollationMismatchOptions value) 
   collationMismatch_ = value;
 }
 
-int TKivTable::GetLastAutoIncValue() {
-  uint32_t value = 0;
-  CheckQELResult(this, KivGetLastAutoinc(BaseHandle(), &value));
-  return static_cast<int>(value);
-}
+int TKivTable::GetLastAutoIncValue() { return LastAutoIncOf(BaseHandle()); }
 
 std::string TKivTable::PSGetTableName() {
   if (tableName_.size() > 4 && tableName_[tableName_.size() - 4] == '.')
@@ -93,6 +93,108 @@ std::string TKivTable::PSGetTableName() {
 
 void TKivTable::PSSetCommandText(const std::string& text) {
   if (!text.empty()) SetTableName(text);
+}
+
+namespace {
+
+// Whether every name of a ';'-separated field list is a field of the
+// dataset; a dataset without fields has them all when `noFieldsHasAll`.
+bool HasAllFields(const TDataSet& dataSet, const std::string& names, bool noFieldsHasAll) {
+  if (noFieldsHasAll && dataSet.FieldCount() == 0) return true;
+  std::vector<std::string> list;
+  ExtractStrings(";", " ", names, list);
+  for (const std::string& name : list)
+    if (dataSet.FindField(Trim(name)) == nullptr) return false;
+  return true;
+}
+
+std::unique_ptr<TIndexDef> CopyOf(const TIndexDef& def) {
+  auto copy = std::make_unique<TIndexDef>(def.Name(), def.Fields(), def.Options());
+  copy->SetDescFields(def.DescFields());
+  return copy;
+}
+
+}  // namespace
+
+TIndexDef* TKivTable::ChosenIndexDef() {
+  IndexDefs().Update();
+  if (!IndexName().empty()) {
+    const std::string name = UpperCase(IndexName()) == "KIV_DEFAULT" ? DefaultIndexName() : IndexName();
+    const int at = IndexDefs().IndexOf(name);
+    return at < 0 ? nullptr : IndexDefs()[at];
+  }
+  if (!IndexFieldNames().empty()) return IndexDefs().GetIndexForFields(IndexFieldNames(), false);
+  return nullptr;
+}
+
+std::unique_ptr<TIndexDef> TKivTable::PSGetDefaultOrder() {
+  const TIndexDef* chosen = nullptr;
+  try {
+    chosen = ChosenIndexDef();
+    if (chosen != nullptr && !HasAllFields(*this, chosen->Fields(), false)) chosen = nullptr;
+  } catch (const std::exception&) {
+    chosen = nullptr;
+  }
+  for (unsigned wanted : {unsigned{ixPrimary}, unsigned{ixUnique}}) {
+    for (int i = 0; chosen == nullptr && i < IndexDefs().Count(); ++i) {
+      const TIndexDef* def = IndexDefs()[i];
+      if ((def->Options() & wanted) != 0 && HasAllFields(*this, def->Fields(), false)) chosen = def;
+    }
+  }
+  return chosen == nullptr ? nullptr : CopyOf(*chosen);
+}
+
+std::unique_ptr<TIndexDefs> TKivTable::PSGetIndexDefs(unsigned indexTypes) {
+  IndexDefs().Update();
+  return GetIndexDefs(IndexDefs(), indexTypes);
+}
+
+void TKivTable::PSSetParams(const TParams& params) {
+  if (params.Count() > 0) {
+    Open();
+    auto setKey = [&] {
+      std::vector<std::string> segments;
+      for (int i = 0; i < params.Count(); ++i) {
+        const TParam* param = params[i];
+        if (!param->Name().empty()) {
+          FieldByName(param->Name())->SetValue(param->Value());
+          continue;
+        }
+        if (segments.empty()) segments = ActiveIndexSegments();
+        if (static_cast<size_t>(i) >= segments.size())
+          KivDataSetError(this, "The active index has no segment " + std::to_string(i + 1));
+        FieldByName(segments[static_cast<size_t>(i)])->SetValue(param->Value());
+      }
+    };
+    SetRangeStart();
+    setKey();
+    SetRangeEnd();
+    setKey();
+    ApplyRange();
+  } else if (Active()) {
+    CancelRange();
+  }
+  PSReset();
+}
+
+std::string TKivTable::PSGetKeyFields() {
+  std::string fields = TKivDataSet::PSGetKeyFields();
+  if (!fields.empty()) return fields;
+  IndexDefs().Update();
+  for (int i = 0; i < IndexDefs().Count(); ++i) {
+    const TIndexDef* def = IndexDefs()[i];
+    if ((def->Options() & ixUnique) != 0 && HasAllFields(*this, def->Fields(), true)) return def->Fields();
+  }
+  return {};
+}
+
+void TKivTable::GetDetailLinkFields(std::vector<TField*>& masterFields, std::vector<TField*>& detailFields) {
+  masterFields.clear();
+  detailFields.clear();
+  TDataSource* source = MasterSource();
+  if (source == nullptr || source->DataSet() == nullptr || MasterFields().empty()) return;
+  source->DataSet()->GetFieldList(masterFields, MasterFields());
+  if (const TIndexDef* def = ChosenIndexDef()) GetFieldList(detailFields, def->Fields());
 }
 
 KIVRESULT TKivTable::EngineOpenTable(const TKivOpenTableArguments& args, KIVHANDLE* table) {

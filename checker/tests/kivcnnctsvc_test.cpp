@@ -26,25 +26,7 @@ class ServicesTest : public EngineFixture {
     cn.SetConnectPath(dir.path());
   }
 
-  // AGE of the stored record of NAME `name`, read through a handle of the
-  // test's own connection (-1 when there is no such record).
-  int StoredAge(const char* name) {
-    KIVHANDLE t = 0;
-    EXPECT_EQ(KIV_OK, KivOpenTable(conn, "people", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_PROPRIETARY,
-                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t))
-        << EngineErrorText();
-    int age = -1;
-    uint16_t eof = 0;
-    for (KivGotoTop(t); KivAtEOF(t, &eof) == KIV_OK && eof == 0; KivSkip(t, 1)) {
-      char buf[11] = {};
-      uint32_t len = 10;
-      KivGetField(t, "NAME", buf, &len, 1);
-      int32_t value = 0;
-      if (std::string(buf) == name && KivGetLong(t, "AGE", &value) == KIV_OK) age = value;
-    }
-    KivCloseTable(t);
-    return age;
-  }
+  int StoredAge(const char* name) { return StoredAgeOf(conn, "people", name); }
 
   // Sets AGE of the record of `name` through the dataset and posts it.
   static void SetAge(TKivTable& tb, const std::string& name, int age) {

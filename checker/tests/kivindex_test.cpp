@@ -140,24 +140,137 @@ TEST_F(IndexTest, ARangeAndAScopeExcludeEachOther) {
   EXPECT_EQ(Names(ds), "Cy,Bea,Eve,Ada,Dee");
 }
 
-TEST_F(IndexTest, ScopeTextsHoldTheEnginesScopeLimit) {
+TEST_F(IndexTest, ScopeTextsUpTo4083CharactersAreTakenAndTheEngineKeepsItsOwnLimit) {
   MakeIndexedPeople({"Ada"});
   TestTable ds(nullptr, conn, "people");
-  const std::string longest(4082, 'A');
-  ds.SetScopeBegin(longest);
-  ds.SetScopeEnd(longest);
-  EXPECT_EQ(ds.ScopeBegin().size(), 4082u);
-  for (const std::string& text : {std::string(4083, 'A'), std::string(5000, 'A')}) {
-    EXPECT_EQ(MessageOf<EKIVDatabaseError>([&] { ds.SetScopeBegin(text); }), "Scope text length exceeded 4082");
-    EXPECT_EQ(MessageOf<EKIVDatabaseError>([&] { ds.SetScopeEnd(text); }), "Scope text length exceeded 4082");
+  struct Case {
+    size_t length;
+    bool taken;
+  };
+  const Case cases[] = {{4082, true}, {4083, true}, {4084, false}, {5000, false}};
+  for (const Case& c : cases) {
+    const std::string text(c.length, 'A');
+    for (bool begin : {true, false}) {
+      const std::string message = MessageOf<EKIVDatabaseError>([&] {
+        if (begin) ds.SetScopeBegin(text);
+        else ds.SetScopeEnd(text);
+      });
+      EXPECT_EQ(message, c.taken ? "(nothing raised)" : "Scope text length exceeded 4082") << c.length;
+      EXPECT_EQ((begin ? ds.ScopeBegin() : ds.ScopeEnd()).size(), c.taken ? c.length : 4083u)
+          << c.length << ": a refused text leaves the old one";
+    }
   }
-  EXPECT_EQ(ds.ScopeBegin(), longest) << "a refused text leaves the old one";
-  // The longest text is one the engine takes as a scope.
+  // The engine takes scope keys of up to 4082 bytes: a 4083-character text
+  // is refused when the scope is switched on, and the scope stays off.
   ds.Open();
   ds.SetIndexName("BYNAME");
+  EXPECT_NE(MessageOf<EKIVDatabaseError>([&] { ds.SetScoped(true); }), "(nothing raised)");
+  EXPECT_FALSE(ds.Scoped());
+  ds.SetScopeBegin(std::string(4082, 'A'));
+  ds.SetScopeEnd(std::string(4082, 'A'));
   ds.SetScoped(true);
   EXPECT_TRUE(ds.Scoped());
   EXPECT_EQ(Names(ds), "") << "no name sorts between 4082 A's and itself";
+}
+
+TEST_F(IndexTest, ExclusiveRangeStartsStepTheKeyOnlyOnTheEnginesOwnTables) {
+  struct Case {
+    uint16_t type;
+    TKivTableTypes tableType;
+    const char* names;
+    int steps;
+  };
+  const Case cases[] = {
+      {KIV_TABLE_KDT, ttKivKDT, "Cy,Dee", 1},
+      {KIV_TABLE_CDX, ttKivCDX, "Bea,Cy,Dee", 0},
+  };
+  for (const Case& c : cases) {
+    const std::string file = "people" + std::to_string(c.type);
+    MakePeople(file.c_str(), c.type, {"Dee", "Ada", "Eve", "Bea", "Cy"});
+    {
+      KIVHANDLE t = 0, index = 0;
+      KIV_ASSERT_OK(KivOpenTable(conn, file.c_str(), nullptr, c.type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                 KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+      KIV_ASSERT_OK(KivCreateIndex(t, nullptr, "BYNAME", "NAME", nullptr, nullptr, 0, &index));
+      KIV_ASSERT_OK(KivCloseTable(t));
+    }
+    TestTable ds(nullptr, conn, file);
+    ds.SetSourceTableType(c.tableType);
+    ds.Open();
+    ds.SetIndexName("BYNAME");
+    CallRecorder calls;
+    SetRange(ds, "Bea", "Dee", true);
+    EXPECT_EQ(CountOf(calls.Take(), "KivStepIndexKey"), c.steps) << c.type;
+    EXPECT_EQ(Names(ds), c.names) << c.type;
+  }
+}
+
+TEST_F(IndexTest, AScopeSwitchedOffStaysOnItsRecordGoesOnWhenItIsGoneAndStartsOverWhenItWasEmpty) {
+  MakeIndexedPeople({"Dee", "Ada", "Eve", "Bea", "Cy"});
+  struct Case {
+    const char* scopeEnd;
+    bool gone;          // the record's move answers 5022
+    int skips, firsts;  // KivSkip (Next) and KivGotoBOF (First) calls
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"Dz", false, 0, 0, "Cy"},  // back on the same record
+      {"Dz", true, 1, 0, nullptr},  // Next, not First
+      {"B", false, 1, 1, "Ada"},  // the scope held nothing: First
+  };
+  for (const Case& c : cases) {
+    TestTable ds(nullptr, conn, "people");
+    ds.Open();
+    ds.SetIndexName("BYNAME");
+    ds.SetScopeBegin(c.scopeEnd[1] == 'z' ? "B" : "Bz");
+    ds.SetScopeEnd(c.scopeEnd);
+    ds.SetScoped(true);
+    ds.First();
+    ds.Next();
+    if (c.gone) KivTestFailCall("KivGotoRecord", KIV_ERR_NO_SUCH_RECORD, "Record 5 does not exist", 1);
+    CallRecorder calls;
+    ds.SetScoped(false);
+    const std::vector<std::string> log = calls.Take();
+    KivTestClearFaults();
+    EXPECT_FALSE(ds.Scoped());
+    EXPECT_EQ(CountOf(log, "KivSkip"), c.skips) << c.scopeEnd << c.gone;
+    EXPECT_EQ(CountOf(log, "KivGotoBOF"), c.firsts) << c.scopeEnd << c.gone;
+    if (c.shown != nullptr) {
+      EXPECT_EQ(ds.FieldByName("NAME")->AsString(), c.shown);
+    }
+    EXPECT_EQ(Names(ds), "Ada,Bea,Cy,Dee,Eve");
+  }
+}
+
+TEST_F(IndexTest, RecordNumbersWithAnActiveIndexArePositionsInItsOrder) {
+  MakeIndexedPeople({"Dee", "Ada", "Eve", "Bea"});
+  TestTable ds(nullptr, conn, "people");
+  ds.Open();
+  ds.SetIndexName("BYNAME");  // Ada, Bea, Dee, Eve
+  struct Case {
+    int recNo;
+    const char* name;
+  };
+  // Record number n goes to the relative position n / count (at most 1.0,
+  // the last key); the engine takes 0.0 as the first key and 1.0 as the last.
+  const Case cases[] = {{0, "Ada"}, {2, "Dee"}, {4, "Eve"}, {9, "Eve"}};
+  for (const Case& c : cases) {
+    CallRecorder calls;
+    ds.SetRecNoValue(c.recNo);
+    const std::vector<std::string> log = calls.Take();
+    EXPECT_EQ(CountOf(log, "KivSetRelKeyPos"), 1) << c.recNo;
+    EXPECT_EQ(CountOf(log, "KivGotoRecord"), 0) << c.recNo;
+    EXPECT_EQ(ds.FieldByName("NAME")->AsString(), c.name) << c.recNo;
+  }
+  // Sequenced, the record number is the position in the order.
+  ds.SetSequenced(true);
+  ds.SetSequencedLevel(slExact);
+  ds.First();
+  ds.Next();
+  EXPECT_EQ(ds.RecNo(), 2);
+  ds.SetIndexName("");
+  ds.SetRecNoValue(2);
+  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "Ada") << "natural order: record 2";
 }
 
 class MasterDetailTest : public IndexTest {

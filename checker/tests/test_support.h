@@ -121,6 +121,26 @@ class CallRecorder {
   }
 };
 
+// AGE of the stored record of NAME `name` in `table`, read through a handle
+// of its own on `connection` (-1 when there is no such record).
+inline int StoredAgeOf(KIVHANDLE connection, const char* table, const std::string& name) {
+  KIVHANDLE t = 0;
+  EXPECT_EQ(KIV_OK, KivOpenTable(connection, table, nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_PROPRIETARY,
+                                 KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t))
+      << EngineErrorText();
+  int age = -1;
+  uint16_t eof = 0;
+  for (KivGotoTop(t); KivAtEOF(t, &eof) == KIV_OK && eof == 0; KivSkip(t, 1)) {
+    char buf[11] = {};
+    uint32_t len = 10;
+    KivGetField(t, "NAME", buf, &len, 1);
+    int32_t value = 0;
+    if (std::string(buf) == name && KivGetLong(t, "AGE", &value) == KIV_OK) age = value;
+  }
+  KivCloseTable(t);
+  return age;
+}
+
 // A dataset over one engine table of a connection, opened like the table
 // component opens it.
 class TestTable : public TKivDataSet {
@@ -131,11 +151,7 @@ class TestTable : public TKivDataSet {
   uint32_t openOptions = 0;  // KivOpenTable options
   int cursorOpens = 0;       // calls of OpenEngineCursor
 
-  int GetLastAutoIncValue() override {
-    uint32_t value = 0;
-    CheckQELResult(this, KivGetLastAutoinc(BaseHandle(), &value));
-    return static_cast<int>(value);
-  }
+  int GetLastAutoIncValue() override { return LastAutoIncOf(BaseHandle()); }
 
   // The protected steps, for the tests.
   void OpenCursorAgain() { InternalOpen(); }

@@ -266,6 +266,8 @@ class TKivDataSet : public kivds::TDataSet {
   // -- new operations
   // The record number of the cursor position.
   virtual int GetCursorRecNo();
+  // The last autoincrement value the engine gave on the open handle; one
+  // beyond the range of int raises ERangeError.
   virtual int GetLastAutoIncValue() = 0;
   // Always refused: the dataset keeps no cached updates.
   kivds::TUpdateStatus UpdateStatus() override;
@@ -281,9 +283,18 @@ class TKivDataSet : public kivds::TDataSet {
   std::string PSGetQuoteChar() override { return "\""; }
   void PSReset() override;
   bool PSUpdateRecord(kivds::TUpdateKind kind, kivds::TDataSet* delta) override;
-  // Needs a linked connection.
+  // Runs the text on the linked connection with this dataset's table
+  // options. With `resultSet` the result cursor comes back as a new query
+  // over it (closed when the text made no cursor); the answer is the
+  // connection's (rows changed, or 0 with a cursor).
   int PSExecuteStatement(const std::string& sql, kivds::TParams* params,
                          std::unique_ptr<kivds::TDataSet>* resultSet) override;
+  // The transaction calls of the linked connection; without one (or, for
+  // the question, unconnected) nothing happens and no transaction is open.
+  bool PSInTransaction() override;
+  void PSStartTransaction() override;
+  // Commits, or rolls back when `commit` is false.
+  void PSEndTransaction(bool commit) override;
 
   // -- order: IndexName ("KIV_DEFAULT" = the dictionary's default index) or
   // IndexFieldNames; a failed switch keeps the old order and propagates.
@@ -384,9 +395,15 @@ class TKivDataSet : public kivds::TDataSet {
   void InternalDelete() override;
   void InternalRefresh() override;
   void DoOnNewRecord() override;
-  // Gives the key fields of a new record the master fields' values; nothing
-  // until master-detail links come.
-  virtual void AssignMasterKeyFields() {}
+  // Gives the key fields of a new record (the active index's segments, in
+  // order) the values of the master's fields.
+  virtual void AssignMasterKeyFields();
+  // The sequenced record number of the cursor position in an index's order:
+  // the key number (slExact), else the record count times the relative key
+  // position.
+  int RecNoInOrder(KIVHANDLE index);
+  // KivGetLastAutoinc on `handle`, as an int.
+  int LastAutoIncOf(KIVHANDLE handle);
   // The record CRC taken when an optimistic edit began.
   uint32_t editCrc_ = 0;
 
@@ -448,8 +465,6 @@ class TKivDataSet : public kivds::TDataSet {
   // Applies an order change made by `change`, restoring the old order when
   // the switch fails.
   void SwitchOrder(const std::function<void()>& change);
-  // The dictionary's primary key index of the table; empty when none.
-  std::string PrimaryIndexName();
   void ListenToMaster();
   void MasterDisabled();
   void OpenCursor(bool infoQuery) override;

@@ -11,6 +11,7 @@
 
 #include "checker/kivcnnct.h"
 #include "checker/kivdata.h"
+#include "checker/kivindex.h"
 #include "kivds/classes.h"
 #include "kivds/db.h"
 #include "qel32.h"
@@ -63,8 +64,9 @@ class TKivQuery : public TKivDataSet {
   // Refuses a source whose dataset is this query or follows it ("Circular
   // Data Link").
   void SetDataSource(kivds::TDataSource* source);
-  // Index files opened on the cursor, below the database path, in order.
-  kivds::TStringList& IndexFiles() { return indexFiles_; }
+  // Index files opened on the cursor, below the database path, in order;
+  // adding (deleting) one while the query is open opens (closes) it.
+  TKivIndexFiles& IndexFiles() { return indexFiles_; }
   void SetDatabaseName(const std::string& name) override;
   // ttKivNTX only on a dictionary connection.
   void SetSourceTableType(TKivTableTypes type) override;
@@ -85,6 +87,13 @@ class TKivQuery : public TKivDataSet {
   KIVHANDLE StatementHandle() const { return statement_; }
   KIVHANDLE DynamicConnectionHandle() const { return dynamicConnection_; }
   int GetLastAutoIncValue() override;
+  // The record number in the cursor's order: the index IndexName or
+  // IndexFieldNames chose, else the order the cursor is in.
+  int GetCursorRecNo() override;
+  // For each parameter named like a field of the master: that master field,
+  // and this query's field of the name when it has one.
+  void GetDetailLinkFields(std::vector<kivds::TField*>& masterFields,
+                           std::vector<kivds::TField*>& detailFields) override;
   // Closes and opens again when the master is active and not setting keys.
   void RefreshFromMaster();
 
@@ -114,7 +123,7 @@ class TKivQuery : public TKivDataSet {
   kivds::TStringList sql_;
   std::unique_ptr<kivds::TParams> params_;
   TKivQueryDataLink dataLink_{this};
-  kivds::TStringList indexFiles_;
+  TKivIndexFiles indexFiles_{this};
   KIVHANDLE statement_ = kClosedHandle;
   KIVHANDLE dynamicConnection_ = kClosedHandle;
   bool prepared_ = false;

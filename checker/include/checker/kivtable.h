@@ -9,6 +9,7 @@
 
 #include "checker/kivcnnct.h"
 #include "checker/kivdata.h"
+#include "checker/kivindex.h"
 #include "kivds/classes.h"
 #include "qel32.h"
 
@@ -67,7 +68,10 @@ class TKivTable : public TKivDataSet {
   ~TKivTable() override;
 
   const std::string& TableName() const { return tableName_; }
-  void SetTableName(const std::string& name);  // only while closed
+  // Only while closed. Outside form reading a new name empties IndexFiles;
+  // the dictionary's default index of the table is looked up, and the index
+  // definitions are marked out of date.
+  void SetTableName(const std::string& name);
   std::string GetTableName() override { return tableName_; }
   TKivTableTypes TableType() const { return SourceTableType(); }
   void SetTableType(TKivTableTypes type) { SetSourceTableType(type); }
@@ -81,8 +85,9 @@ class TKivTable : public TKivDataSet {
   void SetInfoExpression(const std::string& text) { infoExpression_ = text; }
   bool StoreDefs() const { return storeDefs_; }
   void SetStoreDefs(bool value) { storeDefs_ = value; }
-  // Index files opened with the table, below the database path, in order.
-  kivds::TStringList& IndexFiles() { return indexFiles_; }
+  // Index files opened with the table, below the database path, in order;
+  // adding (deleting) one while the table is open opens (closes) it.
+  TKivIndexFiles& IndexFiles() { return indexFiles_; }
 
   int GetLastAutoIncValue() override;
 
@@ -90,6 +95,23 @@ class TKivTable : public TKivDataSet {
   // TableName without a four-character extension (".dbf").
   std::string PSGetTableName() override;
   void PSSetCommandText(const std::string& text) override;
+  // The order of IndexName or IndexFieldNames, else the primary key, else the
+  // first unique index, whose fields all are fields of the dataset; nullptr
+  // when there is none.
+  std::unique_ptr<kivds::TIndexDef> PSGetDefaultOrder() override;
+  std::unique_ptr<kivds::TIndexDefs> PSGetIndexDefs(unsigned indexTypes) override;
+  // With parameters: opens and shows the range of records whose key is
+  // the parameters' values (a named parameter sets its field, an unnamed one
+  // the field of the active index's segment of its place). Without: an open
+  // table's range is cancelled. Then the provider state is reset.
+  void PSSetParams(const kivds::TParams& params) override;
+  // The fields of the first unique index whose fields the dataset has (all
+  // of them when the dataset has no fields yet); "" when none.
+  std::string PSGetKeyFields() override;
+  // The master's fields of MasterFields and the fields of the index that
+  // IndexName or IndexFieldNames chooses.
+  void GetDetailLinkFields(std::vector<kivds::TField*>& masterFields,
+                           std::vector<kivds::TField*>& detailFields) override;
 
  protected:
   KIVHANDLE OpenEngineCursor() override;
@@ -98,6 +120,9 @@ class TKivTable : public TKivDataSet {
   virtual KIVRESULT EngineOpenTable(const TKivOpenTableArguments& args, KIVHANDLE* table);
 
  private:
+  // The index definition IndexName (the default index for "KIV_DEFAULT")
+  // or IndexFieldNames chooses; nullptr when none.
+  kivds::TIndexDef* ChosenIndexDef();
   // The steps after the engine open: table type, character type,
   // encryption and index files.
   void SetUpOpenedTable(KIVHANDLE table, bool dictionary, const std::string& databasePath);
@@ -107,7 +132,7 @@ class TKivTable : public TKivDataSet {
   std::string encryptionPassword_;
   std::string infoExpression_;
   bool storeDefs_ = false;
-  kivds::TStringList indexFiles_;
+  TKivIndexFiles indexFiles_{this};
 };
 
 }  // namespace checker

@@ -942,6 +942,16 @@ std::vector<std::string> SqlWords(const std::string& sql) {
 
 }  // namespace
 
+std::unique_ptr<TIndexDefs> GetIndexDefs(const TIndexDefs& indexDefs, unsigned indexTypes) {
+  auto selected = std::make_unique<TIndexDefs>();
+  for (int i = 0; i < indexDefs.Count(); ++i) {
+    const TIndexDef* d = indexDefs[i];
+    if (indexTypes != 0 && (d->Options() & indexTypes) == 0) continue;
+    selected->Add(d->Name(), d->Fields(), d->Options())->SetDescFields(d->DescFields());
+  }
+  return selected;
+}
+
 std::unique_ptr<TIndexDef> GetIndexForOrderBy(const std::string& sql, TDataSet* dataSet) {
   std::vector<std::string> w = SqlWords(sql);
   size_t i = 0;

@@ -541,6 +541,13 @@ KIV_API KIVRESULT KivSeek(KIVHANDLE nav, const void* key, uint32_t keyLength, ui
                           uint16_t seekType, uint16_t* found);
 KIV_API KIVRESULT KivSeekLast(KIVHANDLE nav, const void* key, uint32_t keyLength, uint16_t dataType,
                               uint16_t* found);
+/* What kind of order an index handle is: 1 or 0 in the out value. An order is
+   the primary key when the data dictionary its table was opened through names
+   it as the table's primary key (property KIV_DD_PROP_PRIMARY_KEY); the orders
+   of free tables never are. */
+KIV_API KIVRESULT KivIsIndexDescending(KIVHANDLE index, uint16_t* descending);
+KIV_API KIVRESULT KivIsIndexUnique(KIVHANDLE index, uint16_t* unique);
+KIV_API KIVRESULT KivIsIndexPrimaryKey(KIVHANDLE index, uint16_t* primary);
 
 /* ---------------------------------------------------------------------
  * K. Scopes, filters, expressions, locate, relations

@@ -730,6 +730,13 @@ class TDataSet : public TComponent {
   virtual Variant Lookup(const std::string& keyFields, const Variant& keyValues,
                          const std::string& resultFields);
   virtual bool IsSequenced() { return true; }
+  // The fields that link a detail dataset to its master: the master's fields
+  // and the detail's fields that take their values, pair by pair. The base
+  // has no link and leaves both lists empty.
+  virtual void GetDetailLinkFields(std::vector<TField*>& masterFields, std::vector<TField*>& detailFields) {
+    masterFields.clear();
+    detailFields.clear();
+  }
 
   // -- provider support
   virtual bool PSIsSQLBased() { return false; }
@@ -908,6 +915,9 @@ class TDataSet : public TComponent {
 // columns as they are, column numbers as the dataset's field names, "DESC"
 // columns also in DescFields. nullptr without ORDER BY.
 std::unique_ptr<TIndexDef> GetIndexForOrderBy(const std::string& sql, TDataSet* dataSet);
+// A copy of the index definitions that have one of the options in
+// `indexTypes` (every one when `indexTypes` is 0).
+std::unique_ptr<TIndexDefs> GetIndexDefs(const TIndexDefs& indexDefs, unsigned indexTypes);
 // The table of a single-table SELECT (quotes removed); empty when the FROM
 // clause is missing or names more than one table.
 std::string GetTableNameFromSQL(const std::string& sql);

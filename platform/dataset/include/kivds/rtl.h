@@ -30,6 +30,12 @@ class EConvertError : public Exception {
   using Exception::Exception;
 };
 
+// A value outside the range of the type that must hold it.
+class ERangeError : public Exception {
+ public:
+  ERangeError() : Exception("Range check error") {}
+};
+
 // Silent exception: ends an operation without an error display.
 class EAbort : public Exception {
  public:
