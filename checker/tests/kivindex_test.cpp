@@ -321,6 +321,44 @@ TEST_F(MasterDetailTest, TheDetailShowsTheRowsOfTheCurrentMasterRecord) {
   EXPECT_EQ(Names(detail), "Tom,Bo,Rex,Kit,Max");
 }
 
+TEST_F(MasterDetailTest, ADetailRecordInsertedUnderAMasterCarriesTheMastersKeyOnDisk) {
+  TestTable master(nullptr, conn, "owners");
+  TestTable detail(nullptr, conn, "pets");
+  TDataSource source(nullptr);
+  source.SetDataSet(&master);
+  detail.SetIndexName("BYOWNER");
+  detail.SetMasterSource(&source);
+  detail.SetMasterFields("NAME");
+  master.Open();
+  detail.Open();
+  master.Next();  // Bea
+  detail.Insert();
+  EXPECT_EQ(detail.FieldByName("OWNER")->AsString(), "Bea") << "given before the user types";
+  detail.FieldByName("NAME")->SetAsString("Fido");
+  detail.Post();
+  EXPECT_EQ(Names(detail), "Rex,Kit,Fido");
+
+  // Read back through a handle of the test's own.
+  KIVHANDLE t = 0;
+  KIV_ASSERT_OK(KivOpenTable(conn, "pets", nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                             KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+  KIV_ASSERT_OK(KivGotoBottom(t));
+  char owner[11] = {}, name[11] = {};
+  uint32_t length = 10;
+  KIV_EXPECT_OK(KivGetField(t, "OWNER", owner, &length, 1));
+  length = 10;
+  KIV_EXPECT_OK(KivGetField(t, "NAME", name, &length, 1));
+  EXPECT_STREQ(owner, "Bea");
+  EXPECT_STREQ(name, "Fido");
+  KivCloseTable(t);
+
+  // Without a master the new record's key stays empty.
+  detail.SetMasterSource(nullptr);
+  detail.Insert();
+  EXPECT_EQ(detail.FieldByName("OWNER")->AsString(), "");
+  detail.Cancel();
+}
+
 TEST_F(MasterDetailTest, AMasterSourceLinkedToTheDetailIsRefused) {
   TestTable detail(nullptr, conn, "pets");
   TDataSource own(nullptr);

@@ -238,6 +238,41 @@ TEST_F(QueryTest, ADetailQueryFollowsItsMasterThroughItsParameters) {
   master.Next();  // Cid
   EXPECT_TRUE(detail.IsEmpty());
   EXPECT_FALSE(detail.Params()[0]->Bound());  // taken from the master each time
+
+  // The link: the master's field of each parameter, and the detail's field
+  // of that name when the detail has one.
+  std::vector<TField*> masterFields, detailFields;
+  detail.GetDetailLinkFields(masterFields, detailFields);
+  EXPECT_EQ(masterFields, std::vector<TField*>{master.FieldByName("NAME")});
+  EXPECT_TRUE(detailFields.empty());
+  SetText(detail, "select item, name from orders where name = :name order by item");
+  detail.Open();
+  detail.GetDetailLinkFields(masterFields, detailFields);
+  EXPECT_EQ(masterFields, std::vector<TField*>{master.FieldByName("NAME")});
+  EXPECT_EQ(detailFields, std::vector<TField*>{detail.FieldByName("NAME")});
+}
+
+TEST_F(QueryTest, RecordNumbersAreRowNumbersOrPositionsInTheChosenOrder) {
+  TKivQuery q(nullptr);
+  q.SetKivConnection(&cn);
+  SetText(q, "select name, age from people order by name desc");  // Dan, Cid, Bea, Ada
+  q.Open();
+  KIVHANDLE index = 0;
+  KIV_ASSERT_OK(KivCreateIndex(q.BaseHandle(), nullptr, "BYAGE", "AGE", nullptr, nullptr, 0, &index));
+  auto recNos = [&] {
+    std::vector<int> out;
+    for (q.First(); !q.Eof(); q.Next()) out.push_back(q.RecNo());
+    return out;
+  };
+  EXPECT_EQ(recNos(), (std::vector<int>{1, 2, 3, 4}));
+  q.SetSequenced(true);
+  EXPECT_EQ(recNos(), (std::vector<int>{1, 2, 3, 4})) << "natural order: the rows' numbers";
+  q.SetIndexName("BYAGE");
+  EXPECT_EQ(Column(q, "NAME"), (std::vector<std::string>{"Ada", "Bea", "Cid", "Dan"}));
+  q.SetSequencedLevel(slExact);
+  EXPECT_EQ(recNos(), (std::vector<int>{1, 2, 3, 4})) << "key numbers in the index";
+  q.SetSequenced(false);
+  EXPECT_EQ(recNos(), (std::vector<int>{4, 3, 2, 1})) << "not sequenced: the rows' numbers";
 }
 
 TEST_F(QueryTest, ProviderSupportReadsTheText) {

@@ -2,6 +2,7 @@
 // connections and through connections opened by path.
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "checker/kivtable.h"
 #include "test_support.h"
@@ -213,6 +214,152 @@ TEST_F(TableTest, IndexFilesOpenBelowTheDatabasePath) {
   uint16_t count = 0;
   KIV_EXPECT_OK(KivGetNumIndexes(tb.BaseHandle(), &count));
   EXPECT_EQ(count, 1);
+}
+
+TEST_F(TableTest, IndexFilesOpenAndCloseOnAnOpenTableAndANewTableNameDropsThem) {
+  MakePeople("people", KIV_TABLE_CDX, {"Bea", "Ada"});
+  {
+    KIVHANDLE t = 0, index = 0;
+    KIV_ASSERT_OK(KivOpenTable(conn, "people", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_PROPRIETARY,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+    KIV_ASSERT_OK(KivCreateIndex(t, "names.cdx", "BYNAME", "NAME", "", "", 0, &index));
+    KIV_ASSERT_OK(KivCreateIndex(t, "ages.cdx", "BYAGE", "AGE", "", "", 0, &index));
+    KIV_ASSERT_OK(KivCloseTable(t));
+  }
+  TKivTable tb(nullptr);
+  tb.SetKivConnection(&cn);
+  tb.SetTableName("people");
+  tb.SetTableType(ttKivCDX);
+  tb.IndexFiles().Add("names.cdx");  // closed: only listed
+  tb.Open();
+  uint16_t count = 0;
+  KIV_EXPECT_OK(KivGetNumIndexes(tb.BaseHandle(), &count));
+  EXPECT_EQ(count, 1);
+  {
+    CallRecorder calls;
+    tb.IndexFiles().Add("ages.cdx");
+    const std::vector<std::string> log = calls.Take();
+    EXPECT_EQ(CountOf(log, "KivOpenIndex"), 1);
+    tb.IndexDefs().Update();
+    EXPECT_EQ(tb.IndexDefs().Count(), 2);
+    tb.SetIndexName("BYAGE");
+    EXPECT_EQ(Names(tb), (std::vector<std::string>{"Bea", "Ada"}));
+    calls.Take();
+    tb.IndexFiles().Delete(tb.IndexFiles().IndexOf("ages.cdx"));
+    EXPECT_EQ(CountOf(calls.Take(), "KivCloseIndex"), 1);
+  }
+  EXPECT_EQ(tb.IndexName(), "") << "the order's file was closed";
+  KIV_EXPECT_OK(KivGetNumIndexes(tb.BaseHandle(), &count));
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(tb.IndexFiles().ToVector(), std::vector<std::string>{"names.cdx"});
+
+  EXPECT_EQ(MessageOf<EKIVDatabaseError>([&] { tb.SetTableName("other"); }),
+            "Cannot perform this operation on an open dataset");
+  try {
+    tb.SetTableName("other");
+  } catch (const EKIVDatabaseError& e) {
+    EXPECT_EQ(e.EngineErrorCode, 5121u);
+  }
+  tb.Close();
+  tb.SetTableName("people");
+  EXPECT_EQ(tb.IndexFiles().Count(), 1) << "the same name keeps its files";
+  tb.SetTableName("other");
+  EXPECT_EQ(tb.IndexFiles().Count(), 0);
+  EXPECT_EQ(tb.TableName(), "other");
+}
+
+TEST_F(TableTest, ATableNameTakesTheDictionarysDefaultIndexAndMarksTheIndexDefinitionsOld) {
+  MakePeople("people", KIV_TABLE_KDT, {"Dee", "Ada", "Bea"});
+  MakePeople("plain", KIV_TABLE_KDT, {"Dee", "Ada"});
+  for (const char* name : {"people", "plain"}) {
+    KIVHANDLE t = 0, index = 0;
+    KIV_ASSERT_OK(KivOpenTable(conn, name, nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, KIV_LOCK_PROPRIETARY,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+    KIV_ASSERT_OK(KivCreateIndex(t, nullptr, "BYNAME", "NAME", nullptr, nullptr, 0, &index));
+    KIV_ASSERT_OK(KivCloseTable(t));
+  }
+  const std::string kdd = dir.path() + "/app.kdd";
+  KIV_ASSERT_OK(KivDDCreate(kdd.c_str(), "table PEOPLE people.kdt\ntable PLAIN plain.kdt\n"
+                                         "property PEOPLE 213 BYNAME\n"));
+  TKivConnection dictionary(nullptr);
+  dictionary.SetConnectPath(kdd);
+  dictionary.SetLoginPrompt(false);
+  dictionary.SetUsername("KIVSYS");
+  dictionary.Connect();
+  TKivTable tb(nullptr);
+  tb.SetKivConnection(&dictionary);
+  tb.SetTableName("PEOPLE");
+  EXPECT_EQ(tb.IndexName(), "KIV_DEFAULT");
+  EXPECT_EQ(tb.ActiveIndexKind(), 3);
+  EXPECT_EQ(tb.DefaultIndexName(), "BYNAME");
+  tb.Open();
+  EXPECT_EQ(Names(tb), (std::vector<std::string>{"Ada", "Bea", "Dee"}));
+  EXPECT_TRUE(tb.IndexDefs().Updated());
+  tb.Close();
+  tb.SetTableName("PLAIN");  // no default index: the default order goes
+  EXPECT_EQ(tb.IndexName(), "");
+  EXPECT_EQ(tb.ActiveIndexKind(), 0);
+  EXPECT_FALSE(tb.IndexDefs().Updated()) << "the property change marks them old";
+  tb.Open();
+  EXPECT_EQ(Names(tb), (std::vector<std::string>{"Dee", "Ada"}));
+  tb.Close();
+  // An order chosen by name stays when the table has a default index.
+  tb.SetIndexName("BYNAME");
+  tb.SetTableName("PEOPLE");
+  EXPECT_EQ(tb.IndexName(), "BYNAME");
+  EXPECT_EQ(tb.ActiveIndexKind(), 1);
+}
+
+TEST_F(TableTest, AnAutoincrementValueBeyondIntIsARangeError) {
+  MakeTable("counted.kdt", KIV_TABLE_KDT, "ID,AUTOINC;NAME,C,10");
+  {
+    // The table's next autoincrement value is kept in its header.
+    std::fstream file(dir.path() + "/counted.kdt", std::ios::in | std::ios::out | std::ios::binary);
+    const uint32_t next = 0x7FFFFFFFu;
+    file.seekp(16);
+    file.write(reinterpret_cast<const char*>(&next), 4);
+  }
+  TKivTable tb(nullptr);
+  tb.SetKivConnection(&cn);
+  tb.SetTableName("counted.kdt");
+  tb.Open();
+  for (const char* name : {"Ada", "Bea"}) {
+    tb.Append();
+    tb.FieldByName("NAME")->SetAsString(name);
+    tb.Post();
+  }
+  tb.First();
+  EXPECT_EQ(tb.FieldByName("ID")->AsString(), "2147483647");
+  EXPECT_THROW(tb.GetLastAutoIncValue(), ERangeError) << "2147483648 does not fit";
+}
+
+TEST_F(TableTest, DetailLinkFieldsAreTheMasterFieldsAndTheFieldsOfTheChosenIndex) {
+  MakeTable("owners", KIV_TABLE_KDT, "NAME,C,10;CITY,C,10");
+  MakeTable("pets", KIV_TABLE_KDT, "OWNER,C,10;NAME,C,10", [](KIVHANDLE t) {
+    KIVHANDLE index = 0;
+    KIV_ASSERT_OK(KivCreateIndex(t, nullptr, "BYOWNER", "OWNER", nullptr, nullptr, 0, &index));
+  });
+  TKivTable owners(nullptr), pets(nullptr);
+  for (auto [tb, name] : {std::pair{&owners, "owners"}, std::pair{&pets, "pets"}}) {
+    tb->SetKivConnection(&cn);
+    tb->SetTableName(name);
+  }
+  std::vector<TField*> master, detail;
+  pets.GetDetailLinkFields(master, detail);
+  EXPECT_TRUE(master.empty() && detail.empty()) << "no master";
+  TDataSource source(nullptr);
+  source.SetDataSet(&owners);
+  owners.Open();
+  pets.SetMasterSource(&source);
+  pets.SetMasterFields("NAME");
+  pets.SetIndexName("BYOWNER");
+  pets.Open();
+  master.push_back(nullptr);  // the lists are filled anew
+  pets.GetDetailLinkFields(master, detail);
+  ASSERT_EQ(master.size(), 1u);
+  EXPECT_EQ(master[0], owners.FieldByName("NAME"));
+  ASSERT_EQ(detail.size(), 1u);
+  EXPECT_EQ(detail[0], pets.FieldByName("OWNER"));
 }
 
 TEST_F(TableTest, AnEncryptedTableIsReadWithItsPasswordOnly) {
