@@ -23,9 +23,7 @@ class CompareTest : public EngineFixture {
     MakeTable("t.dbf", KIV_TABLE_CDX, "ID,N,6;NAME,C,20;PRICE,N,8,2;FLAG,L");
     const std::string kdd = dir.path() + "/app.kdd";
     KIV_ASSERT_OK(KivDDCreate(kdd.c_str(), ("table T t.dbf\n" + catalogueChanges).c_str()));
-    dd.SetConnectPath(kdd);
-    dd.SetLoginPrompt(false);
-    dd.SetUsername("KIVSYS");
+    SetDictionaryLogin(dd, kdd);
     table.SetKivConnection(&dd);
     table.SetTableName("T");
     table.Open();

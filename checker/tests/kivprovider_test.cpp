@@ -46,9 +46,7 @@ class ProviderTest : public EngineFixture {
     KIV_ASSERT_OK(KivDDCreate(kdd.c_str(),
                               "table PEOPLE people.kdt\nproperty PEOPLE 202 BYID\nproperty PEOPLE 213 BYNAME\n"));
     cn.SetConnectPath(dir.path());
-    dictionary.SetConnectPath(kdd);
-    dictionary.SetLoginPrompt(false);
-    dictionary.SetUsername("KIVSYS");
+    SetDictionaryLogin(dictionary, kdd);
   }
 
   int StoredAge(const char* name) { return StoredAgeOf(conn, "people", name); }

@@ -200,9 +200,7 @@ TEST_F(SetupTest, RenameTableWorksOnDictionaryTablesOnly) {
   EXPECT_EQ(MessageOf([&] { free.BatchMove(nullptr, 0); }), "The method BatchMove in TKivDataSet is not supported.");
 
   TKivConnection dictionary(nullptr);
-  dictionary.SetConnectPath(kdd);
-  dictionary.SetLoginPrompt(false);
-  dictionary.SetUsername("KIVSYS");
+  SetDictionaryLogin(dictionary, kdd);
   dictionary.Connect();
   TKivTable tb(nullptr);
   tb.SetKivConnection(&dictionary);

@@ -282,9 +282,7 @@ TEST_F(TableTest, ATableNameTakesTheDictionarysDefaultIndexAndMarksTheIndexDefin
   KIV_ASSERT_OK(KivDDCreate(kdd.c_str(), "table PEOPLE people.kdt\ntable PLAIN plain.kdt\n"
                                          "property PEOPLE 213 BYNAME\n"));
   TKivConnection dictionary(nullptr);
-  dictionary.SetConnectPath(kdd);
-  dictionary.SetLoginPrompt(false);
-  dictionary.SetUsername("KIVSYS");
+  SetDictionaryLogin(dictionary, kdd);
   dictionary.Connect();
   TKivTable tb(nullptr);
   tb.SetKivConnection(&dictionary);

@@ -121,6 +121,15 @@ class CallRecorder {
   }
 };
 
+// Points a connection at a dictionary, to log in as `user` without the
+// login prompt.
+inline void SetDictionaryLogin(TKivConnection& connection, const std::string& kdd,
+                               const std::string& user = "KIVSYS") {
+  connection.SetConnectPath(kdd);
+  connection.SetLoginPrompt(false);
+  connection.SetUsername(user);
+}
+
 // AGE of the stored record of NAME `name` in `table`, read through a handle
 // of its own on `connection` (-1 when there is no such record).
 inline int StoredAgeOf(KIVHANDLE connection, const char* table, const std::string& name) {
