@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   python3
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   unixodbc unixodbc-dev odbcinst libsqliteodbc valgrind python3-pyodbc libdbd-odbc-perl
   shapelib
   xvfb xauth

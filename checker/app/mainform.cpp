@@ -1,7 +1,10 @@
 // TForm1: the checker's main window and its handlers.
 #include "mainform.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <exception>
+#include <vector>
 
 #include "checker/kivfunc.h"
 #include "kivds/db.h"
@@ -34,7 +37,7 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   SetCaption("Kiv Consistency Check");
   SetClientSize(480, 378);
   SetPosition(poScreenCenter);
-  SetFont("Tahoma", -11);
+  SetFont("Tahoma", -kFontPixels);
 
   Label1 = new TLabel(this, this);
   Label1->SetName("Label1");
@@ -68,13 +71,10 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   btnBrowse->SetAnchors(akTop | akRight);
   btnBrowse->OnClick = [this](TComponent* sender) { Guarded([&] { btnBrowseClick(sender); }); };
 
-  // The two buttons beside the growing edit and list move with the right
-  // edge too, so that widening the window never puts a control over them.
   btnConnect = new TButton(this, this);
   btnConnect->SetName("btnConnect");
   btnConnect->SetCaption("Connect");
   btnConnect->SetBounds(402, 37, 70, 25);
-  btnConnect->SetAnchors(akTop | akRight);
   btnConnect->OnClick = [this](TComponent* sender) { btnConnectClick(sender); };
 
   clbTables = new TCheckListBox(this, this);
@@ -86,7 +86,6 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   btnCheck->SetName("btnCheck");
   btnCheck->SetCaption("Check");
   btnCheck->SetBounds(402, 86, 70, 25);
-  btnCheck->SetAnchors(akTop | akRight);
   btnCheck->OnClick = [this](TComponent* sender) { btnCheckClick(sender); };
 
   memLog = new TMemo(this, this);
@@ -121,6 +120,41 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   OpenDialog1->Title = "Open Data Dictionary";
 
   OnCreate = [this](TComponent* sender) { FormCreate(sender); };
+  FitFontToLabels();
+}
+
+std::vector<TForm1::LabelRoom> TForm1::LabelRooms() const {
+  return {{Label1, edConnectPath}, {Label2, RadioGroup1}, {Label3, clbTables}};
+}
+
+bool TForm1::LabelsFit() const {
+  for (const LabelRoom& room : LabelRooms()) {
+    const QFontMetrics metrics(room.label->Widget()->font());
+    const int text = metrics.horizontalAdvance(room.label->Widget()->property("text").toString());
+    if (text + kLabelGap > room.next->Left() - room.label->Left() || room.label->Width() < text) return false;
+  }
+  return true;
+}
+
+void TForm1::FitFontToLabels() {
+  auto apply = [this](const QString& family, int pixels) {
+    SetFont(FromQ(family), -pixels);
+    // Each label takes the width of its text in the new font.
+    for (const LabelRoom& room : LabelRooms()) room.label->SetCaption(room.label->Caption());
+  };
+  if (LabelsFit()) return;
+  // Without the Windows fonts another face stands in for Tahoma, often a
+  // wider one: a narrow face of the same size first, then smaller sizes.
+  for (const char* family : {"DejaVu Sans Condensed", "Liberation Sans Narrow", "Arial Narrow"}) {
+    if (!QFontDatabase::hasFamily(family)) continue;
+    apply(family, kFontPixels);
+    if (LabelsFit()) return;
+  }
+  const QString family = Widget()->font().family();
+  for (int pixels = kFontPixels - 1; pixels >= kSmallestFontPixels; --pixels) {
+    apply(family, pixels);
+    if (LabelsFit()) return;
+  }
 }
 
 TForm1::~TForm1() {

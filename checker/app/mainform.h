@@ -5,6 +5,7 @@
 #define CHECKER_APP_MAINFORM_H
 
 #include <string>
+#include <vector>
 
 #include "checker/kivcnnct.h"
 #include "checker/kivquery.h"
@@ -59,6 +60,23 @@ class TForm1 : public kivforms::TForm {
   // exception display (an exception must not leave a Qt slot).
   template <class F>
   void Guarded(F&& body);
+
+  // Each label and the control at its right, which ends the label's room.
+  struct LabelRoom {
+    kivforms::TLabel* label;
+    kivforms::TControl* next;
+  };
+  std::vector<LabelRoom> LabelRooms() const;
+  // Whether every label shows its whole text, kLabelGap pixels clear of the
+  // control at its right.
+  bool LabelsFit() const;
+  // Keeps the form's font when the labels fit; else takes a narrow face of
+  // the same size, else steps the size down, until they fit.
+  void FitFontToLabels();
+
+  static constexpr int kFontPixels = 11;
+  static constexpr int kSmallestFontPixels = 8;
+  static constexpr int kLabelGap = 3;
 
   bool checking_ = false;
 };

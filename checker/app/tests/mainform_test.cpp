@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QImage>
 #include <cstdlib>
 #include <filesystem>
@@ -122,6 +124,36 @@ TEST_F(MainFormTest, StartsDisconnectedWithItsControlsAndTexts) {
   EXPECT_EQ(form->OpenDialog1->Filter, "Morvane Data Dictionaries|*.kdd");
   EXPECT_EQ(form->OpenDialog1->Title, "Open Data Dictionary");
   EXPECT_EQ(form->OpenDialog1->DefaultExt, "*.kdd");
+}
+
+TEST_F(MainFormTest, EveryLabelShowsItsWholeTextWhateverFontStandsInAndOnlyBrowseFollowsTheRightEdge) {
+  struct Room {
+    TLabel* label;
+    TControl* next;  // the control at the label's right
+  };
+  for (const Room& r : {Room{form->Label1, form->edConnectPath}, Room{form->Label2, form->RadioGroup1},
+                        Room{form->Label3, form->clbTables}}) {
+    const QFontMetrics metrics(r.label->Widget()->font());
+    const int text = metrics.horizontalAdvance(QString::fromStdString(r.label->Caption()));
+    EXPECT_LT(text, r.next->Left() - r.label->Left())
+        << r.label->Caption() << " in " << r.label->Widget()->font().family().toStdString() << " "
+        << r.label->Widget()->font().pixelSize() << "px";
+    EXPECT_GE(r.label->Width(), text) << r.label->Caption();
+    EXPECT_LE(metrics.height(), r.label->Height()) << r.label->Caption();
+  }
+  // Tahoma when the machine has it, at the form's size.
+  if (QFontInfo(form->Widget()->font()).family() == "Tahoma") {
+    EXPECT_EQ(form->Widget()->font().pixelSize(), 11);
+  }
+
+  EXPECT_EQ(form->btnBrowse->Anchors(), unsigned{akTop | akRight});
+  for (TControl* c : {static_cast<TControl*>(form->btnConnect), static_cast<TControl*>(form->btnCheck),
+                      static_cast<TControl*>(form->Label1), static_cast<TControl*>(form->RadioGroup1)}) {
+    EXPECT_EQ(c->Anchors(), unsigned{akLeft | akTop}) << c->Name();
+  }
+  EXPECT_EQ(form->edConnectPath->Anchors(), unsigned{akLeft | akTop | akRight});
+  EXPECT_EQ(form->clbTables->Anchors(), unsigned{akLeft | akTop | akRight});
+  EXPECT_EQ(form->memLog->Anchors(), unsigned{akLeft | akTop | akRight | akBottom});
 }
 
 TEST_F(MainFormTest, ConnectAndCheckLogEveryTickedTableLineForLine) {
