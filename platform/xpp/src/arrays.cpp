@@ -63,8 +63,8 @@ void ADel(const Array& a, size_t i) {
 void AIns(const Array& a, size_t i) {
     std::vector<Value> items = a.Items();
     if (i < 1 || i > items.size()) return;
-    items.insert(items.begin() + static_cast<ptrdiff_t>(i - 1), Value());
-    items.pop_back();
+    for (size_t k = items.size() - 1; k >= i; --k) items[k] = std::move(items[k - 1]);
+    items[i - 1] = Value();
     a.Assign(std::move(items));
 }
 

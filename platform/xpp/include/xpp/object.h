@@ -47,6 +47,8 @@ public:
     // True when the object's class, or any of its ancestors, is named `name`
     // (letter case does not matter).
     bool isDerivedFrom(std::string_view name) const;
+    bool isDerivedFrom(const char* name) const { return isDerivedFrom(std::string_view(name)); }
+    bool isDerivedFrom(const std::string& name) const { return isDerivedFrom(std::string_view(name)); }
     // True when `cls` is the object's class or one of its ancestors.
     bool isDerivedFrom(const Class& cls) const;
     bool isDerivedFrom(const Value& nameOrClass) const;
