@@ -1,13 +1,14 @@
 // File functions with share modes that hold between threads and processes.
 //
-// A share mode is kept with open-file-description locks on two bytes far
-// beyond any data: byte R stands for reading, byte W for writing. A handle
-// that reads or writes holds a shared lock on that byte; a handle that
-// denies reading or writing holds an exclusive lock on it. So an open that
-// would read or write what another denies, or deny what another does,
-// meets a conflicting lock and fails with a sharing violation. The locks
-// live on a descriptor of their own, so that any access mode can take both
-// kinds, and go with FClose (or with the process).
+// A share mode is kept with open-file-description locks on bytes far
+// beyond any data: a handle that reads holds a shared lock on byte A_R, one
+// that writes on A_W, one that denies reading on D_R, one that denies
+// writing on D_W. An open first checks that nobody else holds what it would
+// conflict with (D_R when it reads, A_W when it denies writing, ...), under
+// an exclusive lock on a gate byte so that two opens cannot pass each other
+// (between threads and between processes alike). The locks live on a
+// descriptor of their own, so that any access mode can take them, and go
+// with FClose (or with the process).
 #include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
@@ -50,13 +51,29 @@ int DosCode(int err) {
 
 void SetDos(int code) { detail::State().dosError = code; }
 
-bool LockByte(int fd, off_t offset, short type) {
+enum ShareByte : off_t { kGate = 0, kAccessRead = 1, kAccessWrite = 2, kDenyRead = 3, kDenyWrite = 4 };
+
+bool LockByte(int fd, off_t byte, short type, bool wait = false) {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
-    fl.l_start = offset;
+    fl.l_start = kShareBase + byte;
     fl.l_len = 1;
-    return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+    while (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) != 0) {
+        if (!wait || errno != EINTR) return false;
+    }
+    return true;
+}
+
+// True when another open file description holds a lock on the byte.
+bool HeldByOthers(int fd, off_t byte) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kShareBase + byte;
+    fl.l_len = 1;
+    if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+    return fl.l_type != F_UNLCK;
 }
 
 // Opens `name` with `flags` and takes the share locks of `mode`. Answers
@@ -75,16 +92,33 @@ int64_t OpenShared(std::string_view name, int flags, int mode, bool truncate) {
     bool denyRead = share == FO_EXCLUSIVE || share == FO_DENYREAD;
     bool denyWrite = share == FO_EXCLUSIVE || share == FO_DENYWRITE;
 
+    bool gated = true;
     int lockFd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (lockFd < 0) lockFd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    bool ok = lockFd >= 0;
-    if (ok && (denyRead || reads)) ok = LockByte(lockFd, kShareBase, denyRead ? F_WRLCK : F_RDLCK);
-    if (ok && (denyWrite || writes)) ok = LockByte(lockFd, kShareBase + 1, denyWrite ? F_WRLCK : F_RDLCK);
-    if (!ok) {
-        int err = errno;
-        if (lockFd >= 0) close(lockFd);
+    if (lockFd < 0) {
+        // a file we may only read: no gate (it needs a write lock), the
+        // checks below still hold but two opens may pass each other
+        lockFd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        gated = false;
+    }
+    if (lockFd < 0) {
+        SetDos(DosCode(errno));
         close(fd);
-        SetDos(err == EAGAIN || err == EACCES ? DOSERR_SHARING_VIOLATION : DosCode(err));
+        return -1;
+    }
+    if (gated) LockByte(lockFd, kGate, F_WRLCK, true);
+    bool conflict = (reads && HeldByOthers(lockFd, kDenyRead)) || (writes && HeldByOthers(lockFd, kDenyWrite)) ||
+                    (denyRead && HeldByOthers(lockFd, kAccessRead)) ||
+                    (denyWrite && HeldByOthers(lockFd, kAccessWrite));
+    bool ok = !conflict;
+    if (ok && reads) ok = LockByte(lockFd, kAccessRead, F_RDLCK);
+    if (ok && writes) ok = LockByte(lockFd, kAccessWrite, F_RDLCK);
+    if (ok && denyRead) ok = LockByte(lockFd, kDenyRead, F_RDLCK);
+    if (ok && denyWrite) ok = LockByte(lockFd, kDenyWrite, F_RDLCK);
+    if (gated) LockByte(lockFd, kGate, F_UNLCK);
+    if (!ok) {
+        close(lockFd);
+        close(fd);
+        SetDos(DOSERR_SHARING_VIOLATION);
         return -1;
     }
     if (truncate && ftruncate(fd, 0) != 0) {
