@@ -73,7 +73,10 @@ std::string MappedLibrary(std::string_view name) {
 
 int64_t DllLoad(std::string_view name) {
     std::string file = MappedLibrary(name);
-    void* h = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // RTLD_NODELETE: after DllUnload the code stays mapped, so an address a
+    // caller copied out of a prepared call, or a handler the library left
+    // with the C runtime, never points into unmapped memory
+    void* h = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!h) return 0;
     auto& st = Native();
     std::lock_guard<std::mutex> g(st.lock);

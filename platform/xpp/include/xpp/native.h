@@ -26,7 +26,9 @@ void MapLibrary(std::string_view name, std::string file);
 std::string MappedLibrary(std::string_view name);
 
 int64_t DllLoad(std::string_view name);  // 0 on failure
-bool DllUnload(int64_t handle);          // also drops the handle's prepared calls
+// Drops the handle and, with its last DllLoad, its prepared calls. The
+// library's code stays mapped until the process ends.
+bool DllUnload(int64_t handle);
 // 0 when the handle is unknown or the symbol is missing.
 int64_t DllPrepareCall(int64_t handle, int mode, std::string_view function);
 // The address behind a prepared call (null for an unknown one). Callers
