@@ -37,6 +37,19 @@ bool DefaultBefore(const Value& x, const Value& y) {
 
 }  // namespace
 
+Value ArrayGet(const Value& a, size_t i) {
+    if (!a.IsArray()) return RuntimeError(EG_ARG, 1068, "array access", Array{a, static_cast<int64_t>(i)});
+    return a.Arr().Get(i);
+}
+
+void ArrayPut(const Value& a, size_t i, Value v) {
+    if (!a.IsArray()) {
+        RuntimeError(EG_ARG, 1069, "array assign", Array{a, static_cast<int64_t>(i), v});
+        return;
+    }
+    a.Arr().Set(i, std::move(v));
+}
+
 Array MakeArray(size_t n) { return Array(n); }
 
 Array MakeArray(size_t n, size_t m) {

@@ -1,5 +1,6 @@
 // Application services, the presentation sink, the screen model, module
 // hooks and the program end (in child processes).
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -99,6 +100,16 @@ TEST(Modules, InitOnceExitInReverseOrder) {
     xpp::testing::RunProgramEnd(false);  // once
     EXPECT_EQ(log, (std::vector<std::string>{"init row", "init qel", "exit direct", "exit qel", "exit row"}));
     xpp::testing::ResetModules();
+}
+
+TEST(Modules, LoadModuleRunsTheInitProceduresOfTheLibrary) {
+    EXPECT_FALSE(LoadModule("/nonexistent/libnothing.so"));
+    ASSERT_TRUE(LoadModule(XPP_TEST_MODULE));
+    auto* inits = static_cast<int*>(dlsym(RTLD_DEFAULT, "xpp_test_module_inits"));
+    ASSERT_NE(inits, nullptr);
+    EXPECT_EQ(*inits, 1);
+    ASSERT_TRUE(LoadModule(XPP_TEST_MODULE));  // loaded again: not initialised again
+    EXPECT_EQ(*inits, 1);
 }
 
 TEST(ProgramEnd, TheDefaultErrorBlockReportsRunsExitProceduresAndEndsWithOne) {

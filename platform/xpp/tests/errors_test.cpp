@@ -62,6 +62,27 @@ TEST(ErrorBlock, ARuntimeErrorThreeDeepReachesTheBlockWithEachLevel) {
     EXPECT_EQ(ProcName(0), "");  // the frames are gone
 }
 
+TEST(ErrorBlock, GenericRuntimeErrors) {
+    std::vector<std::string> seen;
+    Block old = ErrorBlock(Block([&](Args& a) -> Value {
+        auto e = a.Get(1).As<Error>();
+        seen.push_back(Var2Char(e->genCode) + "/" + Var2Char(e->subCode) + " " + e->description.Str() + ": " +
+                       e->operation.Str());
+        return Value();
+    }));
+    ArrayGet(Value(), 1);          // element access on NIL
+    ArrayPut(Value(5), 1, 2);      // element assignment on a number
+    ArrayGet(Value(Array{1}), 2);  // index out of range
+    Array{1}.Set(0, 1);
+    Send(Value(), "commit");       // a message to NIL
+    Ge(Date(), "x");               // operands of mismatched types
+    ErrorBlock(old);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "1/1068 Argument error: array access", "1/1069 Argument error: array assign",
+                        "2/1132 Bound error: array access", "2/1133 Bound error: array assign",
+                        "13/1004 No exported method: commit", "1/1076 Argument error: >="}));
+}
+
 TEST(ErrorBlock, ErrorObjectDefaultsAndRaise) {
     auto e = Error::New();
     EXPECT_EQ(e->className(), "Error");

@@ -93,6 +93,11 @@ int Month(const Date& d);
 int Day(const Date& d);
 
 // ------------------------------------------------------------------- arrays
+// a[i] and a[i] := v on any value: a value that is not an array raises the
+// runtime's argument error (an index out of range the bound error); the
+// reader then answers the error block's result.
+Value ArrayGet(const Value& a, size_t i);
+void ArrayPut(const Value& a, size_t i, Value v);
 // ARRAY(n[, m]): n NIL elements, or n arrays of m NIL elements.
 Array MakeArray(size_t n);
 Array MakeArray(size_t n, size_t m);
