@@ -134,7 +134,6 @@ Value DllExecuteCall(int64_t prepared, Args args) {
     uint64_t regs[kMax] = {};
     std::vector<std::string> texts(args.PCount());  // texts passed by value: copies the callee may touch
     std::vector<int64_t> cells(args.PCount());      // numbers passed by reference
-    std::vector<std::string> buffers(args.PCount()); // texts passed by reference
     for (size_t i = 1; i <= args.PCount(); ++i) {
         Value v = args.Get(i);
         size_t k = i - 1;
@@ -151,8 +150,9 @@ Value DllExecuteCall(int64_t prepared, Args args) {
                 break;
             case 'C':
                 if (args.IsRef(i)) {
-                    buffers[k] = v.Str();
-                    regs[k] = reinterpret_cast<uintptr_t>(buffers[k].data());
+                    // the caller's own variable: the callee fills it in place
+                    std::string* own = args.Items()[k].GetRef().Cell()->MutableStr();
+                    regs[k] = reinterpret_cast<uintptr_t>(own->data());
                 } else {
                     texts[k] = v.Str();
                     regs[k] = reinterpret_cast<uintptr_t>(texts[k].data());
@@ -168,9 +168,7 @@ Value DllExecuteCall(int64_t prepared, Args args) {
                     regs[10], regs[11], regs[12], regs[13], regs[14], regs[15]);
     for (size_t i = 1; i <= args.PCount(); ++i) {
         if (!args.IsRef(i)) continue;
-        Value v = args.Get(i);
-        if (v.IsNum()) args.Put(i, cells[i - 1]);
-        else if (v.IsChar()) args.Put(i, buffers[i - 1]);
+        if (args.Get(i).IsNum()) args.Put(i, cells[i - 1]);
     }
     return static_cast<int64_t>(r);
 }

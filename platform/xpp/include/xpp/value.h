@@ -193,6 +193,9 @@ public:
     std::shared_ptr<T> As() const {
         return std::dynamic_pointer_cast<T>(Obj());
     }
+    // The bytes of a character value, for callees that fill a buffer in
+    // place (native calls); null for a value of another type.
+    std::string* MutableStr() { return std::get_if<std::string>(&v_); }
 
 private:
     std::variant<Nil, std::string, Number, Date, bool, Array, Block, ObjectRef> v_;
