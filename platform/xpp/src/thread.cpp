@@ -138,13 +138,12 @@ struct ThreadAccess {
         auto& st = detail::State();
         self->id_.store(st.id);
         st.threadObject = std::move(self);
+        // No recovery sequence around the block: a Break that nothing
+        // recovers ends the program from where it was raised, with its frames.
         try {
-            Sequence([&] { block.Eval(args); },
-                     [](const Value& v) {
-                         detail::EndByError("Break without a recovery sequence: " + Var2Char(v) + "\n");
-                     });
-        } catch (const BreakException&) {
-            detail::EndByError("Break without a recovery sequence\n");
+            block.Eval(args);
+        } catch (const BreakException& b) {
+            detail::EndByError("Break without a recovery sequence: " + Var2Char(b.value) + "\n");
         }
     }
 };

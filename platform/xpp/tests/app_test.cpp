@@ -134,6 +134,14 @@ TEST(ProgramEnd, AnUncaughtBreakEndsLikeAnUnhandledError) {
               "INIT FIRSTLIB\nINIT SECONDLIB\nATEND main\nEXIT SECONDLIB byError=1\nEXIT FIRSTLIB byError=1\n");
 }
 
+TEST(ProgramEnd, AnUncaughtBreakInARuntimeThreadEndsTheProgram) {
+    auto r = xpptest::RunChild("threadbreak");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Break without a recovery sequence: from the worker"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Called from WORKER("), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("EXIT SECONDLIB byError=1\nEXIT FIRSTLIB byError=1\n"), std::string::npos) << r.out;
+}
+
 TEST(ProgramEnd, ANormalEndRunsAtEndThenExitProcedures) {
     auto r = xpptest::RunChild("normal");
     EXPECT_EQ(r.exitCode, 0);

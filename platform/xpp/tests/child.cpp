@@ -3,6 +3,7 @@
 //   xpp_child errorblock   a runtime error reaches the default error block
 //   xpp_child break        a BREAK without a recovery sequence
 //   xpp_child normal       the program returns from main
+//   xpp_child threadbreak  a BREAK without a recovery sequence in a runtime thread
 //   xpp_child fopen FILE   FOpen(FILE, 33); exit 0 when refused by sharing, 2 when opened
 #include <cstdio>
 #include <cstring>
@@ -51,6 +52,15 @@ int main(int argc, char** argv) {
     }
     DeclareLibraries();
     if (mode == "normal") return 0;
+    if (mode == "threadbreak") {
+        auto thread = xpp::Thread::New();
+        thread->start(xpp::Block([](xpp::Args&) -> xpp::Value {
+            XPP_FRAME("WORKER");
+            xpp::Break("from the worker");
+        }));
+        thread->synchronize();
+        return 6;
+    }
     Level1(mode.c_str());
     return 5;
 }
