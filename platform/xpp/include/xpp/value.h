@@ -1,0 +1,261 @@
+// Values of the Xbase++ runtime: NIL, character, numeric, date, logical,
+// array, code block and object reference, with argument lists that keep
+// their exact count and by-reference cells.
+//
+// Arrays, code blocks and objects have reference semantics: copying a Value
+// copies the reference, never the contents. Arrays are 1-based, as in the
+// language; every function taking an index says so.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace xpp {
+
+class Value;
+class Object;
+class Args;
+using ObjectRef = std::shared_ptr<Object>;
+
+// NIL, the value of whatever was not given.
+struct Nil {
+    friend bool operator==(Nil, Nil) { return true; }
+};
+
+// A calendar date held as a Julian day number; the empty date is distinct
+// from every real date and sorts before all of them.
+class Date {
+public:
+    Date() = default;
+    static Date FromJulian(int32_t julianDay);
+    // The empty date when the parts do not make a real date (years 1..9999).
+    static Date FromYMD(int year, int month, int day);
+    int32_t Julian() const { return jd_; }
+    bool IsEmpty() const { return jd_ == 0; }
+    int Year() const;   // 0 for the empty date
+    int Month() const;  // 0 for the empty date
+    int Day() const;    // 0 for the empty date
+    friend auto operator<=>(const Date&, const Date&) = default;
+
+private:
+    int32_t jd_ = 0;
+};
+
+// A numeric value: an exact 64-bit integer, or a double that keeps the number
+// of decimals it is displayed with (VAL("12.50") has 2).
+class Number {
+public:
+    Number() = default;
+    Number(int64_t i) : i_(i) {}  // NOLINT: implicit by design
+    // A double shown with `decimals` places (0..15).
+    static Number Double(double d, int decimals);
+    // A double shown with as many places as its shortest exact text needs (at most 9).
+    static Number FromDouble(double d);
+    bool IsInteger() const { return isInt_; }
+    int64_t AsInt() const;   // truncated toward zero (saturated outside 64 bits)
+    double AsDouble() const { return isInt_ ? static_cast<double>(i_) : d_; }
+    int Decimals() const { return isInt_ ? 0 : dec_; }
+
+private:
+    bool isInt_ = true;
+    int64_t i_ = 0;
+    double d_ = 0;
+    int dec_ = 0;
+};
+
+namespace detail {
+struct ArrayData;
+struct BlockData;
+}  // namespace detail
+
+// An array: a shared, growable list of values. Two Array objects made from
+// the same array (copies, or values holding it) see every change of each
+// other; AClone() makes an independent copy. Each operation is atomic with
+// respect to other threads; a walk over a changing array should work on
+// Items() (a snapshot).
+class Array {
+public:
+    Array();                       // a new, empty array
+    explicit Array(size_t count);  // a new array of `count` NIL elements
+    Array(std::initializer_list<Value> items);
+    explicit Array(std::vector<Value> items);
+
+    size_t Len() const;
+    // Element `index` (1-based). Out of range raises the runtime's bound
+    // error; the error block's result is returned when it returns.
+    Value Get(size_t index) const;
+    // Assigns element `index` (1-based); out of range raises the bound error.
+    void Set(size_t index, Value value) const;
+    void Add(Value value) const;               // append
+    void Resize(size_t count) const;           // grow with NIL or cut
+    void Remove(size_t index) const;           // remove one element (1-based), the array shrinks
+    void InsertAt(size_t index, Value value) const;  // insert before `index` (1-based), the array grows
+    std::vector<Value> Items() const;          // a snapshot of the elements
+    void Assign(std::vector<Value> items) const;  // replace all elements, same array
+    void Clear() const;                        // empty in place, same array
+
+    // Identity: true when both name the same array.
+    bool Same(const Array& other) const { return d_ == other.d_; }
+    const void* Identity() const { return d_.get(); }
+
+private:
+    std::shared_ptr<detail::ArrayData> d_;
+};
+
+// A by-reference cell (`@var`): a variable that a callee may assign. Copies
+// of a Ref name the same cell.
+class Ref {
+public:
+    Ref();
+    explicit Ref(Value initial);
+    Value Get() const;
+    void Set(Value v) const;
+    Value* Cell() const { return cell_.get(); }
+
+private:
+    std::shared_ptr<Value> cell_;
+};
+
+// A code block: a C++ callable over an argument list. Missing arguments read
+// as NIL, extra ones are ignored; arguments passed by reference write back.
+class Block {
+public:
+    using Fn = std::function<Value(Args&)>;
+    Block() = default;
+    Block(Fn fn);  // NOLINT: implicit by design
+    bool IsSet() const { return static_cast<bool>(fn_); }
+    Value Eval(Args& args) const;
+    Value Eval(Args&& args) const;
+    template <class... T>
+    Value operator()(T&&... args) const;
+    bool Same(const Block& other) const { return fn_ == other.fn_; }
+
+private:
+    std::shared_ptr<const Fn> fn_;
+};
+
+// Any runtime value. The type letters are those of ValType().
+class Value {
+public:
+    Value() = default;
+    Value(Nil) {}
+    Value(bool b) : v_(b) {}
+    Value(int i) : v_(Number(i)) {}
+    Value(long i) : v_(Number(static_cast<int64_t>(i))) {}
+    Value(long long i) : v_(Number(static_cast<int64_t>(i))) {}
+    Value(unsigned i) : v_(Number(static_cast<int64_t>(i))) {}
+    Value(unsigned long i) : v_(Number(static_cast<int64_t>(i))) {}
+    Value(unsigned long long i) : v_(Number(static_cast<int64_t>(i))) {}
+    Value(double d) : v_(Number::FromDouble(d)) {}
+    Value(Number n) : v_(n) {}
+    Value(const char* s) : v_(std::string(s)) {}
+    Value(std::string s) : v_(std::move(s)) {}
+    Value(std::string_view s) : v_(std::string(s)) {}
+    Value(Date d) : v_(d) {}
+    Value(Array a) : v_(std::move(a)) {}
+    Value(Block b) : v_(std::move(b)) {}
+    template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
+    Value(std::shared_ptr<T> o) {
+        if (o) v_ = ObjectRef(std::move(o));
+    }
+
+    // "C", "N", "D", "L", "A", "B", "O" or "U" as a character.
+    char Type() const;
+    bool IsNil() const { return v_.index() == 0; }
+    bool IsChar() const { return v_.index() == 1; }
+    bool IsNum() const { return v_.index() == 2; }
+    bool IsDate() const { return v_.index() == 3; }
+    bool IsLogical() const { return v_.index() == 4; }
+    bool IsArray() const { return v_.index() == 5; }
+    bool IsBlock() const { return v_.index() == 6; }
+    bool IsObject() const { return v_.index() == 7; }
+
+    // Readers. On a value of another type they answer the neutral value of
+    // the asked type ("", 0, the empty date, .F., a new empty array, an
+    // unset block, null): test the type first where it matters.
+    const std::string& Str() const;
+    Number Num() const;
+    int64_t Int() const { return Num().AsInt(); }
+    double Dbl() const { return Num().AsDouble(); }
+    bool Log() const;
+    Date Dat() const;
+    Array Arr() const;
+    Block Blk() const;
+    ObjectRef Obj() const;
+    template <class T>
+    std::shared_ptr<T> As() const {
+        return std::dynamic_pointer_cast<T>(Obj());
+    }
+    // The bytes of a character value, for callees that fill a buffer in
+    // place (native calls); null for a value of another type.
+    std::string* MutableStr() { return std::get_if<std::string>(&v_); }
+
+private:
+    std::variant<Nil, std::string, Number, Date, bool, Array, Block, ObjectRef> v_;
+};
+
+// One argument: a value, or a by-reference cell.
+class Arg {
+public:
+    Arg(Value v) : value_(std::move(v)) {}  // NOLINT
+    Arg(const Ref& r) : ref_(r), byRef_(true) {}  // NOLINT
+    template <class T, class = std::enable_if_t<std::is_constructible_v<Value, T&&> &&
+                                                !std::is_same_v<std::decay_t<T>, Ref> &&
+                                                !std::is_same_v<std::decay_t<T>, Value>>>
+    Arg(T&& v) : value_(Value(std::forward<T>(v))) {}  // NOLINT
+    bool ByRef() const { return byRef_; }
+    Value Get() const { return byRef_ ? ref_.Get() : value_; }
+    void Set(Value v) {
+        if (byRef_) ref_.Set(std::move(v));
+        else value_ = std::move(v);
+    }
+    const Ref& GetRef() const { return ref_; }
+
+private:
+    Value value_;
+    Ref ref_;
+    bool byRef_ = false;
+};
+
+// An argument list. It keeps its exact count: PCount() tells a NIL passed
+// from an argument not passed. Positions are 1-based.
+class Args {
+public:
+    Args() = default;
+    Args(std::initializer_list<Arg> items) : items_(items) {}
+    explicit Args(std::vector<Arg> items) : items_(std::move(items)) {}
+
+    size_t PCount() const { return items_.size(); }
+    bool Passed(size_t n) const { return n >= 1 && n <= items_.size(); }
+    // Argument n; NIL when not passed.
+    Value Get(size_t n) const { return Passed(n) ? items_[n - 1].Get() : Value(); }
+    Value operator[](size_t n) const { return Get(n); }
+    bool IsRef(size_t n) const { return Passed(n) && items_[n - 1].ByRef(); }
+    // Assigns argument n: a by-reference argument writes back to the
+    // caller's cell. Assigning an argument not passed does nothing.
+    void Put(size_t n, Value v);
+    void Add(Arg a) { items_.push_back(std::move(a)); }
+    const std::vector<Arg>& Items() const { return items_; }
+
+private:
+    std::vector<Arg> items_;
+};
+
+template <class... T>
+Value Block::operator()(T&&... args) const {
+    Args a{Arg(std::forward<T>(args))...};
+    return Eval(a);
+}
+
+// EVAL(): evaluates a block value; a value that is not a block raises the
+// runtime's argument error.
+Value Eval(const Value& block, Args args = {});
+
+}  // namespace xpp

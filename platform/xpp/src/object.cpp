@@ -1,0 +1,148 @@
+// Objects, class objects, class variables and message sends.
+#include <mutex>
+
+#include "internal.h"
+#include "xpp/error.h"
+#include "xpp/object.h"
+
+namespace xpp {
+
+namespace {
+std::recursive_mutex& TheClassLock() {
+    static auto* lock = new std::recursive_mutex;  // lives to the very end of the process
+    return *lock;
+}
+
+// Class objects live for the whole process, as in the language.
+std::vector<std::shared_ptr<Class>>& Classes() {
+    static auto* classes = new std::vector<std::shared_ptr<Class>>;
+    return *classes;
+}
+}  // namespace
+
+std::string detail::UpperAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::unique_lock<std::recursive_mutex> ClassLock() {
+    return std::unique_lock<std::recursive_mutex>(TheClassLock());
+}
+
+// ------------------------------------------------------------------ Object
+
+std::string Object::className() const { return classObject().Name(); }
+
+bool Object::isDerivedFrom(std::string_view name) const { return classObject().DerivesFrom(name); }
+
+bool Object::isDerivedFrom(const Class& cls) const { return classObject().DerivesFrom(cls); }
+
+bool Object::isDerivedFrom(const Value& nameOrClass) const {
+    if (nameOrClass.IsChar()) return isDerivedFrom(std::string_view(nameOrClass.Str()));
+    if (auto cls = nameOrClass.As<Class>()) return isDerivedFrom(*cls);
+    return false;
+}
+
+// ------------------------------------------------------------------- Class
+
+Class::Class(std::string name, Class* parent) : name_(std::move(name)), parent_(parent) {
+    if (!parent_) return;
+    std::lock_guard<std::mutex> g(parent_->varsLock_);
+    for (const auto& [key, slot] : parent_->vars_) {
+        if (slot.shared) vars_[key] = slot;
+        else vars_[key] = Slot{false, std::make_shared<Value>(*slot.cell)};
+    }
+}
+
+bool Class::DerivesFrom(const Class& other) const {
+    for (const Class* c = this; c; c = c->parent_)
+        if (c == &other) return true;
+    return false;
+}
+
+bool Class::DerivesFrom(std::string_view name) const {
+    std::string key = detail::UpperAscii(name);
+    for (const Class* c = this; c; c = c->parent_)
+        if (detail::UpperAscii(c->name_) == key) return true;
+    return false;
+}
+
+void Class::AddSharedVar(std::string_view name, Value initial) {
+    std::lock_guard<std::mutex> g(varsLock_);
+    vars_[detail::UpperAscii(name)] = Slot{true, std::make_shared<Value>(std::move(initial))};
+}
+
+void Class::AddClassVar(std::string_view name, Value initial) {
+    std::lock_guard<std::mutex> g(varsLock_);
+    vars_[detail::UpperAscii(name)] = Slot{false, std::make_shared<Value>(std::move(initial))};
+}
+
+bool Class::HasVar(std::string_view name) const {
+    std::lock_guard<std::mutex> g(varsLock_);
+    return vars_.count(detail::UpperAscii(name)) != 0;
+}
+
+Value Class::Var(std::string_view name) const {
+    {
+        std::lock_guard<std::mutex> g(varsLock_);
+        auto it = vars_.find(detail::UpperAscii(name));
+        if (it != vars_.end()) return *it->second.cell;
+    }
+    return RuntimeError(EG_NOVAR, 1005, std::string(name), Array());
+}
+
+void Class::SetVar(std::string_view name, Value value) {
+    {
+        std::lock_guard<std::mutex> g(varsLock_);
+        auto it = vars_.find(detail::UpperAscii(name));
+        if (it != vars_.end()) {
+            std::swap(*it->second.cell, value);
+            return;  // the old value goes after the lock is released
+        }
+    }
+    RuntimeError(EG_NOVAR, 1006, std::string(name), Array{value});
+}
+
+void Class::AddMessage(std::string_view name, Method method) {
+    std::lock_guard<std::mutex> g(varsLock_);
+    messages_[detail::UpperAscii(name)] = std::move(method);
+}
+
+const Method* Class::FindMessage(std::string_view name) const {
+    std::string key = detail::UpperAscii(name);
+    for (const Class* c = this; c; c = c->parent_) {
+        std::lock_guard<std::mutex> g(c->varsLock_);
+        auto it = c->messages_.find(key);
+        if (it != c->messages_.end()) return &it->second;
+    }
+    return nullptr;
+}
+
+// --------------------------------------------------------------- ClassSlot
+
+Class& ClassSlot::Get(std::string_view name, Class* parent, const std::function<void(Class&)>& init) {
+    if (Class* c = ready_.load(std::memory_order_acquire)) return *c;
+    auto lock = ClassLock();
+    if (Class* c = ready_.load(std::memory_order_acquire)) return *c;
+    if (made_) return *made_;  // asked again from inside its own initialisation
+    auto cls = std::make_shared<Class>(std::string(name), parent);
+    Classes().push_back(cls);
+    made_ = cls.get();
+    if (init) init(*made_);
+    ready_.store(made_, std::memory_order_release);
+    return *made_;
+}
+
+// -------------------------------------------------------------------- Send
+
+Value Send(const Value& target, std::string_view message, Args args) {
+    ObjectRef obj = target.Obj();
+    if (obj) {
+        if (const Method* m = obj->classObject().FindMessage(message)) return (*m)(*obj, args);
+    }
+    return RuntimeError(EG_NOMETHOD, 1004, std::string(message), Array{target});
+}
+
+}  // namespace xpp

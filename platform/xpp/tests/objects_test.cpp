@@ -1,0 +1,181 @@
+// Class objects, class variables, isDerivedFrom, sends by name and SYNC.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <latch>
+#include <thread>
+
+#include "xpp/xpp.h"
+
+using namespace xpp;
+
+namespace {
+
+std::atomic<int> g_parentInits{0};
+std::atomic<int> g_childInits{0};
+
+// A library class with a per-class and a shared class variable, and a
+// subclass that sets both in its class initialisation.
+class Parent : public Object {
+public:
+    static Class& ClassObject() {
+        static ClassSlot slot;
+        return slot.Get("Parent", nullptr, [](Class& c) {
+            ++g_parentInits;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // widen the race
+            c.AddClassVar("Module", "BASE");
+            c.AddSharedVar("Shared", 1);
+            c.AddMessage("commit", [](Object& self, Args& a) -> Value {
+                static_cast<Parent&>(self).commits += static_cast<int>(a.PCount()) + 1;
+                return true;
+            });
+        });
+    }
+    Class& classObject() const override { return ClassObject(); }
+    int commits = 0;
+};
+
+class Child : public Parent {
+public:
+    static Class& ClassObject() {
+        static ClassSlot slot;
+        return slot.Get("Child", &Parent::ClassObject(), [](Class& c) {
+            ++g_childInits;
+            c.SetVar("module", "XBP");
+            c.SetVar("SHARED", 2);
+        });
+    }
+    Class& classObject() const override { return ClassObject(); }
+};
+
+// A program's own subclass of the library's class.
+class ProgramChild : public Child {
+public:
+    static Class& ClassObject() {
+        static ClassSlot slot;
+        return slot.Get("ProgramChild", &Child::ClassObject());
+    }
+    Class& classObject() const override { return ClassObject(); }
+};
+
+class Unrelated : public Object {
+public:
+    static Class& ClassObject() {
+        static ClassSlot slot;
+        return slot.Get("Unrelated", nullptr);
+    }
+    Class& classObject() const override { return ClassObject(); }
+};
+
+int64_t GenCodeOf(const std::function<void()>& fn) {
+    Block old = ErrorBlock(Block([](Args& a) -> Value { Break(a.Get(1)); }));
+    int64_t code = 0;
+    Sequence(fn, [&](const Value& v) {
+        if (auto e = v.As<Error>()) code = e->genCode.Int();
+    });
+    ErrorBlock(old);
+    return code;
+}
+
+TEST(Classes, EightThreadsMakeOneClassObjectAndInitialiseItOnce) {
+    std::latch start(8);
+    std::vector<Class*> seen(8);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] {
+            start.arrive_and_wait();
+            seen[static_cast<size_t>(i)] = &Child::ClassObject();
+        });
+    for (auto& t : threads) t.join();
+    for (Class* c : seen) EXPECT_EQ(c, seen[0]);
+    EXPECT_EQ(g_parentInits.load(), 1);
+    EXPECT_EQ(g_childInits.load(), 1);
+    EXPECT_EQ(seen[0]->Parent(), &Parent::ClassObject());
+}
+
+TEST(Classes, PerClassAndSharedClassVariables) {
+    Class& child = Child::ClassObject();
+    Class& parent = Parent::ClassObject();
+    EXPECT_EQ(parent.Var("Module").Str(), "BASE");  // the subclass's assignment left it alone
+    EXPECT_EQ(child.Var("MODULE").Str(), "XBP");
+    EXPECT_EQ(parent.Var("shared").Int(), 2);       // one value for the family
+    // a sub-subclass starts with its parent's value, then holds its own
+    Class& program = ProgramChild::ClassObject();
+    EXPECT_EQ(program.Var("module").Str(), "XBP");
+    program.SetVar("module", "PRG");
+    EXPECT_EQ(child.Var("module").Str(), "XBP");
+    program.SetVar("shared", 3);
+    EXPECT_EQ(parent.Var("shared").Int(), 3);
+    EXPECT_EQ(GenCodeOf([&] { parent.Var("nosuch"); }), EG_NOVAR);
+}
+
+TEST(Classes, IsDerivedFromThroughTheWholeAncestry) {
+    auto obj = std::make_shared<ProgramChild>();
+    EXPECT_EQ(obj->className(), "ProgramChild");
+    EXPECT_TRUE(obj->isDerivedFrom("parent"));
+    EXPECT_TRUE(obj->isDerivedFrom("CHILD"));
+    EXPECT_TRUE(obj->isDerivedFrom("ProgramChild"));
+    EXPECT_FALSE(obj->isDerivedFrom("Unrelated"));
+    EXPECT_TRUE(obj->isDerivedFrom(Parent::ClassObject()));
+    EXPECT_FALSE(obj->isDerivedFrom(Unrelated::ClassObject()));
+    Value classValue = std::static_pointer_cast<Class>(Parent::ClassObject().shared_from_this());
+    EXPECT_EQ(classValue.Type(), 'O');
+    EXPECT_TRUE(obj->isDerivedFrom(classValue));
+    EXPECT_TRUE(obj->isDerivedFrom(Value("Child")));
+    EXPECT_FALSE(obj->isDerivedFrom(Value(5)));
+    auto parent = std::make_shared<Parent>();
+    EXPECT_FALSE(parent->isDerivedFrom("Child"));
+}
+
+TEST(Classes, SendsByNameWithoutRegardToCase) {
+    auto obj = std::make_shared<Child>();
+    Value held = obj;  // an object held as a field value
+    EXPECT_TRUE(Send(held, "COMMIT").Log());
+    EXPECT_TRUE(Send(held, "Commit", {1, 2}).Log());
+    EXPECT_EQ(obj->commits, 1 + 3);
+    EXPECT_EQ(GenCodeOf([&] { Send(held, "rollback"); }), EG_NOMETHOD);
+    EXPECT_EQ(GenCodeOf([] { Send(Value(), "commit"); }), EG_NOMETHOD);
+}
+
+TEST(Sync, BreakInsideASyncMethodUnwindsAndFreesTheObject) {
+    auto obj = std::make_shared<Parent>();
+    std::string recovered;
+    Sequence(
+        [&] {
+            Sync guard(*obj);
+            Sync again(*obj);  // re-entrant within the thread
+            Break("left");
+        },
+        [&](const Value& v) { recovered = v.Str(); });
+    EXPECT_EQ(recovered, "left");
+    auto other = std::async(std::launch::async, [&] {
+        Sync guard(*obj);
+        Sync onClass(Parent::ClassObject());
+        return true;
+    });
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(other.get());
+}
+
+TEST(Sync, ASyncMethodKeepsOtherThreadsOut) {
+    auto obj = std::make_shared<Parent>();
+    std::atomic<bool> inside{false};
+    std::atomic<bool> overlap{false};
+    auto method = [&] {
+        Sync guard(*obj);
+        if (inside.exchange(true)) overlap = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        inside = false;
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            for (int k = 0; k < 10; ++k) method();
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_FALSE(overlap.load());
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Thread ids, thread objects and their atEnd blocks, per-thread settings and
+// the test testClock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "xpp/testing.h"
+#include "xpp/xpp.h"
+
+using namespace xpp;
+
+namespace {
+
+TEST(Threads, TheMainThreadIsOne) { EXPECT_EQ(ThreadID(), 1); }
+
+TEST(Threads, HundredThreadsInTurnGetHundredNewIds) {
+    int previous = ThreadID();
+    std::thread([&] { previous = ThreadID(); }).join();
+    std::vector<int> ids;
+    for (int i = 0; i < 100; ++i) {
+        int id = 0;
+        std::thread([&] { id = ThreadID(); }).join();
+        ids.push_back(id);
+    }
+    for (size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_GT(ids[i], i == 0 ? previous : ids[i - 1]);  // never reused
+    }
+}
+
+TEST(Threads, AtEndRunsOnceForARuntimeThreadAndAForeignThread) {
+    std::atomic<int> runs{0};
+    std::atomic<int> endedIn{0};
+    auto atEnd = Block([&](Args&) {
+        ++runs;
+        endedIn = ThreadID();  // the thread's own state is still there
+        return Value();
+    });
+
+    auto thread = Thread::New();
+    int startedIn = 0;
+    ASSERT_TRUE(thread->start(Block([&](Args& a) {
+                                  startedIn = ThreadID();
+                                  EXPECT_EQ(a.Get(1).Int(), 42);
+                                  EXPECT_EQ(ThreadObject().get(), thread.get());
+                                  if (ThreadObject()->atEnd().IsNil()) ThreadObject()->atEnd(atEnd);
+                                  return Value();
+                              }),
+                              {42}));
+    thread->synchronize();
+    EXPECT_EQ(runs.load(), 1);
+    EXPECT_EQ(endedIn.load(), startedIn);
+    EXPECT_EQ(thread->threadID(), startedIn);
+    EXPECT_NE(startedIn, 1);
+
+    int foreignId = 0;
+    std::thread([&] {
+        foreignId = ThreadID();
+        ThreadObject()->atEnd(atEnd);
+        EXPECT_EQ(ThreadObject()->threadID(), foreignId);
+    }).join();
+    EXPECT_EQ(runs.load(), 2);
+    EXPECT_EQ(endedIn.load(), foreignId);
+}
+
+TEST(Threads, SettingsBelongToTheThread) {
+    Set(SET_EXACT, true);
+    NetErr(true);
+    Value otherExact;
+    bool otherNetErr = true;
+    std::thread([&] {
+        otherExact = Set(SET_EXACT);
+        otherNetErr = NetErr();
+        Set(SET_DATEFORMAT, "dd.mm.yyyy");
+    }).join();
+    EXPECT_FALSE(otherExact.Log());
+    EXPECT_FALSE(otherNetErr);
+    EXPECT_EQ(Set(SET_DATEFORMAT).Str(), "mm/dd/yyyy");
+    EXPECT_TRUE(Set(SET_EXACT, false).Log());  // answers the old value
+    EXPECT_TRUE(NetErr(false));
+    EXPECT_TRUE(Set(SET_EXCLUSIVE).Log());
+    EXPECT_EQ(Set(SET_COLLATION).Int(), 0);
+    EXPECT_EQ(Set(SET_CHARSET).Int(), 0);
+    EXPECT_FALSE(Set(SET_CAPTIONTILDE).Log());
+}
+
+TEST(Clock, TheTestClockSleepsAtOnceAndRecords) {
+    xpp::testing::TestClock testClock(Date::FromYMD(2024, 5, 6).Julian(), (10 * 3600 + 30 * 60) * 1000LL);
+    xpp::testing::Clock* old = xpp::testing::SetClock(&testClock);
+    double before = Seconds().Dbl();
+    auto started = std::chrono::steady_clock::now();
+    Sleep(300);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_DOUBLE_EQ(Seconds().Dbl() - before, 3.0);
+    EXPECT_EQ(testClock.Sleeps(), std::vector<int64_t>{300});
+    EXPECT_EQ(Time(), "10:30:03");
+    EXPECT_EQ(DToS(Today()), "20240506");
+    EXPECT_EQ(Seconds().Num().Decimals(), 2);
+
+    int runs = 0;
+    testClock.AtSleep(3, [&] { ++runs; });  // the second sleep from here
+    Sleep(20);
+    EXPECT_EQ(runs, 0);
+    Sleep(20);
+    EXPECT_EQ(runs, 1);
+    Sleep(20);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(testClock.Sleeps(), (std::vector<int64_t>{300, 20, 20, 20}));
+    xpp::testing::SetClock(old);
+}
+
+TEST(Clock, TheSystemClockTellsTheTime) {
+    std::string t = Time();
+    ASSERT_EQ(t.size(), 8u);
+    EXPECT_EQ(t[2], ':');
+    EXPECT_FALSE(Today().IsEmpty());
+    double s = Seconds().Dbl();
+    EXPECT_GE(s, 0);
+    EXPECT_LT(s, 86400.01);
+}
+
+}  // namespace
