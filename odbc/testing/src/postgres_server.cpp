@@ -65,6 +65,7 @@ int RunAsServerUser(const std::vector<std::string>& argv, const fs::path& folder
     if (user.switchUser &&
         (::setgroups(1, &user.gid) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0))
       ::_exit(126);
+    ::closefrom(3);
     if (::chdir(folder.c_str()) != 0) ::_exit(126);
     ::execv(args[0], args.data());
     ::_exit(127);
