@@ -101,11 +101,20 @@ bool Alive(pid_t pid) {
   return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
 }
 
-std::string QuotedIdentifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
+// A process id read from a lock file may have gone to another program since.
+bool IsPostgres(pid_t pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  return std::getline(comm, name) && name == "postgres";
 }
+
+std::string Quoted(const std::string& text, char quote) {
+  std::string quoted(1, quote);
+  for (char c : text) quoted += c == quote ? std::string(2, quote) : std::string(1, c);
+  return quoted + quote;
+}
+
+std::string QuotedIdentifier(const std::string& name) { return Quoted(name, '"'); }
 
 fs::path NewTemporaryFolder() {
   // The socket path must stay short, and as root the server user must reach
@@ -168,7 +177,7 @@ void PostgresServer::InitCluster() {
   std::ofstream conf(DataDirectory() / "postgresql.conf", std::ios::app);
   conf << "\n# A throwaway server for tests.\n"
        << "listen_addresses = ''\n"
-       << "unix_socket_directories = '" << folder_.string() << "'\n"
+       << "unix_socket_directories = " << Quoted(folder_.string(), '\'') << "\n"
        << "port = " << kPort << "\n"
        << "fsync = off\nfull_page_writes = off\n"
        << "shared_buffers = 16MB\nmax_connections = 200\n";
@@ -212,7 +221,7 @@ pid_t PostgresServer::Pid() const {
   std::ifstream lock(DataDirectory() / "postmaster.pid");
   long pid = 0;
   if (!(lock >> pid) || pid <= 0) return 0;
-  return Alive(static_cast<pid_t>(pid)) ? static_cast<pid_t>(pid) : 0;
+  return Alive(static_cast<pid_t>(pid)) && IsPostgres(static_cast<pid_t>(pid)) ? static_cast<pid_t>(pid) : 0;
 }
 
 bool PostgresServer::IsRunning() const { return Pid() != 0 && fs::exists(folder_ / (".s.PGSQL." + std::to_string(kPort))); }
