@@ -19,6 +19,7 @@
 #include <string>
 
 #include "bench_support.h"
+#include "kiv_odbc_testing/driver_libraries.h"
 #include "qel32.h"
 
 namespace {
@@ -29,10 +30,6 @@ using bench::CheckSql;
 using bench::Clock;
 using bench::Fail;
 using bench::Seconds;
-
-constexpr const char* kSqliteDriverPaths[] = {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
-                                              "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
-                                              "/usr/lib/odbc/libsqlite3odbc.so"};
 
 // Julian day number to a civil date (Fliegel and Van Flandern).
 SQL_DATE_STRUCT CivilOf(int32_t julian) {
@@ -158,9 +155,7 @@ double FetchAll(const std::string& connection, Sums& sums) {
 
 int main(int argc, char** argv) {
     const uint32_t n = argc > 1 ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1000000u;
-    std::string sqliteDriver;
-    for (const char* path : kSqliteDriverPaths)
-        if (fs::exists(path)) sqliteDriver = path;
+    const std::string sqliteDriver = kivodbc::testing::SqliteOdbcDriverPath();
     if (sqliteDriver.empty()) Fail("the SQLite ODBC driver (Debian package libsqliteodbc) is not installed");
 
     char pattern[] = "/tmp/fetch_bench.XXXXXX";
