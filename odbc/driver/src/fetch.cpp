@@ -498,7 +498,8 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
-  if (attribute >= 1000) return PostStatementError(stmt, kDescriptorTypeOutOfRange);
+  // Only the ODBC 2 ids 0 to 18 are column attributes here.
+  if (attribute > SQL_COLUMN_LABEL) return PostStatementError(stmt, kDescriptorTypeOutOfRange);
   if (IsCatalogKind(stmt->kind)) return CatalogColumnAttribute(stmt, column, attribute, text, bufferLength, textLength, number);
   ParseNode* select = StatementSelect(stmt);
   if (select == nullptr) {
@@ -508,7 +509,6 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
     }
     return PostStatementError(stmt, stmt->parseTree == nullptr ? kInvalidCursorState : kInvalidColumnNumber);
   }
-  if (attribute > SQL_COLUMN_LABEL) return SQL_SUCCESS;  // known to ODBC, nothing to say
   if (attribute == SQL_COLUMN_COUNT) {
     SQLLEN n = 0;
     for (const ParseNode* item = SelectStateOf(select)->items; item != nullptr; item = item->next) ++n;
@@ -564,7 +564,8 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
     case SQL_COLUMN_SEARCHABLE: value = a.entry->searchable; break;
     default: return SQL_SUCCESS;
   }
-  if (value < 0) return PostStatementError(stmt, kNotSupported);
+  // A size rule that knows no such type; SQL types themselves may be negative.
+  if (value < 0 && attribute != SQL_COLUMN_TYPE) return PostStatementError(stmt, kNotSupported);
   if (number != nullptr) *number = value;
   return SQL_SUCCESS;
 }

@@ -768,7 +768,8 @@ TEST_F(RoadWriting, ColumnAttributesAndBookmarks) {
       {2, SQL_COLUMN_UPDATABLE, SQL_SUCCESS, SQL_ATTR_READWRITE_UNKNOWN, nullptr, ""},
       {3, SQL_COLUMN_TYPE, SQL_ERROR, 0, nullptr, "07009"},
       {1, 1500, SQL_ERROR, 0, nullptr, "HY091"},  // an unknown id
-      {1, 500, SQL_SUCCESS, -1, nullptr, ""},      // known to ODBC, nothing to say
+      {1, 500, SQL_ERROR, 0, nullptr, "HY091"},   // no ODBC 2 column attribute either
+      {1, 19, SQL_ERROR, 0, nullptr, "HY091"},
   };
   for (const Case& c : cases) {
     char text[64] = {};
