@@ -70,7 +70,8 @@ SQLRETURN FinishRow(StmtRecord* stmt, SQLUSMALLINT* status, SQLULEN* rows) {
 
 // The next row of a catalog result.
 SQLRETURN FetchCatalogRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLUSMALLINT* status, SQLULEN* rows) {
-  if (orientation != SQL_FETCH_NEXT) return PostStatementError(stmt, kFetchTypeOutOfRange);
+  // A catalog result is read forward only.
+  if (orientation != SQL_FETCH_NEXT) return PostStatementError(stmt, kNotSupported);
   ClearProgress(stmt);
   const uint32_t code = AdvanceCatalogRow(stmt);
   if (code == SQL_NO_DATA) {
@@ -483,9 +484,8 @@ SQLRETURN CatalogColumnAttribute(StmtRecord* stmt, SQLUSMALLINT column, SQLUSMAL
     case SQL_COLUMN_DISPLAY_SIZE: value = c.displaySize; break;
     case SQL_COLUMN_NULLABLE: value = c.nullable; break;
     case SQL_COLUMN_CASE_SENSITIVE: value = c.caseSensitive; break;
-    case SQL_COLUMN_UPDATABLE: value = SQL_ATTR_READONLY; break;
-    case SQL_COLUMN_SEARCHABLE: value = SQL_PRED_BASIC; break;
-    default: value = 0; break;
+    case SQL_COLUMN_UNSIGNED: value = 1; break;
+    default: value = 0; break;  // auto-increment, money, scale, searchable, updatable
   }
   if (number != nullptr) *number = value;
   return SQL_SUCCESS;

@@ -1,6 +1,7 @@
 #include "statement.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "engine.h"
 #include "fetch.h"
 #include "keyset.h"
+#include "parameters.h"
 #include "kivwin/win.h"
 #include "messages.h"
 #include "parser.h"
@@ -314,6 +316,41 @@ uint32_t AddTablePassword(EngineSession* session, const char* table, const char*
   return 0;
 }
 
+namespace {
+
+// A table's name as passwords are kept for it: no folder, no extension, upper case.
+std::string PasswordKey(const std::string& table) {
+  const size_t folder = table.find_last_of("/\\:");
+  std::string key = folder == std::string::npos ? table : table.substr(folder + 1);
+  const size_t dot = key.rfind('.');
+  if (dot != std::string::npos) key.resize(dot);
+  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace
+
+const char* SessionTablePassword(const EngineSession* session, const std::string& table) {
+  const std::string key = PasswordKey(table);
+  for (auto* entry = static_cast<const TablePassword*>(session->tablePasswords); entry != nullptr; entry = entry->next)
+    if (PasswordKey(entry->table) == key) return entry->password;
+  return nullptr;
+}
+
+void RemoveTablePassword(EngineSession* session, const std::string& table) {
+  const std::string key = PasswordKey(table);
+  auto** link = reinterpret_cast<TablePassword**>(&session->tablePasswords);
+  while (*link != nullptr) {
+    TablePassword* entry = *link;
+    if (PasswordKey(entry->table) == key) {
+      *link = entry->next;
+      DrvFree(entry);
+    } else {
+      link = &entry->next;
+    }
+  }
+}
+
 uint32_t NewEngineRequest(EngineSession* session, EngineRequest** out) {
   *out = nullptr;
   session->lastError = 0;
@@ -545,6 +582,11 @@ SQLRETURN Prepare(SQLHSTMT handle, const SQLCHAR* textArgument, SQLINTEGER lengt
   } else if (code != 0) {
     ReleaseEngineStatement(&stmt->request, stmt->conn->session);
     return PostStatementError(stmt, code);
+  }
+  // Parameters are numbered in 16 bits: a text with more markers cannot be run.
+  if (markers > INT16_MAX) {
+    ReleaseEngineStatement(&stmt->request, stmt->conn->session);
+    return PostStatementError(stmt, kInvalidParameterNumber);
   }
 
   const DriverResult result = ResultOfStatement(stmt);
