@@ -283,7 +283,7 @@ uint32_t SpecialColumnsValue(const StmtRecord* stmt, SQLUSMALLINT column, Value*
     case 6: *v = Long(BufferLength(entry->sqlType, c->columnSize, entry->unsignedAttribute == 1)); return 0;
     case 7: *v = Short(c->digits); return 0;
     default:
-      *v = Short(c == &stmt->engineTable->columns.back() ? SQL_PC_PSEUDO : SQL_PC_NOT_PSEUDO);
+      *v = Short(c == &stmt->engineTable->columns.back() ? SQL_PC_PSEUDO : SQL_PC_UNKNOWN);
       return 0;
   }
 }
