@@ -35,14 +35,17 @@ def row_of(i):
     return (i, "name %07d" % (i * 7919 % 1000003), decimal.Decimal(i % 100000) / 100, day, i % 7)
 
 
-def usage():
-    print(__doc__.strip().split("\n\n")[1].strip())
-    sys.exit(2)
+def usage(status):
+    print("usage: pyodbc_bench [ROWS]   (pyodbc_bench.py DRIVER_LIBRARY [ROWS]; ROWS default 200000)")
+    print(__doc__.strip().split("\n\n")[0])
+    sys.exit(status)
 
 
 def main():
-    if len(sys.argv) < 2 or sys.argv[1] in ("-h", "--help") or len(sys.argv) > 3:
-        usage()
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        usage(0)
+    if len(sys.argv) < 2 or len(sys.argv) > 3 or (len(sys.argv) == 3 and not sys.argv[2].isdigit()):
+        usage(2)
     driver = sys.argv[1]
     rows = int(sys.argv[2]) if len(sys.argv) == 3 else 200000
     sqlite_driver = next((p for p in SQLITE_DRIVERS if os.path.exists(p)), None)
