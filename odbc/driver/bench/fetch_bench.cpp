@@ -154,7 +154,20 @@ double FetchAll(const std::string& connection, Sums& sums) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const uint32_t n = argc > 1 ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1000000u;
+    uint32_t n = 1000000u;
+    if (argc > 1) {
+        char* end = nullptr;
+        const unsigned long asked = std::strtoul(argv[1], &end, 10);
+        if (argc > 2 || end == argv[1] || *end != 0 || asked == 0 || asked > 100000000ul) {
+            std::printf("usage: fetch_bench [ROWS]\n"
+                        "Writes ROWS rows (default 1000000) of five columns to an engine table and to a SQLite\n"
+                        "database, fetches them through unixODBC from this driver and from the SQLite ODBC driver\n"
+                        "with bound columns, and prints both rates and their ratio.\n");
+            const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+            return help ? 0 : 2;
+        }
+        n = static_cast<uint32_t>(asked);
+    }
     const std::string sqliteDriver = kivodbc::testing::SqliteOdbcDriverPath();
     if (sqliteDriver.empty()) Fail("the SQLite ODBC driver (Debian package libsqliteodbc) is not installed");
 
