@@ -10,6 +10,7 @@
 #include "errors.h"
 #include "kivwin/win.h"
 #include "paths.h"
+#include "sqlfunctions.h"
 #include "table.h"
 
 namespace qel32 {
@@ -36,11 +37,23 @@ void ThrowSqlError(sqlite3* db, const std::string& message) {
 
 // ------------------------------------------------------------------ types
 
+uint32_t NumericWidth(uint32_t precision, uint16_t decimals) {
+    // Sign and point; and the 0 before the point when all digits are decimals.
+    return std::max<uint32_t>(precision, decimals) + 1 + (decimals ? 1 : 0) + (decimals >= precision ? 1 : 0);
+}
+
+uint32_t NumericPrecision(uint32_t width, uint16_t decimals) {
+    const uint32_t room = 1 + (decimals ? 1 : 0);
+    return width > room ? width - room : 1;
+}
+
 std::string DeclaredType(const FieldDef& f) {
     const std::string len = std::to_string(f.type == KIV_FT_VARCHAR ? f.maxLength : f.length);
     switch (f.type) {
         case KIV_FT_LOGICAL: return "LOGICAL";
-        case KIV_FT_NUMERIC: return "NUMERIC(" + len + "," + std::to_string(f.decimals) + ")";
+        case KIV_FT_NUMERIC:
+            // Its precision: the width without the places of sign and point.
+            return "NUMERIC(" + std::to_string(NumericPrecision(f.length, f.decimals)) + "," + std::to_string(f.decimals) + ")";
         case KIV_FT_DATE: return "DATE";
         case KIV_FT_CHARACTER: return "CHAR(" + len + ")";
         case KIV_FT_MEMO: return "MEMO";
@@ -110,8 +123,10 @@ bool FieldFromDeclaredType(std::string_view declared, FieldDef& f) {
             f.maxLength = nums.empty() ? (type == KIV_FT_VARCHAR ? 254 : 1) : nums[0];
             break;
         case KIV_FT_NUMERIC:
-            f.maxLength = nums.empty() ? 20 : nums[0];
+            // NUMERIC(p,s) holds every value of p digits, s of them after
+            // the point: the field has room for the sign and the point too.
             f.decimals = static_cast<uint16_t>(nums.size() > 1 ? nums[1] : 0);
+            f.maxLength = nums.empty() ? 20 : NumericWidth(nums[0], f.decimals);
             if (f.maxLength > 32) f.maxLength = 32;
             if (f.decimals && f.decimals + 2u > f.maxLength) f.maxLength = f.decimals + 2u;
             break;
@@ -124,6 +139,8 @@ bool FieldFromDeclaredType(std::string_view declared, FieldDef& f) {
 }
 
 // ------------------------------------------------------------------ escapes
+
+std::string RewriteEscapeClauses(std::string_view s);
 
 namespace {
 
@@ -168,7 +185,9 @@ std::string RewriteBody(std::string_view body) {
     while (k < t.size() && (std::isalpha(static_cast<unsigned char>(t[k])) || t[k] == '?' || t[k] == '=')) ++k;
     const std::string keyword = Upper(t.substr(0, k));
     const std::string rest = Trim(std::string_view(t).substr(k));
-    if (keyword == "D" || keyword == "T" || keyword == "TS") return rest;
+    if (keyword == "D") return "kiv_date(" + rest + ")";
+    if (keyword == "T") return "kiv_time(" + rest + ")";
+    if (keyword == "TS") return "kiv_timestamp(" + rest + ")";
     if (keyword == "FN" || keyword == "OJ") return RewriteEscapes(rest);
     if (keyword == "CALL") return "EXECUTE PROCEDURE " + RewriteEscapes(rest);
     if (keyword == "?=CALL") return "EXECUTE PROCEDURE " + RewriteEscapes(rest);
@@ -179,7 +198,9 @@ std::string RewriteBody(std::string_view body) {
 
 }  // namespace
 
-std::string RewriteEscapes(std::string_view s) {
+std::string RewriteEscapes(std::string_view s) { return RewriteSqlForms(RewriteEscapeClauses(s)); }
+
+std::string RewriteEscapeClauses(std::string_view s) {
     static const std::string kLongOpen = "--(*VENDOR(MICROSOFT),PRODUCT(ODBC)";
     std::string out;
     size_t i = 0;
@@ -208,6 +229,21 @@ std::string RewriteEscapes(std::string_view s) {
             const size_t from = i + kLongOpen.size();
             out += RewriteBody(s.substr(from, end - from));
             i = end + 4;
+            continue;
+        }
+        if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
+            // Comments pass unchanged; one left open would hide the rest.
+            const size_t end = s.find("*/", i + 2);
+            if (end == std::string_view::npos)
+                ThrowSqlError(2113, "Unterminated comment at position " + std::to_string(i + 1));
+            out.append(s.substr(i, end + 2 - i));
+            i = end + 2;
+            continue;
+        }
+        if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
+            const size_t end = std::min(s.find('\n', i), s.size());
+            out.append(s.substr(i, end - i));
+            i = end;
             continue;
         }
         if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
@@ -474,6 +510,14 @@ int Eof(sqlite3_vtab_cursor* base) {
     return cur->recno > cur->count;
 }
 
+// Whether an empty field reads as null in SQL, as the record reads of the
+// table type have it.
+bool EmptyReadsNull(uint16_t fieldType, uint16_t tableType) {
+    if (!IsDbfType(tableType)) return true;
+    return fieldType == KIV_FT_DATE || fieldType == KIV_FT_MEMO || fieldType == KIV_FT_BINARY ||
+           fieldType == KIV_FT_IMAGE || fieldType == KIV_FT_COMPACTDATE;
+}
+
 void ResultText(sqlite3_context* ctx, const std::string& text) {
     sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -484,12 +528,27 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     const FieldDef& f = vt->fields[static_cast<size_t>(i)];
     const uint16_t type = vt->tableType;
     try {
+        if (IsBlobType(f.type) && sqlite3_vtab_nochange(ctx)) return SQLITE_OK;  // an UPDATE that leaves it alone
+        // An empty field reads as the record reads of its table type read
+        // it: null in the engine's own tables; in DBF tables null for dates
+        // and memo-like fields, and the field's zero (0, false, no text)
+        // for the others.
+        double number = 0;
+        bool empty;
+        if (f.type == KIV_FT_NUMERIC) {
+            empty = !ParseNumericText(std::string_view(reinterpret_cast<const char*>(cur->image) + f.offset, f.length),
+                                      number);
+        } else {
+            empty = IsEmptyImage(f, cur->image, type);
+        }
+        if (empty) {
+            if (EmptyReadsNull(f.type, type)) sqlite3_result_null(ctx);
+            else if (f.type == KIV_FT_NUMERIC && f.decimals) sqlite3_result_double(ctx, 0.0);
+            else if (f.type == KIV_FT_NUMERIC || f.type == KIV_FT_LOGICAL) sqlite3_result_int(ctx, 0);
+            else ResultText(ctx, std::string());
+            return SQLITE_OK;
+        }
         if (IsBlobType(f.type)) {
-            if (sqlite3_vtab_nochange(ctx)) return SQLITE_OK;  // an UPDATE that leaves it alone
-            if (IsEmptyImage(f, cur->image, type)) {
-                sqlite3_result_null(ctx);
-                return SQLITE_OK;
-            }
             std::string data = cur->file->ReadBlob(f, cur->image);
             const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
             if (text && vt->session->charType == KIV_CHAR_OEM) data = kivwin::OemToAnsi(data);
@@ -497,23 +556,11 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
             else sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
             return SQLITE_OK;
         }
-        double number;
         if (f.type == KIV_FT_NUMERIC || f.type == KIV_FT_LOGICAL || f.type == KIV_FT_DOUBLE || f.type == KIV_FT_INTEGER) {
             // Numbers straight from the record, without a text form.
-            bool empty;
-            if (f.type == KIV_FT_NUMERIC) {
-                empty = !ParseNumericText(
-                    std::string_view(reinterpret_cast<const char*>(cur->image) + f.offset, f.length), number);
-            } else {
-                empty = IsEmptyImage(f, cur->image, type);
-                if (!empty) DecodeNumber(f, cur->image, type, number);
-            }
-            if (empty) {
-                sqlite3_result_null(ctx);
-            } else {
-                if (f.type == KIV_FT_DOUBLE || (f.type == KIV_FT_NUMERIC && f.decimals)) sqlite3_result_double(ctx, number);
-                else sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(std::llround(number)));
-            }
+            if (f.type != KIV_FT_NUMERIC) DecodeNumber(f, cur->image, type, number);
+            if (f.type == KIV_FT_DOUBLE || (f.type == KIV_FT_NUMERIC && f.decimals)) sqlite3_result_double(ctx, number);
+            else sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(std::llround(number)));
             return SQLITE_OK;
         }
         const Value v = DecodeField(f, cur->image, type);
@@ -684,56 +731,6 @@ const sqlite3_module kModule = MakeModule();
 
 // ------------------------------------------------------------------ functions
 
-void TextFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv, int (*conv)(int)) {
-    if (argc < 1 || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    std::string s(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
-    for (char& c : s) c = static_cast<char>(conv(static_cast<unsigned char>(c)));
-    ResultText(ctx, s);
-}
-
-void Ucase(sqlite3_context* ctx, int argc, sqlite3_value** argv) { TextFunction(ctx, argc, argv, ::toupper); }
-void Lcase(sqlite3_context* ctx, int argc, sqlite3_value** argv) { TextFunction(ctx, argc, argv, ::tolower); }
-
-void Concat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    std::string out;
-    for (int i = 0; i < argc; ++i)
-        if (sqlite3_value_type(argv[i]) != SQLITE_NULL)
-            out.append(reinterpret_cast<const char*>(sqlite3_value_text(argv[i])), sqlite3_value_bytes(argv[i]));
-    ResultText(ctx, out);
-}
-
-void LeftRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
-    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    std::string s(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
-    const int64_t n = std::max<int64_t>(0, sqlite3_value_int64(argv[1]));
-    if (static_cast<size_t>(n) < s.size()) s = left ? s.substr(0, n) : s.substr(s.size() - n);
-    ResultText(ctx, s);
-}
-
-void Left(sqlite3_context* ctx, int, sqlite3_value** argv) { LeftRight(ctx, argv, true); }
-void Right(sqlite3_context* ctx, int, sqlite3_value** argv) { LeftRight(ctx, argv, false); }
-
-void CurDate(sqlite3_context* ctx, int, sqlite3_value**) { ResultText(ctx, IsoFromJulian(TodayJulian())); }
-void CurTime(sqlite3_context* ctx, int, sqlite3_value**) {
-    const int32_t ms = NowMilliseconds();
-    ResultText(ctx, FormatTime(ms - ms % 1000));
-}
-void Now(sqlite3_context* ctx, int, sqlite3_value**) {
-    const int32_t ms = NowMilliseconds();
-    ResultText(ctx, IsoFromJulian(TodayJulian()) + " " + FormatTime(ms - ms % 1000));
-}
-
-void LastAutoinc(sqlite3_context* ctx, int, sqlite3_value**) {
-    auto* session = static_cast<SqlSession*>(sqlite3_user_data(ctx));
-    sqlite3_result_int64(ctx, session->lastAutoinc);
-}
-
 void Exec(sqlite3* db, const std::string& sql) {
     char* err = nullptr;
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
@@ -783,13 +780,7 @@ SqlSession::SqlSession(Connection& connection) : connection_(connection) {
         Throw(KIV_ERR_OUT_OF_MEMORY, "Cannot start the SQL engine");
     }
     sqlite3_create_module(db_, "kiv", &kModule, this);
-    struct Fn { const char* name; int args; void (*fn)(sqlite3_context*, int, sqlite3_value**); } fns[] = {
-        {"ucase", 1, Ucase}, {"lcase", 1, Lcase}, {"concat", -1, Concat}, {"left", 2, Left},
-        {"right", 2, Right}, {"curdate", 0, CurDate}, {"curtime", 0, CurTime}, {"now", 0, Now},
-        {"lastautoinc", -1, LastAutoinc},
-    };
-    for (const auto& f : fns)
-        sqlite3_create_function(db_, f.name, f.args, SQLITE_UTF8, this, f.fn, nullptr, nullptr);
+    RegisterSqlFunctions(db_, this);
     try {
         if (connection_.dictionary) {
             sqlite3_stmt* attach = nullptr;
@@ -863,7 +854,10 @@ sqlite3_stmt* SqlSession::Prepare(const std::string& text) {
         }
         const std::string message = sqlite3_errmsg(db_);
         static const std::string kMissing = "no such table: ";
-        if (message.compare(0, kMissing.size(), kMissing) != 0) ThrowSqlError(db_, message);
+        if (message.compare(0, kMissing.size(), kMissing) != 0) {
+            const int offset = sqlite3_error_offset(db_);
+            ThrowSqlError(db_, offset < 0 ? message : message + " at position " + std::to_string(offset + 1));
+        }
         std::string name = message.substr(kMissing.size());
         const size_t dot = name.find('.');
         if (dot != std::string::npos) {

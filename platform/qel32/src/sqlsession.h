@@ -62,6 +62,11 @@ std::string RewriteEscapes(std::string_view text);
 [[noreturn]] void ThrowSqlError(sqlite3* db, const std::string& message = std::string());
 [[noreturn]] void ThrowSqlError(int nativeId, const std::string& message);
 
+// The width of a numeric field that holds every value of `precision` digits
+// with `decimals` of them after the point (room for sign and point), and back.
+uint32_t NumericWidth(uint32_t precision, uint16_t decimals);
+uint32_t NumericPrecision(uint32_t width, uint16_t decimals);
+
 // Type text of a field as SQL declares it ("CHAR(20)", "NUMERIC(10,2)"...).
 std::string DeclaredType(const FieldDef& f);
 // Field definition for a declared SQL type; false when the type is unknown.
