@@ -151,6 +151,14 @@ size_t PlainSelectTable(const std::vector<Token>& tokens, bool (*isName)(const T
     return i + 1 < n && tokens[i].Is("FROM") && isName(tokens[i + 1]) ? i + 1 : 0;
 }
 
+// Removes a table file with its memo and index files.
+void RemoveTableFiles(const std::string& path) {
+    const std::string stem = StripExtension(path);
+    for (const char* ext : {".dbt", ".fpt", ".kdm", ".cdx", ".kdi"})
+        if (std::string f = FindWithExtension(stem, ext); !f.empty()) ::unlink(f.c_str());
+    if (::unlink(path.c_str()) != 0) Throw(KIV_ERR_IO, "Cannot remove " + path);
+}
+
 std::string TempCursorPath() {
     const char* dir = std::getenv("TMPDIR");
     std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/kivcur-XXXXXX";
@@ -642,12 +650,23 @@ void Statement::CreateTable() {
     } catch (const EngineError& e) {
         ThrowSqlError(2205, e.what());
     }
-    const std::string directory =
-        connection_->dictionary ? connection_->dictionary->directory() : connection_->tableFolder();
+    const auto& dictionary = connection_->dictionary;
+    // On a dictionary connection the table is the dictionary's: made beside
+    // it and listed in it with its columns.
+    if (dictionary && dictionary->FindTable(name)) ThrowSqlError(2119, "Table already exists: " + name);
+    const std::string directory = dictionary ? dictionary->directory() : connection_->tableFolder();
     std::string path = MapPath(name, directory);
     if (Extension(FilePart(path)).empty()) path += type == KIV_TABLE_KDT ? ".kdt" : ".dbf";
     auto file = TableFile::Create(path, type, fields, 0, true);
+    const std::vector<FieldDef> made = file->fields();
     file->Detach();
+    if (!dictionary) return;
+    try {
+        dictionary->AddTable(name, path, type, made);
+    } catch (...) {
+        RemoveTableFiles(path);
+        throw;
+    }
 }
 
 void Statement::DropTable() {
@@ -667,10 +686,8 @@ void Statement::DropTable() {
         auto file = TableFile::Open(path, type, true);  // fails while anyone has it open
         file->Detach();
     }
-    const std::string stem = StripExtension(path);
-    for (const char* ext : {".dbt", ".fpt", ".kdm", ".cdx", ".kdi"})
-        if (std::string f = FindWithExtension(stem, ext); !f.empty()) ::unlink(f.c_str());
-    if (::unlink(path.c_str()) != 0) Throw(KIV_ERR_IO, "Cannot remove " + path);
+    RemoveTableFiles(path);
+    if (connection_->dictionary && connection_->dictionary->FindTable(name)) connection_->dictionary->RemoveTable(name);
 }
 
 }  // namespace qel32

@@ -304,3 +304,37 @@ TEST_F(SqlSemantics, ErrorsNameTheFault) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SqlSemantics, TablesMadeOnADictionaryConnectionAreListedInIt) {
+    const std::string kdd = dir.File("shop.kdd");
+    KIV_ASSERT_OK(KivDDCreate(kdd.c_str(), "user KIVSYS secret\n"));
+    KIVHANDLE dd = 0;
+    KIV_ASSERT_OK(KivConnect60(kdd.c_str(), 1, "KIVSYS", "secret", 0, &dd));
+    Exec(dd, "CREATE TABLE stock (code CHAR(6), qty INTEGER, price NUMERIC(8,2))");
+    EXPECT_EQ("STOCK;", RowsOf(dd, "SELECT UPPER(name) FROM system.tables"));
+    EXPECT_EQ("1|code|4|6;2|qty|11|4;3|price|2|10;",
+              RowsOf(dd, "SELECT field_num, name, field_type, field_length FROM system.columns WHERE parent = 'stock' "
+                         "ORDER BY field_num"));
+    Exec(dd, "INSERT INTO stock VALUES ('A1', 3, 9.5)");
+    EXPECT_EQ("A1|3|9.50;", RowsOf(dd, "SELECT * FROM stock"));
+    char name[64];
+    uint32_t len = sizeof name;
+    KIVHANDLE find = 0;
+    KIV_ASSERT_OK(KivDDFindFirstObject(dd, KIV_DD_OBJ_TABLE, nullptr, name, &len, &find));
+    EXPECT_EQ("stock", std::string(name, len));
+    KivDDFindClose(find);
+    // A second table of the name is refused and leaves the first alone.
+    KIVRESULT rc = KIV_OK;
+    Exec(dd, "CREATE TABLE stock (other INTEGER)", &rc);
+    EXPECT_EQ(KIV_ERR_SQL, rc);
+    EXPECT_EQ("A1|3|9.50;", RowsOf(dd, "SELECT * FROM stock"));
+    // Dropped: gone from the folder and from the dictionary.
+    Exec(dd, "DROP TABLE stock");
+    EXPECT_EQ("0|0;", RowsOf(dd, "SELECT (SELECT COUNT(*) FROM system.tables), (SELECT COUNT(*) FROM system.columns)"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("stock.dbf")));
+    KIV_ASSERT_OK(KivDisconnect(dd));
+}
+
+}  // namespace
