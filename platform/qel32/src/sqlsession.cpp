@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <algorithm>
+#include <atomic>
 #include <map>
 
 #include "dates.h"
@@ -284,6 +286,11 @@ struct KivCursor {
     uint32_t recno = 0;
     uint32_t count = 0;
     bool single = false;
+    // Records found in an order of the table, in record order, when the
+    // cursor reads only those.
+    bool found = false;
+    std::vector<uint32_t> hits;
+    size_t hitAt = 0;
     std::vector<uint8_t> chunk;
     uint32_t chunkFirst = 0, chunkCount = 0;
     uint64_t chunkStamp = 0;
@@ -291,6 +298,9 @@ struct KivCursor {
 };
 
 constexpr uint32_t kChunk = 256;
+
+// Records the SQL tables read from their files, for the test hook.
+std::atomic<uint64_t> g_recordsRead{0};
 
 int Fail(sqlite3_vtab* vt, const std::exception& e) {
     sqlite3_free(vt->zErrMsg);
@@ -402,7 +412,43 @@ void ReleaseTable(KivVtab* vt) {
     }
 }
 
-int BestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
+// The order of the table's production index whose key is the one field
+// `column` (ascending, for every record), or null. Character fields only
+// when the statement reads the stored bytes as they are (ANSI).
+Tag* FieldOrder(KivVtab* vt, int column) {
+    if (!vt->table || column < 0 || static_cast<size_t>(column) >= vt->fields.size()) return nullptr;
+    const FieldDef& f = vt->fields[static_cast<size_t>(column)];
+    switch (f.type) {
+        case KIV_FT_CHARACTER:
+            if (vt->session->charType != KIV_CHAR_ANSI) return nullptr;
+            break;
+        case KIV_FT_NUMERIC: case KIV_FT_INTEGER: case KIV_FT_DOUBLE: case KIV_FT_SHORTINT: case KIV_FT_AUTOINC:
+        case KIV_FT_DATE:
+            break;
+        default: return nullptr;
+    }
+    TableFile& file = vt->table->file();
+    const std::string production =
+        vt->tableType == KIV_TABLE_NTX
+            ? std::string()
+            : FindWithExtension(StripExtension(vt->file), vt->tableType == KIV_TABLE_KDT ? ".kdi" : ".cdx");
+    if (production.empty()) return nullptr;
+    IndexFile* index = file.FindIndexFile(production);
+    if (!index) index = file.OpenIndex(production);
+    for (auto& tag : index->tags()) {
+        if (tag->condition() || tag->descending()) continue;
+        const auto segments = tag->key().SegmentFields();
+        if (segments.size() == 1 && EqualsNoCase(segments[0], f.name)) return tag.get();
+    }
+    return nullptr;
+}
+
+// Constraints the cursor answers from an order, one letter each in idxStr
+// after "column:": E equal, G greater, g greater or equal, L less, l less or
+// equal. SQLite still checks every row it gets, so an order only narrows
+// the records read.
+int BestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
+    auto* vt = reinterpret_cast<KivVtab*>(base);
     for (int i = 0; i < info->nConstraint; ++i) {
         const auto& c = info->aConstraint[i];
         if (c.usable && c.iColumn == -1 && c.op == SQLITE_INDEX_CONSTRAINT_EQ) {
@@ -417,6 +463,58 @@ int BestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
     }
     info->idxNum = 0;
     info->estimatedCost = 1e6;
+    const bool opened = !vt->table;
+    try {
+        EnsureTable(vt);
+        // The best column: one with an equality, else one with a range.
+        int best = -1;
+        bool bestEqual = false;
+        for (int i = 0; i < info->nConstraint; ++i) {
+            const auto& c = info->aConstraint[i];
+            if (!c.usable || c.iColumn < 0) continue;
+            const bool equal = c.op == SQLITE_INDEX_CONSTRAINT_EQ;
+            const bool range = c.op == SQLITE_INDEX_CONSTRAINT_GT || c.op == SQLITE_INDEX_CONSTRAINT_GE ||
+                               c.op == SQLITE_INDEX_CONSTRAINT_LT || c.op == SQLITE_INDEX_CONSTRAINT_LE;
+            if (!equal && !range) continue;
+            if (best >= 0 && (bestEqual || !equal)) continue;
+            Tag* tag = FieldOrder(vt, c.iColumn);
+            if (!tag || (!equal && vt->fields[static_cast<size_t>(c.iColumn)].type == KIV_FT_CHARACTER)) continue;
+            best = c.iColumn;
+            bestEqual = equal;
+        }
+        if (best >= 0) {
+            std::string ops = std::to_string(best) + ":";
+            int arg = 0;
+            for (int i = 0; i < info->nConstraint; ++i) {
+                const auto& c = info->aConstraint[i];
+                if (!c.usable || c.iColumn != best) continue;
+                char op = 0;
+                switch (c.op) {
+                    case SQLITE_INDEX_CONSTRAINT_EQ: op = 'E'; break;
+                    case SQLITE_INDEX_CONSTRAINT_GT: op = bestEqual ? 0 : 'G'; break;
+                    case SQLITE_INDEX_CONSTRAINT_GE: op = bestEqual ? 0 : 'g'; break;
+                    case SQLITE_INDEX_CONSTRAINT_LT: op = bestEqual ? 0 : 'L'; break;
+                    case SQLITE_INDEX_CONSTRAINT_LE: op = bestEqual ? 0 : 'l'; break;
+                }
+                if (!op) continue;
+                ops += op;
+                info->aConstraintUsage[i].argvIndex = ++arg;
+            }
+            info->idxNum = 2;
+            info->idxStr = sqlite3_mprintf("%s", ops.c_str());
+            info->needToFreeIdxStr = 1;
+            info->estimatedCost = bestEqual ? 10 : 1e4;
+            info->estimatedRows = bestEqual ? 10 : 1000;
+        }
+    } catch (const std::exception&) {
+        // Without the table's orders the cursor scans.
+    }
+    if (opened) {
+        try {
+            ReleaseTable(vt);
+        } catch (const std::exception&) {
+        }
+    }
     return SQLITE_OK;
 }
 
@@ -451,11 +549,24 @@ bool LoadRow(KivCursor* cur) {
     const uint32_t len = cur->file->recordLength();
     if (cur->chunkStamp != cur->file->stamp() || cur->recno < cur->chunkFirst ||
         cur->recno >= cur->chunkFirst + cur->chunkCount) {
-        cur->chunk.resize(static_cast<size_t>(kChunk) * len);
+        // A scan reads ahead; records found in an order are read in runs of
+        // near neighbours.
+        uint32_t span = std::min(kChunk, cur->count - cur->recno + 1);
+        if (cur->found) {
+            constexpr uint32_t kNear = 8;
+            uint32_t last = cur->recno;
+            for (size_t k = cur->hitAt + 1; k < cur->hits.size(); ++k) {
+                const uint32_t next = cur->hits[k];
+                if (next - last > kNear || next - cur->recno >= span) break;
+                last = next;
+            }
+            span = last - cur->recno + 1;
+        }
+        cur->chunk.resize(static_cast<size_t>(span) * len);
         cur->chunkStamp = cur->file->stamp();
         cur->chunkFirst = cur->recno;
-        cur->chunkCount = cur->file->ReadRecords(cur->recno, std::min(kChunk, cur->count - cur->recno + 1),
-                                                 cur->chunk.data());
+        cur->chunkCount = cur->file->ReadRecords(cur->recno, span, cur->chunk.data());
+        g_recordsRead += cur->chunkCount;
         if (cur->chunkCount == 0) Throw(KIV_ERR_CORRUPT_FILE, "Record " + std::to_string(cur->recno) + " cannot be read");
     }
     cur->image = &cur->chunk[static_cast<size_t>(cur->recno - cur->chunkFirst) * len];
@@ -463,15 +574,69 @@ bool LoadRow(KivCursor* cur) {
 }
 
 void Advance(KivCursor* cur) {
+    if (cur->found) {
+        // The next found record that still exists and is not deleted.
+        for (; cur->hitAt < cur->hits.size(); ++cur->hitAt) {
+            cur->recno = cur->hits[cur->hitAt];
+            if (cur->recno >= 1 && cur->recno <= cur->count && LoadRow(cur)) return;
+        }
+        cur->recno = cur->count + 1;
+        return;
+    }
     while (cur->recno <= cur->count && !LoadRow(cur)) ++cur->recno;
 }
 
-int Filter(sqlite3_vtab_cursor* base, int idxNum, const char*, int, sqlite3_value** argv) {
+// The records an order holds for the constraints of a BestIndex plan;
+// false when the order is gone or a value is no key of it (then the cursor
+// scans).
+bool FindInOrder(KivCursor* cur, const char* plan, sqlite3_value** argv) {
+    auto* vt = reinterpret_cast<KivVtab*>(cur->base.pVtab);
+    const char* colon = plan ? std::strchr(plan, ':') : nullptr;
+    if (!colon) return false;
+    Tag* tag = FieldOrder(vt, std::atoi(plan));
+    if (!tag) return false;
+    std::string low, high;
+    bool haveLow = false, haveHigh = false;
+    int arg = 0;
+    for (const char* op = colon + 1; *op; ++op, ++arg) {
+        sqlite3_value* v = argv[arg];
+        if (sqlite3_value_type(v) == SQLITE_NULL) {  // nothing compares equal to null
+            cur->hits.clear();
+            return true;
+        }
+        const std::string text(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                               static_cast<size_t>(sqlite3_value_bytes(v)));
+        std::string key;
+        try {
+            key = tag->Stored(tag->key().KeyFromText(text));
+        } catch (const EngineError&) {
+            return false;
+        }
+        if (*op == 'E' || *op == 'G' || *op == 'g') {
+            if (!haveLow || key > low) low = key;
+            haveLow = true;
+        }
+        if (*op == 'E' || *op == 'L' || *op == 'l') {
+            if (!haveHigh || key < high) high = key;
+            haveHigh = true;
+        }
+    }
+    const uint32_t first = haveLow ? tag->LowerBound(low) : 0;
+    const uint32_t end = haveHigh ? tag->UpperBoundPrefix(high) : tag->Size();
+    cur->hits.clear();
+    for (uint32_t i = first; i < end; ++i) cur->hits.push_back(tag->RecordAt(i));
+    std::sort(cur->hits.begin(), cur->hits.end());
+    return true;
+}
+
+int Filter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int, sqlite3_value** argv) {
     auto* cur = reinterpret_cast<KivCursor*>(base);
     try {
         cur->count = cur->file->Count(true);
         cur->chunkCount = 0;
         cur->single = idxNum == 1;
+        cur->found = idxNum == 2 && FindInOrder(cur, idxStr, argv);
+        cur->hitAt = 0;
         if (cur->single) {
             const sqlite3_int64 rowid = sqlite3_value_int64(argv[0]);
             if (rowid < 1 || rowid > cur->count || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
@@ -497,7 +662,8 @@ int Next(sqlite3_vtab_cursor* base) {
             cur->recno = cur->count + 1;
             return SQLITE_OK;
         }
-        ++cur->recno;
+        if (cur->found) ++cur->hitAt;
+        else ++cur->recno;
         Advance(cur);
     } catch (const std::exception& e) {
         return Fail(base->pVtab, e);
@@ -772,6 +938,8 @@ std::string QuoteDottedName(const std::string& sql, const std::string& name) {
 }  // namespace
 
 // ------------------------------------------------------------------ session
+
+uint64_t SqlRecordsRead() { return g_recordsRead; }
 
 SqlSession::SqlSession(Connection& connection) : connection_(connection) {
     if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr) !=

@@ -53,6 +53,10 @@ private:
     std::string folder_;
 };
 
+// Records read from table files by the SQL of this process (a test hook
+// shows with it which statements read whole tables).
+uint64_t SqlRecordsRead();
+
 // Rewrites the ODBC escapes ({d}, {t}, {ts}, {fn}, {oj}, {call}, and their
 // long "--(*vendor(...),product(...) ... *)--" form) and the engine's
 // collation names into SQL that SQLite takes.

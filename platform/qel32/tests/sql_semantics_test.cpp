@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "qel32_test.h"
 #include "test_support.h"
 
 using namespace qeltest;
@@ -335,6 +336,73 @@ TEST_F(SqlSemantics, TablesMadeOnADictionaryConnectionAreListedInIt) {
     EXPECT_EQ("0|0;", RowsOf(dd, "SELECT (SELECT COUNT(*) FROM system.tables), (SELECT COUNT(*) FROM system.columns)"));
     EXPECT_FALSE(std::filesystem::exists(dir.File("stock.dbf")));
     KIV_ASSERT_OK(KivDisconnect(dd));
+}
+
+}  // namespace
+
+namespace {
+
+// Statements whose WHERE compares a field that an order of the table's
+// production index has as its key read only the records the order names,
+// and find what a scan finds.
+TEST_F(SqlSemantics, IndexedComparisonsReadOnlyTheRecordsTheyFind) {
+    for (const char* table : {"people.dbf", "people.kdt"}) {
+        const bool dbf = std::string(table).find(".dbf") != std::string::npos;
+        KIVHANDLE t = Create(table, dbf ? KIV_TABLE_CDX : KIV_TABLE_KDT, "ID,N,6;NAME,C,16;DAY,D;FLAG,L");
+        for (int i = 1; i <= 3000; ++i) {
+            KIV_ASSERT_OK(KivAppendRecord(t));
+            if (i != 3000) {  // the last without an id
+                KIV_ASSERT_OK(Set(t, "ID", std::to_string(i)));
+            }
+            KIV_ASSERT_OK(Set(t, "NAME", "person " + std::to_string(i)));
+            KIV_ASSERT_OK(KivSetJulian(t, "DAY", 2461000 + i % 100));
+            KIV_ASSERT_OK(KivSetLogical(t, "FLAG", i % 2));
+        }
+        KIVHANDLE ix = 0;
+        for (const char* key : {"ID", "NAME", "DAY"})
+            KIV_ASSERT_OK(KivCreateIndex(t, nullptr, key, key, nullptr, nullptr, 0, &ix));
+        KIV_ASSERT_OK(KivGotoRecord(t, 1500));
+        KIV_ASSERT_OK(KivDeleteRecord(t));
+        KIV_ASSERT_OK(KivCloseTable(t));
+        const std::string from = std::string("SELECT id FROM \"") + table + "\" WHERE ";
+        struct Case { const char* where; uint64_t mostRead; } cases[] = {
+            {"id = 1499", 1},
+            {"id = 1500", 1},  // deleted
+            {"id = 1501.0", 1},
+            {"id = 99999", 0},
+            {"id = NULL", 0},
+            {"id BETWEEN 100 AND 109", 10},
+            {"id > 2995", 5},
+            {"id < 3 OR id IS NULL", 3000},  // not one constraint: a scan
+            {"id >= 1498 AND id < 1502 AND flag = 1", 5},
+            {"name = 'person 77'", 11},  // texts are found by their beginning: 77 and 770 to 779
+            {"name = 'person 7'", 111},
+            {"day = '2026-02-05' AND id < 50", 30},
+            {"id < 0", 1},  // an empty id (0 in DBF tables)
+        };
+        for (const auto& c : cases) {
+            const std::string sql = from + c.where + " ORDER BY id";
+            const uint64_t before = KivTestSqlRecordsRead();
+            const std::string rows = RowsOf(conn, sql);
+            const uint64_t read = KivTestSqlRecordsRead() - before;
+            EXPECT_LE(read, c.mostRead) << table << ": " << c.where;
+            // The same rows as a scan, which a "+" before the field makes it.
+            std::string scanned = from + c.where;
+            for (const char* field : {"id", "name", "day"})
+                for (size_t at = scanned.find(std::string(" ") + field + " ", scanned.find("WHERE"));
+                     at != std::string::npos; at = scanned.find(std::string(" ") + field + " ", at + 3))
+                    scanned.replace(at, 1, " +");
+            const uint64_t beforeScan = KivTestSqlRecordsRead();
+            EXPECT_EQ(RowsOf(conn, scanned + " ORDER BY id"), rows) << table << ": " << c.where;
+            EXPECT_GE(KivTestSqlRecordsRead() - beforeScan, 3000u) << scanned;
+        }
+        // The orders follow the statement's own changes.
+        Exec(conn, std::string("UPDATE \"") + table + "\" SET id = 777777 WHERE id = 5");
+        EXPECT_EQ("777777;", RowsOf(conn, from + "id = 777777"));
+        EXPECT_EQ("", RowsOf(conn, from + "id = 5"));
+        Exec(conn, std::string("INSERT INTO \"") + table + "\" (id, name) VALUES (5, 'again')");
+        EXPECT_EQ("5;", RowsOf(conn, from + "id = 5"));
+    }
 }
 
 }  // namespace
