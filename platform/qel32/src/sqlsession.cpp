@@ -291,6 +291,14 @@ struct KivCursor {
     bool found = false;
     std::vector<uint32_t> hits;
     size_t hitAt = 0;
+    // Comparisons of number fields with numbers that a scan checks on the
+    // record before SQLite sees it (SQLite checks the rows it gets again).
+    struct Check {
+        size_t field;
+        char op;
+        double value;
+    };
+    std::vector<Check> checks;
     std::vector<uint8_t> chunk;
     uint32_t chunkFirst = 0, chunkCount = 0;
     uint64_t chunkStamp = 0;
@@ -412,6 +420,41 @@ void ReleaseTable(KivVtab* vt) {
     }
 }
 
+bool EmptyReadsNull(uint16_t fieldType, uint16_t tableType);
+
+// Fields whose SQL value the scan computes from the record as a number.
+bool ScanCheckable(const FieldDef& f) {
+    return f.type == KIV_FT_NUMERIC || f.type == KIV_FT_LOGICAL || f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE;
+}
+
+char OpLetter(unsigned char op) {
+    switch (op) {
+        case SQLITE_INDEX_CONSTRAINT_EQ: return 'E';
+        case SQLITE_INDEX_CONSTRAINT_GT: return 'G';
+        case SQLITE_INDEX_CONSTRAINT_GE: return 'g';
+        case SQLITE_INDEX_CONSTRAINT_LT: return 'L';
+        case SQLITE_INDEX_CONSTRAINT_LE: return 'l';
+        default: return 0;
+    }
+}
+
+// The value a field of those reads as in SQL; false when it reads as null.
+bool SqlNumber(const FieldDef& f, const uint8_t* image, uint16_t tableType, double& out) {
+    bool empty;
+    if (f.type == KIV_FT_NUMERIC) {
+        empty = !ParseNumericText(std::string_view(reinterpret_cast<const char*>(image) + f.offset, f.length), out);
+    } else {
+        empty = IsEmptyImage(f, image, tableType);
+        if (!empty) DecodeNumber(f, image, tableType, out);
+    }
+    if (empty) {
+        out = 0;
+        return !EmptyReadsNull(f.type, tableType);
+    }
+    if (f.type == KIV_FT_NUMERIC && f.decimals == 0 && std::fabs(out) < 9e18) out = static_cast<double>(std::llround(out));
+    return true;
+}
+
 // The order of the table's production index whose key is the one field
 // `column` (ascending, for every record), or null. Character fields only
 // when the statement reads the stored bytes as they are (ANSI).
@@ -505,6 +548,24 @@ int BestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
             info->needToFreeIdxStr = 1;
             info->estimatedCost = bestEqual ? 10 : 1e4;
             info->estimatedRows = bestEqual ? 10 : 1000;
+        } else {
+            // A scan: comparisons of number fields are checked on the records.
+            std::string plan;
+            int arg = 0;
+            for (int i = 0; i < info->nConstraint; ++i) {
+                const auto& c = info->aConstraint[i];
+                if (!c.usable || c.iColumn < 0 || !ScanCheckable(vt->fields[static_cast<size_t>(c.iColumn)])) continue;
+                const char op = OpLetter(c.op);
+                if (!op) continue;
+                plan += std::to_string(c.iColumn) + op;
+                info->aConstraintUsage[i].argvIndex = ++arg;
+            }
+            if (!plan.empty()) {
+                info->idxNum = 3;
+                info->idxStr = sqlite3_mprintf("%s", plan.c_str());
+                info->needToFreeIdxStr = 1;
+                info->estimatedCost = 5e5;
+            }
         }
     } catch (const std::exception&) {
         // Without the table's orders the cursor scans.
@@ -573,6 +634,29 @@ bool LoadRow(KivCursor* cur) {
     return cur->image[0] != '*';
 }
 
+// Whether the current record can pass the scan's comparisons: false only
+// when SQLite would drop it (null compares to nothing; numbers beyond a
+// double's exact integers are left to SQLite).
+bool PassesChecks(KivCursor* cur) {
+    if (cur->checks.empty()) return true;
+    auto* vt = reinterpret_cast<KivVtab*>(cur->base.pVtab);
+    for (const auto& c : cur->checks) {
+        double v;
+        if (!SqlNumber(vt->fields[c.field], cur->image, vt->tableType, v)) return false;
+        if (std::fabs(v) > 4e15) continue;
+        bool ok = true;
+        switch (c.op) {
+            case 'E': ok = v == c.value; break;
+            case 'G': ok = v > c.value; break;
+            case 'g': ok = v >= c.value; break;
+            case 'L': ok = v < c.value; break;
+            case 'l': ok = v <= c.value; break;
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
 void Advance(KivCursor* cur) {
     if (cur->found) {
         // The next found record that still exists and is not deleted.
@@ -583,7 +667,7 @@ void Advance(KivCursor* cur) {
         cur->recno = cur->count + 1;
         return;
     }
-    while (cur->recno <= cur->count && !LoadRow(cur)) ++cur->recno;
+    while (cur->recno <= cur->count && !(LoadRow(cur) && PassesChecks(cur))) ++cur->recno;
 }
 
 // The records an order holds for the constraints of a BestIndex plan;
@@ -637,6 +721,23 @@ int Filter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int, sqlit
         cur->single = idxNum == 1;
         cur->found = idxNum == 2 && FindInOrder(cur, idxStr, argv);
         cur->hitAt = 0;
+        cur->checks.clear();
+        if (idxNum == 3 && idxStr) {
+            // "<field><op>..." with one argument each; numbers only.
+            int arg = 0;
+            for (const char* p = idxStr; *p; ++arg) {
+                char* end = nullptr;
+                const size_t field = std::strtoul(p, &end, 10);
+                const char op = *end;
+                p = end + 1;
+                sqlite3_value* v = argv[arg];
+                const int kind = sqlite3_value_type(v);
+                if (kind != SQLITE_INTEGER && kind != SQLITE_FLOAT) continue;
+                const double value = sqlite3_value_double(v);
+                if (std::fabs(value) > 4e15) continue;
+                cur->checks.push_back({field, op, value});
+            }
+        }
         if (cur->single) {
             const sqlite3_int64 rowid = sqlite3_value_int64(argv[0]);
             if (rowid < 1 || rowid > cur->count || sqlite3_value_type(argv[0]) == SQLITE_NULL) {

@@ -379,6 +379,10 @@ TEST_F(SqlSemantics, IndexedComparisonsReadOnlyTheRecordsTheyFind) {
             {"name = 'person 7'", 111},
             {"day = '2026-02-05' AND id < 50", 30},
             {"id < 0", 1},  // an empty id (0 in DBF tables)
+            // Fields without an order: the scan checks numbers on the records.
+            {"flag = 1 AND +id < 20", 3000},
+            {"flag > 0.5 AND flag <= 1 AND +id < 9", 3000},
+            {"flag = 'x'", 3000},
         };
         for (const auto& c : cases) {
             const std::string sql = from + c.where + " ORDER BY id";
@@ -388,7 +392,7 @@ TEST_F(SqlSemantics, IndexedComparisonsReadOnlyTheRecordsTheyFind) {
             EXPECT_LE(read, c.mostRead) << table << ": " << c.where;
             // The same rows as a scan, which a "+" before the field makes it.
             std::string scanned = from + c.where;
-            for (const char* field : {"id", "name", "day"})
+            for (const char* field : {"id", "name", "day", "flag"})
                 for (size_t at = scanned.find(std::string(" ") + field + " ", scanned.find("WHERE"));
                      at != std::string::npos; at = scanned.find(std::string(" ") + field + " ", at + 3))
                     scanned.replace(at, 1, " +");
