@@ -416,7 +416,12 @@ std::shared_ptr<Table> Statement::Execute() {
                 const uint32_t code = LastErrorCode();
                 const std::string text = LastErrorText();
                 try {
-                    conn.Rollback(own ? std::string() : kMark);
+                    if (own) {
+                        conn.Rollback();
+                    } else {
+                        conn.Rollback(kMark);
+                        conn.ReleaseSavepoint(kMark);
+                    }
                 } catch (const EngineError&) {
                 }
                 if (code && code != KIV_ERR_SQL) Throw(code, text);
