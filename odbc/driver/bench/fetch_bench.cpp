@@ -19,7 +19,7 @@
 #include <string>
 
 #include "bench_support.h"
-#include "kiv_odbc_testing/driver_libraries.h"
+#include "odbc_bench.h"
 #include "qel32.h"
 
 namespace {
@@ -29,6 +29,7 @@ using bench::Check;
 using bench::CheckSql;
 using bench::Clock;
 using bench::Fail;
+using bench::FailOdbc;
 using bench::Seconds;
 
 // Julian day number to a civil date (Fliegel and Van Flandern).
@@ -89,27 +90,13 @@ void WriteSqliteTable(const std::string& file, uint32_t n) {
     sqlite3_close(db);
 }
 
-[[noreturn]] void FailOdbc(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
-    SQLCHAR state[6] = {}, text[512] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length);
-    Fail(std::string(what) + " failed: " + reinterpret_cast<char*>(state) + " " + reinterpret_cast<char*>(text));
-}
-
 // Connects with `connection`, selects the five columns, binds them and fetches
 // every row; returns rows per second.
 double FetchAll(const std::string& connection, Sums& sums) {
     SQLHENV env = nullptr;
     SQLHDBC dbc = nullptr;
     SQLHSTMT stmt = nullptr;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    std::string text = connection;
-    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
-                                        nullptr, SQL_DRIVER_NOPROMPT)))
-        FailOdbc(SQL_HANDLE_DBC, dbc, ("connect " + connection).c_str());
+    bench::ConnectBench(connection, env, dbc);
     SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
 
     SQLINTEGER id = 0, flag = 0;
@@ -168,17 +155,7 @@ int main(int argc, char** argv) {
         }
         n = static_cast<uint32_t>(asked);
     }
-    const std::string sqliteDriver = kivodbc::testing::SqliteOdbcDriverPath();
-    if (sqliteDriver.empty()) Fail("the SQLite ODBC driver (Debian package libsqliteodbc) is not installed");
-
-    char pattern[] = "/tmp/fetch_bench.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) Fail("no temporary folder");
-    const std::string dir = pattern;
-    std::ofstream(dir + "/odbcinst.ini") << "[KivBench]\nDriver=" KIVODBC_DRIVER_PATH "\n\n[SqliteBench]\nDriver="
-                                         << sqliteDriver << "\n";
-    std::ofstream(dir + "/odbc.ini") << "";
-    setenv("ODBCSYSINI", dir.c_str(), 1);
-    setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
+    const std::string dir = bench::RegisterBenchDrivers("fetch_bench");
 
     std::printf("writing %u rows to both stores...\n", n);
     WriteEngineTable(dir, n);

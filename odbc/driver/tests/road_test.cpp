@@ -1121,7 +1121,7 @@ TEST_F(RoadWriting, ColumnsGiveEachColumnsNameTypeAndSize) {
             (std::vector<std::string>{
                 "parts|code|1|10|10|0|<null>|NULL|1|<null>|10|1",
                 "parts|qty|4|10|4|0|10|NULL|4|<null>|<null>|2",
-                "parts|price|2|6|8|2|10|NULL|2|<null>|<null>|3",
+                "parts|price|2|8|10|2|10|NULL|2|<null>|<null>|3",
                 "parts|seen|91|10|6|0|<null>|NULL|9|1|<null>|4",
             }));
   EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);

@@ -89,16 +89,25 @@ void Connection::Savepoint(const std::string& name) {
     transaction_->savepoints.emplace_back(Upper(name), transaction_->log.size());
 }
 
+void Connection::ReleaseSavepoint(const std::string& name) {
+    if (!transaction_) return;
+    const std::string upper = Upper(name);
+    auto& marks = transaction_->savepoints;
+    auto it = std::find_if(marks.rbegin(), marks.rend(), [&](const auto& s) { return s.first == upper; });
+    if (it != marks.rend()) marks.erase(std::prev(it.base()), marks.end());
+}
+
 void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended) {
     if (!transaction_) return;
+    // Only the first change of a record inside the transaction matters.
+    if (!transaction_->logged.emplace(file.get(), recno).second) return;
     UndoEntry entry{file, recno, appended, {}};
     if (!appended) {
-        // Only the first change of a record inside the transaction matters.
-        for (const auto& e : transaction_->log)
-            if (e.file == file && e.recno == recno) return;
         entry.before.resize(file->recordLength());
-        if (file->ReadRecords(recno, 1, entry.before.data()) != 1)
+        if (file->ReadRecords(recno, 1, entry.before.data()) != 1) {
+            transaction_->logged.erase({file.get(), recno});
             Throw(KIV_ERR_IO, "Record " + std::to_string(recno) + " cannot be read for the transaction log");
+        }
     }
     transaction_->log.push_back(std::move(entry));
 }
@@ -128,6 +137,7 @@ void Connection::Rollback(const std::string& savepoint) {
                 text = err.what();
             }
         }
+        transaction_->logged.erase({e.file.get(), e.recno});
         log.pop_back();
     }
     if (savepoint.empty()) transaction_.reset();

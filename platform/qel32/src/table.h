@@ -32,6 +32,9 @@ struct UndoEntry {
 
 struct Transaction {
     std::vector<UndoEntry> log;
+    // The records the log holds, so that a record's later changes are known
+    // as such without searching the log.
+    std::set<std::pair<const TableFile*, uint32_t>> logged;
     std::vector<std::pair<std::string, size_t>> savepoints;  // name, log size at the mark
 };
 
@@ -61,6 +64,8 @@ public:
     void Commit();
     void Rollback(const std::string& savepoint = std::string());
     void Savepoint(const std::string& name);
+    // Forgets a savepoint (and those after it), keeping what was done since.
+    void ReleaseSavepoint(const std::string& name);
     // Called before a stored record changes (or right after an append).
     void LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended);
 
