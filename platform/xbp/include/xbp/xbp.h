@@ -1,0 +1,262 @@
+// The Xbp GUI base classes of the Xbase++ runtime stand-in: an in-memory
+// window model (tree, positions, visibility, focus, modal state) and the
+// per-thread application event queue. Every query is answered from the
+// model, so window logic runs without a display.
+//
+// Positions are pixels with the origin at the bottom left of the parent.
+// Fractional positions are kept as given.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "xpp/xpp.h"
+
+namespace xbp {
+
+// Event codes. Close and the three drag events are the runtime's fixed
+// numbers; the others are our own.
+enum Event : int {
+    xbeP_None = 0,
+    xbeP_Close = 1048632,
+    xbeP_DragEnter = 1048650,
+    xbeP_DragMotion = 1048651,
+    xbeP_DragDrop = 1048653,
+    xbeP_KillInputFocus = 1049000,  // our own: an edit control lost the input focus
+    xbeP_MenuKey = 1049001,         // our own: a key on an active menu bar, mp1 the key
+};
+
+class Window;
+using WindowRef = std::shared_ptr<Window>;
+
+// The general window: every Xbp window class derives from it.
+class Window : public xpp::Object {
+public:
+    ~Window() override = default;
+
+    // init(parent, owner, position, size, ...) as reached through new():
+    // records the exact arguments received and takes the parent (an
+    // object), owner, position and size given.
+    virtual void init(xpp::Args& args);
+
+    // SetParent([o]) / SetOwner([o]): without argument the query; with one,
+    // sets it and answers the previous one. AppDesktop()'s parent is NIL.
+    xpp::Value SetParent();
+    xpp::Value SetParent(const xpp::Value& parent);
+    xpp::Value SetOwner();
+    xpp::Value SetOwner(const xpp::Value& owner);
+
+    // {x, y}, relative to the parent's bottom-left corner.
+    bool SetPos(const xpp::Value& pos);
+    xpp::Array CurrentPos() const;
+    bool SetSize(const xpp::Value& size);
+    // Sets position and size without a journal entry (arrays only).
+    void Place(const xpp::Value& pos, const xpp::Value& size);
+    xpp::Array CurrentSize() const;  // {width, height}
+
+    bool IsVisible() const;
+    bool Show();
+    bool Hide();
+    bool IsCreated() const;
+    // Configuration set before create() takes effect here.
+    virtual Window& create();
+    // Releases the window and its children (they are detached from the tree).
+    virtual Window& destroy();
+
+    // The base dispatch: close → close(), drag events → DragEnter/
+    // DragMotion/DragDrop, focus loss → KillInputFocus(), a menu key →
+    // OnMenuKey(). Anything else is ignored. Answers the callback's result.
+    virtual xpp::Value HandleEvent(int event, const xpp::Value& mp1, const xpp::Value& mp2);
+
+    // A position in this window's terms, in `other`'s terms (NIL: the
+    // desktop's).
+    xpp::Array MapPoint(const xpp::Value& other, const xpp::Value& pos) const;
+
+    bool setColorBG(const xpp::Value& colour);
+    xpp::Value ColorBG() const;
+    bool setFontCompoundName(const std::string& name);
+    std::string FontCompoundName() const;
+
+    // The id of the thread that made the window: its events go there.
+    int OwnerThread() const { return thread_; }
+
+    // Callbacks that an application overrides in a subclass.
+    virtual xpp::Value close(const xpp::Value& mp1, const xpp::Value& mp2);
+    virtual xpp::Value DragEnter(const xpp::Value& state, const xpp::Value& data);
+    virtual xpp::Value DragMotion(const xpp::Value& state, const xpp::Value& data);
+    virtual xpp::Value DragDrop(const xpp::Value& state, const xpp::Value& data);
+    virtual xpp::Value KillInputFocus();
+    virtual xpp::Value OnMenuKey(xpp::Ref key, const xpp::Value& unused);
+
+    // The children in order of creation (a snapshot).
+    std::vector<WindowRef> Children() const;
+    // The window's own name for the test journal ("XbpBaseDialog", ...).
+    virtual std::string BaseName() const = 0;
+
+protected:
+    Window();
+    // The window's parent as a window (null for the desktop or none).
+    WindowRef ParentWindow() const;
+    // The absolute origin of the window's client area in desktop terms.
+    virtual void ClientOrigin(double& x, double& y) const;
+    void Journal(const std::string& what, xpp::Args args) const;
+
+private:
+    friend struct WindowAccess;
+    void Detach();
+
+    std::weak_ptr<Window> parent_;
+    xpp::Value owner_;
+    std::vector<WindowRef> children_;
+    double x_ = 0, y_ = 0, w_ = 0, h_ = 0;
+    bool visible_ = false;
+    bool created_ = false;
+    xpp::Value colorBG_;
+    std::string font_;
+    int thread_ = 0;
+};
+
+// Constructs a window of class T and runs its init with the caller's exact
+// argument list (new()).
+template <class T>
+std::shared_ptr<T> New(xpp::Args args = {}) {
+    T::ClassObject();
+    std::shared_ptr<T> w(new T());
+    w->init(args);
+    return w;
+}
+
+// The desktop: the root window, parent of top-level windows.
+class Desktop : public Window {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+    std::string BaseName() const override { return "AppDesktop"; }
+    xpp::Value HandleEvent(int, const xpp::Value&, const xpp::Value&) override { return xpp::Value(); }
+
+protected:
+    friend WindowRef AppDesktop();
+    Desktop();
+};
+WindowRef AppDesktop();
+
+#define XBP_WINDOW_CLASS_BODY(Name)                                           \
+public:                                                                       \
+    static xpp::Class& ClassObject();                                         \
+    xpp::Class& classObject() const override { return ClassObject(); }       \
+    std::string BaseName() const override { return #Name; }                  \
+    /* The class initialisation: run once when the class object is made. */ \
+    static void initClass(xpp::Class& cls);                                   \
+                                                                              \
+protected:                                                                    \
+    template <class T>                                                        \
+    friend std::shared_ptr<T> New(xpp::Args);                                 \
+    Name() = default;
+
+// A dialog: a top-level frame window with a drawing area.
+class XbpBaseDialog : public Window {
+    XBP_WINDOW_CLASS_BODY(XbpBaseDialog)
+public:
+    // new(parent, owner, position, size, presentation parameters, visible)
+    void init(xpp::Args& args) override;
+    Window& create() override;
+    Window& destroy() override;
+
+    xpp::Value border = 0;
+    xpp::Value moveWithOwner = false;
+    xpp::Value sysMenu = true;
+    xpp::Value titleBar = true;
+    xpp::Value title = "";
+
+    // The child window covering the client area: parent of the controls.
+    WindowRef drawingArea() const { return drawingArea_; }
+    // The client rectangle {x, y, w, h} of a frame rectangle {x, y, w, h},
+    // by the frame metrics of the current border and title bar.
+    xpp::Array calcClientRect(const xpp::Value& frame) const;
+    // 2 starts a modal state, 1 ends it; answers the previous state.
+    int SetModalState(int state);
+    int ModalState() const { return modal_; }
+
+protected:
+    void ClientOrigin(double& x, double& y) const override;
+
+private:
+    WindowRef drawingArea_;
+    int modal_ = 1;
+};
+
+// Frame metrics of our own: pixels taken by the frame on each side and by
+// the title bar.
+struct FrameMetrics {
+    int left = 0, right = 0, bottom = 0, top = 0;
+};
+FrameMetrics DialogFrame(int border, bool titleBar);
+
+// The drawing area of a dialog.
+class XbpDrawingArea : public Window {
+    XBP_WINDOW_CLASS_BODY(XbpDrawingArea)
+};
+
+class XbpBaseStatic : public Window {
+    XBP_WINDOW_CLASS_BODY(XbpBaseStatic)
+public:
+    xpp::Value caption = "";
+};
+
+// The classes that only forward: init, initClass and the general members.
+#define XBP_FORWARDING_CLASS(Name) \
+    class Name : public Window {   \
+        XBP_WINDOW_CLASS_BODY(Name) \
+    };
+XBP_FORWARDING_CLASS(XbpBaseCombobox)
+XBP_FORWARDING_CLASS(XbpBaseListBox)
+XBP_FORWARDING_CLASS(XbpBasePushButton)
+XBP_FORWARDING_CLASS(XbpBaseTreeView)
+XBP_FORWARDING_CLASS(XbpBase3State)
+XBP_FORWARDING_CLASS(XbpBaseTabPage)
+XBP_FORWARDING_CLASS(XbpBaseScrollBar)
+XBP_FORWARDING_CLASS(XbpBaseCheckBox)
+XBP_FORWARDING_CLASS(XbpBaseRadioButton)
+#undef XBP_FORWARDING_CLASS
+
+// Class functions: the class object, made once.
+xpp::Class& XBPBASEDIALOG();
+xpp::Class& XBPBASESTATIC();
+
+// ------------------------------------------------------ application events
+// AppEvent(@mp1, @mp2, @oXbp): waits for the calling thread's next event and
+// answers its code; the three references are set. Every event has a target
+// object: one posted without goes to AppDesktop(). When the queue is empty
+// the wait hook runs (tests), else the Qt pump; with neither it raises a
+// runtime error instead of blocking for ever.
+int AppEvent(const xpp::Ref& mp1, const xpp::Ref& mp2, const xpp::Ref& oXbp);
+// PostAppEvent(nEvent, mp1, mp2, oXbp): queues an event for the thread that
+// made `oXbp` (the calling thread without a window target).
+bool PostAppEvent(int event, const xpp::Value& mp1 = {}, const xpp::Value& mp2 = {},
+                  const xpp::Value& target = {});
+// SetAppEvent(nEvent [, bBlock]): the block registered for the code, or NIL;
+// with a block, registers it and answers the previous one.
+xpp::Value SetAppEvent(int event);
+xpp::Value SetAppEvent(int event, const xpp::Value& block);
+// SetAppFocus([oXbp]): the window with the focus; an object argument takes
+// the focus and the previous holder is answered; any other argument changes
+// nothing.
+xpp::Value SetAppFocus();
+xpp::Value SetAppFocus(const xpp::Value& window);
+// SetAppWindow() is the runtime's own (xpp::SetAppWindow).
+// SetMouse([l]): whether mouse (drag) events are delivered; answers the
+// previous setting (default .T.).
+bool SetMouse();
+bool SetMouse(bool on);
+
+namespace detail {
+// The pump the Qt adaptor installs: processes Qt events until one is
+// queued; false when nothing can come. Null while no Qt application runs.
+using Pump = std::function<bool()>;
+void SetPump(Pump pump);
+}  // namespace detail
+
+}  // namespace xbp
