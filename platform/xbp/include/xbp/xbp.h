@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,117 @@ class XbpBaseStatic : public Window {
 public:
     xpp::Value caption = "";
 };
+
+// A single-line edit. The buffer holds the raw text; user edits (the Qt
+// adaptor) reach it through SetText before the next event is delivered.
+class XbpBaseSLE : public Window {
+    XBP_WINDOW_CLASS_BODY(XbpBaseSLE)
+public:
+    // The raw text of the entry.
+    virtual xpp::Value EditBuffer() const;
+    // {characters before the selection, characters up to the selection's
+    // end}; a caret at p without a selection gives {p, p}.
+    xpp::Array QueryMarked() const;
+    // Shows `data` (a text); the caret goes to its end.
+    virtual bool SetData(const xpp::Value& data);
+    // The user's edit: the entry's text and its selection (caret = end).
+    void SetText(const std::string& text);
+    void SetMarked(size_t from, size_t to);
+    std::string Text() const;
+
+private:
+    std::string text_;
+    size_t markFrom_ = 0, markTo_ = 0;
+};
+
+// A spin button: an entry holding a number between limits.
+class XbpBaseSpinbutton : public XbpBaseSLE {
+    XBP_WINDOW_CLASS_BODY(XbpBaseSpinbutton)
+public:
+    xpp::Value PadWithZeros = false;
+    // The value limits; SetData clamps into them.
+    bool SetNumLimits(int64_t lower, int64_t upper);
+    // The value: the entry's text read as a number (XbpBaseSLE's
+    // EditBuffer gives the text itself).
+    xpp::Value EditBuffer() const override;
+    // Shows the number; with PadWithZeros .T. padded with zeros to the
+    // width of the upper limit ("007" for 7 with 999).
+    bool SetData(const xpp::Value& data) override;
+
+private:
+    int64_t lower_ = 0, upper_ = 100;
+};
+
+// A multi-line edit.
+class XbpBaseMLE : public Window {
+    XBP_WINDOW_CLASS_BODY(XbpBaseMLE)
+public:
+    xpp::Value EditBuffer() const;
+    // Inserts `text` with `pos` characters before it (NIL: at the insertion
+    // point); the insertion point moves behind the inserted text.
+    bool Insert(const xpp::Value& pos, const std::string& text);
+    // The user's edit: the text and the insertion point.
+    void SetText(const std::string& text, size_t caret);
+    size_t Caret() const;
+
+private:
+    std::string text_;
+    size_t caret_ = 0;
+};
+
+// What a menu and a menu bar hold: items {caption or menu object, block,
+// style, attribute word}.
+class MenuItems : public Window {
+public:
+    // AddItem(aItem): answers the number of items.
+    int64_t AddItem(const xpp::Value& item);
+    int64_t NumItems() const;
+    // GetItem(i) (1-based): a new array of four elements; NIL out of range.
+    xpp::Value GetItem(int64_t i) const;
+
+private:
+    std::vector<xpp::Array> items_;
+};
+
+class XbpBaseMenubar : public MenuItems {
+    XBP_WINDOW_CLASS_BODY(XbpBaseMenubar)
+};
+
+class XbpBaseMenu : public MenuItems {
+    XBP_WINDOW_CLASS_BODY(XbpBaseMenu)
+public:
+    xpp::Value title = "";
+};
+
+// The drag data of a drop: format 1 text (Windows-1252 bytes), format 15 a
+// list of path names.
+class DragData : public xpp::Object {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+    static std::shared_ptr<DragData> New(std::optional<std::string> text, std::vector<std::string> files);
+    // {{1}, {15}, ...}: one entry per offered format.
+    xpp::Array GetFormats() const;
+    // The data of a format: the text, a new array of paths on every call,
+    // NIL for a format not offered.
+    xpp::Value GetData(int format) const;
+
+private:
+    std::optional<std::string> text_;
+    std::optional<std::vector<std::string>> files_;
+};
+enum DragFormat : int { XBPCLPBRD_TEXT = 1, XBPCLPBRD_FILELIST = 15 };
+
+// The graphic colour table of our own: the 16 usual colours, 0..15 (6 is
+// yellow). 0xRRGGBB; -1 for a number outside the table.
+int64_t GraColorRGB(int64_t colour);
+enum GraColor : int {
+    GRA_CLR_BACKGROUND = 0, GRA_CLR_BLUE, GRA_CLR_RED, GRA_CLR_PINK, GRA_CLR_GREEN, GRA_CLR_CYAN,
+    GRA_CLR_YELLOW, GRA_CLR_NEUTRAL, GRA_CLR_DARKGRAY, GRA_CLR_DARKBLUE, GRA_CLR_DARKRED,
+    GRA_CLR_DARKPINK, GRA_CLR_DARKGREEN, GRA_CLR_DARKCYAN, GRA_CLR_BROWN, GRA_CLR_PALEGRAY
+};
+// A font compound name "size.family" split; false when it has no size.
+bool ParseFontCompoundName(const std::string& name, int& points, std::string& family);
 
 // The classes that only forward: init, initClass and the general members.
 #define XBP_FORWARDING_CLASS(Name) \
