@@ -17,14 +17,6 @@ JournalStore& Store() {
     return s;
 }
 
-double Coord(const xpp::Value& pair, size_t i) {
-    return pair.IsArray() && pair.Arr().Len() >= i ? pair.Arr().Get(i).Dbl() : 0.0;
-}
-
-xpp::Value Number(double d) {
-    return d == static_cast<double>(static_cast<int64_t>(d)) ? xpp::Value(static_cast<int64_t>(d)) : xpp::Value(d);
-}
-
 }  // namespace
 
 std::recursive_mutex& TreeLock() {
@@ -292,6 +284,8 @@ XBP_CLASS_OBJECT(XbpBaseStatic, nullptr)
 XBP_CLASS_OBJECT(XbpBaseSLE, nullptr)
 XBP_CLASS_OBJECT(XbpBaseSpinbutton, &XbpBaseSLE::ClassObject())
 XBP_CLASS_OBJECT(XbpBaseMLE, nullptr)
+XBP_CLASS_OBJECT(XbpBaseCrt, nullptr)
+XBP_CLASS_OBJECT(XbpBasePresSpace, nullptr)
 XBP_CLASS_OBJECT(XbpBaseMenubar, nullptr)
 XBP_CLASS_OBJECT(XbpBaseMenu, nullptr)
 XBP_CLASS_OBJECT(XbpBaseCombobox, nullptr)
@@ -353,7 +347,12 @@ Window& XbpBaseDialog::destroy() {
     return *this;
 }
 
-int XbpBaseDialog::SetModalState(int state) {
+int Window::ModalState() const {
+    std::lock_guard g(TreeLock());
+    return modal_;
+}
+
+int Window::SetModalState(int state) {
     Journal("SetModalState", {state});
     std::lock_guard g(TreeLock());
     int old = modal_;

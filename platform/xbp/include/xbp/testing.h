@@ -22,4 +22,7 @@ void ClearJournal();
 // false to say that nothing more will come. Null removes it.
 void SetWaitHook(std::function<bool()> hook);
 
+// The number of device contexts locked now (all spaces, nested locks each).
+int LockedDeviceContexts();
+
 }  // namespace xbp::testing

@@ -81,6 +81,11 @@ public:
     bool setFontCompoundName(const std::string& name);
     std::string FontCompoundName() const;
 
+    // Dialogs and CRT windows: 2 starts a modal state, 1 ends it; answers
+    // the previous state.
+    int SetModalState(int state);
+    int ModalState() const;
+
     // The id of the thread that made the window: its events go there.
     int OwnerThread() const { return thread_; }
 
@@ -118,6 +123,7 @@ private:
     xpp::Value colorBG_;
     std::string font_;
     int thread_ = 0;
+    int modal_ = 1;
 };
 
 // Constructs a window of class T and runs its init with the caller's exact
@@ -177,16 +183,12 @@ public:
     // The client rectangle {x, y, w, h} of a frame rectangle {x, y, w, h},
     // by the frame metrics of the current border and title bar.
     xpp::Array calcClientRect(const xpp::Value& frame) const;
-    // 2 starts a modal state, 1 ends it; answers the previous state.
-    int SetModalState(int state);
-    int ModalState() const { return modal_; }
 
 protected:
     void ClientOrigin(double& x, double& y) const override;
 
 private:
     WindowRef drawingArea_;
-    int modal_ = 1;
 };
 
 // Frame metrics of our own: pixels taken by the frame on each side and by
@@ -317,6 +319,74 @@ enum GraColor : int {
 };
 // A font compound name "size.family" split; false when it has no size.
 bool ParseFontCompoundName(const std::string& name, int& points, std::string& family);
+
+// A presentation space: a device (a window, or an image of its own) and a
+// font. Device coordinates count y from the top.
+class XbpBasePresSpace : public xpp::Object {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+    static void initClass(xpp::Class& cls);
+    virtual void init(xpp::Args& args);
+    // create(oDevice, aSize): a window, or NIL for an image of aSize.
+    XbpBasePresSpace& create(const xpp::Value& device = {}, const xpp::Value& size = {});
+    bool HasDevice() const;
+    // {width, height} of the device.
+    xpp::Array DeviceSize() const;
+    // MapPoint(aPoint, .T., .T.): device x = x, device y = device height - y.
+    xpp::Array MapPoint(const xpp::Value& point, bool toDevice = true, bool pixels = true) const;
+    // lockHDC(n, @hDC): a lock id (0 when the space has no device); the
+    // device context handle comes back in hDC. Locks nest with a count.
+    // `n` is recorded and otherwise unused.
+    int64_t lockHDC(const xpp::Value& n, const xpp::Ref& hDC);
+    // UnlockHDC(nLock, hDC): .T. when the handle was locked here.
+    bool UnlockHDC(const xpp::Value& lock, const xpp::Value& hDC);
+    // The space a device context handle stands for while locked; null for
+    // a stale or unknown handle.
+    static std::shared_ptr<XbpBasePresSpace> FromHDC(int64_t hDC);
+    std::string FontCompoundName() const;
+    bool SetFontCompoundName(const std::string& name);
+
+protected:
+    template <class T>
+    friend std::shared_ptr<T> New(xpp::Args);
+
+private:
+    mutable std::mutex lock_;
+    std::weak_ptr<Window> window_;
+    double w_ = 0, h_ = 0;
+    bool created_ = false;
+    int64_t hdc_ = 0;
+    int locks_ = 0;
+    std::string font_;
+};
+
+// A CRT window: rows x columns of fixed-pitch cells, with its own
+// presentation space.
+class XbpBaseCrt : public Window {
+    XBP_WINDOW_CLASS_BODY(XbpBaseCrt)
+public:
+    // new(parent, owner, position, rows, columns, title, visible)
+    void init(xpp::Args& args) override;
+    xpp::Value MouseMode = 0;
+    xpp::Value FontWidth = 8;
+    xpp::Value FontHeight = 16;
+    xpp::Value title = "";
+    int64_t MaxRow() const;  // rows - 1
+    int64_t MaxCol() const;  // columns - 1
+    Window& create() override;
+    // The window's own presentation space: the same object every time.
+    std::shared_ptr<XbpBasePresSpace> presSpace();
+    bool InvalidateRect(const xpp::Value& rect);
+
+private:
+    int64_t rows_ = 25, cols_ = 80;
+    std::shared_ptr<XbpBasePresSpace> ps_;
+};
+// The class a CRT makes its presentation space of (XbpBasePresSpace by
+// default): a factory that answers a new, un-initialised space. Null
+// restores the default.
+void SetCrtPresSpaceFactory(std::function<std::shared_ptr<XbpBasePresSpace>()> factory);
 
 // The classes that only forward: init, initClass and the general members.
 #define XBP_FORWARDING_CLASS(Name) \
