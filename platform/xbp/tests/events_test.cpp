@@ -1,6 +1,7 @@
 // The application event queue and the application functions.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "xbp/testing.h"
@@ -135,4 +136,34 @@ TEST(XbpEvents, ApplicationSettings) {
     Value old = xpp::SetAppWindow(Value(d));
     EXPECT_EQ(xpp::SetAppWindow().Obj(), d);
     xpp::SetAppWindow(old);
+}
+
+TEST(XbpEvents, AWorkerMakesAndDestroysWindowsWhileTheMainThreadWaits) {
+    auto d = Dialog();
+    d->create();
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 200; ++i) {
+            auto w = New<XbpBaseDialog>(Args{Value(), Value(d), Array{i, i}, Array{50, 50}, Value(), false});
+            w->create();
+            auto s = New<XbpBaseStatic>(Args{Value(w->drawingArea()), Value(), Array{1, 1}, Array{5, 5}});
+            s->create();
+            w->Show();
+            w->destroy();
+        }
+        PostAppEvent(77, Value(), Value(), Value(d));  // to the thread that made d
+        done = true;
+    });
+    // The main thread waits in AppEvent, reading the tree meanwhile.
+    HookGuard h([&] {
+        for (auto& c : AppDesktop()->Children()) c->CurrentSize();
+        std::this_thread::yield();
+        return true;
+    });
+    EXPECT_EQ(Next().event, 77);
+    worker.join();
+    EXPECT_TRUE(done);
+    // Nothing the worker made is left in the tree.
+    for (auto& c : AppDesktop()->Children()) EXPECT_FALSE(c->SetOwner().Obj() == d && c != d);
+    d->destroy();
 }
