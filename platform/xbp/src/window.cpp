@@ -1,0 +1,363 @@
+// The in-memory window model.
+#include <algorithm>
+
+#include "model.h"
+#include "xbp/testing.h"
+
+namespace xbp {
+
+namespace {
+
+struct JournalStore {
+    std::mutex lock;
+    std::vector<testing::Call> calls;
+};
+JournalStore& Store() {
+    static JournalStore s;
+    return s;
+}
+
+}  // namespace
+
+std::recursive_mutex& TreeLock() {
+    static std::recursive_mutex m;
+    return m;
+}
+
+namespace testing {
+std::vector<Call> Journal() {
+    std::lock_guard g(Store().lock);
+    return Store().calls;
+}
+void ClearJournal() {
+    std::lock_guard g(Store().lock);
+    Store().calls.clear();
+}
+}  // namespace testing
+
+void JournalCall(const std::string& what, const xpp::Object* self, xpp::Args args) {
+    testing::Call c;
+    c.what = what;
+    if (self) c.self = const_cast<xpp::Object*>(self)->weak_from_this();
+    c.args = std::move(args);
+    std::lock_guard g(Store().lock);
+    Store().calls.push_back(std::move(c));
+}
+
+Window::Window() : thread_(xpp::ThreadID()) {}
+
+void Window::Journal(const std::string& what, xpp::Args args) const {
+    JournalCall(BaseName() + ":" + what, this, std::move(args));
+}
+
+void Window::init(xpp::Args& args) {
+    Journal("init", args);
+    if (args.Get(1).IsObject()) SetParent(args.Get(1));
+    SetOwner(args.Get(2));
+    Place(args.Get(3), args.Get(4));
+}
+
+void Window::Place(const xpp::Value& pos, const xpp::Value& size) {
+    std::lock_guard g(TreeLock());
+    if (pos.IsArray()) {
+        x_ = Coord(pos, 1);
+        y_ = Coord(pos, 2);
+    }
+    if (size.IsArray()) {
+        w_ = Coord(size, 1);
+        h_ = Coord(size, 2);
+    }
+}
+
+xpp::Value Window::SetParent() {
+    std::lock_guard g(TreeLock());
+    return xpp::Value(parent_.lock());
+}
+
+xpp::Value Window::SetParent(const xpp::Value& parent) {
+    std::lock_guard g(TreeLock());
+    xpp::Value old = xpp::Value(parent_.lock());
+    auto p = parent.As<Window>();
+    if (!p || p.get() == this) return old;
+    Detach();
+    parent_ = p;
+    p->children_.push_back(std::static_pointer_cast<Window>(shared_from_this()));
+    return old;
+}
+
+xpp::Value Window::SetOwner() {
+    std::lock_guard g(TreeLock());
+    return owner_;
+}
+
+xpp::Value Window::SetOwner(const xpp::Value& owner) {
+    std::lock_guard g(TreeLock());
+    xpp::Value old = owner_;
+    if (owner.IsObject()) owner_ = owner;
+    return old;
+}
+
+void Window::Detach() {
+    if (auto p = parent_.lock()) {
+        auto& c = p->children_;
+        c.erase(std::remove_if(c.begin(), c.end(), [this](const WindowRef& w) { return w.get() == this; }),
+                c.end());
+    }
+    parent_.reset();
+}
+
+bool Window::SetPos(const xpp::Value& pos) {
+    Journal("SetPos", {pos});
+    if (!pos.IsArray()) return false;
+    std::lock_guard g(TreeLock());
+    x_ = Coord(pos, 1);
+    y_ = Coord(pos, 2);
+    return true;
+}
+
+xpp::Array Window::CurrentPos() const {
+    std::lock_guard g(TreeLock());
+    return xpp::Array{Number(x_), Number(y_)};
+}
+
+bool Window::SetSize(const xpp::Value& size) {
+    if (!size.IsArray()) return false;
+    std::lock_guard g(TreeLock());
+    w_ = Coord(size, 1);
+    h_ = Coord(size, 2);
+    return true;
+}
+
+xpp::Array Window::CurrentSize() const {
+    std::lock_guard g(TreeLock());
+    return xpp::Array{Number(w_), Number(h_)};
+}
+
+bool Window::IsVisible() const {
+    std::lock_guard g(TreeLock());
+    return visible_;
+}
+
+bool Window::Show() {
+    Journal("Show", {});
+    std::lock_guard g(TreeLock());
+    visible_ = true;
+    return true;
+}
+
+bool Window::Hide() {
+    Journal("Hide", {});
+    std::lock_guard g(TreeLock());
+    visible_ = false;
+    return true;
+}
+
+bool Window::IsCreated() const {
+    std::lock_guard g(TreeLock());
+    return created_;
+}
+
+Window& Window::create() {
+    std::lock_guard g(TreeLock());
+    created_ = true;
+    return *this;
+}
+
+Window& Window::destroy() {
+    std::vector<WindowRef> kids;
+    {
+        std::lock_guard g(TreeLock());
+        kids = children_;
+    }
+    for (auto& k : kids) k->destroy();
+    std::lock_guard g(TreeLock());
+    Detach();
+    created_ = false;
+    visible_ = false;
+    return *this;
+}
+
+xpp::Value Window::HandleEvent(int event, const xpp::Value& mp1, const xpp::Value& mp2) {
+    Journal("HandleEvent", {event, mp1, mp2});
+    switch (event) {
+        case xbeP_Close: return close(mp1, mp2);
+        case xbeP_DragEnter: return DragEnter(mp1, mp2);
+        case xbeP_DragMotion: return DragMotion(mp1, mp2);
+        case xbeP_DragDrop: return DragDrop(mp1, mp2);
+        case xbeP_KillInputFocus: return KillInputFocus();
+        case xbeP_MenuKey: {
+            xpp::Ref key(mp1);
+            return OnMenuKey(key, xpp::Value());
+        }
+        default: return xpp::Value();
+    }
+}
+
+WindowRef Window::ParentWindow() const {
+    std::lock_guard g(TreeLock());
+    return parent_.lock();
+}
+
+void Window::ClientOrigin(double& x, double& y) const {
+    std::lock_guard g(TreeLock());
+    double px = 0, py = 0;
+    if (auto p = parent_.lock()) p->ClientOrigin(px, py);
+    x = px + x_;
+    y = py + y_;
+}
+
+xpp::Array Window::MapPoint(const xpp::Value& other, const xpp::Value& pos) const {
+    Journal("MapPoint", {other, pos});
+    double sx, sy, ox = 0, oy = 0;
+    ClientOrigin(sx, sy);
+    if (auto o = other.As<Window>()) o->ClientOrigin(ox, oy);
+    return xpp::Array{Number(Coord(pos, 1) + sx - ox), Number(Coord(pos, 2) + sy - oy)};
+}
+
+bool Window::setColorBG(const xpp::Value& colour) {
+    std::lock_guard g(TreeLock());
+    colorBG_ = colour;
+    return true;
+}
+
+xpp::Value Window::ColorBG() const {
+    std::lock_guard g(TreeLock());
+    return colorBG_;
+}
+
+bool Window::setFontCompoundName(const std::string& name) {
+    std::lock_guard g(TreeLock());
+    font_ = name;
+    return true;
+}
+
+std::string Window::FontCompoundName() const {
+    std::lock_guard g(TreeLock());
+    return font_;
+}
+
+xpp::Value Window::close(const xpp::Value&, const xpp::Value&) { return xpp::Value(); }
+xpp::Value Window::DragEnter(const xpp::Value&, const xpp::Value&) { return 0; }
+xpp::Value Window::DragMotion(const xpp::Value&, const xpp::Value&) { return 0; }
+xpp::Value Window::DragDrop(const xpp::Value&, const xpp::Value&) { return 0; }
+xpp::Value Window::KillInputFocus() {
+    Journal("KillInputFocus", {});
+    return xpp::Value();
+}
+xpp::Value Window::OnMenuKey(xpp::Ref, const xpp::Value&) { return 0; }
+
+std::vector<WindowRef> Window::Children() const {
+    std::lock_guard g(TreeLock());
+    return children_;
+}
+
+// ------------------------------------------------------------------ desktop
+Desktop::Desktop() = default;
+
+xpp::Class& Desktop::ClassObject() {
+    static xpp::ClassSlot slot;
+    return slot.Get("XbpDesktop", nullptr);
+}
+
+WindowRef AppDesktop() {
+    static WindowRef desktop = [] {
+        Desktop::ClassObject();
+        std::shared_ptr<Desktop> d(new Desktop());
+        d->create();
+        d->Show();
+        return d;
+    }();
+    return desktop;
+}
+
+// ------------------------------------------------------------ class objects
+#define XBP_CLASS_OBJECT(Name, Parent)                                           \
+    xpp::Class& Name::ClassObject() {                                            \
+        static xpp::ClassSlot slot;                                              \
+        return slot.Get(#Name, Parent, [](xpp::Class& c) { Name::initClass(c); }); \
+    }                                                                            \
+    void Name::initClass(xpp::Class& c) { JournalCall(#Name ":initClass", &c, {}); }
+
+XBP_CLASS_OBJECT(XbpBaseDialog, nullptr)
+XBP_CLASS_OBJECT(XbpDrawingArea, nullptr)
+XBP_CLASS_OBJECT(XbpBaseStatic, nullptr)
+XBP_CLASS_OBJECT(XbpBaseSLE, nullptr)
+XBP_CLASS_OBJECT(XbpBaseSpinbutton, &XbpBaseSLE::ClassObject())
+XBP_CLASS_OBJECT(XbpBaseMLE, nullptr)
+XBP_CLASS_OBJECT(XbpBaseCrt, nullptr)
+XBP_CLASS_OBJECT(XbpBasePresSpace, nullptr)
+XBP_CLASS_OBJECT(XbpBaseMenubar, nullptr)
+XBP_CLASS_OBJECT(XbpBaseMenu, nullptr)
+XBP_CLASS_OBJECT(XbpBaseCombobox, nullptr)
+XBP_CLASS_OBJECT(XbpBaseListBox, nullptr)
+XBP_CLASS_OBJECT(XbpBasePushButton, nullptr)
+XBP_CLASS_OBJECT(XbpBaseTreeView, nullptr)
+XBP_CLASS_OBJECT(XbpBase3State, nullptr)
+XBP_CLASS_OBJECT(XbpBaseTabPage, nullptr)
+XBP_CLASS_OBJECT(XbpBaseScrollBar, nullptr)
+XBP_CLASS_OBJECT(XbpBaseCheckBox, nullptr)
+XBP_CLASS_OBJECT(XbpBaseRadioButton, nullptr)
+
+xpp::Class& XBPBASEDIALOG() { return XbpBaseDialog::ClassObject(); }
+xpp::Class& XBPBASESTATIC() { return XbpBaseStatic::ClassObject(); }
+
+// ------------------------------------------------------------------- dialog
+FrameMetrics DialogFrame(int border, bool titleBar) {
+    FrameMetrics m;
+    int frame = border == 0 ? 0 : 4;
+    m.left = m.right = m.bottom = m.top = frame;
+    if (titleBar) m.top += 25;  // a titled dialog of border 9 loses 33 pixels of height
+    return m;
+}
+
+void XbpBaseDialog::init(xpp::Args& args) {
+    Window::init(args);
+    if (!args.Get(1).IsObject()) SetParent(xpp::Value(AppDesktop()));
+}
+
+xpp::Array XbpBaseDialog::calcClientRect(const xpp::Value& frame) const {
+    FrameMetrics m = DialogFrame(static_cast<int>(border.Int()), titleBar.Log());
+    return xpp::Array{Number(Coord(frame, 1) + m.left), Number(Coord(frame, 2) + m.bottom),
+                      Number(Coord(frame, 3) - m.left - m.right), Number(Coord(frame, 4) - m.bottom - m.top)};
+}
+
+void XbpBaseDialog::ClientOrigin(double& x, double& y) const {
+    Window::ClientOrigin(x, y);
+    FrameMetrics m = DialogFrame(static_cast<int>(border.Int()), titleBar.Log());
+    x += m.left;
+    y += m.bottom;
+}
+
+Window& XbpBaseDialog::create() {
+    Window::create();
+    if (!drawingArea_) {
+        drawingArea_ = New<XbpDrawingArea>(xpp::Args{xpp::Value(std::static_pointer_cast<Window>(shared_from_this()))});
+    }
+    xpp::Array size = CurrentSize();
+    xpp::Array client = calcClientRect(xpp::Array{0, 0, size.Get(1), size.Get(2)});
+    drawingArea_->Place(xpp::Array{0, 0}, xpp::Array{client.Get(3), client.Get(4)});
+    drawingArea_->create();
+    drawingArea_->Show();
+    return *this;
+}
+
+Window& XbpBaseDialog::destroy() {
+    Window::destroy();
+    drawingArea_.reset();
+    return *this;
+}
+
+int Window::ModalState() const {
+    std::lock_guard g(TreeLock());
+    return modal_;
+}
+
+int Window::SetModalState(int state) {
+    Journal("SetModalState", {state});
+    std::lock_guard g(TreeLock());
+    int old = modal_;
+    if (state == 1 || state == 2) modal_ = state;
+    return old;
+}
+
+}  // namespace xbp
