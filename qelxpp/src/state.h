@@ -132,6 +132,7 @@ std::string NumText(int64_t n);  // LTRIM(STR(n))
 bool QelNotUsed(ThreadRow& row, bool show, int area);
 int CurrentArea(ThreadRow& row);  // 1 from a thread's first use
 void CloseArea(ThreadRow& row, int area);
+std::string FieldDefinitions(const xpp::Array& aStruct, int tableType);
 Value ReplicateRow(const Value& table, int kind, const Value& tableName, int64_t recNo);
 
 }  // namespace qelxpp::detail

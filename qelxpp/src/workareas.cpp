@@ -117,4 +117,181 @@ Value DBUSEAREA(const Value& lNew, const Value& cDriver, const Value& cFile, con
     return true;
 }
 
+Value DBSELECTAREA(const Value& x) {
+    Entry e("_DBSELECTAREA");
+    if (!e.Ok()) return false;
+    ThreadRow& row = e.Row();
+    if (x.IsNil()) return true;
+    if (x.IsChar()) {
+        int64_t n = SELECT(x).Int();
+        if (n == 0) {
+            QELSHOWERROR(-999, "Alias doesn't exist:[" + x.Str() + "]");
+            return false;
+        }
+        row.currentArea = n;
+        return true;
+    }
+    if (!x.IsNum()) {
+        QELSHOWERROR(-999, "Unknown alias type:[" + xpp::ValType(x) + "]");
+        return false;
+    }
+    int64_t n = x.Int();
+    if (n == 0) {
+        for (int i = 1; i <= kMaxAreas && !n; ++i)
+            if (row.areas[i - 1].IsNil()) n = i;
+        if (n == 0) {
+            QELSHOWERROR(-999, "All available work areas are in use");
+            return false;
+        }
+    } else if (n < 1 || n > kMaxAreas) {
+        QELSHOWERROR(-999, "Work area number out of range:[" + NumText(n) + "]");
+        return false;
+    }
+    row.currentArea = n;
+    return true;
+}
+
+Value SELECT(const Value& x) {
+    Entry e("_SELECT");
+    if (!e.Ok()) return 0;
+    if (x.IsNil()) return CurrentArea(e.Row());
+    std::string wanted = xpp::Upper(xpp::AllTrim(x.IsChar() ? x.Str() : std::string()));
+    for (int i = 1; i <= kMaxAreas; ++i) {
+        const Value& slot = e.Row().areas[i - 1];
+        if (!slot.IsNil() && slot.Arr().Get(WA_ALIAS).Str() == wanted) return i;
+    }
+    return 0;
+}
+
+Value ALIAS(const Value& n) {
+    Entry e("_ALIAS");
+    if (!e.Ok()) return "";
+    int64_t area = n.IsNil() ? CurrentArea(e.Row()) : n.Int();
+    if (area < 1 || area > kMaxAreas || e.Row().areas[area - 1].IsNil()) return "";
+    return e.Row().areas[area - 1].Arr().Get(WA_ALIAS);
+}
+
+Value USED() {
+    Entry e("_USED");
+    if (!e.Ok()) return false;
+    return !e.Row().areas[CurrentArea(e.Row()) - 1].IsNil();
+}
+
+Value USEDINDEX() {
+    Entry e("USEDINDEX");
+    if (!e.Ok()) return false;
+    const Value& slot = e.Row().areas[CurrentArea(e.Row()) - 1];
+    return !slot.IsNil() && !slot.Arr().Get(WA_INDEXFILE).IsNil();
+}
+
+Value QELGETTABLEHANDLE(const Value& name) {
+    Entry e("QELGETTABLEHANDLE");
+    if (!e.Ok()) return 0;
+    KIVHANDLE h = 0;
+    if (KIV(e.Row(), KivGetTableHandle, CText(name), &h) != 0) return 0;
+    return static_cast<int64_t>(h);
+}
+
+// Frees the slots holding a table in every thread, one row at a time under
+// that row's lock, so that no slot is freed while its owner works on it.
+Value QELCLOSETABLE(const Value& nHandle) {
+    xpp::Frame frame("QELCLOSETABLE", 0);
+    ThreadRow* own = RowOf(xpp::ThreadID());
+    if (!own) {
+        QELSHOWERROR(-999, "Thread id out of range:[" + NumText(xpp::ThreadID()) + "]");
+        return false;
+    }
+    if (nHandle.Int() <= 0) return true;
+    for (ThreadRow& row : State().rows) {
+        std::lock_guard<std::recursive_mutex> g(row.lock);
+        for (Value& slot : row.areas)
+            if (!slot.IsNil() && slot.Arr().Get(WA_TABLE).Int() == nHandle.Int()) slot = Value();
+    }
+    std::lock_guard<std::recursive_mutex> g(own->lock);
+    int64_t r = KIV(*own, KivCloseTable, static_cast<KIVHANDLE>(nHandle.Int()));
+    if (r != 0) {
+        ReportFailure(r);
+        return false;
+    }
+    return true;
+}
+
+namespace detail {
+
+// The field-definition text of a structure array, in the engine's type
+// words for KDT tables and in letters for NTX and CDX.
+std::string FieldDefinitions(const xpp::Array& aStruct, int tableType) {
+    std::string out;
+    for (const Value& v : aStruct.Items()) {
+        xpp::Array f = v.Arr();
+        std::string name = f.Get(1).IsChar() ? f.Get(1).Str() : xpp::Var2Char(f.Get(1));
+        std::string letter = xpp::Upper(f.Get(2).IsChar() ? f.Get(2).Str() : std::string());
+        int64_t len = f.Get(3).Int(), dec = f.Get(4).Int();
+        std::string L = NumText(len), D = NumText(dec), part;
+        if (tableType == 3) {
+            if (letter == "C") part = "CHAR," + L;
+            else if (letter == "D") part = "DATE";
+            else if (letter == "M") part = "MEMO";
+            else if (letter == "L") part = "LOGICAL";
+            else if (letter == "V") part = "VARCHAR," + L;
+            else if (letter == "R") part = "SHORTINT";
+            else if (letter == "I") part = "INTEGER";
+            else if (letter == "F") part = "DOUBLE," + D;
+            else if (letter == "S") part = "TIME";
+            else if (letter == "T") part = "TIMESTAMP";
+            else if (letter == "Y") part = "CURDOUBLE," + D;
+            else if (letter == "A") part = "AUTOINC";
+            else if (letter == "X") part = "RAW," + L;
+            else if (letter == "O") part = "BINARY";
+            else if (letter == "G") part = "IMAGE";
+            else if (letter == "N") part = dec > 0 ? "DOUBLE," + D : len <= 4 ? "SHORTINT" : len <= 9 ? "INTEGER" : "DOUBLE,0";
+            else part = letter;
+        } else {
+            part = letter;
+            if (letter == "C") part += "," + L;
+            else if (letter == "N") part += "," + L + "," + D;
+        }
+        if (!out.empty()) out += ";";
+        out += name + "," + part;
+    }
+    return out;
+}
+
+}  // namespace detail
+
+Value DBCREATE(const Value& cFile, const Value& aStruct, const Value&) {
+    Entry e("_DBCREATE");
+    if (!e.Ok()) return false;
+    ThreadRow& row = e.Row();
+    if (!EnsureConnection(row)) return false;
+    int type = static_cast<int>(State().nTableType.Int());
+    std::string defs = FieldDefinitions(aStruct.IsArray() ? aStruct.Arr() : xpp::Array(), type);
+    KIVHANDLE h = 0;
+    int64_t r = KIV(row, KivCreateTable, static_cast<KIVHANDLE>(row.connHandle.Int()), CText(cFile), nullptr,
+                    static_cast<uint16_t>(type), uint16_t{2}, uint16_t{0}, uint16_t{2}, uint16_t{0}, defs.c_str(), &h);
+    if (r == 0) r = KIV(row, KivCloseTable, h);
+    if (r != 0) {
+        ReportFailure(r);
+        return false;
+    }
+    return true;
+}
+
+Value DBZAP() {
+    Entry e("_DBZAP");
+    if (!e.Ok()) return false;
+    ThreadRow& row = e.Row();
+    int area = CurrentArea(row);
+    if (QelNotUsed(row, true, area)) return false;
+    xpp::Array r = row.areas[area - 1].Arr();
+    int64_t result = KIV(row, KivZapTable, static_cast<KIVHANDLE>(r.Get(WA_TABLE).Int()));
+    if (result != 0) {
+        ReportFailure(result);
+        return false;
+    }
+    if (r.Get(WA_REPLICATE).Log()) ReplicateRow(r.Get(WA_TABLE), 4, r.Get(WA_TABLENAME), 0);
+    r.Set(WA_PENDING, 0);
+    return true;
+}
+
 }  // namespace qelxpp

@@ -52,5 +52,16 @@ Value DBUSEAREA(const Value& lNew = {}, const Value& cDriver = {}, const Value& 
                 const Value& lProduction = {});
 Value DBCLOSEAREA();
 Value DBCLOSEALL();
+Value DBSELECTAREA(const Value& x = {});
+Value SELECT(const Value& x = {});
+Value ALIAS(const Value& n = {});
+Value USED();
+Value USEDINDEX();
+Value QELGETTABLEHANDLE(const Value& name = {});
+Value QELCLOSETABLE(const Value& nHandle = {});
+
+// ------------------------------------------------------ creation and zap
+Value DBCREATE(const Value& cFile = {}, const Value& aStruct = {}, const Value& cDriver = {});
+Value DBZAP();
 
 }  // namespace qelxpp
