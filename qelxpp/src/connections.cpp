@@ -86,6 +86,60 @@ Value QELSETTABLETYPE(const Value& xType) {
     return s.nTableType;
 }
 
+Value QELCONVERTTABLE(const Value& nTypeIn) {
+    Entry e("QELCONVERTTABLE");
+    if (!e.Ok()) return false;
+    int64_t nType = nTypeIn.IsNil() ? 3 : nTypeIn.Int();
+    ThreadRow& row = e.Row();
+    int area = CurrentArea(row);
+    if (QelNotUsed(row, true, area)) return false;
+    xpp::Array r = row.areas[area - 1].Arr();
+    if (r.Get(WA_TABLETYPE).Int() == nType) return true;
+    std::string name = r.Get(WA_TABLENAME).Str();
+    int64_t result = KIV(row, KivConvertTable, static_cast<KIVHANDLE>(r.Get(WA_TABLE).Int()), uint16_t{1},
+                         name.c_str(), static_cast<uint16_t>(nType));
+    if (result != 0) {
+        ReportFailure(result);
+        return false;
+    }
+    return true;
+}
+
+Value QELDBOPEN(const Value& aListIn) {
+    xpp::Frame frame("QELDBOPEN", 0);
+    ThreadRow* own = RowOf(xpp::ThreadID());
+    if (!own) {
+        QELSHOWERROR(-999, "Thread id out of range:[" + NumText(xpp::ThreadID()) + "]");
+        return false;
+    }
+    ModuleState& s = State();
+    for (bool expected = false; !s.lDbOpenBusy.compare_exchange_strong(expected, true); expected = false)
+        xpp::Sleep(100);
+    // The flag is cleared on every exit, a non-local one from an error block included.
+    struct Clear {
+        std::atomic<bool>& flag;
+        ~Clear() { flag = false; }
+    } clear{s.lDbOpenBusy};
+    {
+        std::lock_guard<std::recursive_mutex> g(own->lock);
+        KIV_UNRECORDED(*own, KivSetDateFormat, "YYYYMMDD");
+    }
+    xpp::Array list;
+    if (aListIn.IsNil()) {
+        std::lock_guard<std::recursive_mutex> g(s.rows[0].lock);
+        for (const Value& slot : s.rows[0].areas)
+            if (!slot.IsNil()) list.Add(xpp::Array{slot.Arr().Get(WA_FILE), slot.Arr().Get(WA_ALIAS)});
+    } else {
+        list = aListIn.Arr();
+    }
+    for (const Value& x : list.Items()) {
+        Value file = x.IsArray() ? x.Arr().Get(1) : x;
+        Value alias = x.IsArray() ? x.Arr().Get(2) : x;
+        if (!DBUSEAREA(true, Value(), file, alias, true, false, true).Log()) return false;
+    }
+    return true;
+}
+
 Value DBCLOSEAREA() {
     Entry e("_DBCLOSEAREA");
     if (!e.Ok()) return false;

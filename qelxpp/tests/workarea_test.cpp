@@ -159,3 +159,104 @@ TEST_F(AreaTest, ExclusiveOpenRefusesASecondOpenAndZap) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs `fn` in a runtime thread and waits for its end.
+void InWorker(std::function<void()> fn) {
+    auto t = xpp::Thread::New();
+    t->start(xpp::Block([fn](xpp::Args&) {
+        fn();
+        return Value();
+    }));
+    t->synchronize();
+}
+
+TEST_F(AreaTest, WorkerReopensTheMainThreadsTables) {
+    QELSETTABLETYPE(2);
+    ASSERT_TRUE(DBCREATE("ONE.DBF", PartStructure()).Log());
+    ASSERT_TRUE(DBCREATE("TWO.DBF", PartStructure()).Log());
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "ONE.DBF", "FIRST", true).Log());
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "TWO.DBF", Value(), true).Log());
+    int64_t before = -1, first = 0, second = 0;
+    bool opened = false;
+    InWorker([&] {
+        before = SELECT().Int();
+        opened = QELDBOPEN().Log();
+        first = SELECT("FIRST").Int();
+        second = SELECT("TWO").Int();
+    });
+    EXPECT_EQ(before, 1);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 2);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(AreaTest, DbOpenFlagIsClearedWhenTheErrorBlockLeaves) {
+    QELSETTABLETYPE(2);
+    ASSERT_TRUE(DBCREATE("LEAVE.DBF", PartStructure()).Log());
+    bool broke = false;
+    InWorker([&] {
+        xpp::ErrorBlock(xpp::Block([](xpp::Args&) -> Value { xpp::Break(); }));
+        KivTestFailCall("KivGetNumFields", 5009, "planted", 1);
+        xpp::Sequence([&] { QELDBOPEN(xpp::Array{Value("LEAVE.DBF")}); }, [&](const Value&) { broke = true; });
+    });
+    EXPECT_TRUE(broke);
+    size_t sleeps = clock_->Sleeps().size();
+    EXPECT_TRUE(QELDBOPEN(xpp::Array{Value("LEAVE.DBF")}).Log());
+    EXPECT_EQ(clock_->Sleeps().size(), sleeps);  // no waiting on a stale flag
+}
+
+TEST_F(AreaTest, CloseTableFreesAnotherThreadsSlots) {
+    QELSETTABLETYPE(2);
+    ASSERT_TRUE(DBCREATE("SHARED.DBF", PartStructure()).Log());
+    std::atomic<int64_t> handle{0};
+    std::atomic<int> step{0};
+    bool usedAfter = true;
+    auto t = xpp::Thread::New();
+    t->start(xpp::Block([&](xpp::Args&) {
+        DBUSEAREA(true, Value(), "SHARED.DBF", Value(), true);
+        handle = qt::WorkAreaRecord(1).Arr().Get(WA_TABLE).Int();
+        step = 1;
+        while (step.load() != 2) {
+            DBSELECTAREA(1);
+            (void)USED();
+            (void)ALIAS();
+        }
+        usedAfter = USED().Log();
+        return Value();
+    }));
+    while (step.load() != 1) std::this_thread::yield();
+    EXPECT_TRUE(QELCLOSETABLE(handle.load()).Log());
+    step = 2;
+    t->synchronize();
+    EXPECT_FALSE(usedAfter);
+    EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AreaTest, ConvertTableBesideTheOpenOne) {
+    QELSETTABLETYPE(2);
+    ASSERT_TRUE(DBCREATE("CONV.DBF", PartStructure()).Log());
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "CONV.DBF", Value(), false).Log());
+    KivTestRecordCalls(1);
+    EXPECT_TRUE(QELCONVERTTABLE(2).Log());
+    EXPECT_EQ(CallLog(), "");
+    KivTestRecordCalls(0);
+    EXPECT_TRUE(QELCONVERTTABLE().Log());
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(qt::WorkAreaRecord(1).Arr().Get(WA_TABLETYPE).Int(), 2);
+    EXPECT_FALSE(QELCONVERTTABLE(1).Log());  // the same ".DBF" name exists
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->subCode.Int(), 5002);
+    QELSETTABLETYPE(3);
+    errors.clear();
+    EXPECT_TRUE(DBUSEAREA(true, Value(), "CONV", "K").Log());
+    EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace

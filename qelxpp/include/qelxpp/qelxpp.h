@@ -45,6 +45,8 @@ Value QELCOMMITTRANSACTION(const Value& nHandle = {});
 Value QELROLLBACKTRANSACTION(const Value& nHandle = {});
 Value QELINTRANSACTION(const Value& nHandle = {});
 Value QELSETTABLETYPE(const Value& xType = {});
+Value QELCONVERTTABLE(const Value& nType = {});
+Value QELDBOPEN(const Value& aList = {});
 
 // ------------------------------------------------- selecting and closing
 Value DBUSEAREA(const Value& lNew = {}, const Value& cDriver = {}, const Value& cFile = {},
