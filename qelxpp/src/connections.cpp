@@ -107,11 +107,8 @@ Value QELCONVERTTABLE(const Value& nTypeIn) {
 
 Value QELDBOPEN(const Value& aListIn) {
     xpp::Frame frame("QELDBOPEN", 0);
-    ThreadRow* own = RowOf(xpp::ThreadID());
-    if (!own) {
-        QELSHOWERROR(-999, "Thread id out of range:[" + NumText(xpp::ThreadID()) + "]");
-        return false;
-    }
+    ThreadRow* own = CheckedRow();
+    if (!own) return false;
     ModuleState& s = State();
     for (bool expected = false; !s.lDbOpenBusy.compare_exchange_strong(expected, true); expected = false)
         xpp::Sleep(100);

@@ -57,12 +57,16 @@ ThreadRow* RowOf(int thread) {
     return &State().rows[thread - 1];
 }
 
+ThreadRow* CheckedRow() {
+    int thread = xpp::ThreadID();
+    ThreadRow* row = RowOf(thread);
+    if (!row) QELSHOWERROR(-999, "Thread id out of range:[" + NumText(thread) + "]");
+    return row;
+}
+
 Entry::Entry(std::string_view procName) : frame_(procName, 0), thread_(xpp::ThreadID()) {
-    ThreadRow* row = RowOf(thread_);
-    if (!row) {
-        QELSHOWERROR(-999, "Thread id out of range:[" + NumText(thread_) + "]");
-        return;
-    }
+    ThreadRow* row = CheckedRow();
+    if (!row) return;
     lock_ = std::unique_lock<std::recursive_mutex>(row->lock);
     row_ = row;
 }

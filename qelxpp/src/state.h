@@ -95,6 +95,8 @@ private:
 
 // The calling thread's row, or null outside 1..32 (nothing is reported).
 ThreadRow* RowOf(int thread);
+// The calling thread's row; outside 1..32 reported, and null.
+ThreadRow* CheckedRow();
 
 void* EntryAddress(int entry);  // null when not loaded (and then reported)
 

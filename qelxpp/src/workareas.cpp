@@ -196,11 +196,8 @@ Value QELGETTABLEHANDLE(const Value& name) {
 // that row's lock, so that no slot is freed while its owner works on it.
 Value QELCLOSETABLE(const Value& nHandle) {
     xpp::Frame frame("QELCLOSETABLE", 0);
-    ThreadRow* own = RowOf(xpp::ThreadID());
-    if (!own) {
-        QELSHOWERROR(-999, "Thread id out of range:[" + NumText(xpp::ThreadID()) + "]");
-        return false;
-    }
+    ThreadRow* own = CheckedRow();
+    if (!own) return false;
     if (nHandle.Int() <= 0) return true;
     for (ThreadRow& row : State().rows) {
         std::lock_guard<std::recursive_mutex> g(row.lock);
