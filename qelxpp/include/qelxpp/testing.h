@@ -1,0 +1,27 @@
+// Test hooks of QELXPP. Production code never includes this header.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <xpp/value.h>
+
+namespace qelxpp::testing {
+
+// Builds the module state afresh, as at load (the engine is not unloaded:
+// its handle is forgotten).
+void ResetState();
+// The names of the engine-function table, in order.
+std::vector<std::string> EngineCallNames();
+// True when every entry of the engine-function table holds a prepared call.
+bool EngineCallsPrepared();
+// The engine handle (0 = not loaded) and the management handle.
+int64_t EngineDll();
+int64_t MgmtHandle();
+// The calling thread's row: last recorded engine result and connection.
+xpp::Value LastResult();
+xpp::Value ConnHandle();
+// The work-area record of area n of the calling thread (NIL when free).
+xpp::Value WorkAreaRecord(int n);
+
+}  // namespace qelxpp::testing

@@ -1,0 +1,264 @@
+// Module state, the engine binding, loading and unloading, and the small
+// engine queries.
+#include "state.h"
+
+#include <cstring>
+
+#include "qelxpp/testing.h"
+
+namespace qelxpp::detail {
+
+namespace {
+
+const char* const kEntryNames[kEngineCalls + 1] = {
+    "",
+#define QELXPP_NAME(name) #name,
+    QELXPP_ENGINE_CALLS(QELXPP_NAME)
+#undef QELXPP_NAME
+};
+
+std::unique_ptr<ModuleState>& Holder() {
+    static std::unique_ptr<ModuleState> state = std::make_unique<ModuleState>();
+    return state;
+}
+
+// The collation table of the runtime's SET(41) by engine language.
+int CollationOf(const std::string& lang) {
+    static const struct {
+        const char* name;
+        int value;
+    } table[] = {{"USA", 2},       {"DANISH", 5},    {"DUTCH", 15},    {"FINNISH", 3},
+                 {"FRENCH", 4},    {"GERMAN", 1},    {"GREEK437", 6},  {"GREEK851", 7},
+                 {"ICELD850", 8},  {"ICELD861", 9},  {"ITALIAN", 10},  {"NORWEGN", 11},
+                 {"PORTUGUE", 12}, {"SPANISH", 13},  {"SWEDISH", 14}};
+    for (const auto& e : table)
+        if (lang == e.name) return e.value;
+    return 2;
+}
+
+// Erases a log older than three days.
+void CleanUpLog() {
+    if (!xpp::File("QEL_ERR.TXT")) return;
+    xpp::Array entries = xpp::Directory("QEL_ERR.TXT");
+    if (entries.Len() == 0) return;
+    Value date = entries.Get(1).Arr().Get(3);
+    if (xpp::Lt(date, xpp::Minus(Value(xpp::Today()), Value(3)))) xpp::FErase("QEL_ERR.TXT");
+}
+
+}  // namespace
+
+ModuleState& State() { return *Holder(); }
+const char* EntryName(int entry) { return entry >= 1 && entry <= kEngineCalls ? kEntryNames[entry] : ""; }
+
+std::string NumText(int64_t n) { return std::to_string(n); }
+
+ThreadRow* RowOf(int thread) {
+    if (thread < 1 || thread > kMaxThreads) return nullptr;
+    return &State().rows[thread - 1];
+}
+
+ThreadRow* CheckedRow() {
+    int thread = xpp::ThreadID();
+    ThreadRow* row = RowOf(thread);
+    if (!row) QELSHOWERROR(-999, "Thread id out of range:[" + NumText(thread) + "]");
+    return row;
+}
+
+Entry::Entry(std::string_view procName) : frame_(procName, 0), thread_(xpp::ThreadID()) {
+    ThreadRow* row = CheckedRow();
+    if (!row) return;
+    lock_ = std::unique_lock<std::recursive_mutex>(row->lock);
+    row_ = row;
+}
+
+void* EntryAddress(int entry) {
+    ModuleState& s = State();
+    void* address = s.hEngineDll.load() > 0 ? xpp::DllCallAddress(s.prepared[entry].load()) : nullptr;
+    if (!address) QELSHOWERROR(-999, "QEL32.DLL not loaded");
+    return address;
+}
+
+void ReportFailure(int64_t result) {
+    if (result != kNotLoaded) QELSHOWERROR();
+}
+
+int CurrentArea(ThreadRow& row) {
+    if (row.currentArea.IsNil()) row.currentArea = 1;
+    return static_cast<int>(row.currentArea.Int());
+}
+
+}  // namespace qelxpp::detail
+
+namespace qelxpp {
+
+using namespace detail;
+
+Value QELLOADDLL(const Value& cPathIn) {
+    Entry e("QELLOADDLL");
+    if (!e.Ok()) return false;
+    ThreadRow& row = e.Row();
+    ModuleState& s = State();
+    std::lock_guard<std::mutex> loading(s.loadLock);
+    if (s.hEngineDll.load() > 0 && s.setUp.load()) return true;
+    Value cPath = cPathIn.IsNil() ? Value(xpp::CurDrive() + ":") : cPathIn;
+
+    if (s.hEngineDll.load() <= 0) {
+        CleanUpLog();
+        int64_t h = xpp::DllLoad("QEL32.DLL");
+        if (h == 0) {
+            QELSHOWERROR(-999, "Can't open QEL32.DLL");
+            return false;
+        }
+        s.hEngineDll = h;
+    }
+    for (int n = 1; n <= kEngineCalls; ++n) s.prepared[n] = xpp::DllPrepareCall(s.hEngineDll, 8, kEntryNames[n]);
+
+    KIVHANDLE mgmt = 0;
+    int64_t r = KIV(row, KivMgConnect, CText(cPath), nullptr, nullptr, &mgmt);
+    if (r != 0) {
+        ReportFailure(r);
+        return false;
+    }
+    s.hMgmt = mgmt;
+
+    Value n = QELCONNECT();
+    if (n.Int() < 0) return false;
+    row.connHandle = n;
+    auto thread = xpp::ThreadObject();
+    if (thread->atEnd().IsNil()) thread->atEnd(xpp::Block([](xpp::Args&) { return QELDISCONNECT(); }));
+
+    r = KIV(row, KivSetDateFormat, "YYYYMMDD");
+    if (r != 0) {
+        ReportFailure(r);
+        return false;
+    }
+    char lang[51];
+    std::memset(lang, ' ', 50);
+    lang[50] = 0;
+    uint32_t len = 50;
+    r = TextRead(KIV(row, KivGetCollationLang, lang, &len));
+    if (r != 0) {
+        row.lastResult = r;
+        ReportFailure(r);
+        return false;
+    }
+    row.lastResult = 0;
+    xpp::Set(xpp::SET_COLLATION, CollationOf(std::string(lang, std::min<uint32_t>(len, 50))));
+    DBCLOSEALL();
+    s.setUp = true;
+    return true;
+}
+
+Value QELUNLOADDLL() {
+    Entry e("QELUNLOADDLL");
+    if (!e.Ok()) return false;
+    ModuleState& s = State();
+    std::lock_guard<std::mutex> loading(s.loadLock);
+    if (s.hEngineDll.load() <= 0) return true;
+    DBCLOSEALL();
+    int64_t r = KIV(e.Row(), KivApplicationExit);
+    if (r != 0) {
+        ReportFailure(r);
+        return false;
+    }
+    if (!xpp::DllUnload(s.hEngineDll)) {
+        QELSHOWERROR(-999, "Unable to unload QEL32.DLL");
+        return false;
+    }
+    s.hEngineDll = 0;
+    s.setUp = false;
+    return true;
+}
+
+Value QELSETSERVERTYPE(const Value& nTypeIn) {
+    Entry e("QELSETSERVERTYPE");
+    if (!e.Ok()) return false;
+    Value nType = nTypeIn.IsNil() ? Value(3) : nTypeIn;
+    int64_t r = KIV(e.Row(), KivSetServerType, static_cast<uint16_t>(nType.Int()));
+    if (r != 0) {
+        ReportFailure(r);
+        return false;
+    }
+    return nType;
+}
+
+Value QELGETCONNECTIONTYPE() {
+    Entry e("QELGETCONNECTIONTYPE");
+    if (!e.Ok()) return 0;
+    uint16_t type = 0;
+    int64_t r = KIV(e.Row(), KivGetConnectionType, static_cast<KIVHANDLE>(e.Row().connHandle.Int()), &type);
+    if (r != 0) {
+        ReportFailure(r);
+        return 0;
+    }
+    return static_cast<int>(type);
+}
+
+Value QELINSTALLINFO() {
+    Entry e("QELINSTALLINFO");
+    if (!e.Ok()) return "";
+    std::string buf(255, ' ');
+    uint32_t len = 255;
+    int64_t r = TextRead(KIV(e.Row(), KivMgGetInstallInfo, static_cast<KIVHANDLE>(State().hMgmt.load()), buf.data(), &len));
+    e.Row().lastResult = r;
+    if (r != 0) {
+        ReportFailure(r);
+        return "";
+    }
+    return buf.substr(0, std::min<uint32_t>(len, 255));
+}
+
+namespace {
+// The module's INIT and EXIT procedures, run by the runtime when it loads
+// the library and at application end.
+struct ModuleDeclaration {
+    ModuleDeclaration() {
+        xpp::DeclareModule(
+            "QELXPP",
+            [] {
+                xpp::Frame frame("QELINIT", 0);
+                QELLOADDLL();
+            },
+            [] {
+                xpp::Frame frame("QELEXIT", 0);
+                QELUNLOADDLL();
+            });
+    }
+} declaration;
+}  // namespace
+
+}  // namespace qelxpp
+
+namespace qelxpp::testing {
+
+void ResetState() { detail::Holder() = std::make_unique<detail::ModuleState>(); }
+
+std::vector<std::string> EngineCallNames() {
+    std::vector<std::string> names;
+    for (int n = 1; n <= detail::kEngineCalls; ++n) names.emplace_back(detail::kEntryNames[n]);
+    return names;
+}
+
+bool EngineCallsPrepared() {
+    for (int n = 1; n <= detail::kEngineCalls; ++n)
+        if (detail::State().prepared[n].load() == 0) return false;
+    return true;
+}
+
+int64_t EngineDll() { return detail::State().hEngineDll.load(); }
+int64_t MgmtHandle() { return detail::State().hMgmt.load(); }
+
+xpp::Value LastResult() {
+    detail::ThreadRow* row = detail::RowOf(xpp::ThreadID());
+    return row ? row->lastResult : xpp::Value();
+}
+xpp::Value ConnHandle() {
+    detail::ThreadRow* row = detail::RowOf(xpp::ThreadID());
+    return row ? row->connHandle : xpp::Value();
+}
+xpp::Value WorkAreaRecord(int n) {
+    detail::ThreadRow* row = detail::RowOf(xpp::ThreadID());
+    return row && n >= 1 && n <= kMaxAreas ? row->areas[n - 1] : xpp::Value();
+}
+
+}  // namespace qelxpp::testing

@@ -1,0 +1,140 @@
+// The module state of QELXPP and the one road by which it calls the engine.
+#pragma once
+
+#include <qel32.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "qelxpp/qelxpp.h"
+
+namespace qelxpp::detail {
+
+// The engine-function table, entries 1..87 in order.
+#define QELXPP_ENGINE_CALLS(X)                                                                      \
+    X(KivAppendRecord) X(KivApplicationExit) X(KivAtBOF) X(KivAtEOF) X(KivCacheRecords)             \
+    X(KivClearFilter) X(KivClearRelation) X(KivCloseAllTables) X(KivCloseAllIndexes) X(KivCloseIndex) \
+    X(KivCloseTable) X(KivContinue) X(KivCopyTableContents) X(KivCreateIndex) X(KivCreateTable)     \
+    X(KivDeleteRecord) X(KivGetField) X(KivGetFieldName) X(KivGetFieldType) X(KivGetFieldLength)    \
+    X(KivGetFieldDecimals) X(KivGetFilter) X(KivGetIndexHandleByOrder) X(KivGetIndexName)           \
+    X(KivGetIndexExpr) X(KivGetIndexCondition) X(KivGetNumFields) X(KivGetRecordNum)                \
+    X(KivGetRecordLength) X(KivGetRecordCount) X(KivGetTableAlias) X(KivGotoBottom) X(KivGotoRecord) \
+    X(KivGotoTop) X(KivIsFound) X(KivIsRecordDeleted) X(KivLocate) X(KivLockRecord) X(KivLockTable) \
+    X(KivOpenTable) X(KivOpenIndex) X(KivPackTable) X(KivRecallRecord) X(KivSeek) X(KivSetField)    \
+    X(KivSetFilter) X(KivSetServerType) X(KivSkip) X(KivUnlockTable) X(KivWriteAllRecords)          \
+    X(KivWriteRecord) X(KivZapTable) X(KivExtractKey) X(KivGetKeyType) X(KivEvalStringExpr)         \
+    X(KivEvalNumericExpr) X(KivGetDeleted) X(KivShowDeleted) X(KivGetRecord) X(KivSetRecord)        \
+    X(KivGetErrorString) X(KivGetLastError) X(KivMgConnect) X(KivMgGetInstallInfo) X(KivMgDisconnect) \
+    X(KivSetDateFormat) X(KivGetCollationLang) X(KivGetKeyNum) X(KivGetKeyCount) X(KivThreadExit)   \
+    X(KivGetConnectionType) X(KivGetTableHandle) X(KivConnect) X(KivDisconnect) X(KivFindConnection) \
+    X(KivBeginTransaction) X(KivCommitTransaction) X(KivRollbackTransaction) X(KivInTransaction)    \
+    X(KivConvertTable) X(KivSeekLast) X(KivGetKeyLength) X(KivGetRelKeyPos) X(KivSetRelKeyPos)      \
+    X(KivGetMemoLength) X(KivGetBinaryLength) X(KivSetEmpty)
+
+enum EngineEntry : int {
+    ENTRY_NONE_ = 0,
+#define QELXPP_ENTRY(name) E_##name,
+    QELXPP_ENGINE_CALLS(QELXPP_ENTRY)
+#undef QELXPP_ENTRY
+    ENTRY_COUNT_PLUS_ONE_
+};
+constexpr int kEngineCalls = ENTRY_COUNT_PLUS_ONE_ - 1;
+static_assert(kEngineCalls == 87, "the engine-function table has 87 entries");
+
+// One thread's row of the per-thread tables, with the lock that each
+// function holds while it works on the row.
+struct ThreadRow {
+    std::recursive_mutex lock;
+    Value connHandle;                     // aConnHandles
+    Value currentArea;                    // aCurrentArea
+    std::array<Value, kMaxAreas> areas;   // aWorkAreas
+    Value replConnection;                 // aReplConnections
+    Value lastResult;                     // aLastResult
+    Value ordConditions;                  // aOrdConditions
+};
+
+struct ModuleState {
+    Value cReplConnString;
+    xpp::Array aReplAliases;
+    std::array<ThreadRow, kMaxThreads> rows;
+    std::atomic<int64_t> hMgmt{0};
+    Value nTableType = 2;
+    std::array<std::atomic<int64_t>, kEngineCalls + 1> prepared{};  // aEngineCalls column 2 (0 = NIL)
+    std::atomic<int64_t> hEngineDll{0};
+    std::atomic<bool> setUp{false};       // QELLOADDLL completed its set-up
+    std::mutex loadLock;                  // QELLOADDLL and QELUNLOADDLL one at a time
+    std::atomic<bool> lDbOpenBusy{false};
+};
+
+ModuleState& State();
+const char* EntryName(int entry);
+
+// The code an engine call answers when no engine is loaded (reported at once).
+constexpr int64_t kNotLoaded = -999;
+
+// Entry guard of every exported function: the procedure frame, the check of
+// the thread id, and the lock of the thread's row.
+class Entry {
+public:
+    explicit Entry(std::string_view procName);
+    bool Ok() const { return row_ != nullptr; }
+    ThreadRow& Row() const { return *row_; }
+    int Thread() const { return thread_; }
+
+private:
+    xpp::Frame frame_;
+    int thread_;
+    ThreadRow* row_ = nullptr;
+    std::unique_lock<std::recursive_mutex> lock_;
+};
+
+// The calling thread's row, or null outside 1..32 (nothing is reported).
+ThreadRow* RowOf(int thread);
+// The calling thread's row; outside 1..32 reported, and null.
+ThreadRow* CheckedRow();
+
+void* EntryAddress(int entry);  // null when not loaded (and then reported)
+
+// Calls engine entry `entry` typed as its declaration `Fn`. Recorded calls
+// store the result in the thread's last result.
+template <class Fn, class... A>
+int64_t CallEngine(ThreadRow& row, bool record, int entry, A&&... args) {
+    void* address = EntryAddress(entry);
+    if (!address) {
+        if (record) row.lastResult = kNotLoaded;
+        return kNotLoaded;
+    }
+    auto fn = reinterpret_cast<Fn*>(address);
+    int64_t result = static_cast<int64_t>(fn(std::forward<A>(args)...));
+    if (record) row.lastResult = result;
+    return result;
+}
+// KIV(row, KivName, args...): a recorded call; KIV_UNRECORDED the other.
+#define KIV(row, name, ...) ::qelxpp::detail::CallEngine<decltype(::name)>(row, true, ::qelxpp::detail::E_##name, ##__VA_ARGS__)
+#define KIV_UNRECORDED(row, name, ...) \
+    ::qelxpp::detail::CallEngine<decltype(::name)>(row, false, ::qelxpp::detail::E_##name, ##__VA_ARGS__)
+
+// After a failed engine call: reports it, unless it was not made at all
+// (no engine: reported already).
+void ReportFailure(int64_t result);
+// Engine text reads into fixed buffers: a cut text (5005) counts as success.
+inline int64_t TextRead(int64_t result) { return result == KIV_ERR_BUFFER_TOO_SMALL ? 0 : result; }
+
+// Texts passed to the engine: 0 or NIL is a null pointer.
+inline const char* CText(const Value& v) { return v.IsChar() ? v.Str().c_str() : nullptr; }
+
+std::string NumText(int64_t n);  // LTRIM(STR(n))
+
+// Module functions.
+bool QelNotUsed(ThreadRow& row, bool show, int area);
+int CurrentArea(ThreadRow& row);  // 1 from a thread's first use
+void CloseArea(ThreadRow& row, int area);
+std::string FieldDefinitions(const xpp::Array& aStruct, int tableType);
+Value ReplicateRow(const Value& table, int kind, const Value& tableName, int64_t recNo);
+
+}  // namespace qelxpp::detail
