@@ -65,6 +65,12 @@ xpp::Class& SQLConnection::ClassObject() {
         c.AddSharedVar("Version", kVersion);
         c.AddSharedVar("LoginTimeout", 15);
         c.AddClassVar("DisplayErrors", true);
+        c.AddMessage("destroy", [](xpp::Object& o, xpp::Args&) -> xpp::Value {
+            return static_cast<SQLConnection&>(o).Destroy();
+        });
+        c.AddMessage("disconnect", [](xpp::Object& o, xpp::Args&) -> xpp::Value {
+            return static_cast<SQLConnection&>(o).Disconnect();
+        });
         // initClass
         ISINITIALIZED(true);
         RegisterExit();
