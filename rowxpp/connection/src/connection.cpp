@@ -109,6 +109,11 @@ void SQLConnection::DestroyContext() {
     xpp::Sync sync(ClassObject());
     std::vector<std::shared_ptr<SQLConnection>> mine = ConnectionsOfThread(xpp::ThreadID());
     for (auto it = mine.rbegin(); it != mine.rend(); ++it) {
+        // Some drivers roll an open transaction back silently on disconnect
+        // (others refuse the disconnect and leave it to the library's end):
+        // the thread's open work is ended as the program's end would end it.
+        if ((*it)->Handle != 0 && (*it)->inTransaction())
+            (*it)->EndTransaction_(xpp::AppEndedByError() ? SQL_ROLLBACK_ : SQL_COMMIT_);
         (*it)->Disconnect();
         Unregister(it->get());
     }

@@ -2,6 +2,9 @@
 // registry, connecting, driver information, transactions and diagnostics.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <thread>
 
 #include "kiv_odbc_testing/admin_connection.h"
@@ -211,10 +214,8 @@ TEST(Connection, ALongPostgresMessageArrivesCutAndTheNextRecordIsRead) {
     Loaded();
     auto c = SQLConnection::New("PostgreSQL", "", "");
     ASSERT_NE(c->Handle, 0);
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, ToHandle(c->Handle), &stmt), SQL_SUCCESS);
-    std::string sql = "DO $$ BEGIN RAISE EXCEPTION '" + std::string(600, 'x') + "'; END $$";
-    EXPECT_EQ(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), SQL_ERROR);
+    SQLHSTMT stmt = rowxpp_test::FailedStatement(c->Handle, "DO $$ BEGIN RAISE EXCEPTION '" + std::string(600, 'x') + "'; END $$");
+    ASSERT_NE(stmt, nullptr);
     Reported reported;
     CaptureErrors(*c, reported);
     std::string report = DISPLAYERROR_(65535, SQL_HANDLE_STMT, FromHandle(stmt), true, c->onError, xpp::Value(c));
@@ -284,6 +285,30 @@ TEST(Registry, ThreadsCreatingAndDestroyingLoseNoRegistration) {
     EXPECT_EQ(SQLConnection::ActiveConnections(), before + 20);
     for (auto& c : kept) c->Destroy();
     EXPECT_EQ(SQLConnection::ActiveConnections(), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProgramEnd, AnOpenTransactionIsCommittedAtANormalEndAndRolledBackAtAnEndByError) {
+    Loaded();
+    auto& admin = TestDataSources::Get().Admin();
+    struct Case {
+        const char* mode;
+        int exitCode;
+        long long rows;
+    };
+    for (const Case& c : {Case{"normal", 0, 1}, Case{"error", 1, 0}}) {
+        SCOPED_TRACE(c.mode);
+        admin.Execute("DROP TABLE IF EXISTS end_probe");
+        admin.Execute("CREATE TABLE end_probe (id INTEGER)");
+        std::string command = std::string(ROWXPP_CHILD) + " " + c.mode + " end_probe 2>/dev/null";
+        int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.exitCode);
+        EXPECT_EQ(admin.CountRows("end_probe"), c.rows);
+    }
 }
 
 }  // namespace

@@ -68,10 +68,8 @@ TEST(Diagnostics, ASqliteFailureIsReportedWithItsNativeError) {
     Loaded();
     auto c = SQLConnection::New("SQLite", "", "");
     ASSERT_NE(c->Handle, 0);
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, ToHandle(c->Handle), &stmt), SQL_SUCCESS);
-    std::string sql = "SELECT * FROM no_such_table";
-    EXPECT_EQ(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), SQL_ERROR);
+    SQLHSTMT stmt = rowxpp_test::FailedStatement(c->Handle, "SELECT * FROM no_such_table");
+    ASSERT_NE(stmt, nullptr);
     std::vector<std::shared_ptr<rowxpp::SQLError>> errors;
     std::string report = DISPLAYERROR_(65535, SQL_HANDLE_STMT, FromHandle(stmt), false,
                                        xpp::Block([&errors](xpp::Args&) { return xpp::Value(); }), xpp::Value(c));

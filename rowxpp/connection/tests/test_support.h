@@ -19,6 +19,16 @@ inline xpp::Class& Loaded() {
     return rowxpp::SQLCONNECTION();
 }
 
+// A statement on the connection `dbc` whose direct execution of `sql`
+// failed with SQL_ERROR (null when it did not fail); its diagnostics wait.
+inline SQLHSTMT FailedStatement(int64_t dbc, std::string sql) {
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    if (SQLAllocHandle(SQL_HANDLE_STMT, rowxpp::ToHandle(dbc), &stmt) != SQL_SUCCESS) return SQL_NULL_HSTMT;
+    if (SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS) == SQL_ERROR) return stmt;
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return SQL_NULL_HSTMT;
+}
+
 // Installs an error block that records each error object and returns NIL;
 // the block before comes back at the end of the scope.
 class CapturedErrors {
