@@ -279,6 +279,20 @@ std::string SQLConnection::GetInfo(int64_t type) {
     return "";
 }
 
+xpp::Value SQLConnection::NativeSQL(const std::string& text, const xpp::Value& size) {
+    XPP_FRAME("SQLCONNECTION:NATIVESQL");
+    if (!isConnected()) return xpp::Value();
+    int64_t offered = size.IsNum() ? std::max<int64_t>(size.Int(), 0) : 1024;
+    std::string buffer(static_cast<size_t>(offered), ' ');
+    std::string in = text;
+    SQLINTEGER length = 0;
+    ErrorCode = OdbcCall<27>(ToHandle(Handle), Chars(in), static_cast<SQLINTEGER>(in.size()), Chars(buffer),
+                             static_cast<SQLINTEGER>(offered), &length);
+    std::string result = Written(buffer, length, static_cast<size_t>(offered));
+    if (!Ok(ErrorCode.Int())) DisplayError_();
+    return result;
+}
+
 bool SQLConnection::SetAttribute(int64_t attribute, const xpp::Value& value) {
     XPP_FRAME("SQLCONNECTION:SETATTRIBUTE");
     if (Handle == 0) return false;

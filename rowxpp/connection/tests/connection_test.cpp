@@ -199,12 +199,15 @@ TEST(Connection, TransactionsOnPostgresAreSeenFromOutside) {
     EXPECT_EQ(c->ConnectionTimeout("x"), timeout);
 
     EXPECT_EQ(c->isFunction(SQL_API_SQLFETCHSCROLL).Log(), true);
+    EXPECT_EQ(c->NativeSQL("SELECT 1").Str(), "SELECT 1");
+    EXPECT_EQ(c->GetInfo(SQL_DBMS_NAME), "PostgreSQL");
     c->Destroy();
     d->Destroy();
     auto unconnected = SQLConnection::New();
     EXPECT_EQ(unconnected->TransactionIsolation(1), 0);
     EXPECT_EQ(unconnected->ConnectionTimeout(5), 0);
     EXPECT_TRUE(unconnected->isFunction(1).IsNil());
+    EXPECT_TRUE(unconnected->NativeSQL("SELECT 1").IsNil());
     EXPECT_TRUE(unconnected->GetAttribute(102).IsNil());
     EXPECT_FALSE(unconnected->SetAttribute(102, 0));
     unconnected->Destroy();

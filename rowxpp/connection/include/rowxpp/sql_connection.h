@@ -81,6 +81,8 @@ public:
     // Driver information and attributes.
     SQLConnection& GetDriverInfo_();
     std::string GetInfo(int64_t type);
+    // The driver's native form of `text`; NIL when not connected.
+    xpp::Value NativeSQL(const std::string& text, const xpp::Value& size = xpp::Value());
     bool SetAttribute(int64_t attribute, const xpp::Value& value);
     xpp::Value GetAttribute(int64_t attribute, const xpp::Value& asString = xpp::Value());
 
