@@ -1,0 +1,183 @@
+// SQLConnection: connections to ODBC data sources through the driver
+// manager, which the class loads when it is first used.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "xpp/error.h"
+#include "xpp/object.h"
+#include "xpp/value.h"
+
+namespace rowxpp {
+
+// The library's name and version as runtime errors carry them.
+inline constexpr const char* kSubSystem = "RowXpp 3.1.24";
+inline constexpr const char* kVersion = "3.1.24";
+
+// Completion types of SQLEndTran.
+inline constexpr int SQL_COMMIT_ = 0;
+inline constexpr int SQL_ROLLBACK_ = 1;
+
+class SQLConnection : public xpp::Object {
+public:
+    // The class object; its first use loads the driver manager (initClass).
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+
+    // ---- class methods of the driver binding
+    // Loads the driver manager (default "ODBC32.DLL"), prepares the call
+    // table and allocates the environment. Answers the class object.
+    static xpp::Class& LoadDriver(const xpp::Value& fileName = xpp::Value());
+    // Commits, destroys every connection, frees the environment and
+    // unloads; .T. when no driver manager is loaded any more.
+    static bool UnloadDriver();
+    static bool Close() { return UnloadDriver(); }
+    // {name, description} per data source.
+    static xpp::Array GetDataSources();
+    // {description, attributes} per installed driver; the attributes are
+    // "key=value" pairs separated by a character of code 0.
+    static xpp::Array GetDrivers();
+
+    // Ends the transactions of every connection of the environment.
+    static bool CommitAllTransactions() { return EndAllTransactions_(SQL_COMMIT_); }
+    static bool RollbackAllTransactions() { return EndAllTransactions_(SQL_ROLLBACK_); }
+    static bool EndAllTransactions_(int completionType);
+
+    // ---- the registry of connections (all threads)
+    // A new connection, registered; with a character `dsn` it connects.
+    static std::shared_ptr<SQLConnection> New(const xpp::Value& dsn = xpp::Value(),
+                                              const xpp::Value& user = xpp::Value(),
+                                              const xpp::Value& password = xpp::Value(),
+                                              const xpp::Value& readOnly = xpp::Value());
+    // The calling thread's first connected connection, else its last one,
+    // else null.
+    static std::shared_ptr<SQLConnection> FindConnection();
+    // Disconnects and unregisters every connection of the calling thread
+    // (the thread's end action).
+    static void DestroyContext();
+    static int64_t EnvHandle() { return hEnv(); }
+    // The number of registered connections (all threads).
+    static size_t ActiveConnections();
+
+    // ---- instance
+    SQLConnection() = default;
+    void Init(const xpp::Value& dsn, const xpp::Value& user, const xpp::Value& password,
+              const xpp::Value& readOnly);
+    void Reset_();
+    // Unregisters and disconnects.
+    bool Destroy();
+
+    bool Connect(const xpp::Value& dsn = xpp::Value(), const xpp::Value& user = xpp::Value(),
+                 const xpp::Value& password = xpp::Value(), const xpp::Value& readOnly = xpp::Value());
+    bool DriverConnect(const xpp::Value& window = xpp::Value(), const xpp::Value& connectString = xpp::Value(),
+                       const xpp::Value& completion = xpp::Value(), const xpp::Value& readOnly = xpp::Value());
+    bool Disconnect();
+    bool OpenNewHandle_(void*& dbc);
+    bool SetOnNew_(void* dbc, int64_t attribute, int64_t value);
+    void RequestReadOnly_(void* dbc, const xpp::Value& readOnly);
+
+    // Driver information and attributes.
+    SQLConnection& GetDriverInfo_();
+    std::string GetInfo(int64_t type);
+    // The driver's native form of `text`; NIL when not connected.
+    xpp::Value NativeSQL(const std::string& text, const xpp::Value& size = xpp::Value());
+    bool SetAttribute(int64_t attribute, const xpp::Value& value);
+    xpp::Value GetAttribute(int64_t attribute, const xpp::Value& asString = xpp::Value());
+
+    // Attributes and transactions.
+    int64_t ConnectionTimeout(const xpp::Value& seconds = xpp::Value());
+    int64_t TransactionIsolation(const xpp::Value& level = xpp::Value());
+    bool isConnected();
+    xpp::Value isFunction(int64_t id);
+    bool inTransaction();
+    bool BeginTransaction() { return SetAttribute(SQL_ATTR_AUTOCOMMIT_, 0); }
+    bool EndTransaction();
+    bool CommitTransaction() { return EndTransaction_(SQL_COMMIT_); }
+    bool RollbackTransaction() { return EndTransaction_(SQL_ROLLBACK_); }
+    bool EndTransaction_(int completionType);
+
+    // Reports the diagnostics of a failed call to `onError` while
+    // ShowConnErrors and the class's DisplayErrors allow it. Without
+    // arguments: ErrorCode on the connection handle.
+    std::string DisplayError_(const xpp::Value& returnCode = xpp::Value(), const xpp::Value& handleType = xpp::Value(),
+                              const xpp::Value& handle = xpp::Value());
+
+    // The report of the last error without display (a connection without
+    // handle shows the "NULL DBC handle" report).
+    std::string ErrorMessage();
+
+    xpp::Array aStatements;
+    xpp::Value nTxnIsolation;
+    int64_t Handle = 0;
+    bool ShowConnErrors = true;
+    xpp::Value ErrorCode;
+    xpp::Value IdentifierQuoteChar = "";
+    xpp::Value IdentifierCase;
+    int64_t MaxActiveStatements = 0;
+    int64_t MaxActiveConnections = 0;
+    int64_t MaxStatementLen = 0;
+    int64_t MaxCharLen = 0;
+    xpp::Value isTransactionCapable;
+    bool isReadOnly = false;
+    xpp::Value DataSource = std::string(1, '\0');
+    xpp::Value UserName = std::string(1, '\0');
+    xpp::Value Password = std::string(1, '\0');
+    xpp::Value ConnectString;
+    xpp::Value DatabaseName;
+    xpp::Value DbmsName;
+    xpp::Value DbmsVersion;
+    xpp::Value CollationSequence;
+    xpp::Value GetDataInOrder;
+    xpp::Value isPosDeleteSupported;
+    xpp::Value isPosUpdateSupported;
+    xpp::Value MultipleResults;
+    int ThreadID = 0;
+    int64_t BufferSize = 65535;
+    xpp::Value onError;
+    bool DateTimeAsDate = false;
+    xpp::Value Cargo;
+    std::string ErrorLogFile = "SQLError.LOG";
+    bool RetryDeadlockVictim = true;
+
+    static constexpr int SQL_ATTR_AUTOCOMMIT_ = 102;
+
+    // ---- class variables
+    static int64_t hDll();
+    static int64_t hEnv();
+    static bool isDriverLoaded();
+    static xpp::Array aConnections();
+};
+
+// SQLCONNECTION(): the class object.
+xpp::Class& SQLCONNECTION();
+
+// GETCONNECTVALUE(): the value of `key` (with its "=") in a connection
+// string, "" when absent.
+std::string GETCONNECTVALUE(const std::string& connectString, const std::string& key);
+
+// The library's default error handler; the default onError block calls it.
+xpp::Value SQLERRORHANDLER(const xpp::Value& owner, const xpp::Value& report, const xpp::Value& returnCode,
+                           const xpp::Value& errors);
+
+// ISINITIALIZED(): without an argument the library's start flag; with any
+// argument sets it and answers .T.
+bool ISINITIALIZED();
+bool ISINITIALIZED(const xpp::Value& any);
+
+// The EXIT procedure of the library: closes the driver binding when the
+// class was initialised. Registered with the runtime when the class is
+// first made.
+void SQLEXIT();
+
+// The desktop window as a number, asked of the system once per process.
+int64_t GETDESKTOPHANDLE_();
+
+// Raises a runtime error of the library (subSystem "RowXpp 3.1.24")
+// through the calling thread's error block and answers NIL. `operation`
+// defaults to the name of the calling routine.
+xpp::Value RAISEERROR_(int subCode, const std::string& description,
+                       const xpp::Value& operation = xpp::Value(), int severity = xpp::ES_ERROR);
+
+}  // namespace rowxpp
