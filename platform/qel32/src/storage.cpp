@@ -25,6 +25,13 @@ constexpr uint8_t kKdtMagic[4] = {'K', 'D', 'T', 1};
 constexpr uint32_t kKdtDescriptor = 144;
 constexpr uint32_t kDbfDescriptor = 32;
 constexpr uint32_t kMemoHeader = 512;
+// The change counter: in DBF headers four of the bytes kept for multi-user
+// use (other tools leave them alone); in ours the spare end of the first
+// field descriptor.
+constexpr off_t kDbfCounter = 20;
+constexpr off_t kKdtCounter = 32 + 140;
+// The code page mark of DBF headers: Windows ANSI (1252).
+constexpr uint8_t kCodePage1252 = 0x03;
 
 std::recursive_mutex gRegistryMutex;
 std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> gRegistry;
@@ -189,6 +196,8 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
         PutLE32(&header[4], 0);
         PutLE16(&header[8], static_cast<uint16_t>(file->headerLength_));
         PutLE16(&header[10], static_cast<uint16_t>(file->recordLength_));
+        header[29] = kCodePage1252;
+        file->counterOffset_ = kDbfCounter;
         uint8_t* d = &header[32];
         for (const auto& f : file->fields_) {
             std::memcpy(d, f.name.data(), f.name.size());
@@ -209,6 +218,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
         PutLE32(&header[16], 1);
         PutLE32(&header[20], static_cast<uint32_t>(file->fields_.size()));
         PutLE32(&header[28], memoBlockSize ? memoBlockSize : 64);
+        if (!file->fields_.empty()) file->counterOffset_ = kKdtCounter;
         uint8_t* d = &header[32];
         for (const auto& f : file->fields_) {
             std::memcpy(d, f.name.data(), f.name.size());
@@ -310,6 +320,10 @@ void TableFile::ReadHeader() {
             f.maxLength = LE32(p + 136);
             fields_.push_back(f);
         }
+        if (n) {
+            counterOffset_ = kKdtCounter;
+            changes_ = LE32(&d[140]);
+        }
     } else {
         const uint8_t version = head[0];
         if (!(version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 ||
@@ -320,6 +334,8 @@ void TableFile::ReadHeader() {
         recordLength_ = LE16(head + 10);
         encrypted_ = head[15] == 1;
         check_ = head[16] | (head[17] << 8) | (head[18] << 16);
+        counterOffset_ = kDbfCounter;
+        changes_ = LE32(head + kDbfCounter);
         if (headerLength_ < 33) Throw(KIV_ERR_CORRUPT_FILE, "Table header of " + path_ + " is damaged");
         std::vector<uint8_t> d(headerLength_ - 32);
         ReadAll(fd_, d.data(), d.size(), 32);
@@ -502,6 +518,8 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
 
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    HeaderGuard guard(fd_, !exclusive_);
+    NoteChange();
     const bool appending = recno == pendingAppend_;
     if (!indexFiles_.empty()) {
         std::vector<uint8_t> old;
@@ -573,6 +591,7 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
         return recno;
     }
     // Record and end-of-file mark first, the count last.
+    NoteChange();
     appendBuffer_.assign(image, image + recordLength_);
     appendBuffer_.push_back(0x1A);
     if (encrypted_) {
@@ -596,6 +615,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         ReadAll(fd_, b, 4, 4);
         count_ = LE32(b);
     }
+    NoteChange();
     if (!indexFiles_.empty() && recno != pendingAppend_ && recno <= count_) {
         std::vector<uint8_t> old(recordLength_);
         if (ReadRecords(recno, 1, old.data()) == 1) MaintainIndexes(recno, old.data(), nullptr);
@@ -617,6 +637,7 @@ void TableFile::Zap() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
     HeaderGuard guard(fd_, !exclusive_);
+    NoteChange();
     count_ = 0;
     pendingAppend_ = 0;
     for (auto& file : indexFiles_) {
@@ -644,6 +665,7 @@ void TableFile::Pack() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     if (!exclusive_) Throw(KIV_ERR_SHARING, "Table " + path_ + " must be opened exclusively to pack");
     std::lock_guard lock(mutex_);
+    NoteChange();
     std::vector<uint8_t> header(headerLength_);
     ReadAll(fd_, header.data(), headerLength_, 0);
     const std::string temp = path_ + ".kivpack";
@@ -988,14 +1010,79 @@ IndexFile* TableFile::FindIndexFile(const std::string& path) {
 
 IndexFile* TableFile::OpenIndex(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
+    // The file is read with the header locked: its counter is then compared
+    // with a table no other process is changing.
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, false));
     return indexFiles_.back().get();
 }
 
 IndexFile* TableFile::CreateIndexFile(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, !FileExists(path)));
     return indexFiles_.back().get();
+}
+
+uint32_t TableFile::ReadCounter() {
+    if (!counterOffset_) return 0;
+    uint8_t b[4];
+    ReadAll(fd_, b, 4, counterOffset_);
+    return LE32(b);
+}
+
+void TableFile::NoteChange() {
+    if (!counterOffset_ || !writable_) return;
+    uint8_t b[4];
+    if (exclusive_) {
+        // Nobody else writes: moving the counter once after each save of the
+        // indexes is enough to tell a crash's leftovers from current files.
+        if (!changeNoted_) {
+            PutLE32(b, ++changes_);
+            WriteAll(fd_, b, 4, counterOffset_);
+            changeNoted_ = true;
+        }
+    } else {
+        const uint32_t onDisk = ReadCounter();
+        if (onDisk != changes_) indexesStale_ = true;  // another process wrote since
+        changes_ = onDisk + 1;
+        PutLE32(b, changes_);
+        WriteAll(fd_, b, 4, counterOffset_);
+    }
+    if (!dateStamped_ && IsDbfType(type_)) {
+        uint8_t date[3];
+        StampDate(date);
+        WriteAll(fd_, date, 3, 1);
+        dateStamped_ = true;
+    }
+}
+
+void TableFile::CatchUpIndexes() {
+    if (exclusive_ || !counterOffset_) return;
+    const uint32_t onDisk = ReadCounter();
+    if (!indexesStale_ && onDisk == changes_) return;
+    if (!indexFiles_.empty()) RebuildIndexes();
+    changes_ = onDisk;
+    indexesStale_ = false;
+}
+
+void TableFile::SyncIndexes() {
+    if (exclusive_ || indexFiles_.empty() || !counterOffset_) return;
+    if (!indexesStale_ && ReadCounter() == changes_) return;
+    HeaderGuard guard(fd_, true);
+    CatchUpIndexes();
+}
+
+void TableFile::SaveIndex(IndexFile& file) {
+    if (!writable_) return;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
+    struct stat st;
+    if (!Stat(st)) return;
+    file.Save(st, changes_);
+    changeNoted_ = false;
 }
 
 void TableFile::MaintainIndexes(uint32_t recno, const uint8_t* oldImage, const uint8_t* newImage) {
@@ -1020,10 +1107,18 @@ void TableFile::RebuildIndexes() {
 }
 
 void TableFile::SaveIndexes() {
+    if (!writable_) return;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     struct stat st;
     if (!Stat(st)) return;
-    for (auto& file : indexFiles_)
-        if (file->dirty && writable_) file->Save(st);
+    bool saved = false;
+    for (auto& file : indexFiles_) {
+        if (!file->dirty && file->savedChanges == changes_) continue;
+        file->Save(st, changes_);
+        saved = true;
+    }
+    if (saved) changeNoted_ = false;
 }
 
 }  // namespace qel32

@@ -115,6 +115,15 @@ public:
     IndexFile* CreateIndexFile(const std::string& path);
     IndexFile* FindIndexFile(const std::string& path);
     void SaveIndexes();
+    // Writes one index file as it stands now (brought up to date first).
+    void SaveIndex(IndexFile& file);
+    // Change counter: a number in the table header that every write of every
+    // process moves on before it touches a record. An index file keeps the
+    // number its orders agree with; in memory the orders agree with
+    // indexedChanges(). Rebuilds the orders when another process changed the
+    // table since (shared opens).
+    void SyncIndexes();
+    uint32_t indexedChanges() const { return changes_; }
     bool Stat(struct stat& st) const;
 
 private:
@@ -158,6 +167,22 @@ private:
     bool exclusive_ = false;
     int handles_ = 0;
     std::atomic<uint64_t> stamp_{1};
+
+    // The change counter: where it lives in the header (0: the header has no
+    // room for it), the value the orders in memory agree with, whether a
+    // change of another process has outdated them, and (exclusive opens)
+    // whether the counter on disk was moved on since the indexes were saved.
+    off_t counterOffset_ = 0;
+    uint32_t changes_ = 0;
+    bool indexesStale_ = false;
+    bool changeNoted_ = false;
+    bool dateStamped_ = false;
+    uint32_t ReadCounter();
+    // Called before every write to the table file (shared opens: with the
+    // header lock held).
+    void NoteChange();
+    // With the header lock held: rebuilds the orders if they are outdated.
+    void CatchUpIndexes();
 
     std::vector<uint8_t> appendBuffer_;
     std::vector<int32_t> nameSlots_;  // open hash of field names, -1 = empty

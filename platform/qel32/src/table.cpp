@@ -809,6 +809,7 @@ void IndexHandle::Bounds() const {
 
 uint32_t IndexHandle::Size(TableFile& file, bool fresh) {
     file.Count(fresh);
+    if (fresh) file.SyncIndexes();
     Bounds();
     return last_ - first_;
 }
