@@ -1,5 +1,6 @@
 #include "storage.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +57,43 @@ void StampDate(uint8_t* p) {
     p[0] = static_cast<uint8_t>(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0));
     p[1] = static_cast<uint8_t>(tm.tm_mon + 1);
     p[2] = static_cast<uint8_t>(tm.tm_mday);
+}
+
+bool IsDbfVersion(uint8_t version) {
+    return version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 ||
+           version == 0x04 || version == 0x8E || version == 0x7B || version == 0x43 || version == 0xB3;
+}
+
+// Another table of the folder that shares a memo file name with tablePath
+// (a file of the same stem, not a memo or index file, that starts like a
+// table); empty when there is none.
+std::string MemoOwner(const std::string& tablePath) {
+    const std::string dir = DirectoryPart(tablePath);
+    const std::string own = FilePart(tablePath);
+    const std::string stem = StripExtension(own);
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return "";
+    std::string owner;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == own || !EqualsNoCase(StripExtension(name), stem)) continue;
+        const std::string ext = Upper(Extension(name));
+        if (ext == ".DBT" || ext == ".FPT" || ext == ".KDM" || ext == ".CDX" || ext == ".NTX" || ext == ".KDI" ||
+            ext == ".KIVNEW")
+            continue;
+        const std::string path = dir.empty() ? name : (dir == "/" ? "/" : dir + "/") + name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        uint8_t head[4] = {};
+        const bool table = ::pread(fd, head, 4, 0) == 4 && (std::memcmp(head, kKdtMagic, 4) == 0 || IsDbfVersion(head[0]));
+        ::close(fd);
+        if (table) {
+            owner = path;
+            break;
+        }
+    }
+    ::closedir(d);
+    return owner;
 }
 
 // Keeps the header-byte lock for the life of the guard, so that appends and
@@ -326,8 +364,7 @@ void TableFile::ReadHeader() {
         }
     } else {
         const uint8_t version = head[0];
-        if (!(version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 ||
-              version == 0x04 || version == 0x8E || version == 0x7B || version == 0x43 || version == 0xB3))
+        if (!IsDbfVersion(version))
             Throw(KIV_ERR_CORRUPT_FILE, path_ + " is not a table file");
         count_ = LE32(head + 4);
         headerLength_ = LE16(head + 8);
@@ -416,6 +453,14 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
             PutLE32(header, firstFree);
             PutLE32(header + 4, memoBlockSize_);
             std::memcpy(header + 8, "KDM1", 4);
+        }
+        // A memo file of that name may belong to another table (x.dbf beside
+        // a new x.tmp): it is never cut. One no table owns is replaced.
+        const std::string existing = memoPathFor(false);
+        if (!existing.empty()) {
+            const std::string owner = MemoOwner(path_);
+            if (!owner.empty())
+                Throw(KIV_ERR_TABLE_EXISTS, "Memo file " + existing + " belongs to table " + owner);
         }
         memoFd_ = ::open(memoPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot create", memoPath));

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -676,5 +677,50 @@ TEST_F(Tables, OneNameBufferForManyFields) {
         const std::string got = Get(t, name);
         if (*c.value) EXPECT_EQ(c.value, got) << c.text;
         else EXPECT_EQ("<error 5012>", got) << c.text;
+    }
+}
+
+// A new table whose memo file name is taken by another table's memo file
+// ("x.tmp" beside "x.dbf" both want "x.fpt") is refused; the other table's
+// memos all read back afterwards. Without memo fields the new table is made.
+TEST_F(Tables, CreateBesideAnotherTableNeverCutsItsMemoFile) {
+    struct Case {
+        const char* table;
+        const char* beside;
+        uint16_t type;
+        const char* memoDefs;
+        const char* plainDefs;
+    } cases[] = {
+        {"x.dbf", "x.tmp", KIV_TABLE_CDX, "NAME,C,10;NOTES,M", "NAME,C,10"},
+        {"y.dbf", "y.tmp", KIV_TABLE_NTX, "NAME,C,10;NOTES,M", "NAME,C,10"},
+        {"z.kdt", "z.tmp", KIV_TABLE_KDT, "NAME,CHAR,10;NOTES,MEMO", "NAME,CHAR,10"},
+    };
+    auto memo = [](int i) { return "memo " + std::to_string(i) + std::string(static_cast<size_t>(i * 37), '#'); };
+    for (const auto& c : cases) {
+        KIVHANDLE t = Create(c.table, c.type, c.memoDefs);
+        ASSERT_NE(0u, t);
+        for (int i = 0; i < 20; ++i) {
+            KIV_ASSERT_OK(KivAppendRecord(t));
+            KIV_ASSERT_OK(Set(t, "NOTES", memo(i)));
+        }
+        KIV_ASSERT_OK(KivCloseTable(t));
+
+        KIVHANDLE other = 0;
+        EXPECT_EQ(KIV_ERR_TABLE_EXISTS, KivCreateTable(conn, c.beside, nullptr, c.type, KIV_CHAR_ANSI,
+                                                       KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK, 0, c.memoDefs,
+                                                       &other))
+            << c.beside;
+        EXPECT_NE(std::string::npos, LastErrorText().find("belongs to table")) << LastErrorText();
+        EXPECT_FALSE(std::filesystem::exists(dir.File(c.beside)));
+        other = Create(c.beside, c.type, c.plainDefs);
+        ASSERT_NE(0u, other);
+        KIV_EXPECT_OK(KivCloseTable(other));
+
+        t = Open(c.table);
+        int i = 0;
+        KIV_EXPECT_OK(KivGotoTop(t));
+        for (; !AtEof(t); KivSkip(t, 1), ++i) EXPECT_EQ(memo(i), Get(t, "NOTES")) << c.table;
+        EXPECT_EQ(20, i);
+        KIV_EXPECT_OK(KivCloseTable(t));
     }
 }
