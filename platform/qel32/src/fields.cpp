@@ -161,6 +161,22 @@ bool ParseLogical(std::string_view text, bool& out, bool& empty) {
     Throw(KIV_ERR_INT_RANGE, "Value does not fit field " + f.name);
 }
 
+[[noreturn]] void Damaged(const FieldDef& f) {
+    Throw(KIV_ERR_CORRUPT_FILE, "The stored value of field " + f.name + " is damaged");
+}
+
+// Days and times of day as given to a field: a day within the calendar
+// (0 and below mean no date) and a time within the day.
+void CheckDay(const FieldDef& f, int32_t jd) {
+    if (jd > 0 && !ValidJulian(jd))
+        Throw(KIV_ERR_CONVERSION, "Day " + std::to_string(jd) + " is not a date of years 1 to 9999 for field " + f.name);
+}
+
+void CheckTimeOfDay(const FieldDef& f, int32_t ms) {
+    if (ms < 0 || ms >= kMsPerDay)
+        Throw(KIV_ERR_CONVERSION, std::to_string(ms) + " milliseconds is not a time of day for field " + f.name);
+}
+
 std::string FormatNumeric(const FieldDef& f, double v) {
     // Most values are formatted here from a scaled integer; values close to a
     // rounding boundary or too large for it go through printf's exact rounding.
@@ -469,7 +485,9 @@ Value DecodeField(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
                 auto jd = JulianFromCompact(std::string_view(reinterpret_cast<const char*>(p), 8));
                 return jd && *jd ? Value::OfDate(*jd) : Value::Empty();
             }
-            return Value::OfDate(static_cast<int32_t>(LE32(p)));
+            const auto jd = static_cast<int32_t>(LE32(p));
+            if (!ValidJulian(jd)) Damaged(f);
+            return Value::OfDate(jd);
         }
         case KIV_FT_COMPACTDATE: return Value::OfDate(DecodeCompactDate3(p));
         case KIV_FT_CHARACTER: case KIV_FT_CICHARACTER:
@@ -490,10 +508,16 @@ Value DecodeField(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
             std::memcpy(&i, p, 2);
             return Value::OfInteger(i);
         }
-        case KIV_FT_TIME: return Value::OfTime(static_cast<int32_t>(LE32(p)));
+        case KIV_FT_TIME: {
+            const auto ms = static_cast<int32_t>(LE32(p));
+            if (ms < 0 || ms >= kMsPerDay) Damaged(f);
+            return Value::OfTime(ms);
+        }
         case KIV_FT_TIMESTAMP: case KIV_FT_MODTIME: {
-            int32_t ms = static_cast<int32_t>(LE32(p + 4));
-            return Value::OfStamp(static_cast<int32_t>(LE32(p)), ms < 0 ? 0 : ms);
+            const auto jd = static_cast<int32_t>(LE32(p));
+            const auto ms = static_cast<int32_t>(LE32(p + 4));
+            if (!ValidJulian(jd) || ms >= kMsPerDay) Damaged(f);
+            return Value::OfStamp(jd, ms < 0 ? 0 : ms);  // a date without a time
         }
         case KIV_FT_MONEY: case KIV_FT_ROWVERSION: {
             int64_t i;
@@ -550,6 +574,7 @@ bool DecodeJulian(const FieldDef& f, const uint8_t* image, uint16_t tableType, i
                 return true;
             }
             out = static_cast<int32_t>(LE32(p));
+            if (out && !ValidJulian(out)) Damaged(f);
             return true;
         case KIV_FT_COMPACTDATE: case KIV_FT_TIMESTAMP: case KIV_FT_MODTIME: {
             const Value v = DecodeField(f, image, tableType);
@@ -644,6 +669,7 @@ KIVRESULT EncodeField(const FieldDef& f, uint8_t* image, uint16_t tableType, con
         case KIV_FT_DATE: case KIV_FT_COMPACTDATE: {
             int32_t jd;
             if (!ToDate(v, jd)) NoConvert(f, "\"" + v.text + "\" to a date");
+            CheckDay(f, jd);
             if (jd <= 0) { SetEmptyImage(f, image, tableType); return KIV_OK; }
             if (f.type == KIV_FT_COMPACTDATE) EncodeCompactDate3(jd, p);
             else if (dbf) std::memcpy(p, CompactFromJulian(jd).data(), 8);
@@ -709,7 +735,9 @@ KIVRESULT EncodeField(const FieldDef& f, uint8_t* image, uint16_t tableType, con
             } else if (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes) {
                 if (!ParseStampText(v.text, jd, ms)) NoConvert(f, "\"" + v.text + "\" to a timestamp");
             } else NoConvert(f, "the value");
+            CheckDay(f, jd);
             if (jd <= 0) { SetEmptyImage(f, image, tableType); return KIV_OK; }
+            CheckTimeOfDay(f, ms);
             PutLE32(p, static_cast<uint32_t>(jd));
             PutLE32(p + 4, static_cast<uint32_t>(ms));
             return KIV_OK;

@@ -129,7 +129,7 @@ void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) {
         const ssize_t w = ::pwrite(fd, p, n, at);
         if (w < 0) {
             if (errno == EINTR) continue;
-            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot write", NameOf(fd)));
         }
         p += w;
         n -= static_cast<size_t>(w);
@@ -143,9 +143,9 @@ void TableFile::ReadAll(int fd, void* data, size_t n, off_t at) {
         const ssize_t r = ::pread(fd, p, n, at);
         if (r < 0) {
             if (errno == EINTR) continue;
-            Throw(KIV_ERR_IO, SysText("Cannot read", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot read", NameOf(fd)));
         }
-        if (r == 0) Throw(KIV_ERR_CORRUPT_FILE, "Unexpected end of file in " + path_);
+        if (r == 0) Throw(KIV_ERR_CORRUPT_FILE, "Unexpected end of file in " + NameOf(fd));
         p += r;
         n -= static_cast<size_t>(r);
         at += r;
@@ -438,6 +438,7 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     for (const auto& f : fields_) needed = needed || IsBlobType(f.type);
     if (!needed) return;
     const std::string memoPath = memoPathFor(create);
+    memoPath_ = memoPath;
     if (create) {
         memoBlockSize_ = type_ == KIV_TABLE_NTX ? 512 : (memoBlockSize ? memoBlockSize : 64);
         if (memoBlockSize_ < 32) memoBlockSize_ = 32;
@@ -467,7 +468,8 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
         WriteAll(memoFd_, header, sizeof header, 0);
         return;
     }
-    if (memoPath.empty()) Throw(KIV_ERR_FILE_NOT_FOUND, "Memo file of " + path_ + " not found");
+    if (memoPath.empty())
+        Throw(KIV_ERR_FILE_NOT_FOUND, "Memo file " + memoPathFor(true) + " of table " + path_ + " not found");
     memoFd_ = ::open(memoPath.c_str(), writable_ ? O_RDWR | O_CLOEXEC : O_RDONLY | O_CLOEXEC);
     if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot open", memoPath));
     uint8_t header[32];
@@ -480,7 +482,13 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     } else {
         memoBlockSize_ = LE32(header + 4);
     }
-    if (!memoBlockSize_) Throw(KIV_ERR_CORRUPT_FILE, "Memo file of " + path_ + " is damaged");
+    if (!memoBlockSize_) Throw(KIV_ERR_CORRUPT_FILE, "Memo file " + memoPath_ + " is damaged: no block size");
+}
+
+uint64_t TableFile::MemoSize() const {
+    struct stat st;
+    if (::fstat(memoFd_, &st) != 0) Throw(KIV_ERR_IO, SysText("Cannot read", memoPath_));
+    return static_cast<uint64_t>(st.st_size);
 }
 
 namespace {
@@ -701,7 +709,7 @@ void TableFile::Zap() {
         else PutLE32(header, firstFree);
         WriteAll(memoFd_, header, kMemoHeader, 0);
         if (::ftruncate(memoFd_, static_cast<off_t>(firstFree) * memoBlockSize_) != 0)
-            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot write", memoPath_));
     }
     Touch();
 }
@@ -762,6 +770,14 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     const BlobRef ref = ReadBlobRef(f, image, type_);
     if (!ref.block || memoFd_ < 0) return std::string();
     const off_t at = static_cast<off_t>(ref.block) * memoBlockSize_;
+    // A damaged record or memo file may point anywhere: every block and
+    // length is checked against the memo file's size before it is read.
+    const uint64_t memoSize = MemoSize();
+    auto damaged = [&](const std::string& what) {
+        Throw(KIV_ERR_CORRUPT_FILE, "Memo file " + memoPath_ + " is damaged: the memo of field " + f.name + " " + what);
+    };
+    if (static_cast<uint64_t>(at) + 8 > memoSize)
+        damaged("points at block " + std::to_string(ref.block) + ", past the end of the file");
     uint8_t head[8];
     ReadAll(memoFd_, head, 8, at);
     uint32_t length;
@@ -793,7 +809,8 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     } else {
         length = LE32(head + 4);
     }
-    if (length > (1u << 30)) Throw(KIV_ERR_CORRUPT_FILE, "Memo of field " + f.name + " is damaged");
+    if (length > memoSize - static_cast<uint64_t>(data))
+        damaged("claims " + std::to_string(length) + " bytes, more than the file holds");
     std::string out(length, '\0');
     if (length) ReadAll(memoFd_, out.data(), length, data);
     if (encrypted_) {
@@ -817,7 +834,8 @@ BlobRef TableFile::WriteBlob(const FieldDef& f, std::string_view data) {
 
 BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     if (data.empty()) return BlobRef{};
-    if (memoFd_ < 0 || !writable_) Throw(KIV_ERR_READ_ONLY, "Memo file of " + path_ + " is not writable");
+    if (memoFd_ < 0 || !writable_)
+        Throw(KIV_ERR_READ_ONLY, memoFd_ < 0 ? "Table " + path_ + " has no memo file" : "Memo file " + memoPath_ + " is not writable");
     if (data.size() > (1u << 30) - 16) Throw(KIV_ERR_INT_RANGE, "Value of field " + f.name + " is too long");
     HeaderGuard guard(fd_, !exclusive_);
     uint8_t header[8];

@@ -153,6 +153,11 @@ private:
     uint32_t lastAutoinc_ = 0;
     int fd_ = -1;
     int memoFd_ = -1;
+    std::string memoPath_;
+    // The file an error names: the memo file or the table.
+    const std::string& NameOf(int fd) const { return fd == memoFd_ && fd >= 0 ? memoPath_ : path_; }
+    // The memo file's size, to check the blocks a record points at.
+    uint64_t MemoSize() const;
     uint32_t memoBlockSize_ = 512;
     bool encrypted_ = false;
     uint32_t check_ = 0;  // 24 bits of the key, to refuse a wrong password
