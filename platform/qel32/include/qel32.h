@@ -184,7 +184,7 @@ typedef const char* KIVFIELD;
 #define KIV_COUNT_RESPECT_FILTERS 1
 #define KIV_COUNT_IGNORE_FILTERS  2
 #define KIV_COUNT_RESPECT_SCOPES  3
-#define KIV_COUNT_FRESH           4
+#define KIV_COUNT_FRESH           4 /* added to a mode, or alone (= IGNORE_FILTERS): re-read from the file */
 #define KIV_COUNT_CARDINALITY     8192
 #define KIV_COUNT_CARDINALITY_SMALL 0x8000
 

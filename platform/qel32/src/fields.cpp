@@ -243,6 +243,7 @@ uint16_t FieldTypeFromName(std::string_view rawWord, uint16_t tableType) {
         if (word == t.name) return t.code;
     if (word == "SHORT") return KIV_FT_SHORTINT;
     if (word == "CHAR") return KIV_FT_CHARACTER;
+    if (word == "B") return KIV_FT_DOUBLE;  // as in DBF headers, not a prefix of BINARY
     for (const auto& t : kTypeNames)
         if (std::strncmp(t.name, word.c_str(), word.size()) == 0) return t.code;
     if (word.size() == 1) {

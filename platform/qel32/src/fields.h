@@ -40,7 +40,8 @@ inline bool IsDbfType(uint16_t tableType) {
 }
 
 // The field-type code for a type word or letter; the word may be any prefix
-// of a type name ("CHAR" is CHARACTER, "T" TIME, "MO" MONEY). 0 when unknown.
+// of a type name ("CHAR" is CHARACTER, "T" TIME, "MO" MONEY), but "B" is DOUBLE as in DBF
+// headers. 0 when unknown.
 uint16_t FieldTypeFromName(std::string_view word, uint16_t tableType);
 
 // Parses "NAME,TYPE[,n[,m]];..." into checked definitions with offsets.

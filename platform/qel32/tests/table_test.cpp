@@ -724,3 +724,29 @@ TEST_F(Tables, CreateBesideAnotherTableNeverCutsItsMemoFile) {
         KIV_EXPECT_OK(KivCloseTable(t));
     }
 }
+
+// Small points as qel32.h documents them: KIV_COUNT_FRESH alone counts the
+// file's records anew; "B" in a field list is a double as in DBF headers;
+// option 1 of KivGetField trims character values only, memos come back whole.
+TEST_F(Tables, CallsFollowTheirDocumentation) {
+    KIVHANDLE t = Create("small.kdt", KIV_TABLE_KDT, "X,B;NAME,CHAR,8;NOTES,MEMO");
+    ASSERT_NE(0u, t);
+    uint16_t type = 0;
+    KIV_EXPECT_OK(KivGetFieldType(t, "X", &type));
+    EXPECT_EQ(KIV_FT_DOUBLE, type);
+    for (int i = 0; i < 3; ++i) {
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        KIV_ASSERT_OK(Set(t, "NAME", "ab"));
+        KIV_ASSERT_OK(Set(t, "NOTES", "memo with blanks   "));
+    }
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    uint32_t count = 0;
+    KIV_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_FRESH, &count));
+    EXPECT_EQ(3u, count);
+    KIV_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS + KIV_COUNT_FRESH, &count));
+    EXPECT_EQ(3u, count);
+    EXPECT_EQ("ab", Get(t, "NAME", 1));
+    EXPECT_EQ("ab      ", Get(t, "NAME", 0));
+    EXPECT_EQ("memo with blanks   ", Get(t, "NOTES", 1));
+    KIV_EXPECT_OK(KivCloseTable(t));
+}
