@@ -31,6 +31,10 @@ constexpr uint32_t kMemoHeader = 512;
 // field descriptor.
 constexpr off_t kDbfCounter = 20;
 constexpr off_t kKdtCounter = 32 + 140;
+// The declared length of a varchar field (its data lives in the memo file,
+// the record holds a block number): in bytes that the DBF field descriptor
+// keeps reserved, which other tools leave alone.
+constexpr uint32_t kDbfDeclaredLength = 24;
 // The code page mark of DBF headers: Windows ANSI (1252).
 constexpr uint8_t kCodePage1252 = 0x03;
 
@@ -243,6 +247,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
             PutLE32(d + 12, f.offset);
             d[16] = static_cast<uint8_t>(f.length);
             d[17] = static_cast<uint8_t>(f.decimals);
+            if (f.type == KIV_FT_VARCHAR) PutLE32(d + kDbfDeclaredLength, f.maxLength);
             d += kDbfDescriptor;
         }
         *d = 0x0D;
@@ -387,6 +392,11 @@ void TableFile::ReadHeader() {
             f.maxLength = p[16];
             // Character fields longer than 255 keep the high byte in the decimals.
             if (f.type == KIV_FT_CHARACTER) f.maxLength = p[16] + 256u * p[17];
+            if (f.type == KIV_FT_VARCHAR) {
+                // The declared length (files of older writers: the pointer's length).
+                const uint32_t declared = LE32(p + kDbfDeclaredLength);
+                if (declared >= 1 && declared <= 65000) f.maxLength = declared;
+            }
             else f.decimals = p[17];
             if (f.type == KIV_FT_NUMERIC && f.maxLength > 32) f.maxLength = 32;
             fields_.push_back(f);

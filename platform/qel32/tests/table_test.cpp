@@ -750,3 +750,24 @@ TEST_F(Tables, CallsFollowTheirDocumentation) {
     EXPECT_EQ("memo with blanks   ", Get(t, "NOTES", 1));
     KIV_EXPECT_OK(KivCloseTable(t));
 }
+
+// A varchar field of a DBF table keeps its declared length, whatever fits
+// the 10-byte block number in the record: exactly n characters are taken,
+// n + 1 are written cut with KIV_ERR_VALUE_CUT, after reopening too.
+TEST_F(Tables, DbfVarcharKeepsItsDeclaredLength) {
+    for (uint16_t type : {KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT}) {
+        const std::string name = "v" + std::to_string(type) + (type == KIV_TABLE_KDT ? ".kdt" : ".dbf");
+        KIVHANDLE t = Create(name.c_str(), type, "SHORT,VARCHAR,5;LONG,VARCHAR,50;WIDE,VARCHAR,300");
+        ASSERT_NE(0u, t);
+        KIV_ASSERT_OK(KivCloseTable(t));
+        t = Open(name.c_str());
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        struct Case { const char* field; size_t n; } cases[] = {{"SHORT", 5}, {"LONG", 50}, {"WIDE", 300}};
+        for (const auto& c : cases) {
+            KIV_EXPECT_OK(Set(t, c.field, std::string(c.n, 'x'))) << name << " " << c.field;
+            EXPECT_EQ(KIV_ERR_VALUE_CUT, Set(t, c.field, std::string(c.n + 1, 'y'))) << name << " " << c.field;
+            EXPECT_EQ(std::string(c.n, 'y'), Get(t, c.field)) << name << " " << c.field;
+        }
+        KIV_EXPECT_OK(KivCloseTable(t));
+    }
+}
