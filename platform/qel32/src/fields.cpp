@@ -270,6 +270,8 @@ char DbfLetter(uint16_t type) {
         case KIV_FT_VARCHAR: return 'V';
         case KIV_FT_DOUBLE: return 'B';
         case KIV_FT_INTEGER: return 'I';
+        case KIV_FT_TIMESTAMP: return 'T';
+        case KIV_FT_MONEY: return 'Y';
         default: return 0;
     }
 }
@@ -286,6 +288,9 @@ uint16_t TypeFromDbfLetter(char letter) {
         case 'V': return KIV_FT_VARCHAR;
         case 'B': return KIV_FT_DOUBLE;
         case 'I': return KIV_FT_INTEGER;
+        case 'T': return KIV_FT_TIMESTAMP;
+        case 'Y': return KIV_FT_MONEY;
+        case '0': return KIV_FT_RAW;  // the null flags of version 0x30 tables
         default: return 0;
     }
 }
@@ -304,7 +309,7 @@ void LayoutFields(std::vector<FieldDef>& fields, uint16_t tableType) {
                 BadDef("Field name " + f.name + " holds an invalid character");
         for (size_t j = 0; j < i; ++j)
             if (EqualsNoCase(fields[j].name, f.name)) BadDef("Duplicate field name " + f.name);
-        if (dbf && !DbfLetter(f.type))
+        if (dbf && !DbfLetter(f.type) && f.letter != '0')
             BadDef("Field type of " + f.name + " is not supported by this table type");
         if (f.type == 19 || f.type == 0 || (f.type > KIV_FT_MODTIME && !IsBlobType(f.type)))
             BadDef("Unknown field type for " + f.name);
@@ -333,7 +338,7 @@ void LayoutFields(std::vector<FieldDef>& fields, uint16_t tableType) {
             case KIV_FT_VARCHAR:
                 if (f.maxLength < 1 || f.maxLength > 65000u)
                     BadDef("Length of varchar field " + f.name + " is out of range");
-                f.length = dbf ? 10 : 8;
+                f.length = dbf ? (f.length == 4 ? 4 : 10) : 8;
                 f.decimals = 0;
                 break;
             case KIV_FT_COMPACTDATE: f.length = 3; f.decimals = 0; break;
@@ -342,15 +347,15 @@ void LayoutFields(std::vector<FieldDef>& fields, uint16_t tableType) {
             case KIV_FT_SHORTINT: f.length = 2; f.decimals = 0; break;
             case KIV_FT_TIMESTAMP: case KIV_FT_MODTIME: case KIV_FT_ROWVERSION: f.length = 8; f.decimals = 0; break;
             case KIV_FT_MONEY: f.length = 8; f.decimals = 4; break;
-            default:  // blobs
-                f.length = dbf ? 10 : 8;
+            default:  // blobs: a block number (4 bytes binary in version 0x30 tables)
+                f.length = dbf ? (f.length == 4 ? 4 : 10) : 8;
                 f.decimals = 0;
                 break;
         }
         if (f.type != KIV_FT_VARCHAR && f.type != KIV_FT_NUMERIC && f.type != KIV_FT_CHARACTER &&
             f.type != KIV_FT_CICHARACTER && f.type != KIV_FT_RAW)
             f.maxLength = f.length;
-        f.letter = dbf ? DbfLetter(f.type) : 0;
+        f.letter = !dbf ? 0 : f.letter == '0' ? '0' : DbfLetter(f.type);
         f.offset = offset;
         offset += f.length;
         if (offset > 65535) BadDef("Record is longer than 65535 bytes");
@@ -417,8 +422,7 @@ std::vector<FieldDef> ParseFieldDefs(std::string_view text, uint16_t tableType) 
 void SetEmptyImage(const FieldDef& f, uint8_t* image, uint16_t tableType) {
     uint8_t* p = image + f.offset;
     if (IsDbfType(tableType)) {
-        const bool binary = f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE;
-        std::memset(p, binary ? 0 : ' ', f.length);
+        std::memset(p, IsDbfBinaryField(f) ? 0 : ' ', f.length);
         return;
     }
     switch (f.type) {
@@ -437,7 +441,8 @@ void SetEmptyImage(const FieldDef& f, uint8_t* image, uint16_t tableType) {
 bool IsEmptyImage(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
     const uint8_t* p = image + f.offset;
     if (IsDbfType(tableType)) {
-        if (f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE) return false;  // never empty
+        if (f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE || f.type == KIV_FT_MONEY)
+            return false;  // never empty
         return BlankOrZero(p, f.length, true);
     }
     switch (f.type) {
@@ -797,6 +802,11 @@ std::string ValueToText(const FieldDef& f, const Value& v) {
 BlobRef ReadBlobRef(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
     const uint8_t* p = image + f.offset;
     BlobRef ref;
+    if (IsDbfType(tableType) && f.length == 4) {
+        ref.block = LE32(p);
+        if (ref.block == 0x20202020u) ref.block = 0;  // blanks: no memo
+        return ref;
+    }
     if (IsDbfType(tableType)) {
         uint32_t n = 0;
         for (uint32_t i = 0; i < f.length; ++i) {
@@ -813,6 +823,10 @@ BlobRef ReadBlobRef(const FieldDef& f, const uint8_t* image, uint16_t tableType)
 
 void WriteBlobRef(const FieldDef& f, uint8_t* image, uint16_t tableType, BlobRef ref) {
     uint8_t* p = image + f.offset;
+    if (IsDbfType(tableType) && f.length == 4) {
+        PutLE32(p, ref.block);
+        return;
+    }
     if (IsDbfType(tableType)) {
         if (!ref.block) {
             std::memset(p, ' ', f.length);

@@ -35,6 +35,7 @@ constexpr off_t kKdtCounter = 32 + 140;
 // the record holds a block number): in bytes that the DBF field descriptor
 // keeps reserved, which other tools leave alone.
 constexpr uint32_t kDbfDeclaredLength = 24;
+constexpr uint32_t kVfpBacklink = 263;
 // The code page mark of DBF headers: Windows ANSI (1252).
 constexpr uint8_t kCodePage1252 = 0x03;
 
@@ -64,7 +65,7 @@ void StampDate(uint8_t* p) {
 }
 
 bool IsDbfVersion(uint8_t version) {
-    return version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 ||
+    return version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 || version == 0x31 ||
            version == 0x04 || version == 0x8E || version == 0x7B || version == 0x43 || version == 0xB3;
 }
 
@@ -212,6 +213,23 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
 
 std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t type, std::vector<FieldDef> fields,
                                              uint16_t memoBlockSize, bool exclusive, bool scratch) {
+    // Integers, doubles, date-times and currency exist only in Visual FoxPro
+    // tables (version 0x30), whose memo fields hold 4-byte block numbers and
+    // whose memo files are .fpt files: other DBF versions read those letters
+    // as something else. A table of type 1 (.dbt memos) takes them only
+    // without memo fields.
+    bool vfp = false, memo = false;
+    if (IsDbfType(type)) {
+        for (const auto& f : fields) {
+            vfp = vfp || IsVfpOnlyField(f);
+            memo = memo || IsBlobType(f.type);
+        }
+        if (vfp && memo && type == KIV_TABLE_NTX)
+            Throw(KIV_ERR_BAD_FIELD_DEF, "Integer, double, date-time and currency fields need a table of type 2 "
+                                         "when the table has memo fields");
+        for (auto& f : fields)
+            if (IsBlobType(f.type)) f.length = vfp ? 4 : 0;
+    }
     LayoutFields(fields, type);
     std::lock_guard registryLock(gRegistryMutex);
     std::shared_ptr<TableFile> file(new TableFile);
@@ -223,7 +241,6 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     file->exclusive_ = exclusive;
     file->writable_ = true;
 
-    bool memo = false;
     for (const auto& f : file->fields_) memo = memo || IsBlobType(f.type);
 
     // The header is built in memory and written to a temporary name first, so a
@@ -231,9 +248,13 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     std::vector<uint8_t> header;
     const bool dbf = IsDbfType(type);
     if (dbf) {
-        file->headerLength_ = 32 + kDbfDescriptor * static_cast<uint32_t>(file->fields_.size()) + 1;
+        // Version 0x30 headers end with room for the path of a database container.
+        file->headerLength_ =
+            32 + kDbfDescriptor * static_cast<uint32_t>(file->fields_.size()) + 1 + (vfp ? kVfpBacklink : 0);
         header.assign(file->headerLength_, 0);
-        header[0] = memo ? (type == KIV_TABLE_NTX ? 0x8B : 0xF5) : 0x03;
+        header[0] = vfp ? 0x30 : memo ? (type == KIV_TABLE_NTX ? 0x8B : 0xF5) : 0x03;
+        if (vfp && memo) header[28] = 0x02;  // the table has a memo file
+        file->version_ = header[0];
         StampDate(&header[1]);
         PutLE32(&header[4], 0);
         PutLE16(&header[8], static_cast<uint16_t>(file->headerLength_));
@@ -369,6 +390,7 @@ void TableFile::ReadHeader() {
         }
     } else {
         const uint8_t version = head[0];
+        version_ = version;
         if (!IsDbfVersion(version))
             Throw(KIV_ERR_CORRUPT_FILE, path_ + " is not a table file");
         count_ = LE32(head + 4);
@@ -390,6 +412,7 @@ void TableFile::ReadHeader() {
             f.type = TypeFromDbfLetter(f.letter);
             if (!f.type) Throw(KIV_ERR_CORRUPT_FILE, "Field " + f.name + " of " + path_ + " has an unknown type");
             f.maxLength = p[16];
+            if (IsBlobType(f.type)) f.length = p[16];  // 10 digits, or 4 bytes in version 0x30
             // Character fields longer than 255 keep the high byte in the decimals.
             if (f.type == KIV_FT_CHARACTER) f.maxLength = p[16] + 256u * p[17];
             if (f.type == KIV_FT_VARCHAR) {
@@ -402,7 +425,10 @@ void TableFile::ReadHeader() {
             fields_.push_back(f);
         }
         const std::string stem = StripExtension(path_);
-        if (version == 0xF5 || version == 0x30 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
+        // Version 0x30 alone does not decide: without memo fields a table of
+        // type 1 may have that version too.
+        if (version == 0xF5 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
+        else if (version == 0x30 || version == 0x31) type_ = type_ == KIV_TABLE_NTX ? KIV_TABLE_NTX : KIV_TABLE_CDX;
         else if (version == 0x83 || version == 0x8B || !FindWithExtension(stem, ".dbt").empty()) type_ = KIV_TABLE_NTX;
         else if (type_ != KIV_TABLE_NTX && type_ != KIV_TABLE_CDX)
             type_ = FindWithExtension(stem, ".cdx").empty() ? KIV_TABLE_NTX : KIV_TABLE_CDX;
@@ -851,22 +877,37 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     uint8_t header[8];
     ReadAll(memoFd_, header, 8, 0);
     const uint32_t block = type_ == KIV_TABLE_CDX ? BE32(header) : LE32(header);
-    std::vector<uint8_t> out(8 + data.size());
     const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
-    if (type_ == KIV_TABLE_CDX) {
+    // Each memo file in its own format: dBase III (.dbt of version 0x83
+    // tables) keeps the text alone, the others put an 8-byte header first.
+    const bool dbase3 = type_ == KIV_TABLE_NTX && version_ == 0x83;
+    const size_t at = dbase3 ? 0 : 8;
+    std::vector<uint8_t> out(at + data.size());
+    std::memcpy(&out[at], data.data(), data.size());
+    if (dbase3) {
+        // The text is ended by two end-of-file marks, which therefore cannot be part of it.
+        if (data.find("\x1A\x1A") != std::string_view::npos)
+            Throw(KIV_ERR_CONVERSION, "Memo file " + memoPath_ + " (dBase III) cannot hold the value of field " +
+                                          f.name + ": it holds two end-of-file marks in a row");
+        out.push_back(0x1A);
+        out.push_back(0x1A);
+    } else if (type_ == KIV_TABLE_CDX) {
         PutBE32(&out[0], text ? 1 : 0);
         PutBE32(&out[4], static_cast<uint32_t>(data.size()));
     } else if (type_ == KIV_TABLE_NTX) {
+        // dBase IV: the length counts the block's own 8 bytes. End marks
+        // follow the text for readers that take the length for the text's.
         out[0] = 0xFF; out[1] = 0xFF; out[2] = 0x08; out[3] = 0x00;
         PutLE32(&out[4], static_cast<uint32_t>(data.size() + 8));
+        out.push_back(0x1F);
+        out.push_back(0x1F);
     } else {
         PutLE32(&out[0], text ? 1 : 0);
         PutLE32(&out[4], static_cast<uint32_t>(data.size()));
     }
-    std::memcpy(&out[8], data.data(), data.size());
     if (encrypted_) {
         RequireKey();
-        Scramble(&out[8], data.size(), (uint64_t(1) << 40) + block);
+        Scramble(&out[at], data.size(), (uint64_t(1) << 40) + block);
     }
     const uint32_t blocks = static_cast<uint32_t>((out.size() + memoBlockSize_ - 1) / memoBlockSize_);
     out.resize(static_cast<size_t>(blocks) * memoBlockSize_, 0);

@@ -144,6 +144,7 @@ private:
 
     std::string path_;
     uint16_t type_ = 0;
+    uint8_t version_ = 0;  // DBF tables: the header's version byte
     std::vector<FieldDef> fields_;
     uint32_t recordLength_ = 0;
     uint32_t headerLength_ = 0;

@@ -164,20 +164,35 @@ TEST_F(Tables, BlankRecordsHoldTheEmptyValues) {
     KIV_EXPECT_OK(KivClearRecordBuffer(kdt, cleared.data(), static_cast<uint32_t>(cleared.size())));
     EXPECT_EQ(image, cleared);
 
-    KIVHANDLE dbf = Create("e.dbf", KIV_TABLE_NTX, "L,L;N,N,5;D,D;C,C,3;M,M;I,I;B,DOUBLE");
+    KIVHANDLE dbf = Create("e.dbf", KIV_TABLE_NTX, "L,L;N,N,5;D,D;C,C,3;M,M");
     KIV_ASSERT_OK(KivAppendRecord(dbf));
     const auto dimage = Record(dbf);
-    EXPECT_EQ(std::string(1 + 1 + 5 + 8 + 3 + 10, ' '), std::string(dimage.begin(), dimage.begin() + 28));
+    EXPECT_EQ(std::string(1 + 1 + 5 + 8 + 3 + 10, ' '), std::string(dimage.begin(), dimage.end()));
     for (const char* f : {"L", "N", "D", "C", "M"}) {
         uint16_t empty = 0;
         KIV_EXPECT_OK(KivIsEmpty(dbf, f, &empty));
         EXPECT_EQ(1, empty) << f;
     }
-    for (const char* f : {"I", "B"}) {  // binary numbers of DBF tables are never empty
+    // Binary fields make a version 0x30 table: memo fields hold 4-byte block
+    // numbers there, zero when empty, and binary numbers are never empty.
+    KIVHANDLE vfp = Create("f.dbf", KIV_TABLE_CDX, "L,L;N,N,5;D,D;C,C,3;M,M;I,I;B,DOUBLE;T,TIMESTAMP;Y,MONEY");
+    KIV_ASSERT_OK(KivAppendRecord(vfp));
+    const auto vimage = Record(vfp);
+    EXPECT_EQ(std::string(1 + 1 + 5 + 8 + 3, ' ') + std::string(4 + 4 + 8 + 8 + 8, '\0'),
+              std::string(vimage.begin(), vimage.end()));
+    for (const char* f : {"L", "N", "D", "C", "M", "T"}) {
+        uint16_t empty = 0;
+        KIV_EXPECT_OK(KivIsEmpty(vfp, f, &empty));
+        EXPECT_EQ(1, empty) << f;
+    }
+    for (const char* f : {"I", "B", "Y"}) {
         uint16_t empty = 1;
-        KIV_EXPECT_OK(KivIsEmpty(dbf, f, &empty));
+        KIV_EXPECT_OK(KivIsEmpty(vfp, f, &empty));
         EXPECT_EQ(0, empty) << f;
     }
+    KIVHANDLE refused = 0;
+    EXPECT_EQ(KIV_ERR_BAD_FIELD_DEF, KivCreateTable(conn, "g.dbf", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI,
+                                                    KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK, 0, "M,M;I,I", &refused));
 }
 
 TEST_F(Tables, MemosAndBlobsSurviveReopeningInEveryTableType) {
