@@ -214,19 +214,12 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
 std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t type, std::vector<FieldDef> fields,
                                              uint16_t memoBlockSize, bool exclusive, bool scratch) {
     // Integers, doubles, date-times and currency exist only in Visual FoxPro
-    // tables (version 0x30), whose memo fields hold 4-byte block numbers and
-    // whose memo files are .fpt files: other DBF versions read those letters
-    // as something else. A table of type 1 (.dbt memos) takes them only
-    // without memo fields.
+    // tables (version 0x30), whose memo fields hold 4-byte block numbers:
+    // other DBF versions read those letters as something else. Tables of
+    // type 1 keep their memos in a .dbt file then too.
     bool vfp = false, memo = false;
     if (IsDbfType(type)) {
-        for (const auto& f : fields) {
-            vfp = vfp || IsVfpOnlyField(f);
-            memo = memo || IsBlobType(f.type);
-        }
-        if (vfp && memo && type == KIV_TABLE_NTX)
-            Throw(KIV_ERR_BAD_FIELD_DEF, "Integer, double, date-time and currency fields need a table of type 2 "
-                                         "when the table has memo fields");
+        for (const auto& f : fields) vfp = vfp || IsVfpOnlyField(f);
         for (auto& f : fields)
             if (IsBlobType(f.type)) f.length = vfp ? 4 : 0;
     }
@@ -425,11 +418,11 @@ void TableFile::ReadHeader() {
             fields_.push_back(f);
         }
         const std::string stem = StripExtension(path_);
-        // Version 0x30 alone does not decide: without memo fields a table of
-        // type 1 may have that version too.
+        // Version 0x30 alone does not decide: tables of type 1 may have that
+        // version too (with a .dbt memo file, or none).
         if (version == 0xF5 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
-        else if (version == 0x30 || version == 0x31) type_ = type_ == KIV_TABLE_NTX ? KIV_TABLE_NTX : KIV_TABLE_CDX;
         else if (version == 0x83 || version == 0x8B || !FindWithExtension(stem, ".dbt").empty()) type_ = KIV_TABLE_NTX;
+        else if (version == 0x30 || version == 0x31) type_ = type_ == KIV_TABLE_NTX ? KIV_TABLE_NTX : KIV_TABLE_CDX;
         else if (type_ != KIV_TABLE_NTX && type_ != KIV_TABLE_CDX)
             type_ = FindWithExtension(stem, ".cdx").empty() ? KIV_TABLE_NTX : KIV_TABLE_CDX;
     }

@@ -506,7 +506,7 @@ TEST_P(EngineWrittenVersion, DebianReadersReadEveryValue) {
 }
 
 // python3-dbf reads dBase IV memo blocks as FoxPro ones: only dbfread reads
-// version 0x8B. dbfread takes every B field for a memo and wants a memo file
+// version 0x8B, and version 0x30 tables of type 1 (.dbt memos). dbfread takes every B field for a memo and wants a memo file
 // even where B is a double: only python3-dbf reads a version 0x30 table
 // without memo fields.
 INSTANTIATE_TEST_SUITE_P(
@@ -517,6 +517,8 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"DbfF5", KIV_TABLE_CDX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M", 0xF5, {"dbfread", "dbf"}},
         VersionCase{"Dbf30", KIV_TABLE_CDX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
                     {"dbfread", "dbf"}},
+        VersionCase{"Dbf30Dbt", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
+                    {"dbfread"}},
         VersionCase{"Dbf30NoMemo", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY", 0x30,
                     {"dbf"}}),
     systest::CaseLabel<VersionCase>);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -190,9 +191,6 @@ TEST_F(Tables, BlankRecordsHoldTheEmptyValues) {
         KIV_EXPECT_OK(KivIsEmpty(vfp, f, &empty));
         EXPECT_EQ(0, empty) << f;
     }
-    KIVHANDLE refused = 0;
-    EXPECT_EQ(KIV_ERR_BAD_FIELD_DEF, KivCreateTable(conn, "g.dbf", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI,
-                                                    KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK, 0, "M,M;I,I", &refused));
 }
 
 TEST_F(Tables, MemosAndBlobsSurviveReopeningInEveryTableType) {
@@ -474,8 +472,11 @@ TEST_F(Tables, CopyAndConvert) {
     EXPECT_EQ(KIV_TABLE_KDT, type);
     KIV_ASSERT_OK(KivGotoTop(conv));
     EXPECT_EQ("memo 1", Get(conv, "NOTE"));
-    // Types the DBF format lacks are refused, not dropped.
-    EXPECT_EQ(KIV_ERR_BAD_FIELD_DEF, KivConvertTable(src, 1, "bad", KIV_TABLE_NTX));
+    // Types the DBF format lacks are refused, not dropped; date-times make a
+    // version 0x30 table.
+    KIV_EXPECT_OK(KivConvertTable(src, 1, "stamps", KIV_TABLE_NTX));
+    KIVHANDLE times = Create("times.kdt", KIV_TABLE_KDT, "TM,TIME");
+    EXPECT_EQ(KIV_ERR_BAD_FIELD_DEF, KivConvertTable(times, 1, "bad", KIV_TABLE_NTX));
 }
 
 TEST_F(Tables, CreateAndOpenFailures) {
@@ -785,4 +786,30 @@ TEST_F(Tables, DbfVarcharKeepsItsDeclaredLength) {
         }
         KIV_EXPECT_OK(KivCloseTable(t));
     }
+}
+
+// A write refreshes the last-update date of a DBF header, once per open.
+TEST_F(Tables, WritesRefreshTheDbfLastUpdateDate) {
+    KIVHANDLE t = Create("dated.dbf", KIV_TABLE_CDX, "NAME,C,10");
+    ASSERT_NE(0u, t);
+    KIV_ASSERT_OK(KivCloseTable(t));
+    {
+        std::fstream f(dir.File("dated.dbf"), std::ios::in | std::ios::out | std::ios::binary);
+        const char old[3] = {90, 1, 2};  // 1990-01-02
+        f.seekp(1);
+        f.write(old, 3);
+    }
+    t = Open("dated.dbf");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(Set(t, "NAME", "new"));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    std::ifstream f(dir.File("dated.dbf"), std::ios::binary);
+    unsigned char head[4] = {};
+    f.read(reinterpret_cast<char*>(head), 4);
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    EXPECT_EQ(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0), head[1]);
+    EXPECT_EQ(tm.tm_mon + 1, head[2]);
+    EXPECT_EQ(tm.tm_mday, head[3]);
 }
