@@ -1,5 +1,6 @@
 #include "storage.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,18 @@ constexpr uint8_t kKdtMagic[4] = {'K', 'D', 'T', 1};
 constexpr uint32_t kKdtDescriptor = 144;
 constexpr uint32_t kDbfDescriptor = 32;
 constexpr uint32_t kMemoHeader = 512;
+// The change counter: in DBF headers four of the bytes kept for multi-user
+// use (other tools leave them alone); in ours the spare end of the first
+// field descriptor.
+constexpr off_t kDbfCounter = 20;
+constexpr off_t kKdtCounter = 32 + 140;
+// The declared length of a varchar field (its data lives in the memo file,
+// the record holds a block number): in bytes that the DBF field descriptor
+// keeps reserved, which other tools leave alone.
+constexpr uint32_t kDbfDeclaredLength = 24;
+constexpr uint32_t kVfpBacklink = 263;
+// The code page mark of DBF headers: Windows ANSI (1252).
+constexpr uint8_t kCodePage1252 = 0x03;
 
 std::recursive_mutex gRegistryMutex;
 std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> gRegistry;
@@ -49,6 +62,43 @@ void StampDate(uint8_t* p) {
     p[0] = static_cast<uint8_t>(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0));
     p[1] = static_cast<uint8_t>(tm.tm_mon + 1);
     p[2] = static_cast<uint8_t>(tm.tm_mday);
+}
+
+bool IsDbfVersion(uint8_t version) {
+    return version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 || version == 0x31 ||
+           version == 0x04 || version == 0x8E || version == 0x7B || version == 0x43 || version == 0xB3;
+}
+
+// Another table of the folder that shares a memo file name with tablePath
+// (a file of the same stem, not a memo or index file, that starts like a
+// table); empty when there is none.
+std::string MemoOwner(const std::string& tablePath) {
+    const std::string dir = DirectoryPart(tablePath);
+    const std::string own = FilePart(tablePath);
+    const std::string stem = StripExtension(own);
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return "";
+    std::string owner;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == own || !EqualsNoCase(StripExtension(name), stem)) continue;
+        const std::string ext = Upper(Extension(name));
+        if (ext == ".DBT" || ext == ".FPT" || ext == ".KDM" || ext == ".CDX" || ext == ".NTX" || ext == ".KDI" ||
+            ext == ".KIVNEW")
+            continue;
+        const std::string path = dir.empty() ? name : (dir == "/" ? "/" : dir + "/") + name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        uint8_t head[4] = {};
+        const bool table = ::pread(fd, head, 4, 0) == 4 && (std::memcmp(head, kKdtMagic, 4) == 0 || IsDbfVersion(head[0]));
+        ::close(fd);
+        if (table) {
+            owner = path;
+            break;
+        }
+    }
+    ::closedir(d);
+    return owner;
 }
 
 // Keeps the header-byte lock for the life of the guard, so that appends and
@@ -84,7 +134,7 @@ void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) {
         const ssize_t w = ::pwrite(fd, p, n, at);
         if (w < 0) {
             if (errno == EINTR) continue;
-            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot write", NameOf(fd)));
         }
         p += w;
         n -= static_cast<size_t>(w);
@@ -98,9 +148,9 @@ void TableFile::ReadAll(int fd, void* data, size_t n, off_t at) {
         const ssize_t r = ::pread(fd, p, n, at);
         if (r < 0) {
             if (errno == EINTR) continue;
-            Throw(KIV_ERR_IO, SysText("Cannot read", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot read", NameOf(fd)));
         }
-        if (r == 0) Throw(KIV_ERR_CORRUPT_FILE, "Unexpected end of file in " + path_);
+        if (r == 0) Throw(KIV_ERR_CORRUPT_FILE, "Unexpected end of file in " + NameOf(fd));
         p += r;
         n -= static_cast<size_t>(r);
         at += r;
@@ -163,6 +213,16 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
 
 std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t type, std::vector<FieldDef> fields,
                                              uint16_t memoBlockSize, bool exclusive, bool scratch) {
+    // Integers, doubles, date-times and currency exist only in Visual FoxPro
+    // tables (version 0x30), whose memo fields hold 4-byte block numbers:
+    // other DBF versions read those letters as something else. Tables of
+    // type 1 keep their memos in a .dbt file then too.
+    bool vfp = false, memo = false;
+    if (IsDbfType(type)) {
+        for (const auto& f : fields) vfp = vfp || IsVfpOnlyField(f);
+        for (auto& f : fields)
+            if (IsBlobType(f.type)) f.length = vfp ? 4 : 0;
+    }
     LayoutFields(fields, type);
     std::lock_guard registryLock(gRegistryMutex);
     std::shared_ptr<TableFile> file(new TableFile);
@@ -174,7 +234,6 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     file->exclusive_ = exclusive;
     file->writable_ = true;
 
-    bool memo = false;
     for (const auto& f : file->fields_) memo = memo || IsBlobType(f.type);
 
     // The header is built in memory and written to a temporary name first, so a
@@ -182,13 +241,19 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     std::vector<uint8_t> header;
     const bool dbf = IsDbfType(type);
     if (dbf) {
-        file->headerLength_ = 32 + kDbfDescriptor * static_cast<uint32_t>(file->fields_.size()) + 1;
+        // Version 0x30 headers end with room for the path of a database container.
+        file->headerLength_ =
+            32 + kDbfDescriptor * static_cast<uint32_t>(file->fields_.size()) + 1 + (vfp ? kVfpBacklink : 0);
         header.assign(file->headerLength_, 0);
-        header[0] = memo ? (type == KIV_TABLE_NTX ? 0x8B : 0xF5) : 0x03;
+        header[0] = vfp ? 0x30 : memo ? (type == KIV_TABLE_NTX ? 0x8B : 0xF5) : 0x03;
+        if (vfp && memo) header[28] = 0x02;  // the table has a memo file
+        file->version_ = header[0];
         StampDate(&header[1]);
         PutLE32(&header[4], 0);
         PutLE16(&header[8], static_cast<uint16_t>(file->headerLength_));
         PutLE16(&header[10], static_cast<uint16_t>(file->recordLength_));
+        header[29] = kCodePage1252;
+        file->counterOffset_ = kDbfCounter;
         uint8_t* d = &header[32];
         for (const auto& f : file->fields_) {
             std::memcpy(d, f.name.data(), f.name.size());
@@ -196,6 +261,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
             PutLE32(d + 12, f.offset);
             d[16] = static_cast<uint8_t>(f.length);
             d[17] = static_cast<uint8_t>(f.decimals);
+            if (f.type == KIV_FT_VARCHAR) PutLE32(d + kDbfDeclaredLength, f.maxLength);
             d += kDbfDescriptor;
         }
         *d = 0x0D;
@@ -209,6 +275,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
         PutLE32(&header[16], 1);
         PutLE32(&header[20], static_cast<uint32_t>(file->fields_.size()));
         PutLE32(&header[28], memoBlockSize ? memoBlockSize : 64);
+        if (!file->fields_.empty()) file->counterOffset_ = kKdtCounter;
         uint8_t* d = &header[32];
         for (const auto& f : file->fields_) {
             std::memcpy(d, f.name.data(), f.name.size());
@@ -310,16 +377,22 @@ void TableFile::ReadHeader() {
             f.maxLength = LE32(p + 136);
             fields_.push_back(f);
         }
+        if (n) {
+            counterOffset_ = kKdtCounter;
+            changes_ = LE32(&d[140]);
+        }
     } else {
         const uint8_t version = head[0];
-        if (!(version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 ||
-              version == 0x04 || version == 0x8E || version == 0x7B || version == 0x43 || version == 0xB3))
+        version_ = version;
+        if (!IsDbfVersion(version))
             Throw(KIV_ERR_CORRUPT_FILE, path_ + " is not a table file");
         count_ = LE32(head + 4);
         headerLength_ = LE16(head + 8);
         recordLength_ = LE16(head + 10);
         encrypted_ = head[15] == 1;
         check_ = head[16] | (head[17] << 8) | (head[18] << 16);
+        counterOffset_ = kDbfCounter;
+        changes_ = LE32(head + kDbfCounter);
         if (headerLength_ < 33) Throw(KIV_ERR_CORRUPT_FILE, "Table header of " + path_ + " is damaged");
         std::vector<uint8_t> d(headerLength_ - 32);
         ReadAll(fd_, d.data(), d.size(), 32);
@@ -332,15 +405,24 @@ void TableFile::ReadHeader() {
             f.type = TypeFromDbfLetter(f.letter);
             if (!f.type) Throw(KIV_ERR_CORRUPT_FILE, "Field " + f.name + " of " + path_ + " has an unknown type");
             f.maxLength = p[16];
+            if (IsBlobType(f.type)) f.length = p[16];  // 10 digits, or 4 bytes in version 0x30
             // Character fields longer than 255 keep the high byte in the decimals.
             if (f.type == KIV_FT_CHARACTER) f.maxLength = p[16] + 256u * p[17];
+            if (f.type == KIV_FT_VARCHAR) {
+                // The declared length (files of older writers: the pointer's length).
+                const uint32_t declared = LE32(p + kDbfDeclaredLength);
+                if (declared >= 1 && declared <= 65000) f.maxLength = declared;
+            }
             else f.decimals = p[17];
             if (f.type == KIV_FT_NUMERIC && f.maxLength > 32) f.maxLength = 32;
             fields_.push_back(f);
         }
         const std::string stem = StripExtension(path_);
-        if (version == 0xF5 || version == 0x30 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
+        // Version 0x30 alone does not decide: tables of type 1 may have that
+        // version too (with a .dbt memo file, or none).
+        if (version == 0xF5 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
         else if (version == 0x83 || version == 0x8B || !FindWithExtension(stem, ".dbt").empty()) type_ = KIV_TABLE_NTX;
+        else if (version == 0x30 || version == 0x31) type_ = type_ == KIV_TABLE_NTX ? KIV_TABLE_NTX : KIV_TABLE_CDX;
         else if (type_ != KIV_TABLE_NTX && type_ != KIV_TABLE_CDX)
             type_ = FindWithExtension(stem, ".cdx").empty() ? KIV_TABLE_NTX : KIV_TABLE_CDX;
     }
@@ -385,6 +467,7 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     for (const auto& f : fields_) needed = needed || IsBlobType(f.type);
     if (!needed) return;
     const std::string memoPath = memoPathFor(create);
+    memoPath_ = memoPath;
     if (create) {
         memoBlockSize_ = type_ == KIV_TABLE_NTX ? 512 : (memoBlockSize ? memoBlockSize : 64);
         if (memoBlockSize_ < 32) memoBlockSize_ = 32;
@@ -401,12 +484,21 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
             PutLE32(header + 4, memoBlockSize_);
             std::memcpy(header + 8, "KDM1", 4);
         }
+        // A memo file of that name may belong to another table (x.dbf beside
+        // a new x.tmp): it is never cut. One no table owns is replaced.
+        const std::string existing = memoPathFor(false);
+        if (!existing.empty()) {
+            const std::string owner = MemoOwner(path_);
+            if (!owner.empty())
+                Throw(KIV_ERR_TABLE_EXISTS, "Memo file " + existing + " belongs to table " + owner);
+        }
         memoFd_ = ::open(memoPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot create", memoPath));
         WriteAll(memoFd_, header, sizeof header, 0);
         return;
     }
-    if (memoPath.empty()) Throw(KIV_ERR_FILE_NOT_FOUND, "Memo file of " + path_ + " not found");
+    if (memoPath.empty())
+        Throw(KIV_ERR_FILE_NOT_FOUND, "Memo file " + memoPathFor(true) + " of table " + path_ + " not found");
     memoFd_ = ::open(memoPath.c_str(), writable_ ? O_RDWR | O_CLOEXEC : O_RDONLY | O_CLOEXEC);
     if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot open", memoPath));
     uint8_t header[32];
@@ -419,7 +511,13 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     } else {
         memoBlockSize_ = LE32(header + 4);
     }
-    if (!memoBlockSize_) Throw(KIV_ERR_CORRUPT_FILE, "Memo file of " + path_ + " is damaged");
+    if (!memoBlockSize_) Throw(KIV_ERR_CORRUPT_FILE, "Memo file " + memoPath_ + " is damaged: no block size");
+}
+
+uint64_t TableFile::MemoSize() const {
+    struct stat st;
+    if (::fstat(memoFd_, &st) != 0) Throw(KIV_ERR_IO, SysText("Cannot read", memoPath_));
+    return static_cast<uint64_t>(st.st_size);
 }
 
 namespace {
@@ -502,6 +600,8 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
 
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    HeaderGuard guard(fd_, !exclusive_);
+    NoteChange();
     const bool appending = recno == pendingAppend_;
     if (!indexFiles_.empty()) {
         std::vector<uint8_t> old;
@@ -573,6 +673,7 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
         return recno;
     }
     // Record and end-of-file mark first, the count last.
+    NoteChange();
     appendBuffer_.assign(image, image + recordLength_);
     appendBuffer_.push_back(0x1A);
     if (encrypted_) {
@@ -596,6 +697,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         ReadAll(fd_, b, 4, 4);
         count_ = LE32(b);
     }
+    NoteChange();
     if (!indexFiles_.empty() && recno != pendingAppend_ && recno <= count_) {
         std::vector<uint8_t> old(recordLength_);
         if (ReadRecords(recno, 1, old.data()) == 1) MaintainIndexes(recno, old.data(), nullptr);
@@ -617,6 +719,7 @@ void TableFile::Zap() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
     HeaderGuard guard(fd_, !exclusive_);
+    NoteChange();
     count_ = 0;
     pendingAppend_ = 0;
     for (auto& file : indexFiles_) {
@@ -635,7 +738,7 @@ void TableFile::Zap() {
         else PutLE32(header, firstFree);
         WriteAll(memoFd_, header, kMemoHeader, 0);
         if (::ftruncate(memoFd_, static_cast<off_t>(firstFree) * memoBlockSize_) != 0)
-            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot write", memoPath_));
     }
     Touch();
 }
@@ -644,6 +747,7 @@ void TableFile::Pack() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     if (!exclusive_) Throw(KIV_ERR_SHARING, "Table " + path_ + " must be opened exclusively to pack");
     std::lock_guard lock(mutex_);
+    NoteChange();
     std::vector<uint8_t> header(headerLength_);
     ReadAll(fd_, header.data(), headerLength_, 0);
     const std::string temp = path_ + ".kivpack";
@@ -695,6 +799,14 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     const BlobRef ref = ReadBlobRef(f, image, type_);
     if (!ref.block || memoFd_ < 0) return std::string();
     const off_t at = static_cast<off_t>(ref.block) * memoBlockSize_;
+    // A damaged record or memo file may point anywhere: every block and
+    // length is checked against the memo file's size before it is read.
+    const uint64_t memoSize = MemoSize();
+    auto damaged = [&](const std::string& what) {
+        Throw(KIV_ERR_CORRUPT_FILE, "Memo file " + memoPath_ + " is damaged: the memo of field " + f.name + " " + what);
+    };
+    if (static_cast<uint64_t>(at) + 8 > memoSize)
+        damaged("points at block " + std::to_string(ref.block) + ", past the end of the file");
     uint8_t head[8];
     ReadAll(memoFd_, head, 8, at);
     uint32_t length;
@@ -726,7 +838,8 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     } else {
         length = LE32(head + 4);
     }
-    if (length > (1u << 30)) Throw(KIV_ERR_CORRUPT_FILE, "Memo of field " + f.name + " is damaged");
+    if (length > memoSize - static_cast<uint64_t>(data))
+        damaged("claims " + std::to_string(length) + " bytes, more than the file holds");
     std::string out(length, '\0');
     if (length) ReadAll(memoFd_, out.data(), length, data);
     if (encrypted_) {
@@ -750,28 +863,44 @@ BlobRef TableFile::WriteBlob(const FieldDef& f, std::string_view data) {
 
 BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     if (data.empty()) return BlobRef{};
-    if (memoFd_ < 0 || !writable_) Throw(KIV_ERR_READ_ONLY, "Memo file of " + path_ + " is not writable");
+    if (memoFd_ < 0 || !writable_)
+        Throw(KIV_ERR_READ_ONLY, memoFd_ < 0 ? "Table " + path_ + " has no memo file" : "Memo file " + memoPath_ + " is not writable");
     if (data.size() > (1u << 30) - 16) Throw(KIV_ERR_INT_RANGE, "Value of field " + f.name + " is too long");
     HeaderGuard guard(fd_, !exclusive_);
     uint8_t header[8];
     ReadAll(memoFd_, header, 8, 0);
     const uint32_t block = type_ == KIV_TABLE_CDX ? BE32(header) : LE32(header);
-    std::vector<uint8_t> out(8 + data.size());
     const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
-    if (type_ == KIV_TABLE_CDX) {
+    // Each memo file in its own format: dBase III (.dbt of version 0x83
+    // tables) keeps the text alone, the others put an 8-byte header first.
+    const bool dbase3 = type_ == KIV_TABLE_NTX && version_ == 0x83;
+    const size_t at = dbase3 ? 0 : 8;
+    std::vector<uint8_t> out(at + data.size());
+    std::memcpy(&out[at], data.data(), data.size());
+    if (dbase3) {
+        // The text is ended by two end-of-file marks, which therefore cannot be part of it.
+        if (data.find("\x1A\x1A") != std::string_view::npos)
+            Throw(KIV_ERR_CONVERSION, "Memo file " + memoPath_ + " (dBase III) cannot hold the value of field " +
+                                          f.name + ": it holds two end-of-file marks in a row");
+        out.push_back(0x1A);
+        out.push_back(0x1A);
+    } else if (type_ == KIV_TABLE_CDX) {
         PutBE32(&out[0], text ? 1 : 0);
         PutBE32(&out[4], static_cast<uint32_t>(data.size()));
     } else if (type_ == KIV_TABLE_NTX) {
+        // dBase IV: the length counts the block's own 8 bytes. End marks
+        // follow the text for readers that take the length for the text's.
         out[0] = 0xFF; out[1] = 0xFF; out[2] = 0x08; out[3] = 0x00;
         PutLE32(&out[4], static_cast<uint32_t>(data.size() + 8));
+        out.push_back(0x1F);
+        out.push_back(0x1F);
     } else {
         PutLE32(&out[0], text ? 1 : 0);
         PutLE32(&out[4], static_cast<uint32_t>(data.size()));
     }
-    std::memcpy(&out[8], data.data(), data.size());
     if (encrypted_) {
         RequireKey();
-        Scramble(&out[8], data.size(), (uint64_t(1) << 40) + block);
+        Scramble(&out[at], data.size(), (uint64_t(1) << 40) + block);
     }
     const uint32_t blocks = static_cast<uint32_t>((out.size() + memoBlockSize_ - 1) / memoBlockSize_);
     out.resize(static_cast<size_t>(blocks) * memoBlockSize_, 0);
@@ -988,14 +1117,79 @@ IndexFile* TableFile::FindIndexFile(const std::string& path) {
 
 IndexFile* TableFile::OpenIndex(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
+    // The file is read with the header locked: its counter is then compared
+    // with a table no other process is changing.
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, false));
     return indexFiles_.back().get();
 }
 
 IndexFile* TableFile::CreateIndexFile(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, !FileExists(path)));
     return indexFiles_.back().get();
+}
+
+uint32_t TableFile::ReadCounter() {
+    if (!counterOffset_) return 0;
+    uint8_t b[4];
+    ReadAll(fd_, b, 4, counterOffset_);
+    return LE32(b);
+}
+
+void TableFile::NoteChange() {
+    if (!counterOffset_ || !writable_) return;
+    uint8_t b[4];
+    if (exclusive_) {
+        // Nobody else writes: moving the counter once after each save of the
+        // indexes is enough to tell a crash's leftovers from current files.
+        if (!changeNoted_) {
+            PutLE32(b, ++changes_);
+            WriteAll(fd_, b, 4, counterOffset_);
+            changeNoted_ = true;
+        }
+    } else {
+        const uint32_t onDisk = ReadCounter();
+        if (onDisk != changes_) indexesStale_ = true;  // another process wrote since
+        changes_ = onDisk + 1;
+        PutLE32(b, changes_);
+        WriteAll(fd_, b, 4, counterOffset_);
+    }
+    if (!dateStamped_ && IsDbfType(type_)) {
+        uint8_t date[3];
+        StampDate(date);
+        WriteAll(fd_, date, 3, 1);
+        dateStamped_ = true;
+    }
+}
+
+void TableFile::CatchUpIndexes() {
+    if (exclusive_ || !counterOffset_) return;
+    const uint32_t onDisk = ReadCounter();
+    if (!indexesStale_ && onDisk == changes_) return;
+    if (!indexFiles_.empty()) RebuildIndexes();
+    changes_ = onDisk;
+    indexesStale_ = false;
+}
+
+void TableFile::SyncIndexes() {
+    if (exclusive_ || indexFiles_.empty() || !counterOffset_) return;
+    if (!indexesStale_ && ReadCounter() == changes_) return;
+    HeaderGuard guard(fd_, true);
+    CatchUpIndexes();
+}
+
+void TableFile::SaveIndex(IndexFile& file) {
+    if (!writable_) return;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
+    struct stat st;
+    if (!Stat(st)) return;
+    file.Save(st, changes_);
+    changeNoted_ = false;
 }
 
 void TableFile::MaintainIndexes(uint32_t recno, const uint8_t* oldImage, const uint8_t* newImage) {
@@ -1020,10 +1214,18 @@ void TableFile::RebuildIndexes() {
 }
 
 void TableFile::SaveIndexes() {
+    if (!writable_) return;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     struct stat st;
     if (!Stat(st)) return;
-    for (auto& file : indexFiles_)
-        if (file->dirty && writable_) file->Save(st);
+    bool saved = false;
+    for (auto& file : indexFiles_) {
+        if (!file->dirty && file->savedChanges == changes_) continue;
+        file->Save(st, changes_);
+        saved = true;
+    }
+    if (saved) changeNoted_ = false;
 }
 
 }  // namespace qel32

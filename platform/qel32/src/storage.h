@@ -115,6 +115,15 @@ public:
     IndexFile* CreateIndexFile(const std::string& path);
     IndexFile* FindIndexFile(const std::string& path);
     void SaveIndexes();
+    // Writes one index file as it stands now (brought up to date first).
+    void SaveIndex(IndexFile& file);
+    // Change counter: a number in the table header that every write of every
+    // process moves on before it touches a record. An index file keeps the
+    // number its orders agree with; in memory the orders agree with
+    // indexedChanges(). Rebuilds the orders when another process changed the
+    // table since (shared opens).
+    void SyncIndexes();
+    uint32_t indexedChanges() const { return changes_; }
     bool Stat(struct stat& st) const;
 
 private:
@@ -135,6 +144,7 @@ private:
 
     std::string path_;
     uint16_t type_ = 0;
+    uint8_t version_ = 0;  // DBF tables: the header's version byte
     std::vector<FieldDef> fields_;
     uint32_t recordLength_ = 0;
     uint32_t headerLength_ = 0;
@@ -144,6 +154,11 @@ private:
     uint32_t lastAutoinc_ = 0;
     int fd_ = -1;
     int memoFd_ = -1;
+    std::string memoPath_;
+    // The file an error names: the memo file or the table.
+    const std::string& NameOf(int fd) const { return fd == memoFd_ && fd >= 0 ? memoPath_ : path_; }
+    // The memo file's size, to check the blocks a record points at.
+    uint64_t MemoSize() const;
     uint32_t memoBlockSize_ = 512;
     bool encrypted_ = false;
     uint32_t check_ = 0;  // 24 bits of the key, to refuse a wrong password
@@ -158,6 +173,22 @@ private:
     bool exclusive_ = false;
     int handles_ = 0;
     std::atomic<uint64_t> stamp_{1};
+
+    // The change counter: where it lives in the header (0: the header has no
+    // room for it), the value the orders in memory agree with, whether a
+    // change of another process has outdated them, and (exclusive opens)
+    // whether the counter on disk was moved on since the indexes were saved.
+    off_t counterOffset_ = 0;
+    uint32_t changes_ = 0;
+    bool indexesStale_ = false;
+    bool changeNoted_ = false;
+    bool dateStamped_ = false;
+    uint32_t ReadCounter();
+    // Called before every write to the table file (shared opens: with the
+    // header lock held).
+    void NoteChange();
+    // With the header lock held: rebuilds the orders if they are outdated.
+    void CatchUpIndexes();
 
     std::vector<uint8_t> appendBuffer_;
     std::vector<int32_t> nameSlots_;  // open hash of field names, -1 = empty

@@ -531,7 +531,8 @@ Value Table::GetValue(int index) {
 std::string Table::GetText(int index, bool trim) {
     const FieldDef& f = file_->fields()[static_cast<size_t>(index)];
     std::string text = ValueToText(f, GetValue(index));
-    if (trim && f.type != KIV_FT_RAW && !(IsBlobType(f.type) && f.type != KIV_FT_MEMO && f.type != KIV_FT_VARCHAR))
+    // Memo and blob values come back whole, trailing blanks included.
+    if (trim && f.type != KIV_FT_RAW && !IsBlobType(f.type))
         while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
@@ -809,6 +810,7 @@ void IndexHandle::Bounds() const {
 
 uint32_t IndexHandle::Size(TableFile& file, bool fresh) {
     file.Count(fresh);
+    if (fresh) file.SyncIndexes();
     Bounds();
     return last_ - first_;
 }

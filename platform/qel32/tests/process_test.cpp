@@ -661,4 +661,145 @@ INSTANTIATE_TEST_SUITE_P(Process, ConcurrentAppends,
                                            AppendCase{"Kdt", KIV_TABLE_KDT, "ID,AUTOINC;NAME,CHAR,20;NOTES,MEMO"}),
                          systest::CaseLabel<AppendCase>);
 
+
+// ------------------------------------------------------- shared index files
+
+// Two processes append to one table with an index, each keeping the index in
+// memory and writing it when it closes; afterwards every record is found by
+// a seek: through a handle that stayed open all along and through a fresh
+// open. With kill, one writer dies midway and never writes its index file.
+struct IndexedAppendCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;
+    const char* indexFile;  // the production index opens with the table; an .ntx by name
+    bool kill;
+};
+
+void PrintTo(const IndexedAppendCase& c, std::ostream* os) { *os << c.label; }
+
+class IndexedAppends : public ::testing::TestWithParam<IndexedAppendCase> {};
+
+KIVRESULT OpenIndexed(const std::string& dir, const IndexedAppendCase& c, uint32_t options, KIVHANDLE& conn,
+                      KIVHANDLE& t, KIVHANDLE& ix) {
+    KIVRESULT rc = KivConnect(dir.c_str(), &conn);
+    if (!rc) rc = KivOpenTable(conn, "indexed", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, options, &t);
+    if (!rc && c.tableType == KIV_TABLE_NTX) rc = KivOpenIndex(t, c.indexFile, nullptr, nullptr);
+    if (!rc) rc = KivGetIndexHandle(t, "NAMES", &ix);
+    return rc;
+}
+
+std::string IndexedName(char tag, int i) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%c%05d", tag, i);
+    return buf;
+}
+
+// Seeks every record of the table by its NAME; returns the names not found
+// on their own record, and counts the records.
+std::vector<std::string> LostSeeks(KIVHANDLE t, KIVHANDLE ix, uint32_t& records) {
+    std::vector<std::pair<std::string, uint32_t>> all;
+    uint16_t eof = 0;
+    for (KivGotoTop(t); KivAtEOF(t, &eof) == KIV_OK && !eof; KivSkip(t, 1)) {
+        std::string name;
+        uint32_t recno = 0;
+        if (systest::GetText(t, "NAME", name) || KivGetRecordNum(t, 2, &recno)) break;
+        all.emplace_back(name, recno);
+    }
+    records = static_cast<uint32_t>(all.size());
+    std::vector<std::string> lost;
+    for (const auto& [name, recno] : all) {
+        uint16_t found = 0;
+        uint32_t at = 0;
+        if (name.empty()) continue;  // appended, never written: a blank key
+        if (KivSeek(ix, name.data(), static_cast<uint32_t>(name.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &found) ||
+            !found || KivGetRecordNum(t, 2, &at) || at != recno)
+            lost.push_back(name);
+    }
+    return lost;
+}
+
+TEST_P(IndexedAppends, EveryRecordIsFoundBySeek) {
+    const IndexedAppendCase& c = GetParam();
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "indexed", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        SYS_ASSERT_OK(KivCreateIndex(t, c.indexFile, "NAMES", "NAME", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    constexpr int kEach = 5000;
+    auto writer = [&dir, &c](char tag) {
+        return [&dir, &c, tag](int fd) {
+            KIVHANDLE conn = 0, t = 0, ix = 0;
+            char go = 0;
+            KIVRESULT rc = OpenIndexed(dir.path(), c, KIV_OPEN_SHARED, conn, t, ix);
+            RecvAll(fd, &go, 1);  // both start together
+            for (int i = 0; i < kEach && !rc; ++i) {
+                if ((rc = KivAppendRecord(t)) || (rc = SetText(t, "NAME", IndexedName(tag, i))) ||
+                    (rc = KivWriteRecord(t)) || (rc = KivUnlockTable(t)))
+                    break;
+                if (i == kEach / 2) SendAll(fd, "H", 1);  // halfway
+            }
+            if (!rc) rc = KivCloseTable(t);
+            const std::string report = rc ? systest::LastError() : "D";
+            SendAll(fd, report.data(), report.size());
+        };
+    };
+    Child a(writer('a')), b(writer('b'));
+    // Forked before the parent opens the table: this handle stays open while
+    // the others write, and its order must follow their writes.
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    SYS_ASSERT_OK(OpenIndexed(dir.path(), c, KIV_OPEN_SHARED, conn, t, ix));
+    SendAll(a.fd(), "G", 1);
+    SendAll(b.fd(), "G", 1);
+    char half = 0;
+    ASSERT_TRUE(RecvAll(b.fd(), &half, 1) && half == 'H') << b.Rest();
+    if (c.kill) {
+        const int status = b.Kill();
+        EXPECT_TRUE(WIFSIGNALED(status));
+    }
+    for (Child* child : {&a, &b}) {
+        if (c.kill && child == &b) continue;
+        char done = 'H';
+        bool finished = true;
+        while (finished && done == 'H') finished = RecvAll(child->fd(), &done, 1);
+        finished = finished && done == 'D';
+        EXPECT_TRUE(finished) << done << child->Rest();
+        const int status = finished ? child->Wait() : child->Kill();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    uint32_t records = 0;
+    EXPECT_EQ(std::vector<std::string>{}, LostSeeks(t, ix, records)) << "through the handle open all along";
+    if (c.kill) EXPECT_GT(records, static_cast<uint32_t>(kEach + kEach / 2));
+    else EXPECT_EQ(2u * kEach, records);
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+
+    // The index file the last process left agrees with the table.
+    for (uint32_t options : {KIV_OPEN_SHARED, KIV_OPEN_EXCLUSIVE}) {
+        SYS_ASSERT_OK(OpenIndexed(dir.path(), c, options, conn, t, ix));
+        uint32_t again = 0;
+        EXPECT_EQ(std::vector<std::string>{}, LostSeeks(t, ix, again)) << "after a fresh open " << options;
+        EXPECT_EQ(records, again);
+        SYS_EXPECT_OK(KivCloseTable(t));
+        SYS_EXPECT_OK(KivDisconnect(conn));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Process, IndexedAppends,
+    ::testing::Values(IndexedAppendCase{"Ntx", KIV_TABLE_NTX, "NAME,C,20", "names.ntx", false},
+                      IndexedAppendCase{"Cdx", KIV_TABLE_CDX, "NAME,C,20", "indexed.cdx", false},
+                      IndexedAppendCase{"Kdt", KIV_TABLE_KDT, "NAME,CHAR,20", "indexed.kdi", false},
+                      IndexedAppendCase{"NtxKilled", KIV_TABLE_NTX, "NAME,C,20", "names.ntx", true},
+                      IndexedAppendCase{"CdxKilled", KIV_TABLE_CDX, "NAME,C,20", "indexed.cdx", true},
+                      IndexedAppendCase{"KdtKilled", KIV_TABLE_KDT, "NAME,CHAR,20", "indexed.kdi", true}),
+    systest::CaseLabel<IndexedAppendCase>);
+
 }  // namespace
