@@ -10,6 +10,7 @@
 #include <map>
 
 #include "errors.h"
+#include "journal.h"
 #include "paths.h"
 
 namespace qel32 {
@@ -19,6 +20,7 @@ namespace {
 constexpr off_t kLockBase = off_t(1) << 40;
 constexpr off_t kOpenByte = kLockBase - 1;
 constexpr off_t kHeaderByte = kLockBase - 2;
+constexpr off_t kAppendByte = kLockBase - 3;
 constexpr off_t kTableRange = off_t(1) << 33;
 
 constexpr uint8_t kKdtMagic[4] = {'K', 'D', 'T', 1};
@@ -78,19 +80,21 @@ private:
 
 }  // namespace
 
-void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) {
+void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path) {
     const char* p = static_cast<const char*>(data);
     while (n) {
         const ssize_t w = ::pwrite(fd, p, n, at);
         if (w < 0) {
             if (errno == EINTR) continue;
-            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot write", path));
         }
         p += w;
         n -= static_cast<size_t>(w);
         at += w;
     }
 }
+
+void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) { WriteAt(fd, data, n, at, path_); }
 
 void TableFile::ReadAll(int fd, void* data, size_t n, off_t at) {
     char* p = static_cast<char*>(data);
@@ -154,6 +158,8 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
     file->type_ = typeHint;
     file->ReadHeader();
     file->OpenMemo(false, 0);
+    // Transactions of processes that died are undone before anyone reads.
+    if (file->writable_) RecoverJournals(*file);
     file->dev_ = st.st_dev;
     file->ino_ = st.st_ino;
     file->handles_ = 1;
@@ -368,6 +374,7 @@ void TableFile::ReadHeader() {
         if (count_ > fit) Throw(KIV_ERR_CORRUPT_FILE, "Record count of " + path_ + " exceeds the file");
     }
     lastAutoinc_ = nextAutoinc_ > 1 ? nextAutoinc_ - 1 : 0;
+    stored_ = count_;
 }
 
 std::string TableFile::memoPathFor(bool create) const {
@@ -472,7 +479,9 @@ uint32_t TableFile::Count(bool fresh) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
         std::lock_guard lock(mutex_);
-        count_ = LE32(b);
+        // While records of this process are pending, no other process appends.
+        stored_ = LE32(b);
+        if (pending_.empty()) count_ = stored_;
     }
     return count_;
 }
@@ -500,9 +509,21 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
     return got;
 }
 
+bool TableFile::ReadStored(uint32_t recno, uint8_t* out) {
+    if (recno < 1) return false;
+    const ssize_t r = ::pread(fd_, out, recordLength_, RecordOffset(recno));
+    return r == static_cast<ssize_t>(recordLength_);
+}
+
+void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
+    WriteAll(fd_, stored, recordLength_, RecordOffset(recno));
+    Touch();
+}
+
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
-    const bool appending = recno == pendingAppend_;
+    std::unique_lock lock(mutex_);
+    const bool appending = pending_.count(recno) != 0;
     if (!indexFiles_.empty()) {
         std::vector<uint8_t> old;
         if (!appending) {
@@ -516,20 +537,28 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
         RequireKey();
         Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
     }
-    if (appending) appendBuffer_.push_back(0x1A);
+    if (appending && recno == count_) appendBuffer_.push_back(0x1A);
     WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
     if (appending) {
         // The record is on disk: now the header may count it.
-        std::lock_guard lock(mutex_);
-        WriteHeaderCount();
-        pendingAppend_ = 0;
+        pending_.erase(recno);
+        Settle();
     }
     Touch();
 }
 
-void TableFile::WriteHeaderCount() {
+void TableFile::Settle() {
+    const uint32_t complete = pending_.empty() ? count_ : *pending_.begin() - 1;
+    if (complete > stored_) {
+        WriteHeaderCount(complete);
+        stored_ = complete;
+    }
+    if (pending_.empty()) ReleaseReservation();
+}
+
+void TableFile::WriteHeaderCount(uint32_t count) {
     uint8_t b[16];
-    PutLE32(b, count_);
+    PutLE32(b, count);
     if (type_ == KIV_TABLE_KDT) {
         // count, header length, record length and the autoinc counter in one write
         PutLE32(b + 4, headerLength_);
@@ -541,75 +570,107 @@ void TableFile::WriteHeaderCount() {
     }
 }
 
+void TableFile::Reserve() {
+    if (exclusive_ || reserved_) return;
+    // Another process's appended records are written soon after they are
+    // appended: wait for them a while, then report the table as locked.
+    for (int waited = 0; !RangeLock(kAppendByte, 1, F_WRLCK, false); ++waited) {
+        if (waited >= 5000) Throw(KIV_ERR_TABLE_LOCKED, "Table " + path_ + " is locked by another user");
+        ::usleep(1000);
+    }
+    reserved_ = true;
+}
+
+void TableFile::ReleaseReservation() {
+    if (!reserved_) return;
+    RangeLock(kAppendByte, 1, F_UNLCK, false);
+    reserved_ = false;
+}
+
 uint32_t TableFile::Append(const void* owner, uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
-    HeaderGuard guard(fd_, !exclusive_);
-    if (!exclusive_) {
-        if (tableOwner_ && tableOwner_ != owner) Throw(KIV_ERR_TABLE_LOCKED);
-        uint8_t b[16];
-        ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
-        count_ = LE32(b);
-        if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+    if (!exclusive_ && tableOwner_ && tableOwner_ != owner) Throw(KIV_ERR_TABLE_LOCKED);
+    Reserve();
+    try {
+        if (!exclusive_ && pending_.empty()) {
+            HeaderGuard guard(fd_, true);
+            uint8_t b[16];
+            ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
+            count_ = stored_ = LE32(b);
+            if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+        }
         // The new record is locked before it exists; a table lock of another
         // process makes this fail and nothing is appended.
-        if (tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false))
+        if (!exclusive_ && tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false))
             Throw(KIV_ERR_TABLE_LOCKED);
-        recordOwners_[count_ + 1] = owner;
+    } catch (...) {
+        if (pending_.empty()) ReleaseReservation();
+        throw;
     }
+    const uint32_t recno = count_ + 1;
+    if (!exclusive_) recordOwners_[recno] = owner;
     for (const auto& f : fields_) {
         if (f.type == KIV_FT_AUTOINC) {
             lastAutoinc_ = nextAutoinc_++;
             PutLE32(image + f.offset, lastAutoinc_);
         }
     }
-    const uint32_t recno = count_ + 1;
-    if (exclusive_) {
-        // Nobody else sees the table: the record goes to disk, and into the
-        // header's count, when its handle writes it.
-        count_ = recno;
-        pendingAppend_ = recno;
-        Touch();
-        return recno;
-    }
-    // Record and end-of-file mark first, the count last.
-    appendBuffer_.assign(image, image + recordLength_);
-    appendBuffer_.push_back(0x1A);
-    if (encrypted_) {
-        RequireKey();
-        Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
-    }
-    WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
     count_ = recno;
-    WriteHeaderCount();
+    pending_.insert(recno);
     Touch();
-    if (!indexFiles_.empty()) MaintainIndexes(recno, nullptr, image);
     return recno;
 }
 
 void TableFile::RemoveAppended(uint32_t recno) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
+    if (pending_.erase(recno)) {
+        // Never written: the last one is forgotten, one before others stays
+        // as a deleted record, since the numbers after it are given out.
+        if (recno == count_) {
+            count_ = recno - 1;
+        } else {
+            std::vector<uint8_t> blank = BlankImage();
+            blank[0] = '*';
+            if (encrypted_) {
+                RequireKey();
+                Scramble(blank.data() + 1, recordLength_ - 1, recno);
+            }
+            WriteAll(fd_, blank.data(), recordLength_, RecordOffset(recno));
+        }
+        Settle();
+        Touch();
+        return;
+    }
     HeaderGuard guard(fd_, !exclusive_);
     if (!exclusive_) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
-        count_ = LE32(b);
+        stored_ = LE32(b);
+        if (pending_.empty()) count_ = stored_;
     }
-    if (!indexFiles_.empty() && recno != pendingAppend_ && recno <= count_) {
+    if (!indexFiles_.empty() && recno <= count_) {
         std::vector<uint8_t> old(recordLength_);
         if (ReadRecords(recno, 1, old.data()) == 1) MaintainIndexes(recno, old.data(), nullptr);
     }
-    if (recno == pendingAppend_) pendingAppend_ = 0;
-    if (recno == count_) {
-        count_ = recno - 1;
-        WriteHeaderCount();
+    // A record is cut off only while nobody appends after it: in a shared
+    // open that takes the append reservation.
+    bool mayCut = recno == count_ && recno == stored_;
+    bool tookReservation = false;
+    if (mayCut && !exclusive_ && !reserved_) {
+        mayCut = tookReservation = RangeLock(kAppendByte, 1, F_WRLCK, false);
+    }
+    if (mayCut) {
+        count_ = stored_ = recno - 1;
+        WriteHeaderCount(stored_);
         const uint8_t eof = 0x1A;
         WriteAll(fd_, &eof, 1, RecordOffset(recno));
-    } else if (recno < count_) {
+    } else if (recno <= count_) {
         const uint8_t deleted = '*';
         WriteAll(fd_, &deleted, 1, RecordOffset(recno));
     }
+    if (tookReservation) RangeLock(kAppendByte, 1, F_UNLCK, false);
     Touch();
 }
 
@@ -617,13 +678,14 @@ void TableFile::Zap() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
     HeaderGuard guard(fd_, !exclusive_);
-    count_ = 0;
-    pendingAppend_ = 0;
+    count_ = stored_ = 0;
+    pending_.clear();
+    ReleaseReservation();
     for (auto& file : indexFiles_) {
         for (auto& tag : file->tags()) tag->Clear();
         file->dirty = true;
     }
-    WriteHeaderCount();  // the count first: a crash leaves an empty, readable table
+    WriteHeaderCount(0);  // the count first: a crash leaves an empty, readable table
     if (::ftruncate(fd_, headerLength_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path_));
     const uint8_t eof = 0x1A;
     WriteAll(fd_, &eof, 1, headerLength_);
@@ -679,7 +741,7 @@ void TableFile::Pack() {
     }
     // The packed file takes the place of the old one, locks included.
     TakeOverFile(out);
-    count_ = kept;
+    count_ = stored_ = kept;
     Touch();
     RebuildIndexes();
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,6 +29,9 @@
 #include "index.h"
 
 namespace qel32 {
+
+// Writes n bytes at the offset; a failure names path (KIV_ERR_IO).
+void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path);
 
 class TableFile : public std::enable_shared_from_this<TableFile> {
 public:
@@ -65,10 +69,17 @@ public:
     // Reads n records starting at recno into out. Returns the number read.
     uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
     void WriteRecord(uint32_t recno, const uint8_t* image);
-    // Appends the image (autoinc fields filled in) and returns its number. In
-    // shared mode the new record is written at once and locked for owner; a
-    // table lock held by another owner refuses the append. On an exclusive
-    // open the record reaches the disk with its first WriteRecord.
+    // A record as stored (scrambled on encrypted tables), for journals;
+    // false when the file does not hold it.
+    bool ReadStored(uint32_t recno, uint8_t* out);
+    void WriteStored(uint32_t recno, const uint8_t* stored);
+    // Appends a record (the image's autoinc fields filled in) and returns its
+    // number. The record reaches the disk, and the header's count, with its
+    // first WriteRecord: other processes never see it without its values. In
+    // shared mode the new record is locked for owner, and the process holds
+    // the table's append reservation until its appended records are written
+    // (other processes wait for it, a while); a table lock held by another
+    // owner refuses the append.
     uint32_t Append(const void* owner, uint8_t* image);
     void Zap();
     // Takes back an appended record: cut off when it is still the last one,
@@ -121,7 +132,14 @@ private:
     TableFile() = default;
     void ReadHeader();
     void IndexFieldNames();
-    void WriteHeaderCount();
+    void WriteHeaderCount(uint32_t count);
+    // Shared opens: the append reservation, taken when the first appended
+    // record is pending and given back when the last one is written.
+    void Reserve();
+    void ReleaseReservation();
+    // An appended record left the pending set: the header counts every
+    // record up to the first one still pending.
+    void Settle();
     void OpenMemo(bool create, uint16_t memoBlockSize);
     void TakeOpenLock();
     bool RangeLock(off_t start, off_t len, short type, bool wait);
@@ -139,7 +157,11 @@ private:
     uint32_t recordLength_ = 0;
     uint32_t headerLength_ = 0;
     uint32_t count_ = 0;
-    uint32_t pendingAppend_ = 0;  // exclusive opens: appended, not yet on disk
+    // Appended records not yet written. The header counts records up to
+    // the first of them; stored_ is the count the header holds.
+    std::set<uint32_t> pending_;
+    uint32_t stored_ = 0;
+    bool reserved_ = false;
     uint32_t nextAutoinc_ = 1;
     uint32_t lastAutoinc_ = 0;
     int fd_ = -1;

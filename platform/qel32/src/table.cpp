@@ -80,7 +80,29 @@ void Connection::Begin() {
 
 void Connection::Commit() {
     if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
+    transaction_->journal.Commit();
     transaction_.reset();
+}
+
+void Connection::CommitWork() {
+    for (KIVHANDLE h : Tables())
+        if (auto* t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Flush();
+    Commit();
+    EndSqlTransaction(true);
+}
+
+void Connection::RollbackWork(const std::string& savepoint) {
+    for (KIVHANDLE h : Tables())
+        if (auto* t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Cancel();
+    Rollback(savepoint);
+    if (savepoint.empty()) EndSqlTransaction(false);
+}
+
+void Connection::EndSqlTransaction(bool commit) {
+    // A transaction SQL began ends with the engine's: the SQL session's own
+    // (which holds nothing else) follows.
+    if (sql_ && !sqlite3_get_autocommit(sql_->db()))
+        sqlite3_exec(sql_->db(), commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Connection::Savepoint(const std::string& name) {
@@ -100,6 +122,7 @@ void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recn
         if (file->ReadRecords(recno, 1, entry.before.data()) != 1)
             Throw(KIV_ERR_IO, "Record " + std::to_string(recno) + " cannot be read for the transaction log");
     }
+    entry.journalAt = transaction_->journal.Note(file, recno, appended);
     transaction_->log.push_back(std::move(entry));
 }
 
@@ -122,6 +145,8 @@ void Connection::Rollback(const std::string& savepoint) {
         try {
             if (e.appended) e.file->RemoveAppended(e.recno);
             else e.file->WriteRecord(e.recno, e.before.data());
+            // Undone: a crash from here on must not undo it again.
+            transaction_->journal.CutBack(*e.file, e.journalAt);
         } catch (const EngineError& err) {
             if (!failure) {
                 failure = err.code();
@@ -130,7 +155,11 @@ void Connection::Rollback(const std::string& savepoint) {
         }
         log.pop_back();
     }
-    if (savepoint.empty()) transaction_.reset();
+    if (savepoint.empty()) {
+        if (failure) transaction_->journal.Abandon();  // the next open finishes the undo
+        else transaction_->journal.Discard();
+        transaction_.reset();
+    }
     if (failure) Throw(failure, text);
 }
 
@@ -702,10 +731,8 @@ void Table::Append() {
         throw;
     }
     if (!file_->exclusive()) lockedRecords_.insert(recno);
-    else {
-        dirty_ = true;  // the new record is written with the next flush
-        appended_ = image_;
-    }
+    dirty_ = true;  // the new record is written with the next flush
+    appended_ = image_;
     lastAutoinc_ = file_->LastAutoinc();
     connection_->LogChange(file_, recno, true);
     order_->Added(recno);
