@@ -1,6 +1,7 @@
 #include "storage.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -158,6 +159,7 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
     file->type_ = typeHint;
     file->ReadHeader();
     file->OpenMemo(false, 0);
+    file->MapWriteMark();
     // Transactions of processes that died are undone before anyone reads.
     if (file->writable_) RecoverJournals(*file);
     file->dev_ = st.st_dev;
@@ -262,6 +264,41 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     return file;
 }
 
+namespace {
+
+// The write mark: four bytes of the DBF header's multi-user area that other
+// tools leave alone; in our own header the spare end of the second field
+// descriptor.
+constexpr off_t kDbfWriteMark = 24;
+constexpr off_t kKdtWriteMark = 32 + kKdtDescriptor + 140;
+
+std::atomic<uint32_t> gWriteMarks{0};
+
+}  // namespace
+
+void TableFile::MapWriteMark() {
+    if (exclusive_) return;
+    if (type_ == KIV_TABLE_KDT) {
+        if (fields_.size() < 2) return;
+        markOffset_ = kKdtWriteMark;
+    } else {
+        markOffset_ = kDbfWriteMark;
+    }
+    void* map = ::mmap(nullptr, static_cast<size_t>(markOffset_) + 4, PROT_READ, MAP_SHARED, fd_, 0);
+    if (map == MAP_FAILED) return;  // then every read goes to the file
+    headerMap_ = static_cast<const uint8_t*>(map);
+}
+
+void TableFile::MoveWriteMark() {
+    if (!headerMap_ || !writable_) return;
+    // A value of this process's own: the process id and a count, mixed.
+    uint64_t z = (static_cast<uint64_t>(::getpid()) << 32) | gWriteMarks.fetch_add(1);
+    z = (z ^ (z >> 31)) * 0x9E3779B97F4A7C15ULL;
+    uint8_t b[4];
+    PutLE32(b, static_cast<uint32_t>(z ^ (z >> 32)));
+    WriteAll(fd_, b, 4, markOffset_);
+}
+
 TableFile::~TableFile() {
     try {
         SaveIndexes();
@@ -273,6 +310,7 @@ TableFile::~TableFile() {
         auto it = gRegistry.find({dev_, ino_});
         if (it != gRegistry.end() && it->second.expired()) gRegistry.erase(it);
     }
+    if (headerMap_) ::munmap(const_cast<uint8_t*>(headerMap_), static_cast<size_t>(markOffset_) + 4);
     if (memoFd_ >= 0) ::close(memoFd_);
     if (fd_ >= 0) ::close(fd_);
 }
@@ -517,6 +555,7 @@ bool TableFile::ReadStored(uint32_t recno, uint8_t* out) {
 
 void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
     WriteAll(fd_, stored, recordLength_, RecordOffset(recno));
+    MoveWriteMark();
     Touch();
 }
 
@@ -544,6 +583,7 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
         pending_.erase(recno);
         Settle();
     }
+    MoveWriteMark();
     Touch();
 }
 
@@ -640,6 +680,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
             WriteAll(fd_, blank.data(), recordLength_, RecordOffset(recno));
         }
         Settle();
+        MoveWriteMark();
         Touch();
         return;
     }
@@ -671,6 +712,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         WriteAll(fd_, &deleted, 1, RecordOffset(recno));
     }
     if (tookReservation) RangeLock(kAppendByte, 1, F_UNLCK, false);
+    MoveWriteMark();
     Touch();
 }
 
@@ -699,6 +741,7 @@ void TableFile::Zap() {
         if (::ftruncate(memoFd_, static_cast<off_t>(firstFree) * memoBlockSize_) != 0)
             Throw(KIV_ERR_IO, SysText("Cannot write", path_));
     }
+    MoveWriteMark();
     Touch();
 }
 

@@ -109,6 +109,16 @@ public:
 
     // Bumped on every change made through this process.
     uint64_t stamp() const { return stamp_.load(std::memory_order_acquire); }
+    // Shared opens: a mark in the header that every process writing a record
+    // sets anew (to a value never used before) once the record is written,
+    // read from a shared mapping of the header without a system call. What
+    // was read after the mark had a value holds while it keeps it. 0 when
+    // the table has no room for the mark or the open is exclusive.
+    uint32_t WriteMark() const {
+        return headerMap_ ? __atomic_load_n(reinterpret_cast<const uint32_t*>(headerMap_ + markOffset_), __ATOMIC_ACQUIRE)
+                          : 0;
+    }
+    bool HasWriteMark() const { return headerMap_ != nullptr; }
 
     // Locks. owner identifies the handle. Return KIV_OK or a conflict code.
     KIVRESULT LockRecord(const void* owner, uint32_t recno);
@@ -176,6 +186,10 @@ private:
     void WriteEncryptionHeader(int fd);
     // A rewritten file (renamed over the old one) takes the old one's place.
     void TakeOverFile(int fd);
+    const uint8_t* headerMap_ = nullptr;
+    off_t markOffset_ = 0;
+    void MapWriteMark();
+    void MoveWriteMark();
     bool writable_ = false;
     bool exclusive_ = false;
     int handles_ = 0;

@@ -180,7 +180,7 @@ Table::Table(std::shared_ptr<Connection> connection, std::shared_ptr<TableFile> 
       ownOrder_(order ? std::move(order) : std::make_unique<PhysicalOrder>()),
       order_(ownOrder_.get()) {
     image_ = file_->BlankImage();
-    readAhead_ = file_->exclusive() ? 256 : 1;
+    readAhead_ = file_->exclusive() || file_->HasWriteMark() ? 256 : 1;
 }
 
 Table::~Table() {
@@ -259,8 +259,10 @@ const FieldDef& Table::Field(KIVFIELD field, int* index) const {
 
 void Table::Load(uint32_t recno, bool fresh) {
     const uint32_t len = file_->recordLength();
-    if (!fresh && readAhead_ > 1 && cacheStamp_ == file_->stamp() && recno >= cacheFirst_ &&
-        recno < cacheFirst_ + cacheCount_) {
+    // What was read ahead holds while neither this process nor (shared
+    // opens) another one wrote a record since.
+    if (!fresh && readAhead_ > 1 && cacheStamp_ == file_->stamp() && cacheMark_ == file_->WriteMark() &&
+        recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {
         std::memcpy(image_.data(), &cache_[static_cast<size_t>(recno - cacheFirst_) * len], len);
     } else if (!fresh && readAhead_ > 1) {
         // Read a window around the record in the direction of travel.
@@ -269,6 +271,7 @@ void Table::Load(uint32_t recno, bool fresh) {
         else if (recno_ > recno) first = 1;
         cache_.resize(static_cast<size_t>(readAhead_) * len);
         cacheStamp_ = file_->stamp();
+        cacheMark_ = file_->WriteMark();
         cacheFirst_ = first;
         cacheCount_ = file_->ReadRecords(first, readAhead_, cache_.data());
         if (recno >= cacheFirst_ + cacheCount_) Throw(KIV_ERR_CORRUPT_FILE, "Record " + std::to_string(recno) + " cannot be read");

@@ -300,6 +300,7 @@ private:
     uint32_t cacheFirst_ = 0;
     uint32_t cacheCount_ = 0;
     uint64_t cacheStamp_ = 0;
+    uint32_t cacheMark_ = 0;
     uint32_t readAhead_ = 1;
 };
 

@@ -685,6 +685,39 @@ TEST(UnwrittenAppend, IsSeenByOthersOnlyWithItsValues) {
     EXPECT_EQ("one|two|three|pending|after|", reader.Call(Op::Dump).text);
 }
 
+// ------------------------------------------------------------ read-ahead
+
+// A shared open reads records ahead as an exclusive one does, and still
+// gives each record as another process last wrote it.
+TEST(SharedReadAhead, SeesWhatAnotherProcessWrote) {
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer writer(dir.path());
+    PEER_OK(writer, Op::Open, KIV_OPEN_SHARED);
+    KIVHANDLE conn = 0, t = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    auto name = [&t] {
+        std::string text;
+        EXPECT_EQ(KIV_OK, systest::GetText(t, "NAME", text)) << systest::LastError();
+        return text;
+    };
+    SYS_ASSERT_OK(KivGotoTop(t));  // reads the records after the first too
+    EXPECT_EQ("one", name());
+    PEER_OK(writer, Op::Write, 2, "two again");
+    SYS_ASSERT_OK(KivSkip(t, 1));
+    EXPECT_EQ("two again", name());
+    PEER_OK(writer, Op::Write, 1, "one again");
+    PEER_OK(writer, Op::Append, 0, "four");
+    SYS_ASSERT_OK(KivSkip(t, -1));
+    EXPECT_EQ("one again", name());
+    SYS_ASSERT_OK(KivSkip(t, 3));
+    EXPECT_EQ("four", name());
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
 // ------------------------------------------------------------ transactions
 
 // SQL transaction statements are the connection's transactions: what a
