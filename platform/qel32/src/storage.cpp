@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -300,6 +301,7 @@ void TableFile::MoveWriteMark() {
 }
 
 TableFile::~TableFile() {
+    UnmapAppend(true);  // first: the indexes note the table file's final size
     try {
         SaveIndexes();
     } catch (const EngineError&) {
@@ -562,7 +564,7 @@ void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::unique_lock lock(mutex_);
-    const bool appending = pending_.count(recno) != 0;
+    const bool appending = TakePending(recno);
     if (!indexFiles_.empty()) {
         std::vector<uint8_t> old;
         if (!appending) {
@@ -577,18 +579,16 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
         Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
     }
     if (appending && recno == count_) appendBuffer_.push_back(0x1A);
-    WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
-    if (appending) {
-        // The record is on disk: now the header may count it.
-        pending_.erase(recno);
-        Settle();
-    }
+    const off_t at = RecordOffset(recno);
+    if (appending) MapForAppend(at + static_cast<off_t>(appendBuffer_.size()));
+    WriteFile(appendBuffer_.data(), appendBuffer_.size(), at);
+    if (appending) Settle();  // the record is on disk: now the header may count it
     MoveWriteMark();
     Touch();
 }
 
 void TableFile::Settle() {
-    const uint32_t complete = pending_.empty() ? count_ : *pending_.begin() - 1;
+    const uint32_t complete = pending_.empty() ? count_ : pending_.front() - 1;
     if (complete > stored_) {
         WriteHeaderCount(complete);
         stored_ = complete;
@@ -604,9 +604,60 @@ void TableFile::WriteHeaderCount(uint32_t count) {
         PutLE32(b + 4, headerLength_);
         PutLE32(b + 8, recordLength_);
         PutLE32(b + 12, nextAutoinc_);
-        WriteAll(fd_, b, 16, 4);
+        WriteFile(b, 16, 4);
     } else {
-        WriteAll(fd_, b, 4, 4);
+        WriteFile(b, 4, 4);
+    }
+}
+
+bool TableFile::TakePending(uint32_t recno) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (*it != recno) continue;
+        pending_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void TableFile::WriteFile(const void* data, size_t n, off_t at) {
+    if (appendMap_ && static_cast<size_t>(at) + n <= appendMapLength_) std::memcpy(appendMap_ + at, data, n);
+    else WriteAll(fd_, data, n, at);
+}
+
+bool TableFile::MapForAppend(off_t end) {
+    if (!exclusive_ || !writable_) return false;
+    const auto need = static_cast<size_t>(end);
+    if (appendMap_ && need <= appendMapLength_) return true;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t size = static_cast<size_t>(st.st_size);
+    size_t want = std::max<size_t>({need, size + std::min<size_t>(size, size_t(64) << 20), size_t(1) << 20});
+    want = (want + page - 1) / page * page;
+    // The blocks are taken now: a full disk is an error here, never a fault
+    // on a write through the mapping.
+    if (want > size && ::posix_fallocate(fd_, static_cast<off_t>(size), static_cast<off_t>(want - size)) != 0) {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+            // the file keeps a tail past its end-of-file mark, which nothing reads
+        }
+        return false;
+    }
+    void* map = ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (map == MAP_FAILED) return false;
+    UnmapAppend(false);
+    appendMap_ = static_cast<uint8_t*>(map);
+    appendMapLength_ = want;
+    return true;
+}
+
+void TableFile::UnmapAppend(bool cutBack) {
+    if (!appendMap_) return;
+    ::munmap(appendMap_, appendMapLength_);
+    appendMap_ = nullptr;
+    appendMapLength_ = 0;
+    // The records end with the end-of-file mark after the last one.
+    if (cutBack && ::ftruncate(fd_, RecordOffset(stored_ + 1) + 1) != 0) {
+        // a longer file reads the same
     }
 }
 
@@ -657,7 +708,7 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
         }
     }
     count_ = recno;
-    pending_.insert(recno);
+    pending_.push_back(recno);
     Touch();
     return recno;
 }
@@ -665,7 +716,7 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
 void TableFile::RemoveAppended(uint32_t recno) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
-    if (pending_.erase(recno)) {
+    if (TakePending(recno)) {
         // Never written: the last one is forgotten, one before others stays
         // as a deleted record, since the numbers after it are given out.
         if (recno == count_) {
@@ -720,6 +771,7 @@ void TableFile::Zap() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
     HeaderGuard guard(fd_, !exclusive_);
+    UnmapAppend(false);
     count_ = stored_ = 0;
     pending_.clear();
     ReleaseReservation();
@@ -1068,9 +1120,15 @@ void TableFile::Rewrite(bool encrypt) {
     Touch();
 }
 
-bool TableFile::Stat(struct stat& st) const { return ::fstat(fd_, &st) == 0; }
+bool TableFile::Stat(struct stat& st) const {
+    if (::fstat(fd_, &st) != 0) return false;
+    // The size the file has once the tail grown for appends is cut back.
+    if (appendMap_) st.st_size = RecordOffset(stored_ + 1) + 1;
+    return true;
+}
 
 void TableFile::TakeOverFile(int fd) {
+    UnmapAppend(false);
     const int old = fd_;
     fd_ = fd;
     struct stat st;

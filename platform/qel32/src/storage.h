@@ -20,7 +20,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -169,7 +168,8 @@ private:
     uint32_t count_ = 0;
     // Appended records not yet written. The header counts records up to
     // the first of them; stored_ is the count the header holds.
-    std::set<uint32_t> pending_;
+    std::vector<uint32_t> pending_;  // ascending
+    bool TakePending(uint32_t recno);  // false when recno is not pending
     uint32_t stored_ = 0;
     bool reserved_ = false;
     uint32_t nextAutoinc_ = 1;
@@ -186,6 +186,16 @@ private:
     void WriteEncryptionHeader(int fd);
     // A rewritten file (renamed over the old one) takes the old one's place.
     void TakeOverFile(int fd);
+    // Exclusive opens: appended records and the header's count are written
+    // through a shared mapping of the file, so that an append costs no system
+    // call. The file grows ahead of the records in steps and is cut back to
+    // them when the table closes (a crash leaves the tail past the end-of-file
+    // mark, which nothing reads).
+    uint8_t* appendMap_ = nullptr;
+    size_t appendMapLength_ = 0;
+    bool MapForAppend(off_t end);
+    void UnmapAppend(bool cutBack);
+    void WriteFile(const void* data, size_t n, off_t at);
     const uint8_t* headerMap_ = nullptr;
     off_t markOffset_ = 0;
     void MapWriteMark();
