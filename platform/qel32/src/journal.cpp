@@ -62,8 +62,18 @@ bool LockWhole(int fd) {
     }
 }
 
+// The path from the root: journals and marks name each other so, since the
+// process that recovers them may work in another folder.
+std::string Absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd)) Throw(KIV_ERR_IO, SysText("Cannot find the folder of", path));
+    return std::string(cwd) + "/" + path;
+}
+
 // Makes a new file "<base><infix><pid>-<serial>", locked; fills path.
-int CreateLocked(const std::string& base, const char* infix, std::string& path) {
+int CreateLocked(const std::string& table, const char* infix, std::string& path) {
+    const std::string base = Absolute(table);
     for (int attempt = 0; attempt < 1000; ++attempt) {
         path = base + infix + std::to_string(::getpid()) + "-" + std::to_string(gSerial.fetch_add(1));
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

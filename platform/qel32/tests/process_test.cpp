@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -764,19 +765,21 @@ TEST(SqlTransaction, RollbackUndoesAndCommitKeepsForOtherProcesses) {
     SYS_EXPECT_OK(KivDisconnect(conn));
 }
 
-// A writer that commits transactions of 20 appends, one after another, and
-// is killed at some moment. After it, every transaction it reported as
+// A writer that commits transactions of 20 appends (to one table, or half to
+// each of two), one after another, and is killed at some moment. After it, every transaction it reported as
 // committed is whole, and any other is whole or gone.
 struct TransactionKillCase {
     const char* label;
     uint16_t tableType;
     const char* fields;  // BATCH and SEQ, numbers
     bool sql;            // BEGIN / INSERT / COMMIT instead of the engine's calls
+    bool twoTables;      // even SEQs go to a second table, "halves"
 };
 
 void PrintTo(const TransactionKillCase& c, std::ostream* os) { *os << c.label; }
 
 constexpr int kBatchSize = 20;
+constexpr const char* kBatchTables[2] = {"batches", "halves"};
 
 [[noreturn]] void CommitBatchesUntilKilled(int fd, const std::string& dir, const TransactionKillCase& c,
                                            int firstBatch) {
@@ -785,20 +788,25 @@ constexpr int kBatchSize = 20;
         SendAll(fd, text.data(), text.size());
         ::_exit(3);
     };
-    KIVHANDLE conn = 0, t = 0, st = 0;
+    KIVHANDLE conn = 0, tables[2] = {0, 0}, st = 0;
     if (KivConnect(dir.c_str(), &conn)) fail("KivConnect");
-    if (c.sql ? KivCreateSQLStatement(conn, &st)
-              : KivOpenTable(conn, "batches", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
-                             KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t))
-        fail("opening");
-    if (st) KivStmtSetTableType(st, c.tableType);
+    if (c.sql) {
+        if (KivCreateSQLStatement(conn, &st) || KivStmtSetTableType(st, c.tableType)) fail("KivCreateSQLStatement");
+    } else {
+        for (int i = 0; i < (c.twoTables ? 2 : 1); ++i)
+            if (KivOpenTable(conn, kBatchTables[i], nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                             KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &tables[i]))
+                fail("KivOpenTable");
+    }
     SendAll(fd, "R", 1);
     for (int batch = firstBatch;; ++batch) {
         if (c.sql ? KivExecuteSQLDirect(st, "BEGIN", nullptr) : KivBeginTransaction(conn)) fail("begin");
         for (int seq = 1; seq <= kBatchSize; ++seq) {
+            const int which = c.twoTables && seq % 2 == 0 ? 1 : 0;
+            const KIVHANDLE t = tables[which];
             if (c.sql) {
-                const std::string insert = "INSERT INTO batches (BATCH, SEQ) VALUES (" + std::to_string(batch) + ", " +
-                                           std::to_string(seq) + ")";
+                const std::string insert = std::string("INSERT INTO ") + kBatchTables[which] + " (BATCH, SEQ) VALUES (" +
+                                           std::to_string(batch) + ", " + std::to_string(seq) + ")";
                 if (KivExecuteSQLDirect(st, insert.c_str(), nullptr)) fail("insert");
             } else if (KivAppendRecord(t) || KivSetLong(t, "BATCH", batch) || KivSetLong(t, "SEQ", seq) ||
                        KivWriteRecord(t)) {
@@ -806,7 +814,8 @@ constexpr int kBatchSize = 20;
             }
         }
         if (c.sql ? KivExecuteSQLDirect(st, "COMMIT", nullptr) : KivCommitTransaction(conn)) fail("commit");
-        if (!c.sql && KivUnlockTable(t)) fail("unlock");
+        for (const KIVHANDLE t : tables)
+            if (t && KivUnlockTable(t)) fail("unlock");
         const char done = 'C';
         SendAll(fd, &done, 1);
     }
@@ -817,7 +826,7 @@ class TransactionKill : public ::testing::TestWithParam<TransactionKillCase> {};
 TEST_P(TransactionKill, CommittedTransactionsAreWholeAndOthersWholeOrGone) {
     const TransactionKillCase& c = GetParam();
     TempDir dir;
-    CreateTable(dir.path(), "batches", c.tableType, c.fields);
+    for (const char* table : kBatchTables) CreateTable(dir.path(), table, c.tableType, c.fields);
     int committed = 0;  // batches reported committed, over all writers
     int started = 0;    // the next writer's first batch
     for (int trial = 0; trial < 30; ++trial) {
@@ -834,22 +843,29 @@ TEST_P(TransactionKill, CommittedTransactionsAreWholeAndOthersWholeOrGone) {
         ASSERT_TRUE(WIFSIGNALED(status)) << reports;
         committed += static_cast<int>(reports.size());
 
-        KIVHANDLE conn = 0, t = 0;
+        KIVHANDLE conn = 0;
         SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
-        SYS_ASSERT_OK(KivOpenTable(conn, "batches", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
-                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
         std::map<int32_t, std::set<int32_t>> batches;
-        uint16_t eof = 0, deleted = 0;
-        for (KIVRESULT rc = KivGotoTop(t); rc == KIV_OK && KivAtEOF(t, &eof) == KIV_OK && !eof; rc = KivSkip(t, 1)) {
-            SYS_ASSERT_OK(KivIsRecordDeleted(t, &deleted));
-            if (deleted) continue;
-            int32_t batch = 0, seq = 0;
-            SYS_ASSERT_OK(KivGetLong(t, "BATCH", &batch));
-            SYS_ASSERT_OK(KivGetLong(t, "SEQ", &seq));
-            EXPECT_TRUE(batches[batch].insert(seq).second) << "batch " << batch << " has " << seq << " twice";
+        for (const char* table : kBatchTables) {
+            KIVHANDLE t = 0;
+            SYS_ASSERT_OK(KivOpenTable(conn, table, nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                       KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+            uint16_t eof = 0, deleted = 0;
+            for (KIVRESULT rc = KivGotoTop(t); rc == KIV_OK && KivAtEOF(t, &eof) == KIV_OK && !eof;
+                 rc = KivSkip(t, 1)) {
+                SYS_ASSERT_OK(KivIsRecordDeleted(t, &deleted));
+                if (deleted) continue;
+                int32_t batch = 0, seq = 0;
+                SYS_ASSERT_OK(KivGetLong(t, "BATCH", &batch));
+                SYS_ASSERT_OK(KivGetLong(t, "SEQ", &seq));
+                EXPECT_TRUE(batches[batch].insert(seq).second) << "batch " << batch << " has " << seq << " twice";
+            }
+            SYS_ASSERT_OK(KivCloseTable(t));
         }
-        SYS_ASSERT_OK(KivCloseTable(t));
         SYS_ASSERT_OK(KivDisconnect(conn));
+        // The opens finished the dead writer's journals and removed them.
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(std::string::npos, entry.path().filename().string().find("-kiv")) << entry.path();
         for (const auto& [batch, seqs] : batches)
             EXPECT_EQ(static_cast<size_t>(kBatchSize), seqs.size()) << "batch " << batch << " is partly there";
         const int whole = static_cast<int>(batches.size());
@@ -863,11 +879,13 @@ TEST_P(TransactionKill, CommittedTransactionsAreWholeAndOthersWholeOrGone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kill, TransactionKill,
-    ::testing::Values(TransactionKillCase{"Ntx", KIV_TABLE_NTX, "BATCH,N,8;SEQ,N,4", false},
-                      TransactionKillCase{"Cdx", KIV_TABLE_CDX, "BATCH,N,8;SEQ,N,4", false},
-                      TransactionKillCase{"Kdt", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", false},
-                      TransactionKillCase{"CdxSql", KIV_TABLE_CDX, "BATCH,N,8;SEQ,N,4", true},
-                      TransactionKillCase{"KdtSql", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true}),
+    ::testing::Values(TransactionKillCase{"Ntx", KIV_TABLE_NTX, "BATCH,N,8;SEQ,N,4", false, false},
+                      TransactionKillCase{"Cdx", KIV_TABLE_CDX, "BATCH,N,8;SEQ,N,4", false, false},
+                      TransactionKillCase{"Kdt", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", false, false},
+                      TransactionKillCase{"CdxTwoTables", KIV_TABLE_CDX, "BATCH,N,8;SEQ,N,4", false, true},
+                      TransactionKillCase{"CdxSql", KIV_TABLE_CDX, "BATCH,N,8;SEQ,N,4", true, false},
+                      TransactionKillCase{"KdtSql", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true, false},
+                      TransactionKillCase{"KdtSqlTwoTables", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true, true}),
     systest::CaseLabel<TransactionKillCase>);
 
 }  // namespace
