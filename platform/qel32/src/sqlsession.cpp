@@ -692,9 +692,43 @@ int EndTransaction(sqlite3_vtab* base, bool commit) {
 int Commit(sqlite3_vtab* base) { return EndTransaction(base, true); }
 int Rollback(sqlite3_vtab* base) { return EndTransaction(base, false); }
 
+// SQL savepoints (and the ones SQLite takes around a statement inside a
+// transaction) are savepoints of the connection's transaction, named by
+// their level. Every table in the transaction hears of each: the first one
+// acts.
+std::string SavepointName(int level) { return "\x01SQL" + std::to_string(level); }
+
+template <class Fn>
+int OnSavepoint(sqlite3_vtab* base, Fn fn) {
+    auto* vt = reinterpret_cast<KivVtab*>(base);
+    try {
+        Connection& conn = vt->session->connection();
+        if (conn.InTransaction()) fn(conn);
+    } catch (const std::exception& e) {
+        return Fail(base, e);
+    }
+    return SQLITE_OK;
+}
+
+int Savepoint(sqlite3_vtab* base, int level) {
+    return OnSavepoint(base, [level](Connection& conn) {
+        if (!conn.HasSavepoint(SavepointName(level))) conn.Savepoint(SavepointName(level));
+    });
+}
+
+int Release(sqlite3_vtab* base, int level) {
+    return OnSavepoint(base, [level](Connection& conn) { conn.ReleaseSavepoint(SavepointName(level)); });
+}
+
+int RollbackTo(sqlite3_vtab* base, int level) {
+    return OnSavepoint(base, [level](Connection& conn) {
+        if (conn.HasSavepoint(SavepointName(level))) conn.RollbackWork(SavepointName(level));
+    });
+}
+
 sqlite3_module MakeModule() {
     sqlite3_module m{};
-    m.iVersion = 1;
+    m.iVersion = 2;
     m.xCreate = Connect;
     m.xConnect = Connect;
     m.xBestIndex = BestIndex;
@@ -712,6 +746,9 @@ sqlite3_module MakeModule() {
     m.xSync = Sync;
     m.xCommit = Commit;
     m.xRollback = Rollback;
+    m.xSavepoint = Savepoint;
+    m.xRelease = Release;
+    m.xRollbackTo = RollbackTo;
     return m;
 }
 

@@ -111,6 +111,22 @@ void Connection::Savepoint(const std::string& name) {
     transaction_->savepoints.emplace_back(Upper(name), transaction_->log.size());
 }
 
+bool Connection::HasSavepoint(const std::string& name) const {
+    if (!transaction_) return false;
+    const std::string wanted = Upper(name);
+    for (const auto& s : transaction_->savepoints)
+        if (s.first == wanted) return true;
+    return false;
+}
+
+void Connection::ReleaseSavepoint(const std::string& name) {
+    if (!transaction_) return;
+    auto& marks = transaction_->savepoints;
+    const std::string wanted = Upper(name);
+    auto it = std::find_if(marks.rbegin(), marks.rend(), [&](const auto& s) { return s.first == wanted; });
+    if (it != marks.rend()) marks.erase(std::prev(it.base()), marks.end());
+}
+
 void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended) {
     if (!transaction_) return;
     UndoEntry entry{file, recno, appended, {}};

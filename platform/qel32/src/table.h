@@ -66,6 +66,9 @@ public:
     void Commit();
     void Rollback(const std::string& savepoint = std::string());
     void Savepoint(const std::string& name);
+    bool HasSavepoint(const std::string& name) const;
+    // Forgets the savepoint and the ones after it; their changes stay.
+    void ReleaseSavepoint(const std::string& name);
     // The same with the pending changes of the connection's table handles
     // written first (commit) or dropped (rollback), as the engine calls and
     // SQL's COMMIT and ROLLBACK do.

@@ -761,6 +761,18 @@ TEST(SqlTransaction, RollbackUndoesAndCommitKeepsForOtherProcesses) {
     SYS_ASSERT_OK(sql("ROLLBACK"));
     EXPECT_EQ("one|two|three|four|", other.Call(Op::Dump).text);
     EXPECT_NE(KIV_OK, sql("COMMIT"));  // none is open
+    // Savepoints, and the one around a statement that fails half done.
+    SYS_ASSERT_OK(sql("BEGIN"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('kept')"));
+    SYS_ASSERT_OK(sql("SAVEPOINT s1"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('undone')"));
+    SYS_ASSERT_OK(sql("UPDATE shared SET NAME = 'undone too' WHERE NAME = 'one'"));
+    SYS_ASSERT_OK(sql("ROLLBACK TO SAVEPOINT s1"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('after')"));
+    SYS_ASSERT_OK(sql("RELEASE s1"));
+    EXPECT_NE(KIV_OK, sql("INSERT INTO shared (NAME) VALUES ('half'), ('a name longer than twenty characters')"));
+    SYS_ASSERT_OK(sql("COMMIT"));
+    EXPECT_EQ("one|two|three|four|kept|after|", other.Call(Op::Dump).text);
     SYS_EXPECT_OK(KivCloseSQLStatement(st));
     SYS_EXPECT_OK(KivDisconnect(conn));
 }
