@@ -540,11 +540,22 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         if (r == 0) break;
         done += static_cast<size_t>(r);
     }
-    const uint32_t got = static_cast<uint32_t>(done / recordLength_);
+    uint32_t got = static_cast<uint32_t>(done / recordLength_);
     if (encrypted_) {
         RequireKey();
         for (uint32_t i = 0; i < got; ++i)
             Scramble(out + static_cast<size_t>(i) * recordLength_ + 1, recordLength_ - 1, recno + i);
+    }
+    if (pendingCount_.load(std::memory_order_acquire)) {
+        // Records this process appended and has not written yet read (here
+        // only) as the blank records they were appended as.
+        std::lock_guard lock(pendingMutex_);
+        for (uint32_t p : pending_) {
+            if (p < recno || p >= recno + n || p > recno + got) continue;
+            const std::vector<uint8_t> blank = BlankImage();
+            std::memcpy(out + static_cast<size_t>(p - recno) * recordLength_, blank.data(), recordLength_);
+            if (p == recno + got) ++got;
+        }
     }
     return got;
 }
@@ -611,9 +622,11 @@ void TableFile::WriteHeaderCount(uint32_t count) {
 }
 
 bool TableFile::TakePending(uint32_t recno) {
+    std::lock_guard lock(pendingMutex_);
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
         if (*it != recno) continue;
         pending_.erase(it);
+        pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
         return true;
     }
     return false;
@@ -708,7 +721,11 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
         }
     }
     count_ = recno;
-    pending_.push_back(recno);
+    {
+        std::lock_guard guard(pendingMutex_);
+        pending_.push_back(recno);
+        pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
+    }
     Touch();
     return recno;
 }
@@ -773,7 +790,11 @@ void TableFile::Zap() {
     HeaderGuard guard(fd_, !exclusive_);
     UnmapAppend(false);
     count_ = stored_ = 0;
-    pending_.clear();
+    {
+        std::lock_guard guard(pendingMutex_);
+        pending_.clear();
+        pendingCount_.store(0, std::memory_order_release);
+    }
     ReleaseReservation();
     for (auto& file : indexFiles_) {
         for (auto& tag : file->tags()) tag->Clear();

@@ -168,7 +168,10 @@ private:
     uint32_t count_ = 0;
     // Appended records not yet written. The header counts records up to
     // the first of them; stored_ is the count the header holds.
+    // Changed with both mutex_ and pendingMutex_ held; reads take either.
     std::vector<uint32_t> pending_;  // ascending
+    std::mutex pendingMutex_;
+    std::atomic<uint32_t> pendingCount_{0};
     bool TakePending(uint32_t recno);  // false when recno is not pending
     uint32_t stored_ = 0;
     bool reserved_ = false;

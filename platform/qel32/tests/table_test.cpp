@@ -490,6 +490,33 @@ TEST_F(Tables, AppendedFileEndsAtItsEndMark) {
     }
 }
 
+// A record appended and not yet written reads as a blank record to the other
+// handles of its process, SQL included, until its values are written.
+TEST_F(Tables, UnwrittenAppendReadsBlankInItsOwnProcess) {
+    KIVHANDLE t = Create("pend.dbf", KIV_TABLE_CDX, "NAME,C,10");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(Set(t, "NAME", "one"));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    const KIVHANDLE a = Open("pend.dbf"), b = Open("pend.dbf");
+    KIV_ASSERT_OK(KivAppendRecord(a));
+    KIV_ASSERT_OK(Set(a, "NAME", "two"));
+    uint32_t count = 0;
+    KIV_ASSERT_OK(KivGetRecordCount(b, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(2u, count);
+    KIV_ASSERT_OK(KivGotoRecord(b, 2));
+    EXPECT_EQ("", Get(b, "NAME", 1));
+    KIVHANDLE st = 0, cursor = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    KIV_ASSERT_OK(KivExecuteSQLDirect(st, "SELECT NAME FROM pend", &cursor));
+    KIV_ASSERT_OK(KivGetRecordCount(cursor, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(2u, count);
+    KIV_ASSERT_OK(KivCloseTable(cursor));
+    KIV_ASSERT_OK(KivWriteRecord(a));
+    KIV_ASSERT_OK(KivGotoRecord(b, 2));
+    EXPECT_EQ("two", Get(b, "NAME", 1));
+    KIV_EXPECT_OK(KivCloseSQLStatement(st));
+}
+
 TEST_F(Tables, CopyAndConvert) {
     KIVHANDLE src = Create("src.kdt", KIV_TABLE_KDT, "NAME,CHAR,10;AMOUNT,NUMERIC,8,2;NOTE,MEMO;WHEN,TIMESTAMP");
     for (int i = 1; i <= 3; ++i) {
