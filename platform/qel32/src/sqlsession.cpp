@@ -722,7 +722,8 @@ int Release(sqlite3_vtab* base, int level) {
 
 int RollbackTo(sqlite3_vtab* base, int level) {
     return OnSavepoint(base, [level](Connection& conn) {
-        if (conn.HasSavepoint(SavepointName(level))) conn.RollbackWork(SavepointName(level));
+        // (Unlike a whole rollback, pending edits of the caller's handles stay.)
+        if (conn.HasSavepoint(SavepointName(level))) conn.Rollback(SavepointName(level));
     });
 }
 
