@@ -137,7 +137,8 @@ void RecoverJournal(TableFile& file, const std::string& path) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(data.data());
     if (!read || data.size() < 16 || std::memcmp(p, kJournalMagic, 8) != 0 || LE32(p + 8) != file.recordLength()) {
         ::close(fd);
-        if (read && data.size() < 16) ::unlink(path.c_str());  // died while making it: nothing was changed
+        // Its maker died before the header was whole: no mark lists it, nothing was changed.
+        if (read && data.size() < 16) ::unlink(path.c_str());
         return;
     }
     const uint32_t markLength = LE32(p + 12);
@@ -196,13 +197,9 @@ Journal::Part& Journal::PartFor(const std::shared_ptr<TableFile>& file) {
     part.file = file;
     part.fd = CreateLocked(file->path(), kJournalInfix, part.path);
     try {
-        // The mark lists the journal before the journal names the mark: a
-        // mark is never removed while a journal of it is left.
-        std::vector<uint8_t> entry(4 + part.path.size());
-        PutLE32(entry.data(), static_cast<uint32_t>(part.path.size()));
-        std::memcpy(entry.data() + 4, part.path.data(), part.path.size());
-        WriteAt(markFd_, entry.data(), entry.size(), markLength_, markPath_);
-        markLength_ += static_cast<off_t>(entry.size());
+        // The journal names the mark before the mark lists it, and notes
+        // come after both: a journal the mark does not list holds no note,
+        // and a journal it lists always names it.
         std::vector<uint8_t> head(16 + markPath_.size());
         std::memcpy(head.data(), kJournalMagic, 8);
         PutLE32(head.data() + 8, file->recordLength());
@@ -210,6 +207,11 @@ Journal::Part& Journal::PartFor(const std::shared_ptr<TableFile>& file) {
         std::memcpy(head.data() + 16, markPath_.data(), markPath_.size());
         WriteAt(part.fd, head.data(), head.size(), 0, part.path);
         part.length = static_cast<off_t>(head.size());
+        std::vector<uint8_t> entry(4 + part.path.size());
+        PutLE32(entry.data(), static_cast<uint32_t>(part.path.size()));
+        std::memcpy(entry.data() + 4, part.path.data(), part.path.size());
+        WriteAt(markFd_, entry.data(), entry.size(), markLength_, markPath_);
+        markLength_ += static_cast<off_t>(entry.size());
     } catch (...) {
         ::unlink(part.path.c_str());
         ::close(part.fd);
