@@ -2,15 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <map>
 
 #include "errors.h"
+#include "journal.h"
 #include "paths.h"
 
 namespace qel32 {
@@ -20,6 +23,7 @@ namespace {
 constexpr off_t kLockBase = off_t(1) << 40;
 constexpr off_t kOpenByte = kLockBase - 1;
 constexpr off_t kHeaderByte = kLockBase - 2;
+constexpr off_t kAppendByte = kLockBase - 3;
 constexpr off_t kTableRange = off_t(1) << 33;
 
 constexpr uint8_t kKdtMagic[4] = {'K', 'D', 'T', 1};
@@ -128,19 +132,21 @@ private:
 
 }  // namespace
 
-void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) {
+void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path) {
     const char* p = static_cast<const char*>(data);
     while (n) {
         const ssize_t w = ::pwrite(fd, p, n, at);
         if (w < 0) {
             if (errno == EINTR) continue;
-            Throw(KIV_ERR_IO, SysText("Cannot write", NameOf(fd)));
+            Throw(KIV_ERR_IO, SysText("Cannot write", path));
         }
         p += w;
         n -= static_cast<size_t>(w);
         at += w;
     }
 }
+
+void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) { WriteAt(fd, data, n, at, NameOf(fd)); }
 
 void TableFile::ReadAll(int fd, void* data, size_t n, off_t at) {
     char* p = static_cast<char*>(data);
@@ -204,6 +210,9 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
     file->type_ = typeHint;
     file->ReadHeader();
     file->OpenMemo(false, 0);
+    file->MapWriteMark();
+    // Transactions of processes that died are undone before anyone reads.
+    if (file->writable_) RecoverJournals(*file);
     file->dev_ = st.st_dev;
     file->ino_ = st.st_ino;
     file->handles_ = 1;
@@ -323,7 +332,43 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     return file;
 }
 
+namespace {
+
+// The write mark: four bytes of the DBF header's multi-user area that other
+// tools leave alone; in our own header the spare end of the second field
+// descriptor.
+constexpr off_t kDbfWriteMark = 24;
+constexpr off_t kKdtWriteMark = 32 + kKdtDescriptor + 140;
+
+std::atomic<uint32_t> gWriteMarks{0};
+
+}  // namespace
+
+void TableFile::MapWriteMark() {
+    if (exclusive_) return;
+    if (type_ == KIV_TABLE_KDT) {
+        if (fields_.size() < 2) return;
+        markOffset_ = kKdtWriteMark;
+    } else {
+        markOffset_ = kDbfWriteMark;
+    }
+    void* map = ::mmap(nullptr, static_cast<size_t>(markOffset_) + 4, PROT_READ, MAP_SHARED, fd_, 0);
+    if (map == MAP_FAILED) return;  // then every read goes to the file
+    headerMap_ = static_cast<const uint8_t*>(map);
+}
+
+void TableFile::MoveWriteMark() {
+    if (!headerMap_ || !writable_) return;
+    // A value of this process's own: the process id and a count, mixed.
+    uint64_t z = (static_cast<uint64_t>(::getpid()) << 32) | gWriteMarks.fetch_add(1);
+    z = (z ^ (z >> 31)) * 0x9E3779B97F4A7C15ULL;
+    uint8_t b[4];
+    PutLE32(b, static_cast<uint32_t>(z ^ (z >> 32)));
+    WriteAll(fd_, b, 4, markOffset_);
+}
+
 TableFile::~TableFile() {
+    UnmapAppend(true);  // first: the indexes note the table file's final size
     try {
         SaveIndexes();
     } catch (const EngineError&) {
@@ -334,6 +379,7 @@ TableFile::~TableFile() {
         auto it = gRegistry.find({dev_, ino_});
         if (it != gRegistry.end() && it->second.expired()) gRegistry.erase(it);
     }
+    if (headerMap_) ::munmap(const_cast<uint8_t*>(headerMap_), static_cast<size_t>(markOffset_) + 4);
     if (memoFd_ >= 0) ::close(memoFd_);
     if (fd_ >= 0) ::close(fd_);
 }
@@ -450,6 +496,7 @@ void TableFile::ReadHeader() {
         if (count_ > fit) Throw(KIV_ERR_CORRUPT_FILE, "Record count of " + path_ + " exceeds the file");
     }
     lastAutoinc_ = nextAutoinc_ > 1 ? nextAutoinc_ - 1 : 0;
+    stored_ = count_;
 }
 
 std::string TableFile::memoPathFor(bool create) const {
@@ -570,7 +617,9 @@ uint32_t TableFile::Count(bool fresh) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
         std::lock_guard lock(mutex_);
-        count_ = LE32(b);
+        // While records of this process are pending, no other process appends.
+        stored_ = LE32(b);
+        if (pending_.empty()) count_ = stored_;
     }
     return count_;
 }
@@ -589,20 +638,51 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         if (r == 0) break;
         done += static_cast<size_t>(r);
     }
-    const uint32_t got = static_cast<uint32_t>(done / recordLength_);
+    uint32_t got = static_cast<uint32_t>(done / recordLength_);
     if (encrypted_) {
         RequireKey();
         for (uint32_t i = 0; i < got; ++i)
             Scramble(out + static_cast<size_t>(i) * recordLength_ + 1, recordLength_ - 1, recno + i);
     }
+    if (pendingCount_.load(std::memory_order_acquire)) {
+        // Records this process appended and has not written yet read (here
+        // only) as the blank records they were appended as.
+        std::lock_guard lock(pendingMutex_);
+        for (uint32_t p : pending_) {
+            if (p < recno || p >= recno + n || p > recno + got) continue;
+            const std::vector<uint8_t> blank = BlankImage();
+            std::memcpy(out + static_cast<size_t>(p - recno) * recordLength_, blank.data(), recordLength_);
+            if (p == recno + got) ++got;
+        }
+    }
     return got;
+}
+
+bool TableFile::ReadStored(uint32_t recno, uint8_t* out) {
+    if (recno < 1) return false;
+    const ssize_t r = ::pread(fd_, out, recordLength_, RecordOffset(recno));
+    return r == static_cast<ssize_t>(recordLength_);
+}
+
+void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
+    std::lock_guard lock(mutex_);
+    // The indexes do not follow these writes (a journal's undo): the change
+    // counter tells every index, of this process or another, that it is
+    // outdated.
+    HeaderGuard guard(fd_, !exclusive_);
+    NoteChange();
+    WriteAll(fd_, stored, recordLength_, RecordOffset(recno));
+    MoveWriteMark();
+    Touch();
 }
 
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
+    std::unique_lock lock(mutex_);
+    // The change counter moves before the record, the write mark after it.
     HeaderGuard guard(fd_, !exclusive_);
     NoteChange();
-    const bool appending = recno == pendingAppend_;
+    const bool appending = TakePending(recno);
     if (!indexFiles_.empty()) {
         std::vector<uint8_t> old;
         if (!appending) {
@@ -616,102 +696,201 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
         RequireKey();
         Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
     }
-    if (appending) appendBuffer_.push_back(0x1A);
-    WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
-    if (appending) {
-        // The record is on disk: now the header may count it.
-        std::lock_guard lock(mutex_);
-        WriteHeaderCount();
-        pendingAppend_ = 0;
-    }
+    if (appending && recno == count_) appendBuffer_.push_back(0x1A);
+    const off_t at = RecordOffset(recno);
+    if (appending) MapForAppend(at + static_cast<off_t>(appendBuffer_.size()));
+    WriteFile(appendBuffer_.data(), appendBuffer_.size(), at);
+    if (appending) Settle();  // the record is on disk: now the header may count it
+    MoveWriteMark();
     Touch();
 }
 
-void TableFile::WriteHeaderCount() {
+void TableFile::Settle() {
+    const uint32_t complete = pending_.empty() ? count_ : pending_.front() - 1;
+    if (complete > stored_) {
+        WriteHeaderCount(complete);
+        stored_ = complete;
+    }
+    if (pending_.empty()) ReleaseReservation();
+}
+
+void TableFile::WriteHeaderCount(uint32_t count) {
     uint8_t b[16];
-    PutLE32(b, count_);
+    PutLE32(b, count);
     if (type_ == KIV_TABLE_KDT) {
         // count, header length, record length and the autoinc counter in one write
         PutLE32(b + 4, headerLength_);
         PutLE32(b + 8, recordLength_);
         PutLE32(b + 12, nextAutoinc_);
-        WriteAll(fd_, b, 16, 4);
+        WriteFile(b, 16, 4);
     } else {
-        WriteAll(fd_, b, 4, 4);
+        WriteFile(b, 4, 4);
     }
+}
+
+bool TableFile::TakePending(uint32_t recno) {
+    std::lock_guard lock(pendingMutex_);
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (*it != recno) continue;
+        pending_.erase(it);
+        pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
+        return true;
+    }
+    return false;
+}
+
+void TableFile::WriteFile(const void* data, size_t n, off_t at) {
+    if (appendMap_ && static_cast<size_t>(at) + n <= appendMapLength_) std::memcpy(appendMap_ + at, data, n);
+    else WriteAll(fd_, data, n, at);
+}
+
+bool TableFile::MapForAppend(off_t end) {
+    if (!exclusive_ || !writable_) return false;
+    const auto need = static_cast<size_t>(end);
+    if (appendMap_ && need <= appendMapLength_) return true;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t size = static_cast<size_t>(st.st_size);
+    size_t want = std::max<size_t>({need, size + std::min<size_t>(size, size_t(64) << 20), size_t(1) << 20});
+    want = (want + page - 1) / page * page;
+    // The blocks are taken now: a full disk is an error here, never a fault
+    // on a write through the mapping.
+    if (want > size && ::posix_fallocate(fd_, static_cast<off_t>(size), static_cast<off_t>(want - size)) != 0) {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+            // the file keeps a tail past its end-of-file mark, which nothing reads
+        }
+        return false;
+    }
+    void* map = ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (map == MAP_FAILED) return false;
+    UnmapAppend(false);
+    appendMap_ = static_cast<uint8_t*>(map);
+    appendMapLength_ = want;
+    return true;
+}
+
+void TableFile::UnmapAppend(bool cutBack) {
+    if (!appendMap_) return;
+    ::munmap(appendMap_, appendMapLength_);
+    appendMap_ = nullptr;
+    appendMapLength_ = 0;
+    // The records end with the end-of-file mark after the last one.
+    if (cutBack && ::ftruncate(fd_, RecordOffset(stored_ + 1) + 1) != 0) {
+        // a longer file reads the same
+    }
+}
+
+void TableFile::Reserve() {
+    if (exclusive_ || reserved_) return;
+    // Another process's appended records are written soon after they are
+    // appended: wait for them a while, then report the table as locked.
+    for (int waited = 0; !RangeLock(kAppendByte, 1, F_WRLCK, false); ++waited) {
+        if (waited >= 5000) Throw(KIV_ERR_TABLE_LOCKED, "Table " + path_ + " is locked by another user");
+        ::usleep(1000);
+    }
+    reserved_ = true;
+}
+
+void TableFile::ReleaseReservation() {
+    if (!reserved_) return;
+    RangeLock(kAppendByte, 1, F_UNLCK, false);
+    reserved_ = false;
 }
 
 uint32_t TableFile::Append(const void* owner, uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
-    HeaderGuard guard(fd_, !exclusive_);
-    if (!exclusive_) {
-        if (tableOwner_ && tableOwner_ != owner) Throw(KIV_ERR_TABLE_LOCKED);
-        uint8_t b[16];
-        ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
-        count_ = LE32(b);
-        if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+    if (!exclusive_ && tableOwner_ && tableOwner_ != owner) Throw(KIV_ERR_TABLE_LOCKED);
+    Reserve();
+    try {
+        if (!exclusive_ && pending_.empty()) {
+            HeaderGuard guard(fd_, true);
+            uint8_t b[16];
+            ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
+            count_ = stored_ = LE32(b);
+            if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+        }
         // The new record is locked before it exists; a table lock of another
         // process makes this fail and nothing is appended.
-        if (tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false))
+        if (!exclusive_ && tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false))
             Throw(KIV_ERR_TABLE_LOCKED);
-        recordOwners_[count_ + 1] = owner;
+    } catch (...) {
+        if (pending_.empty()) ReleaseReservation();
+        throw;
     }
+    const uint32_t recno = count_ + 1;
+    if (!exclusive_) recordOwners_[recno] = owner;
     for (const auto& f : fields_) {
         if (f.type == KIV_FT_AUTOINC) {
             lastAutoinc_ = nextAutoinc_++;
             PutLE32(image + f.offset, lastAutoinc_);
         }
     }
-    const uint32_t recno = count_ + 1;
-    if (exclusive_) {
-        // Nobody else sees the table: the record goes to disk, and into the
-        // header's count, when its handle writes it.
-        count_ = recno;
-        pendingAppend_ = recno;
-        Touch();
-        return recno;
-    }
-    // Record and end-of-file mark first, the count last.
-    NoteChange();
-    appendBuffer_.assign(image, image + recordLength_);
-    appendBuffer_.push_back(0x1A);
-    if (encrypted_) {
-        RequireKey();
-        Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
-    }
-    WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
     count_ = recno;
-    WriteHeaderCount();
+    {
+        std::lock_guard guard(pendingMutex_);
+        pending_.push_back(recno);
+        pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
+    }
     Touch();
-    if (!indexFiles_.empty()) MaintainIndexes(recno, nullptr, image);
     return recno;
 }
 
 void TableFile::RemoveAppended(uint32_t recno) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
+    if (TakePending(recno)) {
+        HeaderGuard guard(fd_, !exclusive_);
+        NoteChange();
+        // Never written: the last one is forgotten, one before others stays
+        // as a deleted record, since the numbers after it are given out.
+        if (recno == count_) {
+            count_ = recno - 1;
+        } else {
+            std::vector<uint8_t> blank = BlankImage();
+            blank[0] = '*';
+            if (encrypted_) {
+                RequireKey();
+                Scramble(blank.data() + 1, recordLength_ - 1, recno);
+            }
+            WriteAll(fd_, blank.data(), recordLength_, RecordOffset(recno));
+        }
+        Settle();
+        MoveWriteMark();
+        Touch();
+        return;
+    }
     HeaderGuard guard(fd_, !exclusive_);
     if (!exclusive_) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
-        count_ = LE32(b);
+        stored_ = LE32(b);
+        if (pending_.empty()) count_ = stored_;
     }
     NoteChange();
-    if (!indexFiles_.empty() && recno != pendingAppend_ && recno <= count_) {
+    if (!indexFiles_.empty() && recno <= count_) {
         std::vector<uint8_t> old(recordLength_);
         if (ReadRecords(recno, 1, old.data()) == 1) MaintainIndexes(recno, old.data(), nullptr);
     }
-    if (recno == pendingAppend_) pendingAppend_ = 0;
-    if (recno == count_) {
-        count_ = recno - 1;
-        WriteHeaderCount();
+    // A record is cut off only while nobody appends after it: in a shared
+    // open that takes the append reservation.
+    bool mayCut = recno == count_ && recno == stored_;
+    bool tookReservation = false;
+    if (mayCut && !exclusive_ && !reserved_) {
+        mayCut = tookReservation = RangeLock(kAppendByte, 1, F_WRLCK, false);
+    }
+    if (mayCut) {
+        count_ = stored_ = recno - 1;
+        WriteHeaderCount(stored_);
         const uint8_t eof = 0x1A;
         WriteAll(fd_, &eof, 1, RecordOffset(recno));
-    } else if (recno < count_) {
+    } else if (recno <= count_) {
         const uint8_t deleted = '*';
         WriteAll(fd_, &deleted, 1, RecordOffset(recno));
     }
+    if (tookReservation) RangeLock(kAppendByte, 1, F_UNLCK, false);
+    MoveWriteMark();
     Touch();
 }
 
@@ -720,13 +899,19 @@ void TableFile::Zap() {
     std::lock_guard lock(mutex_);
     HeaderGuard guard(fd_, !exclusive_);
     NoteChange();
-    count_ = 0;
-    pendingAppend_ = 0;
+    UnmapAppend(false);
+    count_ = stored_ = 0;
+    {
+        std::lock_guard guard(pendingMutex_);
+        pending_.clear();
+        pendingCount_.store(0, std::memory_order_release);
+    }
+    ReleaseReservation();
     for (auto& file : indexFiles_) {
         for (auto& tag : file->tags()) tag->Clear();
         file->dirty = true;
     }
-    WriteHeaderCount();  // the count first: a crash leaves an empty, readable table
+    WriteHeaderCount(0);  // the count first: a crash leaves an empty, readable table
     if (::ftruncate(fd_, headerLength_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path_));
     const uint8_t eof = 0x1A;
     WriteAll(fd_, &eof, 1, headerLength_);
@@ -740,6 +925,7 @@ void TableFile::Zap() {
         if (::ftruncate(memoFd_, static_cast<off_t>(firstFree) * memoBlockSize_) != 0)
             Throw(KIV_ERR_IO, SysText("Cannot write", memoPath_));
     }
+    MoveWriteMark();
     Touch();
 }
 
@@ -783,7 +969,7 @@ void TableFile::Pack() {
     }
     // The packed file takes the place of the old one, locks included.
     TakeOverFile(out);
-    count_ = kept;
+    count_ = stored_ = kept;
     Touch();
     RebuildIndexes();
 }
@@ -1092,9 +1278,15 @@ void TableFile::Rewrite(bool encrypt) {
     Touch();
 }
 
-bool TableFile::Stat(struct stat& st) const { return ::fstat(fd_, &st) == 0; }
+bool TableFile::Stat(struct stat& st) const {
+    if (::fstat(fd_, &st) != 0) return false;
+    // The size the file has once the tail grown for appends is cut back.
+    if (appendMap_) st.st_size = RecordOffset(stored_ + 1) + 1;
+    return true;
+}
 
 void TableFile::TakeOverFile(int fd) {
+    UnmapAppend(false);
     const int old = fd_;
     fd_ = fd;
     struct stat st;

@@ -29,6 +29,9 @@
 
 namespace qel32 {
 
+// Writes n bytes at the offset; a failure names path (KIV_ERR_IO).
+void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path);
+
 class TableFile : public std::enable_shared_from_this<TableFile> {
 public:
     // Opens an existing table. typeHint decides between the two DBF types when
@@ -65,10 +68,17 @@ public:
     // Reads n records starting at recno into out. Returns the number read.
     uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
     void WriteRecord(uint32_t recno, const uint8_t* image);
-    // Appends the image (autoinc fields filled in) and returns its number. In
-    // shared mode the new record is written at once and locked for owner; a
-    // table lock held by another owner refuses the append. On an exclusive
-    // open the record reaches the disk with its first WriteRecord.
+    // A record as stored (scrambled on encrypted tables), for journals;
+    // false when the file does not hold it.
+    bool ReadStored(uint32_t recno, uint8_t* out);
+    void WriteStored(uint32_t recno, const uint8_t* stored);
+    // Appends a record (the image's autoinc fields filled in) and returns its
+    // number. The record reaches the disk, and the header's count, with its
+    // first WriteRecord: other processes never see it without its values. In
+    // shared mode the new record is locked for owner, and the process holds
+    // the table's append reservation until its appended records are written
+    // (other processes wait for it, a while); a table lock held by another
+    // owner refuses the append.
     uint32_t Append(const void* owner, uint8_t* image);
     void Zap();
     // Takes back an appended record: cut off when it is still the last one,
@@ -98,6 +108,16 @@ public:
 
     // Bumped on every change made through this process.
     uint64_t stamp() const { return stamp_.load(std::memory_order_acquire); }
+    // Shared opens: a mark in the header that every process writing a record
+    // sets anew (to a value never used before) once the record is written,
+    // read from a shared mapping of the header without a system call. What
+    // was read after the mark had a value holds while it keeps it. 0 when
+    // the table has no room for the mark or the open is exclusive.
+    uint32_t WriteMark() const {
+        return headerMap_ ? __atomic_load_n(reinterpret_cast<const uint32_t*>(headerMap_ + markOffset_), __ATOMIC_ACQUIRE)
+                          : 0;
+    }
+    bool HasWriteMark() const { return headerMap_ != nullptr; }
 
     // Locks. owner identifies the handle. Return KIV_OK or a conflict code.
     KIVRESULT LockRecord(const void* owner, uint32_t recno);
@@ -130,7 +150,14 @@ private:
     TableFile() = default;
     void ReadHeader();
     void IndexFieldNames();
-    void WriteHeaderCount();
+    void WriteHeaderCount(uint32_t count);
+    // Shared opens: the append reservation, taken when the first appended
+    // record is pending and given back when the last one is written.
+    void Reserve();
+    void ReleaseReservation();
+    // An appended record left the pending set: the header counts every
+    // record up to the first one still pending.
+    void Settle();
     void OpenMemo(bool create, uint16_t memoBlockSize);
     void TakeOpenLock();
     bool RangeLock(off_t start, off_t len, short type, bool wait);
@@ -149,7 +176,15 @@ private:
     uint32_t recordLength_ = 0;
     uint32_t headerLength_ = 0;
     uint32_t count_ = 0;
-    uint32_t pendingAppend_ = 0;  // exclusive opens: appended, not yet on disk
+    // Appended records not yet written. The header counts records up to
+    // the first of them; stored_ is the count the header holds.
+    // Changed with both mutex_ and pendingMutex_ held; reads take either.
+    std::vector<uint32_t> pending_;  // ascending
+    std::mutex pendingMutex_;
+    std::atomic<uint32_t> pendingCount_{0};
+    bool TakePending(uint32_t recno);  // false when recno is not pending
+    uint32_t stored_ = 0;
+    bool reserved_ = false;
     uint32_t nextAutoinc_ = 1;
     uint32_t lastAutoinc_ = 0;
     int fd_ = -1;
@@ -169,6 +204,20 @@ private:
     void WriteEncryptionHeader(int fd);
     // A rewritten file (renamed over the old one) takes the old one's place.
     void TakeOverFile(int fd);
+    // Exclusive opens: appended records and the header's count are written
+    // through a shared mapping of the file, so that an append costs no system
+    // call. The file grows ahead of the records in steps and is cut back to
+    // them when the table closes (a crash leaves the tail past the end-of-file
+    // mark, which nothing reads).
+    uint8_t* appendMap_ = nullptr;
+    size_t appendMapLength_ = 0;
+    bool MapForAppend(off_t end);
+    void UnmapAppend(bool cutBack);
+    void WriteFile(const void* data, size_t n, off_t at);
+    const uint8_t* headerMap_ = nullptr;
+    off_t markOffset_ = 0;
+    void MapWriteMark();
+    void MoveWriteMark();
     bool writable_ = false;
     bool exclusive_ = false;
     int handles_ = 0;

@@ -448,6 +448,89 @@ TEST_F(Tables, PackAndZap) {
     EXPECT_EQ(KIV_ERR_SHARING, KivPackTable(t));  // shared opens cannot pack
 }
 
+// Many appends in an exclusive open, a pack and a zap between them: every
+// record reads back, and the closed file ends right after its end-of-file
+// mark, in every table type.
+TEST_F(Tables, AppendedFileEndsAtItsEndMark) {
+    struct Case {
+        const char* file;
+        uint16_t type;
+        const char* fields;
+    };
+    for (const Case& c : {Case{"many.dbf", KIV_TABLE_NTX, "ID,N,8;NAME,C,40"},
+                          Case{"many2.dbf", KIV_TABLE_CDX, "ID,N,8;NAME,C,40"},
+                          Case{"many.kdt", KIV_TABLE_KDT, "ID,INTEGER;NAME,CHAR,40"}}) {
+        SCOPED_TRACE(c.file);
+        KIVHANDLE t = Create(c.file, c.type, c.fields);
+        auto append = [&t](int from, int to) {
+            for (int i = from; i <= to; ++i) {
+                ASSERT_EQ(KIV_OK, KivAppendRecord(t)) << LastErrorText();
+                ASSERT_EQ(KIV_OK, KivSetLong(t, "ID", i)) << LastErrorText();
+                ASSERT_EQ(KIV_OK, Set(t, "NAME", "name " + std::to_string(i))) << LastErrorText();
+            }
+        };
+        append(1, 30000);  // past the first step the file grows by
+        KIV_ASSERT_OK(KivGotoRecord(t, 12345));
+        EXPECT_EQ("name 12345", Get(t, "NAME", 1));
+        KIV_ASSERT_OK(KivZapTable(t));
+        append(1, 40000);
+        KIV_ASSERT_OK(KivGotoRecord(t, 2));
+        KIV_ASSERT_OK(KivDeleteRecord(t));
+        KIV_ASSERT_OK(KivPackTable(t));
+        append(40001, 40010);
+        uint32_t length = 0;
+        KIV_ASSERT_OK(KivGetRecordLength(t, &length));
+        KIV_ASSERT_OK(KivCloseTable(t));
+
+        std::ifstream in(dir.File(c.file), std::ios::binary | std::ios::ate);
+        const auto size = static_cast<uint64_t>(in.tellg());
+        std::vector<uint8_t> head(12);
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(head.data()), 12);
+        const uint32_t header = c.type == KIV_TABLE_KDT ? LE32At(head, 8) : uint32_t(head[8] | head[9] << 8);
+        EXPECT_EQ(header + uint64_t(40009) * length + 1, size);
+
+        t = Open(c.file, KIV_OPEN_EXCLUSIVE);
+        uint32_t count = 0;
+        KIV_ASSERT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
+        EXPECT_EQ(40009u, count);
+        int32_t expected = 1, id = 0;
+        for (KivGotoTop(t); !AtEof(t); KivSkip(t, 1), ++expected) {
+            expected += expected == 2 ? 1 : 0;
+            KIV_ASSERT_OK(KivGetLong(t, "ID", &id));
+            ASSERT_EQ(expected, id);
+        }
+        KIV_ASSERT_OK(KivCloseTable(t));
+    }
+}
+
+// A record appended and not yet written reads as a blank record to the other
+// handles of its process, SQL included, until its values are written.
+TEST_F(Tables, UnwrittenAppendReadsBlankInItsOwnProcess) {
+    KIVHANDLE t = Create("pend.dbf", KIV_TABLE_CDX, "NAME,C,10");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(Set(t, "NAME", "one"));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    const KIVHANDLE a = Open("pend.dbf"), b = Open("pend.dbf");
+    KIV_ASSERT_OK(KivAppendRecord(a));
+    KIV_ASSERT_OK(Set(a, "NAME", "two"));
+    uint32_t count = 0;
+    KIV_ASSERT_OK(KivGetRecordCount(b, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(2u, count);
+    KIV_ASSERT_OK(KivGotoRecord(b, 2));
+    EXPECT_EQ("", Get(b, "NAME", 1));
+    KIVHANDLE st = 0, cursor = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    KIV_ASSERT_OK(KivExecuteSQLDirect(st, "SELECT NAME FROM pend", &cursor));
+    KIV_ASSERT_OK(KivGetRecordCount(cursor, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(2u, count);
+    KIV_ASSERT_OK(KivCloseTable(cursor));
+    KIV_ASSERT_OK(KivWriteRecord(a));
+    KIV_ASSERT_OK(KivGotoRecord(b, 2));
+    EXPECT_EQ("two", Get(b, "NAME", 1));
+    KIV_EXPECT_OK(KivCloseSQLStatement(st));
+}
+
 TEST_F(Tables, CopyAndConvert) {
     KIVHANDLE src = Create("src.kdt", KIV_TABLE_KDT, "NAME,CHAR,10;AMOUNT,NUMERIC,8,2;NOTE,MEMO;WHEN,TIMESTAMP");
     for (int i = 1; i <= 3; ++i) {
