@@ -127,6 +127,7 @@ enum class Op : uint8_t {
     AppendUnwritten,  // text: the NAME given to a new record not yet written
     Write,         // arg: record number, text: the new NAME
     Dump,          // the NAMEs of all records, each followed by '|'
+    Begin,         // begins a transaction on the peer's connection
     Die,           // not sent: the parent kills the peer
 };
 
@@ -165,6 +166,7 @@ KIVRESULT DoOp(KIVHANDLE conn, KIVHANDLE& t, Op op, uint32_t arg, const std::str
             }
             return rc;
         }
+        case Op::Begin: return KivBeginTransaction(conn);
         case Op::Die: break;
     }
     return KIV_ERR_INVALID_ARGUMENT;
@@ -802,6 +804,52 @@ INSTANTIATE_TEST_SUITE_P(
                       IndexedAppendCase{"KdtKilled", KIV_TABLE_KDT, "NAME,CHAR,20", "indexed.kdi", true}),
     systest::CaseLabel<IndexedAppendCase>);
 
+// A writer in an exclusive open (its appends go through a mapping of the
+// file, its indexes stay in memory) is killed: the next open finds the index
+// file outdated by the table's change counter and every record by a seek.
+TEST(ExclusiveWriterKilled, IndexFileFromBeforeIsNotTrusted) {
+    for (const IndexedAppendCase& c : {IndexedAppendCase{"Ntx", KIV_TABLE_NTX, "NAME,C,20", "names.ntx", true},
+                                       IndexedAppendCase{"Cdx", KIV_TABLE_CDX, "NAME,C,20", "indexed.cdx", true},
+                                       IndexedAppendCase{"Kdt", KIV_TABLE_KDT, "NAME,CHAR,20", "indexed.kdi", true}}) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "indexed", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        SYS_ASSERT_OK(KivAppendRecord(t));
+        SYS_ASSERT_OK(SetText(t, "NAME", "first"));
+        SYS_ASSERT_OK(KivCreateIndex(t, c.indexFile, "NAMES", "NAME", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+        Child writer([&dir, &c](int fd) {
+            KIVHANDLE wconn = 0, wt = 0, wix = 0;
+            KIVRESULT rc = OpenIndexed(dir.path(), c, KIV_OPEN_EXCLUSIVE, wconn, wt, wix);
+            for (int i = 0; i < 2000 && !rc; ++i)
+                if (!(rc = KivAppendRecord(wt)) && !(rc = SetText(wt, "NAME", IndexedName('x', i)))) rc = KivWriteRecord(wt);
+            if (!rc && !(rc = KivGotoRecord(wt, 1)) && !(rc = SetText(wt, "NAME", "renamed"))) rc = KivWriteRecord(wt);
+            const std::string report = rc ? systest::LastError() : "R";
+            SendAll(fd, report.data(), report.size());
+            for (;;) ::pause();
+        });
+        char ready = 0;
+        const bool wrote = RecvAll(writer.fd(), &ready, 1) && ready == 'R';
+        writer.Kill();
+        ASSERT_TRUE(wrote) << ready << writer.Rest();
+        for (uint32_t options : {KIV_OPEN_SHARED, KIV_OPEN_EXCLUSIVE}) {
+            SYS_ASSERT_OK(OpenIndexed(dir.path(), c, options, conn, t, ix));
+            uint32_t records = 0;
+            EXPECT_EQ(std::vector<std::string>{}, LostSeeks(t, ix, records)) << options;
+            EXPECT_EQ(2001u, records);
+            uint16_t found = 1;
+            SYS_EXPECT_OK(KivSeek(ix, "first", 5, KIV_KEY_TEXT, KIV_SEEK_HARD, &found));
+            EXPECT_EQ(0, found) << "a key of a value the writer replaced";
+            SYS_EXPECT_OK(KivCloseTable(t));
+            SYS_EXPECT_OK(KivDisconnect(conn));
+        }
+    }
+}
+
 // ------------------------------------------------------------ unwritten appends
 
 // A record appended in a shared open reaches other processes only with its
@@ -914,6 +962,62 @@ TEST(SqlTransaction, RollbackUndoesAndCommitKeepsForOtherProcesses) {
     SYS_ASSERT_OK(sql("COMMIT"));
     EXPECT_EQ("one|two|three|four|kept|after|", other.Call(Op::Dump).text);
     SYS_EXPECT_OK(KivCloseSQLStatement(st));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+// A transaction whose process died is undone by the next open, without the
+// indexes: the undo moves the change counter, so that an order another
+// process holds in memory and the index file on disk both follow it.
+TEST(DeadTransaction, UndoneAtTheNextOpenWithEveryIndexFollowing) {
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "shared.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, "NAME,C,20", &t));
+        for (const char* name : {"one", "two", "three"}) {
+            SYS_ASSERT_OK(KivAppendRecord(t));
+            SYS_ASSERT_OK(KivSetField(t, "NAME", name, static_cast<uint32_t>(std::strlen(name))));
+        }
+        SYS_ASSERT_OK(KivCreateIndex(t, "shared.cdx", "NAMES", "NAME", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Peer writer(dir.path()), next(dir.path());
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    auto open = [&] {
+        SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+        SYS_ASSERT_OK(KivGetIndexHandle(t, "NAMES", &ix));
+    };
+    // The record a seek finds, 0 for none.
+    auto seek = [&](const std::string& name) -> uint32_t {
+        uint16_t found = 0;
+        uint32_t recno = 0;
+        EXPECT_EQ(KIV_OK, KivSeek(ix, name.data(), static_cast<uint32_t>(name.size()), KIV_KEY_TEXT, KIV_SEEK_HARD,
+                                  &found)) << systest::LastError();
+        if (found) {
+            EXPECT_EQ(KIV_OK, KivGetRecordNum(t, 2, &recno));
+        }
+        return recno;
+    };
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    open();
+    PEER_OK(writer, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(writer, Op::Begin);
+    PEER_OK(writer, Op::Write, 1, "changed");
+    EXPECT_EQ(1u, seek("changed"));  // the order follows the write of the living writer
+    writer.Call(Op::Die);
+    PEER_OK(next, Op::Open, KIV_OPEN_SHARED);  // undoes the dead writer's change
+    EXPECT_EQ("one|two|three|", next.Call(Op::Dump).text);
+    EXPECT_EQ(1u, seek("one")) << "in the order held all along";
+    EXPECT_EQ(0u, seek("changed")) << "in the order held all along";
+    SYS_ASSERT_OK(KivCloseTable(t));
+    PEER_OK(next, Op::Close);
+    open();
+    EXPECT_EQ(1u, seek("one")) << "after a fresh open";
+    EXPECT_EQ(0u, seek("changed")) << "after a fresh open";
+    SYS_EXPECT_OK(KivCloseTable(t));
     SYS_EXPECT_OK(KivDisconnect(conn));
 }
 
