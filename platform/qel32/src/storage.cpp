@@ -336,7 +336,10 @@ namespace {
 
 // The write mark: four bytes of the DBF header's multi-user area that other
 // tools leave alone; in our own header the spare end of the second field
-// descriptor.
+// descriptor. The change counter takes the four bytes before it (DBF) and
+// the first descriptor's spare end (ours). The counter moves before a
+// record is written and tells indexes, on disk and in other processes, that
+// they are outdated; the mark moves after it and tells read-ahead.
 constexpr off_t kDbfWriteMark = 24;
 constexpr off_t kKdtWriteMark = 32 + kKdtDescriptor + 140;
 
@@ -358,7 +361,9 @@ void TableFile::MapWriteMark() {
 }
 
 void TableFile::MoveWriteMark() {
-    if (!headerMap_ || !writable_) return;
+    // Set also when this process could not map the header: other processes
+    // trust their read-ahead while the mark keeps its value.
+    if (!markOffset_ || !writable_) return;
     // A value of this process's own: the process id and a count, mixed.
     uint64_t z = (static_cast<uint64_t>(::getpid()) << 32) | gWriteMarks.fetch_add(1);
     z = (z ^ (z >> 31)) * 0x9E3779B97F4A7C15ULL;
