@@ -10,6 +10,7 @@ packages=(
   unixodbc unixodbc-dev odbcinst libsqliteodbc valgrind python3-pyodbc libdbd-odbc-perl
   shapelib python3-dbfread python3-dbf
   xvfb xauth
+  postgresql odbc-postgresql
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "bench_support.h"
+#include "odbc_bench.h"
 #include "qel32.h"
 
 namespace {
@@ -28,11 +29,8 @@ using bench::Check;
 using bench::CheckSql;
 using bench::Clock;
 using bench::Fail;
+using bench::FailOdbc;
 using bench::Seconds;
-
-constexpr const char* kSqliteDriverPaths[] = {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
-                                              "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
-                                              "/usr/lib/odbc/libsqlite3odbc.so"};
 
 // Julian day number to a civil date (Fliegel and Van Flandern).
 SQL_DATE_STRUCT CivilOf(int32_t julian) {
@@ -92,27 +90,13 @@ void WriteSqliteTable(const std::string& file, uint32_t n) {
     sqlite3_close(db);
 }
 
-[[noreturn]] void FailOdbc(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
-    SQLCHAR state[6] = {}, text[512] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length);
-    Fail(std::string(what) + " failed: " + reinterpret_cast<char*>(state) + " " + reinterpret_cast<char*>(text));
-}
-
 // Connects with `connection`, selects the five columns, binds them and fetches
 // every row; returns rows per second.
 double FetchAll(const std::string& connection, Sums& sums) {
     SQLHENV env = nullptr;
     SQLHDBC dbc = nullptr;
     SQLHSTMT stmt = nullptr;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    std::string text = connection;
-    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
-                                        nullptr, SQL_DRIVER_NOPROMPT)))
-        FailOdbc(SQL_HANDLE_DBC, dbc, ("connect " + connection).c_str());
+    bench::ConnectBench(connection, env, dbc);
     SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
 
     SQLINTEGER id = 0, flag = 0;
@@ -157,20 +141,21 @@ double FetchAll(const std::string& connection, Sums& sums) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const uint32_t n = argc > 1 ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1000000u;
-    std::string sqliteDriver;
-    for (const char* path : kSqliteDriverPaths)
-        if (fs::exists(path)) sqliteDriver = path;
-    if (sqliteDriver.empty()) Fail("the SQLite ODBC driver (Debian package libsqliteodbc) is not installed");
-
-    char pattern[] = "/tmp/fetch_bench.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) Fail("no temporary folder");
-    const std::string dir = pattern;
-    std::ofstream(dir + "/odbcinst.ini") << "[KivBench]\nDriver=" KIVODBC_DRIVER_PATH "\n\n[SqliteBench]\nDriver="
-                                         << sqliteDriver << "\n";
-    std::ofstream(dir + "/odbc.ini") << "";
-    setenv("ODBCSYSINI", dir.c_str(), 1);
-    setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
+    uint32_t n = 1000000u;
+    if (argc > 1) {
+        char* end = nullptr;
+        const unsigned long asked = std::strtoul(argv[1], &end, 10);
+        if (argc > 2 || end == argv[1] || *end != 0 || asked == 0 || asked > 100000000ul) {
+            std::printf("usage: fetch_bench [ROWS]\n"
+                        "Writes ROWS rows (default 1000000) of five columns to an engine table and to a SQLite\n"
+                        "database, fetches them through unixODBC from this driver and from the SQLite ODBC driver\n"
+                        "with bound columns, and prints both rates and their ratio.\n");
+            const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+            return help ? 0 : 2;
+        }
+        n = static_cast<uint32_t>(asked);
+    }
+    const std::string dir = bench::RegisterBenchDrivers("fetch_bench");
 
     std::printf("writing %u rows to both stores...\n", n);
     WriteEngineTable(dir, n);

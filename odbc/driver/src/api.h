@@ -49,6 +49,10 @@ SQLRETURN GetDescRec(SQLHDESC desc, SQLSMALLINT record, SQLCHAR* name, SQLSMALLI
                      SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLSMALLINT* subtype, SQLLEN* length,
                      SQLSMALLINT* precision, SQLSMALLINT* scale, SQLSMALLINT* nullable);
 SQLRETURN CopyDesc(SQLHDESC source, SQLHDESC target);
+// The ODBC 3 column description: descriptor fields of the implementation row
+// descriptor, the ODBC 2 length, precision and scale from SQLColAttributes.
+SQLRETURN ColAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field, SQLPOINTER text,
+                       SQLSMALLINT capacity, SQLSMALLINT* textLength, SQLLEN* number);
 
 // Which entry points the driver carries (every exported one).
 SQLRETURN GetFunctions(SQLHDBC conn, SQLUSMALLINT function, SQLUSMALLINT* supported);

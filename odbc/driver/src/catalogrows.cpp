@@ -216,10 +216,14 @@ bool IndexRow(const StmtRecord* stmt, const EngineIndex** index, size_t* key) {
   return false;
 }
 
+// The table's cardinality: the engine's count of its records, or its
+// smaller count when that one is smaller.
 Value RecordCount(const EngineTable* table) {
   auto count = EngineBinding::Instance().Function<decltype(&KivGetRecordCount)>(84);
   uint32_t records = 0;
-  if (count == nullptr || count(table->handle, KIV_COUNT_IGNORE_FILTERS, &records) != 0) return Null();
+  if (count == nullptr || count(table->handle, KIV_COUNT_CARDINALITY, &records) != 0) return Null();
+  uint32_t small = 0;
+  if (count(table->handle, KIV_COUNT_CARDINALITY_SMALL, &small) == 0 && small < records) records = small;
   return Long(static_cast<int32_t>(records));
 }
 
@@ -248,7 +252,9 @@ uint32_t StatisticsValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v) 
       *v = Text(table->columns[field - 1].name);
       return 0;
     }
-    case 10: *v = indexRow ? Text("A") : Null(); return 0;
+    case 10:
+      *v = !indexRow ? Null() : key < index->descending.size() && index->descending[key] != 0 ? Text("D") : Text("A");
+      return 0;
     case 11: *v = indexRow ? Null() : RecordCount(table); return 0;
     default: *v = Null(); return 0;
   }
@@ -276,7 +282,9 @@ uint32_t SpecialColumnsValue(const StmtRecord* stmt, SQLUSMALLINT column, Value*
     case 5: *v = Long(ColumnSize(entry->sqlType, c->columnSize)); return 0;
     case 6: *v = Long(BufferLength(entry->sqlType, c->columnSize, entry->unsignedAttribute == 1)); return 0;
     case 7: *v = Short(c->digits); return 0;
-    default: *v = Short(SQL_PC_NOT_PSEUDO); return 0;  // a stored column is never a pseudo column
+    default:
+      *v = Short(c == &stmt->engineTable->columns.back() ? SQL_PC_PSEUDO : SQL_PC_UNKNOWN);
+      return 0;
   }
 }
 

@@ -41,9 +41,12 @@ F Engine(uint16_t ordinal) {
 bool IsLayout(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool IsBracket(char c) { return c == '{' || c == '}' || c == ',' || c == '(' || c == ')'; }
 
+// The words of the driver statements are prefixes: a longer word that
+// begins with one (letter case aside) counts as that word.
 bool SameWord(const std::string& word, const char* wanted) {
-  if (word.size() != std::strlen(wanted)) return false;
-  for (size_t i = 0; i < word.size(); ++i)
+  const size_t length = std::strlen(wanted);
+  if (word.size() < length) return false;
+  for (size_t i = 0; i < length; ++i)
     if (std::tolower(static_cast<unsigned char>(word[i])) != std::tolower(static_cast<unsigned char>(wanted[i])))
       return false;
   return true;
@@ -97,53 +100,78 @@ uint32_t Keep(EngineSession* session, uint32_t code) {
   return code;
 }
 
-using TableOperation = KIVRESULT (*)(KIVHANDLE);
-
-uint32_t RunOnTable(const std::string& name, EngineSession* session, uint16_t ordinal) {
+// Runs `body` on the named table opened with the session's password for
+// it, and closes the table whatever happened.
+template <typename Body>
+uint32_t WithTable(const std::string& name, EngineSession* session, Body body) {
   uint32_t table = 0;
   if (uint32_t code = OpenNamedTable(name, session, &table)) return Keep(session, code);
-  auto operation = Engine<TableOperation>(ordinal);
-  uint32_t code = operation != nullptr ? operation(table) : kEngineUnbound;
+  uint32_t code = body(table);
   auto close = Engine<decltype(&KivCloseTable)>(kOrdinalCloseTable);
   const uint32_t closed = close != nullptr ? close(table) : kEngineUnbound;
   if (code == 0) code = closed;
   return Keep(session, code);
 }
 
+using TableOperation = KIVRESULT (*)(KIVHANDLE);
+
+uint32_t RunOnTable(const std::string& name, EngineSession* session, uint16_t ordinal) {
+  return WithTable(name, session, [&](uint32_t table) {
+    auto operation = Engine<TableOperation>(ordinal);
+    return operation != nullptr ? operation(table) : kEngineUnbound;
+  });
+}
+
+// Every statement of the connection gives its engine statement the
+// session's passwords again before its next preparation.
+void ReapplyPasswords(StmtRecord* stmt, bool forget) {
+  auto clear = Engine<decltype(&KivClearStatementPasswords)>(kOrdinalClearPasswords);
+  for (StmtRecord* other = stmt->conn->firstStmt; other != nullptr; other = other->next) {
+    if (other->request == nullptr) continue;
+    if (forget && clear != nullptr) clear(other->request->statement);
+    other->request->passwordsApplied = 0;
+  }
+}
+
 uint32_t EnableEncryption(Tokens* tokens, const std::string& name, StmtRecord* stmt) {
   EngineSession* session = stmt->conn->session;
   std::string password;
   if (!tokens->Next(&password, true)) return Keep(session, KIV_ERR_PASSWORD_MISSING);
+  // A name or password the session cannot keep is refused, never kept cut.
+  if (name.size() >= sizeof(TablePassword::table) || password.size() >= sizeof(TablePassword::password))
+    return kOutOfRange;
   EngineRequest* request = stmt->request;
   if (request != nullptr) {
     auto setPassword = Engine<decltype(&KivSetStatementPassword)>(kOrdinalSetPassword);
     if (setPassword == nullptr) return kEngineUnbound;
     if (uint32_t code = setPassword(request->statement, name.c_str(), password.c_str())) return Keep(session, code);
   }
-  // Names and passwords that do not fit are not kept.
-  if (name.size() < sizeof(TablePassword::table) && password.size() < sizeof(TablePassword::password)) {
-    bool known = false;
-    for (auto* entry = static_cast<TablePassword*>(session->tablePasswords); entry != nullptr; entry = entry->next)
-      if (EqualsIgnoreCase(entry->table, name.c_str()) && password == entry->password) known = true;
-    if (!known)
-      if (uint32_t code = AddTablePassword(session, name.c_str(), password.c_str())) return Keep(session, code);
+  bool known = false;
+  for (auto* entry = static_cast<TablePassword*>(session->tablePasswords); entry != nullptr; entry = entry->next)
+    if (EqualsIgnoreCase(entry->table, name.c_str()) && password == entry->password) known = true;
+  if (!known) {
+    // The newest password of a table is the one it is opened with.
+    RemoveTablePassword(session, name);
+    if (uint32_t code = AddTablePassword(session, name.c_str(), password.c_str())) return Keep(session, code);
+    ReapplyPasswords(stmt, false);
   }
-  if (request != nullptr) {
+  // The engine takes the key on a table handle.
+  return WithTable(name, session, [&](uint32_t table) {
     auto enable = Engine<decltype(&KivEnableEncryption)>(kOrdinalEnableEncryption);
-    if (enable == nullptr) return kEngineUnbound;
-    return Keep(session, enable(request->statement, password.c_str()));
-  }
-  return 0;
+    return enable != nullptr ? enable(table, password.c_str()) : kEngineUnbound;
+  });
 }
 
-uint32_t DisableEncryption(StmtRecord* stmt) {
-  EngineRequest* request = stmt->request;
-  if (request == nullptr) return 0;
-  auto clear = Engine<decltype(&KivClearStatementPasswords)>(kOrdinalClearPasswords);
-  auto disable = Engine<decltype(&KivDisableEncryption)>(kOrdinalDisableEncryption);
-  if (clear == nullptr || disable == nullptr) return kEngineUnbound;
-  if (uint32_t code = clear(request->statement)) return Keep(stmt->conn->session, code);
-  return Keep(stmt->conn->session, disable(request->statement));
+uint32_t DisableEncryption(const std::string& name, StmtRecord* stmt) {
+  EngineSession* session = stmt->conn->session;
+  const uint32_t code = WithTable(name, session, [&](uint32_t table) {
+    auto disable = Engine<decltype(&KivDisableEncryption)>(kOrdinalDisableEncryption);
+    return disable != nullptr ? disable(table) : kEngineUnbound;
+  });
+  if (code != 0) return code;
+  RemoveTablePassword(session, name);
+  ReapplyPasswords(stmt, true);
+  return 0;
 }
 
 }  // namespace
@@ -168,9 +196,16 @@ uint32_t OpenNamedTable(const std::string& name, EngineSession* session, uint32_
   const std::string folder = directory[0] != 0 ? std::string(directory) : std::string(session->connectPath);
   std::string path;
   if (uint32_t code = FreeTablePath(folder, name, session->tableExtension, &path)) return code;
-  return open(session->engineConnection, path.c_str(), nullptr, static_cast<uint16_t>(session->tableType),
-              static_cast<uint16_t>(session->charSet), static_cast<uint16_t>(session->lockingMode), kRightsUnchecked,
-              kOpenOption, table);
+  if (uint32_t code = open(session->engineConnection, path.c_str(), nullptr, static_cast<uint16_t>(session->tableType),
+                           static_cast<uint16_t>(session->charSet), static_cast<uint16_t>(session->lockingMode),
+                           kRightsUnchecked, kOpenOption, table))
+    return code;
+  if (uint32_t code = ApplySessionPassword(session, name, *table)) {
+    if (auto close = Engine<decltype(&KivCloseTable)>(kOrdinalCloseTable)) close(*table);
+    *table = 0;
+    return code;
+  }
+  return 0;
 }
 
 uint32_t ExecuteDriverStatement(const std::string& text, StmtRecord* stmt, bool* handled) {
@@ -211,7 +246,7 @@ uint32_t ExecuteDriverStatement(const std::string& text, StmtRecord* stmt, bool*
     if (uint32_t code = QuotedArgument(&tokens, &argument)) return Keep(session, code);
     if (entry.ordinal != 0) return RunOnTable(argument, session, entry.ordinal);
     if (SameWord(bare, "KivEnableEncryption")) return EnableEncryption(&tokens, argument, stmt);
-    return DisableEncryption(stmt);
+    return DisableEncryption(argument, stmt);
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "connstring.h"
 #include "engine.h"
 #include "qel32.h"
+#include "statement.h"
 
 namespace kivodbc {
 namespace {
@@ -33,6 +34,7 @@ constexpr uint16_t kOrdinalIndexName = 71;
 constexpr uint16_t kOrdinalFieldCount = 78;
 constexpr uint16_t kOrdinalTableEncrypted = 118;
 constexpr uint16_t kOrdinalOpenTable = 124;
+constexpr uint16_t kOrdinalTablePassword = 148;
 constexpr uint16_t kOrdinalColumnAttribute = 165;
 constexpr uint16_t kOrdinalIndexFlags = 178;
 constexpr uint16_t kOrdinalSetLastError = 194;
@@ -41,6 +43,7 @@ constexpr uint16_t kOrdinalCacheRecords = 242;
 constexpr uint16_t kOrdinalDatabaseProperty = 311;
 constexpr uint16_t kOrdinalTableProperty = 316;
 constexpr uint16_t kOrdinalIndexKeyFields = 349;
+constexpr uint16_t kOrdinalKeyDescending = 259;
 
 template <typename F>
 F Engine(uint16_t ordinal) {
@@ -148,6 +151,12 @@ uint32_t DescribeTable(EngineSession* session, EngineTable* table) {
     for (uint16_t k = 0; k < std::min<uint16_t>(fieldCountOut, 15); ++k)
       if (fields[k] >= 1 && fields[k] <= table->columns.size()) entry.fields.push_back(fields[k]);
     if (entry.fields.empty()) continue;
+    auto keyDescending = Engine<decltype(&KivIsKeyColumnDescending)>(kOrdinalKeyDescending);
+    for (size_t k = 0; k < entry.fields.size(); ++k) {
+      uint16_t descending = 0;
+      if (keyDescending != nullptr) keyDescending(index, static_cast<uint16_t>(k + 1), &descending);
+      entry.descending.push_back(descending != 0 ? 1 : 0);
+    }
     EngineColumn& first = table->columns[entry.fields[0] - 1];
     if (unique && entry.fields.size() == 1) first.indexFlag = kFirstOfUniqueKey;
     else if (first.indexFlag == kNotIndexed) first.indexFlag = kKeyField;
@@ -346,7 +355,12 @@ uint32_t OpenEngineTable(EngineSession* session, const char* qualifierText, cons
   }
   if (code != 0) return code;
 
-  if (filePath) {
+  if (filePath && SessionTablePassword(session, name) != nullptr) {
+    if ((code = ApplySessionPassword(session, name, handle)) != 0) {
+      CloseHandle(handle, kOrdinalCloseTable);
+      return code;
+    }
+  } else if (filePath) {
     uint16_t isEncrypted = 0;
     if ((code = encrypted(handle, &isEncrypted)) == 0 && isEncrypted != 0)
       code = ReportEngineError(KIV_ERR_PASSWORD_REQUIRED, "Password is required to open encrypted table!");
@@ -386,6 +400,13 @@ uint32_t CloseEngineTable(EngineSession* session, EngineTable* table, bool freeO
   delete table;
   if (code != 0 && session != nullptr) session->lastError = code;
   return code;
+}
+
+uint32_t ApplySessionPassword(EngineSession* session, const std::string& name, uint32_t table) {
+  const char* password = SessionTablePassword(session, name);
+  if (password == nullptr) return 0;
+  auto enable = Engine<decltype(&KivEnableEncryption)>(kOrdinalTablePassword);
+  return enable != nullptr ? enable(table, password) : kIsamError;
 }
 
 }  // namespace kivodbc

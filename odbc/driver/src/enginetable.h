@@ -35,6 +35,7 @@ struct EngineIndex {
   std::string name;
   uint32_t flags = 0;
   std::vector<uint16_t> fields;
+  std::vector<uint8_t> descending;  // per key column, as the engine reports it
 };
 
 // An opened table and its description. A table that stands for a driver
@@ -89,6 +90,9 @@ uint32_t OpenEngineTable(EngineSession* session, const char* qualifier, const ch
 // Closes the engine table (unless `freeOnly`) and releases the description.
 // The first engine error is kept as the session's last error and returned.
 uint32_t CloseEngineTable(EngineSession* session, EngineTable* table, bool freeOnly = false);
+
+// Gives an opened engine table the password the session keeps for it, if any.
+uint32_t ApplySessionPassword(EngineSession* session, const std::string& name, uint32_t table);
 
 // The path of a table on a free connection: `directory`, '/', the name (a
 // '\' in it reads as '/'), the extension when the name has none; ".." steps

@@ -300,7 +300,7 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
 SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
                                   SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number) {
   return Guarded(SQL_HANDLE_STMT, handle,
-                 [&] { return ColAttributes(handle, column, attribute, text, bufferLength, textLength, number); });
+                 [&] { return ColAttribute(handle, column, attribute, text, bufferLength, textLength, number); });
 }
 
 SQLRETURN SQL_API SQLColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,

@@ -70,7 +70,8 @@ SQLRETURN FinishRow(StmtRecord* stmt, SQLUSMALLINT* status, SQLULEN* rows) {
 
 // The next row of a catalog result.
 SQLRETURN FetchCatalogRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLUSMALLINT* status, SQLULEN* rows) {
-  if (orientation != SQL_FETCH_NEXT) return PostStatementError(stmt, kFetchTypeOutOfRange);
+  // A catalog result is read forward only.
+  if (orientation != SQL_FETCH_NEXT) return PostStatementError(stmt, kNotSupported);
   ClearProgress(stmt);
   const uint32_t code = AdvanceCatalogRow(stmt);
   if (code == SQL_NO_DATA) {
@@ -483,9 +484,8 @@ SQLRETURN CatalogColumnAttribute(StmtRecord* stmt, SQLUSMALLINT column, SQLUSMAL
     case SQL_COLUMN_DISPLAY_SIZE: value = c.displaySize; break;
     case SQL_COLUMN_NULLABLE: value = c.nullable; break;
     case SQL_COLUMN_CASE_SENSITIVE: value = c.caseSensitive; break;
-    case SQL_COLUMN_UPDATABLE: value = SQL_ATTR_READONLY; break;
-    case SQL_COLUMN_SEARCHABLE: value = SQL_PRED_BASIC; break;
-    default: value = 0; break;
+    case SQL_COLUMN_UNSIGNED: value = 1; break;
+    default: value = 0; break;  // auto-increment, money, scale, searchable, updatable
   }
   if (number != nullptr) *number = value;
   return SQL_SUCCESS;
@@ -498,7 +498,8 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
-  if (attribute >= 1000) return PostStatementError(stmt, kDescriptorTypeOutOfRange);
+  // Only the ODBC 2 ids 0 to 18 are column attributes here.
+  if (attribute > SQL_COLUMN_LABEL) return PostStatementError(stmt, kDescriptorTypeOutOfRange);
   if (IsCatalogKind(stmt->kind)) return CatalogColumnAttribute(stmt, column, attribute, text, bufferLength, textLength, number);
   ParseNode* select = StatementSelect(stmt);
   if (select == nullptr) {
@@ -508,7 +509,6 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
     }
     return PostStatementError(stmt, stmt->parseTree == nullptr ? kInvalidCursorState : kInvalidColumnNumber);
   }
-  if (attribute > SQL_COLUMN_LABEL) return SQL_SUCCESS;  // known to ODBC, nothing to say
   if (attribute == SQL_COLUMN_COUNT) {
     SQLLEN n = 0;
     for (const ParseNode* item = SelectStateOf(select)->items; item != nullptr; item = item->next) ++n;
@@ -564,7 +564,8 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
     case SQL_COLUMN_SEARCHABLE: value = a.entry->searchable; break;
     default: return SQL_SUCCESS;
   }
-  if (value < 0) return PostStatementError(stmt, kNotSupported);
+  // A size rule that knows no such type; SQL types themselves may be negative.
+  if (value < 0 && attribute != SQL_COLUMN_TYPE) return PostStatementError(stmt, kNotSupported);
   if (number != nullptr) *number = value;
   return SQL_SUCCESS;
 }

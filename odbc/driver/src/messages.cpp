@@ -48,7 +48,7 @@ const std::vector<StateRange>& StateTable() {
       {"01S02", "01S02", {{2169, 2169}}},
       {"S1106", "HY106", {{2171, 2171}}},
       {"S1111", "HY111", {{2172, 2172}}},
-      {"S1107", "S1107", {{2173, 2173}}},
+      {"S1107", "HY107", {{2173, 2173}}},
       {"S1109", "S1109", {{2174, 2174}}},
       {"S1C00", "HYC00", {{2177, 2177}, {2185, 2185}}},
       {"S0000", "HY007", {{2178, 2178}}},
@@ -60,6 +60,8 @@ const std::vector<StateRange>& StateTable() {
       {"S1009", "HY092", {{2184, 2184}}},
       {"S0000", "22002", {{2186, 2186}}},
       {"S0000", "07009", {{2187, 2187}}},
+      {"S1019", "HY019", {{2191, 2191}}},
+      {"S1090", "HY090", {{2199, 2199}}},
       {"S1000", "HY000", {{2189, 2190}, {2195, 2198}, {2200, 2202}, {2204, 2208}, {2229, 2229}}},
       {"S0000", "HY000", {{2212, 2215}}},
   };
@@ -173,6 +175,7 @@ const std::vector<std::pair<uint16_t, const char*>>& MessageTexts() {
       {2188, "Cannot position to a row you added to the row set."},
       {2189, "Inconsistent number of columns in the result sets participating in the union statement."},
       {2190, "Incompatible column data types in the result sets participating in the union statement."},
+      {2191, "Non-character and non-binary data sent in pieces."},
       {2192, "Group By and Having are not supported in Union statement."},
       {2193, "DISTINCT contains too many columns"},
       {2194, "Unable to perform DISTINCT operation on this column: %s"},
@@ -180,6 +183,7 @@ const std::vector<std::pair<uint16_t, const char*>>& MessageTexts() {
       {2196, "Column not found in GROUP BY clause: %s"},
       {2197, "The operation attempted is not legal on VIEWs"},
       {2198, "The stored procedure name is invalid"},
+      {2199, "Invalid string or buffer length."},
       {2200, "The temporary file used as input to the stored procedures could not be deleted. Make sure "
              "the file is closed by the stored procedure DLL.  To prevent problems, do not open the input "
              "or output tables with a connection that is in a transaction.,1"},

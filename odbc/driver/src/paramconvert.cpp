@@ -402,6 +402,23 @@ int StoreNull(ParameterValue* param) {
   }
 }
 
+// The value converted by the parameter's value type.
+int ConvertByValueType(ParameterValue* param, const ParameterSigns& signs, int16_t cType, const void* value,
+                       SQLLEN lengthOrIndicator, char* argument, size_t argumentSize, SQLLEN* appendOffset) {
+  switch (param->valueType) {
+    case kValueText: return ConvertToText(param, appendOffset, cType, value, lengthOrIndicator);
+    case kValueNumeric:
+      return ConvertToDecimal(param, signs, cType, value, lengthOrIndicator, argument, argumentSize);
+    case kValueInteger:
+    case kValueDouble: return ConvertToDouble(param, signs, cType, value, lengthOrIndicator);
+    case kValueDate: return ConvertToDate(param, cType, value, lengthOrIndicator);
+    case kValueTime: return ConvertToTime(param, cType, value, lengthOrIndicator);
+    case kValueTimestamp: return ConvertToTimestamp(param, cType, value, lengthOrIndicator);
+    case kValueBinary: return ConvertToBinary(param, appendOffset, cType, value, lengthOrIndicator);
+    default: return kNotSupported;
+  }
+}
+
 }  // namespace
 
 ParameterSigns SignsOfTypeTable(const TypeEntry* entries, size_t count) {
@@ -460,23 +477,21 @@ int ConvertParameterValue(ParameterValue* param, const ParameterSigns& signs, SQ
   param->isNull = 0;
   cType = ResolveCType(cType, param->sqlType, signs);
   if (cType == 0) return kNotSupported;
+  const bool pieces = cType == SQL_C_CHAR || cType == SQL_C_BINARY;
+  // A length below zero is one of the ODBC special values or a mistake.
+  if (pieces && lengthOrIndicator < 0 && lengthOrIndicator != SQL_NTS) return kInvalidLength;
   if (appendOffset != nullptr && *appendOffset <= 0) {
     *appendOffset = 0;
     param->pendingNibble = 0;
+  } else if (appendOffset != nullptr && !pieces) {
+    // A value of a fixed-size C type comes in one piece only.
+    return kDataInPieces;
   }
   if (value == nullptr) return kInternalError;
-  switch (param->valueType) {
-    case kValueText: return ConvertToText(param, appendOffset, cType, value, lengthOrIndicator);
-    case kValueNumeric:
-      return ConvertToDecimal(param, signs, cType, value, lengthOrIndicator, argument, argumentSize);
-    case kValueInteger:
-    case kValueDouble: return ConvertToDouble(param, signs, cType, value, lengthOrIndicator);
-    case kValueDate: return ConvertToDate(param, cType, value, lengthOrIndicator);
-    case kValueTime: return ConvertToTime(param, cType, value, lengthOrIndicator);
-    case kValueTimestamp: return ConvertToTimestamp(param, cType, value, lengthOrIndicator);
-    case kValueBinary: return ConvertToBinary(param, appendOffset, cType, value, lengthOrIndicator);
-    default: return kNotSupported;
-  }
+  const int code = ConvertByValueType(param, signs, cType, value, lengthOrIndicator, argument, argumentSize,
+                                     appendOffset);
+  if (appendOffset != nullptr && !pieces && (code == 0 || code == kDataTruncated)) *appendOffset = 1;  // the value is in
+  return code;
 }
 
 int FinishParameterValue(ParameterValue* param) {

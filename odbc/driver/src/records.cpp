@@ -7,7 +7,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "engine.h"
 #include "kivwin/win.h"
@@ -22,6 +24,37 @@ void DrvFree(void* block) { std::free(block); }
 
 namespace {
 
+// Every live handle record by address. A handle is looked up here before
+// anything is read through it, so a call on a freed or foreign handle is
+// refused without touching the memory it names.
+struct LiveHandles {
+  std::mutex lock;
+  std::unordered_set<const void*> records;
+};
+
+LiveHandles& Live() {
+  static LiveHandles* live = new LiveHandles;  // outlives every static destructor
+  return *live;
+}
+
+void Register(const void* record) {
+  LiveHandles& live = Live();
+  std::lock_guard<std::mutex> guard(live.lock);
+  live.records.insert(record);
+}
+
+void Unregister(const void* record) {
+  LiveHandles& live = Live();
+  std::lock_guard<std::mutex> guard(live.lock);
+  live.records.erase(record);
+}
+
+bool IsLive(const void* record) {
+  LiveHandles& live = Live();
+  std::lock_guard<std::mutex> guard(live.lock);
+  return live.records.count(record) != 0;
+}
+
 template <typename Record>
 Record* NewRecord() {
   return static_cast<Record*>(DrvAlloc(sizeof(Record)));
@@ -29,8 +62,9 @@ Record* NewRecord() {
 
 template <typename Record>
 Record* As(SQLHANDLE handle, int16_t type) {
+  if (handle == nullptr || !IsLive(handle)) return nullptr;
   auto* record = static_cast<Record*>(handle);
-  return record != nullptr && record->handleType == type ? record : nullptr;
+  return record->handleType == type ? record : nullptr;
 }
 
 void InitDescriptor(DescRecord* desc, int16_t allocKind, ConnRecord* conn) {
@@ -152,6 +186,7 @@ SQLRETURN AllocEnv(SQLHENV* out) {
   if (env == nullptr) return SQL_ERROR;
   env->handleType = kEnvHandle;
   env->version = SQL_OV_ODBC2;
+  Register(env);
   env->hostFlag = HostFlagFor(HostFileName().c_str());
   return SQL_SUCCESS;
 }
@@ -166,6 +201,7 @@ SQLRETURN AllocConnect(SQLHENV envHandle, SQLHDBC* out) {
   if (conn == nullptr) return PostEnvError(env, kMemoryError);
   conn->handleType = kConnHandle;
   conn->env = env;
+  Register(conn);
   conn->isolation = -1;
   conn->autocommit = SQL_AUTOCOMMIT_ON;
   conn->concurrency = SQL_CONCUR_READ_ONLY;
@@ -204,7 +240,9 @@ SQLRETURN AllocStmt(SQLHDBC connHandle, SQLHSTMT* out) {
     if (i == kIrd || i == kIpd) desc->stmt = stmt;
     desc->next = conn->firstDesc;
     conn->firstDesc = desc;
+    Register(desc);
   }
+  Register(stmt);
   stmt->builtIn[kArd].bindType = conn->bindType;
   stmt->ard = &stmt->builtIn[kArd];
   stmt->apd = &stmt->builtIn[kApd];
@@ -217,8 +255,12 @@ SQLRETURN AllocStmt(SQLHDBC connHandle, SQLHSTMT* out) {
   // the first prepare.
   if (conn->session != nullptr) {
     if (const uint32_t code = NewEngineRequest(conn->session, &stmt->request)) {
-      for (DescRecord& desc : stmt->builtIn) Unlink(conn->firstDesc, &desc);
+      for (DescRecord& desc : stmt->builtIn) {
+        Unlink(conn->firstDesc, &desc);
+        Unregister(&desc);
+      }
       Unlink(conn->firstStmt, stmt);
+      Unregister(stmt);
       DrvFree(stmt);
       *out = nullptr;
       return PostConnError(conn, code);
@@ -240,6 +282,7 @@ SQLRETURN AllocDesc(SQLHDBC connHandle, SQLHDESC* out) {
   InitDescriptor(desc, kDescExplicit, conn);
   desc->next = conn->firstDesc;
   conn->firstDesc = desc;
+  Register(desc);
   return SQL_SUCCESS;
 }
 
@@ -329,8 +372,10 @@ SQLRETURN FreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
   for (DescRecord& desc : stmt->builtIn) {
     Unlink(conn->firstDesc, &desc);
     FreeDescItems(&desc);
+    Unregister(&desc);
   }
   Unlink(conn->firstStmt, stmt);
+  Unregister(stmt);
   DrvFree(stmt);
   return SQL_SUCCEEDED(rc) ? SQL_SUCCESS : rc;
 }
@@ -348,6 +393,7 @@ SQLRETURN FreeDesc(SQLHDESC handle) {
   }
   desc->code = 0;
   FreeDescItems(desc);
+  Unregister(desc);
   DrvFree(desc);
   return SQL_SUCCESS;
 }
@@ -379,10 +425,12 @@ SQLRETURN FreeConnect(SQLHDBC handle) {
   for (DescRecord* desc = conn->firstDesc; desc != nullptr;) {
     DescRecord* next = desc->next;
     FreeDescItems(desc);
+    Unregister(desc);
     DrvFree(desc);  // only explicit descriptors remain once the statements are gone
     desc = next;
   }
   Unlink(conn->env->firstConn, conn);
+  Unregister(conn);
   DrvFree(conn);
   return SQL_SUCCESS;
 }
@@ -402,6 +450,7 @@ SQLRETURN FreeEnv(SQLHENV handle) {
     conn = next;
   }
   if (failed) return SQL_ERROR;
+  Unregister(env);
   DrvFree(env);
   return SQL_SUCCESS;
 }

@@ -1,14 +1,18 @@
 #include "statement.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "catalog.h"
 #include "engine.h"
+#include "fetch.h"
 #include "keyset.h"
+#include "parameters.h"
 #include "kivwin/win.h"
 #include "messages.h"
 #include "parser.h"
@@ -312,6 +316,41 @@ uint32_t AddTablePassword(EngineSession* session, const char* table, const char*
   return 0;
 }
 
+namespace {
+
+// A table's name as passwords are kept for it: no folder, no extension, upper case.
+std::string PasswordKey(const std::string& table) {
+  const size_t folder = table.find_last_of("/\\:");
+  std::string key = folder == std::string::npos ? table : table.substr(folder + 1);
+  const size_t dot = key.rfind('.');
+  if (dot != std::string::npos) key.resize(dot);
+  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace
+
+const char* SessionTablePassword(const EngineSession* session, const std::string& table) {
+  const std::string key = PasswordKey(table);
+  for (auto* entry = static_cast<const TablePassword*>(session->tablePasswords); entry != nullptr; entry = entry->next)
+    if (PasswordKey(entry->table) == key) return entry->password;
+  return nullptr;
+}
+
+void RemoveTablePassword(EngineSession* session, const std::string& table) {
+  const std::string key = PasswordKey(table);
+  auto** link = reinterpret_cast<TablePassword**>(&session->tablePasswords);
+  while (*link != nullptr) {
+    TablePassword* entry = *link;
+    if (PasswordKey(entry->table) == key) {
+      *link = entry->next;
+      DrvFree(entry);
+    } else {
+      link = &entry->next;
+    }
+  }
+}
+
 uint32_t NewEngineRequest(EngineSession* session, EngineRequest** out) {
   *out = nullptr;
   session->lastError = 0;
@@ -544,6 +583,11 @@ SQLRETURN Prepare(SQLHSTMT handle, const SQLCHAR* textArgument, SQLINTEGER lengt
     ReleaseEngineStatement(&stmt->request, stmt->conn->session);
     return PostStatementError(stmt, code);
   }
+  // Parameters are numbered in 16 bits: a text with more markers cannot be run.
+  if (markers > INT16_MAX) {
+    ReleaseEngineStatement(&stmt->request, stmt->conn->session);
+    return PostStatementError(stmt, kInvalidParameterNumber);
+  }
 
   const DriverResult result = ResultOfStatement(stmt);
   if (declined || !hexName.empty()) {
@@ -642,31 +686,28 @@ SQLRETURN DescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSM
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   stmt->code = 0;
-  int catalogCount = 0;
-  if (const CatalogColumn* columns = CatalogResultColumns(stmt->kind, &catalogCount)) {
-    if (column == 0 || column > catalogCount) return PostStatementError(stmt, kInvalidDescriptorIndex);
-    const CatalogColumn& c = columns[column - 1];
-    if (sqlType != nullptr) *sqlType = c.sqlType;
-    if (columnSize != nullptr) *columnSize = static_cast<SQLULEN>(c.precision);
-    if (digits != nullptr) *digits = 0;
-    if (nullable != nullptr) *nullable = c.nullable;
-    return PostStatementError(stmt, static_cast<uint32_t>(CopyOutString(reinterpret_cast<char*>(name), capacity,
-                                                                        nameLength, c.name)));
+  // Each output from the column's attributes, the name last; the first
+  // failure ends the description.
+  uint16_t warning = 0;
+  auto step = [&](SQLUSMALLINT attribute, auto* out) -> SQLRETURN {
+    if (out == nullptr) return SQL_SUCCESS;
+    SQLLEN number = 0;
+    const SQLRETURN rc = ColAttributes(stmt, column, attribute, nullptr, 0, nullptr, &number);
+    if (rc == SQL_SUCCESS_WITH_INFO) warning = stmt->code;
+    if (SQL_SUCCEEDED(rc)) *out = static_cast<std::remove_pointer_t<decltype(out)>>(number);
+    return rc;
+  };
+  SQLRETURN rc = SQL_SUCCESS;
+  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_TYPE, sqlType))) return rc;
+  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_PRECISION, columnSize))) return rc;
+  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_SCALE, digits))) return rc;
+  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_NULLABLE, nullable))) return rc;
+  if (name != nullptr || nameLength != nullptr) {
+    rc = ColAttributes(stmt, column, SQL_COLUMN_NAME, name, capacity, nameLength, nullptr);
+    if (!SQL_SUCCEEDED(rc)) return rc;
+    if (rc == SQL_SUCCESS_WITH_INFO) warning = stmt->code;
   }
-  bool isSelect = false;
-  const ParseNode* item = SelectItems(stmt, &isSelect);
-  if (!isSelect) return PostStatementError(stmt, kFunctionSequenceError);
-  for (SQLUSMALLINT i = 1; item != nullptr && i < column; ++i) item = item->next;
-  if (column == 0 || item == nullptr) return PostStatementError(stmt, kInvalidDescriptorIndex);
-  const EngineColumn* described = ColumnOfItem(item);
-  if (described == nullptr) return PostStatementError(stmt, kInternalError);
-  const char* shown = item->alias != nullptr ? item->alias : described->name.c_str();
-  if (sqlType != nullptr) *sqlType = described->sqlType;
-  if (columnSize != nullptr) *columnSize = static_cast<SQLULEN>(std::max(described->columnSize, 0));
-  if (digits != nullptr) *digits = described->digits;
-  if (nullable != nullptr) *nullable = described->nullable;
-  return PostStatementError(stmt, static_cast<uint32_t>(CopyOutString(reinterpret_cast<char*>(name), capacity,
-                                                                      nameLength, shown)));
+  return warning != 0 ? PostStatementError(stmt, warning) : SQL_SUCCESS;
 }
 
 SQLRETURN CloseStatement(StmtRecord* stmt) {

@@ -58,6 +58,11 @@ uint32_t CloseIdleEngineStatements(EngineSession* session);
 void FreeSessionStatements(EngineSession* session);
 // Adds a table password that every engine statement gets.
 uint32_t AddTablePassword(EngineSession* session, const char* table, const char* password);
+// The password the session keeps for a table (by its file name without
+// folder and extension, letter case aside); null when it keeps none.
+const char* SessionTablePassword(const EngineSession* session, const std::string& table);
+// Forgets the session's passwords of a table.
+void RemoveTablePassword(EngineSession* session, const std::string& table);
 
 uint32_t NewEngineRequest(EngineSession* session, EngineRequest** out);
 // Frees the request and clears `*request` whatever the engine answers; the

@@ -89,7 +89,7 @@ is_deeply($dbh->table_info(undef, undef, '%', undef)->{NAME},
 
 is_deeply(rows_of($dbh->column_info(undef, undef, 'parts', '%'), 2 .. 10, 16, 17),
           ['parts|code|1|CHAR|8|8|0|<null>|1|1|YES', 'parts|qty|4|INTEGER|10|4|0|10|1|2|YES',
-           'parts|price|2|NUMERIC|6|8|2|10|1|3|YES'],
+           'parts|price|2|NUMERIC|8|10|2|10|1|3|YES'],
           'column_info');
 
 is_deeply(rows_of($dbh->statistics_info(undef, undef, 'parts', 0, 1), 2, 3, 5, 6, 7, 8, 10),

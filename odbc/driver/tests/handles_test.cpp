@@ -301,5 +301,26 @@ TEST_F(Handles, WrongHandlesAreRejected) {
   EXPECT_EQ(FreeHandle(17, conn), SQL_ERROR);
 }
 
+TEST_F(Handles, FreedHandlesAreRefusedWithoutBeingRead) {
+  SQLHDBC conn = NewConnection();
+  SQLHSTMT stmt = NewStatement(conn);
+  SQLHDESC desc = nullptr;
+  ASSERT_EQ(AllocHandle(SQL_HANDLE_DESC, conn, &desc), SQL_SUCCESS);
+  SQLHDESC ird = &AsStmt(stmt)->builtIn[kIrd];
+  ASSERT_EQ(FreeHandle(SQL_HANDLE_STMT, stmt), SQL_SUCCESS);
+  ASSERT_EQ(FreeHandle(SQL_HANDLE_DESC, desc), SQL_SUCCESS);
+  // Under the address sanitizer a read through a freed handle would stop the test.
+  EXPECT_EQ(FreeStmt(stmt, SQL_CLOSE), SQL_INVALID_HANDLE);
+  EXPECT_EQ(FreeHandle(SQL_HANDLE_STMT, stmt), SQL_INVALID_HANDLE);
+  EXPECT_EQ(GetStmtAttr(stmt, SQL_ATTR_ROW_NUMBER, nullptr, 0, nullptr), SQL_INVALID_HANDLE);
+  EXPECT_EQ(GetDescField(ird, 0, SQL_DESC_COUNT, nullptr, 0, nullptr), SQL_INVALID_HANDLE);
+  EXPECT_EQ(FreeHandle(SQL_HANDLE_DESC, desc), SQL_INVALID_HANDLE);
+  SQLCHAR state[6] = {};
+  EXPECT_EQ(GetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, nullptr, nullptr, 0, nullptr), SQL_INVALID_HANDLE);
+  // A handle that never was one is refused the same way.
+  int64_t stranger[64] = {kStmtHandle};
+  EXPECT_EQ(FreeStmt(stranger, SQL_CLOSE), SQL_INVALID_HANDLE);
+}
+
 }  // namespace
 }  // namespace kivodbc

@@ -66,7 +66,8 @@ const std::vector<Case>& Cases() {
       // Text.
       {"text from char", kValueText, SQL_VARCHAR, 0, 0, SQL_C_CHAR, "hello", 5, 0, "hello"},
       {"text from nts", kValueText, SQL_VARCHAR, 0, 0, SQL_C_CHAR, std::string("hi\0x", 4), SQL_NTS, 0, "hi"},
-      {"text from negative length", kValueText, SQL_VARCHAR, 0, 0, SQL_C_CHAR, "hi", -7, 0, ""},
+      {"text from a negative length is refused", kValueText, SQL_VARCHAR, 0, 0, SQL_C_CHAR, "hi", -7, 2199, ""},
+      {"binary from a negative length is refused", kValueBinary, SQL_BINARY, 0, 0, SQL_C_BINARY, "hi", -77, 2199, ""},
       {"text from binary", kValueText, SQL_CHAR, 0, 0, SQL_C_BINARY, "ab", 2, 0, "ab"},
       {"text from default", kValueText, SQL_CHAR, 0, 0, SQL_C_DEFAULT, "ab", 2, 0, "ab"},
       {"text from date", kValueText, SQL_CHAR, 0, 0, SQL_C_TYPE_DATE, Bytes(Date(1999, 12, 31)), 0, 0,

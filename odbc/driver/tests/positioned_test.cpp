@@ -372,6 +372,7 @@ TEST_F(Positioned, RowsBeyondTheRowsetAndAddedRowsAreRefused) {
   for (SQLUSMALLINT operation : {SQL_REFRESH, SQL_UPDATE, SQL_ADD}) {
     EXPECT_EQ(SQLSetPos(stmt_, 2, operation, SQL_LOCK_NO_CHANGE), SQL_ERROR) << operation;
     EXPECT_EQ(FirstDiag(stmt_).native, 2173) << operation;
+    EXPECT_EQ(FirstDiag(stmt_).state, "HY107") << operation;  // ODBC 3
     EXPECT_EQ(FirstDiag(stmt_).message, "[Kestrane][Morvane ODBC Driver]Row value out of range.");
   }
   // A row added without a keyset has the bookmark -3 and cannot be reached.

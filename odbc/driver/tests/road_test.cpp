@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -768,7 +769,8 @@ TEST_F(RoadWriting, ColumnAttributesAndBookmarks) {
       {2, SQL_COLUMN_UPDATABLE, SQL_SUCCESS, SQL_ATTR_READWRITE_UNKNOWN, nullptr, ""},
       {3, SQL_COLUMN_TYPE, SQL_ERROR, 0, nullptr, "07009"},
       {1, 1500, SQL_ERROR, 0, nullptr, "HY091"},  // an unknown id
-      {1, 500, SQL_SUCCESS, -1, nullptr, ""},      // known to ODBC, nothing to say
+      {1, 500, SQL_ERROR, 0, nullptr, "HY091"},   // no ODBC 2 column attribute either
+      {1, 19, SQL_ERROR, 0, nullptr, "HY091"},
   };
   for (const Case& c : cases) {
     char text[64] = {};
@@ -1119,7 +1121,7 @@ TEST_F(RoadWriting, ColumnsGiveEachColumnsNameTypeAndSize) {
             (std::vector<std::string>{
                 "parts|code|1|10|10|0|<null>|NULL|1|<null>|10|1",
                 "parts|qty|4|10|4|0|10|NULL|4|<null>|<null>|2",
-                "parts|price|2|6|8|2|10|NULL|2|<null>|<null>|3",
+                "parts|price|2|8|10|2|10|NULL|2|<null>|<null>|3",
                 "parts|seen|91|10|6|0|<null>|NULL|9|1|<null>|4",
             }));
   EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
@@ -1234,3 +1236,237 @@ TEST_F(RoadWriting, TwoStatementsWalkTheTablesAtOnce) {
 }
 
 }  // namespace
+
+// The ODBC 3 description of a result: SQLColAttribute and the implementation
+// row descriptor agree with SQLDescribeCol column by column.
+TEST_F(RoadWriting, Odbc3DescriptionAgreesWithDescribeCol) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(SQLPrepare(stmt_, Sql("SELECT code, qty, price, seen FROM parts"), SQL_NTS), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  SQLHDESC ird = nullptr;
+  ASSERT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_IMP_ROW_DESC, &ird, 0, nullptr), SQL_SUCCESS);
+  SQLSMALLINT count = 0;
+  ASSERT_EQ(SQLGetDescField(ird, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS) << DiagText(SQL_HANDLE_DESC, ird);
+  EXPECT_EQ(count, 4);
+  SQLLEN number = 0;
+  ASSERT_EQ(SQLColAttribute(stmt_, 1, SQL_DESC_COUNT, nullptr, 0, nullptr, &number), SQL_SUCCESS);
+  EXPECT_EQ(number, 4);
+  const char* const names[] = {"code", "qty", "price", "seen"};
+  for (SQLUSMALLINT i = 1; i <= 4; ++i) {
+    SCOPED_TRACE(names[i - 1]);
+    SQLCHAR name[64] = {};
+    SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    ASSERT_EQ(SQLDescribeCol(stmt_, i, name, sizeof name, &nameLength, &type, &size, &digits, &nullable), SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, stmt_);
+    EXPECT_STREQ(reinterpret_cast<char*>(name), names[i - 1]);
+    struct Field {
+      SQLUSMALLINT id;
+      SQLLEN expected;
+    };
+    for (const Field& f : {Field{SQL_DESC_CONCISE_TYPE, type}, Field{SQL_DESC_PRECISION, static_cast<SQLLEN>(size)},
+                           Field{SQL_DESC_LENGTH, static_cast<SQLLEN>(size)}, Field{SQL_DESC_SCALE, digits},
+                           Field{SQL_DESC_NULLABLE, nullable}, Field{SQL_DESC_UNNAMED, SQL_NAMED}}) {
+      number = -99;
+      EXPECT_EQ(SQLColAttribute(stmt_, i, f.id, nullptr, 0, nullptr, &number), SQL_SUCCESS)
+          << f.id << DiagText(SQL_HANDLE_STMT, stmt_);
+      EXPECT_EQ(number, f.expected) << f.id;
+    }
+    SQLLEN octets = 0;
+    EXPECT_EQ(SQLColAttributes(stmt_, i, SQL_COLUMN_LENGTH, nullptr, 0, nullptr, &octets), SQL_SUCCESS);
+    EXPECT_EQ(SQLColAttribute(stmt_, i, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &number), SQL_SUCCESS);
+    EXPECT_EQ(number, octets);
+    for (SQLUSMALLINT id : {SQL_DESC_NAME, SQL_DESC_BASE_COLUMN_NAME, SQL_DESC_LABEL}) {
+      char text[64] = {};
+      SQLSMALLINT textLength = 0;
+      EXPECT_EQ(SQLColAttribute(stmt_, i, id, text, sizeof text, &textLength, nullptr), SQL_SUCCESS) << id;
+      EXPECT_STREQ(text, names[i - 1]) << id;
+      EXPECT_EQ(textLength, static_cast<SQLSMALLINT>(std::strlen(names[i - 1])));
+    }
+    char table[64] = {};
+    EXPECT_EQ(SQLColAttribute(stmt_, i, SQL_DESC_BASE_TABLE_NAME, table, sizeof table, nullptr, nullptr), SQL_SUCCESS);
+    EXPECT_STREQ(table, "parts");
+    // The implementation row descriptor says the same, field by field and as a record.
+    SQLSMALLINT concise = 0, verbose = 0, subtype = -1, precision = 0, scale = -1, recNullable = -1;
+    SQLLEN length = 0;
+    EXPECT_EQ(SQLGetDescField(ird, static_cast<SQLSMALLINT>(i), SQL_DESC_CONCISE_TYPE, &concise, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(concise, type);
+    char recName[64] = {};
+    SQLSMALLINT recNameLength = 0;
+    ASSERT_EQ(SQLGetDescRec(ird, static_cast<SQLSMALLINT>(i), reinterpret_cast<SQLCHAR*>(recName), sizeof recName,
+                            &recNameLength, &verbose, &subtype, &length, &precision, &scale, &recNullable),
+              SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_DESC, ird);
+    EXPECT_STREQ(recName, names[i - 1]);
+    EXPECT_EQ(verbose, type == SQL_TYPE_DATE ? SQL_DATETIME : type);
+    EXPECT_EQ(subtype, type == SQL_TYPE_DATE ? SQL_CODE_DATE : 0);
+    EXPECT_EQ(length, octets);
+    EXPECT_EQ(precision, static_cast<SQLSMALLINT>(size));
+    EXPECT_EQ(scale, digits);
+    EXPECT_EQ(recNullable, nullable);
+  }
+  // A record beyond the result holds nothing; an unknown field is refused.
+  SQLSMALLINT type = 0;
+  EXPECT_EQ(SQLGetDescRec(ird, 5, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr, nullptr, nullptr), SQL_NO_DATA);
+  EXPECT_EQ(SQLColAttribute(stmt_, 1, 4711, nullptr, 0, nullptr, &number), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "HY091");
+
+  // SQLDescribeCol's states: a column beyond the result, a statement without one.
+  EXPECT_EQ(SQLDescribeCol(stmt_, 5, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "07009");
+
+  // A copy of the description: one record per column, with the C type that suits it.
+  SQLHDESC copy = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc_, &copy), SQL_SUCCESS);
+  ASSERT_EQ(SQLCopyDesc(ird, copy), SQL_SUCCESS) << DiagText(SQL_HANDLE_DESC, copy);
+  ASSERT_EQ(SQLGetDescField(copy, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(count, 4);
+  const SQLSMALLINT cTypes[] = {SQL_C_CHAR, SQL_C_SLONG, SQL_C_CHAR, SQL_C_TYPE_DATE};
+  for (SQLSMALLINT i = 1; i <= 4; ++i) {
+    SQLSMALLINT cType = 0;
+    EXPECT_EQ(SQLGetDescField(copy, i, SQL_DESC_CONCISE_TYPE, &cType, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(cType, cTypes[i - 1]) << i;
+  }
+  SQLLEN octets = 0;
+  EXPECT_EQ(SQLGetDescField(copy, 1, SQL_DESC_OCTET_LENGTH, &octets, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(octets, 11);  // ten characters and the terminator
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, copy), SQL_SUCCESS);
+
+  // The parameter descriptor describes the markers.
+  ASSERT_EQ(SQLPrepare(stmt_, Sql("INSERT INTO parts (code, qty) VALUES (?, ?)"), SQL_NTS), SQL_SUCCESS);
+  EXPECT_EQ(SQLDescribeCol(stmt_, 1, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "07009");
+  SQLHDESC ipd = nullptr;
+  ASSERT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_IMP_PARAM_DESC, &ipd, 0, nullptr), SQL_SUCCESS);
+  ASSERT_EQ(SQLGetDescField(ipd, 0, SQL_DESC_COUNT, &count, 0, nullptr), SQL_SUCCESS) << DiagText(SQL_HANDLE_DESC, ipd);
+  EXPECT_EQ(count, 2);
+  SQLSMALLINT parameterType = 0;
+  EXPECT_EQ(SQLGetDescField(ipd, 2, SQL_DESC_TYPE, &type, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(type, SQL_VARCHAR);
+  EXPECT_EQ(SQLGetDescField(ipd, 1, SQL_DESC_PARAMETER_TYPE, &parameterType, 0, nullptr), SQL_SUCCESS);
+  EXPECT_EQ(parameterType, SQL_PARAM_INPUT);
+}
+
+// A catalog result describes its columns with their fixed attributes and
+// is read forward only.
+TEST_F(RoadWriting, CatalogResultsAreDescribedAndReadForwardOnly) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Sql("parts"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+  struct Case {
+    SQLUSMALLINT column;
+    SQLUSMALLINT id;
+    SQLLEN expected;
+  };
+  for (const Case& c : {Case{3, SQL_DESC_SEARCHABLE, 0}, Case{3, SQL_DESC_UNSIGNED, 1}, Case{5, SQL_DESC_UNSIGNED, 1},
+                        Case{5, SQL_DESC_UPDATABLE, 0}, Case{5, SQL_DESC_AUTO_UNIQUE_VALUE, 0},
+                        Case{5, SQL_DESC_CONCISE_TYPE, SQL_SMALLINT}, Case{3, SQL_DESC_NULLABLE, SQL_NO_NULLS}}) {
+    SQLLEN number = -99;
+    EXPECT_EQ(SQLColAttribute(stmt_, c.column, c.id, nullptr, 0, nullptr, &number), SQL_SUCCESS) << c.id;
+    EXPECT_EQ(number, c.expected) << c.column << "/" << c.id;
+  }
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_FIRST, 0), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "IM001");
+  SQLULEN rows = 0;
+  SQLUSMALLINT status[1] = {};
+  EXPECT_EQ(SQLExtendedFetch(stmt_, SQL_FETCH_ABSOLUTE, 2, &rows, status), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).native, 2103);
+  EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(TextColumn(stmt_, 4), "code");
+}
+
+// Decisions on values that cannot be taken, and statements that cannot run.
+TEST_F(RoadWriting, RefusedValuesAndStatements) {
+  ASSERT_EQ(Direct(stmt_, "CREATE TABLE parts (code CHAR(8), qty INTEGER)"), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  // A number sent in two pieces: the second piece is refused, nothing is stored.
+  ASSERT_EQ(SQLPrepare(stmt_, Sql("INSERT INTO parts (qty) VALUES (?)"), SQL_NTS), SQL_SUCCESS);
+  SQLLEN atExecution = SQL_DATA_AT_EXEC;
+  char token = 0;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &token, 0, &atExecution),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLExecute(stmt_), SQL_NEED_DATA);
+  SQLPOINTER which = nullptr;
+  ASSERT_EQ(SQLParamData(stmt_, &which), SQL_NEED_DATA);
+  SQLINTEGER seven = 7, nine = 9;
+  ASSERT_EQ(SQLPutData(stmt_, &seven, 0), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(SQLPutData(stmt_, &nine, 0), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "HY019");
+  const KIVHANDLE engine = EngineConnectionOn(folder_);
+  EXPECT_EQ(CountRows(engine, "parts"), 0u);
+  SQLCancel(stmt_);
+  SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
+
+  // A character value with a negative length that ODBC does not define.
+  ASSERT_EQ(SQLPrepare(stmt_, Sql("INSERT INTO parts (code) VALUES (?)"), SQL_NTS), SQL_SUCCESS);
+  SQLLEN wrong = -77;
+  ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, 8, 0, Sql("abc"), 4, &wrong),
+            SQL_SUCCESS);
+  EXPECT_EQ(SQLExecute(stmt_), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "HY090");
+  EXPECT_EQ(CountRows(engine, "parts"), 0u);
+  SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
+
+  // More markers than a parameter number holds: refused at prepare.
+  std::string many = "SELECT code FROM parts WHERE qty IN (?";
+  for (int i = 1; i < 51000; ++i) many += ",?";
+  many += ")";
+  EXPECT_EQ(SQLPrepare(stmt_, Sql(many.c_str()), SQL_NTS), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "07009");
+  SQLSMALLINT params = -1;
+  EXPECT_NE(SQLNumParams(stmt_, &params), SQL_SUCCESS);
+
+  // A table name or password the session cannot keep is refused, not cut.
+  const std::string longName = "call KivEnableEncryption('" + std::string(300, 'n') + "', 'pw')";
+  const std::string longPassword = "call KivEnableEncryption('parts', " + std::string(70, 'p') + ")";
+  for (const std::string& text : {longName, longPassword}) {
+    EXPECT_EQ(Direct(stmt_, text), SQL_ERROR) << text.substr(0, 40);
+    EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "22003");
+  }
+}
+
+// A table encrypted through the driver: read again with the password in a new
+// session, refused without it, and decrypted.
+TEST_F(RoadWriting, EncryptionRunsThroughTheDriver) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  const fs::path file = fs::path(folder_) / "parts.kdt";
+  auto fileText = [&] {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ASSERT_NE(fileText().find("SECOND"), std::string::npos);
+  // The procedure words in any letter case.
+  ASSERT_EQ(Direct(stmt_, "call kivenableencryption('parts', secret)"), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(Direct(stmt_, "{call KIVENCRYPTTABLE('parts')}"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(fileText().find("SECOND"), std::string::npos);  // the rows are not plain on disk
+
+  auto reconnect = [&] {
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, dbc_);
+    ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder_)));
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+  };
+  auto columnNames = [&] {
+    EXPECT_EQ(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Sql("parts"), SQL_NTS, nullptr, 0), SQL_SUCCESS);
+    std::vector<std::string> names = ResultRows(stmt_, {4});
+    SQLCloseCursor(stmt_);
+    return names;
+  };
+  // Without the password the table is not read.
+  ASSERT_NO_FATAL_FAILURE(reconnect());
+  EXPECT_TRUE(columnNames().empty());
+  EXPECT_EQ(Direct(stmt_, "SELECT code FROM parts"), SQL_ERROR);
+  SQLFreeStmt(stmt_, SQL_CLOSE);
+  // With it, the columns and the rows are there.
+  ASSERT_EQ(Direct(stmt_, "call KivEnableEncryption('parts', 'secret')"), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(columnNames(), (std::vector<std::string>{"code", "qty", "price", "seen"}));
+  ASSERT_EQ(Direct(stmt_, "SELECT code FROM parts WHERE qty = 20"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(ResultRows(stmt_, {1}), (std::vector<std::string>{"SECOND    "}));
+  SQLFreeStmt(stmt_, SQL_CLOSE);
+  // Decrypted, the table reads without a password again.
+  ASSERT_EQ(Direct(stmt_, "call KivDecryptTable('parts')"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_NE(fileText().find("SECOND"), std::string::npos);
+  ASSERT_NO_FATAL_FAILURE(reconnect());
+  EXPECT_EQ(columnNames().size(), 4u);
+}

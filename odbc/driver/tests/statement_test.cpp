@@ -128,7 +128,7 @@ TEST_F(StatementTest, SelectPreparesOverThePseudoTableOfItsEngineResult) {
   SQLSMALLINT columns = 0;
   ASSERT_EQ(NumResultCols(stmt_, &columns), SQL_SUCCESS);
   ASSERT_EQ(columns, static_cast<SQLSMALLINT>(count));
-  const int16_t types[] = {SQL_CHAR, SQL_NUMERIC, SQL_DATE, SQL_INTEGER};
+  const int16_t types[] = {SQL_CHAR, SQL_NUMERIC, SQL_TYPE_DATE, SQL_INTEGER};
   for (SQLUSMALLINT i = 1; i <= count; ++i) {
     SQLCHAR name[64] = {};
     SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
@@ -138,7 +138,9 @@ TEST_F(StatementTest, SelectPreparesOverThePseudoTableOfItsEngineResult) {
     EXPECT_EQ(type, types[i - 1]) << i;
     EXPECT_EQ(digits, static_cast<SQLSMALLINT>(expected[i - 1].decimals)) << i;
   }
-  EXPECT_EQ(DescribeCol(stmt_, 5, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr), SQL_ERROR);
+  SQLSMALLINT type = 0;
+  EXPECT_EQ(DescribeCol(stmt_, 5, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr), SQL_ERROR);
+  EXPECT_EQ(DiagOf(SQL_HANDLE_STMT, stmt_).state, "07009");
   EXPECT_EQ(CursorName(stmt_), "SQL_CUR_00000");
   EXPECT_EQ(Stmt()->prepared, 1);
 }

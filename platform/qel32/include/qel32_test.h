@@ -20,6 +20,8 @@ KIV_API void KivTestRecordCalls(int on);
 /* The recorded names, one per line; returns the full length like the engine's text calls. */
 KIV_API uint32_t KivTestGetCallLog(char* buf, uint32_t capacity);
 KIV_API void KivTestClearCallLog(void);
+/* Records the engine's SQL has read from table files so far in this process. */
+KIV_API uint64_t KivTestSqlRecordsRead(void);
 
 #ifdef __cplusplus
 }

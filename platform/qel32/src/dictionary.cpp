@@ -91,6 +91,17 @@ void Exec(sqlite3* db, const char* sql) {
     }
 }
 
+// A table's row and the rows of its columns.
+void InsertTable(sqlite3* db, const std::string& name, const std::string& file, uint16_t type,
+                 const std::vector<FieldDef>& fields) {
+    Query(db, "INSERT INTO tables(name, file, table_type) VALUES(?, ?, ?)").Bind(1, name).Bind(2, file).Bind(3, type).Step();
+    int n = 0;
+    for (const auto& f : fields)
+        Query(db, "INSERT INTO columns VALUES(?, ?, ?, ?, ?, ?)")
+            .Bind(1, name).Bind(2, ++n).Bind(3, f.name).Bind(4, f.type)
+            .Bind(5, f.type == KIV_FT_VARCHAR ? f.maxLength : f.length).Bind(6, f.decimals).Step();
+}
+
 std::vector<std::string> Words(const std::string& line) {
     std::vector<std::string> words;
     std::istringstream in(line);
@@ -172,13 +183,7 @@ void Dictionary::Create(const std::string& path, std::string_view description) {
                 if (w.size() < 3 || w.size() > 4) bad("expected: table NAME FILE [TYPE]");
                 const std::string file = MapPath(w[2], folder);
                 auto tf = TableFile::Open(file, w.size() > 3 ? static_cast<uint16_t>(std::stoi(w[3])) : 0, false);
-                Query(db.get(), "INSERT INTO tables(name, file, table_type) VALUES(?, ?, ?)")
-                    .Bind(1, w[1]).Bind(2, w[2]).Bind(3, tf->type()).Step();
-                int n = 0;
-                for (const auto& f : tf->fields())
-                    Query(db.get(), "INSERT INTO columns VALUES(?, ?, ?, ?, ?, ?)")
-                        .Bind(1, w[1]).Bind(2, ++n).Bind(3, f.name).Bind(4, f.type)
-                        .Bind(5, f.type == KIV_FT_VARCHAR ? f.maxLength : f.length).Bind(6, f.decimals).Step();
+                InsertTable(db.get(), w[1], w[2], tf->type(), tf->fields());
                 tf->Detach();
             } else if (kind == "COLUMN") {
                 if (w.size() != 7) bad("expected: column TABLE NUMBER NAME TYPE LENGTH DECIMALS");
@@ -339,6 +344,38 @@ uint8_t Dictionary::TableRights(const std::string& table) {
     q.Bind(1, table);
     if (!q.Step()) Throw(KIV_ERR_DD_UNKNOWN_NAME, "Table " + table + " is not in the data dictionary");
     return static_cast<uint8_t>(q.Int(0));
+}
+
+void Dictionary::AddTable(const std::string& name, const std::string& file, uint16_t type,
+                          const std::vector<FieldDef>& fields) {
+    std::lock_guard lock(mutex_);
+    Exec(db_, "BEGIN IMMEDIATE");
+    try {
+        if (Query(db_, "SELECT 1 FROM tables WHERE name = ?").Bind(1, name).Step())
+            Throw(KIV_ERR_TABLE_EXISTS, name + " is already in the data dictionary");
+        // Files in the dictionary's folder are named relative to it.
+        const std::string folder = directory();
+        const std::string stored = DirectoryPart(file) == folder ? FilePart(file) : file;
+        InsertTable(db_, name, stored, type, fields);
+        Exec(db_, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void Dictionary::RemoveTable(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    Exec(db_, "BEGIN IMMEDIATE");
+    try {
+        Query(db_, "DELETE FROM columns WHERE parent = ?").Bind(1, name).Step();
+        Query(db_, "DELETE FROM properties WHERE object = ?").Bind(1, name).Step();
+        Query(db_, "DELETE FROM tables WHERE name = ?").Bind(1, name).Step();
+        Exec(db_, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 void Dictionary::Rename(const std::string& oldName, const std::string& newName, uint16_t type) {

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fields.h"
+
 namespace qel32 {
 
 class Dictionary {
@@ -47,6 +49,11 @@ public:
     // Rights byte of a table (select 0x01, update 0x02, insert 0x10, delete 0x20).
     uint8_t TableRights(const std::string& table);
     void Rename(const std::string& oldName, const std::string& newName, uint16_t type);
+    // Lists a table (made beside the dictionary) with its columns; throws
+    // KIV_ERR_TABLE_EXISTS when the name is taken.
+    void AddTable(const std::string& name, const std::string& file, uint16_t type, const std::vector<FieldDef>& fields);
+    // Takes a table, its columns and properties out of the dictionary.
+    void RemoveTable(const std::string& name);
 
 private:
     Dictionary() = default;

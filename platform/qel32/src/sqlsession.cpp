@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <algorithm>
+#include <atomic>
 #include <map>
 
 #include "dates.h"
@@ -10,6 +12,7 @@
 #include "errors.h"
 #include "kivwin/win.h"
 #include "paths.h"
+#include "sqlfunctions.h"
 #include "table.h"
 
 namespace qel32 {
@@ -36,11 +39,23 @@ void ThrowSqlError(sqlite3* db, const std::string& message) {
 
 // ------------------------------------------------------------------ types
 
+uint32_t NumericWidth(uint32_t precision, uint16_t decimals) {
+    // Sign and point; and the 0 before the point when all digits are decimals.
+    return std::max<uint32_t>(precision, decimals) + 1 + (decimals ? 1 : 0) + (decimals >= precision ? 1 : 0);
+}
+
+uint32_t NumericPrecision(uint32_t width, uint16_t decimals) {
+    const uint32_t room = 1 + (decimals ? 1 : 0);
+    return width > room ? width - room : 1;
+}
+
 std::string DeclaredType(const FieldDef& f) {
     const std::string len = std::to_string(f.type == KIV_FT_VARCHAR ? f.maxLength : f.length);
     switch (f.type) {
         case KIV_FT_LOGICAL: return "LOGICAL";
-        case KIV_FT_NUMERIC: return "NUMERIC(" + len + "," + std::to_string(f.decimals) + ")";
+        case KIV_FT_NUMERIC:
+            // Its precision: the width without the places of sign and point.
+            return "NUMERIC(" + std::to_string(NumericPrecision(f.length, f.decimals)) + "," + std::to_string(f.decimals) + ")";
         case KIV_FT_DATE: return "DATE";
         case KIV_FT_CHARACTER: return "CHAR(" + len + ")";
         case KIV_FT_MEMO: return "MEMO";
@@ -110,8 +125,10 @@ bool FieldFromDeclaredType(std::string_view declared, FieldDef& f) {
             f.maxLength = nums.empty() ? (type == KIV_FT_VARCHAR ? 254 : 1) : nums[0];
             break;
         case KIV_FT_NUMERIC:
-            f.maxLength = nums.empty() ? 20 : nums[0];
+            // NUMERIC(p,s) holds every value of p digits, s of them after
+            // the point: the field has room for the sign and the point too.
             f.decimals = static_cast<uint16_t>(nums.size() > 1 ? nums[1] : 0);
+            f.maxLength = nums.empty() ? 20 : NumericWidth(nums[0], f.decimals);
             if (f.maxLength > 32) f.maxLength = 32;
             if (f.decimals && f.decimals + 2u > f.maxLength) f.maxLength = f.decimals + 2u;
             break;
@@ -124,6 +141,8 @@ bool FieldFromDeclaredType(std::string_view declared, FieldDef& f) {
 }
 
 // ------------------------------------------------------------------ escapes
+
+std::string RewriteEscapeClauses(std::string_view s);
 
 namespace {
 
@@ -168,7 +187,9 @@ std::string RewriteBody(std::string_view body) {
     while (k < t.size() && (std::isalpha(static_cast<unsigned char>(t[k])) || t[k] == '?' || t[k] == '=')) ++k;
     const std::string keyword = Upper(t.substr(0, k));
     const std::string rest = Trim(std::string_view(t).substr(k));
-    if (keyword == "D" || keyword == "T" || keyword == "TS") return rest;
+    if (keyword == "D") return "kiv_date(" + rest + ")";
+    if (keyword == "T") return "kiv_time(" + rest + ")";
+    if (keyword == "TS") return "kiv_timestamp(" + rest + ")";
     if (keyword == "FN" || keyword == "OJ") return RewriteEscapes(rest);
     if (keyword == "CALL") return "EXECUTE PROCEDURE " + RewriteEscapes(rest);
     if (keyword == "?=CALL") return "EXECUTE PROCEDURE " + RewriteEscapes(rest);
@@ -179,7 +200,9 @@ std::string RewriteBody(std::string_view body) {
 
 }  // namespace
 
-std::string RewriteEscapes(std::string_view s) {
+std::string RewriteEscapes(std::string_view s) { return RewriteSqlForms(RewriteEscapeClauses(s)); }
+
+std::string RewriteEscapeClauses(std::string_view s) {
     static const std::string kLongOpen = "--(*VENDOR(MICROSOFT),PRODUCT(ODBC)";
     std::string out;
     size_t i = 0;
@@ -208,6 +231,21 @@ std::string RewriteEscapes(std::string_view s) {
             const size_t from = i + kLongOpen.size();
             out += RewriteBody(s.substr(from, end - from));
             i = end + 4;
+            continue;
+        }
+        if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
+            // Comments pass unchanged; one left open would hide the rest.
+            const size_t end = s.find("*/", i + 2);
+            if (end == std::string_view::npos)
+                ThrowSqlError(2113, "Unterminated comment at position " + std::to_string(i + 1));
+            out.append(s.substr(i, end + 2 - i));
+            i = end + 2;
+            continue;
+        }
+        if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
+            const size_t end = std::min(s.find('\n', i), s.size());
+            out.append(s.substr(i, end - i));
+            i = end;
             continue;
         }
         if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
@@ -249,6 +287,19 @@ struct KivCursor {
     uint32_t recno = 0;
     uint32_t count = 0;
     bool single = false;
+    // Records found in an order of the table, in record order, when the
+    // cursor reads only those.
+    bool found = false;
+    std::vector<uint32_t> hits;
+    size_t hitAt = 0;
+    // Comparisons of number fields with numbers that a scan checks on the
+    // record before SQLite sees it (SQLite checks the rows it gets again).
+    struct Check {
+        size_t field;
+        char op;
+        double value;
+    };
+    std::vector<Check> checks;
     std::vector<uint8_t> chunk;
     uint32_t chunkFirst = 0, chunkCount = 0;
     uint64_t chunkStamp = 0;
@@ -256,6 +307,9 @@ struct KivCursor {
 };
 
 constexpr uint32_t kChunk = 256;
+
+// Records the SQL tables read from their files, for the test hook.
+std::atomic<uint64_t> g_recordsRead{0};
 
 int Fail(sqlite3_vtab* vt, const std::exception& e) {
     sqlite3_free(vt->zErrMsg);
@@ -367,7 +421,78 @@ void ReleaseTable(KivVtab* vt) {
     }
 }
 
-int BestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
+bool EmptyReadsNull(uint16_t fieldType, uint16_t tableType);
+
+// Fields whose SQL value the scan computes from the record as a number.
+bool ScanCheckable(const FieldDef& f) {
+    return f.type == KIV_FT_NUMERIC || f.type == KIV_FT_LOGICAL || f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE;
+}
+
+char OpLetter(unsigned char op) {
+    switch (op) {
+        case SQLITE_INDEX_CONSTRAINT_EQ: return 'E';
+        case SQLITE_INDEX_CONSTRAINT_GT: return 'G';
+        case SQLITE_INDEX_CONSTRAINT_GE: return 'g';
+        case SQLITE_INDEX_CONSTRAINT_LT: return 'L';
+        case SQLITE_INDEX_CONSTRAINT_LE: return 'l';
+        default: return 0;
+    }
+}
+
+// The value a field of those reads as in SQL; false when it reads as null.
+bool SqlNumber(const FieldDef& f, const uint8_t* image, uint16_t tableType, double& out) {
+    bool empty;
+    if (f.type == KIV_FT_NUMERIC) {
+        empty = !ParseNumericText(std::string_view(reinterpret_cast<const char*>(image) + f.offset, f.length), out);
+    } else {
+        empty = IsEmptyImage(f, image, tableType);
+        if (!empty) DecodeNumber(f, image, tableType, out);
+    }
+    if (empty) {
+        out = 0;
+        return !EmptyReadsNull(f.type, tableType);
+    }
+    if (f.type == KIV_FT_NUMERIC && f.decimals == 0 && std::fabs(out) < 9e18) out = static_cast<double>(std::llround(out));
+    return true;
+}
+
+// The order of the table's production index whose key is the one field
+// `column` (ascending, for every record), or null. Character fields only
+// when the statement reads the stored bytes as they are (ANSI).
+Tag* FieldOrder(KivVtab* vt, int column) {
+    if (!vt->table || column < 0 || static_cast<size_t>(column) >= vt->fields.size()) return nullptr;
+    const FieldDef& f = vt->fields[static_cast<size_t>(column)];
+    switch (f.type) {
+        case KIV_FT_CHARACTER:
+            if (vt->session->charType != KIV_CHAR_ANSI) return nullptr;
+            break;
+        case KIV_FT_NUMERIC: case KIV_FT_INTEGER: case KIV_FT_DOUBLE: case KIV_FT_SHORTINT: case KIV_FT_AUTOINC:
+        case KIV_FT_DATE:
+            break;
+        default: return nullptr;
+    }
+    TableFile& file = vt->table->file();
+    const std::string production =
+        vt->tableType == KIV_TABLE_NTX
+            ? std::string()
+            : FindWithExtension(StripExtension(vt->file), vt->tableType == KIV_TABLE_KDT ? ".kdi" : ".cdx");
+    if (production.empty()) return nullptr;
+    IndexFile* index = file.FindIndexFile(production);
+    if (!index) index = file.OpenIndex(production);
+    for (auto& tag : index->tags()) {
+        if (tag->condition() || tag->descending()) continue;
+        const auto segments = tag->key().SegmentFields();
+        if (segments.size() == 1 && EqualsNoCase(segments[0], f.name)) return tag.get();
+    }
+    return nullptr;
+}
+
+// Constraints the cursor answers from an order, one letter each in idxStr
+// after "column:": E equal, G greater, g greater or equal, L less, l less or
+// equal. SQLite still checks every row it gets, so an order only narrows
+// the records read.
+int BestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
+    auto* vt = reinterpret_cast<KivVtab*>(base);
     for (int i = 0; i < info->nConstraint; ++i) {
         const auto& c = info->aConstraint[i];
         if (c.usable && c.iColumn == -1 && c.op == SQLITE_INDEX_CONSTRAINT_EQ) {
@@ -382,6 +507,76 @@ int BestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
     }
     info->idxNum = 0;
     info->estimatedCost = 1e6;
+    const bool opened = !vt->table;
+    try {
+        EnsureTable(vt);
+        // The best column: one with an equality, else one with a range.
+        int best = -1;
+        bool bestEqual = false;
+        for (int i = 0; i < info->nConstraint; ++i) {
+            const auto& c = info->aConstraint[i];
+            if (!c.usable || c.iColumn < 0) continue;
+            const bool equal = c.op == SQLITE_INDEX_CONSTRAINT_EQ;
+            const bool range = c.op == SQLITE_INDEX_CONSTRAINT_GT || c.op == SQLITE_INDEX_CONSTRAINT_GE ||
+                               c.op == SQLITE_INDEX_CONSTRAINT_LT || c.op == SQLITE_INDEX_CONSTRAINT_LE;
+            if (!equal && !range) continue;
+            if (best >= 0 && (bestEqual || !equal)) continue;
+            Tag* tag = FieldOrder(vt, c.iColumn);
+            if (!tag || (!equal && vt->fields[static_cast<size_t>(c.iColumn)].type == KIV_FT_CHARACTER)) continue;
+            best = c.iColumn;
+            bestEqual = equal;
+        }
+        if (best >= 0) {
+            std::string ops = std::to_string(best) + ":";
+            int arg = 0;
+            for (int i = 0; i < info->nConstraint; ++i) {
+                const auto& c = info->aConstraint[i];
+                if (!c.usable || c.iColumn != best) continue;
+                char op = 0;
+                switch (c.op) {
+                    case SQLITE_INDEX_CONSTRAINT_EQ: op = 'E'; break;
+                    case SQLITE_INDEX_CONSTRAINT_GT: op = bestEqual ? 0 : 'G'; break;
+                    case SQLITE_INDEX_CONSTRAINT_GE: op = bestEqual ? 0 : 'g'; break;
+                    case SQLITE_INDEX_CONSTRAINT_LT: op = bestEqual ? 0 : 'L'; break;
+                    case SQLITE_INDEX_CONSTRAINT_LE: op = bestEqual ? 0 : 'l'; break;
+                }
+                if (!op) continue;
+                ops += op;
+                info->aConstraintUsage[i].argvIndex = ++arg;
+            }
+            info->idxNum = 2;
+            info->idxStr = sqlite3_mprintf("%s", ops.c_str());
+            info->needToFreeIdxStr = 1;
+            info->estimatedCost = bestEqual ? 10 : 1e4;
+            info->estimatedRows = bestEqual ? 10 : 1000;
+        } else {
+            // A scan: comparisons of number fields are checked on the records.
+            std::string plan;
+            int arg = 0;
+            for (int i = 0; i < info->nConstraint; ++i) {
+                const auto& c = info->aConstraint[i];
+                if (!c.usable || c.iColumn < 0 || !ScanCheckable(vt->fields[static_cast<size_t>(c.iColumn)])) continue;
+                const char op = OpLetter(c.op);
+                if (!op) continue;
+                plan += std::to_string(c.iColumn) + op;
+                info->aConstraintUsage[i].argvIndex = ++arg;
+            }
+            if (!plan.empty()) {
+                info->idxNum = 3;
+                info->idxStr = sqlite3_mprintf("%s", plan.c_str());
+                info->needToFreeIdxStr = 1;
+                info->estimatedCost = 5e5;
+            }
+        }
+    } catch (const std::exception&) {
+        // Without the table's orders the cursor scans.
+    }
+    if (opened) {
+        try {
+            ReleaseTable(vt);
+        } catch (const std::exception&) {
+        }
+    }
     return SQLITE_OK;
 }
 
@@ -416,27 +611,134 @@ bool LoadRow(KivCursor* cur) {
     const uint32_t len = cur->file->recordLength();
     if (cur->chunkStamp != cur->file->stamp() || cur->recno < cur->chunkFirst ||
         cur->recno >= cur->chunkFirst + cur->chunkCount) {
-        cur->chunk.resize(static_cast<size_t>(kChunk) * len);
+        // A scan reads ahead; records found in an order are read in runs of
+        // near neighbours.
+        uint32_t span = std::min(kChunk, cur->count - cur->recno + 1);
+        if (cur->found) {
+            constexpr uint32_t kNear = 8;
+            uint32_t last = cur->recno;
+            for (size_t k = cur->hitAt + 1; k < cur->hits.size(); ++k) {
+                const uint32_t next = cur->hits[k];
+                if (next - last > kNear || next - cur->recno >= span) break;
+                last = next;
+            }
+            span = last - cur->recno + 1;
+        }
+        cur->chunk.resize(static_cast<size_t>(span) * len);
         cur->chunkStamp = cur->file->stamp();
         cur->chunkFirst = cur->recno;
-        cur->chunkCount = cur->file->ReadRecords(cur->recno, std::min(kChunk, cur->count - cur->recno + 1),
-                                                 cur->chunk.data());
+        cur->chunkCount = cur->file->ReadRecords(cur->recno, span, cur->chunk.data());
+        g_recordsRead += cur->chunkCount;
         if (cur->chunkCount == 0) Throw(KIV_ERR_CORRUPT_FILE, "Record " + std::to_string(cur->recno) + " cannot be read");
     }
     cur->image = &cur->chunk[static_cast<size_t>(cur->recno - cur->chunkFirst) * len];
     return cur->image[0] != '*';
 }
 
-void Advance(KivCursor* cur) {
-    while (cur->recno <= cur->count && !LoadRow(cur)) ++cur->recno;
+// Whether the current record can pass the scan's comparisons: false only
+// when SQLite would drop it (null compares to nothing; numbers beyond a
+// double's exact integers are left to SQLite).
+bool PassesChecks(KivCursor* cur) {
+    if (cur->checks.empty()) return true;
+    auto* vt = reinterpret_cast<KivVtab*>(cur->base.pVtab);
+    for (const auto& c : cur->checks) {
+        double v;
+        if (!SqlNumber(vt->fields[c.field], cur->image, vt->tableType, v)) return false;
+        if (std::fabs(v) > 4e15) continue;
+        bool ok = true;
+        switch (c.op) {
+            case 'E': ok = v == c.value; break;
+            case 'G': ok = v > c.value; break;
+            case 'g': ok = v >= c.value; break;
+            case 'L': ok = v < c.value; break;
+            case 'l': ok = v <= c.value; break;
+        }
+        if (!ok) return false;
+    }
+    return true;
 }
 
-int Filter(sqlite3_vtab_cursor* base, int idxNum, const char*, int, sqlite3_value** argv) {
+void Advance(KivCursor* cur) {
+    if (cur->found) {
+        // The next found record that still exists and is not deleted.
+        for (; cur->hitAt < cur->hits.size(); ++cur->hitAt) {
+            cur->recno = cur->hits[cur->hitAt];
+            if (cur->recno >= 1 && cur->recno <= cur->count && LoadRow(cur)) return;
+        }
+        cur->recno = cur->count + 1;
+        return;
+    }
+    while (cur->recno <= cur->count && !(LoadRow(cur) && PassesChecks(cur))) ++cur->recno;
+}
+
+// The records an order holds for the constraints of a BestIndex plan;
+// false when the order is gone or a value is no key of it (then the cursor
+// scans).
+bool FindInOrder(KivCursor* cur, const char* plan, sqlite3_value** argv) {
+    auto* vt = reinterpret_cast<KivVtab*>(cur->base.pVtab);
+    const char* colon = plan ? std::strchr(plan, ':') : nullptr;
+    if (!colon) return false;
+    Tag* tag = FieldOrder(vt, std::atoi(plan));
+    if (!tag) return false;
+    std::string low, high;
+    bool haveLow = false, haveHigh = false;
+    int arg = 0;
+    for (const char* op = colon + 1; *op; ++op, ++arg) {
+        sqlite3_value* v = argv[arg];
+        if (sqlite3_value_type(v) == SQLITE_NULL) {  // nothing compares equal to null
+            cur->hits.clear();
+            return true;
+        }
+        const std::string text(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                               static_cast<size_t>(sqlite3_value_bytes(v)));
+        std::string key;
+        try {
+            key = tag->Stored(tag->key().KeyFromText(text));
+        } catch (const EngineError&) {
+            return false;
+        }
+        if (*op == 'E' || *op == 'G' || *op == 'g') {
+            if (!haveLow || key > low) low = key;
+            haveLow = true;
+        }
+        if (*op == 'E' || *op == 'L' || *op == 'l') {
+            if (!haveHigh || key < high) high = key;
+            haveHigh = true;
+        }
+    }
+    const uint32_t first = haveLow ? tag->LowerBound(low) : 0;
+    const uint32_t end = haveHigh ? tag->UpperBoundPrefix(high) : tag->Size();
+    cur->hits.clear();
+    for (uint32_t i = first; i < end; ++i) cur->hits.push_back(tag->RecordAt(i));
+    std::sort(cur->hits.begin(), cur->hits.end());
+    return true;
+}
+
+int Filter(sqlite3_vtab_cursor* base, int idxNum, const char* idxStr, int, sqlite3_value** argv) {
     auto* cur = reinterpret_cast<KivCursor*>(base);
     try {
         cur->count = cur->file->Count(true);
         cur->chunkCount = 0;
         cur->single = idxNum == 1;
+        cur->found = idxNum == 2 && FindInOrder(cur, idxStr, argv);
+        cur->hitAt = 0;
+        cur->checks.clear();
+        if (idxNum == 3 && idxStr) {
+            // "<field><op>..." with one argument each; numbers only.
+            int arg = 0;
+            for (const char* p = idxStr; *p; ++arg) {
+                char* end = nullptr;
+                const size_t field = std::strtoul(p, &end, 10);
+                const char op = *end;
+                p = end + 1;
+                sqlite3_value* v = argv[arg];
+                const int kind = sqlite3_value_type(v);
+                if (kind != SQLITE_INTEGER && kind != SQLITE_FLOAT) continue;
+                const double value = sqlite3_value_double(v);
+                if (std::fabs(value) > 4e15) continue;
+                cur->checks.push_back({field, op, value});
+            }
+        }
         if (cur->single) {
             const sqlite3_int64 rowid = sqlite3_value_int64(argv[0]);
             if (rowid < 1 || rowid > cur->count || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
@@ -462,7 +764,8 @@ int Next(sqlite3_vtab_cursor* base) {
             cur->recno = cur->count + 1;
             return SQLITE_OK;
         }
-        ++cur->recno;
+        if (cur->found) ++cur->hitAt;
+        else ++cur->recno;
         Advance(cur);
     } catch (const std::exception& e) {
         return Fail(base->pVtab, e);
@@ -475,6 +778,14 @@ int Eof(sqlite3_vtab_cursor* base) {
     return cur->recno > cur->count;
 }
 
+// Whether an empty field reads as null in SQL, as the record reads of the
+// table type have it.
+bool EmptyReadsNull(uint16_t fieldType, uint16_t tableType) {
+    if (!IsDbfType(tableType)) return true;
+    return fieldType == KIV_FT_DATE || fieldType == KIV_FT_MEMO || fieldType == KIV_FT_BINARY ||
+           fieldType == KIV_FT_IMAGE || fieldType == KIV_FT_COMPACTDATE;
+}
+
 void ResultText(sqlite3_context* ctx, const std::string& text) {
     sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -485,12 +796,27 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     const FieldDef& f = vt->fields[static_cast<size_t>(i)];
     const uint16_t type = vt->tableType;
     try {
+        if (IsBlobType(f.type) && sqlite3_vtab_nochange(ctx)) return SQLITE_OK;  // an UPDATE that leaves it alone
+        // An empty field reads as the record reads of its table type read
+        // it: null in the engine's own tables; in DBF tables null for dates
+        // and memo-like fields, and the field's zero (0, false, no text)
+        // for the others.
+        double number = 0;
+        bool empty;
+        if (f.type == KIV_FT_NUMERIC) {
+            empty = !ParseNumericText(std::string_view(reinterpret_cast<const char*>(cur->image) + f.offset, f.length),
+                                      number);
+        } else {
+            empty = IsEmptyImage(f, cur->image, type);
+        }
+        if (empty) {
+            if (EmptyReadsNull(f.type, type)) sqlite3_result_null(ctx);
+            else if (f.type == KIV_FT_NUMERIC && f.decimals) sqlite3_result_double(ctx, 0.0);
+            else if (f.type == KIV_FT_NUMERIC || f.type == KIV_FT_LOGICAL) sqlite3_result_int(ctx, 0);
+            else ResultText(ctx, std::string());
+            return SQLITE_OK;
+        }
         if (IsBlobType(f.type)) {
-            if (sqlite3_vtab_nochange(ctx)) return SQLITE_OK;  // an UPDATE that leaves it alone
-            if (IsEmptyImage(f, cur->image, type)) {
-                sqlite3_result_null(ctx);
-                return SQLITE_OK;
-            }
             std::string data = cur->file->ReadBlob(f, cur->image);
             const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
             if (text && vt->session->charType == KIV_CHAR_OEM) data = kivwin::OemToAnsi(data);
@@ -498,23 +824,11 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
             else sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
             return SQLITE_OK;
         }
-        double number;
         if (f.type == KIV_FT_NUMERIC || f.type == KIV_FT_LOGICAL || f.type == KIV_FT_DOUBLE || f.type == KIV_FT_INTEGER) {
             // Numbers straight from the record, without a text form.
-            bool empty;
-            if (f.type == KIV_FT_NUMERIC) {
-                empty = !ParseNumericText(
-                    std::string_view(reinterpret_cast<const char*>(cur->image) + f.offset, f.length), number);
-            } else {
-                empty = IsEmptyImage(f, cur->image, type);
-                if (!empty) DecodeNumber(f, cur->image, type, number);
-            }
-            if (empty) {
-                sqlite3_result_null(ctx);
-            } else {
-                if (f.type == KIV_FT_DOUBLE || (f.type == KIV_FT_NUMERIC && f.decimals)) sqlite3_result_double(ctx, number);
-                else sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(std::llround(number)));
-            }
+            if (f.type != KIV_FT_NUMERIC) DecodeNumber(f, cur->image, type, number);
+            if (f.type == KIV_FT_DOUBLE || (f.type == KIV_FT_NUMERIC && f.decimals)) sqlite3_result_double(ctx, number);
+            else sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(std::llround(number)));
             return SQLITE_OK;
         }
         const Value v = DecodeField(f, cur->image, type);
@@ -757,56 +1071,6 @@ const sqlite3_module kModule = MakeModule();
 
 // ------------------------------------------------------------------ functions
 
-void TextFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv, int (*conv)(int)) {
-    if (argc < 1 || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    std::string s(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
-    for (char& c : s) c = static_cast<char>(conv(static_cast<unsigned char>(c)));
-    ResultText(ctx, s);
-}
-
-void Ucase(sqlite3_context* ctx, int argc, sqlite3_value** argv) { TextFunction(ctx, argc, argv, ::toupper); }
-void Lcase(sqlite3_context* ctx, int argc, sqlite3_value** argv) { TextFunction(ctx, argc, argv, ::tolower); }
-
-void Concat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    std::string out;
-    for (int i = 0; i < argc; ++i)
-        if (sqlite3_value_type(argv[i]) != SQLITE_NULL)
-            out.append(reinterpret_cast<const char*>(sqlite3_value_text(argv[i])), sqlite3_value_bytes(argv[i]));
-    ResultText(ctx, out);
-}
-
-void LeftRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
-    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    std::string s(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])), sqlite3_value_bytes(argv[0]));
-    const int64_t n = std::max<int64_t>(0, sqlite3_value_int64(argv[1]));
-    if (static_cast<size_t>(n) < s.size()) s = left ? s.substr(0, n) : s.substr(s.size() - n);
-    ResultText(ctx, s);
-}
-
-void Left(sqlite3_context* ctx, int, sqlite3_value** argv) { LeftRight(ctx, argv, true); }
-void Right(sqlite3_context* ctx, int, sqlite3_value** argv) { LeftRight(ctx, argv, false); }
-
-void CurDate(sqlite3_context* ctx, int, sqlite3_value**) { ResultText(ctx, IsoFromJulian(TodayJulian())); }
-void CurTime(sqlite3_context* ctx, int, sqlite3_value**) {
-    const int32_t ms = NowMilliseconds();
-    ResultText(ctx, FormatTime(ms - ms % 1000));
-}
-void Now(sqlite3_context* ctx, int, sqlite3_value**) {
-    const int32_t ms = NowMilliseconds();
-    ResultText(ctx, IsoFromJulian(TodayJulian()) + " " + FormatTime(ms - ms % 1000));
-}
-
-void LastAutoinc(sqlite3_context* ctx, int, sqlite3_value**) {
-    auto* session = static_cast<SqlSession*>(sqlite3_user_data(ctx));
-    sqlite3_result_int64(ctx, session->lastAutoinc);
-}
-
 void Exec(sqlite3* db, const std::string& sql) {
     char* err = nullptr;
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
@@ -849,6 +1113,8 @@ std::string QuoteDottedName(const std::string& sql, const std::string& name) {
 
 // ------------------------------------------------------------------ session
 
+uint64_t SqlRecordsRead() { return g_recordsRead; }
+
 SqlSession::SqlSession(Connection& connection) : connection_(connection) {
     if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr) !=
         SQLITE_OK) {
@@ -856,13 +1122,7 @@ SqlSession::SqlSession(Connection& connection) : connection_(connection) {
         Throw(KIV_ERR_OUT_OF_MEMORY, "Cannot start the SQL engine");
     }
     sqlite3_create_module(db_, "kiv", &kModule, this);
-    struct Fn { const char* name; int args; void (*fn)(sqlite3_context*, int, sqlite3_value**); } fns[] = {
-        {"ucase", 1, Ucase}, {"lcase", 1, Lcase}, {"concat", -1, Concat}, {"left", 2, Left},
-        {"right", 2, Right}, {"curdate", 0, CurDate}, {"curtime", 0, CurTime}, {"now", 0, Now},
-        {"lastautoinc", -1, LastAutoinc},
-    };
-    for (const auto& f : fns)
-        sqlite3_create_function(db_, f.name, f.args, SQLITE_UTF8, this, f.fn, nullptr, nullptr);
+    RegisterSqlFunctions(db_, this);
     try {
         if (connection_.dictionary) {
             sqlite3_stmt* attach = nullptr;
@@ -936,7 +1196,10 @@ sqlite3_stmt* SqlSession::Prepare(const std::string& text) {
         }
         const std::string message = sqlite3_errmsg(db_);
         static const std::string kMissing = "no such table: ";
-        if (message.compare(0, kMissing.size(), kMissing) != 0) ThrowSqlError(db_, message);
+        if (message.compare(0, kMissing.size(), kMissing) != 0) {
+            const int offset = sqlite3_error_offset(db_);
+            ThrowSqlError(db_, offset < 0 ? message : message + " at position " + std::to_string(offset + 1));
+        }
         std::string name = message.substr(kMissing.size());
         const size_t dot = name.find('.');
         if (dot != std::string::npos) {

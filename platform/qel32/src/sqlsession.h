@@ -53,6 +53,10 @@ private:
     std::string folder_;
 };
 
+// Records read from table files by the SQL of this process (a test hook
+// shows with it which statements read whole tables).
+uint64_t SqlRecordsRead();
+
 // Rewrites the ODBC escapes ({d}, {t}, {ts}, {fn}, {oj}, {call}, and their
 // long "--(*vendor(...),product(...) ... *)--" form) and the engine's
 // collation names into SQL that SQLite takes.
@@ -61,6 +65,11 @@ std::string RewriteEscapes(std::string_view text);
 // The engine's SQL error (7200) for SQLite's last error on db.
 [[noreturn]] void ThrowSqlError(sqlite3* db, const std::string& message = std::string());
 [[noreturn]] void ThrowSqlError(int nativeId, const std::string& message);
+
+// The width of a numeric field that holds every value of `precision` digits
+// with `decimals` of them after the point (room for sign and point), and back.
+uint32_t NumericWidth(uint32_t precision, uint16_t decimals);
+uint32_t NumericPrecision(uint32_t width, uint16_t decimals);
 
 // Type text of a field as SQL declares it ("CHAR(20)", "NUMERIC(10,2)"...).
 std::string DeclaredType(const FieldDef& f);

@@ -9,6 +9,7 @@
 #include "dates.h"
 #include "dictionary.h"
 #include "paths.h"
+#include "sqlfunctions.h"
 #include "sqlsession.h"
 #include "table.h"
 
@@ -36,8 +37,7 @@ FieldDef GuessedField(const std::string& name) {
     const std::string upper = Upper(name);
     if (upper.rfind("COUNT(", 0) == 0) f.type = KIV_FT_INTEGER;
     else if (upper.rfind("SUM(", 0) == 0 || upper.rfind("AVG(", 0) == 0 || upper.rfind("TOTAL(", 0) == 0) {
-        f.type = KIV_FT_DOUBLE;
-        f.decimals = 2;
+        f.type = KIV_FT_DOUBLE;  // full precision
     } else {
         f.type = KIV_FT_CHARACTER;
         f.maxLength = 254;
@@ -151,6 +151,14 @@ size_t PlainSelectTable(const std::vector<Token>& tokens, bool (*isName)(const T
     return i + 1 < n && tokens[i].Is("FROM") && isName(tokens[i + 1]) ? i + 1 : 0;
 }
 
+// Removes a table file with its memo and index files.
+void RemoveTableFiles(const std::string& path) {
+    const std::string stem = StripExtension(path);
+    for (const char* ext : {".dbt", ".fpt", ".kdm", ".cdx", ".kdi"})
+        if (std::string f = FindWithExtension(stem, ext); !f.empty()) ::unlink(f.c_str());
+    if (::unlink(path.c_str()) != 0) Throw(KIV_ERR_IO, "Cannot remove " + path);
+}
+
 std::string TempCursorPath() {
     const char* dir = std::getenv("TMPDIR");
     std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/kivcur-XXXXXX";
@@ -175,10 +183,29 @@ void Statement::Reset() {
     params_.clear();
     rowsAffected = -1;
     kind_ = Kind::Other;
+    prepareCode_ = 0;
+    prepareText_.clear();
 }
 
 void Statement::Prepare(const std::string& text) {
     Reset();
+    try {
+        PrepareText(text);
+    } catch (const EngineError& e) {
+        Reset();
+        prepareCode_ = e.code();
+        prepareText_ = e.what();
+        throw;
+    }
+}
+
+void Statement::CheckPrepared() const {
+    if (prepared()) return;
+    if (prepareCode_) Throw(prepareCode_, prepareText_);
+    Throw(KIV_ERR_INVALID_ARGUMENT, "The statement is not prepared");
+}
+
+void Statement::PrepareText(const std::string& text) {
     std::string rewritten = RewriteEscapes(text);
     while (!rewritten.empty() && (std::isspace(static_cast<unsigned char>(rewritten.back())) || rewritten.back() == ';'))
         rewritten.pop_back();
@@ -238,24 +265,37 @@ std::vector<FieldDef> Statement::Describe() {
     std::vector<FieldDef> fields;
     if (kind_ != Kind::Query) return fields;
     const int n = sqlite3_column_count(stmt_);
-    // Computed columns are guessed from their expressions (an alias says nothing).
-    const std::vector<std::string> items = SelectItemTexts(text_);
+    // Columns of tables say what they are; computed ones are seen in a run
+    // of the statement (with its parameters as they stand), so that the
+    // description is what the result will hold.
+    bool computed = false;
     for (int i = 0; i < n; ++i) {
-        FieldDef f;
+        FieldDef probe;
         const char* decl = sqlite3_column_decltype(stmt_, i);
-        const std::string name = sqlite3_column_name(stmt_, i) ? sqlite3_column_name(stmt_, i) : "";
-        if (!decl || !FieldFromDeclaredType(decl, f))
-            f = GuessedField(items.size() == static_cast<size_t>(n) ? items[static_cast<size_t>(i)] : name);
-        f.name = name;
-        fields.push_back(f);
+        computed = computed || !decl || !FieldFromDeclaredType(decl, probe);
     }
-    MakeNamesUsable(fields);
+    Collected run;
+    run.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
+    run.longest.assign(static_cast<size_t>(n), 1);
+    if (computed) {
+        SqlSession& sql = connection_->Sql();
+        sql.charType = charType;
+        sql.tableType = tableType;
+        sql.passwords = passwords;
+        try {
+            Collect(run, false);
+        } catch (const EngineError&) {
+            // A run that cannot go yet (a missing parameter, a lock) leaves the guesses.
+            run.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
+        }
+    }
+    fields = ResultFields(run);
     LayoutFields(fields, KIV_TABLE_KDT);
     return fields;
 }
 
 void Statement::SetParameter(KIVFIELD field, const Value& value) {
-    if (!prepared()) Throw(KIV_ERR_INVALID_ARGUMENT, "The statement is not prepared");
+    CheckPrepared();
     const auto number = reinterpret_cast<uintptr_t>(field);
     int index;
     if (number < KIV_FIELD_NUMBER_LIMIT) {
@@ -328,7 +368,7 @@ bool Statement::LeftToCaller(const std::string& text) {
 }
 
 std::shared_ptr<Table> Statement::Execute() {
-    if (!prepared()) Throw(KIV_ERR_INVALID_ARGUMENT, "The statement is not prepared");
+    CheckPrepared();
     rowsAffected = -1;
     SqlSession& sql = connection_->Sql();
     sql.charType = charType;
@@ -359,6 +399,14 @@ std::shared_ptr<Table> Statement::Execute() {
         }
         case Kind::Change: {
             Bind(stmt_);
+            // A statement changes all its rows or none: its changes are
+            // logged (in a transaction of its own, or after a mark in the
+            // open one) and undone when a row fails.
+            static const std::string kMark = "\x01STATEMENT";
+            Connection& conn = *connection_;
+            const bool own = !conn.InTransaction();
+            if (own) conn.Begin();
+            else conn.Savepoint(kMark);
             int rc;
             while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
             }
@@ -366,9 +414,21 @@ std::shared_ptr<Table> Statement::Execute() {
             if (rc != SQLITE_DONE) {
                 // An engine failure inside a virtual table keeps its own code.
                 const uint32_t code = LastErrorCode();
-                if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
+                const std::string text = LastErrorText();
+                try {
+                    if (own) {
+                        conn.Rollback();
+                    } else {
+                        conn.Rollback(kMark);
+                        conn.ReleaseSavepoint(kMark);
+                    }
+                } catch (const EngineError&) {
+                }
+                if (code && code != KIV_ERR_SQL) Throw(code, text);
                 ThrowSqlError(sql.db());
             }
+            if (own) conn.Commit();
+            else conn.ReleaseSavepoint(kMark);
             const std::string head = FirstWords(text_, 1);
             if (head == "INSERT" || head == "UPDATE" || head == "DELETE" || head == "REPLACE")
                 rowsAffected = sqlite3_changes(sql.db());
@@ -379,44 +439,40 @@ std::shared_ptr<Table> Statement::Execute() {
     }
 }
 
-std::shared_ptr<Table> Statement::StaticCursor() {
+void Statement::Collect(Collected& out, bool keepRows) {
     SqlSession& sql = connection_->Sql();
     Bind(stmt_);
-    std::vector<FieldDef> fields;
     const int n = sqlite3_column_count(stmt_);
-    struct Cell { int type; int64_t i; double d; std::string s; };
-    std::vector<std::vector<Cell>> rows;
-    std::vector<int> seen(static_cast<size_t>(n), SQLITE_NULL);
-    std::vector<size_t> longest(static_cast<size_t>(n), 1);
-    std::vector<bool> fractional(static_cast<size_t>(n), false);
+    out.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
+    out.longest.assign(static_cast<size_t>(n), 1);
     int rc;
     ClearLastError();
     while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
-        std::vector<Cell> row(static_cast<size_t>(n));
+        std::vector<Collected::Cell> row(static_cast<size_t>(n));
         for (int c = 0; c < n; ++c) {
-            Cell& cell = row[static_cast<size_t>(c)];
+            Collected::Cell& cell = row[static_cast<size_t>(c)];
             cell.type = sqlite3_column_type(stmt_, c);
             switch (cell.type) {
                 case SQLITE_INTEGER: cell.i = sqlite3_column_int64(stmt_, c); break;
-                case SQLITE_FLOAT:
-                    cell.d = sqlite3_column_double(stmt_, c);
-                    fractional[static_cast<size_t>(c)] = true;
-                    break;
+                case SQLITE_FLOAT: cell.d = sqlite3_column_double(stmt_, c); break;
                 case SQLITE_TEXT: case SQLITE_BLOB: {
                     const void* p = cell.type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(stmt_, c))
                                                              : sqlite3_column_blob(stmt_, c);
                     cell.s.assign(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt_, c)));
-                    longest[static_cast<size_t>(c)] = std::max(longest[static_cast<size_t>(c)], cell.s.size());
+                    out.longest[static_cast<size_t>(c)] = std::max(out.longest[static_cast<size_t>(c)], cell.s.size());
                     break;
                 }
             }
-            int& s = seen[static_cast<size_t>(c)];
+            int& s = out.seen[static_cast<size_t>(c)];
             if (cell.type != SQLITE_NULL && (s == SQLITE_NULL || (s == SQLITE_INTEGER && cell.type == SQLITE_FLOAT)))
                 s = cell.type;
             else if (cell.type == SQLITE_TEXT || cell.type == SQLITE_BLOB)
                 s = cell.type;
+            // Integers that need more than 32 bits are kept as doubles.
+            if (cell.type == SQLITE_INTEGER && s == SQLITE_INTEGER && (cell.i > 2147483647LL || cell.i < -2147483647LL))
+                s = SQLITE_FLOAT;
         }
-        rows.push_back(std::move(row));
+        if (keepRows) out.rows.push_back(std::move(row));
     }
     sqlite3_reset(stmt_);
     if (rc != SQLITE_DONE) {
@@ -424,44 +480,56 @@ std::shared_ptr<Table> Statement::StaticCursor() {
         if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
         ThrowSqlError(sql.db());
     }
+}
+
+std::vector<FieldDef> Statement::ResultFields(const Collected& run) {
+    std::vector<FieldDef> fields;
+    const int n = sqlite3_column_count(stmt_);
+    const std::vector<std::string> items = SelectItemTexts(text_);
     for (int c = 0; c < n; ++c) {
         FieldDef f;
         const char* decl = sqlite3_column_decltype(stmt_, c);
-        f.name = sqlite3_column_name(stmt_, c) ? sqlite3_column_name(stmt_, c) : "";
+        const std::string name = sqlite3_column_name(stmt_, c) ? sqlite3_column_name(stmt_, c) : "";
+        const std::string item = items.size() == static_cast<size_t>(n) ? items[static_cast<size_t>(c)] : name;
         if (!decl || !FieldFromDeclaredType(decl, f)) {
-            switch (seen[static_cast<size_t>(c)]) {
-                case SQLITE_INTEGER: f.type = KIV_FT_INTEGER; break;
-                case SQLITE_FLOAT: f.type = KIV_FT_DOUBLE; f.decimals = 2; break;
-                case SQLITE_BLOB: f.type = KIV_FT_BINARY; break;
-                case SQLITE_TEXT:
-                    if (longest[static_cast<size_t>(c)] > 65000) f.type = KIV_FT_MEMO;
-                    else {
-                        f.type = KIV_FT_CHARACTER;
-                        f.maxLength = static_cast<uint32_t>(longest[static_cast<size_t>(c)]);
-                    }
-                    break;
-                default: f = GuessedField(f.name); f.name = sqlite3_column_name(stmt_, c) ? sqlite3_column_name(stmt_, c) : "";
-            }
-            // Integers that need more than 32 bits are kept as doubles.
-            if (f.type == KIV_FT_INTEGER)
-                for (const auto& row : rows) {
-                    const Cell& cell = row[static_cast<size_t>(c)];
-                    if (cell.type == SQLITE_INTEGER && (cell.i > 2147483647LL || cell.i < -2147483647LL)) {
-                        f.type = KIV_FT_DOUBLE;
+            const uint16_t dated = DateTypeOfItem(item);
+            if (dated) {
+                f.type = dated;
+            } else {
+                switch (run.seen[static_cast<size_t>(c)]) {
+                    case SQLITE_INTEGER: f.type = KIV_FT_INTEGER; break;
+                    case SQLITE_FLOAT: f.type = KIV_FT_DOUBLE; break;  // full precision
+                    case SQLITE_BLOB: f.type = KIV_FT_BINARY; break;
+                    case SQLITE_TEXT:
+                        if (run.longest[static_cast<size_t>(c)] > 65000) f.type = KIV_FT_MEMO;
+                        else {
+                            f.type = KIV_FT_CHARACTER;
+                            f.maxLength = static_cast<uint32_t>(run.longest[static_cast<size_t>(c)]);
+                        }
                         break;
-                    }
+                    default: f = GuessedField(item);
                 }
+            }
         }
+        f.name = name;
         if (f.type == KIV_FT_AUTOINC || f.type == KIV_FT_ROWVERSION || f.type == KIV_FT_MODTIME) {
             // A result holds the values, not the engine's counters.
             f.type = f.type == KIV_FT_AUTOINC ? KIV_FT_INTEGER : KIV_FT_TIMESTAMP;
             if (f.type == KIV_FT_TIMESTAMP && decl && Upper(decl) == "ROWVERSION") f.type = KIV_FT_DOUBLE;
         }
-        if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && f.maxLength < longest[static_cast<size_t>(c)])
-            f.maxLength = static_cast<uint32_t>(std::min<size_t>(longest[static_cast<size_t>(c)], 65000));
+        if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && f.maxLength < run.longest[static_cast<size_t>(c)])
+            f.maxLength = static_cast<uint32_t>(std::min<size_t>(run.longest[static_cast<size_t>(c)], 65000));
         fields.push_back(f);
     }
     MakeNamesUsable(fields);
+    return fields;
+}
+
+std::shared_ptr<Table> Statement::StaticCursor() {
+    SqlSession& sql = connection_->Sql();
+    Collected run;
+    Collect(run, true);
+    std::vector<FieldDef> fields = ResultFields(run);
     const std::string path = TempCursorPath();
     auto file = TableFile::Create(path, KIV_TABLE_KDT, fields, 0, true, true);
     OpenRequest request;
@@ -472,10 +540,10 @@ std::shared_ptr<Table> Statement::StaticCursor() {
     cursor->removeOnClose = {path, StripExtension(path) + ".kdm"};
     try {
         const auto& defs = file->fields();
-        for (const auto& row : rows) {
+        for (const auto& row : run.rows) {
             cursor->Append();
             for (size_t c = 0; c < defs.size(); ++c) {
-                const Cell& cell = row[c];
+                const Collected::Cell& cell = row[c];
                 Value v;
                 switch (cell.type) {
                     case SQLITE_INTEGER: v = Value::OfInteger(cell.i); break;
@@ -587,12 +655,23 @@ void Statement::CreateTable() {
     } catch (const EngineError& e) {
         ThrowSqlError(2205, e.what());
     }
-    const std::string directory =
-        connection_->dictionary ? connection_->dictionary->directory() : connection_->tableFolder();
+    const auto& dictionary = connection_->dictionary;
+    // On a dictionary connection the table is the dictionary's: made beside
+    // it and listed in it with its columns.
+    if (dictionary && dictionary->FindTable(name)) ThrowSqlError(2119, "Table already exists: " + name);
+    const std::string directory = dictionary ? dictionary->directory() : connection_->tableFolder();
     std::string path = MapPath(name, directory);
     if (Extension(FilePart(path)).empty()) path += type == KIV_TABLE_KDT ? ".kdt" : ".dbf";
     auto file = TableFile::Create(path, type, fields, 0, true);
+    const std::vector<FieldDef> made = file->fields();
     file->Detach();
+    if (!dictionary) return;
+    try {
+        dictionary->AddTable(name, path, type, made);
+    } catch (...) {
+        RemoveTableFiles(path);
+        throw;
+    }
 }
 
 void Statement::DropTable() {
@@ -612,10 +691,8 @@ void Statement::DropTable() {
         auto file = TableFile::Open(path, type, true);  // fails while anyone has it open
         file->Detach();
     }
-    const std::string stem = StripExtension(path);
-    for (const char* ext : {".dbt", ".fpt", ".kdm", ".cdx", ".kdi"})
-        if (std::string f = FindWithExtension(stem, ext); !f.empty()) ::unlink(f.c_str());
-    if (::unlink(path.c_str()) != 0) Throw(KIV_ERR_IO, "Cannot remove " + path);
+    RemoveTableFiles(path);
+    if (connection_->dictionary && connection_->dictionary->FindTable(name)) connection_->dictionary->RemoveTable(name);
 }
 
 }  // namespace qel32

@@ -56,7 +56,22 @@ public:
 
 private:
     enum class Kind { Query, Change, CreateTable, DropTable, Other };
+    void PrepareText(const std::string& text);
+    // Throws why the statement cannot run: the failure of its preparation,
+    // or that it was never prepared.
+    void CheckPrepared() const;
     void Bind(sqlite3_stmt* stmt);
+    // The rows of a run of the statement and the kinds of values its columns held.
+    struct Collected {
+        struct Cell { int type; int64_t i; double d; std::string s; };
+        std::vector<std::vector<Cell>> rows;
+        std::vector<int> seen;
+        std::vector<size_t> longest;
+    };
+    // Runs the statement, noting the kinds of values each column held (and
+    // the rows, when asked).
+    void Collect(Collected& out, bool keepRows);
+    std::vector<FieldDef> ResultFields(const Collected& run);
     std::shared_ptr<Table> StaticCursor();
     std::shared_ptr<Table> LiveCursor(const std::string& table, const std::string& rest);
     void CreateTable();
@@ -67,6 +82,9 @@ private:
     Kind kind_ = Kind::Other;
     sqlite3_stmt* stmt_ = nullptr;
     std::vector<Value> params_;
+    // Why the last preparation failed, reported again by a later execution.
+    KIVRESULT prepareCode_ = 0;
+    std::string prepareText_;
 };
 
 }  // namespace qel32

@@ -129,14 +129,15 @@ void Connection::ReleaseSavepoint(const std::string& name) {
 
 void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended) {
     if (!transaction_) return;
+    // Only the first change of a record inside the transaction matters.
+    if (!transaction_->logged.emplace(file.get(), recno).second) return;
     UndoEntry entry{file, recno, appended, {}};
     if (!appended) {
-        // Only the first change of a record inside the transaction matters.
-        for (const auto& e : transaction_->log)
-            if (e.file == file && e.recno == recno) return;
         entry.before.resize(file->recordLength());
-        if (file->ReadRecords(recno, 1, entry.before.data()) != 1)
+        if (file->ReadRecords(recno, 1, entry.before.data()) != 1) {
+            transaction_->logged.erase({file.get(), recno});
             Throw(KIV_ERR_IO, "Record " + std::to_string(recno) + " cannot be read for the transaction log");
+        }
     }
     entry.journalAt = transaction_->journal.Note(file, recno, appended);
     transaction_->log.push_back(std::move(entry));
@@ -169,6 +170,7 @@ void Connection::Rollback(const std::string& savepoint) {
                 text = err.what();
             }
         }
+        transaction_->logged.erase({e.file.get(), e.recno});
         log.pop_back();
     }
     if (savepoint.empty()) {

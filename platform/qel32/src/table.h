@@ -37,6 +37,9 @@ struct UndoEntry {
 struct Transaction {
     Journal journal;
     std::vector<UndoEntry> log;
+    // The records the log holds, so that a record's later changes are known
+    // as such without searching the log.
+    std::set<std::pair<const TableFile*, uint32_t>> logged;
     std::vector<std::pair<std::string, size_t>> savepoints;  // name, log size at the mark
 };
 

@@ -5,6 +5,7 @@
 
 #include "api.h"
 #include "qel32_test.h"
+#include "sqlsession.h"
 
 namespace qel32 {
 
@@ -80,5 +81,7 @@ KIV_API void KivTestClearCallLog(void) {
     std::lock_guard lock(gHookMutex);
     gCallLog.clear();
 }
+
+KIV_API uint64_t KivTestSqlRecordsRead(void) { return SqlRecordsRead(); }
 
 }  // extern "C"

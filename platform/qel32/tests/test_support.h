@@ -121,4 +121,39 @@ inline uint32_t Offset(KIVHANDLE t, KIVFIELD f) {
     return off;
 }
 
+// Runs a statement on a fresh statement handle; returns the cursor (0 when none).
+inline KIVHANDLE Exec(KIVHANDLE conn, const std::string& sql, KIVRESULT* rc = nullptr, uint16_t live = 1) {
+    KIVHANDLE st = 0, cursor = 0;
+    EXPECT_EQ(KIV_OK, KivCreateSQLStatement(conn, &st)) << LastErrorText();
+    KivStmtSetTableReadOnly(st, live);
+    const KIVRESULT r = KivExecuteSQLDirect(st, sql.c_str(), &cursor);
+    if (rc) *rc = r;
+    else EXPECT_EQ(KIV_OK, r) << sql << ": " << LastErrorText();
+    KivCloseSQLStatement(st);
+    return cursor;
+}
+
+// All rows of a cursor, fields without their padding joined by '|', rows by ';'.
+inline std::string Rows(KIVHANDLE cursor) {
+    std::string out;
+    uint32_t n = 0;
+    KivGetNumFields(cursor, &n);
+    for (KivGotoTop(cursor); !AtEof(cursor); KivSkip(cursor, 1)) {
+        for (uint32_t i = 1; i <= n; ++i) {
+            const std::string v = Get(cursor, KIV_FIELD(i), 1);
+            out += (i > 1 ? "|" : "") + v.substr(std::min(v.size(), v.find_first_not_of(' ')));
+        }
+        out += ";";
+    }
+    return out;
+}
+
+inline std::string RowsOf(KIVHANDLE conn, const std::string& sql) {
+    const KIVHANDLE c = Exec(conn, sql);
+    const std::string rows = Rows(c);
+    KivCloseTable(c);
+    return rows;
+}
+
+
 }  // namespace qeltest
