@@ -127,6 +127,14 @@ void Connection::ReleaseSavepoint(const std::string& name) {
     if (it != marks.rend()) marks.erase(std::prev(it.base()), marks.end());
 }
 
+void Connection::DropSavepoint(const std::string& name) {
+    if (!transaction_) return;
+    auto& marks = transaction_->savepoints;
+    const std::string wanted = Upper(name);
+    auto it = std::find_if(marks.rbegin(), marks.rend(), [&](const auto& s) { return s.first == wanted; });
+    if (it != marks.rend()) marks.erase(std::prev(it.base()));
+}
+
 void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended) {
     if (!transaction_) return;
     // Only the first change of a record inside the transaction matters.

@@ -72,6 +72,8 @@ public:
     bool HasSavepoint(const std::string& name) const;
     // Forgets the savepoint and the ones after it; their changes stay.
     void ReleaseSavepoint(const std::string& name);
+    // Forgets that savepoint alone: the ones taken after it stay.
+    void DropSavepoint(const std::string& name);
     // The same with the pending changes of the connection's table handles
     // written first (commit) or dropped (rollback), as the engine calls and
     // SQL's COMMIT and ROLLBACK do.
