@@ -8,7 +8,7 @@ packages=(
   python3
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   unixodbc unixodbc-dev odbcinst libsqliteodbc valgrind python3-pyodbc libdbd-odbc-perl
-  shapelib
+  shapelib python3-dbfread python3-dbf
   xvfb xauth
   postgresql odbc-postgresql
 )

@@ -1,13 +1,16 @@
 // qel32_bench: appends records of five fields to a CDX table opened
-// exclusively and scans them back with skip and field reads; then does the
-// same through SQLite's C API (one transaction of prepared inserts, one
-// full-scan query). Prints the four rates and the engine/SQLite ratios.
+// exclusively and scans them back with skip and field reads, then scans them
+// again in a shared open; then does the same through SQLite's C API (one
+// transaction of prepared inserts, one full-scan query). Prints the rates
+// and the engine/SQLite ratios, and what one open of the table with an index
+// on it costs in time and memory.
 //
 //   qel32_bench [records]      (default 1000000)
 //
 // Both stores write a file in the same temporary folder and neither syncs it
 // to disk (SQLite runs with synchronous=OFF, as the engine does not fsync
 // appends). Both scans add up every value read; the sums must agree.
+#include <malloc.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 
@@ -40,16 +43,8 @@ struct Rates {
     double write, scan;
 };
 
-Rates RunEngine(const std::string& dir, uint32_t n, Sums& sums) {
-    KIVHANDLE conn = 0;
-    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
-    const KIVHANDLE t = bench::CreateValuesTable(conn);
-
-    auto start = Clock::now();
-    bench::AppendValues(t, n);
-    const double writeSeconds = Seconds(start);
-
-    start = Clock::now();
+// Reads every record with skip and field reads, adding up the values.
+void ScanValues(KIVHANDLE t, Sums& sums) {
     uint16_t eof = 0;
     char name[32];
     Check(KivGotoTop(t), "KivGotoTop");
@@ -71,6 +66,35 @@ Rates RunEngine(const std::string& dir, uint32_t n, Sums& sums) {
         ++sums.records;
         Check(KivSkip(t, 1), "KivSkip");
     }
+}
+
+// The table the engine run left, opened shared as several users would, and
+// scanned the same way: records/s.
+double RunEngineSharedScan(const std::string& dir, Sums& sums) {
+    KIVHANDLE conn = 0, t = 0;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    Check(KivOpenTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                       KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t),
+          "KivOpenTable");
+    const auto start = Clock::now();
+    ScanValues(t, sums);
+    const double seconds = Seconds(start);
+    Check(KivCloseTable(t), "KivCloseTable");
+    Check(KivDisconnect(conn), "KivDisconnect");
+    return static_cast<double>(sums.records) / seconds;
+}
+
+Rates RunEngine(const std::string& dir, uint32_t n, Sums& sums) {
+    KIVHANDLE conn = 0;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    const KIVHANDLE t = bench::CreateValuesTable(conn);
+
+    auto start = Clock::now();
+    bench::AppendValues(t, n);
+    const double writeSeconds = Seconds(start);
+
+    start = Clock::now();
+    ScanValues(t, sums);
     const double scanSeconds = Seconds(start);
     Check(KivCloseTable(t), "KivCloseTable");
     Check(KivDisconnect(conn), "KivDisconnect");
@@ -126,6 +150,50 @@ Rates RunSqlite(const std::string& dir, uint32_t n, Sums& sums) {
     return {n / writeSeconds, static_cast<double>(sums.records) / scanSeconds};
 }
 
+// ------------------------------------------------------------ opening with an index
+
+// Opening a table reads its whole index into memory: the time of one open of
+// the benchmark table with an order on ID in its production index, and the
+// memory that open keeps (heap in use before and after, in MB).
+struct OpenCost {
+    double milliseconds, megabytes;
+};
+
+double HeapMegabytes() {
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<double>(m.uordblks + m.hblkhd) / 1048576.0;
+}
+
+OpenCost MeasureIndexedOpen(const std::string& dir) {
+    KIVHANDLE conn = 0, t = 0, index = 0;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    auto open = [&](uint32_t options) {
+        Check(KivOpenTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                           KIV_RIGHTS_NO_CHECK, options, &t),
+              "KivOpenTable");
+    };
+    open(KIV_OPEN_EXCLUSIVE);
+    Check(KivCreateIndex(t, "bench.cdx", "ID", "ID", "", "", 0, &index), "KivCreateIndex");
+    Check(KivCloseTable(t), "KivCloseTable");
+    constexpr int kOpens = 5;
+    double seconds = 0, megabytes = 0;
+    for (int i = 0; i < kOpens; ++i) {
+        const double before = HeapMegabytes();
+        const auto start = Clock::now();
+        open(KIV_OPEN_SHARED);
+        seconds += Seconds(start);
+        megabytes += HeapMegabytes() - before;
+        Check(KivCloseTable(t), "KivCloseTable");
+    }
+    Check(KivDisconnect(conn), "KivDisconnect");
+    return {seconds * 1000.0 / kOpens, megabytes / kOpens};
+}
+
+void PrintSharedScan(double shared, double sqlite) {
+    std::printf("engine scan, shared open %12.0f records/s\n", shared);
+    std::printf("shared scan ratio engine/sqlite %5.2f\n", shared / sqlite);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,9 +207,11 @@ int main(int argc, char** argv) {
     std::string dir = (std::filesystem::temp_directory_path() / "qel32-bench-XXXXXX").string();
     if (!mkdtemp(dir.data())) Fail("cannot create a temporary folder");
 
-    Sums engineSums, sqliteSums;
+    Sums engineSums, sharedSums, sqliteSums;
     const Rates engine = RunEngine(dir, n, engineSums);
+    const double sharedScan = RunEngineSharedScan(dir, sharedSums);
     const Rates sqlite = RunSqlite(dir, n, sqliteSums);
+    const OpenCost indexedOpen = MeasureIndexedOpen(dir);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
 
@@ -152,6 +222,9 @@ int main(int argc, char** argv) {
     std::printf("sqlite scan              %12.0f records/s\n", sqlite.scan);
     std::printf("append ratio engine/sqlite %10.2f\n", engine.write / sqlite.write);
     std::printf("scan ratio engine/sqlite   %10.2f\n", engine.scan / sqlite.scan);
+    PrintSharedScan(sharedScan, sqlite.scan);
+    std::printf("open with index          %12.2f ms, %.1f MB\n", indexedOpen.milliseconds, indexedOpen.megabytes);
     if (!(engineSums == sqliteSums) || engineSums.records != n) Fail("the two scans read different data");
+    if (!(sharedSums == sqliteSums)) Fail("the shared scan read different data");
     return 0;
 }

@@ -184,7 +184,7 @@ typedef const char* KIVFIELD;
 #define KIV_COUNT_RESPECT_FILTERS 1
 #define KIV_COUNT_IGNORE_FILTERS  2
 #define KIV_COUNT_RESPECT_SCOPES  3
-#define KIV_COUNT_FRESH           4
+#define KIV_COUNT_FRESH           4 /* added to a mode, or alone (= IGNORE_FILTERS): re-read from the file */
 #define KIV_COUNT_CARDINALITY     8192
 #define KIV_COUNT_CARDINALITY_SMALL 0x8000
 
@@ -382,7 +382,8 @@ KIV_API KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const cha
                                uint16_t rights, uint32_t options, KIVHANDLE* table);
 /* Field definitions: entries joined by ';'. Letter form "NAME,C,20;AMOUNT,N,10,2;D1,D;M1,M"
    or type words "NAME,CHAR,20;N,DOUBLE,2;T,TIMESTAMP". The table is created and opened
-   exclusively. */
+   exclusively. DBF tables with integer, double, timestamp or money fields are written as
+   version 0x30 (Visual FoxPro), memo files staying .dbt for type 1 and .fpt for type 2. */
 KIV_API KIVRESULT KivCreateTable(KIVHANDLE connection, const char* name, const char* alias,
                                  uint16_t tableType, uint16_t charType, uint16_t lockType,
                                  uint16_t rights, uint16_t memoBlockSize, const char* fieldDefs,

@@ -75,8 +75,8 @@ KIVRESULT Seek(KIVHANDLE nav, const void* key, uint32_t keyLength, uint16_t data
     IndexHandle* index = OrderFor(nav);
     Table& table = index->table;
     const std::string stored = index->tag.Stored(KeyBytes(index->tag, key, keyLength, dataType));
+    const uint32_t size = index->Size(table.file(), true);  // brings the order up to date first
     const uint32_t first = index->First();
-    const uint32_t size = index->Size(table.file(), true);
     bool hit = false;
     if (last) {
         const uint32_t end = index->tag.UpperBoundPrefix(stored);  // one past the last entry with the key
@@ -211,8 +211,7 @@ KIVRESULT KivCreateIndex(KIVHANDLE table, const char* fileName, const char* tag,
         if (options & KIV_INDEX_UNIQUE) flags |= KIV_INDEXFLAG_UNIQUE;
         if (options & KIV_INDEX_DESCENDING) flags |= KIV_INDEXFLAG_DESCENDING;
         Tag* created = file->AddTag(name, Text(keyExpr), Text(forExpr), Text(whileExpr), flags);
-        struct stat st;
-        if (t->file().Stat(st)) file->Save(st);
+        t->file().SaveIndex(*file);
         auto& open = OpenIndexFor(*t, path, false);
         for (KIVHANDLE h : open.handles)
             if (&IndexFor(h)->tag == created) *index = h;

@@ -38,13 +38,6 @@ KIVRESULT AddCursor(Statement& st, const std::shared_ptr<Table>& cursor, KIVHAND
     return KIV_OK;
 }
 
-// Pending changes are written before a commit and dropped before a rollback.
-template <class Fn>
-void ForEachTable(Connection& connection, Fn fn) {
-    for (KIVHANDLE h : connection.Tables())
-        if (auto* t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) fn(*t);
-}
-
 KIVRESULT CopyProperty(const std::optional<std::string>& value, char* buf, uint32_t* len) {
     if (!value) {
         if (len) *len = 0;
@@ -72,18 +65,14 @@ KIVRESULT KivBeginTransaction(KIVHANDLE connection) {
 
 KIVRESULT KivCommitTransaction(KIVHANDLE connection) {
     return Api("KivCommitTransaction", [&] {
-        auto conn = Lookup<Connection>(connection);
-        ForEachTable(*conn, [](Table& t) { t.Flush(); });
-        conn->Commit();
+        Lookup<Connection>(connection)->CommitWork();
         return KIV_OK;
     });
 }
 
 KIVRESULT KivRollbackTransaction(KIVHANDLE connection) {
     return Api("KivRollbackTransaction", [&] {
-        auto conn = Lookup<Connection>(connection);
-        ForEachTable(*conn, [](Table& t) { t.Cancel(); });
-        conn->Rollback();
+        Lookup<Connection>(connection)->RollbackWork();
         return KIV_OK;
     });
 }
@@ -97,9 +86,7 @@ KIVRESULT KivInTransaction(KIVHANDLE connection, uint16_t* open) {
 
 KIVRESULT KivRollbackTransaction80(KIVHANDLE connection, const char* savepoint, uint32_t) {
     return Api("KivRollbackTransaction80", [&] {
-        auto conn = Lookup<Connection>(connection);
-        ForEachTable(*conn, [](Table& t) { t.Cancel(); });
-        conn->Rollback(Text(savepoint));
+        Lookup<Connection>(connection)->RollbackWork(Text(savepoint));
         return KIV_OK;
     });
 }

@@ -413,7 +413,7 @@ KIVRESULT KivGetRecordCount(KIVHANDLE handle, uint16_t mode, uint32_t* count) {
             *count = t->file().Count(true);
             return KIV_OK;
         }
-        switch (mode & 3u) {
+        switch (mode == KIV_COUNT_FRESH ? KIV_COUNT_IGNORE_FILTERS : mode & 3u) {
             case KIV_COUNT_IGNORE_FILTERS: *count = t->file().Count(true); break;
             case KIV_COUNT_RESPECT_FILTERS:
             case KIV_COUNT_RESPECT_SCOPES: *count = t->CountVisible(); break;

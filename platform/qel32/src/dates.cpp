@@ -1,5 +1,6 @@
 #include "dates.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <ctime>
@@ -15,15 +16,17 @@ int32_t JulianFromYmd(int year, int month, int day) {
 }
 
 void YmdFromJulian(int32_t julian, int& year, int& month, int& day) {
-    const int a = julian + 32044;
-    const int b = (4 * a + 3) / 146097;
-    const int c = a - 146097 * b / 4;
-    const int d = (4 * c + 3) / 1461;
-    const int e = c - 1461 * d / 4;
-    const int m = (5 * e + 2) / 153;
-    day = e - (153 * m + 2) / 5 + 1;
-    month = m + 3 - 12 * (m / 10);
-    year = 100 * b + d - 4800 + m / 10;
+    // Days outside the calendar's range never reach here from stored or
+    // given values (they are refused); clamping keeps the arithmetic defined.
+    const int64_t a = std::clamp<int64_t>(julian, kFirstJulian, kLastJulian) + 32044;
+    const int64_t b = (4 * a + 3) / 146097;
+    const int64_t c = a - 146097 * b / 4;
+    const int64_t d = (4 * c + 3) / 1461;
+    const int64_t e = c - 1461 * d / 4;
+    const int64_t m = (5 * e + 2) / 153;
+    day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
+    month = static_cast<int>(m + 3 - 12 * (m / 10));
+    year = static_cast<int>(100 * b + d - 4800 + m / 10);
 }
 
 bool ValidYmd(int year, int month, int day) {

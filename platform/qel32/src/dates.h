@@ -10,6 +10,12 @@
 
 namespace qel32 {
 
+// The days a date may name: 0001-01-01 to 9999-12-31.
+constexpr int32_t kFirstJulian = 1721426;
+constexpr int32_t kLastJulian = 5373484;
+inline bool ValidJulian(int64_t julian) { return julian >= kFirstJulian && julian <= kLastJulian; }
+constexpr int32_t kMsPerDay = 86400000;
+
 int32_t JulianFromYmd(int year, int month, int day);
 void YmdFromJulian(int32_t julian, int& year, int& month, int& day);
 bool ValidYmd(int year, int month, int day);

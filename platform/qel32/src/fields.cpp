@@ -161,6 +161,22 @@ bool ParseLogical(std::string_view text, bool& out, bool& empty) {
     Throw(KIV_ERR_INT_RANGE, "Value does not fit field " + f.name);
 }
 
+[[noreturn]] void Damaged(const FieldDef& f) {
+    Throw(KIV_ERR_CORRUPT_FILE, "The stored value of field " + f.name + " is damaged");
+}
+
+// Days and times of day as given to a field: a day within the calendar
+// (0 and below mean no date) and a time within the day.
+void CheckDay(const FieldDef& f, int32_t jd) {
+    if (jd > 0 && !ValidJulian(jd))
+        Throw(KIV_ERR_CONVERSION, "Day " + std::to_string(jd) + " is not a date of years 1 to 9999 for field " + f.name);
+}
+
+void CheckTimeOfDay(const FieldDef& f, int32_t ms) {
+    if (ms < 0 || ms >= kMsPerDay)
+        Throw(KIV_ERR_CONVERSION, std::to_string(ms) + " milliseconds is not a time of day for field " + f.name);
+}
+
 std::string FormatNumeric(const FieldDef& f, double v) {
     // Most values are formatted here from a scaled integer; values close to a
     // rounding boundary or too large for it go through printf's exact rounding.
@@ -227,6 +243,7 @@ uint16_t FieldTypeFromName(std::string_view rawWord, uint16_t tableType) {
         if (word == t.name) return t.code;
     if (word == "SHORT") return KIV_FT_SHORTINT;
     if (word == "CHAR") return KIV_FT_CHARACTER;
+    if (word == "B") return KIV_FT_DOUBLE;  // as in DBF headers, not a prefix of BINARY
     for (const auto& t : kTypeNames)
         if (std::strncmp(t.name, word.c_str(), word.size()) == 0) return t.code;
     if (word.size() == 1) {
@@ -253,6 +270,8 @@ char DbfLetter(uint16_t type) {
         case KIV_FT_VARCHAR: return 'V';
         case KIV_FT_DOUBLE: return 'B';
         case KIV_FT_INTEGER: return 'I';
+        case KIV_FT_TIMESTAMP: return 'T';
+        case KIV_FT_MONEY: return 'Y';
         default: return 0;
     }
 }
@@ -269,6 +288,9 @@ uint16_t TypeFromDbfLetter(char letter) {
         case 'V': return KIV_FT_VARCHAR;
         case 'B': return KIV_FT_DOUBLE;
         case 'I': return KIV_FT_INTEGER;
+        case 'T': return KIV_FT_TIMESTAMP;
+        case 'Y': return KIV_FT_MONEY;
+        case '0': return KIV_FT_RAW;  // the null flags of version 0x30 tables
         default: return 0;
     }
 }
@@ -287,7 +309,7 @@ void LayoutFields(std::vector<FieldDef>& fields, uint16_t tableType) {
                 BadDef("Field name " + f.name + " holds an invalid character");
         for (size_t j = 0; j < i; ++j)
             if (EqualsNoCase(fields[j].name, f.name)) BadDef("Duplicate field name " + f.name);
-        if (dbf && !DbfLetter(f.type))
+        if (dbf && !DbfLetter(f.type) && f.letter != '0')
             BadDef("Field type of " + f.name + " is not supported by this table type");
         if (f.type == 19 || f.type == 0 || (f.type > KIV_FT_MODTIME && !IsBlobType(f.type)))
             BadDef("Unknown field type for " + f.name);
@@ -316,7 +338,7 @@ void LayoutFields(std::vector<FieldDef>& fields, uint16_t tableType) {
             case KIV_FT_VARCHAR:
                 if (f.maxLength < 1 || f.maxLength > 65000u)
                     BadDef("Length of varchar field " + f.name + " is out of range");
-                f.length = dbf ? 10 : 8;
+                f.length = dbf ? (f.length == 4 ? 4 : 10) : 8;
                 f.decimals = 0;
                 break;
             case KIV_FT_COMPACTDATE: f.length = 3; f.decimals = 0; break;
@@ -325,15 +347,15 @@ void LayoutFields(std::vector<FieldDef>& fields, uint16_t tableType) {
             case KIV_FT_SHORTINT: f.length = 2; f.decimals = 0; break;
             case KIV_FT_TIMESTAMP: case KIV_FT_MODTIME: case KIV_FT_ROWVERSION: f.length = 8; f.decimals = 0; break;
             case KIV_FT_MONEY: f.length = 8; f.decimals = 4; break;
-            default:  // blobs
-                f.length = dbf ? 10 : 8;
+            default:  // blobs: a block number (4 bytes binary in version 0x30 tables)
+                f.length = dbf ? (f.length == 4 ? 4 : 10) : 8;
                 f.decimals = 0;
                 break;
         }
         if (f.type != KIV_FT_VARCHAR && f.type != KIV_FT_NUMERIC && f.type != KIV_FT_CHARACTER &&
             f.type != KIV_FT_CICHARACTER && f.type != KIV_FT_RAW)
             f.maxLength = f.length;
-        f.letter = dbf ? DbfLetter(f.type) : 0;
+        f.letter = !dbf ? 0 : f.letter == '0' ? '0' : DbfLetter(f.type);
         f.offset = offset;
         offset += f.length;
         if (offset > 65535) BadDef("Record is longer than 65535 bytes");
@@ -400,8 +422,7 @@ std::vector<FieldDef> ParseFieldDefs(std::string_view text, uint16_t tableType) 
 void SetEmptyImage(const FieldDef& f, uint8_t* image, uint16_t tableType) {
     uint8_t* p = image + f.offset;
     if (IsDbfType(tableType)) {
-        const bool binary = f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE;
-        std::memset(p, binary ? 0 : ' ', f.length);
+        std::memset(p, IsDbfBinaryField(f) ? 0 : ' ', f.length);
         return;
     }
     switch (f.type) {
@@ -420,7 +441,8 @@ void SetEmptyImage(const FieldDef& f, uint8_t* image, uint16_t tableType) {
 bool IsEmptyImage(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
     const uint8_t* p = image + f.offset;
     if (IsDbfType(tableType)) {
-        if (f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE) return false;  // never empty
+        if (f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE || f.type == KIV_FT_MONEY)
+            return false;  // never empty
         return BlankOrZero(p, f.length, true);
     }
     switch (f.type) {
@@ -469,7 +491,9 @@ Value DecodeField(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
                 auto jd = JulianFromCompact(std::string_view(reinterpret_cast<const char*>(p), 8));
                 return jd && *jd ? Value::OfDate(*jd) : Value::Empty();
             }
-            return Value::OfDate(static_cast<int32_t>(LE32(p)));
+            const auto jd = static_cast<int32_t>(LE32(p));
+            if (!ValidJulian(jd)) Damaged(f);
+            return Value::OfDate(jd);
         }
         case KIV_FT_COMPACTDATE: return Value::OfDate(DecodeCompactDate3(p));
         case KIV_FT_CHARACTER: case KIV_FT_CICHARACTER:
@@ -490,10 +514,16 @@ Value DecodeField(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
             std::memcpy(&i, p, 2);
             return Value::OfInteger(i);
         }
-        case KIV_FT_TIME: return Value::OfTime(static_cast<int32_t>(LE32(p)));
+        case KIV_FT_TIME: {
+            const auto ms = static_cast<int32_t>(LE32(p));
+            if (ms < 0 || ms >= kMsPerDay) Damaged(f);
+            return Value::OfTime(ms);
+        }
         case KIV_FT_TIMESTAMP: case KIV_FT_MODTIME: {
-            int32_t ms = static_cast<int32_t>(LE32(p + 4));
-            return Value::OfStamp(static_cast<int32_t>(LE32(p)), ms < 0 ? 0 : ms);
+            const auto jd = static_cast<int32_t>(LE32(p));
+            const auto ms = static_cast<int32_t>(LE32(p + 4));
+            if (!ValidJulian(jd) || ms >= kMsPerDay) Damaged(f);
+            return Value::OfStamp(jd, ms < 0 ? 0 : ms);  // a date without a time
         }
         case KIV_FT_MONEY: case KIV_FT_ROWVERSION: {
             int64_t i;
@@ -550,6 +580,7 @@ bool DecodeJulian(const FieldDef& f, const uint8_t* image, uint16_t tableType, i
                 return true;
             }
             out = static_cast<int32_t>(LE32(p));
+            if (out && !ValidJulian(out)) Damaged(f);
             return true;
         case KIV_FT_COMPACTDATE: case KIV_FT_TIMESTAMP: case KIV_FT_MODTIME: {
             const Value v = DecodeField(f, image, tableType);
@@ -644,6 +675,7 @@ KIVRESULT EncodeField(const FieldDef& f, uint8_t* image, uint16_t tableType, con
         case KIV_FT_DATE: case KIV_FT_COMPACTDATE: {
             int32_t jd;
             if (!ToDate(v, jd)) NoConvert(f, "\"" + v.text + "\" to a date");
+            CheckDay(f, jd);
             if (jd <= 0) { SetEmptyImage(f, image, tableType); return KIV_OK; }
             if (f.type == KIV_FT_COMPACTDATE) EncodeCompactDate3(jd, p);
             else if (dbf) std::memcpy(p, CompactFromJulian(jd).data(), 8);
@@ -709,7 +741,9 @@ KIVRESULT EncodeField(const FieldDef& f, uint8_t* image, uint16_t tableType, con
             } else if (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes) {
                 if (!ParseStampText(v.text, jd, ms)) NoConvert(f, "\"" + v.text + "\" to a timestamp");
             } else NoConvert(f, "the value");
+            CheckDay(f, jd);
             if (jd <= 0) { SetEmptyImage(f, image, tableType); return KIV_OK; }
+            CheckTimeOfDay(f, ms);
             PutLE32(p, static_cast<uint32_t>(jd));
             PutLE32(p + 4, static_cast<uint32_t>(ms));
             return KIV_OK;
@@ -768,6 +802,11 @@ std::string ValueToText(const FieldDef& f, const Value& v) {
 BlobRef ReadBlobRef(const FieldDef& f, const uint8_t* image, uint16_t tableType) {
     const uint8_t* p = image + f.offset;
     BlobRef ref;
+    if (IsDbfType(tableType) && f.length == 4) {
+        ref.block = LE32(p);
+        if (ref.block == 0x20202020u) ref.block = 0;  // blanks: no memo
+        return ref;
+    }
     if (IsDbfType(tableType)) {
         uint32_t n = 0;
         for (uint32_t i = 0; i < f.length; ++i) {
@@ -784,6 +823,10 @@ BlobRef ReadBlobRef(const FieldDef& f, const uint8_t* image, uint16_t tableType)
 
 void WriteBlobRef(const FieldDef& f, uint8_t* image, uint16_t tableType, BlobRef ref) {
     uint8_t* p = image + f.offset;
+    if (IsDbfType(tableType) && f.length == 4) {
+        PutLE32(p, ref.block);
+        return;
+    }
     if (IsDbfType(tableType)) {
         if (!ref.block) {
             std::memset(p, ' ', f.length);

@@ -38,9 +38,21 @@ inline bool IsBlobType(uint16_t type) {
 inline bool IsDbfType(uint16_t tableType) {
     return tableType == KIV_TABLE_NTX || tableType == KIV_TABLE_CDX;
 }
+// DBF fields whose types only the Visual FoxPro tables (version 0x30) define:
+// binary integers, doubles, date-times, currency and the null flags.
+inline bool IsVfpOnlyField(const FieldDef& f) {
+    return f.type == KIV_FT_INTEGER || f.type == KIV_FT_DOUBLE || f.type == KIV_FT_TIMESTAMP ||
+           f.type == KIV_FT_MONEY || f.letter == '0';
+}
+// DBF fields stored as binary bytes, empty when zero: those, and the 4-byte
+// memo block numbers of version 0x30 tables.
+inline bool IsDbfBinaryField(const FieldDef& f) {
+    return IsVfpOnlyField(f) || (IsBlobType(f.type) && f.length == 4);
+}
 
 // The field-type code for a type word or letter; the word may be any prefix
-// of a type name ("CHAR" is CHARACTER, "T" TIME, "MO" MONEY). 0 when unknown.
+// of a type name ("CHAR" is CHARACTER, "T" TIME, "MO" MONEY), but "B" is DOUBLE as in DBF
+// headers. 0 when unknown.
 uint16_t FieldTypeFromName(std::string_view word, uint16_t tableType);
 
 // Parses "NAME,TYPE[,n[,m]];..." into checked definitions with offsets.

@@ -265,13 +265,20 @@ IndexFile::IndexFile(TableFile& file, std::string path, bool create)
     }
     Reader in(data, path_);
     if (in.Bytes(4) != std::string(kMagic, 4)) Throw(KIV_ERR_CORRUPT_FILE, path_ + " is not an index file");
-    in.U32();  // version
+    // Files of version 1 carry no change counter: their orders are built anew.
+    const uint32_t version = in.U32();
+    const bool counted = version >= 2;
+    savedChanges = counted ? in.U32() : ~file_.indexedChanges();
     const uint64_t size = in.U64();
     const uint64_t mtime = in.U64();
     const uint32_t count = in.U32();
     const uint32_t tags = in.U32();
     struct stat st;
-    const bool current = file_.Stat(st) && static_cast<uint64_t>(st.st_size) == size && MtimeNs(st) == mtime &&
+    // Current only when no write of any process came after the file's save:
+    // the table's change counter agrees, and (for other programs' writes)
+    // so do its size, time and count.
+    const bool current = counted && savedChanges == file_.indexedChanges() && file_.Stat(st) &&
+                         static_cast<uint64_t>(st.st_size) == size && MtimeNs(st) == mtime &&
                          file_.Count(true) == count;
     for (uint32_t t = 0; t < tags; ++t) {
         const std::string name = in.Text();
@@ -319,9 +326,10 @@ Tag* IndexFile::AddTag(const std::string& name, const std::string& keyText, cons
     return tags_.back().get();
 }
 
-void IndexFile::Save(const struct stat& tableState) {
+void IndexFile::Save(const struct stat& tableState, uint32_t changes) {
     std::string out(kMagic, 4);
-    Put32(out, 1);
+    Put32(out, 2);
+    Put32(out, changes);
     Put64(out, static_cast<uint64_t>(tableState.st_size));
     Put64(out, MtimeNs(tableState));
     Put32(out, file_.Count(false));
@@ -355,6 +363,7 @@ void IndexFile::Save(const struct stat& tableState) {
         Throw(KIV_ERR_IO, "Cannot replace index file " + path_);
     }
     dirty = false;
+    savedChanges = changes;
 }
 
 }  // namespace qel32

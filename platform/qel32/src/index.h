@@ -4,7 +4,8 @@
 // Files: ".ntx" holds one order (tables of type 1); ".cdx" and ".kdi" hold
 // several tags (types 2 and 3). A table's production index (its stem with
 // ".cdx" or ".kdi") opens with the table. A file records the state of the
-// table it was written for; when the table changed without it, its orders are
+// table it was written for (the change counter of its header, its size and
+// time); when the table changed without it, by any process, its orders are
 // built again from their expressions.
 #pragma once
 
@@ -119,9 +120,12 @@ public:
     // Adds (or replaces) an order and builds it.
     Tag* AddTag(const std::string& name, const std::string& keyText, const std::string& forText,
                 const std::string& whileText, uint32_t flags);
-    // Writes the file (to a new file renamed over the old one).
-    void Save(const struct stat& tableState);
+    // Writes the file (to a new file renamed over the old one) for the table
+    // in tableState whose change counter is changes.
+    void Save(const struct stat& tableState, uint32_t changes);
     bool dirty = false;
+    // The change counter the file on disk was written for.
+    uint32_t savedChanges = 0;
 
 private:
     TableFile& file_;

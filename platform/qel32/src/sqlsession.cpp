@@ -278,6 +278,7 @@ struct KivVtab {
     uint16_t tableType = 0;
     std::shared_ptr<Table> table;  // open while statements use it
     int cursors = 0;
+    bool inSqlTransaction = false;  // written inside BEGIN ... COMMIT | ROLLBACK
 };
 
 struct KivCursor {
@@ -923,10 +924,13 @@ void CheckValues(KivVtab* vt, sqlite3_value** values) {
     }
 }
 
+void JoinSqlTransaction(KivVtab* vt);
+
 int Update(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* rowid) {
     auto* vt = reinterpret_cast<KivVtab*>(base);
     try {
         EnsureTable(vt);
+        JoinSqlTransaction(vt);
         Table& t = *vt->table;
         if (argc == 1) {
             t.GoTo(static_cast<uint32_t>(sqlite3_value_int64(argv[0])));
@@ -959,11 +963,39 @@ int Update(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* ro
     return SQLITE_OK;
 }
 
-int Begin(sqlite3_vtab*) { return SQLITE_OK; }
+// SQL transactions are the connection's: a write inside BEGIN ... joins
+// (or begins) its transaction, and COMMIT and ROLLBACK end it as the
+// engine's calls do. A statement outside one writes as a single change does.
+void JoinSqlTransaction(KivVtab* vt) {
+    if (vt->inSqlTransaction || sqlite3_get_autocommit(vt->session->db())) return;
+    Connection& conn = vt->session->connection();
+    if (!conn.InTransaction()) conn.Begin();
+    vt->inSqlTransaction = true;
+}
 
-int EndTransaction(sqlite3_vtab* base) {
+// (A table made inside a transaction joins it without this call: its
+// writes join through Update.)
+int Begin(sqlite3_vtab* base) {
+    try {
+        JoinSqlTransaction(reinterpret_cast<KivVtab*>(base));
+    } catch (const std::exception& e) {
+        return Fail(base, e);
+    }
+    return SQLITE_OK;
+}
+
+int Sync(sqlite3_vtab*) { return SQLITE_OK; }
+
+int EndTransaction(sqlite3_vtab* base, bool commit) {
     auto* vt = reinterpret_cast<KivVtab*>(base);
     try {
+        Connection& conn = vt->session->connection();
+        const bool joined = vt->inSqlTransaction;
+        vt->inSqlTransaction = false;
+        if (joined && conn.InTransaction()) {
+            if (commit) conn.CommitWork();
+            else conn.RollbackWork();
+        }
         ReleaseTable(vt);
     } catch (const std::exception& e) {
         return Fail(base, e);
@@ -971,9 +1003,47 @@ int EndTransaction(sqlite3_vtab* base) {
     return SQLITE_OK;
 }
 
+int Commit(sqlite3_vtab* base) { return EndTransaction(base, true); }
+int Rollback(sqlite3_vtab* base) { return EndTransaction(base, false); }
+
+// SQL savepoints (and the ones SQLite takes around a statement inside a
+// transaction) are savepoints of the connection's transaction, named by
+// their level. Every table in the transaction hears of each: the first one
+// acts.
+std::string SavepointName(int level) { return "\x01SQL" + std::to_string(level); }
+
+template <class Fn>
+int OnSavepoint(sqlite3_vtab* base, Fn fn) {
+    auto* vt = reinterpret_cast<KivVtab*>(base);
+    try {
+        Connection& conn = vt->session->connection();
+        if (conn.InTransaction()) fn(conn);
+    } catch (const std::exception& e) {
+        return Fail(base, e);
+    }
+    return SQLITE_OK;
+}
+
+int Savepoint(sqlite3_vtab* base, int level) {
+    return OnSavepoint(base, [level](Connection& conn) {
+        if (!conn.HasSavepoint(SavepointName(level))) conn.Savepoint(SavepointName(level));
+    });
+}
+
+int Release(sqlite3_vtab* base, int level) {
+    return OnSavepoint(base, [level](Connection& conn) { conn.ReleaseSavepoint(SavepointName(level)); });
+}
+
+int RollbackTo(sqlite3_vtab* base, int level) {
+    return OnSavepoint(base, [level](Connection& conn) {
+        // (Unlike a whole rollback, pending edits of the caller's handles stay.)
+        if (conn.HasSavepoint(SavepointName(level))) conn.Rollback(SavepointName(level));
+    });
+}
+
 sqlite3_module MakeModule() {
     sqlite3_module m{};
-    m.iVersion = 1;
+    m.iVersion = 2;
     m.xCreate = Connect;
     m.xConnect = Connect;
     m.xBestIndex = BestIndex;
@@ -988,9 +1058,12 @@ sqlite3_module MakeModule() {
     m.xRowid = Rowid;
     m.xUpdate = Update;
     m.xBegin = Begin;
-    m.xSync = Begin;
-    m.xCommit = EndTransaction;
-    m.xRollback = EndTransaction;
+    m.xSync = Sync;
+    m.xCommit = Commit;
+    m.xRollback = Rollback;
+    m.xSavepoint = Savepoint;
+    m.xRelease = Release;
+    m.xRollbackTo = RollbackTo;
     return m;
 }
 

@@ -401,9 +401,11 @@ std::shared_ptr<Table> Statement::Execute() {
             Bind(stmt_);
             // A statement changes all its rows or none: its changes are
             // logged (in a transaction of its own, or after a mark in the
-            // open one) and undone when a row fails.
+            // open one) and undone when a row fails. Inside SQL's BEGIN the
+            // open one is the connection's, which COMMIT or ROLLBACK ends.
             static const std::string kMark = "\x01STATEMENT";
             Connection& conn = *connection_;
+            if (!sqlite3_get_autocommit(sql.db()) && !conn.InTransaction()) conn.Begin();
             const bool own = !conn.InTransaction();
             if (own) conn.Begin();
             else conn.Savepoint(kMark);
@@ -427,8 +429,9 @@ std::shared_ptr<Table> Statement::Execute() {
                 if (code && code != KIV_ERR_SQL) Throw(code, text);
                 ThrowSqlError(sql.db());
             }
+            // (Only the statement's own mark goes: a SAVEPOINT it ran stays.)
             if (own) conn.Commit();
-            else conn.ReleaseSavepoint(kMark);
+            else conn.DropSavepoint(kMark);
             const std::string head = FirstWords(text_, 1);
             if (head == "INSERT" || head == "UPDATE" || head == "DELETE" || head == "REPLACE")
                 rowsAffected = sqlite3_changes(sql.db());

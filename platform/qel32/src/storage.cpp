@@ -1,15 +1,19 @@
 #include "storage.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <map>
 
 #include "errors.h"
+#include "journal.h"
 #include "paths.h"
 
 namespace qel32 {
@@ -19,12 +23,25 @@ namespace {
 constexpr off_t kLockBase = off_t(1) << 40;
 constexpr off_t kOpenByte = kLockBase - 1;
 constexpr off_t kHeaderByte = kLockBase - 2;
+constexpr off_t kAppendByte = kLockBase - 3;
 constexpr off_t kTableRange = off_t(1) << 33;
 
 constexpr uint8_t kKdtMagic[4] = {'K', 'D', 'T', 1};
 constexpr uint32_t kKdtDescriptor = 144;
 constexpr uint32_t kDbfDescriptor = 32;
 constexpr uint32_t kMemoHeader = 512;
+// The change counter: in DBF headers four of the bytes kept for multi-user
+// use (other tools leave them alone); in ours the spare end of the first
+// field descriptor.
+constexpr off_t kDbfCounter = 20;
+constexpr off_t kKdtCounter = 32 + 140;
+// The declared length of a varchar field (its data lives in the memo file,
+// the record holds a block number): in bytes that the DBF field descriptor
+// keeps reserved, which other tools leave alone.
+constexpr uint32_t kDbfDeclaredLength = 24;
+constexpr uint32_t kVfpBacklink = 263;
+// The code page mark of DBF headers: Windows ANSI (1252).
+constexpr uint8_t kCodePage1252 = 0x03;
 
 std::recursive_mutex gRegistryMutex;
 std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> gRegistry;
@@ -49,6 +66,43 @@ void StampDate(uint8_t* p) {
     p[0] = static_cast<uint8_t>(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0));
     p[1] = static_cast<uint8_t>(tm.tm_mon + 1);
     p[2] = static_cast<uint8_t>(tm.tm_mday);
+}
+
+bool IsDbfVersion(uint8_t version) {
+    return version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 || version == 0x31 ||
+           version == 0x04 || version == 0x8E || version == 0x7B || version == 0x43 || version == 0xB3;
+}
+
+// Another table of the folder that shares a memo file name with tablePath
+// (a file of the same stem, not a memo or index file, that starts like a
+// table); empty when there is none.
+std::string MemoOwner(const std::string& tablePath) {
+    const std::string dir = DirectoryPart(tablePath);
+    const std::string own = FilePart(tablePath);
+    const std::string stem = StripExtension(own);
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return "";
+    std::string owner;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == own || !EqualsNoCase(StripExtension(name), stem)) continue;
+        const std::string ext = Upper(Extension(name));
+        if (ext == ".DBT" || ext == ".FPT" || ext == ".KDM" || ext == ".CDX" || ext == ".NTX" || ext == ".KDI" ||
+            ext == ".KIVNEW")
+            continue;
+        const std::string path = dir.empty() ? name : (dir == "/" ? "/" : dir + "/") + name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        uint8_t head[4] = {};
+        const bool table = ::pread(fd, head, 4, 0) == 4 && (std::memcmp(head, kKdtMagic, 4) == 0 || IsDbfVersion(head[0]));
+        ::close(fd);
+        if (table) {
+            owner = path;
+            break;
+        }
+    }
+    ::closedir(d);
+    return owner;
 }
 
 // Keeps the header-byte lock for the life of the guard, so that appends and
@@ -78,13 +132,13 @@ private:
 
 }  // namespace
 
-void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) {
+void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path) {
     const char* p = static_cast<const char*>(data);
     while (n) {
         const ssize_t w = ::pwrite(fd, p, n, at);
         if (w < 0) {
             if (errno == EINTR) continue;
-            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot write", path));
         }
         p += w;
         n -= static_cast<size_t>(w);
@@ -92,15 +146,17 @@ void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) {
     }
 }
 
+void TableFile::WriteAll(int fd, const void* data, size_t n, off_t at) { WriteAt(fd, data, n, at, NameOf(fd)); }
+
 void TableFile::ReadAll(int fd, void* data, size_t n, off_t at) {
     char* p = static_cast<char*>(data);
     while (n) {
         const ssize_t r = ::pread(fd, p, n, at);
         if (r < 0) {
             if (errno == EINTR) continue;
-            Throw(KIV_ERR_IO, SysText("Cannot read", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot read", NameOf(fd)));
         }
-        if (r == 0) Throw(KIV_ERR_CORRUPT_FILE, "Unexpected end of file in " + path_);
+        if (r == 0) Throw(KIV_ERR_CORRUPT_FILE, "Unexpected end of file in " + NameOf(fd));
         p += r;
         n -= static_cast<size_t>(r);
         at += r;
@@ -154,6 +210,9 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
     file->type_ = typeHint;
     file->ReadHeader();
     file->OpenMemo(false, 0);
+    file->MapWriteMark();
+    // Transactions of processes that died are undone before anyone reads.
+    if (file->writable_) RecoverJournals(*file);
     file->dev_ = st.st_dev;
     file->ino_ = st.st_ino;
     file->handles_ = 1;
@@ -163,6 +222,16 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
 
 std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t type, std::vector<FieldDef> fields,
                                              uint16_t memoBlockSize, bool exclusive, bool scratch) {
+    // Integers, doubles, date-times and currency exist only in Visual FoxPro
+    // tables (version 0x30), whose memo fields hold 4-byte block numbers:
+    // other DBF versions read those letters as something else. Tables of
+    // type 1 keep their memos in a .dbt file then too.
+    bool vfp = false, memo = false;
+    if (IsDbfType(type)) {
+        for (const auto& f : fields) vfp = vfp || IsVfpOnlyField(f);
+        for (auto& f : fields)
+            if (IsBlobType(f.type)) f.length = vfp ? 4 : 0;
+    }
     LayoutFields(fields, type);
     std::lock_guard registryLock(gRegistryMutex);
     std::shared_ptr<TableFile> file(new TableFile);
@@ -174,7 +243,6 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     file->exclusive_ = exclusive;
     file->writable_ = true;
 
-    bool memo = false;
     for (const auto& f : file->fields_) memo = memo || IsBlobType(f.type);
 
     // The header is built in memory and written to a temporary name first, so a
@@ -182,13 +250,19 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     std::vector<uint8_t> header;
     const bool dbf = IsDbfType(type);
     if (dbf) {
-        file->headerLength_ = 32 + kDbfDescriptor * static_cast<uint32_t>(file->fields_.size()) + 1;
+        // Version 0x30 headers end with room for the path of a database container.
+        file->headerLength_ =
+            32 + kDbfDescriptor * static_cast<uint32_t>(file->fields_.size()) + 1 + (vfp ? kVfpBacklink : 0);
         header.assign(file->headerLength_, 0);
-        header[0] = memo ? (type == KIV_TABLE_NTX ? 0x8B : 0xF5) : 0x03;
+        header[0] = vfp ? 0x30 : memo ? (type == KIV_TABLE_NTX ? 0x8B : 0xF5) : 0x03;
+        if (vfp && memo) header[28] = 0x02;  // the table has a memo file
+        file->version_ = header[0];
         StampDate(&header[1]);
         PutLE32(&header[4], 0);
         PutLE16(&header[8], static_cast<uint16_t>(file->headerLength_));
         PutLE16(&header[10], static_cast<uint16_t>(file->recordLength_));
+        header[29] = kCodePage1252;
+        file->counterOffset_ = kDbfCounter;
         uint8_t* d = &header[32];
         for (const auto& f : file->fields_) {
             std::memcpy(d, f.name.data(), f.name.size());
@@ -196,6 +270,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
             PutLE32(d + 12, f.offset);
             d[16] = static_cast<uint8_t>(f.length);
             d[17] = static_cast<uint8_t>(f.decimals);
+            if (f.type == KIV_FT_VARCHAR) PutLE32(d + kDbfDeclaredLength, f.maxLength);
             d += kDbfDescriptor;
         }
         *d = 0x0D;
@@ -209,6 +284,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
         PutLE32(&header[16], 1);
         PutLE32(&header[20], static_cast<uint32_t>(file->fields_.size()));
         PutLE32(&header[28], memoBlockSize ? memoBlockSize : 64);
+        if (!file->fields_.empty()) file->counterOffset_ = kKdtCounter;
         uint8_t* d = &header[32];
         for (const auto& f : file->fields_) {
             std::memcpy(d, f.name.data(), f.name.size());
@@ -256,7 +332,48 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     return file;
 }
 
+namespace {
+
+// The write mark: four bytes of the DBF header's multi-user area that other
+// tools leave alone; in our own header the spare end of the second field
+// descriptor. The change counter takes the four bytes before it (DBF) and
+// the first descriptor's spare end (ours). The counter moves before a
+// record is written and tells indexes, on disk and in other processes, that
+// they are outdated; the mark moves after it and tells read-ahead.
+constexpr off_t kDbfWriteMark = 24;
+constexpr off_t kKdtWriteMark = 32 + kKdtDescriptor + 140;
+
+std::atomic<uint32_t> gWriteMarks{0};
+
+}  // namespace
+
+void TableFile::MapWriteMark() {
+    if (exclusive_) return;
+    if (type_ == KIV_TABLE_KDT) {
+        if (fields_.size() < 2) return;
+        markOffset_ = kKdtWriteMark;
+    } else {
+        markOffset_ = kDbfWriteMark;
+    }
+    void* map = ::mmap(nullptr, static_cast<size_t>(markOffset_) + 4, PROT_READ, MAP_SHARED, fd_, 0);
+    if (map == MAP_FAILED) return;  // then every read goes to the file
+    headerMap_ = static_cast<const uint8_t*>(map);
+}
+
+void TableFile::MoveWriteMark() {
+    // Set also when this process could not map the header: other processes
+    // trust their read-ahead while the mark keeps its value.
+    if (!markOffset_ || !writable_) return;
+    // A value of this process's own: the process id and a count, mixed.
+    uint64_t z = (static_cast<uint64_t>(::getpid()) << 32) | gWriteMarks.fetch_add(1);
+    z = (z ^ (z >> 31)) * 0x9E3779B97F4A7C15ULL;
+    uint8_t b[4];
+    PutLE32(b, static_cast<uint32_t>(z ^ (z >> 32)));
+    WriteAll(fd_, b, 4, markOffset_);
+}
+
 TableFile::~TableFile() {
+    UnmapAppend(true);  // first: the indexes note the table file's final size
     try {
         SaveIndexes();
     } catch (const EngineError&) {
@@ -267,6 +384,7 @@ TableFile::~TableFile() {
         auto it = gRegistry.find({dev_, ino_});
         if (it != gRegistry.end() && it->second.expired()) gRegistry.erase(it);
     }
+    if (headerMap_) ::munmap(const_cast<uint8_t*>(headerMap_), static_cast<size_t>(markOffset_) + 4);
     if (memoFd_ >= 0) ::close(memoFd_);
     if (fd_ >= 0) ::close(fd_);
 }
@@ -310,16 +428,22 @@ void TableFile::ReadHeader() {
             f.maxLength = LE32(p + 136);
             fields_.push_back(f);
         }
+        if (n) {
+            counterOffset_ = kKdtCounter;
+            changes_ = LE32(&d[140]);
+        }
     } else {
         const uint8_t version = head[0];
-        if (!(version == 0x03 || version == 0x83 || version == 0x8B || version == 0xF5 || version == 0x30 ||
-              version == 0x04 || version == 0x8E || version == 0x7B || version == 0x43 || version == 0xB3))
+        version_ = version;
+        if (!IsDbfVersion(version))
             Throw(KIV_ERR_CORRUPT_FILE, path_ + " is not a table file");
         count_ = LE32(head + 4);
         headerLength_ = LE16(head + 8);
         recordLength_ = LE16(head + 10);
         encrypted_ = head[15] == 1;
         check_ = head[16] | (head[17] << 8) | (head[18] << 16);
+        counterOffset_ = kDbfCounter;
+        changes_ = LE32(head + kDbfCounter);
         if (headerLength_ < 33) Throw(KIV_ERR_CORRUPT_FILE, "Table header of " + path_ + " is damaged");
         std::vector<uint8_t> d(headerLength_ - 32);
         ReadAll(fd_, d.data(), d.size(), 32);
@@ -332,15 +456,24 @@ void TableFile::ReadHeader() {
             f.type = TypeFromDbfLetter(f.letter);
             if (!f.type) Throw(KIV_ERR_CORRUPT_FILE, "Field " + f.name + " of " + path_ + " has an unknown type");
             f.maxLength = p[16];
+            if (IsBlobType(f.type)) f.length = p[16];  // 10 digits, or 4 bytes in version 0x30
             // Character fields longer than 255 keep the high byte in the decimals.
             if (f.type == KIV_FT_CHARACTER) f.maxLength = p[16] + 256u * p[17];
+            if (f.type == KIV_FT_VARCHAR) {
+                // The declared length (files of older writers: the pointer's length).
+                const uint32_t declared = LE32(p + kDbfDeclaredLength);
+                if (declared >= 1 && declared <= 65000) f.maxLength = declared;
+            }
             else f.decimals = p[17];
             if (f.type == KIV_FT_NUMERIC && f.maxLength > 32) f.maxLength = 32;
             fields_.push_back(f);
         }
         const std::string stem = StripExtension(path_);
-        if (version == 0xF5 || version == 0x30 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
+        // Version 0x30 alone does not decide: tables of type 1 may have that
+        // version too (with a .dbt memo file, or none).
+        if (version == 0xF5 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
         else if (version == 0x83 || version == 0x8B || !FindWithExtension(stem, ".dbt").empty()) type_ = KIV_TABLE_NTX;
+        else if (version == 0x30 || version == 0x31) type_ = type_ == KIV_TABLE_NTX ? KIV_TABLE_NTX : KIV_TABLE_CDX;
         else if (type_ != KIV_TABLE_NTX && type_ != KIV_TABLE_CDX)
             type_ = FindWithExtension(stem, ".cdx").empty() ? KIV_TABLE_NTX : KIV_TABLE_CDX;
     }
@@ -368,6 +501,7 @@ void TableFile::ReadHeader() {
         if (count_ > fit) Throw(KIV_ERR_CORRUPT_FILE, "Record count of " + path_ + " exceeds the file");
     }
     lastAutoinc_ = nextAutoinc_ > 1 ? nextAutoinc_ - 1 : 0;
+    stored_ = count_;
 }
 
 std::string TableFile::memoPathFor(bool create) const {
@@ -385,6 +519,7 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     for (const auto& f : fields_) needed = needed || IsBlobType(f.type);
     if (!needed) return;
     const std::string memoPath = memoPathFor(create);
+    memoPath_ = memoPath;
     if (create) {
         memoBlockSize_ = type_ == KIV_TABLE_NTX ? 512 : (memoBlockSize ? memoBlockSize : 64);
         if (memoBlockSize_ < 32) memoBlockSize_ = 32;
@@ -401,12 +536,21 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
             PutLE32(header + 4, memoBlockSize_);
             std::memcpy(header + 8, "KDM1", 4);
         }
+        // A memo file of that name may belong to another table (x.dbf beside
+        // a new x.tmp): it is never cut. One no table owns is replaced.
+        const std::string existing = memoPathFor(false);
+        if (!existing.empty()) {
+            const std::string owner = MemoOwner(path_);
+            if (!owner.empty())
+                Throw(KIV_ERR_TABLE_EXISTS, "Memo file " + existing + " belongs to table " + owner);
+        }
         memoFd_ = ::open(memoPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot create", memoPath));
         WriteAll(memoFd_, header, sizeof header, 0);
         return;
     }
-    if (memoPath.empty()) Throw(KIV_ERR_FILE_NOT_FOUND, "Memo file of " + path_ + " not found");
+    if (memoPath.empty())
+        Throw(KIV_ERR_FILE_NOT_FOUND, "Memo file " + memoPathFor(true) + " of table " + path_ + " not found");
     memoFd_ = ::open(memoPath.c_str(), writable_ ? O_RDWR | O_CLOEXEC : O_RDONLY | O_CLOEXEC);
     if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot open", memoPath));
     uint8_t header[32];
@@ -419,7 +563,13 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     } else {
         memoBlockSize_ = LE32(header + 4);
     }
-    if (!memoBlockSize_) Throw(KIV_ERR_CORRUPT_FILE, "Memo file of " + path_ + " is damaged");
+    if (!memoBlockSize_) Throw(KIV_ERR_CORRUPT_FILE, "Memo file " + memoPath_ + " is damaged: no block size");
+}
+
+uint64_t TableFile::MemoSize() const {
+    struct stat st;
+    if (::fstat(memoFd_, &st) != 0) Throw(KIV_ERR_IO, SysText("Cannot read", memoPath_));
+    return static_cast<uint64_t>(st.st_size);
 }
 
 namespace {
@@ -472,7 +622,9 @@ uint32_t TableFile::Count(bool fresh) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
         std::lock_guard lock(mutex_);
-        count_ = LE32(b);
+        // While records of this process are pending, no other process appends.
+        stored_ = LE32(b);
+        if (pending_.empty()) count_ = stored_;
     }
     return count_;
 }
@@ -491,18 +643,51 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         if (r == 0) break;
         done += static_cast<size_t>(r);
     }
-    const uint32_t got = static_cast<uint32_t>(done / recordLength_);
+    uint32_t got = static_cast<uint32_t>(done / recordLength_);
     if (encrypted_) {
         RequireKey();
         for (uint32_t i = 0; i < got; ++i)
             Scramble(out + static_cast<size_t>(i) * recordLength_ + 1, recordLength_ - 1, recno + i);
     }
+    if (pendingCount_.load(std::memory_order_acquire)) {
+        // Records this process appended and has not written yet read (here
+        // only) as the blank records they were appended as.
+        std::lock_guard lock(pendingMutex_);
+        for (uint32_t p : pending_) {
+            if (p < recno || p >= recno + n || p > recno + got) continue;
+            const std::vector<uint8_t> blank = BlankImage();
+            std::memcpy(out + static_cast<size_t>(p - recno) * recordLength_, blank.data(), recordLength_);
+            if (p == recno + got) ++got;
+        }
+    }
     return got;
+}
+
+bool TableFile::ReadStored(uint32_t recno, uint8_t* out) {
+    if (recno < 1) return false;
+    const ssize_t r = ::pread(fd_, out, recordLength_, RecordOffset(recno));
+    return r == static_cast<ssize_t>(recordLength_);
+}
+
+void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
+    std::lock_guard lock(mutex_);
+    // The indexes do not follow these writes (a journal's undo): the change
+    // counter tells every index, of this process or another, that it is
+    // outdated.
+    HeaderGuard guard(fd_, !exclusive_);
+    NoteChange();
+    WriteAll(fd_, stored, recordLength_, RecordOffset(recno));
+    MoveWriteMark();
+    Touch();
 }
 
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
-    const bool appending = recno == pendingAppend_;
+    std::unique_lock lock(mutex_);
+    // The change counter moves before the record, the write mark after it.
+    HeaderGuard guard(fd_, !exclusive_);
+    NoteChange();
+    const bool appending = TakePending(recno);
     if (!indexFiles_.empty()) {
         std::vector<uint8_t> old;
         if (!appending) {
@@ -516,100 +701,201 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
         RequireKey();
         Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
     }
-    if (appending) appendBuffer_.push_back(0x1A);
-    WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
-    if (appending) {
-        // The record is on disk: now the header may count it.
-        std::lock_guard lock(mutex_);
-        WriteHeaderCount();
-        pendingAppend_ = 0;
-    }
+    if (appending && recno == count_) appendBuffer_.push_back(0x1A);
+    const off_t at = RecordOffset(recno);
+    if (appending) MapForAppend(at + static_cast<off_t>(appendBuffer_.size()));
+    WriteFile(appendBuffer_.data(), appendBuffer_.size(), at);
+    if (appending) Settle();  // the record is on disk: now the header may count it
+    MoveWriteMark();
     Touch();
 }
 
-void TableFile::WriteHeaderCount() {
+void TableFile::Settle() {
+    const uint32_t complete = pending_.empty() ? count_ : pending_.front() - 1;
+    if (complete > stored_) {
+        WriteHeaderCount(complete);
+        stored_ = complete;
+    }
+    if (pending_.empty()) ReleaseReservation();
+}
+
+void TableFile::WriteHeaderCount(uint32_t count) {
     uint8_t b[16];
-    PutLE32(b, count_);
+    PutLE32(b, count);
     if (type_ == KIV_TABLE_KDT) {
         // count, header length, record length and the autoinc counter in one write
         PutLE32(b + 4, headerLength_);
         PutLE32(b + 8, recordLength_);
         PutLE32(b + 12, nextAutoinc_);
-        WriteAll(fd_, b, 16, 4);
+        WriteFile(b, 16, 4);
     } else {
-        WriteAll(fd_, b, 4, 4);
+        WriteFile(b, 4, 4);
     }
+}
+
+bool TableFile::TakePending(uint32_t recno) {
+    std::lock_guard lock(pendingMutex_);
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (*it != recno) continue;
+        pending_.erase(it);
+        pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
+        return true;
+    }
+    return false;
+}
+
+void TableFile::WriteFile(const void* data, size_t n, off_t at) {
+    if (appendMap_ && static_cast<size_t>(at) + n <= appendMapLength_) std::memcpy(appendMap_ + at, data, n);
+    else WriteAll(fd_, data, n, at);
+}
+
+bool TableFile::MapForAppend(off_t end) {
+    if (!exclusive_ || !writable_) return false;
+    const auto need = static_cast<size_t>(end);
+    if (appendMap_ && need <= appendMapLength_) return true;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t size = static_cast<size_t>(st.st_size);
+    size_t want = std::max<size_t>({need, size + std::min<size_t>(size, size_t(64) << 20), size_t(1) << 20});
+    want = (want + page - 1) / page * page;
+    // The blocks are taken now: a full disk is an error here, never a fault
+    // on a write through the mapping.
+    if (want > size && ::posix_fallocate(fd_, static_cast<off_t>(size), static_cast<off_t>(want - size)) != 0) {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+            // the file keeps a tail past its end-of-file mark, which nothing reads
+        }
+        return false;
+    }
+    void* map = ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (map == MAP_FAILED) return false;
+    UnmapAppend(false);
+    appendMap_ = static_cast<uint8_t*>(map);
+    appendMapLength_ = want;
+    return true;
+}
+
+void TableFile::UnmapAppend(bool cutBack) {
+    if (!appendMap_) return;
+    ::munmap(appendMap_, appendMapLength_);
+    appendMap_ = nullptr;
+    appendMapLength_ = 0;
+    // The records end with the end-of-file mark after the last one.
+    if (cutBack && ::ftruncate(fd_, RecordOffset(stored_ + 1) + 1) != 0) {
+        // a longer file reads the same
+    }
+}
+
+void TableFile::Reserve() {
+    if (exclusive_ || reserved_) return;
+    // Another process's appended records are written soon after they are
+    // appended: wait for them a while, then report the table as locked.
+    for (int waited = 0; !RangeLock(kAppendByte, 1, F_WRLCK, false); ++waited) {
+        if (waited >= 5000) Throw(KIV_ERR_TABLE_LOCKED, "Table " + path_ + " is locked by another user");
+        ::usleep(1000);
+    }
+    reserved_ = true;
+}
+
+void TableFile::ReleaseReservation() {
+    if (!reserved_) return;
+    RangeLock(kAppendByte, 1, F_UNLCK, false);
+    reserved_ = false;
 }
 
 uint32_t TableFile::Append(const void* owner, uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
-    HeaderGuard guard(fd_, !exclusive_);
-    if (!exclusive_) {
-        if (tableOwner_ && tableOwner_ != owner) Throw(KIV_ERR_TABLE_LOCKED);
-        uint8_t b[16];
-        ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
-        count_ = LE32(b);
-        if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+    if (!exclusive_ && tableOwner_ && tableOwner_ != owner) Throw(KIV_ERR_TABLE_LOCKED);
+    Reserve();
+    try {
+        if (!exclusive_ && pending_.empty()) {
+            HeaderGuard guard(fd_, true);
+            uint8_t b[16];
+            ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
+            count_ = stored_ = LE32(b);
+            if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+        }
         // The new record is locked before it exists; a table lock of another
         // process makes this fail and nothing is appended.
-        if (tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false))
+        if (!exclusive_ && tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false))
             Throw(KIV_ERR_TABLE_LOCKED);
-        recordOwners_[count_ + 1] = owner;
+    } catch (...) {
+        if (pending_.empty()) ReleaseReservation();
+        throw;
     }
+    const uint32_t recno = count_ + 1;
+    if (!exclusive_) recordOwners_[recno] = owner;
     for (const auto& f : fields_) {
         if (f.type == KIV_FT_AUTOINC) {
             lastAutoinc_ = nextAutoinc_++;
             PutLE32(image + f.offset, lastAutoinc_);
         }
     }
-    const uint32_t recno = count_ + 1;
-    if (exclusive_) {
-        // Nobody else sees the table: the record goes to disk, and into the
-        // header's count, when its handle writes it.
-        count_ = recno;
-        pendingAppend_ = recno;
-        Touch();
-        return recno;
-    }
-    // Record and end-of-file mark first, the count last.
-    appendBuffer_.assign(image, image + recordLength_);
-    appendBuffer_.push_back(0x1A);
-    if (encrypted_) {
-        RequireKey();
-        Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
-    }
-    WriteAll(fd_, appendBuffer_.data(), appendBuffer_.size(), RecordOffset(recno));
     count_ = recno;
-    WriteHeaderCount();
+    {
+        std::lock_guard guard(pendingMutex_);
+        pending_.push_back(recno);
+        pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
+    }
     Touch();
-    if (!indexFiles_.empty()) MaintainIndexes(recno, nullptr, image);
     return recno;
 }
 
 void TableFile::RemoveAppended(uint32_t recno) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
+    if (TakePending(recno)) {
+        HeaderGuard guard(fd_, !exclusive_);
+        NoteChange();
+        // Never written: the last one is forgotten, one before others stays
+        // as a deleted record, since the numbers after it are given out.
+        if (recno == count_) {
+            count_ = recno - 1;
+        } else {
+            std::vector<uint8_t> blank = BlankImage();
+            blank[0] = '*';
+            if (encrypted_) {
+                RequireKey();
+                Scramble(blank.data() + 1, recordLength_ - 1, recno);
+            }
+            WriteAll(fd_, blank.data(), recordLength_, RecordOffset(recno));
+        }
+        Settle();
+        MoveWriteMark();
+        Touch();
+        return;
+    }
     HeaderGuard guard(fd_, !exclusive_);
     if (!exclusive_) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
-        count_ = LE32(b);
+        stored_ = LE32(b);
+        if (pending_.empty()) count_ = stored_;
     }
-    if (!indexFiles_.empty() && recno != pendingAppend_ && recno <= count_) {
+    NoteChange();
+    if (!indexFiles_.empty() && recno <= count_) {
         std::vector<uint8_t> old(recordLength_);
         if (ReadRecords(recno, 1, old.data()) == 1) MaintainIndexes(recno, old.data(), nullptr);
     }
-    if (recno == pendingAppend_) pendingAppend_ = 0;
-    if (recno == count_) {
-        count_ = recno - 1;
-        WriteHeaderCount();
+    // A record is cut off only while nobody appends after it: in a shared
+    // open that takes the append reservation.
+    bool mayCut = recno == count_ && recno == stored_;
+    bool tookReservation = false;
+    if (mayCut && !exclusive_ && !reserved_) {
+        mayCut = tookReservation = RangeLock(kAppendByte, 1, F_WRLCK, false);
+    }
+    if (mayCut) {
+        count_ = stored_ = recno - 1;
+        WriteHeaderCount(stored_);
         const uint8_t eof = 0x1A;
         WriteAll(fd_, &eof, 1, RecordOffset(recno));
-    } else if (recno < count_) {
+    } else if (recno <= count_) {
         const uint8_t deleted = '*';
         WriteAll(fd_, &deleted, 1, RecordOffset(recno));
     }
+    if (tookReservation) RangeLock(kAppendByte, 1, F_UNLCK, false);
+    MoveWriteMark();
     Touch();
 }
 
@@ -617,13 +903,20 @@ void TableFile::Zap() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
     HeaderGuard guard(fd_, !exclusive_);
-    count_ = 0;
-    pendingAppend_ = 0;
+    NoteChange();
+    UnmapAppend(false);
+    count_ = stored_ = 0;
+    {
+        std::lock_guard guard(pendingMutex_);
+        pending_.clear();
+        pendingCount_.store(0, std::memory_order_release);
+    }
+    ReleaseReservation();
     for (auto& file : indexFiles_) {
         for (auto& tag : file->tags()) tag->Clear();
         file->dirty = true;
     }
-    WriteHeaderCount();  // the count first: a crash leaves an empty, readable table
+    WriteHeaderCount(0);  // the count first: a crash leaves an empty, readable table
     if (::ftruncate(fd_, headerLength_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path_));
     const uint8_t eof = 0x1A;
     WriteAll(fd_, &eof, 1, headerLength_);
@@ -635,8 +928,9 @@ void TableFile::Zap() {
         else PutLE32(header, firstFree);
         WriteAll(memoFd_, header, kMemoHeader, 0);
         if (::ftruncate(memoFd_, static_cast<off_t>(firstFree) * memoBlockSize_) != 0)
-            Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+            Throw(KIV_ERR_IO, SysText("Cannot write", memoPath_));
     }
+    MoveWriteMark();
     Touch();
 }
 
@@ -644,6 +938,7 @@ void TableFile::Pack() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     if (!exclusive_) Throw(KIV_ERR_SHARING, "Table " + path_ + " must be opened exclusively to pack");
     std::lock_guard lock(mutex_);
+    NoteChange();
     std::vector<uint8_t> header(headerLength_);
     ReadAll(fd_, header.data(), headerLength_, 0);
     const std::string temp = path_ + ".kivpack";
@@ -679,7 +974,7 @@ void TableFile::Pack() {
     }
     // The packed file takes the place of the old one, locks included.
     TakeOverFile(out);
-    count_ = kept;
+    count_ = stored_ = kept;
     Touch();
     RebuildIndexes();
 }
@@ -695,6 +990,14 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     const BlobRef ref = ReadBlobRef(f, image, type_);
     if (!ref.block || memoFd_ < 0) return std::string();
     const off_t at = static_cast<off_t>(ref.block) * memoBlockSize_;
+    // A damaged record or memo file may point anywhere: every block and
+    // length is checked against the memo file's size before it is read.
+    const uint64_t memoSize = MemoSize();
+    auto damaged = [&](const std::string& what) {
+        Throw(KIV_ERR_CORRUPT_FILE, "Memo file " + memoPath_ + " is damaged: the memo of field " + f.name + " " + what);
+    };
+    if (static_cast<uint64_t>(at) + 8 > memoSize)
+        damaged("points at block " + std::to_string(ref.block) + ", past the end of the file");
     uint8_t head[8];
     ReadAll(memoFd_, head, 8, at);
     uint32_t length;
@@ -726,7 +1029,8 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     } else {
         length = LE32(head + 4);
     }
-    if (length > (1u << 30)) Throw(KIV_ERR_CORRUPT_FILE, "Memo of field " + f.name + " is damaged");
+    if (length > memoSize - static_cast<uint64_t>(data))
+        damaged("claims " + std::to_string(length) + " bytes, more than the file holds");
     std::string out(length, '\0');
     if (length) ReadAll(memoFd_, out.data(), length, data);
     if (encrypted_) {
@@ -750,28 +1054,44 @@ BlobRef TableFile::WriteBlob(const FieldDef& f, std::string_view data) {
 
 BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     if (data.empty()) return BlobRef{};
-    if (memoFd_ < 0 || !writable_) Throw(KIV_ERR_READ_ONLY, "Memo file of " + path_ + " is not writable");
+    if (memoFd_ < 0 || !writable_)
+        Throw(KIV_ERR_READ_ONLY, memoFd_ < 0 ? "Table " + path_ + " has no memo file" : "Memo file " + memoPath_ + " is not writable");
     if (data.size() > (1u << 30) - 16) Throw(KIV_ERR_INT_RANGE, "Value of field " + f.name + " is too long");
     HeaderGuard guard(fd_, !exclusive_);
     uint8_t header[8];
     ReadAll(memoFd_, header, 8, 0);
     const uint32_t block = type_ == KIV_TABLE_CDX ? BE32(header) : LE32(header);
-    std::vector<uint8_t> out(8 + data.size());
     const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
-    if (type_ == KIV_TABLE_CDX) {
+    // Each memo file in its own format: dBase III (.dbt of version 0x83
+    // tables) keeps the text alone, the others put an 8-byte header first.
+    const bool dbase3 = type_ == KIV_TABLE_NTX && version_ == 0x83;
+    const size_t at = dbase3 ? 0 : 8;
+    std::vector<uint8_t> out(at + data.size());
+    std::memcpy(&out[at], data.data(), data.size());
+    if (dbase3) {
+        // The text is ended by two end-of-file marks, which therefore cannot be part of it.
+        if (data.find("\x1A\x1A") != std::string_view::npos)
+            Throw(KIV_ERR_CONVERSION, "Memo file " + memoPath_ + " (dBase III) cannot hold the value of field " +
+                                          f.name + ": it holds two end-of-file marks in a row");
+        out.push_back(0x1A);
+        out.push_back(0x1A);
+    } else if (type_ == KIV_TABLE_CDX) {
         PutBE32(&out[0], text ? 1 : 0);
         PutBE32(&out[4], static_cast<uint32_t>(data.size()));
     } else if (type_ == KIV_TABLE_NTX) {
+        // dBase IV: the length counts the block's own 8 bytes. End marks
+        // follow the text for readers that take the length for the text's.
         out[0] = 0xFF; out[1] = 0xFF; out[2] = 0x08; out[3] = 0x00;
         PutLE32(&out[4], static_cast<uint32_t>(data.size() + 8));
+        out.push_back(0x1F);
+        out.push_back(0x1F);
     } else {
         PutLE32(&out[0], text ? 1 : 0);
         PutLE32(&out[4], static_cast<uint32_t>(data.size()));
     }
-    std::memcpy(&out[8], data.data(), data.size());
     if (encrypted_) {
         RequireKey();
-        Scramble(&out[8], data.size(), (uint64_t(1) << 40) + block);
+        Scramble(&out[at], data.size(), (uint64_t(1) << 40) + block);
     }
     const uint32_t blocks = static_cast<uint32_t>((out.size() + memoBlockSize_ - 1) / memoBlockSize_);
     out.resize(static_cast<size_t>(blocks) * memoBlockSize_, 0);
@@ -963,9 +1283,15 @@ void TableFile::Rewrite(bool encrypt) {
     Touch();
 }
 
-bool TableFile::Stat(struct stat& st) const { return ::fstat(fd_, &st) == 0; }
+bool TableFile::Stat(struct stat& st) const {
+    if (::fstat(fd_, &st) != 0) return false;
+    // The size the file has once the tail grown for appends is cut back.
+    if (appendMap_) st.st_size = RecordOffset(stored_ + 1) + 1;
+    return true;
+}
 
 void TableFile::TakeOverFile(int fd) {
+    UnmapAppend(false);
     const int old = fd_;
     fd_ = fd;
     struct stat st;
@@ -988,14 +1314,79 @@ IndexFile* TableFile::FindIndexFile(const std::string& path) {
 
 IndexFile* TableFile::OpenIndex(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
+    // The file is read with the header locked: its counter is then compared
+    // with a table no other process is changing.
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, false));
     return indexFiles_.back().get();
 }
 
 IndexFile* TableFile::CreateIndexFile(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, !FileExists(path)));
     return indexFiles_.back().get();
+}
+
+uint32_t TableFile::ReadCounter() {
+    if (!counterOffset_) return 0;
+    uint8_t b[4];
+    ReadAll(fd_, b, 4, counterOffset_);
+    return LE32(b);
+}
+
+void TableFile::NoteChange() {
+    if (!counterOffset_ || !writable_) return;
+    uint8_t b[4];
+    if (exclusive_) {
+        // Nobody else writes: moving the counter once after each save of the
+        // indexes is enough to tell a crash's leftovers from current files.
+        if (!changeNoted_) {
+            PutLE32(b, ++changes_);
+            WriteAll(fd_, b, 4, counterOffset_);
+            changeNoted_ = true;
+        }
+    } else {
+        const uint32_t onDisk = ReadCounter();
+        if (onDisk != changes_) indexesStale_ = true;  // another process wrote since
+        changes_ = onDisk + 1;
+        PutLE32(b, changes_);
+        WriteAll(fd_, b, 4, counterOffset_);
+    }
+    if (!dateStamped_ && IsDbfType(type_)) {
+        uint8_t date[3];
+        StampDate(date);
+        WriteAll(fd_, date, 3, 1);
+        dateStamped_ = true;
+    }
+}
+
+void TableFile::CatchUpIndexes() {
+    if (exclusive_ || !counterOffset_) return;
+    const uint32_t onDisk = ReadCounter();
+    if (!indexesStale_ && onDisk == changes_) return;
+    if (!indexFiles_.empty()) RebuildIndexes();
+    changes_ = onDisk;
+    indexesStale_ = false;
+}
+
+void TableFile::SyncIndexes() {
+    if (exclusive_ || indexFiles_.empty() || !counterOffset_) return;
+    if (!indexesStale_ && ReadCounter() == changes_) return;
+    HeaderGuard guard(fd_, true);
+    CatchUpIndexes();
+}
+
+void TableFile::SaveIndex(IndexFile& file) {
+    if (!writable_) return;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
+    struct stat st;
+    if (!Stat(st)) return;
+    file.Save(st, changes_);
+    changeNoted_ = false;
 }
 
 void TableFile::MaintainIndexes(uint32_t recno, const uint8_t* oldImage, const uint8_t* newImage) {
@@ -1020,10 +1411,18 @@ void TableFile::RebuildIndexes() {
 }
 
 void TableFile::SaveIndexes() {
+    if (!writable_) return;
+    HeaderGuard guard(fd_, !exclusive_);
+    CatchUpIndexes();
     struct stat st;
     if (!Stat(st)) return;
-    for (auto& file : indexFiles_)
-        if (file->dirty && writable_) file->Save(st);
+    bool saved = false;
+    for (auto& file : indexFiles_) {
+        if (!file->dirty && file->savedChanges == changes_) continue;
+        file->Save(st, changes_);
+        saved = true;
+    }
+    if (saved) changeNoted_ = false;
 }
 
 }  // namespace qel32

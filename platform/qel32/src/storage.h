@@ -29,6 +29,9 @@
 
 namespace qel32 {
 
+// Writes n bytes at the offset; a failure names path (KIV_ERR_IO).
+void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path);
+
 class TableFile : public std::enable_shared_from_this<TableFile> {
 public:
     // Opens an existing table. typeHint decides between the two DBF types when
@@ -65,10 +68,17 @@ public:
     // Reads n records starting at recno into out. Returns the number read.
     uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
     void WriteRecord(uint32_t recno, const uint8_t* image);
-    // Appends the image (autoinc fields filled in) and returns its number. In
-    // shared mode the new record is written at once and locked for owner; a
-    // table lock held by another owner refuses the append. On an exclusive
-    // open the record reaches the disk with its first WriteRecord.
+    // A record as stored (scrambled on encrypted tables), for journals;
+    // false when the file does not hold it.
+    bool ReadStored(uint32_t recno, uint8_t* out);
+    void WriteStored(uint32_t recno, const uint8_t* stored);
+    // Appends a record (the image's autoinc fields filled in) and returns its
+    // number. The record reaches the disk, and the header's count, with its
+    // first WriteRecord: other processes never see it without its values. In
+    // shared mode the new record is locked for owner, and the process holds
+    // the table's append reservation until its appended records are written
+    // (other processes wait for it, a while); a table lock held by another
+    // owner refuses the append.
     uint32_t Append(const void* owner, uint8_t* image);
     void Zap();
     // Takes back an appended record: cut off when it is still the last one,
@@ -98,6 +108,16 @@ public:
 
     // Bumped on every change made through this process.
     uint64_t stamp() const { return stamp_.load(std::memory_order_acquire); }
+    // Shared opens: a mark in the header that every process writing a record
+    // sets anew (to a value never used before) once the record is written,
+    // read from a shared mapping of the header without a system call. What
+    // was read after the mark had a value holds while it keeps it. 0 when
+    // the table has no room for the mark or the open is exclusive.
+    uint32_t WriteMark() const {
+        return headerMap_ ? __atomic_load_n(reinterpret_cast<const uint32_t*>(headerMap_ + markOffset_), __ATOMIC_ACQUIRE)
+                          : 0;
+    }
+    bool HasWriteMark() const { return headerMap_ != nullptr; }
 
     // Locks. owner identifies the handle. Return KIV_OK or a conflict code.
     KIVRESULT LockRecord(const void* owner, uint32_t recno);
@@ -115,13 +135,29 @@ public:
     IndexFile* CreateIndexFile(const std::string& path);
     IndexFile* FindIndexFile(const std::string& path);
     void SaveIndexes();
+    // Writes one index file as it stands now (brought up to date first).
+    void SaveIndex(IndexFile& file);
+    // Change counter: a number in the table header that every write of every
+    // process moves on before it touches a record. An index file keeps the
+    // number its orders agree with; in memory the orders agree with
+    // indexedChanges(). Rebuilds the orders when another process changed the
+    // table since (shared opens).
+    void SyncIndexes();
+    uint32_t indexedChanges() const { return changes_; }
     bool Stat(struct stat& st) const;
 
 private:
     TableFile() = default;
     void ReadHeader();
     void IndexFieldNames();
-    void WriteHeaderCount();
+    void WriteHeaderCount(uint32_t count);
+    // Shared opens: the append reservation, taken when the first appended
+    // record is pending and given back when the last one is written.
+    void Reserve();
+    void ReleaseReservation();
+    // An appended record left the pending set: the header counts every
+    // record up to the first one still pending.
+    void Settle();
     void OpenMemo(bool create, uint16_t memoBlockSize);
     void TakeOpenLock();
     bool RangeLock(off_t start, off_t len, short type, bool wait);
@@ -135,15 +171,29 @@ private:
 
     std::string path_;
     uint16_t type_ = 0;
+    uint8_t version_ = 0;  // DBF tables: the header's version byte
     std::vector<FieldDef> fields_;
     uint32_t recordLength_ = 0;
     uint32_t headerLength_ = 0;
     uint32_t count_ = 0;
-    uint32_t pendingAppend_ = 0;  // exclusive opens: appended, not yet on disk
+    // Appended records not yet written. The header counts records up to
+    // the first of them; stored_ is the count the header holds.
+    // Changed with both mutex_ and pendingMutex_ held; reads take either.
+    std::vector<uint32_t> pending_;  // ascending
+    std::mutex pendingMutex_;
+    std::atomic<uint32_t> pendingCount_{0};
+    bool TakePending(uint32_t recno);  // false when recno is not pending
+    uint32_t stored_ = 0;
+    bool reserved_ = false;
     uint32_t nextAutoinc_ = 1;
     uint32_t lastAutoinc_ = 0;
     int fd_ = -1;
     int memoFd_ = -1;
+    std::string memoPath_;
+    // The file an error names: the memo file or the table.
+    const std::string& NameOf(int fd) const { return fd == memoFd_ && fd >= 0 ? memoPath_ : path_; }
+    // The memo file's size, to check the blocks a record points at.
+    uint64_t MemoSize() const;
     uint32_t memoBlockSize_ = 512;
     bool encrypted_ = false;
     uint32_t check_ = 0;  // 24 bits of the key, to refuse a wrong password
@@ -154,10 +204,40 @@ private:
     void WriteEncryptionHeader(int fd);
     // A rewritten file (renamed over the old one) takes the old one's place.
     void TakeOverFile(int fd);
+    // Exclusive opens: appended records and the header's count are written
+    // through a shared mapping of the file, so that an append costs no system
+    // call. The file grows ahead of the records in steps and is cut back to
+    // them when the table closes (a crash leaves the tail past the end-of-file
+    // mark, which nothing reads).
+    uint8_t* appendMap_ = nullptr;
+    size_t appendMapLength_ = 0;
+    bool MapForAppend(off_t end);
+    void UnmapAppend(bool cutBack);
+    void WriteFile(const void* data, size_t n, off_t at);
+    const uint8_t* headerMap_ = nullptr;
+    off_t markOffset_ = 0;
+    void MapWriteMark();
+    void MoveWriteMark();
     bool writable_ = false;
     bool exclusive_ = false;
     int handles_ = 0;
     std::atomic<uint64_t> stamp_{1};
+
+    // The change counter: where it lives in the header (0: the header has no
+    // room for it), the value the orders in memory agree with, whether a
+    // change of another process has outdated them, and (exclusive opens)
+    // whether the counter on disk was moved on since the indexes were saved.
+    off_t counterOffset_ = 0;
+    uint32_t changes_ = 0;
+    bool indexesStale_ = false;
+    bool changeNoted_ = false;
+    bool dateStamped_ = false;
+    uint32_t ReadCounter();
+    // Called before every write to the table file (shared opens: with the
+    // header lock held).
+    void NoteChange();
+    // With the header lock held: rebuilds the orders if they are outdated.
+    void CatchUpIndexes();
 
     std::vector<uint8_t> appendBuffer_;
     std::vector<int32_t> nameSlots_;  // open hash of field names, -1 = empty

@@ -80,7 +80,29 @@ void Connection::Begin() {
 
 void Connection::Commit() {
     if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
+    transaction_->journal.Commit();
     transaction_.reset();
+}
+
+void Connection::CommitWork() {
+    for (KIVHANDLE h : Tables())
+        if (auto* t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Flush();
+    Commit();
+    EndSqlTransaction(true);
+}
+
+void Connection::RollbackWork(const std::string& savepoint) {
+    for (KIVHANDLE h : Tables())
+        if (auto* t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Cancel();
+    Rollback(savepoint);
+    if (savepoint.empty()) EndSqlTransaction(false);
+}
+
+void Connection::EndSqlTransaction(bool commit) {
+    // A transaction SQL began ends with the engine's: the SQL session's own
+    // (which holds nothing else) follows.
+    if (sql_ && !sqlite3_get_autocommit(sql_->db()))
+        sqlite3_exec(sql_->db(), commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Connection::Savepoint(const std::string& name) {
@@ -89,12 +111,28 @@ void Connection::Savepoint(const std::string& name) {
     transaction_->savepoints.emplace_back(Upper(name), transaction_->log.size());
 }
 
+bool Connection::HasSavepoint(const std::string& name) const {
+    if (!transaction_) return false;
+    const std::string wanted = Upper(name);
+    for (const auto& s : transaction_->savepoints)
+        if (s.first == wanted) return true;
+    return false;
+}
+
 void Connection::ReleaseSavepoint(const std::string& name) {
     if (!transaction_) return;
-    const std::string upper = Upper(name);
     auto& marks = transaction_->savepoints;
-    auto it = std::find_if(marks.rbegin(), marks.rend(), [&](const auto& s) { return s.first == upper; });
+    const std::string wanted = Upper(name);
+    auto it = std::find_if(marks.rbegin(), marks.rend(), [&](const auto& s) { return s.first == wanted; });
     if (it != marks.rend()) marks.erase(std::prev(it.base()), marks.end());
+}
+
+void Connection::DropSavepoint(const std::string& name) {
+    if (!transaction_) return;
+    auto& marks = transaction_->savepoints;
+    const std::string wanted = Upper(name);
+    auto it = std::find_if(marks.rbegin(), marks.rend(), [&](const auto& s) { return s.first == wanted; });
+    if (it != marks.rend()) marks.erase(std::prev(it.base()));
 }
 
 void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended) {
@@ -109,6 +147,7 @@ void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recn
             Throw(KIV_ERR_IO, "Record " + std::to_string(recno) + " cannot be read for the transaction log");
         }
     }
+    entry.journalAt = transaction_->journal.Note(file, recno, appended);
     transaction_->log.push_back(std::move(entry));
 }
 
@@ -131,6 +170,8 @@ void Connection::Rollback(const std::string& savepoint) {
         try {
             if (e.appended) e.file->RemoveAppended(e.recno);
             else e.file->WriteRecord(e.recno, e.before.data());
+            // Undone: a crash from here on must not undo it again.
+            transaction_->journal.CutBack(*e.file, e.journalAt);
         } catch (const EngineError& err) {
             if (!failure) {
                 failure = err.code();
@@ -140,7 +181,11 @@ void Connection::Rollback(const std::string& savepoint) {
         transaction_->logged.erase({e.file.get(), e.recno});
         log.pop_back();
     }
-    if (savepoint.empty()) transaction_.reset();
+    if (savepoint.empty()) {
+        if (failure) transaction_->journal.Abandon();  // the next open finishes the undo
+        else transaction_->journal.Discard();
+        transaction_.reset();
+    }
     if (failure) Throw(failure, text);
 }
 
@@ -161,7 +206,7 @@ Table::Table(std::shared_ptr<Connection> connection, std::shared_ptr<TableFile> 
       ownOrder_(order ? std::move(order) : std::make_unique<PhysicalOrder>()),
       order_(ownOrder_.get()) {
     image_ = file_->BlankImage();
-    readAhead_ = file_->exclusive() ? 256 : 1;
+    readAhead_ = file_->exclusive() || file_->HasWriteMark() ? 256 : 1;
 }
 
 Table::~Table() {
@@ -240,8 +285,10 @@ const FieldDef& Table::Field(KIVFIELD field, int* index) const {
 
 void Table::Load(uint32_t recno, bool fresh) {
     const uint32_t len = file_->recordLength();
-    if (!fresh && readAhead_ > 1 && cacheStamp_ == file_->stamp() && recno >= cacheFirst_ &&
-        recno < cacheFirst_ + cacheCount_) {
+    // What was read ahead holds while neither this process nor (shared
+    // opens) another one wrote a record since.
+    if (!fresh && readAhead_ > 1 && cacheStamp_ == file_->stamp() && cacheMark_ == file_->WriteMark() &&
+        recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {
         std::memcpy(image_.data(), &cache_[static_cast<size_t>(recno - cacheFirst_) * len], len);
     } else if (!fresh && readAhead_ > 1) {
         // Read a window around the record in the direction of travel.
@@ -250,6 +297,7 @@ void Table::Load(uint32_t recno, bool fresh) {
         else if (recno_ > recno) first = 1;
         cache_.resize(static_cast<size_t>(readAhead_) * len);
         cacheStamp_ = file_->stamp();
+        cacheMark_ = file_->WriteMark();
         cacheFirst_ = first;
         cacheCount_ = file_->ReadRecords(first, readAhead_, cache_.data());
         if (recno >= cacheFirst_ + cacheCount_) Throw(KIV_ERR_CORRUPT_FILE, "Record " + std::to_string(recno) + " cannot be read");
@@ -541,7 +589,8 @@ Value Table::GetValue(int index) {
 std::string Table::GetText(int index, bool trim) {
     const FieldDef& f = file_->fields()[static_cast<size_t>(index)];
     std::string text = ValueToText(f, GetValue(index));
-    if (trim && f.type != KIV_FT_RAW && !(IsBlobType(f.type) && f.type != KIV_FT_MEMO && f.type != KIV_FT_VARCHAR))
+    // Memo and blob values come back whole, trailing blanks included.
+    if (trim && f.type != KIV_FT_RAW && !IsBlobType(f.type))
         while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
@@ -712,10 +761,8 @@ void Table::Append() {
         throw;
     }
     if (!file_->exclusive()) lockedRecords_.insert(recno);
-    else {
-        dirty_ = true;  // the new record is written with the next flush
-        appended_ = image_;
-    }
+    dirty_ = true;  // the new record is written with the next flush
+    appended_ = image_;
     lastAutoinc_ = file_->LastAutoinc();
     connection_->LogChange(file_, recno, true);
     order_->Added(recno);
@@ -819,6 +866,7 @@ void IndexHandle::Bounds() const {
 
 uint32_t IndexHandle::Size(TableFile& file, bool fresh) {
     file.Count(fresh);
+    if (fresh) file.SyncIndexes();
     Bounds();
     return last_ - first_;
 }

@@ -14,6 +14,7 @@
 #include "handles.h"
 #include "expr.h"
 #include "index.h"
+#include "journal.h"
 #include "storage.h"
 
 namespace qel32 {
@@ -28,9 +29,13 @@ struct UndoEntry {
     uint32_t recno;
     bool appended;               // the record did not exist before
     std::vector<uint8_t> before; // the stored image before the first change
+    off_t journalAt = 0;         // the table's journal length before this change
 };
 
+// The log lives in memory; the journal keeps it on disk, so that a crash
+// undoes an unfinished transaction.
 struct Transaction {
+    Journal journal;
     std::vector<UndoEntry> log;
     // The records the log holds, so that a record's later changes are known
     // as such without searching the log.
@@ -64,8 +69,16 @@ public:
     void Commit();
     void Rollback(const std::string& savepoint = std::string());
     void Savepoint(const std::string& name);
-    // Forgets a savepoint (and those after it), keeping what was done since.
+    bool HasSavepoint(const std::string& name) const;
+    // Forgets the savepoint and the ones after it; their changes stay.
     void ReleaseSavepoint(const std::string& name);
+    // Forgets that savepoint alone: the ones taken after it stay.
+    void DropSavepoint(const std::string& name);
+    // The same with the pending changes of the connection's table handles
+    // written first (commit) or dropped (rollback), as the engine calls and
+    // SQL's COMMIT and ROLLBACK do.
+    void CommitWork();
+    void RollbackWork(const std::string& savepoint = std::string());
     // Called before a stored record changes (or right after an append).
     void LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended);
 
@@ -90,6 +103,7 @@ private:
     std::set<KIVHANDLE> statements_;
     std::unique_ptr<Transaction> transaction_;
     std::unique_ptr<SqlSession> sql_;
+    void EndSqlTransaction(bool commit);
 };
 
 // The order a handle visits rows in: position p (1..Size) names a record.
@@ -294,6 +308,7 @@ private:
     uint32_t cacheFirst_ = 0;
     uint32_t cacheCount_ = 0;
     uint64_t cacheStamp_ = 0;
+    uint32_t cacheMark_ = 0;
     uint32_t readAhead_ = 1;
 };
 

@@ -9,8 +9,9 @@ Prints one line per field of every record:
     <record number> <'.' live or '*' deleted> <field name> <type letter> <value as hex>
 
 Character, numeric, date and logical values are the stored bytes; memo fields
-give the memo's text, read from the .dbt (dBase IV) or .fpt (FoxPro) file
-beside the table. The first line is "records <count>". Damage (a record count
+give the memo's text, read from the .dbt (dBase IV, or dBase III for tables of
+version 0x83) or .fpt (FoxPro) file beside the table; version 0x30 tables keep
+binary block numbers. The first line is "records <count>". Damage (a record count
 the file cannot hold, a memo block at or past the memo file's next free block,
 a block that is not a memo) is reported on stderr with exit status 1.
 """
@@ -52,6 +53,25 @@ class DbtMemo:
         if length < 0 or end_block > self.next_free:
             raise Damaged("memo at block %d runs past the next free block" % block)
         return self.data[at + 8:at + 8 + length]
+
+
+class Dbt3Memo:
+    """dBase III (tables of version 0x83): u32 LE next free block at 0,
+    512-byte blocks; a memo is its text, ended by two 0x1A bytes."""
+
+    def __init__(self, path):
+        with open(path, "rb") as f:
+            self.data = f.read()
+        self.next_free = struct.unpack_from("<I", self.data, 0)[0]
+
+    def read(self, block):
+        at = block * 512
+        if block < 1 or block >= self.next_free or at >= len(self.data):
+            raise Damaged("memo block %d outside the used blocks (next free %d)" % (block, self.next_free))
+        end = self.data.find(b"\x1a\x1a", at)
+        if end < 0:
+            raise Damaged("memo at block %d has no end marks" % block)
+        return self.data[at:end]
 
 
 class FptMemo:
@@ -109,6 +129,8 @@ def read_table(path):
         dbt = find_beside(path, ".dbt")
         if version in (0xF5, 0x30) and fpt:
             memo = FptMemo(fpt)
+        elif dbt and version == 0x83:
+            memo = Dbt3Memo(dbt)
         elif dbt:
             memo = DbtMemo(dbt)
         elif fpt:
@@ -125,7 +147,10 @@ def read_table(path):
         for name, letter, length in fields:
             raw = image[pos:pos + length]
             pos += length
-            if letter == "M":
+            if letter == "M" and length == 4:  # version 0x30: a binary block number
+                block = struct.unpack("<I", raw)[0]
+                values.append(memo.read(block) if block else b"")
+            elif letter == "M":
                 text = raw.strip(b" \0")
                 values.append(memo.read(int(text)) if text else b"")
             else:

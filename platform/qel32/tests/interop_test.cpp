@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -365,5 +366,237 @@ TEST(ShapelibWrittenTable, EngineReadsAndExtendsIt) {
     EXPECT_EQ("   100.01", read[2].values.at("AMOUNT"));
     EXPECT_EQ("  42", read[2].values.at("QTY"));
 }
+
+
+// ------------------------------------------------------------ Debian's DBF libraries
+
+// python3-dbfread and python3-dbf, which Debian installs for its own python3,
+// driven by dbfpeers.py: every table version the engine writes, memos
+// included, read back with the values equal; and tables those libraries
+// wrote, read and extended by the engine.
+constexpr const char* kSystemPython = "/usr/bin/python3";
+
+std::string Peers(const std::string& args, int& status) {
+    // -I: not the tests' own dbfread.py beside the script, nor the caller's environment.
+    return Shell(std::string(kSystemPython) + " -I " + Quote(std::string(QEL32_TEST_SOURCE_DIR) + "/dbfpeers.py") + " " +
+                     args + " 2>&1",
+                 status);
+}
+
+void RequirePeers() {
+    int status;
+    Shell(std::string(kSystemPython) + " -c 'import dbf, dbfread' >/dev/null 2>&1", status);
+    ASSERT_EQ(0, status) << "python3-dbf and python3-dbfread are not installed (scripts/deps.sh installs them)";
+}
+
+std::string Hex(const std::string& text) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// One value a reader must find: record, field, kind (see dbfpeers.py), text.
+struct PeerValue {
+    uint32_t recno;
+    const char* field;
+    char kind;
+    std::string text;
+};
+
+// Runs the reader's check of a table against the values; "" when they agree.
+std::string PeerCheck(const std::string& reader, const std::string& table, const std::vector<PeerValue>& values,
+                      const TempDir& dir) {
+    const std::string expected = dir.File("expected-" + reader + ".txt");
+    {
+        FILE* f = std::fopen(expected.c_str(), "w");
+        for (const PeerValue& v : values)
+            std::fprintf(f, "%u %s %c %s\n", v.recno, v.field, v.kind, Hex(v.text).c_str());
+        std::fclose(f);
+    }
+    int status;
+    const std::string out = Peers("check " + reader + " " + Quote(table) + " " + Quote(expected), status);
+    return status == 0 ? "" : reader + ": " + out;
+}
+
+uint8_t HeaderByte(const std::string& path, long at) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    std::fseek(f, at, SEEK_SET);
+    const int c = std::fgetc(f);
+    std::fclose(f);
+    return static_cast<uint8_t>(c);
+}
+
+struct VersionCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;
+    uint8_t version;
+    std::vector<std::string> readers;
+};
+
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.label; }
+
+class EngineWrittenVersion : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(EngineWrittenVersion, DebianReadersReadEveryValue) {
+    const VersionCase& c = GetParam();
+    RequirePeers();
+    TempDir dir;
+    KIVHANDLE conn = 0, t = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivCreateTable(conn, "versions.dbf", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                 KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+    const bool vfp = c.version == 0x30, memo = std::strstr(c.fields, "NOTES") != nullptr;
+    const std::string names[] = {"Caf\xE9 one", "second", "ABCDEFGHIJKLMNOPQRST"};
+    const std::string notes[] = {"a memo\r\nof two lines", LongMemo(), ""};
+    std::vector<PeerValue> values;
+    for (uint32_t i = 0; i < 3; ++i) {
+        const uint32_t recno = i + 1;
+        SYS_ASSERT_OK(KivAppendRecord(t));
+        SetText(t, "NAME", names[i]);
+        values.push_back({recno, "NAME", 'C', names[i]});
+        if (vfp) {
+            SYS_ASSERT_OK(KivSetLong(t, "QTY", static_cast<int32_t>(recno * 1000 - 7)));
+            SYS_ASSERT_OK(KivSetDouble(t, "PRICE", -1.5 * recno));
+            const std::string stamp = "2024-02-2" + std::to_string(recno) + " 13:14:15";
+            SYS_ASSERT_OK(KivSetTimeStampText(t, "STAMP", stamp.data(), static_cast<uint32_t>(stamp.size())));
+            SetText(t, "COST", std::to_string(recno) + ".2525");
+            values.push_back({recno, "QTY", 'N', std::to_string(recno * 1000 - 7)});
+            values.push_back({recno, "PRICE", 'N', std::to_string(-1.5 * recno)});
+            values.push_back({recno, "STAMP", 'T', stamp});
+            values.push_back({recno, "COST", 'N', std::to_string(recno) + ".2525"});
+        } else {
+            SetText(t, "AMOUNT", std::to_string(recno * 100) + ".25");
+            const std::string day = "1999-12-2" + std::to_string(i);
+            SYS_ASSERT_OK(KivSetDateText(t, "DAY", day.data(), static_cast<uint32_t>(day.size())));
+            SYS_ASSERT_OK(KivSetLogical(t, "FLAG", static_cast<uint16_t>(i % 2)));
+            values.push_back({recno, "AMOUNT", 'N', std::to_string(recno * 100) + ".25"});
+            values.push_back({recno, "DAY", 'D', day});
+            values.push_back({recno, "FLAG", 'L', i % 2 ? "T" : "F"});
+        }
+        if (memo) {
+            // The first memo is replaced by a shorter one: the readers must
+            // take the new block, and its length, not the old block's.
+            if (i == 0) {
+                SetText(t, "NOTES", "a draft that a shorter memo replaces, longer than it");
+                SYS_ASSERT_OK(KivWriteRecord(t));
+            }
+            SetText(t, "NOTES", notes[i]);
+            values.push_back({recno, "NOTES", 'M', notes[i]});
+        }
+        SYS_ASSERT_OK(KivWriteRecord(t));
+    }
+    SYS_ASSERT_OK(KivCloseTable(t));
+    SYS_ASSERT_OK(KivDisconnect(conn));
+
+    const std::string file = dir.File("versions.dbf");
+    EXPECT_EQ(c.version, HeaderByte(file, 0));
+    EXPECT_EQ(0x03, HeaderByte(file, 29)) << "code page mark: Windows-1252";
+    for (const std::string& reader : c.readers) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
+    std::string failure;
+    const std::vector<ReadRecord> read = PyRead(file, failure);
+    ASSERT_EQ("", failure);
+    ASSERT_EQ(3u, read.size());
+    for (uint32_t i = 0; i < 3 && memo; ++i) EXPECT_EQ(notes[i], read[i].values.at("NOTES"));
+}
+
+// python3-dbf reads dBase IV memo blocks as FoxPro ones: only dbfread reads
+// version 0x8B, and version 0x30 tables of type 1 (.dbt memos). dbfread takes every B field for a memo and wants a memo file
+// even where B is a double: only python3-dbf reads a version 0x30 table
+// without memo fields.
+INSTANTIATE_TEST_SUITE_P(
+    Versions, EngineWrittenVersion,
+    ::testing::Values(
+        VersionCase{"Dbf03", KIV_TABLE_NTX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L", 0x03, {"dbfread", "dbf"}},
+        VersionCase{"Dbf8B", KIV_TABLE_NTX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M", 0x8B, {"dbfread"}},
+        VersionCase{"DbfF5", KIV_TABLE_CDX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M", 0xF5, {"dbfread", "dbf"}},
+        VersionCase{"Dbf30", KIV_TABLE_CDX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
+                    {"dbfread", "dbf"}},
+        VersionCase{"Dbf30Dbt", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
+                    {"dbfread"}},
+        VersionCase{"Dbf30NoMemo", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY", 0x30,
+                    {"dbf"}}),
+    systest::CaseLabel<VersionCase>);
+
+// Tables python3-dbf wrote (dBase III with .dbt memos, FoxPro, Visual FoxPro
+// with integer, double, date-time, currency and null flags): the engine
+// reads them, appends a record with a memo in the table's own memo format,
+// and both Debian readers read all three records.
+class PeerWrittenTable : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PeerWrittenTable, EngineReadsAndExtendsIt) {
+    const std::string kind = GetParam();
+    RequirePeers();
+    TempDir dir;
+    const std::string file = dir.File("peer.dbf");
+    int status;
+    const std::string out = Peers("write " + kind + " " + Quote(file), status);
+    ASSERT_EQ(0, status) << out;
+    const bool vfp = kind == "vfp";
+
+    KIVHANDLE conn = 0, t = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "peer", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+    // The rows dbfpeers.py writes.
+    const std::string names[] = {"first", "second", "third"};
+    const std::string notes[] = {"a memo\r\nof two lines", std::string(1500, 'x'), "the engine's memo\r\nline two"};
+    const double amounts[] = {12.5, -3.25, 77.75};
+    SYS_ASSERT_OK(KivGotoTop(t));
+    for (int i = 0; i < 2; ++i) {
+        std::string name, memo;
+        SYS_EXPECT_OK(systest::GetText(t, "NAME", name));
+        SYS_EXPECT_OK(systest::GetText(t, "NOTES", memo));
+        EXPECT_EQ(names[i], name);
+        EXPECT_EQ(notes[i], memo);
+        double amount = 0;
+        SYS_EXPECT_OK(KivGetDouble(t, vfp ? "PRICE" : "AMOUNT", &amount));
+        EXPECT_DOUBLE_EQ(amounts[i], amount);
+        if (vfp) {
+            std::string stamp;
+            SYS_EXPECT_OK(KivGetDouble(t, "COST", &amount));
+            EXPECT_DOUBLE_EQ(amounts[i], amount);
+            KivSetDateFormat("YYYY-MM-DD");
+            SYS_EXPECT_OK(systest::GetText(t, "STAMP", stamp));
+            KivSetDateFormat("MM/DD/YYYY");
+            EXPECT_EQ(i == 0 ? "2024-02-29 13:14:15" : "1999-12-31 13:14:15", stamp);
+        }
+        SYS_ASSERT_OK(KivSkip(t, 1));
+    }
+    SYS_ASSERT_OK(KivAppendRecord(t));
+    SetText(t, "NAME", names[2]);
+    SetText(t, "NOTES", notes[2]);
+    if (vfp) {
+        SYS_ASSERT_OK(KivSetLong(t, "QTY", 21));
+        SYS_ASSERT_OK(KivSetDouble(t, "PRICE", amounts[2]));
+        SetText(t, "COST", "77.75");
+        const std::string stamp = "2026-01-02 03:04:05";
+        SYS_ASSERT_OK(KivSetTimeStampText(t, "STAMP", stamp.data(), static_cast<uint32_t>(stamp.size())));
+    } else {
+        SYS_ASSERT_OK(KivSetDouble(t, "AMOUNT", amounts[2]));
+        SYS_ASSERT_OK(KivSetDateText(t, "DAY", "2026-01-02", 10));
+        SYS_ASSERT_OK(KivSetLogical(t, "FLAG", 1));
+    }
+    SYS_ASSERT_OK(KivWriteRecord(t));
+    SYS_ASSERT_OK(KivCloseTable(t));
+    SYS_ASSERT_OK(KivDisconnect(conn));
+
+    std::vector<PeerValue> values;
+    for (uint32_t i = 0; i < 3; ++i) {
+        values.push_back({i + 1, "NAME", 'C', names[i]});
+        values.push_back({i + 1, "NOTES", 'M', notes[i]});
+        values.push_back({i + 1, vfp ? "PRICE" : "AMOUNT", 'N', std::to_string(amounts[i])});
+    }
+    values.push_back({3, vfp ? "STAMP" : "DAY", vfp ? 'T' : 'D', vfp ? "2026-01-02 03:04:05" : "2026-01-02"});
+    for (const char* reader : {"dbfread", "dbf"}) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, PeerWrittenTable, ::testing::Values("db3", "fp", "vfp"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace

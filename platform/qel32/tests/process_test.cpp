@@ -15,7 +15,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -122,8 +124,10 @@ enum class Op : uint8_t {
     LockTable,
     UnlockTable,
     Append,        // text: the NAME of the new record (which stays locked)
+    AppendUnwritten,  // text: the NAME given to a new record not yet written
     Write,         // arg: record number, text: the new NAME
     Dump,          // the NAMEs of all records, each followed by '|'
+    Begin,         // begins a transaction on the peer's connection
     Die,           // not sent: the parent kills the peer
 };
 
@@ -147,6 +151,9 @@ KIVRESULT DoOp(KIVHANDLE conn, KIVHANDLE& t, Op op, uint32_t arg, const std::str
         case Op::Append:
             if ((rc = KivAppendRecord(t)) || (rc = KivSetField(t, "NAME", text.data(), len))) return rc;
             return KivWriteRecord(t);
+        case Op::AppendUnwritten:
+            if ((rc = KivAppendRecord(t))) return rc;
+            return KivSetField(t, "NAME", text.data(), len);
         case Op::Write:
             if ((rc = KivGotoRecord(t, arg)) || (rc = KivSetField(t, "NAME", text.data(), len))) return rc;
             return KivWriteRecord(t);
@@ -159,6 +166,7 @@ KIVRESULT DoOp(KIVHANDLE conn, KIVHANDLE& t, Op op, uint32_t arg, const std::str
             }
             return rc;
         }
+        case Op::Begin: return KivBeginTransaction(conn);
         case Op::Die: break;
     }
     return KIV_ERR_INVALID_ARGUMENT;
@@ -468,8 +476,7 @@ uint32_t MemoBlock(KIVHANDLE t, uint16_t tableType) {
 
 // Opens the table as a later user would and checks that the header's count
 // agrees with the records: each one reads, and holds values the writer could
-// have stored. A record appended but not yet filled (the last one only) is
-// filled in, so the next writer starts from a complete table. Returns the count.
+// have stored; none is blank. Returns the count.
 uint32_t CheckTable(const std::string& dir, const CrashCase& c) {
     KIVHANDLE conn = 0, t = 0;
     uint32_t count = 0;
@@ -497,12 +504,8 @@ uint32_t CheckTable(const std::string& dir, const CrashCase& c) {
         // Numeric fields of DBF tables come back right-aligned as stored.
         val.erase(0, val.find_first_not_of(' ') == std::string::npos ? val.size() : val.find_first_not_of(' '));
         ver.erase(0, ver.find_first_not_of(' ') == std::string::npos ? ver.size() : ver.find_first_not_of(' '));
-        if (name.empty() && val.empty() && ver.empty() && notes.empty()) {
-            // Appended, killed before its values were written.
-            EXPECT_EQ(count, r) << "a blank record before the last";
-            EXPECT_EQ(KIV_OK, FillRecord(t, r, 0)) << systest::LastError();
-            continue;
-        }
+        // An append killed before its values were written leaves nothing.
+        EXPECT_FALSE(name.empty() && val.empty() && ver.empty() && notes.empty()) << "a blank record";
         EXPECT_EQ(NameFor(r), name);
         EXPECT_EQ(std::to_string(r * 7), val);
         uint32_t version = 0;
@@ -660,5 +663,485 @@ INSTANTIATE_TEST_SUITE_P(Process, ConcurrentAppends,
                                            AppendCase{"Cdx", KIV_TABLE_CDX, "NAME,C,20;NOTES,M"},
                                            AppendCase{"Kdt", KIV_TABLE_KDT, "ID,AUTOINC;NAME,CHAR,20;NOTES,MEMO"}),
                          systest::CaseLabel<AppendCase>);
+
+// ------------------------------------------------------- shared index files
+
+// Two processes append to one table with an index, each keeping the index in
+// memory and writing it when it closes; afterwards every record is found by
+// a seek: through a handle that stayed open all along and through a fresh
+// open. With kill, one writer dies midway and never writes its index file.
+struct IndexedAppendCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;
+    const char* indexFile;  // the production index opens with the table; an .ntx by name
+    bool kill;
+};
+
+void PrintTo(const IndexedAppendCase& c, std::ostream* os) { *os << c.label; }
+
+class IndexedAppends : public ::testing::TestWithParam<IndexedAppendCase> {};
+
+KIVRESULT OpenIndexed(const std::string& dir, const IndexedAppendCase& c, uint32_t options, KIVHANDLE& conn,
+                      KIVHANDLE& t, KIVHANDLE& ix) {
+    KIVRESULT rc = KivConnect(dir.c_str(), &conn);
+    if (!rc) rc = KivOpenTable(conn, "indexed", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, options, &t);
+    if (!rc && c.tableType == KIV_TABLE_NTX) rc = KivOpenIndex(t, c.indexFile, nullptr, nullptr);
+    if (!rc) rc = KivGetIndexHandle(t, "NAMES", &ix);
+    return rc;
+}
+
+std::string IndexedName(char tag, int i) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%c%05d", tag, i);
+    return buf;
+}
+
+// Seeks every record of the table by its NAME; returns the names not found
+// on their own record, and counts the records.
+std::vector<std::string> LostSeeks(KIVHANDLE t, KIVHANDLE ix, uint32_t& records) {
+    std::vector<std::pair<std::string, uint32_t>> all;
+    uint16_t eof = 0;
+    for (KivGotoTop(t); KivAtEOF(t, &eof) == KIV_OK && !eof; KivSkip(t, 1)) {
+        std::string name;
+        uint32_t recno = 0;
+        if (systest::GetText(t, "NAME", name) || KivGetRecordNum(t, 2, &recno)) break;
+        all.emplace_back(name, recno);
+    }
+    records = static_cast<uint32_t>(all.size());
+    std::vector<std::string> lost;
+    for (const auto& [name, recno] : all) {
+        uint16_t found = 0;
+        uint32_t at = 0;
+        if (name.empty()) continue;  // appended, never written: a blank key
+        if (KivSeek(ix, name.data(), static_cast<uint32_t>(name.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &found) ||
+            !found || KivGetRecordNum(t, 2, &at) || at != recno)
+            lost.push_back(name);
+    }
+    return lost;
+}
+
+TEST_P(IndexedAppends, EveryRecordIsFoundBySeek) {
+    const IndexedAppendCase& c = GetParam();
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "indexed", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        SYS_ASSERT_OK(KivCreateIndex(t, c.indexFile, "NAMES", "NAME", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    constexpr int kEach = 5000;
+    auto writer = [&dir, &c](char tag) {
+        return [&dir, &c, tag](int fd) {
+            KIVHANDLE conn = 0, t = 0, ix = 0;
+            char go = 0;
+            KIVRESULT rc = OpenIndexed(dir.path(), c, KIV_OPEN_SHARED, conn, t, ix);
+            RecvAll(fd, &go, 1);  // both start together
+            for (int i = 0; i < kEach && !rc; ++i) {
+                if ((rc = KivAppendRecord(t)) || (rc = SetText(t, "NAME", IndexedName(tag, i))) ||
+                    (rc = KivWriteRecord(t)) || (rc = KivUnlockTable(t)))
+                    break;
+                if (i == kEach / 2) SendAll(fd, "H", 1);  // halfway
+            }
+            if (!rc) rc = KivCloseTable(t);
+            const std::string report = rc ? systest::LastError() : "D";
+            SendAll(fd, report.data(), report.size());
+        };
+    };
+    Child a(writer('a')), b(writer('b'));
+    // Forked before the parent opens the table: this handle stays open while
+    // the others write, and its order must follow their writes.
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    SYS_ASSERT_OK(OpenIndexed(dir.path(), c, KIV_OPEN_SHARED, conn, t, ix));
+    SendAll(a.fd(), "G", 1);
+    SendAll(b.fd(), "G", 1);
+    char half = 0;
+    ASSERT_TRUE(RecvAll(b.fd(), &half, 1) && half == 'H') << b.Rest();
+    if (c.kill) {
+        const int status = b.Kill();
+        EXPECT_TRUE(WIFSIGNALED(status));
+    }
+    for (Child* child : {&a, &b}) {
+        if (c.kill && child == &b) continue;
+        char done = 'H';
+        bool finished = true;
+        while (finished && done == 'H') finished = RecvAll(child->fd(), &done, 1);
+        finished = finished && done == 'D';
+        EXPECT_TRUE(finished) << done << child->Rest();
+        const int status = finished ? child->Wait() : child->Kill();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    uint32_t records = 0;
+    EXPECT_EQ(std::vector<std::string>{}, LostSeeks(t, ix, records)) << "through the handle open all along";
+    if (c.kill) EXPECT_GT(records, static_cast<uint32_t>(kEach + kEach / 2));
+    else EXPECT_EQ(2u * kEach, records);
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+
+    // The index file the last process left agrees with the table.
+    for (uint32_t options : {KIV_OPEN_SHARED, KIV_OPEN_EXCLUSIVE}) {
+        SYS_ASSERT_OK(OpenIndexed(dir.path(), c, options, conn, t, ix));
+        uint32_t again = 0;
+        EXPECT_EQ(std::vector<std::string>{}, LostSeeks(t, ix, again)) << "after a fresh open " << options;
+        EXPECT_EQ(records, again);
+        SYS_EXPECT_OK(KivCloseTable(t));
+        SYS_EXPECT_OK(KivDisconnect(conn));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Process, IndexedAppends,
+    ::testing::Values(IndexedAppendCase{"Ntx", KIV_TABLE_NTX, "NAME,C,20", "names.ntx", false},
+                      IndexedAppendCase{"Cdx", KIV_TABLE_CDX, "NAME,C,20", "indexed.cdx", false},
+                      IndexedAppendCase{"Kdt", KIV_TABLE_KDT, "NAME,CHAR,20", "indexed.kdi", false},
+                      IndexedAppendCase{"NtxKilled", KIV_TABLE_NTX, "NAME,C,20", "names.ntx", true},
+                      IndexedAppendCase{"CdxKilled", KIV_TABLE_CDX, "NAME,C,20", "indexed.cdx", true},
+                      IndexedAppendCase{"KdtKilled", KIV_TABLE_KDT, "NAME,CHAR,20", "indexed.kdi", true}),
+    systest::CaseLabel<IndexedAppendCase>);
+
+// A writer in an exclusive open (its appends go through a mapping of the
+// file, its indexes stay in memory) is killed: the next open finds the index
+// file outdated by the table's change counter and every record by a seek.
+TEST(ExclusiveWriterKilled, IndexFileFromBeforeIsNotTrusted) {
+    for (const IndexedAppendCase& c : {IndexedAppendCase{"Ntx", KIV_TABLE_NTX, "NAME,C,20", "names.ntx", true},
+                                       IndexedAppendCase{"Cdx", KIV_TABLE_CDX, "NAME,C,20", "indexed.cdx", true},
+                                       IndexedAppendCase{"Kdt", KIV_TABLE_KDT, "NAME,CHAR,20", "indexed.kdi", true}}) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "indexed", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        SYS_ASSERT_OK(KivAppendRecord(t));
+        SYS_ASSERT_OK(SetText(t, "NAME", "first"));
+        SYS_ASSERT_OK(KivCreateIndex(t, c.indexFile, "NAMES", "NAME", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+        Child writer([&dir, &c](int fd) {
+            KIVHANDLE wconn = 0, wt = 0, wix = 0;
+            KIVRESULT rc = OpenIndexed(dir.path(), c, KIV_OPEN_EXCLUSIVE, wconn, wt, wix);
+            for (int i = 0; i < 2000 && !rc; ++i)
+                if (!(rc = KivAppendRecord(wt)) && !(rc = SetText(wt, "NAME", IndexedName('x', i)))) rc = KivWriteRecord(wt);
+            if (!rc && !(rc = KivGotoRecord(wt, 1)) && !(rc = SetText(wt, "NAME", "renamed"))) rc = KivWriteRecord(wt);
+            const std::string report = rc ? systest::LastError() : "R";
+            SendAll(fd, report.data(), report.size());
+            for (;;) ::pause();
+        });
+        char ready = 0;
+        const bool wrote = RecvAll(writer.fd(), &ready, 1) && ready == 'R';
+        writer.Kill();
+        ASSERT_TRUE(wrote) << ready << writer.Rest();
+        for (uint32_t options : {KIV_OPEN_SHARED, KIV_OPEN_EXCLUSIVE}) {
+            SYS_ASSERT_OK(OpenIndexed(dir.path(), c, options, conn, t, ix));
+            uint32_t records = 0;
+            EXPECT_EQ(std::vector<std::string>{}, LostSeeks(t, ix, records)) << options;
+            EXPECT_EQ(2001u, records);
+            uint16_t found = 1;
+            SYS_EXPECT_OK(KivSeek(ix, "first", 5, KIV_KEY_TEXT, KIV_SEEK_HARD, &found));
+            EXPECT_EQ(0, found) << "a key of a value the writer replaced";
+            SYS_EXPECT_OK(KivCloseTable(t));
+            SYS_EXPECT_OK(KivDisconnect(conn));
+        }
+    }
+}
+
+// ------------------------------------------------------------ unwritten appends
+
+// A record appended in a shared open reaches other processes only with its
+// values; one whose writer dies never does, and its number goes to the next.
+TEST(UnwrittenAppend, IsSeenByOthersOnlyWithItsValues) {
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer writer(dir.path()), reader(dir.path());
+    PEER_OK(writer, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(reader, Op::Open, KIV_OPEN_SHARED);
+
+    PEER_OK(writer, Op::AppendUnwritten, 0, "pending");
+    EXPECT_EQ("one|two|three|", reader.Call(Op::Dump).text);
+    PEER_OK(writer, Op::UnlockTable);  // writes it
+    EXPECT_EQ("one|two|three|pending|", reader.Call(Op::Dump).text);
+
+    PEER_OK(writer, Op::AppendUnwritten, 0, "lost");
+    EXPECT_EQ("one|two|three|pending|", reader.Call(Op::Dump).text);
+    writer.Call(Op::Die);
+    EXPECT_EQ("one|two|three|pending|", reader.Call(Op::Dump).text);
+    PEER_OK(reader, Op::Append, 0, "after");
+    EXPECT_EQ("one|two|three|pending|after|", reader.Call(Op::Dump).text);
+}
+
+// ------------------------------------------------------------ read-ahead
+
+// A shared open reads records ahead as an exclusive one does, and still
+// gives each record as another process last wrote it.
+TEST(SharedReadAhead, SeesWhatAnotherProcessWrote) {
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer writer(dir.path());
+    PEER_OK(writer, Op::Open, KIV_OPEN_SHARED);
+    KIVHANDLE conn = 0, t = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    auto name = [&t] {
+        std::string text;
+        EXPECT_EQ(KIV_OK, systest::GetText(t, "NAME", text)) << systest::LastError();
+        return text;
+    };
+    SYS_ASSERT_OK(KivGotoTop(t));  // reads the records after the first too
+    EXPECT_EQ("one", name());
+    PEER_OK(writer, Op::Write, 2, "two again");
+    SYS_ASSERT_OK(KivSkip(t, 1));
+    EXPECT_EQ("two again", name());
+    PEER_OK(writer, Op::Write, 1, "one again");
+    PEER_OK(writer, Op::Append, 0, "four");
+    SYS_ASSERT_OK(KivSkip(t, -1));
+    EXPECT_EQ("one again", name());
+    SYS_ASSERT_OK(KivSkip(t, 3));
+    EXPECT_EQ("four", name());
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+// ------------------------------------------------------------ transactions
+
+// SQL transaction statements are the connection's transactions: what a
+// rollback undid is gone for another process too, what a commit wrote stays.
+TEST(SqlTransaction, RollbackUndoesAndCommitKeepsForOtherProcesses) {
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer other(dir.path());
+    PEER_OK(other, Op::Open, KIV_OPEN_SHARED);
+    KIVHANDLE conn = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    auto sql = [&](const char* text) { return KivExecuteSQLDirect(st, text, nullptr); };
+    for (const char* form : {"BEGIN", "BEGIN TRANSACTION"}) {
+        SCOPED_TRACE(form);
+        SYS_ASSERT_OK(sql(form));
+        SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('four')"));
+        SYS_ASSERT_OK(sql("UPDATE shared SET NAME = 'changed' WHERE NAME = 'one'"));
+        SYS_ASSERT_OK(sql("DELETE FROM shared WHERE NAME = 'two'"));
+        uint16_t open = 0;
+        SYS_ASSERT_OK(KivInTransaction(conn, &open));
+        EXPECT_EQ(1, open);
+        SYS_ASSERT_OK(sql("ROLLBACK"));
+        SYS_ASSERT_OK(KivInTransaction(conn, &open));
+        EXPECT_EQ(0, open);
+        EXPECT_EQ("one|two|three|", other.Call(Op::Dump).text);
+    }
+    SYS_ASSERT_OK(sql("BEGIN"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('four')"));
+    SYS_ASSERT_OK(sql("COMMIT"));
+    EXPECT_EQ("one|two|three|four|", other.Call(Op::Dump).text);
+    // The engine's calls end a transaction SQL began, and the other way round.
+    SYS_ASSERT_OK(sql("BEGIN"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('five')"));
+    SYS_ASSERT_OK(KivRollbackTransaction(conn));
+    SYS_ASSERT_OK(KivBeginTransaction(conn));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('six')"));
+    SYS_ASSERT_OK(sql("BEGIN"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('seven')"));
+    SYS_ASSERT_OK(sql("ROLLBACK"));
+    EXPECT_EQ("one|two|three|four|", other.Call(Op::Dump).text);
+    EXPECT_NE(KIV_OK, sql("COMMIT"));  // none is open
+    // Savepoints, and the one around a statement that fails half done.
+    SYS_ASSERT_OK(sql("BEGIN"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('kept')"));
+    SYS_ASSERT_OK(sql("SAVEPOINT s1"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('undone')"));
+    SYS_ASSERT_OK(sql("UPDATE shared SET NAME = 'undone too' WHERE NAME = 'one'"));
+    SYS_ASSERT_OK(sql("ROLLBACK TO SAVEPOINT s1"));
+    SYS_ASSERT_OK(sql("INSERT INTO shared (NAME) VALUES ('after')"));
+    SYS_ASSERT_OK(sql("RELEASE s1"));
+    EXPECT_NE(KIV_OK, sql("INSERT INTO shared (NAME) VALUES ('half'), ('a name longer than twenty characters')"));
+    SYS_ASSERT_OK(sql("COMMIT"));
+    EXPECT_EQ("one|two|three|four|kept|after|", other.Call(Op::Dump).text);
+    SYS_EXPECT_OK(KivCloseSQLStatement(st));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+// A transaction whose process died is undone by the next open, without the
+// indexes: the undo moves the change counter, so that an order another
+// process holds in memory and the index file on disk both follow it.
+TEST(DeadTransaction, UndoneAtTheNextOpenWithEveryIndexFollowing) {
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "shared.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, "NAME,C,20", &t));
+        for (const char* name : {"one", "two", "three"}) {
+            SYS_ASSERT_OK(KivAppendRecord(t));
+            SYS_ASSERT_OK(KivSetField(t, "NAME", name, static_cast<uint32_t>(std::strlen(name))));
+        }
+        SYS_ASSERT_OK(KivCreateIndex(t, "shared.cdx", "NAMES", "NAME", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Peer writer(dir.path()), next(dir.path());
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    auto open = [&] {
+        SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+        SYS_ASSERT_OK(KivGetIndexHandle(t, "NAMES", &ix));
+    };
+    // The record a seek finds, 0 for none.
+    auto seek = [&](const std::string& name) -> uint32_t {
+        uint16_t found = 0;
+        uint32_t recno = 0;
+        EXPECT_EQ(KIV_OK, KivSeek(ix, name.data(), static_cast<uint32_t>(name.size()), KIV_KEY_TEXT, KIV_SEEK_HARD,
+                                  &found)) << systest::LastError();
+        if (found) {
+            EXPECT_EQ(KIV_OK, KivGetRecordNum(t, 2, &recno));
+        }
+        return recno;
+    };
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    open();
+    PEER_OK(writer, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(writer, Op::Begin);
+    PEER_OK(writer, Op::Write, 1, "changed");
+    EXPECT_EQ(1u, seek("changed"));  // the order follows the write of the living writer
+    writer.Call(Op::Die);
+    PEER_OK(next, Op::Open, KIV_OPEN_SHARED);  // undoes the dead writer's change
+    EXPECT_EQ("one|two|three|", next.Call(Op::Dump).text);
+    EXPECT_EQ(1u, seek("one")) << "in the order held all along";
+    EXPECT_EQ(0u, seek("changed")) << "in the order held all along";
+    SYS_ASSERT_OK(KivCloseTable(t));
+    PEER_OK(next, Op::Close);
+    open();
+    EXPECT_EQ(1u, seek("one")) << "after a fresh open";
+    EXPECT_EQ(0u, seek("changed")) << "after a fresh open";
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+// A writer that commits transactions of 20 appends (to one table, or half to
+// each of two), one after another, and is killed at some moment. After it, every transaction it reported as
+// committed is whole, and any other is whole or gone.
+struct TransactionKillCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;  // BATCH and SEQ, numbers
+    bool sql;            // BEGIN / INSERT / COMMIT instead of the engine's calls
+    bool twoTables;      // even SEQs go to a second table, "halves"
+};
+
+void PrintTo(const TransactionKillCase& c, std::ostream* os) { *os << c.label; }
+
+constexpr int kBatchSize = 20;
+constexpr const char* kBatchTables[2] = {"batches", "halves"};
+
+[[noreturn]] void CommitBatchesUntilKilled(int fd, const std::string& dir, const TransactionKillCase& c,
+                                           int firstBatch) {
+    auto fail = [fd](const char* what) {
+        const std::string text = std::string("F") + what + ": " + systest::LastError();
+        SendAll(fd, text.data(), text.size());
+        ::_exit(3);
+    };
+    KIVHANDLE conn = 0, tables[2] = {0, 0}, st = 0;
+    if (KivConnect(dir.c_str(), &conn)) fail("KivConnect");
+    if (c.sql) {
+        if (KivCreateSQLStatement(conn, &st) || KivStmtSetTableType(st, c.tableType)) fail("KivCreateSQLStatement");
+    } else {
+        for (int i = 0; i < (c.twoTables ? 2 : 1); ++i)
+            if (KivOpenTable(conn, kBatchTables[i], nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                             KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &tables[i]))
+                fail("KivOpenTable");
+    }
+    SendAll(fd, "R", 1);
+    for (int batch = firstBatch;; ++batch) {
+        if (c.sql ? KivExecuteSQLDirect(st, "BEGIN", nullptr) : KivBeginTransaction(conn)) fail("begin");
+        for (int seq = 1; seq <= kBatchSize; ++seq) {
+            const int which = c.twoTables && seq % 2 == 0 ? 1 : 0;
+            const KIVHANDLE t = tables[which];
+            if (c.sql) {
+                const std::string insert = std::string("INSERT INTO ") + kBatchTables[which] + " (BATCH, SEQ) VALUES (" +
+                                           std::to_string(batch) + ", " + std::to_string(seq) + ")";
+                if (KivExecuteSQLDirect(st, insert.c_str(), nullptr)) fail("insert");
+            } else if (KivAppendRecord(t) || KivSetLong(t, "BATCH", batch) || KivSetLong(t, "SEQ", seq) ||
+                       KivWriteRecord(t)) {
+                fail("append");
+            }
+        }
+        if (c.sql ? KivExecuteSQLDirect(st, "COMMIT", nullptr) : KivCommitTransaction(conn)) fail("commit");
+        for (const KIVHANDLE t : tables)
+            if (t && KivUnlockTable(t)) fail("unlock");
+        const char done = 'C';
+        SendAll(fd, &done, 1);
+    }
+}
+
+class TransactionKill : public ::testing::TestWithParam<TransactionKillCase> {};
+
+TEST_P(TransactionKill, CommittedTransactionsAreWholeAndOthersWholeOrGone) {
+    const TransactionKillCase& c = GetParam();
+    TempDir dir;
+    for (const char* table : kBatchTables) CreateTable(dir.path(), table, c.tableType, c.fields);
+    int committed = 0;  // batches reported committed, over all writers
+    int started = 0;    // the next writer's first batch
+    for (int trial = 0; trial < 30; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        Child writer([&](int fd) { CommitBatchesUntilKilled(fd, dir.path(), c, started); });
+        ASSERT_TRUE(writer.started());
+        char ready = 0;
+        ASSERT_TRUE(RecvAll(writer.fd(), &ready, 1) && ready == 'R') << ready << writer.Rest();
+        // Kill times spread over several transactions' time.
+        std::this_thread::sleep_for(std::chrono::microseconds((trial * 7919) % 15000));
+        const int status = writer.Kill();
+        const std::string reports = writer.Rest();
+        ASSERT_EQ(std::string::npos, reports.find('F')) << reports;
+        ASSERT_TRUE(WIFSIGNALED(status)) << reports;
+        committed += static_cast<int>(reports.size());
+
+        KIVHANDLE conn = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        std::map<int32_t, std::set<int32_t>> batches;
+        for (const char* table : kBatchTables) {
+            KIVHANDLE t = 0;
+            SYS_ASSERT_OK(KivOpenTable(conn, table, nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                       KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+            uint16_t eof = 0, deleted = 0;
+            for (KIVRESULT rc = KivGotoTop(t); rc == KIV_OK && KivAtEOF(t, &eof) == KIV_OK && !eof;
+                 rc = KivSkip(t, 1)) {
+                SYS_ASSERT_OK(KivIsRecordDeleted(t, &deleted));
+                if (deleted) continue;
+                int32_t batch = 0, seq = 0;
+                SYS_ASSERT_OK(KivGetLong(t, "BATCH", &batch));
+                SYS_ASSERT_OK(KivGetLong(t, "SEQ", &seq));
+                EXPECT_TRUE(batches[batch].insert(seq).second) << "batch " << batch << " has " << seq << " twice";
+            }
+            SYS_ASSERT_OK(KivCloseTable(t));
+        }
+        SYS_ASSERT_OK(KivDisconnect(conn));
+        // The opens finished the dead writer's journals and removed them.
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(std::string::npos, entry.path().filename().string().find("-kiv")) << entry.path();
+        for (const auto& [batch, seqs] : batches)
+            EXPECT_EQ(static_cast<size_t>(kBatchSize), seqs.size()) << "batch " << batch << " is partly there";
+        const int whole = static_cast<int>(batches.size());
+        EXPECT_GE(whole, committed) << "a committed batch is lost";
+        EXPECT_LE(whole, committed + 1) << "more batches than the writer began";
+        started = static_cast<int>(batches.empty() ? 0 : batches.rbegin()->first + 1);
+        committed = whole;
+        if (::testing::Test::HasFailure()) break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kill, TransactionKill,
+    ::testing::Values(TransactionKillCase{"Ntx", KIV_TABLE_NTX, "BATCH,N,8;SEQ,N,4", false, false},
+                      TransactionKillCase{"Cdx", KIV_TABLE_CDX, "BATCH,N,8;SEQ,N,4", false, false},
+                      TransactionKillCase{"Kdt", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", false, false},
+                      TransactionKillCase{"CdxTwoTables", KIV_TABLE_CDX, "BATCH,N,8;SEQ,N,4", false, true},
+                      TransactionKillCase{"CdxSql", KIV_TABLE_CDX, "BATCH,N,8;SEQ,N,4", true, false},
+                      TransactionKillCase{"KdtSql", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true, false},
+                      TransactionKillCase{"KdtSqlTwoTables", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true, true}),
+    systest::CaseLabel<TransactionKillCase>);
 
 }  // namespace

@@ -557,3 +557,16 @@ TEST_P(Encryption, DataOnDiskHidesThePlainTextAndNeedsThePassword) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFormats, Encryption, ::testing::Values("vault.dbf", "vault.kdt"));
+
+// A VARCHAR(n) column of a table the SQL made takes n characters and refuses
+// n + 1.
+TEST_F(Sql, VarcharColumnHoldsItsDeclaredLength) {
+    Exec(conn, "CREATE TABLE notes (SHORT VARCHAR(5), LONG VARCHAR(50))");
+    Exec(conn, "INSERT INTO notes VALUES ('abcde', '" + std::string(50, 'z') + "')");
+    KIVRESULT rc = KIV_OK;
+    Exec(conn, "INSERT INTO notes (SHORT) VALUES ('abcdef')", &rc);
+    EXPECT_NE(KIV_OK, rc);
+    Exec(conn, "INSERT INTO notes (LONG) VALUES ('" + std::string(51, 'z') + "')", &rc);
+    EXPECT_NE(KIV_OK, rc);
+    EXPECT_EQ("abcde|" + std::string(50, 'z') + ";", RowsOf(conn, "SELECT SHORT, LONG FROM notes WHERE SHORT = 'abcde'"));
+}

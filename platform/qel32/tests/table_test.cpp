@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -163,18 +165,30 @@ TEST_F(Tables, BlankRecordsHoldTheEmptyValues) {
     KIV_EXPECT_OK(KivClearRecordBuffer(kdt, cleared.data(), static_cast<uint32_t>(cleared.size())));
     EXPECT_EQ(image, cleared);
 
-    KIVHANDLE dbf = Create("e.dbf", KIV_TABLE_NTX, "L,L;N,N,5;D,D;C,C,3;M,M;I,I;B,DOUBLE");
+    KIVHANDLE dbf = Create("e.dbf", KIV_TABLE_NTX, "L,L;N,N,5;D,D;C,C,3;M,M");
     KIV_ASSERT_OK(KivAppendRecord(dbf));
     const auto dimage = Record(dbf);
-    EXPECT_EQ(std::string(1 + 1 + 5 + 8 + 3 + 10, ' '), std::string(dimage.begin(), dimage.begin() + 28));
+    EXPECT_EQ(std::string(1 + 1 + 5 + 8 + 3 + 10, ' '), std::string(dimage.begin(), dimage.end()));
     for (const char* f : {"L", "N", "D", "C", "M"}) {
         uint16_t empty = 0;
         KIV_EXPECT_OK(KivIsEmpty(dbf, f, &empty));
         EXPECT_EQ(1, empty) << f;
     }
-    for (const char* f : {"I", "B"}) {  // binary numbers of DBF tables are never empty
+    // Binary fields make a version 0x30 table: memo fields hold 4-byte block
+    // numbers there, zero when empty, and binary numbers are never empty.
+    KIVHANDLE vfp = Create("f.dbf", KIV_TABLE_CDX, "L,L;N,N,5;D,D;C,C,3;M,M;I,I;B,DOUBLE;T,TIMESTAMP;Y,MONEY");
+    KIV_ASSERT_OK(KivAppendRecord(vfp));
+    const auto vimage = Record(vfp);
+    EXPECT_EQ(std::string(1 + 1 + 5 + 8 + 3, ' ') + std::string(4 + 4 + 8 + 8 + 8, '\0'),
+              std::string(vimage.begin(), vimage.end()));
+    for (const char* f : {"L", "N", "D", "C", "M", "T"}) {
+        uint16_t empty = 0;
+        KIV_EXPECT_OK(KivIsEmpty(vfp, f, &empty));
+        EXPECT_EQ(1, empty) << f;
+    }
+    for (const char* f : {"I", "B", "Y"}) {
         uint16_t empty = 1;
-        KIV_EXPECT_OK(KivIsEmpty(dbf, f, &empty));
+        KIV_EXPECT_OK(KivIsEmpty(vfp, f, &empty));
         EXPECT_EQ(0, empty) << f;
     }
 }
@@ -434,6 +448,89 @@ TEST_F(Tables, PackAndZap) {
     EXPECT_EQ(KIV_ERR_SHARING, KivPackTable(t));  // shared opens cannot pack
 }
 
+// Many appends in an exclusive open, a pack and a zap between them: every
+// record reads back, and the closed file ends right after its end-of-file
+// mark, in every table type.
+TEST_F(Tables, AppendedFileEndsAtItsEndMark) {
+    struct Case {
+        const char* file;
+        uint16_t type;
+        const char* fields;
+    };
+    for (const Case& c : {Case{"many.dbf", KIV_TABLE_NTX, "ID,N,8;NAME,C,40"},
+                          Case{"many2.dbf", KIV_TABLE_CDX, "ID,N,8;NAME,C,40"},
+                          Case{"many.kdt", KIV_TABLE_KDT, "ID,INTEGER;NAME,CHAR,40"}}) {
+        SCOPED_TRACE(c.file);
+        KIVHANDLE t = Create(c.file, c.type, c.fields);
+        auto append = [&t](int from, int to) {
+            for (int i = from; i <= to; ++i) {
+                ASSERT_EQ(KIV_OK, KivAppendRecord(t)) << LastErrorText();
+                ASSERT_EQ(KIV_OK, KivSetLong(t, "ID", i)) << LastErrorText();
+                ASSERT_EQ(KIV_OK, Set(t, "NAME", "name " + std::to_string(i))) << LastErrorText();
+            }
+        };
+        append(1, 30000);  // past the first step the file grows by
+        KIV_ASSERT_OK(KivGotoRecord(t, 12345));
+        EXPECT_EQ("name 12345", Get(t, "NAME", 1));
+        KIV_ASSERT_OK(KivZapTable(t));
+        append(1, 40000);
+        KIV_ASSERT_OK(KivGotoRecord(t, 2));
+        KIV_ASSERT_OK(KivDeleteRecord(t));
+        KIV_ASSERT_OK(KivPackTable(t));
+        append(40001, 40010);
+        uint32_t length = 0;
+        KIV_ASSERT_OK(KivGetRecordLength(t, &length));
+        KIV_ASSERT_OK(KivCloseTable(t));
+
+        std::ifstream in(dir.File(c.file), std::ios::binary | std::ios::ate);
+        const auto size = static_cast<uint64_t>(in.tellg());
+        std::vector<uint8_t> head(12);
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(head.data()), 12);
+        const uint32_t header = c.type == KIV_TABLE_KDT ? LE32At(head, 8) : uint32_t(head[8] | head[9] << 8);
+        EXPECT_EQ(header + uint64_t(40009) * length + 1, size);
+
+        t = Open(c.file, KIV_OPEN_EXCLUSIVE);
+        uint32_t count = 0;
+        KIV_ASSERT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
+        EXPECT_EQ(40009u, count);
+        int32_t expected = 1, id = 0;
+        for (KivGotoTop(t); !AtEof(t); KivSkip(t, 1), ++expected) {
+            expected += expected == 2 ? 1 : 0;
+            KIV_ASSERT_OK(KivGetLong(t, "ID", &id));
+            ASSERT_EQ(expected, id);
+        }
+        KIV_ASSERT_OK(KivCloseTable(t));
+    }
+}
+
+// A record appended and not yet written reads as a blank record to the other
+// handles of its process, SQL included, until its values are written.
+TEST_F(Tables, UnwrittenAppendReadsBlankInItsOwnProcess) {
+    KIVHANDLE t = Create("pend.dbf", KIV_TABLE_CDX, "NAME,C,10");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(Set(t, "NAME", "one"));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    const KIVHANDLE a = Open("pend.dbf"), b = Open("pend.dbf");
+    KIV_ASSERT_OK(KivAppendRecord(a));
+    KIV_ASSERT_OK(Set(a, "NAME", "two"));
+    uint32_t count = 0;
+    KIV_ASSERT_OK(KivGetRecordCount(b, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(2u, count);
+    KIV_ASSERT_OK(KivGotoRecord(b, 2));
+    EXPECT_EQ("", Get(b, "NAME", 1));
+    KIVHANDLE st = 0, cursor = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    KIV_ASSERT_OK(KivExecuteSQLDirect(st, "SELECT NAME FROM pend", &cursor));
+    KIV_ASSERT_OK(KivGetRecordCount(cursor, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(2u, count);
+    KIV_ASSERT_OK(KivCloseTable(cursor));
+    KIV_ASSERT_OK(KivWriteRecord(a));
+    KIV_ASSERT_OK(KivGotoRecord(b, 2));
+    EXPECT_EQ("two", Get(b, "NAME", 1));
+    KIV_EXPECT_OK(KivCloseSQLStatement(st));
+}
+
 TEST_F(Tables, CopyAndConvert) {
     KIVHANDLE src = Create("src.kdt", KIV_TABLE_KDT, "NAME,CHAR,10;AMOUNT,NUMERIC,8,2;NOTE,MEMO;WHEN,TIMESTAMP");
     for (int i = 1; i <= 3; ++i) {
@@ -458,8 +555,11 @@ TEST_F(Tables, CopyAndConvert) {
     EXPECT_EQ(KIV_TABLE_KDT, type);
     KIV_ASSERT_OK(KivGotoTop(conv));
     EXPECT_EQ("memo 1", Get(conv, "NOTE"));
-    // Types the DBF format lacks are refused, not dropped.
-    EXPECT_EQ(KIV_ERR_BAD_FIELD_DEF, KivConvertTable(src, 1, "bad", KIV_TABLE_NTX));
+    // Types the DBF format lacks are refused, not dropped; date-times make a
+    // version 0x30 table.
+    KIV_EXPECT_OK(KivConvertTable(src, 1, "stamps", KIV_TABLE_NTX));
+    KIVHANDLE times = Create("times.kdt", KIV_TABLE_KDT, "TM,TIME");
+    EXPECT_EQ(KIV_ERR_BAD_FIELD_DEF, KivConvertTable(times, 1, "bad", KIV_TABLE_NTX));
 }
 
 TEST_F(Tables, CreateAndOpenFailures) {
@@ -677,4 +777,122 @@ TEST_F(Tables, OneNameBufferForManyFields) {
         if (*c.value) EXPECT_EQ(c.value, got) << c.text;
         else EXPECT_EQ("<error 5012>", got) << c.text;
     }
+}
+
+// A new table whose memo file name is taken by another table's memo file
+// ("x.tmp" beside "x.dbf" both want "x.fpt") is refused; the other table's
+// memos all read back afterwards. Without memo fields the new table is made.
+TEST_F(Tables, CreateBesideAnotherTableNeverCutsItsMemoFile) {
+    struct Case {
+        const char* table;
+        const char* beside;
+        uint16_t type;
+        const char* memoDefs;
+        const char* plainDefs;
+    } cases[] = {
+        {"x.dbf", "x.tmp", KIV_TABLE_CDX, "NAME,C,10;NOTES,M", "NAME,C,10"},
+        {"y.dbf", "y.tmp", KIV_TABLE_NTX, "NAME,C,10;NOTES,M", "NAME,C,10"},
+        {"z.kdt", "z.tmp", KIV_TABLE_KDT, "NAME,CHAR,10;NOTES,MEMO", "NAME,CHAR,10"},
+    };
+    auto memo = [](int i) { return "memo " + std::to_string(i) + std::string(static_cast<size_t>(i * 37), '#'); };
+    for (const auto& c : cases) {
+        KIVHANDLE t = Create(c.table, c.type, c.memoDefs);
+        ASSERT_NE(0u, t);
+        for (int i = 0; i < 20; ++i) {
+            KIV_ASSERT_OK(KivAppendRecord(t));
+            KIV_ASSERT_OK(Set(t, "NOTES", memo(i)));
+        }
+        KIV_ASSERT_OK(KivCloseTable(t));
+
+        KIVHANDLE other = 0;
+        EXPECT_EQ(KIV_ERR_TABLE_EXISTS, KivCreateTable(conn, c.beside, nullptr, c.type, KIV_CHAR_ANSI,
+                                                       KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK, 0, c.memoDefs,
+                                                       &other))
+            << c.beside;
+        EXPECT_NE(std::string::npos, LastErrorText().find("belongs to table")) << LastErrorText();
+        EXPECT_FALSE(std::filesystem::exists(dir.File(c.beside)));
+        other = Create(c.beside, c.type, c.plainDefs);
+        ASSERT_NE(0u, other);
+        KIV_EXPECT_OK(KivCloseTable(other));
+
+        t = Open(c.table);
+        int i = 0;
+        KIV_EXPECT_OK(KivGotoTop(t));
+        for (; !AtEof(t); KivSkip(t, 1), ++i) EXPECT_EQ(memo(i), Get(t, "NOTES")) << c.table;
+        EXPECT_EQ(20, i);
+        KIV_EXPECT_OK(KivCloseTable(t));
+    }
+}
+
+// Small points as qel32.h documents them: KIV_COUNT_FRESH alone counts the
+// file's records anew; "B" in a field list is a double as in DBF headers;
+// option 1 of KivGetField trims character values only, memos come back whole.
+TEST_F(Tables, CallsFollowTheirDocumentation) {
+    KIVHANDLE t = Create("small.kdt", KIV_TABLE_KDT, "X,B;NAME,CHAR,8;NOTES,MEMO");
+    ASSERT_NE(0u, t);
+    uint16_t type = 0;
+    KIV_EXPECT_OK(KivGetFieldType(t, "X", &type));
+    EXPECT_EQ(KIV_FT_DOUBLE, type);
+    for (int i = 0; i < 3; ++i) {
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        KIV_ASSERT_OK(Set(t, "NAME", "ab"));
+        KIV_ASSERT_OK(Set(t, "NOTES", "memo with blanks   "));
+    }
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    uint32_t count = 0;
+    KIV_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_FRESH, &count));
+    EXPECT_EQ(3u, count);
+    KIV_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS + KIV_COUNT_FRESH, &count));
+    EXPECT_EQ(3u, count);
+    EXPECT_EQ("ab", Get(t, "NAME", 1));
+    EXPECT_EQ("ab      ", Get(t, "NAME", 0));
+    EXPECT_EQ("memo with blanks   ", Get(t, "NOTES", 1));
+    KIV_EXPECT_OK(KivCloseTable(t));
+}
+
+// A varchar field of a DBF table keeps its declared length, whatever fits
+// the 10-byte block number in the record: exactly n characters are taken,
+// n + 1 are written cut with KIV_ERR_VALUE_CUT, after reopening too.
+TEST_F(Tables, DbfVarcharKeepsItsDeclaredLength) {
+    for (uint16_t type : {KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT}) {
+        const std::string name = "v" + std::to_string(type) + (type == KIV_TABLE_KDT ? ".kdt" : ".dbf");
+        KIVHANDLE t = Create(name.c_str(), type, "SHORT,VARCHAR,5;LONG,VARCHAR,50;WIDE,VARCHAR,300");
+        ASSERT_NE(0u, t);
+        KIV_ASSERT_OK(KivCloseTable(t));
+        t = Open(name.c_str());
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        struct Case { const char* field; size_t n; } cases[] = {{"SHORT", 5}, {"LONG", 50}, {"WIDE", 300}};
+        for (const auto& c : cases) {
+            KIV_EXPECT_OK(Set(t, c.field, std::string(c.n, 'x'))) << name << " " << c.field;
+            EXPECT_EQ(KIV_ERR_VALUE_CUT, Set(t, c.field, std::string(c.n + 1, 'y'))) << name << " " << c.field;
+            EXPECT_EQ(std::string(c.n, 'y'), Get(t, c.field)) << name << " " << c.field;
+        }
+        KIV_EXPECT_OK(KivCloseTable(t));
+    }
+}
+
+// A write refreshes the last-update date of a DBF header, once per open.
+TEST_F(Tables, WritesRefreshTheDbfLastUpdateDate) {
+    KIVHANDLE t = Create("dated.dbf", KIV_TABLE_CDX, "NAME,C,10");
+    ASSERT_NE(0u, t);
+    KIV_ASSERT_OK(KivCloseTable(t));
+    {
+        std::fstream f(dir.File("dated.dbf"), std::ios::in | std::ios::out | std::ios::binary);
+        const char old[3] = {90, 1, 2};  // 1990-01-02
+        f.seekp(1);
+        f.write(old, 3);
+    }
+    t = Open("dated.dbf");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(Set(t, "NAME", "new"));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    std::ifstream f(dir.File("dated.dbf"), std::ios::binary);
+    unsigned char head[4] = {};
+    f.read(reinterpret_cast<char*>(head), 4);
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    EXPECT_EQ(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0), head[1]);
+    EXPECT_EQ(tm.tm_mon + 1, head[2]);
+    EXPECT_EQ(tm.tm_mday, head[3]);
 }

@@ -1,0 +1,296 @@
+#include "journal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "errors.h"
+#include "paths.h"
+#include "storage.h"
+
+namespace qel32 {
+
+namespace {
+
+constexpr char kJournalMagic[8] = {'K', 'I', 'V', 'J', 'R', 'N', 'L', '1'};
+constexpr char kMarkMagic[8] = {'K', 'I', 'V', 'T', 'X', 'M', 'K', '1'};
+constexpr const char* kJournalInfix = "-kivjournal-";
+constexpr const char* kMarkInfix = "-kivtx-";
+
+std::atomic<uint32_t> gSerial{0};
+
+std::string SysText(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+void PutLE32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+uint32_t LE32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The whole file (at most what a journal can hold sensibly).
+bool ReadWhole(int fd, std::string& out) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    out.assign(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t r = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        done += static_cast<size_t>(r);
+    }
+    out.resize(done);
+    return true;
+}
+
+// The owner's lock on a whole file: held for the life of the file.
+bool LockWhole(int fd) {
+    struct flock fl{};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    for (;;) {
+        if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+// The path from the root: journals and marks name each other so, since the
+// process that recovers them may work in another folder.
+std::string Absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd)) Throw(KIV_ERR_IO, SysText("Cannot find the folder of", path));
+    return std::string(cwd) + "/" + path;
+}
+
+// Makes a new file "<base><infix><pid>-<serial>", locked; fills path.
+int CreateLocked(const std::string& table, const char* infix, std::string& path) {
+    const std::string base = Absolute(table);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        path = base + infix + std::to_string(::getpid()) + "-" + std::to_string(gSerial.fetch_add(1));
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;  // left by a dead process of the same number
+            Throw(KIV_ERR_IO, SysText("Cannot create", path));
+        }
+        if (!LockWhole(fd)) {
+            ::close(fd);
+            ::unlink(path.c_str());
+            Throw(KIV_ERR_IO, SysText("Cannot lock", path));
+        }
+        return fd;
+    }
+    Throw(KIV_ERR_IO, "Cannot create a journal beside " + base);
+}
+
+// The journals a commit mark lists.
+std::vector<std::string> ListedJournals(const std::string& mark) {
+    std::vector<std::string> out;
+    const int fd = ::open(mark.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return out;
+    std::string data;
+    ReadWhole(fd, data);
+    ::close(fd);
+    if (data.size() < 8 || std::memcmp(data.data(), kMarkMagic, 8) != 0) return out;
+    for (size_t at = 8; at + 4 <= data.size();) {
+        const uint32_t n = LE32(reinterpret_cast<const uint8_t*>(&data[at]));
+        if (at + 4 + n > data.size()) break;
+        out.emplace_back(data, at + 4, n);
+        at += 4 + n;
+    }
+    return out;
+}
+
+// A commit mark is removed once no journal it lists is left.
+void RemoveMarkIfDone(const std::string& mark) {
+    for (const std::string& journal : ListedJournals(mark))
+        if (FileExists(journal)) return;
+    ::unlink(mark.c_str());
+}
+
+// Opens a file left by another process; -1 unless its owner is gone (the
+// file unlocked and still under its name).
+int OpenAbandoned(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (!LockWhole(fd) || ::fstat(fd, &st) != 0 || st.st_nlink == 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void RecoverJournal(TableFile& file, const std::string& path) {
+    const int fd = OpenAbandoned(path);
+    if (fd < 0) return;
+    std::string data;
+    const bool read = ReadWhole(fd, data);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(data.data());
+    if (!read || data.size() < 16 || std::memcmp(p, kJournalMagic, 8) != 0 || LE32(p + 8) != file.recordLength()) {
+        ::close(fd);
+        // Its maker died before the header was whole: no mark lists it, nothing was changed.
+        if (read && data.size() < 16) ::unlink(path.c_str());
+        return;
+    }
+    const uint32_t markLength = LE32(p + 12);
+    if (16 + static_cast<size_t>(markLength) > data.size()) {
+        ::close(fd);
+        ::unlink(path.c_str());
+        return;
+    }
+    const std::string mark(data, 16, markLength);
+    if (FileExists(mark)) {
+        // Not committed: undo, newest change first. A note cut short was
+        // written before its change, so that change never happened.
+        struct Note {
+            uint8_t kind;
+            uint32_t recno;
+            size_t image;
+        };
+        std::vector<Note> notes;
+        const size_t len = file.recordLength();
+        for (size_t at = 16 + markLength; at + 5 <= data.size();) {
+            const Note note{p[at], LE32(p + at + 1), at + 5};
+            const size_t size = note.kind == 'B' ? 5 + len : 5;
+            if (at + size > data.size() || (note.kind != 'B' && note.kind != 'A')) break;
+            notes.push_back(note);
+            at += size;
+        }
+        for (auto it = notes.rbegin(); it != notes.rend(); ++it) {
+            if (it->kind == 'A') file.RemoveAppended(it->recno);
+            else if (it->recno <= file.Count(true)) file.WriteStored(it->recno, p + it->image);
+        }
+    }
+    ::unlink(path.c_str());
+    ::close(fd);
+    if (FileExists(mark)) RemoveMarkIfDone(mark);
+}
+
+}  // namespace
+
+Journal::~Journal() {
+    try {
+        Finish(true);
+    } catch (...) {
+        // nothing to report from here; files left behind are cleared at the next open
+    }
+}
+
+Journal::Part& Journal::PartFor(const std::shared_ptr<TableFile>& file) {
+    for (auto& part : parts_)
+        if (part.file == file) return part;
+    if (markFd_ < 0) {
+        markFd_ = CreateLocked(file->path(), kMarkInfix, markPath_);
+        WriteAt(markFd_, kMarkMagic, 8, 0, markPath_);
+        markLength_ = 8;
+    }
+    Part part;
+    part.file = file;
+    part.fd = CreateLocked(file->path(), kJournalInfix, part.path);
+    try {
+        // The journal names the mark before the mark lists it, and notes
+        // come after both: a journal the mark does not list holds no note,
+        // and a journal it lists always names it.
+        std::vector<uint8_t> head(16 + markPath_.size());
+        std::memcpy(head.data(), kJournalMagic, 8);
+        PutLE32(head.data() + 8, file->recordLength());
+        PutLE32(head.data() + 12, static_cast<uint32_t>(markPath_.size()));
+        std::memcpy(head.data() + 16, markPath_.data(), markPath_.size());
+        WriteAt(part.fd, head.data(), head.size(), 0, part.path);
+        part.length = static_cast<off_t>(head.size());
+        std::vector<uint8_t> entry(4 + part.path.size());
+        PutLE32(entry.data(), static_cast<uint32_t>(part.path.size()));
+        std::memcpy(entry.data() + 4, part.path.data(), part.path.size());
+        WriteAt(markFd_, entry.data(), entry.size(), markLength_, markPath_);
+        markLength_ += static_cast<off_t>(entry.size());
+    } catch (...) {
+        ::unlink(part.path.c_str());
+        ::close(part.fd);
+        throw;
+    }
+    parts_.push_back(std::move(part));
+    return parts_.back();
+}
+
+off_t Journal::Note(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended) {
+    Part& part = PartFor(file);
+    const uint32_t len = file->recordLength();
+    std::vector<uint8_t> note(appended ? 5 : 5 + len);
+    note[0] = appended ? 'A' : 'B';
+    PutLE32(&note[1], recno);
+    if (!appended && !file->ReadStored(recno, &note[5]))
+        Throw(KIV_ERR_IO, "Record " + std::to_string(recno) + " cannot be read for the transaction journal");
+    const off_t before = part.length;
+    WriteAt(part.fd, note.data(), note.size(), part.length, part.path);
+    part.length += static_cast<off_t>(note.size());
+    return before;
+}
+
+void Journal::CutBack(const TableFile& file, off_t length) {
+    for (auto& part : parts_) {
+        if (part.file.get() != &file || length >= part.length) continue;
+        if (::ftruncate(part.fd, length) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", part.path));
+        part.length = length;
+    }
+}
+
+void Journal::Commit() { Finish(true); }
+
+void Journal::Discard() { Finish(false); }
+
+void Journal::Abandon() {
+    for (auto& part : parts_) ::close(part.fd);
+    parts_.clear();
+    if (markFd_ >= 0) ::close(markFd_);
+    markFd_ = -1;
+}
+
+void Journal::Finish(bool markFirst) {
+    if (markFd_ < 0) return;
+    if (markFirst) ::unlink(markPath_.c_str());
+    // Each file is removed while still locked, so nobody takes it for abandoned.
+    for (auto& part : parts_) {
+        ::unlink(part.path.c_str());
+        ::close(part.fd);
+    }
+    parts_.clear();
+    if (!markFirst) ::unlink(markPath_.c_str());
+    ::close(markFd_);
+    markFd_ = -1;
+}
+
+void RecoverJournals(TableFile& file) {
+    const std::string dir = DirectoryPart(file.path());
+    const std::string name = FilePart(file.path());
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    std::vector<std::string> journals, marks;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string entry = e->d_name;
+        if (entry.compare(0, name.size(), name) != 0) continue;
+        const std::string rest = entry.substr(name.size());
+        const std::string path = dir.empty() ? entry : dir + "/" + entry;
+        if (rest.rfind(kJournalInfix, 0) == 0) journals.push_back(path);
+        else if (rest.rfind(kMarkInfix, 0) == 0) marks.push_back(path);
+    }
+    ::closedir(d);
+    for (const std::string& journal : journals) RecoverJournal(file, journal);
+    // Marks whose owner died after its journals went.
+    for (const std::string& mark : marks) {
+        const int fd = OpenAbandoned(mark);
+        if (fd < 0) continue;
+        RemoveMarkIfDone(mark);
+        ::close(fd);
+    }
+}
+
+}  // namespace qel32

@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+"""Other programs' view of DBF tables, for the interoperability tests: Debian's
+python3-dbfread and python3-dbf (run with the system's python3, where Debian
+installs them).
+
+    dbfpeers.py check READER TABLE EXPECTED
+        READER is "dbfread" or "dbf". EXPECTED holds one value a line:
+        "<recno> <field> <kind> <hex of the value's text>", kind one of
+        C (text, trailing blanks ignored), M (memo text, exact), N (number),
+        D (YYYY-MM-DD), L (T or F), T (YYYY-MM-DD HH:MM:SS). Prints one line
+        per difference and "records n"; exit status 1 when a value differs
+        or the reader fails.
+
+    dbfpeers.py write KIND TABLE
+        Writes a table with python3-dbf: KIND "db3" (version 0x83, dBase III
+        memos), "fp" (0xF5, FoxPro memos) or "vfp" (0x30: integer, double,
+        date-time, currency, memo and a nullable field). The records are
+        those of ROWS below, which the tests know too.
+"""
+import datetime
+import sys
+
+ROWS = [
+    ("first", 12.5, datetime.date(2024, 2, 29), True, "a memo\r\nof two lines"),
+    ("second", -3.25, datetime.date(1999, 12, 31), False, "x" * 1500),
+]
+
+
+def text(value):
+    if isinstance(value, bytes):
+        return value.decode("cp1252")
+    return str(value)
+
+
+def normal(kind, value):
+    """The value as the expected files write it."""
+    if value is None:
+        return ""
+    if kind == "C":
+        return text(value).rstrip(" ")
+    if kind == "M":
+        return text(value)
+    if kind == "N":
+        return repr(float(value))
+    if kind == "D":
+        return value.isoformat()[:10] if hasattr(value, "isoformat") else text(value)
+    if kind == "T":
+        return value.strftime("%Y-%m-%d %H:%M:%S") if hasattr(value, "strftime") else text(value)
+    if kind == "L":
+        return "T" if bool(value) else "F"
+    raise ValueError("unknown kind " + kind)
+
+
+def read_with_dbfread(path):
+    import dbfread
+    table = dbfread.DBF(path, encoding="cp1252", char_decode_errors="strict")
+    return [{name.upper(): value for name, value in record.items()} for record in table]
+
+
+def read_with_dbf(path):
+    import dbf
+    table = dbf.Table(path)
+    table.open(dbf.READ_ONLY)
+    try:
+        names = table.field_names
+        return [{name.upper(): record[name] for name in names} for record in table]
+    finally:
+        table.close()
+
+
+def check(reader, path, expected_path):
+    rows = {"dbfread": read_with_dbfread, "dbf": read_with_dbf}[reader](path)
+    differences = 0
+    with open(expected_path, encoding="ascii") as f:
+        for line in f:
+            parts = line.split()
+            if not parts:
+                continue
+            recno, field, kind = int(parts[0]), parts[1], parts[2]
+            want = bytes.fromhex(parts[3] if len(parts) > 3 else "").decode("cp1252")
+            if recno > len(rows):
+                print("record %d missing" % recno)
+                differences += 1
+                continue
+            got = rows[recno - 1].get(field.upper(), "<no field>")
+            same = normal(kind, got) == (want.rstrip(" ") if kind == "C" else want)
+            if kind == "N" and not same and got is not None:
+                same = abs(float(got) - float(want)) < 1e-9
+            if not same:
+                print("record %d field %s: %r, expected %r" % (recno, field, got, want))
+                differences += 1
+    print("records %d" % len(rows))
+    return 1 if differences else 0
+
+
+def write(kind, path):
+    import dbf
+    if kind == "vfp":
+        spec = "NAME C(20); QTY I; PRICE B; STAMP T; COST Y; NOTES M; OPT C(5) NULL"
+    else:
+        spec = "NAME C(20); AMOUNT N(10,2); DAY D; FLAG L; NOTES M"
+    table = dbf.Table(path, spec, dbf_type=kind, codepage="cp1252")
+    table.open(dbf.READ_WRITE)
+    for i, (name, amount, day, flag, notes) in enumerate(ROWS, 1):
+        if kind == "vfp":
+            stamp = datetime.datetime(day.year, day.month, day.day, 13, 14, 15)
+            table.append((name, i * 7, amount, stamp, amount, notes, None if i == 1 else "opt"))
+        else:
+            table.append((name, amount, day, flag, notes))
+    table.close()
+    return 0
+
+
+def main(argv):
+    try:
+        if len(argv) == 5 and argv[1] == "check":
+            return check(argv[2], argv[3], argv[4])
+        if len(argv) == 4 and argv[1] == "write":
+            return write(argv[2], argv[3])
+    except Exception as e:  # the reader's own complaint is the test's message
+        print("%s: %s" % (type(e).__name__, e))
+        return 1
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
