@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -345,6 +346,12 @@ constexpr off_t kKdtWriteMark = 32 + kKdtDescriptor + 140;
 
 std::atomic<uint32_t> gWriteMarks{0};
 
+// The process id, asked once instead of at every write; a forked child asks
+// again, so that its marks are never its parent's.
+pid_t gProcessId = ::getpid();
+void RenewProcessId() { gProcessId = ::getpid(); }
+const int gProcessIdRenewal = ::pthread_atfork(nullptr, nullptr, RenewProcessId);
+
 }  // namespace
 
 void TableFile::MapWriteMark() {
@@ -365,7 +372,7 @@ void TableFile::MoveWriteMark() {
     // trust their read-ahead while the mark keeps its value.
     if (!markOffset_ || !writable_) return;
     // A value of this process's own: the process id and a count, mixed.
-    uint64_t z = (static_cast<uint64_t>(::getpid()) << 32) | gWriteMarks.fetch_add(1);
+    uint64_t z = (static_cast<uint64_t>(gProcessId) << 32) | gWriteMarks.fetch_add(1);
     z = (z ^ (z >> 31)) * 0x9E3779B97F4A7C15ULL;
     uint8_t b[4];
     PutLE32(b, static_cast<uint32_t>(z ^ (z >> 32)));
