@@ -18,7 +18,8 @@ std::string Drivers() {
   return std::string("[") + TestDataSources::kSqliteDriver + "]\nDriver=" +
          Required(SqliteOdbcDriverPath(), "libsqliteodbc") + "\n\n[" + TestDataSources::kPostgresDriver +
          "]\nDriver=" + Required(PostgresOdbcDriverPath(), "odbc-postgresql") + "\n\n[" +
-         TestDataSources::kKivodbcDriver + "]\nDriver=" KIV_ODBC_TESTING_KIVODBC_PATH "\n";
+         TestDataSources::kKivodbcDriver + "]\nDescription=The engine's driver\nDriver=" KIV_ODBC_TESTING_KIVODBC_PATH
+         "\nFileUsage=0\nAPILevel=1\n";
 }
 
 std::string Sources(const PostgresServer& server, const std::string& database) {

@@ -6,6 +6,7 @@
 #include "rowxpp/odbc_calls.h"
 #include "rowxpp/sql_connection.h"
 #include "rowxpp/sql_error.h"
+#include "written.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
 
@@ -15,12 +16,6 @@ namespace {
 bool Ok(int64_t rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
 SQLCHAR* Chars(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
-
-// The bytes the driver wrote into a buffer offered as `offered` bytes.
-std::string Written(const std::string& buffer, int64_t length, size_t offered) {
-    if (length <= 0) return "";
-    return buffer.substr(0, std::min({static_cast<size_t>(length), offered, buffer.size()}));
-}
 
 bool DisplayErrorsOn() { return SQLConnection::ClassObject().Var("DisplayErrors").Log(); }
 
@@ -80,7 +75,7 @@ void SQLConnection::Init(const xpp::Value& dsn, const xpp::Value& user, const xp
         std::lock_guard<std::mutex> guard(RegistryLock());
         aConnections().Add(xpp::Value(std::static_pointer_cast<SQLConnection>(shared_from_this())));
     }
-    if (dsn.IsChar()) Connect(dsn, user, password, readOnly);
+    if (dsn.IsChar()) xpp::Send(xpp::Value(shared_from_this()), "connect", {dsn, user, password, readOnly});
     auto thread = xpp::ThreadObject();
     if (thread->atEnd().IsNil()) {
         thread->atEnd(xpp::Block([](xpp::Args&) {
@@ -114,7 +109,7 @@ void SQLConnection::DestroyContext() {
         // the thread's open work is ended as the program's end would end it.
         if ((*it)->Handle != 0 && (*it)->inTransaction())
             (*it)->EndTransaction_(xpp::AppEndedByError() ? SQL_ROLLBACK_ : SQL_COMMIT_);
-        (*it)->Disconnect();
+        xpp::Send(xpp::Value(*it), "disconnect");
         Unregister(it->get());
     }
 }
@@ -210,6 +205,55 @@ bool SQLConnection::DriverConnect(const xpp::Value& window, const xpp::Value& co
     DataSource = GETCONNECTVALUE(completed, "DSN=");
     UserName = GETCONNECTVALUE(completed, "UID=");
     Password = GETCONNECTVALUE(completed, "PWD=");
+    GetDriverInfo_();
+    return true;
+}
+
+// The browse exchange: each answer 99 (SQL_NEED_DATA) hands the driver's
+// list of what it still needs to `nextStep`, which stores the next request
+// in its by-reference argument and answers .T., or gives up.
+bool SQLConnection::BrowseConnect(const xpp::Value& connectString, const xpp::Value& nextStep,
+                                  const xpp::Value& readOnly) {
+    XPP_FRAME("SQLCONNECTION:BROWSECONNECT");
+    std::string out(1024, ' ');
+    SQLSMALLINT outLength = 0;
+    SQLHANDLE dbc = SQL_NULL_HANDLE;
+    if (!OpenNewHandle_(dbc)) return false;
+    std::string text = connectString.IsChar() ? connectString.Str()
+                       : ConnectString.IsChar() ? ConnectString.Str()
+                                                : std::string();
+    xpp::Value block = nextStep.IsBlock() ? nextStep : xpp::Value(xpp::Block([](xpp::Args&) { return xpp::Value(false); }));
+    RequestReadOnly_(dbc, readOnly);
+    // One request; false when the driver answered neither success nor 99
+    // (the failure is then reported and the handle freed).
+    auto browse = [&]() {
+        ErrorCode = OdbcCall<4>(dbc, Chars(text), static_cast<SQLSMALLINT>(text.size()), Chars(out),
+                                static_cast<SQLSMALLINT>(1023), &outLength);
+        if (!Ok(ErrorCode.Int()) && ErrorCode.Int() != SQL_NEED_DATA) {
+            DisplayError_(ErrorCode, SQL_HANDLE_DBC, FromHandle(dbc));
+            OdbcCall<60>(static_cast<SQLSMALLINT>(SQL_HANDLE_DBC), dbc);
+            return false;
+        }
+        text = Written(out, outLength, 1023);
+        return true;
+    };
+    if (!browse()) return false;
+    while (ErrorCode.Int() == SQL_NEED_DATA) {
+        xpp::Ref variable{xpp::Value(text)};
+        xpp::Value goOn = xpp::Eval(block, {variable});
+        // Anything but .T. gives up: the handle goes without a report.
+        if (!(goOn.IsLogical() && goOn.Log())) {
+            OdbcCall<60>(static_cast<SQLSMALLINT>(SQL_HANDLE_DBC), dbc);
+            return false;
+        }
+        text = variable.Get().IsChar() ? variable.Get().Str() : std::string();
+        if (!browse()) return false;
+    }
+    Handle = FromHandle(dbc);
+    ConnectString = text;
+    DataSource = GETCONNECTVALUE(text, "DSN=");
+    UserName = GETCONNECTVALUE(text, "UID=");
+    Password = GETCONNECTVALUE(text, "PWD=");
     GetDriverInfo_();
     return true;
 }

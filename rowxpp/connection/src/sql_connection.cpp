@@ -3,7 +3,9 @@
 #include <atomic>
 #include <mutex>
 
+#include "messages.h"
 #include "rowxpp/odbc_calls.h"
+#include "written.h"
 #include "xpp/native.h"
 #include "xpp/runtime.h"
 
@@ -24,12 +26,6 @@ void RegisterExit() {
     std::call_once(once, [] { xpp::AddExitProcedure(&SQLEXIT); });
 }
 
-// The text a driver wrote into `buffer`, cut at its returned length.
-std::string Written(const std::string& buffer, int64_t length) {
-    if (length < 0) return "";
-    return buffer.substr(0, std::min<size_t>(static_cast<size_t>(length), buffer.size()));
-}
-
 template <int N>
 xpp::Array List(SQLSMALLINT firstSize, SQLSMALLINT secondSize) {
     xpp::Array result;
@@ -46,8 +42,8 @@ xpp::Array List(SQLSMALLINT firstSize, SQLSMALLINT secondSize) {
         // does not know (65534) would otherwise be asked for ever.
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return result;
         // A text longer than the buffer arrives cut at what was written.
-        result.Add(xpp::Array{Written(first.substr(0, static_cast<size_t>(firstSize)), firstLength),
-                              Written(second.substr(0, static_cast<size_t>(secondSize)), secondLength)});
+        result.Add(xpp::Array{Written(first, firstLength, static_cast<size_t>(firstSize)),
+                              Written(second, secondLength, static_cast<size_t>(secondSize))});
         direction = SQL_FETCH_NEXT;
     }
 }
@@ -71,11 +67,25 @@ xpp::Class& SQLConnection::ClassObject() {
         c.AddMessage("disconnect", [](xpp::Object& o, xpp::Args&) -> xpp::Value {
             return static_cast<SQLConnection&>(o).Disconnect();
         });
-        // initClass
-        ISINITIALIZED(true);
+        AddConnectionMessages(c);
         RegisterExit();
-        LoadDriver();
+        initClass();
     });
+}
+
+xpp::Class& SQLConnection::initClass(const xpp::Value& fileName) {
+    xpp::Class& cls = ClassObject();
+    ISINITIALIZED(true);
+    // isDriverLoaded is left to LoadDriver, which unloads a driver manager
+    // loaded before: cleared here, a second run would keep the old library
+    // and its environment loaded and drop its connections from the registry
+    // without closing them.
+    cls.SetVar("LoginTimeout", 15);
+    cls.SetVar("DisplayErrors", true);
+    cls.SetVar("Version", kVersion);
+    cls.SetVar("Copyright", kCopyright);
+    LoadDriver(fileName);
+    return cls;
 }
 
 xpp::Class& SQLCONNECTION() { return SQLConnection::ClassObject(); }
@@ -93,6 +103,9 @@ xpp::Class& SQLConnection::LoadDriver(const xpp::Value& fileName) {
     int64_t dll = xpp::DllLoad(name);
     cls.SetVar("hDll", dll);
     if (dll == 0) {
+        // No environment either: the connect methods stop at their first
+        // check instead of reporting through an empty call table.
+        cls.SetVar("hEnv", 0);
         RAISEERROR_(0, "Unable to open " + name);
         // The program's error block returned: nothing is prepared and no
         // environment is made; calls through the empty table answer 65534.
@@ -156,7 +169,7 @@ bool ISINITIALIZED(const xpp::Value&) {
 void SQLEXIT() {
     xpp::Block kept = xpp::ErrorBlock(xpp::Block([](xpp::Args&) -> xpp::Value { xpp::Break(); }));
     try {
-        if (ISINITIALIZED()) SQLConnection::Close();
+        if (ISINITIALIZED()) xpp::Send(ClassValue(SQLCONNECTION()), "close");
     } catch (const xpp::BreakException&) {
     }
     xpp::ErrorBlock(kept);

@@ -17,28 +17,11 @@
 using namespace rowxpp;
 using kivodbc::testing::ExecuteOn;
 using kivodbc::testing::TestDataSources;
+using rowxpp_test::CaptureErrors;
 using rowxpp_test::Loaded;
+using rowxpp_test::Reported;
 
 namespace {
-
-// What an onError block was handed.
-struct Reported {
-    std::string report;
-    int64_t returnCode = 0;
-    std::vector<std::shared_ptr<rowxpp::SQLError>> errors;
-    int calls = 0;
-};
-
-void CaptureErrors(SQLConnection& c, Reported& into) {
-    c.onError = xpp::Block([&into](xpp::Args& a) {
-        ++into.calls;
-        into.report = a[2].Str();
-        into.returnCode = a[3].Int();
-        into.errors.clear();
-        for (const xpp::Value& e : a[4].Arr().Items()) into.errors.push_back(e.As<rowxpp::SQLError>());
-        return xpp::Value();
-    });
-}
 
 const std::string kNul(1, '\0');
 

@@ -8,6 +8,7 @@
 #include "kiv_odbc_testing/data_sources.h"
 #include "rowxpp/odbc_calls.h"
 #include "rowxpp/sql_connection.h"
+#include "rowxpp/sql_error.h"
 #include "xpp/error.h"
 
 namespace rowxpp_test {
@@ -45,6 +46,26 @@ private:
     std::vector<std::shared_ptr<xpp::Error>> errors_;
     xpp::Block kept_;
 };
+
+// What a connection's onError block was handed, and how often.
+struct Reported {
+    std::string report;
+    int64_t returnCode = 0;
+    std::vector<std::shared_ptr<rowxpp::SQLError>> errors;
+    int calls = 0;
+};
+
+// Sets `c`'s onError to a block that fills `into`.
+inline void CaptureErrors(rowxpp::SQLConnection& c, Reported& into) {
+    c.onError = xpp::Block([&into](xpp::Args& a) {
+        ++into.calls;
+        into.report = a[2].Str();
+        into.returnCode = a[3].Int();
+        into.errors.clear();
+        for (const xpp::Value& e : a[4].Arr().Items()) into.errors.push_back(e.As<rowxpp::SQLError>());
+        return xpp::Value();
+    });
+}
 
 // Records the ODBC calls made while it lives, by index; `answer` may answer
 // a call instead of the driver manager.

@@ -30,6 +30,11 @@ public:
     // Loads the driver manager (default "ODBC32.DLL"), prepares the call
     // table and allocates the environment. Answers the class object.
     static xpp::Class& LoadDriver(const xpp::Value& fileName = xpp::Value());
+    // The class initialisation: the library's start flag, the class
+    // variables' first values, then LoadDriver with `fileName`. It runs when
+    // the class is made; a later call loads the named driver manager in
+    // place of the one loaded.
+    static xpp::Class& initClass(const xpp::Value& fileName = xpp::Value());
     // Commits, destroys every connection, frees the environment and
     // unloads; .T. when no driver manager is loaded any more.
     static bool UnloadDriver();
@@ -73,6 +78,11 @@ public:
                  const xpp::Value& password = xpp::Value(), const xpp::Value& readOnly = xpp::Value());
     bool DriverConnect(const xpp::Value& window = xpp::Value(), const xpp::Value& connectString = xpp::Value(),
                        const xpp::Value& completion = xpp::Value(), const xpp::Value& readOnly = xpp::Value());
+    // Connects through the browse exchange: while the driver needs more,
+    // `nextStep` is evaluated with the connection string by reference
+    // (holding what the driver still needs) and answers .T. to go on.
+    bool BrowseConnect(const xpp::Value& connectString = xpp::Value(), const xpp::Value& nextStep = xpp::Value(),
+                       const xpp::Value& readOnly = xpp::Value());
     bool Disconnect();
     bool OpenNewHandle_(void*& dbc);
     bool SetOnNew_(void* dbc, int64_t attribute, int64_t value);
