@@ -278,6 +278,27 @@ TEST(Connecting, ABrowseThatGivesUpOrFailsFreesTheHandle) {
     }
 }
 
+TEST(Connecting, TheCompletedStringOfEachDriverGivesSourceUserAndPassword) {
+    Loaded();
+    struct Case {
+        const char* dsn;
+        const char* user;  // psqlODBC completes its user; the others leave UID= out
+    };
+    for (const Case& k : {Case{"SQLite", ""}, Case{"PostgreSQL", "postgres"}, Case{"KIVODBC", ""}}) {
+        SCOPED_TRACE(k.dsn);
+        auto c = SQLConnection::New();
+        // completion 0: never prompts
+        ASSERT_TRUE(c->DriverConnect(xpp::Value(), std::string("DSN=") + k.dsn, 0));
+        const std::string completed = c->ConnectString.Str();
+        EXPECT_EQ(completed.rfind(std::string("DSN=") + k.dsn + ";", 0), 0u) << completed;
+        EXPECT_EQ(completed.find("UID=") != std::string::npos, *k.user != '\0') << completed;
+        EXPECT_EQ(c->DataSource.Str(), k.dsn);
+        EXPECT_EQ(c->UserName.Str(), k.user);
+        EXPECT_EQ(c->Password.Str(), "");
+        c->Destroy();
+    }
+}
+
 TEST(Connecting, ConnectingAConnectedObjectClosesTheOldConnectionEvenWhenTheNewFails) {
     Loaded();
     auto& admin = TestDataSources::Get().Admin();

@@ -4,6 +4,8 @@
 // and texts longer than the buffers offered.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "kiv_odbc_testing/admin_connection.h"
 #include "kiv_odbc_testing/odbc_config.h"
 #include "rowxpp/odbc_calls.h"
@@ -63,8 +65,10 @@ TEST(Drivers, EachRowOfTheDriverInformationIsWhatTheDriverReports) {
         // the masks the two known drivers answer
         if (std::string(dsn) == "PostgreSQL") {
             EXPECT_EQ(getData, 15);
+            EXPECT_EQ(positioned, 0);
         } else if (std::string(dsn) == "SQLite") {
             EXPECT_EQ(getData, 11);
+            EXPECT_EQ(positioned, 0);
         }
         c->Destroy();
     }
@@ -204,6 +208,31 @@ TEST(Drivers, ACompletedConnectionStringLongerThanTheBufferArrivesCut) {
     EXPECT_EQ(c->ConnectString.Str(), full.substr(0, 1022));
     EXPECT_EQ(c->DataSource.Str(), "SQLite");
     EXPECT_EQ(c->DbmsName.Str(), "SQLite");
+    c->Destroy();
+}
+
+TEST(Drivers, InformationAndAttributesLongerThanTheBufferArriveCut) {
+    Loaded();
+    // The engine's driver answers its data folder as the database name and
+    // the current catalog: a folder 255 characters long fills the buffer.
+    std::filesystem::path base = TestDataSources::Get().EngineFolder();
+    const size_t room = 255 - base.string().size() - 2;
+    std::filesystem::path folder = base / std::string(room / 2, 'a') / std::string(room - room / 2, 'b');
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(folder.string().size(), 255u);
+    auto c = SQLConnection::New();
+    ASSERT_TRUE(c->DriverConnect(xpp::Value(), std::string("DRIVER={") + TestDataSources::kKivodbcDriver + "};DataDirectory=" + folder.string()));
+    SQLHDBC dbc = ToHandle(c->Handle);
+    SQLCHAR catalog[512] = {};
+    SQLINTEGER length = 0;
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, catalog, sizeof catalog, &length)));
+    ASSERT_GE(length, 254) << catalog;
+    // 254 bytes offered: 253 characters and the driver's terminator
+    EXPECT_EQ(c->GetAttribute(SQL_ATTR_CURRENT_CATALOG, true).Str(), std::string(reinterpret_cast<char*>(catalog), 253));
+    const std::string name = InfoText(dbc, SQL_DATABASE_NAME);
+    ASSERT_GE(name.size(), 254u) << name;
+    EXPECT_EQ(c->GetInfo(SQL_DATABASE_NAME), name.substr(0, 253));
+    EXPECT_EQ(c->DatabaseName.Str(), name.substr(0, 253));
     c->Destroy();
 }
 
