@@ -20,6 +20,8 @@ inline constexpr const char* kVersion = "3.1.24";
 inline constexpr int SQL_COMMIT_ = 0;
 inline constexpr int SQL_ROLLBACK_ = 1;
 
+class SQLStatement;
+
 class SQLConnection : public xpp::Object {
 public:
     // The class object; its first use loads the driver manager (initClass).
@@ -117,6 +119,15 @@ public:
     // The report of the last error without display (a connection without
     // handle shows the "NULL DBC handle" report).
     std::string ErrorMessage();
+
+    // Statements (statement.cpp). AddStatement lists a statement once;
+    // DropStatement unlists it, drops its handle and clears it; Execute runs
+    // a one-shot statement with `params` (one value or an array) and drops it.
+    SQLConnection& AddStatement(const xpp::Value& statement);
+    SQLConnection& DropStatement(const xpp::Value& statement);
+    size_t ActiveStatements() const { return aStatements.Len(); }
+    int64_t Execute(const xpp::Value& text, const xpp::Value& params = xpp::Value());
+    std::shared_ptr<SQLStatement> NewStatement(const xpp::Value& text = xpp::Value());
 
     xpp::Array aStatements;
     xpp::Value nTxnIsolation;

@@ -1,0 +1,162 @@
+// SQLStatement: one ODBC statement handle on one SQLConnection, with its
+// text, its recorded attributes, the parameters of its last execution and
+// the memory of its parameter bindings. SQLValue: one explicitly typed
+// parameter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "rowxpp/sql_connection.h"
+#include "xpp/object.h"
+#include "xpp/value.h"
+
+namespace rowxpp {
+
+// Results of SQLStatement::Execute besides a row count of 0 or more.
+inline constexpr int64_t kExecNoCount = -1;    // success, the driver reports no count
+inline constexpr int64_t kExecFailed = -2;     // failure, or parameters that cannot be bound
+inline constexpr int64_t kExecInfoNoCount = -3;  // success with information, no readable count
+inline constexpr int64_t kExecHidden34000 = -9;  // hidden statement, SQLSTATE 34000, nothing shown
+
+class SQLStatement : public xpp::Object {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+
+    // new(cSQL, oConnection): a statement on the given connection, else on
+    // the calling thread's (connected with DriverConnect when needed).
+    static std::shared_ptr<SQLStatement> New(const xpp::Value& sql = xpp::Value(),
+                                             const xpp::Value& connection = xpp::Value());
+
+    SQLStatement() = default;
+    ~SQLStatement() override;
+
+    virtual SQLStatement& Init(const xpp::Value& sql, const xpp::Value& connection);
+
+    // ---- lifecycle
+    bool AllocHandle_();
+    // 0 SQL_CLOSE, 1 SQL_DROP, 2 SQL_UNBIND, 3 SQL_RESET_PARAMS.
+    bool FreeStmt_(const xpp::Value& option = xpp::Value());
+    // The statement-level reset: clears the state without an ODBC call.
+    // A subclass overrides it with its own flagged version; callers that
+    // want this one qualify it (statement.SQLStatement::Reset_()).
+    virtual SQLStatement& Reset_(const xpp::Value& flag = xpp::Value());
+    // Drops and re-allocates the handle; the text becomes TRIM(cSQL); the
+    // recorded attributes are applied again unless `keepAttributes` is .T.
+    SQLStatement& Reset(const xpp::Value& sql = xpp::Value(), const xpp::Value& keepAttributes = xpp::Value());
+    // SQLString: the text; assigning character text resets a prepared
+    // statement, else stores it trimmed; other values change nothing.
+    const std::string& SQLString() const { return cStatement; }
+    const std::string& SQLString(const xpp::Value& text);
+
+    bool SetAttribute(int64_t attribute, const xpp::Value& value);
+    xpp::Value GetAttribute(int64_t attribute, const xpp::Value& asText = xpp::Value());
+    // Meant for a second thread while the first waits in an ODBC call.
+    bool Cancel();
+
+    SQLStatement& DisplayError_(const xpp::Value& returnCode = xpp::Value(),
+                                const xpp::Value& handleType = xpp::Value(), const xpp::Value& handle = xpp::Value());
+    std::string ErrorMessage();
+    // The connection's DropStatement with self.
+    virtual xpp::Value Destroy();
+
+    // ---- execution
+    virtual bool Prepare(const xpp::Value& sql = xpp::Value());
+    // Execute(...): no argument or NIL, one array (the parameter list), one
+    // value, or several values. Answers a row count of 0 or more, or one of
+    // the kExec... results.
+    virtual int64_t Execute(const xpp::Args& args = {});
+    bool MoreResults();
+    int64_t GetRowCount();
+    int64_t RecCount() const { return nRowCount; }
+
+    // ---- transactions of the connection
+    bool inTransaction() { return Connection->inTransaction(); }
+    bool BeginTransaction() { return Connection->BeginTransaction(); }
+    bool EndTransaction() { return Connection->EndTransaction(); }
+    bool CommitTransaction() { return Connection->CommitTransaction(); }
+    bool RollbackTransaction() { return Connection->RollbackTransaction(); }
+
+    // ---- members
+    // The memory of the current bindings: address lists of packed blocks
+    // (their first element is the block) or single addresses.
+    const xpp::Array& MemLock() const { return aMemLock; }
+    int64_t Handle = 0;
+    std::shared_ptr<SQLConnection> Connection;
+    bool isPrepared = false;
+    int64_t ErrorCode = 0;
+    // {attribute, value} pairs in the order first set.
+    xpp::Array Attributes;
+    xpp::Value ParamList;
+    bool DisplayErrors = true;
+    xpp::Value onError;
+    bool isHidden_ = false;
+    xpp::Value Cargo;
+    xpp::Value Cargo_;
+
+protected:
+    SQLStatement& Execute_();
+    SQLStatement& CheckDeadlock_();
+    bool SetParameters_(const xpp::Array& params, const xpp::Array& values, const xpp::Array& lengths, int64_t n);
+    xpp::Value Self();
+
+    std::string cStatement;
+    int64_t nRowCount = -1;
+    int64_t LastBoundCol = -1;
+    xpp::Array apColBuffer;
+    xpp::Array apColSize;
+
+private:
+    xpp::Array aMemLock;
+};
+
+// SQLSTATEMENT(): the class object.
+xpp::Class& SQLSTATEMENT();
+
+// __MEMFREE(aList): frees every block listed (an address list through
+// __FreePacked, an address through __MemRelease) and empties the list in
+// place. A block that cannot be freed raises "Failed to free allocated
+// memory" and the walk goes on.
+void MEMFREE_(const xpp::Array& list);
+
+// __PUTRESTOFDATA(hStmt, aParams, aPieces): answers the driver's requests
+// for data at execution. The token SQLParamData hands back is looked up
+// among `pieces` (the addresses of the bound value pieces, in parameter
+// order); the parameter at that position is sent in pieces of 65535 bytes
+// (an SQLValue's Value, any other element's text). An unknown token cancels
+// the statement and answers SQL_ERROR. Answers the last code of
+// SQLParamData otherwise (never 99).
+int64_t PUTRESTOFDATA_(int64_t hStmt, const xpp::Array& params, const xpp::Array& pieces);
+
+// The size of one SQLPutData piece.
+inline constexpr int64_t kPutDataPiece = 65535;
+
+class SQLValue : public xpp::Object {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+    // new(value, SQLType, CType, precision, scale, bytes): stored as given.
+    static std::shared_ptr<SQLValue> New(const xpp::Value& value = xpp::Value(),
+                                         const xpp::Value& sqlType = xpp::Value(),
+                                         const xpp::Value& cType = xpp::Value(),
+                                         const xpp::Value& precision = xpp::Value(),
+                                         const xpp::Value& scale = xpp::Value(),
+                                         const xpp::Value& bytes = xpp::Value());
+    SQLValue& Init(const xpp::Value& value, const xpp::Value& sqlType, const xpp::Value& cType,
+                   const xpp::Value& precision, const xpp::Value& scale, const xpp::Value& bytes);
+
+    xpp::Value Value;
+    xpp::Value SQLType;
+    xpp::Value CType;
+    xpp::Value Precision;
+    xpp::Value Scale;
+    xpp::Value Bytes;
+    xpp::Value cargo;
+};
+
+// SQLVALUE(): the class object.
+xpp::Class& SQLVALUE();
+
+}  // namespace rowxpp
