@@ -147,12 +147,7 @@ Value DBCLOSEAREA() {
 Value DBCLOSEALL() {
     Entry e("_DBCLOSEALL");
     if (!e.Ok()) return {};
-    for (int i = 1; i <= kMaxAreas; ++i) {
-        e.Row().currentArea = i;
-        CloseArea(e.Row(), i);
-    }
-    e.Row().currentArea = 1;
-    e.Row().lastResult = 0;
+    CloseAllAreas(e.Row());
     return {};
 }
 
@@ -171,6 +166,15 @@ void CloseArea(ThreadRow& row, int area) {
         ReplicateRow(r.Get(WA_TABLE), static_cast<int>(r.Get(WA_PENDING).Int()), r.Get(WA_TABLENAME), 0);
     KIV(row, KivCloseTable, static_cast<KIVHANDLE>(r.Get(WA_TABLE).Int()));
     slot = Value();
+}
+
+void CloseAllAreas(ThreadRow& row) {
+    for (int i = 1; i <= kMaxAreas; ++i) {
+        row.currentArea = i;
+        CloseArea(row, i);
+    }
+    row.currentArea = 1;
+    row.lastResult = 0;
 }
 
 }  // namespace detail

@@ -88,6 +88,12 @@ bool QelNotUsed(ThreadRow& row, bool show, int area) {
     return true;
 }
 
+bool QelNotIndexed(ThreadRow& row, int area) {
+    if (QelNotUsed(row, true, area)) return true;
+    const Value orders = row.areas[area - 1].Arr().Get(WA_ORDERS);
+    return !orders.IsArray() || orders.Arr().Len() == 0;
+}
+
 }  // namespace detail
 
 }  // namespace qelxpp

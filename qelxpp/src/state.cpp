@@ -82,6 +82,29 @@ void ReportFailure(int64_t result) {
     if (result != kNotLoaded) QELSHOWERROR();
 }
 
+// The block disconnects the thread it was installed for. The program's end
+// may run the main thread's block in another thread (an error nobody
+// handles there ends the program): the block then works on its owner's row,
+// not on the running thread's, and only when the owner is not inside a
+// function of the library; otherwise the process's end is left to do it.
+void InstallDisconnectAtEnd() {
+    auto thread = xpp::ThreadObject();
+    if (!thread->atEnd().IsNil()) return;
+    const int owner = xpp::ThreadID();
+    thread->atEnd(xpp::Block([owner](xpp::Args&) -> Value {
+        if (xpp::ThreadID() == owner) return QELDISCONNECT();
+        ThreadRow* row = RowOf(owner);
+        if (!row) return {};
+        std::unique_lock<std::recursive_mutex> lock(row->lock, std::try_to_lock);
+        if (!lock.owns_lock()) return {};
+        CloseAllAreas(*row);
+        if (!row->connHandle.IsNil() && State().hEngineDll.load() > 0)
+            KIV_UNRECORDED(*row, KivDisconnect, static_cast<KIVHANDLE>(row->connHandle.Int()));
+        row->connHandle = Value();
+        return {};
+    }));
+}
+
 int CurrentArea(ThreadRow& row) {
     if (row.currentArea.IsNil()) row.currentArea = 1;
     return static_cast<int>(row.currentArea.Int());
@@ -124,8 +147,7 @@ Value QELLOADDLL(const Value& cPathIn) {
     Value n = QELCONNECT();
     if (n.Int() < 0) return false;
     row.connHandle = n;
-    auto thread = xpp::ThreadObject();
-    if (thread->atEnd().IsNil()) thread->atEnd(xpp::Block([](xpp::Args&) { return QELDISCONNECT(); }));
+    InstallDisconnectAtEnd();
 
     r = KIV(row, KivSetDateFormat, "YYYYMMDD");
     if (r != 0) {
@@ -220,6 +242,9 @@ struct ModuleDeclaration {
                 QELLOADDLL();
             },
             [] {
+                // The program's end may run in a thread without a row of the
+                // module state: the engine is then left to the process's end.
+                if (!RowOf(xpp::ThreadID())) return;
                 xpp::Frame frame("QELEXIT", 0);
                 QELUNLOADDLL();
             });

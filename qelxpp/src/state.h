@@ -132,8 +132,14 @@ std::string NumText(int64_t n);  // LTRIM(STR(n))
 
 // Module functions.
 bool QelNotUsed(ThreadRow& row, bool show, int area);
+// QELNOTINDEXED: the area is not in use (reported) or has no orders.
+bool QelNotIndexed(ThreadRow& row, int area);
 int CurrentArea(ThreadRow& row);  // 1 from a thread's first use
 void CloseArea(ThreadRow& row, int area);
+void CloseAllAreas(ThreadRow& row);  // DBCLOSEALL on a row
+// Sets the calling thread's atEnd block, when it has none, to one that
+// disconnects this thread's row.
+void InstallDisconnectAtEnd();
 std::string FieldDefinitions(const xpp::Array& aStruct, int tableType);
 Value ReplicateRow(const Value& table, int kind, const Value& tableName, int64_t recNo);
 

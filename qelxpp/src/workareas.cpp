@@ -24,8 +24,7 @@ bool EnsureConnection(ThreadRow& row) {
     Value h = QELCONNECT();
     if (h.Int() < 0) return false;
     row.connHandle = h;
-    auto thread = xpp::ThreadObject();
-    if (thread->atEnd().IsNil()) thread->atEnd(xpp::Block([](xpp::Args&) { return QELDISCONNECT(); }));
+    InstallDisconnectAtEnd();
     KIV_UNRECORDED(row, KivSetDateFormat, "YYYYMMDD");
     return true;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -79,5 +80,15 @@ private:
     std::string oldDir_;
     xpp::Block oldBlock_;
 };
+
+// Runs `fn` in a new runtime thread and waits for its end.
+inline void InThread(std::function<void()> fn) {
+    auto t = xpp::Thread::New();
+    t->start(xpp::Block([fn](xpp::Args&) {
+        fn();
+        return xpp::Value();
+    }));
+    t->synchronize();
+}
 
 }  // namespace qeltest

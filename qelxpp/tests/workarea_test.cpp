@@ -163,14 +163,7 @@ TEST_F(AreaTest, ExclusiveOpenRefusesASecondOpenAndZap) {
 namespace {
 
 // Runs `fn` in a runtime thread and waits for its end.
-void InWorker(std::function<void()> fn) {
-    auto t = xpp::Thread::New();
-    t->start(xpp::Block([fn](xpp::Args&) {
-        fn();
-        return Value();
-    }));
-    t->synchronize();
-}
+void InWorker(std::function<void()> fn) { qeltest::InThread(std::move(fn)); }
 
 TEST_F(AreaTest, WorkerReopensTheMainThreadsTables) {
     QELSETTABLETYPE(2);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -298,8 +299,13 @@ KIVRESULT KivGetLibraryVersion(uint32_t* version) {
     });
 }
 
+// The language is the environment's KIV_COLLATION ("USA" when unset or
+// empty); it is reported, not applied to comparisons.
 KIVRESULT KivGetCollationLang(char* buf, uint32_t* len) {
-    return Api("KivGetCollationLang", [&] { return CopyOut("USA", buf, len); });
+    return Api("KivGetCollationLang", [&] {
+        const char* lang = std::getenv("KIV_COLLATION");
+        return CopyOut(lang && *lang ? lang : "USA", buf, len);
+    });
 }
 
 KIVRESULT KivSetDateFormat(const char* format) {

@@ -2,7 +2,9 @@
 // type, empties, navigation, handles and errors, files built by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -735,6 +737,25 @@ TEST(Errors, TextBuffersFollowTheEngineRule) {
     len = 0;
     EXPECT_EQ(KIV_ERR_BUFFER_TOO_SMALL, KivGetLastError(nullptr, nullptr, &len));
     EXPECT_EQ(6u, len);
+}
+
+TEST(Collation, LanguageComesFromTheEnvironment) {
+    auto lang = [] {
+        char buf[50];
+        uint32_t len = sizeof buf;
+        EXPECT_EQ(0u, KivGetCollationLang(buf, &len));
+        return std::string(buf, std::min<uint32_t>(len, sizeof buf));
+    };
+    const char* old = std::getenv("KIV_COLLATION");
+    const std::string saved = old ? old : "";
+    unsetenv("KIV_COLLATION");
+    EXPECT_EQ("USA", lang());
+    setenv("KIV_COLLATION", "GERMAN", 1);
+    EXPECT_EQ("GERMAN", lang());
+    setenv("KIV_COLLATION", "", 1);
+    EXPECT_EQ("USA", lang());
+    if (old) setenv("KIV_COLLATION", saved.c_str(), 1);
+    else unsetenv("KIV_COLLATION");
 }
 
 TEST_F(Tables, FaultInjectionAndCallLog) {

@@ -1,0 +1,257 @@
+// Threads: ids beyond the 32 rows of the module state, the thread-end block
+// of the library, and work of several threads at once.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <atomic>
+#include <functional>
+
+#include "support.h"
+
+using namespace qelxpp;
+using qeltest::QelTest;
+using xpp::Value;
+namespace qt = qelxpp::testing;
+
+namespace {
+
+using qeltest::InThread;
+
+// Starts (and ends) runtime threads until the next one has an id above 32.
+void UseUpThreadIds() {
+    int id = 0;
+    while (id < kMaxThreads) InThread([&] { id = xpp::ThreadID(); });
+}
+
+// Thread ids are never reused in a process: a test that uses them up runs
+// in a child process of its own. `body` answers what went wrong ("" when
+// nothing did); the child's exit code carries it.
+void InChildProcess(const std::function<std::string()>& body) {
+    EXPECT_EXIT(
+        {
+            std::string problems = body();
+            std::fputs(problems.c_str(), stderr);
+            std::fflush(stderr);
+            _exit(problems.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// Notes a failed check in the child.
+#define CHECK_IN_CHILD(cond) \
+    if (!(cond)) problems += std::string("failed: ") + #cond + "\n"
+
+xpp::Array Struct1() {
+    return xpp::Array{Value(xpp::Array{Value("NAME"), Value("C"), Value(10), Value(0)})};
+}
+
+class ThreadTest : public QelTest {
+protected:
+    void SetUp() override {
+        QelTest::SetUp();
+        ASSERT_TRUE(QELLOADDLL().Log());
+        QELSETTABLETYPE(2);
+    }
+};
+
+TEST_F(ThreadTest, ThreadIdAboveThirtyTwoIsRefusedWithoutTouchingAnything) {
+    ASSERT_TRUE(DBCREATE("T33.DBF", Struct1()).Log());
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "T33.DBF").Log());
+    const int64_t handle = qt::WorkAreaRecord(1).Arr().Get(WA_TABLE).Int();
+    InChildProcess([&] {
+        std::string problems;
+        UseUpThreadIds();
+        struct Call {
+            const char* name;
+            std::function<Value()> fn;
+            Value failure;
+        };
+        const std::vector<Call> calls = {
+            {"QELLOADDLL", [] { return QELLOADDLL(); }, false},
+            {"QELUNLOADDLL", [] { return QELUNLOADDLL(); }, false},
+            {"QELSETSERVERTYPE", [] { return QELSETSERVERTYPE(); }, false},
+            {"QELGETCONNECTIONTYPE", [] { return QELGETCONNECTIONTYPE(); }, 0},
+            {"QELINSTALLINFO", [] { return QELINSTALLINFO(); }, ""},
+            {"QELCONNECT", [] { return QELCONNECT(); }, -1},
+            {"QELFINDCONNECTION", [] { return QELFINDCONNECTION(); }, 0},
+            {"QELDISCONNECT", [] { return QELDISCONNECT(); }, Value()},
+            {"QELBEGINTRANSACTION", [] { return QELBEGINTRANSACTION(); }, false},
+            {"QELCOMMITTRANSACTION", [] { return QELCOMMITTRANSACTION(); }, false},
+            {"QELROLLBACKTRANSACTION", [] { return QELROLLBACKTRANSACTION(); }, false},
+            {"QELINTRANSACTION", [] { return QELINTRANSACTION(); }, false},
+            {"QELCONVERTTABLE", [] { return QELCONVERTTABLE(); }, false},
+            {"QELDBOPEN", [] { return QELDBOPEN(); }, false},
+            {"DBUSEAREA", [] { return DBUSEAREA(true, Value(), "T33.DBF"); }, false},
+            {"DBCLOSEAREA", [] { return DBCLOSEAREA(); }, false},
+            {"DBCLOSEALL", [] { return DBCLOSEALL(); }, Value()},
+            {"DBSELECTAREA", [] { return DBSELECTAREA(1); }, false},
+            {"SELECT", [] { return SELECT(); }, 0},
+            {"ALIAS", [] { return ALIAS(1); }, ""},
+            {"USED", [] { return USED(); }, false},
+            {"USEDINDEX", [] { return USEDINDEX(); }, false},
+            {"QELGETTABLEHANDLE", [] { return QELGETTABLEHANDLE("T33"); }, 0},
+            {"QELCLOSETABLE", [handle] { return QELCLOSETABLE(handle); }, false},
+            {"DBCREATE", [] { return DBCREATE("T34.DBF", Struct1()); }, false},
+            {"DBZAP", [] { return DBZAP(); }, false},
+        };
+        int id = 0;
+        KivTestRecordCalls(1);
+        InThread([&] {
+            id = xpp::ThreadID();
+            std::vector<std::shared_ptr<xpp::Error>> seen;
+            xpp::ErrorBlock(xpp::Block([&](xpp::Args& a) {
+                seen.push_back(a.Get(1).As<xpp::Error>());
+                return Value();
+            }));
+            const std::string expected = "QEL_-999, Thread id out of range:[" + std::to_string(id) + "]";
+            for (const Call& c : calls) {
+                seen.clear();
+                Value result = c.fn();
+                if (xpp::ValType(result) != xpp::ValType(c.failure) || (!result.IsNil() && !xpp::ExactEq(result, c.failure)))
+                    problems += std::string(c.name) + " returned " + xpp::Var2Char(result) + "\n";
+                if (seen.size() != 1 || seen[0]->description.Str() != expected || seen[0]->thread.Int() != id)
+                    problems += std::string(c.name) + " reported " + std::to_string(seen.size()) + " errors\n";
+            }
+            CHECK_IN_CHILD(xpp::ThreadObject()->atEnd().IsNil());  // no thread-end block installed
+        });
+        KivTestRecordCalls(0);
+        CHECK_IN_CHILD(id > kMaxThreads);
+        CHECK_IN_CHILD(CallLog().empty());  // no engine call was made
+        // The main thread's row is untouched.
+        CHECK_IN_CHILD(USED().Log());
+        CHECK_IN_CHILD(qt::WorkAreaRecord(1).Arr().Get(WA_TABLE).Int() == handle);
+        CHECK_IN_CHILD(errors.empty());
+        return problems;
+    });
+}
+
+// The program's end runs the main thread's atEnd block and the EXIT
+// procedures in the thread that ends the program. Run in a thread above 32
+// they report nothing (a report would re-enter the default error block in
+// the middle of the program's end), and the block disconnects the main
+// thread's row, not the running thread's.
+TEST_F(ThreadTest, ProgramEndInAThreadAboveThirtyTwoDisconnectsTheMainThread) {
+    ASSERT_TRUE(DBCREATE("END.DBF", Struct1()).Log());
+    InChildProcess([&] {
+        std::string problems;
+        CHECK_IN_CHILD(xpp::LoadModule(QELXPP_LIBRARY));
+        CHECK_IN_CHILD(xpp::ThreadObject()->atEnd().IsBlock());
+        CHECK_IN_CHILD(DBUSEAREA(true, Value(), "END.DBF", Value(), false).Log());
+        UseUpThreadIds();
+        size_t reported = 99;
+        InThread([&] {
+            std::vector<std::shared_ptr<xpp::Error>> seen;
+            xpp::ErrorBlock(xpp::Block([&](xpp::Args& a) {
+                seen.push_back(a.Get(1).As<xpp::Error>());
+                return Value();
+            }));
+            xpp::testing::RunProgramEnd(true);
+            reported = seen.size();
+        });
+        CHECK_IN_CHILD(reported == 0);
+        CHECK_IN_CHILD(!USED().Log());
+        CHECK_IN_CHILD(qt::ConnHandle().IsNil());
+        CHECK_IN_CHILD(Log().empty());
+        // The exclusive open went with the connection.
+        CHECK_IN_CHILD(DBUSEAREA(true, Value(), "END.DBF", Value(), false).Log());
+        CHECK_IN_CHILD(errors.empty());
+        return problems;
+    });
+}
+
+// The same block run by another thread of the module leaves that thread's
+// own row alone.
+TEST_F(ThreadTest, MainThreadsEndBlockRunElsewhereLeavesTheRunningThreadAlone) {
+    ASSERT_TRUE(DBCREATE("MAIN.DBF", Struct1()).Log());
+    ASSERT_TRUE(DBCREATE("WORK.DBF", Struct1()).Log());
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "MAIN.DBF").Log());
+    Value block = xpp::ThreadObject()->atEnd();
+    ASSERT_TRUE(block.IsBlock());
+    bool workerKept = false;
+    Value workerConn;
+    InThread([&] {
+        DBUSEAREA(true, Value(), "WORK.DBF");
+        block.Blk()();
+        workerKept = USED().Log() && ALIAS().Str() == "WORK";
+        workerConn = qt::ConnHandle();
+        DBCLOSEALL();
+    });
+    EXPECT_TRUE(workerKept);
+    EXPECT_FALSE(workerConn.IsNil());
+    EXPECT_FALSE(USED().Log());
+    EXPECT_TRUE(qt::ConnHandle().IsNil());
+    EXPECT_TRUE(errors.empty());
+}
+
+// Two workers calling QELDBOPEN at once: the second waits (SLEEP(100)
+// polls) until the first has ended, even when the first is held inside its
+// error block.
+TEST_F(ThreadTest, TwoDbOpensAtOnceRunOneAfterTheOther) {
+    ASSERT_TRUE(DBCREATE("ONE.DBF", Struct1()).Log());
+    ASSERT_TRUE(DBCREATE("TWO.DBF", Struct1()).Log());
+    std::atomic<int> phase{0};
+    std::vector<std::string> order;
+    std::mutex orderLock;
+    auto note = [&](std::string what) {
+        std::lock_guard<std::mutex> g(orderLock);
+        order.push_back(std::move(what));
+    };
+    size_t sleepsBefore = clock_->Sleeps().size();
+    auto first = xpp::Thread::New();
+    first->start(xpp::Block([&](xpp::Args&) {
+        // The error block runs inside QELDBOPEN: it lets the second worker
+        // start and holds until that one has polled the busy flag.
+        xpp::ErrorBlock(xpp::Block([&](xpp::Args&) {
+            phase = 1;
+            while (clock_->Sleeps().size() == sleepsBefore) std::this_thread::yield();
+            note("first reported");
+            return Value();
+        }));
+        KivTestFailCall("KivGetNumFields", 5009, "planted", 1);
+        Value ok = QELDBOPEN(xpp::Array{Value("ONE.DBF"), Value("TWO.DBF")});
+        note(std::string("first ended ") + (ok.Log() ? ".T." : ".F."));
+        return Value();
+    }));
+    while (phase.load() != 1) std::this_thread::yield();
+    bool secondOk = false;
+    InThread([&] {
+        secondOk = QELDBOPEN(xpp::Array{Value("TWO.DBF")}).Log();
+        note("second ended");
+    });
+    first->synchronize();
+    EXPECT_TRUE(secondOk);
+    EXPECT_EQ(order, (std::vector<std::string>{"first reported", "first ended .F.", "second ended"}));
+    std::vector<int64_t> sleeps = clock_->Sleeps();
+    ASSERT_GT(sleeps.size(), sleepsBefore);
+    for (size_t i = sleepsBefore; i < sleeps.size(); ++i) EXPECT_EQ(sleeps[i], 100);
+}
+
+// Without any engine connection the transaction functions find none: the
+// engine's answer is recorded, nothing is reported, .F.
+TEST_F(ThreadTest, InTransactionWithoutAConnection) {
+    QELDISCONNECT();
+    ASSERT_TRUE(qt::ConnHandle().IsNil());
+    EXPECT_EQ(QELFINDCONNECTION().Int(), 0);
+    EXPECT_FALSE(QELINTRANSACTION().Log());
+    EXPECT_NE(qt::LastResult().Int(), 0);
+    EXPECT_FALSE(QELBEGINTRANSACTION().Log());
+    EXPECT_FALSE(QELINTRANSACTION().Log());
+    EXPECT_TRUE(errors.empty());
+
+    // A worker that never connected finds the main thread's connection to
+    // the same folder through the engine.
+    ASSERT_TRUE(DBCREATE("TX.DBF", Struct1()).Log());  // connects the main thread again
+    ASSERT_TRUE(QELBEGINTRANSACTION().Log());
+    bool workerSees = false;
+    Value workerConn = 1;
+    InThread([&] {
+        workerSees = QELINTRANSACTION().Log();
+        workerConn = qt::ConnHandle();
+    });
+    EXPECT_TRUE(workerSees);
+    EXPECT_TRUE(workerConn.IsNil());
+    EXPECT_TRUE(QELROLLBACKTRANSACTION().Log());
+}
+
+}  // namespace
