@@ -119,7 +119,12 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
         text = xpp::Var2Bin(xValue);
     } else if (xValue.IsChar()) {
         int64_t r = KIV(row, KivSetField, h, name.c_str(), xValue.Str().data(), static_cast<uint32_t>(xValue.Str().size()));
-        if (r == KIV_ERR_VALUE_CUT) return xpp::Left(xValue.Str(), field.Get(FLD_LEN).Int());
+        if (r == KIV_ERR_VALUE_CUT) {
+            // A varchar's FLD_LEN is its storage length, not its width: the
+            // value as stored is the cut one.
+            if (field.Get(FLD_ENGTYPE).Int() == KIV_FT_VARCHAR) return FIELDGET(nField);
+            return xpp::Left(xValue.Str(), field.Get(FLD_LEN).Int());
+        }
         if (r != 0) {
             ReportFailure(r);
             return {};

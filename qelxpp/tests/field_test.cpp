@@ -71,6 +71,11 @@ TEST_F(FieldTest, EveryEngineTypeRoundTripsAndAnotherProcessReadsTheSame) {
         ExpectSame(FIELDGET(c.field), c);
     }
     EXPECT_EQ(Show(FIELDGET(15)), "N:1");  // the engine numbers the record
+    // A cut varchar gives the stored text, its width being no FLD_LEN.
+    const std::string sixty(60, 'v');
+    EXPECT_EQ(FIELDPUT(8, sixty).Str(), sixty.substr(0, 50));
+    EXPECT_EQ(FIELDGET(8).Str(), sixty.substr(0, 50));
+    ExpectNoErrors();
     EXPECT_TRUE(FIELDPUT(1, false).IsLogical());
     EXPECT_EQ(Show(FIELDGET(1)), "L:.F.");
     EXPECT_TRUE(FIELDPUT(1, true).Log());
