@@ -111,7 +111,11 @@ Value DBUSEAREA(const Value& lNew, const Value& cDriver, const Value& cFile, con
                                      Value(), Value(pos - 1), Value(replicate), Value(0), Value(base), Value(type),
                                      Value(aNames)};
     if (lProduction.IsLogical() && lProduction.Log()) {
-        // The production index joins the order list once orders are built.
+        // The production index: the file named like the table, with the
+        // index extension of its type.
+        size_t d = xpp::RAt(".", file);
+        std::string stem = d > 0 ? file.substr(0, d - 1) : file;
+        if (xpp::File(stem + ORDBAGEXT().Str()) && ORDLISTADD(stem).Log()) ORDSETFOCUS(1);
     }
     return true;
 }

@@ -212,7 +212,11 @@ KIVRESULT KivCreateIndex(KIVHANDLE table, const char* fileName, const char* tag,
         if (options & KIV_INDEX_DESCENDING) flags |= KIV_INDEXFLAG_DESCENDING;
         Tag* created = file->AddTag(name, Text(keyExpr), Text(forExpr), Text(whileExpr), flags);
         t->file().SaveIndex(*file);
-        auto& open = OpenIndexFor(*t, path, false);
+        // A file not open yet opens as the production index does: after the
+        // files opened by name, until KivOpenIndex names it. So the orders of
+        // files opened by name later keep their numbers ahead of it; a file
+        // already open keeps its place.
+        auto& open = OpenIndexFor(*t, path, true);
         for (KIVHANDLE h : open.handles)
             if (&IndexFor(h)->tag == created) *index = h;
         if (!*index) {

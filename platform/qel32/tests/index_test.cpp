@@ -416,3 +416,44 @@ TEST_F(Indexes, ScopeAndFilterAgreeWithBruteForce) {
     std::reverse(back.begin(), back.end());
     EXPECT_EQ(want, back);
 }
+
+// A file that KivCreateIndex opens takes its place after the files opened by
+// name, as the production index does, so that the files a caller opens by
+// name keep the order numbers 1, 2, ... in their opening order.
+TEST_F(Indexes, CreatedFilesFollowTheFilesOpenedByName) {
+    KIVHANDLE ix = 0;
+    KIV_ASSERT_OK(KivCreateIndex(t, "first", "F1", "NAME", nullptr, nullptr, 2, &ix));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    KIV_ASSERT_OK(KivOpenTable(conn, "people.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    auto tags = [&] {
+        std::string out;
+        uint16_t count = 0;
+        KIV_EXPECT_OK(KivGetNumIndexes(t, &count));
+        for (uint16_t n = 1; n <= count; ++n) {
+            KIVHANDLE h = 0;
+            char name[32];
+            uint32_t len = sizeof name;
+            KIV_EXPECT_OK(KivGetIndexHandleByOrder(t, n, &h));
+            KIV_EXPECT_OK(KivGetIndexName(h, name, &len));
+            out += (out.empty() ? "" : " ") + std::string(name, len);
+        }
+        return out;
+    };
+    KIV_ASSERT_OK(KivCreateIndex(t, "made", "M1", "CITY", nullptr, nullptr, 2, &ix));
+    EXPECT_EQ("M1", tags());
+    uint16_t count = 0;
+    KIV_ASSERT_OK(KivOpenIndex(t, "first", nullptr, &count));
+    EXPECT_EQ(1, count);
+    EXPECT_EQ("F1 M1", tags());
+    // A file already open keeps its place when it gets another order.
+    KIV_ASSERT_OK(KivCreateIndex(t, "first", "F2", "AGE", nullptr, nullptr, 2, &ix));
+    EXPECT_EQ("F1 F2 M1", tags());
+    KIV_ASSERT_OK(KivCreateIndex(t, "later", "L1", "NAME", nullptr, nullptr, 2, &ix));
+    EXPECT_EQ("F1 F2 M1 L1", tags());
+    // Naming a created file moves it among the named files, after them.
+    KIV_ASSERT_OK(KivOpenIndex(t, "later", nullptr, &count));
+    EXPECT_EQ("F1 F2 L1 M1", tags());
+    KIV_ASSERT_OK(KivCloseAllIndexes(t));
+    EXPECT_EQ("", tags());
+}

@@ -66,4 +66,63 @@ Value QELCLOSETABLE(const Value& nHandle = {});
 Value DBCREATE(const Value& cFile = {}, const Value& aStruct = {}, const Value& cDriver = {});
 Value DBZAP();
 
+// ------------------------------------------------------ fields and records
+Value FIELDGET(const Value& nField = {});
+Value FIELDPUT(const Value& nField = {}, const Value& xValue = {});
+Value FCOUNT();
+Value FIELDNAME(const Value& nField = {});
+Value FIELDPOS(const Value& cName = {});
+Value DELETED();
+Value RECORDGET();
+Value RECORDPUT(const Value& aValues = {});
+Value QELGETRECORD();
+Value QELSETRECORD(const Value& cRecord = {});
+Value SETDELETED(const Value& lShow = {});
+Value RECNO();
+// EOF(): the C library's EOF macro takes the plain name, so it carries a
+// trailing underscore here.
+Value EOF_();
+Value FOUND();
+
+// ------------------------------------------------- work in another area
+Value FIELDWGET(const Value& xAlias = {}, const Value& cName = {});
+Value FIELDWPUT(const Value& xAlias = {}, const Value& cName = {}, const Value& xValue = {});
+Value FIELDWGET2(const Value& xAlias = {}, const Value& nField = {});
+Value FIELDWPUT2(const Value& xAlias = {}, const Value& nField = {}, const Value& xValue = {});
+Value QELWRECNO(const Value& xAlias = {});
+Value QELWBLOCK(const Value& xAlias = {}, const Value& bBlock = {}, const Value& x1 = {}, const Value& x2 = {},
+                const Value& x3 = {}, const Value& x4 = {}, const Value& x5 = {}, const Value& x6 = {},
+                const Value& x7 = {}, const Value& x8 = {}, const Value& x9 = {}, const Value& x10 = {});
+Value FIELDWBLOCK(const Value& cField = {}, const Value& xAlias = {});
+
+// ------------------------------------------------------ orders and keys
+// Order entry elements (1-based).
+enum OrderEntry : int { ORD_HANDLE = 1, ORD_TAG, ORD_KEY, ORD_FOR, ORD_KEYLEN, ORD_KEYTYPE, ORD_SIZE = ORD_KEYTYPE };
+// Index-creation condition elements (1-based).
+enum OrderCondition : int { OC_DESCEND = 1, OC_FOR, OC_WHILE, OC_SIZE = OC_WHILE };
+
+Value ORDLISTADD(const Value& cIndexFile = {}, const Value& xOrder = {});
+Value ORDLISTCLEAR();
+Value ORDSETFOCUS(const Value& xOrder = {});
+Value ORDNAME(const Value& nOrder = {});
+Value ORDNUMBER(const Value& cTag = {});
+Value ORDBAGNAME();
+Value ORDBAGEXT();
+Value QELTABLEEXT();
+Value INDEXEXT();
+Value INDEXKEY(const Value& x = {});
+Value INDEXORD();
+Value ORDCONDSET(const Value& cFor = {}, const Value& p2 = {}, const Value& p3 = {}, const Value& cWhile = {},
+                 const Value& p5 = {}, const Value& p6 = {}, const Value& p7 = {}, const Value& p8 = {},
+                 const Value& p9 = {}, const Value& p10 = {}, const Value& lDescend = {});
+Value ORDCREATE(const Value& cIndexFile = {}, const Value& cTag = {}, const Value& cKey = {}, const Value& p4 = {},
+                const Value& lUnique = {});
+Value ORDKEY();
+Value ORDFOR();
+Value ORDKEYLENGTH();
+Value ORDKEYNO();
+Value ORDKEYCOUNT();
+Value ORDKEYVAL();
+Value DBSEEK(const Value& xKey = {}, const Value& lSoftSeek = {}, const Value& lLast = {});
+
 }  // namespace qelxpp
