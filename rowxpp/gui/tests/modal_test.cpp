@@ -218,8 +218,18 @@ TEST(ModalRuns, TheRegisteredBlockRunsBeforeHandleEventWithTheEventsValues) {
     };
     xbp::PostAppEvent(kUserEvent + 1, 7, "two", Value(s.dlg));
     EXPECT_TRUE(xpp::ExactEq(s.dlg->ShowModal(), 1));
-    xbp::SetAppEvent(kUserEvent + 1, old);
     EXPECT_EQ(order, (std::vector<std::string>{"block 7 two dlg", "handle"}));
+
+    // run again: a block that sets the result ends the run with it
+    xbp::SetAppEvent(kUserEvent + 1, xpp::Block([&](Args&) -> Value {
+                         s.dlg->ModalResult = "OK";
+                         return Value();
+                     }));
+    xbp::PostAppEvent(kUserEvent + 1, 8, Value(), Value(s.dlg));
+    EXPECT_EQ(s.dlg->ShowModal().Str(), "OK");
+    EXPECT_EQ(s.dlg->ModalResult.Str(), "OK");
+    EXPECT_FALSE(s.dlg->IsVisible());
+    xbp::SetAppEvent(kUserEvent + 1, old);
 }
 
 TEST(ModalRuns, AHandlerRunsANestedModalDialogAndTheOuterRunGoesOn) {
