@@ -27,13 +27,13 @@ public:
 
     std::map<int64_t, std::function<void(ScriptDialog&)>> actions;
     std::vector<std::string> seen;
-    std::vector<Value> focusSeen;
+    std::vector<const xpp::Object*> focusSeen;  // identities: no reference back to the windows
     std::vector<Value> modalSeen;
 
     Value HandleEvent(int event, const Value& mp1, const Value& mp2) override {
         Value r = XbpDialog::HandleEvent(event, mp1, mp2);
         seen.push_back("handle " + std::to_string(event));
-        focusSeen.push_back(xbp::SetAppFocus());
+        focusSeen.push_back(xbp::SetAppFocus().Obj().get());
         modalSeen.push_back(IsModal);
         if (mp1.IsNum())
             if (auto it = actions.find(mp1.Int()); it != actions.end()) it->second(*this);

@@ -167,7 +167,7 @@ TEST(ModalRuns, ScriptedRunsEndAsTheirEventsAndHandlersSay) {
 
         // during the run the dialog was modal and held the focus (or its edit)
         for (auto& m : s.dlg->modalSeen) EXPECT_TRUE(xpp::ExactEq(m, true));
-        for (auto& f : s.dlg->focusSeen) EXPECT_EQ(f.Obj(), focus.IsObject() ? focus.Obj() : s.dlg);
+        for (auto* f : s.dlg->focusSeen) EXPECT_EQ(f, focus.IsObject() ? focus.Obj().get() : s.dlg.get());
     }
 }
 
