@@ -97,7 +97,9 @@ FlashLineLayout FlashLinesIn(const xpp::Array& clientRect, size_t lines) {
 xpp::Value FLASH_(const xpp::Value& text, const xpp::Value& rc, const xpp::Value& title) {
     xpp::Value appWindow = xpp::SetAppWindow();
     if ((rc.IsNum() && rc.Dbl() == 1) || appWindow.IsNil()) return xpp::Value();
-    const std::string body = text.IsChar() ? text.Str() : std::string();
+    // no text, nothing to show (the console's alert would wait for nothing)
+    if (!text.IsChar()) return xpp::Value();
+    const std::string& body = text.Str();
     if (xpp::AppType() == xpp::APPTYPE_PM) {
         std::vector<std::string> lines = FlashLines(body);
         // a text without CR LF has no line to show

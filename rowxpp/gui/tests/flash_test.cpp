@@ -203,6 +203,7 @@ TEST(FlashWindow, ShowsNothingForInformationNoWindowOrNoLine) {
         {"no application window in a console", xpp::APPTYPE_VIO, false, kText, 65535},
         {"a text without CR LF", xpp::APPTYPE_PM, true, "one line only", 65535},
         {"no text", xpp::APPTYPE_PM, true, Value(), 65535},
+        {"no text in a console", xpp::APPTYPE_VIO, true, Value(), 65535},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
