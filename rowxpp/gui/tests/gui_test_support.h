@@ -1,0 +1,47 @@
+// What the GUI tests share: the names they use, and an application's own
+// dialog class (a subclass of XbpDialog) whose HandleEvent runs the action
+// scripted for an event's mp1 and notes what it saw.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "rowxpp/gui.h"
+#include "xbp/testing.h"
+
+using namespace rowxpp;
+namespace xt = xbp::testing;
+using xpp::Args;
+using xpp::Array;
+using xpp::Value;
+
+class ScriptDialog : public XbpDialog {
+public:
+    static xpp::Class& ClassObject() {
+        static xpp::ClassSlot slot;
+        return slot.Get("ScriptDialog", &XBPDIALOG());
+    }
+    xpp::Class& classObject() const override { return ClassObject(); }
+
+    std::map<int64_t, std::function<void(ScriptDialog&)>> actions;
+    std::vector<std::string> seen;
+    std::vector<const xpp::Object*> focusSeen;  // identities: no reference back to the windows
+    std::vector<Value> modalSeen;
+
+    Value HandleEvent(int event, const Value& mp1, const Value& mp2) override {
+        Value r = XbpDialog::HandleEvent(event, mp1, mp2);
+        seen.push_back("handle " + std::to_string(event));
+        focusSeen.push_back(xbp::SetAppFocus().Obj().get());
+        modalSeen.push_back(IsModal);
+        if (mp1.IsNum())
+            if (auto it = actions.find(mp1.Int()); it != actions.end()) it->second(*this);
+        return r;
+    }
+
+protected:
+    template <class T>
+    friend std::shared_ptr<T> xbp::New(Args);
+    ScriptDialog() = default;
+};
