@@ -219,7 +219,8 @@ TEST(Connecting, TheBrowseExchangeAsksTheBlockUntilTheDriverHasWhatItNeeds) {
         seen.push_back(a[1].Str());
         a.Put(1, "UID=postgres;PWD=");
         return xpp::Value(true);
-    })));
+    }), true));
+    EXPECT_TRUE(c->isReadOnly);
     EXPECT_EQ(driver.requests, (std::vector<std::string>{"DSN=PostgreSQL", "UID=postgres;PWD="}));
     EXPECT_EQ(seen, (std::vector<std::string>{BrowsingDriver::kNeeds}));
     EXPECT_EQ(reported.calls, 0);
