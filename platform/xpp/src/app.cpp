@@ -286,7 +286,9 @@ void DeclareModule(std::string_view name, std::function<void()> init, std::funct
 }
 
 bool InitModule(std::string_view name) {
-    std::function<void()> init, exit;
+    // Every module declared under the name comes up once, in the order
+    // declared; two libraries may declare the same name.
+    std::vector<std::pair<std::function<void()>, std::function<void()>>> pending;
     {
         std::lock_guard<std::mutex> g(End().lock);
         std::string key = detail::UpperAscii(name);
@@ -294,16 +296,16 @@ bool InitModule(std::string_view name) {
         for (auto& m : End().modules) {
             if (detail::UpperAscii(m.name) != key) continue;
             found = true;
-            if (m.initialised) return true;
+            if (m.initialised) continue;
             m.initialised = true;
-            init = m.init;
-            exit = m.exit;
-            break;
+            pending.emplace_back(m.init, m.exit);
         }
         if (!found) return false;
     }
-    if (init) init();
-    if (exit) AddExitProcedure(std::move(exit));
+    for (auto& [init, exit] : pending) {
+        if (init) init();
+        if (exit) AddExitProcedure(std::move(exit));
+    }
     return true;
 }
 

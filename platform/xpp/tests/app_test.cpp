@@ -102,6 +102,17 @@ TEST(Modules, InitOnceExitInReverseOrder) {
     xpp::testing::ResetModules();
 }
 
+TEST(Modules, TwoLibrariesDeclaringOneNameBothComeUpOnce) {
+    xpp::testing::ResetModules();
+    std::vector<std::string> log;
+    DeclareModule("ROWXPP", [&] { log.push_back("init a"); }, nullptr);
+    DeclareModule("ROWXPP", [&] { log.push_back("init b"); }, nullptr);
+    InitModules();  // used to spin for ever on the second one
+    EXPECT_TRUE(InitModule("ROWXPP"));
+    EXPECT_EQ(log, (std::vector<std::string>{"init a", "init b"}));
+    xpp::testing::ResetModules();
+}
+
 TEST(Modules, LoadModuleRunsTheInitProceduresOfTheLibrary) {
     EXPECT_FALSE(LoadModule("/nonexistent/libnothing.so"));
     ASSERT_TRUE(LoadModule(XPP_TEST_MODULE));
