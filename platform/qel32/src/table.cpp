@@ -147,7 +147,9 @@ void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recn
             Throw(KIV_ERR_IO, "Record " + std::to_string(recno) + " cannot be read for the transaction log");
         }
     }
-    entry.journalAt = transaction_->journal.Note(file, recno, appended);
+    // A record the table holds in memory is noted when it is written.
+    entry.journalAt = appended && file->Held(recno) ? transaction_->journal.Length(file)
+                                                    : transaction_->journal.Note(file, recno, appended);
     transaction_->log.push_back(std::move(entry));
 }
 
@@ -755,7 +757,7 @@ void Table::Append() {
     StampAutoFields();
     uint32_t recno;
     try {
-        recno = file_->Append(this, image_.data());
+        recno = file_->Append(this, image_.data(), connection_ ? connection_->journal() : nullptr);
     } catch (...) {
         image_.swap(previous);
         throw;
@@ -839,7 +841,8 @@ void Table::UnlockRecord(uint32_t position) {
 
 void Table::LockTable() {
     if (isStatic) Throw(KIV_ERR_STATIC_VIEW, "This table is based on a static view and cannot be locked");
-    if (const KIVRESULT rc = file_->LockTable(this); rc == KIV_ERR_READ_ONLY)
+    if (const KIVRESULT rc = file_->LockTable(this, connection_ ? connection_->journal() : nullptr);
+        rc == KIV_ERR_READ_ONLY)
         Throw(rc, "Table " + alias() + " is open read-only");
     else if (rc != KIV_OK)
         Throw(KIV_ERR_TABLE_LOCKED, "Table " + alias() + " is locked by another user");

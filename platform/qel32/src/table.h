@@ -65,6 +65,8 @@ public:
 
     // Transactions: the log is kept while one is open.
     bool InTransaction() const { return transaction_ != nullptr; }
+    // The journal of the open transaction, else null.
+    Journal* journal() { return transaction_ ? &transaction_->journal : nullptr; }
     void Begin();
     void Commit();
     void Rollback(const std::string& savepoint = std::string());
