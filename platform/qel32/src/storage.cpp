@@ -663,11 +663,9 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         std::lock_guard lock(pendingMutex_);
         if (heldBy_ && recno + n > heldFirst_) {
             const uint32_t from = std::max(recno, heldFirst_);
-            const uint32_t held = static_cast<uint32_t>(held_.size() / recordLength_);
-            const uint32_t to = std::min(recno + n, heldFirst_ + held);  // past the last
+            const uint32_t to = std::min(recno + n, heldFirst_ + held_);  // past the last
             if (from < to && from <= recno + got) {
-                std::memcpy(out + static_cast<size_t>(from - recno) * recordLength_, HeldImage(from),
-                            static_cast<size_t>(to - from) * recordLength_);
+                CopyHeld(from, to - 1, out + static_cast<size_t>(from - recno) * recordLength_, false);
                 got = std::max(got, to - recno);
             }
         }
@@ -686,11 +684,7 @@ bool TableFile::ReadStored(uint32_t recno, uint8_t* out) {
     if (holding_.load(std::memory_order_acquire)) {
         std::lock_guard lock(pendingMutex_);
         if (InHeld(recno)) {
-            std::memcpy(out, HeldImage(recno), recordLength_);
-            if (encrypted_) {
-                RequireKey();
-                Scramble(out + 1, recordLength_ - 1, recno);
-            }
+            CopyHeld(recno, recno, out, true);
             return true;
         }
     }
@@ -901,11 +895,13 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image, Journal* journal) 
         if (hold) {
             if (startHolding) {
                 heldBy_ = journal;
-                held_.clear();
+                heldBlank_ = BlankImage();
                 holding_.store(true, std::memory_order_release);
             }
-            const std::vector<uint8_t> blank = BlankImage();
-            held_.insert(held_.end(), blank.begin(), blank.end());
+            if (held_ % kHeldBlock == 0 && held_ / kHeldBlock == heldBlocks_.size())
+                heldBlocks_.emplace_back(new uint8_t[static_cast<size_t>(kHeldBlock) * recordLength_]);
+            ++held_;
+            std::memcpy(HeldImage(recno), heldBlank_.data(), recordLength_);
         }
     }
     Touch();
@@ -913,9 +909,9 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image, Journal* journal) 
     return recno;
 }
 
-bool TableFile::Held(uint32_t recno) {
+bool TableFile::HeldFor(uint32_t recno, const Journal* journal) {
     std::lock_guard lock(mutex_);
-    return InHeld(recno);
+    return heldBy_ == journal && InHeld(recno);
 }
 
 bool TableFile::LockHeldRange(short type) {
@@ -930,8 +926,25 @@ void TableFile::EndHolding(const Journal* journal, bool keep) {
     else DropHeld();
 }
 
+void TableFile::CopyHeld(uint32_t first, uint32_t last, uint8_t* out, bool scrambled) {
+    for (uint32_t r = first; r <= last; ++r, out += recordLength_) {
+        std::memcpy(out, HeldImage(r), recordLength_);
+        if (scrambled && encrypted_) {
+            RequireKey();
+            Scramble(out + 1, recordLength_ - 1, r);
+        }
+    }
+}
+
+void TableFile::ClearHeld() {
+    heldBy_ = nullptr;
+    holding_.store(false, std::memory_order_release);
+    held_ = 0;
+    heldBlocks_.clear();
+}
+
 void TableFile::WriteHeld() {
-    const uint32_t held = static_cast<uint32_t>(held_.size() / recordLength_);
+    const uint32_t held = held_;
     if (held) {
         // The notes first: from here on a crash undoes these records.
         heldBy_->NoteAppends(*this, heldFirst_, heldFirst_ + held - 1);
@@ -948,12 +961,8 @@ void TableFile::WriteHeld() {
                 continue;
             }
             const uint32_t end = p < pending_.size() ? pending_[p] - 1 : count_;
-            out.assign(HeldImage(start), HeldImage(end) + recordLength_);
-            if (encrypted_) {
-                RequireKey();
-                for (uint32_t r = start; r <= end; ++r)
-                    Scramble(out.data() + static_cast<size_t>(r - start) * recordLength_ + 1, recordLength_ - 1, r);
-            }
+            out.resize(static_cast<size_t>(end - start + 1) * recordLength_);
+            CopyHeld(start, end, out.data(), true);
             if (end == count_) out.push_back(0x1A);
             WriteAll(fd_, out.data(), out.size(), RecordOffset(start));
             start = end + 1;
@@ -967,9 +976,7 @@ void TableFile::WriteHeld() {
         }
         {
             std::lock_guard guard(pendingMutex_);
-            heldBy_ = nullptr;
-            holding_.store(false, std::memory_order_release);
-            std::vector<uint8_t>().swap(held_);
+            ClearHeld();
         }
         heldLocked_ = false;
         Settle();  // the records are on disk: now the header may count them
@@ -981,7 +988,7 @@ void TableFile::WriteHeld() {
 }
 
 void TableFile::DropHeld() {
-    const uint32_t held = static_cast<uint32_t>(held_.size() / recordLength_);
+    const uint32_t held = held_;
     if (!indexFiles_.empty()) {
         size_t p = 0;
         for (uint32_t r = heldFirst_; r < heldFirst_ + held; ++r) {
@@ -995,9 +1002,7 @@ void TableFile::DropHeld() {
         pending_.erase(std::lower_bound(pending_.begin(), pending_.end(), heldFirst_), pending_.end());
         pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
         count_ = heldFirst_ - 1;
-        heldBy_ = nullptr;
-        holding_.store(false, std::memory_order_release);
-        std::vector<uint8_t>().swap(held_);
+        ClearHeld();
     }
     if (heldLocked_ && !tableOwner_) LockHeldRange(F_UNLCK);
     heldLocked_ = false;
@@ -1016,14 +1021,14 @@ void TableFile::RemoveAppended(uint32_t recno) {
         if (recno == count_) {
             std::lock_guard guard(pendingMutex_);
             count_ = recno - 1;
-            held_.resize(held_.size() - recordLength_);
+            --held_;
         } else {
             std::vector<uint8_t> blank = BlankImage();
             blank[0] = '*';
             std::lock_guard guard(pendingMutex_);
             std::memcpy(HeldImage(recno), blank.data(), recordLength_);
         }
-        if (held_.empty()) DropHeld();
+        if (!held_) DropHeld();
         Touch();
         return;
     }

@@ -90,8 +90,9 @@ public:
     // of this process) wait for it as for any reservation. Reads, writes and
     // locks of this process find the held records as if they were stored.
     uint32_t Append(const void* owner, uint8_t* image, Journal* journal = nullptr);
-    // Whether recno is one of the appended records held in memory.
-    bool Held(uint32_t recno);
+    // Whether recno is one of the appended records held in memory for the
+    // transaction of journal.
+    bool HeldFor(uint32_t recno, const Journal* journal);
     // The transaction of journal ends: its held records are written (after
     // the journal's notes of them), or dropped when it was undone.
     void EndHolding(const Journal* journal, bool keep);
@@ -179,20 +180,30 @@ private:
     void TakeOpenLock();
     bool RangeLock(off_t start, off_t len, short type, bool wait);
     void Touch() { stamp_.fetch_add(1, std::memory_order_acq_rel); }
-    // Held appends: the transaction's journal, the first held record (every
-    // one up to count_ is held) and their images as written (blank until
-    // then, never scrambled), and whether this process locks the records
-    // from heldFirst_ on for the holding. Changed with both mutex_ and
+    // Held appends: the transaction's journal, the first held record and
+    // their number (every one up to count_ is held), their images as
+    // written (blank until then, never scrambled) in blocks of
+    // kHeldBlock, and whether this process locks the records from
+    // heldFirst_ on for the holding. Changed with both mutex_ and
     // pendingMutex_ held; reads take either.
+    static constexpr uint32_t kHeldBlock = 1024;
     Journal* heldBy_ = nullptr;
     uint32_t heldFirst_ = 0;
-    std::vector<uint8_t> held_;
+    uint32_t held_ = 0;
+    std::vector<std::unique_ptr<uint8_t[]>> heldBlocks_;
+    std::vector<uint8_t> heldBlank_;
     bool heldLocked_ = false;
     std::atomic<bool> holding_{false};  // heldBy_ is set
     bool InHeld(uint32_t recno) const {
-        return heldBy_ && recno >= heldFirst_ && recno - heldFirst_ < held_.size() / recordLength_;
+        return heldBy_ && recno >= heldFirst_ && recno - heldFirst_ < held_;
     }
-    uint8_t* HeldImage(uint32_t recno) { return held_.data() + static_cast<size_t>(recno - heldFirst_) * recordLength_; }
+    uint8_t* HeldImage(uint32_t recno) {
+        const uint32_t i = recno - heldFirst_;
+        return heldBlocks_[i / kHeldBlock].get() + static_cast<size_t>(i % kHeldBlock) * recordLength_;
+    }
+    // Copies the held records first..last (stored form when scrambled).
+    void CopyHeld(uint32_t first, uint32_t last, uint8_t* out, bool scrambled);
+    void ClearHeld();
     bool LockHeldRange(short type);
     void WriteHeld();
     void DropHeld();
