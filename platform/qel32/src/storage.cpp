@@ -961,7 +961,9 @@ void TableFile::WriteHeld() {
                 continue;
             }
             const uint32_t end = p < pending_.size() ? pending_[p] - 1 : count_;
-            out.resize(static_cast<size_t>(end - start + 1) * recordLength_);
+            const size_t bytes = static_cast<size_t>(end - start + 1) * recordLength_;
+            out.reserve(bytes + 1);
+            out.resize(bytes);
             CopyHeld(start, end, out.data(), true);
             if (end == count_) out.push_back(0x1A);
             WriteAll(fd_, out.data(), out.size(), RecordOffset(start));
