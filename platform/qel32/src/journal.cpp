@@ -182,6 +182,7 @@ Journal::~Journal() {
         Finish(true);
     } catch (...) {
         // nothing to report from here; files left behind are cleared at the next open
+        Abandon();
     }
 }
 
@@ -235,6 +236,30 @@ off_t Journal::Note(const std::shared_ptr<TableFile>& file, uint32_t recno, bool
     return before;
 }
 
+void Journal::NoteAppends(const TableFile& file, uint32_t first, uint32_t last) {
+    for (auto& part : parts_) {
+        if (part.file.get() != &file) continue;
+        std::vector<uint8_t> notes(static_cast<size_t>(last - first + 1) * 5);
+        for (uint32_t recno = first; recno <= last; ++recno) {
+            uint8_t* note = &notes[static_cast<size_t>(recno - first) * 5];
+            note[0] = 'A';
+            PutLE32(note + 1, recno);
+        }
+        WriteAt(part.fd, notes.data(), notes.size(), part.length, part.path);
+        part.length += static_cast<off_t>(notes.size());
+        return;
+    }
+    Throw(KIV_ERR_IO, "The transaction journal of " + file.path() + " is missing");
+}
+
+void Journal::EndHolding(bool keep) {
+    // One table at a time: a table whose records cannot be written stays held.
+    while (!holding_.empty()) {
+        holding_.back()->EndHolding(this, keep);
+        holding_.pop_back();
+    }
+}
+
 void Journal::CutBack(const TableFile& file, off_t length) {
     for (auto& part : parts_) {
         if (part.file.get() != &file || length >= part.length) continue;
@@ -248,6 +273,11 @@ void Journal::Commit() { Finish(true); }
 void Journal::Discard() { Finish(false); }
 
 void Journal::Abandon() {
+    try {
+        EndHolding(false);
+    } catch (...) {
+        holding_.clear();
+    }
     for (auto& part : parts_) ::close(part.fd);
     parts_.clear();
     if (markFd_ >= 0) ::close(markFd_);
@@ -255,6 +285,9 @@ void Journal::Abandon() {
 }
 
 void Journal::Finish(bool markFirst) {
+    // Held records reach the file (their notes first) before the commit;
+    // after an undo none is left but those the undo could not reach.
+    EndHolding(markFirst);
     if (markFd_ < 0) return;
     if (markFirst) ::unlink(markPath_.c_str());
     // Each file is removed while still locked, so nobody takes it for abandoned.

@@ -10,6 +10,10 @@
 // lives: a journal nobody holds belongs to a process that died. The next open
 // of the table undoes it when its mark still exists (the transaction never
 // committed) and just removes it when the mark is gone.
+//
+// A table may hold the records a transaction appends in memory until the
+// commit (TableFile::Append); their notes are written then, all at once,
+// just before the records reach the file.
 #pragma once
 
 #include <sys/types.h>
@@ -36,7 +40,16 @@ public:
     // a record just appended. Returns the journal's length before the note:
     // CutBack to it once the change is undone.
     off_t Note(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended);
+    // The journal's length, for a record appended and held in memory: its
+    // note comes with NoteAppends.
+    off_t Length(const std::shared_ptr<TableFile>& file) { return PartFor(file).length; }
+    // Notes the appended records first..last of a table that held them, in
+    // one write, before they are written.
+    void NoteAppends(const TableFile& file, uint32_t first, uint32_t last);
     void CutBack(const TableFile& file, off_t length);
+    // A table holds appended records of this transaction: they are written
+    // at the commit and dropped when the transaction is undone.
+    void Holding(std::shared_ptr<TableFile> file) { holding_.push_back(std::move(file)); }
     // The transaction committed: the mark goes first, then the journals.
     void Commit();
     // Every change was undone: the journals go first, then the mark.
@@ -53,11 +66,14 @@ private:
     };
     Part& PartFor(const std::shared_ptr<TableFile>& file);
     void Finish(bool markFirst);
+    // Ends the holding of appended records in every table: written or dropped.
+    void EndHolding(bool keep);
 
     std::string markPath_;
     int markFd_ = -1;
     off_t markLength_ = 0;
     std::vector<Part> parts_;
+    std::vector<std::shared_ptr<TableFile>> holding_;
 };
 
 // Undoes or removes the journals of dead processes beside a table just

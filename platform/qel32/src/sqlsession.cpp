@@ -266,8 +266,6 @@ std::string RewriteEscapeClauses(std::string_view s) {
 
 // ------------------------------------------------------------------ virtual tables
 
-namespace {
-
 struct KivVtab {
     sqlite3_vtab base{};
     SqlSession* session = nullptr;
@@ -280,6 +278,8 @@ struct KivVtab {
     int cursors = 0;
     bool inSqlTransaction = false;  // written inside BEGIN ... COMMIT | ROLLBACK
 };
+
+namespace {
 
 struct KivCursor {
     sqlite3_vtab_cursor base{};
@@ -380,6 +380,7 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
 
 int Disconnect(sqlite3_vtab* base) {
     auto* vt = reinterpret_cast<KivVtab*>(base);
+    vt->session->tablesKept.erase(vt);
     if (vt->table) {
         try {
             vt->table->Close();
@@ -390,7 +391,10 @@ int Disconnect(sqlite3_vtab* base) {
     return SQLITE_OK;
 }
 
+void ReleaseTable(KivVtab* vt);
+
 void EnsureTable(KivVtab* vt) {
+    if (vt->table && vt->table->request().charType != vt->session->charType) ReleaseTable(vt);
     if (vt->table) return;
     Connection& conn = vt->session->connection();
     auto file = TableFile::Open(vt->file, vt->type, false);
@@ -416,9 +420,20 @@ void EnsureTable(KivVtab* vt) {
 
 void ReleaseTable(KivVtab* vt) {
     if (vt->cursors == 0 && vt->table) {
+        vt->session->tablesKept.erase(vt);
         auto table = std::move(vt->table);
         table->Close();
     }
+}
+
+// At a statement's end: inside the connection's transaction the table stays
+// open for the next statement, until the transaction ends.
+void ReleaseTableAfterStatement(KivVtab* vt) {
+    if (vt->session->connection().InTransaction()) {
+        if (vt->table) vt->session->tablesKept.insert(vt);
+        return;
+    }
+    ReleaseTable(vt);
 }
 
 bool EmptyReadsNull(uint16_t fieldType, uint16_t tableType);
@@ -600,7 +615,7 @@ int Close(sqlite3_vtab_cursor* base) {
     delete cur;
     --vt->cursors;
     try {
-        ReleaseTable(vt);
+        ReleaseTableAfterStatement(vt);
     } catch (const std::exception&) {
     }
     return SQLITE_OK;
@@ -996,7 +1011,7 @@ int EndTransaction(sqlite3_vtab* base, bool commit) {
             if (commit) conn.CommitWork();
             else conn.RollbackWork();
         }
-        ReleaseTable(vt);
+        ReleaseTableAfterStatement(vt);
     } catch (const std::exception& e) {
         return Fail(base, e);
     }
@@ -1145,6 +1160,18 @@ SqlSession::SqlSession(Connection& connection) : connection_(connection) {
 }
 
 SqlSession::~SqlSession() { sqlite3_close_v2(db_); }
+
+void SqlSession::ReleaseTables() {
+    const std::set<KivVtab*> kept = std::move(tablesKept);
+    tablesKept.clear();
+    for (KivVtab* vt : kept) {
+        try {
+            ReleaseTable(vt);
+        } catch (const std::exception&) {
+            // a table that cannot write its pending record reports it at its next use
+        }
+    }
+}
 
 std::string SqlSession::ResolveTableFile(const std::string& name, uint16_t& type) {
     type = 0;

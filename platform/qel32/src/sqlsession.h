@@ -10,6 +10,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,7 @@
 namespace qel32 {
 
 class Connection;
+struct KivVtab;
 
 class SqlSession {
 public:
@@ -43,6 +45,11 @@ public:
 
     // The file behind a table name of the connection ("" when none).
     std::string ResolveTableFile(const std::string& name, uint16_t& type);
+
+    // Virtual tables whose table stays open between the statements of the
+    // connection's transaction; ReleaseTables closes them when it ends.
+    std::set<KivVtab*> tablesKept;
+    void ReleaseTables();
 
 private:
     void MakeVirtualTable(const std::string& name);

@@ -629,9 +629,9 @@ uint32_t TableFile::Count(bool fresh) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
         std::lock_guard lock(mutex_);
-        // While records of this process are pending, no other process appends.
+        // While records of this process are pending or held, no other process appends.
         stored_ = LE32(b);
-        if (pending_.empty()) count_ = stored_;
+        if (pending_.empty() && !heldBy_) count_ = stored_;
     }
     return count_;
 }
@@ -656,10 +656,19 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         for (uint32_t i = 0; i < got; ++i)
             Scramble(out + static_cast<size_t>(i) * recordLength_ + 1, recordLength_ - 1, recno + i);
     }
-    if (pendingCount_.load(std::memory_order_acquire)) {
+    if (pendingCount_.load(std::memory_order_acquire) || holding_.load(std::memory_order_acquire)) {
         // Records this process appended and has not written yet read (here
-        // only) as the blank records they were appended as.
+        // only) as the blank records they were appended as; held ones as
+        // they were written.
         std::lock_guard lock(pendingMutex_);
+        if (heldBy_ && recno + n > heldFirst_) {
+            const uint32_t from = std::max(recno, heldFirst_);
+            const uint32_t to = std::min(recno + n, heldFirst_ + held_);  // past the last
+            if (from < to && from <= recno + got) {
+                CopyHeld(from, to - 1, out + static_cast<size_t>(from - recno) * recordLength_, false);
+                got = std::max(got, to - recno);
+            }
+        }
         for (uint32_t p : pending_) {
             if (p < recno || p >= recno + n || p > recno + got) continue;
             const std::vector<uint8_t> blank = BlankImage();
@@ -672,6 +681,13 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
 
 bool TableFile::ReadStored(uint32_t recno, uint8_t* out) {
     if (recno < 1) return false;
+    if (holding_.load(std::memory_order_acquire)) {
+        std::lock_guard lock(pendingMutex_);
+        if (InHeld(recno)) {
+            CopyHeld(recno, recno, out, true);
+            return true;
+        }
+    }
     const ssize_t r = ::pread(fd_, out, recordLength_, RecordOffset(recno));
     return r == static_cast<ssize_t>(recordLength_);
 }
@@ -691,6 +707,17 @@ void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
 void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::unique_lock lock(mutex_);
+    if (InHeld(recno)) {
+        // Held in memory until its transaction ends.
+        const bool appending = TakePending(recno);
+        if (!indexFiles_.empty()) MaintainIndexes(recno, appending ? nullptr : HeldImage(recno), image);
+        {
+            std::lock_guard guard(pendingMutex_);
+            std::memcpy(HeldImage(recno), image, recordLength_);
+        }
+        Touch();
+        return;
+    }
     // The change counter moves before the record, the write mark after it.
     HeaderGuard guard(fd_, !exclusive_);
     NoteChange();
@@ -810,26 +837,47 @@ void TableFile::ReleaseReservation() {
     reserved_ = false;
 }
 
-uint32_t TableFile::Append(const void* owner, uint8_t* image) {
+uint32_t TableFile::Append(const void* owner, uint8_t* image, Journal* journal) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (!exclusive_ && tableOwner_ && tableOwner_ != owner) Throw(KIV_ERR_TABLE_LOCKED);
-    Reserve();
-    try {
-        if (!exclusive_ && pending_.empty()) {
-            HeaderGuard guard(fd_, true);
-            uint8_t b[16];
-            ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
-            count_ = stored_ = LE32(b);
-            if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+    // Records held for another transaction of this process come first: its
+    // end is waited for as another process's reservation is.
+    for (int waited = 0; heldBy_ && heldBy_ != journal; ++waited) {
+        if (waited >= 5000) Throw(KIV_ERR_TABLE_LOCKED, "Table " + path_ + " is locked by another user");
+        lock.unlock();
+        ::usleep(1000);
+        lock.lock();
+    }
+    const bool hold = journal && !exclusive_ && (heldBy_ || pending_.empty());
+    const bool startHolding = hold && !heldBy_;
+    if (!heldBy_) {
+        Reserve();
+        try {
+            if (!exclusive_ && pending_.empty()) {
+                HeaderGuard guard(fd_, true);
+                uint8_t b[16];
+                ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
+                count_ = stored_ = LE32(b);
+                if (type_ == KIV_TABLE_KDT) nextAutoinc_ = LE32(b + 12);
+            }
+            // The new record is locked before it exists (held ones: every
+            // record to come, for the holding); a table lock of another
+            // process makes this fail and nothing is appended.
+            if (startHolding) {
+                heldFirst_ = count_ + 1;
+                heldLocked_ = tableOwner_ != owner;
+                if (heldLocked_ && !LockHeldRange(F_WRLCK)) {
+                    heldLocked_ = false;
+                    Throw(KIV_ERR_TABLE_LOCKED);
+                }
+            } else if (!exclusive_ && tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false)) {
+                Throw(KIV_ERR_TABLE_LOCKED);
+            }
+        } catch (...) {
+            if (pending_.empty()) ReleaseReservation();
+            throw;
         }
-        // The new record is locked before it exists; a table lock of another
-        // process makes this fail and nothing is appended.
-        if (!exclusive_ && tableOwner_ != owner && !RangeLock(kLockBase + count_ + 1, 1, F_WRLCK, false))
-            Throw(KIV_ERR_TABLE_LOCKED);
-    } catch (...) {
-        if (pending_.empty()) ReleaseReservation();
-        throw;
     }
     const uint32_t recno = count_ + 1;
     if (!exclusive_) recordOwners_[recno] = owner;
@@ -844,14 +892,148 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image) {
         std::lock_guard guard(pendingMutex_);
         pending_.push_back(recno);
         pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
+        if (hold) {
+            if (startHolding) {
+                heldBy_ = journal;
+                heldBlank_ = BlankImage();
+                holding_.store(true, std::memory_order_release);
+            }
+            if (held_ % kHeldBlock == 0 && held_ / kHeldBlock == heldBlocks_.size())
+                heldBlocks_.emplace_back(new uint8_t[static_cast<size_t>(kHeldBlock) * recordLength_]);
+            ++held_;
+            std::memcpy(HeldImage(recno), heldBlank_.data(), recordLength_);
+        }
     }
     Touch();
+    if (startHolding) journal->Holding(shared_from_this());
     return recno;
+}
+
+bool TableFile::HeldFor(uint32_t recno, const Journal* journal) {
+    std::lock_guard lock(mutex_);
+    return heldBy_ == journal && InHeld(recno);
+}
+
+bool TableFile::LockHeldRange(short type) {
+    // The records from the first held one to the end of the table's range.
+    return RangeLock(kLockBase + heldFirst_, kTableRange + 1 - heldFirst_, type, false);
+}
+
+void TableFile::EndHolding(const Journal* journal, bool keep) {
+    std::lock_guard lock(mutex_);
+    if (!heldBy_ || heldBy_ != journal) return;
+    if (keep) WriteHeld();
+    else DropHeld();
+}
+
+void TableFile::CopyHeld(uint32_t first, uint32_t last, uint8_t* out, bool scrambled) {
+    for (uint32_t r = first; r <= last; ++r, out += recordLength_) {
+        std::memcpy(out, HeldImage(r), recordLength_);
+        if (scrambled && encrypted_) {
+            RequireKey();
+            Scramble(out + 1, recordLength_ - 1, r);
+        }
+    }
+}
+
+void TableFile::ClearHeld() {
+    heldBy_ = nullptr;
+    holding_.store(false, std::memory_order_release);
+    held_ = 0;
+    heldBlocks_.clear();
+}
+
+void TableFile::WriteHeld() {
+    const uint32_t held = held_;
+    if (held) {
+        // The notes first: from here on a crash undoes these records.
+        heldBy_->NoteAppends(*this, heldFirst_, heldFirst_ + held - 1);
+        HeaderGuard guard(fd_, true);
+        NoteChange();
+        // Runs of written records, in one write each (a record appended but
+        // never written stays out of the file, as any such append does).
+        std::vector<uint8_t> out;
+        size_t p = 0;
+        for (uint32_t start = heldFirst_; start <= count_;) {
+            while (p < pending_.size() && pending_[p] < start) ++p;
+            if (p < pending_.size() && pending_[p] == start) {
+                ++start;
+                continue;
+            }
+            const uint32_t end = p < pending_.size() ? pending_[p] - 1 : count_;
+            const size_t bytes = static_cast<size_t>(end - start + 1) * recordLength_;
+            out.reserve(bytes + 1);
+            out.resize(bytes);
+            CopyHeld(start, end, out.data(), true);
+            if (end == count_) out.push_back(0x1A);
+            WriteAll(fd_, out.data(), out.size(), RecordOffset(start));
+            start = end + 1;
+        }
+        // The records' locks: those the handles still hold become their
+        // own (a table lock of this process covers them all).
+        if (heldLocked_ && !tableOwner_) {
+            LockHeldRange(F_UNLCK);
+            for (const auto& [rec, who] : recordOwners_)
+                if (rec >= heldFirst_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
+        }
+        {
+            std::lock_guard guard(pendingMutex_);
+            ClearHeld();
+        }
+        heldLocked_ = false;
+        Settle();  // the records are on disk: now the header may count them
+        MoveWriteMark();
+        Touch();
+        return;
+    }
+    DropHeld();
+}
+
+void TableFile::DropHeld() {
+    const uint32_t held = held_;
+    if (!indexFiles_.empty()) {
+        size_t p = 0;
+        for (uint32_t r = heldFirst_; r < heldFirst_ + held; ++r) {
+            while (p < pending_.size() && pending_[p] < r) ++p;
+            if (p < pending_.size() && pending_[p] == r) continue;  // never written: no keys
+            MaintainIndexes(r, HeldImage(r), nullptr);
+        }
+    }
+    {
+        std::lock_guard guard(pendingMutex_);
+        pending_.erase(std::lower_bound(pending_.begin(), pending_.end(), heldFirst_), pending_.end());
+        pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
+        count_ = heldFirst_ - 1;
+        ClearHeld();
+    }
+    if (heldLocked_ && !tableOwner_) LockHeldRange(F_UNLCK);
+    heldLocked_ = false;
+    if (pending_.empty()) ReleaseReservation();
+    Touch();
 }
 
 void TableFile::RemoveAppended(uint32_t recno) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
+    if (InHeld(recno)) {
+        // Never in the file: the last one is forgotten, one before others
+        // stays as a deleted record (the numbers after it are given out).
+        const bool written = !TakePending(recno);
+        if (written && !indexFiles_.empty()) MaintainIndexes(recno, HeldImage(recno), nullptr);
+        if (recno == count_) {
+            std::lock_guard guard(pendingMutex_);
+            count_ = recno - 1;
+            --held_;
+        } else {
+            std::vector<uint8_t> blank = BlankImage();
+            blank[0] = '*';
+            std::lock_guard guard(pendingMutex_);
+            std::memcpy(HeldImage(recno), blank.data(), recordLength_);
+        }
+        if (!held_) DropHeld();
+        Touch();
+        return;
+    }
     if (TakePending(recno)) {
         HeaderGuard guard(fd_, !exclusive_);
         NoteChange();
@@ -1116,7 +1298,8 @@ KIVRESULT TableFile::LockRecord(const void* owner, uint32_t recno) {
     if (tableOwner_ && tableOwner_ != owner) return KIV_ERR_RECORD_LOCKED;
     auto it = recordOwners_.find(recno);
     if (it != recordOwners_.end()) return it->second == owner ? KIV_OK : KIV_ERR_RECORD_LOCKED;
-    if (!exclusive_ && !tableOwner_ && !RangeLock(kLockBase + recno, 1, F_WRLCK, false))
+    // (Held records are locked for the holding.)
+    if (!exclusive_ && !tableOwner_ && !InHeld(recno) && !RangeLock(kLockBase + recno, 1, F_WRLCK, false))
         return KIV_ERR_RECORD_LOCKED;
     recordOwners_[recno] = owner;
     return KIV_OK;
@@ -1127,13 +1310,14 @@ void TableFile::UnlockRecord(const void* owner, uint32_t recno) {
     auto it = recordOwners_.find(recno);
     if (it == recordOwners_.end() || it->second != owner) return;
     recordOwners_.erase(it);
-    if (!exclusive_ && !tableOwner_) RangeLock(kLockBase + recno, 1, F_UNLCK, false);
+    if (!exclusive_ && !tableOwner_ && !InHeld(recno)) RangeLock(kLockBase + recno, 1, F_UNLCK, false);
 }
 
-KIVRESULT TableFile::LockTable(const void* owner) {
+KIVRESULT TableFile::LockTable(const void* owner, const Journal* journal) {
     std::lock_guard lock(mutex_);
     if (!writable_) return KIV_ERR_READ_ONLY;
     if (tableOwner_) return tableOwner_ == owner ? KIV_OK : KIV_ERR_TABLE_LOCKED;
+    if (heldBy_ && heldBy_ != journal) return KIV_ERR_TABLE_LOCKED;
     for (const auto& [rec, who] : recordOwners_)
         if (who != owner) return KIV_ERR_TABLE_LOCKED;
     if (!exclusive_ && !RangeLock(kLockBase + 1, kTableRange, F_WRLCK, false)) return KIV_ERR_TABLE_LOCKED;
@@ -1146,9 +1330,11 @@ void TableFile::UnlockTable(const void* owner) {
     if (tableOwner_ != owner) return;
     tableOwner_ = nullptr;
     if (exclusive_) return;
-    // Releasing the range drops the record bytes too; take back those still held.
+    // Releasing the range drops the record bytes too; take back those still
+    // held, and the records held for a transaction.
     RangeLock(kLockBase + 1, kTableRange, F_UNLCK, false);
     for (const auto& [rec, who] : recordOwners_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
+    if (heldBy_) heldLocked_ = LockHeldRange(F_WRLCK);
 }
 
 bool TableFile::HoldsRecord(const void* owner, uint32_t recno) {

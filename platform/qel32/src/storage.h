@@ -29,6 +29,8 @@
 
 namespace qel32 {
 
+class Journal;
+
 // Writes n bytes at the offset; a failure names path (KIV_ERR_IO).
 void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path);
 
@@ -79,7 +81,21 @@ public:
     // the table's append reservation until its appended records are written
     // (other processes wait for it, a while); a table lock held by another
     // owner refuses the append.
-    uint32_t Append(const void* owner, uint8_t* image);
+    //
+    // Inside a transaction (journal) a shared open holds the records it
+    // appends in memory until the transaction ends, as one run at the end of
+    // the table: the process keeps the append reservation and the locks of
+    // the records to come meanwhile, so other processes see none of them
+    // before the commit, and their appends (and those of other connections
+    // of this process) wait for it as for any reservation. Reads, writes and
+    // locks of this process find the held records as if they were stored.
+    uint32_t Append(const void* owner, uint8_t* image, Journal* journal = nullptr);
+    // Whether recno is one of the appended records held in memory for the
+    // transaction of journal.
+    bool HeldFor(uint32_t recno, const Journal* journal);
+    // The transaction of journal ends: its held records are written (after
+    // the journal's notes of them), or dropped when it was undone.
+    void EndHolding(const Journal* journal, bool keep);
     void Zap();
     // Takes back an appended record: cut off when it is still the last one,
     // else marked deleted.
@@ -122,7 +138,9 @@ public:
     // Locks. owner identifies the handle. Return KIV_OK or a conflict code.
     KIVRESULT LockRecord(const void* owner, uint32_t recno);
     void UnlockRecord(const void* owner, uint32_t recno);
-    KIVRESULT LockTable(const void* owner);
+    // While records are held for a transaction, only its own handles
+    // (journal) may lock the table.
+    KIVRESULT LockTable(const void* owner, const Journal* journal = nullptr);
     void UnlockTable(const void* owner);
     bool HoldsRecord(const void* owner, uint32_t recno);
     bool HoldsTable(const void* owner);
@@ -162,6 +180,33 @@ private:
     void TakeOpenLock();
     bool RangeLock(off_t start, off_t len, short type, bool wait);
     void Touch() { stamp_.fetch_add(1, std::memory_order_acq_rel); }
+    // Held appends: the transaction's journal, the first held record and
+    // their number (every one up to count_ is held), their images as
+    // written (blank until then, never scrambled) in blocks of
+    // kHeldBlock, and whether this process locks the records from
+    // heldFirst_ on for the holding. Changed with both mutex_ and
+    // pendingMutex_ held; reads take either.
+    static constexpr uint32_t kHeldBlock = 1024;
+    Journal* heldBy_ = nullptr;
+    uint32_t heldFirst_ = 0;
+    uint32_t held_ = 0;
+    std::vector<std::unique_ptr<uint8_t[]>> heldBlocks_;
+    std::vector<uint8_t> heldBlank_;
+    bool heldLocked_ = false;
+    std::atomic<bool> holding_{false};  // heldBy_ is set
+    bool InHeld(uint32_t recno) const {
+        return heldBy_ && recno >= heldFirst_ && recno - heldFirst_ < held_;
+    }
+    uint8_t* HeldImage(uint32_t recno) {
+        const uint32_t i = recno - heldFirst_;
+        return heldBlocks_[i / kHeldBlock].get() + static_cast<size_t>(i % kHeldBlock) * recordLength_;
+    }
+    // Copies the held records first..last (stored form when scrambled).
+    void CopyHeld(uint32_t first, uint32_t last, uint8_t* out, bool scrambled);
+    void ClearHeld();
+    bool LockHeldRange(short type);
+    void WriteHeld();
+    void DropHeld();
     off_t RecordOffset(uint32_t recno) const {
         return static_cast<off_t>(headerLength_) + static_cast<off_t>(recno - 1) * recordLength_;
     }
@@ -176,8 +221,9 @@ private:
     uint32_t recordLength_ = 0;
     uint32_t headerLength_ = 0;
     uint32_t count_ = 0;
-    // Appended records not yet written. The header counts records up to
-    // the first of them; stored_ is the count the header holds.
+    // Appended records not yet written (held ones included). The header
+    // counts records up to the first of them; stored_ is the count the
+    // header holds.
     // Changed with both mutex_ and pendingMutex_ held; reads take either.
     std::vector<uint32_t> pending_;  // ascending
     std::mutex pendingMutex_;

@@ -82,6 +82,7 @@ void Connection::Commit() {
     if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
     transaction_->journal.Commit();
     transaction_.reset();
+    if (sql_) sql_->ReleaseTables();
 }
 
 void Connection::CommitWork() {
@@ -137,6 +138,13 @@ void Connection::DropSavepoint(const std::string& name) {
 
 void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended) {
     if (!transaction_) return;
+    Journal& journal = transaction_->journal;
+    // A record the table holds in memory for this transaction was appended
+    // by it, and that is its first change; its note is written with it.
+    if (file->HeldFor(recno, &journal)) {
+        if (appended) transaction_->log.push_back(UndoEntry{file, recno, true, {}, journal.Length(file)});
+        return;
+    }
     // Only the first change of a record inside the transaction matters.
     if (!transaction_->logged.emplace(file.get(), recno).second) return;
     UndoEntry entry{file, recno, appended, {}};
@@ -147,7 +155,7 @@ void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recn
             Throw(KIV_ERR_IO, "Record " + std::to_string(recno) + " cannot be read for the transaction log");
         }
     }
-    entry.journalAt = transaction_->journal.Note(file, recno, appended);
+    entry.journalAt = journal.Note(file, recno, appended);
     transaction_->log.push_back(std::move(entry));
 }
 
@@ -185,6 +193,7 @@ void Connection::Rollback(const std::string& savepoint) {
         if (failure) transaction_->journal.Abandon();  // the next open finishes the undo
         else transaction_->journal.Discard();
         transaction_.reset();
+        if (sql_) sql_->ReleaseTables();
     }
     if (failure) Throw(failure, text);
 }
@@ -755,7 +764,7 @@ void Table::Append() {
     StampAutoFields();
     uint32_t recno;
     try {
-        recno = file_->Append(this, image_.data());
+        recno = file_->Append(this, image_.data(), connection_ ? connection_->journal() : nullptr);
     } catch (...) {
         image_.swap(previous);
         throw;
@@ -839,7 +848,8 @@ void Table::UnlockRecord(uint32_t position) {
 
 void Table::LockTable() {
     if (isStatic) Throw(KIV_ERR_STATIC_VIEW, "This table is based on a static view and cannot be locked");
-    if (const KIVRESULT rc = file_->LockTable(this); rc == KIV_ERR_READ_ONLY)
+    if (const KIVRESULT rc = file_->LockTable(this, connection_ ? connection_->journal() : nullptr);
+        rc == KIV_ERR_READ_ONLY)
         Throw(rc, "Table " + alias() + " is open read-only");
     else if (rc != KIV_OK)
         Throw(KIV_ERR_TABLE_LOCKED, "Table " + alias() + " is locked by another user");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,7 +37,7 @@ struct UndoEntry {
 // undoes an unfinished transaction.
 struct Transaction {
     Journal journal;
-    std::vector<UndoEntry> log;
+    std::deque<UndoEntry> log;  // (grows without moving its entries)
     // The records the log holds, so that a record's later changes are known
     // as such without searching the log.
     std::set<std::pair<const TableFile*, uint32_t>> logged;
@@ -65,6 +66,8 @@ public:
 
     // Transactions: the log is kept while one is open.
     bool InTransaction() const { return transaction_ != nullptr; }
+    // The journal of the open transaction, else null.
+    Journal* journal() { return transaction_ ? &transaction_->journal : nullptr; }
     void Begin();
     void Commit();
     void Rollback(const std::string& savepoint = std::string());

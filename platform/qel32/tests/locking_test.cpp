@@ -2,6 +2,10 @@
 // writes on shared tables.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
+#include <thread>
+
 #include "test_support.h"
 
 using namespace qeltest;
@@ -81,6 +85,76 @@ TEST_F(Locking, AppendedRecordsAreLockedForTheAppender) {
     // b sees the record appended through the other connection.
     KIV_ASSERT_OK(KivGotoBottom(b));
     EXPECT_EQ(4u, RecNo(b));
+}
+
+// Records appended inside a transaction are held by the table until it
+// ends: this process reads, changes, finds and undoes them as stored ones,
+// while another connection's append waits for the commit and its table
+// lock is refused.
+TEST_F(Locking, RecordsATransactionAppendsAreItsOwnUntilItEnds) {
+    KIVHANDLE ix = 0;
+    KIV_ASSERT_OK(KivCreateIndex(a, "shared.cdx", "NAMES", "NAME", "", "", 0, &ix));
+    uint32_t count = 0;
+    auto countOf = [&](KIVHANDLE t) {
+        count = 0;
+        EXPECT_EQ(KIV_OK, KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count)) << LastErrorText();
+        return count;
+    };
+    auto found = [&](const char* name) {
+        uint16_t hit = 0;
+        EXPECT_EQ(KIV_OK, KivSeek(ix, name, static_cast<uint32_t>(std::strlen(name)), KIV_KEY_TEXT, KIV_SEEK_HARD, &hit))
+            << LastErrorText();
+        return hit ? RecNo(a) : 0u;
+    };
+    auto append = [](KIVHANDLE t, const char* name) {
+        KIVRESULT rc = KivAppendRecord(t);
+        if (!rc) rc = Set(t, "NAME", name);
+        if (!rc) rc = KivWriteRecord(t);
+        return rc;
+    };
+    KIV_ASSERT_OK(KivBeginTransaction(conn));
+    KIV_ASSERT_OK(append(a, "four"));
+    KIV_ASSERT_OK(append(a, "five"));
+    KIV_ASSERT_OK(KivGotoRecord(a, 4));
+    KIV_ASSERT_OK(Set(a, "NAME", "FOUR"));
+    KIV_ASSERT_OK(KivWriteRecord(a));
+    EXPECT_EQ(5u, countOf(b));
+    KIV_ASSERT_OK(KivGotoRecord(b, 4));
+    EXPECT_EQ("FOUR    ", Get(b, "NAME"));
+    EXPECT_EQ(4u, found("FOUR"));
+    EXPECT_EQ(0u, found("four"));
+    EXPECT_EQ(KIV_ERR_TABLE_LOCKED, KivLockTable(b));
+    KIV_ASSERT_OK(KivCreateSavepoint(conn, "mark", 0));
+    KIV_ASSERT_OK(append(a, "six"));
+    KIV_ASSERT_OK(KivRollbackTransaction80(conn, "mark", 0));
+    EXPECT_EQ(5u, countOf(a));
+    EXPECT_EQ(0u, found("six"));
+
+    // The other connection's append waits for the commit and comes after.
+    KIVRESULT waited = 0xFFFFFFFFu;
+    uint32_t waiter = 0;
+    std::thread other([&] {
+        waited = append(b, "seven");
+        waiter = RecNo(b);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    KIV_ASSERT_OK(KivCommitTransaction(conn));
+    other.join();
+    KIV_ASSERT_OK(waited);
+    EXPECT_EQ(6u, waiter);
+    KIV_ASSERT_OK(KivUnlockTable(b));
+    EXPECT_EQ(6u, found("seven"));
+
+    // Undone: gone from the table and its order, the numbers given again.
+    KIV_ASSERT_OK(KivBeginTransaction(conn));
+    KIV_ASSERT_OK(append(a, "eight"));
+    KIV_ASSERT_OK(KivRollbackTransaction(conn));
+    EXPECT_EQ(6u, countOf(b));
+    EXPECT_EQ(0u, found("eight"));
+    KIV_ASSERT_OK(append(b, "nine"));
+    EXPECT_EQ(7u, RecNo(b));
+    KIV_ASSERT_OK(KivUnlockTable(a));  // a's appended records stayed locked for it
+    KIV_ASSERT_OK(KivLockTable(b));
 }
 
 TEST_F(Locking, ExclusiveOpensExcludeEveryOtherOpen) {

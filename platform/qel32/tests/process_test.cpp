@@ -128,6 +128,8 @@ enum class Op : uint8_t {
     Write,         // arg: record number, text: the new NAME
     Dump,          // the NAMEs of all records, each followed by '|'
     Begin,         // begins a transaction on the peer's connection
+    Commit,
+    Rollback,
     Die,           // not sent: the parent kills the peer
 };
 
@@ -167,6 +169,8 @@ KIVRESULT DoOp(KIVHANDLE conn, KIVHANDLE& t, Op op, uint32_t arg, const std::str
             return rc;
         }
         case Op::Begin: return KivBeginTransaction(conn);
+        case Op::Commit: return KivCommitTransaction(conn);
+        case Op::Rollback: return KivRollbackTransaction(conn);
         case Op::Die: break;
     }
     return KIV_ERR_INVALID_ARGUMENT;
@@ -963,6 +967,49 @@ TEST(SqlTransaction, RollbackUndoesAndCommitKeepsForOtherProcesses) {
     EXPECT_EQ("one|two|three|four|kept|after|", other.Call(Op::Dump).text);
     SYS_EXPECT_OK(KivCloseSQLStatement(st));
     SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+// Records a transaction appends reach the file at its commit: other
+// processes see none of them before, their appends wait for the commit and
+// come after, and their table locks are refused meanwhile. A writer that
+// dies holding appends leaves nothing behind, and the records appended
+// after it keep their numbers through the next open's recovery.
+TEST(HeldAppends, ReachOtherProcessesWholeAtTheCommit) {
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer writer(dir.path()), other(dir.path());
+    PEER_OK(writer, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(other, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(writer, Op::Begin);
+    PEER_OK(writer, Op::Append, 0, "four");
+    PEER_OK(writer, Op::Append, 0, "five");
+    EXPECT_EQ("one|two|three|", other.Call(Op::Dump).text);
+    EXPECT_EQ(KIV_ERR_TABLE_LOCKED, other.Call(Op::LockTable).code);
+    Reply waited;
+    std::thread append([&] { waited = other.Call(Op::Append, 0, "six"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    PEER_OK(writer, Op::Commit);
+    append.join();
+    ASSERT_EQ(KIV_OK, waited.code) << waited.text;
+    PEER_OK(other, Op::UnlockTable);
+    PEER_OK(writer, Op::UnlockTable);
+    EXPECT_EQ("one|two|three|four|five|six|", other.Call(Op::Dump).text);
+
+    PEER_OK(writer, Op::Begin);
+    PEER_OK(writer, Op::Append, 0, "undone");
+    PEER_OK(writer, Op::Rollback);
+    PEER_OK(writer, Op::Begin);
+    PEER_OK(writer, Op::Append, 0, "lost");
+    PEER_OK(writer, Op::Append, 0, "lost too");
+    writer.Call(Op::Die);
+    PEER_OK(other, Op::Append, 0, "seven");
+    PEER_OK(other, Op::Close);
+    Peer next(dir.path());
+    PEER_OK(next, Op::Open, KIV_OPEN_SHARED);  // finishes the dead writer's journal
+    EXPECT_EQ("one|two|three|four|five|six|seven|", next.Call(Op::Dump).text);
+    PEER_OK(next, Op::Close);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find("-kiv")) << entry.path();
 }
 
 // A transaction whose process died is undone by the next open, without the

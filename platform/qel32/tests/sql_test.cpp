@@ -530,6 +530,21 @@ TEST_P(Encryption, DataOnDiskHidesThePlainTextAndNeedsThePassword) {
     KIV_ASSERT_OK(KivEnableEncryption(t, "hunter2"));
     KIV_ASSERT_OK(KivGotoBottom(t));
     EXPECT_EQ("secret memo of Ulysses", Get(t, "NOTE"));
+    // Appended inside a transaction: held in memory, written encrypted at the commit.
+    KIV_ASSERT_OK(KivBeginTransaction(conn));
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(Set(t, "NAME", "Odysseus"));
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    KIV_ASSERT_OK(KivGotoTop(t));
+    KIV_ASSERT_OK(KivGotoBottom(t));
+    EXPECT_EQ("Odysseus", Get(t, "NAME", 1));
+    KIV_ASSERT_OK(KivCommitTransaction(conn));
+    EXPECT_EQ(std::string::npos, FileBytes(dir.File(name)).find("Odysseus"));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    t = Open(name.c_str());
+    KIV_ASSERT_OK(KivEnableEncryption(t, "hunter2"));
+    KIV_ASSERT_OK(KivGotoBottom(t));
+    EXPECT_EQ("Odysseus", Get(t, "NAME", 1));
     KIV_ASSERT_OK(KivCloseTable(t));
 
     // SQL reads it with a password registered on the statement.
@@ -539,7 +554,7 @@ TEST_P(Encryption, DataOnDiskHidesThePlainTextAndNeedsThePassword) {
     EXPECT_NE(KIV_OK, KivExecuteSQLDirect(st, sql.c_str(), &cursor));
     KIV_ASSERT_OK(KivSetStatementPassword(st, name.c_str(), "hunter2"));
     KIV_ASSERT_OK(KivExecuteSQLDirect(st, sql.c_str(), &cursor));
-    EXPECT_EQ("Quixote;Ulysses;Zanzibar;", Rows(cursor));
+    EXPECT_EQ("Odysseus;Quixote;Ulysses;Zanzibar;", Rows(cursor));
     KivCloseTable(cursor);
     KivCloseSQLStatement(st);
     KivDisconnect(conn);  // drops the statement's view of the table
