@@ -69,6 +69,9 @@ TEST_F(OpenTest, WindowsNamesThroughTheDriveFolder) {
     EXPECT_EQ(SELECT("orders").Int(), 2);
     EXPECT_TRUE(errors.empty());
 
+    // The runtime's file functions find the engine's files under the same names.
+    EXPECT_TRUE(xpp::File("c:\\data\\cust.dbf"));
+    EXPECT_TRUE(xpp::File("C:\\MY.DIR\\ORDERS.DBF"));
     // The log and the engine's "C:" are one folder.
     QELERRORLOG("here");
     EXPECT_EQ(qeltest::ReadFile(dir_ + "/QEL_ERR.TXT"), "here\r\n");
