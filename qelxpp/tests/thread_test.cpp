@@ -126,6 +126,28 @@ TEST_F(ThreadTest, ThreadIdAboveThirtyTwoIsRefusedWithoutTouchingAnything) {
     });
 }
 
+// A thread above 32 without an error block of its own: the default error
+// block reports the refusal and ends the program, whose end (the main
+// thread's atEnd block and the EXIT procedure, run in that thread) adds no
+// report of its own.
+TEST_F(ThreadTest, UnhandledRefusalInAThreadAboveThirtyTwoEndsTheProgramWithOneReport) {
+    ASSERT_TRUE(DBCREATE("ONE.DBF", Struct1()).Log());
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "ONE.DBF").Log());
+    EXPECT_EXIT(
+        {
+            xpp::LoadModule(QELXPP_LIBRARY);
+            UseUpThreadIds();
+            InThread([] { DBUSEAREA(true, Value(), "ONE.DBF"); });
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(1),
+        "^Error QEL/-999  QEL_-999, Thread id out of range:\\[3[3-9]\\]\n"
+        "Operation: \n"
+        "genCode: 59  osCode: 0  severity: 2  thread: 3[3-9]\n"
+        "Called from QELSHOWERROR\\(0\\)\n"
+        "Called from _DBUSEAREA\\(0\\)\n$");
+}
+
 // The program's end runs the main thread's atEnd block and the EXIT
 // procedures in the thread that ends the program. Run in a thread above 32
 // they report nothing (a report would re-enter the default error block in
