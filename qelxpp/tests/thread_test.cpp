@@ -265,6 +265,7 @@ TEST_F(ThreadTest, InTransactionWithoutAConnection) {
     // A worker that never connected finds the main thread's connection to
     // the same folder through the engine.
     ASSERT_TRUE(DBCREATE("TX.DBF", Struct1()).Log());  // connects the main thread again
+    EXPECT_GT(qt::ConnHandle().Int(), 0);
     ASSERT_TRUE(QELBEGINTRANSACTION().Log());
     bool workerSees = false;
     Value workerConn = 1;
