@@ -57,7 +57,6 @@ void SetDos(int code) { detail::State().dosError = code; }
 // A name in Windows form as a path of this system (kivwin::MapPath).
 std::string Native(std::string_view name) { return name.empty() ? std::string() : kivwin::MapPath(name); }
 
-
 enum ShareByte : off_t { kGate = 0, kAccessRead = 1, kAccessWrite = 2, kDenyRead = 3, kDenyWrite = 4 };
 
 bool LockByte(int fd, off_t byte, short type, bool wait = false) {
