@@ -69,6 +69,9 @@ TEST_F(OpenTest, WindowsNamesThroughTheDriveFolder) {
     EXPECT_EQ(SELECT("orders").Int(), 2);
     EXPECT_TRUE(errors.empty());
 
+    // The runtime's file functions find the engine's files under the same names.
+    EXPECT_TRUE(xpp::File("c:\\data\\cust.dbf"));
+    EXPECT_TRUE(xpp::File("C:\\MY.DIR\\ORDERS.DBF"));
     // The log and the engine's "C:" are one folder.
     QELERRORLOG("here");
     EXPECT_EQ(qeltest::ReadFile(dir_ + "/QEL_ERR.TXT"), "here\r\n");
@@ -225,6 +228,7 @@ TEST_F(OpenTest, EngineLanguageSetsTheCollation) {
         {"GERMAN", 1},    {"GREEK437", 6},  {"GREEK851", 7},  {"ICELD850", 8}, {"ICELD861", 9},
         {"ITALIAN", 10},  {"NORWEGN", 11},  {"PORTUGUE", 12}, {"SPANISH", 13}, {"SWEDISH", 14},
         {"german", 2},    {"KLINGON", 2},   {"GERMAN ", 2},
+        {"GERMAN-AND-A-NAME-LONGER-THAN-THE-FIFTY-CHARACTERS-OF-THE-BUFFER", 2},  // cut, not refused
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.lang);
@@ -237,6 +241,77 @@ TEST_F(OpenTest, EngineLanguageSetsTheCollation) {
     }
     if (old) setenv("KIV_COLLATION", saved.c_str(), 1);
     else unsetenv("KIV_COLLATION");
+    EXPECT_TRUE(errors.empty());
+}
+
+// Texts read into fixed buffers are cut to the buffer, not refused.
+TEST_F(OpenTest, LongEngineTextsAreCut) {
+    KivSetLastError(5010, std::string(300, 'x').c_str());
+    QELSHOWERROR(7);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->description.Str(), "QEL_5010, " + std::string(255, 'x'));
+    EXPECT_LE(QELINSTALLINFO().Str().size(), 255u);
+}
+
+uint32_t RecordCount(KIVHANDLE h) {
+    uint32_t n = 0;
+    EXPECT_EQ(KivGetRecordCount(h, KIV_COUNT_IGNORE_FILTERS, &n), 0u);
+    return n;
+}
+
+TEST_F(OpenTest, ZapEmptiesAnExclusiveTableAndForgetsThePendingChange) {
+    ASSERT_TRUE(DBCREATE("ZAP.DBF", Struct2()).Log());
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "ZAP.DBF", Value(), false).Log());
+    KIVHANDLE h = static_cast<KIVHANDLE>(Record(1).Get(WA_TABLE).Int());
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(KivAppendRecord(h), 0u);
+        ASSERT_EQ(KivWriteRecord(h), 0u);
+    }
+    ASSERT_EQ(RecordCount(h), 3u);
+    Record(1).Set(WA_PENDING, 2);
+    EXPECT_TRUE(DBZAP().Log());
+    EXPECT_EQ(RecordCount(h), 0u);
+    EXPECT_EQ(Record(1).Get(WA_PENDING).Int(), 0);
+    EXPECT_TRUE(errors.empty());
+}
+
+// A structure read failing after the open closes the engine's table: an
+// exclusive open of it succeeds afterwards.
+TEST_F(OpenTest, FailedStructureReadClosesTheTable) {
+    ASSERT_TRUE(DBCREATE("HALF.DBF", Struct2()).Log());
+    for (const char* call : {"KivGetNumFields", "KivGetFieldName", "KivGetFieldType", "KivGetFieldLength",
+                             "KivGetFieldDecimals"}) {
+        SCOPED_TRACE(call);
+        errors.clear();
+        KivTestFailCall(call, 5009, "planted", 1);
+        EXPECT_FALSE(DBUSEAREA(true, Value(), "HALF.DBF", Value(), false).Log());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->subCode.Int(), 5009);
+        EXPECT_FALSE(USED().Log());
+        ASSERT_TRUE(DBUSEAREA(true, Value(), "HALF.DBF", Value(), false).Log());
+        DBCLOSEAREA();
+    }
+}
+
+// The replication list is looked up by the table's base name, exactly.
+TEST_F(OpenTest, ReplicationFlagByExactBaseName) {
+    ASSERT_TRUE(DBCREATE("CUST.DBF", Struct2()).Log());
+    xpp::Array& list = detail::State().aReplAliases;
+    list.Add("CUSTOMER");
+    list.Add("OTHER");
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "CUST.DBF", "OTHER", true).Log());
+    EXPECT_FALSE(Record(1).Get(WA_REPLICATE).Log());  // neither "CUSTOMER" nor the alias counts
+    list.Add("CUST");
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "cust.dbf", "ELSE", true).Log());
+    EXPECT_TRUE(Record(2).Get(WA_REPLICATE).Log());
+}
+
+TEST_F(OpenTest, UnloadWithNothingLoadedDoesNothing) {
+    ASSERT_TRUE(QELUNLOADDLL().Log());
+    KivTestRecordCalls(1);
+    EXPECT_TRUE(QELUNLOADDLL().Log());
+    KivTestRecordCalls(0);
+    EXPECT_EQ(CallLog(), "");
     EXPECT_TRUE(errors.empty());
 }
 

@@ -136,6 +136,12 @@ TEST_F(AreaTest, AllAreasFullAndTheNextOpenFails) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0]->description.Str(), "QEL_-999, All available work areas are in use");
     EXPECT_EQ(SELECT().Int(), 256);
+    errors.clear();
+    DBSELECTAREA(7);
+    EXPECT_FALSE(DBSELECTAREA(0).Log());  // no free slot to select
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->description.Str(), "QEL_-999, All available work areas are in use");
+    EXPECT_EQ(SELECT().Int(), 7);
 }
 
 TEST_F(AreaTest, ExclusiveOpenRefusesASecondOpenAndZap) {

@@ -11,9 +11,7 @@
 
 namespace qel32 {
 
-// Normalises a Windows-form path to a Linux path, relative to base when it is
-// not absolute. Existing components are matched case-insensitively; the rest
-// are kept as given.
+// kivwin::MapPath: the rule above, shared with the runtime's file functions.
 std::string MapPath(std::string_view path, const std::string& base = std::string());
 
 // The file's extension including the dot ("" when none), as given.

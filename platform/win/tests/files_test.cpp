@@ -76,6 +76,27 @@ TEST_F(FolderFixture, TempFileNamesAreNewFilesWithThePrefix) {
   EXPECT_TRUE(kivwin::GetTempFileName((root_ / "missing").string(), "LEM").empty());
 }
 
+TEST_F(FolderFixture, WindowsPathsMapThroughTheDriveFolderWithoutRegardToCase) {
+  fs::create_directories(root_ / "Data" / "My.Dir");
+  Touch(root_ / "Data" / "Cust.DBF");
+  const char* old = std::getenv("KIV_DRIVE_C");
+  const std::string saved = old ? old : "";
+  const std::string r = root_.string(), cwd = (root_ / "cwd").string();
+  unsetenv("KIV_DRIVE_C");
+  EXPECT_EQ(kivwin::MapPath("C:"), cwd);
+  EXPECT_EQ(kivwin::MapPath("c:cust.dbf"), cwd + "/cust.dbf");
+  EXPECT_EQ(kivwin::MapPath("C:\\TMP"), "/tmp");
+  setenv("KIV_DRIVE_C", r.c_str(), 1);
+  EXPECT_EQ(kivwin::MapPath("C:"), r);
+  EXPECT_EQ(kivwin::MapPath("c:\\DATA\\cust.dbf  "), r + "/Data/Cust.DBF");
+  EXPECT_EQ(kivwin::MapPath("C:\\DATA\\MY.DIR\\NEW.DBF"), r + "/Data/My.Dir/NEW.DBF");  // a new name as given
+  EXPECT_EQ(kivwin::MapPath("DATA\\CUST.DBF", r), r + "/Data/Cust.DBF");
+  EXPECT_EQ(kivwin::MapPath("data/x/../cust.dbf", r), r + "/Data/Cust.DBF");
+  EXPECT_EQ(kivwin::MapPath(r + "/DATA/CUST.DBF"), r + "/Data/Cust.DBF");
+  if (old) setenv("KIV_DRIVE_C", saved.c_str(), 1);
+  else unsetenv("KIV_DRIVE_C");
+}
+
 TEST(Module, FileNameOfThisProgramIsInItsFolder) {
   std::string self = kivwin::ModuleFileName(reinterpret_cast<const void*>(&kivwin::SearchPath));
   ASSERT_FALSE(self.empty());

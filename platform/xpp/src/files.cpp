@@ -10,16 +10,19 @@
 // descriptor of their own, so that any access mode can take them, and go
 // with FClose (or with the process).
 #include <fcntl.h>
-#include <glob.h>
+#include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <mutex>
 
 #include "internal.h"
+#include "kivwin/win.h"
 #include "xpp/files.h"
 #include "xpp/functions.h"
 
@@ -51,6 +54,9 @@ int DosCode(int err) {
 
 void SetDos(int code) { detail::State().dosError = code; }
 
+// A name in Windows form as a path of this system (kivwin::MapPath).
+std::string Native(std::string_view name) { return name.empty() ? std::string() : kivwin::MapPath(name); }
+
 enum ShareByte : off_t { kGate = 0, kAccessRead = 1, kAccessWrite = 2, kDenyRead = 3, kDenyWrite = 4 };
 
 bool LockByte(int fd, off_t byte, short type, bool wait = false) {
@@ -79,7 +85,7 @@ bool HeldByOthers(int fd, off_t byte) {
 // Opens `name` with `flags` and takes the share locks of `mode`. Answers
 // the handle or -1 (DosError set).
 int64_t OpenShared(std::string_view name, int flags, int mode, bool truncate) {
-    std::string path(name);
+    std::string path = Native(name);
     int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0) {
         SetDos(DosCode(errno));
@@ -144,18 +150,26 @@ bool KnownHandle(int64_t handle) {
 
 bool HasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
 
+// The paths a name matches; wildcards in its last component match names
+// without regard to case, as the rest of the name is found.
 std::vector<std::string> Matches(std::string_view pattern) {
     std::vector<std::string> out;
-    std::string p(pattern);
+    std::string p = Native(pattern);
     if (!HasWildcard(p)) {
         struct stat st;
         if (stat(p.c_str(), &st) == 0) out.push_back(p);
         return out;
     }
-    glob_t g{};
-    if (glob(p.c_str(), 0, nullptr, &g) == 0)
-        for (size_t i = 0; i < g.gl_pathc; ++i) out.emplace_back(g.gl_pathv[i]);
-    globfree(&g);
+    size_t slash = p.find_last_of('/');
+    std::string dir = slash == std::string::npos ? std::string() : p.substr(0, slash == 0 ? 1 : slash);
+    std::string last = slash == std::string::npos ? p : p.substr(slash + 1);
+    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return out;
+    while (dirent* e = readdir(d))
+        if (fnmatch(last.c_str(), e->d_name, FNM_CASEFOLD | FNM_PERIOD) == 0)
+            out.push_back(dir.empty() ? std::string(e->d_name) : (dir == "/" ? dir : dir + "/") + e->d_name);
+    closedir(d);
+    std::sort(out.begin(), out.end());
     return out;
 }
 
@@ -187,7 +201,7 @@ bool File(std::string_view name) { return !Matches(name).empty(); }
 
 bool FExists(std::string_view name, std::string_view attributes) {
     struct stat st;
-    if (stat(std::string(name).c_str(), &st) != 0) return false;
+    if (stat(Native(name).c_str(), &st) != 0) return false;
     bool folder = S_ISDIR(st.st_mode);
     if (folder && Excludes(attributes, 'D')) return false;
     return true;
@@ -274,7 +288,7 @@ int64_t FSize(int64_t handle) {
 
 int64_t FSize(std::string_view name) {
     struct stat st;
-    if (stat(std::string(name).c_str(), &st) != 0) {
+    if (stat(Native(name).c_str(), &st) != 0) {
         SetDos(DosCode(errno));
         return -1;
     }
@@ -300,7 +314,7 @@ bool FClose(int64_t handle) {
 }
 
 int FErase(std::string_view name) {
-    if (unlink(std::string(name).c_str()) != 0) {
+    if (unlink(Native(name).c_str()) != 0) {
         SetDos(DosCode(errno));
         return -1;
     }

@@ -1,6 +1,9 @@
 // File functions, share modes between threads and processes, Directory.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <thread>
 
 #include "test_support.h"
@@ -55,6 +58,33 @@ TEST(Files, CreateWriteAppendReadErase) {
     EXPECT_EQ(FErase(f), 0);
     EXPECT_EQ(FErase(f), -1);
     EXPECT_EQ(DosError(), DOSERR_FILE_NOT_FOUND);
+}
+
+TEST(Files, NamesInWindowsFormAreFoundThroughTheDriveFolder) {
+    xpptest::TempDir dir;
+    const char* old = std::getenv("KIV_DRIVE_C");
+    const std::string saved = old ? old : "";
+    setenv("KIV_DRIVE_C", dir.Path().c_str(), 1);
+    ASSERT_EQ(mkdir(dir.File("Data").c_str(), 0755), 0);
+    xpptest::WriteFile(dir.File("Data/Cust.Dbf"), "abc");
+    EXPECT_TRUE(File("C:\\DATA\\CUST.DBF"));
+    EXPECT_TRUE(File("c:\\data\\*.dbf"));
+    EXPECT_TRUE(FExists("C:\\DATA"));
+    EXPECT_EQ(FSize(std::string_view("C:\\DATA\\CUST.DBF")), 3);
+    Array d = Directory("C:\\DATA\\*.DBF");
+    ASSERT_EQ(d.Len(), 1u);
+    EXPECT_EQ(d.Get(1).Arr().Get(1).Str(), "Cust.Dbf");
+    int64_t h = FCreate("C:\\DATA\\LOG.TXT");
+    ASSERT_GE(h, 0);
+    FClose(h);
+    EXPECT_TRUE(File(dir.File("Data/LOG.TXT")));
+    h = FOpen("c:\\data\\log.txt", FO_READWRITE);
+    EXPECT_GE(h, 0);
+    FClose(h);
+    EXPECT_EQ(FErase("C:\\DATA\\cust.dbf"), 0);
+    EXPECT_FALSE(File(dir.File("Data/Cust.Dbf")));
+    if (old) setenv("KIV_DRIVE_C", saved.c_str(), 1);
+    else unsetenv("KIV_DRIVE_C");
 }
 
 TEST(Files, DirectoryGivesNameSizeDateTimeAttributes) {

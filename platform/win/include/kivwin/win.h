@@ -55,6 +55,17 @@ std::string ModuleFileName(const void* address);
 // holding a '/' is checked as it is. Returns the full path when found.
 std::optional<std::string> SearchPath(const std::string& fileName, const std::string& folder = {});
 
+// Maps a path in Windows form onto the file system: a backslash is a
+// separator; a drive letter maps through the environment variable
+// KIV_DRIVE_<letter> ("C:CUST" and "C:\CUST" are CUST in that folder; with
+// no mapping, "C:CUST" is CUST in the current folder and "C:\CUST" is
+// "/CUST"); a name without a drive or root is relative to `base` (the current
+// folder when empty); each existing component is found without regard to
+// case, the rest kept as given. Trailing blanks are dropped.
+std::string MapPath(std::string_view path, const std::string& base = std::string());
+// Equal texts when ASCII letters compare without regard to case.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
 // Folder for temporary files (TMPDIR or /tmp), ending in '/'.
 std::string GetTempPath();
 // Creates a new empty file "<folder>/<prefix up to 3 chars><hex>.TMP" that no
