@@ -249,7 +249,6 @@ bool SQLStatement::AllocHandle_() {
 }
 
 bool SQLStatement::FreeStmt_(const xpp::Value& option) {
-    XPP_FRAME("SQLSTATEMENT:__FREESTMT");
     if (Handle == 0) return true;
     int64_t opt = option.IsNum() ? option.Int() : SQL_CLOSE;
     if (opt == SQL_DROP) {
@@ -531,17 +530,20 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, xpp::Array& values, 
     lengths = lengthPieces.Arr();
     aMemLock.Add(values);
     aMemLock.Add(lengths);
-    std::vector<xpp::Value> valueAddresses = values.Items(), lengthAddresses = lengths.Items();
+    // The pieces lie back to back from the start of each block.
+    char* valueAt = reinterpret_cast<char*>(static_cast<intptr_t>(values.Get(1).Int()));
+    char* cellAt = reinterpret_cast<char*>(static_cast<intptr_t>(lengths.Get(1).Int()));
     SQLHSTMT handle = H(Handle);
     for (size_t i = 1; i <= static_cast<size_t>(n); ++i) {
         const Binding& b = bound[i - 1];
+        SQLPOINTER valuePiece = valueAt;
+        SQLLEN* cellPiece = reinterpret_cast<SQLLEN*>(cellAt);
+        valueAt += valueViews[i - 1].size();
+        cellAt += sizeof(SQLLEN);
         int64_t rc = OdbcCall<21>(
             handle, static_cast<SQLUSMALLINT>(i), static_cast<SQLSMALLINT>(SQL_PARAM_INPUT),
             static_cast<SQLSMALLINT>(b.cType), static_cast<SQLSMALLINT>(b.sqlType), static_cast<SQLULEN>(b.size),
-            static_cast<SQLSMALLINT>(b.digits),
-            reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(valueAddresses[i - 1].Int())),
-            static_cast<SQLLEN>(b.bufferLength),
-            reinterpret_cast<SQLLEN*>(static_cast<intptr_t>(lengthAddresses[i - 1].Int())));
+            static_cast<SQLSMALLINT>(b.digits), valuePiece, static_cast<SQLLEN>(b.bufferLength), cellPiece);
         if (Ok(rc)) continue;
         ErrorCode = rc;
         MEMFREE_(aMemLock);
