@@ -25,14 +25,6 @@ SQLHSTMT H(int64_t handle) { return ToHandle(handle); }
 // Ten zero bytes: the time part of a timestamp buffer.
 const std::string kZeroTime(10, '\0');
 
-// An SQLLEN indicator cell as bytes.
-std::string Cell(int64_t n) {
-    std::string bytes(sizeof(SQLLEN), '\0');
-    SQLLEN v = static_cast<SQLLEN>(n);
-    std::memcpy(bytes.data(), &v, sizeof v);
-    return bytes;
-}
-
 // The SQLSTATE of diagnostic record 1 of a statement handle.
 std::string FirstState(int64_t handle) {
     return GETDIAGFIELD_(SQL_HANDLE_STMT, handle, 1, SQL_DIAG_SQLSTATE, true).Str();
@@ -458,7 +450,9 @@ int64_t SQLStatement::Execute(const xpp::Args& args) {
     } else {
         if (aMemLock.Len() > 0) MEMFREE_(aMemLock);
         ParamList = params;
-        xpp::Array values(n), lengths(std::vector<xpp::Value>(n, xpp::Value(Cell(0))));
+        // the value and indicator lists, filled by the binding with the
+        // addresses of their packed pieces
+        xpp::Array values, lengths;
         if (!SetParameters_(params.Arr(), values, lengths, static_cast<int64_t>(n))) return kExecFailed;
         Execute_();
         if (ErrorCode == SQL_NEED_DATA) ErrorCode = PUTRESTOFDATA_(Handle, params.Arr(), values);
@@ -508,6 +502,8 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, xpp::Array& values, 
     std::vector<Binding> bound(static_cast<size_t>(n));
     std::vector<SQLLEN> cells(static_cast<size_t>(n));
     std::vector<std::string_view> valueViews, cellViews;
+    valueViews.reserve(static_cast<size_t>(n));
+    cellViews.reserve(static_cast<size_t>(n));
     bool packable = true;
     for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
         if (i < items.size()) bound[i] = Bind(items[i]);
