@@ -31,23 +31,30 @@ xpp::Value MemRelease_(const xpp::Value& address) {
 xpp::Value PackStrings_(const xpp::Value& strings) {
     if (!strings.IsArray()) return xpp::Value();
     std::vector<xpp::Value> items = strings.Arr().Items();
-    size_t total = 0;
+    std::vector<std::string_view> pieces;
+    pieces.reserve(items.size());
     for (const xpp::Value& item : items) {
         if (!item.IsChar()) return xpp::Value();
-        total += item.Str().size();
+        pieces.emplace_back(item.Str());
     }
+    return PackPieces_(pieces);
+}
+
+xpp::Value PackPieces_(const std::vector<std::string_view>& pieces) {
+    size_t total = 0;
+    for (std::string_view piece : pieces) total += piece.size();
     char* block = static_cast<char*>(std::malloc(total == 0 ? 1 : total));
     if (block == nullptr) return xpp::Value();
-    xpp::Array addresses(items.size());
+    std::vector<xpp::Value> addresses;
+    addresses.reserve(pieces.size());
     size_t offset = 0;
-    for (size_t i = 0; i < items.size(); ++i) {
-        const std::string& s = items[i].Str();
-        if (!s.empty()) std::memcpy(block + offset, s.data(), s.size());
-        addresses.Set(i + 1, AsAddress(block + offset));
-        offset += s.size();
+    for (std::string_view piece : pieces) {
+        if (!piece.empty()) std::memcpy(block + offset, piece.data(), piece.size());
+        addresses.emplace_back(AsAddress(block + offset));
+        offset += piece.size();
     }
-    if (items.empty()) std::free(block);  // nothing to point at
-    return addresses;
+    if (pieces.empty()) std::free(block);  // nothing to point at
+    return xpp::Array(std::move(addresses));
 }
 
 xpp::Value FreePacked_(const xpp::Value& packed) {

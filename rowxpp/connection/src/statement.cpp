@@ -25,14 +25,6 @@ SQLHSTMT H(int64_t handle) { return ToHandle(handle); }
 // Ten zero bytes: the time part of a timestamp buffer.
 const std::string kZeroTime(10, '\0');
 
-// An SQLLEN indicator cell as bytes.
-std::string Cell(int64_t n) {
-    std::string bytes(sizeof(SQLLEN), '\0');
-    SQLLEN v = static_cast<SQLLEN>(n);
-    std::memcpy(bytes.data(), &v, sizeof v);
-    return bytes;
-}
-
 // The SQLSTATE of diagnostic record 1 of a statement handle.
 std::string FirstState(int64_t handle) {
     return GETDIAGFIELD_(SQL_HANDLE_STMT, handle, 1, SQL_DIAG_SQLSTATE, true).Str();
@@ -61,6 +53,9 @@ struct Binding {
     int64_t size = 1;
     int64_t digits = 0;
     int64_t bufferLength = 1;
+    // The value bytes: the parameter's own text, else bytes made here (an
+    // object's Value that is not text cannot be packed).
+    const std::string* text = nullptr;
     xpp::Value bytes = std::string(1, '\0');
     int64_t indicator = SQL_NULL_DATA;
 };
@@ -83,7 +78,7 @@ Binding Bind(const xpp::Value& param) {
             } else {
                 b.sqlType = len > 255 ? SQL_LONGVARCHAR : SQL_CHAR;
                 b.size = b.bufferLength = b.indicator = len;
-                b.bytes = param;
+                b.text = &text;
             }
             break;
         }
@@ -202,10 +197,13 @@ xpp::Value SQLStatement::Self() { return xpp::Value(std::static_pointer_cast<SQL
 SQLStatement& SQLStatement::Init(const xpp::Value& sql, const xpp::Value& connection) {
     XPP_FRAME("SQLSTATEMENT:INIT");
     LastBoundCol = -1;
-    apColBuffer = xpp::Array();
-    apColSize = xpp::Array();
-    MEMFREE_(aMemLock);
-    aMemLock = xpp::Array();
+    // new empty lists (those of a new object are new already)
+    if (apColBuffer.Len() > 0) apColBuffer = xpp::Array();
+    if (apColSize.Len() > 0) apColSize = xpp::Array();
+    if (aMemLock.Len() > 0) {
+        MEMFREE_(aMemLock);
+        aMemLock = xpp::Array();
+    }
     SQLStatement::Reset_();
     cStatement = sql.IsChar() && !sql.Str().empty() ? sql.Str() : std::string();
     std::shared_ptr<SQLConnection> chosen;
@@ -243,7 +241,6 @@ bool SQLStatement::AllocHandle_() {
 }
 
 bool SQLStatement::FreeStmt_(const xpp::Value& option) {
-    XPP_FRAME("SQLSTATEMENT:__FREESTMT");
     if (Handle == 0) return true;
     int64_t opt = option.IsNum() ? option.Int() : SQL_CLOSE;
     if (opt == SQL_DROP) {
@@ -270,9 +267,9 @@ bool SQLStatement::FreeStmt_(const xpp::Value& option) {
 }
 
 SQLStatement& SQLStatement::Reset_(const xpp::Value&) {
-    MEMFREE_(aMemLock);
+    if (aMemLock.Len() > 0) MEMFREE_(aMemLock);
     ParamList = xpp::Value();
-    Attributes = xpp::Array();
+    if (Attributes.Len() > 0) Attributes = xpp::Array();  // a new list: Reset keeps the old one
     Handle = 0;
     ErrorCode = 0;
     nRowCount = -1;
@@ -433,28 +430,32 @@ SQLStatement& SQLStatement::CheckDeadlock_() {
 int64_t SQLStatement::Execute(const xpp::Args& args) {
     XPP_FRAME("SQLSTATEMENT:EXECUTE");
     nRowCount = -1;
-    xpp::Array params;
+    xpp::Value params;
     size_t n = args.PCount();
     if (n == 1) {
-        xpp::Value only = args[1];
-        if (only.IsNil()) n = 0;
-        else if (only.IsArray()) params = only.Arr(), n = params.Len();
-        else params.Add(only);
+        params = args[1];
+        if (params.IsNil()) n = 0;
+        else if (params.IsArray()) n = params.Arr().Len();
+        else params = xpp::Array{params};
     } else if (n > 1) {
-        for (size_t i = 1; i <= n; ++i) params.Add(args[i]);
+        std::vector<xpp::Value> list;
+        list.reserve(n);
+        for (const xpp::Arg& a : args.Items()) list.push_back(a.Get());
+        params = xpp::Array(std::move(list));
     }
     if (n == 0) {
         ParamList = xpp::Value();
         Execute_();
         CheckDeadlock_();
     } else {
-        MEMFREE_(aMemLock);
+        if (aMemLock.Len() > 0) MEMFREE_(aMemLock);
         ParamList = params;
-        xpp::Array values(n), lengths(n);
-        for (size_t i = 1; i <= n; ++i) lengths.Set(i, Cell(0));
-        if (!SetParameters_(params, values, lengths, static_cast<int64_t>(n))) return kExecFailed;
+        // the value and indicator lists, filled by the binding with the
+        // addresses of their packed pieces
+        xpp::Array values, lengths;
+        if (!SetParameters_(params.Arr(), values, lengths, static_cast<int64_t>(n))) return kExecFailed;
         Execute_();
-        if (ErrorCode == SQL_NEED_DATA) ErrorCode = PUTRESTOFDATA_(Handle, params, values);
+        if (ErrorCode == SQL_NEED_DATA) ErrorCode = PUTRESTOFDATA_(Handle, params.Arr(), values);
         CheckDeadlock_();
         MEMFREE_(aMemLock);
     }
@@ -493,38 +494,52 @@ int64_t SQLStatement::GetRowCount() {
 
 // ----------------------------------------------------------------- binding
 
-bool SQLStatement::SetParameters_(const xpp::Array& params, const xpp::Array& values, const xpp::Array& lengths,
-                                  int64_t n) {
-    XPP_FRAME("SQLSTATEMENT:__SETPARAMETERS");
+bool SQLStatement::SetParameters_(const xpp::Array& params, xpp::Array& values, xpp::Array& lengths, int64_t n) {
     if (!FreeStmt_(SQL_RESET_PARAMS)) return false;
     if (n <= 0) return true;
+    // The value pieces and the indicator cells, packed into one block each.
+    std::vector<xpp::Value> items = params.Items();
     std::vector<Binding> bound(static_cast<size_t>(n));
-    for (size_t i = 1; i <= static_cast<size_t>(n); ++i) {
-        bound[i - 1] = Bind(params.Get(i));
-        values.Set(i, bound[i - 1].bytes);
-        lengths.Set(i, Cell(bound[i - 1].indicator));
+    std::vector<SQLLEN> cells(static_cast<size_t>(n));
+    std::vector<std::string_view> valueViews, cellViews;
+    valueViews.reserve(static_cast<size_t>(n));
+    cellViews.reserve(static_cast<size_t>(n));
+    bool packable = true;
+    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+        if (i < items.size()) bound[i] = Bind(items[i]);
+        const Binding& b = bound[i];
+        if (b.text == nullptr && !b.bytes.IsChar()) packable = false;
+        valueViews.emplace_back(b.text != nullptr ? std::string_view(*b.text) : std::string_view(b.bytes.Str()));
+        cells[i] = static_cast<SQLLEN>(b.indicator);
+        cellViews.emplace_back(reinterpret_cast<const char*>(&cells[i]), sizeof(SQLLEN));
     }
-    xpp::Value valuePieces = PackStrings_(values);
-    xpp::Value lengthPieces = valuePieces.IsNil() ? xpp::Value() : PackStrings_(lengths);
+    xpp::Value valuePieces = packable ? PackPieces_(valueViews) : xpp::Value();
+    xpp::Value lengthPieces = valuePieces.IsNil() ? xpp::Value() : PackPieces_(cellViews);
     if (lengthPieces.IsNil()) {
         if (!valuePieces.IsNil()) FreePacked_(valuePieces);
         RAISEERROR_(0, "Failed to allocate memory");
         // The error block returned: nothing is bound.
         return false;
     }
-    values.Assign(valuePieces.Arr().Items());
-    lengths.Assign(lengthPieces.Arr().Items());
+    // The lists are replaced by the addresses of their pieces.
+    values = valuePieces.Arr();
+    lengths = lengthPieces.Arr();
     aMemLock.Add(values);
     aMemLock.Add(lengths);
+    // The pieces lie back to back from the start of each block.
+    char* valueAt = reinterpret_cast<char*>(static_cast<intptr_t>(values.Get(1).Int()));
+    char* cellAt = reinterpret_cast<char*>(static_cast<intptr_t>(lengths.Get(1).Int()));
     SQLHSTMT handle = H(Handle);
     for (size_t i = 1; i <= static_cast<size_t>(n); ++i) {
         const Binding& b = bound[i - 1];
+        SQLPOINTER valuePiece = valueAt;
+        SQLLEN* cellPiece = reinterpret_cast<SQLLEN*>(cellAt);
+        valueAt += valueViews[i - 1].size();
+        cellAt += sizeof(SQLLEN);
         int64_t rc = OdbcCall<21>(
             handle, static_cast<SQLUSMALLINT>(i), static_cast<SQLSMALLINT>(SQL_PARAM_INPUT),
             static_cast<SQLSMALLINT>(b.cType), static_cast<SQLSMALLINT>(b.sqlType), static_cast<SQLULEN>(b.size),
-            static_cast<SQLSMALLINT>(b.digits), reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(values.Get(i).Int())),
-            static_cast<SQLLEN>(b.bufferLength),
-            reinterpret_cast<SQLLEN*>(static_cast<intptr_t>(lengths.Get(i).Int())));
+            static_cast<SQLSMALLINT>(b.digits), valuePiece, static_cast<SQLLEN>(b.bufferLength), cellPiece);
         if (Ok(rc)) continue;
         ErrorCode = rc;
         MEMFREE_(aMemLock);
@@ -544,7 +559,6 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, const xpp::Array& va
 }
 
 void MEMFREE_(const xpp::Array& list) {
-    XPP_FRAME("__MEMFREE");
     for (const xpp::Value& item : list.Items()) {
         xpp::Value freed = item.IsArray() ? FreePacked_(item) : MemRelease_(item);
         if (freed.Int() == 0) RAISEERROR_(0, "Failed to free allocated memory");

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "kiv_odbc_testing/admin_connection.h"
@@ -347,6 +348,42 @@ TEST_F(SerializationFailure, InsideATransactionOrWithoutRetryItRunsOnce) {
         if (inTransaction) c_->RollbackTransaction(), c_->EndTransaction();
         c_->RetryDeadlockVictim = true;
     }
+}
+
+// A retry that the driver answers with SQL_NEED_DATA (seam: the first
+// execution fails as a serialization victim, the second asks for data) is
+// cancelled, not left waiting for data that never comes.
+TEST(DeadlockRetry, ARetryLeftWaitingForDataIsCancelled) {
+    auto c = Connected("SQLite");
+    auto s = c->NewStatement("SELECT 1");
+    s->DisplayErrors = false;
+    xpp::testing::TestClock clock(xpp::Date::FromYMD(2024, 5, 6).Julian(), 0);
+    xpp::testing::Clock* kept = xpp::testing::SetClock(&clock);
+    int executions = 0;
+    int64_t result = 0;
+    int cancels = 0;
+    {
+        CallLog log([&executions](int index, const std::vector<int64_t>& args) -> std::optional<int64_t> {
+            if (index == 26) return ++executions == 1 ? 65535 : SQL_NEED_DATA;
+            if (index == 43 && args[3] == SQL_DIAG_SQLSTATE) {
+                std::memcpy(reinterpret_cast<char*>(args[4]), "40001", 6);
+                return SQL_SUCCESS;
+            }
+            return std::nullopt;
+        });
+        result = s->Execute();
+        cancels = log.Count(57);
+    }
+    xpp::testing::SetClock(kept);
+    EXPECT_EQ(executions, 2);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(result, kExecFailed);
+    EXPECT_EQ(clock.Sleeps().size(), 1u);
+    // the statement is usable again
+    EXPECT_GE(s->Execute(), -1);
+    EXPECT_EQ(s->ErrorCode, SQL_SUCCESS);
+    s->Destroy();
+    c->Destroy();
 }
 
 // ------------------------------------------------------------ cancellation

@@ -120,6 +120,10 @@ public:
     Value* Cell() const { return cell_.get(); }
 
 private:
+    friend class Arg;
+    // No cell: the slot of an argument passed by value, never read.
+    struct NoCell {};
+    explicit Ref(NoCell) {}
     std::shared_ptr<Value> cell_;
 };
 
@@ -204,18 +208,19 @@ private:
 // One argument: a value, or a by-reference cell.
 class Arg {
 public:
-    Arg(Value v) : value_(std::move(v)) {}  // NOLINT
+    Arg(Value v) : value_(std::move(v)), ref_(Ref::NoCell{}) {}  // NOLINT
     Arg(const Ref& r) : ref_(r), byRef_(true) {}  // NOLINT
     template <class T, class = std::enable_if_t<std::is_constructible_v<Value, T&&> &&
                                                 !std::is_same_v<std::decay_t<T>, Ref> &&
                                                 !std::is_same_v<std::decay_t<T>, Value>>>
-    Arg(T&& v) : value_(Value(std::forward<T>(v))) {}  // NOLINT
+    Arg(T&& v) : value_(Value(std::forward<T>(v))), ref_(Ref::NoCell{}) {}  // NOLINT
     bool ByRef() const { return byRef_; }
     Value Get() const { return byRef_ ? ref_.Get() : value_; }
     void Set(Value v) {
         if (byRef_) ref_.Set(std::move(v));
         else value_ = std::move(v);
     }
+    // The caller's cell of an argument passed by reference (none otherwise).
     const Ref& GetRef() const { return ref_; }
 
 private:

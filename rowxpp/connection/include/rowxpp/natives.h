@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 #include "xpp/value.h"
 
@@ -21,6 +23,8 @@ xpp::Value MemRelease_(const xpp::Value& address);
 // addresses of the pieces (element 1 is the block). NIL when an element is
 // not a string or allocation fails (nothing stays allocated then).
 xpp::Value PackStrings_(const xpp::Value& strings);
+// The same for pieces already at hand.
+xpp::Value PackPieces_(const std::vector<std::string_view>& pieces);
 // Releases the block of a __PackStrings result; answers its address, 0 when
 // the array or its first element is missing or not numeric.
 xpp::Value FreePacked_(const xpp::Value& packed);

@@ -99,7 +99,9 @@ public:
 protected:
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();
-    bool SetParameters_(const xpp::Array& params, const xpp::Array& values, const xpp::Array& lengths, int64_t n);
+    // Binds the n parameters; `values` and `lengths` are replaced by the
+    // addresses of their packed pieces.
+    bool SetParameters_(const xpp::Array& params, xpp::Array& values, xpp::Array& lengths, int64_t n);
     xpp::Value Self();
 
     std::string cStatement;
