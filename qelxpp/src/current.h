@@ -14,9 +14,9 @@ bool CurrentRecord(ThreadRow& row, xpp::Array& rec);
 // QELNOTINDEXED: the current area is not in use (reported) or has no
 // orders (silent); otherwise `rec` is its record.
 inline bool NoOrders(ThreadRow& row, xpp::Array& rec) {
-    if (QelNotUsed(row, true, CurrentArea(row))) return true;
+    if (QelNotIndexed(row, CurrentArea(row))) return true;
     CurrentRecord(row, rec);
-    return rec.Get(WA_ORDERS).Arr().Len() == 0;
+    return false;
 }
 
 // A numeric element of a record as an engine handle.

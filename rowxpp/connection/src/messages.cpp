@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "rowxpp/sql_connection.h"
+#include "rowxpp/sql_statement.h"
 #include "xpp/error.h"
 
 namespace rowxpp {
@@ -123,6 +124,18 @@ void AddConnectionMessages(xpp::Class& c) {
                  [](SQLConnection& s, Args& a) { return Value(s.TransactionIsolation(a[1])); });
     OnConnection(c, "isConnected", [](SQLConnection& s, Args&) { return Value(s.isConnected()); });
     OnConnection(c, "inTransaction", [](SQLConnection& s, Args&) { return Value(s.inTransaction()); });
+    OnConnection(c, "AddStatement", [](SQLConnection& s, Args& a) {
+        s.AddStatement(a[1]);
+        return Value(s.shared_from_this());
+    });
+    OnConnection(c, "DropStatement", [](SQLConnection& s, Args& a) {
+        s.DropStatement(a[1]);
+        return Value(s.shared_from_this());
+    });
+    OnConnection(c, "ActiveStatements",
+                 [](SQLConnection& s, Args&) { return Value(static_cast<int64_t>(s.ActiveStatements())); });
+    OnConnection(c, "Execute", [](SQLConnection& s, Args& a) { return Value(s.Execute(a[1], a[2])); });
+    OnConnection(c, "NewStatement", [](SQLConnection& s, Args& a) { return Value(s.NewStatement(a[1])); });
     OnConnection(c, "BeginTransaction", [](SQLConnection& s, Args&) { return Value(s.BeginTransaction()); });
     OnConnection(c, "EndTransaction", [](SQLConnection& s, Args&) { return Value(s.EndTransaction()); });
     OnConnection(c, "CommitTransaction", [](SQLConnection& s, Args&) { return Value(s.CommitTransaction()); });

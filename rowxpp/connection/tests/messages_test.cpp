@@ -86,6 +86,20 @@ TEST(Messages, AConnectionAnswersItsMethodsByName) {
     EXPECT_EQ(admin.CountRows("message_probe"), 2);
     EXPECT_FALSE(Send(c, "inTransaction").Log());
 
+    // statements by name: a one-shot statement counts its rows, a new
+    // statement is listed until it is dropped
+    EXPECT_EQ(Send(c, "Execute", {"INSERT INTO message_probe VALUES (4)"}).Int(), 1);
+    EXPECT_EQ(admin.CountRows("message_probe"), 3);
+    const int64_t listed = Send(c, "ActiveStatements").Int();
+    Value st = Send(c, "NewStatement", {"SELECT 1"});
+    ASSERT_TRUE(st.IsObject());
+    EXPECT_EQ(Send(c, "ActiveStatements").Int(), listed + 1);
+    EXPECT_EQ(Send(c, "DropStatement", {st}).Obj().get(), c.Obj().get());
+    EXPECT_EQ(Send(c, "ActiveStatements").Int(), listed);
+    EXPECT_EQ(Send(c, "AddStatement", {st}).Obj().get(), c.Obj().get());
+    EXPECT_EQ(Send(c, "ActiveStatements").Int(), listed + 1);
+    Send(c, "DropStatement", {st});
+
     EXPECT_TRUE(Send(c, "DriverConnect", {Value(), "DSN=SQLite"}).Log());
     EXPECT_EQ(Send(c, "DbmsName").Str(), "SQLite");
     EXPECT_EQ(Send(c, "ConnectString").Str().rfind("DSN=SQLite;", 0), 0u);
