@@ -122,8 +122,12 @@ TEST(XbpDraw, StaleAndUnknownHandlesDrawNothing) {
     auto ps = New<XbpBasePresSpace>();
     ps->create(Value(), Array{100, 40});
     Ref hDC;
+    xt::ClearJournal();
     int64_t lock = ps->lockHDC(4, hDC);
     ASSERT_NE(lock, 0);
+    ASSERT_FALSE(xt::Journal().empty());
+    EXPECT_EQ(xt::Journal().front().what, "XbpBasePresSpace:lockHDC");  // the argument is kept
+    EXPECT_EQ(xt::Journal().front().args.Get(1).Int(), 4);
     EXPECT_EQ(xpp::DllCall("GDI32.DLL", xpp::DLL_STDCALL, "SetTextAlign", {hDC.Get(), 24}).Int(), 0);
     EXPECT_EQ(xpp::DllCall("GDI32.DLL", xpp::DLL_STDCALL, "SetTextAlign", {hDC.Get(), 0}).Int(), 24);
     EXPECT_TRUE(ps->UnlockHDC(lock, hDC.Get()));

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QTest>
@@ -188,6 +189,8 @@ TEST(XbpQt, ADropOnAnSleArrivesAsDragEventsWithTextAndFiles) {
     EXPECT_EQ(first.event, xbeP_DragEnter);
     EXPECT_EQ(first.target.Obj(), sle);
     EXPECT_EQ(xpp::Var2Char(first.mp1.Arr().Get(2)), "{5, 19}");  // 24 pixels high: row 4 from the top
+    // the base DragEnter answers 0; the drop comes all the same, and DragDrop decides
+    EXPECT_EQ(sle->HandleEvent(first.event, first.mp1, first.mp2).Int(), 0);
     Got dropped = Next();
     EXPECT_EQ(dropped.event, xbeP_DragDrop);
     EXPECT_EQ(dropped.target.Obj(), sle);
@@ -394,4 +397,32 @@ TEST(XbpQt, ACrtShowsItsPresentationSpaceAndTakesDrops) {
     EXPECT_EQ(xpp::Var2Char(g.mp1.Arr().Get(2)), "{8, 31}");  // the top row of pixels
     EXPECT_EQ(xpp::Var2Char(g.mp2.As<DragData>()->GetFormats()), "{{15}}");
     crt->destroy();
+}
+
+TEST(XbpQt, AKeyOnTheMenuBarIsQueuedForOnMenuKey) {
+    struct AppMenubar : XbpBaseMenubar {
+        int64_t key = 0;
+        Value OnMenuKey(Ref k, const Value&) override {
+            key = k.Get().Int();
+            k.Set(1);
+            return 2;
+        }
+    };
+    auto d = FlashDialog();
+    auto bar = New<AppMenubar>(Args{Value(d->drawingArea()), Value(), Array{0, 140}, Array{292, 24}});
+    bar->AddItem(Array{"~File", Value(), 0, 0});
+    bar->AddItem(Array{"~Edit", Value(), 0, 0x20000});
+    bar->create();
+    d->Show();
+    auto* w = qobject_cast<QMenuBar*>(xt::WidgetOf(bar));
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->actions().size(), 2);
+    QTest::keyClick(w, 'e');
+    Got g = Next();
+    EXPECT_EQ(g.event, xbeP_MenuKey);
+    EXPECT_EQ(g.target.Obj(), bar);
+    EXPECT_EQ(g.mp1.Int(), 'e');
+    EXPECT_EQ(g.target.As<Window>()->HandleEvent(g.event, g.mp1, g.mp2).Int(), 2);
+    EXPECT_EQ(bar->key, 'e');
+    d->destroy();
 }
