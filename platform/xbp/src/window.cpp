@@ -335,6 +335,7 @@ XBP_CLASS_OBJECT(XbpBaseTabPage, nullptr)
 XBP_CLASS_OBJECT(XbpBaseScrollBar, nullptr)
 XBP_CLASS_OBJECT(XbpBaseCheckBox, nullptr)
 XBP_CLASS_OBJECT(XbpBaseRadioButton, nullptr)
+XBP_CLASS_OBJECT(XbpBaseTreeViewItem, nullptr)
 
 xpp::Class& XBPBASEDIALOG() { return XbpBaseDialog::ClassObject(); }
 xpp::Class& XBPBASESTATIC() { return XbpBaseStatic::ClassObject(); }

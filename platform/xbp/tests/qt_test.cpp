@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -13,7 +15,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QListWidget>
 #include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTreeView>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -424,5 +431,58 @@ TEST(XbpQt, AKeyOnTheMenuBarIsQueuedForOnMenuKey) {
     EXPECT_EQ(g.mp1.Int(), 'e');
     EXPECT_EQ(g.target.As<Window>()->HandleEvent(g.event, g.mp1, g.mp2).Int(), 2);
     EXPECT_EQ(bar->key, 'e');
+    d->destroy();
+}
+
+TEST(XbpQt, TheForwardingClassesGetTheirExactArgumentsAndTheMatchingWidget) {
+    auto d = FlashDialog();
+    Value area(d->drawingArea());
+    auto widget = [&](auto window) {
+        xt::ClearJournal();
+        Args args{area, Value(), Array{5, 5}, Array{60, 20}, Value(), true, "extra"};
+        auto w = New<typename decltype(window)::element_type>(args);
+        std::vector<xt::Call> calls;
+        for (auto& c : xt::Journal())
+            if (c.what == w->BaseName() + ":init") calls.push_back(c);
+        EXPECT_EQ(calls.size(), 1u);
+        if (!calls.empty()) {
+            EXPECT_EQ(calls[0].args.PCount(), 7u);
+            EXPECT_EQ(calls[0].args.Get(7).Str(), "extra");
+        }
+        EXPECT_EQ(w->classObject().Name(), w->BaseName());
+        w->create();
+        QWidget* q = xt::WidgetOf(w);
+        return std::make_pair(w, q);
+    };
+    d->Show();
+    auto check = [](auto pair, bool matches, const char* name) {
+        EXPECT_TRUE(matches) << name;
+        if (pair.second) {
+            EXPECT_EQ(pair.second->geometry().size(), QSize(60, 20)) << name;
+        }
+        pair.first->destroy();
+    };
+    auto combo = widget(std::shared_ptr<XbpBaseCombobox>());
+    check(combo, qobject_cast<QComboBox*>(combo.second) != nullptr, "XbpBaseCombobox");
+    auto list = widget(std::shared_ptr<XbpBaseListBox>());
+    check(list, qobject_cast<QListWidget*>(list.second) != nullptr, "XbpBaseListBox");
+    auto push = widget(std::shared_ptr<XbpBasePushButton>());
+    check(push, qobject_cast<QPushButton*>(push.second) != nullptr, "XbpBasePushButton");
+    auto tree = widget(std::shared_ptr<XbpBaseTreeView>());
+    check(tree, qobject_cast<QTreeView*>(tree.second) != nullptr, "XbpBaseTreeView");
+    auto three = widget(std::shared_ptr<XbpBase3State>());
+    auto* tri = qobject_cast<QCheckBox*>(three.second);
+    check(three, tri && tri->isTristate(), "XbpBase3State");
+    auto page = widget(std::shared_ptr<XbpBaseTabPage>());
+    check(page, page.second != nullptr, "XbpBaseTabPage");
+    auto scroll = widget(std::shared_ptr<XbpBaseScrollBar>());
+    check(scroll, qobject_cast<QScrollBar*>(scroll.second) != nullptr, "XbpBaseScrollBar");
+    auto box = widget(std::shared_ptr<XbpBaseCheckBox>());
+    check(box, qobject_cast<QCheckBox*>(box.second) && !qobject_cast<QCheckBox*>(box.second)->isTristate(),
+          "XbpBaseCheckBox");
+    auto radio = widget(std::shared_ptr<XbpBaseRadioButton>());
+    check(radio, qobject_cast<QRadioButton*>(radio.second) != nullptr, "XbpBaseRadioButton");
+    auto item = widget(std::shared_ptr<XbpBaseTreeViewItem>());
+    check(item, item.second == nullptr, "XbpBaseTreeViewItem");  // an item, not a window
     d->destroy();
 }

@@ -436,6 +436,8 @@ XBP_FORWARDING_CLASS(XbpBaseTabPage)
 XBP_FORWARDING_CLASS(XbpBaseScrollBar)
 XBP_FORWARDING_CLASS(XbpBaseCheckBox)
 XBP_FORWARDING_CLASS(XbpBaseRadioButton)
+// An item of a tree view: no widget of its own.
+XBP_FORWARDING_CLASS(XbpBaseTreeViewItem)
 #undef XBP_FORWARDING_CLASS
 
 // Class functions: the class object, made once.
