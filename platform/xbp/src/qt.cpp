@@ -299,6 +299,13 @@ public:
         return it == widgets_.end() ? nullptr : it->second.data();
     }
 
+    void DeleteWidgets() {
+        std::vector<QPointer<QWidget>> all;
+        for (auto& [serial, w] : widgets_) all.push_back(w);
+        widgets_.clear();
+        for (auto& w : all) delete w.data();
+    }
+
     int Count() const {
         int n = 0;
         for (auto& [serial, w] : widgets_) n += w ? 1 : 0;
@@ -540,6 +547,16 @@ void SleepPainting(int64_t hundredths, bool systemClock, const std::function<voi
     loop.exec();
 }
 
+// When the Qt application goes (a program or a test main that made it
+// takes it down), the model stops reaching Qt.
+void Detach() {
+    SetObserver(nullptr);
+    detail::SetPump(nullptr);
+    xpp::SetSleepWrapper(nullptr);
+    delete g_adaptor;
+    g_adaptor = nullptr;
+}
+
 void Announce(const WindowRef& w) {
     if (w->IsCreated()) Changed(*w);
     for (auto& c : w->Children()) Announce(c);
@@ -562,8 +579,9 @@ bool StartApplication(const xpp::Value& appWindow) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()) || !OnQtThread()) return false;
     if (!g_adaptor) {
         g_adaptor = new Adaptor();
-        static QtSink sink;
-        xpp::PresentationSink* before = xpp::SetPresentationSink(&sink);
+        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, &Detach);
+        static QtSink* sink = new QtSink;  // outlives every static that might still raise a box
+        xpp::PresentationSink* before = xpp::SetPresentationSink(sink);
         if (before) xpp::SetPresentationSink(before);  // a sink installed already stays
         if (QScreen* screen = QGuiApplication::primaryScreen())
             AppDesktop()->Place(xpp::Array{0, 0}, xpp::Array{screen->geometry().width(), screen->geometry().height()});

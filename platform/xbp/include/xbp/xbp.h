@@ -478,7 +478,11 @@ bool SetMouse(bool on);
 // installed already), and APPTYPE() 3. An object `appWindow` becomes the
 // application window (SetAppWindow). Runs on the thread that is to be Qt's;
 // false when Qt cannot run here (another thread holds it, or only a
-// QCoreApplication exists).
+// QCoreApplication exists). An application made here lasts as long as the
+// process (Qt cannot be taken down at exit); a program that wants it gone
+// before the end (a test main under the leak checker) makes the
+// QApplication itself first and deletes it after its last window: the Qt
+// side then stops.
 bool StartApplication(const xpp::Value& appWindow = {});
 // Whether the Qt side runs.
 bool QtRunning();
