@@ -90,9 +90,12 @@ struct Snapshot {
 
 std::string TextOf(const xpp::Value& v) { return v.IsChar() ? v.Str() : std::string(); }
 
+std::atomic<uint64_t> g_seq{0};
+
 Snapshot Snap(const Window& w) {
     std::lock_guard g(TreeLock());
     Snapshot s;
+    s.seq = ++g_seq;  // under the tree lock: a later number is a later state
     s.serial = w.Serial();
     s.kind = w.BaseName();
     s.created = w.IsCreated();
@@ -280,7 +283,6 @@ public:
             else announced_.erase(w.Serial());
         }
         Snapshot s = Snap(w);
-        s.seq = ++seq_;
         if (OnQtThread()) Apply(s);
         else QMetaObject::invokeMethod(this, [this, s] { Apply(s); }, Qt::QueuedConnection);
     }
@@ -290,8 +292,8 @@ public:
             std::lock_guard g(lock_);
             if (!announced_.erase(serial)) return;
         }
-        if (OnQtThread()) Remove(serial);
-        else QMetaObject::invokeMethod(this, [this, serial] { Remove(serial); }, Qt::QueuedConnection);
+        if (OnQtThread()) Remove(serial, true);
+        else QMetaObject::invokeMethod(this, [this, serial] { Remove(serial, true); }, Qt::QueuedConnection);
     }
 
     QWidget* Widget(uint64_t serial) const {
@@ -313,9 +315,12 @@ public:
     }
 
 private:
-    void Remove(uint64_t serial) {
+    // A destroyed window's number stays, so that older pictures still on
+    // their way cannot bring its widget back; a window object that is gone
+    // sends none any more.
+    void Remove(uint64_t serial, bool gone) {
         pending_.erase(serial);
-        lastSeq_.erase(serial);
+        if (gone) lastSeq_.erase(serial);
         auto it = widgets_.find(serial);
         if (it == widgets_.end()) return;
         QPointer<QWidget> w = it->second;
@@ -324,11 +329,12 @@ private:
     }
 
     void Apply(const Snapshot& s) {
+        if (s.created && s.self.expired()) return;  // the window object is gone
         uint64_t& last = lastSeq_[s.serial];
         if (s.seq < last) return;  // an older picture, overtaken
         last = s.seq;
         if (!s.created) {
-            Remove(s.serial);
+            Remove(s.serial, false);
             return;
         }
         QWidget* w = Widget(s.serial);
@@ -495,7 +501,6 @@ private:
 
     std::mutex lock_;
     std::set<uint64_t> announced_;  // windows with a widget, or one on its way
-    std::atomic<uint64_t> seq_{0};
     // On the Qt thread only:
     std::map<uint64_t, QPointer<QWidget>> widgets_;
     std::map<uint64_t, uint64_t> lastSeq_;

@@ -486,3 +486,23 @@ TEST(XbpQt, TheForwardingClassesGetTheirExactArgumentsAndTheMatchingWidget) {
     check(item, item.second == nullptr, "XbpBaseTreeViewItem");  // an item, not a window
     d->destroy();
 }
+
+TEST(XbpQt, OlderPicturesFromAWorkerCannotBringBackADestroyedWidget) {
+    const int before = xt::WidgetCount();
+    std::shared_ptr<XbpBaseDialog> w;
+    std::thread([&] {
+        w = New<XbpBaseDialog>(Args{Value(), Value(), Array{0, 0}, Array{80, 60}, Value(), true});
+        w->create();  // its pictures wait for the Qt thread
+        w->SetPos(Array{5, 5});
+    }).join();
+    w->destroy();  // on the Qt thread, before they arrive
+    EXPECT_EQ(xt::WidgetCount(), before);
+    EXPECT_EQ(xt::WidgetOf(w), nullptr);
+    // a window that goes away with its pictures still on their way leaves none either
+    std::thread([&] {
+        auto gone = New<XbpBaseDialog>(Args{Value(), Value(), Array{0, 0}, Array{80, 60}, Value(), true});
+        gone->create();
+        gone->destroy();
+    }).join();
+    EXPECT_EQ(xt::WidgetCount(), before);
+}
