@@ -16,6 +16,7 @@
 
 #include "kivds/db.h"
 #include "kivforms/forms.h"
+#include "kivqt/qt.h"
 #include "kivwin/win.h"
 #include "mainform.h"
 
@@ -43,12 +44,6 @@ Options ParseOptions(int argc, char** argv) {
     }
   }
   return options;
-}
-
-bool HasDisplay() {
-  const char* x = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
 // The scripted run: the same handlers a user's clicks reach.
@@ -88,7 +83,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: KivConsistencyCheck [--offscreen] [--screenshot FILE] [CONNECTPATH]\n");
     return 2;
   }
-  const bool scripted = options.offscreen || !HasDisplay();
+  const bool scripted = options.offscreen || !kivqt::HasDisplay();
   if (scripted) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // Message boxes go to stderr; the login dialog is confirmed as it comes.

@@ -1,10 +1,10 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
-#include <QMessageBox>
 
 #include "kivds/db.h"
 #include "kivforms/forms.h"
+#include "kivqt/qt.h"
 #include "kivwin/win.h"
 
 namespace kivforms {
@@ -33,33 +33,6 @@ QString QtFilter(const std::string& filter) {
     out << ToQ(parts[i]) + " (" + patterns + ")";
   }
   return out.join(";;");
-}
-
-int QtMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-  QMessageBox box;
-  box.setWindowTitle(ToQ(caption));
-  box.setText(ToQ(text));
-  switch (flags & kivwin::MB_ICONMASK) {
-    case kivwin::MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-    case kivwin::MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case kivwin::MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-    case kivwin::MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-    default: break;
-  }
-  switch (flags & kivwin::MB_TYPEMASK) {
-    case kivwin::MB_OKCANCEL: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-    case kivwin::MB_YESNO: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
-    case kivwin::MB_YESNOCANCEL:
-      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-      break;
-    default: box.setStandardButtons(QMessageBox::Ok); break;
-  }
-  switch (box.exec()) {
-    case QMessageBox::Yes: return kivwin::IDYES;
-    case QMessageBox::No: return kivwin::IDNO;
-    case QMessageBox::Cancel: return kivwin::IDCANCEL;
-    default: return kivwin::IDOK;
-  }
 }
 
 std::string TitleOrDefault() { return Application ? Application->Title : std::string("Application"); }
@@ -169,7 +142,7 @@ TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr) {
     };
   // Message boxes become Qt dialogs unless someone installed a sink already.
   kivwin::MessageBoxSink previous = kivwin::SetMessageBoxSink(nullptr);
-  kivwin::SetMessageBoxSink(previous ? previous : kivwin::MessageBoxSink(&QtMessageBox));
+  kivwin::SetMessageBoxSink(previous ? previous : kivwin::MessageBoxSink(&kivqt::MessageBox));
 }
 
 TApplication::~TApplication() {

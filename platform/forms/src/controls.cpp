@@ -22,30 +22,6 @@
 
 namespace kivforms {
 
-QString ToQ(const std::string& ansi) {
-  QString out;
-  out.reserve(static_cast<qsizetype>(ansi.size()));
-  for (char c : ansi) out.append(QChar(static_cast<char16_t>(kivwin::AnsiToUnicode(static_cast<unsigned char>(c)))));
-  return out;
-}
-
-std::string FromQ(const QString& text) {
-  std::string out;
-  out.reserve(static_cast<size_t>(text.size()));
-  for (QChar qc : text) {
-    const char16_t u = qc.unicode();
-    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-      out += static_cast<char>(u);
-      continue;
-    }
-    char mapped = '?';
-    for (int b = 0x80; b < 0xA0; ++b)
-      if (kivwin::AnsiToUnicode(static_cast<unsigned char>(b)) == u) mapped = static_cast<char>(b);
-    out += mapped;
-  }
-  return out;
-}
-
 namespace {
 
 // Calls back when the watched widget is resized, closed or gets a key that

@@ -252,12 +252,4 @@ TEST_F(BoxFixture, EscapedExceptionsAreShownExceptAborts) {
   EXPECT_EQ(boxes_.size(), 1u);
 }
 
-TEST(AnsiText, Windows1252CrossesToQtAndBack) {
-  const std::string ansi = "Stra\xdf" "e \x80 \x93q\x94 \xe9";
-  QString q = ToQ(ansi);
-  EXPECT_EQ(q, QString::fromUtf8("Stra\xc3\x9f" "e \xe2\x82\xac \xe2\x80\x9cq\xe2\x80\x9d \xc3\xa9"));
-  EXPECT_EQ(FromQ(q), ansi);
-  EXPECT_EQ(FromQ(QString::fromUtf8("\xe2\x98\x83")), "?");
-}
-
 }  // namespace

@@ -28,6 +28,7 @@ void XbpBaseSLE::SetText(const std::string& text) {
     std::lock_guard g(TreeLock());
     text_ = text;
     markFrom_ = markTo_ = text_.size();
+    Changed(*this);
 }
 
 void XbpBaseSLE::SetMarked(size_t from, size_t to) {
@@ -42,7 +43,14 @@ bool XbpBaseSpinbutton::SetNumLimits(int64_t lower, int64_t upper) {
     std::lock_guard g(TreeLock());
     lower_ = lower;
     upper_ = upper;
+    Changed(*this);
     return true;
+}
+
+void XbpBaseSpinbutton::NumLimits(int64_t& lower, int64_t& upper) const {
+    std::lock_guard g(TreeLock());
+    lower = lower_;
+    upper = upper_;
 }
 
 xpp::Value XbpBaseSpinbutton::EditBuffer() const { return xpp::Val(Text()); }
@@ -77,6 +85,7 @@ bool XbpBaseMLE::Insert(const xpp::Value& pos, const std::string& text) {
     at = std::min(at, text_.size());
     text_.insert(at, text);
     caret_ = at + text.size();
+    Changed(*this);
     return true;
 }
 
@@ -84,6 +93,7 @@ void XbpBaseMLE::SetText(const std::string& text, size_t caret) {
     std::lock_guard g(TreeLock());
     text_ = text;
     caret_ = std::min(caret, text_.size());
+    Changed(*this);
 }
 
 size_t XbpBaseMLE::Caret() const {
@@ -98,6 +108,7 @@ int64_t MenuItems::AddItem(const xpp::Value& item) {
         for (size_t i = 1; i <= std::min<size_t>(4, item.Arr().Len()); ++i) a.Set(i, item.Arr().Get(i));
     std::lock_guard g(TreeLock());
     items_.push_back(a);
+    Changed(*this);
     return static_cast<int64_t>(items_.size());
 }
 

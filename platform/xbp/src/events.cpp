@@ -22,6 +22,8 @@ struct Queues {
     std::map<int, xpp::Value> handlers;
     std::function<bool()> hook;
     detail::Pump pump;
+    std::function<void()> wake;
+    std::condition_variable posted;  // a thread that Qt does not serve waits here
     xpp::Value focus;
     bool mouse = true;
 };
@@ -42,16 +44,23 @@ void RaiseNoEventSource() {
 }  // namespace
 
 namespace detail {
-void SetPump(Pump pump) {
-    std::lock_guard g(Q().lock);
-    Q().pump = std::move(pump);
+void SetPump(Pump pump, std::function<void()> wake) {
+    {
+        std::lock_guard g(Q().lock);
+        Q().pump = std::move(pump);
+        Q().wake = std::move(wake);
+    }
+    Q().posted.notify_all();
 }
 }  // namespace detail
 
 namespace testing {
 void SetWaitHook(std::function<bool()> hook) {
-    std::lock_guard g(Q().lock);
-    Q().hook = std::move(hook);
+    {
+        std::lock_guard g(Q().lock);
+        Q().hook = std::move(hook);
+    }
+    Q().posted.notify_all();
 }
 }  // namespace testing
 
@@ -75,7 +84,11 @@ int AppEvent(const xpp::Ref& mp1, const xpp::Ref& mp2, const xpp::Ref& oXbp) {
         if (hook) {
             if (!hook()) break;
         } else if (pump) {
-            if (!pump()) break;
+            if (!pump()) {
+                // not the Qt thread: wait until something is posted here
+                std::unique_lock g(Q().lock);
+                Q().posted.wait(g, [&] { return !Q().byThread[me].empty() || !Q().pump || Q().hook; });
+            }
         } else {
             RaiseNoEventSource();
             break;
@@ -91,8 +104,14 @@ int AppEvent(const xpp::Ref& mp1, const xpp::Ref& mp2, const xpp::Ref& oXbp) {
 bool PostAppEvent(int event, const xpp::Value& mp1, const xpp::Value& mp2, const xpp::Value& target) {
     int thread = xpp::ThreadID();
     if (auto w = target.As<Window>()) thread = w->OwnerThread();
-    std::lock_guard g(Q().lock);
-    Q().byThread[thread].push_back(Posted{event, mp1, mp2, target});
+    std::function<void()> wake;
+    {
+        std::lock_guard g(Q().lock);
+        Q().byThread[thread].push_back(Posted{event, mp1, mp2, target});
+        wake = Q().wake;
+    }
+    Q().posted.notify_all();
+    if (wake) wake();
     return true;
 }
 

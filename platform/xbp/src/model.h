@@ -9,6 +9,17 @@
 namespace xbp {
 // The one lock that guards the window tree.
 std::recursive_mutex& TreeLock();
+// The Qt side's view of the model: told after a window changed (on the
+// thread that changed it) and when a window object goes away.
+class Observer {
+public:
+    virtual ~Observer() = default;
+    virtual void Changed(const Window& w) = 0;
+    virtual void Gone(uint64_t serial) = 0;
+};
+void SetObserver(Observer* observer);
+void Changed(const Window& w);
+
 // Adds a call to the test journal.
 void JournalCall(const std::string& what, const xpp::Object* self, xpp::Args args);
 

@@ -1,5 +1,6 @@
 // Presentation spaces with their device-context handle table, and CRT
 // windows.
+#include <QImage>
 #include <map>
 
 #include "model.h"
@@ -36,6 +37,9 @@ int LockedDeviceContexts() {
 }  // namespace testing
 
 // ------------------------------------------------------- presentation space
+XbpBasePresSpace::XbpBasePresSpace() = default;
+XbpBasePresSpace::~XbpBasePresSpace() = default;
+
 void XbpBasePresSpace::init(xpp::Args& args) { JournalCall("XbpBasePresSpace:init", this, args); }
 
 XbpBasePresSpace& XbpBasePresSpace::create(const xpp::Value& device, const xpp::Value& size) {
@@ -51,6 +55,9 @@ XbpBasePresSpace& XbpBasePresSpace::create(const xpp::Value& device, const xpp::
         h_ = Coord(size, 2);
     }
     created_ = true;
+    int w = std::max(0, static_cast<int>(w_)), h = std::max(0, static_cast<int>(h_));
+    image_ = std::make_unique<QImage>(w, h, QImage::Format_ARGB32_Premultiplied);
+    image_->fill(Qt::white);
     return *this;
 }
 
@@ -104,6 +111,28 @@ std::shared_ptr<XbpBasePresSpace> XbpBasePresSpace::FromHDC(int64_t hDC) {
     return it == Hdcs().spaces.end() ? nullptr : it->second.lock();
 }
 
+QImage XbpBasePresSpace::Image() const {
+    std::lock_guard g(lock_);
+    return image_ ? image_->copy() : QImage();
+}
+
+bool XbpBasePresSpace::Paint(const std::function<void(QImage&)>& paint) {
+    std::lock_guard g(lock_);
+    if (!image_ || image_->isNull()) return false;
+    paint(*image_);
+    return true;
+}
+
+uint32_t XbpBasePresSpace::TextAlign() const {
+    std::lock_guard g(lock_);
+    return align_;
+}
+
+uint32_t XbpBasePresSpace::SetTextAlign(uint32_t align) {
+    std::lock_guard g(lock_);
+    return std::exchange(align_, align);
+}
+
 std::string XbpBasePresSpace::FontCompoundName() const {
     std::lock_guard g(lock_);
     return font_;
@@ -128,6 +157,7 @@ void XbpBaseCrt::init(xpp::Args& args) {
     if (args.Get(4).IsNum() && args.Get(4).Int() > 0) rows_ = args.Get(4).Int();
     if (args.Get(5).IsNum() && args.Get(5).Int() > 0) cols_ = args.Get(5).Int();
     if (args.Get(6).IsChar()) title = args.Get(6);
+    ShowAtCreate(args.Get(7));
 }
 
 int64_t XbpBaseCrt::MaxRow() const {
@@ -168,6 +198,7 @@ std::shared_ptr<XbpBasePresSpace> XbpBaseCrt::presSpace() {
 
 bool XbpBaseCrt::InvalidateRect(const xpp::Value& rect) {
     Journal("InvalidateRect", {rect});
+    Changed(*this);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // The in-memory window model.
 #include <algorithm>
+#include <atomic>
 
 #include "model.h"
 #include "xbp/testing.h"
@@ -18,6 +19,15 @@ JournalStore& Store() {
 }
 
 }  // namespace
+
+std::atomic<Observer*> g_observer{nullptr};
+std::atomic<uint64_t> g_serial{0};
+
+void SetObserver(Observer* observer) { g_observer = observer; }
+
+void Changed(const Window& w) {
+    if (Observer* o = g_observer.load()) o->Changed(w);
+}
 
 std::recursive_mutex& TreeLock() {
     static std::recursive_mutex m;
@@ -44,7 +54,18 @@ void JournalCall(const std::string& what, const xpp::Object* self, xpp::Args arg
     Store().calls.push_back(std::move(c));
 }
 
-Window::Window() : thread_(xpp::ThreadID()) {}
+Window::Window() : thread_(xpp::ThreadID()), serial_(++g_serial) {}
+
+Window::~Window() {
+    if (Observer* o = g_observer.load()) o->Gone(serial_);
+}
+
+void Window::ClientArea(double& x, double& y, double& w, double& h) const {
+    std::lock_guard g(TreeLock());
+    x = y = 0;
+    w = w_;
+    h = h_;
+}
 
 void Window::Journal(const std::string& what, xpp::Args args) const {
     JournalCall(BaseName() + ":" + what, this, std::move(args));
@@ -55,6 +76,12 @@ void Window::init(xpp::Args& args) {
     if (args.Get(1).IsObject()) SetParent(args.Get(1));
     SetOwner(args.Get(2));
     Place(args.Get(3), args.Get(4));
+    ShowAtCreate(args.Get(6));
+}
+
+void Window::ShowAtCreate(const xpp::Value& visible) {
+    std::lock_guard g(TreeLock());
+    showAtCreate_ = !(visible.IsLogical() && !visible.Log());
 }
 
 void Window::Place(const xpp::Value& pos, const xpp::Value& size) {
@@ -67,6 +94,7 @@ void Window::Place(const xpp::Value& pos, const xpp::Value& size) {
         w_ = Coord(size, 1);
         h_ = Coord(size, 2);
     }
+    Changed(*this);
 }
 
 xpp::Value Window::SetParent() {
@@ -82,6 +110,7 @@ xpp::Value Window::SetParent(const xpp::Value& parent) {
     Detach();
     parent_ = p;
     p->children_.push_back(std::static_pointer_cast<Window>(shared_from_this()));
+    Changed(*this);
     return old;
 }
 
@@ -112,6 +141,7 @@ bool Window::SetPos(const xpp::Value& pos) {
     std::lock_guard g(TreeLock());
     x_ = Coord(pos, 1);
     y_ = Coord(pos, 2);
+    Changed(*this);
     return true;
 }
 
@@ -125,6 +155,7 @@ bool Window::SetSize(const xpp::Value& size) {
     std::lock_guard g(TreeLock());
     w_ = Coord(size, 1);
     h_ = Coord(size, 2);
+    Changed(*this);
     return true;
 }
 
@@ -142,6 +173,7 @@ bool Window::Show() {
     Journal("Show", {});
     std::lock_guard g(TreeLock());
     visible_ = true;
+    Changed(*this);
     return true;
 }
 
@@ -149,6 +181,7 @@ bool Window::Hide() {
     Journal("Hide", {});
     std::lock_guard g(TreeLock());
     visible_ = false;
+    Changed(*this);
     return true;
 }
 
@@ -160,6 +193,8 @@ bool Window::IsCreated() const {
 Window& Window::create() {
     std::lock_guard g(TreeLock());
     created_ = true;
+    if (showAtCreate_) visible_ = true;
+    Changed(*this);
     return *this;
 }
 
@@ -174,6 +209,7 @@ Window& Window::destroy() {
     Detach();
     created_ = false;
     visible_ = false;
+    Changed(*this);
     return *this;
 }
 
@@ -217,6 +253,7 @@ xpp::Array Window::MapPoint(const xpp::Value& other, const xpp::Value& pos) cons
 bool Window::setColorBG(const xpp::Value& colour) {
     std::lock_guard g(TreeLock());
     colorBG_ = colour;
+    Changed(*this);
     return true;
 }
 
@@ -228,6 +265,7 @@ xpp::Value Window::ColorBG() const {
 bool Window::setFontCompoundName(const std::string& name) {
     std::lock_guard g(TreeLock());
     font_ = name;
+    Changed(*this);
     return true;
 }
 
@@ -297,6 +335,7 @@ XBP_CLASS_OBJECT(XbpBaseTabPage, nullptr)
 XBP_CLASS_OBJECT(XbpBaseScrollBar, nullptr)
 XBP_CLASS_OBJECT(XbpBaseCheckBox, nullptr)
 XBP_CLASS_OBJECT(XbpBaseRadioButton, nullptr)
+XBP_CLASS_OBJECT(XbpBaseTreeViewItem, nullptr)
 
 xpp::Class& XBPBASEDIALOG() { return XbpBaseDialog::ClassObject(); }
 xpp::Class& XBPBASESTATIC() { return XbpBaseStatic::ClassObject(); }
@@ -319,6 +358,15 @@ xpp::Array XbpBaseDialog::calcClientRect(const xpp::Value& frame) const {
     FrameMetrics m = DialogFrame(static_cast<int>(border.Int()), titleBar.Log());
     return xpp::Array{Number(Coord(frame, 1) + m.left), Number(Coord(frame, 2) + m.bottom),
                       Number(Coord(frame, 3) - m.left - m.right), Number(Coord(frame, 4) - m.bottom - m.top)};
+}
+
+void XbpBaseDialog::ClientArea(double& x, double& y, double& w, double& h) const {
+    xpp::Array size = CurrentSize();
+    xpp::Array client = calcClientRect(xpp::Array{0, 0, size.Get(1), size.Get(2)});
+    x = client.Get(1).Dbl();
+    y = client.Get(2).Dbl();
+    w = client.Get(3).Dbl();
+    h = client.Get(4).Dbl();
 }
 
 void XbpBaseDialog::ClientOrigin(double& x, double& y) const {
@@ -357,6 +405,7 @@ int Window::SetModalState(int state) {
     std::lock_guard g(TreeLock());
     int old = modal_;
     if (state == 1 || state == 2) modal_ = state;
+    Changed(*this);
     return old;
 }
 

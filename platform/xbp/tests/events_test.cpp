@@ -4,6 +4,7 @@
 #include <atomic>
 #include <thread>
 
+#include "test_support.h"
 #include "xbp/testing.h"
 #include "xbp/xbp.h"
 
@@ -13,19 +14,10 @@ using xpp::Args;
 using xpp::Array;
 using xpp::Ref;
 using xpp::Value;
+using xbptest::Got;
+using xbptest::Next;
 
 namespace {
-
-struct Got {
-    int event;
-    Value mp1, mp2, target;
-};
-
-Got Next() {
-    Ref mp1, mp2, o;
-    int e = AppEvent(mp1, mp2, o);
-    return {e, mp1.Get(), mp2.Get(), o.Get()};
-}
 
 // Removes the wait hook at the end of a test.
 struct HookGuard {
@@ -87,6 +79,7 @@ TEST(XbpEvents, TheWaitHookFeedsTheQueueAndEndsIt) {
 
 TEST(XbpEvents, WithoutAnEventSourceAppEventRaisesAnError) {
     xt::SetWaitHook(nullptr);
+    detail::SetPump(nullptr);  // as if no Qt application ran
     std::string description;
     xpp::Block old = xpp::ErrorBlock(xpp::Block([](Args& a) -> Value { xpp::Break(a.Get(1)); }));
     xpp::Sequence([] { Next(); },
@@ -94,6 +87,7 @@ TEST(XbpEvents, WithoutAnEventSourceAppEventRaisesAnError) {
                       if (auto e = v.As<xpp::Error>()) description = e->description.Str();
                   });
     xpp::ErrorBlock(old);
+    EXPECT_TRUE(StartApplication());  // the pump again
     EXPECT_NE(description.find("no event can come"), std::string::npos) << description;
 }
 

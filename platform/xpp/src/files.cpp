@@ -351,4 +351,25 @@ Array Directory(std::string_view name, std::string_view attributes) {
 
 std::string CurDrive() { return "C"; }
 
+std::string ShellLinkResolve(std::string_view path) {
+    std::string link(path);
+    struct stat st;
+    if (link.empty() || lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return "";
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    ssize_t n = readlink(link.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) return "";
+    target.resize(static_cast<size_t>(n));
+    if (target.front() == '/') return target;
+    std::string folder;
+    if (link.front() != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd)) return "";
+        folder = cwd;
+        folder += '/';
+    }
+    size_t slash = link.find_last_of('/');
+    if (slash != std::string::npos) folder += link.substr(0, slash + 1);
+    return folder + target;
+}
+
 }  // namespace xpp

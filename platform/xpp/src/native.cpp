@@ -17,6 +17,10 @@ extern "C" __attribute__((visibility("default"))) void* GetDesktopWindow(void) {
     return &desktop;
 }
 
+extern "C" __attribute__((visibility("default"))) void* GetModuleHandleA(const char* name) {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(xpp::ModuleHandle(name ? name : "")));
+}
+
 namespace xpp {
 
 namespace {
@@ -35,6 +39,7 @@ struct NativeState {
         int loads;
     };
     std::map<int64_t, Library> libraries;  // handle -> dlopen handle, DllLoad count
+    std::map<int64_t, void*> modules;      // handles GetModuleHandleA gave out (held for good)
     std::map<int64_t, Prepared> calls;
     int64_t nextCall = 1;
 };
@@ -51,6 +56,7 @@ NativeState& Native() {
         s->names["ODBC32.DLL"] = "libodbc.so.2";
         s->names["QEL32.DLL"] = OwnFolder() + "/libqel32.so";
         s->names["USER32.DLL"] = kivwin::ModuleFileName(reinterpret_cast<const void*>(&GetDesktopWindow));
+        s->names["KERNEL32.DLL"] = s->names["USER32.DLL"];
         return s;
     }();
     return *st;
@@ -106,12 +112,33 @@ bool DllUnload(int64_t handle) {
     return dlclose(h) == 0;
 }
 
+int64_t ModuleHandle(std::string_view name) {
+    void* h = nullptr;
+    if (name.empty()) {
+        h = dlopen(nullptr, RTLD_NOW);  // the program itself
+    } else {
+        // RTLD_NOLOAD: only a library the process holds already; nothing is loaded
+        std::string file = MappedLibrary(name);
+        h = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    }
+    if (!h) return 0;
+    auto id = static_cast<int64_t>(reinterpret_cast<intptr_t>(h));
+    auto& st = Native();
+    std::lock_guard<std::mutex> g(st.lock);
+    // one reference per handle is kept for the life of the process, as a
+    // module handle needs no release
+    if (!st.modules.emplace(id, h).second) dlclose(h);
+    return id;
+}
+
 int64_t DllPrepareCall(int64_t handle, int mode, std::string_view function) {
     auto& st = Native();
     std::lock_guard<std::mutex> g(st.lock);
-    auto it = st.libraries.find(handle);
-    if (it == st.libraries.end()) return 0;
-    void* address = dlsym(it->second.dl, std::string(function).c_str());
+    void* dl = nullptr;
+    if (auto it = st.libraries.find(handle); it != st.libraries.end()) dl = it->second.dl;
+    else if (auto m = st.modules.find(handle); m != st.modules.end()) dl = m->second;
+    if (!dl) return 0;
+    void* address = dlsym(dl, std::string(function).c_str());
     if (!address) return 0;
     int64_t id = st.nextCall++;
     st.calls[id] = Prepared{handle, mode, address};

@@ -281,7 +281,27 @@ void testing::TestClock::AtSleep(int k, std::function<void()> fn) {
     at_[k] = std::move(fn);
 }
 
-void Sleep(int64_t hundredths) { CurrentClock().Sleep(hundredths); }
+namespace {
+std::mutex g_sleepLock;
+std::shared_ptr<const SleepWrapper> g_sleepWrapper;
+}  // namespace
+
+void SetSleepWrapper(SleepWrapper wrapper) {
+    std::lock_guard<std::mutex> g(g_sleepLock);
+    g_sleepWrapper = wrapper ? std::make_shared<const SleepWrapper>(std::move(wrapper)) : nullptr;
+}
+
+void Sleep(int64_t hundredths) {
+    std::shared_ptr<const SleepWrapper> wrapper;
+    {
+        std::lock_guard<std::mutex> g(g_sleepLock);
+        wrapper = g_sleepWrapper;
+    }
+    testing::Clock* clock = g_clock.load();
+    testing::Clock& c = clock ? *clock : g_systemClock;
+    if (!wrapper) return c.Sleep(hundredths);
+    (*wrapper)(hundredths, clock == nullptr, [&c](int64_t n) { c.Sleep(n); });
+}
 
 Value Seconds() {
     int32_t jd;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
@@ -162,3 +163,33 @@ TEST(Files, ShareModeTable) {
 }
 
 }  // namespace
+
+TEST(Files, ShellLinkResolveGivesTheTargetOfASymbolicLinkOneLevel) {
+    xpptest::TempDir dir;
+    xpptest::WriteFile(dir.File("data.txt"), "x");
+    ASSERT_EQ(symlink("data.txt", dir.File("relative.lnk").c_str()), 0);
+    ASSERT_EQ(symlink(dir.File("data.txt").c_str(), dir.File("absolute.lnk").c_str()), 0);
+    ASSERT_EQ(symlink("relative.lnk", dir.File("chain.lnk").c_str()), 0);
+    ASSERT_EQ(symlink("missing.txt", dir.File("dangling.lnk").c_str()), 0);
+    struct Case {
+        std::string path, expected;
+    } cases[] = {
+        {dir.File("relative.lnk"), dir.File("data.txt")},   // made absolute against the link's folder
+        {dir.File("absolute.lnk"), dir.File("data.txt")},
+        {dir.File("chain.lnk"), dir.File("relative.lnk")},  // one level only
+        {dir.File("dangling.lnk"), dir.File("missing.txt")},
+        {dir.File("data.txt"), ""},                         // not a link
+        {dir.Path(), ""},
+        {dir.File("nothing.lnk"), ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShellLinkResolve(c.path), c.expected) << c.path;
+
+    // a relative link name resolves against the current folder
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    std::string resolved = ShellLinkResolve("relative.lnk");
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(resolved, dir.Path() + "/data.txt");
+}

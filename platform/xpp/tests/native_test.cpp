@@ -4,6 +4,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 
 #include "qel32.h"
@@ -144,3 +146,33 @@ TEST(Native, MapLibraryAddsNames) {
 }
 
 }  // namespace
+
+TEST(Native, GetModuleHandleFindsOnlyLoadedLibrariesAndNeverLoadsOne) {
+    const std::string module = XPP_TEST_PROBE;  // loaded by this test only
+    auto held = [&] {
+        void* h = dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (h) dlclose(h);
+        return h != nullptr;
+    };
+    ASSERT_FALSE(held());
+    // through the native function, as a program asks it
+    EXPECT_EQ(DllCall("KERNEL32.DLL", DLL_STDCALL, "GetModuleHandleA", {module}).Int(), 0);
+    EXPECT_EQ(ModuleHandle(module), 0);
+    EXPECT_FALSE(held());  // asking did not load it
+
+    int64_t h = DllLoad(module);
+    ASSERT_NE(h, 0);
+    int64_t found = DllCall("KERNEL32.DLL", DLL_STDCALL, "GetModuleHandleA", {module}).Int();
+    EXPECT_EQ(found, h);
+    EXPECT_TRUE(DllUnload(h));
+
+    // the handle works in DllCall (the library stays mapped after DllUnload)
+    EXPECT_EQ(DllCall(found, DLL_CDECL, "xpp_probe_answer").Int(), 42);
+    // a library the program links is held too; "" is the program itself
+    EXPECT_NE(ModuleHandle("libxpp.so"), 0);
+    int64_t self = ModuleHandle("");
+    ASSERT_NE(self, 0);
+    EXPECT_NE(DllPrepareCall(self, DLL_CDECL, "GetDesktopWindow"), 0);
+    EXPECT_EQ(DllCall("USER32.DLL", DLL_STDCALL, "GetDesktopWindow").Int(),
+              static_cast<int64_t>(reinterpret_cast<intptr_t>(GetDesktopWindow())));
+}

@@ -109,6 +109,33 @@ TEST(Clock, TheTestClockSleepsAtOnceAndRecords) {
     xpp::testing::SetClock(old);
 }
 
+TEST(Clock, TheSleepWrapperGetsTheDurationAndTheClocksOwnSleep) {
+    struct Seen {
+        int64_t hundredths;
+        bool systemClock;
+    };
+    std::vector<Seen> seen;
+    SetSleepWrapper([&](int64_t n, bool system, const std::function<void(int64_t)>& sleep) {
+        seen.push_back({n, system});
+        sleep(n);
+    });
+    auto started = std::chrono::steady_clock::now();
+    Sleep(2);  // the system clock: 20 ms
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(20));
+    xpp::testing::TestClock testClock(Date::FromYMD(2024, 5, 6).Julian(), 0);
+    xpp::testing::Clock* old = xpp::testing::SetClock(&testClock);
+    Sleep(500);
+    xpp::testing::SetClock(old);
+    SetSleepWrapper(nullptr);
+    Sleep(0);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].hundredths, 2);
+    EXPECT_TRUE(seen[0].systemClock);
+    EXPECT_EQ(seen[1].hundredths, 500);
+    EXPECT_FALSE(seen[1].systemClock);
+    EXPECT_EQ(testClock.Sleeps(), std::vector<int64_t>{500});  // the wrapper called the clock's sleep
+}
+
 TEST(Clock, TheSystemClockTellsTheTime) {
     std::string t = Time();
     ASSERT_EQ(t.size(), 8u);

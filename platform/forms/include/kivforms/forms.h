@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kivds/classes.h"
+#include "kivqt/qt.h"
 
 class QApplication;
 class QImage;
@@ -27,8 +28,8 @@ using kivds::TComponent;
 using kivds::TNotifyEvent;
 using kivds::TStrings;
 
-QString ToQ(const std::string& ansi);
-std::string FromQ(const QString& text);
+using kivqt::FromQ;
+using kivqt::ToQ;
 
 enum TAnchorKind : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
 enum TPosition { poDesigned, poScreenCenter };

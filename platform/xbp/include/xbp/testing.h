@@ -7,6 +7,8 @@
 
 #include "xbp/xbp.h"
 
+class QWidget;
+
 namespace xbp::testing {
 
 // One base call as the journal keeps it.
@@ -24,5 +26,15 @@ void SetWaitHook(std::function<bool()> hook);
 
 // The number of device contexts locked now (all spaces, nested locks each).
 int LockedDeviceContexts();
+
+// The Qt side (on the Qt thread). Changes made on other threads are
+// applied first. The picture of a window's widget (a dialog's: its client
+// area); a null image when it has none.
+QImage Grab(const WindowRef& window);
+bool GrabToPng(const WindowRef& window, const std::string& path);
+// The widget of a window (null when it has none) and the number of
+// widgets the adaptor holds.
+QWidget* WidgetOf(const WindowRef& window);
+int WidgetCount();
 
 }  // namespace xbp::testing

@@ -16,6 +16,8 @@
 
 #include "xpp/xpp.h"
 
+class QImage;
+
 namespace xbp {
 
 // Event codes. Close and the three drag events are the runtime's fixed
@@ -36,7 +38,7 @@ using WindowRef = std::shared_ptr<Window>;
 // The general window: every Xbp window class derives from it.
 class Window : public xpp::Object {
 public:
-    ~Window() override = default;
+    ~Window() override;
 
     // init(parent, owner, position, size, ...) as reached through new():
     // records the exact arguments received and takes the parent (an
@@ -88,6 +90,11 @@ public:
 
     // The id of the thread that made the window: its events go there.
     int OwnerThread() const { return thread_; }
+    // A number of the window's own, never reused within the process.
+    uint64_t Serial() const { return serial_; }
+    // The client area {x, y, w, h} in the window's own terms (a dialog's
+    // frame and title bar excluded): what its children are placed in.
+    virtual void ClientArea(double& x, double& y, double& w, double& h) const;
 
     // Callbacks that an application overrides in a subclass.
     virtual xpp::Value close(const xpp::Value& mp1, const xpp::Value& mp2);
@@ -109,6 +116,9 @@ protected:
     // The absolute origin of the window's client area in desktop terms.
     virtual void ClientOrigin(double& x, double& y) const;
     void Journal(const std::string& what, xpp::Args args) const;
+    // The visible argument of new(): anything but .F. shows the window at
+    // create().
+    void ShowAtCreate(const xpp::Value& visible);
 
 private:
     friend struct WindowAccess;
@@ -124,6 +134,8 @@ private:
     std::string font_;
     int thread_ = 0;
     int modal_ = 1;
+    uint64_t serial_ = 0;
+    bool showAtCreate_ = true;
 };
 
 // Constructs a window of class T and runs its init with the caller's exact
@@ -184,6 +196,8 @@ public:
     // by the frame metrics of the current border and title bar.
     xpp::Array calcClientRect(const xpp::Value& frame) const;
 
+    void ClientArea(double& x, double& y, double& w, double& h) const override;
+
 protected:
     void ClientOrigin(double& x, double& y) const override;
 
@@ -238,6 +252,7 @@ public:
     xpp::Value PadWithZeros = false;
     // The value limits; SetData clamps into them.
     bool SetNumLimits(int64_t lower, int64_t upper);
+    void NumLimits(int64_t& lower, int64_t& upper) const;
     // The value: the entry's text read as a number (XbpBaseSLE's
     // EditBuffer gives the text itself).
     xpp::Value EditBuffer() const override;
@@ -324,6 +339,8 @@ bool ParseFontCompoundName(const std::string& name, int& points, std::string& fa
 // font. Device coordinates count y from the top.
 class XbpBasePresSpace : public xpp::Object {
 public:
+    XbpBasePresSpace();
+    ~XbpBasePresSpace() override;
     static xpp::Class& ClassObject();
     xpp::Class& classObject() const override { return ClassObject(); }
     static void initClass(xpp::Class& cls);
@@ -346,6 +363,15 @@ public:
     static std::shared_ptr<XbpBasePresSpace> FromHDC(int64_t hDC);
     std::string FontCompoundName() const;
     bool SetFontCompoundName(const std::string& name);
+    // The device's pixels: an image of the device's size, white at first
+    // (a copy; a null image before create).
+    QImage Image() const;
+    // Runs `paint` on the device's image under the space's lock (it must
+    // not call the space's members); false without a device.
+    bool Paint(const std::function<void(QImage&)>& paint);
+    // The text alignment of SetTextAlign (kept, as drawing ignores it).
+    uint32_t TextAlign() const;
+    uint32_t SetTextAlign(uint32_t align);  // answers the previous one
 
 protected:
     template <class T>
@@ -359,7 +385,15 @@ private:
     int64_t hdc_ = 0;
     int locks_ = 0;
     std::string font_;
+    std::unique_ptr<QImage> image_;
+    uint32_t align_ = 0;
 };
+
+// GraQueryTextBox(oPS, cText): the box of the text in the space's font,
+// relative to its start point on the base line: {upper left, lower left,
+// upper right, lower right, concatenation point}. Point 3 minus point 2 is
+// {width, height}.
+xpp::Value GraQueryTextBox(const xpp::Value& ps, const std::string& text);  // NIL for a non-space
 
 // A CRT window: rows x columns of fixed-pitch cells, with its own
 // presentation space.
@@ -402,6 +436,8 @@ XBP_FORWARDING_CLASS(XbpBaseTabPage)
 XBP_FORWARDING_CLASS(XbpBaseScrollBar)
 XBP_FORWARDING_CLASS(XbpBaseCheckBox)
 XBP_FORWARDING_CLASS(XbpBaseRadioButton)
+// An item of a tree view: no widget of its own.
+XBP_FORWARDING_CLASS(XbpBaseTreeViewItem)
 #undef XBP_FORWARDING_CLASS
 
 // Class functions: the class object, made once.
@@ -434,11 +470,31 @@ xpp::Value SetAppFocus(const xpp::Value& window);
 bool SetMouse();
 bool SetMouse(bool on);
 
+// ------------------------------------------------------------ the Qt side
+// Starts the Xbp application: a Qt application when none exists yet
+// (offscreen when there is no display), the widgets of created windows
+// from then on, the pump behind AppEvent, SLEEP that keeps the windows
+// painting, Qt message boxes for ConfirmBox and Alert (unless a sink is
+// installed already), and APPTYPE() 3. An object `appWindow` becomes the
+// application window (SetAppWindow). Runs on the thread that is to be Qt's;
+// false when Qt cannot run here (another thread holds it, or only a
+// QCoreApplication exists). An application made here lasts as long as the
+// process (Qt cannot be taken down at exit); a program that wants it gone
+// before the end (a test main under the leak checker) makes the
+// QApplication itself first and deletes it after its last window: the Qt
+// side then stops.
+bool StartApplication(const xpp::Value& appWindow = {});
+// Whether the Qt side runs.
+bool QtRunning();
+
 namespace detail {
-// The pump the Qt adaptor installs: processes Qt events until one is
-// queued; false when nothing can come. Null while no Qt application runs.
+// The pump the Qt adaptor installs: on the Qt thread it processes Qt events
+// until something happens and answers true; on any other thread it answers
+// false at once, and AppEvent waits for the thread's queue instead. `wake`
+// is called after an event was queued for the Qt thread. Null while no Qt
+// application runs.
 using Pump = std::function<bool()>;
-void SetPump(Pump pump);
+void SetPump(Pump pump, std::function<void()> wake = nullptr);
 }  // namespace detail
 
 }  // namespace xbp

@@ -66,5 +66,9 @@ int FErase(std::string_view name);  // 0, or -1 with DosError()
 // file, "D" for a folder (only when `attributes` holds "D"), "H" hidden.
 Array Directory(std::string_view name, std::string_view attributes = "");
 std::string CurDrive();  // "C": the system has one drive
+// SHELLLINKRESOLVE(path): the target of a symbolic link (one level), made
+// absolute against the link's folder; "" for anything else. Windows
+// shortcut files are not read.
+std::string ShellLinkResolve(std::string_view path);
 
 }  // namespace xpp

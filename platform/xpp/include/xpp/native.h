@@ -5,6 +5,7 @@
 //   "ODBC32.DLL" -> unixODBC's libodbc.so.2
 //   "QEL32.DLL"  -> the project's libqel32.so, found beside libxpp.so
 //   "USER32.DLL" -> libxpp.so itself (GetDesktopWindow)
+//   "KERNEL32.DLL" -> libxpp.so itself (GetModuleHandleA)
 // and what other stand-ins add (MapLibrary). Any other name is opened as given.
 #pragma once
 
@@ -26,6 +27,11 @@ void MapLibrary(std::string_view name, std::string file);
 std::string MappedLibrary(std::string_view name);
 
 int64_t DllLoad(std::string_view name);  // 0 on failure
+// The handle of a library the process holds already under `name` (after
+// the name map; "" is the program itself), else 0. It never loads a
+// library. The handle works in DllPrepareCall and DllCall and needs no
+// DllUnload. GetModuleHandleA of "KERNEL32.DLL" answers the same.
+int64_t ModuleHandle(std::string_view name);
 // Drops the handle and, with its last DllLoad, its prepared calls. The
 // library's code stays mapped until the process ends.
 bool DllUnload(int64_t handle);
@@ -55,3 +61,5 @@ Value DllCall(const Value& library, int mode, std::string_view function, Args ar
 // The desktop window: one process-wide, zeroed record laid out as unixODBC's
 // window handle (ODBCINSTWND). "USER32.DLL" resolves here.
 extern "C" void* GetDesktopWindow(void);
+// GetModuleHandleA(name): xpp::ModuleHandle as a native function.
+extern "C" void* GetModuleHandleA(const char* name);

@@ -83,6 +83,13 @@ std::shared_ptr<Thread> ThreadObject();
 // --------------------------------------------------------------------- time
 // All through one clock that tests replace (xpp::testing::SetClock).
 void Sleep(int64_t hundredths);  // SLEEP(n): n hundredths of a second
+// What the GUI layer wraps around SLEEP, so that its windows keep painting
+// while the program sleeps: it gets the duration, whether the clock is the
+// system's own (false: a test clock, which returns at once), and the
+// clock's sleep to call. Null removes it.
+using SleepWrapper = std::function<void(int64_t hundredths, bool systemClock,
+                                        const std::function<void(int64_t)>& sleep)>;
+void SetSleepWrapper(SleepWrapper wrapper);
 Value Seconds();                 // seconds since midnight, 2 decimals
 xpp::Date Today();               // DATE()
 std::string Time();              // TIME(): "hh:mm:ss"

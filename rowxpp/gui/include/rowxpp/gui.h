@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "xbp/treeviewitem.h"
 #include "xbp/xbp.h"
 #include "xpp/xpp.h"
 
