@@ -43,12 +43,12 @@ __attribute__((visibility("default"))) int64_t DrawTextA(int64_t hdc, const char
 
 // The handle of a library the runtime has loaded under `name` (its map
 // applied), 0 when it is not in the process.
-__attribute__((visibility("default"))) int64_t GetModuleHandleA(const char* name) {
+__attribute__((visibility("default"))) void* GetModuleHandleA(const char* name) {
     Record(std::string("GetModuleHandleA ") + name);
     void* h = dlopen(xpp::MappedLibrary(name).c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (!h) return 0;
+    if (!h) return nullptr;
     dlclose(h);
-    return static_cast<int64_t>(reinterpret_cast<intptr_t>(h));
+    return h;
 }
 
 // The log so far, and a fresh start.
