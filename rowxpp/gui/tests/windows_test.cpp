@@ -148,29 +148,63 @@ TEST(CenterControl, OverAnotherWindowThePositionIsMappedIntoTheRealParent) {
     parent->destroy();
 }
 
-TEST(CenterControl, ABadArgumentEndsTheCallWithNilMovingNothing) {
+TEST(CenterControl, ABadArgumentRaisesThroughXbpExceptionThenEndsTheCallWithNilMovingNothing) {
     auto parent = Dialog(Value(), Array{0, 0}, Array{500, 500});
     auto button = xbp::New<XbpPushButton>(Args{Value(parent->drawingArea()), Value(), Array{7, 8}, Array{100, 30}});
     auto orphan = xbp::New<XbpPushButton>(Args{Value(), Value(), Array{7, 8}, Array{100, 30}});
-    CapturedErrors errors;
-    const std::vector<std::pair<const char*, Args>> calls = {
-        {"no argument", Args{}},
-        {"NIL", Args{Value()}},
-        {"a number", Args{5}},
-        {"an object that is no window", Args{Value(xpp::Error::New())}},
-        {"a button and 5", Args{Value(button), 5}},
-        {"a button and a text", Args{Value(button), "x"}},
-        {"a window without parent", Args{Value(orphan)}},
+    Value notAWindow(xpp::Error::New());
+    struct Case {
+        const char* name;
+        Args args;
+        std::vector<int> codes;  // the genCodes raised, in order
+        Value reported;          // the one element of every error's args
     };
-    for (auto& [name, args] : calls) {
-        SCOPED_TRACE(name);
+    const std::vector<Case> cases = {
+        {"no argument", Args{}, {3, 2}, Value()},
+        {"NIL", Args{Value()}, {2}, Value()},
+        {"a number", Args{5}, {2}, 5},
+        {"an object that is no window", Args{notAWindow}, {2}, notAWindow},
+        {"a button and 5", Args{Value(button), 5}, {2}, Value(button)},
+        {"a button and a text", Args{Value(button), "x"}, {2}, Value(button)},
+        {"a window without parent", Args{Value(orphan)}, {2}, Value(orphan)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CapturedErrors errors;
         xt::ClearJournal();
-        EXPECT_TRUE(CENTERCONTROL(args).IsNil());
+        EXPECT_TRUE(CENTERCONTROL(c.args).IsNil());
         EXPECT_TRUE(Calls("XbpBasePushButton:SetPos").empty());
+        ASSERT_EQ(errors.errors.size(), c.codes.size());
+        for (size_t i = 0; i < c.codes.size(); ++i) {
+            const xpp::Error& e = *errors.errors[i];
+            EXPECT_EQ(e.genCode.Int(), c.codes[i]);
+            EXPECT_EQ(e.subSystem.Str(), "XBP");
+            EXPECT_EQ(e.operation.Str(), "CENTERCONTROL");
+            ASSERT_TRUE(e.args.IsArray());
+            ASSERT_EQ(e.args.Arr().Len(), 1u);
+            EXPECT_EQ(xpp::Var2Char(e.args.Arr().Get(1)), xpp::Var2Char(c.reported));
+            if (c.reported.IsObject()) {
+                EXPECT_EQ(e.args.Arr().Get(1).Obj(), c.reported.Obj());
+            }
+        }
     }
-    EXPECT_TRUE(errors.errors.empty());
     EXPECT_EQ(xpp::Var2Char(button->CurrentPos()), xpp::Var2Char(Array{7, 8}));
     parent->destroy();
+}
+
+TEST(CenterControl, AnErrorBlockThatBreaksOutLeavesTheCallAtTheFirstRaise) {
+    int raised = 0;
+    xpp::Block kept = xpp::ErrorBlock(xpp::Block([&](Args& a) -> Value {
+        ++raised;
+        xpp::Break(a.Get(1));
+    }));
+    Value broken;
+    xpp::Sequence([] { CENTERCONTROL(Args{}); }, [&](const Value& v) { broken = v; });
+    xpp::ErrorBlock(kept);
+    EXPECT_EQ(raised, 1);
+    auto e = broken.As<xpp::Error>();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->genCode.Int(), 3);
 }
 
 TEST(SystemCalls, EachWrapperCallsItsFunctionWithItsArgumentsAndLeavesTheLoadCounts) {

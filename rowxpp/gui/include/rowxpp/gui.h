@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "rowxpp/exception.h"
 #include "xbp/treeviewitem.h"
 #include "xbp/xbp.h"
 #include "xpp/xpp.h"
