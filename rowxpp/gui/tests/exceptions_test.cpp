@@ -5,21 +5,6 @@
 
 namespace {
 
-// Notes every error handed to the error block and answers `answer`.
-class Recorder {
-public:
-    explicit Recorder(Value answer = Value())
-        : kept_(xpp::ErrorBlock(xpp::Block([this, answer](Args& a) -> Value {
-              errors.push_back(a.Get(1).As<xpp::Error>());
-              return answer;
-          }))) {}
-    ~Recorder() { xpp::ErrorBlock(kept_); }
-    std::vector<std::shared_ptr<xpp::Error>> errors;
-
-private:
-    xpp::Block kept_;
-};
-
 using RaiseMethod = Value (Exception::*)(const Value&) const;
 struct RaiseCase {
     const char* name;
@@ -60,7 +45,7 @@ TEST(Exceptions, EveryRaiseMethodFillsTheErrorOfItsClass) {
         for (const RaiseCase& r : kRaises) {
             if (r.xbpOnly && std::string(k.name) == "Exception") continue;
             SCOPED_TRACE(std::string(k.name) + ":" + r.name);
-            Recorder rec;
+            CapturedErrors rec;
             xpp::DosError(0);
             Array passed{1, 2};
             RaiseFromApplication(Exception(k.classFunction()), r, passed);
@@ -89,7 +74,7 @@ TEST(Exceptions, EveryRaiseMethodFillsTheErrorOfItsClass) {
 }
 
 TEST(Exceptions, ArgumentsThatAreNoArrayAreWrappedInOne) {
-    Recorder rec;
+    CapturedErrors rec;
     XBPException().raiseParameterType(5);
     Exception().raiseParameterCount();
     XBPException().raiseDuplicateKey("k");
@@ -103,7 +88,7 @@ TEST(Exceptions, ArgumentsThatAreNoArrayAreWrappedInOne) {
 }
 
 TEST(Exceptions, APendingSystemErrorBecomesTheOsCode) {
-    Recorder rec;
+    CapturedErrors rec;
     EXPECT_EQ(xpp::FOpen("/nonexistent-folder-of-the-test/none.txt", 0), -1);
     int pending = xpp::DosError();
     ASSERT_NE(pending, 0);
@@ -117,19 +102,19 @@ TEST(Exceptions, APendingSystemErrorBecomesTheOsCode) {
 
 TEST(Exceptions, TheErrorBlocksResultComesBackUnchanged) {
     {
-        Recorder rec(true);
+        CapturedErrors rec(true);
         Value r = XBPException().raiseParameterType(Array{});
         EXPECT_TRUE(r.IsLogical() && r.Log());
     }
     {
-        Recorder rec("substitute");
+        CapturedErrors rec("substitute");
         EXPECT_EQ(Exception().raiseIDSC(1).Str(), "substitute");
     }
 }
 
 TEST(Exceptions, EachClassKeepsItsOwnModule) {
     XBPEXCEPTION();
-    Recorder rec;
+    CapturedErrors rec;
     Exception().raiseIDSC(Array{});
     XBPException().raiseIDSC(Array{});
     Exception().raiseIDSC(Array{});
@@ -142,7 +127,7 @@ TEST(Exceptions, EachClassKeepsItsOwnModule) {
 }
 
 TEST(Exceptions, RaisesSentByNameReachTheSameMethodsWithTheReceiversModule) {
-    Recorder rec;
+    CapturedErrors rec;
     Value xbp(XBPEXCEPTION().shared_from_this());
     Value base(EXCEPTION().shared_from_this());
     xpp::Send(xbp, "raiseParameterType", Args{5});

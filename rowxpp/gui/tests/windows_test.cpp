@@ -7,21 +7,6 @@
 
 namespace {
 
-// Maps library names to files for the life of the guard, then back.
-class MapGuard {
-public:
-    void Map(const std::string& name, const std::string& file) {
-        kept_.emplace_back(name, xpp::MappedLibrary(name));
-        xpp::MapLibrary(name, file);
-    }
-    ~MapGuard() {
-        for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) xpp::MapLibrary(it->first, it->second);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>> kept_;
-};
-
 // The dlopen handle of a library already in the process (0 when it is not):
 // the number DllLoad answers for it.
 int64_t InProcess(const std::string& file) {
@@ -33,34 +18,6 @@ int64_t InProcess(const std::string& file) {
 
 // True while the runtime counts at least one DllLoad of the library.
 bool HeldByTheRuntime(int64_t handle, const char* symbol) { return xpp::DllPrepareCall(handle, 32, symbol) != 0; }
-
-// The stub's call log, read past the runtime.
-std::string StubLog() {
-    void* h = dlopen(STUB_SYSCALLS, RTLD_NOW);
-    auto log = reinterpret_cast<const char* (*)()>(dlsym(h, "StubLog"));
-    std::string s = log();
-    dlclose(h);
-    return s;
-}
-void StubClear() {
-    void* h = dlopen(STUB_SYSCALLS, RTLD_NOW);
-    reinterpret_cast<void (*)()>(dlsym(h, "StubClear"))();
-    dlclose(h);
-}
-
-class CapturedErrors {
-public:
-    CapturedErrors()
-        : kept_(xpp::ErrorBlock(xpp::Block([this](Args& a) -> Value {
-              errors.push_back(a.Get(1).As<xpp::Error>());
-              return Value();
-          }))) {}
-    ~CapturedErrors() { xpp::ErrorBlock(kept_); }
-    std::vector<std::shared_ptr<xpp::Error>> errors;
-
-private:
-    xpp::Block kept_;
-};
 
 std::shared_ptr<XbpDialog> Dialog(const Value& parent, Array pos, Array size) {
     auto d = xbp::New<XbpDialog>(Args{parent, Value(), pos, size});
