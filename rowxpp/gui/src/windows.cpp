@@ -45,11 +45,6 @@ bool IsForm(const xpp::Value& v) {
     return o && (o->isDerivedFrom("XbpDialog") || o->isDerivedFrom("XbpCrt"));
 }
 
-// A failed argument check of CENTERCONTROL: `count` for a missing argument,
-// else a wrong type; `args` the arguments the error reports. The raise
-// through the library's exception class comes here.
-void ArgumentCheckFailed(bool /*count*/, const xpp::Array& /*args*/) {}
-
 // A system function's BOOL or HRESULT: the low 32 bits of its result, 0 when
 // it could not be called.
 int32_t Result32(const xpp::Value& v) { return v.IsNum() ? static_cast<int32_t>(v.Int()) : 0; }
@@ -68,20 +63,21 @@ xpp::Value GETPARENTFORM(const xpp::Value& oXbp) {
 }
 
 xpp::Value CENTERCONTROL(xpp::Args args) {
+    XPP_FRAME("CENTERCONTROL");
     xpp::Value oXbp = args.Get(1);
     xpp::Value oParent = args.Get(2);
-    if (args.PCount() < 1) ArgumentCheckFailed(true, xpp::Array{oXbp});
+    if (args.PCount() < 1) XBPException().raiseParameterCount(xpp::Array{oXbp});
     // A window is needed: any other object has no parent to centre in.
     auto control = oXbp.As<xbp::Window>();
     if (!control) {
-        ArgumentCheckFailed(false, xpp::Array{oXbp});
+        XBPException().raiseParameterType(xpp::Array{oXbp});
         return xpp::Value();
     }
     xpp::Value realParent = control->SetParent();
     if (oParent.IsNil()) oParent = realParent;
     auto over = oParent.As<xbp::Window>();
     if (!over) {
-        ArgumentCheckFailed(false, xpp::Array{oXbp});
+        XBPException().raiseParameterType(xpp::Array{oXbp});
         return xpp::Value();
     }
 

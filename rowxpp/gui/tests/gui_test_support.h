@@ -3,6 +3,8 @@
 // scripted for an event's mp1 and notes what it saw.
 #pragma once
 
+#include <dlfcn.h>
+
 #include <functional>
 #include <map>
 #include <string>
@@ -45,3 +47,48 @@ protected:
     friend std::shared_ptr<T> xbp::New(Args);
     ScriptDialog() = default;
 };
+
+// Maps library names to files for the life of the guard, then back.
+class MapGuard {
+public:
+    void Map(const std::string& name, const std::string& file) {
+        kept_.emplace_back(name, xpp::MappedLibrary(name));
+        xpp::MapLibrary(name, file);
+    }
+    ~MapGuard() {
+        for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) xpp::MapLibrary(it->first, it->second);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> kept_;
+};
+
+// The stub's call log, read past the runtime.
+inline std::string StubLog() {
+    void* h = dlopen(STUB_SYSCALLS, RTLD_NOW);
+    auto log = reinterpret_cast<const char* (*)()>(dlsym(h, "StubLog"));
+    std::string s = log();
+    dlclose(h);
+    return s;
+}
+inline void StubClear() {
+    void* h = dlopen(STUB_SYSCALLS, RTLD_NOW);
+    reinterpret_cast<void (*)()>(dlsym(h, "StubClear"))();
+    dlclose(h);
+}
+
+// Notes every error handed to the error block, which answers `answer`.
+class CapturedErrors {
+public:
+    explicit CapturedErrors(Value answer = Value())
+        : kept_(xpp::ErrorBlock(xpp::Block([this, answer](Args& a) -> Value {
+              errors.push_back(a.Get(1).As<xpp::Error>());
+              return answer;
+          }))) {}
+    ~CapturedErrors() { xpp::ErrorBlock(kept_); }
+    std::vector<std::shared_ptr<xpp::Error>> errors;
+
+private:
+    xpp::Block kept_;
+};
+

@@ -38,7 +38,7 @@ __attribute__((visibility("default"))) int64_t DrawTextA(int64_t hdc, const char
     }
     Record("DrawTextA " + std::to_string(hdc) + " " + std::string(text, static_cast<size_t>(length)) + " " +
            std::to_string(length) + " " + r + " " + std::to_string(format));
-    return 17;
+    return length > 0 ? 17 : 0;  // the height of the text drawn; nothing drawn, 0
 }
 
 // The handle of a library the runtime has loaded under `name` (its map

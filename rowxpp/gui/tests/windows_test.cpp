@@ -7,21 +7,6 @@
 
 namespace {
 
-// Maps library names to files for the life of the guard, then back.
-class MapGuard {
-public:
-    void Map(const std::string& name, const std::string& file) {
-        kept_.emplace_back(name, xpp::MappedLibrary(name));
-        xpp::MapLibrary(name, file);
-    }
-    ~MapGuard() {
-        for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) xpp::MapLibrary(it->first, it->second);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>> kept_;
-};
-
 // The dlopen handle of a library already in the process (0 when it is not):
 // the number DllLoad answers for it.
 int64_t InProcess(const std::string& file) {
@@ -33,34 +18,6 @@ int64_t InProcess(const std::string& file) {
 
 // True while the runtime counts at least one DllLoad of the library.
 bool HeldByTheRuntime(int64_t handle, const char* symbol) { return xpp::DllPrepareCall(handle, 32, symbol) != 0; }
-
-// The stub's call log, read past the runtime.
-std::string StubLog() {
-    void* h = dlopen(STUB_SYSCALLS, RTLD_NOW);
-    auto log = reinterpret_cast<const char* (*)()>(dlsym(h, "StubLog"));
-    std::string s = log();
-    dlclose(h);
-    return s;
-}
-void StubClear() {
-    void* h = dlopen(STUB_SYSCALLS, RTLD_NOW);
-    reinterpret_cast<void (*)()>(dlsym(h, "StubClear"))();
-    dlclose(h);
-}
-
-class CapturedErrors {
-public:
-    CapturedErrors()
-        : kept_(xpp::ErrorBlock(xpp::Block([this](Args& a) -> Value {
-              errors.push_back(a.Get(1).As<xpp::Error>());
-              return Value();
-          }))) {}
-    ~CapturedErrors() { xpp::ErrorBlock(kept_); }
-    std::vector<std::shared_ptr<xpp::Error>> errors;
-
-private:
-    xpp::Block kept_;
-};
 
 std::shared_ptr<XbpDialog> Dialog(const Value& parent, Array pos, Array size) {
     auto d = xbp::New<XbpDialog>(Args{parent, Value(), pos, size});
@@ -148,29 +105,63 @@ TEST(CenterControl, OverAnotherWindowThePositionIsMappedIntoTheRealParent) {
     parent->destroy();
 }
 
-TEST(CenterControl, ABadArgumentEndsTheCallWithNilMovingNothing) {
+TEST(CenterControl, ABadArgumentRaisesThroughXbpExceptionThenEndsTheCallWithNilMovingNothing) {
     auto parent = Dialog(Value(), Array{0, 0}, Array{500, 500});
     auto button = xbp::New<XbpPushButton>(Args{Value(parent->drawingArea()), Value(), Array{7, 8}, Array{100, 30}});
     auto orphan = xbp::New<XbpPushButton>(Args{Value(), Value(), Array{7, 8}, Array{100, 30}});
-    CapturedErrors errors;
-    const std::vector<std::pair<const char*, Args>> calls = {
-        {"no argument", Args{}},
-        {"NIL", Args{Value()}},
-        {"a number", Args{5}},
-        {"an object that is no window", Args{Value(xpp::Error::New())}},
-        {"a button and 5", Args{Value(button), 5}},
-        {"a button and a text", Args{Value(button), "x"}},
-        {"a window without parent", Args{Value(orphan)}},
+    Value notAWindow(xpp::Error::New());
+    struct Case {
+        const char* name;
+        Args args;
+        std::vector<int> codes;  // the genCodes raised, in order
+        Value reported;          // the one element of every error's args
     };
-    for (auto& [name, args] : calls) {
-        SCOPED_TRACE(name);
+    const std::vector<Case> cases = {
+        {"no argument", Args{}, {3, 2}, Value()},
+        {"NIL", Args{Value()}, {2}, Value()},
+        {"a number", Args{5}, {2}, 5},
+        {"an object that is no window", Args{notAWindow}, {2}, notAWindow},
+        {"a button and 5", Args{Value(button), 5}, {2}, Value(button)},
+        {"a button and a text", Args{Value(button), "x"}, {2}, Value(button)},
+        {"a window without parent", Args{Value(orphan)}, {2}, Value(orphan)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CapturedErrors errors;
         xt::ClearJournal();
-        EXPECT_TRUE(CENTERCONTROL(args).IsNil());
+        EXPECT_TRUE(CENTERCONTROL(c.args).IsNil());
         EXPECT_TRUE(Calls("XbpBasePushButton:SetPos").empty());
+        ASSERT_EQ(errors.errors.size(), c.codes.size());
+        for (size_t i = 0; i < c.codes.size(); ++i) {
+            const xpp::Error& e = *errors.errors[i];
+            EXPECT_EQ(e.genCode.Int(), c.codes[i]);
+            EXPECT_EQ(e.subSystem.Str(), "XBP");
+            EXPECT_EQ(e.operation.Str(), "CENTERCONTROL");
+            ASSERT_TRUE(e.args.IsArray());
+            ASSERT_EQ(e.args.Arr().Len(), 1u);
+            EXPECT_EQ(xpp::Var2Char(e.args.Arr().Get(1)), xpp::Var2Char(c.reported));
+            if (c.reported.IsObject()) {
+                EXPECT_EQ(e.args.Arr().Get(1).Obj(), c.reported.Obj());
+            }
+        }
     }
-    EXPECT_TRUE(errors.errors.empty());
     EXPECT_EQ(xpp::Var2Char(button->CurrentPos()), xpp::Var2Char(Array{7, 8}));
     parent->destroy();
+}
+
+TEST(CenterControl, AnErrorBlockThatBreaksOutLeavesTheCallAtTheFirstRaise) {
+    int raised = 0;
+    xpp::Block kept = xpp::ErrorBlock(xpp::Block([&](Args& a) -> Value {
+        ++raised;
+        xpp::Break(a.Get(1));
+    }));
+    Value broken;
+    xpp::Sequence([] { CENTERCONTROL(Args{}); }, [&](const Value& v) { broken = v; });
+    xpp::ErrorBlock(kept);
+    EXPECT_EQ(raised, 1);
+    auto e = broken.As<xpp::Error>();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->genCode.Int(), 3);
 }
 
 TEST(SystemCalls, EachWrapperCallsItsFunctionWithItsArgumentsAndLeavesTheLoadCounts) {

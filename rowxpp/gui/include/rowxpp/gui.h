@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "rowxpp/exception.h"
 #include "xbp/xbp.h"
 #include "xpp/xpp.h"
 
@@ -35,25 +36,23 @@ protected:                                                                  \
 // A class that only forwards: its INIT hands the caller's arguments on to
 // the base class's init unchanged (same count, same order, nothing added,
 // defaulted or checked) and answers the new object itself.
+#define ROWXPP_FORWARDING_MEMBERS(Name, Base)                               \
+    ROWXPP_GUI_CLASS_BODY(Name)                                             \
+public:                                                                     \
+    void init(xpp::Args& args) override { INIT(args); }                     \
+    xpp::Value INIT(xpp::Args& args) {                                      \
+        xbp::Base::init(args);                                              \
+        return xpp::Value(shared_from_this());                              \
+    }
 #define ROWXPP_FORWARDING_CLASS(Name, Base)                                 \
     class Name : public xbp::Base {                                         \
-        ROWXPP_GUI_CLASS_BODY(Name)                                         \
-    public:                                                                 \
-        void init(xpp::Args& args) override { INIT(args); }                 \
-        xpp::Value INIT(xpp::Args& args) {                                  \
-            xbp::Base::init(args);                                          \
-            return xpp::Value(shared_from_this());                          \
-        }                                                                   \
+        ROWXPP_FORWARDING_MEMBERS(Name, Base)                               \
     };
 
 ROWXPP_FORWARDING_CLASS(XbpCombobox, XbpBaseCombobox)
 ROWXPP_FORWARDING_CLASS(XbpListBox, XbpBaseListBox)
 ROWXPP_FORWARDING_CLASS(XbpPushButton, XbpBasePushButton)
-ROWXPP_FORWARDING_CLASS(XbpSpinButton, XbpBaseSpinbutton)
-ROWXPP_FORWARDING_CLASS(XbpMenuBar, XbpBaseMenubar)
 ROWXPP_FORWARDING_CLASS(XbpMenu, XbpBaseMenu)
-ROWXPP_FORWARDING_CLASS(XbpSLE, XbpBaseSLE)
-ROWXPP_FORWARDING_CLASS(XbpMLE, XbpBaseMLE)
 ROWXPP_FORWARDING_CLASS(XbpTreeView, XbpBaseTreeView)
 ROWXPP_FORWARDING_CLASS(XbpTreeViewItem, XbpBaseTreeViewItem)
 ROWXPP_FORWARDING_CLASS(Xbp3State, XbpBase3State)
@@ -62,10 +61,71 @@ ROWXPP_FORWARDING_CLASS(XbpScrollBar, XbpBaseScrollBar)
 ROWXPP_FORWARDING_CLASS(XbpCheckBox, XbpBaseCheckBox)
 ROWXPP_FORWARDING_CLASS(XbpRadioButton, XbpBaseRadioButton)
 ROWXPP_FORWARDING_CLASS(XbpStatic, XbpBaseStatic)
+#undef ROWXPP_FORWARDING_CLASS
+
+// A spin button that shows its value padded with zeros again when the user
+// leaves it after typing an unpadded number.
+class XbpSpinButton : public xbp::XbpBaseSpinbutton {
+    ROWXPP_FORWARDING_MEMBERS(XbpSpinButton, XbpBaseSpinbutton)
+public:
+    // With PadWithZeros .T. and an entry that is empty or does not start
+    // with "0": SetData(EditBuffer()) first. Then the base's KillInputFocus.
+    xpp::Value KillInputFocus() override;
+};
+
+// A menu bar whose items carrying attribute bit 131072 open by the key
+// after their "~" (or, without one, "&") marker.
+class XbpMenuBar : public xbp::XbpBaseMenubar {
+    ROWXPP_FORWARDING_MEMBERS(XbpMenuBar, XbpBaseMenubar)
+public:
+    static constexpr int64_t kAcceleratorItem = 131072;
+    // 2 with nKey := the position of the first matching item; 0 when none.
+    xpp::Value OnMenuKey(xpp::Ref nKey, const xpp::Value& xUnused) override;
+};
+
+// Edit controls that take dropped text, or the text of the first dropped
+// ".TXT" file (directly or through a ".LNK" link).
+class XbpSLE : public xbp::XbpBaseSLE {
+    ROWXPP_FORWARDING_MEMBERS(XbpSLE, XbpBaseSLE)
+public:
+    // 1 when the drop can be taken, else 0.
+    xpp::Value DragEnter(const xpp::Value& aState, const xpp::Value& oData) override;
+    // 1 when the text replaced the marked range (or went in at the caret).
+    xpp::Value DragDrop(const xpp::Value& aState, const xpp::Value& oData) override;
+};
+
+class XbpMLE : public xbp::XbpBaseMLE {
+    ROWXPP_FORWARDING_MEMBERS(XbpMLE, XbpBaseMLE)
+public:
+    xpp::Value DragEnter(const xpp::Value& aState, const xpp::Value& oData) override;
+    // 1 when the text was inserted at the insertion point.
+    xpp::Value DragDrop(const xpp::Value& aState, const xpp::Value& oData) override;
+};
+
+// What a drop offers as text: GetData(1) when text is offered, else the
+// whole content of the first ".TXT" path among the dropped files (".LNK"
+// paths resolved in place first); NIL when there is none or it cannot be
+// opened.
+xpp::Value DroppedText(const xpp::Value& oData);
+// 1 when a drop offers text or a ".TXT" file (links resolved), else 0.
+xpp::Value DropAcceptable(const xpp::Value& oData);
+
 // Its class function also makes CRT windows take their presentation space
 // of this class.
-ROWXPP_FORWARDING_CLASS(XbpPresSpace, XbpBasePresSpace)
-#undef ROWXPP_FORWARDING_CLASS
+class XbpPresSpace : public xbp::XbpBasePresSpace {
+    ROWXPP_FORWARDING_MEMBERS(XbpPresSpace, XbpBasePresSpace)
+public:
+    // DrawCaptionStr(aStart [, aEnd], cText [, nFormat] [, nTabWidth]): a
+    // one-line caption; the end point from the text's box when NIL, the
+    // format or-ed with DT_SINGLELINE + DT_EXPANDTABS (100 when NIL).
+    xpp::Value DrawCaptionStr(xpp::Args args);
+    // DrawFormattedStr(aStart, aEnd, cText, nFormat [, nTabWidth]): draws
+    // through DrawTextA into the rectangle of the two points. .T. when a
+    // text height above 0 came back; .F. when nothing was drawn, the device
+    // context could not be locked or an argument check failed.
+    xpp::Value DrawFormattedStr(xpp::Args args);
+};
+#undef ROWXPP_FORWARDING_MEMBERS
 
 // The two members of a window that runs modally.
 struct ModalWindow {
@@ -95,6 +155,10 @@ public:
     // As XbpDialog's, with exactly seven arguments.
     xpp::Value Init(xpp::Args& args);
     xpp::Value ShowModal(const xpp::Value& oFocus = xpp::Value());
+    // Drag events: none while SetMouse() is .F. (answers 0); with MouseMode
+    // 1 the pixel position in mp1[2] becomes {row, column} in a copy. Then
+    // the base's HandleEvent, which every other event reaches directly.
+    xpp::Value HandleEvent(int nEvent, const xpp::Value& mp1, const xpp::Value& mp2) override;
 };
 
 // The class functions.
