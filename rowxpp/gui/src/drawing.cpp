@@ -11,7 +11,10 @@ namespace rowxpp {
 
 namespace gui {
 
-xpp::Array GraQueryTextBox(const xbp::XbpBasePresSpace&, const std::string& text) {
+xpp::Array GraQueryTextBox(const xbp::XbpBasePresSpace& ps, const std::string& text) {
+    xpp::Value measured = xbp::GraQueryTextBox(
+xpp::Value(std::const_pointer_cast<xpp::Object>(ps.shared_from_this())), text);
+    if (measured.IsArray()) return measured.Arr();
     int64_t w = static_cast<int64_t>(text.size()) * kCellWidth, h = kCellHeight;
     return xpp::Array{xpp::Array{0, h}, xpp::Array{0, 0}, xpp::Array{w, h}, xpp::Array{w, 0}, xpp::Array{w, 0}};
 }

@@ -1,11 +1,8 @@
 // Drops into the edit controls: dropped text, or the text of the first
 // ".TXT" file among dropped files, ".LNK" links followed.
-#include <unistd.h>
-
-#include <climits>
-#include <filesystem>
 
 #include "rowxpp/gui.h"
+#include "xpp/files.h"
 
 namespace rowxpp {
 
@@ -13,17 +10,6 @@ namespace {
 
 constexpr int kTextFormat = xbp::XBPCLPBRD_TEXT;
 constexpr int kFileFormat = xbp::XBPCLPBRD_FILELIST;
-
-// The target of a shell link: on this system a symbolic link, followed one
-// level and made absolute against the link's folder. "" for anything else.
-std::string ShellLinkResolve(const std::string& path) {
-    char target[PATH_MAX];
-    ssize_t n = readlink(path.c_str(), target, sizeof target);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof target) return "";
-    std::filesystem::path to(std::string(target, static_cast<size_t>(n)));
-    if (to.is_relative()) to = std::filesystem::path(path).parent_path() / to;
-    return std::filesystem::absolute(to).lexically_normal().string();
-}
 
 // oData:GetFormats / oData:GetData(n): the runtime's drag data directly,
 // any other object by message.
@@ -56,7 +42,7 @@ xpp::Array DroppedFiles(const xpp::Value& oData) {
     xpp::Value files = Data(oData, kFileFormat);
     if (!files.IsArray()) return xpp::Array();
     xpp::Block resolve([](xpp::Args& a) -> xpp::Value {
-        if (EndsIn(a.Get(1), ".LNK")) a.Put(1, ShellLinkResolve(a.Get(1).Str()));
+        if (EndsIn(a.Get(1), ".LNK")) a.Put(1, xpp::ShellLinkResolve(a.Get(1).Str()));
         return xpp::Value();
     });
     return xpp::AEval(files.Arr(), resolve, 1, SIZE_MAX, true);

@@ -1,8 +1,8 @@
 // The box a text takes in a presentation space, in the point order of the
 // runtime's GraQueryTextBox: {upper left, lower left, upper right, lower
-// right, end point}, relative to the start point. Until the Qt adaptor
-// measures text, the box is that of fixed cells: 8 pixels per character,
-// 16 pixels high.
+// right, end point}, relative to the start point, as the platform measures
+// it in the space's font; where it cannot (no Qt application), the box of
+// fixed cells: 8 pixels per character, 16 pixels high.
 #pragma once
 
 #include <string>
