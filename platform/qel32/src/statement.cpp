@@ -562,11 +562,7 @@ std::vector<FieldDef> Statement::ResultFields(const Collected& run) {
     return fields;
 }
 
-std::shared_ptr<Table> Statement::StaticCursor() {
-    SqlSession& sql = connection_->Sql();
-    Collected run;
-    Collect(run, true);
-    std::vector<FieldDef> fields = ResultFields(run);
+std::shared_ptr<Table> Statement::NewStaticCursor(const std::vector<FieldDef>& fields) {
     const std::string path = TempCursorPath();
     auto file = TableFile::Create(path, KIV_TABLE_KDT, fields, 0, true, true);
     OpenRequest request;
@@ -575,8 +571,41 @@ std::shared_ptr<Table> Statement::StaticCursor() {
     request.alias = "CURSOR";
     auto cursor = std::make_shared<Table>(connection_, file, request, qel32::Kind::Cursor);
     cursor->removeOnClose = {path, StripExtension(path) + ".kdm"};
+    return cursor;
+}
+
+namespace {
+
+// Writes one value of a result row; `v` is the caller's, reused from cell to cell.
+void PutResultValue(Table& cursor, const std::vector<FieldDef>& defs, size_t c, Value& v) {
+    if (c >= defs.size()) return;
+    if (defs[c].type == KIV_FT_MONEY && v.kind == Value::Kind::Number) {
+        v.kind = Value::Kind::Text;
+        v.text = std::to_string(v.number);
+    }
+    cursor.SetValue(static_cast<int>(c), v);
+}
+
+void CloseQuietly(Table& cursor) {
     try {
-        const auto& defs = file->fields();
+        cursor.Close();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<Table> Statement::StaticCursor() {
+    SqlSession& sql = connection_->Sql();
+    if (std::shared_ptr<Table> cursor = StaticCursorInOnePass()) {
+        lastAutoinc = sql.lastAutoinc;
+        return cursor;
+    }
+    Collected run;
+    Collect(run, true);
+    auto cursor = NewStaticCursor(ResultFields(run));
+    try {
+        const auto& defs = cursor->file().fields();
         size_t block = 0;
         size_t at = 0;
         Value v;  // reused: its text keeps its room from row to row
@@ -612,25 +641,92 @@ std::shared_ptr<Table> Statement::StaticCursor() {
                         v.kind = Value::Kind::Empty;
                         at += 1;
                 }
-                if (c >= defs.size()) continue;
-                if (defs[c].type == KIV_FT_MONEY && v.kind == Value::Kind::Number) {
-                    v.kind = Value::Kind::Text;
-                    v.text = std::to_string(v.number);
-                }
-                cursor->SetValue(static_cast<int>(c), v);
+                PutResultValue(*cursor, defs, c, v);
             }
             cursor->Flush();
         }
         cursor->isStatic = true;
         cursor->GoTop();
     } catch (...) {
-        try {
-            cursor->Close();
-        } catch (...) {
-        }
+        CloseQuietly(*cursor);
         throw;
     }
     lastAutoinc = sql.lastAutoinc;
+    return cursor;
+}
+
+std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
+    // Only columns of declared types: their definitions do not depend on the
+    // values, unless a text is longer than its column (a union with a longer
+    // literal, say), which widens the column. Such a run is given up and the
+    // caller collects the rows first.
+    const int n = sqlite3_column_count(stmt_);
+    for (int c = 0; c < n; ++c) {
+        FieldDef probe;
+        const char* decl = sqlite3_column_decltype(stmt_, c);
+        if (!decl || !FieldFromDeclaredType(decl, probe)) return nullptr;
+    }
+    Collected none;
+    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
+    none.longest.assign(static_cast<size_t>(n), 1);
+    const std::vector<FieldDef> fields = ResultFields(none);
+    std::vector<size_t> widest(static_cast<size_t>(n), SIZE_MAX);
+    for (size_t c = 0; c < fields.size() && c < widest.size(); ++c)
+        if (fields[c].type == KIV_FT_CHARACTER || fields[c].type == KIV_FT_CICHARACTER) widest[c] = fields[c].maxLength;
+    auto cursor = NewStaticCursor(fields);
+    try {
+        SqlSession& sql = connection_->Sql();
+        const auto& defs = cursor->file().fields();
+        Bind(stmt_);
+        ClearLastError();
+        Value v;
+        int rc;
+        while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+            cursor->Append();
+            for (int c = 0; c < n; ++c) {
+                v.text.clear();
+                switch (sqlite3_column_type(stmt_, c)) {
+                    case SQLITE_INTEGER:
+                        v.kind = Value::Kind::Integer;
+                        v.integer = sqlite3_column_int64(stmt_, c);
+                        break;
+                    case SQLITE_FLOAT:
+                        v.kind = Value::Kind::Number;
+                        v.number = sqlite3_column_double(stmt_, c);
+                        break;
+                    case SQLITE_TEXT: case SQLITE_BLOB: {
+                        const bool text = sqlite3_column_type(stmt_, c) == SQLITE_TEXT;
+                        const void* data = text ? static_cast<const void*>(sqlite3_column_text(stmt_, c))
+                                                : sqlite3_column_blob(stmt_, c);
+                        const auto length = static_cast<size_t>(sqlite3_column_bytes(stmt_, c));
+                        if (length > widest[static_cast<size_t>(c)]) {
+                            sqlite3_reset(stmt_);
+                            CloseQuietly(*cursor);
+                            return nullptr;
+                        }
+                        v.kind = text ? Value::Kind::Text : Value::Kind::Bytes;
+                        if (length) v.text.assign(static_cast<const char*>(data), length);
+                        break;
+                    }
+                    default: v.kind = Value::Kind::Empty;
+                }
+                PutResultValue(*cursor, defs, static_cast<size_t>(c), v);
+            }
+            cursor->Flush();
+        }
+        sqlite3_reset(stmt_);
+        if (rc != SQLITE_DONE) {
+            const uint32_t code = LastErrorCode();
+            if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
+            ThrowSqlError(sql.db());
+        }
+        cursor->isStatic = true;
+        cursor->GoTop();
+    } catch (...) {
+        sqlite3_reset(stmt_);
+        CloseQuietly(*cursor);
+        throw;
+    }
     return cursor;
 }
 

@@ -85,6 +85,11 @@ private:
     void Collect(Collected& out, bool keepRows);
     std::vector<FieldDef> ResultFields(const Collected& run);
     std::shared_ptr<Table> StaticCursor();
+    // The static result built while the statement runs, or null when its
+    // columns need the values first (see the definition).
+    std::shared_ptr<Table> StaticCursorInOnePass();
+    // An empty result table of these columns, removed when closed.
+    std::shared_ptr<Table> NewStaticCursor(const std::vector<FieldDef>& fields);
     std::shared_ptr<Table> LiveCursor(const std::string& table, const std::string& rest);
     void CreateTable();
     void DropTable();

@@ -221,6 +221,33 @@ TEST_F(Sql, StaticCursorsKeepLargeResultsOfEveryKind) {
     KIV_ASSERT_OK(KivCloseTable(c));
 }
 
+// A text longer than its declared column (here from the second half of a
+// union) widens the result's column; a statement failing after some rows
+// leaves no result file behind.
+TEST_F(Sql, StaticCursorsWidenColumnsAndCleanUpAfterFailures) {
+    TempDir results;
+    const char* saved = std::getenv("TMPDIR");
+    const std::string before = saved ? saved : "";
+    setenv("TMPDIR", results.path().c_str(), 1);
+    const KIVHANDLE c = Exec(conn,
+        "SELECT name, id FROM customer WHERE id < 3 UNION ALL SELECT 'a name longer than twelve', 9 ORDER BY 2",
+        nullptr, 0);
+    ASSERT_NE(0u, c);
+    uint32_t length = 0;
+    KIV_ASSERT_OK(KivGetFieldLength(c, "NAME", &length));
+    EXPECT_EQ(25u, length);
+    EXPECT_EQ("Alder|1;Birch|2;a name longer than twelve|9;", Rows(c));
+    KIV_ASSERT_OK(KivCloseTable(c));
+    // The third row overflows abs().
+    KIVRESULT rc = KIV_OK;
+    EXPECT_EQ(0u, Exec(conn, "SELECT id, name FROM customer WHERE abs(-9223372036854775805 - id) > 0",
+                       &rc, 0));
+    EXPECT_NE(KIV_OK, rc);
+    EXPECT_TRUE(std::filesystem::is_empty(results.path()));
+    if (saved) setenv("TMPDIR", before.c_str(), 1);
+    else unsetenv("TMPDIR");
+}
+
 TEST_F(Sql, LiveCursorsWriteThroughAndSeeOtherHandles) {
     const KIVHANDLE c = Exec(conn, "SELECT * FROM customer WHERE id >= 2 ORDER BY id DESC", nullptr, 2);
     uint16_t live = 0;
