@@ -248,6 +248,17 @@ TEST_F(Sql, StaticCursorsWidenColumnsAndCleanUpAfterFailures) {
     else unsetenv("TMPDIR");
 }
 
+// Texts reach SQL whole, a NUL byte inside one included.
+TEST_F(Sql, TextsWithANulByteKeepTheirLength) {
+    KIVHANDLE t = Open("customer.dbf");
+    KIV_ASSERT_OK(KivGotoRecord(t, 2));
+    KIV_ASSERT_OK(KivSetField(t, KIV_FIELD(2), "Bi\0ch", 5));
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    EXPECT_EQ("1|416C646572;2|4269006368;3|4365646172;",
+              RowsOf(conn, "SELECT id, hex(rtrim(name)) FROM customer WHERE id > 0 ORDER BY id"));
+}
+
 TEST_F(Sql, LiveCursorsWriteThroughAndSeeOtherHandles) {
     const KIVHANDLE c = Exec(conn, "SELECT * FROM customer WHERE id >= 2 ORDER BY id DESC", nullptr, 2);
     uint16_t live = 0;
