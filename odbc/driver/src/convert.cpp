@@ -3,6 +3,7 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -305,8 +306,10 @@ int ConvertText(const char* text, SQLLEN sourceLength, SQLLEN* offset, int16_t t
 // Integer, tiny integer and bit sources, already widened.
 int ConvertInteger(int64_t value, const void* stored, size_t storedSize, SQLLEN* offset,
                    int16_t targetType, void* target, SQLLEN targetLength, SQLLEN* indicator) {
+  // Only the text targets need the digits.
   char text[kScratchSize];
-  std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+  if (targetType == SQL_C_CHAR || targetType == SQL_C_NUMERIC)
+    *std::to_chars(text, text + sizeof text - 1, value).ptr = 0;
   switch (targetType) {
     case SQL_C_CHAR: return ReadNumberText(text, offset, target, targetLength, indicator);
     case SQL_C_NUMERIC: return ConvertText(text, SQL_NTS, offset, targetType, target, targetLength, indicator);

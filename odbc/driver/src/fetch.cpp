@@ -242,7 +242,6 @@ uint32_t GetColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType,
   if (uint32_t code = LoadNodeValue(stmt, value)) return code;
   const EngineColumn* described = ColumnOfItem(item);
   const int16_t sqlType = described != nullptr ? described->sqlType : value->sqlType;
-  const bool isUnsigned = TypeIsUnsigned(stmt, sqlType);
   if (value->isNull) {
     // A null needs an indicator, whatever the column's type.
     if (indicator == nullptr) return kIndicatorRequired;
@@ -302,9 +301,15 @@ uint32_t GetColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType,
     default:
       return kNotSupported;
   }
-  if (cType == SQL_C_DEFAULT ||
+  // Signedness only matters to integers and to the default C type: the type
+  // table is searched only then.
+  const bool defaultType =
+      cType == SQL_C_DEFAULT ||
       (cType == SQL_C_BINARY && (value->category == kCategoryDecimal || value->category == kCategoryInteger ||
-                                 value->category == kCategoryFloating))) {
+                                 value->category == kCategoryFloating));
+  const bool isUnsigned =
+      (defaultType || value->category == kCategoryInteger) && TypeIsUnsigned(stmt, sqlType);
+  if (defaultType) {
     cType = DefaultColumnCType(sqlType, isUnsigned);
     if (cType == 0) return kNotSupported;
   }

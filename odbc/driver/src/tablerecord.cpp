@@ -91,9 +91,16 @@ uint32_t SplitJulian(EngineTable* table, int32_t julian, SQLSMALLINT* year, SQLU
   if (uint32_t code = Call<decltype(&KivConvertJulianToString)>(table, kOrdinalJulianToText,
                                                                  static_cast<double>(julian), text, &length))
     return code;
-  *year = static_cast<SQLSMALLINT>(TextToInt(text, 4));
-  *month = static_cast<SQLUSMALLINT>(TextToInt(text + 4, 2));
-  *day = static_cast<SQLUSMALLINT>(TextToInt(text + 6, 2));
+  // The engine answers YYYYMMDD (blanks for no date): read the digits in place.
+  auto digits = [&](size_t from, size_t count) {
+    int value = 0;
+    for (size_t i = from; i < from + count && text[i] >= '0' && text[i] <= '9'; ++i)
+      value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  *year = static_cast<SQLSMALLINT>(digits(0, 4));
+  *month = static_cast<SQLUSMALLINT>(digits(4, 2));
+  *day = static_cast<SQLUSMALLINT>(digits(6, 2));
   return 0;
 }
 

@@ -55,14 +55,41 @@ bool Digits(std::string_view text, size_t pos, size_t n, int& value) {
     return true;
 }
 
+// Writes the last two digits of v at `out`; four digits, the last four.
+void PutTwoDigits(char* out, int v) {
+    out[0] = static_cast<char>('0' + v / 10 % 10);
+    out[1] = static_cast<char>('0' + v % 10);
+}
+
+void PutFourDigits(char* out, int v) {
+    PutTwoDigits(out, v / 100);
+    PutTwoDigits(out + 2, v % 100);
+}
+
 std::string TwoDigits(int v) {
     std::string s(2, '0');
-    s[0] = static_cast<char>('0' + v / 10 % 10);
-    s[1] = static_cast<char>('0' + v % 10);
+    PutTwoDigits(s.data(), v);
     return s;
 }
 
-std::string FourDigits(int v) { return TwoDigits(v / 100) + TwoDigits(v % 100); }
+std::string FourDigits(int v) {
+    std::string s(4, '0');
+    PutFourDigits(s.data(), v);
+    return s;
+}
+
+// A date as YYYY MM DD with `separator` between the parts (none when 0);
+// dates are read for every row, so this builds no pieces.
+std::string DateDigits(int32_t julian, char separator) {
+    int y, m, d;
+    YmdFromJulian(julian, y, m, d);
+    const size_t gap = separator ? 1 : 0;
+    std::string s(8 + 2 * gap, separator);
+    PutFourDigits(s.data(), y);
+    PutTwoDigits(s.data() + 4 + gap, m);
+    PutTwoDigits(s.data() + 6 + 2 * gap, d);
+    return s;
+}
 
 std::string Trim(std::string_view text) {
     size_t b = 0, e = text.size();
@@ -77,16 +104,12 @@ thread_local std::string tDateFormat = "MM/DD/YYYY";
 
 std::string CompactFromJulian(int32_t julian) {
     if (julian <= 0) return std::string(8, ' ');
-    int y, m, d;
-    YmdFromJulian(julian, y, m, d);
-    return FourDigits(y) + TwoDigits(m) + TwoDigits(d);
+    return DateDigits(julian, 0);
 }
 
 std::string IsoFromJulian(int32_t julian) {
     if (julian <= 0) return std::string();
-    int y, m, d;
-    YmdFromJulian(julian, y, m, d);
-    return FourDigits(y) + "-" + TwoDigits(m) + "-" + TwoDigits(d);
+    return DateDigits(julian, '-');
 }
 
 std::optional<int32_t> JulianFromCompact(std::string_view text) {

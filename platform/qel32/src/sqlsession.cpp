@@ -802,7 +802,11 @@ bool EmptyReadsNull(uint16_t fieldType, uint16_t tableType) {
 }
 
 void ResultText(sqlite3_context* ctx, const std::string& text) {
-    sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    // Given without a length, SQLite keeps the text's terminator too, and a
+    // caller reading the value as C text later need not copy it again. (A
+    // text holding a NUL byte must pass its length.)
+    const bool plain = std::memchr(text.data(), 0, text.size()) == nullptr;
+    sqlite3_result_text(ctx, text.c_str(), plain ? -1 : static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
 int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "dates.h"
@@ -442,40 +443,73 @@ std::shared_ptr<Table> Statement::Execute() {
     }
 }
 
+char* Statement::Collected::Room(size_t bytes) {
+    static constexpr size_t kBlockSize = size_t{1} << 20;
+    if (blocks.empty() || blocks.back().size - blocks.back().used < bytes) {
+        Block b;
+        b.size = std::max(kBlockSize, bytes);
+        b.bytes.reset(new char[b.size]);
+        blocks.push_back(std::move(b));
+    }
+    Block& b = blocks.back();
+    char* at = b.bytes.get() + b.used;
+    b.used += bytes;
+    return at;
+}
+
 void Statement::Collect(Collected& out, bool keepRows) {
     SqlSession& sql = connection_->Sql();
     Bind(stmt_);
     const int n = sqlite3_column_count(stmt_);
     out.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
     out.longest.assign(static_cast<size_t>(n), 1);
+    out.width = static_cast<size_t>(n);
     int rc;
     ClearLastError();
     while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
-        std::vector<Collected::Cell> row(static_cast<size_t>(n));
         for (int c = 0; c < n; ++c) {
-            Collected::Cell& cell = row[static_cast<size_t>(c)];
-            cell.type = sqlite3_column_type(stmt_, c);
-            switch (cell.type) {
-                case SQLITE_INTEGER: cell.i = sqlite3_column_int64(stmt_, c); break;
-                case SQLITE_FLOAT: cell.d = sqlite3_column_double(stmt_, c); break;
-                case SQLITE_TEXT: case SQLITE_BLOB: {
-                    const void* p = cell.type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(stmt_, c))
-                                                             : sqlite3_column_blob(stmt_, c);
-                    cell.s.assign(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt_, c)));
-                    out.longest[static_cast<size_t>(c)] = std::max(out.longest[static_cast<size_t>(c)], cell.s.size());
+            const int type = sqlite3_column_type(stmt_, c);
+            int64_t i = 0;
+            switch (type) {
+                case SQLITE_INTEGER:
+                case SQLITE_FLOAT: {
+                    double d = 0;
+                    if (type == SQLITE_INTEGER) i = sqlite3_column_int64(stmt_, c);
+                    else d = sqlite3_column_double(stmt_, c);
+                    if (keepRows) {
+                        char* p = out.Room(1 + 8);
+                        p[0] = static_cast<char>(type);
+                        if (type == SQLITE_INTEGER) std::memcpy(p + 1, &i, 8);
+                        else std::memcpy(p + 1, &d, 8);
+                    }
                     break;
                 }
+                case SQLITE_TEXT: case SQLITE_BLOB: {
+                    const void* data = type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(stmt_, c))
+                                                           : sqlite3_column_blob(stmt_, c);
+                    const auto length = static_cast<uint32_t>(sqlite3_column_bytes(stmt_, c));
+                    out.longest[static_cast<size_t>(c)] = std::max<size_t>(out.longest[static_cast<size_t>(c)], length);
+                    if (keepRows) {
+                        char* p = out.Room(1 + 4 + length);
+                        p[0] = static_cast<char>(type);
+                        std::memcpy(p + 1, &length, 4);
+                        if (length) std::memcpy(p + 5, data, length);
+                    }
+                    break;
+                }
+                default:
+                    if (keepRows) out.Room(1)[0] = static_cast<char>(SQLITE_NULL);
             }
             int& s = out.seen[static_cast<size_t>(c)];
-            if (cell.type != SQLITE_NULL && (s == SQLITE_NULL || (s == SQLITE_INTEGER && cell.type == SQLITE_FLOAT)))
-                s = cell.type;
-            else if (cell.type == SQLITE_TEXT || cell.type == SQLITE_BLOB)
-                s = cell.type;
+            if (type != SQLITE_NULL && (s == SQLITE_NULL || (s == SQLITE_INTEGER && type == SQLITE_FLOAT)))
+                s = type;
+            else if (type == SQLITE_TEXT || type == SQLITE_BLOB)
+                s = type;
             // Integers that need more than 32 bits are kept as doubles.
-            if (cell.type == SQLITE_INTEGER && s == SQLITE_INTEGER && (cell.i > 2147483647LL || cell.i < -2147483647LL))
+            if (type == SQLITE_INTEGER && s == SQLITE_INTEGER && (i > 2147483647LL || i < -2147483647LL))
                 s = SQLITE_FLOAT;
         }
-        if (keepRows) out.rows.push_back(std::move(row));
+        if (keepRows) ++out.rowCount;
     }
     sqlite3_reset(stmt_);
     if (rc != SQLITE_DONE) {
@@ -528,11 +562,7 @@ std::vector<FieldDef> Statement::ResultFields(const Collected& run) {
     return fields;
 }
 
-std::shared_ptr<Table> Statement::StaticCursor() {
-    SqlSession& sql = connection_->Sql();
-    Collected run;
-    Collect(run, true);
-    std::vector<FieldDef> fields = ResultFields(run);
+std::shared_ptr<Table> Statement::NewStaticCursor(const std::vector<FieldDef>& fields) {
     const std::string path = TempCursorPath();
     auto file = TableFile::Create(path, KIV_TABLE_KDT, fields, 0, true, true);
     OpenRequest request;
@@ -541,35 +571,162 @@ std::shared_ptr<Table> Statement::StaticCursor() {
     request.alias = "CURSOR";
     auto cursor = std::make_shared<Table>(connection_, file, request, qel32::Kind::Cursor);
     cursor->removeOnClose = {path, StripExtension(path) + ".kdm"};
+    return cursor;
+}
+
+namespace {
+
+// Writes one value of a result row; `v` is the caller's, reused from cell to cell.
+void PutResultValue(Table& cursor, const std::vector<FieldDef>& defs, size_t c, Value& v) {
+    if (c >= defs.size()) return;
+    if (defs[c].type == KIV_FT_MONEY && v.kind == Value::Kind::Number) {
+        v.kind = Value::Kind::Text;
+        v.text = std::to_string(v.number);
+    }
+    cursor.SetValue(static_cast<int>(c), v);
+}
+
+void CloseQuietly(Table& cursor) {
     try {
-        const auto& defs = file->fields();
-        for (const auto& row : run.rows) {
+        cursor.Close();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<Table> Statement::StaticCursor() {
+    SqlSession& sql = connection_->Sql();
+    if (std::shared_ptr<Table> cursor = StaticCursorInOnePass()) {
+        lastAutoinc = sql.lastAutoinc;
+        return cursor;
+    }
+    Collected run;
+    Collect(run, true);
+    auto cursor = NewStaticCursor(ResultFields(run));
+    try {
+        const auto& defs = cursor->file().fields();
+        size_t block = 0;
+        size_t at = 0;
+        Value v;  // reused: its text keeps its room from row to row
+        for (size_t r = 0; r < run.rowCount; ++r) {
             cursor->Append();
-            for (size_t c = 0; c < defs.size(); ++c) {
-                const Collected::Cell& cell = row[c];
-                Value v;
-                switch (cell.type) {
-                    case SQLITE_INTEGER: v = Value::OfInteger(cell.i); break;
-                    case SQLITE_FLOAT: v = Value::OfNumber(cell.d); break;
-                    case SQLITE_TEXT: v = Value::OfText(cell.s); break;
-                    case SQLITE_BLOB: v = Value::OfBytes(cell.s); break;
-                    default: v = Value::Empty();
+            for (size_t c = 0; c < run.width; ++c) {
+                while (at >= run.blocks[block].used) {
+                    ++block;
+                    at = 0;
                 }
-                if (defs[c].type == KIV_FT_MONEY && v.kind == Value::Kind::Number) v = Value::OfText(std::to_string(v.number));
-                cursor->SetValue(static_cast<int>(c), v);
+                const char* p = run.blocks[block].bytes.get() + at;
+                const int type = static_cast<unsigned char>(p[0]);
+                uint32_t length = 0;
+                v.text.clear();
+                switch (type) {
+                    case SQLITE_INTEGER:
+                        v.kind = Value::Kind::Integer;
+                        std::memcpy(&v.integer, p + 1, 8);
+                        at += 1 + 8;
+                        break;
+                    case SQLITE_FLOAT:
+                        v.kind = Value::Kind::Number;
+                        std::memcpy(&v.number, p + 1, 8);
+                        at += 1 + 8;
+                        break;
+                    case SQLITE_TEXT: case SQLITE_BLOB:
+                        v.kind = type == SQLITE_TEXT ? Value::Kind::Text : Value::Kind::Bytes;
+                        std::memcpy(&length, p + 1, 4);
+                        v.text.assign(p + 5, length);
+                        at += 1 + 4 + length;
+                        break;
+                    default:
+                        v.kind = Value::Kind::Empty;
+                        at += 1;
+                }
+                PutResultValue(*cursor, defs, c, v);
             }
             cursor->Flush();
         }
         cursor->isStatic = true;
         cursor->GoTop();
     } catch (...) {
-        try {
-            cursor->Close();
-        } catch (...) {
-        }
+        CloseQuietly(*cursor);
         throw;
     }
     lastAutoinc = sql.lastAutoinc;
+    return cursor;
+}
+
+std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
+    // Only columns of declared types: their definitions do not depend on the
+    // values, unless a text is longer than its column (a union with a longer
+    // literal, say), which widens the column. Such a run is given up and the
+    // caller collects the rows first.
+    const int n = sqlite3_column_count(stmt_);
+    for (int c = 0; c < n; ++c) {
+        FieldDef probe;
+        const char* decl = sqlite3_column_decltype(stmt_, c);
+        if (!decl || !FieldFromDeclaredType(decl, probe)) return nullptr;
+    }
+    Collected none;
+    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
+    none.longest.assign(static_cast<size_t>(n), 1);
+    const std::vector<FieldDef> fields = ResultFields(none);
+    std::vector<size_t> widest(static_cast<size_t>(n), SIZE_MAX);
+    for (size_t c = 0; c < fields.size() && c < widest.size(); ++c)
+        if (fields[c].type == KIV_FT_CHARACTER || fields[c].type == KIV_FT_CICHARACTER) widest[c] = fields[c].maxLength;
+    auto cursor = NewStaticCursor(fields);
+    try {
+        SqlSession& sql = connection_->Sql();
+        const auto& defs = cursor->file().fields();
+        Bind(stmt_);
+        ClearLastError();
+        Value v;
+        int rc;
+        while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+            cursor->Append();
+            for (int c = 0; c < n; ++c) {
+                v.text.clear();
+                switch (sqlite3_column_type(stmt_, c)) {
+                    case SQLITE_INTEGER:
+                        v.kind = Value::Kind::Integer;
+                        v.integer = sqlite3_column_int64(stmt_, c);
+                        break;
+                    case SQLITE_FLOAT:
+                        v.kind = Value::Kind::Number;
+                        v.number = sqlite3_column_double(stmt_, c);
+                        break;
+                    case SQLITE_TEXT: case SQLITE_BLOB: {
+                        const bool text = sqlite3_column_type(stmt_, c) == SQLITE_TEXT;
+                        const void* data = text ? static_cast<const void*>(sqlite3_column_text(stmt_, c))
+                                                : sqlite3_column_blob(stmt_, c);
+                        const auto length = static_cast<size_t>(sqlite3_column_bytes(stmt_, c));
+                        if (length > widest[static_cast<size_t>(c)]) {
+                            sqlite3_reset(stmt_);
+                            CloseQuietly(*cursor);
+                            return nullptr;
+                        }
+                        v.kind = text ? Value::Kind::Text : Value::Kind::Bytes;
+                        if (length) v.text.assign(static_cast<const char*>(data), length);
+                        break;
+                    }
+                    default: v.kind = Value::Kind::Empty;
+                }
+                PutResultValue(*cursor, defs, static_cast<size_t>(c), v);
+            }
+            cursor->Flush();
+        }
+        sqlite3_reset(stmt_);
+        if (rc != SQLITE_DONE) {
+            const uint32_t code = LastErrorCode();
+            if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
+            ThrowSqlError(sql.db());
+        }
+        cursor->isStatic = true;
+        cursor->GoTop();
+    } catch (...) {
+        sqlite3_reset(stmt_);
+        CloseQuietly(*cursor);
+        throw;
+    }
     return cursor;
 }
 

@@ -63,8 +63,20 @@ private:
     void Bind(sqlite3_stmt* stmt);
     // The rows of a run of the statement and the kinds of values its columns held.
     struct Collected {
-        struct Cell { int type; int64_t i; double d; std::string s; };
-        std::vector<std::vector<Cell>> rows;
+        // The kept rows, cell after cell, packed in large blocks (no
+        // allocation per row or per value): a kind byte (SQLite's type code),
+        // then 8 bytes of integer or double, or a 4-byte length and the bytes
+        // of text or a blob; nothing for a null. A cell never spans blocks.
+        struct Block {
+            std::unique_ptr<char[]> bytes;
+            size_t size = 0;
+            size_t used = 0;
+        };
+        std::vector<Block> blocks;
+        size_t rowCount = 0;
+        size_t width = 0;  // cells per row
+        // Room for the next cell's `bytes` bytes.
+        char* Room(size_t bytes);
         std::vector<int> seen;
         std::vector<size_t> longest;
     };
@@ -73,6 +85,11 @@ private:
     void Collect(Collected& out, bool keepRows);
     std::vector<FieldDef> ResultFields(const Collected& run);
     std::shared_ptr<Table> StaticCursor();
+    // The static result built while the statement runs, or null when its
+    // columns need the values first (see the definition).
+    std::shared_ptr<Table> StaticCursorInOnePass();
+    // An empty result table of these columns, removed when closed.
+    std::shared_ptr<Table> NewStaticCursor(const std::vector<FieldDef>& fields);
     std::shared_ptr<Table> LiveCursor(const std::string& table, const std::string& rest);
     void CreateTable();
     void DropTable();

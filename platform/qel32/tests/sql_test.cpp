@@ -182,6 +182,83 @@ TEST_F(Sql, StaticCursorsKeepTheirRowsAndRefuseLocks) {
     KIV_ASSERT_OK(KivCloseTable(c));
 }
 
+// A result of many rows is kept whole: enough rows to fill the run's storage
+// several times over, one value longer than a whole block of it, and nulls,
+// integers beyond 32 bits, fractions, text and blobs row after row.
+TEST_F(Sql, StaticCursorsKeepLargeResultsOfEveryKind) {
+    const KIVHANDLE c = Exec(conn,
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+        "SELECT i, i * 4294967296 AS big, i / 4.0 AS part, "
+        "CASE WHEN i % 3 = 0 THEN NULL ELSE printf('%0400d', i) END AS label, "
+        "CASE WHEN i = 1500 THEN printf('%.*c', 1500000, 'x') ELSE 'short' END AS note, "
+        "CASE WHEN i % 2 = 0 THEN x'00ff' || CAST(i AS BLOB) END AS raw FROM n",
+        nullptr, 0);
+    ASSERT_NE(0u, c);
+    uint32_t count = 0;
+    KIV_ASSERT_OK(KivGetRecordCount(c, KIV_COUNT_RESPECT_FILTERS, &count));
+    EXPECT_EQ(3000u, count);
+    struct Case { uint32_t row; const char* id; const char* big; const char* part; const char* label; };
+    const Case cases[] = {{1, "1", "4294967296", "0.25", "1"}, {3, "3", "12884901888", "0.75", ""},
+                          {1500, "1500", "6442450944000", "375", ""}, {2999, "2999", "12880606920704", "749.75", "2999"},
+                          {3000, "3000", "12884901888000", "750", ""}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.row);
+        KIV_ASSERT_OK(KivGotoRecord(c, k.row));
+        EXPECT_EQ(k.id, Get(c, "I", 1));
+        EXPECT_EQ(k.big, Get(c, "BIG", 1));
+        EXPECT_EQ(k.part, Get(c, "PART", 1));
+        const std::string label = Get(c, "LABEL", 1);
+        if (*k.label) EXPECT_EQ(std::string(400 - std::strlen(k.label), '0') + k.label, label);
+        else EXPECT_EQ("", label);
+        uint32_t length = 0;
+        KIV_ASSERT_OK(KivGetMemoLength(c, "NOTE", &length));
+        EXPECT_EQ(k.row == 1500 ? 1500000u : 5u, length);
+        const std::string raw = Get(c, "RAW", 1);
+        EXPECT_EQ(k.row % 2 == 0 ? std::string("\x00\xff", 2) + std::to_string(k.row) : "", raw);
+    }
+    KIV_ASSERT_OK(KivGotoRecord(c, 1500));
+    EXPECT_EQ(std::string(1500000, 'x'), Get(c, "NOTE", 1));
+    KIV_ASSERT_OK(KivCloseTable(c));
+}
+
+// A text longer than its declared column (here from the second half of a
+// union) widens the result's column; a statement failing after some rows
+// leaves no result file behind.
+TEST_F(Sql, StaticCursorsWidenColumnsAndCleanUpAfterFailures) {
+    TempDir results;
+    const char* saved = std::getenv("TMPDIR");
+    const std::string before = saved ? saved : "";
+    setenv("TMPDIR", results.path().c_str(), 1);
+    const KIVHANDLE c = Exec(conn,
+        "SELECT name, id FROM customer WHERE id < 3 UNION ALL SELECT 'a name longer than twelve', 9 ORDER BY 2",
+        nullptr, 0);
+    ASSERT_NE(0u, c);
+    uint32_t length = 0;
+    KIV_ASSERT_OK(KivGetFieldLength(c, "NAME", &length));
+    EXPECT_EQ(25u, length);
+    EXPECT_EQ("Alder|1;Birch|2;a name longer than twelve|9;", Rows(c));
+    KIV_ASSERT_OK(KivCloseTable(c));
+    // The third row overflows abs().
+    KIVRESULT rc = KIV_OK;
+    EXPECT_EQ(0u, Exec(conn, "SELECT id, name FROM customer WHERE abs(-9223372036854775805 - id) > 0",
+                       &rc, 0));
+    EXPECT_NE(KIV_OK, rc);
+    EXPECT_TRUE(std::filesystem::is_empty(results.path()));
+    if (saved) setenv("TMPDIR", before.c_str(), 1);
+    else unsetenv("TMPDIR");
+}
+
+// Texts reach SQL whole, a NUL byte inside one included.
+TEST_F(Sql, TextsWithANulByteKeepTheirLength) {
+    KIVHANDLE t = Open("customer.dbf");
+    KIV_ASSERT_OK(KivGotoRecord(t, 2));
+    KIV_ASSERT_OK(KivSetField(t, KIV_FIELD(2), "Bi\0ch", 5));
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    EXPECT_EQ("1|416C646572;2|4269006368;3|4365646172;",
+              RowsOf(conn, "SELECT id, hex(rtrim(name)) FROM customer WHERE id > 0 ORDER BY id"));
+}
+
 TEST_F(Sql, LiveCursorsWriteThroughAndSeeOtherHandles) {
     const KIVHANDLE c = Exec(conn, "SELECT * FROM customer WHERE id >= 2 ORDER BY id DESC", nullptr, 2);
     uint16_t live = 0;
