@@ -27,7 +27,7 @@ std::string Sources(const PostgresServer& server, const std::string& database) {
   return std::string("[") + TestDataSources::kSqlite + "]\n" + sqlite + "\n[" + TestDataSources::kPostgres +
          "]\nDriver=" + TestDataSources::kPostgresDriver + "\nServername=" + server.SocketDirectory().string() +
          "\nPort=" + std::to_string(server.Port()) + "\nDatabase=" + database +
-         "\nUsername=" + PostgresServer::kSuperUser + "\n\n[" + TestDataSources::kKivodbc +
+         "\nUsername=" + PostgresServer::kSuperUser + "\nBoolsAsChar=0\n\n[" + TestDataSources::kKivodbc +
          "]\nDriver=" + TestDataSources::kKivodbcDriver + "\nDataDirectory=@DATA@\n\n[" + TestDataSources::kDefault +
          "]\n" + sqlite;
 }

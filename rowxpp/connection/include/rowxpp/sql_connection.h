@@ -21,6 +21,7 @@ inline constexpr int SQL_COMMIT_ = 0;
 inline constexpr int SQL_ROLLBACK_ = 1;
 
 class SQLStatement;
+class SQLSelect;
 
 class SQLConnection : public xpp::Object {
 public:
@@ -128,6 +129,10 @@ public:
     size_t ActiveStatements() const { return aStatements.Len(); }
     int64_t Execute(const xpp::Value& text, const xpp::Value& params = xpp::Value());
     std::shared_ptr<SQLStatement> NewStatement(const xpp::Value& text = xpp::Value());
+    // A cursor on this connection (concurrency 4 and cursor type 2 when
+    // not numeric).
+    std::shared_ptr<SQLSelect> Cursor(const xpp::Value& sql = xpp::Value(), const xpp::Value& concurrency = xpp::Value(),
+                                      const xpp::Value& cursorType = xpp::Value());
 
     xpp::Array aStatements;
     xpp::Value nTxnIsolation;

@@ -1,0 +1,220 @@
+// SQLSelect: a cursor over one ODBC result set, with its described columns
+// (SQLColumn), the current row (SQLRow) and field access by name or number.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "rowxpp/sql_connection.h"
+#include "rowxpp/sql_statement.h"
+#include "xpp/object.h"
+#include "xpp/value.h"
+
+namespace rowxpp {
+
+// ------------------------------------------------------------------ SQLColumn
+
+class SQLColumn : public xpp::Object {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+    // new(no, label, type, size, decimals, display, nullable, datesFlag)
+    static std::shared_ptr<SQLColumn> New(const xpp::Value& no, const xpp::Value& label, const xpp::Value& sqlType,
+                                          const xpp::Value& size, const xpp::Value& decimals,
+                                          const xpp::Value& display, const xpp::Value& nullable,
+                                          const xpp::Value& datesFlag);
+    SQLColumn& Init(const xpp::Value& no, const xpp::Value& label, const xpp::Value& sqlType, const xpp::Value& size,
+                    const xpp::Value& decimals, const xpp::Value& display, const xpp::Value& nullable,
+                    const xpp::Value& datesFlag);
+    // The value of type ValType that `text` denotes.
+    xpp::Value String2Usual(const std::string& text) const;
+
+    std::string Name;
+    int64_t Index = 0;
+    int64_t Length = 0;
+    int64_t Decimals = 0;
+    std::string AliasName;
+    xpp::Value TableName;
+    xpp::Value CatalogName;
+    int64_t DisplaySize = 0;
+    int64_t BufferSize = 0;
+    bool isAutoUnique = false;
+    bool isUpdatable = false;
+    bool isSearchable = false;
+    bool isNullable = false;
+    bool isSigned = false;
+    int64_t SQLType = 0;
+    std::string ValType = "C";
+    int64_t TargetType = 1;
+    int64_t NullSize = 1;
+    xpp::Value DefValue;
+    xpp::Value Cargo;
+};
+
+xpp::Class& SQLCOLUMN();
+
+// --------------------------------------------------------------------- SQLRow
+
+class SQLRow : public xpp::Object {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+    // new(aColumns): aColumns is an array of SQLColumn objects or NIL.
+    static std::shared_ptr<SQLRow> New(const xpp::Value& columns = xpp::Value());
+
+    SQLRow& Init(const xpp::Value& columns = xpp::Value());
+    SQLRow& Clear();
+    SQLRow& CancelUpdate();
+    SQLRow& SetUpdated();
+    SQLRow& SetPhantom();
+    SQLRow& SetAppendMode();
+    SQLRow& ForceModified(const xpp::Value& originals, const xpp::Value& buffer);
+
+    xpp::Array Buffer;
+    xpp::Array Original;
+    xpp::Array Blank;
+    xpp::Array isModified;
+    bool isRowModified = false;
+    bool isDeleted = false;
+    bool isReallyDeleted = false;
+    bool isAppend = false;
+};
+
+xpp::Class& SQLROW();
+
+// ------------------------------------------------------------------ SQLSelect
+
+class SQLSelect : public SQLStatement {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+    // new(cSQL, oConnection, nConcurrency, nCursorType); defaults 4 and 2.
+    static std::shared_ptr<SQLSelect> New(const xpp::Value& sql = xpp::Value(),
+                                          const xpp::Value& connection = xpp::Value(),
+                                          const xpp::Value& concurrency = xpp::Value(),
+                                          const xpp::Value& cursorType = xpp::Value());
+
+    SQLSelect() = default;
+    ~SQLSelect() override;
+
+    SQLSelect& Init(const xpp::Value& sql, const xpp::Value& connection, const xpp::Value& concurrency,
+                    const xpp::Value& cursorType);
+    SQLStatement& Init(const xpp::Value& sql, const xpp::Value& connection) override;
+
+    // ---- life cycle
+    int64_t Execute(const xpp::Args& args = {}) override;
+    bool Close();
+    bool MoreResults();
+    // NIL or .T.: the full reset; .F.: the partial one.
+    SQLStatement& Reset_(const xpp::Value& all = xpp::Value()) override;
+    xpp::Value Destroy() override;
+    int64_t Refresh();
+    bool Prepare(const xpp::Value& sql = xpp::Value()) override;
+    bool CommitTransaction();
+    bool Commit() { return UpdateRow(); }
+    SQLSelect& CancelUpdate();
+    // Writing rows back is not built yet: answers .F. and writes nothing.
+    bool UpdateRow() { return false; }
+
+    // ---- columns and field access
+    std::shared_ptr<SQLColumn> GetSQLColumn(const xpp::Value& field);
+    bool isNull(const xpp::Value& field);
+    int64_t FieldPos(const xpp::Value& field, const xpp::Value& raise = xpp::Value());
+    std::string FieldName(const xpp::Value& field);
+    xpp::Value FieldGet(const xpp::Value& field);
+    xpp::Value FieldPut(const xpp::Value& field, const xpp::Value& value);
+    xpp::Array RecordGet();
+    xpp::Value RecordPut(const xpp::Value& values);
+
+    // ---- properties (a NIL argument reads)
+    xpp::Value Concurrency(const xpp::Value& v = xpp::Value());
+    xpp::Value CursorType(const xpp::Value& v = xpp::Value());
+    std::string CursorName(const xpp::Value& v = xpp::Value());
+    int64_t MaxRows(const xpp::Value& v = xpp::Value());
+    int64_t QueryTimeout(const xpp::Value& v = xpp::Value());
+    bool UsePositionDelete(const xpp::Value& v = xpp::Value());
+    bool UsePositionUpdate(const xpp::Value& v = xpp::Value());
+    bool DateTimeAsDate(const xpp::Value& v = xpp::Value());
+    int64_t RecNo() const { return nRecNo; }
+    bool Deleted() const;
+    bool isRowModified() const;
+    int64_t FCount();
+    bool Bof() const { return Bof_; }
+    bool Eof() const { return Eof_; }
+
+    // ---- read-only views for programs and tests
+    const std::shared_ptr<SQLRow>& Row() const { return Row_; }
+    int64_t RowBufferSize() const { return RowBufferSize_; }
+    const xpp::Array& ColInfo() const { return aColInfo; }
+    const xpp::Value& SQLColumns() const { return aSQLColumns; }
+    const xpp::Array& ColNames() const { return aColNames; }
+    bool SimulateCursor() const { return lSimulateCursor; }
+    bool Scrollable() const { return isScrollable; }
+    int64_t RecCountMember() const { return nRecCount; }
+    int64_t BoundColumns() const { return LastBoundCol; }
+    int64_t RowsUpdated() const { return RowsUpdated_; }
+
+    // ---- exported members
+    bool isRefresh = false;
+    int64_t nColCount = -1;
+    bool lUsePosDelete = false;
+    bool lUsePosUpdate = false;
+    bool lDateTimeAsDate = false;
+    int64_t nMaxRows = 0;
+    int64_t nQueryTimeout = 0;
+    xpp::Array RowBuffer;
+    bool isCursorOpen = false;
+    bool isProcedure = false;
+    int64_t OrderBy = 0;
+    xpp::Array SortOrder;
+    int64_t AutoUniqueColumn = 0;
+
+protected:
+    SQLSelect& DescribeColumns_();
+    // Placeholders until fetching and the statement's tables are built:
+    // no row is read, no table is found.
+    bool FetchNext_() { return false; }
+    SQLSelect& GetTableName_() { return *this; }
+    xpp::Value Self_();
+
+    std::shared_ptr<SQLStatement> oSQLUpdate;
+    xpp::Value aSQLTables;
+    xpp::Value aSQLColumns;
+    xpp::Array aColNames;
+    bool lSimulateCursor = false;
+    int64_t nRecNo = 0;
+    int64_t nRecCount = -1;
+    bool isScrollable = false;
+    xpp::Value SearchExp;
+
+private:
+    bool OpenOrPrepared_();
+    int64_t Lookup_(const xpp::Value& field) const;
+
+    int64_t RowBufferSize_ = 16;
+    xpp::Array aColInfo;
+    std::shared_ptr<SQLRow> Row_;
+    int64_t RowsUpdated_ = 0;
+    bool Bof_ = true;
+    bool Eof_ = true;
+};
+
+xpp::Class& SQLSELECT();
+
+// __REBINDCOLUMNS(handle, buffers, cells, columns, limit, last): binds the
+// columns of an earlier description again; answers the last bound column.
+int64_t REBINDCOLUMNS_(int64_t handle, const xpp::Array& buffers, const xpp::Array& cells, const xpp::Value& columns,
+                       int64_t limit, int64_t last);
+// __GETCOLATTRIBUTE(handle, column, field, asText): one column attribute,
+// NIL when the driver fails.
+xpp::Value GETCOLATTRIBUTE_(int64_t handle, int64_t column, int64_t field, bool asText);
+
+// The allocator of column buffers and length cells: answers the address
+// of a block of `size` bytes, 0 on failure. Tests install one that fails;
+// an empty function restores the native heap. Answers the one before.
+using ColumnAllocator = std::function<int64_t(int64_t size)>;
+ColumnAllocator SetColumnAllocator(ColumnAllocator allocator);
+
+}  // namespace rowxpp
