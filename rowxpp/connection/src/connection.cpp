@@ -130,6 +130,7 @@ bool SQLConnection::Destroy() {
 bool SQLConnection::OpenNewHandle_(SQLHANDLE& dbc) {
     if (hEnv() == 0) return false;
     Disconnect();
+    manualCommit_ = false;
     ErrorCode = OdbcCall<1>(static_cast<SQLSMALLINT>(SQL_HANDLE_DBC), ToHandle(hEnv()), &dbc);
     if (!Ok(ErrorCode.Int())) {
         DisplayError_(ErrorCode, SQL_HANDLE_ENV, hEnv());
@@ -354,6 +355,7 @@ bool SQLConnection::SetAttribute(int64_t attribute, const xpp::Value& value) {
         DisplayError_();
         return false;
     }
+    if (attribute == SQL_ATTR_AUTOCOMMIT_ && !value.IsChar()) manualCommit_ = value.Int() == 0;
     return true;
 }
 
@@ -454,10 +456,6 @@ std::string SQLConnection::DisplayError_(const xpp::Value& returnCode, const xpp
 std::string SQLConnection::ErrorMessage() {
     return DISPLAYERROR_(ErrorCode, SQL_HANDLE_DBC, Handle, false, xpp::Value(),
                          xpp::Value(std::static_pointer_cast<SQLConnection>(shared_from_this())));
-}
-
-xpp::Value SQLERRORHANDLER(const xpp::Value&, const xpp::Value&, const xpp::Value&, const xpp::Value&) {
-    return xpp::Value();
 }
 
 }  // namespace rowxpp

@@ -155,6 +155,25 @@ Binding Bind(const xpp::Value& param) {
     return b;
 }
 
+// Marks a running Execute for the error handler. Failed() answers the
+// result of the handler's re-execution after a reconnect, else -2.
+class ExecutionMark {
+public:
+    explicit ExecutionMark(SQLStatement& s) : s_(s) {
+        ++s_.executing_;
+        s_.reexecuted_ = xpp::Value();
+    }
+    ~ExecutionMark() { --s_.executing_; }
+    int64_t Failed() {
+        xpp::Value again = s_.reexecuted_;
+        s_.reexecuted_ = xpp::Value();
+        return again.IsNum() ? again.Int() : kExecFailed;
+    }
+
+private:
+    SQLStatement& s_;
+};
+
 }  // namespace
 
 // ============================================================ SQLStatement
@@ -429,6 +448,7 @@ SQLStatement& SQLStatement::CheckDeadlock_() {
 
 int64_t SQLStatement::Execute(const xpp::Args& args) {
     XPP_FRAME("SQLSTATEMENT:EXECUTE");
+    ExecutionMark mark(*this);
     nRowCount = -1;
     xpp::Value params;
     size_t n = args.PCount();
@@ -453,7 +473,7 @@ int64_t SQLStatement::Execute(const xpp::Args& args) {
         // the value and indicator lists, filled by the binding with the
         // addresses of their packed pieces
         xpp::Array values, lengths;
-        if (!SetParameters_(params.Arr(), values, lengths, static_cast<int64_t>(n))) return kExecFailed;
+        if (!SetParameters_(params.Arr(), values, lengths, static_cast<int64_t>(n))) return mark.Failed();
         Execute_();
         if (ErrorCode == SQL_NEED_DATA) ErrorCode = PUTRESTOFDATA_(Handle, params.Arr(), values);
         CheckDeadlock_();
@@ -471,7 +491,7 @@ int64_t SQLStatement::Execute(const xpp::Args& args) {
     }
     if (ErrorCode == 65535 && isHidden_ && FirstState(Handle) == "34000") return kExecHidden34000;
     DisplayError_();
-    return kExecFailed;
+    return mark.Failed();
 }
 
 bool SQLStatement::MoreResults() {

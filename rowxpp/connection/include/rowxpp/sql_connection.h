@@ -2,6 +2,7 @@
 // manager, which the class loads when it is first used.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -134,6 +135,21 @@ public:
     std::shared_ptr<SQLSelect> Cursor(const xpp::Value& sql = xpp::Value(), const xpp::Value& concurrency = xpp::Value(),
                                       const xpp::Value& cursorType = xpp::Value());
 
+    // Reconnection (reconnect.cpp): replaces the connection handle by a new
+    // one connected with the stored values, never prompting, and rebuilds
+    // every statement on it. Only `force` .T. reconnects a live connection;
+    // a numeric `timeout` goes to the new handle's connection time-out.
+    bool Reconnect(const xpp::Value& force = xpp::Value(), const xpp::Value& timeout = xpp::Value());
+    // True between a failed reconnection attempt and the next success: the
+    // statements keep their saved state and Handle is 0.
+    bool Reconnecting_() const { return reconnecting_; }
+    // True while this thread runs Reconnect or the error handler's loop for
+    // this connection.
+    bool ReconnectRunsHere_() const;
+    // Manual-commit mode as set through SetAttribute (every connect starts
+    // in autocommit).
+    bool ManualCommit_() const { return manualCommit_; }
+
     xpp::Array aStatements;
     xpp::Value nTxnIsolation;
     int64_t Handle = 0;
@@ -169,6 +185,17 @@ public:
 
     static constexpr int SQL_ATTR_AUTOCOMMIT_ = 102;
 
+    // The threads running Reconnect and the error handler's reconnect loop
+    // for this connection (0: none).
+    std::atomic<int> reconnectThread_{0};
+    std::atomic<int> handlerLoopThread_{0};
+
+private:
+    bool reconnecting_ = false;
+    bool manualCommit_ = false;
+
+public:
+
     // ---- class variables
     static int64_t hDll();
     static int64_t hEnv();
@@ -186,6 +213,13 @@ std::string GETCONNECTVALUE(const std::string& connectString, const std::string&
 // The library's default error handler; the default onError block calls it.
 xpp::Value SQLERRORHANDLER(const xpp::Value& owner, const xpp::Value& report, const xpp::Value& returnCode,
                            const xpp::Value& errors);
+
+// SQLERRORLOG(text, file, append): appends `text` and CR LF to `file`
+// (default "SQLError.LOG"), or with `append` .F. replaces the file's
+// content by the text alone. A busy file is tried 10 times 0.2 seconds
+// apart. .T. when written; empty or non-character text gives .F.
+bool SQLERRORLOG(const xpp::Value& text, const xpp::Value& file = xpp::Value(),
+                 const xpp::Value& append = xpp::Value());
 
 // ISINITIALIZED(): without an argument the library's start flag; with any
 // argument sets it and answers .T.

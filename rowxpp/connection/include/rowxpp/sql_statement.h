@@ -96,6 +96,13 @@ public:
     xpp::Value Cargo;
     xpp::Value Cargo_;
 
+    // Set while this statement's Execute runs (nested runs counted), so that
+    // the error handler knows the failing call was the execution.
+    int executing_ = 0;
+    // The result of the error handler's re-execution after a reconnect,
+    // which the failed Execute answers in place of -2 (NIL: none).
+    xpp::Value reexecuted_;
+
 protected:
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();

@@ -1,0 +1,81 @@
+// Helpers of the error handler and reconnection tests: a test clock, a
+// fresh current folder for the error log, and the flash hook's calls.
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "rowxpp/flash_hook.h"
+#include "xpp/testing.h"
+
+namespace rowxpp_test {
+
+// 2026-12-10 as a Julian day, and 12:34:56 in milliseconds.
+inline constexpr int32_t kTestDay = 2461385;
+inline constexpr int64_t kTestTime = (12 * 3600 + 34 * 60 + 56) * 1000LL;
+
+// How often `what` occurs in `text`.
+inline size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+// What the flash hook was handed.
+struct Flashed {
+    std::string text, title;
+    int64_t rc = 0;
+};
+
+// Each test runs in a new current folder with the test clock, a known
+// application name and a recording flash hook.
+class ErrorLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        kept_ = std::filesystem::current_path();
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("rowxpp_errors_" + std::to_string(::getpid()) + "_" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        std::filesystem::current_path(folder_);
+        keptClock_ = xpp::testing::SetClock(&clock);
+        xpp::testing::SetAppName("/opt/app/ledger");
+        keptHook_ = rowxpp::SetFlashHook([this](const xpp::Value& text, const xpp::Value& rc, const xpp::Value& title) {
+            flashed.push_back({text.Str(), title.Str(), rc.Int()});
+        });
+    }
+    void TearDown() override {
+        rowxpp::SetFlashHook(keptHook_);
+        xpp::testing::SetAppName("");
+        xpp::testing::SetClock(keptClock_);
+        std::filesystem::current_path(kept_);
+        std::filesystem::remove_all(folder_);
+    }
+
+    // The bytes of a file of the test folder, "" when missing.
+    std::string Read(const std::string& name = "SQLError.LOG") const {
+        std::ifstream in(folder_ / name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    xpp::testing::TestClock clock{kTestDay, kTestTime};
+    std::vector<Flashed> flashed;
+    std::filesystem::path folder_;
+
+private:
+    std::filesystem::path kept_;
+    xpp::testing::Clock* keptClock_ = nullptr;
+    rowxpp::FlashHook keptHook_;
+};
+
+}  // namespace rowxpp_test

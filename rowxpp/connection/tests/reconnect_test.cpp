@@ -1,0 +1,281 @@
+// Lost PostgreSQL connections through psqlODBC: a backend ended by the
+// administrator, a server stopped and started again under a live
+// connection; Reconnect on live connections and in a transaction; a first
+// connect that fails.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "error_support.h"
+#include "kiv_odbc_testing/admin_connection.h"
+#include "kiv_odbc_testing/postgres_server.h"
+#include "rowxpp/sql_statement.h"
+#include "statement_support.h"
+#include "xpp/functions.h"
+
+using namespace rowxpp;
+using kivodbc::testing::AdminConnection;
+using kivodbc::testing::BackendPidOf;
+using kivodbc::testing::PostgresServer;
+using kivodbc::testing::TestDataSources;
+using rowxpp_test::CallLog;
+using rowxpp_test::Connected;
+using rowxpp_test::Count;
+using rowxpp_test::ErrorLogTest;
+
+namespace {
+
+const char* const kInsert = "INSERT INTO lost_t (a, b) VALUES (?, ?)";
+
+xpp::Args Row(int a, const char* b) { return xpp::Args{xpp::Array{a, b}}; }
+
+// Waits (up to ten seconds) until the backend `pid` has left the server.
+bool Gone(AdminConnection& admin, int pid) {
+    for (int i = 0; i < 500; ++i) {
+        auto pids = admin.BackendPids(admin.Database());
+        if (std::find(pids.begin(), pids.end(), pid) == pids.end()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+const char* Word(int n) { return n == 2 ? "two" : "three"; }
+
+// Executes `insert` with {2, "two"}, and when that fails, with {3, "three"}.
+// psqlODBC reports the loss on the first call either as 57P01 (terminated
+// by the administrator: the call fails with -2 and no reconnection starts)
+// or at once as 08S01 (the handler reconnects and runs the statement again).
+// Answers the value of "a" of the call that reconnected.
+template <class LogText>
+int LostExecute(SQLConnection& c, SQLStatement& insert, LogText log, xpp::testing::TestClock& clock) {
+    int64_t first = insert.Execute(Row(2, "two"));
+    if (first == 1) return 2;
+    EXPECT_EQ(first, kExecFailed);
+    std::string text = log();
+    EXPECT_EQ(Count(text, "= SQL ERROR ="), 1u);
+    EXPECT_NE(text.find(std::string("SQLString: ") + kInsert + "\r\nParamList: " + xpp::Var2Char(xpp::Array{2, "two"})),
+              std::string::npos);
+    EXPECT_EQ(Count(text, "RECONNECT"), 0u) << text;
+    EXPECT_FALSE(c.isConnected());
+    EXPECT_TRUE(clock.Sleeps().empty());
+    EXPECT_EQ(insert.Execute(Row(3, "three")), 1);
+    return 3;
+}
+
+class Reconnection : public ErrorLogTest {
+protected:
+    AdminConnection& Admin() { return TestDataSources::Get().Admin(); }
+    std::string Log() { return Read(); }
+};
+
+TEST_F(Reconnection, AnEndedBackendIsReportedThenTheNextErrorReconnectsAndRunsTheStatementOnce) {
+    Admin().Execute("CREATE TABLE lost_t (a integer, b varchar(20))");
+    auto c = Connected(TestDataSources::kPostgres);
+    ASSERT_NE(c->Handle, 0);
+    auto insert = c->NewStatement(kInsert);
+    ASSERT_TRUE(insert->Prepare());
+    auto second = c->NewStatement("SELECT count(*) FROM lost_t");
+    ASSERT_TRUE(second->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 30));
+    ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
+
+    int pid = BackendPidOf(ToHandle(c->Handle));
+    ASSERT_TRUE(Admin().TerminateBackend(pid));
+    ASSERT_TRUE(Gone(Admin(), pid));
+
+    int rerun = LostExecute(*c, *insert, [&] { return Log(); }, clock);
+    std::string log = Log();
+    ASSERT_EQ(flashed.size(), static_cast<size_t>(rerun - 1));
+    EXPECT_NE(flashed.back().text.find("08S01"), std::string::npos) << flashed.back().text;
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), flashed.size());
+    EXPECT_NE(log.find(std::string("SQLString: ") + kInsert + "\r\nParamList: " +
+                       xpp::Var2Char(xpp::Array{rerun, Word(rerun)}) + "\r\n\r\n*** ATTEMPTING TO RECONNECT ***\r\n\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(Count(log, "ATTEMPTING TO RECONNECT"), 1u);
+    EXPECT_EQ(Count(log, "*** RECONNECTED SUCCESSFULLY *** Date: 20261210, Time: 12:34:59\r\n/opt/app/ledger, Thread: " +
+                             std::to_string(xpp::ThreadID()) + "\r\n\r\n"),
+              1u)
+        << log;
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM lost_t"),
+              "1," + std::to_string(rerun));
+    EXPECT_EQ(second->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 30);
+    EXPECT_TRUE(insert->isPrepared);
+    EXPECT_TRUE(c->ShowConnErrors);
+    EXPECT_TRUE(c->isConnected());
+    EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300}));
+    c->Destroy();
+}
+
+TEST_F(Reconnection, AStoppedServerIsWaitedForWithoutPromptsAndEveryStatementComesBack) {
+    auto server = PostgresServer::Create();
+    std::string database = server->CreateDatabase();
+    {
+        AdminConnection admin(*server, database);
+        admin.Execute("CREATE TABLE lost_t (a integer, b varchar(20))");
+    }
+    rowxpp_test::Loaded();
+    auto c = SQLConnection::New();
+    ASSERT_TRUE(c->DriverConnect(xpp::Value(), server->ConnectionString(database)));
+    auto insert = c->NewStatement(kInsert);
+    ASSERT_TRUE(insert->Prepare());
+    ASSERT_TRUE(insert->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 20));
+    ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
+    const char* query = "SELECT count(*) FROM lost_t";
+    auto plain = c->NewStatement(query);
+    ASSERT_TRUE(plain->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 30));
+
+    // between the failed attempts nothing half-made stays in the connection
+    int64_t handleBetween = -1;
+    bool connectedBetween = true;
+    clock.AtSleep(2, [&] {
+        handleBetween = c->Handle;
+        connectedBetween = c->isConnected();
+    });
+    clock.AtSleep(3, [&] { server->Start(); });
+    server->Stop("fast");
+
+    CallLog calls;
+    int rerun = LostExecute(*c, *insert, [&] { return Log(); }, clock);
+
+    EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300, 900, 900}));
+    auto connects = calls.ArgumentsOf(3);
+    ASSERT_EQ(connects.size(), 3u);
+    for (const auto& args : connects) EXPECT_EQ(args.at(7), SQL_DRIVER_NOPROMPT);
+    EXPECT_EQ(handleBetween, 0);
+    EXPECT_FALSE(connectedBetween);
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "ATTEMPTING TO RECONNECT"), 1u);
+    EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u);
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), static_cast<size_t>(rerun - 1)) << "the failed attempts are not reported";
+    EXPECT_EQ(flashed.size(), static_cast<size_t>(rerun - 1));
+
+    EXPECT_TRUE(insert->isPrepared);
+    EXPECT_EQ(insert->SQLString(), kInsert);
+    EXPECT_EQ(insert->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 20);
+    EXPECT_EQ(xpp::Var2Char(insert->ParamList), xpp::Var2Char(xpp::Array{rerun, Word(rerun)}));
+    EXPECT_FALSE(plain->isPrepared);
+    EXPECT_EQ(plain->SQLString(), query);
+    EXPECT_EQ(plain->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 30);
+    EXPECT_TRUE(plain->ParamList.IsNil());
+    EXPECT_TRUE(plain->Cargo_.IsNil());
+    EXPECT_TRUE(c->isConnected());
+    EXPECT_TRUE(c->ShowConnErrors);
+    EXPECT_EQ(plain->Execute(), 1);
+    {
+        AdminConnection admin(*server, database);
+        EXPECT_EQ(admin.Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM lost_t"),
+                  "1," + std::to_string(rerun));
+    }
+    c->Destroy();
+}
+
+TEST_F(Reconnection, ALiveConnectionIsLeftAloneUnlessForced) {
+    auto c = Connected(TestDataSources::kPostgres);
+    {
+        CallLog calls;
+        EXPECT_TRUE(c->Reconnect());
+        ASSERT_EQ(calls.Total(), 1u);
+        ASSERT_EQ(calls.ArgumentsOf(11).size(), 1u);
+        EXPECT_EQ(calls.ArgumentsOf(11)[0].at(1), SQL_ATTR_CONNECTION_DEAD);
+    }
+    int oldPid = BackendPidOf(ToHandle(c->Handle));
+    // a Reconnect of the same connection while one runs answers .F. at once
+    bool nested = true;
+    bool asked = false;
+    {
+        CallLog calls([&](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+            if (index == 59 && !asked) {
+                asked = true;
+                nested = c->Reconnect(true);
+            }
+            return std::nullopt;
+        });
+        EXPECT_TRUE(c->Reconnect(true, 7));
+        EXPECT_NE(c->Handle, 0);
+        EXPECT_EQ(calls.Count(59), 1);
+        bool timeoutSet = false;
+        for (const auto& args : calls.ArgumentsOf(10))
+            timeoutSet |= args.at(0) == c->Handle && args.at(1) == SQL_ATTR_CONNECTION_TIMEOUT && args.at(2) == 7;
+        EXPECT_TRUE(timeoutSet);
+    }
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(nested);
+    EXPECT_NE(BackendPidOf(ToHandle(c->Handle)), oldPid) << "a new session";
+    EXPECT_TRUE(c->isConnected());
+    c->Destroy();
+}
+
+TEST_F(Reconnection, AForcedReconnectInATransactionEndsTheOldSessionAndStaysInManualCommit) {
+    Admin().Execute("CREATE TABLE txn_t (a integer)");
+    auto c = Connected(TestDataSources::kPostgres);
+    ASSERT_TRUE(c->BeginTransaction());
+    auto insert = c->NewStatement("INSERT INTO txn_t VALUES (?)");
+    ASSERT_TRUE(insert->Prepare());
+    ASSERT_EQ(insert->Execute(xpp::Args{1}), 1);
+    int old = BackendPidOf(ToHandle(c->Handle));
+
+    ASSERT_TRUE(c->Reconnect(true));
+    EXPECT_TRUE(Gone(Admin(), old));
+    EXPECT_TRUE(c->inTransaction());
+    EXPECT_EQ(Admin().CountRows("txn_t"), 0);
+    EXPECT_EQ(insert->Execute(xpp::Args{2}), 1);
+    EXPECT_EQ(Admin().CountRows("txn_t"), 0) << "nothing committed statement by statement";
+    ASSERT_TRUE(c->EndTransaction());
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',') FROM txn_t"), "2");
+    EXPECT_FALSE(c->inTransaction());
+    EXPECT_TRUE(Log().empty());
+    c->Destroy();
+}
+
+TEST_F(Reconnection, AStatementOfALostTransactionIsNotRunAgain) {
+    Admin().Execute("CREATE TABLE lost_txn_t (a integer)");
+    auto c = Connected(TestDataSources::kPostgres);
+    ASSERT_TRUE(c->BeginTransaction());
+    auto insert = c->NewStatement("INSERT INTO lost_txn_t VALUES (?)");
+    ASSERT_EQ(insert->Execute(xpp::Args{1}), 1);
+    int pid = BackendPidOf(ToHandle(c->Handle));
+    ASSERT_TRUE(Admin().TerminateBackend(pid));
+    ASSERT_TRUE(Gone(Admin(), pid));
+
+    EXPECT_EQ(insert->Execute(xpp::Args{2}), kExecFailed);
+    EXPECT_EQ(insert->Execute(xpp::Args{3}), kExecFailed);
+    EXPECT_EQ(Count(Log(), "RECONNECTED SUCCESSFULLY"), 1u);
+    EXPECT_TRUE(c->isConnected());
+    EXPECT_TRUE(c->inTransaction());
+    EXPECT_EQ(Admin().CountRows("lost_txn_t"), 0);
+    EXPECT_EQ(insert->Execute(xpp::Args{4}), 1);
+    ASSERT_TRUE(c->EndTransaction());
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',') FROM lost_txn_t"), "4");
+    c->Destroy();
+}
+
+TEST_F(Reconnection, AFirstConnectToAMissingDatabaseReportsOnceAndReturns) {
+    auto& sources = TestDataSources::Get();
+    rowxpp_test::Loaded();
+    auto c = SQLConnection::New();
+    EXPECT_FALSE(c->DriverConnect(xpp::Value(), sources.Server().ConnectionString("no_such_database_here")));
+    EXPECT_EQ(c->Handle, 0);
+    ASSERT_EQ(flashed.size(), 1u);
+    EXPECT_NE(flashed[0].text.find("08001"), std::string::npos) << flashed[0].text;
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u);
+    EXPECT_EQ(Count(log, "RECONNECT"), 0u);
+    EXPECT_EQ(log.find("SQLString: "), std::string::npos);
+    EXPECT_TRUE(clock.Sleeps().empty());
+    c->Destroy();
+}
+
+TEST_F(Reconnection, ANeverConnectedConnectionConnectsWithItsStoredValues) {
+    rowxpp_test::Loaded();
+    auto c = SQLConnection::New();
+    c->DataSource = std::string(TestDataSources::kPostgres) + std::string(1, '\0');
+    CallLog calls;
+    EXPECT_TRUE(c->Reconnect());
+    EXPECT_EQ(calls.Count(2), 1);
+    EXPECT_EQ(calls.Count(3), 0);
+    EXPECT_TRUE(c->isConnected());
+    c->Destroy();
+}
+
+}  // namespace
