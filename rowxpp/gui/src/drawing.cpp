@@ -6,6 +6,7 @@
 #include "rowxpp/gui.h"
 #include "syscalls.h"
 #include "textbox.h"
+#include "xbp/native.h"
 
 namespace rowxpp {
 
@@ -23,12 +24,9 @@ xpp::Value(std::const_pointer_cast<xpp::Object>(ps.shared_from_this())), text);
 
 namespace {
 
-// DrawTextA's format flags.
-constexpr int64_t DT_VCENTER = 4;
-constexpr int64_t DT_SINGLELINE = 32;
-constexpr int64_t DT_EXPANDTABS = 64;
-constexpr int64_t DT_TABSTOP = 128;
-constexpr int64_t kTabWidthBits = 0xFF00;  // the tab width with DT_TABSTOP
+// The bits of DrawTextA's format that hold the tab width with DT_TABSTOP
+// (the flags themselves come from xbp/native.h).
+constexpr int64_t kTabWidthBits = 0xFF00;
 
 bool IsPoint(const xpp::Value& v) { return v.IsArray() && v.Arr().Len() >= 2; }
 
