@@ -58,6 +58,15 @@ cur.execute("INSERT INTO t VALUES (1, 'ok', 99999999.99)")
 cur.execute("INSERT INTO t VALUES (2, 'ok', -99999999.99)")
 assert [r[0] for r in cur.execute('SELECT amt FROM t ORDER BY id')] == [decimal.Decimal('99999999.99'),
                                                                        decimal.Decimal('-99999999.99')]
+# A VARCHAR takes exactly its declared length.
+cur.execute('CREATE TABLE v (s VARCHAR(50))')
+cur.execute('INSERT INTO v VALUES (?)', 'abcdefghijklmnopqrstuvwxyz')
+try:
+    cur.execute('INSERT INTO v VALUES (?)', 'x' * 60)
+    raise SystemExit('accepted 60 characters into VARCHAR(50)')
+except pyodbc.Error:
+    pass
+assert [r[0] for r in cur.execute('SELECT s FROM v')] == ['abcdefghijklmnopqrstuvwxyz']
 # An update that fails on its second row changes none.
 try:
     cur.execute("UPDATE t SET c = CASE WHEN id = 2 THEN 'far too long' ELSE 'new' END")
