@@ -145,16 +145,22 @@ bool SQLSelect::FetchScroll_(int64_t orientation, int64_t offset) {
             }
             // Truncated data is no sign of a deleted row.
             std::string state = FirstState_();
-            bool truncated = state == "01004" || state == "01S07";
+            bool truncated = In(state, "01004,01S07");
             MoveRecNo_(orientation, offset);
+            // A move that went past either end (a driver may answer it with
+            // a warning) stands on the first or last row like one answered
+            // with SQL_NO_DATA.
+            bool offTheSet = false;
             if (nRecNo < 1) {
                 nRecNo = 1;
+                Bof_ = offTheSet = true;
                 ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(SQL_FETCH_FIRST), static_cast<SQLLEN>(0));
-                if (ErrorCode == SQL_SUCCESS_WITH_INFO) truncated = FirstState_() == "01004";
+                if (ErrorCode == SQL_SUCCESS_WITH_INFO) truncated = In(FirstState_(), "01004,01S07");
             } else if (RecCount() > 0 && nRecNo > nRecCount) {
                 nRecNo = RecCount();
+                Eof_ = offTheSet = true;
                 ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(SQL_FETCH_LAST), static_cast<SQLLEN>(0));
-                if (ErrorCode == SQL_SUCCESS_WITH_INFO) truncated = FirstState_() == "01004";
+                if (ErrorCode == SQL_SUCCESS_WITH_INFO) truncated = In(FirstState_(), "01004,01S07");
             }
             if (ErrorCode == SQL_NO_DATA) {
                 Row_->SetPhantom();
@@ -163,7 +169,7 @@ bool SQLSelect::FetchScroll_(int64_t orientation, int64_t offset) {
                 Row_->isReallyDeleted = ErrorCode != SQL_SUCCESS && !(ErrorCode == SQL_SUCCESS_WITH_INFO && truncated);
                 FetchRow();
             }
-            return true;
+            return !offTheSet;
         }
         case SQL_NO_DATA:
             if (backward) {
