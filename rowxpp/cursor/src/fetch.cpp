@@ -206,7 +206,7 @@ xpp::Array SQLSelect::FetchRow() {
         auto col = columns.Get(at).As<SQLColumn>();
         int64_t cType = info.Get(1).Int();
         int64_t size = info.Get(2).Int();
-        const std::string& valType = info.Get(3).Str();
+        std::string valType = info.Get(3).Str();
         int64_t nullSize = col ? col->NullSize : 1;
         xpp::Value blank = col ? col->DefValue : xpp::Value();
         bool bound = i <= LastBoundCol;
