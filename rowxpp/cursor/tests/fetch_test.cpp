@@ -88,8 +88,9 @@ TEST(CursorFetch, ValuesOfEveryKindOnEachDriver) {
         {"KIVODBC",
          "",
          {{"id", "1"}, {"label", "abc                 "}, {"note", "long"}, {"code", "AB  "}, {"born", "03/05/2024"},
-          {"price", "12.50"}, {"ratio", "0.25"}, {"flag", ".T."}, {"big", "9000000000"}, {"data", ""}},
-         ""},
+          {"stamp", "2024-03-05 10:20:30.000"}, {"price", "12.50"}, {"ratio", "0.25"}, {"flag", ".T."},
+          {"big", "9000000000"}, {"data", ""}},
+         "03/05/2024"},
     };
     for (const DriverValues& d : all) {
         SCOPED_TRACE(d.dsn);
@@ -334,6 +335,16 @@ TEST(CursorNavigation, ScrollableCursorOnEachDriver) {
         reported.Catch(*c);
         auto s = Walk(*c, SQL_CONCUR_VALUES, SQL_CURSOR_DYNAMIC, true, steps);
         EXPECT_EQ(s->RecCount(), 10);
+        // as a program sends them
+        xpp::Value v(s);
+        EXPECT_TRUE(xpp::Send(v, "GoBottom").Log());
+        EXPECT_EQ(xpp::Send(v, "Skipper", {-2}).Int(), -2);
+        EXPECT_TRUE(xpp::Send(v, "GoTo", {4}).Log());
+        EXPECT_TRUE(xpp::Send(v, "Skip").Log());
+        EXPECT_EQ(xpp::Send(v, "RecNo").Int(), 5);
+        EXPECT_EQ(xpp::Send(v, "RecCount").Int(), 10);
+        EXPECT_TRUE(xpp::Send(v, "GoTop").Log());
+        EXPECT_EQ(xpp::Send(v, "FetchRow").Arr().Get(1).Int(), 1);
         EXPECT_EQ(reported.calls, 0) << reported.report;
         s->Destroy();
 
