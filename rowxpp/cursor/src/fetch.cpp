@@ -197,15 +197,14 @@ bool SQLSelect::FetchScroll_(int64_t orientation, int64_t offset) {
 xpp::Array SQLSelect::FetchRow() {
     XPP_FRAME("SQLSELECT:FETCHROW");
     int64_t nRet = ErrorCode;
-    std::string buffer;
-    if (LastBoundCol < nColCount) buffer.assign(static_cast<size_t>(std::max<int64_t>(RowBufferSize_, 1)), ' ');
+    std::string buffer(LastBoundCol < nColCount ? static_cast<size_t>(std::max<int64_t>(RowBufferSize_, 1)) : 0, ' ');
     xpp::Array columns = aSQLColumns.IsArray() ? aSQLColumns.Arr() : xpp::Array();
     for (int64_t i = 1; i <= nColCount; ++i, nRet = 0) {
         size_t at = static_cast<size_t>(i);
         xpp::Array info = aColInfo.Get(at).Arr();
         auto col = columns.Get(at).As<SQLColumn>();
         int64_t cType = info.Get(1).Int();
-        int64_t size = info.Get(2).Int();
+        int64_t size = info.Get(2).Int();  // the column's buffer length
         std::string valType = info.Get(3).Str();
         int64_t nullSize = col ? col->NullSize : 1;
         xpp::Value blank = col ? col->DefValue : xpp::Value();
@@ -216,6 +215,9 @@ xpp::Array SQLSelect::FetchRow() {
             data = At<const char>(apColBuffer.Get(at).Int());
             nLen = *At<SQLLEN>(apColSize.Get(at).Int());
         } else {
+            // never more than the row's text buffer holds (a refresh under a
+            // lower limit may leave a column unbound that was bound before)
+            size = std::min(size, static_cast<int64_t>(buffer.size()));
             nRet = OdbcCall<39>(H(Handle), static_cast<SQLUSMALLINT>(i), static_cast<SQLSMALLINT>(cType),
                                 static_cast<SQLPOINTER>(buffer.data()), static_cast<SQLLEN>(size), &nLen);
             data = buffer.data();

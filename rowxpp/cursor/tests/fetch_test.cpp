@@ -271,6 +271,27 @@ TEST(CursorFetch, BoundColumnsCostOneFetchPerRow) {
     DropAndClose(c, "nav");
 }
 
+TEST(CursorFetch, RefreshUnderALowerLimitReadsANewlyUnboundColumnWhole) {
+    auto c = Connected("SQLite");
+    ASSERT_NE(c->Handle, 0);
+    c->Execute("DROP TABLE wide");
+    ASSERT_NE(c->Execute("CREATE TABLE wide (id INTEGER, v VARCHAR(60), w VARCHAR(3))"), kExecFailed);
+    std::string value = xpp::Replicate("0123456789", 5);
+    ASSERT_NE(c->Execute("INSERT INTO wide (id, v, w) VALUES (1, ?, 'end')", xpp::Array{value}), kExecFailed);
+    auto s = c->Cursor("SELECT id, v, w FROM wide");
+    ASSERT_NE(s->Execute(), kExecFailed);
+    ASSERT_EQ(s->BoundColumns(), 3);
+    EXPECT_EQ(s->RowBufferSize(), 16);
+    // v (61 bytes) is no longer bound; the row's text buffer stays 16
+    c->BufferSize = 4;
+    ASSERT_NE(s->Refresh(), kExecFailed);
+    EXPECT_EQ(s->BoundColumns(), 1);
+    EXPECT_EQ(s->FieldGet("v").Str(), value);
+    EXPECT_EQ(s->FieldGet("w").Str(), "end");
+    s->Destroy();
+    DropAndClose(c, "wide");
+}
+
 // --------------------------------------------------------------- navigation
 
 struct Step {
