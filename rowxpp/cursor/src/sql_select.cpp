@@ -7,6 +7,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "cursor_calls.h"
 #include "rowxpp/natives.h"
 #include "rowxpp/odbc_calls.h"
 #include "rowxpp/sql_error.h"
@@ -16,14 +17,9 @@
 namespace rowxpp {
 namespace {
 
-bool Ok(int64_t rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
-
-SQLHSTMT H(int64_t handle) { return ToHandle(handle); }
-
-template <class T>
-T* At(int64_t address) {
-    return reinterpret_cast<T*>(static_cast<intptr_t>(address));
-}
+using cursor::At;
+using cursor::H;
+using cursor::Ok;
 
 std::mutex allocatorLock;
 ColumnAllocator allocator;
@@ -164,6 +160,13 @@ xpp::Class& SQLSelect::ClassObject() {
         c.AddMessage("fcount", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).FCount(); });
         c.AddMessage("bof", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Bof(); });
         c.AddMessage("eof", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Eof(); });
+        c.AddMessage("fetchrow", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).FetchRow(); });
+        c.AddMessage("skip", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Skip(a[1]); });
+        c.AddMessage("skipper", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Skipper(a[1]); });
+        c.AddMessage("goto", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).GoTo(a[1]); });
+        c.AddMessage("gotop", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).GoTop(); });
+        c.AddMessage("gobottom", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).GoBottom(); });
+        c.AddMessage("reccount", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).RecCount(); });
         c.AddMessage("row", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return xpp::Value(self(o).Row()); });
     });
 }

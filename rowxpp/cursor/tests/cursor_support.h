@@ -35,8 +35,8 @@ inline const std::vector<KindsTable>& Kinds() {
         {"KIVODBC",
          "CREATE TABLE kinds (id AUTOINC, name CHAR(20), note MEMO, code CHAR(4), born DATE, stamp TIMESTAMP, "
          "price NUMERIC(10,2), ratio DOUBLE, flag LOGICAL, big BIGINT, data BLOB)",
-         "INSERT INTO kinds (name, note, code, born, price, ratio, flag, big) VALUES "
-         "('abc', 'long', 'AB', {d '2024-03-05'}, 12.5, 0.25, TRUE, 9000000000)"},
+         "INSERT INTO kinds (name, note, code, born, stamp, price, ratio, flag, big) VALUES "
+         "('abc', 'long', 'AB', {d '2024-03-05'}, {ts '2024-03-05 10:20:30'}, 12.5, 0.25, TRUE, 9000000000)"},
     };
     return kinds;
 }

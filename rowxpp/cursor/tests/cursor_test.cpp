@@ -94,7 +94,10 @@ TEST(CursorDescribe, EveryKindOfColumnOnEachDriver) {
         EXPECT_TRUE(s->isCursorOpen);
         EXPECT_TRUE(s->Scrollable());
         EXPECT_EQ(s->CursorType().Int(), d.cursorType);
-        EXPECT_EQ(s->RecCountMember(), 0);  // no fetching yet
+        // the first row is read, the rows are not counted yet
+        EXPECT_EQ(s->RecNo(), 1);
+        EXPECT_FALSE(s->Eof());
+        EXPECT_EQ(s->RecCountMember(), -1);
         ASSERT_EQ(s->FCount(), static_cast<int64_t>(d.columns.size()));
         for (size_t i = 0; i < d.columns.size(); ++i) {
             const Expected& e = d.columns[i];
@@ -307,6 +310,51 @@ TEST(CursorDescribe, FailedAllocationRaisesAndLeavesTheColumnUnbound) {
     EXPECT_EQ(s->BoundColumns(), 1);
     EXPECT_EQ(s->RowBufferSize(), 21);
     s->Destroy();
+    c->Execute("DROP TABLE kinds");
+    c->Destroy();
+}
+
+TEST(CursorDescribe, FailedDescriptionKeepsTheColumnsBeforeIt) {
+    auto c = WithKinds(Kinds()[0]);
+    ASSERT_NE(c->Handle, 0);
+    auto s = c->Cursor("SELECT id, name AS label, code, note FROM kinds");
+    {
+        CallLog refuse([](int index, const std::vector<int64_t>& a) -> std::optional<int64_t> {
+            if (index == 34 && a[1] == 3) return SQL_ERROR;
+            return std::nullopt;
+        });
+        ASSERT_NE(s->Execute(), kExecFailed);
+    }
+    EXPECT_EQ(s->FCount(), 2);
+    EXPECT_EQ(s->ColInfo().Len(), 2u);
+    EXPECT_EQ(s->ColNames().Len(), 2u);
+    EXPECT_EQ(s->SQLColumns().Arr().Len(), 2u);
+    EXPECT_EQ(s->RowBuffer.Len(), 2u);
+    EXPECT_EQ(s->BoundColumns(), 2);
+    EXPECT_EQ(s->FieldPos("code"), 0);
+    // the row of the columns described is read
+    EXPECT_EQ(s->FieldGet(1).Int(), 1);
+    EXPECT_EQ(s->FieldGet("label").Str(), "abc");
+    s->Destroy();
+
+    // a table name the driver does not tell reads as "" in the error text
+    // (SQLite names the column by its label)
+    auto t = c->Cursor("SELECT id, name AS label FROM kinds");
+    int calls = 0;
+    SetColumnAllocator([&](int64_t size) -> int64_t { return ++calls == 3 ? 0 : MemAlloc_(size).Int(); });
+    CapturedErrors errors;
+    {
+        CallLog refuse([](int index, const std::vector<int64_t>& a) -> std::optional<int64_t> {
+            if (index == 35 && a[2] == SQL_DESC_TABLE_NAME) return SQL_ERROR;
+            return std::nullopt;
+        });
+        EXPECT_NE(t->Execute(), kExecFailed);
+    }
+    SetColumnAllocator({});
+    ASSERT_EQ(errors.Errors().size(), 1u);
+    EXPECT_EQ(errors.Errors()[0]->description.Str(), "Failed to allocate memory (.label, 21)");
+    EXPECT_TRUE(t->GetSQLColumn(2)->TableName.IsNil());
+    t->Destroy();
     c->Execute("DROP TABLE kinds");
     c->Destroy();
 }

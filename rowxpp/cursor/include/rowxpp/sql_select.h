@@ -1,5 +1,6 @@
 // SQLSelect: a cursor over one ODBC result set, with its described columns
-// (SQLColumn), the current row (SQLRow) and field access by name or number.
+// (SQLColumn), the tables its statement reads (SQLTable), the current row
+// (SQLRow), fetching, navigation and field access by name or number.
 #pragma once
 
 #include <cstdint>
@@ -84,6 +85,39 @@ public:
 
 xpp::Class& SQLROW();
 
+// ------------------------------------------------------------------- SQLTable
+
+// One table named in a statement's FROM list.
+class SQLTable : public xpp::Object {
+public:
+    static xpp::Class& ClassObject();
+    xpp::Class& classObject() const override { return ClassObject(); }
+    // new(cName, cWritten)
+    static std::shared_ptr<SQLTable> New(const xpp::Value& name = xpp::Value(),
+                                         const xpp::Value& written = xpp::Value());
+    SQLTable& Init(const xpp::Value& name, const xpp::Value& written);
+    // NIL or a position <= 0 empties the key list; another position is
+    // appended unless it is there already.
+    SQLTable& SetKeyColumn(const xpp::Value& position);
+
+    std::string Name;
+    std::string DelName;
+    xpp::Array KeyColumns;
+};
+
+xpp::Class& SQLTABLE();
+
+// SQLLIST2ARRAY(cList, cDelimiters): splits a list of names such as a FROM
+// or ORDER BY list; answers {names, written names}. The list ends at the
+// first name followed by anything but a comma. Tabs and line breaks count
+// as blanks.
+xpp::Array SQLLIST2ARRAY(const xpp::Value& list, const xpp::Value& delimiters);
+
+// __GETRESTOFDATA(hStmt, nColumn, nCType, nNullSize): what is left of one
+// column's data, read with SQLGetData in pieces of 32766 bytes; "" when
+// nothing could be read. Errors are not reported.
+std::string GETRESTOFDATA_(int64_t handle, int64_t column, int64_t cType, int64_t nullSize);
+
 // ------------------------------------------------------------------ SQLSelect
 
 class SQLSelect : public SQLStatement {
@@ -117,6 +151,20 @@ public:
     SQLSelect& CancelUpdate();
     // Writing rows back is not built yet: answers .F. and writes nothing.
     bool UpdateRow() { return false; }
+
+    // ---- fetching and navigation
+    // Converts the row the driver stands on into RowBuffer and
+    // Row:Original; answers RowBuffer.
+    xpp::Array FetchRow();
+    bool Skip(const xpp::Value& n = xpp::Value());
+    bool GoTo(const xpp::Value& row);
+    bool GoTop();
+    bool GoBottom();
+    // The number of rows really moved, with the sign of the direction.
+    int64_t Skipper(const xpp::Value& n);
+    // The number of rows of the result, -1 when the cursor cannot be opened
+    // or the rows cannot be counted (then asked again on the next call).
+    int64_t RecCount();
 
     // ---- columns and field access
     std::shared_ptr<SQLColumn> GetSQLColumn(const xpp::Value& field);
@@ -155,6 +203,7 @@ public:
     int64_t RecCountMember() const { return nRecCount; }
     int64_t BoundColumns() const { return LastBoundCol; }
     int64_t RowsUpdated() const { return RowsUpdated_; }
+    const xpp::Value& SQLTables() const { return aSQLTables; }
 
     // ---- exported members
     bool isRefresh = false;
@@ -173,10 +222,10 @@ public:
 
 protected:
     SQLSelect& DescribeColumns_();
-    // Placeholders until fetching and the statement's tables are built:
-    // no row is read, no table is found.
-    bool FetchNext_() { return false; }
-    SQLSelect& GetTableName_() { return *this; }
+    bool FetchNext_();
+    // orientation: 1 NEXT, 2 FIRST, 3 LAST, 4 PRIOR, 5 ABSOLUTE, 6 RELATIVE.
+    bool FetchScroll_(int64_t orientation, int64_t offset = 0);
+    SQLSelect& GetTableName_();
     xpp::Value Self_();
 
     std::shared_ptr<SQLStatement> oSQLUpdate;
@@ -191,6 +240,12 @@ protected:
 
 private:
     bool OpenOrPrepared_();
+    void WritePending_();
+    void MoveRecNo_(int64_t orientation, int64_t offset);
+    // The first SQLSTATE of the statement's diagnostics, "" when none.
+    std::string FirstState_();
+    // Runs one count statement; -1 when it cannot be run.
+    int64_t CountWith_(const std::string& text);
     int64_t Lookup_(const xpp::Value& field) const;
 
     int64_t RowBufferSize_ = 16;

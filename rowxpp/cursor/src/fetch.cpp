@@ -1,0 +1,416 @@
+// Fetching rows into a cursor's row buffer, navigation over the result set
+// and its record count.
+#include <algorithm>
+#include <cstring>
+
+#include "cursor_calls.h"
+#include "rowxpp/sql_error.h"
+#include "rowxpp/sql_select.h"
+#include "statement_text.h"
+#include "xpp/functions.h"
+#include "xpp/runtime.h"
+
+namespace rowxpp {
+namespace {
+
+using cursor::At;
+using cursor::H;
+using cursor::Ok;
+
+constexpr int64_t kPiece = 32766;
+
+// Whether `state` is one of the comma-separated states of `list`.
+bool In(const std::string& state, std::string_view list) { return !state.empty() && xpp::At(state, list) > 0; }
+
+// Up to `limit` bytes of `bytes`, cut at its first zero byte.
+std::string UpToZero(const char* bytes, int64_t limit) {
+    if (limit <= 0) return std::string();
+    const void* zero = std::memchr(bytes, 0, static_cast<size_t>(limit));
+    size_t n = zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : static_cast<size_t>(limit);
+    return std::string(bytes, n);
+}
+
+// Reads column `column` with SQLGetData in pieces, appending to `into`;
+// false when not even the first call succeeded.
+bool ReadPieces(int64_t handle, int64_t column, int64_t cType, int64_t nullSize, std::string& into) {
+    std::string buffer(static_cast<size_t>(kPiece), ' ');
+    bool read = false;
+    for (;;) {
+        SQLLEN length = 0;
+        int64_t rc = OdbcCall<39>(H(handle), static_cast<SQLUSMALLINT>(column), static_cast<SQLSMALLINT>(cType),
+                                  static_cast<SQLPOINTER>(buffer.data()), static_cast<SQLLEN>(kPiece), &length);
+        if (!Ok(rc)) break;
+        read = true;
+        if (length >= kPiece || length == SQL_NO_TOTAL) {
+            into.append(buffer, 0, static_cast<size_t>(kPiece - nullSize));
+            continue;
+        }
+        if (length > 0) into.append(buffer, 0, static_cast<size_t>(length));
+        break;
+    }
+    return read;
+}
+
+}  // namespace
+
+std::string GETRESTOFDATA_(int64_t handle, int64_t column, int64_t cType, int64_t nullSize) {
+    std::string rest;
+    ReadPieces(handle, column, cType, std::clamp<int64_t>(nullSize, 0, 2), rest);
+    return rest;
+}
+
+// ------------------------------------------------------------------ fetching
+
+std::string SQLSelect::FirstState_() {
+    xpp::Value state = GETDIAGFIELD_(SQL_HANDLE_STMT, Handle, 1, SQL_DIAG_SQLSTATE, true);
+    return state.IsChar() ? state.Str() : std::string();
+}
+
+void SQLSelect::WritePending_() {
+    if (Row_->isRowModified) UpdateRow();
+    else RowsUpdated_ = 0;
+}
+
+void SQLSelect::MoveRecNo_(int64_t orientation, int64_t offset) {
+    switch (orientation) {
+        case SQL_FETCH_NEXT: ++nRecNo; break;
+        case SQL_FETCH_FIRST: nRecNo = 1; break;
+        case SQL_FETCH_LAST: nRecNo = RecCount(); break;
+        case SQL_FETCH_PRIOR: --nRecNo; break;
+        case SQL_FETCH_ABSOLUTE: nRecNo = offset; break;
+        case SQL_FETCH_RELATIVE: nRecNo += offset; break;
+        default: break;
+    }
+}
+
+bool SQLSelect::FetchNext_() {
+    XPP_FRAME("SQLSELECT:__FETCHNEXT");
+    if (!isCursorOpen) return false;
+    WritePending_();
+    if (Eof_ && !Bof_) return false;
+    Row_->Clear();
+    ErrorCode = OdbcCall<37>(H(Handle));
+    ++nRecNo;
+    if (Ok(ErrorCode)) {
+        FetchRow();
+        Bof_ = Eof_ = false;
+        return true;
+    }
+    if (ErrorCode == SQL_NO_DATA) {
+        Eof_ = true;
+        if (Bof_ && (!isScrollable || RecCount() == 0)) {
+            nRecNo = nRecCount = 0;
+            Row_->SetPhantom();
+            return false;
+        }
+        if (isScrollable) {
+            nRecNo = RecCount() == 0 ? nRecNo - 1 : nRecCount;
+            ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(SQL_FETCH_LAST), static_cast<SQLLEN>(0));
+            if (ErrorCode == SQL_NO_DATA) Row_->SetPhantom();
+            else FetchRow();
+            return false;
+        }
+        // A forward-only cursor past its last row stands on nothing.
+        Row_->SetPhantom();
+        return false;
+    }
+    Row_->SetPhantom();
+    std::string state = FirstState_();
+    if (state == "HY109") Row_->isReallyDeleted = true;
+    else if (state != "24000" && !state.empty()) DisplayError_();
+    return false;
+}
+
+bool SQLSelect::FetchScroll_(int64_t orientation, int64_t offset) {
+    XPP_FRAME("SQLSELECT:__FETCHSCROLL");
+    if (!isCursorOpen) return false;
+    Bof_ = Eof_ = false;
+    WritePending_();
+    Row_->Clear();
+    ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(orientation), static_cast<SQLLEN>(offset));
+    bool backward = orientation == SQL_FETCH_PRIOR || offset < 0;
+    switch (ErrorCode) {
+        case SQL_SUCCESS:
+            MoveRecNo_(orientation, offset);
+            FetchRow();
+            return true;
+        case SQL_SUCCESS_WITH_INFO: {
+            if (backward && nRecNo <= 1) {
+                Bof_ = true;
+                nRecNo = 1;
+                ErrorCode = OdbcCall<37>(H(Handle));
+                if (ErrorCode == SQL_NO_DATA) Row_->SetPhantom();
+                else FetchRow();
+                return false;
+            }
+            // Truncated data is no sign of a deleted row.
+            std::string state = FirstState_();
+            bool truncated = In(state, "01004,01S07");
+            MoveRecNo_(orientation, offset);
+            // A move that went past either end (a driver may answer it with
+            // a warning) stands on the first or last row like one answered
+            // with SQL_NO_DATA.
+            bool offTheSet = false;
+            if (nRecNo < 1) {
+                nRecNo = 1;
+                Bof_ = offTheSet = true;
+                ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(SQL_FETCH_FIRST), static_cast<SQLLEN>(0));
+                if (ErrorCode == SQL_SUCCESS_WITH_INFO) truncated = In(FirstState_(), "01004,01S07");
+            } else if (RecCount() > 0 && nRecNo > nRecCount) {
+                nRecNo = RecCount();
+                Eof_ = offTheSet = true;
+                ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(SQL_FETCH_LAST), static_cast<SQLLEN>(0));
+                if (ErrorCode == SQL_SUCCESS_WITH_INFO) truncated = In(FirstState_(), "01004,01S07");
+            }
+            if (ErrorCode == SQL_NO_DATA) {
+                Row_->SetPhantom();
+                Row_->isReallyDeleted = true;
+            } else {
+                Row_->isReallyDeleted = ErrorCode != SQL_SUCCESS && !(ErrorCode == SQL_SUCCESS_WITH_INFO && truncated);
+                FetchRow();
+            }
+            return !offTheSet;
+        }
+        case SQL_NO_DATA:
+            if (backward) {
+                Bof_ = true;
+                nRecNo = 1;
+                ErrorCode = OdbcCall<37>(H(Handle));
+            } else {
+                Eof_ = true;
+                nRecNo = RecCount();
+                ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(SQL_FETCH_LAST), static_cast<SQLLEN>(0));
+            }
+            if (ErrorCode == SQL_NO_DATA) Row_->SetPhantom();
+            else FetchRow();
+            return false;
+        default: {
+            std::string state = FirstState_();
+            Row_->SetPhantom();
+            if (state == "HY109") Row_->isReallyDeleted = true;
+            else if (!In(state, "HY106,24000") && !state.empty()) DisplayError_();
+            return false;
+        }
+    }
+}
+
+xpp::Array SQLSelect::FetchRow() {
+    XPP_FRAME("SQLSELECT:FETCHROW");
+    int64_t nRet = ErrorCode;
+    std::string buffer(LastBoundCol < nColCount ? static_cast<size_t>(std::max<int64_t>(RowBufferSize_, 1)) : 0, ' ');
+    xpp::Array columns = aSQLColumns.IsArray() ? aSQLColumns.Arr() : xpp::Array();
+    for (int64_t i = 1; i <= nColCount; ++i, nRet = 0) {
+        size_t at = static_cast<size_t>(i);
+        xpp::Array info = aColInfo.Get(at).Arr();
+        auto col = columns.Get(at).As<SQLColumn>();
+        int64_t cType = info.Get(1).Int();
+        int64_t size = info.Get(2).Int();  // the column's buffer length
+        std::string valType = info.Get(3).Str();
+        int64_t nullSize = col ? col->NullSize : 1;
+        xpp::Value blank = col ? col->DefValue : xpp::Value();
+        bool bound = i <= LastBoundCol;
+        const char* data = nullptr;
+        SQLLEN nLen = 0;
+        if (bound) {
+            data = At<const char>(apColBuffer.Get(at).Int());
+            nLen = *At<SQLLEN>(apColSize.Get(at).Int());
+        } else {
+            // never more than the row's text buffer holds (a refresh under a
+            // lower limit may leave a column unbound that was bound before)
+            size = std::min(size, static_cast<int64_t>(buffer.size()));
+            nRet = OdbcCall<39>(H(Handle), static_cast<SQLUSMALLINT>(i), static_cast<SQLSMALLINT>(cType),
+                                static_cast<SQLPOINTER>(buffer.data()), static_cast<SQLLEN>(size), &nLen);
+            data = buffer.data();
+        }
+        if (!Ok(nRet)) {
+            std::string state = FirstState_();
+            if (state == "HY109") {
+                Row_->SetPhantom();
+                Row_->isReallyDeleted = true;
+                break;
+            }
+            if (In(state, "24000,HY106")) {
+                Row_->SetPhantom();
+                break;
+            }
+            RowBuffer.Set(at, blank);
+            if (!state.empty()) {
+                DisplayError_(nRet);
+                if (In(state, "08S01,HY008,HY010,HYC00,HYT01")) break;
+            }
+            continue;
+        }
+        if (nLen == SQL_NULL_DATA || nLen == 0) {
+            RowBuffer.Set(at, blank);
+            // an empty text is a value, not NULL
+            if (nLen == 0 && valType == "C") Row_->Original.Set(at, "");
+            continue;
+        }
+        // the bytes the driver left, never more than the buffer holds
+        int64_t held = std::clamp<int64_t>(static_cast<int64_t>(nLen), 0, size);
+        xpp::Value value;
+        if (valType == "C") {
+            std::string text;
+            if (bound) {
+                // A bound text cut short is read again whole; SQLGetData
+                // starts over at its first byte.
+                bool truncated = nLen == SQL_NO_TOTAL || nLen > size - nullSize;
+                if (!truncated || !ReadPieces(Handle, i, cType, nullSize, text)) {
+                    text.assign(data, static_cast<size_t>(std::min(held, size - nullSize)));
+                }
+            } else if (nRet == SQL_SUCCESS_WITH_INFO && FirstState_() == "01004") {
+                text.assign(data, static_cast<size_t>(std::max<int64_t>(size - nullSize, 0)));
+                ReadPieces(Handle, i, cType, nullSize, text);
+            } else {
+                text.assign(data, static_cast<size_t>(held));
+            }
+            value = text;
+        } else if (valType == "N") {
+            std::string t;
+            if (cType == SQL_C_LONG || cType == SQL_C_DOUBLE) t.assign(data, static_cast<size_t>(bound ? size : held));
+            else t = UpToZero(data, held);
+            if (t.empty()) {
+                RowBuffer.Set(at, blank);
+                continue;
+            }
+            int64_t decimals = info.Get(4).Int();
+            if (cType == SQL_C_LONG) {
+                value = xpp::Bin2L(t);
+            } else if (cType == SQL_C_DOUBLE) {
+                value = xpp::Number::FromDouble(xpp::Bin2F(t));
+                int64_t sqlType = info.Get(5).Int();
+                if (sqlType == SQL_DECIMAL || sqlType == SQL_NUMERIC) {
+                    value = xpp::Round(value, static_cast<int>(decimals));
+                }
+            } else {
+                value = xpp::Val(t);
+                value = decimals == 0 ? xpp::Int(value) : xpp::Round(value, static_cast<int>(decimals));
+            }
+        } else if (valType == "D") {
+            std::string t = UpToZero(data, held);
+            if (t.empty()) {
+                RowBuffer.Set(at, blank);
+                continue;
+            }
+            value = xpp::SToD(xpp::Left(xpp::StrTran(xpp::StrTran(t, "-"), "/"), 8));
+        } else if (valType == "L") {
+            value = held > 0 && (data[0] == '1' || data[0] == 'T');
+        } else {
+            value = std::string(data, static_cast<size_t>(held));
+        }
+        RowBuffer.Set(at, value);
+        Row_->Original.Set(at, value);
+    }
+    return RowBuffer;
+}
+
+// ---------------------------------------------------------------- navigation
+
+bool SQLSelect::Skip(const xpp::Value& n) {
+    XPP_FRAME("SQLSELECT:SKIP");
+    int64_t rows = n.IsNum() ? n.Int() : 1;
+    if (rows == 1) return FetchNext_();
+    if (rows == -1) return FetchScroll_(SQL_FETCH_PRIOR);
+    if (rows == 0) return Bof_ && Eof_ ? FetchNext_() : FetchScroll_(SQL_FETCH_RELATIVE, 0);
+    return FetchScroll_(SQL_FETCH_RELATIVE, rows);
+}
+
+bool SQLSelect::GoTo(const xpp::Value& row) {
+    XPP_FRAME("SQLSELECT:GOTO");
+    int64_t r = row.IsNum() ? row.Int() : 0;
+    if (r <= 1) return FetchScroll_(SQL_FETCH_FIRST);
+    if (RecCount() > 0 && r >= nRecCount) return FetchScroll_(SQL_FETCH_LAST);
+    return FetchScroll_(SQL_FETCH_ABSOLUTE, r);
+}
+
+bool SQLSelect::GoTop() {
+    XPP_FRAME("SQLSELECT:GOTOP");
+    return Bof_ && Eof_ ? FetchNext_() : FetchScroll_(SQL_FETCH_FIRST);
+}
+
+bool SQLSelect::GoBottom() {
+    XPP_FRAME("SQLSELECT:GOBOTTOM");
+    return FetchScroll_(SQL_FETCH_LAST);
+}
+
+int64_t SQLSelect::Skipper(const xpp::Value& n) {
+    XPP_FRAME("SQLSELECT:SKIPPER");
+    int64_t rows = n.IsNum() ? n.Int() : 0;
+    if (!isScrollable) {
+        int64_t moved = 0;
+        while (moved < rows && FetchNext_()) ++moved;
+        return moved;
+    }
+    if (rows == 1) return FetchNext_() ? 1 : 0;
+    if (rows == -1) return FetchScroll_(SQL_FETCH_PRIOR) ? -1 : 0;
+    if (rows == 0) {
+        Skip(0);
+        return 0;
+    }
+    int64_t from = nRecNo;
+    FetchScroll_(SQL_FETCH_RELATIVE, rows);
+    return rows > 0 ? std::min(nRecNo - from, rows) : std::max(nRecNo - from, rows);
+}
+
+// -------------------------------------------------------------- record count
+
+int64_t SQLSelect::RecCount() {
+    XPP_FRAME("SQLSELECT:RECCOUNT");
+    if (nRecCount >= 0) return nRecCount;
+    if (!isCursorOpen && Refresh() == kExecFailed) return -1;
+    // The cursor row count is a header field: record 0. A negative value
+    // means the driver does not know.
+    xpp::Value counted = GETDIAGFIELD_(SQL_HANDLE_STMT, Handle, 0, SQL_DIAG_CURSOR_ROW_COUNT);
+    if (counted.IsNum() && counted.Int() >= 0) return nRecCount = counted.Int();
+    // An empty result was counted 0 by the first fetch already.
+    if (SQLStatement::RecCount() > 0) return nRecCount = SQLStatement::RecCount();
+    if (isProcedure || isDerivedFrom("SQLCatalogQuery")) return nRecCount = 0;
+
+    std::string text = Blanked(cStatement);
+    std::string low = xpp::Lower(text);
+    size_t from = xpp::At("from ", low);
+    if (from == 0) return -1;
+    // Grouped, distinct and united rows are counted over the whole
+    // statement; so is a statement whose first FROM belongs to a subquery.
+    std::string whole = cStatement;
+    size_t order = xpp::RAt(" order by ", low);
+    if (order > 0 && low.find(')', order) == std::string::npos) whole.resize(order - 1);
+    while (!whole.empty() && std::strchr(" \t\r\n;", whole.back()) != nullptr) whole.pop_back();
+    std::string derived = "select count (*) from (" + whole + ") x";
+    int64_t count = -1;
+    if (xpp::At(" group by ", low) > 0 || xpp::At(" having ", low) > 0 || xpp::At("distinct", low) > 0 ||
+        xpp::At(" union ", low) > 0) {
+        count = CountWith_(derived);
+    } else {
+        std::string simple = "select count (*) " + cStatement.substr(from - 1);
+        std::string lowSimple = xpp::Lower(Blanked(simple));
+        size_t cut = xpp::At(" order by ", lowSimple);
+        if (cut > 0) simple.resize(cut);
+        count = CountWith_(simple);
+        if (count < 0) count = CountWith_(derived);
+    }
+    if (count >= 0) nRecCount = count;
+    return count;
+}
+
+int64_t SQLSelect::CountWith_(const std::string& text) {
+    XPP_FRAME("SQLSELECT:RECCOUNT");
+    auto counter = SQLStatement::New(text, xpp::Value(Connection));
+    counter->DisplayErrors = false;
+    int64_t count = -1;
+    if (counter->Handle != 0 && counter->Execute(xpp::Args{ParamList}) != kExecFailed) {
+        int64_t rc = OdbcCall<37>(H(counter->Handle));
+        if (Ok(rc)) {
+            SQLINTEGER cell = 0;
+            SQLLEN length = 0;
+            rc = OdbcCall<39>(H(counter->Handle), static_cast<SQLUSMALLINT>(1), static_cast<SQLSMALLINT>(SQL_C_LONG),
+                              static_cast<SQLPOINTER>(&cell), static_cast<SQLLEN>(sizeof cell), &length);
+            if (Ok(rc) && length != SQL_NULL_DATA) count = cell;
+        }
+        ErrorCode = rc;
+    }
+    counter->Destroy();
+    return count;
+}
+
+}  // namespace rowxpp
