@@ -67,12 +67,13 @@ Value PositionOf(ThreadRow& row, const xpp::Array& rec);
 // in-use test, one recorded engine call, and on a non-zero answer the
 // report and `failure`. `call(row, rec, result)` makes the call, answers
 // its code and leaves the success value in `result`. A free area gives
-// `freeValue` (`failure` when the function has no test of its own).
+// `freeValue` (`failure` when the function has no test of its own), a
+// thread without a row `failure`.
 template <class Call>
 Value OnCurrentArea(std::string_view procName, InUse test, const Value& freeValue, const Value& failure, Call&& call) {
     Entry e(procName);
+    if (!e.Ok()) return failure;
     const Value& unused = test == InUse::None ? failure : freeValue;
-    if (!e.Ok()) return unused;
     ThreadRow& row = e.Row();
     xpp::Array rec;
     if (test == InUse::Reported && QelNotUsed(row, true, CurrentArea(row))) return unused;
