@@ -11,9 +11,20 @@ using namespace detail;
 
 namespace detail {
 
-void FlushPending(ThreadRow&, const xpp::Array& rec, bool clear) {
+// The row sent is the record current now: RECNO() in the calling thread's
+// own row. The end of a thread may close another thread's areas (the
+// program's end run elsewhere): the number is then read without a report.
+void FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear) {
     if (!rec.Get(WA_REPLICATE).Log() || rec.Get(WA_PENDING).Int() == 0) return;
-    REPLICATEROW(xpp::ThreadID(), rec.Get(WA_PENDING).Int(), rec.Get(WA_TABLENAME), RECNO().Int());
+    const int thread = static_cast<int>(&row - State().rows.data()) + 1;
+    int64_t recNo = 0;
+    if (thread == xpp::ThreadID()) {
+        recNo = RECNO().Int();
+    } else {
+        uint32_t n = 0;
+        if (KIV_UNRECORDED(row, KivGetRecordNum, TableOf(rec), uint16_t{2}, &n) == 0) recNo = n;
+    }
+    REPLICATEROW(thread, rec.Get(WA_PENDING).Int(), rec.Get(WA_TABLENAME), recNo);
     if (clear) rec.Set(WA_PENDING, 0);
 }
 

@@ -140,6 +140,15 @@ TEST_F(NavigationTest, SkipperCountsTheRecordsItMoved) {
     KivTestFailCall("KivSkip", 5099, "planted", 1);
     EXPECT_EQ(DBSKIPPER(2).Int(), 0);
     EXPECT_EQ(RECNO().Int(), 5);  // the bottom key
+    // So does an end test the engine cannot answer.
+    ASSERT_EQ(0u, KivGotoRecord(CurrentTable(), 4));
+    KivTestFailCall("KivAtEOF", 5099, "planted", 1);
+    EXPECT_EQ(DBSKIPPER(2).Int(), 0);
+    EXPECT_EQ(RECNO().Int(), 5);
+    ASSERT_EQ(0u, KivGotoRecord(CurrentTable(), 5));
+    KivTestFailCall("KivAtBOF", 5099, "planted", 1);
+    EXPECT_EQ(DBSKIPPER(-2).Int(), 0);
+    EXPECT_EQ(RECNO().Int(), 4);  // the top key
     ExpectNoErrors();
 }
 
@@ -192,6 +201,11 @@ TEST_F(NavigationTest, GoPositionStepsUntilWithinTenPoints) {
     EXPECT_TRUE(DBGOPOSITION(50).Log());
     EXPECT_EQ(qt::LastResult().Int(), 5037);
     EXPECT_GE(DBPOSITION().Dbl(), 40.0);
+    // An end test the engine cannot answer ends the steps at the top.
+    ASSERT_EQ(0u, KivGotoRecord(CurrentTable(), 9));
+    KivTestFailCall("KivAtBOF", 5099, "planted", 1);
+    EXPECT_TRUE(DBGOPOSITION(30).Log());
+    EXPECT_EQ(RECNO().Int(), 1);
     ExpectNoErrors();
 }
 

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
 namespace qeltest {
 
 class Peer {
@@ -43,12 +45,17 @@ public:
             close(in_);
         }
         if (pid_ > 0) {
-            // A peer that does not end by itself within a minute is killed.
-            for (int i = 0; i < 600 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) usleep(100000);
-            if (kill(pid_, 0) == 0) {
+            // The peer ends by itself, cleanly; one that has not ended within
+            // a minute is killed.
+            int status = 0;
+            pid_t done = 0;
+            for (int i = 0; i < 600 && (done = waitpid(pid_, &status, WNOHANG)) == 0; ++i) usleep(100000);
+            if (done == 0) {
                 kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
+                waitpid(pid_, &status, 0);
             }
+            if (done != pid_ || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                ADD_FAILURE() << "the peer program ended with status " << status;
         }
         if (out_ >= 0) close(out_);
     }
