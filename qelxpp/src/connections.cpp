@@ -153,17 +153,12 @@ Value DBCLOSEALL() {
 
 namespace detail {
 
-// The replication of a row change: nothing is sent until the replication
-// of changed rows is built.
-Value ReplicateRow(const Value&, int, const Value&, int64_t) { return {}; }
-
 void CloseArea(ThreadRow& row, int area) {
     if (area < 1 || area > kMaxAreas) return;
     Value& slot = row.areas[area - 1];
     if (slot.IsNil()) return;
     xpp::Array r = slot.Arr();
-    if (r.Get(WA_REPLICATE).Log() && r.Get(WA_PENDING).Int() != 0)
-        ReplicateRow(r.Get(WA_TABLE), static_cast<int>(r.Get(WA_PENDING).Int()), r.Get(WA_TABLENAME), 0);
+    FlushPending(row, r, false);
     KIV(row, KivCloseTable, static_cast<KIVHANDLE>(r.Get(WA_TABLE).Int()));
     slot = Value();
 }

@@ -44,4 +44,69 @@ int64_t ReadText(ThreadRow& row, size_t size, std::string& out, Call&& call) {
     return r;
 }
 
+// How a function treats a free current work area: QELNOTUSED() reports it,
+// the function answers a fixed value without a report, or the function has
+// no test of its own (the access to the missing record raises the runtime's
+// error).
+enum class InUse { Reported, Silent, None };
+
+// The record of the current area for a function without an in-use test: a
+// free area raises the runtime's error for an element access on NIL
+// (through the error block, nothing recorded) and gives false.
+inline bool RecordOrError(ThreadRow& row, xpp::Array& rec) {
+    if (CurrentRecord(row, rec)) return true;
+    xpp::ArrayGet(row.areas[CurrentArea(row) - 1], WA_TABLE);
+    return false;
+}
+
+// The position of the current key in percent, from the key number and
+// count of the controlling order; neither call is recorded or reported.
+Value PositionOf(ThreadRow& row, const xpp::Array& rec);
+
+// The sequence of most functions on the current work area: the entry, the
+// in-use test, one recorded engine call, and on a non-zero answer the
+// report and `failure`. `call(row, rec, result)` makes the call, answers
+// its code and leaves the success value in `result`. A free area gives
+// `freeValue` (`failure` when the function has no test of its own), a
+// thread without a row `failure`.
+template <class Call>
+Value OnCurrentArea(std::string_view procName, InUse test, const Value& freeValue, const Value& failure, Call&& call) {
+    Entry e(procName);
+    if (!e.Ok()) return failure;
+    const Value& unused = test == InUse::None ? failure : freeValue;
+    ThreadRow& row = e.Row();
+    xpp::Array rec;
+    if (test == InUse::Reported && QelNotUsed(row, true, CurrentArea(row))) return unused;
+    if (test == InUse::None ? !RecordOrError(row, rec) : !CurrentRecord(row, rec)) return unused;
+    Value result;
+    int64_t r = call(row, rec, result);
+    if (r != 0) {
+        ReportFailure(r);
+        return failure;
+    }
+    return result;
+}
+
+// A function whose engine call has no out-value: .T. once the engine has
+// done it, .F. on failure. `call(row, rec)` answers the engine's code.
+template <class Call>
+Value Action(std::string_view procName, InUse test, bool freeValue, Call&& call) {
+    return OnCurrentArea(procName, test, freeValue, false, [&](ThreadRow& row, const xpp::Array& rec, Value& result) {
+        result = true;
+        return call(row, rec);
+    });
+}
+
+// A flag the engine sets through an out-value, asked of the table handle:
+// `call(row, table, &flag)`.
+template <class Call>
+Value Flag(std::string_view procName, InUse test, bool freeValue, bool failure, Call&& call) {
+    return OnCurrentArea(procName, test, freeValue, failure, [&](ThreadRow& row, const xpp::Array& rec, Value& result) {
+        uint16_t flag = 0;
+        int64_t r = call(row, TableOf(rec), &flag);
+        result = flag != 0;
+        return r;
+    });
+}
+
 }  // namespace qelxpp::detail

@@ -76,6 +76,9 @@ const char* EntryName(int entry);
 
 // The code an engine call answers when no engine is loaded (reported at once).
 constexpr int64_t kNotLoaded = -999;
+// What a call that was not made answers once its error has been raised:
+// like a missing engine, nothing more is reported.
+constexpr int64_t kRaised = kNotLoaded;
 
 // Entry guard of every exported function: the procedure frame, the check of
 // the thread id, and the lock of the thread's row.
@@ -141,6 +144,12 @@ void CloseAllAreas(ThreadRow& row);  // DBCLOSEALL on a row
 // disconnects this thread's row.
 void InstallDisconnectAtEnd();
 std::string FieldDefinitions(const xpp::Array& aStruct, int tableType);
-Value ReplicateRow(const Value& table, int kind, const Value& tableName, int64_t recNo);
+// REPLICATEROW(nThread, nKind, cTable, nRecNo): sends one row change of a
+// replicated table; .T. when it was sent.
+Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRecNo);
+// The flush of a work area's pending row change: when the table is
+// replicated and a change is pending, REPLICATEROW with the record current
+// now; `clear` then sets the pending kind back to 0.
+void FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear);
 
 }  // namespace qelxpp::detail

@@ -289,7 +289,7 @@ Value DBZAP() {
         ReportFailure(result);
         return false;
     }
-    if (r.Get(WA_REPLICATE).Log()) ReplicateRow(r.Get(WA_TABLE), 4, r.Get(WA_TABLENAME), 0);
+    if (r.Get(WA_REPLICATE).Log()) REPLICATEROW(e.Thread(), 4, r.Get(WA_TABLENAME), 0);
     r.Set(WA_PENDING, 0);
     return true;
 }

@@ -66,6 +66,66 @@ protected:
         EXPECT_EQ(errors[0]->description.Str(), description);
         errors.clear();
     }
+    // The engine calls `fn` makes, one name a line.
+    std::string CallsOf(const std::function<void()>& fn) {
+        KivTestClearCallLog();
+        KivTestRecordCalls(1);
+        fn();
+        KivTestRecordCalls(0);
+        return CallLog();
+    }
+    // Creates a CDX table of `count` records and opens it shared in a new
+    // area, on the first record. Record n has NAME kLetters[n - 1] ("Z"
+    // after the tenth) and AMOUNT n * 25; by NAME the first ten run 4, 2,
+    // 6, 7, 9, 1, 10, 3, 8, 5.
+    static constexpr const char* kLetters[] = {"E", "B", "H", "A", "J", "B", "C", "I", "D", "G"};
+    void Letters(const char* file = "LETTERS.DBF", int count = 10) {
+        qelxpp::QELSETTABLETYPE(2);
+        ASSERT_TRUE(
+            qelxpp::DBCREATE(file, xpp::Array{xpp::Value(Field("NAME", "C", 10, 0)), xpp::Value(Field("AMOUNT", "N", 8, 2))})
+                .Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), file, xpp::Value(), true).Log());
+        for (int n = 1; n <= count; ++n) {
+            ASSERT_EQ(0u, KivAppendRecord(CurrentTable()));
+            qelxpp::FIELDPUT(1, n <= 10 ? kLetters[n - 1] : "Z");
+            qelxpp::FIELDPUT(2, n * 25);
+        }
+        ASSERT_EQ(0u, KivUnlockTable(CurrentTable()));
+        ASSERT_EQ(0u, KivGotoTop(CurrentTable()));
+        ExpectNoErrors();
+    }
+    // Functions called on the free current area `area`: each gives its
+    // result (as Show() writes it) without an engine call, and reports
+    // nothing, QELNOTUSED's -999, or the runtime's error of an element
+    // access on NIL.
+    enum FreeAreaReport { kSilent, kNotInUse, kRuntimeError };
+    struct FreeAreaCase {
+        const char* name;
+        std::function<xpp::Value()> fn;
+        const char* result;
+        FreeAreaReport report;
+    };
+    void ExpectOnFreeArea(int area, const std::vector<FreeAreaCase>& cases) {
+        ASSERT_TRUE(qelxpp::DBSELECTAREA(area).Log());
+        ASSERT_FALSE(qelxpp::USED().Log());
+        for (const FreeAreaCase& c : cases) {
+            SCOPED_TRACE(c.name);
+            xpp::Value result;
+            EXPECT_EQ(CallsOf([&] { result = c.fn(); }), "");
+            EXPECT_EQ(Show(result), c.result);
+            if (c.report == kSilent) {
+                EXPECT_TRUE(errors.empty());
+            } else if (c.report == kNotInUse) {
+                ExpectError("QEL_-999, Work area is not in use:[" + std::to_string(area) + "]");
+            } else {
+                ASSERT_EQ(errors.size(), 1u);
+                EXPECT_EQ(errors[0]->subSystem.Str(), "BASE");
+                EXPECT_EQ(errors[0]->genCode.Int(), xpp::EG_ARG);
+                errors.clear();
+            }
+        }
+        EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    }
 };
 
 // Runs `fn` in a child process with a fresh module state and the engine

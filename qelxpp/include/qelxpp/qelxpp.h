@@ -125,4 +125,48 @@ Value ORDKEYCOUNT();
 Value ORDKEYVAL();
 Value DBSEEK(const Value& xKey = {}, const Value& lSoftSeek = {}, const Value& lLast = {});
 
+// ------------------------------------------------- navigation and position
+Value BOF();
+Value RECSIZE();
+Value LASTREC();
+Value RECCOUNT();
+Value DBGOTOP();
+Value DBGOBOTTOM();
+Value DBGOTO(const Value& nRecord = {});
+Value DBSKIP(const Value& nSkip = {});
+Value DBSKIPPER(const Value& nRecords = {});
+Value DBPOSITION();
+Value DBGOPOSITION(const Value& nPercent = {});
+Value DBREQUEST(const Value& xArea = {}, const Value& p2 = {}, const Value& p3 = {}, const Value& p4 = {});
+Value DBRELEASE(const Value& xArea = {}, const Value& p2 = {});
+
+// ---------------------------------------------- filters, locate, relations
+Value DBSETFILTER(const Value& bCondition = {}, const Value& cCondition = {});
+Value DBCLEARFILTER();
+Value DBFILTER();
+Value DBLOCATE(const Value& cCondition = {}, const Value& p2 = {}, const Value& p3 = {}, const Value& p4 = {},
+               const Value& p5 = {});
+Value DBCONTINUE();
+Value DBRELATION(const Value& n = {});
+Value DBCLEARRELATION();
+
+// ------------------------------------- locks, commits, pack and structure
+Value FLOCK();
+Value DBRLOCK(const Value& nRecord = {});
+Value RLOCK();
+Value DBRUNLOCK(const Value& x = {});
+Value DBUNLOCKALL();
+Value DBCOMMIT();
+Value DBCOMMITALL();
+Value DBPACK();
+Value DBSETINDEX(const Value& cIndexFile = {});
+Value DBCLEARINDEX();
+Value DBSTRUCT();
+
+// ------------------------------------------------------- record changes
+Value DBAPPEND();
+Value DBDELETE();
+Value DBRECALL();
+Value DBUNLOCK();
+
 }  // namespace qelxpp

@@ -1,0 +1,106 @@
+// Record changes: append, delete, recall and unlock, and the row change
+// each work area owes the replication. A change to the current row is
+// remembered as its pending kind (WA_PENDING: 1 delete, 2 update, 3 insert)
+// and sent when the program leaves the row by an append, releases its locks
+// or closes the table.
+#include "current.h"
+
+namespace qelxpp {
+
+using namespace detail;
+
+namespace detail {
+
+// The row sent is the record current now: RECNO() in the calling thread's
+// own row. The end of a thread may close another thread's areas (the
+// program's end run elsewhere): the number is then read without a report.
+void FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear) {
+    if (!rec.Get(WA_REPLICATE).Log() || rec.Get(WA_PENDING).Int() == 0) return;
+    const int thread = static_cast<int>(&row - State().rows.data()) + 1;
+    int64_t recNo = 0;
+    if (thread == xpp::ThreadID()) {
+        recNo = RECNO().Int();
+    } else {
+        uint32_t n = 0;
+        if (KIV_UNRECORDED(row, KivGetRecordNum, TableOf(rec), uint16_t{2}, &n) == 0) recNo = n;
+    }
+    REPLICATEROW(thread, rec.Get(WA_PENDING).Int(), rec.Get(WA_TABLENAME), recNo);
+    if (clear) rec.Set(WA_PENDING, 0);
+}
+
+}  // namespace detail
+
+namespace {
+
+// DBDELETE and DBRECALL: one engine call on the current record; the kind
+// stored after it succeeded.
+template <class Call>
+Value MarkRecord(std::string_view procName, int kind, Call&& call) {
+    Entry e(procName);
+    if (!e.Ok()) return false;
+    ThreadRow& row = e.Row();
+    if (QelNotUsed(row, true, CurrentArea(row))) return false;
+    xpp::Array rec;
+    CurrentRecord(row, rec);
+    int64_t r = call(row, TableOf(rec));
+    if (r != 0) {
+        ReportFailure(r);
+        return false;
+    }
+    rec.Set(WA_PENDING, kind);
+    return true;
+}
+
+}  // namespace
+
+// A failed append sets NETERR() and keeps the kind of the row left.
+Value DBAPPEND() {
+    Entry e("_DBAPPEND");
+    if (!e.Ok()) return false;
+    ThreadRow& row = e.Row();
+    if (QelNotUsed(row, true, CurrentArea(row))) {
+        xpp::NetErr(true);
+        return false;
+    }
+    xpp::Array rec;
+    CurrentRecord(row, rec);
+    FlushPending(row, rec, false);
+    int64_t r = KIV(row, KivAppendRecord, TableOf(rec));
+    if (r != 0) {
+        ReportFailure(r);
+        xpp::NetErr(true);
+        return false;
+    }
+    rec.Set(WA_PENDING, 3);
+    return true;
+}
+
+Value DBDELETE() {
+    return MarkRecord("_DBDELETE", 1, [](ThreadRow& row, KIVHANDLE h) { return KIV(row, KivDeleteRecord, h); });
+}
+
+Value DBRECALL() {
+    return MarkRecord("_DBRECALL", 3, [](ThreadRow& row, KIVHANDLE h) { return KIV(row, KivRecallRecord, h); });
+}
+
+// Releases every lock of the area's table; an exclusive table has none to
+// release. The engine's 5087 and 9008 count as released; any other refusal
+// gives .F. without a report. The pending change goes out either way; the
+// unlock's answer stays the last result, whatever the flush asked.
+Value DBUNLOCK() {
+    Entry e("_DBUNLOCK");
+    if (!e.Ok()) return false;
+    ThreadRow& row = e.Row();
+    xpp::Array rec;
+    if (!CurrentRecord(row, rec)) return false;
+    if (rec.Get(WA_EXCLUSIVE).Log()) {
+        FlushPending(row, rec, true);
+        return true;
+    }
+    int64_t r = KIV(row, KivUnlockTable, TableOf(rec));
+    FlushPending(row, rec, true);
+    row.lastResult = r;
+    return r == 0 || r == 5087 || r == 9008;
+}
+
+}  // namespace qelxpp
