@@ -21,7 +21,11 @@ struct FrameRec {
 struct ThreadState {
     int id = 0;
     Block errorBlock;  // unset: the default error block
+    // The procedure stack: the first `depth` records. Records above it keep
+    // their storage, so that a frame pushed again copies its name without
+    // allocating.
     std::vector<FrameRec> frames;
+    size_t depth = 0;
     std::map<int, Value> sets;
     bool netErr = false;
     int dosError = 0;
