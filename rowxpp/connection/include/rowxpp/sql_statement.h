@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rowxpp/sql_connection.h"
 #include "xpp/object.h"
@@ -80,9 +81,10 @@ public:
     bool RollbackTransaction() { return Connection->RollbackTransaction(); }
 
     // ---- members
-    // The memory of the current bindings: address lists of packed blocks
-    // (their first element is the block) or single addresses.
-    const xpp::Array& MemLock() const { return aMemLock; }
+    // The memory of the current bindings: the address lists of the packed
+    // value pieces and indicator cells (element 1 of each is its block);
+    // empty when none is held.
+    xpp::Array MemLock() const;
     int64_t Handle = 0;
     std::shared_ptr<SQLConnection> Connection;
     bool isPrepared = false;
@@ -106,9 +108,11 @@ public:
 protected:
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();
-    // Binds the n parameters; `values` and `lengths` are replaced by the
-    // addresses of their packed pieces.
-    bool SetParameters_(const xpp::Array& params, xpp::Array& values, xpp::Array& lengths, int64_t n);
+    // Binds the n parameters from their values and indicators packed into
+    // two blocks, which aMemLock holds.
+    bool SetParameters_(const xpp::Array& params, int64_t n);
+    // Releases the memory of the bindings (__MEMFREE of aMemLock).
+    void FreeBindings_();
     xpp::Value Self();
 
     std::string cStatement;
@@ -118,7 +122,15 @@ protected:
     xpp::Array apColSize;
 
 private:
-    xpp::Array aMemLock;
+    // The memory of the bindings: the value pieces back to back in one
+    // block, the indicator cells in another, and the address of each value
+    // piece. Held from the binding to the end of the execution.
+    struct BindingMemory {
+        char* values = nullptr;
+        char* cells = nullptr;
+        std::vector<char*> pieces;
+    };
+    BindingMemory aMemLock;
 };
 
 // SQLSTATEMENT(): the class object.
