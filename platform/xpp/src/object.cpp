@@ -33,6 +33,7 @@ char UpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a'
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    if (a == b) return true;
     for (size_t i = 0; i < a.size(); ++i)
         if (UpperChar(a[i]) != UpperChar(b[i])) return false;
     return true;

@@ -72,21 +72,19 @@ int ThreadID() { return detail::State().id; }
 
 // ------------------------------------------------------------------ frames
 
-Frame::Frame(std::string_view name, int line) {
-    auto& st = detail::State();
-    if (st.depth < st.frames.size()) {
-        detail::FrameRec& rec = st.frames[st.depth];
-        rec.name.assign(name);
-        rec.line = line;
-    } else {
-        st.frames.push_back(detail::FrameRec{std::string(name), line});
-    }
+Frame::Frame(std::string_view name, int line, bool lasting) : state_(&detail::State()) {
+    auto& st = *state_;
+    if (st.depth == st.frames.size()) st.frames.emplace_back();
+    detail::FrameRec& rec = st.frames[st.depth];
+    rec.isLasting = lasting;
+    if (lasting) rec.lasting = name;
+    else rec.copied.assign(name);
+    rec.line = line;
     ++st.depth;
 }
 
 Frame::~Frame() {
-    auto& st = detail::State();
-    if (st.depth > 0) --st.depth;
+    if (state_->depth > 0) --state_->depth;
 }
 
 void Frame::Line(int line) {
@@ -97,7 +95,7 @@ void Frame::Line(int line) {
 std::string ProcName(int level) {
     auto& st = detail::State();
     if (level < 0 || static_cast<size_t>(level) >= st.depth) return "";
-    return st.frames[st.depth - 1 - static_cast<size_t>(level)].name;
+    return std::string(st.frames[st.depth - 1 - static_cast<size_t>(level)].Name());
 }
 
 int ProcLine(int level) {
@@ -110,7 +108,7 @@ std::string detail::CallStackReport() {
     std::string out;
     auto& st = State();
     for (size_t i = st.depth; i-- > 0;)
-        out += "Called from " + st.frames[i].name + "(" + std::to_string(st.frames[i].line) + ")\n";
+        out += "Called from " + std::string(st.frames[i].Name()) + "(" + std::to_string(st.frames[i].line) + ")\n";
     return out;
 }
 

@@ -199,6 +199,14 @@ void Array::InsertAt(size_t index, Value value) const {
     d_->items.insert(d_->items.begin() + static_cast<ptrdiff_t>(index - 1), std::move(value));
 }
 
+size_t Array::FindSame(const void* identity, size_t first, size_t last) const {
+    if (identity == nullptr) return 0;
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
+    for (size_t i = first; i < last && i < d_->items.size(); ++i)
+        if (d_->items[i].Identity() == identity) return i + 1;
+    return 0;
+}
+
 std::vector<Value> Array::Items() const {
     std::lock_guard<detail::ArrayLock> g(d_->lock);
     return d_->items;
@@ -275,6 +283,11 @@ Array Value::Arr() const {
 Block Value::Blk() const {
     if (auto* b = std::get_if<Block>(&v_)) return *b;
     return Block();
+}
+const void* Value::Identity() const {
+    if (auto* a = std::get_if<Array>(&v_)) return a->Identity();
+    if (auto* o = std::get_if<ObjectRef>(&v_)) return o->get();
+    return nullptr;
 }
 ObjectRef Value::Obj() const {
     if (auto* o = std::get_if<ObjectRef>(&v_)) return *o;
