@@ -280,6 +280,10 @@ SQLStatement::~SQLStatement() {
 xpp::Value SQLStatement::Self() { return xpp::Value(std::static_pointer_cast<SQLStatement>(shared_from_this())); }
 
 SQLStatement& SQLStatement::Init(const xpp::Value& sql, const xpp::Value& connection) {
+    return InitOn_(sql, connection.IsObject() ? connection.As<SQLConnection>() : nullptr);
+}
+
+SQLStatement& SQLStatement::InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> given) {
     XPP_FRAME("SQLSTATEMENT:INIT");
     LastBoundCol = -1;
     // new empty lists (those of a new object are new already)
@@ -287,9 +291,9 @@ SQLStatement& SQLStatement::Init(const xpp::Value& sql, const xpp::Value& connec
     if (apColSize.Len() > 0) apColSize = xpp::Array();
     FreeBindings_();
     SQLStatement::Reset_();
-    cStatement = sql.IsChar() && !sql.Str().empty() ? sql.Str() : std::string();
+    if (sql.IsChar() && !sql.Str().empty()) cStatement = sql.Str();
     std::shared_ptr<SQLConnection> chosen;
-    if (connection.IsObject() && connection.Obj()->isDerivedFrom("SQLConnection")) chosen = connection.As<SQLConnection>();
+    if (given && given->isDerivedFrom("SQLConnection")) chosen = std::move(given);
     if (!chosen) {
         chosen = SQLConnection::FindConnection();
         if (!chosen) {
@@ -300,10 +304,10 @@ SQLStatement& SQLStatement::Init(const xpp::Value& sql, const xpp::Value& connec
         }
     }
     isHidden_ = false;
-    Connection = chosen;
-    onError = chosen->onError;
-    DisplayErrors = chosen->classObject().Var("DisplayErrors").Log();
-    if (AllocHandle_()) chosen->AddStatement(Self());
+    Connection = std::move(chosen);
+    onError = Connection->onError;
+    DisplayErrors = Connection->classObject().Var("DisplayErrors").Log();
+    if (AllocHandle_()) Connection->AddStatement(Self());
     return *this;
 }
 
@@ -510,22 +514,25 @@ SQLStatement& SQLStatement::CheckDeadlock_() {
 }
 
 int64_t SQLStatement::Execute(const xpp::Args& args) {
+    size_t n = args.PCount();
+    if (n == 1) return ExecuteWith_(args[1]);
+    if (n == 0) return Run_(xpp::Value(), 0);
+    std::vector<xpp::Value> list;
+    list.reserve(n);
+    for (const xpp::Arg& a : args.Items()) list.push_back(a.Get());
+    return Run_(xpp::Array(std::move(list)), n);
+}
+
+int64_t SQLStatement::ExecuteWith_(const xpp::Value& params) {
+    if (params.IsNil()) return Run_(params, 0);
+    if (params.IsArray()) return Run_(params, params.Arr().Len());
+    return Run_(xpp::Array{params}, 1);
+}
+
+int64_t SQLStatement::Run_(const xpp::Value& params, size_t n) {
     XPP_FRAME("SQLSTATEMENT:EXECUTE");
     ExecutionMark mark(*this);
     nRowCount = -1;
-    xpp::Value params;
-    size_t n = args.PCount();
-    if (n == 1) {
-        params = args[1];
-        if (params.IsNil()) n = 0;
-        else if (params.IsArray()) n = params.Arr().Len();
-        else params = xpp::Array{params};
-    } else if (n > 1) {
-        std::vector<xpp::Value> list;
-        list.reserve(n);
-        for (const xpp::Arg& a : args.Items()) list.push_back(a.Get());
-        params = xpp::Array(std::move(list));
-    }
     if (n == 0) {
         ParamList = xpp::Value();
         Execute_();
@@ -740,13 +747,17 @@ SQLConnection& SQLConnection::DropStatement(const xpp::Value& statement) {
 int64_t SQLConnection::Execute(const xpp::Value& text, const xpp::Value& params) {
     XPP_FRAME("SQLCONNECTION:EXECUTE");
     auto statement = NewStatement(text);
-    int64_t result = statement->Execute(xpp::Args{params});
+    // the statement is an SQLStatement: its Execute with the one argument
+    int64_t result = statement->ExecuteWith_(params);
     DropStatement(xpp::Value(statement));
     return result;
 }
 
 std::shared_ptr<SQLStatement> SQLConnection::NewStatement(const xpp::Value& text) {
-    return SQLStatement::New(text, xpp::Value(std::static_pointer_cast<SQLConnection>(shared_from_this())));
+    SQLStatement::ClassObject();
+    auto statement = std::make_shared<SQLStatement>();
+    statement->InitOn_(text, std::static_pointer_cast<SQLConnection>(shared_from_this()));
+    return statement;
 }
 
 // ================================================================ SQLValue

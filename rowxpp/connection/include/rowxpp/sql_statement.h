@@ -35,6 +35,8 @@ public:
     ~SQLStatement() override;
 
     virtual SQLStatement& Init(const xpp::Value& sql, const xpp::Value& connection);
+    // This class's Init with the connection at hand (null: none given).
+    SQLStatement& InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> connection);
 
     // ---- lifecycle
     bool AllocHandle_();
@@ -69,6 +71,8 @@ public:
     // value, or several values. Answers a row count of 0 or more, or one of
     // the kExec... results.
     virtual int64_t Execute(const xpp::Args& args = {});
+    // This class's Execute with exactly one argument.
+    int64_t ExecuteWith_(const xpp::Value& params);
     bool MoreResults();
     int64_t GetRowCount();
     int64_t RecCount() const { return nRowCount; }
@@ -106,6 +110,8 @@ public:
     xpp::Value reexecuted_;
 
 protected:
+    // Runs the statement with the gathered parameter list of n elements.
+    int64_t Run_(const xpp::Value& params, size_t n);
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();
     // Binds the n parameters from their values and indicators packed into
