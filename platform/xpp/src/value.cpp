@@ -212,6 +212,12 @@ std::vector<Value> Array::Items() const {
     return d_->items;
 }
 
+void Array::ItemsInto(std::vector<Value>& into) const {
+    into.clear();  // the old elements go before the lock is taken
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
+    into.assign(d_->items.begin(), d_->items.end());
+}
+
 void Array::Assign(std::vector<Value> items) const {
     {
         std::lock_guard<detail::ArrayLock> g(d_->lock);

@@ -136,6 +136,15 @@ TEST(Values, ArrayFunctions) {
     for (const IdentityCase& c : identityCases)
         EXPECT_EQ(AScan(holder, c.sought, c.start, c.count), c.found) << c.start << "/" << c.count;
 
+    // a snapshot into room of the caller's replaces what it held and keeps
+    // no tie to the array
+    std::vector<Value> room{Value("old"), Value(1), Value(2), Value(3)};
+    names.ItemsInto(room);
+    names.Set(1, "CHANGED");
+    ASSERT_EQ(room.size(), 3u);
+    EXPECT_EQ(room[0].Str(), "CUSTOMER");
+    EXPECT_EQ(room[2].Str(), "ORDERS");
+
     Array sum;
     AEval(Array{1, 2, 3}, Block([&](Args& x) {
               sum.Add(Times(x.Get(1), x.Get(2)));

@@ -98,6 +98,7 @@ public:
     void Remove(size_t index) const;           // remove one element (1-based), the array shrinks
     void InsertAt(size_t index, Value value) const;  // insert before `index` (1-based), the array grows
     std::vector<Value> Items() const;          // a snapshot of the elements
+    void ItemsInto(std::vector<Value>& into) const;  // the same into `into`, its room reused
     void Assign(std::vector<Value> items) const;  // replace all elements, same array
     void Clear() const;                        // empty in place, same array
 
