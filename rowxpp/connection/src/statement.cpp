@@ -221,6 +221,26 @@ private:
     std::unique_ptr<Binding[]> heap_;
 };
 
+// Room for a snapshot of values, taken from `kept` and given back with its
+// capacity (empty) when done; taken while in use, so a nested one starts
+// with new room.
+class Snapshot {
+public:
+    explicit Snapshot(std::vector<xpp::Value>& kept) : kept_(kept), list(std::move(kept)) {}
+    ~Snapshot() {
+        list.clear();
+        if (list.capacity() > kept_.capacity()) kept_ = std::move(list);
+    }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+private:
+    std::vector<xpp::Value>& kept_;
+
+public:
+    std::vector<xpp::Value> list;
+};
+
 // Marks a running Execute for the error handler. Failed() answers the
 // result of the handler's re-execution after a reconnect, else -2.
 class ExecutionMark {
@@ -545,7 +565,8 @@ int64_t SQLStatement::Run_(const xpp::Value& params, size_t n) {
         Execute_();
         if (ErrorCode == SQL_NEED_DATA) {
             xpp::Array pieces;
-            for (char* piece : aMemLock.pieces) pieces.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(piece)));
+            for (size_t i = 0; i < aMemLock.count; ++i)
+                pieces.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(aMemLock.Pieces()[i])));
             ErrorCode = PUTRESTOFDATA_(Handle, list, pieces);
         }
         CheckDeadlock_();
@@ -586,43 +607,50 @@ int64_t SQLStatement::GetRowCount() {
 
 // ----------------------------------------------------------------- binding
 
+static_assert(sizeof(SQLLEN) == sizeof(int64_t), "indicator cells are 8 bytes");
+
 bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
     if (!FreeStmt_(SQL_RESET_PARAMS)) return false;
     if (n <= 0) return true;
     const size_t count = static_cast<size_t>(n);
-    std::vector<xpp::Value> items = params.Items();
+    // A snapshot of the parameters, into room this thread keeps (a binding
+    // nested in this one makes its own).
+    static thread_local std::vector<xpp::Value> kept;
+    Snapshot items(kept);
+    params.ItemsInto(items.list);
     Bindings bound(count);
     size_t total = 0;
     bool packable = true;
     for (size_t i = 0; i < count; ++i) {
-        if (i < items.size()) Bind(items[i], bound[i]);
+        if (i < items.list.size()) Bind(items.list[i], bound[i]);
         packable = packable && bound[i].packable;
         total += bound[i].length;
     }
-    // The value pieces and the indicator cells, packed into one block each.
-    char* valueBlock = packable ? static_cast<char*>(std::malloc(total == 0 ? 1 : total)) : nullptr;
-    char* cellBlock = valueBlock != nullptr ? static_cast<char*>(std::malloc(count * sizeof(SQLLEN))) : nullptr;
-    if (cellBlock == nullptr) {
-        std::free(valueBlock);
+    // The indicator cells and the value pieces, packed into one block each;
+    // both blocks (with the list of the pieces' addresses between them) are
+    // taken as one piece of memory.
+    const size_t cellBytes = count * sizeof(SQLLEN);
+    char* memory = packable ? static_cast<char*>(std::malloc(2 * cellBytes + total)) : nullptr;
+    if (memory == nullptr) {
         RAISEERROR_(0, "Failed to allocate memory");
         // The error block returned: nothing is bound.
         return false;
     }
+    char* cellBlock = memory;
+    char** pieces = reinterpret_cast<char**>(memory + cellBytes);
     // The pieces lie back to back from the start of each block.
-    char* at = valueBlock;
+    char* at = memory + 2 * cellBytes;
     for (size_t i = 0; i < count; ++i) {
         std::string_view piece = bound[i].Piece();
         if (!piece.empty()) std::memcpy(at, piece.data(), piece.size());
-        bound[i].packed = at;
+        bound[i].packed = pieces[i] = at;
         at += piece.size();
         SQLLEN cell = static_cast<SQLLEN>(bound[i].indicator);
         std::memcpy(cellBlock + i * sizeof(SQLLEN), &cell, sizeof cell);
     }
     // aMemLock holds both blocks until the execution ends.
-    aMemLock.values = valueBlock;
-    aMemLock.cells = cellBlock;
-    aMemLock.pieces.resize(count);
-    for (size_t i = 0; i < count; ++i) aMemLock.pieces[i] = bound[i].packed;
+    aMemLock.memory = memory;
+    aMemLock.count = count;
     SQLHSTMT handle = H(Handle);
     for (size_t i = 1; i <= count; ++i) {
         const Binding& b = bound[i - 1];
@@ -651,19 +679,18 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
 }
 
 void SQLStatement::FreeBindings_() {
-    std::free(aMemLock.values);
-    std::free(aMemLock.cells);
-    aMemLock.values = aMemLock.cells = nullptr;
-    aMemLock.pieces.clear();
+    std::free(aMemLock.memory);
+    aMemLock.memory = nullptr;
+    aMemLock.count = 0;
 }
 
 xpp::Array SQLStatement::MemLock() const {
     xpp::Array held;
-    if (aMemLock.values == nullptr) return held;
+    if (aMemLock.memory == nullptr) return held;
     xpp::Array values, cells;
-    for (size_t i = 0; i < aMemLock.pieces.size(); ++i) {
-        values.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(aMemLock.pieces[i])));
-        cells.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(aMemLock.cells + i * sizeof(SQLLEN))));
+    for (size_t i = 0; i < aMemLock.count; ++i) {
+        values.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(aMemLock.Pieces()[i])));
+        cells.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(aMemLock.memory + i * sizeof(SQLLEN))));
     }
     held.Add(values);
     held.Add(cells);

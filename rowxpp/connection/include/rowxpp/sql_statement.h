@@ -128,13 +128,14 @@ protected:
     xpp::Array apColSize;
 
 private:
-    // The memory of the bindings: the value pieces back to back in one
-    // block, the indicator cells in another, and the address of each value
-    // piece. Held from the binding to the end of the execution.
+    // The memory of the bindings, held from the binding to the end of the
+    // execution: the indicator cells (a block), the addresses of the value
+    // pieces, and the value pieces back to back (a block), in one piece of
+    // memory.
     struct BindingMemory {
-        char* values = nullptr;
-        char* cells = nullptr;
-        std::vector<char*> pieces;
+        char* memory = nullptr;
+        size_t count = 0;
+        char* const* Pieces() const { return reinterpret_cast<char* const*>(memory + count * sizeof(int64_t)); }
     };
     BindingMemory aMemLock;
 };
