@@ -82,6 +82,12 @@ void AIns(const Array& a, size_t i) {
 }
 
 size_t AScan(const Array& a, const Value& value, size_t start, size_t count) {
+    if (value.IsArray() || value.IsObject()) {
+        // the same array or object: no comparison that could run other code
+        size_t first, last;
+        Range(a.Len(), start, count, first, last);
+        return a.FindSame(value.Identity(), first, last);
+    }
     std::vector<Value> items = a.Items();
     size_t first, last;
     Range(items.size(), start, count, first, last);

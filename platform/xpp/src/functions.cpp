@@ -82,11 +82,7 @@ int CompareNumbers(const Number& a, const Number& b) {
     return x < y ? -1 : (x > y ? 1 : 0);
 }
 
-const void* IdentityOf(const Value& v) {
-    if (v.IsArray()) return v.Arr().Identity();
-    if (v.IsObject()) return v.Obj().get();
-    return nullptr;
-}
+const void* IdentityOf(const Value& v) { return v.Identity(); }
 
 bool Compare(Cmp op, const Value& a, const Value& b) {
     char ta = a.Type(), tb = b.Type();

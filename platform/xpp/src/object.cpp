@@ -27,6 +27,43 @@ std::string detail::UpperAscii(std::string_view s) {
     return out;
 }
 
+namespace {
+
+char UpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    if (a == b) return true;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (UpperChar(a[i]) != UpperChar(b[i])) return false;
+    return true;
+}
+
+// The upper-case form of a name as a lookup key: in place for the usual
+// short names, on the heap for long ones.
+class UpperKey {
+public:
+    explicit UpperKey(std::string_view name) {
+        if (name.size() <= sizeof small_) {
+            for (size_t i = 0; i < name.size(); ++i) small_[i] = UpperChar(name[i]);
+            view_ = std::string_view(small_, name.size());
+        } else {
+            large_ = detail::UpperAscii(name);
+            view_ = large_;
+        }
+    }
+    UpperKey(const UpperKey&) = delete;
+    UpperKey& operator=(const UpperKey&) = delete;
+    std::string_view View() const { return view_; }
+
+private:
+    char small_[64];
+    std::string large_;
+    std::string_view view_;
+};
+
+}  // namespace
+
 std::unique_lock<std::recursive_mutex> ClassLock() {
     return std::unique_lock<std::recursive_mutex>(TheClassLock());
 }
@@ -63,9 +100,8 @@ bool Class::DerivesFrom(const Class& other) const {
 }
 
 bool Class::DerivesFrom(std::string_view name) const {
-    std::string key = detail::UpperAscii(name);
     for (const Class* c = this; c; c = c->parent_)
-        if (detail::UpperAscii(c->name_) == key) return true;
+        if (SameIgnoringCase(c->name_, name)) return true;
     return false;
 }
 
@@ -81,13 +117,13 @@ void Class::AddClassVar(std::string_view name, Value initial) {
 
 bool Class::HasVar(std::string_view name) const {
     std::lock_guard<std::mutex> g(varsLock_);
-    return vars_.count(detail::UpperAscii(name)) != 0;
+    return vars_.find(UpperKey(name).View()) != vars_.end();
 }
 
 Value Class::Var(std::string_view name) const {
     {
         std::lock_guard<std::mutex> g(varsLock_);
-        auto it = vars_.find(detail::UpperAscii(name));
+        auto it = vars_.find(UpperKey(name).View());
         if (it != vars_.end()) return *it->second.cell;
     }
     return RuntimeError(EG_NOVAR, 1005, std::string(name), Array());
@@ -96,7 +132,7 @@ Value Class::Var(std::string_view name) const {
 void Class::SetVar(std::string_view name, Value value) {
     {
         std::lock_guard<std::mutex> g(varsLock_);
-        auto it = vars_.find(detail::UpperAscii(name));
+        auto it = vars_.find(UpperKey(name).View());
         if (it != vars_.end()) {
             std::swap(*it->second.cell, value);
             return;  // the old value goes after the lock is released
@@ -111,10 +147,10 @@ void Class::AddMessage(std::string_view name, Method method) {
 }
 
 const Method* Class::FindMessage(std::string_view name) const {
-    std::string key = detail::UpperAscii(name);
+    UpperKey key(name);
     for (const Class* c = this; c; c = c->parent_) {
         std::lock_guard<std::mutex> g(c->varsLock_);
-        auto it = c->messages_.find(key);
+        auto it = c->messages_.find(key.View());
         if (it != c->messages_.end()) return &it->second;
     }
     return nullptr;

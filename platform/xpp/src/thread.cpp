@@ -72,37 +72,43 @@ int ThreadID() { return detail::State().id; }
 
 // ------------------------------------------------------------------ frames
 
-Frame::Frame(std::string_view name, int line) {
-    detail::State().frames.push_back(detail::FrameRec{std::string(name), line});
+Frame::Frame(std::string_view name, int line, bool lasting) : state_(&detail::State()) {
+    auto& st = *state_;
+    if (st.depth == st.frames.size()) st.frames.emplace_back();
+    detail::FrameRec& rec = st.frames[st.depth];
+    rec.isLasting = lasting;
+    if (lasting) rec.lasting = name;
+    else rec.copied.assign(name);
+    rec.line = line;
+    ++st.depth;
 }
 
 Frame::~Frame() {
-    auto& frames = detail::State().frames;
-    if (!frames.empty()) frames.pop_back();
+    if (state_->depth > 0) --state_->depth;
 }
 
 void Frame::Line(int line) {
-    auto& frames = detail::State().frames;
-    if (!frames.empty()) frames.back().line = line;
+    auto& st = detail::State();
+    if (st.depth > 0) st.frames[st.depth - 1].line = line;
 }
 
 std::string ProcName(int level) {
-    auto& frames = detail::State().frames;
-    if (level < 0 || static_cast<size_t>(level) >= frames.size()) return "";
-    return frames[frames.size() - 1 - static_cast<size_t>(level)].name;
+    auto& st = detail::State();
+    if (level < 0 || static_cast<size_t>(level) >= st.depth) return "";
+    return std::string(st.frames[st.depth - 1 - static_cast<size_t>(level)].Name());
 }
 
 int ProcLine(int level) {
-    auto& frames = detail::State().frames;
-    if (level < 0 || static_cast<size_t>(level) >= frames.size()) return 0;
-    return frames[frames.size() - 1 - static_cast<size_t>(level)].line;
+    auto& st = detail::State();
+    if (level < 0 || static_cast<size_t>(level) >= st.depth) return 0;
+    return st.frames[st.depth - 1 - static_cast<size_t>(level)].line;
 }
 
 std::string detail::CallStackReport() {
     std::string out;
-    auto& frames = State().frames;
-    for (size_t i = frames.size(); i-- > 0;)
-        out += "Called from " + frames[i].name + "(" + std::to_string(frames[i].line) + ")\n";
+    auto& st = State();
+    for (size_t i = st.depth; i-- > 0;)
+        out += "Called from " + std::string(st.frames[i].Name()) + "(" + std::to_string(st.frames[i].line) + ")\n";
     return out;
 }
 

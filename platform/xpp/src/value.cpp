@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "internal.h"
 #include "xpp/error.h"
@@ -13,10 +15,30 @@
 namespace xpp {
 
 namespace detail {
+
+// The guard of one array: held only for a short copy, move or resize of its
+// element list (never while a value is released or any other code runs),
+// so a spin is cheaper than a mutex; a long wait gives the processor away.
+class ArrayLock {
+public:
+    void lock() noexcept {
+        for (int spins = 0; locked_.exchange(true, std::memory_order_acquire);) {
+            while (locked_.load(std::memory_order_relaxed)) {
+                if (++spins > 100) std::this_thread::yield();
+            }
+        }
+    }
+    void unlock() noexcept { locked_.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> locked_{false};
+};
+
 struct ArrayData {
-    mutable std::mutex lock;
+    mutable ArrayLock lock;
     std::vector<Value> items;
 };
+
 }  // namespace detail
 
 // ------------------------------------------------------------------- Date
@@ -113,22 +135,24 @@ Array::Array(std::initializer_list<Value> items) : Array() { d_->items.assign(it
 Array::Array(std::vector<Value> items) : Array() { d_->items = std::move(items); }
 
 size_t Array::Len() const {
-    std::lock_guard<std::mutex> g(d_->lock);
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
     return d_->items.size();
 }
 
 Value Array::Get(size_t index) const {
     {
-        std::lock_guard<std::mutex> g(d_->lock);
+        std::lock_guard<detail::ArrayLock> g(d_->lock);
         if (index >= 1 && index <= d_->items.size()) return d_->items[index - 1];
     }
     return RuntimeError(EG_BOUND, 1132, "array access", Array{*this, Value(static_cast<int64_t>(index))});
 }
 
 void Array::Set(size_t index, Value value) const {
+    Value old;  // released outside the lock
     {
-        std::lock_guard<std::mutex> g(d_->lock);
+        std::lock_guard<detail::ArrayLock> g(d_->lock);
         if (index >= 1 && index <= d_->items.size()) {
+            old = std::move(d_->items[index - 1]);
             d_->items[index - 1] = std::move(value);
             return;
         }
@@ -137,43 +161,66 @@ void Array::Set(size_t index, Value value) const {
 }
 
 void Array::Add(Value value) const {
-    std::lock_guard<std::mutex> g(d_->lock);
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
     d_->items.push_back(std::move(value));
 }
 
 void Array::Resize(size_t count) const {
-    std::vector<Value> dropped;  // released outside the lock
-    std::lock_guard<std::mutex> g(d_->lock);
-    if (count < d_->items.size()) {
-        dropped.assign(std::make_move_iterator(d_->items.begin() + static_cast<ptrdiff_t>(count)),
-                       std::make_move_iterator(d_->items.end()));
+    // Dropped elements are released outside the lock: a few from here, more
+    // from a list.
+    Value few[4];
+    std::vector<Value> many;
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
+    auto& items = d_->items;
+    if (count < items.size()) {
+        size_t dropped = items.size() - count;
+        if (dropped <= std::size(few)) {
+            for (size_t i = 0; i < dropped; ++i) few[i] = std::move(items[count + i]);
+        } else {
+            many.assign(std::make_move_iterator(items.begin() + static_cast<ptrdiff_t>(count)),
+                        std::make_move_iterator(items.end()));
+        }
     }
-    d_->items.resize(count);
+    items.resize(count);
 }
 
 void Array::Remove(size_t index) const {
     Value dropped;
-    std::lock_guard<std::mutex> g(d_->lock);
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
     if (index < 1 || index > d_->items.size()) return;
     dropped = std::move(d_->items[index - 1]);
     d_->items.erase(d_->items.begin() + static_cast<ptrdiff_t>(index - 1));
 }
 
 void Array::InsertAt(size_t index, Value value) const {
-    std::lock_guard<std::mutex> g(d_->lock);
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
     if (index < 1) index = 1;
     if (index > d_->items.size() + 1) index = d_->items.size() + 1;
     d_->items.insert(d_->items.begin() + static_cast<ptrdiff_t>(index - 1), std::move(value));
 }
 
+size_t Array::FindSame(const void* identity, size_t first, size_t last) const {
+    if (identity == nullptr) return 0;
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
+    for (size_t i = first; i < last && i < d_->items.size(); ++i)
+        if (d_->items[i].Identity() == identity) return i + 1;
+    return 0;
+}
+
 std::vector<Value> Array::Items() const {
-    std::lock_guard<std::mutex> g(d_->lock);
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
     return d_->items;
+}
+
+void Array::ItemsInto(std::vector<Value>& into) const {
+    into.clear();  // the old elements go before the lock is taken
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
+    into.assign(d_->items.begin(), d_->items.end());
 }
 
 void Array::Assign(std::vector<Value> items) const {
     {
-        std::lock_guard<std::mutex> g(d_->lock);
+        std::lock_guard<detail::ArrayLock> g(d_->lock);
         d_->items.swap(items);
     }
     // the old elements go with `items`, after the lock is released
@@ -242,6 +289,11 @@ Array Value::Arr() const {
 Block Value::Blk() const {
     if (auto* b = std::get_if<Block>(&v_)) return *b;
     return Block();
+}
+const void* Value::Identity() const {
+    if (auto* a = std::get_if<Array>(&v_)) return a->Identity();
+    if (auto* o = std::get_if<ObjectRef>(&v_)) return o->get();
+    return nullptr;
 }
 ObjectRef Value::Obj() const {
     if (auto* o = std::get_if<ObjectRef>(&v_)) return *o;

@@ -62,6 +62,34 @@ TEST(ErrorBlock, ARuntimeErrorThreeDeepReachesTheBlockWithEachLevel) {
     EXPECT_EQ(ProcName(0), "");  // the frames are gone
 }
 
+TEST(ErrorBlock, FrameNamesStayRightWhenFramesComeAndGo) {
+    {
+        std::string name = "COPIED";
+        Frame copied(name, 10);
+        name = "CHANGED";  // the frame holds its own copy
+        {
+            XPP_FRAME("LITERAL");
+            EXPECT_EQ(ProcName(0), "LITERAL");
+            EXPECT_EQ(ProcName(1), "COPIED");
+        }
+        {
+            // a frame pushed where another was tells its own name and line
+            Frame again(std::string(40, 'L'), 20);
+            EXPECT_EQ(ProcName(0), std::string(40, 'L'));
+            EXPECT_EQ(ProcLine(0), 20);
+            XPP_FRAME("DEEPER");
+            EXPECT_EQ(ProcName(1), std::string(40, 'L'));
+        }
+        {
+            XPP_FRAME("SHORT");  // a literal after a copied name at the same depth
+            EXPECT_EQ(ProcName(0), "SHORT");
+        }
+        EXPECT_EQ(ProcName(0), "COPIED");
+        EXPECT_EQ(ProcLine(0), 10);
+    }
+    EXPECT_EQ(ProcName(0), "");
+}
+
 TEST(ErrorBlock, GenericRuntimeErrors) {
     std::vector<std::string> seen;
     Block old = ErrorBlock(Block([&](Args& a) -> Value {

@@ -111,6 +111,22 @@ TEST(Classes, PerClassAndSharedClassVariables) {
     EXPECT_EQ(GenCodeOf([&] { parent.Var("nosuch"); }), EG_NOVAR);
 }
 
+TEST(Classes, LongNamesAreFoundWhateverTheirCase) {
+    static ClassSlot slot;
+    const std::string name(70, 'v');
+    Class& cls = slot.Get("LongNames", nullptr, [&](Class& c) {
+        c.AddClassVar(name + "Var", 1);
+        c.AddMessage(name + "Msg", [](Object&, Args&) { return Value("answered"); });
+    });
+    std::string upper(70, 'V');
+    EXPECT_TRUE(cls.HasVar(upper + "VAR"));
+    cls.SetVar(upper + "var", 2);
+    EXPECT_EQ(cls.Var(name + "VAR").Int(), 2);
+    EXPECT_FALSE(cls.HasVar(upper));
+    ASSERT_NE(cls.FindMessage(upper + "msg"), nullptr);
+    EXPECT_EQ(cls.FindMessage(upper + "MS"), nullptr);
+}
+
 TEST(Classes, IsDerivedFromThroughTheWholeAncestry) {
     auto obj = std::make_shared<ProgramChild>();
     EXPECT_EQ(obj->className(), "ProgramChild");

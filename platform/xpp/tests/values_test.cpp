@@ -122,6 +122,28 @@ TEST(Values, ArrayFunctions) {
     Array inner;
     Array outer{Array(), inner};
     EXPECT_EQ(AScan(outer, Value(inner)), 2u);  // arrays by identity
+    // by identity within the range asked, never by equal contents
+    Array twin{1};
+    Array same{1};
+    Array holder{twin, 7, same, "x", same};
+    struct IdentityCase {
+        Value sought;
+        size_t start, count, found;
+    };
+    const IdentityCase identityCases[] = {
+        {same, 1, 5, 3}, {same, 4, 5, 5}, {same, 4, 1, 0}, {twin, 2, 5, 0}, {Array{1}, 1, 5, 0}, {same, 9, 5, 0},
+    };
+    for (const IdentityCase& c : identityCases)
+        EXPECT_EQ(AScan(holder, c.sought, c.start, c.count), c.found) << c.start << "/" << c.count;
+
+    // a snapshot into room of the caller's replaces what it held and keeps
+    // no tie to the array
+    std::vector<Value> room{Value("old"), Value(1), Value(2), Value(3)};
+    names.ItemsInto(room);
+    names.Set(1, "CHANGED");
+    ASSERT_EQ(room.size(), 3u);
+    EXPECT_EQ(room[0].Str(), "CUSTOMER");
+    EXPECT_EQ(room[2].Str(), "ORDERS");
 
     Array sum;
     AEval(Array{1, 2, 3}, Block([&](Args& x) {

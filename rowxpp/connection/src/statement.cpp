@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "rowxpp/natives.h"
@@ -22,9 +24,6 @@ bool Ok(int64_t rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
 SQLHSTMT H(int64_t handle) { return ToHandle(handle); }
 
-// Ten zero bytes: the time part of a timestamp buffer.
-const std::string kZeroTime(10, '\0');
-
 // The SQLSTATE of diagnostic record 1 of a statement handle.
 std::string FirstState(int64_t handle) {
     return GETDIAGFIELD_(SQL_HANDLE_STMT, handle, 1, SQL_DIAG_SQLSTATE, true).Str();
@@ -34,41 +33,74 @@ bool DataAtExecution(int64_t indicator) {
     return indicator == SQL_DATA_AT_EXEC || indicator <= SQL_LEN_DATA_AT_EXEC_OFFSET;
 }
 
-// The members of a typed parameter: an SQLValue's own, or what any other
+// The members of a typed parameter that is not an SQLValue: what the
 // object answers to the same messages.
 struct Typed {
     xpp::Value value, sqlType, cType, precision, scale, bytes;
 };
 
 Typed TypedOf(const xpp::Value& object) {
-    if (auto v = object.As<SQLValue>()) return {v->Value, v->SQLType, v->CType, v->Precision, v->Scale, v->Bytes};
     return {xpp::Send(object, "Value"),     xpp::Send(object, "SQLType"), xpp::Send(object, "CType"),
             xpp::Send(object, "Precision"), xpp::Send(object, "Scale"),   xpp::Send(object, "Bytes")};
 }
 
-// One parameter as it is bound.
+// One parameter as it is bound. The value bytes are the parameter's own
+// text, bytes made here (`made`), or the text of an object's Value (held in
+// `held` while the binding lives).
 struct Binding {
     int64_t cType = SQL_C_CHAR;
     int64_t sqlType = SQL_CHAR;
     int64_t size = 1;
     int64_t digits = 0;
     int64_t bufferLength = 1;
-    // The value bytes: the parameter's own text, else bytes made here (an
-    // object's Value that is not text cannot be packed).
-    const std::string* text = nullptr;
-    xpp::Value bytes = std::string(1, '\0');
     int64_t indicator = SQL_NULL_DATA;
+    const char* data = nullptr;  // null: the bytes in `made`
+    size_t length = 1;           // of the value bytes
+    bool packable = true;        // false: an object's Value that is not character
+    char made[24] = {};          // one zero byte unless filled
+    xpp::Value held;
+    char* packed = nullptr;  // the piece in the packed block
+
+    std::string_view Piece() const { return {data != nullptr ? data : made, length}; }
+    void Make(const void* bytes, size_t n) {
+        std::memcpy(made, bytes, n);
+        length = n;
+    }
+    void MakeInteger(int64_t n, size_t width) {  // little-endian, as L2BIN and I2BIN
+        for (size_t i = 0; i < width; ++i) made[i] = static_cast<char>((static_cast<uint64_t>(n) >> (8 * i)) & 0xFF);
+        length = width;
+    }
+    void Text(const std::string& text) {
+        data = text.data();
+        length = text.size();
+    }
 };
 
-std::string NumberText(const xpp::Number& n) {
-    if (n.IsInteger()) return std::to_string(n.AsInt());
-    char text[400];
-    std::snprintf(text, sizeof text, "%.0f", n.AsDouble());
-    return text;
+// The bound parts of an object parameter: its members as sent, its Value
+// text viewed in place.
+void BindTyped(const xpp::Value& valueOf, const xpp::Value& sqlType, const xpp::Value& cType,
+               const xpp::Value& precision, const xpp::Value& scale, const xpp::Value& bytes, Binding& b) {
+    int64_t len = static_cast<int64_t>(xpp::Len(valueOf));
+    b.cType = cType.Int();
+    b.sqlType = sqlType.Int();
+    b.size = precision.IsNil() ? len : precision.Int();
+    b.digits = scale.IsNil() ? 0 : scale.Int();
+    // A NULL or data-at-execution indicator is no buffer length, and the
+    // packed piece carries no terminator for SQL_NTS.
+    if (bytes.IsNil() || bytes.Int() == SQL_NTS) {
+        b.bufferLength = b.indicator = len;
+    } else if (bytes.Int() < 0) {
+        b.bufferLength = len;
+        b.indicator = bytes.Int();
+    } else {
+        b.bufferLength = b.indicator = bytes.Int();
+    }
+    if (valueOf.IsChar()) b.Text(valueOf.Str());
+    else b.packable = false;  // cannot be packed
 }
 
-Binding Bind(const xpp::Value& param) {
-    Binding b;
+// Fills `b` from the type table for `param`, which outlives the binding.
+void Bind(const xpp::Value& param, Binding& b) {
     switch (param.Type()) {
         case 'C': {
             const std::string& text = param.Str();
@@ -78,7 +110,7 @@ Binding Bind(const xpp::Value& param) {
             } else {
                 b.sqlType = len > 255 ? SQL_LONGVARCHAR : SQL_CHAR;
                 b.size = b.bufferLength = b.indicator = len;
-                b.text = &text;
+                b.Text(text);
             }
             break;
         }
@@ -91,23 +123,33 @@ Binding Bind(const xpp::Value& param) {
                 b.sqlType = SQL_DOUBLE;
                 b.size = 10;
                 b.bufferLength = b.indicator = 8;
-                b.bytes = xpp::F2Bin(d);
+                b.Make(&d, sizeof d);  // F2BIN: the double's own bytes
             } else if (d >= -32768 && d <= 32767) {
                 b.cType = SQL_C_SHORT;
                 b.sqlType = SQL_SMALLINT;
                 b.size = 5;
                 b.bufferLength = b.indicator = 2;
-                b.bytes = xpp::L2Bin(n.AsInt());
+                b.MakeInteger(n.AsInt(), 4);
             } else if (d >= -2147483648.0 && d <= 2147483647.0) {
                 b.cType = SQL_C_LONG;
                 b.sqlType = SQL_INTEGER;
                 b.size = 10;
                 b.bufferLength = b.indicator = 4;
-                b.bytes = xpp::L2Bin(n.AsInt());
+                b.MakeInteger(n.AsInt(), 4);
             } else {
-                std::string text = NumberText(n);
-                b.size = b.bufferLength = b.indicator = static_cast<int64_t>(text.size());
-                b.bytes = text;
+                // the decimal text: at most 20 characters for an integer,
+                // up to some 310 for a double
+                char text[400];
+                int written = n.IsInteger() ? std::snprintf(text, sizeof text, "%lld", static_cast<long long>(n.AsInt()))
+                                            : std::snprintf(text, sizeof text, "%.0f", d);
+                size_t len = static_cast<size_t>(std::clamp(written, 0, static_cast<int>(sizeof text) - 1));
+                b.size = b.bufferLength = b.indicator = static_cast<int64_t>(len);
+                if (len <= sizeof b.made) {
+                    b.Make(text, len);
+                } else {
+                    b.held = std::string(text, len);
+                    b.Text(b.held.Str());
+                }
             }
             break;
         }
@@ -116,10 +158,16 @@ Binding Bind(const xpp::Value& param) {
             b.cType = b.sqlType = SQL_TIMESTAMP;
             b.size = b.bufferLength = 16;
             if (date.IsEmpty()) {
-                b.bytes = kZeroTime + kZeroTime;
+                b.length = 20;  // the zero time twice; `made` is zeroed
                 b.indicator = SQL_NULL_DATA;
             } else {
-                b.bytes = xpp::I2Bin(date.Year()) + xpp::I2Bin(date.Month()) + xpp::I2Bin(date.Day()) + kZeroTime;
+                // year, month and day (I2BIN each), then ten zero bytes of time
+                b.MakeInteger(date.Year(), 2);
+                b.made[2] = static_cast<char>(date.Month());
+                b.made[3] = 0;
+                b.made[4] = static_cast<char>(date.Day());
+                b.made[5] = 0;
+                b.length = 16;
                 b.indicator = 16;
             }
             break;
@@ -127,33 +175,71 @@ Binding Bind(const xpp::Value& param) {
         case 'L':
             b.sqlType = SQL_BIT;
             b.bufferLength = b.indicator = 1;
-            b.bytes = param.Log() ? "1" : "0";
+            b.made[0] = param.Log() ? '1' : '0';
             break;
-        case 'O': {
-            Typed t = TypedOf(param);
-            int64_t len = static_cast<int64_t>(xpp::Len(t.value));
-            b.cType = t.cType.Int();
-            b.sqlType = t.sqlType.Int();
-            b.size = t.precision.IsNil() ? len : t.precision.Int();
-            b.digits = t.scale.IsNil() ? 0 : t.scale.Int();
-            // A NULL or data-at-execution indicator is no buffer length, and
-            // the packed piece carries no terminator for SQL_NTS.
-            if (t.bytes.IsNil() || t.bytes.Int() == SQL_NTS) {
-                b.bufferLength = b.indicator = len;
-            } else if (t.bytes.Int() < 0) {
-                b.bufferLength = len;
-                b.indicator = t.bytes.Int();
+        case 'O':
+            if (auto v = param.As<SQLValue>()) {
+                // the object outlives the binding through the parameter list
+                BindTyped(v->Value, v->SQLType, v->CType, v->Precision, v->Scale, v->Bytes, b);
             } else {
-                b.bufferLength = b.indicator = t.bytes.Int();
+                Typed t = TypedOf(param);
+                b.held = t.value;
+                BindTyped(b.held, t.sqlType, t.cType, t.precision, t.scale, t.bytes, b);
             }
-            b.bytes = t.value;  // not character: packing fails
             break;
-        }
         default:  // NIL, arrays, code blocks: NULL
             break;
     }
-    return b;
 }
+
+// Room for the bindings of one execution: in place for the usual few
+// parameters, on the heap beyond.
+class Bindings {
+public:
+    explicit Bindings(size_t n) : n_(n) {
+        if (n > kInPlace) {
+            heap_ = std::make_unique<Binding[]>(n);
+            at_ = heap_.get();
+        } else {
+            at_ = reinterpret_cast<Binding*>(inPlace_);
+            for (size_t i = 0; i < n; ++i) new (&at_[i]) Binding();
+        }
+    }
+    ~Bindings() {
+        if (!heap_)
+            for (size_t i = 0; i < n_; ++i) at_[i].~Binding();
+    }
+    Bindings(const Bindings&) = delete;
+    Bindings& operator=(const Bindings&) = delete;
+    Binding& operator[](size_t i) { return at_[i]; }
+
+private:
+    static constexpr size_t kInPlace = 8;
+    size_t n_;
+    Binding* at_;
+    alignas(Binding) unsigned char inPlace_[kInPlace * sizeof(Binding)];
+    std::unique_ptr<Binding[]> heap_;
+};
+
+// Room for a snapshot of values, taken from `kept` and given back with its
+// capacity (empty) when done; taken while in use, so a nested one starts
+// with new room.
+class Snapshot {
+public:
+    explicit Snapshot(std::vector<xpp::Value>& kept) : kept_(kept), list(std::move(kept)) {}
+    ~Snapshot() {
+        list.clear();
+        if (list.capacity() > kept_.capacity()) kept_ = std::move(list);
+    }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+private:
+    std::vector<xpp::Value>& kept_;
+
+public:
+    std::vector<xpp::Value> list;
+};
 
 // Marks a running Execute for the error handler. Failed() answers the
 // result of the handler's re-execution after a reconnect, else -2.
@@ -208,25 +294,26 @@ std::shared_ptr<SQLStatement> SQLStatement::New(const xpp::Value& sql, const xpp
 
 SQLStatement::~SQLStatement() {
     // Memory of bindings still held (an Execute left by a Break).
-    MEMFREE_(aMemLock);
+    FreeBindings_();
 }
 
 xpp::Value SQLStatement::Self() { return xpp::Value(std::static_pointer_cast<SQLStatement>(shared_from_this())); }
 
 SQLStatement& SQLStatement::Init(const xpp::Value& sql, const xpp::Value& connection) {
+    return InitOn_(sql, connection.IsObject() ? connection.As<SQLConnection>() : nullptr);
+}
+
+SQLStatement& SQLStatement::InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> given) {
     XPP_FRAME("SQLSTATEMENT:INIT");
     LastBoundCol = -1;
     // new empty lists (those of a new object are new already)
     if (apColBuffer.Len() > 0) apColBuffer = xpp::Array();
     if (apColSize.Len() > 0) apColSize = xpp::Array();
-    if (aMemLock.Len() > 0) {
-        MEMFREE_(aMemLock);
-        aMemLock = xpp::Array();
-    }
+    FreeBindings_();
     SQLStatement::Reset_();
-    cStatement = sql.IsChar() && !sql.Str().empty() ? sql.Str() : std::string();
+    if (sql.IsChar() && !sql.Str().empty()) cStatement = sql.Str();
     std::shared_ptr<SQLConnection> chosen;
-    if (connection.IsObject() && connection.Obj()->isDerivedFrom("SQLConnection")) chosen = connection.As<SQLConnection>();
+    if (given && given->isDerivedFrom("SQLConnection")) chosen = std::move(given);
     if (!chosen) {
         chosen = SQLConnection::FindConnection();
         if (!chosen) {
@@ -237,10 +324,10 @@ SQLStatement& SQLStatement::Init(const xpp::Value& sql, const xpp::Value& connec
         }
     }
     isHidden_ = false;
-    Connection = chosen;
-    onError = chosen->onError;
-    DisplayErrors = chosen->classObject().Var("DisplayErrors").Log();
-    if (AllocHandle_()) chosen->AddStatement(Self());
+    Connection = std::move(chosen);
+    onError = Connection->onError;
+    DisplayErrors = Connection->classObject().Var("DisplayErrors").Log();
+    if (AllocHandle_()) Connection->AddStatement(Self());
     return *this;
 }
 
@@ -286,7 +373,7 @@ bool SQLStatement::FreeStmt_(const xpp::Value& option) {
 }
 
 SQLStatement& SQLStatement::Reset_(const xpp::Value&) {
-    if (aMemLock.Len() > 0) MEMFREE_(aMemLock);
+    FreeBindings_();
     ParamList = xpp::Value();
     if (Attributes.Len() > 0) Attributes = xpp::Array();  // a new list: Reset keeps the old one
     Handle = 0;
@@ -447,37 +534,43 @@ SQLStatement& SQLStatement::CheckDeadlock_() {
 }
 
 int64_t SQLStatement::Execute(const xpp::Args& args) {
+    size_t n = args.PCount();
+    if (n == 1) return ExecuteWith_(args[1]);
+    if (n == 0) return Run_(xpp::Value(), 0);
+    std::vector<xpp::Value> list;
+    list.reserve(n);
+    for (const xpp::Arg& a : args.Items()) list.push_back(a.Get());
+    return Run_(xpp::Array(std::move(list)), n);
+}
+
+int64_t SQLStatement::ExecuteWith_(const xpp::Value& params) {
+    if (params.IsNil()) return Run_(params, 0);
+    if (params.IsArray()) return Run_(params, params.Arr().Len());
+    return Run_(xpp::Array{params}, 1);
+}
+
+int64_t SQLStatement::Run_(const xpp::Value& params, size_t n) {
     XPP_FRAME("SQLSTATEMENT:EXECUTE");
     ExecutionMark mark(*this);
     nRowCount = -1;
-    xpp::Value params;
-    size_t n = args.PCount();
-    if (n == 1) {
-        params = args[1];
-        if (params.IsNil()) n = 0;
-        else if (params.IsArray()) n = params.Arr().Len();
-        else params = xpp::Array{params};
-    } else if (n > 1) {
-        std::vector<xpp::Value> list;
-        list.reserve(n);
-        for (const xpp::Arg& a : args.Items()) list.push_back(a.Get());
-        params = xpp::Array(std::move(list));
-    }
     if (n == 0) {
         ParamList = xpp::Value();
         Execute_();
         CheckDeadlock_();
     } else {
-        if (aMemLock.Len() > 0) MEMFREE_(aMemLock);
+        FreeBindings_();
         ParamList = params;
-        // the value and indicator lists, filled by the binding with the
-        // addresses of their packed pieces
-        xpp::Array values, lengths;
-        if (!SetParameters_(params.Arr(), values, lengths, static_cast<int64_t>(n))) return mark.Failed();
+        const xpp::Array list = params.Arr();
+        if (!SetParameters_(list, static_cast<int64_t>(n))) return mark.Failed();
         Execute_();
-        if (ErrorCode == SQL_NEED_DATA) ErrorCode = PUTRESTOFDATA_(Handle, params.Arr(), values);
+        if (ErrorCode == SQL_NEED_DATA) {
+            xpp::Array pieces;
+            for (size_t i = 0; i < aMemLock.count; ++i)
+                pieces.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(aMemLock.Pieces()[i])));
+            ErrorCode = PUTRESTOFDATA_(Handle, list, pieces);
+        }
         CheckDeadlock_();
-        MEMFREE_(aMemLock);
+        FreeBindings_();
     }
     switch (ErrorCode) {
         case SQL_SUCCESS: return GetRowCount();
@@ -514,55 +607,62 @@ int64_t SQLStatement::GetRowCount() {
 
 // ----------------------------------------------------------------- binding
 
-bool SQLStatement::SetParameters_(const xpp::Array& params, xpp::Array& values, xpp::Array& lengths, int64_t n) {
+static_assert(sizeof(SQLLEN) == sizeof(int64_t), "indicator cells are 8 bytes");
+
+bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
     if (!FreeStmt_(SQL_RESET_PARAMS)) return false;
     if (n <= 0) return true;
-    // The value pieces and the indicator cells, packed into one block each.
-    std::vector<xpp::Value> items = params.Items();
-    std::vector<Binding> bound(static_cast<size_t>(n));
-    std::vector<SQLLEN> cells(static_cast<size_t>(n));
-    std::vector<std::string_view> valueViews, cellViews;
-    valueViews.reserve(static_cast<size_t>(n));
-    cellViews.reserve(static_cast<size_t>(n));
+    const size_t count = static_cast<size_t>(n);
+    // A snapshot of the parameters, into room this thread keeps (a binding
+    // nested in this one makes its own).
+    static thread_local std::vector<xpp::Value> kept;
+    Snapshot items(kept);
+    params.ItemsInto(items.list);
+    Bindings bound(count);
+    size_t total = 0;
     bool packable = true;
-    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-        if (i < items.size()) bound[i] = Bind(items[i]);
-        const Binding& b = bound[i];
-        if (b.text == nullptr && !b.bytes.IsChar()) packable = false;
-        valueViews.emplace_back(b.text != nullptr ? std::string_view(*b.text) : std::string_view(b.bytes.Str()));
-        cells[i] = static_cast<SQLLEN>(b.indicator);
-        cellViews.emplace_back(reinterpret_cast<const char*>(&cells[i]), sizeof(SQLLEN));
+    for (size_t i = 0; i < count; ++i) {
+        if (i < items.list.size()) Bind(items.list[i], bound[i]);
+        packable = packable && bound[i].packable;
+        total += bound[i].length;
     }
-    xpp::Value valuePieces = packable ? PackPieces_(valueViews) : xpp::Value();
-    xpp::Value lengthPieces = valuePieces.IsNil() ? xpp::Value() : PackPieces_(cellViews);
-    if (lengthPieces.IsNil()) {
-        if (!valuePieces.IsNil()) FreePacked_(valuePieces);
+    // The indicator cells and the value pieces, packed into one block each;
+    // both blocks (with the list of the pieces' addresses between them) are
+    // taken as one piece of memory.
+    const size_t cellBytes = count * sizeof(SQLLEN);
+    char* memory = packable ? static_cast<char*>(std::malloc(2 * cellBytes + total)) : nullptr;
+    if (memory == nullptr) {
         RAISEERROR_(0, "Failed to allocate memory");
         // The error block returned: nothing is bound.
         return false;
     }
-    // The lists are replaced by the addresses of their pieces.
-    values = valuePieces.Arr();
-    lengths = lengthPieces.Arr();
-    aMemLock.Add(values);
-    aMemLock.Add(lengths);
+    char* cellBlock = memory;
+    char** pieces = reinterpret_cast<char**>(memory + cellBytes);
     // The pieces lie back to back from the start of each block.
-    char* valueAt = reinterpret_cast<char*>(static_cast<intptr_t>(values.Get(1).Int()));
-    char* cellAt = reinterpret_cast<char*>(static_cast<intptr_t>(lengths.Get(1).Int()));
+    char* at = memory + 2 * cellBytes;
+    for (size_t i = 0; i < count; ++i) {
+        std::string_view piece = bound[i].Piece();
+        if (!piece.empty()) std::memcpy(at, piece.data(), piece.size());
+        bound[i].packed = pieces[i] = at;
+        at += piece.size();
+        SQLLEN cell = static_cast<SQLLEN>(bound[i].indicator);
+        std::memcpy(cellBlock + i * sizeof(SQLLEN), &cell, sizeof cell);
+    }
+    // aMemLock holds both blocks until the execution ends.
+    aMemLock.memory = memory;
+    aMemLock.count = count;
     SQLHSTMT handle = H(Handle);
-    for (size_t i = 1; i <= static_cast<size_t>(n); ++i) {
+    for (size_t i = 1; i <= count; ++i) {
         const Binding& b = bound[i - 1];
-        SQLPOINTER valuePiece = valueAt;
-        SQLLEN* cellPiece = reinterpret_cast<SQLLEN*>(cellAt);
-        valueAt += valueViews[i - 1].size();
-        cellAt += sizeof(SQLLEN);
+        SQLPOINTER valuePiece = b.packed;
+        SQLLEN* cellPiece = reinterpret_cast<SQLLEN*>(cellBlock + (i - 1) * sizeof(SQLLEN));
         int64_t rc = OdbcCall<21>(
             handle, static_cast<SQLUSMALLINT>(i), static_cast<SQLSMALLINT>(SQL_PARAM_INPUT),
             static_cast<SQLSMALLINT>(b.cType), static_cast<SQLSMALLINT>(b.sqlType), static_cast<SQLULEN>(b.size),
             static_cast<SQLSMALLINT>(b.digits), valuePiece, static_cast<SQLLEN>(b.bufferLength), cellPiece);
         if (Ok(rc)) continue;
         ErrorCode = rc;
-        MEMFREE_(aMemLock);
+        FreeBindings_();
         DisplayError_();
         xpp::Value param = params.Get(i);
         std::string description =
@@ -576,6 +676,25 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, xpp::Array& values, 
         return false;
     }
     return true;
+}
+
+void SQLStatement::FreeBindings_() {
+    std::free(aMemLock.memory);
+    aMemLock.memory = nullptr;
+    aMemLock.count = 0;
+}
+
+xpp::Array SQLStatement::MemLock() const {
+    xpp::Array held;
+    if (aMemLock.memory == nullptr) return held;
+    xpp::Array values, cells;
+    for (size_t i = 0; i < aMemLock.count; ++i) {
+        values.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(aMemLock.Pieces()[i])));
+        cells.Add(static_cast<int64_t>(reinterpret_cast<intptr_t>(aMemLock.memory + i * sizeof(SQLLEN))));
+    }
+    held.Add(values);
+    held.Add(cells);
+    return held;
 }
 
 void MEMFREE_(const xpp::Array& list) {
@@ -655,13 +774,17 @@ SQLConnection& SQLConnection::DropStatement(const xpp::Value& statement) {
 int64_t SQLConnection::Execute(const xpp::Value& text, const xpp::Value& params) {
     XPP_FRAME("SQLCONNECTION:EXECUTE");
     auto statement = NewStatement(text);
-    int64_t result = statement->Execute(xpp::Args{params});
+    // the statement is an SQLStatement: its Execute with the one argument
+    int64_t result = statement->ExecuteWith_(params);
     DropStatement(xpp::Value(statement));
     return result;
 }
 
 std::shared_ptr<SQLStatement> SQLConnection::NewStatement(const xpp::Value& text) {
-    return SQLStatement::New(text, xpp::Value(std::static_pointer_cast<SQLConnection>(shared_from_this())));
+    SQLStatement::ClassObject();
+    auto statement = std::make_shared<SQLStatement>();
+    statement->InitOn_(text, std::static_pointer_cast<SQLConnection>(shared_from_this()));
+    return statement;
 }
 
 // ================================================================ SQLValue

@@ -95,7 +95,13 @@ TEST(Binding, EveryKindOfValueBindsAsTheTypeTableSays) {
 TEST(Binding, ThreeParametersLieBackToBackInOneBlock) {
     auto c = Connected("SQLite");
     auto s = c->NewStatement("SELECT ?, ?, ?");
-    CallLog log;
+    // while the statement executes, aMemLock holds the address lists of
+    // both blocks
+    std::string heldAtExecution;
+    CallLog log([&](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+        if (index == 26) heldAtExecution = xpp::Var2Char(s->MemLock());
+        return std::nullopt;
+    });
     log.valueBytes = [](int64_t number) { return std::vector<size_t>{3, 4, 8}[static_cast<size_t>(number - 1)]; };
     // "abc", 7 (a SMALLINT in four bytes), 2.5 (eight bytes)
     EXPECT_GE(s->Execute({"abc", 7, 2.5}), -1);
@@ -106,6 +112,12 @@ TEST(Binding, ThreeParametersLieBackToBackInOneBlock) {
     EXPECT_EQ(binds[2].valueAddress, binds[1].valueAddress + 4);
     EXPECT_EQ(binds[1].indicatorAddress, binds[0].indicatorAddress + 8);
     EXPECT_EQ(binds[2].indicatorAddress, binds[1].indicatorAddress + 8);
+    auto list = [](int64_t a, int64_t b, int64_t c) {
+        return "{" + std::to_string(a) + ", " + std::to_string(b) + ", " + std::to_string(c) + "}";
+    };
+    EXPECT_EQ(heldAtExecution,
+              "{" + list(binds[0].valueAddress, binds[1].valueAddress, binds[2].valueAddress) + ", " +
+                  list(binds[0].indicatorAddress, binds[1].indicatorAddress, binds[2].indicatorAddress) + "}");
     EXPECT_EQ(s->MemLock().Len(), 0u);
     s->Destroy();
     c->Destroy();

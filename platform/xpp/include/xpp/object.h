@@ -98,13 +98,12 @@ private:
         bool shared;
         std::shared_ptr<Value> cell;
     };
-    const Slot* FindSlot(const std::string& key) const;
-
     std::string name_;
     Class* parent_;
     mutable std::mutex varsLock_;
-    std::map<std::string, Slot> vars_;  // keyed by upper-case name
-    std::map<std::string, Method> messages_;
+    // keyed by upper-case name; looked up by views of such names
+    std::map<std::string, Slot, std::less<>> vars_;
+    std::map<std::string, Method, std::less<>> messages_;
 };
 
 // The slot behind a class function. Get() makes the class object on the

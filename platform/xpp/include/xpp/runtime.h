@@ -22,14 +22,27 @@ namespace xpp {
 //     XPP_FRAME("SQLCONNECTION:DRIVERCONNECT");
 //     ...
 //     XPP_LINE();   // the line ProcLine() reports from here on
+namespace detail {
+struct ThreadState;
+}  // namespace detail
+
 class Frame {
 public:
-    Frame(std::string_view name, int line);
+    // A frame named by a character array (a string literal) keeps the name
+    // by reference: the array holds it for the frame's life.
+    template <size_t N>
+    Frame(const char (&name)[N], int line) : Frame(std::string_view(name, N - 1), line, true) {}
+    // Any other name is copied.
+    Frame(std::string_view name, int line) : Frame(name, line, false) {}
     ~Frame();
     Frame(const Frame&) = delete;
     Frame& operator=(const Frame&) = delete;
     // Sets the current line of the innermost frame of the calling thread.
     static void Line(int line);
+
+private:
+    Frame(std::string_view name, int line, bool lasting);
+    detail::ThreadState* state_;
 };
 #define XPP_FRAME(name) ::xpp::Frame xppFrame_(name, __LINE__)
 #define XPP_LINE() ::xpp::Frame::Line(__LINE__)

@@ -98,8 +98,14 @@ public:
     void Remove(size_t index) const;           // remove one element (1-based), the array shrinks
     void InsertAt(size_t index, Value value) const;  // insert before `index` (1-based), the array grows
     std::vector<Value> Items() const;          // a snapshot of the elements
+    void ItemsInto(std::vector<Value>& into) const;  // the same into `into`, its room reused
     void Assign(std::vector<Value> items) const;  // replace all elements, same array
     void Clear() const;                        // empty in place, same array
+
+    // The position (1-based) of the first element, from `first` (0-based)
+    // up to `last`, that holds the very array or object `identity` names
+    // (Value::Identity()); 0 when none.
+    size_t FindSame(const void* identity, size_t first, size_t last) const;
 
     // Identity: true when both name the same array.
     bool Same(const Array& other) const { return d_ == other.d_; }
@@ -193,6 +199,9 @@ public:
     Array Arr() const;
     Block Blk() const;
     ObjectRef Obj() const;
+    // The array or object a value of type "A" or "O" holds, as an address
+    // that tells one from another; null for any other value.
+    const void* Identity() const;
     template <class T>
     std::shared_ptr<T> As() const {
         return std::dynamic_pointer_cast<T>(Obj());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rowxpp/sql_connection.h"
 #include "xpp/object.h"
@@ -34,6 +35,8 @@ public:
     ~SQLStatement() override;
 
     virtual SQLStatement& Init(const xpp::Value& sql, const xpp::Value& connection);
+    // This class's Init with the connection at hand (null: none given).
+    SQLStatement& InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> connection);
 
     // ---- lifecycle
     bool AllocHandle_();
@@ -68,6 +71,8 @@ public:
     // value, or several values. Answers a row count of 0 or more, or one of
     // the kExec... results.
     virtual int64_t Execute(const xpp::Args& args = {});
+    // This class's Execute with exactly one argument.
+    int64_t ExecuteWith_(const xpp::Value& params);
     bool MoreResults();
     int64_t GetRowCount();
     int64_t RecCount() const { return nRowCount; }
@@ -80,9 +85,10 @@ public:
     bool RollbackTransaction() { return Connection->RollbackTransaction(); }
 
     // ---- members
-    // The memory of the current bindings: address lists of packed blocks
-    // (their first element is the block) or single addresses.
-    const xpp::Array& MemLock() const { return aMemLock; }
+    // The memory of the current bindings: the address lists of the packed
+    // value pieces and indicator cells (element 1 of each is its block);
+    // empty when none is held.
+    xpp::Array MemLock() const;
     int64_t Handle = 0;
     std::shared_ptr<SQLConnection> Connection;
     bool isPrepared = false;
@@ -104,11 +110,15 @@ public:
     xpp::Value reexecuted_;
 
 protected:
+    // Runs the statement with the gathered parameter list of n elements.
+    int64_t Run_(const xpp::Value& params, size_t n);
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();
-    // Binds the n parameters; `values` and `lengths` are replaced by the
-    // addresses of their packed pieces.
-    bool SetParameters_(const xpp::Array& params, xpp::Array& values, xpp::Array& lengths, int64_t n);
+    // Binds the n parameters from their values and indicators packed into
+    // two blocks, which aMemLock holds.
+    bool SetParameters_(const xpp::Array& params, int64_t n);
+    // Releases the memory of the bindings (__MEMFREE of aMemLock).
+    void FreeBindings_();
     xpp::Value Self();
 
     std::string cStatement;
@@ -118,7 +128,16 @@ protected:
     xpp::Array apColSize;
 
 private:
-    xpp::Array aMemLock;
+    // The memory of the bindings, held from the binding to the end of the
+    // execution: the indicator cells (a block), the addresses of the value
+    // pieces, and the value pieces back to back (a block), in one piece of
+    // memory.
+    struct BindingMemory {
+        char* memory = nullptr;
+        size_t count = 0;
+        char* const* Pieces() const { return reinterpret_cast<char* const*>(memory + count * sizeof(int64_t)); }
+    };
+    BindingMemory aMemLock;
 };
 
 // SQLSTATEMENT(): the class object.
