@@ -110,12 +110,20 @@ bool SQLConnection::Reconnect(const xpp::Value& force, const xpp::Value& timeout
     // commit statement by statement.
     if (manualCommit_) SetOn(dbc, SQL_ATTR_AUTOCOMMIT_, 0);
 
+    // A connection lost again while its statements are rebuilt is no
+    // reconnection: the statements not rebuilt keep their saved state for
+    // the next attempt.
+    bool lost = false;
     for (const auto& s : StatementsOf(aStatements)) {
-        if (!s->Cargo_.IsArray()) continue;
+        if (!s->Cargo_.IsArray() || lost) continue;
         xpp::Array saved = s->Cargo_.Arr();
-        s->AllocHandle_();
-        if (saved.Get(1).IsLogical() && saved.Get(1).Log()) s->Prepare(saved.Get(2));
+        bool rebuilt = s->AllocHandle_();
+        if (saved.Get(1).IsLogical() && saved.Get(1).Log()) rebuilt = s->Prepare(saved.Get(2)) && rebuilt;
         else s->SQLString(saved.Get(2));
+        if (!rebuilt && !isConnected()) {
+            lost = true;
+            continue;
+        }
         bool display = s->DisplayErrors;
         s->DisplayErrors = false;
         if (saved.Get(3).IsArray()) {
@@ -126,7 +134,7 @@ bool SQLConnection::Reconnect(const xpp::Value& force, const xpp::Value& timeout
         s->DisplayErrors = display;
         s->Cargo_ = xpp::Value();
     }
-    return true;
+    return !lost;
 }
 
 }  // namespace rowxpp
