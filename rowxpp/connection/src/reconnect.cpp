@@ -118,20 +118,22 @@ bool SQLConnection::Reconnect(const xpp::Value& force, const xpp::Value& timeout
         if (!s->Cargo_.IsArray() || lost) continue;
         xpp::Array saved = s->Cargo_.Arr();
         bool rebuilt = s->AllocHandle_();
-        if (saved.Get(1).IsLogical() && saved.Get(1).Log()) rebuilt = s->Prepare(saved.Get(2)) && rebuilt;
-        else s->SQLString(saved.Get(2));
-        if (!rebuilt && !isConnected()) {
-            lost = true;
-            continue;
-        }
+        // The attributes go first: a cursor's type and concurrency can only
+        // be set before the statement is prepared.
         bool display = s->DisplayErrors;
         s->DisplayErrors = false;
         if (saved.Get(3).IsArray()) {
             for (const xpp::Value& pair : saved.Get(3).Arr().Items())
                 s->SetAttribute(pair.Arr().Get(1).Int(), pair.Arr().Get(2));
         }
-        s->ParamList = saved.Get(4);
         s->DisplayErrors = display;
+        if (saved.Get(1).IsLogical() && saved.Get(1).Log()) rebuilt = s->Prepare(saved.Get(2)) && rebuilt;
+        else s->SQLString(saved.Get(2));
+        if (!rebuilt && !isConnected()) {
+            lost = true;
+            continue;
+        }
+        s->ParamList = saved.Get(4);
         s->Cargo_ = xpp::Value();
     }
     return !lost;
