@@ -1,6 +1,6 @@
 // A cursor on a PostgreSQL connection that is lost and reconnected by the
-// default error handler: rebuilt through its own Prepare with its
-// attributes, and run again once.
+// default error handler: rebuilt through its own Prepare, run again once,
+// its columns described once.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -66,6 +66,25 @@ TEST_F(ReconnectCursor, APreparedCursorIsDescribedAgainByItsOwnPrepareAndRunOnce
     EXPECT_TRUE(cursor->Close());
     EXPECT_EQ(Count(Read(), "= SQL ERROR ="), 1u) << Read();
     EXPECT_NE(cursor->Execute(), kExecFailed);
+}
+
+TEST_F(ReconnectCursor, ACursorRunAgainWithoutPreparationDescribesItsColumnsOnce) {
+    auto cursor = c->Cursor(kKindsSelect);
+    ASSERT_NE(cursor->Execute(), kExecFailed);
+    ASSERT_FALSE(cursor->isPrepared);
+    int64_t bound = cursor->BoundColumns();
+    ASSERT_NO_FATAL_FAILURE(LoseConnection(TestDataSources::Get().Admin(), c->Handle));
+
+    CallLog calls;
+    EXPECT_NE(cursor->Execute(), kExecFailed);
+    EXPECT_EQ(Count(Read(), "RECONNECTED SUCCESSFULLY"), 1u) << Read();
+    EXPECT_EQ(calls.Count(20), 0) << "never prepared, not prepared now";
+    EXPECT_EQ(calls.Count(26), 2);
+    EXPECT_EQ(DescribedOn(calls, cursor->Handle), 11) << "the columns of the new run, described once";
+    EXPECT_FALSE(cursor->isPrepared);
+    EXPECT_TRUE(cursor->isCursorOpen);
+    EXPECT_EQ(cursor->BoundColumns(), bound);
+    EXPECT_EQ(cursor->FCount(), 11);
 }
 
 }  // namespace
