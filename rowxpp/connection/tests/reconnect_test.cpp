@@ -212,6 +212,31 @@ TEST_F(Reconnection, AProgramsOwnReconnectWhileTheServerIsDownIsReportedAndAnswe
     own.c->Destroy();
 }
 
+TEST_F(Reconnection, ADisconnectEndsAReconnectionUnderWay) {
+    OwnServer own;
+    ASSERT_NO_FATAL_FAILURE(own.Open());
+    own.server->Stop("fast");
+    EXPECT_FALSE(own.c->Reconnect(true));
+    ASSERT_TRUE(own.c->Reconnecting_());
+
+    EXPECT_TRUE(own.c->Disconnect());
+    EXPECT_FALSE(own.c->Reconnecting_());
+    EXPECT_EQ(own.c->ActiveStatements(), 0u);
+    EXPECT_TRUE(own.insert->SQLString().empty());
+
+    // connected anew as a connection the program disconnected
+    own.server->Start();
+    CallLog calls;
+    EXPECT_TRUE(own.c->Reconnect());
+    auto connects = calls.ArgumentsOf(3);
+    ASSERT_EQ(connects.size(), 1u);
+    EXPECT_EQ(connects[0].at(7), SQL_DRIVER_COMPLETE_REQUIRED);
+    EXPECT_TRUE(own.c->isConnected());
+    EXPECT_EQ(own.c->ActiveStatements(), 0u);
+    EXPECT_EQ(own.insert->Handle, 0);
+    own.c->Destroy();
+}
+
 TEST_F(Reconnection, ALiveConnectionIsLeftAloneUnlessForced) {
     auto c = Connected(TestDataSources::kPostgres);
     {
