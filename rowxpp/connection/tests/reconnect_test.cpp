@@ -419,6 +419,39 @@ TEST_F(Reconnection, OnlyAFailedExecuteRunsTheStatementAgainAfterTheReconnection
     }
 }
 
+TEST_F(Reconnection, ARunAgainThatMeetsALostConnectionStartsNoSecondLoop) {
+    Admin().Execute("CREATE TABLE again_t (a integer, b varchar(20))");
+    auto c = Connected(TestDataSources::kPostgres);
+    auto insert = c->NewStatement("INSERT INTO again_t (a, b) VALUES (?, ?)");
+    ASSERT_TRUE(insert->Prepare());
+    ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
+    ASSERT_NO_FATAL_FAILURE(LoseConnection(Admin(), c->Handle));
+    {
+        // the new session is lost just before the statement runs again
+        int executions = 0;
+        CallLog calls([&](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+            if (index == 25 && ++executions == 2) LoseConnection(Admin(), c->Handle);
+            return std::nullopt;
+        });
+        EXPECT_EQ(insert->Execute(Row(2, "two")), kExecFailed);
+        EXPECT_EQ(executions, 2);
+    }
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), 2u) << log;
+    EXPECT_EQ(Count(log, "ATTEMPTING TO RECONNECT"), 1u) << log;
+    EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
+    EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300}));
+    EXPECT_FALSE(c->isConnected());
+    EXPECT_TRUE(c->ShowConnErrors);
+    EXPECT_EQ(Admin().CountRows("again_t"), 1);
+
+    // the next failing Execute starts the next loop
+    EXPECT_EQ(insert->Execute(Row(3, "three")), 1);
+    EXPECT_EQ(Count(Log(), "RECONNECTED SUCCESSFULLY"), 2u);
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM again_t"), "1,3");
+    c->Destroy();
+}
+
 TEST_F(Reconnection, AConnectionLostAgainDuringTheRebuildIsNoReconnection) {
     auto c = Connected(TestDataSources::kPostgres);
     auto first = c->NewStatement("SELECT 1");
