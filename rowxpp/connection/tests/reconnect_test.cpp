@@ -127,6 +127,50 @@ TEST_F(Reconnection, AnEndedBackendIsReportedThenTheNextErrorReconnectsAndRunsTh
     c->Destroy();
 }
 
+// psqlODBC reports a backend ended by the administrator to a direct
+// execution without parameters as 57P01 (to one with parameters, prepared
+// or not, at once as 08S01): no reconnection yet; the next failing call
+// meets 08S01 and reconnects.
+TEST_F(Reconnection, AnEndedBackendMetByADirectExecutionIsOnlyReported) {
+    Admin().Execute("CREATE TABLE lost_t (a integer, b varchar(20))");
+    auto c = Connected(TestDataSources::kPostgres);
+    auto insert = c->NewStatement(kInsert);
+    ASSERT_TRUE(insert->Prepare());
+    ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
+    const char* direct = "INSERT INTO lost_t (a, b) VALUES (5, 'five')";
+    auto second = c->NewStatement("SELECT count(*) FROM lost_t");
+    ASSERT_TRUE(second->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 30));
+    int pid = BackendPidOf(ToHandle(c->Handle));
+    ASSERT_TRUE(Admin().TerminateBackend(pid));
+    ASSERT_TRUE(Gone(Admin(), pid));
+
+    EXPECT_EQ(c->NewStatement(direct)->Execute(), kExecFailed);
+    std::string log = Log();
+    ASSERT_EQ(flashed.size(), 1u);
+    EXPECT_NE(flashed[0].text.find("57P01"), std::string::npos) << flashed[0].text;
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u);
+    EXPECT_NE(log.find(std::string("\r\n\r\nSQLString: ") + direct + "\r\n\r\n"), std::string::npos) << log;
+    EXPECT_EQ(Count(log, "RECONNECT"), 0u) << log;
+    EXPECT_FALSE(c->isConnected());
+    EXPECT_TRUE(clock.Sleeps().empty());
+
+    EXPECT_EQ(insert->Execute(Row(2, "two")), 1);
+    log = Log();
+    ASSERT_EQ(flashed.size(), 2u);
+    EXPECT_NE(flashed[1].text.find("08S01"), std::string::npos) << flashed[1].text;
+    EXPECT_NE(log.find(std::string("SQLString: ") + kInsert + "\r\nParamList: " + xpp::Var2Char(xpp::Array{2, "two"}) +
+                       "\r\n\r\n*** ATTEMPTING TO RECONNECT ***\r\n\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM lost_t"), "1,2");
+    EXPECT_EQ(second->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 30);
+    EXPECT_TRUE(c->ShowConnErrors);
+    EXPECT_TRUE(c->isConnected());
+    EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300}));
+    c->Destroy();
+}
+
 TEST_F(Reconnection, AStoppedServerIsWaitedForWithoutPromptsAndEveryStatementComesBack) {
     OwnServer own;
     ASSERT_NO_FATAL_FAILURE(own.Open());
