@@ -87,4 +87,24 @@ TEST_F(ReconnectCursor, ACursorRunAgainWithoutPreparationDescribesItsColumnsOnce
     EXPECT_EQ(cursor->FCount(), 11);
 }
 
+TEST_F(ReconnectCursor, AnOpenCursorRebuiltForAnotherStatementIsClosed) {
+    auto cursor = c->Cursor(kKindsSelect);
+    ASSERT_NE(cursor->Execute(), kExecFailed);
+    ASSERT_TRUE(cursor->isCursorOpen);
+    auto other = c->NewStatement("SELECT 1");
+    ASSERT_NO_FATAL_FAILURE(LoseConnection(TestDataSources::Get().Admin(), c->Handle));
+    EXPECT_NE(other->Execute(), kExecFailed);
+    ASSERT_EQ(Count(Read(), "RECONNECTED SUCCESSFULLY"), 1u) << Read();
+
+    // its result set went with the old handle
+    EXPECT_FALSE(cursor->isCursorOpen);
+    EXPECT_EQ(cursor->SQLString(), kKindsSelect);
+    EXPECT_TRUE(cursor->Close());
+    EXPECT_EQ(Count(Read(), "= SQL ERROR ="), 1u) << Read();
+    EXPECT_NE(cursor->Execute(), kExecFailed);
+    EXPECT_TRUE(cursor->isCursorOpen);
+    EXPECT_EQ(cursor->FCount(), 11);
+    EXPECT_EQ(Count(Read(), "= SQL ERROR ="), 1u) << Read();
+}
+
 }  // namespace
