@@ -261,11 +261,17 @@ bool SQLConnection::BrowseConnect(const xpp::Value& connectString, const xpp::Va
 
 bool SQLConnection::Disconnect() {
     XPP_FRAME("SQLCONNECTION:DISCONNECT");
-    if (Handle == 0) return true;
+    if (Handle == 0 && !reconnecting_) return true;
     for (const xpp::Value& statement : aStatements.Items()) {
         if (!statement.IsNil()) xpp::Send(statement, "destroy");
     }
     aStatements.Clear();
+    if (Handle == 0) {
+        // A reconnection under way ends with its statements: the next
+        // Reconnect connects anew.
+        reconnecting_ = false;
+        return true;
+    }
     ErrorCode = OdbcCall<59>(ToHandle(Handle));
     if (Ok(ErrorCode.Int())) {
         ErrorCode = OdbcCall<60>(static_cast<SQLSMALLINT>(SQL_HANDLE_DBC), ToHandle(Handle));

@@ -97,7 +97,10 @@ xpp::Value SQLERRORHANDLER(const xpp::Value& owner, const xpp::Value& report, co
                         ", Time: " + xpp::Time() + kCrLf + appLine,
                     logFile);
         if (statement && statement->executing_ > 0 && !wasManual) {
-            int64_t again = statement->Execute(xpp::Args{statement->ParamList});
+            // The execution alone runs again: the failed Execute is still
+            // under way and does the rest of its own work (a cursor describes
+            // and fetches) once, with this result.
+            int64_t again = statement->SQLStatement::Execute(xpp::Args{statement->ParamList});
             statement->reexecuted_ = again;
         }
         connection->ShowConnErrors = true;

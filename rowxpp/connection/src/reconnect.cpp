@@ -2,6 +2,7 @@
 // statement of the connection rebuilt on it.
 #include "rowxpp/odbc_calls.h"
 #include "rowxpp/sql_connection.h"
+#include "rowxpp/sql_select.h"
 #include "rowxpp/sql_statement.h"
 #include "xpp/runtime.h"
 
@@ -60,6 +61,11 @@ bool SQLConnection::Reconnect(const xpp::Value& force, const xpp::Value& timeout
         s->FreeStmt_(SQL_DROP);
         // A handle the driver would not free goes with its connection.
         if (s->Handle != 0) s->SQLStatement::Reset_();
+        // So does a cursor's result set: the cursor is closed.
+        if (auto cursor = std::dynamic_pointer_cast<SQLSelect>(s)) {
+            cursor->isCursorOpen = false;
+            cursor->Reset_(false);
+        }
     }
     if (Handle != 0) {
         SQLHANDLE old = ToHandle(Handle);
@@ -110,23 +116,33 @@ bool SQLConnection::Reconnect(const xpp::Value& force, const xpp::Value& timeout
     // commit statement by statement.
     if (manualCommit_) SetOn(dbc, SQL_ATTR_AUTOCOMMIT_, 0);
 
+    // A connection lost again while its statements are rebuilt is no
+    // reconnection: the statements not rebuilt keep their saved state for
+    // the next attempt.
+    bool lost = false;
     for (const auto& s : StatementsOf(aStatements)) {
-        if (!s->Cargo_.IsArray()) continue;
+        if (!s->Cargo_.IsArray() || lost) continue;
         xpp::Array saved = s->Cargo_.Arr();
-        s->AllocHandle_();
-        if (saved.Get(1).IsLogical() && saved.Get(1).Log()) s->Prepare(saved.Get(2));
-        else s->SQLString(saved.Get(2));
+        bool rebuilt = s->AllocHandle_();
+        // The attributes go first: a cursor's type and concurrency can only
+        // be set before the statement is prepared.
         bool display = s->DisplayErrors;
         s->DisplayErrors = false;
         if (saved.Get(3).IsArray()) {
             for (const xpp::Value& pair : saved.Get(3).Arr().Items())
                 s->SetAttribute(pair.Arr().Get(1).Int(), pair.Arr().Get(2));
         }
-        s->ParamList = saved.Get(4);
         s->DisplayErrors = display;
+        if (saved.Get(1).IsLogical() && saved.Get(1).Log()) rebuilt = s->Prepare(saved.Get(2)) && rebuilt;
+        else s->SQLString(saved.Get(2));
+        if (!rebuilt && !isConnected()) {
+            lost = true;
+            continue;
+        }
+        s->ParamList = saved.Get(4);
         s->Cargo_ = xpp::Value();
     }
-    return true;
+    return !lost;
 }
 
 }  // namespace rowxpp

@@ -4,15 +4,21 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "kiv_odbc_testing/admin_connection.h"
 #include "rowxpp/flash_hook.h"
+#include "rowxpp/sql_connection.h"
+#include "test_support.h"
 #include "xpp/testing.h"
 
 namespace rowxpp_test {
@@ -26,6 +32,28 @@ inline size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
     return n;
+}
+
+// Waits (up to ten seconds) until the backend `pid` has left the server.
+inline bool Gone(kivodbc::testing::AdminConnection& admin, int pid) {
+    for (int i = 0; i < 500; ++i) {
+        auto pids = admin.BackendPids(admin.Database());
+        if (std::find(pids.begin(), pids.end(), pid) == pids.end()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// Ends the backend of the PostgreSQL connection handle `dbc` and lets a
+// statement of its own (straight through unixODBC) meet the loss first, so
+// that every later call on the connection fails with 08S01.
+inline void LoseConnection(kivodbc::testing::AdminConnection& admin, int64_t dbc) {
+    int pid = kivodbc::testing::BackendPidOf(rowxpp::ToHandle(dbc));
+    ASSERT_TRUE(admin.TerminateBackend(pid));
+    ASSERT_TRUE(Gone(admin, pid));
+    SQLHSTMT first = FailedStatement(dbc, "SELECT 1");
+    ASSERT_TRUE(first != SQL_NULL_HSTMT) << "the loss went unnoticed";
+    SQLFreeHandle(SQL_HANDLE_STMT, first);
 }
 
 // What the flash hook was handed.

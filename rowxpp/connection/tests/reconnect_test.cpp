@@ -4,8 +4,8 @@
 // connect that fails.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
+#include <filesystem>
+#include <functional>
 
 #include "error_support.h"
 #include "kiv_odbc_testing/admin_connection.h"
@@ -23,22 +23,14 @@ using rowxpp_test::CallLog;
 using rowxpp_test::Connected;
 using rowxpp_test::Count;
 using rowxpp_test::ErrorLogTest;
+using rowxpp_test::Gone;
+using rowxpp_test::LoseConnection;
 
 namespace {
 
 const char* const kInsert = "INSERT INTO lost_t (a, b) VALUES (?, ?)";
 
 xpp::Args Row(int a, const char* b) { return xpp::Args{xpp::Array{a, b}}; }
-
-// Waits (up to ten seconds) until the backend `pid` has left the server.
-bool Gone(AdminConnection& admin, int pid) {
-    for (int i = 0; i < 500; ++i) {
-        auto pids = admin.BackendPids(admin.Database());
-        if (std::find(pids.begin(), pids.end(), pid) == pids.end()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
 
 const char* Word(int n) { return n == 2 ? "two" : "three"; }
 
@@ -67,6 +59,34 @@ class Reconnection : public ErrorLogTest {
 protected:
     AdminConnection& Admin() { return TestDataSources::Get().Admin(); }
     std::string Log() { return Read(); }
+};
+
+// A server of the test's own with the table lost_t; a connection to it
+// holding the prepared insert (time-out 20) run once with {1, "one"} and a
+// query never prepared (time-out 30).
+struct OwnServer {
+    std::unique_ptr<PostgresServer> server = PostgresServer::Create();
+    std::string database = server->CreateDatabase();
+    std::shared_ptr<SQLConnection> c;
+    std::shared_ptr<SQLStatement> insert, plain;
+    const char* query = "SELECT count(*) FROM lost_t";
+
+    void Open() {
+        AdminConnection(*server, database).Execute("CREATE TABLE lost_t (a integer, b varchar(20))");
+        rowxpp_test::Loaded();
+        c = SQLConnection::New();
+        ASSERT_TRUE(c->DriverConnect(xpp::Value(), server->ConnectionString(database)));
+        insert = c->NewStatement(kInsert);
+        ASSERT_TRUE(insert->Prepare());
+        ASSERT_TRUE(insert->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 20));
+        ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
+        plain = c->NewStatement(query);
+        ASSERT_TRUE(plain->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 30));
+    }
+    // The values of "a" in lost_t, in order.
+    std::string Rows() {
+        return AdminConnection(*server, database).Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM lost_t");
+    }
 };
 
 TEST_F(Reconnection, AnEndedBackendIsReportedThenTheNextErrorReconnectsAndRunsTheStatementOnce) {
@@ -107,23 +127,58 @@ TEST_F(Reconnection, AnEndedBackendIsReportedThenTheNextErrorReconnectsAndRunsTh
     c->Destroy();
 }
 
-TEST_F(Reconnection, AStoppedServerIsWaitedForWithoutPromptsAndEveryStatementComesBack) {
-    auto server = PostgresServer::Create();
-    std::string database = server->CreateDatabase();
-    {
-        AdminConnection admin(*server, database);
-        admin.Execute("CREATE TABLE lost_t (a integer, b varchar(20))");
-    }
-    rowxpp_test::Loaded();
-    auto c = SQLConnection::New();
-    ASSERT_TRUE(c->DriverConnect(xpp::Value(), server->ConnectionString(database)));
+// psqlODBC reports a backend ended by the administrator to a direct
+// execution without parameters as 57P01 (to one with parameters, prepared
+// or not, at once as 08S01): no reconnection yet; the next failing call
+// meets 08S01 and reconnects.
+TEST_F(Reconnection, AnEndedBackendMetByADirectExecutionIsOnlyReported) {
+    Admin().Execute("CREATE TABLE lost_t (a integer, b varchar(20))");
+    auto c = Connected(TestDataSources::kPostgres);
     auto insert = c->NewStatement(kInsert);
     ASSERT_TRUE(insert->Prepare());
-    ASSERT_TRUE(insert->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 20));
     ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
-    const char* query = "SELECT count(*) FROM lost_t";
-    auto plain = c->NewStatement(query);
-    ASSERT_TRUE(plain->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 30));
+    const char* direct = "INSERT INTO lost_t (a, b) VALUES (5, 'five')";
+    auto second = c->NewStatement("SELECT count(*) FROM lost_t");
+    ASSERT_TRUE(second->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 30));
+    int pid = BackendPidOf(ToHandle(c->Handle));
+    ASSERT_TRUE(Admin().TerminateBackend(pid));
+    ASSERT_TRUE(Gone(Admin(), pid));
+
+    EXPECT_EQ(c->NewStatement(direct)->Execute(), kExecFailed);
+    std::string log = Log();
+    ASSERT_EQ(flashed.size(), 1u);
+    EXPECT_NE(flashed[0].text.find("57P01"), std::string::npos) << flashed[0].text;
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u);
+    EXPECT_NE(log.find(std::string("\r\n\r\nSQLString: ") + direct + "\r\n\r\n"), std::string::npos) << log;
+    EXPECT_EQ(Count(log, "RECONNECT"), 0u) << log;
+    EXPECT_FALSE(c->isConnected());
+    EXPECT_TRUE(clock.Sleeps().empty());
+
+    EXPECT_EQ(insert->Execute(Row(2, "two")), 1);
+    log = Log();
+    ASSERT_EQ(flashed.size(), 2u);
+    EXPECT_NE(flashed[1].text.find("08S01"), std::string::npos) << flashed[1].text;
+    EXPECT_NE(log.find(std::string("SQLString: ") + kInsert + "\r\nParamList: " + xpp::Var2Char(xpp::Array{2, "two"}) +
+                       "\r\n\r\n*** ATTEMPTING TO RECONNECT ***\r\n\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM lost_t"), "1,2");
+    EXPECT_EQ(second->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 30);
+    EXPECT_TRUE(c->ShowConnErrors);
+    EXPECT_TRUE(c->isConnected());
+    EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300}));
+    c->Destroy();
+}
+
+TEST_F(Reconnection, AStoppedServerIsWaitedForWithoutPromptsAndEveryStatementComesBack) {
+    OwnServer own;
+    ASSERT_NO_FATAL_FAILURE(own.Open());
+    auto& c = own.c;
+    auto& insert = own.insert;
+    auto& plain = own.plain;
+    auto& server = own.server;
+    const char* query = own.query;
 
     // between the failed attempts nothing half-made stays in the connection
     int64_t handleBetween = -1;
@@ -162,12 +217,68 @@ TEST_F(Reconnection, AStoppedServerIsWaitedForWithoutPromptsAndEveryStatementCom
     EXPECT_TRUE(c->isConnected());
     EXPECT_TRUE(c->ShowConnErrors);
     EXPECT_EQ(plain->Execute(), 1);
-    {
-        AdminConnection admin(*server, database);
-        EXPECT_EQ(admin.Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM lost_t"),
-                  "1," + std::to_string(rerun));
-    }
+    EXPECT_EQ(own.Rows(), "1," + std::to_string(rerun));
     c->Destroy();
+}
+
+TEST_F(Reconnection, AProgramsOwnReconnectWhileTheServerIsDownIsReportedAndAnswersFalse) {
+    OwnServer own;
+    ASSERT_NO_FATAL_FAILURE(own.Open());
+    own.server->Stop("fast");
+
+    CallLog calls;
+    EXPECT_FALSE(own.c->Reconnect(true));
+    EXPECT_EQ(own.c->Handle, 0);
+    EXPECT_FALSE(own.c->isConnected());
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u) << log;
+    EXPECT_NE(log.find("08001"), std::string::npos) << log;
+    EXPECT_EQ(Count(log, "RECONNECT"), 0u) << log;
+    EXPECT_EQ(flashed.size(), 1u);
+    // not forced, still down: another attempt, again without a prompt
+    EXPECT_FALSE(own.c->Reconnect());
+    EXPECT_EQ(Count(Log(), "= SQL ERROR ="), 2u);
+    EXPECT_TRUE(clock.Sleeps().empty());
+
+    own.server->Start();
+    EXPECT_TRUE(own.c->Reconnect());
+    EXPECT_EQ(calls.Count(2), 0);
+    auto connects = calls.ArgumentsOf(3);
+    ASSERT_EQ(connects.size(), 3u);
+    for (const auto& args : connects) EXPECT_EQ(args.at(7), SQL_DRIVER_NOPROMPT);
+    EXPECT_EQ(Count(Log(), "= SQL ERROR ="), 2u);
+    EXPECT_TRUE(own.insert->isPrepared);
+    EXPECT_EQ(xpp::Var2Char(own.insert->ParamList), xpp::Var2Char(xpp::Array{1, "one"}));
+    EXPECT_EQ(own.insert->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 20);
+    EXPECT_EQ(own.plain->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 30);
+    EXPECT_EQ(own.insert->Execute(Row(2, "two")), 1);
+    EXPECT_EQ(own.Rows(), "1,2");
+    own.c->Destroy();
+}
+
+TEST_F(Reconnection, ADisconnectEndsAReconnectionUnderWay) {
+    OwnServer own;
+    ASSERT_NO_FATAL_FAILURE(own.Open());
+    own.server->Stop("fast");
+    EXPECT_FALSE(own.c->Reconnect(true));
+    ASSERT_TRUE(own.c->Reconnecting_());
+
+    EXPECT_TRUE(own.c->Disconnect());
+    EXPECT_FALSE(own.c->Reconnecting_());
+    EXPECT_EQ(own.c->ActiveStatements(), 0u);
+    EXPECT_TRUE(own.insert->SQLString().empty());
+
+    // connected anew as a connection the program disconnected
+    own.server->Start();
+    CallLog calls;
+    EXPECT_TRUE(own.c->Reconnect());
+    auto connects = calls.ArgumentsOf(3);
+    ASSERT_EQ(connects.size(), 1u);
+    EXPECT_EQ(connects[0].at(7), SQL_DRIVER_COMPLETE_REQUIRED);
+    EXPECT_TRUE(own.c->isConnected());
+    EXPECT_EQ(own.c->ActiveStatements(), 0u);
+    EXPECT_EQ(own.insert->Handle, 0);
+    own.c->Destroy();
 }
 
 TEST_F(Reconnection, ALiveConnectionIsLeftAloneUnlessForced) {
@@ -180,17 +291,30 @@ TEST_F(Reconnection, ALiveConnectionIsLeftAloneUnlessForced) {
         EXPECT_EQ(calls.ArgumentsOf(11)[0].at(1), SQL_ATTR_CONNECTION_DEAD);
     }
     int oldPid = BackendPidOf(ToHandle(c->Handle));
-    // a Reconnect of the same connection while one runs answers .F. at once
+    // a Reconnect of the same connection while one runs answers .F. at
+    // once, without a call
     bool nested = true;
     bool asked = false;
+    size_t callsBefore = 0, callsAfter = 0;
     {
-        CallLog calls([&](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+        rowxpp_test::RecordedCalls* recorded = nullptr;
+        rowxpp_test::RecordedCalls calls([&](int index) -> std::optional<int64_t> {
             if (index == 59 && !asked) {
                 asked = true;
+                callsBefore = recorded->Indexes().size();
                 nested = c->Reconnect(true);
+                callsAfter = recorded->Indexes().size();
             }
             return std::nullopt;
         });
+        recorded = &calls;
+        EXPECT_TRUE(c->Reconnect(true));
+    }
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(nested);
+    EXPECT_EQ(callsAfter, callsBefore);
+    {
+        CallLog calls;
         EXPECT_TRUE(c->Reconnect(true, 7));
         EXPECT_NE(c->Handle, 0);
         EXPECT_EQ(calls.Count(59), 1);
@@ -199,8 +323,6 @@ TEST_F(Reconnection, ALiveConnectionIsLeftAloneUnlessForced) {
             timeoutSet |= args.at(0) == c->Handle && args.at(1) == SQL_ATTR_CONNECTION_TIMEOUT && args.at(2) == 7;
         EXPECT_TRUE(timeoutSet);
     }
-    EXPECT_TRUE(asked);
-    EXPECT_FALSE(nested);
     EXPECT_NE(BackendPidOf(ToHandle(c->Handle)), oldPid) << "a new session";
     EXPECT_TRUE(c->isConnected());
     c->Destroy();
@@ -275,6 +397,160 @@ TEST_F(Reconnection, ANeverConnectedConnectionConnectsWithItsStoredValues) {
     EXPECT_EQ(calls.Count(2), 1);
     EXPECT_EQ(calls.Count(3), 0);
     EXPECT_TRUE(c->isConnected());
+    c->Destroy();
+}
+
+// A statement's call that meets a lost connection (08S01), with what it
+// answers once the handler has reconnected.
+struct FailingCall {
+    const char* name;
+    std::function<xpp::Value(SQLStatement&)> call;
+    xpp::Value answer;
+    const char* rows;  // of again_t afterwards
+};
+
+TEST_F(Reconnection, OnlyAFailedExecuteRunsTheStatementAgainAfterTheReconnection) {
+    const std::vector<FailingCall> cases = {
+        {"Prepare", [](SQLStatement& s) { return xpp::Value(s.Prepare()); }, false, "1"},
+        {"MoreResults", [](SQLStatement& s) { return xpp::Value(s.MoreResults()); }, false, "1"},
+        {"SetAttribute",
+         [](SQLStatement& s) {
+             // psqlODBC sets a statement attribute without asking the
+             // server: the driver manager is left out, and the handle still
+             // holds the 08S01 of the statement's last call.
+             s.DisplayErrors = false;
+             EXPECT_FALSE(s.MoreResults());
+             s.DisplayErrors = true;
+             bool refused = false;
+             CallLog refuse([&](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+                 if (index != 14 || refused) return std::nullopt;
+                 refused = true;
+                 return SQL_ERROR;
+             });
+             return xpp::Value(s.SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 5));
+         },
+         false, "1"},
+        {"Execute", [](SQLStatement& s) { return xpp::Value(s.Execute(Row(2, "two"))); }, 1, "1,2"},
+    };
+    Admin().Execute("CREATE TABLE again_t (a integer, b varchar(20))");
+    for (const FailingCall& k : cases) {
+        SCOPED_TRACE(k.name);
+        Admin().Execute("DELETE FROM again_t");
+        std::filesystem::remove(folder_ / "SQLError.LOG");
+        flashed.clear();
+        size_t sleeps = clock.Sleeps().size();
+
+        auto c = Connected(TestDataSources::kPostgres);
+        auto insert = c->NewStatement("INSERT INTO again_t (a, b) VALUES (?, ?)");
+        ASSERT_TRUE(insert->Prepare());
+        ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
+        ASSERT_NO_FATAL_FAILURE(LoseConnection(Admin(), c->Handle));
+
+        EXPECT_EQ(xpp::Var2Char(k.call(*insert)), xpp::Var2Char(k.answer));
+        std::string log = Log();
+        ASSERT_EQ(flashed.size(), 1u);
+        EXPECT_NE(flashed[0].text.find("08S01"), std::string::npos) << flashed[0].text;
+        EXPECT_EQ(Count(log, "ATTEMPTING TO RECONNECT"), 1u) << log;
+        EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
+        EXPECT_EQ(clock.Sleeps().size(), sleeps + 1);
+        EXPECT_EQ(Admin().Scalar("SELECT coalesce(string_agg(CAST(a AS text), ',' ORDER BY a), '') FROM again_t"),
+                  k.rows);
+        EXPECT_TRUE(c->isConnected());
+        EXPECT_TRUE(c->ShowConnErrors);
+        EXPECT_TRUE(insert->isPrepared);
+        EXPECT_EQ(insert->Execute(Row(3, "three")), 1) << "the rebuilt statement runs";
+        c->Destroy();
+    }
+}
+
+TEST_F(Reconnection, ARunAgainThatMeetsALostConnectionStartsNoSecondLoop) {
+    Admin().Execute("CREATE TABLE again_t (a integer, b varchar(20))");
+    auto c = Connected(TestDataSources::kPostgres);
+    auto insert = c->NewStatement("INSERT INTO again_t (a, b) VALUES (?, ?)");
+    ASSERT_TRUE(insert->Prepare());
+    ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
+    ASSERT_NO_FATAL_FAILURE(LoseConnection(Admin(), c->Handle));
+    {
+        // the new session is lost just before the statement runs again
+        int executions = 0;
+        CallLog calls([&](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+            if (index == 25 && ++executions == 2) LoseConnection(Admin(), c->Handle);
+            return std::nullopt;
+        });
+        EXPECT_EQ(insert->Execute(Row(2, "two")), kExecFailed);
+        EXPECT_EQ(executions, 2);
+    }
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), 2u) << log;
+    EXPECT_EQ(Count(log, "ATTEMPTING TO RECONNECT"), 1u) << log;
+    EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
+    EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300}));
+    EXPECT_FALSE(c->isConnected());
+    EXPECT_TRUE(c->ShowConnErrors);
+    EXPECT_EQ(Admin().CountRows("again_t"), 1);
+
+    // the next failing Execute starts the next loop
+    EXPECT_EQ(insert->Execute(Row(3, "three")), 1);
+    EXPECT_EQ(Count(Log(), "RECONNECTED SUCCESSFULLY"), 2u);
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM again_t"), "1,3");
+    c->Destroy();
+}
+
+TEST_F(Reconnection, AConnectionLostAgainDuringTheRebuildIsNoReconnection) {
+    auto c = Connected(TestDataSources::kPostgres);
+    auto first = c->NewStatement("SELECT 1");
+    ASSERT_TRUE(first->Prepare());
+    auto second = c->NewStatement("SELECT 2");
+    ASSERT_TRUE(second->Prepare());
+    ASSERT_TRUE(second->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 30));
+    auto plain = c->NewStatement("SELECT 3");
+
+    // The new session is lost as soon as the rebuild prepares its first
+    // statement, whose Prepare then fails with 08S01 inside the
+    // reconnection: reported, with no reconnection of its own.
+    bool lost = false;
+    {
+        CallLog calls([&](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+            if (index == 20 && !lost) {
+                lost = true;
+                LoseConnection(Admin(), c->Handle);
+            }
+            return std::nullopt;
+        });
+        EXPECT_FALSE(c->Reconnect(true));
+        EXPECT_TRUE(lost);
+        EXPECT_EQ(calls.Count(2), 1) << "one connect";
+        EXPECT_EQ(calls.Count(20), 1) << "nothing more is rebuilt on the lost session";
+    }
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u);
+    EXPECT_NE(log.find("08S01"), std::string::npos) << log;
+    EXPECT_NE(log.find("SQLString: SELECT 1"), std::string::npos) << log;
+    EXPECT_EQ(flashed.size(), 1u);
+    EXPECT_EQ(Count(log, "RECONNECT"), 0u) << log;
+    EXPECT_TRUE(clock.Sleeps().empty());
+    EXPECT_FALSE(c->isConnected());
+    for (const auto& s : {first, second, plain}) EXPECT_TRUE(s->Cargo_.IsArray()) << "kept for the next attempt";
+
+    // the next failing Execute reconnects and brings every statement back
+    // as it was before the first attempt
+    EXPECT_NE(first->Execute(), kExecFailed) << Log();
+    log = Log();
+    EXPECT_EQ(Count(log, "ATTEMPTING TO RECONNECT"), 1u) << log;
+    EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
+    EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300}));
+    EXPECT_TRUE(c->isConnected());
+    for (const auto& s : {first, second, plain}) {
+        EXPECT_TRUE(s->Cargo_.IsNil()) << s->SQLString();
+        EXPECT_NE(s->Handle, 0) << s->SQLString();
+    }
+    EXPECT_TRUE(first->isPrepared);
+    EXPECT_TRUE(second->isPrepared);
+    EXPECT_EQ(second->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 30);
+    EXPECT_FALSE(plain->isPrepared);
+    EXPECT_EQ(plain->SQLString(), "SELECT 3");
+    EXPECT_NE(second->Execute(), kExecFailed);
+    EXPECT_NE(plain->Execute(), kExecFailed);
     c->Destroy();
 }
 

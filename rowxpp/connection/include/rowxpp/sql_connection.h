@@ -139,6 +139,9 @@ public:
     // one connected with the stored values, never prompting, and rebuilds
     // every statement on it. Only `force` .T. reconnects a live connection;
     // a numeric `timeout` goes to the new handle's connection time-out.
+    // Answers .T. when connected again; a connection lost again while its
+    // statements are rebuilt answers .F., and the statements not rebuilt
+    // keep their saved state for the next attempt.
     bool Reconnect(const xpp::Value& force = xpp::Value(), const xpp::Value& timeout = xpp::Value());
     // True between a failed reconnection attempt and the next success: the
     // statements keep their saved state and Handle is 0.
