@@ -69,6 +69,12 @@ bool OnQtThread() {
     return app && QThread::currentThread() == app->thread();
 }
 
+// The model's own view of a window, for the adaptor.
+struct WindowAccess {
+    // The absolute origin of the window's client area, in desktop terms.
+    static void ClientOrigin(const Window& w, double& x, double& y) { w.ClientOrigin(x, y); }
+};
+
 namespace {
 
 // What a widget shows of its window, taken on the thread that changed it.
@@ -109,8 +115,17 @@ Snapshot Snap(const Window& w) {
     double cx, cy, cw, ch;
     w.ClientArea(cx, cy, cw, ch);
     double px = 0, py = 0, pw = 0, ph = 0;
-    (parent ? parent : AppDesktop())->ClientArea(px, py, pw, ph);
-    s.rect = QtRect(pos.Get(1).Dbl() + cx, pos.Get(2).Dbl() + cy, cw, ch, ph);
+    if (s.topLevel) {
+        // a frame window sits on the screen: over its parent window (the
+        // application window of a dialog made on it), where the parent is
+        double ox = 0, oy = 0;
+        WindowAccess::ClientOrigin(w, ox, oy);
+        AppDesktop()->ClientArea(px, py, pw, ph);
+        s.rect = QtRect(ox, oy, cw, ch, ph);
+    } else {
+        parent->ClientArea(px, py, pw, ph);
+        s.rect = QtRect(pos.Get(1).Dbl() + cx, pos.Get(2).Dbl() + cy, cw, ch, ph);
+    }
     xpp::Value bg = w.ColorBG();
     if (bg.IsNum()) s.background = GraColorRGB(bg.Int());
     s.font = w.FontCompoundName();
@@ -296,6 +311,12 @@ public:
         else QMetaObject::invokeMethod(this, [this, serial] { Remove(serial, true); }, Qt::QueuedConnection);
     }
 
+    void Focused(const Window& w) override {
+        uint64_t serial = w.Serial();
+        if (OnQtThread()) Focus(serial);
+        else QMetaObject::invokeMethod(this, [this, serial] { Focus(serial); }, Qt::QueuedConnection);
+    }
+
     QWidget* Widget(uint64_t serial) const {
         auto it = widgets_.find(serial);
         return it == widgets_.end() ? nullptr : it->second.data();
@@ -315,6 +336,14 @@ public:
     }
 
 private:
+    // The application's focus as Qt's keyboard focus, in the widget's window.
+    void Focus(uint64_t serial) {
+        QWidget* w = Widget(serial);
+        if (!w) return;
+        w->window()->activateWindow();
+        w->setFocus(Qt::OtherFocusReason);
+    }
+
     // A destroyed window's number stays, so that older pictures still on
     // their way cannot bring its widget back; a window object that is gone
     // sends none any more.
@@ -411,11 +440,14 @@ private:
             e->window = s.self;
             e->focusLossQueued = true;
             auto self = s.self;
-            QObject::connect(e, &QPlainTextEdit::textChanged, e, [e, self] {
+            auto user = [e, self] {
                 if (e->property("xbpApplying").toBool()) return;
                 if (auto mle = std::dynamic_pointer_cast<XbpBaseMLE>(self.lock()))
                     mle->SetText(kivqt::FromQ(e->toPlainText()), static_cast<size_t>(e->textCursor().position()));
-            });
+            };
+            // a moved insertion point is an edit of the user's too
+            QObject::connect(e, &QPlainTextEdit::textChanged, e, user);
+            QObject::connect(e, &QPlainTextEdit::cursorPositionChanged, e, user);
             w = e;
         } else if (k == "XbpBaseMenubar") {
             auto* m = new MenuBar();

@@ -25,6 +25,10 @@ std::atomic<uint64_t> g_serial{0};
 
 void SetObserver(Observer* observer) { g_observer = observer; }
 
+void Focused(const Window& w) {
+    if (Observer* o = g_observer.load()) o->Focused(w);
+}
+
 void Changed(const Window& w) {
     if (Observer* o = g_observer.load()) o->Changed(w);
 }
