@@ -254,6 +254,7 @@ public:
 protected:
     void focusOutEvent(QFocusEvent* e) override {
         QWidget::focusOutEvent(e);
+        QCoreApplication::sendEvent(lineEdit(), e);  // the edit stops showing its caret
         lineEdit()->deselect();
         Queue(window, xbeP_KillInputFocus);
     }
