@@ -37,12 +37,6 @@ protected:
     DropCrt() = default;
 };
 
-// Restores the mouse setting.
-struct MouseGuard {
-    bool kept = xbp::SetMouse();
-    ~MouseGuard() { xbp::SetMouse(kept); }
-};
-
 // A drag that enters `widget` at `at` and is dropped there, as Qt delivers it.
 void DragAndDrop(QWidget* widget, const QMimeData& mime, QPoint at = QPoint(5, 5)) {
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
