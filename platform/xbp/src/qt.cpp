@@ -91,6 +91,8 @@ struct Snapshot {
     std::string text;
     size_t caret = 0;
     std::vector<std::string> items;
+    int64_t opened = 0;  // the item opened last, and how often one was
+    uint64_t openings = 0;
     std::weak_ptr<Window> self;
 };
 
@@ -150,6 +152,7 @@ Snapshot Snap(const Window& w) {
             if (auto sub = caption.As<XbpBaseMenu>()) caption = sub->title;
             s.items.push_back(TextOf(caption));
         }
+        s.opened = menu->OpenedItem(&s.openings);
     }
     return s;
 }
@@ -527,6 +530,12 @@ private:
             if (bar->actions().size() != static_cast<qsizetype>(s.items.size())) {
                 bar->clear();
                 for (auto& item : s.items) bar->addAction(kivqt::ToQ(item));
+            }
+            const QVariant openings = QVariant::fromValue<qulonglong>(s.openings);
+            if (bar->property("xbpOpenings") != openings) {
+                bar->setProperty("xbpOpenings", openings);
+                if (s.opened >= 1 && s.opened <= bar->actions().size())
+                    bar->setActiveAction(bar->actions()[static_cast<qsizetype>(s.opened - 1)]);
             }
         }
         if (w->isHidden() == s.visible) w->setVisible(s.visible);

@@ -181,7 +181,7 @@ TEST(InputOnScreen, ASpinButtonLeftAfterTypingShowsItsNumberPadded) {
     dlg->destroy();
 }
 
-TEST(InputOnScreen, AKeyOnAMenuBarFindsTheItemItMarks) {
+TEST(InputOnScreen, AKeyOnAMenuBarOpensTheItemItMarks) {
     auto dlg = ShownDialog();
     auto bar = xbp::New<XbpMenuBar>(Args{Value(dlg->drawingArea()), Value(), Array{0, 180}, Array{300, 24}});
     bar->AddItem(Array{"~File", Value(), 0, XbpMenuBar::kAcceleratorItem});
@@ -190,8 +190,12 @@ TEST(InputOnScreen, AKeyOnAMenuBarFindsTheItemItMarks) {
     auto* menu = qobject_cast<QMenuBar*>(xt::WidgetOf(bar));
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(menu->actions().size(), 2);
-    xt::ClearJournal();
+    QTest::keyClick(menu, 'x');  // no item marks it
+    EXPECT_EQ(ResultsOf(DispatchQueued(), xbp::xbeP_MenuKey), std::vector<int64_t>{0});
+    EXPECT_EQ(menu->activeAction(), nullptr);
     QTest::keyClick(menu, 'e');
     EXPECT_EQ(ResultsOf(DispatchQueued(), xbp::xbeP_MenuKey), std::vector<int64_t>{2});
+    EXPECT_EQ(menu->activeAction(), menu->actions()[1]) << "the second item is open";
+    EXPECT_EQ(bar->OpenedItem(), 2);
     dlg->destroy();
 }
