@@ -123,6 +123,22 @@ xpp::Value MenuItems::GetItem(int64_t i) const {
     return xpp::Array(items_[static_cast<size_t>(i - 1)].Items());
 }
 
+bool MenuItems::OpenItem(int64_t i) {
+    Journal("OpenItem", {i});
+    std::lock_guard g(TreeLock());
+    if (i < 1 || i > static_cast<int64_t>(items_.size())) return false;
+    opened_ = i;
+    ++openings_;
+    Changed(*this);
+    return true;
+}
+
+int64_t MenuItems::OpenedItem(uint64_t* openings) const {
+    std::lock_guard g(TreeLock());
+    if (openings) *openings = openings_;
+    return opened_;
+}
+
 // ---------------------------------------------------------------- drag data
 xpp::Class& DragData::ClassObject() {
     static xpp::ClassSlot slot;

@@ -137,9 +137,13 @@ xpp::Value SetAppFocus() {
 
 xpp::Value SetAppFocus(const xpp::Value& window) {
     JournalCall("SetAppFocus", nullptr, {window});
-    std::lock_guard g(Q().lock);
-    xpp::Value old = Q().focus;
-    if (window.IsObject()) Q().focus = window;
+    xpp::Value old;
+    {
+        std::lock_guard g(Q().lock);
+        old = Q().focus;
+        if (window.IsObject()) Q().focus = window;
+    }
+    if (auto w = window.As<Window>()) Focused(*w);
     return old;
 }
 

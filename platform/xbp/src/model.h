@@ -16,9 +16,12 @@ public:
     virtual ~Observer() = default;
     virtual void Changed(const Window& w) = 0;
     virtual void Gone(uint64_t serial) = 0;
+    // The window took the application's focus (SetAppFocus).
+    virtual void Focused(const Window&) {}
 };
 void SetObserver(Observer* observer);
 void Changed(const Window& w);
+void Focused(const Window& w);
 
 // Adds a call to the test journal.
 void JournalCall(const std::string& what, const xpp::Object* self, xpp::Args args);

@@ -69,6 +69,12 @@ bool OnQtThread() {
     return app && QThread::currentThread() == app->thread();
 }
 
+// The model's own view of a window, for the adaptor.
+struct WindowAccess {
+    // The absolute origin of the window's client area, in desktop terms.
+    static void ClientOrigin(const Window& w, double& x, double& y) { w.ClientOrigin(x, y); }
+};
+
 namespace {
 
 // What a widget shows of its window, taken on the thread that changed it.
@@ -85,6 +91,8 @@ struct Snapshot {
     std::string text;
     size_t caret = 0;
     std::vector<std::string> items;
+    int64_t opened = 0;  // the item opened last, and how often one was
+    uint64_t openings = 0;
     std::weak_ptr<Window> self;
 };
 
@@ -109,8 +117,17 @@ Snapshot Snap(const Window& w) {
     double cx, cy, cw, ch;
     w.ClientArea(cx, cy, cw, ch);
     double px = 0, py = 0, pw = 0, ph = 0;
-    (parent ? parent : AppDesktop())->ClientArea(px, py, pw, ph);
-    s.rect = QtRect(pos.Get(1).Dbl() + cx, pos.Get(2).Dbl() + cy, cw, ch, ph);
+    if (s.topLevel) {
+        // a frame window sits on the screen: over its parent window (the
+        // application window of a dialog made on it), where the parent is
+        double ox = 0, oy = 0;
+        WindowAccess::ClientOrigin(w, ox, oy);
+        AppDesktop()->ClientArea(px, py, pw, ph);
+        s.rect = QtRect(ox, oy, cw, ch, ph);
+    } else {
+        parent->ClientArea(px, py, pw, ph);
+        s.rect = QtRect(pos.Get(1).Dbl() + cx, pos.Get(2).Dbl() + cy, cw, ch, ph);
+    }
     xpp::Value bg = w.ColorBG();
     if (bg.IsNum()) s.background = GraColorRGB(bg.Int());
     s.font = w.FontCompoundName();
@@ -135,6 +152,7 @@ Snapshot Snap(const Window& w) {
             if (auto sub = caption.As<XbpBaseMenu>()) caption = sub->title;
             s.items.push_back(TextOf(caption));
         }
+        s.opened = menu->OpenedItem(&s.openings);
     }
     return s;
 }
@@ -239,6 +257,7 @@ public:
 protected:
     void focusOutEvent(QFocusEvent* e) override {
         QWidget::focusOutEvent(e);
+        QCoreApplication::sendEvent(lineEdit(), e);  // the edit stops showing its caret
         lineEdit()->deselect();
         Queue(window, xbeP_KillInputFocus);
     }
@@ -296,6 +315,12 @@ public:
         else QMetaObject::invokeMethod(this, [this, serial] { Remove(serial, true); }, Qt::QueuedConnection);
     }
 
+    void Focused(const Window& w) override {
+        uint64_t serial = w.Serial();
+        if (OnQtThread()) Focus(serial);
+        else QMetaObject::invokeMethod(this, [this, serial] { Focus(serial); }, Qt::QueuedConnection);
+    }
+
     QWidget* Widget(uint64_t serial) const {
         auto it = widgets_.find(serial);
         return it == widgets_.end() ? nullptr : it->second.data();
@@ -315,6 +340,14 @@ public:
     }
 
 private:
+    // The application's focus as Qt's keyboard focus, in the widget's window.
+    void Focus(uint64_t serial) {
+        QWidget* w = Widget(serial);
+        if (!w) return;
+        w->window()->activateWindow();
+        w->setFocus(Qt::OtherFocusReason);
+    }
+
     // A destroyed window's number stays, so that older pictures still on
     // their way cannot bring its widget back; a window object that is gone
     // sends none any more.
@@ -411,11 +444,14 @@ private:
             e->window = s.self;
             e->focusLossQueued = true;
             auto self = s.self;
-            QObject::connect(e, &QPlainTextEdit::textChanged, e, [e, self] {
+            auto user = [e, self] {
                 if (e->property("xbpApplying").toBool()) return;
                 if (auto mle = std::dynamic_pointer_cast<XbpBaseMLE>(self.lock()))
                     mle->SetText(kivqt::FromQ(e->toPlainText()), static_cast<size_t>(e->textCursor().position()));
-            });
+            };
+            // a moved insertion point is an edit of the user's too
+            QObject::connect(e, &QPlainTextEdit::textChanged, e, user);
+            QObject::connect(e, &QPlainTextEdit::cursorPositionChanged, e, user);
             w = e;
         } else if (k == "XbpBaseMenubar") {
             auto* m = new MenuBar();
@@ -494,6 +530,12 @@ private:
             if (bar->actions().size() != static_cast<qsizetype>(s.items.size())) {
                 bar->clear();
                 for (auto& item : s.items) bar->addAction(kivqt::ToQ(item));
+            }
+            const QVariant openings = QVariant::fromValue<qulonglong>(s.openings);
+            if (bar->property("xbpOpenings") != openings) {
+                bar->setProperty("xbpOpenings", openings);
+                if (s.opened >= 1 && s.opened <= bar->actions().size())
+                    bar->setActiveAction(bar->actions()[static_cast<qsizetype>(s.opened - 1)]);
             }
         }
         if (w->isHidden() == s.visible) w->setVisible(s.visible);

@@ -25,6 +25,10 @@ std::atomic<uint64_t> g_serial{0};
 
 void SetObserver(Observer* observer) { g_observer = observer; }
 
+void Focused(const Window& w) {
+    if (Observer* o = g_observer.load()) o->Focused(w);
+}
+
 void Changed(const Window& w) {
     if (Observer* o = g_observer.load()) o->Changed(w);
 }
@@ -222,8 +226,12 @@ xpp::Value Window::HandleEvent(int event, const xpp::Value& mp1, const xpp::Valu
         case xbeP_DragDrop: return DragDrop(mp1, mp2);
         case xbeP_KillInputFocus: return KillInputFocus();
         case xbeP_MenuKey: {
+            // 2 with the key turned into an item's position: a menu opens that item
             xpp::Ref key(mp1);
-            return OnMenuKey(key, xpp::Value());
+            xpp::Value result = OnMenuKey(key, xpp::Value());
+            auto* menu = dynamic_cast<MenuItems*>(this);
+            if (menu && result.IsNum() && result.Int() == 2 && key.Get().IsNum()) menu->OpenItem(key.Get().Int());
+            return result;
         }
         default: return xpp::Value();
     }

@@ -1,5 +1,5 @@
-// The Xbp tests run with the Xbp application started, offscreen, so that
-// they run without a display.
+// Tests that look at windows through Qt run with the Xbp application
+// started, offscreen, so that they run without a display.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -431,6 +431,7 @@ TEST(XbpQt, AKeyOnTheMenuBarIsQueuedForOnMenuKey) {
     EXPECT_EQ(g.mp1.Int(), 'e');
     EXPECT_EQ(g.target.As<Window>()->HandleEvent(g.event, g.mp1, g.mp2).Int(), 2);
     EXPECT_EQ(bar->key, 'e');
+    EXPECT_EQ(w->activeAction(), w->actions()[0]) << "the item it named is open";
     d->destroy();
 }
 

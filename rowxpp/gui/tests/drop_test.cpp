@@ -1,38 +1,12 @@
 // Drops of text and files into the single- and multi-line edits.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 
-#include "gui_test_support.h"
-
-namespace fs = std::filesystem;
+#include "drop_support.h"
 
 namespace {
-
-// A temporary folder of the files a drop offers.
-class DropFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("rowxpp_drop_" + std::to_string(getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        Write("a.TXT", "text of a");
-        Write("second.txt", "text of second");
-        Write("empty.txt", "");
-        Write("c.doc", "a document");
-        fs::create_directory(dir_ / "folder.txt");
-        fs::create_symlink("a.TXT", dir_ / "b.lnk");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    void Write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name) << text; }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-    fs::path dir_;
-};
 
 // Drag data that notes which formats were asked for, answering through the
 // runtime's drag data.

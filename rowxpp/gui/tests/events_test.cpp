@@ -39,12 +39,6 @@ std::vector<xt::Call> Calls(const std::string& what) {
     return out;
 }
 
-// Restores the mouse setting.
-struct MouseGuard {
-    bool kept = xbp::SetMouse();
-    ~MouseGuard() { xbp::SetMouse(kept); }
-};
-
 // Takes the next queued event and hands it to its window, as the loop does.
 Value DispatchNext() {
     xpp::Ref mp1, mp2, oXbp;

@@ -48,6 +48,12 @@ protected:
     ScriptDialog() = default;
 };
 
+// Restores the mouse setting.
+struct MouseGuard {
+    bool kept = xbp::SetMouse();
+    ~MouseGuard() { xbp::SetMouse(kept); }
+};
+
 // Maps library names to files for the life of the guard, then back.
 class MapGuard {
 public:

@@ -266,3 +266,31 @@ TEST(ModalRuns, ACrtRunsModallyToo) {
     EXPECT_TRUE(xpp::ExactEq(crt->ModalResult, 2));
     EXPECT_FALSE(crt->IsVisible());
 }
+
+TEST(ModalRuns, AnEventWithoutAWindowGoesToTheDesktopAndTheRunGoesOn) {
+    Scene s;
+    WaitGuard wait(s.dlg);
+    s.dlg->actions[2] = [](ScriptDialog& d) { SetResult(d, 1); };
+    xbp::PostAppEvent(kUserEvent, 1);  // no target: the desktop takes it, answering nothing
+    xbp::PostAppEvent(kUserEvent, 2, Value(), Value(s.dlg));
+    EXPECT_TRUE(xpp::ExactEq(s.dlg->ShowModal(), 1));
+    EXPECT_EQ(s.dlg->seen, std::vector<std::string>{"handle " + std::to_string(kUserEvent)});
+}
+
+TEST(ModalRuns, AnErrorThatUnwindsOutOfTheRunRestoresNothing) {
+    Scene s;
+    WaitGuard wait(s.dlg);
+    s.dlg->actions[1] = [](ScriptDialog&) { xpp::Break("out"); };
+    xbp::PostAppEvent(kUserEvent, 1, Value(), Value(s.dlg));
+    xt::ClearJournal();
+    Value broken;
+    xpp::Sequence([&] { s.dlg->ShowModal(Value(s.sle)); }, [&](const Value& v) { broken = v; });
+    EXPECT_EQ(broken.Str(), "out");
+    // left as the run had it: modal, shown, the edit focused
+    EXPECT_TRUE(xpp::ExactEq(s.dlg->IsModal, true));
+    EXPECT_TRUE(s.dlg->IsVisible());
+    EXPECT_EQ(s.dlg->ModalState(), 2);
+    EXPECT_EQ(xbp::SetAppFocus().Obj(), s.sle);
+    EXPECT_EQ(s.Journal(), (std::vector<std::string>{"Show", "SetAppFocus dlg", "SetAppFocus sle", "SetModalState 2"}));
+    s.dlg->SetModalState(1);
+}

@@ -71,7 +71,8 @@ public:
 
     // The base dispatch: close → close(), drag events → DragEnter/
     // DragMotion/DragDrop, focus loss → KillInputFocus(), a menu key →
-    // OnMenuKey(). Anything else is ignored. Answers the callback's result.
+    // OnMenuKey() (a menu then opens the item whose position OnMenuKey
+    // answered 2 with). Anything else is ignored. Answers the callback's result.
     virtual xpp::Value HandleEvent(int event, const xpp::Value& mp1, const xpp::Value& mp2);
 
     // A position in this window's terms, in `other`'s terms (NIL: the
@@ -290,9 +291,16 @@ public:
     int64_t NumItems() const;
     // GetItem(i) (1-based): a new array of four elements; NIL out of range.
     xpp::Value GetItem(int64_t i) const;
+    // Opens item i (selects it on the screen); false out of range. The base
+    // dispatch opens the item OnMenuKey names when it answers 2.
+    bool OpenItem(int64_t i);
+    // The item opened last (0: none) and the number of openings so far.
+    int64_t OpenedItem(uint64_t* openings = nullptr) const;
 
 private:
     std::vector<xpp::Array> items_;
+    int64_t opened_ = 0;
+    uint64_t openings_ = 0;
 };
 
 class XbpBaseMenubar : public MenuItems {
