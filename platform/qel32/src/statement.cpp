@@ -396,7 +396,10 @@ std::shared_ptr<Table> Statement::Execute() {
                     return LiveCursor(Unquoted(tokens[at].text), rest);
                 }
             }
-            if (std::shared_ptr<Table> cursor = CopiedCursor()) return cursor;
+            if (std::shared_ptr<Table> cursor = CopiedCursor()) {
+                lastAutoinc = sql.lastAutoinc;
+                return cursor;
+            }
             return StaticCursor();
         }
         case Kind::Change: {
@@ -594,6 +597,21 @@ void CloseQuietly(Table& cursor) {
     }
 }
 
+// Fills a new result, then makes it static and puts it on its first row; a
+// failure on the way removes the result.
+template <class Fill>
+std::shared_ptr<Table> FillStatic(std::shared_ptr<Table> cursor, Fill&& fill) {
+    try {
+        fill(*cursor);
+        cursor->isStatic = true;
+        cursor->GoTop();
+    } catch (...) {
+        CloseQuietly(*cursor);
+        throw;
+    }
+    return cursor;
+}
+
 }  // namespace
 
 std::shared_ptr<Table> Statement::StaticCursor() {
@@ -604,14 +622,13 @@ std::shared_ptr<Table> Statement::StaticCursor() {
     }
     Collected run;
     Collect(run, true);
-    auto cursor = NewStaticCursor(ResultFields(run));
-    try {
-        const auto& defs = cursor->file().fields();
+    auto cursor = FillStatic(NewStaticCursor(ResultFields(run)), [&](Table& result) {
+        const auto& defs = result.file().fields();
         size_t block = 0;
         size_t at = 0;
         Value v;  // reused: its text keeps its room from row to row
         for (size_t r = 0; r < run.rowCount; ++r) {
-            cursor->Append();
+            result.Append();
             for (size_t c = 0; c < run.width; ++c) {
                 while (at >= run.blocks[block].used) {
                     ++block;
@@ -642,16 +659,11 @@ std::shared_ptr<Table> Statement::StaticCursor() {
                         v.kind = Value::Kind::Empty;
                         at += 1;
                 }
-                PutResultValue(*cursor, defs, c, v);
+                PutResultValue(result, defs, c, v);
             }
-            cursor->Flush();
+            result.Flush();
         }
-        cursor->isStatic = true;
-        cursor->GoTop();
-    } catch (...) {
-        CloseQuietly(*cursor);
-        throw;
-    }
+    });
     lastAutoinc = sql.lastAutoinc;
     return cursor;
 }
@@ -824,40 +836,32 @@ std::shared_ptr<Table> Statement::CopiedCursor() {
             return nullptr;
         }
     }
-    try {
-        const std::string rest = restAt < tokens.size() ? text_.substr(tokens[restAt].offset) : "";
-        std::vector<uint32_t> records = SelectedRecords(tableName, rest);
+    const std::string rest = restAt < tokens.size() ? text_.substr(tokens[restAt].offset) : "";
+    return FillStatic(std::move(cursor), [&](Table& result) {
         OpenRequest request;
         request.charType = charType;
         request.lockType = lockType;
         request.readOnly = true;
         request.alias = Upper(StripExtension(FilePart(path)));
         auto source = std::make_shared<Table>(connection_, file, request, qel32::Kind::Cursor,
-                                              std::make_unique<KeysetOrder>(std::move(records)));
+                                              std::make_unique<KeysetOrder>(SelectedRecords(tableName, rest)));
         try {
             for (source->GoTop(); !source->eof(); source->Skip(1)) {
                 const uint8_t* image = source->image().data();
-                cursor->Append();
+                result.Append();
                 for (size_t c = 0; c < from.size(); ++c) {
                     const FieldDef& f = stored[static_cast<size_t>(from[c])];
-                    cursor->SetRaw(static_cast<int>(c),
-                                   std::string_view(reinterpret_cast<const char*>(image) + f.offset, f.length));
+                    result.SetRaw(static_cast<int>(c),
+                                  std::string_view(reinterpret_cast<const char*>(image) + f.offset, f.length));
                 }
-                cursor->Flush();
+                result.Flush();
             }
         } catch (...) {
             CloseQuietly(*source);
             throw;
         }
         source->Close();
-        cursor->isStatic = true;
-        cursor->GoTop();
-    } catch (...) {
-        CloseQuietly(*cursor);
-        throw;
-    }
-    lastAutoinc = sql.lastAutoinc;
-    return cursor;
+    });
 }
 
 void Statement::CreateTable() {
