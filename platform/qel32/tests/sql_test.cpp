@@ -410,6 +410,8 @@ protected:
             "table ORDERS orders.kdt\n"
             "column CUSTOMER 2 NAME 4 20 0\n"
             "property CUSTOMER 213 BYNAME\n"
+            "field-property CUSTOMER NAME 1 The customer's name, as printed\n"
+            "field-property CUSTOMER ID 1400 0\n"
             "procedure TOTALS amount,NUMERIC,10,2 total,MONEY,8,4 Sums the orders\n"
             "rights ORDERS 0x01\n";
         kdd = dir.File("shop.kdd");
@@ -470,6 +472,32 @@ TEST_F(DataDictionary, TablesOpenByDictionaryNameOrAsFreeFiles) {
     EXPECT_EQ(KIV_ERR_DD_UNKNOWN_NAME, KivOpenTable(dd, "SUPPLIER", nullptr, 0, 1, 0, 2, 0, &u));
     KIV_ASSERT_OK(KivOpenTable(dd, "orders.kdt", nullptr, 3, 1, 0, 2, 0, &u));
     EXPECT_EQ("Alder;", RowsOf(dd, "SELECT name FROM customer WHERE id = 1"));
+}
+
+// The column catalogue keeps a comment and a default value per field; they
+// follow their table when it is renamed and go with it.
+TEST_F(DataDictionary, FieldCommentsAndDefaultValues) {
+    auto property = [&](const char* table, const char* field, uint16_t number) {
+        char buf[100];
+        uint32_t len = sizeof buf;
+        const KIVRESULT rc = KivDDGetFieldProperty(dd, table, field, number, buf, &len);
+        return rc == KIV_OK ? std::string(buf, len) : "<" + std::to_string(rc) + ">";
+    };
+    const std::string missing = "<" + std::to_string(KIV_ERR_DD_NO_PROPERTY) + ">";
+    const std::string unknown = "<" + std::to_string(KIV_ERR_DD_UNKNOWN_NAME) + ">";
+    EXPECT_EQ("The customer's name, as printed", property("customer", "name", KIV_DD_PROP_FIELD_COMMENT));
+    EXPECT_EQ("0", property("CUSTOMER", "ID", KIV_DD_PROP_FIELD_DEFAULT_VALUE));
+    EXPECT_EQ(missing, property("CUSTOMER", "NAME", KIV_DD_PROP_FIELD_DEFAULT_VALUE));
+    EXPECT_EQ(missing, property("ORDERS", "AMOUNT", KIV_DD_PROP_FIELD_COMMENT));
+    EXPECT_EQ(unknown, property("CUSTOMER", "NOSUCH", KIV_DD_PROP_FIELD_COMMENT));
+    EXPECT_EQ(unknown, property("NOSUCH", "NAME", KIV_DD_PROP_FIELD_COMMENT));
+    KIV_ASSERT_OK(KivDDRenameObject(dd, "CUSTOMER", "CLIENT", KIV_DD_OBJ_TABLE, 0));
+    EXPECT_EQ("0", property("CLIENT", "ID", KIV_DD_PROP_FIELD_DEFAULT_VALUE));
+    // A table dropped and made again under the name has none of the old ones.
+    EXPECT_EQ(0u, Exec(dd, "DROP TABLE CLIENT"));
+    EXPECT_EQ(0u, Exec(dd, "CREATE TABLE CLIENT (ID INTEGER, NAME CHAR(5))"));
+    EXPECT_EQ(missing, property("CLIENT", "ID", KIV_DD_PROP_FIELD_DEFAULT_VALUE));
+    EXPECT_EQ(missing, property("CLIENT", "NAME", KIV_DD_PROP_FIELD_COMMENT));
 }
 
 TEST_F(DataDictionary, ObjectsPropertiesAndRenames) {
