@@ -1256,6 +1256,43 @@ TEST_F(RoadWriting, StatisticsGiveTheTableRowThenEachIndexKey) {
   EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
 }
 
+// The best row id of a dictionary table keyed on its last column is that
+// column, marked as a pseudo column; a key column before the last is not.
+TEST_F(RoadWriting, BestRowIdMarksTheLastColumnAsPseudo) {
+  KIVHANDLE engine = 0;
+  ASSERT_EQ(KivConnect(folder_.c_str(), &engine), 0u);
+  for (const auto& [name, fields] : {std::pair<const char*, const char*>{"tail", "NAME,CHAR,10;ID,INTEGER"},
+                                     std::pair<const char*, const char*>{"head", "ID,INTEGER;NAME,CHAR,10"}}) {
+    KIVHANDLE table = 0, index = 0;
+    ASSERT_EQ(KivCreateTable(engine, name, nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, 0, KIV_RIGHTS_NO_CHECK, 0, fields,
+                             &table),
+              0u);
+    ASSERT_EQ(KivCreateIndex(table, nullptr, "BYID", "ID", nullptr, nullptr, KIV_INDEX_UNIQUE, &index), 0u);
+    ASSERT_EQ(KivCloseTable(table), 0u);
+  }
+  ASSERT_EQ(KivDisconnect(engine), 0u);
+  const std::string kdd = folder_ + "/keys.kdd";
+  ASSERT_EQ(KivDDCreate(kdd.c_str(), "table TAIL tail.kdt\nproperty TAIL 202 BYID\n"
+                                     "table HEAD head.kdt\nproperty HEAD 202 BYID\n"),
+            0u);
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DRIVER={" + std::string(kDriver) + "};DataDirectory=" + kdd + ";UID=KIVSYS")))
+      << DiagText(SQL_HANDLE_DBC, dbc_);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+  for (const auto& [table, row] : {std::pair<const char*, const char*>{"TAIL", "2|ID|2"},
+                                   std::pair<const char*, const char*>{"HEAD", "2|ID|0"}}) {
+    SCOPED_TRACE(table);
+    ASSERT_EQ(SQLSpecialColumns(stmt_, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, Sql(table), SQL_NTS,
+                                SQL_SCOPE_SESSION, SQL_NULLABLE),
+              SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, stmt_);
+    // scope | column | pseudo column
+    EXPECT_EQ(ResultRows(stmt_, {1, 2, 8}), std::vector<std::string>{row});
+    EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  }
+}
+
 TEST_F(RoadWriting, TypeInfoListsEveryTypeOrTheOneAskedFor) {
   ASSERT_EQ(SQLGetTypeInfo(stmt_, SQL_ALL_TYPES), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
   SQLSMALLINT columns = 0;
