@@ -155,6 +155,56 @@ uint32_t TablesValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v) {
   }
 }
 
+// ---- Engine texts of the dictionary
+
+template <typename F>
+F EngineCall(uint16_t ordinal) {
+  return EngineBinding::Instance().Function<F>(ordinal);
+}
+
+// A text the engine hands out after a probe for its length: 0 with the text,
+// KIV_ERR_DD_NO_PROPERTY when it has none, or a failure.
+template <typename Read>
+uint32_t ReadEngineText(Read read, std::string* out) {
+  out->clear();
+  uint32_t length = 0;
+  uint32_t code = read(nullptr, &length);
+  if (code == 0) return 0;
+  if (code != KIV_ERR_BUFFER_TOO_SMALL) return code;
+  std::vector<char> buffer(static_cast<size_t>(length) + 1, 0);
+  length += 1;
+  if ((code = read(buffer.data(), &length)) != 0) return code;
+  out->assign(buffer.data(), std::min<size_t>(length, buffer.size() - 1));
+  return 0;
+}
+
+// A property of a field in the dictionary's column catalogue (317): its
+// comment or its default value. Empty without a dictionary, for a field the
+// catalogue does not hold, and when it has no such property.
+std::string FieldPropertyText(const StmtRecord* stmt, const std::string& field, uint16_t property) {
+  const EngineSession* session = stmt->conn->session;
+  if (session->dictionary == 0) return {};
+  auto get = EngineCall<decltype(&KivDDGetFieldProperty)>(317);
+  std::string text;
+  if (get == nullptr || ReadEngineText(
+                            [&](char* buffer, uint32_t* length) {
+                              return get(session->engineConnection, stmt->catalogTable, field.c_str(), property,
+                                         buffer, length);
+                            },
+                            &text) != 0)
+    text.clear();
+  return text;
+}
+
+// REMARKS and COLUMN_DEF are texts only for a character request; a text that
+// does not fit the buffer reads as "TRUNCATED".
+Value CatalogNote(SQLSMALLINT cType, SQLLEN bufferLength, const std::string& text) {
+  if (cType != SQL_C_CHAR) return Null();
+  Value v = Text(text);
+  if (bufferLength > 0 && static_cast<SQLLEN>(text.size()) >= bufferLength) v.text = "TRUNCATED";
+  return v;
+}
+
 uint32_t ColumnsValue(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLLEN bufferLength, Value* v) {
   const EngineTable* table = stmt->engineTable;
   if (table == nullptr || static_cast<size_t>(stmt->catalogRow) >= table->columns.size()) return kInvalidCursorState;
@@ -179,15 +229,16 @@ uint32_t ColumnsValue(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, 
       *v = (t >= 2 && t <= 8) || t == SQL_TINYINT || t == SQL_BIGINT ? Short(10) : Null();
       return 0;
     case 11: *v = Short(c.nullable); return 0;
-    case 12: *v = Null(); return 0;  // the engine keeps no remarks for a field
-    case 13:
-      if (cType != SQL_C_CHAR) {
-        *v = Null();
-      } else {
-        *v = Text("NULL");
-        if (bufferLength > 0 && static_cast<SQLLEN>(v->text.size()) >= bufferLength) v->text = "TRUNCATED";
-      }
+    case 12: {
+      const std::string remarks = FieldPropertyText(stmt, c.name, KIV_DD_PROP_FIELD_COMMENT);
+      *v = remarks.empty() ? Null() : CatalogNote(cType, bufferLength, remarks);
       return 0;
+    }
+    case 13: {
+      const std::string given = FieldPropertyText(stmt, c.name, KIV_DD_PROP_FIELD_DEFAULT_VALUE);
+      *v = CatalogNote(cType, bufferLength, given.empty() ? std::string("NULL") : given);
+      return 0;
+    }
     case 14: *v = Short(IsDateType(t) || IsTimeType(t) || IsTimestampType(t) ? 9 : mapped); return 0;
     case 15:
       *v = IsDateType(t) ? Short(1) : IsTimeType(t) ? Short(2) : IsTimestampType(t) ? Short(3) : Null();
@@ -386,29 +437,6 @@ uint32_t ColumnPrivilegesValue(const StmtRecord* stmt, SQLUSMALLINT column, Valu
     case 7: *v = Text(kColumnPrivileges[stmt->catalogRow % kColumnPrivilegeSteps].name); return 0;
     default: *v = Grantable(stmt); return 0;
   }
-}
-
-// ---- Engine texts of the dictionary
-
-template <typename F>
-F EngineCall(uint16_t ordinal) {
-  return EngineBinding::Instance().Function<F>(ordinal);
-}
-
-// A text the engine hands out after a probe for its length: 0 with the text,
-// KIV_ERR_DD_NO_PROPERTY when it has none, or a failure.
-template <typename Read>
-uint32_t ReadEngineText(Read read, std::string* out) {
-  out->clear();
-  uint32_t length = 0;
-  uint32_t code = read(nullptr, &length);
-  if (code == 0) return 0;
-  if (code != KIV_ERR_BUFFER_TOO_SMALL) return code;
-  std::vector<char> buffer(static_cast<size_t>(length) + 1, 0);
-  length += 1;
-  if ((code = read(buffer.data(), &length)) != 0) return code;
-  out->assign(buffer.data(), std::min<size_t>(length, buffer.size() - 1));
-  return 0;
 }
 
 // A property of a dictionary object (ordinal 358); an absent property is empty.

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <vector>
 
+#include "kivwin/win.h"
 #include "messages.h"
 #include "valuetext.h"
 
@@ -482,25 +483,40 @@ DATE_STRUCT TodayLocalDate() {
 
 namespace {
 
-// A value as wide text: the text SQL_C_CHAR gives, each byte one character
-// (the driver's texts are single-byte), in 2-byte units. The offset counts
-// bytes of the wide text, so reads in pieces resume where the last stopped.
+// A value as wide text: the text SQL_C_CHAR gives, each Windows-1252 byte one
+// UTF-16 unit (every character of that page lies in the basic plane). The
+// offset counts bytes of the wide text, so reads in pieces resume where the
+// last stopped. Short values, the usual ones, need no heap.
 int ConvertToWideText(int16_t sourceType, bool isUnsigned, const void* source, SQLLEN sourceLength,
                       SQLLEN* offset, void* target, SQLLEN targetLength, SQLLEN* indicator) {
-  std::vector<char> text(64);
+  constexpr size_t kShort = 256;
+  char shortText[kShort];
+  std::vector<char> longText;
+  char* text = shortText;
+  SQLLEN capacity = static_cast<SQLLEN>(kShort);
   SQLLEN whole = 0;
   for (;;) {
     SQLLEN start = 0;
-    const int code = ConvertColumnValue(sourceType, isUnsigned, source, sourceLength, &start, SQL_C_CHAR,
-                                        text.data(), static_cast<SQLLEN>(text.size()), &whole);
+    const int code = ConvertColumnValue(sourceType, isUnsigned, source, sourceLength, &start, SQL_C_CHAR, text,
+                                        capacity, &whole);
     if (code != 0 && code != kDataTruncated) return code;
     if (code == 0) break;
-    text.resize(static_cast<size_t>(whole) + 1);
+    longText.resize(static_cast<size_t>(whole) + 1);
+    text = longText.data();
+    capacity = static_cast<SQLLEN>(longText.size());
   }
-  std::vector<SQLWCHAR> wide(static_cast<size_t>(whole));
-  for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
-  return ReadPiece(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(SQLWCHAR), offset, true, target,
-                   targetLength, indicator, sizeof(SQLWCHAR));
+  const size_t count = static_cast<size_t>(std::max<SQLLEN>(whole, 0));
+  SQLWCHAR shortWide[kShort];
+  std::vector<SQLWCHAR> longWide;
+  SQLWCHAR* wide = shortWide;
+  if (count > kShort) {
+    longWide.resize(count);
+    wide = longWide.data();
+  }
+  for (size_t i = 0; i < count; ++i)
+    wide[i] = static_cast<SQLWCHAR>(kivwin::AnsiToUnicode(static_cast<unsigned char>(text[i])));
+  return ReadPiece(reinterpret_cast<const char*>(wide), count * sizeof(SQLWCHAR), offset, true, target, targetLength,
+                   indicator, sizeof(SQLWCHAR));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert.h"
+#include "kivwin/win.h"
 #include "value_builders.h"
 
 namespace kivodbc {
@@ -305,6 +306,7 @@ TEST(ConvertColumnValue, WideTextIsTheTextInTwoByteUnitsReadInPieces) {
   const DATE_STRUCT day{2024, 2, 29};
   const Case cases[] = {{SQL_CHAR, "-3.14", 5, "-3.14"},
                         {SQL_CHAR, "caf\xE9", 4, "caf\xE9"},
+                        {SQL_CHAR, "\x80\x9F\xFF", 3, "\x80\x9F\xFF"},
                         {SQL_DOUBLE, &number, 8, "2.5"},
                         {SQL_INTEGER, &whole, 4, "-42"},
                         {SQL_TYPE_DATE, &day, 6, "2024-02-29"},
@@ -318,8 +320,18 @@ TEST(ConvertColumnValue, WideTextIsTheTextInTwoByteUnitsReadInPieces) {
               0);
     const size_t n = std::strlen(c.text);
     EXPECT_EQ(indicator, static_cast<SQLLEN>(n * sizeof(SQLWCHAR)));
-    for (size_t i = 0; i <= n; ++i) EXPECT_EQ(buffer[i], static_cast<unsigned char>(c.text[i])) << i;
+    for (size_t i = 0; i <= n; ++i)
+      EXPECT_EQ(buffer[i], kivwin::AnsiToUnicode(static_cast<unsigned char>(c.text[i]))) << i;
   }
+  // The driver's texts are Windows-1252: the euro sign and the typographic
+  // quotes are their own characters, not the control codes of the same numbers.
+  SQLWCHAR quoted[8];
+  SQLLEN quotedLength = kUnset;
+  ASSERT_EQ(ConvertColumnValue(SQL_CHAR, false, "\x80\x93\x94\xE9", 4, nullptr, SQL_C_WCHAR, quoted, sizeof quoted,
+                               &quotedLength),
+            0);
+  EXPECT_EQ(quotedLength, 8);
+  EXPECT_EQ(std::u16string(quoted, quoted + 4), u"\u20AC\u201C\u201D\u00E9");
   // Through a buffer of three units: two characters and the terminator a call.
   SQLLEN offset = 0;
   const std::vector<std::pair<SQLLEN, int>> reads = {{10, 2102}, {6, 2102}, {2, 0}};

@@ -317,6 +317,11 @@ TEST_F(Handles, FreedHandlesAreRefusedWithoutBeingRead) {
   EXPECT_EQ(FreeHandle(SQL_HANDLE_DESC, desc), SQL_INVALID_HANDLE);
   SQLCHAR state[6] = {};
   EXPECT_EQ(GetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, nullptr, nullptr, 0, nullptr), SQL_INVALID_HANDLE);
+  // The handle just used, freed and used again at once, is refused too.
+  SQLHSTMT again = NewStatement(conn);
+  ASSERT_EQ(FreeStmt(again, SQL_CLOSE), SQL_SUCCESS);
+  ASSERT_EQ(FreeHandle(SQL_HANDLE_STMT, again), SQL_SUCCESS);
+  EXPECT_EQ(FreeStmt(again, SQL_CLOSE), SQL_INVALID_HANDLE);
   // A handle that never was one is refused the same way.
   int64_t stranger[64] = {kStmtHandle};
   EXPECT_EQ(FreeStmt(stranger, SQL_CLOSE), SQL_INVALID_HANDLE);

@@ -1108,6 +1108,23 @@ TEST_F(RoadWriting, TablesListsTheTablesAndTheTableTypes) {
   EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
 }
 
+// Fetches the one row SQLColumns gives for a column of a table.
+void FetchColumnRow(SQLHSTMT stmt, const char* table, const char* column) {
+  ASSERT_EQ(SQLColumns(stmt, nullptr, 0, nullptr, 0, Sql(table), SQL_NTS, Sql(column), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt);
+}
+
+// A catalog text that does not fit a buffer of `room` bytes reads as the word
+// TRUNCATED, cut to the buffer, with its full length.
+void ExpectCutWord(SQLHSTMT stmt, SQLUSMALLINT column, size_t room) {
+  std::vector<char> small(room, 'x');
+  SQLLEN length = 0;
+  EXPECT_EQ(SQLGetData(stmt, column, SQL_C_CHAR, small.data(), static_cast<SQLLEN>(room), &length),
+            SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(std::string(small.data()), std::string("TRUNCATED").substr(0, room - 1));
+  EXPECT_EQ(length, 9);
+}
+
 TEST_F(RoadWriting, ColumnsGiveEachColumnsNameTypeAndSize) {
   ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
   ASSERT_EQ(Direct(stmt_, "CREATE TABLE stock (place CHAR(4), amount INTEGER)"), SQL_SUCCESS)
@@ -1132,19 +1149,53 @@ TEST_F(RoadWriting, ColumnsGiveEachColumnsNameTypeAndSize) {
   EXPECT_EQ(rows, (std::vector<std::string>{"stock|amount|2", "stock|place|1"}));
   EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
   // A missing default reads as the word NULL; into a small buffer as the cut word TRUNCATED.
-  ASSERT_EQ(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Sql("stock"), SQL_NTS, Sql("place"), SQL_NTS), SQL_SUCCESS);
-  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
-  char small[4] = {};
-  SQLLEN length = 0;
-  EXPECT_EQ(SQLGetData(stmt_, 13, SQL_C_CHAR, small, sizeof small, &length), SQL_SUCCESS_WITH_INFO);
-  EXPECT_STREQ(small, "TRU");
-  EXPECT_EQ(length, 9);
+  ASSERT_NO_FATAL_FAILURE(FetchColumnRow(stmt_, "stock", "place"));
+  ExpectCutWord(stmt_, 13, 4);
   SQLINTEGER size = 0;
   EXPECT_EQ(SQLGetData(stmt_, 7, SQL_C_SLONG, &size, 0, nullptr), SQL_SUCCESS);
   EXPECT_EQ(size, 4);
   char nothing[8] = {};
   EXPECT_EQ(SQLGetData(stmt_, 2, SQL_C_CHAR, nothing, sizeof nothing, nullptr), SQL_ERROR);  // a null, no indicator
   EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+}
+
+// On a dictionary connection REMARKS and COLUMN_DEF are the comment and the
+// default value that the dictionary's column catalogue keeps for a field.
+TEST_F(RoadWriting, ColumnsOfADictionaryTableCarryItsCommentsAndDefaults) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  std::string file;
+  for (const auto& entry : fs::directory_iterator(folder_))
+    if (entry.path().stem() == "parts") file = entry.path().filename().string();
+  ASSERT_FALSE(file.empty());
+  const std::string kdd = folder_ + "/shop.kdd";
+  const std::string description = "table PARTS " + file +
+                                  "\n"
+                                  "field-property PARTS CODE 1 The part number, as printed on the box\n"
+                                  "field-property PARTS QTY 1400 1\n"
+                                  "field-property PARTS SEEN 1400 CURRENT_DATE\n";
+  ASSERT_EQ(KivDDCreate(kdd.c_str(), description.c_str()), 0u);
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DRIVER={" + std::string(kDriver) + "};DataDirectory=" + kdd + ";UID=KIVSYS")))
+      << DiagText(SQL_HANDLE_DBC, dbc_);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+  ASSERT_EQ(SQLColumns(stmt_, nullptr, 0, nullptr, 0, Sql("PARTS"), SQL_NTS, nullptr, 0), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  EXPECT_EQ(ResultRows(stmt_, {4, 12, 13}), (std::vector<std::string>{
+                                                "code|The part number, as printed on the box|NULL",
+                                                "qty|<null>|1",
+                                                "price|<null>|NULL",
+                                                "seen|<null>|CURRENT_DATE",
+                                            }));
+  EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  // A comment longer than the buffer reads as the cut word TRUNCATED; asked
+  // for as another C type, both are null.
+  ASSERT_NO_FATAL_FAILURE(FetchColumnRow(stmt_, "PARTS", "CODE"));
+  ExpectCutWord(stmt_, 12, 8);
+  SQLLEN length = 0;
+  SQLCHAR binary[64] = {};
+  EXPECT_EQ(SQLGetData(stmt_, 13, SQL_C_BINARY, binary, sizeof binary, &length), SQL_SUCCESS);
+  EXPECT_EQ(length, SQL_NULL_DATA);
 }
 
 TEST_F(RoadWriting, IsqlHelpPrintsTheColumnsOfATable) {
@@ -1203,6 +1254,43 @@ TEST_F(RoadWriting, StatisticsGiveTheTableRowThenEachIndexKey) {
   ASSERT_EQ(SQLNumResultCols(stmt_, &columns), SQL_SUCCESS);
   EXPECT_EQ(columns, 8);
   EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+}
+
+// The best row id of a dictionary table keyed on its last column is that
+// column, marked as a pseudo column; a key column before the last is not.
+TEST_F(RoadWriting, BestRowIdMarksTheLastColumnAsPseudo) {
+  KIVHANDLE engine = 0;
+  ASSERT_EQ(KivConnect(folder_.c_str(), &engine), 0u);
+  for (const auto& [name, fields] : {std::pair<const char*, const char*>{"tail", "NAME,CHAR,10;ID,INTEGER"},
+                                     std::pair<const char*, const char*>{"head", "ID,INTEGER;NAME,CHAR,10"}}) {
+    KIVHANDLE table = 0, index = 0;
+    ASSERT_EQ(KivCreateTable(engine, name, nullptr, KIV_TABLE_KDT, KIV_CHAR_ANSI, 0, KIV_RIGHTS_NO_CHECK, 0, fields,
+                             &table),
+              0u);
+    ASSERT_EQ(KivCreateIndex(table, nullptr, "BYID", "ID", nullptr, nullptr, KIV_INDEX_UNIQUE, &index), 0u);
+    ASSERT_EQ(KivCloseTable(table), 0u);
+  }
+  ASSERT_EQ(KivDisconnect(engine), 0u);
+  const std::string kdd = folder_ + "/keys.kdd";
+  ASSERT_EQ(KivDDCreate(kdd.c_str(), "table TAIL tail.kdt\nproperty TAIL 202 BYID\n"
+                                     "table HEAD head.kdt\nproperty HEAD 202 BYID\n"),
+            0u);
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DRIVER={" + std::string(kDriver) + "};DataDirectory=" + kdd + ";UID=KIVSYS")))
+      << DiagText(SQL_HANDLE_DBC, dbc_);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+  for (const auto& [table, row] : {std::pair<const char*, const char*>{"TAIL", "2|ID|2"},
+                                   std::pair<const char*, const char*>{"HEAD", "2|ID|0"}}) {
+    SCOPED_TRACE(table);
+    ASSERT_EQ(SQLSpecialColumns(stmt_, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, Sql(table), SQL_NTS,
+                                SQL_SCOPE_SESSION, SQL_NULLABLE),
+              SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, stmt_);
+    // scope | column | pseudo column
+    EXPECT_EQ(ResultRows(stmt_, {1, 2, 8}), std::vector<std::string>{row});
+    EXPECT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  }
 }
 
 TEST_F(RoadWriting, TypeInfoListsEveryTypeOrTheOneAskedFor) {

@@ -249,6 +249,9 @@ typedef const char* KIVFIELD;
 #define KIV_DD_PROP_RI_DELETE_RULE    1305
 /* any other property of a procedure is its description */
 #define KIV_DD_PROP_PROC_DESCRIPTION  802
+/* properties of a field of the column catalogue (KivDDGetFieldProperty) */
+#define KIV_DD_PROP_FIELD_COMMENT        1
+#define KIV_DD_PROP_FIELD_DEFAULT_VALUE  1400
 
 /* dictionary table rights byte */
 #define KIV_DD_RIGHT_SELECT 0x01
@@ -347,6 +350,8 @@ KIV_API KIVRESULT KivCreateSavepoint(KIVHANDLE connection, const char* savepoint
  * ------------------------------------------------------------------- */
 KIV_API KIVRESULT KivDDGetTableProperty(KIVHANDLE connection, const char* table, uint16_t property,
                                         char* buf, uint32_t* len);
+KIV_API KIVRESULT KivDDGetFieldProperty(KIVHANDLE connection, const char* table, const char* field,
+                                        uint16_t property, char* buf, uint32_t* len);
 KIV_API KIVRESULT KivDDGetUserProperty(KIVHANDLE connection, const char* user, uint16_t property,
                                        char* buf, uint16_t* len);
 KIV_API KIVRESULT KivDDGetObjectProperty(KIVHANDLE connection, const char* object, uint16_t property,
@@ -370,6 +375,7 @@ KIV_API KIVRESULT KivDDFindClose(KIVHANDLE find);
          (columns joined by ';'; rules CASCADE, RESTRICT, SETNULL, SETDEFAULT or
           NOACTION, RESTRICT when left out)
      property OBJECT NUMBER VALUE...
+     field-property TABLE FIELD NUMBER VALUE...   (KIV_DD_PROP_FIELD_COMMENT, KIV_DD_PROP_FIELD_DEFAULT_VALUE)
      rights TABLE BYTE
    File names are relative to the dictionary's folder; '#' starts a comment line. */
 KIV_API KIVRESULT KivDDCreate(const char* path, const char* description);
@@ -680,7 +686,7 @@ static const KivOrdinalEntry kivOrdinalTable[] = {
     {291, "KivEnableEncryption"},  {292, "KivDisableEncryption"},
     {293, "KivSetStatementPassword"}, {294, "KivClearStatementPasswords"},
     {305, "KivPrepareSQLDescribe"}, {311, "KivDDGetDatabaseProperty"},
-    {315, "KivConnect60"},         {316, "KivDDGetTableProperty"},
+    {315, "KivConnect60"},         {316, "KivDDGetTableProperty"}, {317, "KivDDGetFieldProperty"},
     {319, "KivDDFindFirstObject"}, {320, "KivDDFindNextObject"},
     {321, "KivDDFindClose"},       {349, "KivGetIndexKeyFields"},
     {358, "KivDDGetObjectProperty"}, {392, "KivDDGetTableRights"},

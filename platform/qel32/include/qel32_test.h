@@ -22,6 +22,8 @@ KIV_API uint32_t KivTestGetCallLog(char* buf, uint32_t capacity);
 KIV_API void KivTestClearCallLog(void);
 /* Records the engine's SQL has read from table files so far in this process. */
 KIV_API uint64_t KivTestSqlRecordsRead(void);
+/* Field values the engine's SQL has read from records so far in this process. */
+KIV_API uint64_t KivTestSqlValuesRead(void);
 
 #ifdef __cplusplus
 }

@@ -281,6 +281,13 @@ KIVRESULT KivDDGetTableProperty(KIVHANDLE connection, const char* table, uint16_
                [&] { return CopyProperty(DictionaryOf(connection)->TableProperty(Text(table), property), buf, len); });
 }
 
+KIVRESULT KivDDGetFieldProperty(KIVHANDLE connection, const char* table, const char* field, uint16_t property,
+                                char* buf, uint32_t* len) {
+    return Api("KivDDGetFieldProperty", [&] {
+        return CopyProperty(DictionaryOf(connection)->FieldProperty(Text(table), Text(field), property), buf, len);
+    });
+}
+
 KIVRESULT KivDDGetUserProperty(KIVHANDLE connection, const char* user, uint16_t property, char* buf, uint16_t* len) {
     return Api("KivDDGetUserProperty", [&] {
         Out(len);

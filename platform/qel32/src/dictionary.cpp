@@ -32,11 +32,16 @@ CREATE TABLE properties(object TEXT NOT NULL COLLATE NOCASE, property INTEGER NO
 CREATE TABLE relations(name TEXT NOT NULL COLLATE NOCASE PRIMARY KEY, parent TEXT NOT NULL,
                        parent_columns TEXT NOT NULL, child TEXT NOT NULL, child_columns TEXT NOT NULL,
                        update_rule TEXT NOT NULL, delete_rule TEXT NOT NULL);
+CREATE TABLE field_properties(parent TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,
+                              property INTEGER NOT NULL, value TEXT NOT NULL, PRIMARY KEY(parent, name, property));
 INSERT INTO kdd VALUES(1);
 )";
 
-// Dictionaries written before relations were kept have no relations table.
+// Dictionaries written before relations (field properties) were kept have
+// no table of them.
 constexpr const char* kRelationsExist = "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'relations'";
+constexpr const char* kFieldPropertiesExist =
+    "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'field_properties'";
 
 const char* const kRules[] = {"CASCADE", "RESTRICT", "SETNULL", "SETDEFAULT", "NOACTION"};
 
@@ -216,6 +221,10 @@ void Dictionary::Create(const std::string& path, std::string_view description) {
                 if (w.size() < 4) bad("expected: property OBJECT NUMBER VALUE");
                 Query(db.get(), "INSERT OR REPLACE INTO properties VALUES(?, ?, ?)")
                     .Bind(1, w[1]).Bind(2, std::stoll(w[2])).Bind(3, Rest(w, 3)).Step();
+            } else if (kind == "FIELD-PROPERTY") {
+                if (w.size() < 5) bad("expected: field-property TABLE FIELD NUMBER VALUE");
+                Query(db.get(), "INSERT OR REPLACE INTO field_properties VALUES(?, ?, ?, ?)")
+                    .Bind(1, w[1]).Bind(2, w[2]).Bind(3, std::stoll(w[3])).Bind(4, Rest(w, 4)).Step();
             } else if (kind == "RIGHTS") {
                 if (w.size() != 3) bad("expected: rights TABLE BYTE");
                 Query(db.get(), "UPDATE tables SET rights = ? WHERE name = ?").Bind(1, std::stoll(w[2], nullptr, 0))
@@ -284,6 +293,19 @@ std::optional<std::string> Dictionary::TableProperty(const std::string& table, u
     }
     Query q(db_, "SELECT value FROM properties WHERE object = ? AND property = ?");
     q.Bind(1, table).Bind(2, property);
+    if (q.Step()) return q.Text(0);
+    return std::nullopt;
+}
+
+std::optional<std::string> Dictionary::FieldProperty(const std::string& table, const std::string& field,
+                                                     uint16_t property) {
+    std::lock_guard lock(mutex_);
+    Query c(db_, "SELECT 1 FROM columns WHERE parent = ? AND name = ? COLLATE NOCASE");
+    c.Bind(1, table).Bind(2, field);
+    if (!c.Step()) Throw(KIV_ERR_DD_UNKNOWN_NAME, "Field " + field + " of " + table + " is not in the data dictionary");
+    if (!Query(db_, kFieldPropertiesExist).Step()) return std::nullopt;
+    Query q(db_, "SELECT value FROM field_properties WHERE parent = ? AND name = ? AND property = ?");
+    q.Bind(1, table).Bind(2, field).Bind(3, property);
     if (q.Step()) return q.Text(0);
     return std::nullopt;
 }
@@ -370,6 +392,8 @@ void Dictionary::RemoveTable(const std::string& name) {
     try {
         Query(db_, "DELETE FROM columns WHERE parent = ?").Bind(1, name).Step();
         Query(db_, "DELETE FROM properties WHERE object = ?").Bind(1, name).Step();
+        if (Query(db_, kFieldPropertiesExist).Step())
+            Query(db_, "DELETE FROM field_properties WHERE parent = ?").Bind(1, name).Step();
         Query(db_, "DELETE FROM tables WHERE name = ?").Bind(1, name).Step();
         Exec(db_, "COMMIT");
     } catch (...) {
@@ -394,6 +418,9 @@ void Dictionary::Rename(const std::string& oldName, const std::string& newName, 
             .Bind(1, newName).Bind(2, oldName).Step();
         if (type == KIV_DD_OBJ_TABLE) {
             Query(db_, "UPDATE columns SET parent = ? WHERE parent = ?").Bind(1, newName).Bind(2, oldName).Step();
+            if (Query(db_, kFieldPropertiesExist).Step())
+                Query(db_, "UPDATE field_properties SET parent = ? WHERE parent = ?")
+                    .Bind(1, newName).Bind(2, oldName).Step();
             // The relations follow their tables.
             if (Query(db_, kRelationsExist).Step()) {
                 Query(db_, "UPDATE relations SET parent = ? WHERE parent = ? COLLATE NOCASE")

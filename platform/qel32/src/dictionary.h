@@ -44,6 +44,9 @@ public:
     // Names of objects of a type (1 tables, 10 procedures), in name order.
     std::vector<std::string> Objects(uint16_t type);
     std::optional<std::string> TableProperty(const std::string& table, uint16_t property);
+    // A property of a field of the column catalogue (its comment, its default
+    // value); throws KIV_ERR_DD_UNKNOWN_NAME for a field the catalogue lacks.
+    std::optional<std::string> FieldProperty(const std::string& table, const std::string& field, uint16_t property);
     std::optional<std::string> UserProperty(const std::string& user, uint16_t property);
     std::optional<std::string> ObjectProperty(const std::string& object, uint16_t property);
     // Rights byte of a table (select 0x01, update 0x02, insert 0x10, delete 0x20).

@@ -308,8 +308,10 @@ struct KivCursor {
 
 constexpr uint32_t kChunk = 256;
 
-// Records the SQL tables read from their files, for the test hook.
+// Records the SQL tables read from their files, and the field values read
+// from them, for the test hooks.
 std::atomic<uint64_t> g_recordsRead{0};
+std::atomic<uint64_t> g_valuesRead{0};
 
 int Fail(sqlite3_vtab* vt, const std::exception& e) {
     sqlite3_free(vt->zErrMsg);
@@ -814,6 +816,7 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     auto* vt = reinterpret_cast<KivVtab*>(base->pVtab);
     const FieldDef& f = vt->fields[static_cast<size_t>(i)];
     const uint16_t type = vt->tableType;
+    g_valuesRead.fetch_add(1, std::memory_order_relaxed);
     try {
         if (IsBlobType(f.type) && sqlite3_vtab_nochange(ctx)) return SQLITE_OK;  // an UPDATE that leaves it alone
         // An empty field reads as the record reads of its table type read
@@ -1133,6 +1136,7 @@ std::string QuoteDottedName(const std::string& sql, const std::string& name) {
 // ------------------------------------------------------------------ session
 
 uint64_t SqlRecordsRead() { return g_recordsRead; }
+uint64_t SqlValuesRead() { return g_valuesRead; }
 
 SqlSession::SqlSession(Connection& connection) : connection_(connection) {
     if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr) !=

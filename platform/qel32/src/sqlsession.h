@@ -63,6 +63,8 @@ private:
 // Records read from table files by the SQL of this process (a test hook
 // shows with it which statements read whole tables).
 uint64_t SqlRecordsRead();
+// Field values SQL has read from records, for the test hook.
+uint64_t SqlValuesRead();
 
 // Rewrites the ODBC escapes ({d}, {t}, {ts}, {fn}, {oj}, {call}, and their
 // long "--(*vendor(...),product(...) ... *)--" form) and the engine's

@@ -396,6 +396,10 @@ std::shared_ptr<Table> Statement::Execute() {
                     return LiveCursor(Unquoted(tokens[at].text), rest);
                 }
             }
+            if (std::shared_ptr<Table> cursor = CopiedCursor()) {
+                lastAutoinc = sql.lastAutoinc;
+                return cursor;
+            }
             return StaticCursor();
         }
         case Kind::Change: {
@@ -593,6 +597,21 @@ void CloseQuietly(Table& cursor) {
     }
 }
 
+// Fills a new result, then makes it static and puts it on its first row; a
+// failure on the way removes the result.
+template <class Fill>
+std::shared_ptr<Table> FillStatic(std::shared_ptr<Table> cursor, Fill&& fill) {
+    try {
+        fill(*cursor);
+        cursor->isStatic = true;
+        cursor->GoTop();
+    } catch (...) {
+        CloseQuietly(*cursor);
+        throw;
+    }
+    return cursor;
+}
+
 }  // namespace
 
 std::shared_ptr<Table> Statement::StaticCursor() {
@@ -603,14 +622,13 @@ std::shared_ptr<Table> Statement::StaticCursor() {
     }
     Collected run;
     Collect(run, true);
-    auto cursor = NewStaticCursor(ResultFields(run));
-    try {
-        const auto& defs = cursor->file().fields();
+    auto cursor = FillStatic(NewStaticCursor(ResultFields(run)), [&](Table& result) {
+        const auto& defs = result.file().fields();
         size_t block = 0;
         size_t at = 0;
         Value v;  // reused: its text keeps its room from row to row
         for (size_t r = 0; r < run.rowCount; ++r) {
-            cursor->Append();
+            result.Append();
             for (size_t c = 0; c < run.width; ++c) {
                 while (at >= run.blocks[block].used) {
                     ++block;
@@ -641,16 +659,11 @@ std::shared_ptr<Table> Statement::StaticCursor() {
                         v.kind = Value::Kind::Empty;
                         at += 1;
                 }
-                PutResultValue(*cursor, defs, c, v);
+                PutResultValue(result, defs, c, v);
             }
-            cursor->Flush();
+            result.Flush();
         }
-        cursor->isStatic = true;
-        cursor->GoTop();
-    } catch (...) {
-        CloseQuietly(*cursor);
-        throw;
-    }
+    });
     lastAutoinc = sql.lastAutoinc;
     return cursor;
 }
@@ -730,7 +743,7 @@ std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
     return cursor;
 }
 
-std::shared_ptr<Table> Statement::LiveCursor(const std::string& tableName, const std::string& rest) {
+std::vector<uint32_t> Statement::SelectedRecords(const std::string& tableName, const std::string& rest) {
     SqlSession& sql = connection_->Sql();
     std::string quoted = "\"";
     for (char c : tableName) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -752,6 +765,12 @@ std::shared_ptr<Table> Statement::LiveCursor(const std::string& tableName, const
         throw;
     }
     sqlite3_finalize(keys);
+    return records;
+}
+
+std::shared_ptr<Table> Statement::LiveCursor(const std::string& tableName, const std::string& rest) {
+    SqlSession& sql = connection_->Sql();
+    std::vector<uint32_t> records = SelectedRecords(tableName, rest);
     uint16_t type = 0;
     const std::string path = sql.ResolveTableFile(tableName, type);
     auto file = TableFile::Open(path, type ? type : tableType, false);
@@ -765,6 +784,84 @@ std::shared_ptr<Table> Statement::LiveCursor(const std::string& tableName, const
     cursor->isLive = true;
     cursor->GoTop();
     return cursor;
+}
+
+std::shared_ptr<Table> Statement::CopiedCursor() {
+    // SELECT * | name, ... FROM table [WHERE ...] [ORDER BY ...]: SQL only
+    // picks the records (and reads only what the condition and the order
+    // need); each result field is the table's field, byte for byte. That
+    // holds when both sides store the field alike: the engine's own table
+    // type on both, the same definition, no memo-like field (its data lives
+    // in the table's own memo file) and no character conversion.
+    if (charType != KIV_CHAR_ANSI) return nullptr;
+    const auto tokens = Tokenize(text_);
+    const size_t at = PlainSelectTable(tokens, IsName);
+    if (at == 0) return nullptr;
+    const size_t restAt = at + 1;
+    if (restAt < tokens.size() && !tokens[restAt].Is("WHERE") && !tokens[restAt].Is("ORDER")) return nullptr;
+    for (size_t k = restAt; k < tokens.size(); ++k)
+        if (tokens[k].Is("JOIN") || tokens[k].Is("GROUP") || tokens[k].Is("UNION") || tokens[k].Is("HAVING") ||
+            tokens[k].Is("DISTINCT") || tokens[k].Is("SELECT"))
+            return nullptr;
+    const int n = sqlite3_column_count(stmt_);
+    for (int c = 0; c < n; ++c) {
+        FieldDef probe;
+        const char* decl = sqlite3_column_decltype(stmt_, c);
+        if (!decl || !FieldFromDeclaredType(decl, probe)) return nullptr;
+    }
+    SqlSession& sql = connection_->Sql();
+    const std::string tableName = Unquoted(tokens[at].text);
+    uint16_t type = 0;
+    const std::string path = sql.ResolveTableFile(tableName, type);
+    if (path.empty()) return nullptr;
+    auto file = TableFile::Open(path, type ? type : tableType, false);
+    if (file->type() != KIV_TABLE_KDT || file->encrypted()) return nullptr;
+    const auto& stored = file->fields();
+    std::vector<int> from;
+    for (int c = 0; c < n; ++c) {
+        const char* name = sqlite3_column_name(stmt_, c);
+        const int i = name ? file->FieldIndex(name) : -1;
+        if (i < 0 || IsBlobType(stored[static_cast<size_t>(i)].type)) return nullptr;
+        from.push_back(i);
+    }
+    Collected none;
+    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
+    none.longest.assign(static_cast<size_t>(n), 1);
+    auto cursor = NewStaticCursor(ResultFields(none));
+    const auto& defs = cursor->file().fields();
+    for (size_t c = 0; c < from.size(); ++c) {
+        const FieldDef& f = stored[static_cast<size_t>(from[c])];
+        if (c >= defs.size() || defs[c].type != f.type || defs[c].length != f.length || defs[c].decimals != f.decimals) {
+            CloseQuietly(*cursor);
+            return nullptr;
+        }
+    }
+    const std::string rest = restAt < tokens.size() ? text_.substr(tokens[restAt].offset) : "";
+    return FillStatic(std::move(cursor), [&](Table& result) {
+        OpenRequest request;
+        request.charType = charType;
+        request.lockType = lockType;
+        request.readOnly = true;
+        request.alias = Upper(StripExtension(FilePart(path)));
+        auto source = std::make_shared<Table>(connection_, file, request, qel32::Kind::Cursor,
+                                              std::make_unique<KeysetOrder>(SelectedRecords(tableName, rest)));
+        try {
+            for (source->GoTop(); !source->eof(); source->Skip(1)) {
+                const uint8_t* image = source->image().data();
+                result.Append();
+                for (size_t c = 0; c < from.size(); ++c) {
+                    const FieldDef& f = stored[static_cast<size_t>(from[c])];
+                    result.SetRaw(static_cast<int>(c),
+                                  std::string_view(reinterpret_cast<const char*>(image) + f.offset, f.length));
+                }
+                result.Flush();
+            }
+        } catch (...) {
+            CloseQuietly(*source);
+            throw;
+        }
+        source->Close();
+    });
 }
 
 void Statement::CreateTable() {

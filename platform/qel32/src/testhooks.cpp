@@ -84,4 +84,6 @@ KIV_API void KivTestClearCallLog(void) {
 
 KIV_API uint64_t KivTestSqlRecordsRead(void) { return SqlRecordsRead(); }
 
+KIV_API uint64_t KivTestSqlValuesRead(void) { return SqlValuesRead(); }
+
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "qel32_test.h"
 #include "test_support.h"
 
 using namespace qeltest;
@@ -248,6 +249,51 @@ TEST_F(Sql, StaticCursorsWidenColumnsAndCleanUpAfterFailures) {
     else unsetenv("TMPDIR");
 }
 
+// A select of stored columns of one of the engine's own tables, with a
+// condition and an order: the result holds each field as the table stores it
+// (in the order the select names them, empty ones empty), SQL reads only the
+// values the condition and the order need, and the result is a snapshot.
+TEST_F(Sql, PlainSelectsOfOwnTablesCopyTheirFields) {
+    KIVHANDLE t = Create("stock.kdt", KIV_TABLE_KDT, "ID,INTEGER;NAME,C,10;PRICE,N,8,2;DAY,D;OK,LOGICAL;RATE,DOUBLE");
+    const char* rows[][6] = {{"1", "bolt", "0.25", "2024-02-29", "T", "1.5"},
+                             {"2", "nut", "12.50", "1999-12-31", "F", "-2"},
+                             {"3", "", "", "", "", ""},
+                             {"4", "washer", "3", "2000-01-01", "T", "0.125"}};
+    for (auto& r : rows) {
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        for (int i = 0; i < 6; ++i) {
+            if (*r[i]) {
+                KIV_ASSERT_OK(Set(t, KIV_FIELD(i + 1), r[i]));
+            }
+        }
+    }
+    KIV_ASSERT_OK(KivCloseTable(t));
+    KIVHANDLE st = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    KIV_ASSERT_OK(KivPrepareSQL(st, "SELECT rate, day, name, id, ok, price FROM stock WHERE id >= ? ORDER BY id DESC"));
+    KIV_ASSERT_OK(KivSetLong(st, KIV_FIELD(1), 2));
+    const uint64_t before = KivTestSqlValuesRead();
+    KIVHANDLE c = 0;
+    KIV_ASSERT_OK(KivExecuteSQL(st, &c));
+    const uint64_t read = KivTestSqlValuesRead() - before;
+    // (Record 3 holds only its ID; its empty logical reads as false.)
+    const std::string expected = "0.125|2000-01-01|washer|4|T|3.00;|||3|F|;-2|1999-12-31|nut|2|F|12.50;";
+    EXPECT_EQ(expected, Rows(c));
+    EXPECT_LE(read, 2u * 4u);  // the ID of each record, for the condition and the order
+    // The general road (a computed column) gives the same values.
+    EXPECT_EQ("0.125|2000-01-01|washer|4|T|3.00|5;|||3|F||4;-2|1999-12-31|nut|2|F|12.50|3;",
+              RowsOf(conn, "SELECT rate, day, name, id, ok, price, id + 1 FROM stock WHERE id >= 2 ORDER BY id DESC"));
+    // Changes after the run do not reach the result.
+    t = Open("stock.kdt");
+    KIV_ASSERT_OK(KivGotoRecord(t, 4));
+    KIV_ASSERT_OK(Set(t, "NAME", "changed"));
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    EXPECT_EQ(expected, Rows(c));
+    KIV_ASSERT_OK(KivCloseTable(c));
+    KIV_ASSERT_OK(KivCloseSQLStatement(st));
+}
+
 // Texts reach SQL whole, a NUL byte inside one included.
 TEST_F(Sql, TextsWithANulByteKeepTheirLength) {
     KIVHANDLE t = Open("customer.dbf");
@@ -364,6 +410,8 @@ protected:
             "table ORDERS orders.kdt\n"
             "column CUSTOMER 2 NAME 4 20 0\n"
             "property CUSTOMER 213 BYNAME\n"
+            "field-property CUSTOMER NAME 1 The customer's name, as printed\n"
+            "field-property CUSTOMER ID 1400 0\n"
             "procedure TOTALS amount,NUMERIC,10,2 total,MONEY,8,4 Sums the orders\n"
             "rights ORDERS 0x01\n";
         kdd = dir.File("shop.kdd");
@@ -424,6 +472,32 @@ TEST_F(DataDictionary, TablesOpenByDictionaryNameOrAsFreeFiles) {
     EXPECT_EQ(KIV_ERR_DD_UNKNOWN_NAME, KivOpenTable(dd, "SUPPLIER", nullptr, 0, 1, 0, 2, 0, &u));
     KIV_ASSERT_OK(KivOpenTable(dd, "orders.kdt", nullptr, 3, 1, 0, 2, 0, &u));
     EXPECT_EQ("Alder;", RowsOf(dd, "SELECT name FROM customer WHERE id = 1"));
+}
+
+// The column catalogue keeps a comment and a default value per field; they
+// follow their table when it is renamed and go with it.
+TEST_F(DataDictionary, FieldCommentsAndDefaultValues) {
+    auto property = [&](const char* table, const char* field, uint16_t number) {
+        char buf[100];
+        uint32_t len = sizeof buf;
+        const KIVRESULT rc = KivDDGetFieldProperty(dd, table, field, number, buf, &len);
+        return rc == KIV_OK ? std::string(buf, len) : "<" + std::to_string(rc) + ">";
+    };
+    const std::string missing = "<" + std::to_string(KIV_ERR_DD_NO_PROPERTY) + ">";
+    const std::string unknown = "<" + std::to_string(KIV_ERR_DD_UNKNOWN_NAME) + ">";
+    EXPECT_EQ("The customer's name, as printed", property("customer", "name", KIV_DD_PROP_FIELD_COMMENT));
+    EXPECT_EQ("0", property("CUSTOMER", "ID", KIV_DD_PROP_FIELD_DEFAULT_VALUE));
+    EXPECT_EQ(missing, property("CUSTOMER", "NAME", KIV_DD_PROP_FIELD_DEFAULT_VALUE));
+    EXPECT_EQ(missing, property("ORDERS", "AMOUNT", KIV_DD_PROP_FIELD_COMMENT));
+    EXPECT_EQ(unknown, property("CUSTOMER", "NOSUCH", KIV_DD_PROP_FIELD_COMMENT));
+    EXPECT_EQ(unknown, property("NOSUCH", "NAME", KIV_DD_PROP_FIELD_COMMENT));
+    KIV_ASSERT_OK(KivDDRenameObject(dd, "CUSTOMER", "CLIENT", KIV_DD_OBJ_TABLE, 0));
+    EXPECT_EQ("0", property("CLIENT", "ID", KIV_DD_PROP_FIELD_DEFAULT_VALUE));
+    // A table dropped and made again under the name has none of the old ones.
+    EXPECT_EQ(0u, Exec(dd, "DROP TABLE CLIENT"));
+    EXPECT_EQ(0u, Exec(dd, "CREATE TABLE CLIENT (ID INTEGER, NAME CHAR(5))"));
+    EXPECT_EQ(missing, property("CLIENT", "ID", KIV_DD_PROP_FIELD_DEFAULT_VALUE));
+    EXPECT_EQ(missing, property("CLIENT", "NAME", KIV_DD_PROP_FIELD_COMMENT));
 }
 
 TEST_F(DataDictionary, ObjectsPropertiesAndRenames) {
