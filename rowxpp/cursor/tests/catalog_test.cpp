@@ -245,4 +245,159 @@ TEST(CatalogLists, EachListAnswersWhatTheCatalogFunctionAnswersOnEachDriver) {
     }
 }
 
+// What one catalog call was handed after the statement handle: each name
+// as its text ("<null>" for a null pointer) and each number as it is.
+std::vector<std::string> Handed(const std::vector<int64_t>& a, const std::string& layout) {
+    std::vector<std::string> out;
+    size_t i = 1;
+    for (char kind : layout) {
+        if (kind == 'n') {
+            int64_t length = a[i + 1];
+            out.push_back(a[i] == 0 ? "<null>" : std::string(reinterpret_cast<const char*>(a[i]),
+                                                             static_cast<size_t>(length)));
+            out.push_back(std::to_string(length));
+            i += 2;
+        } else {
+            out.push_back(std::to_string(a[i]));
+            i += 1;
+        }
+    }
+    return out;
+}
+
+TEST(CatalogLists, ArgumentsHandedToTheDriverManager) {
+    auto c = Connected("SQLite");
+    ASSERT_NE(c->Handle, 0);
+    xpp::Value conn(c);
+    struct Case {
+        const char* what;
+        std::function<std::shared_ptr<SQLCatalogQuery>()> make;
+        std::vector<std::optional<xpp::Args>> calls;  // Execute arguments, one call each; none: Refresh
+        int entry;
+        std::string layout;  // n: a name with its length, i: a number
+        std::vector<std::vector<std::string>> handed;
+    };
+    auto tables = [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListTables::New(conn)); };
+    const std::string N = "<null>";
+    const std::vector<Case> cases = {
+        {"tables without arguments: four null names", tables, {xpp::Args{}}, 54, "nnnn",
+         {{N, "0", N, "0", N, "0", N, "0"}}},
+        {"an empty name is no null pointer", tables, {xpp::Args{xpp::Value(), xpp::Value(), ""}}, 54, "nnnn",
+         {{N, "0", N, "0", "", "0", N, "0"}}},
+        {"names with their byte lengths, unchanged", tables,
+         {xpp::Args{xpp::Value(), xpp::Value(), "T1", "TABLE,VIEW"}}, 54, "nnnn",
+         {{N, "0", N, "0", "T1", "2", "TABLE,VIEW", "10"}}},
+        {"a later call without arguments clears, Refresh replays", tables,
+         {xpp::Args{xpp::Value(), xpp::Value(), "T1"}, xpp::Args{}, xpp::Args{xpp::Value(), "s", "T_2%"}, {}}, 54,
+         "nnnn",
+         {{N, "0", N, "0", "T1", "2", N, "0"},
+          {N, "0", N, "0", N, "0", N, "0"},
+          {N, "0", "s", "1", "T_2%", "4", N, "0"},
+          {N, "0", "s", "1", "T_2%", "4", N, "0"}}},
+        {"a name that is no text is absent", tables, {xpp::Args{xpp::Value(), 5, xpp::Array{}}}, 54, "nnnn",
+         {{N, "0", N, "0", N, "0", N, "0"}}},
+        {"columns: catalog and schema only",
+         [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListColumns::New(conn)); }, {xpp::Args{"c", "s"}}, 46,
+         "nnnn", {{"c", "1", "s", "1", N, "0", N, "0"}}},
+        {"column privileges", [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListColumnPrivileges::New(conn)); },
+         {xpp::Args{"c", "s", "t", "col"}}, 45, "nnnn", {{"c", "1", "s", "1", "t", "1", "col", "3"}}},
+        {"foreign keys: all twelve elements",
+         [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListForeignKeys::New(conn)); },
+         {xpp::Args{"pc", "ps", "pt", "fc", "fs", "ftab"}}, 47, "nnnnnn",
+         {{"pc", "2", "ps", "2", "pt", "2", "fc", "2", "fs", "2", "ftab", "4"}}},
+        {"primary keys", [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListPrimaryKeys::New(conn)); },
+         {xpp::Args{xpp::Value(), xpp::Value(), "T"}}, 48, "nnn", {{N, "0", N, "0", "T", "1"}}},
+        {"procedure columns",
+         [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListProcedureColumns::New(conn)); },
+         {xpp::Args{xpp::Value(), xpp::Value(), "p", "x"}}, 49, "nnnn", {{N, "0", N, "0", "p", "1", "x", "1"}}},
+        {"procedures", [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListProcedures::New(conn)); },
+         {xpp::Args{xpp::Value(), "sch"}}, 50, "nnn", {{N, "0", "sch", "3", N, "0"}}},
+        {"special columns: defaults 1, 2, 1; given values, 0 included",
+         [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListSpecialColumns::New(conn)); },
+         {xpp::Args{xpp::Value(), xpp::Value(), xpp::Value(), "T"}, xpp::Args{2, xpp::Value(), xpp::Value(), "T", 0, 0}},
+         51, "innnii", {{"1", N, "0", N, "0", "T", "1", "2", "1"}, {"2", N, "0", N, "0", "T", "1", "0", "0"}}},
+        {"statistics: defaults unique 1, reserved 0",
+         [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListStatistics::New(conn)); },
+         {xpp::Args{xpp::Value(), xpp::Value(), "T"}, xpp::Args{xpp::Value(), xpp::Value(), "T", 0, 1}}, 52,
+         "nnnii", {{N, "0", N, "0", "T", "1", "1", "0"}, {N, "0", N, "0", "T", "1", "0", "1"}}},
+        {"table privileges", [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListTablePrivileges::New(conn)); },
+         {xpp::Args{"c"}}, 53, "nnn", {{"c", "1", N, "0", N, "0"}}},
+        {"type info: only a number is a type",
+         [&] { return std::shared_ptr<SQLCatalogQuery>(SQLListTypeInfo::New(conn)); },
+         {xpp::Args{}, xpp::Args{"4"}, xpp::Args{4}, {}}, 9, "i", {{"0"}, {"0"}, {"4"}, {"4"}}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        auto list = k.make();
+        // the names are read while the call runs: they live no longer
+        std::vector<std::vector<std::string>> handed;
+        CallLog log([&](int index, const std::vector<int64_t>& a) -> std::optional<int64_t> {
+            if (index == k.entry) {
+                EXPECT_EQ(a[0], list->Handle);
+                handed.push_back(Handed(a, k.layout));
+            }
+            return std::nullopt;
+        });
+        for (size_t i = 0; i < k.calls.size(); ++i) {
+            if (k.calls[i]) list->Execute(*k.calls[i]);
+            else list->Refresh();
+        }
+        EXPECT_EQ(handed, k.handed);
+        // every call but the first closed the result before it
+        EXPECT_EQ(log.Count(56), static_cast<int>(k.calls.size()) - 1);
+        list->Destroy();
+    }
+    c->Destroy();
+}
+
+TEST(CatalogLists, EditingAnswersConstantsWithoutTheDriver) {
+    auto c = Connected("SQLite");
+    ASSERT_NE(c->Handle, 0);
+    auto list = SQLListTypeInfo::New(xpp::Value(c));
+    // before any Execute, Refresh passes the twelve zeros: all types
+    ASSERT_EQ(list->Refresh(), 0);
+    EXPECT_TRUE(list->isCursorOpen);
+    EXPECT_FALSE(list->Eof());
+    EXPECT_EQ(list->RecNo(), 1);
+    xpp::Value first = list->FieldGet(1);
+    xpp::Value me(std::static_pointer_cast<SQLSelect>(list));
+    CallLog log;
+    EXPECT_TRUE(list->FieldPut(1, "x").IsNil());
+    EXPECT_TRUE(xpp::Send(me, "fieldput", xpp::Args{1, "x"}).IsNil());
+    EXPECT_TRUE(xpp::Send(me, "delete").IsNil());
+    EXPECT_TRUE(xpp::Send(me, "append").IsNil());
+    EXPECT_TRUE(xpp::Send(me, "cancelupdate").IsNil());
+    EXPECT_FALSE(xpp::Send(me, "setprimarykey", xpp::Args{1}).Log());
+    EXPECT_FALSE(xpp::Send(me, "updaterow", xpp::Args{true}).Log());
+    EXPECT_TRUE(xpp::Send(me, "prepare").Log());
+    EXPECT_FALSE(list->Commit());
+    list->RecordPut(list->RecordGet());
+    EXPECT_FALSE(list->isRowModified());
+    EXPECT_EQ(xpp::Var2Char(list->FieldGet(1)), xpp::Var2Char(first));
+    EXPECT_EQ(log.Total(), 0u);
+    // never counted
+    EXPECT_EQ(list->RecCount(), 0);
+    EXPECT_TRUE(list->isDerivedFrom("SQLCatalogQuery"));
+    EXPECT_EQ(SQLLISTTYPEINFO().Name(), "SQLListTypeInfo");
+    EXPECT_TRUE(SQLLISTTABLES().DerivesFrom("SQLSelect"));
+    list->Destroy();
+
+    // an empty list: open, at its end, counted 0
+    auto none = SQLListTables::New(xpp::Value(c));
+    ASSERT_EQ(none->Execute(xpp::Args{xpp::Value(), xpp::Value(), "no_such_table_here"}), 0);
+    EXPECT_TRUE(none->isCursorOpen);
+    EXPECT_TRUE(none->Eof());
+    EXPECT_EQ(none->RecCount(), 0);
+    // a failed call closes it; it answers the next Execute
+    CallLog refuse([](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+        return index == 54 ? std::optional<int64_t>(SQL_STILL_EXECUTING) : std::nullopt;
+    });
+    none->DisplayErrors = false;
+    EXPECT_EQ(none->Execute(), kExecFailed);
+    EXPECT_EQ(none->ErrorCode, SQL_STILL_EXECUTING);
+    EXPECT_FALSE(none->isCursorOpen);
+    none->Destroy();
+    c->Destroy();
+}
+
 }  // namespace
