@@ -377,4 +377,81 @@ TEST(CursorWrite, CursorWithoutTableAnswersFalse) {
     }
 }
 
+TEST(CursorWrite, NewRowOfNilsPutsNullIntoTheLastNullableColumnOnEachDriver) {
+    const std::vector<std::pair<const char*, const char*>> tables = {
+        // the SQLite driver describes every result column as nullable
+        {"SQLite", "CREATE TABLE nils (a INTEGER NOT NULL DEFAULT 3, b INTEGER, c VARCHAR(5))"},
+        {"PostgreSQL", "CREATE TABLE nils (a INTEGER NOT NULL DEFAULT 3, b INTEGER, c VARCHAR(5) NOT NULL DEFAULT 'z')"},
+        {"KIVODBC", "CREATE TABLE nils (a INTEGER, b INTEGER, c VARCHAR(5))"},
+    };
+    for (const auto& [dsn, create] : tables) {
+        SCOPED_TRACE(dsn);
+        auto c = Connected(dsn);
+        ASSERT_NE(c->Handle, 0);
+        c->Execute("DROP TABLE nils");
+        ASSERT_NE(c->Execute(create), kExecFailed);
+        c->Execute("INSERT INTO nils (a, b, c) VALUES (1, 2, 'x')");
+        auto s = c->Cursor("SELECT a, b, c FROM nils");
+        ASSERT_NE(s->Execute(), kExecFailed);
+        auto last = [&] {
+            for (int64_t i = s->FCount(); i >= 1; --i) {
+                if (s->GetSQLColumn(i)->isNullable) return s->GetSQLColumn(i)->Name;
+            }
+            return s->GetSQLColumn(1)->Name;
+        };
+        std::string chosen = last();
+        s->Append();
+        s->FieldPut("b", xpp::Value());
+        TextLog log;
+        EXPECT_TRUE(s->UpdateRow());
+        EXPECT_EQ(log.Starting("insert"), std::vector<std::string>{"insert into nils(\"" + chosen + "\") values ( NULL)"});
+        Table rows = ReadBack(c->Handle, "SELECT a, b, c FROM nils ORDER BY a");
+        ASSERT_EQ(rows.size(), 2u);
+        // the first row untouched, the new one NULL in the chosen column
+        bool sawFirst = false;
+        for (const auto& r : rows) {
+            if (r[0] == Cell("1")) {
+                sawFirst = true;
+                EXPECT_EQ(r, (std::vector<Cell>{"1", "2", "x"}));
+            } else {
+                EXPECT_EQ(r[chosen == "a" ? 0 : chosen == "b" ? 1 : 2], std::nullopt);
+            }
+        }
+        EXPECT_TRUE(sawFirst);
+        s->Destroy();
+        c->Execute("DROP TABLE nils");
+        c->Destroy();
+    }
+}
+
+TEST(CursorWrite, CommitTransactionRaisesForARowItCannotWrite) {
+    auto c = Connected("PostgreSQL");
+    ASSERT_NE(c->Handle, 0);
+    c->Execute("DROP TABLE guarded");
+    ASSERT_NE(c->Execute("CREATE TABLE guarded (id INTEGER PRIMARY KEY, n INTEGER CHECK (n > 0))"), kExecFailed);
+    c->Execute("INSERT INTO guarded (id, n) VALUES (1, 1)");
+    auto s = c->Cursor("SELECT id, n FROM guarded");
+    ASSERT_NE(s->Execute(), kExecFailed);
+    ASSERT_TRUE(s->SetPrimaryKey("id"));
+    s->DisplayErrors = false;
+    s->FieldPut("n", -5);
+    {
+        CapturedErrors raised;
+        s->CommitTransaction();
+        ASSERT_EQ(raised.Errors().size(), 1u);
+        EXPECT_EQ(raised.Errors()[0]->description.Str(), "Can not write the changed row!");
+        EXPECT_TRUE(s->isRowModified());
+    }
+    s->FieldPut("n", 6);
+    {
+        CapturedErrors raised;
+        EXPECT_TRUE(s->CommitTransaction());
+        EXPECT_TRUE(raised.Errors().empty());
+    }
+    EXPECT_EQ(ReadBack(c->Handle, "SELECT n FROM guarded")[0][0], Cell("6"));
+    s->Destroy();
+    c->Execute("DROP TABLE guarded");
+    c->Destroy();
+}
+
 }  // namespace
