@@ -378,6 +378,16 @@ TEST(CatalogLists, EditingAnswersConstantsWithoutTheDriver) {
     // never counted
     EXPECT_EQ(list->RecCount(), 0);
     EXPECT_TRUE(list->isDerivedFrom("SQLCatalogQuery"));
+    // once closed, the count re-runs the list and never builds a counting
+    // statement
+    {
+        TextLog texts;
+        list->Close();
+        EXPECT_GE(list->RecCount(), 0);
+        EXPECT_TRUE(list->isCursorOpen);
+        EXPECT_TRUE(texts.Texts().empty());
+        EXPECT_EQ(texts.Log().Count(9), 1);
+    }
     EXPECT_EQ(SQLLISTTYPEINFO().Name(), "SQLListTypeInfo");
     EXPECT_TRUE(SQLLISTTABLES().DerivesFrom("SQLSelect"));
     list->Destroy();
