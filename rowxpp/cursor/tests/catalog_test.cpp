@@ -392,6 +392,21 @@ TEST(CatalogLists, EditingAnswersConstantsWithoutTheDriver) {
     EXPECT_TRUE(SQLLISTTABLES().DerivesFrom("SQLSelect"));
     list->Destroy();
 
+    // a cursor type that cannot be read leaves the list scrollable
+    {
+        CallLog noType([](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
+            return index == 15 ? std::optional<int64_t>(SQL_ERROR) : std::nullopt;
+        });
+        auto types = SQLListTypeInfo::New(xpp::Value(c));
+        types->DisplayErrors = false;
+        EXPECT_EQ(types->Execute(), 0);
+        EXPECT_EQ(noType.Count(15), 1);
+        EXPECT_TRUE(types->Scrollable());
+        EXPECT_TRUE(types->Skip());
+        EXPECT_EQ(types->RecNo(), 2);
+        types->Destroy();
+    }
+
     // an empty list: open, at its end, counted 0
     auto none = SQLListTables::New(xpp::Value(c));
     ASSERT_EQ(none->Execute(xpp::Args{xpp::Value(), xpp::Value(), "no_such_table_here"}), 0);
