@@ -1,6 +1,7 @@
 // SQLSelect: a cursor over one ODBC result set, with its described columns
 // (SQLColumn), the tables its statement reads (SQLTable), the current row
-// (SQLRow), fetching, navigation and field access by name or number.
+// (SQLRow), fetching, navigation and field access by name or number,
+// writing the current row back, and Seek and Locate.
 #pragma once
 
 #include <cstdint>
