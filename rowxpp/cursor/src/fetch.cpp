@@ -66,9 +66,15 @@ std::string SQLSelect::FirstState_() {
     return state.IsChar() ? state.Str() : std::string();
 }
 
-void SQLSelect::WritePending_() {
-    if (Row_->isRowModified) UpdateRow();
-    else RowsUpdated_ = 0;
+bool SQLSelect::WritePending_() {
+    if (!Row_->isRowModified) {
+        RowsUpdated_ = 0;
+        return true;
+    }
+    if (UpdateRow()) return true;
+    // The row stays as it is, so that the program can mend or cancel it.
+    RAISEERROR_(0, "Can not write the changed row!");
+    return false;
 }
 
 void SQLSelect::MoveRecNo_(int64_t orientation, int64_t offset) {
@@ -86,7 +92,7 @@ void SQLSelect::MoveRecNo_(int64_t orientation, int64_t offset) {
 bool SQLSelect::FetchNext_() {
     XPP_FRAME("SQLSELECT:__FETCHNEXT");
     if (!isCursorOpen) return false;
-    WritePending_();
+    if (!WritePending_()) return false;
     if (Eof_ && !Bof_) return false;
     Row_->Clear();
     ErrorCode = OdbcCall<37>(H(Handle));
@@ -124,8 +130,8 @@ bool SQLSelect::FetchNext_() {
 bool SQLSelect::FetchScroll_(int64_t orientation, int64_t offset) {
     XPP_FRAME("SQLSELECT:__FETCHSCROLL");
     if (!isCursorOpen) return false;
+    if (!WritePending_()) return false;
     Bof_ = Eof_ = false;
-    WritePending_();
     Row_->Clear();
     ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(orientation), static_cast<SQLLEN>(offset));
     bool backward = orientation == SQL_FETCH_PRIOR || offset < 0;
@@ -380,25 +386,25 @@ int64_t SQLSelect::RecCount() {
     int64_t count = -1;
     if (xpp::At(" group by ", low) > 0 || xpp::At(" having ", low) > 0 || xpp::At("distinct", low) > 0 ||
         xpp::At(" union ", low) > 0) {
-        count = CountWith_(derived);
+        count = CountWith_(derived, ParamList);
     } else {
         std::string simple = "select count (*) " + cStatement.substr(from - 1);
         std::string lowSimple = xpp::Lower(Blanked(simple));
         size_t cut = xpp::At(" order by ", lowSimple);
         if (cut > 0) simple.resize(cut);
-        count = CountWith_(simple);
-        if (count < 0) count = CountWith_(derived);
+        count = CountWith_(simple, ParamList);
+        if (count < 0) count = CountWith_(derived, ParamList);
     }
     if (count >= 0) nRecCount = count;
     return count;
 }
 
-int64_t SQLSelect::CountWith_(const std::string& text) {
+int64_t SQLSelect::CountWith_(const std::string& text, const xpp::Value& params) {
     XPP_FRAME("SQLSELECT:RECCOUNT");
     auto counter = SQLStatement::New(text, xpp::Value(Connection));
     counter->DisplayErrors = false;
     int64_t count = -1;
-    if (counter->Handle != 0 && counter->Execute(xpp::Args{ParamList}) != kExecFailed) {
+    if (counter->Handle != 0 && counter->Execute(xpp::Args{params}) != kExecFailed) {
         int64_t rc = OdbcCall<37>(H(counter->Handle));
         if (Ok(rc)) {
             SQLINTEGER cell = 0;

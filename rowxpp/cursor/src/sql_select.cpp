@@ -124,7 +124,19 @@ xpp::Class& SQLSelect::ClassObject() {
         c.AddMessage("commit", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Commit(); });
         c.AddMessage("committransaction",
                      [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).CommitTransaction(); });
-        c.AddMessage("updaterow", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).UpdateRow(); });
+        c.AddMessage("updaterow", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).UpdateRow(a[1]); });
+        c.AddMessage("__forcerowupdate",
+                     [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).ForceRowUpdate_(a[1], a[2]); });
+        c.AddMessage("setprimarykey",
+                     [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).SetPrimaryKey(a[1], a[2]); });
+        c.AddMessage("delete", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Delete(); });
+        c.AddMessage("append", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Append(); });
+        c.AddMessage("seek", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value {
+            return self(o).Seek(a[1], a[2], a[3], a[4], a[5]);
+        });
+        c.AddMessage("locate", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value {
+            return self(o).Locate(a[1], a[2], a[3], a[4]);
+        });
         c.AddMessage("cancelupdate", [self, me](xpp::Object& o, xpp::Args&) -> xpp::Value {
             self(o).CancelUpdate();
             return me(o);
@@ -354,7 +366,8 @@ bool SQLSelect::Prepare(const xpp::Value& sql) {
 }
 
 bool SQLSelect::CommitTransaction() {
-    UpdateRow();
+    XPP_FRAME("SQLSELECT:COMMITTRANSACTION");
+    if (!UpdateRow()) RAISEERROR_(0, "Can not write the changed row!");
     return SQLStatement::CommitTransaction();
 }
 

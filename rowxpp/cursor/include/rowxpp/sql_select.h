@@ -1,6 +1,7 @@
 // SQLSelect: a cursor over one ODBC result set, with its described columns
 // (SQLColumn), the tables its statement reads (SQLTable), the current row
-// (SQLRow), fetching, navigation and field access by name or number.
+// (SQLRow), fetching, navigation and field access by name or number,
+// writing the current row back, and Seek and Locate.
 #pragma once
 
 #include <cstdint>
@@ -144,13 +145,38 @@ public:
     // NIL or .T.: the full reset; .F.: the partial one.
     SQLStatement& Reset_(const xpp::Value& all = xpp::Value()) override;
     xpp::Value Destroy() override;
-    int64_t Refresh();
+    virtual int64_t Refresh();
     bool Prepare(const xpp::Value& sql = xpp::Value()) override;
+    // Writes a pending change (raising "Can not write the changed row!"
+    // when it cannot), then commits the connection's transaction.
     bool CommitTransaction();
     bool Commit() { return UpdateRow(); }
-    SQLSelect& CancelUpdate();
-    // Writing rows back is not built yet: answers .F. and writes nothing.
-    bool UpdateRow() { return false; }
+    virtual SQLSelect& CancelUpdate();
+
+    // ---- writing rows back
+    // SetPrimaryKey(keys, table): an array replaces the key of the table
+    // (the first one when `table` is empty), a single name or number is
+    // added to it; names are labels, else base column names.
+    virtual bool SetPrimaryKey(const xpp::Value& keys = xpp::Value(), const xpp::Value& table = xpp::Value());
+    // Delete and Append mark the row; both answer the cursor.
+    virtual xpp::Value Delete();
+    virtual xpp::Value Append();
+    // Writes the marked row to the first table: .T. when nothing needed
+    // writing or the write succeeded; the marks stay after a failure.
+    virtual bool UpdateRow(const xpp::Value& force = xpp::Value());
+    // Loads the values as fetched and the buffer into the row (either NIL)
+    // and writes it with UpdateRow(.T.).
+    bool ForceRowUpdate_(const xpp::Value& originals, const xpp::Value& buffer);
+
+    // ---- seeking and locating
+    // Binary search of a result sorted on `fields` (default: its ORDER BY
+    // columns) for the first row equal to `key`.
+    bool Seek(const xpp::Value& key, const xpp::Value& fields = xpp::Value(), const xpp::Value& soft = xpp::Value(),
+              const xpp::Value& first = xpp::Value(), const xpp::Value& last = xpp::Value());
+    // Scans forward for a row satisfying a block, a field value, or arrays
+    // of both.
+    bool Locate(const xpp::Value& condition, const xpp::Value& field = xpp::Value(),
+                const xpp::Value& continueFlag = xpp::Value(), const xpp::Value& maximum = xpp::Value());
 
     // ---- fetching and navigation
     // Converts the row the driver stands on into RowBuffer and
@@ -172,7 +198,7 @@ public:
     int64_t FieldPos(const xpp::Value& field, const xpp::Value& raise = xpp::Value());
     std::string FieldName(const xpp::Value& field);
     xpp::Value FieldGet(const xpp::Value& field);
-    xpp::Value FieldPut(const xpp::Value& field, const xpp::Value& value);
+    virtual xpp::Value FieldPut(const xpp::Value& field, const xpp::Value& value);
     xpp::Array RecordGet();
     xpp::Value RecordPut(const xpp::Value& values);
 
@@ -227,6 +253,10 @@ protected:
     bool FetchScroll_(int64_t orientation, int64_t offset = 0);
     SQLSelect& GetTableName_();
     xpp::Value Self_();
+    // The search clause of an UPDATE or DELETE; its values go into `params`.
+    std::string CreateSearchExp_(bool positioned, const xpp::Array& params, const xpp::Array& keys,
+                                 const std::string& quote);
+    bool isPrevLower_(const xpp::Array& fields, const xpp::Array& key, size_t n);
 
     std::shared_ptr<SQLStatement> oSQLUpdate;
     xpp::Value aSQLTables;
@@ -240,12 +270,17 @@ protected:
 
 private:
     bool OpenOrPrepared_();
-    void WritePending_();
+    // Writes a pending change before a move; false (after raising "Can not
+    // write the changed row!") when it could not be written.
+    bool WritePending_();
+    // The number of rows `clause` selects from `table`, -1 when it cannot
+    // be counted.
+    int64_t CountRows_(const std::string& table, const std::string& clause, const xpp::Array& params);
     void MoveRecNo_(int64_t orientation, int64_t offset);
     // The first SQLSTATE of the statement's diagnostics, "" when none.
     std::string FirstState_();
     // Runs one count statement; -1 when it cannot be run.
-    int64_t CountWith_(const std::string& text);
+    int64_t CountWith_(const std::string& text, const xpp::Value& params);
     int64_t Lookup_(const xpp::Value& field) const;
 
     int64_t RowBufferSize_ = 16;
@@ -254,9 +289,26 @@ private:
     int64_t RowsUpdated_ = 0;
     bool Bof_ = true;
     bool Eof_ = true;
+    // The last search clause compared values only (no key, no auto-unique
+    // column, not positioned).
+    bool searchByValues_ = false;
 };
 
 xpp::Class& SQLSELECT();
+
+// FORMATBUFFER(value, SQL type, params, NULL text, marker, prefix): the
+// text of one value in a generated statement; a value that travels as a
+// parameter is appended to `params` and answered by `marker`.
+std::string FORMATBUFFER(const xpp::Value& value, int64_t sqlType, const xpp::Array& params,
+                         const std::string& nullText, const std::string& marker, const std::string& prefix);
+
+// Row comparisons of Seek and Locate.
+bool ISROWEQ(SQLSelect& cursor, const xpp::Array& fields, const xpp::Array& key, size_t n);
+bool ISROWGTEQ(SQLSelect& cursor, const xpp::Array& fields, const xpp::Array& key, size_t i, size_t n);
+// {|o|o:RowBuffer[position] = value}
+xpp::Block ISFIELDEQ(int64_t position, const xpp::Value& value);
+// .T. when each of the first `count` blocks answers .T. for (a, b).
+bool EVALLIST(const xpp::Array& blocks, size_t count, const xpp::Value& a, const xpp::Value& b);
 
 // __REBINDCOLUMNS(handle, buffers, cells, columns, limit, last): binds the
 // columns of an earlier description again; answers the last bound column.
