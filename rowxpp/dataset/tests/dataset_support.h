@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,28 +51,34 @@ inline std::shared_ptr<rowxpp::SQLConnection> WithRows(const char* dsn, const st
 // Sets onError of the data set's cursor to a block that keeps the SQLSTATE
 // of each report, but for the warning of a cursor that cannot be made
 // updatable (01S02).
+// Reports may come from the thread that cancels.
 struct States {
     std::shared_ptr<std::vector<std::string>> seen = std::make_shared<std::vector<std::string>>();
+    std::shared_ptr<std::mutex> lock = std::make_shared<std::mutex>();
     xpp::Block Block() const {
         auto into = seen;
-        return xpp::Block([into](xpp::Args& a) {
+        auto guard = lock;
+        return xpp::Block([into, guard](xpp::Args& a) {
             auto errors = a[4].Arr();
             std::string state = errors.Len() > 0 ? errors.Get(1).As<rowxpp::SQLError>()->SQLState.Str() : "";
+            std::lock_guard<std::mutex> held(*guard);
             if (state != "01S02") into->push_back(state);
             return xpp::Value();
         });
     }
     bool Has(const std::string& state) const {
+        std::lock_guard<std::mutex> held(*lock);
         for (const auto& s : *seen)
             if (s == state) return true;
         return false;
     }
 };
 
-// Ids of the cached rows, read through FieldGet.
+// Ids of the cached rows after the lazy refresh, read through FieldGet.
 inline std::vector<int64_t> Ids(rowxpp::SQLDataSet& ds, const char* field = "id") {
     std::vector<int64_t> ids;
-    for (int64_t i = 1; i <= static_cast<int64_t>(ds.DataSet.Len()); ++i) ids.push_back(ds.FieldGet(field, i).Int());
+    const int64_t n = ds.RecCount();
+    for (int64_t i = 1; i <= n; ++i) ids.push_back(ds.FieldGet(field, i).Int());
     return ids;
 }
 
