@@ -13,7 +13,7 @@ namespace rowxpp {
 int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     XPP_FRAME("SQLDATASET:FETCHDATA");
     xpp::Sync sync(*this);
-    xpp::Array rows;
+    std::vector<xpp::Value> rows;
     std::vector<xpp::Value> links = DataLinksGet_.Items();
     xpp::Value filter = CustomFilter;
     const size_t fieldCount = static_cast<size_t>(FCount_);
@@ -71,20 +71,22 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     if (success) {
         SQLSelect& cursor = *Cursor_;
         xpp::Value oCursor(Cursor_);
+        // one allocation per row and element list: the values, the state
+        // and a copy of the values as fetched
         auto build = [&]() {
-            xpp::Array row;
+            std::vector<xpp::Value> values;
             if (whole) {
-                row = xpp::AClone(cursor.RowBuffer);
+                std::vector<xpp::Value> buffer = cursor.RowBuffer.Items();
+                values.reserve(buffer.size() + 2);
+                for (xpp::Value& v : buffer) values.push_back(v.IsArray() ? xpp::Value(xpp::AClone(v.Arr())) : std::move(v));
             } else {
-                std::vector<xpp::Value> values;
                 values.reserve(fieldCount + 2);
                 for (size_t i = 0; i < fieldCount && i < links.size(); ++i)
                     values.push_back(xpp::Eval(links[i], xpp::Args{oCursor}));
-                row = xpp::Array(std::move(values));
             }
-            row.Add(1);
-            row.Add(xpp::AClone(cursor.Row()->Original));
-            rows.Add(row);
+            values.push_back(1);
+            values.push_back(xpp::AClone(cursor.Row()->Original));
+            rows.push_back(xpp::Array(std::move(values)));
         };
         auto late = [&]() { return timed && ClockSeconds_() >= deadline; };
         if (filter.IsBlock()) {
@@ -111,8 +113,8 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
 
     isCursorClosed_ = true;
     if (!success) isRefreshNeeded_ = true;
-    int64_t n = static_cast<int64_t>(rows.Len());
-    DataSet.Assign(rows.Items());
+    int64_t n = static_cast<int64_t>(rows.size());
+    DataSet.Assign(std::move(rows));
     RecNo_ = n > 0 ? 1 : 0;
     CurParameters_ = parameters.IsArray() ? xpp::Value(xpp::AClone(parameters.Arr())) : parameters;
     lBof_ = lEof_ = (RecNo_ == 0);
