@@ -17,7 +17,8 @@ const char* kAll = "SELECT id, name, qty FROM dsc ORDER BY id";
 
 // Installs a test clock for the life of the guard.
 struct ClockGuard {
-    xpp::testing::TestClock clock{2460000, 12 * 3600 * 1000};
+    explicit ClockGuard(int64_t ms = 12 * 3600 * 1000) : clock(2460000, ms) {}
+    xpp::testing::TestClock clock;
     xpp::testing::Clock* kept = xpp::testing::SetClock(&clock);
     ~ClockGuard() { xpp::testing::SetClock(kept); }
 };
@@ -48,6 +49,8 @@ TEST(DataSetFill, RowAndTimeLimits) {
         int timeoutAtRow;  // the filter moves the clock past the limit at this id; 0: no limit
         int64_t rows;
         bool truncated;
+        int64_t startMs = 12 * 3600 * 1000;  // the clock's time of day at the start
+        int64_t everyRowMs = 0;              // the filter moves the clock on by this at every row
     };
     const std::vector<Case> cases = {
         {"limit 10", 10, 0, 0, 10, true},
@@ -56,20 +59,22 @@ TEST(DataSetFill, RowAndTimeLimits) {
         {"limit -1", -1, 0, 0, 25, false},
         {"no limit", xpp::Value(), 0, 0, 25, false},
         {"time limit passed at row 3", xpp::Value(), 1, 3, 3, true},
+        {"time limit running over midnight", xpp::Value(), 1, 0, 2, true, 86399000, 1000},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        ClockGuard clock;
+        ClockGuard clock(k.startMs);
         xpp::Value filter;
         if (k.passEvery > 0) {
             filter = xpp::Block([&k, &clock](xpp::Args& a) -> xpp::Value {
                 int64_t id = a[1].As<SQLSelect>()->FieldGet("id").Int();
                 if (id == k.timeoutAtRow) clock.clock.Advance(5000);
+                clock.clock.Advance(k.everyRowMs);
                 return id % k.passEvery == 0;
             });
         }
         auto ds = SQLDataSet::New(kAll, c, {}, {}, k.maxRows, {}, filter);
-        if (k.timeoutAtRow > 0) EXPECT_TRUE(ISEQUAL(ds->QueryTimeout(2), 2));
+        if (k.timeoutAtRow > 0 || k.everyRowMs > 0) EXPECT_TRUE(ISEQUAL(ds->QueryTimeout(2), 2));
         EXPECT_EQ(ds->FetchData(), k.rows);
         EXPECT_EQ(static_cast<int64_t>(ds->DataSet.Len()), k.rows);
         EXPECT_EQ(ds->isTruncated(), k.truncated);
@@ -130,6 +135,33 @@ TEST(DataSetFill, SkipForEqualParametersAndForcedFills) {
     EXPECT_FALSE(states.seen->empty());
     EXPECT_EQ(c->ActiveStatements(), 0u);
     ds->Destroy();
+    c->Destroy();
+}
+
+TEST(DataSetFill, MarkDuringAFillIsKeptAndTheCursorsLimitHoldsOnRefills) {
+    auto c = WithRows("SQLite", "dsc", 6);
+    ASSERT_NE(c->Handle, 0);
+    SQLDataSet* raw = nullptr;
+    bool mark = false;
+    auto ds = SQLDataSet::New(kAll, c, xpp::Block([&](xpp::Args&) -> xpp::Value {
+                                  if (mark && raw) raw->Refresh();  // a parent moving meanwhile
+                                  return xpp::Value();
+                              }));
+    raw = ds.get();
+    EXPECT_EQ(ds->FetchData(), 6);
+    EXPECT_FALSE(ds->isRefreshNeeded());
+    mark = true;
+    EXPECT_EQ(ds->FetchData(), 6);
+    EXPECT_TRUE(ds->isRefreshNeeded());
+    ds->Destroy();
+
+    // a row limit the program set on the cursor it hands over
+    auto cursor = SQLSelect::New(kAll, c, 1, 0);
+    EXPECT_EQ(cursor->MaxRows(2), 2);
+    auto limited = SQLDataSet::New(cursor);
+    for (int fill = 1; fill <= 3; ++fill) EXPECT_EQ(limited->FetchData(), 2) << fill;
+    limited->Destroy();
+    c->Execute("DROP TABLE dsc");
     c->Destroy();
 }
 
