@@ -129,6 +129,9 @@ TEST(DataSetRelations, CycleClosesCancelsAndSetsOnce) {
     b->SetRelation(a);
     EXPECT_TRUE(ISEQUAL(a->QueryTimeout(7), 7));
     EXPECT_EQ(b->nQueryTimeout, 7);
+    EXPECT_EQ(a->Cursor()->nQueryTimeout, 7);
+    EXPECT_EQ(b->Cursor()->nQueryTimeout, 7);
+    EXPECT_TRUE(ISEQUAL(a->QueryTimeout("x"), 7));
     EXPECT_TRUE(ISEQUAL(a->DisplayErrors(false), false));
     EXPECT_FALSE(b->Cursor()->DisplayErrors);
     EXPECT_TRUE(a->Cancel());
