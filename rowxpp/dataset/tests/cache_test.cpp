@@ -74,7 +74,9 @@ TEST(DataSetFill, RowAndTimeLimits) {
             });
         }
         auto ds = SQLDataSet::New(kAll, c, {}, {}, k.maxRows, {}, filter);
-        if (k.timeoutAtRow > 0 || k.everyRowMs > 0) EXPECT_TRUE(ISEQUAL(ds->QueryTimeout(2), 2));
+        if (k.timeoutAtRow > 0 || k.everyRowMs > 0) {
+            EXPECT_TRUE(ISEQUAL(ds->QueryTimeout(2), 2));
+        }
         EXPECT_EQ(ds->FetchData(), k.rows);
         EXPECT_EQ(static_cast<int64_t>(ds->DataSet.Len()), k.rows);
         EXPECT_EQ(ds->isTruncated(), k.truncated);

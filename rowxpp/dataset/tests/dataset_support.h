@@ -43,7 +43,11 @@ inline std::shared_ptr<rowxpp::SQLConnection> WithRows(const char* dsn, const st
     std::vector<std::string> names;
     std::vector<Person> rows;
     names.reserve(static_cast<size_t>(n));
-    for (int i = 1; i <= n; ++i) names.push_back("r" + std::to_string(i));
+    for (int i = 1; i <= n; ++i) {
+        std::string name = "r";
+        name += std::to_string(i);
+        names.push_back(name);
+    }
     for (int i = 1; i <= n; ++i) rows.push_back({i, names[static_cast<size_t>(i - 1)].c_str(), i * 10});
     return WithPeople(dsn, table, rows);
 }

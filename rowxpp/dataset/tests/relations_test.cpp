@@ -290,7 +290,9 @@ TEST(DataSetThreads, ParentMovedInOneThreadChildReadInAnother) {
     auto mover = std::async(std::launch::async, [&] {
         for (int i = 0; i < 1000; ++i) {
             parent->GoTo(1 + i % 3);
-            parent->FieldPut("name", "n" + std::to_string(i % 10));
+            std::string name = "n";
+            name += std::to_string(i % 10);
+            parent->FieldPut("name", name);
         }
     });
     auto reader = std::async(std::launch::async, [&] {
