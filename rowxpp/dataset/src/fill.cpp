@@ -1,0 +1,147 @@
+// SQLDataSet: filling the cache from the cursor, the lazy refresh and the
+// key handed to each re-executed cursor.
+#include <sql.h>
+#include <sqlext.h>
+
+#include "primary_key_stub.h"
+#include "rowxpp/sql_dataset.h"
+#include "xpp/functions.h"
+#include "xpp/runtime.h"
+
+namespace rowxpp {
+
+int64_t SQLDataSet::FetchData(const xpp::Value& force) {
+    XPP_FRAME("SQLDATASET:FETCHDATA");
+    xpp::Sync sync(*this);
+    std::vector<xpp::Value> rows;
+    std::vector<xpp::Value> links = DataLinksGet_.Items();
+    xpp::Value filter = CustomFilter;
+    const size_t fieldCount = static_cast<size_t>(FCount_);
+    const bool limited = MaxRows.IsNum() && MaxRows.Dbl() >= 0;
+    const int64_t limit = limited ? MaxRows.Int() : 0;
+    const bool timed = nQueryTimeout > 0;
+    // a mark that arrives from here on is kept for the next use
+    const bool wasStale = isRefreshNeeded_.exchange(false);
+    xpp::Value parameters = SQLParameters.IsBlock() ? xpp::Eval(SQLParameters) : SQLParameters;
+    const bool whole = lWholeCursor_;
+    int64_t counter = 0;
+    bool success = true;
+
+    if (force.IsLogical() && !force.Log() && DataSet.Len() > 0 && ISEQUAL(CurParameters_, parameters)) return -1;
+
+    if (!Cursor_) {
+        if (wasStale) isRefreshNeeded_ = true;
+        RecNo_ = 0;
+        RefreshChildren();
+        return 0;
+    }
+
+    const double deadline = ClockSeconds_() + static_cast<double>(nQueryTimeout);
+
+    // Init's execution serves the first fill only when it ran with these
+    // parameters
+    bool again = isCursorClosed_ || !Cursor_->isCursorOpen ||
+                 (initExecuted_ && !ISEQUAL(initParameters_, parameters));
+    initExecuted_ = false;
+    initParameters_ = xpp::Value();
+    if (again) {
+        bool display = Cursor_->DisplayErrors;
+        Cursor_->DisplayErrors = false;
+        {
+            std::lock_guard<std::mutex> guard(handleLock_);
+            Cursor_->Reset(xpp::Value(SQLString));
+        }
+        Cursor_->SetAttribute(SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY);
+        Cursor_->SetAttribute(SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY);
+        // dropping the statement forgot its attributes: the limits set on
+        // the data set and on the cursor are applied again
+        if (nQueryTimeout > 0) Cursor_->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, nQueryTimeout);
+        if (Cursor_->nMaxRows > 0) Cursor_->SetAttribute(SQL_ATTR_MAX_ROWS, Cursor_->nMaxRows);
+        Cursor_->DisplayErrors = display;
+        Cursor_->isRefresh = true;
+        if (Cursor_->Execute(xpp::Args{parameters}) == kExecFailed) {
+            success = false;
+            isTruncated_ = true;
+        } else if (!xpp::Empty(PrimaryKey_)) {
+            dataset::CursorSetPrimaryKeyStub(*Cursor_, PrimaryKey_);
+        }
+        Cursor_->isRefresh = false;
+    }
+
+    if (success) {
+        SQLSelect& cursor = *Cursor_;
+        xpp::Value oCursor(Cursor_);
+        // one allocation per row and element list: the values, the state
+        // and a copy of the values as fetched
+        auto build = [&]() {
+            std::vector<xpp::Value> values;
+            if (whole) {
+                std::vector<xpp::Value> buffer = cursor.RowBuffer.Items();
+                values.reserve(buffer.size() + 2);
+                for (xpp::Value& v : buffer) values.push_back(v.IsArray() ? xpp::Value(xpp::AClone(v.Arr())) : std::move(v));
+            } else {
+                values.reserve(fieldCount + 2);
+                for (size_t i = 0; i < fieldCount && i < links.size(); ++i)
+                    values.push_back(xpp::Eval(links[i], xpp::Args{oCursor}));
+            }
+            values.push_back(1);
+            values.push_back(xpp::AClone(cursor.Row()->Original));
+            rows.push_back(xpp::Array(std::move(values)));
+        };
+        auto late = [&]() { return timed && ClockSeconds_() >= deadline; };
+        if (filter.IsBlock()) {
+            while (!cursor.Eof() && !isCancelled && !late()) {
+                if (xpp::Eval(filter, xpp::Args{oCursor}).Log()) {
+                    if (limited && ++counter > limit) break;
+                    build();
+                }
+                cursor.Skip();
+            }
+        } else {
+            while (!cursor.Eof() && !isCancelled) {
+                if ((limited && ++counter > limit) || late()) break;
+                build();
+                cursor.Skip();
+            }
+        }
+        isTruncated_ = !cursor.Eof();
+        OrderBy = cursor.OrderBy;
+        SortOrder = xpp::AClone(cursor.SortOrder);
+    }
+
+    DropCursor_();
+
+    isCursorClosed_ = true;
+    if (!success) isRefreshNeeded_ = true;
+    int64_t n = static_cast<int64_t>(rows.size());
+    DataSet.Assign(std::move(rows));
+    RecNo_ = n > 0 ? 1 : 0;
+    CurParameters_ = parameters.IsArray() ? xpp::Value(xpp::AClone(parameters.Arr())) : parameters;
+    lBof_ = lEof_ = (RecNo_ == 0);
+    DeletedList_.Clear();
+    for (size_t i = 1; i <= isColumnEmpty_.Len(); ++i) isColumnEmpty_.Set(i, xpp::Value());
+    RefreshChildren();
+    return n;
+}
+
+int64_t SQLDataSet::Refresh(const xpp::Value& x) {
+    if (x.IsNil()) {
+        isRefreshNeeded_ = true;
+        return -1;
+    }
+    xpp::Sync sync(*this);
+    if (isRefreshNeeded_) return FetchData(false);
+    return -1;
+}
+
+void SQLDataSet::RefreshIfNeeded_() {
+    if (isRefreshNeeded_) FetchData(false);
+}
+
+xpp::Value SQLDataSet::SetPrimaryKey(const xpp::Value& key, const xpp::Value& second) {
+    PrimaryKey_ = key;
+    if (!Cursor_) return xpp::Value();
+    return dataset::CursorSetPrimaryKeyStub(*Cursor_, key, second);
+}
+
+}  // namespace rowxpp
