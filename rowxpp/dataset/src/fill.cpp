@@ -3,7 +3,6 @@
 #include <sql.h>
 #include <sqlext.h>
 
-#include "primary_key_stub.h"
 #include "rowxpp/sql_dataset.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
@@ -63,7 +62,7 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
             success = false;
             isTruncated_ = true;
         } else if (!xpp::Empty(PrimaryKey_)) {
-            dataset::CursorSetPrimaryKeyStub(*Cursor_, PrimaryKey_);
+            Cursor_->SetPrimaryKey(PrimaryKey_);
         }
         Cursor_->isRefresh = false;
     }
@@ -141,7 +140,7 @@ void SQLDataSet::RefreshIfNeeded_() {
 xpp::Value SQLDataSet::SetPrimaryKey(const xpp::Value& key, const xpp::Value& second) {
     PrimaryKey_ = key;
     if (!Cursor_) return xpp::Value();
-    return dataset::CursorSetPrimaryKeyStub(*Cursor_, key, second);
+    return Cursor_->SetPrimaryKey(key, second);
 }
 
 }  // namespace rowxpp

@@ -3,7 +3,6 @@
 // children; ISEQUAL.
 #include "rowxpp/sql_dataset.h"
 
-#include "primary_key_stub.h"
 #include "rowxpp/sql_error.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
@@ -120,16 +119,16 @@ SQLDataSet& SQLDataSet::Init(const xpp::Value& sql, const xpp::Value& connection
     SortOrder = xpp::AClone(Cursor_->SortOrder);
 
     if (!xpp::Empty(primaryKey)) {
-        dataset::CursorSetPrimaryKeyStub(*Cursor_, primaryKey);
+        Cursor_->SetPrimaryKey(primaryKey);
     } else {
         if (Cursor_->AutoUniqueColumn != 0) {
             PrimaryKey_ = Cursor_->AutoUniqueColumn;
-            dataset::CursorSetPrimaryKeyStub(*Cursor_, PrimaryKey_);
+            Cursor_->SetPrimaryKey(PrimaryKey_);
         }
         int64_t rowid = 0;
         if (xpp::Empty(PrimaryKey_) && (rowid = Cursor_->FieldPos("ROWID")) > 0) {
             PrimaryKey_ = rowid;
-            dataset::CursorSetPrimaryKeyStub(*Cursor_, PrimaryKey_);
+            Cursor_->SetPrimaryKey(PrimaryKey_);
         }
     }
 

@@ -102,7 +102,7 @@ TEST(DataSetDrivers, RowidInThirdPlaceBecomesTheKeyOnSQLite) {
     EXPECT_TRUE(ISEQUAL(ds->PrimaryKey(), 3));
     auto given = SQLDataSet::New("SELECT a, b, rowid FROM nokey", c, {}, "a");
     EXPECT_TRUE(ISEQUAL(given->PrimaryKey(), "a"));
-    EXPECT_TRUE(ISEQUAL(given->SetPrimaryKey(2), false));
+    EXPECT_TRUE(ISEQUAL(given->SetPrimaryKey(2), true));
     EXPECT_TRUE(ISEQUAL(given->PrimaryKey(), 2));
     ds->Destroy();
     given->Destroy();
