@@ -60,9 +60,9 @@ assert [r[0] for r in cur.execute('SELECT amt FROM t ORDER BY id')] == [decimal.
                                                                        decimal.Decimal('-99999999.99')]
 # A VARCHAR takes exactly its declared length.
 cur.execute('CREATE TABLE v (s VARCHAR(50))')
-cur.execute('INSERT INTO v VALUES (?)', 'abcdefghijklmnopqrstuvwxyz')
+cur.execute("INSERT INTO v VALUES ('abcdefghijklmnopqrstuvwxyz')")
 try:
-    cur.execute('INSERT INTO v VALUES (?)', 'x' * 60)
+    cur.execute("INSERT INTO v VALUES ('%s')" % ('x' * 60))
     raise SystemExit('accepted 60 characters into VARCHAR(50)')
 except pyodbc.Error:
     pass

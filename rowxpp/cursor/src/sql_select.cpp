@@ -279,7 +279,14 @@ int64_t SQLSelect::Execute(const xpp::Args& args) {
     Reset_(false);
     if (isCursorOpen) {
         isCursorOpen = false;
-        OdbcCall<56>(H(Handle));
+        // A cursor the driver cannot close cannot run again on this handle:
+        // its report comes first (a lost connection is reconnected there, and
+        // the execution below then runs on the new handle).
+        int64_t closed = OdbcCall<56>(H(Handle));
+        if (closed != SQL_SUCCESS && closed != SQL_SUCCESS_WITH_INFO) {
+            ErrorCode = closed;
+            DisplayError_();
+        }
     }
     xpp::Args pass;
     if (args.PCount() == 1) {

@@ -46,6 +46,7 @@ TEST_F(ReconnectCursor, APreparedCursorIsDescribedAgainByItsOwnPrepareAndRunOnce
     int64_t bound = cursor->BoundColumns();
     ASSERT_GT(bound, 0);
     int64_t concurrency = cursor->GetAttribute(SQL_ATTR_CONCURRENCY).Int();
+    ASSERT_TRUE(cursor->Close());
     ASSERT_NO_FATAL_FAILURE(LoseConnection(TestDataSources::Get().Admin(), c->Handle));
 
     CallLog calls;
@@ -73,6 +74,7 @@ TEST_F(ReconnectCursor, ACursorRunAgainWithoutPreparationDescribesItsColumnsOnce
     ASSERT_NE(cursor->Execute(), kExecFailed);
     ASSERT_FALSE(cursor->isPrepared);
     int64_t bound = cursor->BoundColumns();
+    ASSERT_TRUE(cursor->Close());
     ASSERT_NO_FATAL_FAILURE(LoseConnection(TestDataSources::Get().Admin(), c->Handle));
 
     CallLog calls;
@@ -85,6 +87,29 @@ TEST_F(ReconnectCursor, ACursorRunAgainWithoutPreparationDescribesItsColumnsOnce
     EXPECT_TRUE(cursor->isCursorOpen);
     EXPECT_EQ(cursor->BoundColumns(), bound);
     EXPECT_EQ(cursor->FCount(), 11);
+}
+
+// An open cursor is closed before it runs again; when the lost connection
+// makes that close fail, the close is reported (and reconnects), and the
+// cursor then runs once on the new connection instead of failing with an
+// invalid cursor state.
+TEST_F(ReconnectCursor, AnOpenCursorWhoseCloseMeetsTheLossRunsOnceOnTheNewConnection) {
+    auto cursor = c->Cursor(kKindsSelect);
+    ASSERT_NE(cursor->Execute(), kExecFailed);
+    ASSERT_TRUE(cursor->isCursorOpen);
+    ASSERT_NO_FATAL_FAILURE(LoseConnection(TestDataSources::Get().Admin(), c->Handle));
+
+    CallLog calls;
+    EXPECT_NE(cursor->Execute(), kExecFailed);
+    std::string log = Read();
+    EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u) << log;
+    EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
+    EXPECT_EQ(log.find("24000"), std::string::npos) << log;
+    EXPECT_EQ(calls.Count(26), 1) << "run once, on the new handle";
+    EXPECT_EQ(DescribedOn(calls, cursor->Handle), 11);
+    EXPECT_TRUE(cursor->isCursorOpen);
+    EXPECT_EQ(cursor->FCount(), 11);
+    EXPECT_EQ(cursor->RecNo(), 1);
 }
 
 TEST_F(ReconnectCursor, AnOpenCursorRebuiltForAnotherStatementIsClosed) {
