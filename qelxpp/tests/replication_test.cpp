@@ -1,0 +1,405 @@
+// Replication of changed rows: tables named for replication send their row
+// changes through ROWXPP and unixODBC into real databases (the SQLite ODBC
+// driver, psqlODBC over the test server), read back from outside.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <rowxpp/sql_connection.h>
+#include <rowxpp/sql_statement.h>
+
+#include "area_support.h"
+#include "kiv_odbc_testing/admin_connection.h"
+#include "kiv_odbc_testing/data_sources.h"
+
+namespace qeltest {
+namespace {
+
+using kivodbc::testing::Row;
+using kivodbc::testing::TestDataSources;
+
+// A plain ODBC connection by connection string, for looking at a target.
+class Target {
+public:
+    explicit Target(const std::string& connect) {
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+        std::string text = connect;
+        SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
+                                        nullptr, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(rc))
+            throw std::runtime_error(kivodbc::testing::DiagnosticText(SQL_HANDLE_DBC, dbc_));
+    }
+    ~Target() {
+        SQLDisconnect(dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+        SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    }
+    void Execute(const std::string& sql) { kivodbc::testing::ExecuteOn(dbc_, sql); }
+    std::vector<Row> Query(const std::string& sql) { return kivodbc::testing::QueryOn(dbc_, sql); }
+    // The rows as "v|v|..." lines, NULL as "-".
+    std::string Rows(const std::string& sql) {
+        std::string out;
+        for (const Row& r : Query(sql)) {
+            std::string line;
+            for (const auto& v : r) line += (line.empty() ? "" : "|") + (v ? *v : std::string("-"));
+            out += line + "\n";
+        }
+        return out;
+    }
+
+private:
+    SQLHENV env_ = SQL_NULL_HENV;
+    SQLHDBC dbc_ = SQL_NULL_HDBC;
+};
+
+const char* const kCustomerSqlite =
+    "CREATE TABLE CUSTOMER (_RECNO INTEGER, NAME VARCHAR(30), AMOUNT NUMERIC(10,2), ACTIVE INTEGER, "
+    "SINCE DATE, NOTES TEXT)";
+
+class ReplicationTest : public LoadedTest {
+protected:
+    void SetUp() override {
+        LoadedTest::SetUp();
+        TestDataSources::Get().Activate();
+        rowxpp::SQLCONNECTION();
+    }
+    void TearDown() override {
+        qelxpp::DBCLOSEALL();
+        qelxpp::testing::SetReplicationStatementMaker({});
+        rowxpp::SQLConnection::DestroyContext();
+        LoadedTest::TearDown();
+    }
+    std::string SqliteConnect(const std::string& file) {
+        return std::string("DRIVER={") + TestDataSources::kSqliteDriver + "};Database=" + file;
+    }
+    // A fresh SQLite target with the CUSTOMER table; replication of
+    // CUSTOMER into it.
+    std::unique_ptr<Target> SqliteTarget(const char* create = kCustomerSqlite) {
+        const std::string connect = SqliteConnect(dir_ + "/replica.db");
+        auto t = std::make_unique<Target>(connect);
+        if (create) t->Execute(create);
+        qelxpp::QELSQLREPLICATE("customer ");
+        qelxpp::QELSQLREPLICATECONNECTION(connect);
+        return t;
+    }
+    // The CDX table CUSTOMER, opened shared (or exclusive).
+    void Customer(bool shared = true, const char* file = "CUSTOMER.DBF") {
+        qelxpp::QELSETTABLETYPE(2);
+        ASSERT_TRUE(qelxpp::DBCREATE(file, xpp::Array{xpp::Value(Field("NAME", "C", 30, 0)),
+                                                      xpp::Value(Field("AMOUNT", "N", 10, 2)),
+                                                      xpp::Value(Field("ACTIVE", "L", 1, 0)),
+                                                      xpp::Value(Field("SINCE", "D", 8, 0)),
+                                                      xpp::Value(Field("NOTES", "M", 10, 0))})
+                        .Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), file, xpp::Value(), shared).Log());
+    }
+    void Put(const char* name, double amount, bool active, const char* since) {
+        qelxpp::FIELDPUT(1, name);
+        qelxpp::FIELDPUT(2, amount);
+        qelxpp::FIELDPUT(3, active);
+        qelxpp::FIELDPUT(4, xpp::SToD(since));
+    }
+    static constexpr const char* kAll = "SELECT _RECNO, NAME, AMOUNT, ACTIVE, SINCE FROM CUSTOMER ORDER BY _RECNO";
+};
+
+TEST_F(ReplicationTest, AppendEditDeleteRecallAndZapReachSqlite) {
+    auto target = SqliteTarget();
+    Customer();
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    Put("Ann", 12.5, true, "20060530");
+    qelxpp::FIELDPUT(5, std::string(1000, 'm'));
+    EXPECT_TRUE(target->Rows(kAll).empty()) << "nothing is sent before the row is left";
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(kAll), "1|Ann|12.5|1|2006-05-30\n");
+    EXPECT_EQ(target->Rows("SELECT length(NOTES) FROM CUSTOMER"), "1000\n");
+
+    // blanks: NAME NULL, AMOUNT 0, ACTIVE 0, SINCE NULL; the second append
+    // sends the first row, the close sends the last
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    EXPECT_EQ(target->Rows(kAll), "1|Ann|12.5|1|2006-05-30\n2|-|0|0|-\n");
+    qelxpp::FIELDPUT(1, "Carl");
+
+    ExpectNoErrors();
+    // an update under a lock
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+    ASSERT_TRUE(qelxpp::RLOCK().Log());
+    qelxpp::FIELDPUT(2, 99);
+    qelxpp::FIELDPUT(3, false);
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(kAll), "1|Ann|99|0|2006-05-30\n2|-|0|0|-\n3|Carl|0|0|-\n");
+
+    ExpectNoErrors();
+    // delete and recall
+    ASSERT_TRUE(qelxpp::DBDELETE().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT _RECNO FROM CUSTOMER ORDER BY _RECNO"), "2\n3\n");
+    ASSERT_TRUE(qelxpp::DBRECALL().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(kAll), "1|Ann|99|0|2006-05-30\n2|-|0|0|-\n3|Carl|0|0|-\n");
+    EXPECT_EQ(target->Rows("SELECT length(NOTES) FROM CUSTOMER WHERE _RECNO=1"), "1000\n");
+
+    ExpectNoErrors();
+    // the close sends what is pending
+    ASSERT_TRUE(qelxpp::DBGOTO(2).Log());
+    qelxpp::FIELDPUT(1, "Bea");
+    qelxpp::DBCLOSEAREA();
+    EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER WHERE _RECNO=2"), "Bea\n");
+
+    ExpectNoErrors();
+    // a zap empties the replica, the pending change it clears sends nothing
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), false).Log());
+    ASSERT_TRUE(qelxpp::DBGOTOP().Log());
+    qelxpp::FIELDPUT(1, "Zed");
+    ASSERT_TRUE(qelxpp::DBZAP().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(kAll), "");
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, EveryChangedRowReachesTheReplicaWhereverThePointerGoes) {
+    auto target = SqliteTarget();
+    Customer(false);
+    for (int i = 1; i <= 6; ++i) {
+        ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+        qelxpp::FIELDPUT(1, "N" + std::to_string(i));
+    }
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    ASSERT_EQ(target->Rows("SELECT count(*) FROM CUSTOMER"), "6\n");
+
+    // a change to record 5, then a skip and an unlock: row 5 changes, 6 not
+    ASSERT_TRUE(qelxpp::DBGOTO(5).Log());
+    qelxpp::FIELDPUT(1, "Five");
+    ASSERT_TRUE(qelxpp::DBSKIP().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER WHERE _RECNO>=5 ORDER BY _RECNO"), "Five\nN6\n");
+
+    // a loop of FIELDPUT and DBSKIP over the exclusive table updates every row
+    qelxpp::DBGOTOP();
+    while (!qelxpp::EOF_().Log()) {
+        qelxpp::FIELDPUT(2, qelxpp::RECNO().Int() * 10);
+        qelxpp::DBSKIP();
+    }
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT group_concat(AMOUNT) FROM (SELECT AMOUNT FROM CUSTOMER ORDER BY _RECNO)"),
+              "10,20,30,40,50,60\n");
+
+    // a record written whole
+    ASSERT_TRUE(qelxpp::DBGOTO(2).Log());
+    qelxpp::RECORDPUT(xpp::Array{"Two", 2, true, xpp::Value(xpp::SToD("20200101")), xpp::Value()});
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT NAME, AMOUNT, ACTIVE, SINCE FROM CUSTOMER WHERE _RECNO=2"), "Two|2|1|2020-01-01\n");
+
+    // after a pack the replica holds the table's rows under their new numbers
+    for (int n : {1, 3}) {
+        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+        ASSERT_TRUE(qelxpp::DBDELETE().Log());
+    }
+    ASSERT_TRUE(qelxpp::DBPACK().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT _RECNO, NAME FROM CUSTOMER ORDER BY _RECNO"), "1|Two\n2|N4\n3|Five\n4|N6\n");
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, OnlyTablesNamedExactlyAreReplicated) {
+    auto target = SqliteTarget();
+    target->Execute("CREATE TABLE CUST (_RECNO INTEGER, NAME VARCHAR(30))");
+    target->Execute("CREATE TABLE OTHER (_RECNO INTEGER, NAME VARCHAR(30))");
+    EXPECT_EQ(qelxpp::QELSQLREPLICATE(" Customer").Arr().Len(), 1u) << "a name is held once";
+    for (const char* file : {"CUST.DBF", "OTHER.DBF"}) {
+        Customer(true, file);
+        ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+        qelxpp::FIELDPUT(1, "x");
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+        qelxpp::DBCLOSEAREA();
+    }
+    EXPECT_EQ(target->Rows("SELECT count(*) FROM CUST"), "0\n");
+    EXPECT_EQ(target->Rows("SELECT count(*) FROM OTHER"), "0\n");
+    EXPECT_TRUE(qelxpp::testing::ReplicationConnection().IsNil()) << "no connection was needed";
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, NumbersOfAKdtTableAreSent) {
+    auto target = SqliteTarget(nullptr);
+    target->Execute("CREATE TABLE KDT (_RECNO INTEGER, S INTEGER, I INTEGER, D REAL, V VARCHAR(20))");
+    qelxpp::QELSQLREPLICATE("KDT");
+    qelxpp::QELSETTABLETYPE(3);
+    ASSERT_TRUE(qelxpp::DBCREATE("KDT.KDT", xpp::Array{xpp::Value(Field("S", "N", 4, 0)), xpp::Value(Field("I", "N", 9, 0)),
+                                                       xpp::Value(Field("D", "N", 10, 2)), xpp::Value(Field("V", "V", 20, 0))})
+                    .Log());
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "KDT.KDT", xpp::Value(), true).Log());
+    EXPECT_EQ(xpp::Var2Char(qelxpp::DBSTRUCT()).find("\"N\""), std::string::npos) << "kept in binary";
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    qelxpp::FIELDPUT(1, 7);
+    qelxpp::FIELDPUT(2, 123456);
+    qelxpp::FIELDPUT(3, 2.5);
+    qelxpp::FIELDPUT(4, "var");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT _RECNO, S, I, D, V FROM KDT"), "1|7|123456|2.5|var\n");
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, AFailedInsertIsLoggedAndLaterChangesStillArrive) {
+    auto target = SqliteTarget(nullptr);
+    Customer();
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    qelxpp::FIELDPUT(1, "Cleo");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log()) << "no replication failure changes the result";
+    const std::string log = Log();
+    EXPECT_NE(log.find("CUSTOMER UPDATE RecNo: 3\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("no such table"), std::string::npos) << log;
+    target->Execute(kCustomerSqlite);
+    ASSERT_TRUE(qelxpp::DBGOTO(2).Log());
+    qelxpp::FIELDPUT(1, "Bob");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT _RECNO, NAME FROM CUSTOMER"), "2|Bob\n") << "the failed entry is not retried";
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, ATargetNotThereYetIsReportedOnceAndTriedAgainLater) {
+    const std::string folder = dir_ + "/later";
+    const std::string connect = SqliteConnect(folder + "/replica.db");
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    qelxpp::QELSQLREPLICATECONNECTION(connect);
+    Customer();
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ExpectError("QEL_-800, Can't connect to ODBC replication database!");
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_TRUE(errors.empty()) << "-800 is raised once";
+    std::string log = Log();
+    EXPECT_NE(log.find("CUSTOMER INSERT RecNo: 1\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("CUSTOMER INSERT RecNo: 2\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("CUSTOMER INSERT RecNo: 3\r\n"), std::string::npos) << log;
+
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    Target target(connect);
+    target.Execute(kCustomerSqlite);
+    qelxpp::FIELDPUT(1, "Early");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target.Rows("SELECT count(*) FROM CUSTOMER"), "0\n") << "within 5 seconds no new attempt";
+    EXPECT_NE(Log().find("CUSTOMER UPDATE RecNo: 3\r\n"), std::string::npos);
+    clock_->Advance(5000);
+    qelxpp::FIELDPUT(1, "Later");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target.Rows("SELECT _RECNO, NAME FROM CUSTOMER"), "3|Later\n");
+    ExpectNoErrors();
+}
+
+// A statement that records what it is given and answers from a script.
+class RecordingStatement : public rowxpp::SQLStatement {
+public:
+    int64_t Execute(const xpp::Args& args = {}) override {
+        std::string line = SQLString();
+        if (args.PCount() == 1 && args[1].IsArray()) {
+            for (const xpp::Value& p : args[1].Arr().Items()) {
+                if (auto v = p.As<rowxpp::SQLValue>())
+                    line += " [SQLValue " + std::to_string(v->Value.Str().size()) + "," +
+                            xpp::Var2Char(v->SQLType) + "," + xpp::Var2Char(v->CType) + "," +
+                            xpp::Var2Char(v->Precision) + "," + xpp::Var2Char(v->Scale) + "," +
+                            xpp::Var2Char(v->Bytes) + "]";
+                else
+                    line += " [" + xpp::Var2Char(p) + "]";
+            }
+        }
+        texts.push_back(line);
+        if (answers.empty()) return 1;
+        int64_t r = answers.front();
+        answers.erase(answers.begin());
+        return r;
+    }
+    std::vector<std::string> texts;
+    std::vector<int64_t> answers;
+};
+
+TEST_F(ReplicationTest, StatementTextsByKind) {
+    auto target = SqliteTarget();
+    std::shared_ptr<RecordingStatement> stmt;
+    qelxpp::testing::SetReplicationStatementMaker([&](const std::shared_ptr<rowxpp::SQLConnection>& c) {
+        stmt = std::make_shared<RecordingStatement>();
+        stmt->Init(xpp::Value(), xpp::Value(c));
+        return stmt;
+    });
+    Customer(false);
+    for (int i = 1; i <= 1234; ++i) KivAppendRecord(CurrentTable());
+    ASSERT_TRUE(qelxpp::DBGOTO(1234).Log());
+    Put("Ann ", 12.5, true, "20060530");
+    qelxpp::FIELDPUT(5, "memo text");
+    const std::string t = "\"CUSTOMER\"";
+    const std::string update =
+        "UPDATE \"CUSTOMER\" SET \"NAME\"=?,\"AMOUNT\"=12.50,\"ACTIVE\"=1,\"SINCE\"={d '2006-05-30'},\"NOTES\"=? "
+        "WHERE \"_RECNO\"=1234 [Ann] [SQLValue 9,-1,1,9,0,9]";
+    const std::string insert =
+        "INSERT INTO \"CUSTOMER\"(\"_RECNO\",\"NAME\",\"AMOUNT\",\"ACTIVE\",\"SINCE\",\"NOTES\") VALUES "
+        "(1234,?,12.50,1,{d '2006-05-30'},?) [Ann] [SQLValue 9,-1,1,9,0,9]";
+    const std::string del = "DELETE FROM \"CUSTOMER\" WHERE \"_RECNO\"=1234";
+    using detail_t = std::vector<std::string>;
+    struct Case {
+        int64_t kind;
+        std::vector<int64_t> answers;
+        bool result;
+        detail_t texts;
+    } cases[] = {
+        {1, {}, true, {del}},
+        {2, {1}, true, {update}},
+        {2, {0, 1}, true, {update, insert}},
+        {2, {-3, 1, 1}, true, {update, del, insert}},
+        {2, {-1, 1, 1}, true, {update, del, insert}},
+        {3, {0, 1}, true, {del, insert}},
+        {3, {0, -2}, false, {del, insert}},
+        {4, {}, true, {"DELETE FROM " + t}},
+        {5, {}, false, {}},
+    };
+    qelxpp::DBCOMMIT();
+    // the first call makes the connection: the quote character of SQLite
+    (void)qelxpp::detail::REPLICATEROW(xpp::ThreadID(), 1, "CUSTOMER", 1234);
+    ASSERT_TRUE(stmt);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        stmt->texts.clear();
+        stmt->answers = c.answers;
+        int64_t recNo = c.kind == 4 ? 0 : 1234;
+        EXPECT_EQ(qelxpp::detail::REPLICATEROW(xpp::ThreadID(), c.kind, "CUSTOMER", recNo).Log(), c.result);
+        EXPECT_EQ(stmt->texts, c.texts);
+    }
+
+    // blank values: NULL in the UPDATE, left out of the INSERT, "0" numbers
+    ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+    stmt->texts.clear();
+    stmt->answers = {0, 1};
+    qelxpp::detail::REPLICATEROW(xpp::ThreadID(), 2, "CUSTOMER", 1);
+    EXPECT_EQ(stmt->texts,
+              detail_t({"UPDATE \"CUSTOMER\" SET \"NAME\"=NULL,\"AMOUNT\"=0,\"ACTIVE\"=0,\"SINCE\"=NULL,\"NOTES\"=NULL "
+                        "WHERE \"_RECNO\"=1",
+                        "INSERT INTO \"CUSTOMER\"(\"_RECNO\",\"AMOUNT\",\"ACTIVE\") VALUES (1,0,0)"}));
+}
+
+TEST_F(ReplicationTest, TwoThreadsHaveTheirOwnConnectionsGoneAtTheirEnd) {
+    auto target = SqliteTarget();
+    Customer();
+    qelxpp::DBCLOSEAREA();
+    const size_t before = rowxpp::SQLConnection::ActiveConnections();
+    auto worker = [](int n) {
+        return xpp::Block([n](xpp::Args&) {
+            if (qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), true).Log() &&
+                qelxpp::DBAPPEND().Log())
+                qelxpp::FIELDPUT(1, "T" + std::to_string(n));
+            return xpp::Value();
+        });
+    };
+    auto a = xpp::Thread::New(), b = xpp::Thread::New();
+    a->start(worker(0));
+    b->start(worker(1));
+    a->synchronize();
+    b->synchronize();
+    EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER ORDER BY NAME"), "T0\nT1\n") << "the end's close sent each row";
+    EXPECT_EQ(rowxpp::SQLConnection::ActiveConnections(), before);
+    ExpectNoErrors();
+}
+
+}  // namespace
+}  // namespace qeltest
