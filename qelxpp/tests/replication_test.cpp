@@ -401,5 +401,92 @@ TEST_F(ReplicationTest, TwoThreadsHaveTheirOwnConnectionsGoneAtTheirEnd) {
     ExpectNoErrors();
 }
 
+
+const char* const kCustomerPostgres =
+    "CREATE TABLE \"CUSTOMER\" (\"_RECNO\" integer, \"NAME\" varchar(30), \"AMOUNT\" numeric(10,2), "
+    "\"ACTIVE\" smallint, \"SINCE\" date, \"NOTES\" text)";
+const char* const kAllPostgres =
+    "SELECT \"_RECNO\", \"NAME\", \"AMOUNT\", \"ACTIVE\", \"SINCE\", length(\"NOTES\") FROM \"CUSTOMER\" "
+    "ORDER BY \"_RECNO\"";
+
+// A fresh database in the Windows-1252 encoding on `server`, with CUSTOMER.
+std::string Win1252Database(kivodbc::testing::PostgresServer& server) {
+    const std::string name = kivodbc::testing::PostgresServer::NewDatabaseName();
+    {
+        kivodbc::testing::AdminConnection admin(server, "postgres");
+        admin.Execute("CREATE DATABASE " + name +
+                      " ENCODING 'WIN1252' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0");
+    }
+    kivodbc::testing::AdminConnection admin(server, name);
+    admin.Execute(kCustomerPostgres);
+    return name;
+}
+
+TEST_F(ReplicationTest, RowsReachPostgresUnderQuotedNames) {
+    auto& server = TestDataSources::Get().Server();
+    const std::string database = Win1252Database(server);
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    // the engine's texts are Windows-1252: the session says so
+    qelxpp::QELSQLREPLICATECONNECTION(server.ConnectionString(database) +
+                                      ";ConnSettings=SET client_encoding TO 'WIN1252'");
+    Customer();
+    const std::string name = "Ren\xE9";  // é in Windows-1252
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    Put(name.c_str(), 12.5, true, "20060530");
+    qelxpp::FIELDPUT(5, std::string(1000, 'm'));
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+    qelxpp::FIELDPUT(3, false);
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    kivodbc::testing::AdminConnection admin(server, database);
+    std::string rows;
+    for (const Row& r : admin.Query(kAllPostgres)) {
+        for (const auto& v : r) rows += (v ? *v : std::string("-")) + "|";
+        rows += "\n";
+    }
+    EXPECT_EQ(Log(), "");
+    // the administrator reads in UTF-8; the stored bytes are checked below
+    EXPECT_EQ(rows, "1|Ren\xC3\xA9|12.50|0|2006-05-30|1000|\n2|-|0.00|0|-|-|\n");
+    EXPECT_EQ(admin.Scalar("SELECT encode(convert_to(\"NAME\", 'WIN1252'), 'hex') FROM \"CUSTOMER\" WHERE \"_RECNO\"=1"),
+              "52656ee9");
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine) {
+    auto server = kivodbc::testing::PostgresServer::Create();
+    const std::string database = Win1252Database(*server);
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    qelxpp::QELSQLREPLICATECONNECTION(server->ConnectionString(database));
+    Customer();
+    for (int i = 1; i <= 4; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    // the server comes back at the reconnection's first wait
+    clock_->AtSleep(1, [&] { server->Start(); });
+    server->Stop("fast");
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+        qelxpp::FIELDPUT(1, "Down" + std::to_string(n));
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    }
+    ASSERT_TRUE(qelxpp::DBGOTO(4).Log());
+    qelxpp::FIELDPUT(1, "Back");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+
+    const std::string log = Log();
+    EXPECT_NE(log.find("*** ATTEMPTING TO RECONNECT ***\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("*** RECONNECTED SUCCESSFULLY *** Date: "), std::string::npos) << log;
+    kivodbc::testing::AdminConnection admin(*server, database);
+    EXPECT_EQ(admin.Scalar("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=4"), "Back");
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        auto rows = admin.Query("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=" + std::to_string(n));
+        const bool arrived = rows.size() == 1 && rows[0][0] && *rows[0][0] == "Down" + std::to_string(n);
+        const bool logged = log.find("\"_RECNO\"=" + std::to_string(n)) != std::string::npos;
+        EXPECT_TRUE(arrived || logged) << log;
+    }
+    ExpectNoErrors();
+}
+
 }  // namespace
 }  // namespace qeltest
