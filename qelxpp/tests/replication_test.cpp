@@ -488,5 +488,122 @@ TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine
     ExpectNoErrors();
 }
 
+
+// Import: tables with the fields of CUSTOMER under other letters.
+class ImportTest : public ReplicationTest {
+protected:
+    // SRC with `count` records: NAME C 20, AMOUNT N 8 3, ACTIVE L, SINCE D,
+    // NOTES M; record n has NAME "Sn", AMOUNT n + 0.345, ACTIVE odd n,
+    // SINCE 2006-05-30, NOTES "memo n".
+    void Source(int count, const char* amountType = "N") {
+        qelxpp::QELSETTABLETYPE(2);
+        ASSERT_TRUE(qelxpp::DBCREATE("SRC.DBF", xpp::Array{xpp::Value(Field("NAME", "C", 20, 0)),
+                                                          xpp::Value(Field("AMOUNT", amountType, 8, 3)),
+                                                          xpp::Value(Field("ACTIVE", "L", 1, 0)),
+                                                          xpp::Value(Field("SINCE", "D", 8, 0)),
+                                                          xpp::Value(Field("NOTES", "M", 10, 0))})
+                        .Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "SRC.DBF", xpp::Value(), false).Log());
+        for (int n = 1; n <= count; ++n) {
+            ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+            qelxpp::FIELDPUT(1, "S" + std::to_string(n));
+            qelxpp::FIELDPUT(2, n + 0.345);
+            qelxpp::FIELDPUT(3, n % 2 == 1);
+            qelxpp::FIELDPUT(4, xpp::SToD("20060530"));
+            qelxpp::FIELDPUT(5, "memo " + std::to_string(n));
+        }
+        qelxpp::DBCLOSEAREA();
+    }
+    int Areas() {
+        int used = 0;
+        for (int i = 1; i <= qelxpp::kMaxAreas; ++i) used += qelxpp::testing::WorkAreaRecord(i).IsNil() ? 0 : 1;
+        return used;
+    }
+};
+
+TEST_F(ImportTest, EqualLettersAreCopiedByTheEngineAndReplicated) {
+    auto target = SqliteTarget();
+    Source(3);
+    Customer();
+    const int64_t area = qelxpp::SELECT().Int();
+    xpp::testing::ClearScreen();
+    const std::string calls = CallsOf([] { EXPECT_TRUE(qelxpp::DBIMPORT("src ").Log()); });
+    EXPECT_NE(calls.find("KivCopyTableContents"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("KivAppendRecord"), std::string::npos) << calls;
+    EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    EXPECT_EQ(Areas(), 1) << "the source opened for the import is closed";
+    EXPECT_EQ(qelxpp::LASTREC().Int(), 3);
+    std::string screen;
+    for (int r = 0; r <= 24; ++r) screen += xpp::testing::ScreenRow(r) + "\n";
+    EXPECT_NE(screen.find("Please wait!  Modifying Database Structure..."), std::string::npos);
+    EXPECT_EQ(screen.find("Append record"), std::string::npos);
+    EXPECT_EQ(target->Rows("SELECT _RECNO, NAME, ACTIVE, SINCE, NOTES FROM CUSTOMER ORDER BY _RECNO"),
+              "1|S1|1|2006-05-30|memo 1\n2|S2|0|2006-05-30|memo 2\n3|S3|1|2006-05-30|memo 3\n");
+    ExpectNoErrors();
+}
+
+TEST_F(ImportTest, DifferingLettersCopyRecordByRecordWithConversions) {
+    auto target = SqliteTarget();
+    Source(100);
+    qelxpp::QELSETTABLETYPE(2);
+    ASSERT_TRUE(qelxpp::DBCREATE("CUSTOMER.DBF", xpp::Array{xpp::Value(Field("NAME", "C", 30, 0)),
+                                                            xpp::Value(Field("AMOUNT", "C", 6, 0)),
+                                                            xpp::Value(Field("ACTIVE", "N", 10, 2)),
+                                                            xpp::Value(Field("SINCE", "N", 8, 0)),
+                                                            xpp::Value(Field("NOTES", "M", 10, 0)),
+                                                            xpp::Value(Field("EXTRA", "C", 5, 0))})
+                    .Log());
+    target->Execute("ALTER TABLE CUSTOMER ADD COLUMN EXTRA VARCHAR(5)");
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "SRC.DBF", "FROMHERE", true).Log());
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), true).Log());
+    const int64_t area = qelxpp::SELECT().Int();
+    xpp::testing::SetScreenEcho(true);
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(qelxpp::DBIMPORT("fromhere").Log());
+    const std::string shown = ::testing::internal::GetCapturedStdout();
+    xpp::testing::SetScreenEcho(false);
+    EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    EXPECT_EQ(Areas(), 2) << "a source that was open stays open";
+    std::string progress;
+    for (size_t at = shown.find("Append record: "); at != std::string::npos; at = shown.find("Append record: ", at + 1))
+        progress += xpp::AllTrim(shown.substr(at + 15, 10)) + ";";
+    EXPECT_EQ(progress, "1;22;43;64;85;");
+    EXPECT_EQ(shown.find("Please wait"), std::string::npos);
+    EXPECT_EQ(xpp::testing::ScreenRow(24).substr(0, 29), "Append record:         85 %  ");
+
+    EXPECT_EQ(qelxpp::LASTREC().Int(), 100);
+    ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+    EXPECT_EQ(Show(qelxpp::FIELDGET(2)), "C: 1.345");
+    EXPECT_EQ(qelxpp::FIELDGET(3).Dbl(), 1);
+    EXPECT_EQ(qelxpp::FIELDGET(4).Dbl(), 0) << "a date into a number is blank";
+    EXPECT_EQ(Show(qelxpp::FIELDGET(5)), "C:memo 1");
+    EXPECT_EQ(Show(qelxpp::FIELDGET(6)), "C:     ");
+    ASSERT_TRUE(qelxpp::DBGOTO(12).Log());
+    EXPECT_EQ(Show(qelxpp::FIELDGET(2)), "C:12.345");
+    EXPECT_EQ(qelxpp::FIELDGET(3).Dbl(), 0);
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT count(*), min(AMOUNT), sum(ACTIVE), count(NOTES), count(EXTRA) FROM CUSTOMER"),
+              "100|1.345|50|100|0\n");
+    ExpectNoErrors();
+}
+
+TEST_F(ImportTest, AFailedImportLeavesTheTargetCurrentAndNoSourceOpen) {
+    Source(2);
+    Customer();
+    const int64_t area = qelxpp::SELECT().Int();
+    KivTestFailCall("KivCopyTableContents", 5001, "copy refused", 1);
+    EXPECT_FALSE(qelxpp::DBIMPORT("SRC").Log());
+    EXPECT_EQ(errors.size(), 1u);
+    errors.clear();
+    EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    EXPECT_EQ(Areas(), 1);
+
+    EXPECT_FALSE(qelxpp::DBIMPORT("NOSUCH").Log());
+    EXPECT_TRUE(xpp::NetErr()) << "the open's own report";
+    EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    EXPECT_EQ(Areas(), 1);
+    EXPECT_EQ(qelxpp::LASTREC().Int(), 0);
+}
+
 }  // namespace
 }  // namespace qeltest
