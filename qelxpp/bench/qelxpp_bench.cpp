@@ -99,7 +99,6 @@ double Replicated(const std::string& connect, int rows) {
     }
     double elapsed = Now() - started;
     qelxpp::DBCLOSEAREA();
-    qelxpp::QELUNLOADDLL();
     Odbc target(connect);
     if (kivodbc::testing::ScalarOn(target.dbc, "SELECT count(*) FROM BENCH") != std::to_string(rows))
         Fail("the replica does not hold every row");

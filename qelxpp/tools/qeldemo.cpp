@@ -154,7 +154,6 @@ int main(int argc, char** argv) {
     const size_t rows = std::max(engine.size(), replica.size());
     for (size_t i = 0; i < rows; ++i)
         std::printf("%-46s| %s\n", i < engine.size() ? engine[i].c_str() : "", i < replica.size() ? replica[i].c_str() : "");
-    QELUNLOADDLL();
     if (engine != replica) {
         std::printf("\nQELXPP demo: the replica differs from the engine table\n");
         return 1;
