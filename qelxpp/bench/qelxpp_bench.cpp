@@ -157,5 +157,5 @@ int main(int argc, char** argv) {
     std::printf("QELXPP append + replicate: %.0f rows/s (%.2f s)\n", rows / replicated, replicated);
     std::printf("plain ODBC prepared INSERT: %.0f rows/s (%.2f s)\n", rows / plain, plain);
     std::printf("ratio QELXPP / plain ODBC: %.2f (goal: at most 3)\n", replicated / plain);
-    return 0;
+    xpp::Quit(0);
 }

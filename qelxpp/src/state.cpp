@@ -294,6 +294,10 @@ xpp::Value WorkAreaRecord(int n) {
     return row && n >= 1 && n <= kMaxAreas ? row->areas[n - 1] : xpp::Value();
 }
 
+void EndReplication() {
+    if (detail::ThreadRow* row = detail::RowOf(xpp::ThreadID())) detail::DropReplication(*row);
+}
+
 xpp::Value ReplicationConnection() {
     detail::ThreadRow* row = detail::RowOf(xpp::ThreadID());
     return row ? row->replConnection : xpp::Value();

@@ -67,6 +67,7 @@ protected:
     void TearDown() override {
         qelxpp::DBCLOSEALL();
         qelxpp::testing::SetReplicationStatementMaker({});
+        qelxpp::testing::EndReplication();
         rowxpp::SQLConnection::DestroyContext();
         LoadedTest::TearDown();
     }

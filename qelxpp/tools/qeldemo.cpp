@@ -59,6 +59,9 @@ int main(int argc, char** argv) {
         return {};
     }));
 
+    // The engine first: the thread's end action is QELXPP's.
+    if (!QELLOADDLL().Log()) return Fail("the engine did not load");
+
     // The replica: an SQLite database with CUSTOMER and its "_RECNO".
     const std::string connect = "DRIVER={SQLite3 ODBC Driver};Database=" + (folder / "replica.db").string();
     {
@@ -69,7 +72,6 @@ int main(int argc, char** argv) {
         conn->Destroy();
     }
 
-    if (!QELLOADDLL().Log()) return Fail("the engine did not load");
     QELSQLREPLICATE("customer");
     QELSQLREPLICATECONNECTION(connect);
     QELSETTABLETYPE(2);
@@ -154,10 +156,12 @@ int main(int argc, char** argv) {
     const size_t rows = std::max(engine.size(), replica.size());
     for (size_t i = 0; i < rows; ++i)
         std::printf("%-46s| %s\n", i < engine.size() ? engine[i].c_str() : "", i < replica.size() ? replica[i].c_str() : "");
+    // QUIT runs the program's end (the thread's disconnect and the end of
+    // its replication connection) before the libraries go down.
     if (engine != replica) {
         std::printf("\nQELXPP demo: the replica differs from the engine table\n");
-        return 1;
+        xpp::Quit(1);
     }
     std::printf("\nQELXPP demo: %zu rows, engine table and replica match\n", engine.size());
-    return 0;
+    xpp::Quit(0);
 }

@@ -37,5 +37,7 @@ using ReplicationStatementMaker =
 void SetReplicationStatementMaker(ReplicationStatementMaker maker);
 // The calling thread's replication connection (NIL before its first change).
 xpp::Value ReplicationConnection();
+// Ends the calling thread's replication connection, as the thread's end does.
+void EndReplication();
 
 }  // namespace qelxpp::testing
