@@ -490,6 +490,39 @@ TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine
 }
 
 
+TEST_F(ReplicationTest, AnEndedBackendIsReconnectedAndNoChangeIsLostWithoutALine) {
+    auto& server = TestDataSources::Get().Server();
+    const std::string database = Win1252Database(server);
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    qelxpp::QELSQLREPLICATECONNECTION(server.ConnectionString(database));
+    Customer();
+    for (int i = 1; i <= 4; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    kivodbc::testing::AdminConnection admin(server, database);
+    auto pids = admin.BackendPids(database);
+    ASSERT_EQ(pids.size(), 1u);
+    ASSERT_TRUE(admin.TerminateBackend(pids[0]));
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+        qelxpp::FIELDPUT(1, "Lost" + std::to_string(n));
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    }
+    ASSERT_TRUE(qelxpp::DBGOTO(4).Log());
+    qelxpp::FIELDPUT(1, "Back");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    const std::string log = Log();
+    EXPECT_NE(log.find("*** ATTEMPTING TO RECONNECT ***\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("*** RECONNECTED SUCCESSFULLY *** Date: "), std::string::npos) << log;
+    EXPECT_EQ(admin.Scalar("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=4"), "Back");
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        auto rows = admin.Query("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=" + std::to_string(n));
+        const bool arrived = rows.size() == 1 && rows[0][0] && *rows[0][0] == "Lost" + std::to_string(n);
+        EXPECT_TRUE(arrived || log.find("\"_RECNO\"=" + std::to_string(n)) != std::string::npos) << log;
+    }
+    ExpectNoErrors();
+}
+
 // Import: tables with the fields of CUSTOMER under other letters.
 class ImportTest : public ReplicationTest {
 protected:
