@@ -423,6 +423,35 @@ std::string Win1252Database(kivodbc::testing::PostgresServer& server) {
     return name;
 }
 
+// Changes rows 1 to 3 to word + n while the target is lost, then row 4 to
+// "Back".
+void ChangeRowsAcrossALoss(const std::string& word) {
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+        qelxpp::FIELDPUT(1, word + std::to_string(n));
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    }
+    ASSERT_TRUE(qelxpp::DBGOTO(4).Log());
+    qelxpp::FIELDPUT(1, "Back");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+}
+
+// The reconnection is in the log, the change made once the target was back
+// arrived, and each change made while it was lost arrived or has its line.
+void ExpectEveryChangeAccounted(kivodbc::testing::AdminConnection& admin, const std::string& word,
+                                const std::string& log) {
+    EXPECT_NE(log.find("*** ATTEMPTING TO RECONNECT ***\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("*** RECONNECTED SUCCESSFULLY *** Date: "), std::string::npos) << log;
+    EXPECT_EQ(admin.Scalar("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=4"), "Back");
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        auto rows = admin.Query("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=" + std::to_string(n));
+        const bool arrived = rows.size() == 1 && rows[0][0] && *rows[0][0] == word + std::to_string(n);
+        const bool logged = log.find("\"_RECNO\"=" + std::to_string(n)) != std::string::npos;
+        EXPECT_TRUE(arrived || logged) << log;
+    }
+}
+
 TEST_F(ReplicationTest, RowsReachPostgresUnderQuotedNames) {
     auto& server = TestDataSources::Get().Server();
     const std::string database = Win1252Database(server);
@@ -465,30 +494,11 @@ TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine
     // the server comes back at the reconnection's first wait
     clock_->AtSleep(1, [&] { server->Start(); });
     server->Stop("fast");
-    for (int n = 1; n <= 3; ++n) {
-        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
-        qelxpp::FIELDPUT(1, "Down" + std::to_string(n));
-        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
-    }
-    ASSERT_TRUE(qelxpp::DBGOTO(4).Log());
-    qelxpp::FIELDPUT(1, "Back");
-    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
-
-    const std::string log = Log();
-    EXPECT_NE(log.find("*** ATTEMPTING TO RECONNECT ***\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("*** RECONNECTED SUCCESSFULLY *** Date: "), std::string::npos) << log;
+    ChangeRowsAcrossALoss("Down");
     kivodbc::testing::AdminConnection admin(*server, database);
-    EXPECT_EQ(admin.Scalar("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=4"), "Back");
-    for (int n = 1; n <= 3; ++n) {
-        SCOPED_TRACE(n);
-        auto rows = admin.Query("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=" + std::to_string(n));
-        const bool arrived = rows.size() == 1 && rows[0][0] && *rows[0][0] == "Down" + std::to_string(n);
-        const bool logged = log.find("\"_RECNO\"=" + std::to_string(n)) != std::string::npos;
-        EXPECT_TRUE(arrived || logged) << log;
-    }
+    ExpectEveryChangeAccounted(admin, "Down", Log());
     ExpectNoErrors();
 }
-
 
 TEST_F(ReplicationTest, AnEndedBackendIsReconnectedAndNoChangeIsLostWithoutALine) {
     auto& server = TestDataSources::Get().Server();
@@ -502,24 +512,8 @@ TEST_F(ReplicationTest, AnEndedBackendIsReconnectedAndNoChangeIsLostWithoutALine
     auto pids = admin.BackendPids(database);
     ASSERT_EQ(pids.size(), 1u);
     ASSERT_TRUE(admin.TerminateBackend(pids[0]));
-    for (int n = 1; n <= 3; ++n) {
-        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
-        qelxpp::FIELDPUT(1, "Lost" + std::to_string(n));
-        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
-    }
-    ASSERT_TRUE(qelxpp::DBGOTO(4).Log());
-    qelxpp::FIELDPUT(1, "Back");
-    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
-    const std::string log = Log();
-    EXPECT_NE(log.find("*** ATTEMPTING TO RECONNECT ***\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("*** RECONNECTED SUCCESSFULLY *** Date: "), std::string::npos) << log;
-    EXPECT_EQ(admin.Scalar("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=4"), "Back");
-    for (int n = 1; n <= 3; ++n) {
-        SCOPED_TRACE(n);
-        auto rows = admin.Query("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=" + std::to_string(n));
-        const bool arrived = rows.size() == 1 && rows[0][0] && *rows[0][0] == "Lost" + std::to_string(n);
-        EXPECT_TRUE(arrived || log.find("\"_RECNO\"=" + std::to_string(n)) != std::string::npos) << log;
-    }
+    ChangeRowsAcrossALoss("Lost");
+    ExpectEveryChangeAccounted(admin, "Lost", Log());
     ExpectNoErrors();
 }
 
