@@ -43,8 +43,9 @@ void Must(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& w
     if (!SQL_SUCCEEDED(rc)) Fail(what + ": " + kivodbc::testing::DiagnosticText(type, handle));
 }
 
+// "_RECNO" is the replica's row key: every change finds its row by it.
 const char* kCreate =
-    "CREATE TABLE BENCH (_RECNO INTEGER, NAME VARCHAR(20), AMOUNT NUMERIC(10,2), ACTIVE INTEGER, SINCE DATE, "
+    "CREATE TABLE BENCH (_RECNO INTEGER PRIMARY KEY, NAME VARCHAR(20), AMOUNT NUMERIC(10,2), ACTIVE INTEGER, SINCE DATE, "
     "CITY VARCHAR(20))";
 
 std::string NameOf(int i) { return "customer " + std::to_string(i); }
