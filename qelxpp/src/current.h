@@ -19,6 +19,20 @@ inline bool NoOrders(ThreadRow& row, xpp::Array& rec) {
     return false;
 }
 
+// A field or record written: the row owes an update unless a delete or an
+// insert is pending already.
+inline void MarkUpdated(const xpp::Array& rec) {
+    if (rec.Get(WA_PENDING).Int() == 0) rec.Set(WA_PENDING, 2);
+}
+
+// Before the pointer leaves the current row: its pending change goes out
+// now, while the row is still the current record.
+inline void LeaveRow(ThreadRow& row, const xpp::Array& rec) { FlushPending(row, rec, true); }
+inline void LeaveCurrentRow(ThreadRow& row) {
+    xpp::Array rec;
+    if (CurrentRecord(row, rec)) LeaveRow(row, rec);
+}
+
 // A numeric element of a record as an engine handle.
 inline KIVHANDLE HandleOf(const xpp::Array& rec, int element) {
     return static_cast<KIVHANDLE>(rec.Get(element).Int());

@@ -111,7 +111,7 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
         return {};
     }
     if (!FieldRowOf(rec, nField, field)) return {};
-    if (rec.Get(WA_PENDING).Int() == 0) rec.Set(WA_PENDING, 2);
+    MarkUpdated(rec);
     const std::string name = field.Get(FLD_NAME).Str();
     const KIVHANDLE h = TableOf(rec);
     std::string text;

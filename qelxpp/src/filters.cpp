@@ -37,13 +37,17 @@ Value DBFILTER() {
 // meets the condition text.
 Value DBLOCATE(const Value& cCondition, const Value&, const Value&, const Value&, const Value&) {
     return Flag("_DBLOCATE", InUse::Reported, false, false, [&](ThreadRow& row, KIVHANDLE h, uint16_t* found) {
+        LeaveCurrentRow(row);
         return KIV(row, KivLocate, h, CText(cCondition), uint16_t{1}, found);
     });
 }
 
 Value DBCONTINUE() {
     return Flag("_DBCONTINUE", InUse::Reported, false, false,
-                [](ThreadRow& row, KIVHANDLE h, uint16_t* found) { return KIV(row, KivContinue, h, found); });
+                [](ThreadRow& row, KIVHANDLE h, uint16_t* found) {
+                    LeaveCurrentRow(row);
+                    return KIV(row, KivContinue, h, found);
+                });
 }
 
 // Relations between work areas are not kept: there is never one to tell.

@@ -88,10 +88,18 @@ Value DBCOMMITALL() {
 }
 
 // Removes the deleted records; the engine packs only a table opened
-// exclusive.
+// exclusive. Packing numbers the records anew: a replicated table's rows
+// are sent again whole under their new numbers.
 Value DBPACK() {
-    return Action("_DBPACK", InUse::Reported, false,
-                  [](ThreadRow& row, const xpp::Array& rec) { return KIV(row, KivPackTable, TableOf(rec)); });
+    return Action("_DBPACK", InUse::Reported, false, [](ThreadRow& row, const xpp::Array& rec) {
+        LeaveRow(row, rec);
+        int64_t r = KIV(row, KivPackTable, TableOf(rec));
+        if (r == 0) {
+            SendRecords(row, rec, 1, true);
+            row.lastResult = r;
+        }
+        return r;
+    });
 }
 
 Value DBSETINDEX(const Value& cIndexFile) {

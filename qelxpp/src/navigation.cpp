@@ -51,12 +51,18 @@ bool Step(ThreadRow& row, const xpp::Array& rec, int32_t direction) {
 
 Value DBGOTOP() {
     return Action("_DBGOTOP", InUse::Reported, false,
-                [](ThreadRow& row, const xpp::Array& rec) { return KIV(row, KivGotoTop, NavOf(rec)); });
+                [](ThreadRow& row, const xpp::Array& rec) {
+                    LeaveRow(row, rec);
+                    return KIV(row, KivGotoTop, NavOf(rec));
+                });
 }
 
 Value DBGOBOTTOM() {
     return Action("_DBGOBOTTOM", InUse::Reported, false,
-                [](ThreadRow& row, const xpp::Array& rec) { return KIV(row, KivGotoBottom, NavOf(rec)); });
+                [](ThreadRow& row, const xpp::Array& rec) {
+                    LeaveRow(row, rec);
+                    return KIV(row, KivGotoBottom, NavOf(rec));
+                });
 }
 
 // A number outside 1 .. LASTREC() leaves the pointer at end of file, and
@@ -64,6 +70,7 @@ Value DBGOBOTTOM() {
 Value DBGOTO(const Value& nRecord) {
     return Action("_DBGOTO", InUse::Reported, false, [&](ThreadRow& row, const xpp::Array& rec) -> int64_t {
         if (!NumberArgument("DBGOTO", nRecord)) return kRaised;
+        LeaveRow(row, rec);
         return KIV(row, KivGotoRecord, TableOf(rec), static_cast<uint32_t>(nRecord.Int()));
     });
 }
@@ -71,6 +78,7 @@ Value DBGOTO(const Value& nRecord) {
 Value DBSKIP(const Value& nSkip) {
     return Action("_DBSKIP", InUse::None, false, [&](ThreadRow& row, const xpp::Array& rec) -> int64_t {
         if (!nSkip.IsNil() && !NumberArgument("DBSKIP", nSkip)) return kRaised;
+        LeaveRow(row, rec);
         return KIV(row, KivSkip, NavOf(rec), nSkip.IsNil() ? int32_t{1} : SkipCount(nSkip));
     });
 }
@@ -84,6 +92,7 @@ Value DBSKIPPER(const Value& nRecords) {
     ThreadRow& row = e.Row();
     xpp::Array rec;
     if (!RecordOrError(row, rec) || !NumberArgument("DBSKIPPER", nRecords)) return 0;
+    LeaveRow(row, rec);
     const double wanted = nRecords.Dbl();
     int64_t skipped = 0;
     if (wanted == 0) {
@@ -105,6 +114,7 @@ Value DBGOPOSITION(const Value& nPercent) {
     ThreadRow& row = e.Row();
     xpp::Array rec;
     if (!RecordOrError(row, rec) || !NumberArgument("DBGOPOSITION", nPercent)) return false;
+    LeaveRow(row, rec);
     const double wanted = nPercent.Dbl();
     if (wanted > 90) {
         KIV_UNRECORDED(row, KivGotoBottom, NavOf(rec));

@@ -134,6 +134,7 @@ Value RECORDPUT(const Value& aValues) {
         ReportFailure(r);
         return false;
     }
+    MarkUpdated(rec);
     return {};
 }
 
@@ -164,6 +165,7 @@ Value QELSETRECORD(const Value& cRecord) {
         ReportFailure(r);
         return false;
     }
+    MarkUpdated(rec);
     return true;
 }
 

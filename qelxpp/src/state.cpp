@@ -92,7 +92,14 @@ void InstallDisconnectAtEnd() {
     if (!thread->atEnd().IsNil()) return;
     const int owner = xpp::ThreadID();
     thread->atEnd(xpp::Block([owner](xpp::Args&) -> Value {
-        if (xpp::ThreadID() == owner) return QELDISCONNECT();
+        if (xpp::ThreadID() == owner) {
+            QELDISCONNECT();
+            if (ThreadRow* own = RowOf(owner)) {
+                std::lock_guard<std::recursive_mutex> lock(own->lock);
+                DropReplication(*own);
+            }
+            return {};
+        }
         ThreadRow* row = RowOf(owner);
         if (!row) return {};
         std::unique_lock<std::recursive_mutex> lock(row->lock, std::try_to_lock);
@@ -101,6 +108,7 @@ void InstallDisconnectAtEnd() {
         if (!row->connHandle.IsNil() && State().hEngineDll.load() > 0)
             KIV_UNRECORDED(*row, KivDisconnect, static_cast<KIVHANDLE>(row->connHandle.Int()));
         row->connHandle = Value();
+        DropReplication(*row);
         return {};
     }));
 }
@@ -284,6 +292,15 @@ xpp::Value ConnHandle() {
 xpp::Value WorkAreaRecord(int n) {
     detail::ThreadRow* row = detail::RowOf(xpp::ThreadID());
     return row && n >= 1 && n <= kMaxAreas ? row->areas[n - 1] : xpp::Value();
+}
+
+void EndReplication() {
+    if (detail::ThreadRow* row = detail::RowOf(xpp::ThreadID())) detail::DropReplication(*row);
+}
+
+xpp::Value ReplicationConnection() {
+    detail::ThreadRow* row = detail::RowOf(xpp::ThreadID());
+    return row ? row->replConnection : xpp::Value();
 }
 
 }  // namespace qelxpp::testing

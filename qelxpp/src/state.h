@@ -61,6 +61,13 @@ struct ThreadRow {
 struct ModuleState {
     Value cReplConnString;
     xpp::Array aReplAliases;
+    // The replication's shared values: the quote character fixed by the
+    // first connection, and the last failed connect (retried later).
+    std::mutex replLock;
+    Value cQuoteChar;
+    bool lReplConnectFailed = false;
+    bool replErrorShown = false;          // -800 is raised once per process
+    double replFailedAt = 0;
     std::array<ThreadRow, kMaxThreads> rows;
     std::atomic<int64_t> hMgmt{0};
     Value nTableType = 2;
@@ -147,6 +154,13 @@ std::string FieldDefinitions(const xpp::Array& aStruct, int tableType);
 // REPLICATEROW(nThread, nKind, cTable, nRecNo): sends one row change of a
 // replicated table; .T. when it was sent.
 Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRecNo);
+// Sends records `from` .. LASTREC() of a replicated area as new rows
+// (kind 3), after the deletion of every row when `zapFirst`; the pointer
+// comes back to the record current before. Kind 2 and 3 read the thread's
+// current area: `rec` must be it.
+void SendRecords(ThreadRow& row, const xpp::Array& rec, int64_t from, bool zapFirst);
+// Ends the thread's replication connection.
+void DropReplication(ThreadRow& row);
 // The flush of a work area's pending row change: when the table is
 // replicated and a change is pending, REPLICATEROW with the record current
 // now; `clear` then sets the pending kind back to 0.

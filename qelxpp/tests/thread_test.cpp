@@ -193,10 +193,13 @@ TEST_F(ThreadTest, ProgramEndInAThreadAboveThirtyTwoDisconnectsTheMainThread) {
             xpp::testing::RunProgramEnd(true);
             reported = seen.size();
         });
-        CHECK_IN_CHILD(reported == 0);
+        // The row owed is sent at the end; with no replication database
+        // named, the connect fails once and the row leaves its line.
+        CHECK_IN_CHILD(reported == 1);
         CHECK_IN_CHILD(!USED().Log());
         CHECK_IN_CHILD(qt::ConnHandle().IsNil());
-        CHECK_IN_CHILD(Log().empty());
+        CHECK_IN_CHILD(Log().find("END INSERT RecNo: 1\r\nCan't connect to ODBC replication database!") !=
+                       std::string::npos);
         // The exclusive open went with the connection.
         CHECK_IN_CHILD(DBUSEAREA(true, Value(), "END.DBF", Value(), false).Log());
         CHECK_IN_CHILD(errors.empty());

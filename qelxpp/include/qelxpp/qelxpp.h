@@ -169,4 +169,17 @@ Value DBDELETE();
 Value DBRECALL();
 Value DBUNLOCK();
 
+// ----------------------------------------------- replication and import
+// QELSQLREPLICATE(cName): names a table whose row changes are sent to the
+// replication database (tables opened afterwards); answers the list.
+Value QELSQLREPLICATE(const Value& cName = {});
+// QELSQLREPLICATECONNECTION(cConnect): the ODBC connection string of the
+// replication database; answers the string held.
+Value QELSQLREPLICATECONNECTION(const Value& cConnect = {});
+// DBIMPORT(cAlias): copies every record of another table (an open area's
+// alias, else a table file opened for the time of the import) into the
+// current area's table, fields matched by name.
+Value DBIMPORT(const Value& cAlias = {}, const Value& p2 = {}, const Value& p3 = {}, const Value& p4 = {},
+               const Value& p5 = {}, const Value& p6 = {}, const Value& p7 = {}, const Value& p8 = {});
+
 }  // namespace qelxpp

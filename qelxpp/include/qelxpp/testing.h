@@ -1,10 +1,17 @@
 // Test hooks of QELXPP. Production code never includes this header.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <xpp/value.h>
+
+namespace rowxpp {
+class SQLConnection;
+class SQLStatement;
+}  // namespace rowxpp
 
 namespace qelxpp::testing {
 
@@ -23,5 +30,14 @@ xpp::Value LastResult();
 xpp::Value ConnHandle();
 // The work-area record of area n of the calling thread (NIL when free).
 xpp::Value WorkAreaRecord(int n);
+// Makes the statement of each new replication connection in place of
+// SQLStatement():new(NIL, oConn) (empty: the real one).
+using ReplicationStatementMaker =
+    std::function<std::shared_ptr<rowxpp::SQLStatement>(const std::shared_ptr<rowxpp::SQLConnection>&)>;
+void SetReplicationStatementMaker(ReplicationStatementMaker maker);
+// The calling thread's replication connection (NIL before its first change).
+xpp::Value ReplicationConnection();
+// Ends the calling thread's replication connection, as the thread's end does.
+void EndReplication();
 
 }  // namespace qelxpp::testing

@@ -1,0 +1,637 @@
+// Replication of changed rows: tables named for replication send their row
+// changes through ROWXPP and unixODBC into real databases (the SQLite ODBC
+// driver, psqlODBC over the test server), read back from outside.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <rowxpp/sql_connection.h>
+#include <rowxpp/sql_statement.h>
+
+#include "area_support.h"
+#include "kiv_odbc_testing/admin_connection.h"
+#include "kiv_odbc_testing/data_sources.h"
+
+namespace qeltest {
+namespace {
+
+using kivodbc::testing::Row;
+using kivodbc::testing::TestDataSources;
+
+// A plain ODBC connection by connection string, for looking at a target.
+class Target {
+public:
+    explicit Target(const std::string& connect) {
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+        std::string text = connect;
+        SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
+                                        nullptr, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(rc))
+            throw std::runtime_error(kivodbc::testing::DiagnosticText(SQL_HANDLE_DBC, dbc_));
+    }
+    ~Target() {
+        SQLDisconnect(dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+        SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    }
+    void Execute(const std::string& sql) { kivodbc::testing::ExecuteOn(dbc_, sql); }
+    std::vector<Row> Query(const std::string& sql) { return kivodbc::testing::QueryOn(dbc_, sql); }
+    // The rows as "v|v|..." lines, NULL as "-".
+    std::string Rows(const std::string& sql) {
+        std::string out;
+        for (const Row& r : Query(sql)) {
+            std::string line;
+            for (const auto& v : r) line += (line.empty() ? "" : "|") + (v ? *v : std::string("-"));
+            out += line + "\n";
+        }
+        return out;
+    }
+
+private:
+    SQLHENV env_ = SQL_NULL_HENV;
+    SQLHDBC dbc_ = SQL_NULL_HDBC;
+};
+
+const char* const kCustomerSqlite =
+    "CREATE TABLE CUSTOMER (_RECNO INTEGER, NAME VARCHAR(30), AMOUNT NUMERIC(10,2), ACTIVE INTEGER, "
+    "SINCE DATE, NOTES TEXT)";
+
+class ReplicationTest : public LoadedTest {
+protected:
+    void SetUp() override {
+        LoadedTest::SetUp();
+        TestDataSources::Get().Activate();
+        rowxpp::SQLCONNECTION();
+    }
+    void TearDown() override {
+        qelxpp::DBCLOSEALL();
+        qelxpp::testing::SetReplicationStatementMaker({});
+        qelxpp::testing::EndReplication();
+        rowxpp::SQLConnection::DestroyContext();
+        LoadedTest::TearDown();
+    }
+    std::string SqliteConnect(const std::string& file) {
+        return std::string("DRIVER={") + TestDataSources::kSqliteDriver + "};Database=" + file;
+    }
+    // A fresh SQLite target with the CUSTOMER table; replication of
+    // CUSTOMER into it.
+    std::unique_ptr<Target> SqliteTarget(const char* create = kCustomerSqlite) {
+        const std::string connect = SqliteConnect(dir_ + "/replica.db");
+        auto t = std::make_unique<Target>(connect);
+        if (create) t->Execute(create);
+        qelxpp::QELSQLREPLICATE("customer ");
+        qelxpp::QELSQLREPLICATECONNECTION(connect);
+        return t;
+    }
+    // The CDX table CUSTOMER, opened shared (or exclusive).
+    void Customer(bool shared = true, const char* file = "CUSTOMER.DBF") {
+        qelxpp::QELSETTABLETYPE(2);
+        ASSERT_TRUE(qelxpp::DBCREATE(file, xpp::Array{xpp::Value(Field("NAME", "C", 30, 0)),
+                                                      xpp::Value(Field("AMOUNT", "N", 10, 2)),
+                                                      xpp::Value(Field("ACTIVE", "L", 1, 0)),
+                                                      xpp::Value(Field("SINCE", "D", 8, 0)),
+                                                      xpp::Value(Field("NOTES", "M", 10, 0))})
+                        .Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), file, xpp::Value(), shared).Log());
+    }
+    void Put(const char* name, double amount, bool active, const char* since) {
+        qelxpp::FIELDPUT(1, name);
+        qelxpp::FIELDPUT(2, amount);
+        qelxpp::FIELDPUT(3, active);
+        qelxpp::FIELDPUT(4, xpp::SToD(since));
+    }
+    static constexpr const char* kAll = "SELECT _RECNO, NAME, AMOUNT, ACTIVE, SINCE FROM CUSTOMER ORDER BY _RECNO";
+};
+
+TEST_F(ReplicationTest, AppendEditDeleteRecallAndZapReachSqlite) {
+    auto target = SqliteTarget();
+    Customer();
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    Put("Ann", 12.5, true, "20060530");
+    qelxpp::FIELDPUT(5, std::string(1000, 'm'));
+    EXPECT_TRUE(target->Rows(kAll).empty()) << "nothing is sent before the row is left";
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(kAll), "1|Ann|12.5|1|2006-05-30\n");
+    EXPECT_EQ(target->Rows("SELECT length(NOTES) FROM CUSTOMER"), "1000\n");
+
+    // blanks: NAME NULL, AMOUNT 0, ACTIVE 0, SINCE NULL; the second append
+    // sends the first row, the close sends the last
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    EXPECT_EQ(target->Rows(kAll), "1|Ann|12.5|1|2006-05-30\n2|-|0|0|-\n");
+    qelxpp::FIELDPUT(1, "Carl");
+
+    ExpectNoErrors();
+    // an update under a lock
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+    ASSERT_TRUE(qelxpp::RLOCK().Log());
+    qelxpp::FIELDPUT(2, 99);
+    qelxpp::FIELDPUT(3, false);
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(kAll), "1|Ann|99|0|2006-05-30\n2|-|0|0|-\n3|Carl|0|0|-\n");
+
+    ExpectNoErrors();
+    // delete and recall
+    ASSERT_TRUE(qelxpp::DBDELETE().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT _RECNO FROM CUSTOMER ORDER BY _RECNO"), "2\n3\n");
+    ASSERT_TRUE(qelxpp::DBRECALL().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(kAll), "1|Ann|99|0|2006-05-30\n2|-|0|0|-\n3|Carl|0|0|-\n");
+    EXPECT_EQ(target->Rows("SELECT length(NOTES) FROM CUSTOMER WHERE _RECNO=1"), "1000\n");
+
+    ExpectNoErrors();
+    // the close sends what is pending
+    ASSERT_TRUE(qelxpp::DBGOTO(2).Log());
+    qelxpp::FIELDPUT(1, "Bea");
+    qelxpp::DBCLOSEAREA();
+    EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER WHERE _RECNO=2"), "Bea\n");
+
+    ExpectNoErrors();
+    // a zap empties the replica, the pending change it clears sends nothing
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), false).Log());
+    ASSERT_TRUE(qelxpp::DBGOTOP().Log());
+    qelxpp::FIELDPUT(1, "Zed");
+    ASSERT_TRUE(qelxpp::DBZAP().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(kAll), "");
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, EveryChangedRowReachesTheReplicaWhereverThePointerGoes) {
+    auto target = SqliteTarget();
+    Customer(false);
+    for (int i = 1; i <= 6; ++i) {
+        ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+        qelxpp::FIELDPUT(1, "N" + std::to_string(i));
+    }
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    ASSERT_EQ(target->Rows("SELECT count(*) FROM CUSTOMER"), "6\n");
+
+    // a change to record 5, then a skip and an unlock: row 5 changes, 6 not
+    ASSERT_TRUE(qelxpp::DBGOTO(5).Log());
+    qelxpp::FIELDPUT(1, "Five");
+    ASSERT_TRUE(qelxpp::DBSKIP().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER WHERE _RECNO>=5 ORDER BY _RECNO"), "Five\nN6\n");
+
+    // a loop of FIELDPUT and DBSKIP over the exclusive table updates every row
+    qelxpp::DBGOTOP();
+    while (!qelxpp::EOF_().Log()) {
+        qelxpp::FIELDPUT(2, qelxpp::RECNO().Int() * 10);
+        qelxpp::DBSKIP();
+    }
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT group_concat(AMOUNT) FROM (SELECT AMOUNT FROM CUSTOMER ORDER BY _RECNO)"),
+              "10,20,30,40,50,60\n");
+
+    // a record written whole
+    ASSERT_TRUE(qelxpp::DBGOTO(2).Log());
+    qelxpp::RECORDPUT(xpp::Array{"Two", 2, true, xpp::Value(xpp::SToD("20200101")), xpp::Value()});
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT NAME, AMOUNT, ACTIVE, SINCE FROM CUSTOMER WHERE _RECNO=2"), "Two|2|1|2020-01-01\n");
+
+    // after a pack the replica holds the table's rows under their new numbers
+    for (int n : {1, 3}) {
+        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+        ASSERT_TRUE(qelxpp::DBDELETE().Log());
+    }
+    ASSERT_TRUE(qelxpp::DBPACK().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT _RECNO, NAME FROM CUSTOMER ORDER BY _RECNO"), "1|Two\n2|N4\n3|Five\n4|N6\n");
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, OnlyTablesNamedExactlyAreReplicated) {
+    auto target = SqliteTarget();
+    target->Execute("CREATE TABLE CUST (_RECNO INTEGER, NAME VARCHAR(30))");
+    target->Execute("CREATE TABLE OTHER (_RECNO INTEGER, NAME VARCHAR(30))");
+    EXPECT_EQ(qelxpp::QELSQLREPLICATE(" Customer").Arr().Len(), 1u) << "a name is held once";
+    for (const char* file : {"CUST.DBF", "OTHER.DBF"}) {
+        Customer(true, file);
+        ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+        qelxpp::FIELDPUT(1, "x");
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+        qelxpp::DBCLOSEAREA();
+    }
+    EXPECT_EQ(target->Rows("SELECT count(*) FROM CUST"), "0\n");
+    EXPECT_EQ(target->Rows("SELECT count(*) FROM OTHER"), "0\n");
+    EXPECT_TRUE(qelxpp::testing::ReplicationConnection().IsNil()) << "no connection was needed";
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, NumbersOfAKdtTableAreSent) {
+    auto target = SqliteTarget(nullptr);
+    target->Execute("CREATE TABLE KDT (_RECNO INTEGER, S INTEGER, I INTEGER, D REAL, V VARCHAR(20))");
+    qelxpp::QELSQLREPLICATE("KDT");
+    qelxpp::QELSETTABLETYPE(3);
+    ASSERT_TRUE(qelxpp::DBCREATE("KDT.KDT", xpp::Array{xpp::Value(Field("S", "N", 4, 0)), xpp::Value(Field("I", "N", 9, 0)),
+                                                       xpp::Value(Field("D", "N", 10, 2)), xpp::Value(Field("V", "V", 20, 0))})
+                    .Log());
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "KDT.KDT", xpp::Value(), true).Log());
+    EXPECT_EQ(xpp::Var2Char(qelxpp::DBSTRUCT()).find("\"N\""), std::string::npos) << "kept in binary";
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    qelxpp::FIELDPUT(1, 7);
+    qelxpp::FIELDPUT(2, 123456);
+    qelxpp::FIELDPUT(3, 2.5);
+    qelxpp::FIELDPUT(4, "var");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT _RECNO, S, I, D, V FROM KDT"), "1|7|123456|2.5|var\n");
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, AFailedInsertIsLoggedAndLaterChangesStillArrive) {
+    auto target = SqliteTarget(nullptr);
+    Customer();
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    qelxpp::FIELDPUT(1, "Cleo");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log()) << "no replication failure changes the result";
+    const std::string log = Log();
+    EXPECT_NE(log.find("CUSTOMER UPDATE RecNo: 3\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("no such table"), std::string::npos) << log;
+    target->Execute(kCustomerSqlite);
+    ASSERT_TRUE(qelxpp::DBGOTO(2).Log());
+    qelxpp::FIELDPUT(1, "Bob");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT _RECNO, NAME FROM CUSTOMER"), "2|Bob\n") << "the failed entry is not retried";
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, ATargetNotThereYetIsReportedOnceAndTriedAgainLater) {
+    const std::string folder = dir_ + "/later";
+    const std::string connect = SqliteConnect(folder + "/replica.db");
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    qelxpp::QELSQLREPLICATECONNECTION(connect);
+    Customer();
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ExpectError("QEL_-800, Can't connect to ODBC replication database!");
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_TRUE(errors.empty()) << "-800 is raised once";
+    std::string log = Log();
+    EXPECT_NE(log.find("CUSTOMER INSERT RecNo: 1\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("CUSTOMER INSERT RecNo: 2\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("CUSTOMER INSERT RecNo: 3\r\n"), std::string::npos) << log;
+
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    Target target(connect);
+    target.Execute(kCustomerSqlite);
+    qelxpp::FIELDPUT(1, "Early");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target.Rows("SELECT count(*) FROM CUSTOMER"), "0\n") << "within 5 seconds no new attempt";
+    EXPECT_NE(Log().find("CUSTOMER UPDATE RecNo: 3\r\n"), std::string::npos);
+    clock_->Advance(5000);
+    qelxpp::FIELDPUT(1, "Later");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target.Rows("SELECT _RECNO, NAME FROM CUSTOMER"), "3|Later\n");
+    ExpectNoErrors();
+}
+
+// A statement that records what it is given and answers from a script.
+class RecordingStatement : public rowxpp::SQLStatement {
+public:
+    int64_t Execute(const xpp::Args& args = {}) override {
+        std::string line = SQLString();
+        if (args.PCount() == 1 && args[1].IsArray()) {
+            for (const xpp::Value& p : args[1].Arr().Items()) {
+                if (auto v = p.As<rowxpp::SQLValue>())
+                    line += " [SQLValue " + std::to_string(v->Value.Str().size()) + "," +
+                            xpp::Var2Char(v->SQLType) + "," + xpp::Var2Char(v->CType) + "," +
+                            xpp::Var2Char(v->Precision) + "," + xpp::Var2Char(v->Scale) + "," +
+                            xpp::Var2Char(v->Bytes) + "]";
+                else
+                    line += " [" + xpp::Var2Char(p) + "]";
+            }
+        }
+        texts.push_back(line);
+        if (answers.empty()) return 1;
+        int64_t r = answers.front();
+        answers.erase(answers.begin());
+        return r;
+    }
+    std::vector<std::string> texts;
+    std::vector<int64_t> answers;
+};
+
+TEST_F(ReplicationTest, StatementTextsByKind) {
+    auto target = SqliteTarget();
+    std::shared_ptr<RecordingStatement> stmt;
+    qelxpp::testing::SetReplicationStatementMaker([&](const std::shared_ptr<rowxpp::SQLConnection>& c) {
+        stmt = std::make_shared<RecordingStatement>();
+        stmt->Init(xpp::Value(), xpp::Value(c));
+        return stmt;
+    });
+    Customer(false);
+    for (int i = 1; i <= 1234; ++i) KivAppendRecord(CurrentTable());
+    ASSERT_TRUE(qelxpp::DBGOTO(1234).Log());
+    Put("Ann ", 12.5, true, "20060530");
+    qelxpp::FIELDPUT(5, "memo text");
+    const std::string t = "\"CUSTOMER\"";
+    const std::string update =
+        "UPDATE \"CUSTOMER\" SET \"NAME\"=?,\"AMOUNT\"=12.50,\"ACTIVE\"=1,\"SINCE\"={d '2006-05-30'},\"NOTES\"=? "
+        "WHERE \"_RECNO\"=1234 [Ann] [SQLValue 9,-1,1,9,0,9]";
+    const std::string insert =
+        "INSERT INTO \"CUSTOMER\"(\"_RECNO\",\"NAME\",\"AMOUNT\",\"ACTIVE\",\"SINCE\",\"NOTES\") VALUES "
+        "(1234,?,12.50,1,{d '2006-05-30'},?) [Ann] [SQLValue 9,-1,1,9,0,9]";
+    const std::string del = "DELETE FROM \"CUSTOMER\" WHERE \"_RECNO\"=1234";
+    using detail_t = std::vector<std::string>;
+    struct Case {
+        int64_t kind;
+        std::vector<int64_t> answers;
+        bool result;
+        detail_t texts;
+    } cases[] = {
+        {1, {}, true, {del}},
+        {2, {1}, true, {update}},
+        {2, {0, 1}, true, {update, insert}},
+        {2, {-3, 1, 1}, true, {update, del, insert}},
+        {2, {-1, 1, 1}, true, {update, del, insert}},
+        {3, {0, 1}, true, {del, insert}},
+        {3, {0, -2}, false, {del, insert}},
+        {4, {}, true, {"DELETE FROM " + t}},
+        {5, {}, false, {}},
+    };
+    qelxpp::DBCOMMIT();
+    // the first call makes the connection: the quote character of SQLite
+    (void)qelxpp::detail::REPLICATEROW(xpp::ThreadID(), 1, "CUSTOMER", 1234);
+    ASSERT_TRUE(stmt);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        stmt->texts.clear();
+        stmt->answers = c.answers;
+        int64_t recNo = c.kind == 4 ? 0 : 1234;
+        EXPECT_EQ(qelxpp::detail::REPLICATEROW(xpp::ThreadID(), c.kind, "CUSTOMER", recNo).Log(), c.result);
+        EXPECT_EQ(stmt->texts, c.texts);
+    }
+
+    // blank values: NULL in the UPDATE, left out of the INSERT, "0" numbers
+    ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+    stmt->texts.clear();
+    stmt->answers = {0, 1};
+    qelxpp::detail::REPLICATEROW(xpp::ThreadID(), 2, "CUSTOMER", 1);
+    EXPECT_EQ(stmt->texts,
+              detail_t({"UPDATE \"CUSTOMER\" SET \"NAME\"=NULL,\"AMOUNT\"=0,\"ACTIVE\"=0,\"SINCE\"=NULL,\"NOTES\"=NULL "
+                        "WHERE \"_RECNO\"=1",
+                        "INSERT INTO \"CUSTOMER\"(\"_RECNO\",\"AMOUNT\",\"ACTIVE\") VALUES (1,0,0)"}));
+}
+
+TEST_F(ReplicationTest, TwoThreadsHaveTheirOwnConnectionsGoneAtTheirEnd) {
+    auto target = SqliteTarget();
+    Customer();
+    qelxpp::DBCLOSEAREA();
+    const size_t before = rowxpp::SQLConnection::ActiveConnections();
+    auto worker = [](int n) {
+        return xpp::Block([n](xpp::Args&) {
+            if (qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), true).Log() &&
+                qelxpp::DBAPPEND().Log())
+                qelxpp::FIELDPUT(1, "T" + std::to_string(n));
+            return xpp::Value();
+        });
+    };
+    auto a = xpp::Thread::New(), b = xpp::Thread::New();
+    a->start(worker(0));
+    b->start(worker(1));
+    a->synchronize();
+    b->synchronize();
+    EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER ORDER BY NAME"), "T0\nT1\n") << "the end's close sent each row";
+    EXPECT_EQ(rowxpp::SQLConnection::ActiveConnections(), before);
+    ExpectNoErrors();
+}
+
+
+const char* const kCustomerPostgres =
+    "CREATE TABLE \"CUSTOMER\" (\"_RECNO\" integer, \"NAME\" varchar(30), \"AMOUNT\" numeric(10,2), "
+    "\"ACTIVE\" smallint, \"SINCE\" date, \"NOTES\" text)";
+const char* const kAllPostgres =
+    "SELECT \"_RECNO\", \"NAME\", \"AMOUNT\", \"ACTIVE\", \"SINCE\", length(\"NOTES\") FROM \"CUSTOMER\" "
+    "ORDER BY \"_RECNO\"";
+
+// A fresh database in the Windows-1252 encoding on `server`, with CUSTOMER.
+std::string Win1252Database(kivodbc::testing::PostgresServer& server) {
+    const std::string name = kivodbc::testing::PostgresServer::NewDatabaseName();
+    {
+        kivodbc::testing::AdminConnection admin(server, "postgres");
+        admin.Execute("CREATE DATABASE " + name +
+                      " ENCODING 'WIN1252' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0");
+    }
+    kivodbc::testing::AdminConnection admin(server, name);
+    admin.Execute(kCustomerPostgres);
+    return name;
+}
+
+// Changes rows 1 to 3 to word + n while the target is lost, then row 4 to
+// "Back".
+void ChangeRowsAcrossALoss(const std::string& word) {
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+        qelxpp::FIELDPUT(1, word + std::to_string(n));
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    }
+    ASSERT_TRUE(qelxpp::DBGOTO(4).Log());
+    qelxpp::FIELDPUT(1, "Back");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+}
+
+// The reconnection is in the log, the change made once the target was back
+// arrived, and each change made while it was lost arrived or has its line.
+void ExpectEveryChangeAccounted(kivodbc::testing::AdminConnection& admin, const std::string& word,
+                                const std::string& log) {
+    EXPECT_NE(log.find("*** ATTEMPTING TO RECONNECT ***\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("*** RECONNECTED SUCCESSFULLY *** Date: "), std::string::npos) << log;
+    EXPECT_EQ(admin.Scalar("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=4"), "Back");
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        auto rows = admin.Query("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=" + std::to_string(n));
+        const bool arrived = rows.size() == 1 && rows[0][0] && *rows[0][0] == word + std::to_string(n);
+        const bool logged = log.find("\"_RECNO\"=" + std::to_string(n)) != std::string::npos;
+        EXPECT_TRUE(arrived || logged) << log;
+    }
+}
+
+TEST_F(ReplicationTest, RowsReachPostgresUnderQuotedNames) {
+    auto& server = TestDataSources::Get().Server();
+    const std::string database = Win1252Database(server);
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    // the engine's texts are Windows-1252: the session says so
+    qelxpp::QELSQLREPLICATECONNECTION(server.ConnectionString(database) +
+                                      ";ConnSettings=SET client_encoding TO 'WIN1252'");
+    Customer();
+    const std::string name = "Ren\xE9";  // é in Windows-1252
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    Put(name.c_str(), 12.5, true, "20060530");
+    qelxpp::FIELDPUT(5, std::string(1000, 'm'));
+    ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+    qelxpp::FIELDPUT(3, false);
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    kivodbc::testing::AdminConnection admin(server, database);
+    std::string rows;
+    for (const Row& r : admin.Query(kAllPostgres)) {
+        for (const auto& v : r) rows += (v ? *v : std::string("-")) + "|";
+        rows += "\n";
+    }
+    EXPECT_EQ(Log(), "");
+    // the administrator reads in UTF-8; the stored bytes are checked below
+    EXPECT_EQ(rows, "1|Ren\xC3\xA9|12.50|0|2006-05-30|1000|\n2|-|0.00|0|-|-|\n");
+    EXPECT_EQ(admin.Scalar("SELECT encode(convert_to(\"NAME\", 'WIN1252'), 'hex') FROM \"CUSTOMER\" WHERE \"_RECNO\"=1"),
+              "52656ee9");
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine) {
+    auto server = kivodbc::testing::PostgresServer::Create();
+    const std::string database = Win1252Database(*server);
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    qelxpp::QELSQLREPLICATECONNECTION(server->ConnectionString(database));
+    Customer();
+    for (int i = 1; i <= 4; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    // the server comes back at the reconnection's first wait
+    clock_->AtSleep(1, [&] { server->Start(); });
+    server->Stop("fast");
+    ChangeRowsAcrossALoss("Down");
+    kivodbc::testing::AdminConnection admin(*server, database);
+    ExpectEveryChangeAccounted(admin, "Down", Log());
+    ExpectNoErrors();
+}
+
+TEST_F(ReplicationTest, AnEndedBackendIsReconnectedAndNoChangeIsLostWithoutALine) {
+    auto& server = TestDataSources::Get().Server();
+    const std::string database = Win1252Database(server);
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    qelxpp::QELSQLREPLICATECONNECTION(server.ConnectionString(database));
+    Customer();
+    for (int i = 1; i <= 4; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    kivodbc::testing::AdminConnection admin(server, database);
+    auto pids = admin.BackendPids(database);
+    ASSERT_EQ(pids.size(), 1u);
+    ASSERT_TRUE(admin.TerminateBackend(pids[0]));
+    ChangeRowsAcrossALoss("Lost");
+    ExpectEveryChangeAccounted(admin, "Lost", Log());
+    ExpectNoErrors();
+}
+
+// Import: tables with the fields of CUSTOMER under other letters.
+class ImportTest : public ReplicationTest {
+protected:
+    // SRC with `count` records: NAME C 20, AMOUNT N 8 3, ACTIVE L, SINCE D,
+    // NOTES M; record n has NAME "Sn", AMOUNT n + 0.345, ACTIVE odd n,
+    // SINCE 2006-05-30, NOTES "memo n".
+    void Source(int count, const char* amountType = "N") {
+        qelxpp::QELSETTABLETYPE(2);
+        ASSERT_TRUE(qelxpp::DBCREATE("SRC.DBF", xpp::Array{xpp::Value(Field("NAME", "C", 20, 0)),
+                                                          xpp::Value(Field("AMOUNT", amountType, 8, 3)),
+                                                          xpp::Value(Field("ACTIVE", "L", 1, 0)),
+                                                          xpp::Value(Field("SINCE", "D", 8, 0)),
+                                                          xpp::Value(Field("NOTES", "M", 10, 0))})
+                        .Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "SRC.DBF", xpp::Value(), false).Log());
+        for (int n = 1; n <= count; ++n) {
+            ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+            qelxpp::FIELDPUT(1, "S" + std::to_string(n));
+            qelxpp::FIELDPUT(2, n + 0.345);
+            qelxpp::FIELDPUT(3, n % 2 == 1);
+            qelxpp::FIELDPUT(4, xpp::SToD("20060530"));
+            qelxpp::FIELDPUT(5, "memo " + std::to_string(n));
+        }
+        qelxpp::DBCLOSEAREA();
+    }
+    int Areas() {
+        int used = 0;
+        for (int i = 1; i <= qelxpp::kMaxAreas; ++i) used += qelxpp::testing::WorkAreaRecord(i).IsNil() ? 0 : 1;
+        return used;
+    }
+};
+
+TEST_F(ImportTest, EqualLettersAreCopiedByTheEngineAndReplicated) {
+    auto target = SqliteTarget();
+    Source(3);
+    Customer();
+    const int64_t area = qelxpp::SELECT().Int();
+    xpp::testing::ClearScreen();
+    const std::string calls = CallsOf([] { EXPECT_TRUE(qelxpp::DBIMPORT("src ").Log()); });
+    EXPECT_NE(calls.find("KivCopyTableContents"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("KivAppendRecord"), std::string::npos) << calls;
+    EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    EXPECT_EQ(Areas(), 1) << "the source opened for the import is closed";
+    EXPECT_EQ(qelxpp::LASTREC().Int(), 3);
+    std::string screen;
+    for (int r = 0; r <= 24; ++r) screen += xpp::testing::ScreenRow(r) + "\n";
+    EXPECT_NE(screen.find("Please wait!  Modifying Database Structure..."), std::string::npos);
+    EXPECT_EQ(screen.find("Append record"), std::string::npos);
+    EXPECT_EQ(target->Rows("SELECT _RECNO, NAME, ACTIVE, SINCE, NOTES FROM CUSTOMER ORDER BY _RECNO"),
+              "1|S1|1|2006-05-30|memo 1\n2|S2|0|2006-05-30|memo 2\n3|S3|1|2006-05-30|memo 3\n");
+    ExpectNoErrors();
+}
+
+TEST_F(ImportTest, DifferingLettersCopyRecordByRecordWithConversions) {
+    auto target = SqliteTarget();
+    Source(100);
+    qelxpp::QELSETTABLETYPE(2);
+    ASSERT_TRUE(qelxpp::DBCREATE("CUSTOMER.DBF", xpp::Array{xpp::Value(Field("NAME", "C", 30, 0)),
+                                                            xpp::Value(Field("AMOUNT", "C", 6, 0)),
+                                                            xpp::Value(Field("ACTIVE", "N", 10, 2)),
+                                                            xpp::Value(Field("SINCE", "N", 8, 0)),
+                                                            xpp::Value(Field("NOTES", "M", 10, 0)),
+                                                            xpp::Value(Field("EXTRA", "C", 5, 0))})
+                    .Log());
+    target->Execute("ALTER TABLE CUSTOMER ADD COLUMN EXTRA VARCHAR(5)");
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "SRC.DBF", "FROMHERE", true).Log());
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), true).Log());
+    const int64_t area = qelxpp::SELECT().Int();
+    xpp::testing::SetScreenEcho(true);
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(qelxpp::DBIMPORT("fromhere").Log());
+    const std::string shown = ::testing::internal::GetCapturedStdout();
+    xpp::testing::SetScreenEcho(false);
+    EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    EXPECT_EQ(Areas(), 2) << "a source that was open stays open";
+    std::string progress;
+    for (size_t at = shown.find("Append record: "); at != std::string::npos; at = shown.find("Append record: ", at + 1))
+        progress += xpp::AllTrim(shown.substr(at + 15, 10)) + ";";
+    EXPECT_EQ(progress, "1;22;43;64;85;");
+    EXPECT_EQ(shown.find("Please wait"), std::string::npos);
+    EXPECT_EQ(xpp::testing::ScreenRow(24).substr(0, 29), "Append record:         85 %  ");
+
+    EXPECT_EQ(qelxpp::LASTREC().Int(), 100);
+    ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+    EXPECT_EQ(Show(qelxpp::FIELDGET(2)), "C: 1.345");
+    EXPECT_EQ(qelxpp::FIELDGET(3).Dbl(), 1);
+    EXPECT_EQ(qelxpp::FIELDGET(4).Dbl(), 0) << "a date into a number is blank";
+    EXPECT_EQ(Show(qelxpp::FIELDGET(5)), "C:memo 1");
+    EXPECT_EQ(Show(qelxpp::FIELDGET(6)), "C:     ");
+    ASSERT_TRUE(qelxpp::DBGOTO(12).Log());
+    EXPECT_EQ(Show(qelxpp::FIELDGET(2)), "C:12.345");
+    EXPECT_EQ(qelxpp::FIELDGET(3).Dbl(), 0);
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows("SELECT count(*), min(AMOUNT), sum(ACTIVE), count(NOTES), count(EXTRA) FROM CUSTOMER"),
+              "100|1.345|50|100|0\n");
+    ExpectNoErrors();
+}
+
+TEST_F(ImportTest, AFailedImportLeavesTheTargetCurrentAndNoSourceOpen) {
+    Source(2);
+    Customer();
+    const int64_t area = qelxpp::SELECT().Int();
+    KivTestFailCall("KivCopyTableContents", 5001, "copy refused", 1);
+    EXPECT_FALSE(qelxpp::DBIMPORT("SRC").Log());
+    EXPECT_EQ(errors.size(), 1u);
+    errors.clear();
+    EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    EXPECT_EQ(Areas(), 1);
+
+    EXPECT_FALSE(qelxpp::DBIMPORT("NOSUCH").Log());
+    EXPECT_TRUE(xpp::NetErr()) << "the open's own report";
+    EXPECT_EQ(qelxpp::SELECT().Int(), area);
+    EXPECT_EQ(Areas(), 1);
+    EXPECT_EQ(qelxpp::LASTREC().Int(), 0);
+}
+
+}  // namespace
+}  // namespace qeltest
