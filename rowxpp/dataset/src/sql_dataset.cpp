@@ -51,6 +51,14 @@ std::shared_ptr<SQLDataSet> SQLDataSet::New(const xpp::Value& sql, const xpp::Va
     return ds;
 }
 
+std::shared_ptr<SQLDataSet> SQLConnection::DataSet(const xpp::Value& sql, const xpp::Value& parameters,
+                                                   const xpp::Value& primaryKey, const xpp::Value& maxRows,
+                                                   const xpp::Value& fields, const xpp::Value& filter,
+                                                   const xpp::Value& trimmed, const xpp::Value& dateTimeAsDate) {
+    return SQLDataSet::New(sql, xpp::Value(std::static_pointer_cast<SQLConnection>(shared_from_this())), parameters,
+                           primaryKey, maxRows, fields, filter, trimmed, dateTimeAsDate);
+}
+
 xpp::Value SQLDataSet::Self_() { return xpp::Value(std::static_pointer_cast<SQLDataSet>(shared_from_this())); }
 
 SQLDataSet& SQLDataSet::Init(const xpp::Value& sql, const xpp::Value& connection, const xpp::Value& parameters,

@@ -104,6 +104,12 @@ TEST(DataSetDrivers, RowidInThirdPlaceBecomesTheKeyOnSQLite) {
     EXPECT_TRUE(ISEQUAL(given->PrimaryKey(), "a"));
     EXPECT_TRUE(ISEQUAL(given->SetPrimaryKey(2), true));
     EXPECT_TRUE(ISEQUAL(given->PrimaryKey(), 2));
+    // The connection makes a data set on itself and leaves the filling to it.
+    auto own = c->DataSet("SELECT a, b FROM nokey");
+    EXPECT_EQ(own->Connection(), c);
+    EXPECT_EQ(own->FetchData(), 1);
+    EXPECT_TRUE(ISEQUAL(own->FieldGet("B"), "x"));
+    own->Destroy();
     ds->Destroy();
     given->Destroy();
     c->Execute("DROP TABLE nokey");

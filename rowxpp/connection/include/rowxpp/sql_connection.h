@@ -23,6 +23,7 @@ inline constexpr int SQL_ROLLBACK_ = 1;
 
 class SQLStatement;
 class SQLSelect;
+class SQLDataSet;
 
 class SQLConnection : public xpp::Object {
 public:
@@ -134,6 +135,13 @@ public:
     // not numeric).
     std::shared_ptr<SQLSelect> Cursor(const xpp::Value& sql = xpp::Value(), const xpp::Value& concurrency = xpp::Value(),
                                       const xpp::Value& cursorType = xpp::Value());
+    // A data set on this connection, not filled yet: DataSet(sql, params,
+    // primaryKey, maxRows, fields, filter, trimmed, dateTimeAsDate).
+    std::shared_ptr<SQLDataSet> DataSet(const xpp::Value& sql = xpp::Value(), const xpp::Value& parameters = xpp::Value(),
+                                        const xpp::Value& primaryKey = xpp::Value(),
+                                        const xpp::Value& maxRows = xpp::Value(), const xpp::Value& fields = xpp::Value(),
+                                        const xpp::Value& filter = xpp::Value(), const xpp::Value& trimmed = xpp::Value(),
+                                        const xpp::Value& dateTimeAsDate = xpp::Value());
 
     // Reconnection (reconnect.cpp): replaces the connection handle by a new
     // one connected with the stored values, never prompting, and rebuilds
