@@ -613,10 +613,9 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
     if (!FreeStmt_(SQL_RESET_PARAMS)) return false;
     if (n <= 0) return true;
     const size_t count = static_cast<size_t>(n);
-    // A snapshot of the parameters, into room this thread keeps (a binding
+    // A snapshot of the parameters, into room the statement keeps (a binding
     // nested in this one makes its own).
-    static thread_local std::vector<xpp::Value> kept;
-    Snapshot items(kept);
+    Snapshot items(paramRoom_);
     params.ItemsInto(items.list);
     Bindings bound(count);
     size_t total = 0;

@@ -138,6 +138,9 @@ private:
         char* const* Pieces() const { return reinterpret_cast<char* const*>(memory + count * sizeof(int64_t)); }
     };
     BindingMemory aMemLock;
+    // Room for the snapshot of the parameters that binding takes, kept
+    // (empty) from one execution to the next.
+    std::vector<xpp::Value> paramRoom_;
 };
 
 // SQLSTATEMENT(): the class object.
