@@ -5,7 +5,6 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -31,20 +30,12 @@ namespace {
 struct LiveHandles {
   std::mutex lock;
   std::unordered_set<const void*> records;
-  // Counts the handles taken out; a thread's last answer holds while the
-  // count stands still (adding handles never makes a live one dead).
-  std::atomic<uint64_t> removals{0};
 };
 
 LiveHandles& Live() {
   static LiveHandles* live = new LiveHandles;  // outlives every static destructor
   return *live;
 }
-
-// The handle this thread last found live, and the removal count then: an
-// application calls on the same statement again and again.
-thread_local const void* tLastLive = nullptr;
-thread_local uint64_t tLastRemovals = 0;
 
 void Register(const void* record) {
   LiveHandles& live = Live();
@@ -56,17 +47,12 @@ void Unregister(const void* record) {
   LiveHandles& live = Live();
   std::lock_guard<std::mutex> guard(live.lock);
   live.records.erase(record);
-  live.removals.fetch_add(1, std::memory_order_release);
 }
 
 bool IsLive(const void* record) {
   LiveHandles& live = Live();
-  if (record == tLastLive && live.removals.load(std::memory_order_acquire) == tLastRemovals) return true;
   std::lock_guard<std::mutex> guard(live.lock);
-  if (live.records.count(record) == 0) return false;
-  tLastLive = record;
-  tLastRemovals = live.removals.load(std::memory_order_relaxed);
-  return true;
+  return live.records.count(record) != 0;
 }
 
 template <typename Record>
