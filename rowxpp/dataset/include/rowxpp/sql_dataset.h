@@ -16,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "rowxpp/sql_select.h"
 #include "xpp/object.h"
@@ -78,6 +79,18 @@ public:
     xpp::Array GetColumnData(const xpp::Value& field);
     bool isColumnEmpty(const xpp::Value& field);
 
+    // ---- editing the cache and writing it back
+    // The data: NIL or a count of blank rows, an array of records, one
+    // record, or another data set of the same FCount.
+    SQLDataSet& Append(const xpp::Value& data = xpp::Value());
+    bool Insert(const xpp::Value& row = xpp::Value(), const xpp::Value& data = xpp::Value());
+    bool Delete(const xpp::Value& row = xpp::Value());
+    // Writes the deleted rows, then each added and changed row in cache
+    // order, through the cursor's write statement.
+    bool Commit();
+    // Gives a changed row back its values as fetched; drops an added row.
+    SQLDataSet& CancelUpdate(const xpp::Value& row = xpp::Value());
+
     // ---- navigation
     bool Bof();
     bool Eof();
@@ -90,8 +103,7 @@ public:
 
     // ---- forwarders and accessors
     std::shared_ptr<SQLColumn> GetSQLColumn(const xpp::Value& field);
-    // Writing back is not built yet: answers .F.
-    bool UpdateRow() { return false; }
+    bool UpdateRow() { return Commit(); }
     int64_t Execute() { return FetchData(); }
     bool MoreResults() { return false; }
     int64_t FieldCount() const { return FCount_; }
@@ -166,6 +178,11 @@ private:
     xpp::Value RowAt_(const xpp::Value& row, int64_t& number);
     xpp::Value Self_();
     void BlankOf_(int64_t position, const xpp::Value& block);
+    // The records that `data` brings, one per row to add; a NIL entry
+    // stands for a blank row.
+    std::vector<xpp::Value> RowsOf_(const xpp::Value& data);
+    // Writes one cached row; answers whether the database took it.
+    bool CommitRow_(const xpp::Array& row, const xpp::Array& buffer);
     // Walks with the browse filter; answers the signed count of visible
     // rows passed and sets `reached` when the full count was passed.
     int64_t FilteredWalk_(int64_t n, bool& reached);
@@ -187,6 +204,8 @@ private:
     xpp::Array FieldListU_;
     int64_t FCount_ = 0;
     xpp::Array FieldLen_;
+    // Per field, the cursor column it shows (0 for none).
+    xpp::Array FieldColumn_;
     bool isTrimmed_ = false;
     bool isTruncated_ = false;
     int64_t RowsUpdated_ = 0;
