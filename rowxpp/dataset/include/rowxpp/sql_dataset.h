@@ -91,6 +91,17 @@ public:
     // Gives a changed row back its values as fetched; drops an added row.
     SQLDataSet& CancelUpdate(const xpp::Value& row = xpp::Value());
 
+    // ---- ordering and searching the cache
+    // By a field, an array of fields or a comparison block of two rows.
+    SQLDataSet& Sort(const xpp::Value& order = xpp::Value(), const xpp::Value& ascending = xpp::Value());
+    // Binary search over rows ordered by the fields (default SortOrder).
+    bool Seek(const xpp::Value& value, const xpp::Value& fields = xpp::Value(), const xpp::Value& soft = xpp::Value(),
+              const xpp::Value& low = xpp::Value(), const xpp::Value& high = xpp::Value());
+    // The first row, from the top or from the current one, that matches;
+    // a match the browse filter hides goes on to the next visible row.
+    bool Locate(const xpp::Value& condition, const xpp::Value& fields = xpp::Value(),
+                const xpp::Value& continueFlag = xpp::Value(), const xpp::Value& count = xpp::Value());
+
     // ---- navigation
     bool Bof();
     bool Eof();
@@ -235,6 +246,21 @@ xpp::Block GETBLOCK(int64_t position, bool trim);
 // SETBLOCK(n): a block of the cursor and a value storing the value into its
 // RowBuffer element n; answers the value.
 xpp::Block SETBLOCK(int64_t position);
+
+// Row comparisons of Sort and Seek over field positions fields[start..n].
+bool ISLT(const xpp::Value& x, const xpp::Value& y, const xpp::Array& fields, size_t start, size_t count);
+bool ISGT(const xpp::Value& x, const xpp::Value& y, const xpp::Array& fields, size_t start, size_t count);
+bool ISAROWEQ(const xpp::Value& row, const xpp::Array& fields, const xpp::Array& values, size_t count);
+bool ISAROWLT(const xpp::Value& row, const xpp::Array& fields, const xpp::Array& values, size_t count);
+bool ISAROWGTEQ(const xpp::Value& row, const xpp::Array& fields, const xpp::Array& values, size_t start,
+                size_t count);
+// {|a|a[position] = value}
+xpp::Block ISCOLEQ(int64_t position, const xpp::Value& value);
+// Binary search of `value` in `rows` (the element itself, its field
+// `index`, or the fields of an array of positions); answers the first equal
+// position and sets `found`, or with `soft` the next greater one, else 0.
+int64_t ASEEK(const xpp::Array& rows, const xpp::Value& value, const xpp::Value& index, const xpp::Value& soft,
+              const xpp::Value& low, const xpp::Value& high, bool& found);
 
 // A reading of the runtime's clock in seconds that does not go back at
 // midnight: days since the calendar's start times 86400 plus SECONDS().
