@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "rowxpp/sql_dataset.h"
+#include "rowxpp/sql_error.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
 
@@ -75,13 +76,18 @@ bool SQLDataSet::Delete(const xpp::Value& row) {
     XPP_FRAME("SQLDATASET:DELETE");
     xpp::Sync sync(*this);
     Refresh(true);
+    const int64_t n = row.IsNil() ? RecNo_.load() : (row.IsNum() ? row.Int() : 0);
+    return RemoveRow_(n, true);
+}
+
+bool SQLDataSet::RemoveRow_(int64_t n, bool remember) {
     const auto count = static_cast<int64_t>(DataSet.Len());
     const int64_t current = RecNo_.load();
-    const int64_t n = row.IsNil() ? current : (row.IsNum() ? row.Int() : 0);
     if (n < 1 || n > count) return false;
     xpp::Array cached = DataSet.Get(static_cast<size_t>(n)).Arr();
     xpp::Value state = cached.Get(static_cast<size_t>(FCount_ + 1));
-    if (!(state.IsNum() && state.Dbl() == 0)) DeletedList_.Add(cached.Get(static_cast<size_t>(FCount_ + 2)));
+    if (remember && !(state.IsNum() && state.Dbl() == 0))
+        DeletedList_.Add(cached.Get(static_cast<size_t>(FCount_ + 2)));
     if (n == count) lEof_ = true;
     DataSet.Remove(static_cast<size_t>(n));
     for (size_t i = 1; i <= isColumnEmpty_.Len(); ++i) isColumnEmpty_.Set(i, xpp::Value());
@@ -91,6 +97,53 @@ bool SQLDataSet::Delete(const xpp::Value& row) {
     lBof_ = RecNo_.load() == 0;
     RefreshChildren();
     return true;
+}
+
+SQLDataSet& SQLDataSet::RefreshRow(const xpp::Value& cursor, const xpp::Value& drop) {
+    XPP_FRAME("SQLDATASET:REFRESHROW");
+    xpp::Sync sync(*this);
+    xpp::Value key = PrimaryKey_.IsArray() ? (PrimaryKey_.Arr().Len() > 0 ? PrimaryKey_.Arr().Get(1) : xpp::Value())
+                                           : PrimaryKey_;
+    const int64_t keyField = FieldPos(key);
+    if (keyField == 0) {
+        RAISEERROR_(0, "No primary key defined!");
+        return *this;
+    }
+    auto from = cursor.As<SQLSelect>();
+    if (!from) return *this;
+    xpp::Value keyValue = from->FieldGet(keyField);
+    if (isTrimmed_ && keyValue.IsChar()) keyValue = xpp::Trim(keyValue.Str());
+    auto find = [&]() -> int64_t {
+        const auto count = static_cast<int64_t>(DataSet.Len());
+        for (int64_t i = 1; i <= count; ++i) {
+            if (xpp::ExactEq(DataSet.Get(static_cast<size_t>(i)).Arr().Get(static_cast<size_t>(keyField)), keyValue))
+                return i;
+        }
+        return 0;
+    };
+    const bool gone = (drop.IsLogical() && drop.Log()) || from->Deleted() ||
+                      (CustomFilter.IsBlock() && !xpp::Eval(CustomFilter, xpp::Args{cursor}).Log());
+    if (gone) {
+        // the row leaves the cache only: no DELETE is sent for it later
+        RemoveRow_(find(), false);
+        return *this;
+    }
+    std::vector<xpp::Value> values;
+    for (const xpp::Value& link : DataLinksGet_.Items()) values.push_back(xpp::Eval(link, xpp::Args{cursor}));
+    values.resize(static_cast<size_t>(FCount_));
+    values.push_back(1);
+    values.push_back(xpp::AClone(from->Row()->Original));
+    xpp::Array record(std::move(values));
+    const int64_t at = find();
+    for (size_t i = 1; i <= isColumnEmpty_.Len(); ++i) isColumnEmpty_.Set(i, xpp::Value());
+    if (at > 0) {
+        DataSet.Set(static_cast<size_t>(at), record);
+        GoTo(at);
+    } else {
+        DataSet.Add(record);
+        GoTo(static_cast<int64_t>(DataSet.Len()));
+    }
+    return *this;
 }
 
 bool SQLDataSet::CommitRow_(const xpp::Array& row, const xpp::Array& buffer) {

@@ -22,22 +22,28 @@ bool Sortable(const xpp::Value& blank) {
 
 }  // namespace
 
-bool ISLT(const xpp::Value& x, const xpp::Value& y, const xpp::Array& fields, size_t start, size_t count) {
+namespace {
+
+// Key order over fields[start..count]: whether x comes after y (`after`)
+// or before it; equal keys answer .F.
+bool Ordered(const xpp::Value& x, const xpp::Value& y, const xpp::Array& fields, size_t start, size_t count,
+             bool after) {
     for (size_t i = start; i <= count; ++i) {
         xpp::Value a = FieldOf(x, fields, i), b = FieldOf(y, fields, i);
-        if (xpp::Gt(a, b)) return false;
+        if (after ? xpp::Lt(a, b) : xpp::Gt(a, b)) return false;
         if (!xpp::Eq(a, b)) return true;
     }
     return false;
 }
 
+}  // namespace
+
+bool ISLT(const xpp::Value& x, const xpp::Value& y, const xpp::Array& fields, size_t start, size_t count) {
+    return Ordered(x, y, fields, start, count, false);
+}
+
 bool ISGT(const xpp::Value& x, const xpp::Value& y, const xpp::Array& fields, size_t start, size_t count) {
-    for (size_t i = start; i <= count; ++i) {
-        xpp::Value a = FieldOf(x, fields, i), b = FieldOf(y, fields, i);
-        if (xpp::Lt(a, b)) return false;
-        if (!xpp::Eq(a, b)) return true;
-    }
-    return false;
+    return Ordered(x, y, fields, start, count, true);
 }
 
 bool ISAROWEQ(const xpp::Value& row, const xpp::Array& fields, const xpp::Array& values, size_t count) {

@@ -7,6 +7,7 @@
 #include "write_support.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
+#include "xpp/testing.h"
 
 using namespace rowxpp;
 using namespace rowxpp_test;
@@ -210,6 +211,59 @@ TEST(DataSetCommit, CancelUpdateGivesBackWhatTheFillStored) {
     EXPECT_EQ(ds->DeletedList().Len(), 0u);
     EXPECT_TRUE(ds->Commit());
     EXPECT_EQ(ds->RowsUpdated(), 0);
+}
+
+TEST(DataSetCommit, RefreshRowReplacesAddsAndDropsWithoutDeleting) {
+    auto c = WithRows("SQLite", "dsr", 3);
+    ASSERT_NE(c->Handle, 0);
+    const std::string select = "SELECT id, name, qty FROM dsr";
+    auto ds = SQLDataSet::New(select + " ORDER BY id", c, {}, "id");
+    ds->CustomFilter = xpp::Block([](xpp::Args& a) { return xpp::Value(a[1].As<SQLSelect>()->FieldGet("qty").Int() < 100); });
+    ASSERT_EQ(ds->FetchData(), 3);
+    auto on = [&](int id) {
+        auto cursor = SQLSelect::New(select + " WHERE id = " + std::to_string(id), c, 1, 0);
+        cursor->Execute();
+        return cursor;
+    };
+    // a changed row in the database replaces its cached row
+    c->Execute("UPDATE dsr SET name = 'fresh' WHERE id = 3");
+    auto three = on(3);
+    ds->GoTo(1);
+    ds->RefreshRow(xpp::Value(three));
+    EXPECT_EQ(ds->RecNo(), 3);
+    EXPECT_EQ(ds->FieldGet("name").Str(), "fresh");
+    EXPECT_FALSE(ds->isRowModified());
+    three->Destroy();
+    // a key not in the cache is added and made current
+    c->Execute("INSERT INTO dsr (id, name, qty) VALUES (9, 'nine', 90)");
+    auto nine = on(9);
+    ds->RefreshRow(xpp::Value(nine));
+    EXPECT_EQ(Ids(*ds), (std::vector<int64_t>{1, 2, 3, 9}));
+    EXPECT_EQ(ds->RecNo(), 4);
+    nine->Destroy();
+    // a row the filter now refuses leaves the cache, and no DELETE follows
+    c->Execute("UPDATE dsr SET qty = 500 WHERE id = 2");
+    auto two = on(2);
+    ds->RefreshRow(xpp::Value(two));
+    two->Destroy();
+    auto one = on(1);
+    ds->RefreshRow(xpp::Value(one), true);
+    one->Destroy();
+    EXPECT_EQ(Ids(*ds), (std::vector<int64_t>{3, 9}));
+    EXPECT_EQ(ds->DeletedList().Len(), 0u);
+    EXPECT_TRUE(ds->Commit());
+    EXPECT_EQ(Rows(c, "SELECT id FROM dsr ORDER BY id"), (std::vector<std::string>{"1", "2", "3", "9"}));
+
+    // without a key
+    auto keyless = SQLDataSet::New("SELECT name, qty FROM dsr ORDER BY id", c);
+    ASSERT_EQ(keyless->FetchData(), 4);
+    CapturedErrors errors;
+    auto any = on(1);
+    keyless->RefreshRow(xpp::Value(any));
+    any->Destroy();
+    ASSERT_EQ(errors.Errors().size(), 1u);
+    EXPECT_EQ(errors.Errors()[0]->description.Str(), "No primary key defined!");
+    EXPECT_EQ(keyless->RecCount(), 4);
 }
 
 // The forms of the data and the current row after each edit.

@@ -90,6 +90,10 @@ public:
     bool Commit();
     // Gives a changed row back its values as fetched; drops an added row.
     SQLDataSet& CancelUpdate(const xpp::Value& row = xpp::Value());
+    // Re-reads the row a cursor of the same layout stands on into the
+    // cache by the first key field: replaces the row of that key or adds
+    // it; drops it when asked, deleted or refused by CustomFilter.
+    SQLDataSet& RefreshRow(const xpp::Value& cursor, const xpp::Value& drop = xpp::Value());
 
     // ---- ordering and searching the cache
     // By a field, an array of fields or a comparison block of two rows.
@@ -193,6 +197,9 @@ private:
     // stands for a blank row.
     std::vector<xpp::Value> RowsOf_(const xpp::Value& data);
     // Writes one cached row; answers whether the database took it.
+    // Removes row n as Delete does; `remember` keeps a fetched row's values
+    // as fetched for the next commit's DELETE.
+    bool RemoveRow_(int64_t n, bool remember);
     bool CommitRow_(const xpp::Array& row, const xpp::Array& buffer);
     // Walks with the browse filter; answers the signed count of visible
     // rows passed and sets `reached` when the full count was passed.
