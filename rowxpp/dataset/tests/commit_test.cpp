@@ -181,6 +181,21 @@ TEST(DataSetCommit, ExtendedTextsAreWrittenAndOtherColumnsKept) {
               (Table{{Cell("abcdef"), Cell("x     "), Cell("theirs")}}));
 }
 
+// A uuid column is left out of an INSERT: the database gives it its value.
+TEST(DataSetCommit, GuidColumnIsNotInserted) {
+    auto c = Connected("PostgreSQL");
+    ASSERT_NE(c->Handle, 0);
+    c->Execute("DROP TABLE dsg");
+    ASSERT_NE(c->Execute("CREATE TABLE dsg (id INTEGER PRIMARY KEY, u UUID, name VARCHAR(10))"), kExecFailed);
+    c->Execute("INSERT INTO dsg (id, u, name) VALUES (1, 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', 'one')");
+    auto ds = SQLDataSet::New("SELECT id, u, name FROM dsg ORDER BY id", c, {}, "id");
+    ASSERT_EQ(ds->FetchData(), 1);
+    ds->Append(xpp::Array{2, "b0eebc99-9c0b-4ef8-bb6d-6bb9bd380a12", "two"});
+    EXPECT_TRUE(ds->Commit());
+    EXPECT_EQ(Rows(c, "SELECT id, u, name FROM dsg ORDER BY id"),
+              (std::vector<std::string>{"1|A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11|one", "2|NULL|two"}));
+}
+
 TEST(DataSetCommit, CancelUpdateGivesBackWhatTheFillStored) {
     auto c = Connected("SQLite");
     ASSERT_NE(c->Handle, 0);
@@ -199,6 +214,16 @@ TEST(DataSetCommit, CancelUpdateGivesBackWhatTheFillStored) {
     EXPECT_EQ(ds->FieldGet("name", 1).Str(), "a");
     EXPECT_EQ(ds->FieldGet("extra", 1).Str(), "mine");
     EXPECT_FALSE(ds->isRowModified());
+
+    // an unchanged row: nothing happens, no child is marked stale
+    auto child = SQLDataSet::New("SELECT id FROM dsn WHERE id = 2", c);
+    ds->SetRelation(xpp::Value(child));
+    ASSERT_EQ(child->RecCount(), 1);
+    ASSERT_FALSE(child->isRefreshNeeded());
+    ds->CancelUpdate(2);
+    EXPECT_FALSE(child->isRefreshNeeded());
+    EXPECT_EQ(ds->FieldGet("qty", 2).Int(), 5);
+    ds->ClearRelation();
 
     // an added row goes; row numbers out of range change nothing
     ds->Append();
