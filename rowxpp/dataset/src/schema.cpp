@@ -88,7 +88,9 @@ SQLDataSet& SQLDataSet::AddField_(const xpp::Value& field) {
             DataLinksGet_.Add(NilBlock());
             DataLinksSet_.Add(NilBlock());
             FieldLen_.Add(0);
+            FieldColumn_.Add(0);
         } else {
+            FieldColumn_.Add(n);
             auto column = Cursor_->GetSQLColumn(n);
             xpp::Value blank = column ? column->DefValue : xpp::Value();
             insertBlank(blank);
@@ -104,6 +106,7 @@ SQLDataSet& SQLDataSet::AddField_(const xpp::Value& field) {
         DataLinksSet_.Add(field);
         BlankOf_(p, field);
         FieldLen_.Add(0);
+        FieldColumn_.Add(0);
     } else if (field.IsArray() && field.Arr().Len() >= 2 && field.Arr().Get(2).IsBlock()) {
         xpp::Value name = field.Arr().Get(1);
         if (name.IsChar()) {
@@ -118,6 +121,7 @@ SQLDataSet& SQLDataSet::AddField_(const xpp::Value& field) {
         DataLinksSet_.Add(block);
         BlankOf_(p, block);
         FieldLen_.Add(0);
+        FieldColumn_.Add(0);
     } else {
         FieldList_.Add(Digits(p));
         FieldListU_.Add(Digits(p));
@@ -125,6 +129,7 @@ SQLDataSet& SQLDataSet::AddField_(const xpp::Value& field) {
         DataLinksSet_.Add(NilBlock());
         insertBlank(xpp::Value());
         FieldLen_.Add(0);
+        FieldColumn_.Add(0);
     }
     return *this;
 }
@@ -143,6 +148,7 @@ SQLDataSet& SQLDataSet::AddColumn(const xpp::Value& name, const xpp::Value& bloc
     DataLinksGet_.Add(get);
     DataLinksSet_.Add(get);
     FieldLen_.Add(0);
+    FieldColumn_.Add(0);
     isColumnEmpty_.Add(xpp::Value());
     // rows refilled from now on are built field by field, in this schema
     lWholeCursor_ = false;
@@ -174,6 +180,7 @@ SQLDataSet& SQLDataSet::DelColumn(const xpp::Value& field) {
     DataLinksGet_.Remove(at);
     DataLinksSet_.Remove(at);
     FieldLen_.Remove(at);
+    FieldColumn_.Remove(at);
     isColumnEmpty_.Remove(at);
     BlankRecord.Remove(at);
     lWholeCursor_ = false;

@@ -35,6 +35,19 @@ xpp::Class& SQLDataSet::ClassObject() {
         c.AddMessage("skip", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Skip(a[1]); });
         c.AddMessage("bof", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Bof(); });
         c.AddMessage("eof", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Eof(); });
+        c.AddMessage("append", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value {
+            self(o).Append(a[1]);
+            return xpp::Value(std::static_pointer_cast<SQLDataSet>(o.shared_from_this()));
+        });
+        c.AddMessage("insert",
+                     [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Insert(a[1], a[2]); });
+        c.AddMessage("delete", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Delete(a[1]); });
+        c.AddMessage("commit", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Commit(); });
+        c.AddMessage("updaterow", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).UpdateRow(); });
+        c.AddMessage("cancelupdate", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value {
+            self(o).CancelUpdate(a[1]);
+            return xpp::Value(std::static_pointer_cast<SQLDataSet>(o.shared_from_this()));
+        });
     });
 }
 
@@ -77,6 +90,7 @@ SQLDataSet& SQLDataSet::Init(const xpp::Value& sql, const xpp::Value& connection
     FieldListU_ = xpp::Array();
     BlankRecord = xpp::Array{0, xpp::Value()};
     FieldLen_ = xpp::Array();
+    FieldColumn_ = xpp::Array();
     DataLinksGet_ = xpp::Array();
     DataLinksSet_ = xpp::Array();
     ChildRelations_ = xpp::Array();

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "rowxpp/sql_select.h"
 #include "xpp/object.h"
@@ -78,6 +79,33 @@ public:
     xpp::Array GetColumnData(const xpp::Value& field);
     bool isColumnEmpty(const xpp::Value& field);
 
+    // ---- editing the cache and writing it back
+    // The data: NIL or a count of blank rows, an array of records, one
+    // record, or another data set of the same FCount.
+    SQLDataSet& Append(const xpp::Value& data = xpp::Value());
+    bool Insert(const xpp::Value& row = xpp::Value(), const xpp::Value& data = xpp::Value());
+    bool Delete(const xpp::Value& row = xpp::Value());
+    // Writes the deleted rows, then each added and changed row in cache
+    // order, through the cursor's write statement.
+    bool Commit();
+    // Gives a changed row back its values as fetched; drops an added row.
+    SQLDataSet& CancelUpdate(const xpp::Value& row = xpp::Value());
+    // Re-reads the row a cursor of the same layout stands on into the
+    // cache by the first key field: replaces the row of that key or adds
+    // it; drops it when asked, deleted or refused by CustomFilter.
+    SQLDataSet& RefreshRow(const xpp::Value& cursor, const xpp::Value& drop = xpp::Value());
+
+    // ---- ordering and searching the cache
+    // By a field, an array of fields or a comparison block of two rows.
+    SQLDataSet& Sort(const xpp::Value& order = xpp::Value(), const xpp::Value& ascending = xpp::Value());
+    // Binary search over rows ordered by the fields (default SortOrder).
+    bool Seek(const xpp::Value& value, const xpp::Value& fields = xpp::Value(), const xpp::Value& soft = xpp::Value(),
+              const xpp::Value& low = xpp::Value(), const xpp::Value& high = xpp::Value());
+    // The first row, from the top or from the current one, that matches;
+    // a match the browse filter hides goes on to the next visible row.
+    bool Locate(const xpp::Value& condition, const xpp::Value& fields = xpp::Value(),
+                const xpp::Value& continueFlag = xpp::Value(), const xpp::Value& count = xpp::Value());
+
     // ---- navigation
     bool Bof();
     bool Eof();
@@ -90,8 +118,7 @@ public:
 
     // ---- forwarders and accessors
     std::shared_ptr<SQLColumn> GetSQLColumn(const xpp::Value& field);
-    // Writing back is not built yet: answers .F.
-    bool UpdateRow() { return false; }
+    bool UpdateRow() { return Commit(); }
     int64_t Execute() { return FetchData(); }
     bool MoreResults() { return false; }
     int64_t FieldCount() const { return FCount_; }
@@ -166,6 +193,14 @@ private:
     xpp::Value RowAt_(const xpp::Value& row, int64_t& number);
     xpp::Value Self_();
     void BlankOf_(int64_t position, const xpp::Value& block);
+    // The records that `data` brings, one per row to add; a NIL entry
+    // stands for a blank row.
+    std::vector<xpp::Value> RowsOf_(const xpp::Value& data);
+    // Writes one cached row; answers whether the database took it.
+    // Removes row n as Delete does; `remember` keeps a fetched row's values
+    // as fetched for the next commit's DELETE.
+    bool RemoveRow_(int64_t n, bool remember);
+    bool CommitRow_(const xpp::Array& row, const xpp::Array& buffer);
     // Walks with the browse filter; answers the signed count of visible
     // rows passed and sets `reached` when the full count was passed.
     int64_t FilteredWalk_(int64_t n, bool& reached);
@@ -187,6 +222,8 @@ private:
     xpp::Array FieldListU_;
     int64_t FCount_ = 0;
     xpp::Array FieldLen_;
+    // Per field, the cursor column it shows (0 for none).
+    xpp::Array FieldColumn_;
     bool isTrimmed_ = false;
     bool isTruncated_ = false;
     int64_t RowsUpdated_ = 0;
@@ -216,6 +253,21 @@ xpp::Block GETBLOCK(int64_t position, bool trim);
 // SETBLOCK(n): a block of the cursor and a value storing the value into its
 // RowBuffer element n; answers the value.
 xpp::Block SETBLOCK(int64_t position);
+
+// Row comparisons of Sort and Seek over field positions fields[start..n].
+bool ISLT(const xpp::Value& x, const xpp::Value& y, const xpp::Array& fields, size_t start, size_t count);
+bool ISGT(const xpp::Value& x, const xpp::Value& y, const xpp::Array& fields, size_t start, size_t count);
+bool ISAROWEQ(const xpp::Value& row, const xpp::Array& fields, const xpp::Array& values, size_t count);
+bool ISAROWLT(const xpp::Value& row, const xpp::Array& fields, const xpp::Array& values, size_t count);
+bool ISAROWGTEQ(const xpp::Value& row, const xpp::Array& fields, const xpp::Array& values, size_t start,
+                size_t count);
+// {|a|a[position] = value}
+xpp::Block ISCOLEQ(int64_t position, const xpp::Value& value);
+// Binary search of `value` in `rows` (the element itself, its field
+// `index`, or the fields of an array of positions); answers the first equal
+// position and sets `found`, or with `soft` the next greater one, else 0.
+int64_t ASEEK(const xpp::Array& rows, const xpp::Value& value, const xpp::Value& index, const xpp::Value& soft,
+              const xpp::Value& low, const xpp::Value& high, bool& found);
 
 // A reading of the runtime's clock in seconds that does not go back at
 // midnight: days since the calendar's start times 86400 plus SECONDS().
