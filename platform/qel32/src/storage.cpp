@@ -44,8 +44,11 @@ constexpr uint32_t kVfpBacklink = 263;
 // The code page mark of DBF headers: Windows ANSI (1252).
 constexpr uint8_t kCodePage1252 = 0x03;
 
-std::recursive_mutex gRegistryMutex;
-std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> gRegistry;
+// Never destroyed: tables still open when the program ends close after the
+// static objects of this library are gone.
+std::recursive_mutex& gRegistryMutex = *new std::recursive_mutex;
+std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>>& gRegistry =
+    *new std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>>;
 
 uint32_t LE32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
 uint16_t LE16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }

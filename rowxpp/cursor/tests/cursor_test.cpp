@@ -438,3 +438,25 @@ TEST(CursorFields, LookupMarksAndErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+// A cursor on the engine's driver still open when the program ends is
+// closed by the program's end after the engine's own static objects are gone.
+TEST(CursorLifecycle, AnEngineCursorLeftOpenAtTheProgramsEndEndsCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto c = rowxpp_test::Connected("KIVODBC");
+            if (c->Handle == 0) std::_Exit(3);
+            c->Execute("DROP TABLE leftopen");
+            c->Execute("CREATE TABLE leftopen (n INTEGER)");
+            c->Execute("INSERT INTO leftopen (n) VALUES (1)");
+            auto s = c->Cursor("SELECT n FROM leftopen");
+            if (s->Execute() == -2 || !s->isCursorOpen) std::_Exit(4);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
