@@ -44,11 +44,15 @@ constexpr uint32_t kVfpBacklink = 263;
 // The code page mark of DBF headers: Windows ANSI (1252).
 constexpr uint8_t kCodePage1252 = 0x03;
 
-// Never destroyed: tables still open when the program ends close after the
-// static objects of this library are gone.
-std::recursive_mutex& gRegistryMutex = *new std::recursive_mutex;
-std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>>& gRegistry =
-    *new std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>>;
+std::recursive_mutex gRegistryMutex;
+std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> gRegistry;
+// Set when the registry above is destroyed (the program's end, or the
+// library's unloading): a table still open then closes without it. Plain
+// data, so it can still be read after the registry is gone.
+bool gRegistryGone = false;
+struct RegistryEnd {
+    ~RegistryEnd() { gRegistryGone = true; }
+} gRegistryEnd;
 
 uint32_t LE32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
 uint16_t LE16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
@@ -389,7 +393,7 @@ TableFile::~TableFile() {
     } catch (const EngineError&) {
         // an index file that cannot be written is rebuilt at its next open
     }
-    {
+    if (!gRegistryGone) {
         std::lock_guard registryLock(gRegistryMutex);
         auto it = gRegistry.find({dev_, ino_});
         if (it != gRegistry.end() && it->second.expired()) gRegistry.erase(it);
