@@ -27,6 +27,7 @@
 
 #include "kiv_odbc_testing/admin_connection.h"
 #include "kiv_odbc_testing/driver_libraries.h"
+#include "kiv_odbc_testing/odbc_config.h"
 #include "rowxpp/odbc_calls.h"
 #include "rowxpp/sql_connection.h"
 #include "rowxpp/sql_statement.h"
@@ -234,12 +235,9 @@ int main(int argc, char** argv) {
     if (rows <= 0) Fail("the number of rows must be positive");
     const std::string driver = kivodbc::testing::SqliteOdbcDriverPath();
     if (driver.empty()) Fail("the SQLite ODBC driver (Debian package libsqliteodbc) is not installed");
-    std::string folder = "/tmp/rowxpp_bench.XXXXXX";
-    if (mkdtemp(folder.data()) == nullptr) Fail("no temporary folder");
-    std::ofstream(folder + "/odbcinst.ini") << "[SqliteBench]\nDriver=" << driver << "\n";
-    std::ofstream(folder + "/odbc.ini") << "";
-    setenv("ODBCSYSINI", folder.c_str(), 1);
-    setenv("ODBCINI", (folder + "/odbc.ini").c_str(), 1);
+    // A private configuration naming the SQLite ODBC driver; removed at the end.
+    const kivodbc::testing::OdbcConfig config("[SqliteBench]\nDriver=" + driver + "\n", "");
+    const std::string folder = config.Root().string();
     const std::string connect = "DRIVER=SqliteBench;Database=" + folder + "/bench.db";
 
     // The plain side's own environment and connection.
@@ -291,6 +289,5 @@ int main(int argc, char** argv) {
     SQLDisconnect(dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     SQLFreeHandle(SQL_HANDLE_ENV, env);
-    std::filesystem::remove_all(folder);
     xpp::Quit(0);
 }

@@ -27,6 +27,7 @@
 
 #include "kiv_odbc_testing/admin_connection.h"
 #include "kiv_odbc_testing/driver_libraries.h"
+#include "kiv_odbc_testing/odbc_config.h"
 #include "rowxpp/sql_dataset.h"
 #include "xpp/xpp.h"
 
@@ -180,12 +181,9 @@ int main(int argc, char** argv) {
     if (rows <= 0) Fail("the number of rows must be positive");
     const std::string driver = kivodbc::testing::SqliteOdbcDriverPath();
     if (driver.empty()) Fail("the SQLite ODBC driver (Debian package libsqliteodbc) is not installed");
-    std::string folder = "/tmp/rowxpp_fill_bench.XXXXXX";
-    if (mkdtemp(folder.data()) == nullptr) Fail("no temporary folder");
-    std::ofstream(folder + "/odbcinst.ini") << "[SqliteFillBench]\nDriver=" << driver << "\n";
-    std::ofstream(folder + "/odbc.ini") << "";
-    setenv("ODBCSYSINI", folder.c_str(), 1);
-    setenv("ODBCINI", (folder + "/odbc.ini").c_str(), 1);
+    // A private configuration naming the SQLite ODBC driver; removed at the end.
+    const kivodbc::testing::OdbcConfig config("[SqliteFillBench]\nDriver=" + driver + "\n", "");
+    const std::string folder = config.Root().string();
     const std::string connect = "DRIVER=SqliteFillBench;Database=" + folder + "/fill.db";
     {
         SQLHENV env = SQL_NULL_HENV;
@@ -228,6 +226,5 @@ int main(int argc, char** argv) {
                 filled.seconds, filled.peakKb * perRow, filled.keptKb * perRow);
     std::printf("  for information, the cursor alone (no rows kept): %8.3f s processor time\n", alone.seconds);
     std::printf("  ratio SQLDataSet / plain: %.2f (goal: at most 1.50)\n", filled.seconds / plain.seconds);
-    std::filesystem::remove_all(folder);
     return 0;
 }
