@@ -1,10 +1,13 @@
 // A data set over each real data source: filling from a statement text and
 // from a given cursor, trimmed columns, cache-only and computed fields, the
-// key fallback and a data set without cursor.
+// key fallback, a data set without cursor, and the connection answering
+// "dataset" by name.
 #include <gtest/gtest.h>
 
 #include "dataset_support.h"
+#include "xpp/error.h"
 #include "xpp/functions.h"
+#include "xpp/object.h"
 
 using namespace rowxpp;
 using namespace rowxpp_test;
@@ -138,6 +141,65 @@ TEST(DataSetDrivers, DataSetWithoutCursorAnswersTheNeutralValues) {
         EXPECT_FALSE(ds->isRowModified());
         EXPECT_TRUE(ds->Close());
     }
+    c->Destroy();
+}
+
+// A program asks its connection for a data set by name: each of the eight
+// arguments reaches the data set, which comes back unfilled and fills on
+// demand. Only connections answer the message.
+TEST(DataSetDrivers, TheConnectionAnswersDataSetByNameWithEachArgumentInItsPlace) {
+    auto c = WithPeople("SQLite", "dsm", {{1, "abc", 5}, {2, "de", 0}, {3, "fgh", 7}, {4, "ij", 9}, {5, "kl", 3}});
+    ASSERT_NE(c->Handle, 0);
+    // the data set's own flag holds over the connection's
+    c->DateTimeAsDate = true;
+    // qty >= 1 leaves out 2, the filter 3, the row limit 5
+    xpp::Value filter = xpp::Block([](xpp::Args& a) {
+        auto cursor = a[1].As<SQLSelect>();
+        return xpp::Value(cursor && cursor->FieldGet("id").Int() != 3);
+    });
+    xpp::Value sent = xpp::Send(xpp::Value(c), "DataSet",
+                                {"SELECT id, name, qty FROM dsm WHERE qty >= ? ORDER BY id", xpp::Array{1}, "name", 2,
+                                 xpp::Array{"extra"}, filter, true, false});
+    auto ds = sent.As<SQLDataSet>();
+    ASSERT_NE(ds, nullptr);
+    EXPECT_EQ(ds->Connection(), c);
+    EXPECT_EQ(ds->SQLString, "SELECT id, name, qty FROM dsm WHERE qty >= ? ORDER BY id");
+    EXPECT_TRUE(ISEQUAL(ds->SQLParameters, xpp::Array{1}));
+    EXPECT_TRUE(ISEQUAL(ds->PrimaryKey(), "name"));
+    EXPECT_TRUE(ISEQUAL(ds->MaxRows, 2));
+    EXPECT_EQ(ds->FCount(), 4);
+    EXPECT_EQ(ds->FieldName(4), "extra");
+    EXPECT_TRUE(ds->CustomFilter.IsBlock());
+    EXPECT_TRUE(ds->isTrimmed());
+    EXPECT_TRUE(ISEQUAL(ds->DateTimeAsDate(), false));
+    // not filled yet
+    EXPECT_EQ(ds->DataSet.Len(), 0u);
+    EXPECT_TRUE(ds->isRefreshNeeded());
+    EXPECT_TRUE(ds->CurParameters().IsNil());
+
+    EXPECT_EQ(ds->FetchData(), 2);
+    EXPECT_EQ(Ids(*ds), (std::vector<int64_t>{1, 4}));
+    EXPECT_TRUE(ds->isTruncated());
+    EXPECT_TRUE(ISEQUAL(ds->CurParameters(), xpp::Array{1}));
+    EXPECT_TRUE(ISEQUAL(ds->GetColumnData("name"), xpp::Array{"abc", "ij"}));
+    EXPECT_EQ(c->ActiveStatements(), 0u);
+
+    // without arguments: a data set without cursor
+    auto bare = xpp::Send(xpp::Value(c), "dataset").As<SQLDataSet>();
+    ASSERT_NE(bare, nullptr);
+    EXPECT_FALSE(bare->Cursor());
+    EXPECT_EQ(bare->Handle(), -1);
+
+    // the class object does not answer it
+    {
+        CapturedErrors errors;
+        EXPECT_TRUE(xpp::Send(xpp::Value(SQLCONNECTION().shared_from_this()), "DataSet", {"SELECT 1"}).IsNil());
+        ASSERT_EQ(errors.Errors().size(), 1u);
+        EXPECT_EQ(errors.Errors()[0]->genCode.Int(), xpp::EG_NOMETHOD);
+    }
+    ds->Destroy();
+    bare->Destroy();
+    c->Execute("DROP TABLE dsm");
     c->Destroy();
 }
 
