@@ -2,7 +2,11 @@
 // prints what the driver reports; on the SQLite data source it creates a
 // table and inserts rows with parameters of every kind, then updates them;
 // on the KIVODBC data source it updates rows inside a transaction and rolls
-// the change back, so the data source is left as it was.
+// the change back, so the data source is left as it was. Then, on both, it
+// reads the customers and their orders: through a cursor (SQLSelect), and
+// through data sets (SQLDataSet), the orders in a child data set that
+// follows the current customer. The SQLite data source gets the sample's
+// customers and orders from the demo itself.
 //
 //   rowxppdemo [KIVODBC data source] [SQLite data source]
 //              (defaults "KivSample" and "RowxppSqlite")
@@ -14,12 +18,16 @@
 
 #include "rowxpp/odbc_calls.h"
 #include "rowxpp/sql_connection.h"
+#include "rowxpp/sql_dataset.h"
+#include "rowxpp/sql_select.h"
 #include "rowxpp/sql_statement.h"
 #include "xpp/xpp.h"
 
 namespace {
 
 using rowxpp::SQLConnection;
+using rowxpp::SQLDataSet;
+using rowxpp::SQLSelect;
 using rowxpp::SQLStatement;
 using rowxpp::SQLValue;
 
@@ -85,6 +93,89 @@ void OnSqlite(SQLConnection& c) {
     failing->Destroy();
 }
 
+// The sample's customers and orders, written into the SQLite data source
+// afresh, without keys as in the sample, and in another order than the one
+// the readings sort by. The amounts are FLOAT, since the SQLite driver
+// describes a DECIMAL column as text.
+void CustomersAndOrders(SQLConnection& c) {
+    c.Execute("DROP TABLE IF EXISTS customer");
+    c.Execute("DROP TABLE IF EXISTS orders");
+    c.Execute("CREATE TABLE customer (ID INTEGER, NAME VARCHAR(30))");
+    c.Execute("CREATE TABLE orders (ORDERNO INTEGER, CUSTID INTEGER, AMOUNT FLOAT, ORDERED DATE)");
+    struct Customer {
+        int id;
+        const char* name;
+    };
+    for (const Customer& r : {Customer{3, "Ostend Traders"}, Customer{1, "Harbour Supplies"},
+                              Customer{2, "North Mill Ltd"}})
+        c.Execute("INSERT INTO customer VALUES (?, ?)", xpp::Array{r.id, r.name});
+    struct Order {
+        int number, customer;
+        double amount;
+        int year, month, day;
+    };
+    for (const Order& r : {Order{1003, 1, 75.25, 2024, 2, 12}, Order{1002, 3, 1200, 2024, 2, 11},
+                           Order{1001, 1, 250.5, 2024, 1, 5}})
+        c.Execute("INSERT INTO orders VALUES (?, ?, ?, ?)",
+                  xpp::Array{r.number, r.customer, r.amount, xpp::Date::FromYMD(r.year, r.month, r.day)});
+}
+
+std::string NumberText(const xpp::Value& v, int decimals = 0) {
+    return v.IsNum() ? xpp::AllTrim(xpp::Str(v, 12, decimals)) : xpp::Var2Char(v);
+}
+
+std::string Day(const xpp::Value& v) {
+    if (!v.IsDate() || v.Dat().IsEmpty()) return xpp::Var2Char(v);
+    std::string s = xpp::DToS(v.Dat());
+    return s.substr(0, 4) + "-" + s.substr(4, 2) + "-" + s.substr(6, 2);
+}
+
+// The customers by name through a cursor: GoTop, then Skip until Eof.
+void CustomersThroughCursor(SQLConnection& c) {
+    auto cursor = c.Cursor("SELECT ID, NAME FROM customer ORDER BY NAME");
+    if (cursor->Execute() == rowxpp::kExecFailed) {
+        Say("  SQLSelect failed: " + xpp::Trim(cursor->ErrorMessage()));
+        cursor->Destroy();
+        return;
+    }
+    Say("  SQLSelect, customers by name (RecCount " + std::to_string(cursor->RecCount()) + "):");
+    for (cursor->GoTop(); !cursor->Eof(); cursor->Skip())
+        Say("    " + NumberText(cursor->FieldGet("ID")) + "  " + xpp::Trim(cursor->FieldGet("NAME").Str()));
+    cursor->Destroy();
+}
+
+// The orders of the customer the child data set follows.
+void PrintOrders(SQLDataSet& customers, SQLDataSet& orders) {
+    const int64_t n = orders.RecCount();
+    Say("    " + xpp::Trim(customers.FieldGet("NAME").Str()) + ": " + std::to_string(n) +
+        (n == 1 ? " order" : " orders"));
+    for (orders.GoTop(); !orders.Eof(); orders.Skip())
+        Say("      " + NumberText(orders.FieldGet("ORDERNO")) + "  " + Day(orders.FieldGet("ORDERED")) + "  " +
+            NumberText(orders.FieldGet("AMOUNT"), 2));
+}
+
+// The customers by name in a data set, and their orders in a child data
+// set whose parameter block reads the customer the parent stands on.
+void CustomersThroughDataSets(SQLConnection& c) {
+    auto customers = c.DataSet("SELECT ID, NAME FROM customer ORDER BY NAME");
+    std::weak_ptr<SQLDataSet> parent = customers;
+    auto orders = c.DataSet("SELECT ORDERNO, ORDERED, AMOUNT FROM orders WHERE CUSTID = ? ORDER BY ORDERNO",
+                            xpp::Block([parent](xpp::Args&) -> xpp::Value {
+                                auto p = parent.lock();
+                                return xpp::Array{p ? p->FieldGet("ID") : xpp::Value()};
+                            }));
+    customers->SetRelation(xpp::Value(orders));
+    Say("  SQLDataSet, customers by name (RecCount " + std::to_string(customers->RecCount()) +
+        "), their orders in a child data set:");
+    customers->GoTop();
+    PrintOrders(*customers, *orders);
+    customers->GoBottom();
+    PrintOrders(*customers, *orders);
+    customers->ClearRelation();
+    orders->Destroy();
+    customers->Destroy();
+}
+
 void OnKivodbc(SQLConnection& c) {
     if (!c.BeginTransaction()) {
         Say("  no transaction: " + c.ErrorMessage());
@@ -108,10 +199,15 @@ int main(int argc, char** argv) {
         Say("== ROWXPP on the data source " + dsn);
         auto c = Open(dsn);
         if (!c) continue;
-        if (dsn == sqlite) OnSqlite(*c);
-        else OnKivodbc(*c);
+        if (dsn == sqlite) {
+            OnSqlite(*c);
+            CustomersAndOrders(*c);
+        } else {
+            OnKivodbc(*c);
+        }
+        CustomersThroughCursor(*c);
+        CustomersThroughDataSets(*c);
         c->Destroy();
     }
-    Say("(Reading rows back comes with ROWXPP's cursors, which are not built yet.)");
     xpp::Quit(0);
 }
