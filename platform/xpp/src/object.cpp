@@ -107,11 +107,13 @@ bool Class::DerivesFrom(std::string_view name) const {
 
 void Class::AddSharedVar(std::string_view name, Value initial) {
     std::lock_guard<std::mutex> g(varsLock_);
+    ++varsGeneration_;
     vars_[detail::UpperAscii(name)] = Slot{true, std::make_shared<Value>(std::move(initial))};
 }
 
 void Class::AddClassVar(std::string_view name, Value initial) {
     std::lock_guard<std::mutex> g(varsLock_);
+    ++varsGeneration_;
     vars_[detail::UpperAscii(name)] = Slot{false, std::make_shared<Value>(std::move(initial))};
 }
 
@@ -127,6 +129,22 @@ Value Class::Var(std::string_view name) const {
         if (it != vars_.end()) return *it->second.cell;
     }
     return RuntimeError(EG_NOVAR, 1005, std::string(name), Array());
+}
+
+Class::VarHandle::VarHandle(std::string_view name) : name_(name), key_(detail::UpperAscii(name)) {}
+
+Value Class::Var(VarHandle& handle) const {
+    {
+        std::lock_guard<std::mutex> g(varsLock_);
+        if (handle.owner_ != this || handle.generation_ != varsGeneration_) {
+            auto it = vars_.find(handle.key_);
+            handle.cell_ = it != vars_.end() ? it->second.cell : nullptr;
+            handle.owner_ = this;
+            handle.generation_ = varsGeneration_;
+        }
+        if (handle.cell_) return *handle.cell_;
+    }
+    return RuntimeError(EG_NOVAR, 1005, handle.name_, Array());
 }
 
 void Class::SetVar(std::string_view name, Value value) {
@@ -158,8 +176,7 @@ const Method* Class::FindMessage(std::string_view name) const {
 
 // --------------------------------------------------------------- ClassSlot
 
-Class& ClassSlot::Get(std::string_view name, Class* parent, const std::function<void(Class&)>& init) {
-    if (Class* c = ready_.load(std::memory_order_acquire)) return *c;
+Class& ClassSlot::Make(std::string_view name, Class* parent, const std::function<void(Class&)>& init) {
     auto lock = ClassLock();
     if (Class* c = ready_.load(std::memory_order_acquire)) return *c;
     if (made_) return *made_;  // asked again from inside its own initialisation
