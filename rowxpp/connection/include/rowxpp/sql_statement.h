@@ -36,7 +36,9 @@ public:
 
     virtual SQLStatement& Init(const xpp::Value& sql, const xpp::Value& connection);
     // This class's Init with the connection at hand (null: none given).
-    SQLStatement& InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> connection);
+    // `fresh`: a new object, or one kept by its connection after it was
+    // dropped, so its state is cleared already.
+    SQLStatement& InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> connection, bool fresh = false);
 
     // ---- lifecycle
     bool AllocHandle_();
@@ -110,8 +112,9 @@ public:
     xpp::Value reexecuted_;
 
 protected:
-    // Runs the statement with the gathered parameter list of n elements.
-    int64_t Run_(const xpp::Value& params, size_t n);
+    // Runs the statement with the gathered parameter list of n elements
+    // (`list`, the array `params` holds).
+    int64_t Run_(const xpp::Value& params, const xpp::Array& list, size_t n);
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();
     // Binds the n parameters from their values and indicators packed into
@@ -135,9 +138,14 @@ private:
     struct BindingMemory {
         char* memory = nullptr;
         size_t count = 0;
+        size_t size = 0;  // of the memory
         char* const* Pieces() const { return reinterpret_cast<char* const*>(memory + count * sizeof(int64_t)); }
     };
     BindingMemory aMemLock;
+    // The memory of the last bindings once released, kept for the next
+    // ones while small.
+    char* spareMemory_ = nullptr;
+    size_t spareSize_ = 0;
     // Room for the snapshot of the parameters that binding takes, kept
     // (empty) from one execution to the next.
     std::vector<xpp::Value> paramRoom_;
