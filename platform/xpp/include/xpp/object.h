@@ -92,20 +92,29 @@ public:
 
     // A class variable found by name once and read often: Var(handle) reads
     // it without a search (searching again after variables were added to the
-    // class). A handle serves one class.
+    // class); VarLog(handle) reads a logical one without taking the class's
+    // lock while no class variable of any class was assigned or added since
+    // its last read. A handle serves the first class it is used with; any
+    // other class searches for the name each time.
     class VarHandle {
     public:
         explicit VarHandle(std::string_view name);
+        VarHandle(const VarHandle&) = delete;
+        VarHandle& operator=(const VarHandle&) = delete;
 
     private:
         friend class Class;
         std::string name_;  // as given, for the error
         std::string key_;   // upper case
-        const Class* owner_ = nullptr;
+        std::atomic<const Class*> owner_{nullptr};
+        // guarded by the owner's lock
         uint64_t generation_ = 0;
         std::shared_ptr<Value> cell_;
+        // the last logical reading: (version << 1) | value
+        std::atomic<uint64_t> logical_{0};
     };
     Value Var(VarHandle& handle) const;
+    bool VarLog(VarHandle& handle) const;
 
     // Registers a message for sends by name (without regard to case).
     void AddMessage(std::string_view name, Method method);
@@ -124,6 +133,8 @@ private:
     std::map<std::string, Slot, std::less<>> vars_;
     // Counts the variables added (a slot made anew), for the handles.
     uint64_t varsGeneration_ = 1;
+    // The cell of a handle's variable, under varsLock_; null when unknown.
+    const Value* CellOf(VarHandle& handle) const;
     std::map<std::string, Method, std::less<>> messages_;
 };
 
