@@ -232,7 +232,9 @@ private:
 class Snapshot {
 public:
     explicit Snapshot(std::vector<xpp::Value>& kept) : kept_(kept), list(std::move(kept)) {}
-    ~Snapshot() {
+    ~Snapshot() { GiveBack(); }
+    // Empties the snapshot and gives its room back before the end.
+    void GiveBack() {
         list.clear();
         if (list.capacity() > kept_.capacity()) kept_ = std::move(list);
     }
@@ -245,6 +247,9 @@ private:
 public:
     std::vector<xpp::Value> list;
 };
+
+// The count of parameters that stands for all the list holds.
+constexpr size_t kWholeList = SIZE_MAX;
 
 // The parameter list of an execution without parameters; never changed.
 const xpp::Array& NoParameters() {
@@ -326,7 +331,7 @@ SQLStatement& SQLStatement::InitOn_(const xpp::Value& sql, std::shared_ptr<SQLCo
     }
     if (sql.IsChar() && !sql.Str().empty()) cStatement = sql.Str();
     std::shared_ptr<SQLConnection> chosen;
-    if (given && given->isDerivedFrom("SQLConnection")) chosen = std::move(given);
+    if (given && given->isDerivedFrom(SQLConnection::ClassObject())) chosen = std::move(given);
     if (!chosen) {
         chosen = SQLConnection::FindConnection();
         if (!chosen) {
@@ -562,10 +567,8 @@ int64_t SQLStatement::Execute(const xpp::Args& args) {
 
 int64_t SQLStatement::ExecuteWith_(const xpp::Value& params) {
     if (params.IsNil()) return Run_(params, NoParameters(), 0);
-    if (params.IsArray()) {
-        const xpp::Array list = params.Arr();
-        return Run_(params, list, list.Len());
-    }
+    // as many parameters as the list holds when it is read
+    if (const xpp::Array* list = params.ArrIf()) return Run_(params, *list, kWholeList);
     const xpp::Array list{params};
     return Run_(list, list, 1);
 }
@@ -574,14 +577,22 @@ int64_t SQLStatement::Run_(const xpp::Value& params, const xpp::Array& list, siz
     XPP_FRAME("SQLSTATEMENT:EXECUTE");
     ExecutionMark mark(*this);
     nRowCount = -1;
+    // A snapshot of the parameters, into room the statement keeps (an
+    // execution nested in this one makes its own).
+    Snapshot items(paramRoom_);
+    if (n != 0) list.ItemsInto(items.list);
+    if (n == kWholeList) n = items.list.size();
     if (n == 0) {
+        items.GiveBack();
         ParamList = xpp::Value();
         Execute_();
         CheckDeadlock_();
     } else {
         FreeBindings_();
         ParamList = params;
-        if (!SetParameters_(list, static_cast<int64_t>(n))) return mark.Failed();
+        bool bound = SetParameters_(list, items.list, static_cast<int64_t>(n));
+        items.GiveBack();
+        if (!bound) return mark.Failed();
         Execute_();
         if (ErrorCode == SQL_NEED_DATA) {
             xpp::Array pieces;
@@ -632,19 +643,15 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "indicator cells are 8 bytes");
 // The largest memory of bindings a statement keeps for its next ones.
 constexpr size_t kKeptBindingMemory = 4096;
 
-bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
+bool SQLStatement::SetParameters_(const xpp::Array& params, const std::vector<xpp::Value>& items, int64_t n) {
     if (!FreeStmt_(SQL_RESET_PARAMS)) return false;
     if (n <= 0) return true;
     const size_t count = static_cast<size_t>(n);
-    // A snapshot of the parameters, into room the statement keeps (a binding
-    // nested in this one makes its own).
-    Snapshot items(paramRoom_);
-    params.ItemsInto(items.list);
     Bindings bound(count);
     size_t total = 0;
     bool packable = true;
     for (size_t i = 0; i < count; ++i) {
-        if (i < items.list.size()) Bind(items.list[i], bound[i]);
+        if (i < items.size()) Bind(items[i], bound[i]);
         packable = packable && bound[i].packable;
         total += bound[i].length;
     }
@@ -865,7 +872,7 @@ int64_t SQLConnection::Execute(const xpp::Value& text, const xpp::Value& params)
     return result;
 }
 
-bool SQLConnection::DisplayErrors_() { return classObject().Var(displayErrors_).Log(); }
+bool SQLConnection::DisplayErrors_() { return classObject().VarLog(displayErrors_); }
 
 std::shared_ptr<SQLStatement> SQLConnection::NewStatement(const xpp::Value& text) {
     SQLStatement::ClassObject();

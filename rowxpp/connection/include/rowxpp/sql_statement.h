@@ -113,13 +113,14 @@ public:
 
 protected:
     // Runs the statement with the gathered parameter list of n elements
-    // (`list`, the array `params` holds).
+    // (`list`, the array `params` holds; SIZE_MAX: all it holds).
     int64_t Run_(const xpp::Value& params, const xpp::Array& list, size_t n);
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();
-    // Binds the n parameters from their values and indicators packed into
-    // two blocks, which aMemLock holds.
-    bool SetParameters_(const xpp::Array& params, int64_t n);
+    // Binds the n parameters of `params` (their values `items`, a snapshot)
+    // from their values and indicators packed into two blocks, which
+    // aMemLock holds.
+    bool SetParameters_(const xpp::Array& params, const std::vector<xpp::Value>& items, int64_t n);
     // Releases the memory of the bindings (__MEMFREE of aMemLock).
     void FreeBindings_();
     xpp::Value Self();
