@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -61,7 +62,7 @@ struct Binding {
     size_t length = 1;           // of the value bytes
     bool packable = true;        // false: an object's Value that is not character
     char made[24] = {};          // one zero byte unless filled
-    xpp::Value held;
+    std::optional<xpp::Value> held;  // engaged only when used
     char* packed = nullptr;  // the piece in the packed block
 
     std::string_view Piece() const { return {data != nullptr ? data : made, length}; }
@@ -151,7 +152,7 @@ void Bind(const xpp::Value& param, Binding& b) {
                     b.Make(text, len);
                 } else {
                     b.held = std::string(text, len);
-                    b.Text(b.held.Str());
+                    b.Text(b.held->Str());
                 }
             }
             break;
@@ -187,7 +188,7 @@ void Bind(const xpp::Value& param, Binding& b) {
             } else {
                 Typed t = TypedOf(param);
                 b.held = t.value;
-                BindTyped(b.held, t.sqlType, t.cType, t.precision, t.scale, t.bytes, b);
+                BindTyped(*b.held, t.sqlType, t.cType, t.precision, t.scale, t.bytes, b);
             }
             break;
         default:  // NIL, arrays, code blocks: NULL
@@ -367,9 +368,10 @@ bool SQLStatement::AllocHandle_() {
     return true;
 }
 
-bool SQLStatement::FreeStmt_(const xpp::Value& option) {
+bool SQLStatement::FreeStmt_(const xpp::Value& option) { return FreeStmt_(option.IsNum() ? option.Int() : SQL_CLOSE); }
+
+bool SQLStatement::FreeStmt_(int64_t opt) {
     if (Handle == 0) return true;
-    int64_t opt = option.IsNum() ? option.Int() : SQL_CLOSE;
     if (opt == SQL_DROP) {
         OdbcCall<55>(H(Handle), static_cast<SQLUSMALLINT>(SQL_RESET_PARAMS));
         if (LastBoundCol > 0) {
@@ -854,16 +856,19 @@ int64_t SQLConnection::Execute(const xpp::Value& text, const xpp::Value& params)
         SQLStatement::ClassObject();
         statement = std::make_shared<SQLStatement>();
     }
-    statement->InitOn_(text, std::static_pointer_cast<SQLConnection>(shared_from_this()), true);
+    // a kept statement may hold this connection still
+    std::shared_ptr<SQLConnection> self = statement->Connection.get() == this
+                                              ? std::move(statement->Connection)
+                                              : std::static_pointer_cast<SQLConnection>(shared_from_this());
+    statement->InitOn_(text, std::move(self), true);
     // the statement is an SQLStatement: its Execute with the one argument
     int64_t result = statement->ExecuteWith_(params);
     DropStatement_(xpp::Value(), statement.get());
     // Kept when nothing else holds it (an error handler may have kept it)
-    // and its drop left it cleared, without what would keep other objects
-    // alive while it waits; Init sets these anew.
+    // and its drop left it cleared. Its connection and onError stay while it
+    // waits (Init assigns them anew, mostly the same again); what the
+    // program or a handler left in it goes.
     if (statement.use_count() == 1 && statement->Handle == 0) {
-        statement->Connection.reset();
-        if (!statement->onError.IsNil()) statement->onError = xpp::Value();
         if (!statement->Cargo.IsNil()) statement->Cargo = xpp::Value();
         if (!statement->Cargo_.IsNil()) statement->Cargo_ = xpp::Value();
         if (!statement->reexecuted_.IsNil()) statement->reexecuted_ = xpp::Value();

@@ -44,6 +44,7 @@ public:
     bool AllocHandle_();
     // 0 SQL_CLOSE, 1 SQL_DROP, 2 SQL_UNBIND, 3 SQL_RESET_PARAMS.
     bool FreeStmt_(const xpp::Value& option = xpp::Value());
+    bool FreeStmt_(int64_t option);
     // The statement-level reset: clears the state without an ODBC call.
     // A subclass overrides it with its own flagged version; callers that
     // want this one qualify it (statement.SQLStatement::Reset_()).
