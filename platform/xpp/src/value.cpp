@@ -1,5 +1,7 @@
 // Values, arrays, code blocks and argument lists.
+#include <algorithm>
 #include <cmath>
+#include <new>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -34,10 +36,73 @@ private:
     std::atomic<bool> locked_{false};
 };
 
+// The header of an array. The elements follow it in the same block (the
+// room, for an array made with its size) or live in a vector that follows
+// it instead (an array that grew past its room, or was made from a vector).
 struct ArrayData {
+    std::atomic<uint32_t> refs{1};
+    std::atomic<uint32_t> version{0};
     mutable ArrayLock lock;
-    std::vector<Value> items;
+    bool inRoom = false;  // the elements are in the room
+    uint16_t room = 0;    // the room's capacity
+    uint16_t used = 0;    // the elements in the room
+
+    static constexpr size_t kHeader = 16;
+    static constexpr size_t kMaxRoom = 0xFFFF;
+
+    char* Tail() { return reinterpret_cast<char*>(this) + kHeader; }
+    Value* Room() { return std::launder(reinterpret_cast<Value*>(Tail())); }
+    std::vector<Value>& Vec() { return *std::launder(reinterpret_cast<std::vector<Value>*>(Tail())); }
+    Value* Begin() { return inRoom ? Room() : Vec().data(); }
+    size_t Size() { return inRoom ? used : Vec().size(); }
+    void Changed() { version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+
+    // A new header with room for `room` elements (none: a vector).
+    static ArrayData* Make(size_t room) {
+        bool inRoom = room > 0 && room <= kMaxRoom;
+        size_t tail = inRoom ? room * sizeof(Value) : sizeof(std::vector<Value>);
+        void* block = ::operator new(kHeader + std::max(tail, sizeof(std::vector<Value>)));
+        auto* d = new (block) ArrayData;
+        if (inRoom) {
+            d->inRoom = true;
+            d->room = static_cast<uint16_t>(room);
+        } else {
+            new (d->Tail()) std::vector<Value>();
+        }
+        return d;
+    }
+
+    static void Release(ArrayData* d) {
+        if (d == nullptr || d->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+        if (d->inRoom) {
+            Value* e = d->Room();
+            for (size_t i = 0; i < d->used; ++i) e[i].~Value();
+        } else {
+            d->Vec().~vector();
+        }
+        d->~ArrayData();
+        ::operator delete(d);
+    }
+
+    // Moves the elements from the room into a vector (under the lock); the
+    // room's block then holds the vector.
+    void ToVector() {
+        if (!inRoom) return;
+        std::vector<Value> items;
+        items.reserve(std::max<size_t>(2 * used, 4));
+        Value* e = Room();
+        for (size_t i = 0; i < used; ++i) {
+            items.push_back(std::move(e[i]));
+            e[i].~Value();
+        }
+        inRoom = false;
+        used = 0;
+        new (Tail()) std::vector<Value>(std::move(items));
+    }
 };
+
+static_assert(sizeof(ArrayData) <= ArrayData::kHeader, "the header fits its room's offset");
+static_assert(alignof(Value) <= ArrayData::kHeader && alignof(std::vector<Value>) <= ArrayData::kHeader);
 
 }  // namespace detail
 
@@ -129,20 +194,77 @@ int64_t Number::AsInt() const {
 
 // ------------------------------------------------------------------ Array
 
-Array::Array() : d_(std::make_shared<detail::ArrayData>()) {}
-Array::Array(size_t count) : Array() { d_->items.resize(count); }
-Array::Array(std::initializer_list<Value> items) : Array() { d_->items.assign(items); }
-Array::Array(std::vector<Value> items) : Array() { d_->items = std::move(items); }
+Array::Array() : d_(detail::ArrayData::Make(0)) {}
+
+Array::Array(size_t count) : d_(detail::ArrayData::Make(count)) {
+    if (d_->inRoom) {
+        Value* e = d_->Room();
+        for (size_t i = 0; i < count; ++i) new (e + i) Value();
+        d_->used = static_cast<uint16_t>(count);
+    } else {
+        d_->Vec().resize(count);
+    }
+}
+
+Array::Array(std::initializer_list<Value> items) : d_(detail::ArrayData::Make(items.size())) {
+    if (d_->inRoom) {
+        Value* e = d_->Room();
+        for (const Value& v : items) new (e + d_->used++) Value(v);
+    } else {
+        d_->Vec().assign(items);
+    }
+}
+
+Array::Array(std::vector<Value> items) : d_(detail::ArrayData::Make(0)) { d_->Vec() = std::move(items); }
+
+Array::Array(const Array& other) noexcept : d_(other.d_) {
+    if (d_) d_->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+Array& Array::operator=(const Array& other) noexcept {
+    if (other.d_) other.d_->refs.fetch_add(1, std::memory_order_relaxed);
+    detail::ArrayData* old = d_;
+    d_ = other.d_;
+    detail::ArrayData::Release(old);
+    return *this;
+}
+
+Array& Array::operator=(Array&& other) noexcept {
+    if (this != &other) {
+        detail::ArrayData* old = d_;
+        d_ = other.d_;
+        other.d_ = nullptr;
+        detail::ArrayData::Release(old);
+    }
+    return *this;
+}
+
+Array::~Array() { detail::ArrayData::Release(d_); }
+
+Array Array::Take(std::vector<Value>& items) {
+    if (items.empty() || items.size() > detail::ArrayData::kMaxRoom) {
+        Array a(std::move(items));
+        items.clear();
+        return a;
+    }
+    Array a(detail::ArrayData::Make(items.size()));
+    Value* e = a.d_->Room();
+    for (Value& v : items) new (e + a.d_->used++) Value(std::move(v));
+    items.clear();
+    return a;
+}
 
 size_t Array::Len() const {
     std::lock_guard<detail::ArrayLock> g(d_->lock);
-    return d_->items.size();
+    return d_->Size();
 }
+
+uint32_t Array::Version() const { return d_->version.load(std::memory_order_relaxed); }
 
 Value Array::Get(size_t index) const {
     {
         std::lock_guard<detail::ArrayLock> g(d_->lock);
-        if (index >= 1 && index <= d_->items.size()) return d_->items[index - 1];
+        if (index >= 1 && index <= d_->Size()) return d_->Begin()[index - 1];
     }
     return RuntimeError(EG_BOUND, 1132, "array access", Array{*this, Value(static_cast<int64_t>(index))});
 }
@@ -151,9 +273,11 @@ void Array::Set(size_t index, Value value) const {
     Value old;  // released outside the lock
     {
         std::lock_guard<detail::ArrayLock> g(d_->lock);
-        if (index >= 1 && index <= d_->items.size()) {
-            old = std::move(d_->items[index - 1]);
-            d_->items[index - 1] = std::move(value);
+        if (index >= 1 && index <= d_->Size()) {
+            Value& e = d_->Begin()[index - 1];
+            old = std::move(e);
+            e = std::move(value);
+            d_->Changed();
             return;
         }
     }
@@ -162,7 +286,14 @@ void Array::Set(size_t index, Value value) const {
 
 void Array::Add(Value value) const {
     std::lock_guard<detail::ArrayLock> g(d_->lock);
-    d_->items.push_back(std::move(value));
+    d_->Changed();
+    if (d_->inRoom && d_->used < d_->room) {
+        new (d_->Room() + d_->used) Value(std::move(value));
+        ++d_->used;
+        return;
+    }
+    d_->ToVector();
+    d_->Vec().push_back(std::move(value));
 }
 
 void Array::Resize(size_t count) const {
@@ -171,57 +302,118 @@ void Array::Resize(size_t count) const {
     Value few[4];
     std::vector<Value> many;
     std::lock_guard<detail::ArrayLock> g(d_->lock);
-    auto& items = d_->items;
-    if (count < items.size()) {
-        size_t dropped = items.size() - count;
+    d_->Changed();
+    size_t size = d_->Size();
+    Value* e = d_->Begin();
+    if (count < size) {
+        size_t dropped = size - count;
         if (dropped <= std::size(few)) {
-            for (size_t i = 0; i < dropped; ++i) few[i] = std::move(items[count + i]);
+            for (size_t i = 0; i < dropped; ++i) few[i] = std::move(e[count + i]);
         } else {
-            many.assign(std::make_move_iterator(items.begin() + static_cast<ptrdiff_t>(count)),
-                        std::make_move_iterator(items.end()));
+            many.assign(std::make_move_iterator(e + count), std::make_move_iterator(e + size));
         }
     }
-    items.resize(count);
+    if (d_->inRoom && count <= d_->room) {
+        for (size_t i = count; i < size; ++i) e[i].~Value();
+        for (size_t i = size; i < count; ++i) new (e + i) Value();
+        d_->used = static_cast<uint16_t>(count);
+        return;
+    }
+    d_->ToVector();
+    d_->Vec().resize(count);
 }
 
 void Array::Remove(size_t index) const {
     Value dropped;
     std::lock_guard<detail::ArrayLock> g(d_->lock);
-    if (index < 1 || index > d_->items.size()) return;
-    dropped = std::move(d_->items[index - 1]);
-    d_->items.erase(d_->items.begin() + static_cast<ptrdiff_t>(index - 1));
+    if (index < 1 || index > d_->Size()) return;
+    d_->Changed();
+    if (d_->inRoom) {
+        Value* e = d_->Room();
+        dropped = std::move(e[index - 1]);
+        std::move(e + index, e + d_->used, e + index - 1);
+        e[--d_->used].~Value();
+        return;
+    }
+    auto& items = d_->Vec();
+    dropped = std::move(items[index - 1]);
+    items.erase(items.begin() + static_cast<ptrdiff_t>(index - 1));
 }
 
 void Array::InsertAt(size_t index, Value value) const {
     std::lock_guard<detail::ArrayLock> g(d_->lock);
+    d_->Changed();
+    size_t size = d_->Size();
     if (index < 1) index = 1;
-    if (index > d_->items.size() + 1) index = d_->items.size() + 1;
-    d_->items.insert(d_->items.begin() + static_cast<ptrdiff_t>(index - 1), std::move(value));
+    if (index > size + 1) index = size + 1;
+    if (d_->inRoom && d_->used < d_->room) {
+        Value* e = d_->Room();
+        new (e + size) Value(std::move(value));
+        std::rotate(e + index - 1, e + size, e + size + 1);
+        ++d_->used;
+        return;
+    }
+    d_->ToVector();
+    auto& items = d_->Vec();
+    items.insert(items.begin() + static_cast<ptrdiff_t>(index - 1), std::move(value));
 }
 
 size_t Array::FindSame(const void* identity, size_t first, size_t last) const {
     if (identity == nullptr) return 0;
     std::lock_guard<detail::ArrayLock> g(d_->lock);
-    for (size_t i = first; i < last && i < d_->items.size(); ++i)
-        if (d_->items[i].Identity() == identity) return i + 1;
+    const Value* e = d_->Begin();
+    for (size_t i = first, n = d_->Size(); i < last && i < n; ++i)
+        if (e[i].Identity() == identity) return i + 1;
     return 0;
 }
 
 std::vector<Value> Array::Items() const {
     std::lock_guard<detail::ArrayLock> g(d_->lock);
-    return d_->items;
+    const Value* e = d_->Begin();
+    return std::vector<Value>(e, e + d_->Size());
 }
 
 void Array::ItemsInto(std::vector<Value>& into) const {
     into.clear();  // the old elements go before the lock is taken
     std::lock_guard<detail::ArrayLock> g(d_->lock);
-    into.assign(d_->items.begin(), d_->items.end());
+    const Value* e = d_->Begin();
+    into.assign(e, e + d_->Size());
+}
+
+void Array::MoveItemsInto(std::vector<Value>& into) const {
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
+    d_->Changed();
+    Value* e = d_->Begin();
+    size_t n = d_->Size();
+    into.reserve(into.size() + n);
+    for (size_t i = 0; i < n; ++i) {
+        into.push_back(std::move(e[i]));
+        e[i] = Value();  // what a move leaves is released here: nothing of it is left
+    }
+}
+
+namespace {
+// Whether releasing `v` runs no other code (no array, block or object).
+bool Plain(const Value& v) { return !(v.IsArray() || v.IsBlock() || v.IsObject()); }
+}  // namespace
+
+void Array::Fill(const Value& value) const {
+    std::vector<Value> old;  // elements that hold more than plain data go after the lock
+    std::lock_guard<detail::ArrayLock> g(d_->lock);
+    d_->Changed();
+    Value* e = d_->Begin();
+    for (size_t i = 0, n = d_->Size(); i < n; ++i) {
+        if (!Plain(e[i])) old.push_back(std::move(e[i]));
+        e[i] = value;
+    }
 }
 
 void Array::Assign(std::vector<Value> items) const {
     {
         std::lock_guard<detail::ArrayLock> g(d_->lock);
-        d_->items.swap(items);
+        d_->Changed();
+        d_->ToVector();
+        d_->Vec().swap(items);
     }
     // the old elements go with `items`, after the lock is released
 }

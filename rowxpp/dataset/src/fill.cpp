@@ -70,22 +70,35 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     if (success) {
         SQLSelect& cursor = *Cursor_;
         xpp::Value oCursor(Cursor_);
-        // one allocation per row and element list: the values, the state
-        // and a copy of the values as fetched
+        // Each row is one block: its values, the state and the array of the
+        // values as fetched (one block too), built in two lists that keep
+        // their room from row to row. Without a filter nothing reads the
+        // cursor's row between one row's copy and the next fetch, which
+        // clears it: the values are moved out instead of copied.
+        const bool moving = !filter.IsBlock();
+        std::vector<xpp::Value> values;
+        std::vector<xpp::Value> originals;
+        auto cloneArrays = [](std::vector<xpp::Value>& list, size_t from) {
+            for (size_t i = from; i < list.size(); ++i)
+                if (list[i].IsArray()) list[i] = xpp::AClone(list[i].Arr());
+        };
         auto build = [&]() {
-            std::vector<xpp::Value> values;
+            values.reserve(fieldCount + 2);
             if (whole) {
-                std::vector<xpp::Value> buffer = cursor.RowBuffer.Items();
-                values.reserve(buffer.size() + 2);
-                for (xpp::Value& v : buffer) values.push_back(v.IsArray() ? xpp::Value(xpp::AClone(v.Arr())) : std::move(v));
+                if (moving) cursor.RowBuffer.MoveItemsInto(values);
+                else cursor.RowBuffer.ItemsInto(values);
+                cloneArrays(values, 0);
             } else {
-                values.reserve(fieldCount + 2);
                 for (size_t i = 0; i < fieldCount && i < links.size(); ++i)
                     values.push_back(xpp::Eval(links[i], xpp::Args{oCursor}));
             }
             values.push_back(1);
-            values.push_back(xpp::AClone(cursor.Row()->Original));
-            rows.push_back(xpp::Array(std::move(values)));
+            const xpp::Array& fetched = cursor.Row()->Original;
+            if (moving) fetched.MoveItemsInto(originals);
+            else fetched.ItemsInto(originals);
+            cloneArrays(originals, 0);
+            values.emplace_back(xpp::Array::Take(originals));
+            rows.emplace_back(xpp::Array::Take(values));
         };
         auto late = [&]() { return timed && ClockSeconds_() >= deadline; };
         if (filter.IsBlock()) {

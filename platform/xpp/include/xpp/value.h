@@ -80,12 +80,24 @@ struct BlockData;
 // other; AClone() makes an independent copy. Each operation is atomic with
 // respect to other threads; a walk over a changing array should work on
 // Items() (a snapshot).
+//
+// An array made with its size (Array(n), a list, Take()) keeps its elements
+// in the same block as its header: one allocation for a row of values.
 class Array {
 public:
     Array();                       // a new, empty array
     explicit Array(size_t count);  // a new array of `count` NIL elements
     Array(std::initializer_list<Value> items);
     explicit Array(std::vector<Value> items);
+    Array(const Array& other) noexcept;
+    Array(Array&& other) noexcept : d_(other.d_) { other.d_ = nullptr; }
+    Array& operator=(const Array& other) noexcept;
+    Array& operator=(Array&& other) noexcept;
+    ~Array();
+
+    // A new array of exactly the elements of `items`, moved; `items` is
+    // left empty with its room, ready to be filled again.
+    static Array Take(std::vector<Value>& items);
 
     size_t Len() const;
     // Element `index` (1-based). Out of range raises the runtime's bound
@@ -99,8 +111,15 @@ public:
     void InsertAt(size_t index, Value value) const;  // insert before `index` (1-based), the array grows
     std::vector<Value> Items() const;          // a snapshot of the elements
     void ItemsInto(std::vector<Value>& into) const;  // the same into `into`, its room reused
+    // Appends the elements to `into`, moved out: each element of the array
+    // is NIL afterwards.
+    void MoveItemsInto(std::vector<Value>& into) const;
+    void Fill(const Value& value) const;       // every element := value
     void Assign(std::vector<Value> items) const;  // replace all elements, same array
     void Clear() const;                        // empty in place, same array
+    // A number that changes with every change of the array (its elements
+    // or its length); equal numbers of one array mean no change between.
+    uint32_t Version() const;
 
     // The position (1-based) of the first element, from `first` (0-based)
     // up to `last`, that holds the very array or object `identity` names
@@ -109,10 +128,11 @@ public:
 
     // Identity: true when both name the same array.
     bool Same(const Array& other) const { return d_ == other.d_; }
-    const void* Identity() const { return d_.get(); }
+    const void* Identity() const { return d_; }
 
 private:
-    std::shared_ptr<detail::ArrayData> d_;
+    explicit Array(detail::ArrayData* d) : d_(d) {}
+    detail::ArrayData* d_;
 };
 
 // A by-reference cell (`@var`): a variable that a callee may assign. Copies

@@ -282,6 +282,12 @@ private:
     // Runs one count statement; -1 when it cannot be run.
     int64_t CountWith_(const std::string& text, const xpp::Value& params);
     int64_t Lookup_(const xpp::Value& field) const;
+    // What FetchRow reads per column, taken from the column descriptions
+    // and bindings; made again whenever any of them changed. Null when they
+    // are not in the shape the description gives them.
+    struct FetchPlan;
+    const FetchPlan* FetchPlan_();
+    std::shared_ptr<FetchPlan> plan_;
 
     int64_t RowBufferSize_ = 16;
     xpp::Array aColInfo;
