@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/mman.h>
+
 #include "internal.h"
 #include "xpp/error.h"
 #include "xpp/object.h"
@@ -44,6 +46,7 @@ struct ArrayData {
     std::atomic<uint32_t> version{0};
     mutable ArrayLock lock;
     bool inRoom = false;  // the elements are in the room
+    bool inBlock = false; // made by an ArrayBatch, in one of its blocks
     uint16_t room = 0;    // the room's capacity
     uint16_t used = 0;    // the elements in the room
 
@@ -57,12 +60,20 @@ struct ArrayData {
     size_t Size() { return inRoom ? used : Vec().size(); }
     void Changed() { version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
 
-    // A new header with room for `room` elements (none: a vector).
-    static ArrayData* Make(size_t room) {
+    // The bytes of an array with room for `room` elements (none: a vector).
+    static size_t Bytes(size_t room) {
         bool inRoom = room > 0 && room <= kMaxRoom;
         size_t tail = inRoom ? room * sizeof(Value) : sizeof(std::vector<Value>);
-        void* block = ::operator new(kHeader + std::max(tail, sizeof(std::vector<Value>)));
+        return kHeader + std::max(tail, sizeof(std::vector<Value>));
+    }
+
+    // A new header with room for `room` elements (none: a vector), in
+    // `place` (Bytes(room) bytes) or in a new allocation.
+    static ArrayData* Make(size_t room, void* place = nullptr) {
+        bool inRoom = room > 0 && room <= kMaxRoom;
+        void* block = place ? place : ::operator new(Bytes(room));
         auto* d = new (block) ArrayData;
+        d->inBlock = place != nullptr;
         if (inRoom) {
             d->inRoom = true;
             d->room = static_cast<uint16_t>(room);
@@ -80,9 +91,27 @@ struct ArrayData {
         } else {
             d->Vec().~vector();
         }
+        bool inBlock = d->inBlock;
         d->~ArrayData();
-        ::operator delete(d);
+        if (inBlock) ReleaseBlock(BlockOf(d));
+        else ::operator delete(d);
     }
+
+    // ---- the blocks of an ArrayBatch
+    // A block is a mapping aligned to kBlockAlign (at most that long) that
+    // starts with its header: an array finds its block by its address.
+    struct Block {
+        std::atomic<size_t> live{1};  // its arrays, and the batch while it makes arrays in it
+        size_t bytes = 0;
+    };
+    static constexpr size_t kBlockAlign = size_t{2} << 20;
+    static constexpr size_t kBlockHeader = 16;
+
+    static Block* BlockOf(void* d) {
+        return reinterpret_cast<Block*>(reinterpret_cast<uintptr_t>(d) & ~(uintptr_t{kBlockAlign} - 1));
+    }
+    static Block* NewBlock(size_t bytes);
+    static void ReleaseBlock(Block* b);
 
     // Moves the elements from the room into a vector (under the lock); the
     // room's block then holds the vector.
@@ -101,7 +130,32 @@ struct ArrayData {
     }
 };
 
+ArrayData::Block* ArrayData::NewBlock(size_t bytes) {
+    // an aligned mapping: twice the alignment, less what lies outside
+    size_t span = 2 * kBlockAlign;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    auto start = reinterpret_cast<uintptr_t>(raw);
+    uintptr_t aligned = (start + kBlockAlign - 1) & ~(uintptr_t{kBlockAlign} - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    uintptr_t end = aligned + bytes;
+    if (start + span > end) munmap(reinterpret_cast<void*>(end), start + span - end);
+    // a whole block in one large page where the system has them
+    if (bytes == kBlockAlign) madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+    auto* b = new (reinterpret_cast<void*>(aligned)) Block;
+    b->bytes = bytes;
+    return b;
+}
+
+void ArrayData::ReleaseBlock(Block* b) {
+    if (b->live.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    size_t bytes = b->bytes;
+    b->~Block();
+    munmap(b, bytes);
+}
+
 static_assert(sizeof(ArrayData) <= ArrayData::kHeader, "the header fits its room's offset");
+static_assert(sizeof(ArrayData::Block) <= ArrayData::kBlockHeader);
 static_assert(alignof(Value) <= ArrayData::kHeader && alignof(std::vector<Value>) <= ArrayData::kHeader);
 
 }  // namespace detail
@@ -239,7 +293,7 @@ Array& Array::operator=(Array&& other) noexcept {
     return *this;
 }
 
-Array::~Array() { detail::ArrayData::Release(d_); }
+void Array::Drop() noexcept { detail::ArrayData::Release(d_); }
 
 Array Array::Take(std::vector<Value>& items) {
     if (items.empty() || items.size() > detail::ArrayData::kMaxRoom) {
@@ -248,6 +302,38 @@ Array Array::Take(std::vector<Value>& items) {
         return a;
     }
     Array a(detail::ArrayData::Make(items.size()));
+    Value* e = a.d_->Room();
+    for (Value& v : items) new (e + a.d_->used++) Value(std::move(v));
+    items.clear();
+    return a;
+}
+
+ArrayBatch::~ArrayBatch() {
+    if (block_) detail::ArrayData::ReleaseBlock(reinterpret_cast<detail::ArrayData::Block*>(block_));
+}
+
+Array ArrayBatch::Take(std::vector<Value>& items) {
+    using detail::ArrayData;
+    // the first arrays as usual; then blocks of 256 kB, doubling up to 2 MB
+    constexpr size_t kUsual = 64;
+    constexpr size_t kFirstBlock = size_t{256} << 10;
+    size_t n = items.size();
+    size_t bytes = ArrayData::Bytes(n);
+    if (made_++ < kUsual || n == 0 || n > ArrayData::kMaxRoom ||
+        bytes > ArrayData::kBlockAlign - ArrayData::kBlockHeader)
+        return Array::Take(items);
+    if (!block_ || used_ + bytes > size_) {
+        size_t next = size_ == 0 ? kFirstBlock : std::min(2 * size_, ArrayData::kBlockAlign);
+        ArrayData::Block* fresh = ArrayData::NewBlock(next);
+        if (!fresh) return Array::Take(items);
+        if (block_) ArrayData::ReleaseBlock(reinterpret_cast<ArrayData::Block*>(block_));
+        block_ = reinterpret_cast<char*>(fresh);
+        used_ = ArrayData::kBlockHeader;
+        size_ = next;
+    }
+    reinterpret_cast<ArrayData::Block*>(block_)->live.fetch_add(1, std::memory_order_relaxed);
+    Array a(ArrayData::Make(n, block_ + used_));
+    used_ += bytes;
     Value* e = a.d_->Room();
     for (Value& v : items) new (e + a.d_->used++) Value(std::move(v));
     items.clear();
@@ -282,6 +368,20 @@ void Array::Set(size_t index, Value value) const {
         }
     }
     RuntimeError(EG_BOUND, 1133, "array assign", Array{*this, Value(static_cast<int64_t>(index))});
+}
+
+void Array::SetMany(std::vector<std::pair<size_t, Value>>& pairs) const {
+    size_t done = 0;
+    {
+        std::lock_guard<detail::ArrayLock> g(d_->lock);
+        d_->Changed();
+        Value* e = d_->Begin();
+        size_t n = d_->Size();
+        // the old values change places with the new, to be released after
+        for (; done < pairs.size() && pairs[done].first >= 1 && pairs[done].first <= n; ++done)
+            std::swap(e[pairs[done].first - 1], pairs[done].second);
+    }
+    for (; done < pairs.size(); ++done) Set(pairs[done].first, std::move(pairs[done].second));
 }
 
 void Array::Add(Value value) const {

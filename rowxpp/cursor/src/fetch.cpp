@@ -345,12 +345,23 @@ xpp::Array SQLSelect::FetchRow() {
     std::string buffer(LastBoundCol < nColCount ? static_cast<size_t>(std::max<int64_t>(RowBufferSize_, 1)) : 0, ' ');
     // without a plan each column is read from the arrays, as described
     FetchPlan::Column read;
+    // the row's values are stored in one step per array, and before
+    // anything else may look at the row
+    std::vector<std::pair<size_t, xpp::Value>>& toBuffer = toBuffer_;
+    std::vector<std::pair<size_t, xpp::Value>>& toOriginal = toOriginal_;
+    auto store = [&]() {
+        if (!toBuffer.empty()) RowBuffer.SetMany(toBuffer);
+        if (!toOriginal.empty()) Row_->Original.SetMany(toOriginal);
+        toBuffer.clear();
+        toOriginal.clear();
+    };
     std::optional<xpp::Array> columns;
     if (!plan) columns = aSQLColumns.IsArray() ? aSQLColumns.Arr() : xpp::Array();
     for (int64_t i = 1; i <= nColCount; ++i, nRet = 0) {
         size_t at = static_cast<size_t>(i);
         bool bound = i <= LastBoundCol;
         if (!plan) {
+            store();  // reading the arrays may raise an error
             xpp::Array info = aColInfo.Get(at).Arr();
             read.column = columns->Get(at).As<SQLColumn>();
             read.Describe(info);
@@ -379,6 +390,7 @@ xpp::Array SQLSelect::FetchRow() {
         }
         if (!Ok(nRet)) {
             std::string state = FirstState_();
+            store();
             if (state == "HY109") {
                 Row_->SetPhantom();
                 Row_->isReallyDeleted = true;
@@ -396,9 +408,9 @@ xpp::Array SQLSelect::FetchRow() {
             continue;
         }
         if (nLen == SQL_NULL_DATA || nLen == 0) {
-            RowBuffer.Set(at, blank());
+            toBuffer.emplace_back(at, blank());
             // an empty text is a value, not NULL
-            if (nLen == 0 && c.kind == 'C') Row_->Original.Set(at, "");
+            if (nLen == 0 && c.kind == 'C') toOriginal.emplace_back(at, "");
             continue;
         }
         // the bytes the driver left, never more than the buffer holds
@@ -425,7 +437,7 @@ xpp::Array SQLSelect::FetchRow() {
                 // the binary value: a bound column's whole buffer
                 size_t bytes = static_cast<size_t>(std::max<int64_t>(bound ? size : held, 0));
                 if (bytes == 0) {
-                    RowBuffer.Set(at, blank());
+                    toBuffer.emplace_back(at, blank());
                     continue;
                 }
                 if (cType == SQL_C_LONG) {
@@ -444,7 +456,7 @@ xpp::Array SQLSelect::FetchRow() {
             } else {
                 std::string t = UpToZero(data, held);
                 if (t.empty()) {
-                    RowBuffer.Set(at, blank());
+                    toBuffer.emplace_back(at, blank());
                     continue;
                 }
                 value = xpp::Val(t);
@@ -452,7 +464,7 @@ xpp::Array SQLSelect::FetchRow() {
             }
         } else if (c.kind == 'D') {
             if (held == 0 || data[0] == 0) {
-                RowBuffer.Set(at, blank());
+                toBuffer.emplace_back(at, blank());
                 continue;
             }
             value = DateOf(data, held);
@@ -461,9 +473,10 @@ xpp::Array SQLSelect::FetchRow() {
         } else {
             value = std::string(data, static_cast<size_t>(held));
         }
-        RowBuffer.Set(at, value);
-        Row_->Original.Set(at, std::move(value));
+        toBuffer.emplace_back(at, value);
+        toOriginal.emplace_back(at, std::move(value));
     }
+    store();
     return RowBuffer;
 }
 

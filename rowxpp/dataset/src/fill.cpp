@@ -4,6 +4,7 @@
 #include <sqlext.h>
 
 #include "rowxpp/sql_dataset.h"
+#include "rowxpp/sql_error.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
 
@@ -70,14 +71,15 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     if (success) {
         SQLSelect& cursor = *Cursor_;
         xpp::Value oCursor(Cursor_);
-        // Each row is one block: its values, the state and the array of the
-        // values as fetched (one block too), built in two lists that keep
-        // their room from row to row. Without a filter nothing reads the
+        // Each row is one array: its values, the state and the array of the
+        // values as fetched, both made in the large blocks of one batch from
+        // two lists that keep their room from row to row. Without a filter nothing reads the
         // cursor's row between one row's copy and the next fetch, which
         // clears it: the values are moved out instead of copied.
         const bool moving = !filter.IsBlock();
         std::vector<xpp::Value> values;
         std::vector<xpp::Value> originals;
+        xpp::ArrayBatch batch;
         auto cloneArrays = [](std::vector<xpp::Value>& list, size_t from) {
             for (size_t i = from; i < list.size(); ++i)
                 if (list[i].IsArray()) list[i] = xpp::AClone(list[i].Arr());
@@ -97,9 +99,18 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
             if (moving) fetched.MoveItemsInto(originals);
             else fetched.ItemsInto(originals);
             cloneArrays(originals, 0);
-            values.emplace_back(xpp::Array::Take(originals));
-            rows.emplace_back(xpp::Array::Take(values));
+            values.emplace_back(batch.Take(originals));
+            rows.emplace_back(batch.Take(values));
         };
+        if (!filter.IsBlock()) {
+            // room for the rows the driver says the result has (at most the
+            // limit): the list of rows then never moves while it grows
+            xpp::Value counted = GETDIAGFIELD_(SQL_HANDLE_STMT, cursor.Handle, 0, SQL_DIAG_CURSOR_ROW_COUNT);
+            if (counted.IsNum() && counted.Int() > 0) {
+                int64_t expected = limited ? std::min(counted.Int(), limit) : counted.Int();
+                rows.reserve(static_cast<size_t>(std::min<int64_t>(expected, int64_t{1} << 24)));
+            }
+        }
         auto late = [&]() { return timed && ClockSeconds_() >= deadline; };
         if (filter.IsBlock()) {
             while (!cursor.Eof() && !isCancelled && !late()) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <utility>
 #include <vector>
 
 namespace xpp {
@@ -93,7 +94,9 @@ public:
     Array(Array&& other) noexcept : d_(other.d_) { other.d_ = nullptr; }
     Array& operator=(const Array& other) noexcept;
     Array& operator=(Array&& other) noexcept;
-    ~Array();
+    ~Array() {
+        if (d_) Drop();
+    }
 
     // A new array of exactly the elements of `items`, moved; `items` is
     // left empty with its room, ready to be filled again.
@@ -105,6 +108,10 @@ public:
     Value Get(size_t index) const;
     // Assigns element `index` (1-based); out of range raises the bound error.
     void Set(size_t index, Value value) const;
+    // Set() of each pair in order (index 1-based, value moved), in one
+    // step. The pairs hold no value of use afterwards: the old elements go
+    // when they are cleared.
+    void SetMany(std::vector<std::pair<size_t, Value>>& pairs) const;
     void Add(Value value) const;               // append
     void Resize(size_t count) const;           // grow with NIL or cut
     void Remove(size_t index) const;           // remove one element (1-based), the array shrinks
@@ -131,8 +138,33 @@ public:
     const void* Identity() const { return d_; }
 
 private:
+    friend class ArrayBatch;
     explicit Array(detail::ArrayData* d) : d_(d) {}
+    void Drop() noexcept;
     detail::ArrayData* d_;
+};
+
+// Makes many arrays in a few large blocks instead of one allocation each:
+// for arrays made together that mostly go together, like the rows of a
+// result. The first few arrays of a batch are made as usual, so that a
+// small batch costs nothing more. An array made here is like any other;
+// it may outlive the batch, and its block is given back when the last
+// array in it is released.
+class ArrayBatch {
+public:
+    ArrayBatch() = default;
+    ~ArrayBatch();
+    ArrayBatch(const ArrayBatch&) = delete;
+    ArrayBatch& operator=(const ArrayBatch&) = delete;
+
+    // As Array::Take().
+    Array Take(std::vector<Value>& items);
+
+private:
+    char* block_ = nullptr;  // the block arrays are made in now
+    size_t used_ = 0;        // its bytes given out
+    size_t size_ = 0;        // its bytes
+    size_t made_ = 0;        // arrays made
 };
 
 // A by-reference cell (`@var`): a variable that a callee may assign. Copies

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "rowxpp/sql_connection.h"
 #include "rowxpp/sql_statement.h"
@@ -288,6 +290,9 @@ private:
     struct FetchPlan;
     const FetchPlan* FetchPlan_();
     std::shared_ptr<FetchPlan> plan_;
+    // FetchRow's values on their way into the row, kept for their room
+    std::vector<std::pair<size_t, xpp::Value>> toBuffer_;
+    std::vector<std::pair<size_t, xpp::Value>> toOriginal_;
 
     int64_t RowBufferSize_ = 16;
     xpp::Array aColInfo;
