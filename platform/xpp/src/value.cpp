@@ -8,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include <sys/mman.h>
 
@@ -42,8 +43,7 @@ private:
 // room, for an array made with its size) or live in a vector that follows
 // it instead (an array that grew past its room, or was made from a vector).
 struct ArrayData {
-    std::atomic<uint32_t> refs{1};
-    std::atomic<uint32_t> version{0};
+    ArrayCounts counts;  // first: Array reads them through its pointer
     mutable ArrayLock lock;
     bool inRoom = false;  // the elements are in the room
     bool inBlock = false; // made by an ArrayBatch, in one of its blocks
@@ -58,7 +58,7 @@ struct ArrayData {
     std::vector<Value>& Vec() { return *std::launder(reinterpret_cast<std::vector<Value>*>(Tail())); }
     Value* Begin() { return inRoom ? Room() : Vec().data(); }
     size_t Size() { return inRoom ? used : Vec().size(); }
-    void Changed() { version.store(version.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+    void Changed() { counts.version.store(counts.version.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
 
     // The bytes of an array with room for `room` elements (none: a vector).
     static size_t Bytes(size_t room) {
@@ -84,7 +84,7 @@ struct ArrayData {
     }
 
     static void Release(ArrayData* d) {
-        if (d == nullptr || d->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+        if (d == nullptr || d->counts.refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
         if (d->inRoom) {
             Value* e = d->Room();
             for (size_t i = 0; i < d->used; ++i) e[i].~Value();
@@ -130,6 +130,9 @@ struct ArrayData {
     }
 };
 
+// MADV_POPULATE_WRITE (Linux 5.14); an older system refuses it harmlessly.
+constexpr int kPopulateWrite = 23;
+
 ArrayData::Block* ArrayData::NewBlock(size_t bytes) {
     // an aligned mapping: twice the alignment, less what lies outside
     size_t span = 2 * kBlockAlign;
@@ -140,8 +143,13 @@ ArrayData::Block* ArrayData::NewBlock(size_t bytes) {
     if (aligned > start) munmap(raw, aligned - start);
     uintptr_t end = aligned + bytes;
     if (start + span > end) munmap(reinterpret_cast<void*>(end), start + span - end);
-    // a whole block in one large page where the system has them
-    if (bytes == kBlockAlign) madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+    // A whole block goes in one large page where the system has them, and
+    // is made present at once: it is filled anyway, and one call costs far
+    // less than a fault per page.
+    if (bytes == kBlockAlign) {
+        madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+        madvise(reinterpret_cast<void*>(aligned), bytes, kPopulateWrite);
+    }
     auto* b = new (reinterpret_cast<void*>(aligned)) Block;
     b->bytes = bytes;
     return b;
@@ -155,6 +163,7 @@ void ArrayData::ReleaseBlock(Block* b) {
 }
 
 static_assert(sizeof(ArrayData) <= ArrayData::kHeader, "the header fits its room's offset");
+static_assert(std::is_standard_layout_v<ArrayData>, "an array's counts are at the start of its header");
 static_assert(sizeof(ArrayData::Block) <= ArrayData::kBlockHeader);
 static_assert(alignof(Value) <= ArrayData::kHeader && alignof(std::vector<Value>) <= ArrayData::kHeader);
 
@@ -271,12 +280,8 @@ Array::Array(std::initializer_list<Value> items) : d_(detail::ArrayData::Make(it
 
 Array::Array(std::vector<Value> items) : d_(detail::ArrayData::Make(0)) { d_->Vec() = std::move(items); }
 
-Array::Array(const Array& other) noexcept : d_(other.d_) {
-    if (d_) d_->refs.fetch_add(1, std::memory_order_relaxed);
-}
-
 Array& Array::operator=(const Array& other) noexcept {
-    if (other.d_) other.d_->refs.fetch_add(1, std::memory_order_relaxed);
+    if (other.d_) other.d_->counts.refs.fetch_add(1, std::memory_order_relaxed);
     detail::ArrayData* old = d_;
     d_ = other.d_;
     detail::ArrayData::Release(old);
@@ -312,32 +317,97 @@ ArrayBatch::~ArrayBatch() {
     if (block_) detail::ArrayData::ReleaseBlock(reinterpret_cast<detail::ArrayData::Block*>(block_));
 }
 
-Array ArrayBatch::Take(std::vector<Value>& items) {
+void* ArrayBatch::Place(size_t room) {
+    if (made_++ < kUsual || room == 0 || room > detail::ArrayData::kMaxRoom) return nullptr;
+    return PlaceBytes(detail::ArrayData::Bytes(room));
+}
+
+void* ArrayBatch::PlaceBytes(size_t bytes) {
     using detail::ArrayData;
-    // the first arrays as usual; then blocks of 256 kB, doubling up to 2 MB
-    constexpr size_t kUsual = 64;
+    // blocks of 256 kB, doubling up to 2 MB
     constexpr size_t kFirstBlock = size_t{256} << 10;
-    size_t n = items.size();
-    size_t bytes = ArrayData::Bytes(n);
-    if (made_++ < kUsual || n == 0 || n > ArrayData::kMaxRoom ||
-        bytes > ArrayData::kBlockAlign - ArrayData::kBlockHeader)
-        return Array::Take(items);
+    bytes = (bytes + 7) & ~size_t{7};
+    if (bytes > ArrayData::kBlockAlign - ArrayData::kBlockHeader) return nullptr;
     if (!block_ || used_ + bytes > size_) {
         size_t next = size_ == 0 ? kFirstBlock : std::min(2 * size_, ArrayData::kBlockAlign);
         ArrayData::Block* fresh = ArrayData::NewBlock(next);
-        if (!fresh) return Array::Take(items);
+        if (!fresh) return nullptr;
         if (block_) ArrayData::ReleaseBlock(reinterpret_cast<ArrayData::Block*>(block_));
         block_ = reinterpret_cast<char*>(fresh);
         used_ = ArrayData::kBlockHeader;
         size_ = next;
     }
     reinterpret_cast<ArrayData::Block*>(block_)->live.fetch_add(1, std::memory_order_relaxed);
-    Array a(ArrayData::Make(n, block_ + used_));
+    void* place = block_ + used_;
     used_ += bytes;
+    return place;
+}
+
+void ArrayBatch::MoveText(Value& v) {
+    auto* text = std::get_if<detail::SharedText>(&v.v_);
+    if (!text || !text->d_ || text->d_->inBlock) return;
+    for (auto& [old, moved] : seen_) {
+        if (old.d_ == text->d_) {
+            *text = moved;
+            return;
+        }
+    }
+    void* place = PlaceBytes(sizeof(detail::TextData));
+    if (!place) return;
+    auto* data = new (place) detail::TextData;
+    data->inBlock = true;
+    data->text = text->d_->text;
+    detail::SharedText moved;
+    moved.d_ = data;
+    // the old text is held until the row is done: its address names it
+    seen_.emplace_back(*text, moved);
+    *text = std::move(moved);
+}
+
+Array ArrayBatch::Take(std::vector<Value>& items) {
+    void* place = Place(items.size());
+    if (!place) return Array::Take(items);
+    Array a(detail::ArrayData::Make(items.size(), place));
     Value* e = a.d_->Room();
     for (Value& v : items) new (e + a.d_->used++) Value(std::move(v));
     items.clear();
     return a;
+}
+
+Array ArrayBatch::TakeFrom(const Array& from, size_t more, bool* nested) {
+    detail::ArrayData* source = from.d_;
+    std::lock_guard<detail::ArrayLock> g(source->lock);
+    source->Changed();
+    size_t n = source->Size();
+    Value* in = source->Begin();
+    void* place = Place(n + more);
+    Array a(detail::ArrayData::Make(n + more, place));
+    if (!a.d_->inRoom) a.d_->Vec().reserve(n + more);
+    if (nested) *nested = false;
+    for (size_t i = 0; i < n; ++i) {
+        if (nested && in[i].IsArray()) *nested = true;
+        if (a.d_->inRoom) new (a.d_->Room() + a.d_->used++) Value(std::move(in[i]));
+        else a.d_->Vec().push_back(std::move(in[i]));
+        in[i] = Value();  // what a move leaves is released here: nothing of it is left
+    }
+    return a;
+}
+
+Array ArrayBatch::TakeRow(const Array& values, const Value& extra, const Array& fetched, bool* nested) {
+    bool nestedFetched = false;
+    Array row = TakeFrom(values, 2, nested);
+    Array taken = TakeFrom(fetched, 0, nested ? &nestedFetched : nullptr);
+    if (nested) *nested = *nested || nestedFetched;
+    if (made_ > kUsual) {
+        for (Array* a : {&row, &taken}) {
+            Value* e = a->d_->Begin();
+            for (size_t i = 0, n = a->d_->Size(); i < n; ++i) MoveText(e[i]);
+        }
+        seen_.clear();
+    }
+    row.Add(extra);
+    row.Add(std::move(taken));
+    return row;
 }
 
 size_t Array::Len() const {
@@ -345,7 +415,10 @@ size_t Array::Len() const {
     return d_->Size();
 }
 
-uint32_t Array::Version() const { return d_->version.load(std::memory_order_relaxed); }
+namespace {
+// Whether releasing `v` runs no other code (no array, block or object).
+bool Plain(const Value& v) { return !(v.IsArray() || v.IsBlock() || v.IsObject()); }
+}  // namespace
 
 Value Array::Get(size_t index) const {
     {
@@ -377,9 +450,13 @@ void Array::SetMany(std::vector<std::pair<size_t, Value>>& pairs) const {
         d_->Changed();
         Value* e = d_->Begin();
         size_t n = d_->Size();
-        // the old values change places with the new, to be released after
-        for (; done < pairs.size() && pairs[done].first >= 1 && pairs[done].first <= n; ++done)
-            std::swap(e[pairs[done].first - 1], pairs[done].second);
+        // old values that hold more than plain data change places with the
+        // new, to be released after the lock
+        for (; done < pairs.size() && pairs[done].first >= 1 && pairs[done].first <= n; ++done) {
+            Value& to = e[pairs[done].first - 1];
+            if (Plain(to)) to = std::move(pairs[done].second);
+            else std::swap(to, pairs[done].second);
+        }
     }
     for (; done < pairs.size(); ++done) Set(pairs[done].first, std::move(pairs[done].second));
 }
@@ -480,29 +557,15 @@ void Array::ItemsInto(std::vector<Value>& into) const {
     into.assign(e, e + d_->Size());
 }
 
-void Array::MoveItemsInto(std::vector<Value>& into) const {
-    std::lock_guard<detail::ArrayLock> g(d_->lock);
-    d_->Changed();
-    Value* e = d_->Begin();
-    size_t n = d_->Size();
-    into.reserve(into.size() + n);
-    for (size_t i = 0; i < n; ++i) {
-        into.push_back(std::move(e[i]));
-        e[i] = Value();  // what a move leaves is released here: nothing of it is left
-    }
-}
-
-namespace {
-// Whether releasing `v` runs no other code (no array, block or object).
-bool Plain(const Value& v) { return !(v.IsArray() || v.IsBlock() || v.IsObject()); }
-}  // namespace
-
 void Array::Fill(const Value& value) const {
     std::vector<Value> old;  // elements that hold more than plain data go after the lock
     std::lock_guard<detail::ArrayLock> g(d_->lock);
     d_->Changed();
     Value* e = d_->Begin();
     for (size_t i = 0, n = d_->Size(); i < n; ++i) {
+        // NIL over NIL and a logical over the same: nothing to do
+        if (e[i].IsNil() && value.IsNil()) continue;
+        if (e[i].IsLogical() && value.IsLogical() && e[i].Log() == value.Log()) continue;
         if (!Plain(e[i])) old.push_back(std::move(e[i]));
         e[i] = value;
     }
@@ -557,9 +620,61 @@ char Value::Type() const {
     return kTypes[v_.index()];
 }
 
+namespace detail {
+
+SharedText::SharedText(std::string text) {
+    if (!text.empty()) d_ = new TextData{{1}, false, std::move(text)};
+}
+
+SharedText& SharedText::operator=(const SharedText& other) noexcept {
+    if (other.d_) other.d_->refs.fetch_add(1, std::memory_order_relaxed);
+    if (d_) Drop();
+    d_ = other.d_;
+    return *this;
+}
+
+SharedText& SharedText::operator=(SharedText&& other) noexcept {
+    if (this != &other) {
+        if (d_) Drop();
+        d_ = other.d_;
+        other.d_ = nullptr;
+    }
+    return *this;
+}
+
+void SharedText::Drop() noexcept {
+    if (d_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        if (d_->inBlock) {
+            d_->~TextData();
+            ArrayData::ReleaseBlock(ArrayData::BlockOf(d_));
+        } else {
+            delete d_;
+        }
+    }
+    d_ = nullptr;
+}
+
+const std::string& SharedText::Get() const {
+    static const std::string kEmpty;
+    return d_ ? d_->text : kEmpty;
+}
+
+std::string* SharedText::Mutable() {
+    if (!d_) {
+        d_ = new TextData{{1}, false, std::string()};
+    } else if (d_->refs.load(std::memory_order_acquire) != 1) {
+        auto* own = new TextData{{1}, false, d_->text};
+        Drop();
+        d_ = own;
+    }
+    return &d_->text;
+}
+
+}  // namespace detail
+
 const std::string& Value::Str() const {
     static const std::string kEmpty;
-    if (auto* s = std::get_if<std::string>(&v_)) return *s;
+    if (auto* s = std::get_if<detail::SharedText>(&v_)) return s->Get();
     return kEmpty;
 }
 Number Value::Num() const {

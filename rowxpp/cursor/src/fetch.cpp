@@ -275,6 +275,7 @@ struct SQLSelect::FetchPlan {
     xpp::Array colInfo;
     uint32_t colInfoVersion = 0;
     xpp::Value columns;
+    xpp::Array columnList;  // the same when it is an array
     uint32_t columnsVersion = 0;
     xpp::Array buffers;
     uint32_t buffersVersion = 0;
@@ -293,7 +294,7 @@ const SQLSelect::FetchPlan* SQLSelect::FetchPlan_() {
                        p->buffersVersion == apColBuffer.Version() && p->cells.Same(apColSize) &&
                        p->cellsVersion == apColSize.Version() && p->columns.IsArray() == aSQLColumns.IsArray() &&
                        p->columns.Identity() == aSQLColumns.Identity() &&
-                       (!aSQLColumns.IsArray() || p->columnsVersion == aSQLColumns.Arr().Version());
+                       (!aSQLColumns.IsArray() || p->columnsVersion == p->columnList.Version());
         for (size_t i = 0; current && i < p->list.size(); ++i)
             current = p->list[i].info.Version() == p->list[i].infoVersion;
         if (current) return p->usable ? p : nullptr;
@@ -302,7 +303,10 @@ const SQLSelect::FetchPlan* SQLSelect::FetchPlan_() {
     plan->colInfo = aColInfo;
     plan->colInfoVersion = aColInfo.Version();
     plan->columns = aSQLColumns;
-    if (aSQLColumns.IsArray()) plan->columnsVersion = aSQLColumns.Arr().Version();
+    if (aSQLColumns.IsArray()) {
+        plan->columnList = aSQLColumns.Arr();
+        plan->columnsVersion = plan->columnList.Version();
+    }
     plan->buffers = apColBuffer;
     plan->buffersVersion = apColBuffer.Version();
     plan->cells = apColSize;

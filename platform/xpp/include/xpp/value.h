@@ -7,6 +7,7 @@
 // language; every function taking an index says so.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,7 @@ namespace xpp {
 
 class Value;
 class Object;
+class ArrayBatch;
 class Args;
 using ObjectRef = std::shared_ptr<Object>;
 
@@ -65,15 +67,53 @@ public:
     int Decimals() const { return isInt_ ? 0 : dec_; }
 
 private:
+    union {
+        int64_t i_ = 0;  // an integer
+        double d_;       // a double
+    };
+    int32_t dec_ = 0;
     bool isInt_ = true;
-    int64_t i_ = 0;
-    double d_ = 0;
-    int dec_ = 0;
 };
 
 namespace detail {
 struct ArrayData;
 struct BlockData;
+
+// The counts at the start of every array's header.
+struct ArrayCounts {
+    std::atomic<uint32_t> refs{1};
+    std::atomic<uint32_t> version{0};
+};
+
+struct TextData {
+    std::atomic<uint32_t> refs{1};
+    bool inBlock = false;  // made by an ArrayBatch, in one of its blocks
+    std::string text;
+};
+
+// The text of a character value, shared by copies of the value until one
+// of them is changed in place; none for the empty text.
+class SharedText {
+public:
+    SharedText() = default;
+    explicit SharedText(std::string text);
+    SharedText(const SharedText& other) noexcept : d_(other.d_) {
+        if (d_) d_->refs.fetch_add(1, std::memory_order_relaxed);
+    }
+    SharedText(SharedText&& other) noexcept : d_(other.d_) { other.d_ = nullptr; }
+    SharedText& operator=(const SharedText& other) noexcept;
+    SharedText& operator=(SharedText&& other) noexcept;
+    ~SharedText() {
+        if (d_) Drop();
+    }
+    const std::string& Get() const;
+    std::string* Mutable();  // a text of its own, to change in place
+
+private:
+    friend class xpp::ArrayBatch;
+    void Drop() noexcept;
+    TextData* d_ = nullptr;
+};
 }  // namespace detail
 
 // An array: a shared, growable list of values. Two Array objects made from
@@ -90,7 +130,9 @@ public:
     explicit Array(size_t count);  // a new array of `count` NIL elements
     Array(std::initializer_list<Value> items);
     explicit Array(std::vector<Value> items);
-    Array(const Array& other) noexcept;
+    Array(const Array& other) noexcept : d_(other.d_) {
+        if (d_) Counts()->refs.fetch_add(1, std::memory_order_relaxed);
+    }
     Array(Array&& other) noexcept : d_(other.d_) { other.d_ = nullptr; }
     Array& operator=(const Array& other) noexcept;
     Array& operator=(Array&& other) noexcept;
@@ -118,15 +160,12 @@ public:
     void InsertAt(size_t index, Value value) const;  // insert before `index` (1-based), the array grows
     std::vector<Value> Items() const;          // a snapshot of the elements
     void ItemsInto(std::vector<Value>& into) const;  // the same into `into`, its room reused
-    // Appends the elements to `into`, moved out: each element of the array
-    // is NIL afterwards.
-    void MoveItemsInto(std::vector<Value>& into) const;
     void Fill(const Value& value) const;       // every element := value
     void Assign(std::vector<Value> items) const;  // replace all elements, same array
     void Clear() const;                        // empty in place, same array
     // A number that changes with every change of the array (its elements
     // or its length); equal numbers of one array mean no change between.
-    uint32_t Version() const;
+    uint32_t Version() const { return Counts()->version.load(std::memory_order_relaxed); }
 
     // The position (1-based) of the first element, from `first` (0-based)
     // up to `last`, that holds the very array or object `identity` names
@@ -141,6 +180,7 @@ private:
     friend class ArrayBatch;
     explicit Array(detail::ArrayData* d) : d_(d) {}
     void Drop() noexcept;
+    detail::ArrayCounts* Counts() const { return reinterpret_cast<detail::ArrayCounts*>(d_); }
     detail::ArrayData* d_;
 };
 
@@ -159,8 +199,30 @@ public:
 
     // As Array::Take().
     Array Take(std::vector<Value>& items);
+    // A new array of the elements of `from`, moved out (each element of
+    // `from` is NIL afterwards), with room for `more` elements that Add()
+    // then appends in place. `nested`, when given, tells whether any of
+    // the elements is an array.
+    Array TakeFrom(const Array& from, size_t more, bool* nested = nullptr);
+    // TakeFrom(values, 2), then `extra` and TakeFrom(fetched, 0) appended
+    // to it. The texts of both go into the batch's blocks too; a text the
+    // two arrays shared stays shared. `nested` as for TakeFrom, for both.
+    Array TakeRow(const Array& values, const Value& extra, const Array& fetched, bool* nested = nullptr);
 
 private:
+    static constexpr size_t kUsual = 64;  // arrays made as usual first
+    // The place of a new array of `room` elements in a block; null when
+    // it goes to an allocation of its own.
+    void* Place(size_t room);
+    // The place of `bytes` in the block, a new one when it is full; null
+    // when no block can be had.
+    void* PlaceBytes(size_t bytes);
+    // Moves the text of a character value into the block; a text met
+    // before in the same row goes where that one went.
+    void MoveText(Value& v);
+
+    std::vector<std::pair<detail::SharedText, detail::SharedText>> seen_;  // old and new places of a row's texts
+
     char* block_ = nullptr;  // the block arrays are made in now
     size_t used_ = 0;        // its bytes given out
     size_t size_ = 0;        // its bytes
@@ -217,9 +279,9 @@ public:
     Value(unsigned long long i) : v_(Number(static_cast<int64_t>(i))) {}
     Value(double d) : v_(Number::FromDouble(d)) {}
     Value(Number n) : v_(n) {}
-    Value(const char* s) : v_(std::string(s)) {}
-    Value(std::string s) : v_(std::move(s)) {}
-    Value(std::string_view s) : v_(std::string(s)) {}
+    Value(const char* s) : v_(detail::SharedText(std::string(s))) {}
+    Value(std::string s) : v_(detail::SharedText(std::move(s))) {}
+    Value(std::string_view s) : v_(detail::SharedText(std::string(s))) {}
     Value(Date d) : v_(d) {}
     Value(Array a) : v_(std::move(a)) {}
     Value(Block b) : v_(std::move(b)) {}
@@ -260,10 +322,14 @@ public:
     }
     // The bytes of a character value, for callees that fill a buffer in
     // place (native calls); null for a value of another type.
-    std::string* MutableStr() { return std::get_if<std::string>(&v_); }
+    std::string* MutableStr() {
+        auto* text = std::get_if<detail::SharedText>(&v_);
+        return text ? text->Mutable() : nullptr;
+    }
 
 private:
-    std::variant<Nil, std::string, Number, Date, bool, Array, Block, ObjectRef> v_;
+    friend class ArrayBatch;
+    std::variant<Nil, detail::SharedText, Number, Date, bool, Array, Block, ObjectRef> v_;
 };
 
 // One argument: a value, or a by-reference cell.
