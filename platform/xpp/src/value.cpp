@@ -12,6 +12,11 @@
 
 #include <sys/mman.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#define XPP_LEAK_CHECKED 1
+#endif
+
 #include "internal.h"
 #include "xpp/error.h"
 #include "xpp/object.h"
@@ -152,6 +157,10 @@ ArrayData::Block* ArrayData::NewBlock(size_t bytes) {
     }
     auto* b = new (reinterpret_cast<void*>(aligned)) Block;
     b->bytes = bytes;
+#ifdef XPP_LEAK_CHECKED
+    // the leak checker reads what the arrays in the block point to
+    __lsan_register_root_region(b, bytes);
+#endif
     return b;
 }
 
@@ -159,6 +168,9 @@ void ArrayData::ReleaseBlock(Block* b) {
     if (b->live.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
     size_t bytes = b->bytes;
     b->~Block();
+#ifdef XPP_LEAK_CHECKED
+    __lsan_unregister_root_region(b, bytes);
+#endif
     munmap(b, bytes);
 }
 
