@@ -358,9 +358,13 @@ void* ArrayBatch::PlaceBytes(size_t bytes) {
 void ArrayBatch::MoveText(Value& v) {
     auto* text = std::get_if<detail::SharedText>(&v.v_);
     if (!text || !text->d_ || text->d_->inBlock) return;
-    for (auto& [old, moved] : seen_) {
-        if (old.d_ == text->d_) {
-            *text = moved;
+    // Every text of the row was held by it before the first was moved, so
+    // an old place met again is the same text, even once it was released.
+    for (const auto& [old, moved] : seen_) {
+        if (old == text->d_) {
+            moved->refs.fetch_add(1, std::memory_order_relaxed);
+            text->Drop();
+            text->d_ = moved;
             return;
         }
     }
@@ -369,11 +373,9 @@ void ArrayBatch::MoveText(Value& v) {
     auto* data = new (place) detail::TextData;
     data->inBlock = true;
     data->text = text->d_->text;
-    detail::SharedText moved;
-    moved.d_ = data;
-    // the old text is held until the row is done: its address names it
-    seen_.emplace_back(*text, moved);
-    *text = std::move(moved);
+    seen_.emplace_back(text->d_, data);
+    text->Drop();
+    text->d_ = data;
 }
 
 Array ArrayBatch::Take(std::vector<Value>& items) {

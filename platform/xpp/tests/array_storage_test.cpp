@@ -157,6 +157,45 @@ TEST(ArrayStorage, TakeFromMovesTheElementsAndLeavesRoom) {
     EXPECT_FALSE(nested);
 }
 
+// A row taken with its values as fetched: texts the two shared, texts held
+// elsewhere too, and their changes in place afterwards.
+TEST(ArrayStorage, TakeRowKeepsEachTextAndItsSharing) {
+    std::vector<Array> rows;
+    Value outside("held outside as well");
+    {
+        ArrayBatch batch;
+        for (int64_t i = 0; i < 200; ++i) {
+            Value text(std::string("row text number ") + std::to_string(i));  // longer than a short text
+            Array values{text, outside, Value(i)};
+            Array fetched{text, Value(), outside};
+            bool nested = true;
+            rows.push_back(batch.TakeRow(values, 1, fetched, &nested));
+            EXPECT_FALSE(nested);
+            for (const Value& v : values.Items()) EXPECT_TRUE(v.IsNil());
+        }
+    }
+    EXPECT_EQ(outside.Str(), "held outside as well");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Array& row = rows[i];
+        ASSERT_EQ(row.Len(), 5u);
+        Array fetched = row.Get(5).Arr();
+        std::string expected = "row text number " + std::to_string(i);
+        ASSERT_EQ(row.Get(1).Str(), expected);
+        ASSERT_EQ(fetched.Get(1).Str(), expected);
+        EXPECT_EQ(row.Get(2).Str(), "held outside as well");
+        EXPECT_EQ(fetched.Get(3).Str(), "held outside as well");
+        EXPECT_EQ(row.Get(4).Int(), 1);
+        // a change in place of one copy is its own
+        Value edited = row.Get(1);
+        edited.MutableStr()->append(" edited");
+        row.Set(1, edited);
+        EXPECT_EQ(fetched.Get(1).Str(), expected);
+        EXPECT_EQ(row.Get(1).Str(), expected + " edited");
+    }
+    *outside.MutableStr() = "changed";
+    EXPECT_EQ(rows[150].Get(2).Str(), "held outside as well");
+}
+
 // A character value's copies share its text until one changes in place.
 TEST(ArrayStorage, CopiesOfATextStayIndependent) {
     Value a("shared text");

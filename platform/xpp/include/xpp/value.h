@@ -221,7 +221,7 @@ private:
     // before in the same row goes where that one went.
     void MoveText(Value& v);
 
-    std::vector<std::pair<detail::SharedText, detail::SharedText>> seen_;  // old and new places of a row's texts
+    std::vector<std::pair<const detail::TextData*, detail::TextData*>> seen_;  // old and new places of a row's texts
 
     char* block_ = nullptr;  // the block arrays are made in now
     size_t used_ = 0;        // its bytes given out
