@@ -19,8 +19,7 @@ namespace xpp {
 namespace {
 
 std::atomic<int> g_nextId{1};
-// initial-exec: a plain load, as for the frames
-__thread detail::ThreadState* t_state __attribute__((tls_model("initial-exec"))) = nullptr;
+thread_local detail::ThreadState* t_state = nullptr;
 
 void RunAtEnd(detail::ThreadState& st) {
     if (!st.threadObject) return;
@@ -73,42 +72,43 @@ int ThreadID() { return detail::State().id; }
 
 // ------------------------------------------------------------------ frames
 
-__thread Frame* detail::innermostFrame = nullptr;
+Frame::Frame(std::string_view name, int line, bool lasting) : state_(&detail::State()) {
+    auto& st = *state_;
+    if (st.depth == st.frames.size()) st.frames.emplace_back();
+    detail::FrameRec& rec = st.frames[st.depth];
+    rec.isLasting = lasting;
+    if (lasting) rec.lasting = name;
+    else rec.copied.assign(name);
+    rec.line = line;
+    ++st.depth;
+}
 
-Frame::Frame(std::string_view name, int line)
-    : line_(line), outer_(detail::innermostFrame), copied_(std::make_unique<std::string>(name)) {
-    name_ = *copied_;
-    detail::innermostFrame = this;
+Frame::~Frame() {
+    if (state_->depth > 0) --state_->depth;
 }
 
 void Frame::Line(int line) {
-    if (Frame* f = detail::innermostFrame) f->line_ = line;
+    auto& st = detail::State();
+    if (st.depth > 0) st.frames[st.depth - 1].line = line;
 }
-
-namespace {
-// The frame `level` steps out from the innermost; null past the outermost.
-const Frame* FrameAt(int level) {
-    if (level < 0) return nullptr;
-    const Frame* f = detail::innermostFrame;
-    for (; f != nullptr && level > 0; --level) f = f->Outer();
-    return f;
-}
-}  // namespace
 
 std::string ProcName(int level) {
-    const Frame* f = FrameAt(level);
-    return f != nullptr ? std::string(f->Name()) : std::string();
+    auto& st = detail::State();
+    if (level < 0 || static_cast<size_t>(level) >= st.depth) return "";
+    return std::string(st.frames[st.depth - 1 - static_cast<size_t>(level)].Name());
 }
 
 int ProcLine(int level) {
-    const Frame* f = FrameAt(level);
-    return f != nullptr ? f->CurrentLine() : 0;
+    auto& st = detail::State();
+    if (level < 0 || static_cast<size_t>(level) >= st.depth) return 0;
+    return st.frames[st.depth - 1 - static_cast<size_t>(level)].line;
 }
 
 std::string detail::CallStackReport() {
     std::string out;
-    for (const Frame* f = innermostFrame; f != nullptr; f = f->Outer())
-        out += "Called from " + std::string(f->Name()) + "(" + std::to_string(f->CurrentLine()) + ")\n";
+    auto& st = State();
+    for (size_t i = st.depth; i-- > 0;)
+        out += "Called from " + std::string(st.frames[i].Name()) + "(" + std::to_string(st.frames[i].line) + ")\n";
     return out;
 }
 
