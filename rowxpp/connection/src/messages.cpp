@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "rowxpp/sql_connection.h"
+#include "rowxpp/sql_dataset.h"
 #include "rowxpp/sql_statement.h"
 #include "xpp/error.h"
 
@@ -136,6 +137,11 @@ void AddConnectionMessages(xpp::Class& c) {
                  [](SQLConnection& s, Args&) { return Value(static_cast<int64_t>(s.ActiveStatements())); });
     OnConnection(c, "Execute", [](SQLConnection& s, Args& a) { return Value(s.Execute(a[1], a[2])); });
     OnConnection(c, "NewStatement", [](SQLConnection& s, Args& a) { return Value(s.NewStatement(a[1])); });
+    // DataSet(cSQL, xParameters, xPrimaryKey, nMaxRows, aFields, bFilter,
+    // lTrimmed, lDateTimeAsDate): a new data set on this connection, not filled
+    OnConnection(c, "DataSet", [](SQLConnection& s, Args& a) {
+        return Value(s.DataSet(a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]));
+    });
     OnConnection(c, "BeginTransaction", [](SQLConnection& s, Args&) { return Value(s.BeginTransaction()); });
     OnConnection(c, "EndTransaction", [](SQLConnection& s, Args&) { return Value(s.EndTransaction()); });
     OnConnection(c, "CommitTransaction", [](SQLConnection& s, Args&) { return Value(s.CommitTransaction()); });

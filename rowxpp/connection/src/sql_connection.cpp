@@ -5,9 +5,7 @@
 
 #include "messages.h"
 #include "rowxpp/odbc_calls.h"
-#include "rowxpp/sql_dataset.h"
 #include "written.h"
-#include "xpp/error.h"
 #include "xpp/native.h"
 #include "xpp/runtime.h"
 
@@ -68,17 +66,6 @@ xpp::Class& SQLConnection::ClassObject() {
         });
         c.AddMessage("disconnect", [](xpp::Object& o, xpp::Args&) -> xpp::Value {
             return static_cast<SQLConnection&>(o).Disconnect();
-        });
-        // DataSet(cSQL, xParameters, xPrimaryKey, nMaxRows, aFields,
-        // bFilter, lTrimmed, lDateTimeAsDate): a new data set on this
-        // connection, not filled. Only connections answer it.
-        c.AddMessage("dataset", [](xpp::Object& o, xpp::Args& a) -> xpp::Value {
-            auto* self = dynamic_cast<SQLConnection*>(&o);
-            if (self == nullptr) {
-                return xpp::RuntimeError(xpp::EG_NOMETHOD, 1004, "dataset",
-                                         xpp::Array{xpp::Value(o.shared_from_this())});
-            }
-            return xpp::Value(self->DataSet(a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]));
         });
         AddConnectionMessages(c);
         RegisterExit();
