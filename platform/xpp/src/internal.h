@@ -12,24 +12,11 @@
 
 namespace xpp::detail {
 
-struct FrameRec {
-    std::string_view lasting;  // a name that outlives the frame
-    std::string copied;        // else a copy of the name
-    bool isLasting = false;
-    int line = 0;
-    std::string_view Name() const { return isLasting ? lasting : std::string_view(copied); }
-};
-
 // The runtime state of one thread, made on first use and taken down when
 // the thread ends (after its atEnd block).
 struct ThreadState {
     int id = 0;
     Block errorBlock;  // unset: the default error block
-    // The procedure stack: the first `depth` records. Records above it keep
-    // their storage, so that a frame pushed again with a name to copy
-    // mostly finds room for it.
-    std::vector<FrameRec> frames;
-    size_t depth = 0;
     std::map<int, Value> sets;
     bool netErr = false;
     int dosError = 0;

@@ -8,6 +8,12 @@
 namespace xpp {
 
 namespace {
+// Counts every assignment and addition of a class variable in any class
+// (a shared variable's cell serves several classes); the logical readings
+// of variable handles hold the count they were made at. Changed under the
+// lock of the class concerned.
+std::atomic<uint64_t> varsVersion{1};
+
 std::recursive_mutex& TheClassLock() {
     static auto* lock = new std::recursive_mutex;  // lives to the very end of the process
     return *lock;
@@ -107,11 +113,15 @@ bool Class::DerivesFrom(std::string_view name) const {
 
 void Class::AddSharedVar(std::string_view name, Value initial) {
     std::lock_guard<std::mutex> g(varsLock_);
+    ++varsGeneration_;
+    varsVersion.fetch_add(1, std::memory_order_release);
     vars_[detail::UpperAscii(name)] = Slot{true, std::make_shared<Value>(std::move(initial))};
 }
 
 void Class::AddClassVar(std::string_view name, Value initial) {
     std::lock_guard<std::mutex> g(varsLock_);
+    ++varsGeneration_;
+    varsVersion.fetch_add(1, std::memory_order_release);
     vars_[detail::UpperAscii(name)] = Slot{false, std::make_shared<Value>(std::move(initial))};
 }
 
@@ -129,12 +139,57 @@ Value Class::Var(std::string_view name) const {
     return RuntimeError(EG_NOVAR, 1005, std::string(name), Array());
 }
 
+Class::VarHandle::VarHandle(std::string_view name) : name_(name), key_(detail::UpperAscii(name)) {}
+
+const Value* Class::CellOf(VarHandle& handle) const {
+    const Class* owner = nullptr;
+    if (!handle.owner_.compare_exchange_strong(owner, this) && owner != this) {
+        // another class's handle
+        auto it = vars_.find(handle.key_);
+        return it != vars_.end() ? it->second.cell.get() : nullptr;
+    }
+    if (handle.generation_ != varsGeneration_) {
+        auto it = vars_.find(handle.key_);
+        handle.cell_ = it != vars_.end() ? it->second.cell : nullptr;
+        handle.generation_ = varsGeneration_;
+    }
+    return handle.cell_.get();
+}
+
+Value Class::Var(VarHandle& handle) const {
+    {
+        std::lock_guard<std::mutex> g(varsLock_);
+        if (const Value* cell = CellOf(handle)) return *cell;
+    }
+    return RuntimeError(EG_NOVAR, 1005, handle.name_, Array());
+}
+
+bool Class::VarLog(VarHandle& handle) const {
+    if (handle.owner_.load(std::memory_order_acquire) == this) {
+        uint64_t last = handle.logical_.load(std::memory_order_acquire);
+        if ((last >> 1) == varsVersion.load(std::memory_order_acquire)) return (last & 1) != 0;
+    }
+    {
+        std::lock_guard<std::mutex> g(varsLock_);
+        // the count first: a change after it makes the reading old
+        uint64_t version = varsVersion.load(std::memory_order_acquire);
+        if (const Value* cell = CellOf(handle)) {
+            bool value = cell->Log();
+            if (handle.owner_.load(std::memory_order_relaxed) == this)
+                handle.logical_.store((version << 1) | (value ? 1 : 0), std::memory_order_release);
+            return value;
+        }
+    }
+    return RuntimeError(EG_NOVAR, 1005, handle.name_, Array()).Log();
+}
+
 void Class::SetVar(std::string_view name, Value value) {
     {
         std::lock_guard<std::mutex> g(varsLock_);
         auto it = vars_.find(UpperKey(name).View());
         if (it != vars_.end()) {
             std::swap(*it->second.cell, value);
+            varsVersion.fetch_add(1, std::memory_order_release);
             return;  // the old value goes after the lock is released
         }
     }
@@ -158,8 +213,7 @@ const Method* Class::FindMessage(std::string_view name) const {
 
 // --------------------------------------------------------------- ClassSlot
 
-Class& ClassSlot::Get(std::string_view name, Class* parent, const std::function<void(Class&)>& init) {
-    if (Class* c = ready_.load(std::memory_order_acquire)) return *c;
+Class& ClassSlot::Make(std::string_view name, Class* parent, const std::function<void(Class&)>& init) {
     auto lock = ClassLock();
     if (Class* c = ready_.load(std::memory_order_acquire)) return *c;
     if (made_) return *made_;  // asked again from inside its own initialisation

@@ -19,7 +19,8 @@ namespace xpp {
 namespace {
 
 std::atomic<int> g_nextId{1};
-thread_local detail::ThreadState* t_state = nullptr;
+// initial-exec: a plain load, as for the frames
+__thread detail::ThreadState* t_state __attribute__((tls_model("initial-exec"))) = nullptr;
 
 void RunAtEnd(detail::ThreadState& st) {
     if (!st.threadObject) return;
@@ -72,43 +73,42 @@ int ThreadID() { return detail::State().id; }
 
 // ------------------------------------------------------------------ frames
 
-Frame::Frame(std::string_view name, int line, bool lasting) : state_(&detail::State()) {
-    auto& st = *state_;
-    if (st.depth == st.frames.size()) st.frames.emplace_back();
-    detail::FrameRec& rec = st.frames[st.depth];
-    rec.isLasting = lasting;
-    if (lasting) rec.lasting = name;
-    else rec.copied.assign(name);
-    rec.line = line;
-    ++st.depth;
-}
+__thread Frame* detail::innermostFrame = nullptr;
 
-Frame::~Frame() {
-    if (state_->depth > 0) --state_->depth;
+Frame::Frame(std::string_view name, int line)
+    : line_(line), outer_(detail::innermostFrame), copied_(std::make_unique<std::string>(name)) {
+    name_ = *copied_;
+    detail::innermostFrame = this;
 }
 
 void Frame::Line(int line) {
-    auto& st = detail::State();
-    if (st.depth > 0) st.frames[st.depth - 1].line = line;
+    if (Frame* f = detail::innermostFrame) f->line_ = line;
 }
 
+namespace {
+// The frame `level` steps out from the innermost; null past the outermost.
+const Frame* FrameAt(int level) {
+    if (level < 0) return nullptr;
+    const Frame* f = detail::innermostFrame;
+    for (; f != nullptr && level > 0; --level) f = f->Outer();
+    return f;
+}
+}  // namespace
+
 std::string ProcName(int level) {
-    auto& st = detail::State();
-    if (level < 0 || static_cast<size_t>(level) >= st.depth) return "";
-    return std::string(st.frames[st.depth - 1 - static_cast<size_t>(level)].Name());
+    const Frame* f = FrameAt(level);
+    return f != nullptr ? std::string(f->Name()) : std::string();
 }
 
 int ProcLine(int level) {
-    auto& st = detail::State();
-    if (level < 0 || static_cast<size_t>(level) >= st.depth) return 0;
-    return st.frames[st.depth - 1 - static_cast<size_t>(level)].line;
+    const Frame* f = FrameAt(level);
+    return f != nullptr ? f->CurrentLine() : 0;
 }
 
 std::string detail::CallStackReport() {
     std::string out;
-    auto& st = State();
-    for (size_t i = st.depth; i-- > 0;)
-        out += "Called from " + std::string(st.frames[i].Name()) + "(" + std::to_string(st.frames[i].line) + ")\n";
+    for (const Frame* f = innermostFrame; f != nullptr; f = f->Outer())
+        out += "Called from " + std::string(f->Name()) + "(" + std::to_string(f->CurrentLine()) + ")\n";
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <future>
 #include <latch>
 #include <thread>
+#include <vector>
 
 #include "xpp/xpp.h"
 
@@ -109,6 +110,66 @@ TEST(Classes, PerClassAndSharedClassVariables) {
     program.SetVar("shared", 3);
     EXPECT_EQ(parent.Var("shared").Int(), 3);
     EXPECT_EQ(GenCodeOf([&] { parent.Var("nosuch"); }), EG_NOVAR);
+}
+
+// A handle reads what a search by name reads: after assignments through
+// any class of the family, after the variable is added anew, and for a
+// second class it is used with.
+TEST(Classes, VariableHandlesReadWhatTheNameReads) {
+    static ClassSlot slot;
+    Class& cls = slot.Get("HandleHolder", nullptr, [](Class& c) {
+        c.AddClassVar("Flag", true);
+        c.AddSharedVar("Family", false);
+    });
+    static ClassSlot childSlot;
+    Class& child = childSlot.Get("HandleChild", &cls);
+    Class::VarHandle flag("flag"), family("FAMILY"), missing("NoSuch");
+    EXPECT_TRUE(cls.VarLog(flag));
+    EXPECT_TRUE(cls.Var(flag).Log());
+    cls.SetVar("FLAG", false);
+    EXPECT_FALSE(cls.VarLog(flag));
+    EXPECT_FALSE(cls.Var(flag).Log());
+    // a shared variable assigned through the subclass
+    EXPECT_FALSE(cls.VarLog(family));
+    child.SetVar("family", true);
+    EXPECT_TRUE(cls.VarLog(family));
+    // made anew under the same name
+    cls.AddClassVar("Flag", "text");
+    EXPECT_EQ(cls.Var(flag).Str(), "text");
+    EXPECT_FALSE(cls.VarLog(flag));
+    cls.AddClassVar("Flag", true);
+    EXPECT_TRUE(cls.VarLog(flag));
+    // the subclass holds its own copy of the per-class variable: a handle
+    // first used with one class reads the other by name
+    child.SetVar("flag", false);
+    EXPECT_FALSE(child.VarLog(flag));
+    EXPECT_TRUE(cls.VarLog(flag));
+    EXPECT_EQ(child.Var(flag).Str(), child.Var("flag").Str());
+    EXPECT_EQ(GenCodeOf([&] { cls.Var(missing); }), EG_NOVAR);
+    EXPECT_EQ(GenCodeOf([&] { cls.VarLog(missing); }), EG_NOVAR);
+}
+
+// Threads reading a logical class variable through one handle while
+// another assigns it see each value it takes, and the last one at the end.
+TEST(Classes, AVariableHandleFollowsAssignmentsFromOtherThreads) {
+    static ClassSlot slot;
+    Class& cls = slot.Get("HandleThreads", nullptr, [](Class& c) { c.AddClassVar("On", false); });
+    Class::VarHandle on("On");
+    std::atomic<bool> done{false};
+    std::atomic<int> trues{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i)
+        readers.emplace_back([&] {
+            while (!done) trues += cls.VarLog(on) ? 1 : 0;
+        });
+    for (int i = 0; i < 2000; ++i) cls.SetVar("On", i % 2 == 0);
+    cls.SetVar("On", true);
+    while (trues == 0) std::this_thread::yield();
+    done = true;
+    for (auto& t : readers) t.join();
+    EXPECT_TRUE(cls.VarLog(on));
+    cls.SetVar("On", false);
+    EXPECT_FALSE(cls.VarLog(on));
 }
 
 TEST(Classes, LongNamesAreFoundWhateverTheirCase) {

@@ -10,13 +10,16 @@ namespace rowxpp {
 namespace {
 
 std::array<std::atomic<int64_t>, kOdbcCallCount + 1> calls{};
-std::array<std::atomic<void*>, kOdbcCallCount + 1> addresses{};
 
 std::mutex decoratorLock;
 OdbcCallDecorator decorator;
-std::atomic<bool> decorated{false};
 
 }  // namespace
+
+namespace detail {
+std::array<std::atomic<void*>, kOdbcCallCount + 1> odbcAddresses{};
+std::atomic<bool> odbcDecorated{false};
+}  // namespace detail
 
 const std::vector<std::string>& OdbcCallNames() {
 #define ROWXPP_ODBC_NAME(n, name) #name,
@@ -30,7 +33,7 @@ void PrepareOdbcCalls(int64_t hDll) {
     for (int i = 1; i <= kOdbcCallCount; ++i) {
         int64_t call = hDll == 0 ? 0 : xpp::DllPrepareCall(hDll, xpp::DLL_SYSTEM, names[i - 1]);
         calls[i] = call;
-        addresses[i] = call == 0 ? nullptr : xpp::DllCallAddress(call);
+        detail::odbcAddresses[i] = call == 0 ? nullptr : xpp::DllCallAddress(call);
     }
 }
 
@@ -41,17 +44,11 @@ int64_t OdbcCallEntry(int index) {
 OdbcCallDecorator SetOdbcCallDecorator(OdbcCallDecorator next) {
     std::lock_guard<std::mutex> guard(decoratorLock);
     std::swap(decorator, next);
-    decorated = static_cast<bool>(decorator);
+    detail::odbcDecorated = static_cast<bool>(decorator);
     return next;
 }
 
 namespace detail {
-
-void* OdbcCallAddress(int index) {
-    return index >= 1 && index <= kOdbcCallCount ? addresses[index].load() : nullptr;
-}
-
-bool HasDecorator() { return decorated.load(); }
 
 std::optional<int64_t> Decorate(int index, const std::vector<int64_t>& arguments) {
     OdbcCallDecorator current;

@@ -4,11 +4,15 @@
 #include "rowxpp/sql_statement.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
+#include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "rowxpp/natives.h"
@@ -58,7 +62,7 @@ struct Binding {
     size_t length = 1;           // of the value bytes
     bool packable = true;        // false: an object's Value that is not character
     char made[24] = {};          // one zero byte unless filled
-    xpp::Value held;
+    std::optional<xpp::Value> held;  // engaged only when used
     char* packed = nullptr;  // the piece in the packed block
 
     std::string_view Piece() const { return {data != nullptr ? data : made, length}; }
@@ -148,7 +152,7 @@ void Bind(const xpp::Value& param, Binding& b) {
                     b.Make(text, len);
                 } else {
                     b.held = std::string(text, len);
-                    b.Text(b.held.Str());
+                    b.Text(b.held->Str());
                 }
             }
             break;
@@ -184,7 +188,7 @@ void Bind(const xpp::Value& param, Binding& b) {
             } else {
                 Typed t = TypedOf(param);
                 b.held = t.value;
-                BindTyped(b.held, t.sqlType, t.cType, t.precision, t.scale, t.bytes, b);
+                BindTyped(*b.held, t.sqlType, t.cType, t.precision, t.scale, t.bytes, b);
             }
             break;
         default:  // NIL, arrays, code blocks: NULL
@@ -202,7 +206,9 @@ public:
             at_ = heap_.get();
         } else {
             at_ = reinterpret_cast<Binding*>(inPlace_);
-            for (size_t i = 0; i < n; ++i) new (&at_[i]) Binding();
+            // default-initialised: the members' own initialisers, no
+            // zeroing of the whole record first
+            for (size_t i = 0; i < n; ++i) new (&at_[i]) Binding;
         }
     }
     ~Bindings() {
@@ -227,7 +233,9 @@ private:
 class Snapshot {
 public:
     explicit Snapshot(std::vector<xpp::Value>& kept) : kept_(kept), list(std::move(kept)) {}
-    ~Snapshot() {
+    ~Snapshot() { GiveBack(); }
+    // Empties the snapshot and gives its room back before the end.
+    void GiveBack() {
         list.clear();
         if (list.capacity() > kept_.capacity()) kept_ = std::move(list);
     }
@@ -241,18 +249,26 @@ public:
     std::vector<xpp::Value> list;
 };
 
+// The count of parameters that stands for all the list holds.
+constexpr size_t kWholeList = SIZE_MAX;
+
+// The parameter list of an execution without parameters; never changed.
+const xpp::Array& NoParameters() {
+    static const xpp::Array* none = new xpp::Array();
+    return *none;
+}
+
 // Marks a running Execute for the error handler. Failed() answers the
 // result of the handler's re-execution after a reconnect, else -2.
 class ExecutionMark {
 public:
     explicit ExecutionMark(SQLStatement& s) : s_(s) {
         ++s_.executing_;
-        s_.reexecuted_ = xpp::Value();
+        if (!s_.reexecuted_.IsNil()) s_.reexecuted_ = xpp::Value();
     }
     ~ExecutionMark() { --s_.executing_; }
     int64_t Failed() {
-        xpp::Value again = s_.reexecuted_;
-        s_.reexecuted_ = xpp::Value();
+        xpp::Value again = std::exchange(s_.reexecuted_, xpp::Value());
         return again.IsNum() ? again.Int() : kExecFailed;
     }
 
@@ -295,25 +311,28 @@ std::shared_ptr<SQLStatement> SQLStatement::New(const xpp::Value& sql, const xpp
 SQLStatement::~SQLStatement() {
     // Memory of bindings still held (an Execute left by a Break).
     FreeBindings_();
+    std::free(spareMemory_);
 }
 
-xpp::Value SQLStatement::Self() { return xpp::Value(std::static_pointer_cast<SQLStatement>(shared_from_this())); }
+xpp::Value SQLStatement::Self() { return xpp::Value(shared_from_this()); }
 
 SQLStatement& SQLStatement::Init(const xpp::Value& sql, const xpp::Value& connection) {
     return InitOn_(sql, connection.IsObject() ? connection.As<SQLConnection>() : nullptr);
 }
 
-SQLStatement& SQLStatement::InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> given) {
+SQLStatement& SQLStatement::InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> given, bool fresh) {
     XPP_FRAME("SQLSTATEMENT:INIT");
-    LastBoundCol = -1;
-    // new empty lists (those of a new object are new already)
-    if (apColBuffer.Len() > 0) apColBuffer = xpp::Array();
-    if (apColSize.Len() > 0) apColSize = xpp::Array();
-    FreeBindings_();
-    SQLStatement::Reset_();
+    if (!fresh) {
+        LastBoundCol = -1;
+        // new empty lists (those of a new object are new already)
+        if (apColBuffer.Len() > 0) apColBuffer = xpp::Array();
+        if (apColSize.Len() > 0) apColSize = xpp::Array();
+        FreeBindings_();
+        SQLStatement::Reset_();
+    }
     if (sql.IsChar() && !sql.Str().empty()) cStatement = sql.Str();
     std::shared_ptr<SQLConnection> chosen;
-    if (given && given->isDerivedFrom("SQLConnection")) chosen = std::move(given);
+    if (given && given->isDerivedFrom(SQLConnection::ClassObject())) chosen = std::move(given);
     if (!chosen) {
         chosen = SQLConnection::FindConnection();
         if (!chosen) {
@@ -326,8 +345,11 @@ SQLStatement& SQLStatement::InitOn_(const xpp::Value& sql, std::shared_ptr<SQLCo
     isHidden_ = false;
     Connection = std::move(chosen);
     onError = Connection->onError;
-    DisplayErrors = Connection->classObject().Var("DisplayErrors").Log();
-    if (AllocHandle_()) Connection->AddStatement(Self());
+    DisplayErrors = Connection->DisplayErrors_();
+    if (AllocHandle_()) {
+        if (fresh) Connection->ListStatement_(Self());
+        else Connection->AddStatement(Self());
+    }
     return *this;
 }
 
@@ -346,9 +368,10 @@ bool SQLStatement::AllocHandle_() {
     return true;
 }
 
-bool SQLStatement::FreeStmt_(const xpp::Value& option) {
+bool SQLStatement::FreeStmt_(const xpp::Value& option) { return FreeStmt_(option.IsNum() ? option.Int() : SQL_CLOSE); }
+
+bool SQLStatement::FreeStmt_(int64_t opt) {
     if (Handle == 0) return true;
-    int64_t opt = option.IsNum() ? option.Int() : SQL_CLOSE;
     if (opt == SQL_DROP) {
         OdbcCall<55>(H(Handle), static_cast<SQLUSMALLINT>(SQL_RESET_PARAMS));
         if (LastBoundCol > 0) {
@@ -536,32 +559,42 @@ SQLStatement& SQLStatement::CheckDeadlock_() {
 int64_t SQLStatement::Execute(const xpp::Args& args) {
     size_t n = args.PCount();
     if (n == 1) return ExecuteWith_(args[1]);
-    if (n == 0) return Run_(xpp::Value(), 0);
-    std::vector<xpp::Value> list;
-    list.reserve(n);
-    for (const xpp::Arg& a : args.Items()) list.push_back(a.Get());
-    return Run_(xpp::Array(std::move(list)), n);
+    if (n == 0) return Run_(xpp::Value(), NoParameters(), 0);
+    std::vector<xpp::Value> items;
+    items.reserve(n);
+    for (const xpp::Arg& a : args.Items()) items.push_back(a.Get());
+    const xpp::Array list(std::move(items));
+    return Run_(list, list, n);
 }
 
 int64_t SQLStatement::ExecuteWith_(const xpp::Value& params) {
-    if (params.IsNil()) return Run_(params, 0);
-    if (params.IsArray()) return Run_(params, params.Arr().Len());
-    return Run_(xpp::Array{params}, 1);
+    if (params.IsNil()) return Run_(params, NoParameters(), 0);
+    // as many parameters as the list holds when it is read
+    if (const xpp::Array* list = params.ArrIf()) return Run_(params, *list, kWholeList);
+    const xpp::Array list{params};
+    return Run_(list, list, 1);
 }
 
-int64_t SQLStatement::Run_(const xpp::Value& params, size_t n) {
+int64_t SQLStatement::Run_(const xpp::Value& params, const xpp::Array& list, size_t n) {
     XPP_FRAME("SQLSTATEMENT:EXECUTE");
     ExecutionMark mark(*this);
     nRowCount = -1;
+    // A snapshot of the parameters, into room the statement keeps (an
+    // execution nested in this one makes its own).
+    Snapshot items(paramRoom_);
+    if (n != 0) list.ItemsInto(items.list);
+    if (n == kWholeList) n = items.list.size();
     if (n == 0) {
+        items.GiveBack();
         ParamList = xpp::Value();
         Execute_();
         CheckDeadlock_();
     } else {
         FreeBindings_();
         ParamList = params;
-        const xpp::Array list = params.Arr();
-        if (!SetParameters_(list, static_cast<int64_t>(n))) return mark.Failed();
+        bool bound = SetParameters_(list, items.list, static_cast<int64_t>(n));
+        items.GiveBack();
+        if (!bound) return mark.Failed();
         Execute_();
         if (ErrorCode == SQL_NEED_DATA) {
             xpp::Array pieces;
@@ -609,19 +642,18 @@ int64_t SQLStatement::GetRowCount() {
 
 static_assert(sizeof(SQLLEN) == sizeof(int64_t), "indicator cells are 8 bytes");
 
-bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
+// The largest memory of bindings a statement keeps for its next ones.
+constexpr size_t kKeptBindingMemory = 4096;
+
+bool SQLStatement::SetParameters_(const xpp::Array& params, const std::vector<xpp::Value>& items, int64_t n) {
     if (!FreeStmt_(SQL_RESET_PARAMS)) return false;
     if (n <= 0) return true;
     const size_t count = static_cast<size_t>(n);
-    // A snapshot of the parameters, into room the statement keeps (a binding
-    // nested in this one makes its own).
-    Snapshot items(paramRoom_);
-    params.ItemsInto(items.list);
     Bindings bound(count);
     size_t total = 0;
     bool packable = true;
     for (size_t i = 0; i < count; ++i) {
-        if (i < items.list.size()) Bind(items.list[i], bound[i]);
+        if (i < items.size()) Bind(items[i], bound[i]);
         packable = packable && bound[i].packable;
         total += bound[i].length;
     }
@@ -629,7 +661,17 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
     // both blocks (with the list of the pieces' addresses between them) are
     // taken as one piece of memory.
     const size_t cellBytes = count * sizeof(SQLLEN);
-    char* memory = packable ? static_cast<char*>(std::malloc(2 * cellBytes + total)) : nullptr;
+    const size_t size = 2 * cellBytes + total;
+    char* memory = nullptr;
+    size_t capacity = size;
+    if (packable) {
+        if (spareMemory_ != nullptr && spareSize_ >= size) {
+            memory = std::exchange(spareMemory_, nullptr);
+            capacity = std::exchange(spareSize_, 0);
+        } else {
+            memory = static_cast<char*>(std::malloc(size));
+        }
+    }
     if (memory == nullptr) {
         RAISEERROR_(0, "Failed to allocate memory");
         // The error block returned: nothing is bound.
@@ -650,6 +692,7 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
     // aMemLock holds both blocks until the execution ends.
     aMemLock.memory = memory;
     aMemLock.count = count;
+    aMemLock.size = capacity;
     SQLHSTMT handle = H(Handle);
     for (size_t i = 1; i <= count; ++i) {
         const Binding& b = bound[i - 1];
@@ -678,9 +721,18 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, int64_t n) {
 }
 
 void SQLStatement::FreeBindings_() {
-    std::free(aMemLock.memory);
-    aMemLock.memory = nullptr;
+    char* memory = std::exchange(aMemLock.memory, nullptr);
+    size_t size = std::exchange(aMemLock.size, 0);
     aMemLock.count = 0;
+    if (memory == nullptr) return;
+    // Kept for the next bindings while small, the larger of two.
+    if (size <= kKeptBindingMemory && size > spareSize_) {
+        std::free(spareMemory_);
+        spareMemory_ = memory;
+        spareSize_ = size;
+    } else {
+        std::free(memory);
+    }
 }
 
 xpp::Array SQLStatement::MemLock() const {
@@ -751,38 +803,86 @@ int64_t PUTRESTOFDATA_(int64_t hStmt, const xpp::Array& params, const xpp::Array
 
 // ======================================================= the connection side
 
+namespace {
+
+// The position of `statement` in `list`, 0 when absent: an object by
+// identity, any other value as AScan compares it.
+size_t Position(const xpp::Array& list, const xpp::Value& statement) {
+    if (statement.IsObject()) return list.FindSame(statement.Identity(), 0, SIZE_MAX);
+    return xpp::AScan(list, statement);
+}
+
+// The statement of a finished SQLConnection:Execute that nothing else
+// holds, kept for the thread's next one.
+thread_local std::shared_ptr<SQLStatement> spareStatement;
+
+}  // namespace
+
 SQLConnection& SQLConnection::AddStatement(const xpp::Value& statement) {
     xpp::Sync sync(*this);
-    if (xpp::AScan(aStatements, statement) == 0) aStatements.Add(statement);
+    if (Position(aStatements, statement) == 0) aStatements.Add(statement);
     return *this;
 }
 
+void SQLConnection::ListStatement_(xpp::Value statement) {
+    xpp::Sync sync(*this);
+    aStatements.Add(std::move(statement));
+}
+
 SQLConnection& SQLConnection::DropStatement(const xpp::Value& statement) {
+    return DropStatement_(statement, statement.As<SQLStatement>().get());
+}
+
+SQLConnection& SQLConnection::DropStatement_(const xpp::Value& statement, SQLStatement* s) {
     XPP_FRAME("SQLCONNECTION:DROPSTATEMENT");
     xpp::Sync sync(*this);
-    size_t at = xpp::AScan(aStatements, statement);
+    size_t at = s != nullptr ? aStatements.FindSame(static_cast<xpp::Object*>(s), 0, SIZE_MAX)
+                             : Position(aStatements, statement);
     if (at > 0) aStatements.Remove(at);
-    if (auto s = statement.As<SQLStatement>()) {
-        s->FreeStmt_(SQL_DROP);
-        s->SQLStatement::Reset_();
-        s->Reset_(false);
+    if (s != nullptr) {
+        // A handle dropped without failure has reset the statement already;
+        // the class's own flagged reset follows where a subclass has one.
+        bool dropped = s->Handle != 0 && s->FreeStmt_(SQL_DROP);
+        if (!dropped) s->SQLStatement::Reset_();
+        if (typeid(*s) != typeid(SQLStatement)) s->Reset_(false);
     }
     return *this;
 }
 
 int64_t SQLConnection::Execute(const xpp::Value& text, const xpp::Value& params) {
     XPP_FRAME("SQLCONNECTION:EXECUTE");
-    auto statement = NewStatement(text);
+    std::shared_ptr<SQLStatement> statement = std::move(spareStatement);
+    if (!statement) {
+        SQLStatement::ClassObject();
+        statement = std::make_shared<SQLStatement>();
+    }
+    // a kept statement may hold this connection still
+    std::shared_ptr<SQLConnection> self = statement->Connection.get() == this
+                                              ? std::move(statement->Connection)
+                                              : std::static_pointer_cast<SQLConnection>(shared_from_this());
+    statement->InitOn_(text, std::move(self), true);
     // the statement is an SQLStatement: its Execute with the one argument
     int64_t result = statement->ExecuteWith_(params);
-    DropStatement(xpp::Value(statement));
+    DropStatement_(xpp::Value(), statement.get());
+    // Kept when nothing else holds it (an error handler may have kept it)
+    // and its drop left it cleared. Its connection and onError stay while it
+    // waits (Init assigns them anew, mostly the same again); what the
+    // program or a handler left in it goes.
+    if (statement.use_count() == 1 && statement->Handle == 0) {
+        if (!statement->Cargo.IsNil()) statement->Cargo = xpp::Value();
+        if (!statement->Cargo_.IsNil()) statement->Cargo_ = xpp::Value();
+        if (!statement->reexecuted_.IsNil()) statement->reexecuted_ = xpp::Value();
+        spareStatement = std::move(statement);
+    }
     return result;
 }
+
+bool SQLConnection::DisplayErrors_() { return classObject().VarLog(displayErrors_); }
 
 std::shared_ptr<SQLStatement> SQLConnection::NewStatement(const xpp::Value& text) {
     SQLStatement::ClassObject();
     auto statement = std::make_shared<SQLStatement>();
-    statement->InitOn_(text, std::static_pointer_cast<SQLConnection>(shared_from_this()));
+    statement->InitOn_(text, std::static_pointer_cast<SQLConnection>(shared_from_this()), true);
     return statement;
 }
 

@@ -147,6 +147,69 @@ TEST(StatementLifecycle, TheConnectionRunsOneShotStatementsAndDisconnectDestroys
     c->Destroy();
 }
 
+// One-shot statements: each runs on the connection asked, reports through
+// that connection's onError under the class's DisplayErrors of the moment,
+// and a statement the error handler still holds after its Execute is never
+// handed to a later one.
+TEST(StatementLifecycle, OneShotStatementsBelongToTheirCallAlone) {
+    auto lite = Connected("SQLite");
+    auto pg = Connected("PostgreSQL");
+    lite->Execute("DROP TABLE IF EXISTS oneshot_owner");
+    pg->Execute("DROP TABLE IF EXISTS oneshot_owner");
+    ASSERT_EQ(lite->Execute("CREATE TABLE oneshot_owner (a INTEGER)"), 0);
+    SQLCONNECTION().SetVar("DisplayErrors", true);
+    std::vector<std::string> liteSeen, pgSeen;
+    std::shared_ptr<SQLStatement> held;
+    lite->onError = xpp::Block([&](xpp::Args& a) {
+        liteSeen.push_back(a[2].Str());
+        held = a[1].As<SQLStatement>();
+        return xpp::Value();
+    });
+    pg->onError = xpp::Block([&](xpp::Args& a) {
+        pgSeen.push_back(a[2].Str());
+        return xpp::Value();
+    });
+    // the table exists on SQLite only: each statement must run where asked
+    EXPECT_EQ(lite->Execute("INSERT INTO oneshot_owner VALUES (?)", 1), 1);
+    EXPECT_EQ(pg->Execute("INSERT INTO oneshot_owner VALUES (?)", 2), kExecFailed);
+    EXPECT_EQ(lite->Execute("INSERT INTO oneshot_owner VALUES (?)", 3), 1);
+    EXPECT_EQ(pgSeen.size(), 1u);
+    EXPECT_TRUE(liteSeen.empty());
+
+    // a failure on SQLite: its handler keeps the statement
+    EXPECT_EQ(lite->Execute("INSERT INTO no_such_table VALUES (?)", 4), kExecFailed);
+    ASSERT_EQ(liteSeen.size(), 1u);
+    ASSERT_TRUE(held);
+    EXPECT_EQ(pgSeen.size(), 1u);
+    EXPECT_EQ(held->Handle, 0);
+    EXPECT_EQ(held->SQLString(), "");
+    EXPECT_EQ(held->Connection, lite);
+    // later executions leave the held statement as its drop left it
+    for (int i = 5; i <= 6; ++i) EXPECT_EQ(lite->Execute("INSERT INTO oneshot_owner VALUES (?)", i), 1);
+    EXPECT_EQ(held->Handle, 0);
+    EXPECT_EQ(held->SQLString(), "");
+    EXPECT_TRUE(held->ParamList.IsNil());
+    EXPECT_EQ(held->Connection, lite);
+    held.reset();
+    EXPECT_EQ(lite->ActiveStatements(), 0u);
+
+    // DisplayErrors of the class as it is at each Execute
+    xpp::Class& cls = SQLCONNECTION();
+    cls.SetVar("DisplayErrors", false);
+    EXPECT_EQ(lite->Execute("INSERT INTO no_such_table VALUES (1)"), kExecFailed);
+    EXPECT_EQ(liteSeen.size(), 1u);
+    cls.SetVar("DisplayErrors", true);
+    EXPECT_EQ(lite->Execute("INSERT INTO no_such_table VALUES (1)"), kExecFailed);
+    EXPECT_EQ(liteSeen.size(), 2u);
+
+    auto rows = kivodbc::testing::QueryOn(rowxpp::ToHandle(lite->Handle), "SELECT a FROM oneshot_owner ORDER BY a");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[3][0].value_or(""), "6");
+    lite->Execute("DROP TABLE oneshot_owner");
+    pg->Destroy();
+    lite->Destroy();
+}
+
 // ------------------------------------------------------------------ execution
 
 TEST(StatementExecution, ResultsOnPostgres) {

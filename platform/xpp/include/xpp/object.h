@@ -19,12 +19,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "xpp/value.h"
 
@@ -88,6 +90,32 @@ public:
     Value Var(std::string_view name) const;
     void SetVar(std::string_view name, Value value);
 
+    // A class variable found by name once and read often: Var(handle) reads
+    // it without a search (searching again after variables were added to the
+    // class); VarLog(handle) reads a logical one without taking the class's
+    // lock while no class variable of any class was assigned or added since
+    // its last read. A handle serves the first class it is used with; any
+    // other class searches for the name each time.
+    class VarHandle {
+    public:
+        explicit VarHandle(std::string_view name);
+        VarHandle(const VarHandle&) = delete;
+        VarHandle& operator=(const VarHandle&) = delete;
+
+    private:
+        friend class Class;
+        std::string name_;  // as given, for the error
+        std::string key_;   // upper case
+        std::atomic<const Class*> owner_{nullptr};
+        // guarded by the owner's lock
+        uint64_t generation_ = 0;
+        std::shared_ptr<Value> cell_;
+        // the last logical reading: (version << 1) | value
+        std::atomic<uint64_t> logical_{0};
+    };
+    Value Var(VarHandle& handle) const;
+    bool VarLog(VarHandle& handle) const;
+
     // Registers a message for sends by name (without regard to case).
     void AddMessage(std::string_view name, Method method);
     // The method answering `name` here or in an ancestor; null when none.
@@ -103,6 +131,10 @@ private:
     mutable std::mutex varsLock_;
     // keyed by upper-case name; looked up by views of such names
     std::map<std::string, Slot, std::less<>> vars_;
+    // Counts the variables added (a slot made anew), for the handles.
+    uint64_t varsGeneration_ = 1;
+    // The cell of a handle's variable, under varsLock_; null when unknown.
+    const Value* CellOf(VarHandle& handle) const;
     std::map<std::string, Method, std::less<>> messages_;
 };
 
@@ -113,9 +145,20 @@ private:
 // initialisation answers the object being initialised.
 class ClassSlot {
 public:
-    Class& Get(std::string_view name, Class* parent, const std::function<void(Class&)>& init = {});
+    // Once made, the class is answered here, without making `init` into a
+    // function on every call.
+    Class& Get(std::string_view name, Class* parent) {
+        if (Class* c = ready_.load(std::memory_order_acquire)) return *c;
+        return Make(name, parent, {});
+    }
+    template <class Init>
+    Class& Get(std::string_view name, Class* parent, Init&& init) {
+        if (Class* c = ready_.load(std::memory_order_acquire)) return *c;
+        return Make(name, parent, std::function<void(Class&)>(std::forward<Init>(init)));
+    }
 
 private:
+    Class& Make(std::string_view name, Class* parent, const std::function<void(Class&)>& init);
     std::atomic<Class*> ready_{nullptr};
     Class* made_ = nullptr;
 };

@@ -22,8 +22,13 @@ namespace xpp {
 //     XPP_FRAME("SQLCONNECTION:DRIVERCONNECT");
 //     ...
 //     XPP_LINE();   // the line ProcLine() reports from here on
+class Frame;
 namespace detail {
 struct ThreadState;
+// The calling thread's innermost frame (null: none). The runtime library is
+// loaded with the program, so its thread-local data has a fixed place and a
+// push or pop is a plain store.
+extern __thread Frame* innermostFrame __attribute__((tls_model("initial-exec")));
 }  // namespace detail
 
 class Frame {
@@ -31,18 +36,28 @@ public:
     // A frame named by a character array (a string literal) keeps the name
     // by reference: the array holds it for the frame's life.
     template <size_t N>
-    Frame(const char (&name)[N], int line) : Frame(std::string_view(name, N - 1), line, true) {}
+    Frame(const char (&name)[N], int line) noexcept
+        : name_(name, N - 1), line_(line), outer_(detail::innermostFrame) {
+        detail::innermostFrame = this;
+    }
     // Any other name is copied.
-    Frame(std::string_view name, int line) : Frame(name, line, false) {}
-    ~Frame();
+    Frame(std::string_view name, int line);
+    ~Frame() { detail::innermostFrame = outer_; }
     Frame(const Frame&) = delete;
     Frame& operator=(const Frame&) = delete;
     // Sets the current line of the innermost frame of the calling thread.
     static void Line(int line);
 
+    std::string_view Name() const { return name_; }
+    int CurrentLine() const { return line_; }
+    // The frame of the caller; null for the outermost.
+    const Frame* Outer() const { return outer_; }
+
 private:
-    Frame(std::string_view name, int line, bool lasting);
-    detail::ThreadState* state_;
+    std::string_view name_;
+    int line_;
+    Frame* outer_;
+    std::unique_ptr<std::string> copied_;
 };
 #define XPP_FRAME(name) ::xpp::Frame xppFrame_(name, __LINE__)
 #define XPP_LINE() ::xpp::Frame::Line(__LINE__)

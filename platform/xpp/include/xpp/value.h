@@ -197,6 +197,9 @@ public:
     bool Log() const;
     Date Dat() const;
     Array Arr() const;
+    // The array of a value of type "A" in place (no new reference); null
+    // for any other value.
+    const Array* ArrIf() const { return std::get_if<Array>(&v_); }
     Block Blk() const;
     ObjectRef Obj() const;
     // The array or object a value of type "A" or "O" holds, as an address

@@ -7,10 +7,13 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "rowxpp/natives.h"
@@ -64,8 +67,12 @@ struct OdbcProto;
 ROWXPP_ODBC_CALLS(ROWXPP_ODBC_PROTO)
 #undef ROWXPP_ODBC_PROTO
 
-void* OdbcCallAddress(int index);
-bool HasDecorator();
+// The table as every call reads it: the functions' addresses (element 0
+// unused) and whether a decorator is installed. Written only while the
+// driver manager is loaded or unloaded and when a decorator is installed.
+extern std::array<std::atomic<void*>, kOdbcCallCount + 1> odbcAddresses;
+extern std::atomic<bool> odbcDecorated;
+
 std::optional<int64_t> Decorate(int index, const std::vector<int64_t>& arguments);
 
 template <class T>
@@ -73,20 +80,32 @@ int64_t AsNumber(T v) {
     if constexpr (std::is_pointer_v<T>) return static_cast<int64_t>(reinterpret_cast<intptr_t>(v));
     else return static_cast<int64_t>(v);
 }
+
+template <int N, class... A>
+int64_t CallEntry(A... args) {
+    void* address = odbcAddresses[N].load(std::memory_order_acquire);
+    if (address == nullptr) return SQL_INVALID_HANDLE & 0xFFFF;
+    auto fn = reinterpret_cast<typename OdbcProto<N>::Fn>(address);
+    return LoWord_(fn(args...));
+}
+
+// The road through the decorator, kept out of the callers' code.
+template <int N, class... A>
+[[gnu::noinline, gnu::cold]] int64_t DecoratedCall(A... args) {
+    if (auto answer = Decorate(N, {AsNumber(args)...})) return LoWord_(*answer);
+    return CallEntry<N>(args...);
+}
 }  // namespace detail
 
 // Calls entry N with the arguments of its ODBC prototype and answers the
 // result's low 16 bits (SQL_ERROR is 65535, SQL_INVALID_HANDLE 65534). An
 // empty entry answers 65534 without calling anything.
 template <int N, class... A>
-int64_t OdbcCall(A... args) {
-    if (detail::HasDecorator()) {
-        if (auto answer = detail::Decorate(N, {detail::AsNumber(args)...})) return LoWord_(*answer);
-    }
-    void* address = detail::OdbcCallAddress(N);
-    if (address == nullptr) return SQL_INVALID_HANDLE & 0xFFFF;
-    auto fn = reinterpret_cast<typename detail::OdbcProto<N>::Fn>(address);
-    return LoWord_(fn(args...));
+inline int64_t OdbcCall(A... args) {
+    static_assert(N >= 1 && N <= kOdbcCallCount, "an entry of the table");
+    if (detail::odbcDecorated.load(std::memory_order_acquire)) [[unlikely]]
+        return detail::DecoratedCall<N>(args...);
+    return detail::CallEntry<N>(args...);
 }
 
 // Handles travel as pointer-sized numbers.

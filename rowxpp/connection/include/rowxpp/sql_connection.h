@@ -127,10 +127,16 @@ public:
     // DropStatement unlists it, drops its handle and clears it; Execute runs
     // a one-shot statement with `params` (one value or an array) and drops it.
     SQLConnection& AddStatement(const xpp::Value& statement);
+    // AddStatement for a statement known not to be listed (new, or kept
+    // since its drop).
+    void ListStatement_(xpp::Value statement);
     SQLConnection& DropStatement(const xpp::Value& statement);
     size_t ActiveStatements() const { return aStatements.Len(); }
     int64_t Execute(const xpp::Value& text, const xpp::Value& params = xpp::Value());
     std::shared_ptr<SQLStatement> NewStatement(const xpp::Value& text = xpp::Value());
+    // The class variable DisplayErrors of this connection's class, which a
+    // new statement takes.
+    bool DisplayErrors_();
     // A cursor on this connection (concurrency 4 and cursor type 2 when
     // not numeric).
     std::shared_ptr<SQLSelect> Cursor(const xpp::Value& sql = xpp::Value(), const xpp::Value& concurrency = xpp::Value(),
@@ -204,6 +210,10 @@ public:
 private:
     bool reconnecting_ = false;
     bool manualCommit_ = false;
+    // DropStatement with the statement at hand (null: `statement` is none).
+    SQLConnection& DropStatement_(const xpp::Value& statement, SQLStatement* s);
+    // The class's DisplayErrors, which every new statement reads.
+    xpp::Class::VarHandle displayErrors_{"DisplayErrors"};
 
 public:
 

@@ -36,12 +36,15 @@ public:
 
     virtual SQLStatement& Init(const xpp::Value& sql, const xpp::Value& connection);
     // This class's Init with the connection at hand (null: none given).
-    SQLStatement& InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> connection);
+    // `fresh`: a new object, or one kept by its connection after it was
+    // dropped, so its state is cleared already.
+    SQLStatement& InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> connection, bool fresh = false);
 
     // ---- lifecycle
     bool AllocHandle_();
     // 0 SQL_CLOSE, 1 SQL_DROP, 2 SQL_UNBIND, 3 SQL_RESET_PARAMS.
     bool FreeStmt_(const xpp::Value& option = xpp::Value());
+    bool FreeStmt_(int64_t option);
     // The statement-level reset: clears the state without an ODBC call.
     // A subclass overrides it with its own flagged version; callers that
     // want this one qualify it (statement.SQLStatement::Reset_()).
@@ -110,13 +113,15 @@ public:
     xpp::Value reexecuted_;
 
 protected:
-    // Runs the statement with the gathered parameter list of n elements.
-    int64_t Run_(const xpp::Value& params, size_t n);
+    // Runs the statement with the gathered parameter list of n elements
+    // (`list`, the array `params` holds; SIZE_MAX: all it holds).
+    int64_t Run_(const xpp::Value& params, const xpp::Array& list, size_t n);
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();
-    // Binds the n parameters from their values and indicators packed into
-    // two blocks, which aMemLock holds.
-    bool SetParameters_(const xpp::Array& params, int64_t n);
+    // Binds the n parameters of `params` (their values `items`, a snapshot)
+    // from their values and indicators packed into two blocks, which
+    // aMemLock holds.
+    bool SetParameters_(const xpp::Array& params, const std::vector<xpp::Value>& items, int64_t n);
     // Releases the memory of the bindings (__MEMFREE of aMemLock).
     void FreeBindings_();
     xpp::Value Self();
@@ -135,9 +140,14 @@ private:
     struct BindingMemory {
         char* memory = nullptr;
         size_t count = 0;
+        size_t size = 0;  // of the memory
         char* const* Pieces() const { return reinterpret_cast<char* const*>(memory + count * sizeof(int64_t)); }
     };
     BindingMemory aMemLock;
+    // The memory of the last bindings once released, kept for the next
+    // ones while small.
+    char* spareMemory_ = nullptr;
+    size_t spareSize_ = 0;
     // Room for the snapshot of the parameters that binding takes, kept
     // (empty) from one execution to the next.
     std::vector<xpp::Value> paramRoom_;
