@@ -856,19 +856,17 @@ int64_t SQLConnection::Execute(const xpp::Value& text, const xpp::Value& params)
         SQLStatement::ClassObject();
         statement = std::make_shared<SQLStatement>();
     }
-    // a kept statement may hold this connection still
-    std::shared_ptr<SQLConnection> self = statement->Connection.get() == this
-                                              ? std::move(statement->Connection)
-                                              : std::static_pointer_cast<SQLConnection>(shared_from_this());
-    statement->InitOn_(text, std::move(self), true);
+    statement->InitOn_(text, std::static_pointer_cast<SQLConnection>(shared_from_this()), true);
     // the statement is an SQLStatement: its Execute with the one argument
     int64_t result = statement->ExecuteWith_(params);
     DropStatement_(xpp::Value(), statement.get());
     // Kept when nothing else holds it (an error handler may have kept it)
-    // and its drop left it cleared. Its connection and onError stay while it
-    // waits (Init assigns them anew, mostly the same again); what the
-    // program or a handler left in it goes.
+    // and its drop left it cleared. It holds nothing while it waits: not its
+    // connection (which then closes when the program lets it go, as it would
+    // without the kept statement), nor what the program or a handler left.
     if (statement.use_count() == 1 && statement->Handle == 0) {
+        statement->Connection.reset();
+        if (!statement->onError.IsNil()) statement->onError = xpp::Value();
         if (!statement->Cargo.IsNil()) statement->Cargo = xpp::Value();
         if (!statement->Cargo_.IsNil()) statement->Cargo_ = xpp::Value();
         if (!statement->reexecuted_.IsNil()) statement->reexecuted_ = xpp::Value();
