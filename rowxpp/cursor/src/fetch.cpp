@@ -2,6 +2,8 @@
 // and its record count.
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "cursor_calls.h"
 #include "rowxpp/sql_error.h"
@@ -200,26 +202,188 @@ bool SQLSelect::FetchScroll_(int64_t orientation, int64_t offset) {
     }
 }
 
+// ------------------------------------------------------------- the fetch plan
+
+namespace {
+
+char Kind(const std::string& valType) {
+    return valType.size() == 1 && std::strchr("CNDL", valType[0]) != nullptr ? valType[0] : 0;
+}
+
+// The first `n` (at most 8) bytes of `p` as a little-endian number; the
+// bytes short of eight count as zero.
+uint64_t Raw(const char* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n && i < 8; ++i) v |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    return v;
+}
+
+bool Digits(const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] < '0' || p[i] > '9') return false;
+    return true;
+}
+
+int DecimalOf(const char* p, size_t n) {
+    int v = 0;
+    for (size_t i = 0; i < n; ++i) v = v * 10 + (p[i] - '0');
+    return v;
+}
+
+// A date of the text of a date column: its digits, with every '-' and '/'
+// taken out, the first eight of them read as YYYYMMDD; the empty date when
+// those are not eight digits.
+xpp::Date DateOf(const char* data, int64_t held) {
+    auto separator = [](char c) { return c == '-' || c == '/'; };
+    if (held >= 10 && Digits(data, 4) && separator(data[4]) && Digits(data + 5, 2) && separator(data[7]) &&
+        Digits(data + 8, 2)) {
+        return xpp::Date::FromYMD(DecimalOf(data, 4), DecimalOf(data + 5, 2), DecimalOf(data + 8, 2));
+    }
+    return xpp::SToD(xpp::Left(xpp::StrTran(xpp::StrTran(UpToZero(data, held), "-"), "/"), 8));
+}
+
+}  // namespace
+
+struct SQLSelect::FetchPlan {
+    // What FetchRow reads of one column.
+    struct Column {
+        int64_t cType = 0;
+        int64_t size = 0;      // the column's buffer length
+        char kind = 0;         // 'C', 'N', 'D' or 'L'; 0 for any other value type
+        int64_t decimals = 0;  // numeric columns only
+        int64_t sqlType = 0;   // numeric columns only
+        std::shared_ptr<SQLColumn> column;
+        const char* data = nullptr;      // a bound column's buffer
+        const SQLLEN* length = nullptr;  // a bound column's length cell
+        xpp::Array info;                 // the description it was taken from
+        uint32_t infoVersion = 0;
+
+        // Reads the C type, the buffer length, the value type, and for
+        // numbers the decimals and the SQL type from the column's entry of
+        // aColInfo.
+        void Describe(const xpp::Array& entry) {
+            cType = entry.Get(1).Int();
+            size = entry.Get(2).Int();
+            kind = Kind(entry.Get(3).Str());
+            if (kind == 'N') {
+                decimals = entry.Get(4).Int();
+                if (cType == SQL_C_DOUBLE) sqlType = entry.Get(5).Int();
+            }
+        }
+    };
+
+    xpp::Array colInfo;
+    uint32_t colInfoVersion = 0;
+    xpp::Value columns;
+    xpp::Array columnList;  // the same when it is an array
+    uint32_t columnsVersion = 0;
+    xpp::Array buffers;
+    uint32_t buffersVersion = 0;
+    xpp::Array cells;
+    uint32_t cellsVersion = 0;
+    int64_t lastBound = 0;
+    int64_t colCount = 0;
+    bool usable = false;
+    std::vector<Column> list;
+};
+
+const SQLSelect::FetchPlan* SQLSelect::FetchPlan_() {
+    if (const FetchPlan* p = plan_.get()) {
+        bool current = p->colCount == nColCount && p->lastBound == LastBoundCol && p->colInfo.Same(aColInfo) &&
+                       p->colInfoVersion == aColInfo.Version() && p->buffers.Same(apColBuffer) &&
+                       p->buffersVersion == apColBuffer.Version() && p->cells.Same(apColSize) &&
+                       p->cellsVersion == apColSize.Version() && p->columns.IsArray() == aSQLColumns.IsArray() &&
+                       p->columns.Identity() == aSQLColumns.Identity() &&
+                       (!aSQLColumns.IsArray() || p->columnsVersion == p->columnList.Version());
+        for (size_t i = 0; current && i < p->list.size(); ++i)
+            current = p->list[i].info.Version() == p->list[i].infoVersion;
+        if (current) return p->usable ? p : nullptr;
+    }
+    auto plan = std::make_shared<FetchPlan>();
+    plan->colInfo = aColInfo;
+    plan->colInfoVersion = aColInfo.Version();
+    plan->columns = aSQLColumns;
+    if (aSQLColumns.IsArray()) {
+        plan->columnList = aSQLColumns.Arr();
+        plan->columnsVersion = plan->columnList.Version();
+    }
+    plan->buffers = apColBuffer;
+    plan->buffersVersion = apColBuffer.Version();
+    plan->cells = apColSize;
+    plan->cellsVersion = apColSize.Version();
+    plan->lastBound = LastBoundCol;
+    plan->colCount = nColCount;
+    plan_ = plan;
+    // Anything out of the shape DescribeColumns_ gives is left to the
+    // reading through the arrays, with its errors.
+    size_t n = nColCount > 0 ? static_cast<size_t>(nColCount) : 0;
+    size_t bound = LastBoundCol > 0 ? static_cast<size_t>(LastBoundCol) : 0;
+    xpp::Array columns = aSQLColumns.IsArray() ? aSQLColumns.Arr() : xpp::Array();
+    if (aColInfo.Len() < n || columns.Len() < n || apColBuffer.Len() < std::min(bound, n) ||
+        apColSize.Len() < std::min(bound, n))
+        return nullptr;
+    plan->list.resize(n);
+    for (size_t i = 1; i <= n; ++i) {
+        FetchPlan::Column& c = plan->list[i - 1];
+        xpp::Value entry = aColInfo.Get(i);
+        if (!entry.IsArray()) return nullptr;
+        c.info = entry.Arr();
+        c.infoVersion = c.info.Version();
+        size_t len = c.info.Len();
+        if (len < 3 || (Kind(c.info.Get(3).Str()) == 'N' && len < 5)) return nullptr;
+        c.Describe(c.info);
+        c.column = columns.Get(i).As<SQLColumn>();
+        if (i <= bound) {
+            c.data = At<const char>(apColBuffer.Get(i).Int());
+            c.length = At<SQLLEN>(apColSize.Get(i).Int());
+        }
+    }
+    plan->usable = true;
+    return plan.get();
+}
+
 xpp::Array SQLSelect::FetchRow() {
     XPP_FRAME("SQLSELECT:FETCHROW");
+    const FetchPlan* plan = FetchPlan_();
     int64_t nRet = ErrorCode;
     std::string buffer(LastBoundCol < nColCount ? static_cast<size_t>(std::max<int64_t>(RowBufferSize_, 1)) : 0, ' ');
-    xpp::Array columns = aSQLColumns.IsArray() ? aSQLColumns.Arr() : xpp::Array();
+    // without a plan each column is read from the arrays, as described
+    FetchPlan::Column read;
+    // the row's values are stored in one step per array, and before
+    // anything else may look at the row
+    std::vector<std::pair<size_t, xpp::Value>>& toBuffer = toBuffer_;
+    std::vector<std::pair<size_t, xpp::Value>>& toOriginal = toOriginal_;
+    auto store = [&]() {
+        if (!toBuffer.empty()) RowBuffer.SetMany(toBuffer);
+        if (!toOriginal.empty()) Row_->Original.SetMany(toOriginal);
+        toBuffer.clear();
+        toOriginal.clear();
+    };
+    std::optional<xpp::Array> columns;
+    if (!plan) columns = aSQLColumns.IsArray() ? aSQLColumns.Arr() : xpp::Array();
     for (int64_t i = 1; i <= nColCount; ++i, nRet = 0) {
         size_t at = static_cast<size_t>(i);
-        xpp::Array info = aColInfo.Get(at).Arr();
-        auto col = columns.Get(at).As<SQLColumn>();
-        int64_t cType = info.Get(1).Int();
-        int64_t size = info.Get(2).Int();  // the column's buffer length
-        std::string valType = info.Get(3).Str();
-        int64_t nullSize = col ? col->NullSize : 1;
-        xpp::Value blank = col ? col->DefValue : xpp::Value();
         bool bound = i <= LastBoundCol;
+        if (!plan) {
+            store();  // reading the arrays may raise an error
+            xpp::Array info = aColInfo.Get(at).Arr();
+            read.column = columns->Get(at).As<SQLColumn>();
+            read.Describe(info);
+            if (bound) {
+                read.data = At<const char>(apColBuffer.Get(at).Int());
+                read.length = At<SQLLEN>(apColSize.Get(at).Int());
+            }
+        }
+        const FetchPlan::Column& c = plan ? plan->list[at - 1] : read;
+        const int64_t cType = c.cType;
+        int64_t size = c.size;
+        int64_t nullSize = c.column ? c.column->NullSize : 1;
+        auto blank = [&c]() { return c.column ? c.column->DefValue : xpp::Value(); };
         const char* data = nullptr;
         SQLLEN nLen = 0;
         if (bound) {
-            data = At<const char>(apColBuffer.Get(at).Int());
-            nLen = *At<SQLLEN>(apColSize.Get(at).Int());
+            data = c.data;
+            nLen = *c.length;
         } else {
             // never more than the row's text buffer holds (a refresh under a
             // lower limit may leave a column unbound that was bound before)
@@ -230,6 +394,7 @@ xpp::Array SQLSelect::FetchRow() {
         }
         if (!Ok(nRet)) {
             std::string state = FirstState_();
+            store();
             if (state == "HY109") {
                 Row_->SetPhantom();
                 Row_->isReallyDeleted = true;
@@ -239,7 +404,7 @@ xpp::Array SQLSelect::FetchRow() {
                 Row_->SetPhantom();
                 break;
             }
-            RowBuffer.Set(at, blank);
+            RowBuffer.Set(at, blank());
             if (!state.empty()) {
                 DisplayError_(nRet);
                 if (In(state, "08S01,HY008,HY010,HYC00,HYT01")) break;
@@ -247,15 +412,15 @@ xpp::Array SQLSelect::FetchRow() {
             continue;
         }
         if (nLen == SQL_NULL_DATA || nLen == 0) {
-            RowBuffer.Set(at, blank);
+            toBuffer.emplace_back(at, blank());
             // an empty text is a value, not NULL
-            if (nLen == 0 && valType == "C") Row_->Original.Set(at, "");
+            if (nLen == 0 && c.kind == 'C') toOriginal.emplace_back(at, "");
             continue;
         }
         // the bytes the driver left, never more than the buffer holds
         int64_t held = std::clamp<int64_t>(static_cast<int64_t>(nLen), 0, size);
         xpp::Value value;
-        if (valType == "C") {
+        if (c.kind == 'C') {
             std::string text;
             if (bound) {
                 // A bound text cut short is read again whole; SQLGetData
@@ -270,43 +435,52 @@ xpp::Array SQLSelect::FetchRow() {
             } else {
                 text.assign(data, static_cast<size_t>(held));
             }
-            value = text;
-        } else if (valType == "N") {
-            std::string t;
-            if (cType == SQL_C_LONG || cType == SQL_C_DOUBLE) t.assign(data, static_cast<size_t>(bound ? size : held));
-            else t = UpToZero(data, held);
-            if (t.empty()) {
-                RowBuffer.Set(at, blank);
-                continue;
-            }
-            int64_t decimals = info.Get(4).Int();
-            if (cType == SQL_C_LONG) {
-                value = xpp::Bin2L(t);
-            } else if (cType == SQL_C_DOUBLE) {
-                value = xpp::Number::FromDouble(xpp::Bin2F(t));
-                int64_t sqlType = info.Get(5).Int();
-                if (sqlType == SQL_DECIMAL || sqlType == SQL_NUMERIC) {
-                    value = xpp::Round(value, static_cast<int>(decimals));
+            value = std::move(text);
+        } else if (c.kind == 'N') {
+            if (cType == SQL_C_LONG || cType == SQL_C_DOUBLE) {
+                // the binary value: a bound column's whole buffer
+                size_t bytes = static_cast<size_t>(std::max<int64_t>(bound ? size : held, 0));
+                if (bytes == 0) {
+                    toBuffer.emplace_back(at, blank());
+                    continue;
+                }
+                if (cType == SQL_C_LONG) {
+                    value = static_cast<int64_t>(static_cast<int32_t>(Raw(data, std::min<size_t>(bytes, 4))));
+                } else {
+                    uint64_t bits = Raw(data, std::min<size_t>(bytes, 8));
+                    double d;
+                    std::memcpy(&d, &bits, sizeof d);
+                    // a decimal column shows its own decimals; any other
+                    // number those of its shortest exact text
+                    if (c.sqlType == SQL_DECIMAL || c.sqlType == SQL_NUMERIC)
+                        value = xpp::Round(xpp::Number::Double(d, 0), static_cast<int>(c.decimals));
+                    else
+                        value = xpp::Number::FromDouble(d);
                 }
             } else {
+                std::string t = UpToZero(data, held);
+                if (t.empty()) {
+                    toBuffer.emplace_back(at, blank());
+                    continue;
+                }
                 value = xpp::Val(t);
-                value = decimals == 0 ? xpp::Int(value) : xpp::Round(value, static_cast<int>(decimals));
+                value = c.decimals == 0 ? xpp::Int(value) : xpp::Round(value, static_cast<int>(c.decimals));
             }
-        } else if (valType == "D") {
-            std::string t = UpToZero(data, held);
-            if (t.empty()) {
-                RowBuffer.Set(at, blank);
+        } else if (c.kind == 'D') {
+            if (held == 0 || data[0] == 0) {
+                toBuffer.emplace_back(at, blank());
                 continue;
             }
-            value = xpp::SToD(xpp::Left(xpp::StrTran(xpp::StrTran(t, "-"), "/"), 8));
-        } else if (valType == "L") {
+            value = DateOf(data, held);
+        } else if (c.kind == 'L') {
             value = held > 0 && (data[0] == '1' || data[0] == 'T');
         } else {
             value = std::string(data, static_cast<size_t>(held));
         }
-        RowBuffer.Set(at, value);
-        Row_->Original.Set(at, value);
+        toBuffer.emplace_back(at, value);
+        toOriginal.emplace_back(at, std::move(value));
     }
+    store();
     return RowBuffer;
 }
 

@@ -224,9 +224,7 @@ SQLRow& SQLRow::Init(const xpp::Value& columns) {
 }
 
 namespace {
-void Fill(const xpp::Array& a, const xpp::Value& v) {
-    for (size_t i = 1, n = a.Len(); i <= n; ++i) a.Set(i, v);
-}
+void Fill(const xpp::Array& a, const xpp::Value& v) { a.Fill(v); }
 void CopyInto(const xpp::Array& to, const xpp::Array& from) {
     for (size_t i = 1, n = to.Len(); i <= n; ++i) to.Set(i, from.Get(i));
 }

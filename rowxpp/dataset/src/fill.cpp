@@ -1,13 +1,31 @@
 // SQLDataSet: filling the cache from the cursor, the lazy refresh and the
 // key handed to each re-executed cursor.
 #include <sql.h>
+#include <sys/mman.h>
 #include <sqlext.h>
 
 #include "rowxpp/sql_dataset.h"
+#include "rowxpp/sql_error.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
 
 namespace rowxpp {
+namespace {
+
+// Makes the whole pages of `bytes` at `at` present in one call (in large
+// pages where the system has them), instead of a fault per page while
+// they are filled.
+void Present(void* at, size_t bytes) {
+    constexpr uintptr_t kPage = 4096;
+    constexpr int kPopulateWrite = 23;  // MADV_POPULATE_WRITE (Linux 5.14); refused harmlessly before
+    uintptr_t first = (reinterpret_cast<uintptr_t>(at) + kPage - 1) & ~(kPage - 1);
+    uintptr_t last = (reinterpret_cast<uintptr_t>(at) + bytes) & ~(kPage - 1);
+    if (last <= first) return;
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void*>(first), last - first, kPopulateWrite);
+}
+
+}  // namespace
 
 int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     XPP_FRAME("SQLDATASET:FETCHDATA");
@@ -70,23 +88,68 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     if (success) {
         SQLSelect& cursor = *Cursor_;
         xpp::Value oCursor(Cursor_);
-        // one allocation per row and element list: the values, the state
-        // and a copy of the values as fetched
+        // Each row is one array: its values, the state and the array of the
+        // values as fetched, both made in the large blocks of one batch.
+        // Without a filter nothing reads the cursor's row between one row's
+        // copy and the next fetch, which clears it: the values are moved
+        // out instead of copied.
+        const bool moving = !filter.IsBlock();
+        std::vector<xpp::Value> values;     // a row's elements, keeping their room
+        std::vector<xpp::Value> originals;  // the same for the values as fetched
+        xpp::ArrayBatch batch;
+        // what goes into the cache holds clones of the cursor's arrays
+        auto cloneArrays = [](std::vector<xpp::Value>& list) {
+            for (xpp::Value& v : list)
+                if (v.IsArray()) v = xpp::AClone(v.Arr());
+        };
+        auto cloneNested = [](const xpp::Array& a, bool nested) {
+            for (size_t i = 1, n = nested ? a.Len() : 0; i <= n; ++i) {
+                xpp::Value v = a.Get(i);
+                if (v.IsArray()) a.Set(i, xpp::AClone(v.Arr()));
+            }
+        };
+        auto takeOriginals = [&]() {
+            const xpp::Array& fetched = cursor.Row()->Original;
+            if (moving) {
+                bool nested = false;
+                xpp::Array taken = batch.TakeFrom(fetched, 0, &nested);
+                cloneNested(taken, nested);
+                return taken;
+            }
+            fetched.ItemsInto(originals);
+            cloneArrays(originals);
+            return batch.Take(originals);
+        };
         auto build = [&]() {
-            std::vector<xpp::Value> values;
+            if (moving && whole) {
+                bool nested = false;
+                xpp::Array row = batch.TakeRow(cursor.RowBuffer, 1, cursor.Row()->Original, &nested);
+                cloneNested(row, nested);  // the array of values as fetched is cloned whole
+                rows.emplace_back(std::move(row));
+                return;
+            }
+            values.reserve(fieldCount + 2);
             if (whole) {
-                std::vector<xpp::Value> buffer = cursor.RowBuffer.Items();
-                values.reserve(buffer.size() + 2);
-                for (xpp::Value& v : buffer) values.push_back(v.IsArray() ? xpp::Value(xpp::AClone(v.Arr())) : std::move(v));
+                cursor.RowBuffer.ItemsInto(values);
+                cloneArrays(values);
             } else {
-                values.reserve(fieldCount + 2);
                 for (size_t i = 0; i < fieldCount && i < links.size(); ++i)
                     values.push_back(xpp::Eval(links[i], xpp::Args{oCursor}));
             }
             values.push_back(1);
-            values.push_back(xpp::AClone(cursor.Row()->Original));
-            rows.push_back(xpp::Array(std::move(values)));
+            values.emplace_back(takeOriginals());
+            rows.emplace_back(batch.Take(values));
         };
+        if (!filter.IsBlock()) {
+            // room for the rows the driver says the result has (at most the
+            // limit): the list of rows then never moves while it grows
+            xpp::Value counted = GETDIAGFIELD_(SQL_HANDLE_STMT, cursor.Handle, 0, SQL_DIAG_CURSOR_ROW_COUNT);
+            if (counted.IsNum() && counted.Int() > 0) {
+                int64_t expected = limited ? std::min(counted.Int(), limit) : counted.Int();
+                rows.reserve(static_cast<size_t>(std::min<int64_t>(expected, int64_t{1} << 24)));
+                Present(rows.data(), rows.capacity() * sizeof(xpp::Value));
+            }
+        }
         auto late = [&]() { return timed && ClockSeconds_() >= deadline; };
         if (filter.IsBlock()) {
             while (!cursor.Eof() && !isCancelled && !late()) {

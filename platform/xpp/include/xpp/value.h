@@ -7,6 +7,7 @@
 // language; every function taking an index says so.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,12 +16,14 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <utility>
 #include <vector>
 
 namespace xpp {
 
 class Value;
 class Object;
+class ArrayBatch;
 class Args;
 using ObjectRef = std::shared_ptr<Object>;
 
@@ -64,15 +67,53 @@ public:
     int Decimals() const { return isInt_ ? 0 : dec_; }
 
 private:
+    union {
+        int64_t i_ = 0;  // an integer
+        double d_;       // a double
+    };
+    int32_t dec_ = 0;
     bool isInt_ = true;
-    int64_t i_ = 0;
-    double d_ = 0;
-    int dec_ = 0;
 };
 
 namespace detail {
 struct ArrayData;
 struct BlockData;
+
+// The counts at the start of every array's header.
+struct ArrayCounts {
+    std::atomic<uint32_t> refs{1};
+    std::atomic<uint32_t> version{0};
+};
+
+struct TextData {
+    std::atomic<uint32_t> refs{1};
+    bool inBlock = false;  // made by an ArrayBatch, in one of its blocks
+    std::string text;
+};
+
+// The text of a character value, shared by copies of the value until one
+// of them is changed in place; none for the empty text.
+class SharedText {
+public:
+    SharedText() = default;
+    explicit SharedText(std::string text);
+    SharedText(const SharedText& other) noexcept : d_(other.d_) {
+        if (d_) d_->refs.fetch_add(1, std::memory_order_relaxed);
+    }
+    SharedText(SharedText&& other) noexcept : d_(other.d_) { other.d_ = nullptr; }
+    SharedText& operator=(const SharedText& other) noexcept;
+    SharedText& operator=(SharedText&& other) noexcept;
+    ~SharedText() {
+        if (d_) Drop();
+    }
+    const std::string& Get() const;
+    std::string* Mutable();  // a text of its own, to change in place
+
+private:
+    friend class xpp::ArrayBatch;
+    void Drop() noexcept;
+    TextData* d_ = nullptr;
+};
 }  // namespace detail
 
 // An array: a shared, growable list of values. Two Array objects made from
@@ -80,12 +121,28 @@ struct BlockData;
 // other; AClone() makes an independent copy. Each operation is atomic with
 // respect to other threads; a walk over a changing array should work on
 // Items() (a snapshot).
+//
+// An array made with its size (Array(n), a list, Take()) keeps its elements
+// in the same block as its header: one allocation for a row of values.
 class Array {
 public:
     Array();                       // a new, empty array
     explicit Array(size_t count);  // a new array of `count` NIL elements
     Array(std::initializer_list<Value> items);
     explicit Array(std::vector<Value> items);
+    Array(const Array& other) noexcept : d_(other.d_) {
+        if (d_) Counts()->refs.fetch_add(1, std::memory_order_relaxed);
+    }
+    Array(Array&& other) noexcept : d_(other.d_) { other.d_ = nullptr; }
+    Array& operator=(const Array& other) noexcept;
+    Array& operator=(Array&& other) noexcept;
+    ~Array() {
+        if (d_) Drop();
+    }
+
+    // A new array of exactly the elements of `items`, moved; `items` is
+    // left empty with its room, ready to be filled again.
+    static Array Take(std::vector<Value>& items);
 
     size_t Len() const;
     // Element `index` (1-based). Out of range raises the runtime's bound
@@ -93,14 +150,22 @@ public:
     Value Get(size_t index) const;
     // Assigns element `index` (1-based); out of range raises the bound error.
     void Set(size_t index, Value value) const;
+    // Set() of each pair in order (index 1-based, value moved), in one
+    // step. The pairs hold no value of use afterwards: the old elements go
+    // when they are cleared.
+    void SetMany(std::vector<std::pair<size_t, Value>>& pairs) const;
     void Add(Value value) const;               // append
     void Resize(size_t count) const;           // grow with NIL or cut
     void Remove(size_t index) const;           // remove one element (1-based), the array shrinks
     void InsertAt(size_t index, Value value) const;  // insert before `index` (1-based), the array grows
     std::vector<Value> Items() const;          // a snapshot of the elements
     void ItemsInto(std::vector<Value>& into) const;  // the same into `into`, its room reused
+    void Fill(const Value& value) const;       // every element := value
     void Assign(std::vector<Value> items) const;  // replace all elements, same array
     void Clear() const;                        // empty in place, same array
+    // A number that changes with every change of the array (its elements
+    // or its length); equal numbers of one array mean no change between.
+    uint32_t Version() const { return Counts()->version.load(std::memory_order_relaxed); }
 
     // The position (1-based) of the first element, from `first` (0-based)
     // up to `last`, that holds the very array or object `identity` names
@@ -109,10 +174,59 @@ public:
 
     // Identity: true when both name the same array.
     bool Same(const Array& other) const { return d_ == other.d_; }
-    const void* Identity() const { return d_.get(); }
+    const void* Identity() const { return d_; }
 
 private:
-    std::shared_ptr<detail::ArrayData> d_;
+    friend class ArrayBatch;
+    explicit Array(detail::ArrayData* d) : d_(d) {}
+    void Drop() noexcept;
+    detail::ArrayCounts* Counts() const { return reinterpret_cast<detail::ArrayCounts*>(d_); }
+    detail::ArrayData* d_;
+};
+
+// Makes many arrays in a few large blocks instead of one allocation each:
+// for arrays made together that mostly go together, like the rows of a
+// result. The first few arrays of a batch are made as usual, so that a
+// small batch costs nothing more. An array made here is like any other;
+// it may outlive the batch, and its block is given back when the last
+// array in it is released.
+class ArrayBatch {
+public:
+    ArrayBatch() = default;
+    ~ArrayBatch();
+    ArrayBatch(const ArrayBatch&) = delete;
+    ArrayBatch& operator=(const ArrayBatch&) = delete;
+
+    // As Array::Take().
+    Array Take(std::vector<Value>& items);
+    // A new array of the elements of `from`, moved out (each element of
+    // `from` is NIL afterwards), with room for `more` elements that Add()
+    // then appends in place. `nested`, when given, tells whether any of
+    // the elements is an array.
+    Array TakeFrom(const Array& from, size_t more, bool* nested = nullptr);
+    // TakeFrom(values, 2), then `extra` and TakeFrom(fetched, 0) appended
+    // to it. The texts of both go into the batch's blocks too; a text the
+    // two arrays shared stays shared. `nested` as for TakeFrom, for both.
+    Array TakeRow(const Array& values, const Value& extra, const Array& fetched, bool* nested = nullptr);
+
+private:
+    static constexpr size_t kUsual = 64;  // arrays made as usual first
+    // The place of a new array of `room` elements in a block; null when
+    // it goes to an allocation of its own.
+    void* Place(size_t room);
+    // The place of `bytes` in the block, a new one when it is full; null
+    // when no block can be had.
+    void* PlaceBytes(size_t bytes);
+    // Moves the text of a character value into the block; a text met
+    // before in the same row goes where that one went.
+    void MoveText(Value& v);
+
+    std::vector<std::pair<const detail::TextData*, detail::TextData*>> seen_;  // old and new places of a row's texts
+
+    char* block_ = nullptr;  // the block arrays are made in now
+    size_t used_ = 0;        // its bytes given out
+    size_t size_ = 0;        // its bytes
+    size_t made_ = 0;        // arrays made
 };
 
 // A by-reference cell (`@var`): a variable that a callee may assign. Copies
@@ -165,9 +279,9 @@ public:
     Value(unsigned long long i) : v_(Number(static_cast<int64_t>(i))) {}
     Value(double d) : v_(Number::FromDouble(d)) {}
     Value(Number n) : v_(n) {}
-    Value(const char* s) : v_(std::string(s)) {}
-    Value(std::string s) : v_(std::move(s)) {}
-    Value(std::string_view s) : v_(std::string(s)) {}
+    Value(const char* s) : v_(detail::SharedText(std::string(s))) {}
+    Value(std::string s) : v_(detail::SharedText(std::move(s))) {}
+    Value(std::string_view s) : v_(detail::SharedText(std::string(s))) {}
     Value(Date d) : v_(d) {}
     Value(Array a) : v_(std::move(a)) {}
     Value(Block b) : v_(std::move(b)) {}
@@ -211,10 +325,14 @@ public:
     }
     // The bytes of a character value, for callees that fill a buffer in
     // place (native calls); null for a value of another type.
-    std::string* MutableStr() { return std::get_if<std::string>(&v_); }
+    std::string* MutableStr() {
+        auto* text = std::get_if<detail::SharedText>(&v_);
+        return text ? text->Mutable() : nullptr;
+    }
 
 private:
-    std::variant<Nil, std::string, Number, Date, bool, Array, Block, ObjectRef> v_;
+    friend class ArrayBatch;
+    std::variant<Nil, detail::SharedText, Number, Date, bool, Array, Block, ObjectRef> v_;
 };
 
 // One argument: a value, or a by-reference cell.

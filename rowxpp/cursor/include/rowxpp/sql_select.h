@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "rowxpp/sql_connection.h"
 #include "rowxpp/sql_statement.h"
@@ -282,6 +284,15 @@ private:
     // Runs one count statement; -1 when it cannot be run.
     int64_t CountWith_(const std::string& text, const xpp::Value& params);
     int64_t Lookup_(const xpp::Value& field) const;
+    // What FetchRow reads per column, taken from the column descriptions
+    // and bindings; made again whenever any of them changed. Null when they
+    // are not in the shape the description gives them.
+    struct FetchPlan;
+    const FetchPlan* FetchPlan_();
+    std::shared_ptr<FetchPlan> plan_;
+    // FetchRow's values on their way into the row, kept for their room
+    std::vector<std::pair<size_t, xpp::Value>> toBuffer_;
+    std::vector<std::pair<size_t, xpp::Value>> toOriginal_;
 
     int64_t RowBufferSize_ = 16;
     xpp::Array aColInfo;
