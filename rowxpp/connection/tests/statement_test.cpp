@@ -210,6 +210,19 @@ TEST(StatementLifecycle, OneShotStatementsBelongToTheirCallAlone) {
     lite->Destroy();
 }
 
+// The statement a one-shot execution keeps for the thread's next one does
+// not keep its connection alive.
+TEST(StatementLifecycle, AConnectionLetGoAfterAOneShotStatementIsFreed) {
+    std::weak_ptr<SQLConnection> let;
+    {
+        auto c = Connected("SQLite");
+        c->Execute("SELECT 1");
+        let = c;
+        c->Destroy();
+    }
+    EXPECT_TRUE(let.expired());
+}
+
 // ------------------------------------------------------------------ execution
 
 TEST(StatementExecution, ResultsOnPostgres) {
