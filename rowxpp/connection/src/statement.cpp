@@ -852,11 +852,8 @@ SQLConnection& SQLConnection::DropStatement_(const xpp::Value& statement, SQLSta
 int64_t SQLConnection::Execute(const xpp::Value& text, const xpp::Value& params) {
     XPP_FRAME("SQLCONNECTION:EXECUTE");
     std::shared_ptr<SQLStatement> statement = std::move(spareStatement);
-    if (!statement) {
-        SQLStatement::ClassObject();
-        statement = std::make_shared<SQLStatement>();
-    }
-    statement->InitOn_(text, std::static_pointer_cast<SQLConnection>(shared_from_this()), true);
+    if (statement) statement->InitOn_(text, std::static_pointer_cast<SQLConnection>(shared_from_this()), true);
+    else statement = NewStatement(text);
     // the statement is an SQLStatement: its Execute with the one argument
     int64_t result = statement->ExecuteWith_(params);
     DropStatement_(xpp::Value(), statement.get());

@@ -24,7 +24,6 @@ namespace xpp {
 //     XPP_LINE();   // the line ProcLine() reports from here on
 class Frame;
 namespace detail {
-struct ThreadState;
 // The calling thread's innermost frame (null: none). The runtime library is
 // loaded with the program, so its thread-local data has a fixed place and a
 // push or pop is a plain store.

@@ -36,8 +36,8 @@ public:
 
     virtual SQLStatement& Init(const xpp::Value& sql, const xpp::Value& connection);
     // This class's Init with the connection at hand (null: none given).
-    // `fresh`: a new object, or one kept by its connection after it was
-    // dropped, so its state is cleared already.
+    // `fresh`: a new object, or a one-shot statement kept for the thread's
+    // next one after its drop, so its state is cleared already.
     SQLStatement& InitOn_(const xpp::Value& sql, std::shared_ptr<SQLConnection> connection, bool fresh = false);
 
     // ---- lifecycle
