@@ -356,7 +356,7 @@ void* ArrayBatch::PlaceBytes(size_t bytes) {
 }
 
 void ArrayBatch::MoveText(Value& v) {
-    auto* text = std::get_if<detail::SharedText>(&v.v_);
+    detail::SharedText* text = v.TextIf();
     if (!text || !text->d_ || text->d_->inBlock) return;
     // Every text of the row was held by it before the first was moved, so
     // an old place met again is the same text, even once it was released.
@@ -606,13 +606,45 @@ void Ref::Set(Value v) const { *cell_ = std::move(v); }
 
 // ------------------------------------------------------------------ Block
 
+namespace detail {
+struct BlockData {
+    std::atomic<uint32_t> refs{1};
+    const Block::Fn fn;
+};
+}  // namespace detail
+
 Block::Block(Fn fn) {
-    if (fn) fn_ = std::make_shared<const Fn>(std::move(fn));
+    if (fn) d_ = new detail::BlockData{{1}, std::move(fn)};
+}
+
+Block::Block(const Block& other) noexcept : d_(other.d_) {
+    if (d_) d_->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+Block& Block::operator=(const Block& other) noexcept {
+    if (other.d_) other.d_->refs.fetch_add(1, std::memory_order_relaxed);
+    if (d_) Drop();
+    d_ = other.d_;
+    return *this;
+}
+
+Block& Block::operator=(Block&& other) noexcept {
+    if (this != &other) {
+        if (d_) Drop();
+        d_ = other.d_;
+        other.d_ = nullptr;
+    }
+    return *this;
+}
+
+void Block::Drop() noexcept {
+    if (d_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete d_;
+    d_ = nullptr;
 }
 
 Value Block::Eval(Args& args) const {
-    if (!fn_) return RuntimeError(EG_NOMETHOD, 1004, "EVAL", Array());
-    return (*fn_)(args);
+    if (!d_) return RuntimeError(EG_NOMETHOD, 1004, "EVAL", Array());
+    return d_->fn(args);
 }
 
 Value Block::Eval(Args&& args) const { return Eval(args); }
@@ -630,8 +662,73 @@ void Args::Put(size_t n, Value v) {
 // ------------------------------------------------------------------ Value
 
 char Value::Type() const {
-    static const char kTypes[] = {'U', 'C', 'N', 'D', 'L', 'A', 'B', 'O'};
-    return kTypes[v_.index()];
+    static const char kTypes[] = {'U', 'C', 'N', 'D', 'L', 'C', 'A', 'B', 'O'};
+    return kTypes[kind_];
+}
+
+void Value::AddRef() const noexcept {
+    switch (kind_) {
+        case kText: u_.text.d_->refs.fetch_add(1, std::memory_order_relaxed); break;
+        case kArray:
+            if (u_.arr.d_) u_.arr.Counts()->refs.fetch_add(1, std::memory_order_relaxed);
+            break;
+        case kBlock:
+            if (u_.blk.d_) u_.blk.d_->refs.fetch_add(1, std::memory_order_relaxed);
+            break;
+        case kObject: u_.obj->valueRefs_.fetch_add(1, std::memory_order_relaxed); break;
+        default: break;
+    }
+}
+
+void Value::Release() noexcept {
+    switch (kind_) {
+        case kText: u_.text.~SharedText(); break;
+        case kArray: u_.arr.~Array(); break;
+        case kBlock: u_.blk.~Block(); break;
+        case kObject: {
+            Object* o = u_.obj;
+            // not the last holder: the count alone goes down
+            uint32_t n = o->valueRefs_.load(std::memory_order_relaxed);
+            while (n > 1)
+                if (o->valueRefs_.compare_exchange_weak(n, n - 1, std::memory_order_acq_rel)) break;
+            if (n <= 1) {
+                // perhaps the last: decided under the lock, while the shared
+                // reference still keeps the object
+                ObjectRef last;
+                {
+                    std::lock_guard<std::mutex> g(o->valueLock_);
+                    if (o->valueRefs_.fetch_sub(1, std::memory_order_acq_rel) == 1) last = std::move(o->self_);
+                }
+            }
+            break;
+        }
+        default: break;
+    }
+    kind_ = kNil;
+    u_.bits = 0;
+}
+
+void Value::SetObject(ObjectRef o) {
+    Object* p = o.get();
+    uint32_t n = p->valueRefs_.load(std::memory_order_acquire);
+    bool counted = false;
+    while (n >= 1 && !counted) counted = p->valueRefs_.compare_exchange_weak(n, n + 1, std::memory_order_acq_rel);
+    if (!counted) {
+        std::lock_guard<std::mutex> g(p->valueLock_);
+        // the shared reference is in place before the count says so
+        if (p->valueRefs_.load(std::memory_order_acquire) == 0) p->self_ = std::move(o);
+        p->valueRefs_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    u_.obj = p;
+    kind_ = kObject;
+}
+
+std::string* Value::MutableStr() {
+    if (kind_ == kText) return u_.text.Mutable();
+    if (kind_ != kChar) return nullptr;
+    new (&u_.text) detail::SharedText();
+    kind_ = kText;
+    return u_.text.Mutable();
 }
 
 namespace detail {
@@ -688,36 +785,18 @@ std::string* SharedText::Mutable() {
 
 const std::string& Value::Str() const {
     static const std::string kEmpty;
-    if (auto* s = std::get_if<detail::SharedText>(&v_)) return s->Get();
-    return kEmpty;
+    return kind_ == kText ? u_.text.Get() : kEmpty;
 }
-Number Value::Num() const {
-    if (auto* n = std::get_if<Number>(&v_)) return *n;
-    return Number();
-}
-bool Value::Log() const {
-    if (auto* b = std::get_if<bool>(&v_)) return *b;
-    return false;
-}
-Date Value::Dat() const {
-    if (auto* d = std::get_if<Date>(&v_)) return *d;
-    return Date();
-}
-Array Value::Arr() const {
-    if (auto* a = std::get_if<Array>(&v_)) return *a;
-    return Array();
-}
-Block Value::Blk() const {
-    if (auto* b = std::get_if<Block>(&v_)) return *b;
-    return Block();
-}
+Array Value::Arr() const { return kind_ == kArray ? u_.arr : Array(); }
+Block Value::Blk() const { return kind_ == kBlock ? u_.blk : Block(); }
 const void* Value::Identity() const {
-    if (auto* a = std::get_if<Array>(&v_)) return a->Identity();
-    if (auto* o = std::get_if<ObjectRef>(&v_)) return o->get();
+    if (kind_ == kArray) return u_.arr.Identity();
+    if (kind_ == kObject) return u_.obj;
     return nullptr;
 }
 ObjectRef Value::Obj() const {
-    if (auto* o = std::get_if<ObjectRef>(&v_)) return *o;
+    // a holder of the object: its shared reference stays while this value does
+    if (kind_ == kObject) return u_.obj->self_;
     return nullptr;
 }
 

@@ -256,3 +256,138 @@ TEST(Sync, ASyncMethodKeepsOtherThreadsOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// An object that counts its lives.
+std::atomic<int> g_counted{0};
+class Counted : public Object {
+public:
+    Counted() { ++g_counted; }
+    ~Counted() override {
+        alive = false;
+        --g_counted;
+    }
+    static Class& ClassObject() {
+        static ClassSlot slot;
+        return slot.Get("Counted", nullptr);
+    }
+    Class& classObject() const override { return ClassObject(); }
+    std::atomic<bool> alive{true};
+};
+
+}  // namespace
+
+TEST(ObjectValues, AValueKeepsItsObjectUntilTheLastCopyGoes) {
+    ASSERT_EQ(g_counted.load(), 0);
+    Value held;
+    const void* identity = nullptr;
+    {
+        auto made = std::make_shared<Counted>();
+        identity = made.get();
+        held = Value(made);
+    }
+    EXPECT_EQ(g_counted.load(), 1) << "only a value holds it now";
+    EXPECT_EQ(held.Identity(), identity);
+    EXPECT_EQ(held.As<Counted>().get(), identity);
+    Value copy = held;
+    Value moved = std::move(held);
+    EXPECT_TRUE(held.IsNil());  // NOLINT: what a move leaves is read on purpose
+    moved = Value();
+    EXPECT_EQ(g_counted.load(), 1) << "the copy still holds it";
+    {
+        // a value made again from a reference while values hold it
+        ObjectRef again = copy.Obj();
+        Value second(again);
+        EXPECT_EQ(second.Identity(), identity);
+    }
+    copy = Value(5);
+    EXPECT_EQ(g_counted.load(), 0) << "the last value let it go";
+
+    // an array holding the only reference frees it with the array
+    {
+        Array list{Value(std::make_shared<Counted>()), Value(std::make_shared<Counted>())};
+        EXPECT_EQ(g_counted.load(), 2);
+        list.Remove(1);
+        EXPECT_EQ(g_counted.load(), 1);
+    }
+    EXPECT_EQ(g_counted.load(), 0);
+}
+
+// Values of one object made, copied and let go from many threads at once,
+// the count crossing zero all the time: the object lives while anything
+// holds it and goes exactly once.
+TEST(ObjectValues, ValuesOfOneObjectComeAndGoOnManyThreads) {
+    ASSERT_EQ(g_counted.load(), 0);
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 20000;
+    Value shared;  // read by every thread, set before they start
+    {
+        auto object = std::make_shared<Counted>();
+        shared = Value(object);
+        std::latch start(kThreads);
+        std::vector<std::thread> threads;
+        std::atomic<int> seenDead{0};
+        for (int t = 0; t < kThreads; ++t) {
+            // half the threads hold a reference of their own and make values
+            // from it (the first holder's arrival); the others copy the shared
+            // value (a holder among others)
+            ObjectRef own = t % 2 == 0 ? ObjectRef(object) : nullptr;
+            threads.emplace_back([&, own, t] {
+                start.arrive_and_wait();
+                for (int i = 0; i < kRounds; ++i) {
+                    Value v = own ? Value(own) : (t == 1 && i % 100 == 0 ? Value() : shared);
+                    Value w = v;
+                    if (auto c = w.As<Counted>(); c && !c->alive) ++seenDead;
+                }
+            });
+        }
+        // meanwhile the shared value goes and comes back
+        for (int i = 0; i < 1000; ++i) {
+            Value keep = shared;
+            shared = Value();
+            shared = keep;
+        }
+        for (auto& th : threads) th.join();
+        EXPECT_EQ(seenDead.load(), 0);
+        EXPECT_EQ(g_counted.load(), 1);
+    }
+    EXPECT_EQ(g_counted.load(), 1) << "the shared value still holds it";
+    shared = Value();
+    EXPECT_EQ(g_counted.load(), 0);
+}
+
+// Threads that each hold a reference of their own make values from it and
+// let them go, so the count of values crosses zero all the time; in the
+// end they hold the object through values only. A value always reaches
+// its object, and the object goes once the last holder of either kind is
+// gone.
+TEST(ObjectValues, TheLastHolderOfEitherKindFreesTheObject) {
+    ASSERT_EQ(g_counted.load(), 0);
+    std::atomic<int> lost{0};
+    for (int round = 0; round < 100; ++round) {
+        auto object = std::make_shared<Counted>();
+        std::latch start(4);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([own = ObjectRef(object), &start, &lost]() mutable {
+                start.arrive_and_wait();
+                for (int i = 0; i < 5000; ++i) {
+                    Value v(own);
+                    if (!v.As<Counted>()) ++lost;
+                }
+                Value v(own);
+                own.reset();
+                for (int i = 0; i < 50; ++i) {
+                    Value w = v;
+                    v = w;
+                    if (!w.As<Counted>()) ++lost;
+                }
+            });
+        }
+        object.reset();
+        for (auto& th : threads) th.join();
+        ASSERT_EQ(g_counted.load(), 0) << "round " << round;
+    }
+    EXPECT_EQ(lost.load(), 0);
+}

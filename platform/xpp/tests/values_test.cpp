@@ -44,6 +44,64 @@ TEST(Values, TypesAndReaders) {
     EXPECT_TRUE(Value(3).Dat().IsEmpty());
 }
 
+// Every kind of value copied, moved, assigned over every other kind and
+// swapped through assignments comes out as it went in: its type, its
+// contents, a number's decimals, the very array or block.
+TEST(Values, EveryKindKeepsItselfThroughCopiesMovesAndAssignments) {
+    Array array{1, "two"};
+    Block block([](Args&) { return Value(7); });
+    const std::vector<Value> kinds = {Value(),
+                                      Value(""),
+                                      Value("text"),
+                                      Value(-42),
+                                      Value(Number::Double(12.5, 3)),
+                                      Value(Date::FromYMD(2024, 2, 29)),
+                                      Value(true),
+                                      Value(false),
+                                      Value(array),
+                                      Value(block),
+                                      Value(Error::New())};
+    auto same = [](const Value& a, const Value& b) {
+        if (a.Type() != b.Type()) return false;
+        switch (a.Type()) {
+            case 'C': return a.Str() == b.Str();
+            case 'N': return a.Num().IsInteger() == b.Num().IsInteger() && a.Num().Decimals() == b.Num().Decimals() &&
+                             a.Dbl() == b.Dbl();
+            case 'D': return a.Dat() == b.Dat();
+            case 'L': return a.Log() == b.Log();
+            case 'A': case 'O': return a.Identity() == b.Identity();
+            case 'B': return a.Blk().Same(b.Blk());
+            default: return true;
+        }
+    };
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        SCOPED_TRACE(i);
+        Value copy = kinds[i];
+        EXPECT_TRUE(same(copy, kinds[i]));
+        Value moved = std::move(copy);
+        EXPECT_TRUE(same(moved, kinds[i]));
+        EXPECT_TRUE(copy.IsNil());  // NOLINT: what a move leaves is read on purpose
+        for (const Value& other : kinds) {
+            Value target = other;
+            target = kinds[i];
+            EXPECT_TRUE(same(target, kinds[i]));
+            target = other;
+            EXPECT_TRUE(same(target, other));
+            Value from = kinds[i];
+            target = std::move(from);
+            EXPECT_TRUE(same(target, kinds[i]));
+        }
+        Value self = kinds[i];
+        Value& alias = self;
+        self = alias;
+        self = std::move(alias);
+        EXPECT_TRUE(same(self, kinds[i]));
+    }
+    EXPECT_EQ(kinds[4].Num().Decimals(), 3);
+    EXPECT_EQ(kinds[9].Blk()().Int(), 7);
+    EXPECT_EQ(kinds[8].Arr().Len(), 2u);
+}
+
 TEST(Values, DatesKeepAnEmptyDateApart) {
     Date empty;
     Date d = Date::FromYMD(2000, 2, 29);

@@ -59,7 +59,14 @@ public:
     std::recursive_mutex& SyncLock() const { return sync_; }
 
 private:
+    friend class Value;
     mutable std::recursive_mutex sync_;
+    // Values holding the object count here and share one reference to
+    // it, kept while any of them is left; the lock guards the first
+    // holder's arrival and the last one's leaving.
+    std::atomic<uint32_t> valueRefs_{0};
+    std::mutex valueLock_;
+    ObjectRef self_;
 };
 
 // A method that a class answers to a send by name.

@@ -13,9 +13,9 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <utility>
 #include <vector>
 
@@ -67,6 +67,7 @@ public:
     int Decimals() const { return isInt_ ? 0 : dec_; }
 
 private:
+    friend class Value;
     union {
         int64_t i_ = 0;  // an integer
         double d_;       // a double
@@ -78,6 +79,7 @@ private:
 namespace detail {
 struct ArrayData;
 struct BlockData;
+struct ValueAccess;
 
 // The counts at the start of every array's header.
 struct ArrayCounts {
@@ -111,6 +113,7 @@ public:
 
 private:
     friend class xpp::ArrayBatch;
+    friend class xpp::Value;
     void Drop() noexcept;
     TextData* d_ = nullptr;
 };
@@ -178,6 +181,7 @@ public:
 
 private:
     friend class ArrayBatch;
+    friend class Value;
     explicit Array(detail::ArrayData* d) : d_(d) {}
     void Drop() noexcept;
     detail::ArrayCounts* Counts() const { return reinterpret_cast<detail::ArrayCounts*>(d_); }
@@ -254,66 +258,132 @@ public:
     using Fn = std::function<Value(Args&)>;
     Block() = default;
     Block(Fn fn);  // NOLINT: implicit by design
-    bool IsSet() const { return static_cast<bool>(fn_); }
+    Block(const Block& other) noexcept;
+    Block(Block&& other) noexcept : d_(other.d_) { other.d_ = nullptr; }
+    Block& operator=(const Block& other) noexcept;
+    Block& operator=(Block&& other) noexcept;
+    ~Block() {
+        if (d_) Drop();
+    }
+    bool IsSet() const { return d_ != nullptr; }
     Value Eval(Args& args) const;
     Value Eval(Args&& args) const;
     template <class... T>
     Value operator()(T&&... args) const;
-    bool Same(const Block& other) const { return fn_ == other.fn_; }
+    bool Same(const Block& other) const { return d_ == other.d_; }
 
 private:
-    std::shared_ptr<const Fn> fn_;
+    friend class Value;
+    void Drop() noexcept;
+    detail::BlockData* d_ = nullptr;
 };
 
 // Any runtime value. The type letters are those of ValType().
+//
+// A value is 16 bytes: eight of payload (a number's bits, a date, a logical,
+// or the one pointer of a text, array, code block or object) and its kind.
+// Moving a value moves those bytes and leaves NIL behind.
 class Value {
 public:
-    Value() = default;
-    Value(Nil) {}
-    Value(bool b) : v_(b) {}
-    Value(int i) : v_(Number(i)) {}
-    Value(long i) : v_(Number(static_cast<int64_t>(i))) {}
-    Value(long long i) : v_(Number(static_cast<int64_t>(i))) {}
-    Value(unsigned i) : v_(Number(static_cast<int64_t>(i))) {}
-    Value(unsigned long i) : v_(Number(static_cast<int64_t>(i))) {}
-    Value(unsigned long long i) : v_(Number(static_cast<int64_t>(i))) {}
-    Value(double d) : v_(Number::FromDouble(d)) {}
-    Value(Number n) : v_(n) {}
-    Value(const char* s) : v_(detail::SharedText(std::string(s))) {}
-    Value(std::string s) : v_(detail::SharedText(std::move(s))) {}
-    Value(std::string_view s) : v_(detail::SharedText(std::string(s))) {}
-    Value(Date d) : v_(d) {}
-    Value(Array a) : v_(std::move(a)) {}
-    Value(Block b) : v_(std::move(b)) {}
+    Value() noexcept { u_.bits = 0; }
+    Value(Nil) noexcept : Value() {}
+    Value(bool b) noexcept : kind_(kLogical) {
+        u_.bits = 0;
+        u_.log = b;
+    }
+    Value(int i) noexcept : Value(Number(i)) {}
+    Value(long i) noexcept : Value(Number(static_cast<int64_t>(i))) {}
+    Value(long long i) noexcept : Value(Number(static_cast<int64_t>(i))) {}
+    Value(unsigned i) noexcept : Value(Number(static_cast<int64_t>(i))) {}
+    Value(unsigned long i) noexcept : Value(Number(static_cast<int64_t>(i))) {}
+    Value(unsigned long long i) noexcept : Value(Number(static_cast<int64_t>(i))) {}
+    Value(double d) : Value(Number::FromDouble(d)) {}
+    Value(Number n) noexcept : kind_(kNumber), numInt_(n.isInt_), numDec_(static_cast<uint8_t>(n.dec_)) {
+        if (n.isInt_) u_.bits = n.i_;
+        else u_.dbl = n.d_;
+    }
+    Value(const char* s) : Value(detail::SharedText(std::string(s))) {}
+    Value(std::string s) : Value(detail::SharedText(std::move(s))) {}
+    Value(std::string_view s) : Value(detail::SharedText(std::string(s))) {}
+    Value(Date d) noexcept : kind_(kDate) {
+        u_.bits = 0;
+        u_.jd = d.Julian();
+    }
+    Value(Array a) noexcept : kind_(kArray) {
+        u_.bits = 0;
+        new (&u_.arr) Array(std::move(a));
+    }
+    Value(Block b) noexcept : kind_(kBlock) {
+        u_.bits = 0;
+        new (&u_.blk) Block(std::move(b));
+    }
     template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
     Value(std::shared_ptr<T> o) {
-        if (o) v_ = ObjectRef(std::move(o));
+        u_.bits = 0;
+        if (o) SetObject(ObjectRef(std::move(o)));
+    }
+    Value(const Value& other) : kind_(other.kind_), numInt_(other.numInt_), numDec_(other.numDec_) {
+        u_.bits = other.u_.bits;
+        if (kind_ >= kText) AddRef();
+    }
+    Value(Value&& other) noexcept : kind_(other.kind_), numInt_(other.numInt_), numDec_(other.numDec_) {
+        u_.bits = other.u_.bits;
+        other.kind_ = kNil;
+    }
+    Value& operator=(const Value& other) {
+        if (this != &other) {
+            Value copy(other);
+            Swap(copy);
+        }
+        return *this;
+    }
+    Value& operator=(Value&& other) noexcept {
+        if (this != &other) {
+            Value moved(std::move(other));
+            Swap(moved);
+        }
+        return *this;
+    }
+    ~Value() {
+        if (kind_ >= kText) Release();
     }
 
     // "C", "N", "D", "L", "A", "B", "O" or "U" as a character.
     char Type() const;
-    bool IsNil() const { return v_.index() == 0; }
-    bool IsChar() const { return v_.index() == 1; }
-    bool IsNum() const { return v_.index() == 2; }
-    bool IsDate() const { return v_.index() == 3; }
-    bool IsLogical() const { return v_.index() == 4; }
-    bool IsArray() const { return v_.index() == 5; }
-    bool IsBlock() const { return v_.index() == 6; }
-    bool IsObject() const { return v_.index() == 7; }
+    bool IsNil() const { return kind_ == kNil; }
+    bool IsChar() const { return kind_ == kChar || kind_ == kText; }
+    bool IsNum() const { return kind_ == kNumber; }
+    bool IsDate() const { return kind_ == kDate; }
+    bool IsLogical() const { return kind_ == kLogical; }
+    bool IsArray() const { return kind_ == kArray; }
+    bool IsBlock() const { return kind_ == kBlock; }
+    bool IsObject() const { return kind_ == kObject; }
 
     // Readers. On a value of another type they answer the neutral value of
     // the asked type ("", 0, the empty date, .F., a new empty array, an
     // unset block, null): test the type first where it matters.
     const std::string& Str() const;
-    Number Num() const;
+    Number Num() const {
+        Number n;
+        if (kind_ == kNumber) {
+            if (numInt_) {
+                n.i_ = u_.bits;
+            } else {
+                n.isInt_ = false;
+                n.d_ = u_.dbl;
+                n.dec_ = numDec_;
+            }
+        }
+        return n;
+    }
     int64_t Int() const { return Num().AsInt(); }
     double Dbl() const { return Num().AsDouble(); }
-    bool Log() const;
-    Date Dat() const;
+    bool Log() const { return kind_ == kLogical && u_.log; }
+    Date Dat() const { return kind_ == kDate ? Date::FromJulian(u_.jd) : Date(); }
     Array Arr() const;
     // The array of a value of type "A" in place (no new reference); null
     // for any other value.
-    const Array* ArrIf() const { return std::get_if<Array>(&v_); }
+    const Array* ArrIf() const { return kind_ == kArray ? &u_.arr : nullptr; }
     Block Blk() const;
     ObjectRef Obj() const;
     // The array or object a value of type "A" or "O" holds, as an address
@@ -325,15 +395,54 @@ public:
     }
     // The bytes of a character value, for callees that fill a buffer in
     // place (native calls); null for a value of another type.
-    std::string* MutableStr() {
-        auto* text = std::get_if<detail::SharedText>(&v_);
-        return text ? text->Mutable() : nullptr;
-    }
+    std::string* MutableStr();
 
 private:
     friend class ArrayBatch;
-    std::variant<Nil, detail::SharedText, Number, Date, bool, Array, Block, ObjectRef> v_;
+    friend struct detail::ValueAccess;
+    // The kinds, in the order of the type letters; the empty text is a
+    // character value without a text of its own. The kinds from kText on
+    // hold a reference.
+    enum Kind : uint8_t { kNil, kChar, kNumber, kDate, kLogical, kText, kArray, kBlock, kObject };
+
+    explicit Value(detail::SharedText text) noexcept {
+        u_.bits = 0;
+        if (text.d_) {
+            kind_ = kText;
+            new (&u_.text) detail::SharedText(std::move(text));
+        } else {
+            kind_ = kChar;
+        }
+    }
+    void SetObject(ObjectRef o);
+    void AddRef() const noexcept;   // one more holder of the reference
+    void Release() noexcept;        // one holder less
+    void Swap(Value& other) noexcept {
+        std::swap(u_.bits, other.u_.bits);
+        std::swap(kind_, other.kind_);
+        std::swap(numInt_, other.numInt_);
+        std::swap(numDec_, other.numDec_);
+    }
+    // a text whose only pointer is in place: the value owns it
+    detail::SharedText* TextIf() { return kind_ == kText ? &u_.text : nullptr; }
+
+    union Payload {
+        Payload() {}
+        ~Payload() {}
+        int64_t bits;  // every payload is read and written whole through this
+        double dbl;
+        int32_t jd;
+        bool log;
+        detail::SharedText text;
+        Array arr;
+        Block blk;
+        Object* obj;
+    } u_;
+    Kind kind_ = kNil;
+    bool numInt_ = false;
+    uint8_t numDec_ = 0;
 };
+static_assert(sizeof(Value) == 16, "a value is its payload and its kind");
 
 // One argument: a value, or a by-reference cell.
 class Arg {
