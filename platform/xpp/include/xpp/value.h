@@ -79,7 +79,6 @@ private:
 namespace detail {
 struct ArrayData;
 struct BlockData;
-struct ValueAccess;
 
 // The counts at the start of every array's header.
 struct ArrayCounts {
@@ -399,7 +398,6 @@ public:
 
 private:
     friend class ArrayBatch;
-    friend struct detail::ValueAccess;
     // The kinds, in the order of the type letters; the empty text is a
     // character value without a text of its own. The kinds from kText on
     // hold a reference.
