@@ -704,8 +704,6 @@ void Value::Release() noexcept {
         }
         default: break;
     }
-    kind_ = kNil;
-    u_.bits = 0;
 }
 
 void Value::SetObject(ObjectRef o) {

@@ -398,9 +398,9 @@ public:
 
 private:
     friend class ArrayBatch;
-    // The kinds, in the order of the type letters; the empty text is a
-    // character value without a text of its own. The kinds from kText on
-    // hold a reference.
+    // The kinds: those of the type letters, with a character value in two
+    // (kChar, the empty text, holds no text of its own; kText does). The
+    // kinds from kText on hold a reference.
     enum Kind : uint8_t { kNil, kChar, kNumber, kDate, kLogical, kText, kArray, kBlock, kObject };
 
     explicit Value(detail::SharedText text) noexcept {
@@ -414,7 +414,7 @@ private:
     }
     void SetObject(ObjectRef o);
     void AddRef() const noexcept;   // one more holder of the reference
-    void Release() noexcept;        // one holder less
+    void Release() noexcept;        // one holder less (the value is being destroyed)
     void Swap(Value& other) noexcept {
         std::swap(u_.bits, other.u_.bits);
         std::swap(kind_, other.kind_);
