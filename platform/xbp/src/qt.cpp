@@ -3,6 +3,8 @@
 // close request, a drag, a lost focus or a key only queue an event, so
 // pumping Qt is safe anywhere. Changes made on a thread other than Qt's
 // travel as snapshots, posted to the Qt thread without waiting.
+#include <cstdlib>
+
 #include <QAbstractEventDispatcher>
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -604,6 +606,11 @@ void Detach() {
     g_adaptor = nullptr;
 }
 
+// When the process ends with the application still up, windows that
+// statics let go of afterwards must not take their widgets down: Qt's own
+// statics may be gone already. The widgets go with the process.
+void AtProcessEnd() { SetObserver(nullptr); }
+
 void Announce(const WindowRef& w) {
     if (w->IsCreated()) Changed(*w);
     for (auto& c : w->Children()) Announce(c);
@@ -634,6 +641,10 @@ bool StartApplication(const xpp::Value& appWindow) {
             AppDesktop()->Place(xpp::Array{0, 0}, xpp::Array{screen->geometry().width(), screen->geometry().height()});
         SetObserver(g_adaptor);
         Announce(AppDesktop());
+        // registered after the desktop was made, so that it runs before the
+        // desktop (and its list of windows) is destroyed
+        static const bool registered = std::atexit(&AtProcessEnd) == 0;
+        (void)registered;
     }
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread());
     detail::SetPump(

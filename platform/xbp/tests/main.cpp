@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "xbp/testing.h"
 #include "xbp/xbp.h"
 
 // The QApplication is the test's own, so that it (and the font caches it
@@ -14,5 +15,6 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     if (!xbp::StartApplication()) return 2;
+    xbp::testing::SetJournalling(true);  // the tests read the base calls
     return RUN_ALL_TESTS();
 }

@@ -19,6 +19,9 @@ using xpp::Args;
 using xpp::Array;
 using xpp::Value;
 
+// These tests read the base calls the classes make.
+inline const bool kJournalOn = (xt::SetJournalling(true), true);
+
 class ScriptDialog : public XbpDialog {
 public:
     static xpp::Class& ClassObject() {

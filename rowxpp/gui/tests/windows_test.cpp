@@ -270,3 +270,29 @@ TEST(ThemeActive, TheAnswersOfTheThemeAndCommonControlsLibraries) {
     }
     xpp::DllUnload(theme);
 }
+
+// Outside tests nothing is journalled, and a window the program destroyed
+// and let go of is freed with its drawing area and children.
+TEST(Journal, OffUnlessSwitchedOnAndADestroyedDialogLetGoIsFreed) {
+    xt::SetJournalling(false);
+    xt::ClearJournal();
+    std::weak_ptr<xpp::Object> gone, child;
+    {
+        auto d = Dialog(Value(), Array{10, 10}, Array{300, 200});
+        auto sle = xbp::New<XbpSLE>(Args{Value(d->drawingArea()), Value(), Array{5, 5}, Array{100, 20}});
+        sle->create();
+        d->Show();
+        xbp::PostAppEvent(1049999, std::string(100, 'x'), Value(), Value(sle));
+        xpp::Ref mp1, mp2, obj;
+        const int event = xbp::AppEvent(mp1, mp2, obj);
+        obj.Get().As<xbp::Window>()->HandleEvent(event, mp1.Get(), mp2.Get());
+        gone = d;
+        child = sle;
+        d->destroy();
+    }
+    const bool empty = xt::Journal().empty();
+    xt::SetJournalling(true);
+    EXPECT_TRUE(empty);
+    EXPECT_TRUE(gone.expired());
+    EXPECT_TRUE(child.expired());
+}

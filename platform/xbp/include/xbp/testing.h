@@ -17,8 +17,10 @@ struct Call {
     std::weak_ptr<xpp::Object> self;
     xpp::Args args;    // the exact arguments received
 };
+// Nothing is recorded until a test switches the journal on.
 std::vector<Call> Journal();
 void ClearJournal();
+void SetJournalling(bool on);
 
 // Runs when AppEvent finds the queue empty: it may post events; it answers
 // false to say that nothing more will come. Null removes it.

@@ -1,0 +1,32 @@
+// A GUI program that returns from main with windows still open: after an
+// error flash over its main dialog ("flash"), or after a dialog made and
+// destroyed during the run ("destroy"). Run by the exit tests.
+#include <cstring>
+
+#include "rowxpp/gui.h"
+#include "xpp/runtime.h"
+
+using namespace rowxpp;
+using xpp::Array;
+using xpp::Value;
+const Value NIL;
+
+int main(int argc, char** argv) {
+    const bool destroy = argc > 1 && std::strcmp(argv[1], "destroy") == 0;
+    if (!xbp::StartApplication()) return 2;
+    auto m = xbp::New<XbpDialog>(xpp::Args{NIL, NIL, Array{100, 100}, Array{400, 300}});
+    m->create();
+    xpp::SetAppWindow(Value(m));
+    xpp::InitModules();
+    if (destroy) {
+        auto d = xbp::New<XbpDialog>(xpp::Args{NIL, NIL, Array{10, 10}, Array{120, 80}});
+        d->create();
+        d->Show();
+        d->destroy();
+    } else {
+        FLASH_("a\r\nb\r\n", 65535, "SQLError.LOG");
+    }
+    auto o = xbp::New<XbpDialog>(xpp::Args{NIL, NIL, Array{50, 50}, Array{200, 100}});
+    o->create();
+    return 0;
+}
