@@ -142,7 +142,14 @@ int64_t MenuItems::OpenedItem(uint64_t* openings) const {
 // ---------------------------------------------------------------- drag data
 xpp::Class& DragData::ClassObject() {
     static xpp::ClassSlot slot;
-    return slot.Get("XbpDragData", nullptr);
+    return slot.Get("XbpDragData", nullptr, [](xpp::Class& c) {
+        c.AddMessage("GetFormats", [](xpp::Object& o, xpp::Args&) {
+            return xpp::Value(static_cast<DragData&>(o).GetFormats());
+        });
+        c.AddMessage("GetData", [](xpp::Object& o, xpp::Args& a) {
+            return static_cast<DragData&>(o).GetData(static_cast<int>(a.Get(1).Int()));
+        });
+    });
 }
 
 std::shared_ptr<DragData> DragData::New(std::optional<std::string> text, std::vector<std::string> files) {

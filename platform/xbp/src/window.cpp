@@ -322,33 +322,77 @@ WindowRef AppDesktop() {
 }
 
 // ------------------------------------------------------------ class objects
-#define XBP_CLASS_OBJECT(Name, Parent)                                           \
+namespace {
+
+Window& AsWindow(xpp::Object& o) { return dynamic_cast<Window&>(o); }
+
+// What programs send any window by name.
+void WindowMessages(xpp::Class& c) {
+    c.AddMessage("HandleEvent", [](xpp::Object& o, xpp::Args& a) {
+        return AsWindow(o).HandleEvent(static_cast<int>(a.Get(1).Int()), a.Get(2), a.Get(3));
+    });
+    c.AddMessage("SetParent", [](xpp::Object& o, xpp::Args& a) {
+        return a.Passed(1) ? AsWindow(o).SetParent(a.Get(1)) : AsWindow(o).SetParent();
+    });
+    c.AddMessage("CurrentSize", [](xpp::Object& o, xpp::Args&) { return xpp::Value(AsWindow(o).CurrentSize()); });
+    c.AddMessage("MapPoint", [](xpp::Object& o, xpp::Args& a) {
+        return xpp::Value(AsWindow(o).MapPoint(a.Get(1), a.Get(2)));
+    });
+    c.AddMessage("SetPos", [](xpp::Object& o, xpp::Args& a) { return xpp::Value(AsWindow(o).SetPos(a.Get(1))); });
+}
+
+void CrtMessages(xpp::Class& c) {
+    WindowMessages(c);
+    c.AddMessage("presSpace", [](xpp::Object& o, xpp::Args&) {
+        return xpp::Value(xpp::ObjectRef(dynamic_cast<XbpBaseCrt&>(o).presSpace()));
+    });
+    c.AddMessage("InvalidateRect", [](xpp::Object& o, xpp::Args& a) {
+        return xpp::Value(dynamic_cast<XbpBaseCrt&>(o).InvalidateRect(a.Get(1)));
+    });
+}
+
+void MenuMessages(xpp::Class& c) {
+    WindowMessages(c);
+    c.AddMessage("title", [](xpp::Object& o, xpp::Args&) { return dynamic_cast<XbpBaseMenu&>(o).title; });
+    c.AddMessage("_title", [](xpp::Object& o, xpp::Args& a) {
+        return dynamic_cast<XbpBaseMenu&>(o).title = a.Get(1);
+    });
+}
+
+void NoMessages(xpp::Class&) {}
+
+}  // namespace
+
+#define XBP_CLASS_OBJECT(Name, Parent, Messages)                                 \
     xpp::Class& Name::ClassObject() {                                            \
         static xpp::ClassSlot slot;                                              \
         return slot.Get(#Name, Parent, [](xpp::Class& c) { Name::initClass(c); }); \
     }                                                                            \
-    void Name::initClass(xpp::Class& c) { JournalCall(#Name ":initClass", &c, {}); }
+    void Name::initClass(xpp::Class& c) {                                        \
+        Messages(c);                                                             \
+        JournalCall(#Name ":initClass", &c, {});                                 \
+    }
 
-XBP_CLASS_OBJECT(XbpBaseDialog, nullptr)
-XBP_CLASS_OBJECT(XbpDrawingArea, nullptr)
-XBP_CLASS_OBJECT(XbpBaseStatic, nullptr)
-XBP_CLASS_OBJECT(XbpBaseSLE, nullptr)
-XBP_CLASS_OBJECT(XbpBaseSpinbutton, &XbpBaseSLE::ClassObject())
-XBP_CLASS_OBJECT(XbpBaseMLE, nullptr)
-XBP_CLASS_OBJECT(XbpBaseCrt, nullptr)
-XBP_CLASS_OBJECT(XbpBasePresSpace, nullptr)
-XBP_CLASS_OBJECT(XbpBaseMenubar, nullptr)
-XBP_CLASS_OBJECT(XbpBaseMenu, nullptr)
-XBP_CLASS_OBJECT(XbpBaseCombobox, nullptr)
-XBP_CLASS_OBJECT(XbpBaseListBox, nullptr)
-XBP_CLASS_OBJECT(XbpBasePushButton, nullptr)
-XBP_CLASS_OBJECT(XbpBaseTreeView, nullptr)
-XBP_CLASS_OBJECT(XbpBase3State, nullptr)
-XBP_CLASS_OBJECT(XbpBaseTabPage, nullptr)
-XBP_CLASS_OBJECT(XbpBaseScrollBar, nullptr)
-XBP_CLASS_OBJECT(XbpBaseCheckBox, nullptr)
-XBP_CLASS_OBJECT(XbpBaseRadioButton, nullptr)
-XBP_CLASS_OBJECT(XbpBaseTreeViewItem, nullptr)
+XBP_CLASS_OBJECT(XbpBaseDialog, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpDrawingArea, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseStatic, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseSLE, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseSpinbutton, &XbpBaseSLE::ClassObject(), NoMessages)
+XBP_CLASS_OBJECT(XbpBaseMLE, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseCrt, nullptr, CrtMessages)
+XBP_CLASS_OBJECT(XbpBasePresSpace, nullptr, NoMessages)
+XBP_CLASS_OBJECT(XbpBaseMenubar, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseMenu, nullptr, MenuMessages)
+XBP_CLASS_OBJECT(XbpBaseCombobox, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseListBox, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBasePushButton, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseTreeView, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBase3State, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseTabPage, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseScrollBar, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseCheckBox, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseRadioButton, nullptr, WindowMessages)
+XBP_CLASS_OBJECT(XbpBaseTreeViewItem, nullptr, WindowMessages)
 
 xpp::Class& XBPBASEDIALOG() { return XbpBaseDialog::ClassObject(); }
 xpp::Class& XBPBASESTATIC() { return XbpBaseStatic::ClassObject(); }

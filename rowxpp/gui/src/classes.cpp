@@ -49,8 +49,33 @@ xpp::Args FirstArguments(const xpp::Args& args, size_t count) {
     }                                                                                    \
     xpp::Class& FUNCTION() { return Name::ClassObject(); }
 
-ROWXPP_CLASS_FUNCTION(XbpDialog, XbpBaseDialog, XBPDIALOG)
-ROWXPP_CLASS_FUNCTION(XbpCrt, XbpBaseCrt, XBPCRT)
+// The modal members and run, sent by name ("_" + name assigns).
+template <class W>
+void AddModalMessages(xpp::Class& cls) {
+    cls.AddMessage("ShowModal", [](xpp::Object& o, xpp::Args& a) { return static_cast<W&>(o).ShowModal(a.Get(1)); });
+    cls.AddMessage("ModalResult", [](xpp::Object& o, xpp::Args&) { return static_cast<W&>(o).ModalResult; });
+    cls.AddMessage("_ModalResult", [](xpp::Object& o, xpp::Args& a) { return static_cast<W&>(o).ModalResult = a.Get(1); });
+    cls.AddMessage("IsModal", [](xpp::Object& o, xpp::Args&) { return static_cast<W&>(o).IsModal; });
+    cls.AddMessage("_IsModal", [](xpp::Object& o, xpp::Args& a) { return static_cast<W&>(o).IsModal = a.Get(1); });
+}
+
+#define ROWXPP_MODAL_CLASS_FUNCTION(Name, Base, FUNCTION, Before)                        \
+    xpp::Class& Name::ClassObject() {                                                    \
+        static GuiClassSlot slot;                                                        \
+        Before;                                                                          \
+        return MakeClass(slot, #Name, &xbp::Base::ClassObject, &Name::INITCLASS);        \
+    }                                                                                    \
+    xpp::Class& Name::INITCLASS(xpp::Class& cls) {                                       \
+        xbp::Base::initClass(cls);                                                       \
+        AddModalMessages<Name>(cls);                                                     \
+        return cls;                                                                      \
+    }                                                                                    \
+    xpp::Class& FUNCTION() { return Name::ClassObject(); }
+
+ROWXPP_MODAL_CLASS_FUNCTION(XbpDialog, XbpBaseDialog, XBPDIALOG, (void)0)
+// A CRT's space is made through the presentation space's class function,
+// whichever class a program uses first.
+ROWXPP_MODAL_CLASS_FUNCTION(XbpCrt, XbpBaseCrt, XBPCRT, XbpPresSpace::ClassObject())
 ROWXPP_CLASS_FUNCTION(XbpCombobox, XbpBaseCombobox, XBPCOMBOBOX)
 ROWXPP_CLASS_FUNCTION(XbpListBox, XbpBaseListBox, XBPLISTBOX)
 ROWXPP_CLASS_FUNCTION(XbpPushButton, XbpBasePushButton, XBPPUSHBUTTON)
@@ -83,6 +108,12 @@ xpp::Class& XbpPresSpace::ClassObject() {
 }
 xpp::Class& XbpPresSpace::INITCLASS(xpp::Class& cls) {
     xbp::XbpBasePresSpace::initClass(cls);
+    cls.AddMessage("DrawCaptionStr", [](xpp::Object& o, xpp::Args& a) {
+        return static_cast<XbpPresSpace&>(o).DrawCaptionStr(a);
+    });
+    cls.AddMessage("DrawFormattedStr", [](xpp::Object& o, xpp::Args& a) {
+        return static_cast<XbpPresSpace&>(o).DrawFormattedStr(a);
+    });
     return cls;
 }
 xpp::Class& XBPPRESSPACE() { return XbpPresSpace::ClassObject(); }

@@ -28,14 +28,19 @@ struct DestroyAtEnd {
     }
 };
 
-void ShowDialog(const xbp::WindowRef& appWindow, const std::vector<std::string>& lines, const xpp::Value& title) {
+void ShowDialog(const xpp::Value& appWindow, const std::vector<std::string>& lines, const xpp::Value& title) {
     size_t longest = 0;
     for (auto& l : lines) longest = std::max(longest, l.size());
-    xpp::Array parentSize = appWindow->CurrentSize();
+    // the application window's size: a window of the library directly, any
+    // other object by name
+    const auto window = appWindow.As<xbp::Window>();
+    const xpp::Value size = window ? xpp::Value(window->CurrentSize()) : xpp::Send(appWindow, "currentSize");
+    if (!size.IsArray()) return;
+    const xpp::Array parentSize = size.Arr();
     FlashFrame f = FlashFrameOf(lines.size(), longest, parentSize.Get(1).Dbl(), parentSize.Get(2).Dbl());
 
     DestroyAtEnd guard;
-    guard.dialog = xbp::New<XbpDialog>(xpp::Args{xpp::Value(appWindow), xpp::Value(), xpp::Array{f.x, f.y},
+    guard.dialog = xbp::New<XbpDialog>(xpp::Args{appWindow, xpp::Value(), xpp::Array{f.x, f.y},
                                                  xpp::Array{f.width, f.height}, xpp::Value(), false});
     XbpDialog& dlg = *guard.dialog;
     dlg.border = 9;
@@ -104,12 +109,7 @@ xpp::Value FLASH_(const xpp::Value& text, const xpp::Value& rc, const xpp::Value
         std::vector<std::string> lines = FlashLines(body);
         // a text without CR LF has no line to show
         if (lines.empty()) return xpp::Value();
-        auto window = appWindow.As<xbp::Window>();
-        if (!window) {
-            xpp::RuntimeError(xpp::EG_NOMETHOD, 1004, "currentSize", xpp::Array{appWindow});
-            return xpp::Value();
-        }
-        ShowDialog(window, lines, title);
+        ShowDialog(appWindow, lines, title);
     } else {
         xpp::Alert(xpp::StrTran(body, kCrLf, ";"));
     }

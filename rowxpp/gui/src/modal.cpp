@@ -31,14 +31,15 @@ ModalTarget Target(const xpp::Value& oDlg) {
     return t;
 }
 
-// oXbp:HandleEvent(nEvent, mp1, mp2), sent without looking: every event
-// comes with a target window; anything else is the runtime's error.
+// oXbp:HandleEvent(nEvent, mp1, mp2), sent without looking: a window of
+// the library directly, any other target by name (a target that does not
+// answer it raises the runtime's error).
 void Dispatch(const xpp::Value& target, int event, const xpp::Value& mp1, const xpp::Value& mp2) {
     if (auto w = target.As<xbp::Window>()) {
         w->HandleEvent(event, mp1, mp2);
         return;
     }
-    xpp::RuntimeError(xpp::EG_NOMETHOD, 1004, "HandleEvent", xpp::Array{target});
+    xpp::Send(target, "HandleEvent", xpp::Args{event, mp1, mp2});
 }
 
 xpp::Value ShowModalOf(ModalWindow& self, const xpp::Value& me, const xpp::Value& oFocus) {

@@ -211,3 +211,49 @@ TEST(GuiClasses, ACrtTakesItsPresentationSpaceOfThisLibrarysClass) {
     EXPECT_TRUE(ps->isDerivedFrom("XbpPresSpace"));
     EXPECT_NE(std::dynamic_pointer_cast<XbpPresSpace>(ps), nullptr);
 }
+
+// Messages programs send by name, in any case: each answers what the C++
+// member answers ("_" + name assigns).
+TEST(GuiClasses, MessagesSentByNameAnswerAsTheDirectCalls) {
+    auto dlg = xbp::New<XbpDialog>(Args{Value(), Value(), Array{10, 20}, Array{300, 200}});
+    dlg->create();
+    auto crt = xbp::New<XbpCrt>();
+    crt->create();
+    auto menu = xbp::New<XbpMenu>();
+    menu->title = "~File";
+    auto drag = xbp::DragData::New(std::string("text"), {"/tmp/a.txt"});
+    const Value d(dlg), c(crt), m(menu), g(drag);
+    struct Case {
+        const char* what;
+        std::function<Value()> sent, direct;
+    };
+    const std::vector<Case> cases = {
+        {"CurrentSize", [&] { return xpp::Send(d, "cURRENTsIZE"); }, [&] { return Value(dlg->CurrentSize()); }},
+        {"MapPoint", [&] { return xpp::Send(d, "mappoint", Args{Value(), Array{3, 4}}); },
+         [&] { return Value(dlg->MapPoint(Value(), Array{3, 4})); }},
+        {"SetParent", [&] { return xpp::Send(d, "SETPARENT"); }, [&] { return dlg->SetParent(); }},
+        {"HandleEvent", [&] { return xpp::Send(c, "handleEvent", Args{1049998, 1, 2}); },
+         [&] { return crt->HandleEvent(1049998, 1, 2); }},
+        {"SetPos", [&] { return xpp::Send(d, "setPos", Args{Array{15, 25}}); },
+         [&] { return Value(dlg->SetPos(Array{15, 25})); }},
+        {"IsModal", [&] { return xpp::Send(d, "ismodal"); }, [&] { return dlg->IsModal; }},
+        {"_ModalResult", [&] { return xpp::Send(c, "_MODALRESULT", Args{7}); }, [&] { return crt->ModalResult; }},
+        {"ModalResult", [&] { return xpp::Send(c, "modalresult"); }, [&] { return Value(7); }},
+        {"presSpace", [&] { return xpp::Send(c, "PRESSPACE"); }, [&] { return Value(crt->presSpace()); }},
+        {"InvalidateRect", [&] { return xpp::Send(c, "invalidaterect", Args{Array{0, 0, 8, 8}}); },
+         [&] { return Value(crt->InvalidateRect(Array{0, 0, 8, 8})); }},
+        {"title", [&] { return xpp::Send(m, "TITLE"); }, [&] { return menu->title; }},
+        {"_title", [&] { return xpp::Send(m, "_Title", Args{"~Edit"}); }, [&] { return menu->title; }},
+        {"GetFormats", [&] { return xpp::Send(g, "getformats"); }, [&] { return Value(drag->GetFormats()); }},
+        {"GetData", [&] { return xpp::Send(g, "GETDATA", Args{1}); }, [&] { return drag->GetData(1); }},
+    };
+    for (const Case& k : cases) {
+        const Value sent = k.sent();
+        EXPECT_EQ(xpp::Var2Char(sent), xpp::Var2Char(k.direct())) << k.what;
+        if (sent.IsObject()) {
+            EXPECT_EQ(sent.Obj(), k.direct().Obj()) << k.what;
+        }
+    }
+    EXPECT_EQ(xpp::Var2Char(dlg->CurrentPos()), xpp::Var2Char(Array{15, 25}));
+    EXPECT_EQ(menu->title.Str(), "~Edit");
+}

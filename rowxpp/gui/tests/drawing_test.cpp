@@ -221,3 +221,18 @@ TEST_F(Drawing, ArgumentErrorsRaiseInOrderWithTheFiveParametersThenAnswerFalse) 
         }
     }
 }
+
+// The two drawing methods sent by name draw what the direct calls draw.
+TEST_F(Drawing, DrawCaptionStrAndDrawFormattedStrAnswerByName) {
+    const Value ps(ps_);
+    EXPECT_TRUE(ps_->DrawCaptionStr(Args{Array{10, 10}, Value(), "~Save"}).Log());
+    const auto direct = Draws();
+    EXPECT_TRUE(xpp::Send(ps, "drawcaptionSTR", Args{Array{10, 10}, Value(), "~Save"}).Log());
+    EXPECT_EQ(Draws(), direct);
+    ASSERT_FALSE(direct.empty());
+    const Args formatted{Array{0, 60}, Array{100, 0}, "a" + std::string(1, '\t') + "b", 64, 8};
+    const Value r = ps_->DrawFormattedStr(formatted);
+    const auto directFormatted = Draws();
+    EXPECT_EQ(xpp::Var2Char(xpp::Send(ps, "DRAWFORMATTEDSTR", formatted)), xpp::Var2Char(r));
+    EXPECT_EQ(Draws(), directFormatted);
+}

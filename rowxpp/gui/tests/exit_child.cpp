@@ -1,6 +1,9 @@
 // A GUI program that returns from main with windows still open: after an
 // error flash over its main dialog ("flash"), or after a dialog made and
-// destroyed during the run ("destroy"). Run by the exit tests.
+// destroyed during the run ("destroy"). With "crt" it makes a CRT before any
+// other class of the library and checks its space: status 3 when the space
+// is not of the library's class, 4 when it does not draw a caption sent by
+// name. Run by the exit tests.
 #include <cstring>
 
 #include "rowxpp/gui.h"
@@ -14,6 +17,14 @@ const Value NIL;
 int main(int argc, char** argv) {
     const bool destroy = argc > 1 && std::strcmp(argv[1], "destroy") == 0;
     if (!xbp::StartApplication()) return 2;
+    if (argc > 1 && std::strcmp(argv[1], "crt") == 0) {
+        auto crt = xbp::New<XbpCrt>();
+        crt->create();
+        auto ps = crt->presSpace();
+        if (!ps || ps->className() != "XbpPresSpace" || !std::dynamic_pointer_cast<XbpPresSpace>(ps)) return 3;
+        const Value r = xpp::Send(Value(ps), "DrawCaptionStr", xpp::Args{Array{10, 10}, NIL, "~Save"});
+        return r.IsLogical() && r.Log() ? 0 : 4;
+    }
     auto m = xbp::New<XbpDialog>(xpp::Args{NIL, NIL, Array{100, 100}, Array{400, 300}});
     m->create();
     xpp::SetAppWindow(Value(m));

@@ -30,4 +30,4 @@ class ProgramEnd : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ProgramEnd, ReturnsFromMainWithStatusZero) { EXPECT_EQ(RunChild(GetParam()), 0); }
 
-INSTANTIATE_TEST_SUITE_P(WindowsStillOpen, ProgramEnd, ::testing::Values("flash", "destroy"));
+INSTANTIATE_TEST_SUITE_P(WindowsStillOpen, ProgramEnd, ::testing::Values("flash", "destroy", "crt"));
