@@ -23,21 +23,32 @@ bool CanMeasure() { return QGuiApplication::instance() != nullptr; }
 
 QFont SpaceFont(const XbpBasePresSpace& ps) { return QtFont(ps.FontCompoundName()); }
 
-// Tabs to blanks up to the next stop every `every` characters.
-QString ExpandTabs(const QString& text, int every) {
-    QString out;
-    int column = 0;
-    for (QChar c : text) {
-        if (c == '\t') {
-            int n = every - column % every;
-            out.append(QString(n, ' '));
-            column += n;
-        } else {
-            out.append(c);
-            column = c == '\n' ? 0 : column + 1;
+// Text with tabs, drawn line by line: each tab moves to the first stop right
+// of the text before it, the stops `stop` pixels apart from the left edge
+// of `box`. Lines are single lines one line spacing apart, placed in the box
+// as `flags` says vertically. Answers the height of the lines drawn.
+int DrawWithTabStops(QPainter& p, const QRect& box, int flags, const QString& text, int stop) {
+    const QFontMetrics fm(p.font());
+    QStringList lines = text.split('\n');
+    for (QString& l : lines)
+        if (l.endsWith('\r')) l.chop(1);
+    const int height = fm.lineSpacing() * static_cast<int>(lines.size());
+    int y = box.top();
+    if (flags & Qt::AlignBottom) y = box.bottom() + 1 - height;
+    else if (flags & Qt::AlignVCenter) y = box.top() + (box.height() - height) / 2;
+    const int lineFlags = (flags & Qt::TextShowMnemonic) | Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+    for (const QString& line : lines) {
+        int x = box.left();
+        const QStringList pieces = line.split('\t');
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            if (i > 0) x = box.left() + ((x - box.left()) / stop + 1) * stop;
+            QRect drawn;
+            p.drawText(QRect(x, y, std::max(box.right() + 1 - x, 0), fm.lineSpacing()), lineFlags, pieces[i], &drawn);
+            if (!pieces[i].isEmpty()) x = drawn.right() + 1;
         }
+        y += fm.lineSpacing();
     }
-    return out;
+    return height;
 }
 
 // The native library names that lead here.
@@ -88,10 +99,13 @@ int DrawTextA(int64_t hDC, const char* text, int length, const int32_t* rect, ui
     if (tabStop || !(format & DT_NOPREFIX)) flags |= Qt::TextShowMnemonic;
     const bool clip = tabStop || !(format & DT_NOCLIP);
 
-    QString q = kivqt::ToQ(bytes);
-    if (format & DT_EXPANDTABS) {
-        int every = tabStop ? static_cast<int>((format >> 8) & 0xFF) : 8;
-        q = xbp::ExpandTabs(q, every > 0 ? every : 8);
+    const QString q = kivqt::ToQ(bytes);
+    // tab stops every n average character widths of the space's font
+    // (8 without DT_TABSTOP)
+    int every = 0;
+    if ((format & DT_EXPANDTABS) && q.contains('\t')) {
+        every = tabStop ? static_cast<int>((format >> 8) & 0xFF) : 8;
+        if (every <= 0) every = 8;
     }
     const QRect box(QPoint(rect[0], rect[1]), QPoint(rect[2] - 1, rect[3] - 1));
     const QFont font = xbp::SpaceFont(*ps);  // before Paint takes the space's lock
@@ -101,6 +115,11 @@ int DrawTextA(int64_t hDC, const char* text, int length, const int32_t* rect, ui
         p.setFont(font);
         p.setPen(Qt::black);
         if (clip) p.setClipRect(box);
+        if (every) {
+            const int stop = std::max(1, every * QFontMetrics(font).averageCharWidth());
+            height = xbp::DrawWithTabStops(p, box, flags, q, stop);
+            return;
+        }
         QRect drawn;
         p.drawText(box, flags, q, &drawn);
         height = drawn.height();

@@ -30,6 +30,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcutEvent>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
@@ -265,11 +266,41 @@ protected:
     }
 };
 
+// A menu caption as Qt shows it: "~" marks the character to underline (an
+// "&" then shows as itself); without "~", "&" marks it.
+QString MenuCaption(const std::string& caption) {
+    const QString text = kivqt::ToQ(caption);
+    const qsizetype tilde = text.indexOf('~');
+    if (tilde < 0) return text;
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (i == tilde) {
+            if (i + 1 < text.size()) out += '&';
+            continue;
+        }
+        if (text[i] == '&') out += '&';
+        out += text[i];
+    }
+    return out;
+}
+
 class MenuBar : public QMenuBar {
 public:
     std::weak_ptr<Window> window;
 
 protected:
+    // Alt with a marked character reaches OnMenuKey through the queue, as a
+    // key on the active bar does; Qt itself opens nothing.
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::Shortcut) {
+            const QKeySequence seq = static_cast<QShortcutEvent*>(e)->key();
+            const int code = seq.isEmpty() ? 0 : seq[0].key();
+            if (code >= Qt::Key_A && code <= Qt::Key_Z) Queue(window, xbeP_MenuKey, 'a' + (code - Qt::Key_A));
+            else if (code >= 0x20 && code < 0x7F) Queue(window, xbeP_MenuKey, code);
+            return true;
+        }
+        return QMenuBar::event(e);
+    }
     void keyPressEvent(QKeyEvent* e) override {
         QString t = e->text();
         int key = t.size() == 1 ? static_cast<unsigned char>(kivqt::FromQ(t)[0]) : e->key();
@@ -473,7 +504,7 @@ private:
             c->setTristate(true);
             w = c;
         } else if (k == "XbpBaseScrollBar") {
-            w = new QScrollBar(parent);
+            w = new QScrollBar(s.rect.width() > s.rect.height() ? Qt::Horizontal : Qt::Vertical, parent);
         } else if (k == "XbpBaseCheckBox") {
             w = new QCheckBox(parent);
         } else if (k == "XbpBaseRadioButton") {
@@ -528,10 +559,19 @@ private:
                 m->setTextCursor(c);
                 m->setProperty("xbpApplying", false);
             }
+        } else if (auto* scroll = qobject_cast<QScrollBar*>(w)) {
+            // horizontal when wider than high
+            scroll->setOrientation(s.rect.width() > s.rect.height() ? Qt::Horizontal : Qt::Vertical);
         } else if (auto* bar = qobject_cast<QMenuBar*>(w)) {
-            if (bar->actions().size() != static_cast<qsizetype>(s.items.size())) {
+            const bool sameCaptions = [&] {
+                if (bar->actions().size() != static_cast<qsizetype>(s.items.size())) return false;
+                for (size_t i = 0; i < s.items.size(); ++i)
+                    if (bar->actions()[static_cast<qsizetype>(i)]->text() != MenuCaption(s.items[i])) return false;
+                return true;
+            }();
+            if (!sameCaptions) {
                 bar->clear();
-                for (auto& item : s.items) bar->addAction(kivqt::ToQ(item));
+                for (auto& item : s.items) bar->addAction(MenuCaption(item));
             }
             const QVariant openings = QVariant::fromValue<qulonglong>(s.openings);
             if (bar->property("xbpOpenings") != openings) {

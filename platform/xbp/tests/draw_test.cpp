@@ -170,3 +170,35 @@ TEST(XbpDraw, GraQueryTextBoxMeasuresInTheSpacesFont) {
     EXPECT_EQ(QtFont("14.DejaVu Sans Mono").pointSize(), 14);
     EXPECT_TRUE(GraQueryTextBox(Value(42), "x").IsNil());
 }
+
+// Tab stops are pixel stops every n average character widths of the
+// space's font: the column after a tab starts at the same x whatever the
+// widths of the text before it.
+TEST(XbpDraw, TabStopsLineColumnsUpInPixels) {
+    Locked l;
+    const std::string rect = Rect(0, 0, 200, 60);
+    const int avg = QFontMetrics(QtFont(l.ps->FontCompoundName())).averageCharWidth();
+    ASSERT_GT(avg, 0);
+    const int64_t width8 = DT_SINGLELINE | DT_EXPANDTABS | DT_TABSTOP | (8 << 8);
+    const int stop = 8 * avg;
+    // the part right of the stop is pixel-equal after narrow and wide text
+    const QImage narrow = l.Drawn("iiii\tCity", width8, rect);
+    const QImage wide = l.Drawn("WWWW\tCity", width8, rect);
+    const QRect right(stop, 0, 200 - stop, 60);
+    EXPECT_EQ(narrow.copy(right), wide.copy(right));
+    EXPECT_EQ(Inked(narrow.copy(right)).left() + stop, Inked(l.Drawn("\tCity", width8, rect)).left());
+    EXPECT_FALSE(Inked(narrow.copy(right)).isEmpty());
+    // a first column wider than a stop goes on to the next one
+    const QImage longer = l.Drawn("WWWWWWWWWW\tCity", width8, rect);
+    const int wideText = QFontMetrics(QtFont(l.ps->FontCompoundName())).horizontalAdvance("WWWWWWWWWW");
+    ASSERT_GT(wideText, stop);
+    const int next = (wideText / stop + 1) * stop;
+    EXPECT_EQ(longer.copy(QRect(next, 0, 200 - next, 60)), l.Drawn("\tCity", width8, rect).copy(QRect(stop, 0, 200 - next, 60)));
+    // DT_EXPANDTABS alone: stops every 8 widths
+    EXPECT_EQ(l.Drawn("iiii\tCity", DT_SINGLELINE | DT_EXPANDTABS, rect), narrow);
+    // two lines: both columns start at the stop
+    const QImage lines = l.Drawn("iiii\tCity\nWWWW\tCity", DT_EXPANDTABS | DT_TABSTOP | (8 << 8), rect);
+    const int lineSpacing = QFontMetrics(QtFont(l.ps->FontCompoundName())).lineSpacing();
+    EXPECT_EQ(lines.copy(QRect(stop, 0, 200 - stop, lineSpacing)),
+              lines.copy(QRect(stop, lineSpacing, 200 - stop, lineSpacing)));
+}

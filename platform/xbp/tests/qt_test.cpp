@@ -406,6 +406,22 @@ TEST(XbpQt, ACrtShowsItsPresentationSpaceAndTakesDrops) {
     crt->destroy();
 }
 
+namespace {
+
+// A menu bar on `d` with "~File" and "~Edit" (the second opened by its
+// marked key), the dialog shown.
+template <class Bar>
+std::shared_ptr<Bar> FileEditBar(const std::shared_ptr<XbpBaseDialog>& d) {
+    auto bar = New<Bar>(Args{Value(d->drawingArea()), Value(), Array{0, 140}, Array{292, 24}});
+    bar->AddItem(Array{"~File", Value(), 0, 0});
+    bar->AddItem(Array{"~Edit", Value(), 0, 0x20000});
+    bar->create();
+    d->Show();
+    return bar;
+}
+
+}  // namespace
+
 TEST(XbpQt, AKeyOnTheMenuBarIsQueuedForOnMenuKey) {
     struct AppMenubar : XbpBaseMenubar {
         int64_t key = 0;
@@ -416,11 +432,7 @@ TEST(XbpQt, AKeyOnTheMenuBarIsQueuedForOnMenuKey) {
         }
     };
     auto d = FlashDialog();
-    auto bar = New<AppMenubar>(Args{Value(d->drawingArea()), Value(), Array{0, 140}, Array{292, 24}});
-    bar->AddItem(Array{"~File", Value(), 0, 0});
-    bar->AddItem(Array{"~Edit", Value(), 0, 0x20000});
-    bar->create();
-    d->Show();
+    auto bar = FileEditBar<AppMenubar>(d);
     auto* w = qobject_cast<QMenuBar*>(xt::WidgetOf(bar));
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->actions().size(), 2);
@@ -506,4 +518,71 @@ TEST(XbpQt, OlderPicturesFromAWorkerCannotBringBackADestroyedWidget) {
         gone->destroy();
     }).join();
     EXPECT_EQ(xt::WidgetCount(), before);
+}
+
+namespace {
+
+// The picture of a menu bar showing `captions`, 300 x 24 on a shown dialog.
+QImage MenuBarPicture(const std::vector<std::string>& captions) {
+    auto d = FlashDialog();
+    auto bar = New<XbpBaseMenubar>(Args{Value(d->drawingArea()), Value(), Array{0, 140}, Array{292, 24}});
+    for (auto& c : captions) bar->AddItem(Array{c, Value(), 0, 0});
+    bar->create();
+    d->Show();
+    QImage picture = xt::Grab(bar);
+    d->destroy();
+    return picture;
+}
+
+}  // namespace
+
+TEST(XbpQt, MenuCaptionsUnderlineTheirMarkedCharacterAndShowNoMarkers) {
+    const QImage tilde = MenuBarPicture({"~File", "~Edit"});
+    ASSERT_FALSE(tilde.isNull());
+    EXPECT_EQ(tilde, MenuBarPicture({"&File", "&Edit"}));
+    EXPECT_NE(tilde, MenuBarPicture({"File", "Edit"}));
+    // with "~" an ampersand is shown as itself
+    EXPECT_EQ(MenuBarPicture({"Save ~as & close"}), MenuBarPicture({"Save &as && close"}));
+    EXPECT_NE(MenuBarPicture({"Save ~as & close"}), MenuBarPicture({"Save as & close"}));
+}
+
+TEST(XbpQt, AltWithAMarkedCharacterIsQueuedForOnMenuKeyOnly) {
+    auto d = FlashDialog();
+    auto bar = FileEditBar<XbpBaseMenubar>(d);
+    auto* w = qobject_cast<QMenuBar*>(xt::WidgetOf(bar));
+    ASSERT_NE(w, nullptr);
+    w->window()->activateWindow();
+    QApplication::setActiveWindow(w->window());
+    QTest::keyClick(w->window(), Qt::Key_E, Qt::AltModifier);
+    Got g = Next();
+    EXPECT_EQ(g.event, xbeP_MenuKey);
+    EXPECT_EQ(g.target.Obj(), bar);
+    EXPECT_EQ(g.mp1.Int(), 'e');
+    EXPECT_EQ(w->activeAction(), nullptr) << "Qt itself opens nothing";
+    d->destroy();
+}
+
+TEST(XbpQt, AScrollBarIsHorizontalWhenWiderThanHigh) {
+    auto d = FlashDialog();
+    auto bar = New<XbpBaseScrollBar>(Args{Value(d->drawingArea()), Value(), Array{10, 10}, Array{200, 16}});
+    bar->create();
+    d->Show();
+    auto* w = qobject_cast<QScrollBar*>(xt::WidgetOf(bar));
+    ASSERT_NE(w, nullptr);
+    auto same = [&](Qt::Orientation o, QSize size) {
+        QScrollBar plain(o, w->parentWidget());
+        plain.resize(size);
+        plain.show();
+        return xt::Grab(bar) == plain.grab().toImage();
+    };
+    EXPECT_EQ(w->orientation(), Qt::Horizontal);
+    EXPECT_TRUE(same(Qt::Horizontal, QSize(200, 16)));
+    bar->SetSize(Array{16, 100});
+    xt::WidgetOf(bar);
+    EXPECT_EQ(w->orientation(), Qt::Vertical);
+    EXPECT_TRUE(same(Qt::Vertical, QSize(16, 100)));
+    bar->SetSize(Array{120, 16});
+    xt::WidgetOf(bar);
+    EXPECT_EQ(w->orientation(), Qt::Horizontal);
+    d->destroy();
 }
