@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -328,4 +334,63 @@ int main(int argc, char** argv) {
   kivforms::TApplication app(argc, argv);
   app.Title = "Kiv Consistency Check";
   return RUN_ALL_TESTS();
+}
+
+namespace {
+
+// Answers the real file dialog Browse opens (and any message box it shows
+// over itself) by typing `name` and pressing Open, then, when the dialog is
+// still there, pressing Cancel. Counts the message boxes it closed.
+struct FileDialogDriver {
+  std::string name;
+  int boxes = 0;
+  bool typed = false;
+  QTimer timer;
+  explicit FileDialogDriver(std::string typed) : name(std::move(typed)) {
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [this] { Step(); });
+    timer.start();
+  }
+  void Step() {
+    QWidget* top = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(top)) {
+      ++boxes;
+      box->done(QMessageBox::Ok);
+      return;
+    }
+    auto* dialog = qobject_cast<QFileDialog*>(top);
+    if (dialog == nullptr) return;
+    if (!typed) {
+      typed = true;
+      auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+      if (edit != nullptr) edit->setText(QString::fromStdString(name));
+      QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+      return;
+    }
+    dialog->reject();
+  }
+};
+
+}  // namespace
+
+TEST_F(MainFormTest, BrowseTakesADictionaryTypedWithoutItsExtensionAndLeavesTheCurrentFolder) {
+  const std::string folder = std::filesystem::canonical(dir.path()).string();
+  const QString current = QDir::currentPath();
+  form->edConnectPath->SetText(folder + "/");
+  {
+    FileDialogDriver driver("app");
+    form->btnBrowse->Click();
+    EXPECT_EQ(driver.boxes, 0);
+  }
+  EXPECT_EQ(form->edConnectPath->Text(), folder + "/app.kdd");
+  EXPECT_EQ(QDir::currentPath(), current);
+
+  // a name that is not there keeps the dialog open; cancelled, the path stays
+  {
+    FileDialogDriver driver("missing");
+    form->btnBrowse->Click();
+    EXPECT_EQ(driver.boxes, 1);
+  }
+  EXPECT_EQ(form->edConnectPath->Text(), folder + "/app.kdd");
+  EXPECT_EQ(QDir::currentPath(), current);
 }

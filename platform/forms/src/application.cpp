@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 
 #include "kivds/db.h"
@@ -50,11 +51,21 @@ TSelectDirectoryHook SetSelectDirectoryHook(TSelectDirectoryHook hook) {
 bool TOpenDialog::Execute() {
   if (OpenHook()) return OpenHook()(*this);
   QString start = ToQ(FileName.empty() ? InitialDir : FileName);
-  QFileDialog::Options options;
-  QString chosen = QFileDialog::getOpenFileName(nullptr, ToQ(Title), start, QtFilter(Filter),
-                                                nullptr, options);
-  if (chosen.isEmpty()) return false;
-  FileName = FromQ(chosen);
+  QFileDialog dialog(nullptr, ToQ(Title), start, QtFilter(Filter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // ofFileMustExist: only an existing file is taken; without it any name
+  dialog.setFileMode(Options & ofFileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  // DefaultExt names the extension a name typed without one gets ("kdd",
+  // also written "*.kdd" or ".kdd")
+  std::string ext = DefaultExt;
+  if (ext.rfind("*.", 0) == 0) ext.erase(0, 2);
+  else if (ext.rfind('.', 0) == 0) ext.erase(0, 1);
+  if (ext.find_first_of("*?") == std::string::npos) dialog.setDefaultSuffix(ToQ(ext));
+  const QString current = QDir::currentPath();
+  const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+  if (Options & ofNoChangeDir) QDir::setCurrent(current);
+  if (!chosen) return false;
+  FileName = FromQ(dialog.selectedFiles().first());
   return true;
 }
 
