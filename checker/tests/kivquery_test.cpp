@@ -293,3 +293,33 @@ TEST_F(QueryTest, ProviderSupportReadsTheText) {
 }
 
 }  // namespace
+
+// A sequenced query without an index name numbers its rows in the order its
+// cursor was last moved through: here an index made on the cursor itself.
+TEST_F(QueryTest, RecordNumbersFollowTheOrderTheCursorItselfWasMovedThrough) {
+  TKivQuery q(nullptr);
+  q.SetKivConnection(&cn);
+  SetText(q, "select name, age from people order by name desc");  // Dan, Cid, Bea, Ada
+  q.Open();
+  KIVHANDLE index = 0;
+  KIV_ASSERT_OK(KivCreateIndex(q.BaseHandle(), nullptr, "BYAGE", "AGE", nullptr, nullptr, 0, &index));
+  q.SetSequenced(true);
+  struct Step {
+    KIVRESULT (*move)(KIVHANDLE);
+    TKivSequencedLevel level;
+    const char* name;
+    int recNo;
+  };
+  const Step steps[] = {
+      {[](KIVHANDLE ix) { return KivGotoTop(ix); }, slExact, "Ada", 1},
+      {[](KIVHANDLE ix) { return KivSkip(ix, 1); }, slExact, "Bea", 2},
+      {[](KIVHANDLE ix) { return KivGotoBottom(ix); }, slStandard, "Dan", 4},
+  };
+  for (const Step& s : steps) {
+    KIV_ASSERT_OK(s.move(index));
+    q.SetSequencedLevel(s.level);
+    q.Resync(0);
+    EXPECT_EQ(q.FieldByName("NAME")->AsString(), s.name);
+    EXPECT_EQ(q.RecNo(), s.recNo) << s.name;
+  }
+}
