@@ -30,6 +30,16 @@ class QueryTest : public EngineFixture {
     for (ds.First(); !ds.Eof(); ds.Next()) out.push_back(ds.FieldByName(name)->AsString());
     return out;
   }
+  // Opens "people" by name descending (Dan, Cid, Bea, Ada) and makes an
+  // index BYAGE on the query's cursor; answers the index.
+  KIVHANDLE OpenByNameDescendingWithAnAgeIndex(TKivQuery& q) {
+    q.SetKivConnection(&cn);
+    SetText(q, "select name, age from people order by name desc");
+    q.Open();
+    KIVHANDLE index = 0;
+    EXPECT_EQ(KivCreateIndex(q.BaseHandle(), nullptr, "BYAGE", "AGE", nullptr, nullptr, 0, &index), KIV_OK);
+    return index;
+  }
   TKivConnection cn{nullptr};
 };
 
@@ -254,11 +264,7 @@ TEST_F(QueryTest, ADetailQueryFollowsItsMasterThroughItsParameters) {
 
 TEST_F(QueryTest, RecordNumbersAreRowNumbersOrPositionsInTheChosenOrder) {
   TKivQuery q(nullptr);
-  q.SetKivConnection(&cn);
-  SetText(q, "select name, age from people order by name desc");  // Dan, Cid, Bea, Ada
-  q.Open();
-  KIVHANDLE index = 0;
-  KIV_ASSERT_OK(KivCreateIndex(q.BaseHandle(), nullptr, "BYAGE", "AGE", nullptr, nullptr, 0, &index));
+  ASSERT_NE(OpenByNameDescendingWithAnAgeIndex(q), 0u);
   auto recNos = [&] {
     std::vector<int> out;
     for (q.First(); !q.Eof(); q.Next()) out.push_back(q.RecNo());
@@ -298,11 +304,7 @@ TEST_F(QueryTest, ProviderSupportReadsTheText) {
 // cursor was last moved through: here an index made on the cursor itself.
 TEST_F(QueryTest, RecordNumbersFollowTheOrderTheCursorItselfWasMovedThrough) {
   TKivQuery q(nullptr);
-  q.SetKivConnection(&cn);
-  SetText(q, "select name, age from people order by name desc");  // Dan, Cid, Bea, Ada
-  q.Open();
-  KIVHANDLE index = 0;
-  KIV_ASSERT_OK(KivCreateIndex(q.BaseHandle(), nullptr, "BYAGE", "AGE", nullptr, nullptr, 0, &index));
+  const KIVHANDLE index = OpenByNameDescendingWithAnAgeIndex(q);
   q.SetSequenced(true);
   struct Step {
     KIVRESULT (*move)(KIVHANDLE);
