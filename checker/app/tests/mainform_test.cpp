@@ -11,6 +11,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdlib>
@@ -339,36 +340,47 @@ int main(int argc, char** argv) {
 namespace {
 
 // Answers the real file dialog Browse opens (and any message box it shows
-// over itself) by typing `name` and pressing Open, then, when the dialog is
-// still there, pressing Cancel. Counts the message boxes it closed.
+// over itself): once the edit shows the file the dialog was given, types
+// `name` and presses Open, then, when the dialog is still there, Cancel.
+// Counts the message boxes it closed.
 struct FileDialogDriver {
-  std::string name;
+  std::string name, preselected;
   int boxes = 0;
   bool typed = false;
   QTimer timer;
-  explicit FileDialogDriver(std::string typed) : name(std::move(typed)) {
+  FileDialogDriver(std::string typed, std::string given) : name(std::move(typed)), preselected(std::move(given)) {
     timer.setInterval(20);
     QObject::connect(&timer, &QTimer::timeout, [this] { Step(); });
     timer.start();
   }
   void Step() {
-    QWidget* top = QApplication::activeModalWidget();
-    if (auto* box = qobject_cast<QMessageBox*>(top)) {
-      ++boxes;
-      box->done(QMessageBox::Ok);
-      return;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+        ++boxes;
+        box->done(QMessageBox::Ok);
+        return;
+      }
     }
-    auto* dialog = qobject_cast<QFileDialog*>(top);
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (dialog == nullptr) return;
     if (!typed) {
-      typed = true;
+      // the dialog lists its folder in the background and selects the file
+      // it was given again when the list is in: type after that
       auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
-      if (edit != nullptr) edit->setText(QString::fromStdString(name));
+      auto* list = dialog->findChild<QListView*>("listView");
+      if (edit == nullptr || list == nullptr || list->model() == nullptr) return;
+      const bool listed = list->model()->rowCount(list->rootIndex()) > 0;
+      if ((!listed || edit->text() != QString::fromStdString(preselected)) && ++shown < 250) return;
+      if (++settled < 3) return;
+      typed = true;
+      edit->setText(QString::fromStdString(name));
       QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
       return;
     }
-    dialog->reject();
+    // still open a while after Open: the name was refused
+    if (++idle >= 10) dialog->reject();
   }
+  int shown = 0, settled = 0, idle = 0;
 };
 
 }  // namespace
@@ -378,7 +390,7 @@ TEST_F(MainFormTest, BrowseTakesADictionaryTypedWithoutItsExtensionAndLeavesTheC
   const QString current = QDir::currentPath();
   form->edConnectPath->SetText(folder + "/");
   {
-    FileDialogDriver driver("app");
+    FileDialogDriver driver("app", "");
     form->btnBrowse->Click();
     EXPECT_EQ(driver.boxes, 0);
   }
@@ -387,7 +399,7 @@ TEST_F(MainFormTest, BrowseTakesADictionaryTypedWithoutItsExtensionAndLeavesTheC
 
   // a name that is not there keeps the dialog open; cancelled, the path stays
   {
-    FileDialogDriver driver("missing");
+    FileDialogDriver driver("missing", "app.kdd");
     form->btnBrowse->Click();
     EXPECT_EQ(driver.boxes, 1);
   }
