@@ -196,6 +196,27 @@ Moment AddMonths(Moment m, int64_t months) {
     return m;
 }
 
+// The first and last day a date can hold: 0001-01-01 and 9999-12-31.
+bool JulianInRange(int64_t julian) {
+    static const int64_t first = JulianFromYmd(1, 1, 1), last = JulianFromYmd(9999, 12, 31);
+    return julian >= first && julian <= last;
+}
+
+// The interval count of TIMESTAMPADD: a whole number within 64 bits.
+bool IntervalCount(sqlite3_value* v, int64_t& n) {
+    switch (sqlite3_value_numeric_type(v)) {
+        case SQLITE_INTEGER: n = sqlite3_value_int64(v); return true;
+        case SQLITE_FLOAT: {
+            const double d = std::trunc(sqlite3_value_double(v));
+            // 2^63 itself is out of range
+            if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return false;
+            n = static_cast<int64_t>(d);
+            return true;
+        }
+        default: return false;
+    }
+}
+
 void TimestampAdd(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (AnyNull(3, argv)) return sqlite3_result_null(ctx);
     int64_t unit;
@@ -205,9 +226,29 @@ void TimestampAdd(sqlite3_context* ctx, int, sqlite3_value** argv) {
     Moment m;
     if (!MomentArg(ctx, argv[2], m)) return;
     if (m.julian == 0) m.julian = TodayJulian();
-    const int64_t n = sqlite3_value_int64(argv[1]);
-    if (months) m = AddMonths(m, n * months);
-    else m = Moment::FromTotal(m.Total() + (unit < 0 ? n / 1000000 : n * unit));
+    int64_t n = 0;
+    if (!IntervalCount(argv[1], n))
+        return sqlite3_result_error(ctx, ("TIMESTAMPADD: interval count out of range: " + TextOf(argv[1])).c_str(),
+                                    -1);
+    const auto outOfRange = [&] {
+        sqlite3_result_error(ctx, "TIMESTAMPADD: result outside 0001-01-01 to 9999-12-31", -1);
+    };
+    if (months) {
+        int64_t span = 0;
+        // beyond 10,000 years in months the result is out of range anyway
+        if (__builtin_mul_overflow(n, static_cast<int64_t>(months), &span) || span > 120000 || span < -120000)
+            return outOfRange();
+        m = AddMonths(m, span);
+    } else {
+        int64_t span = 0, total = 0;
+        if (unit < 0) span = n / 1000000;
+        else if (__builtin_mul_overflow(n, unit, &span)) return outOfRange();
+        if (__builtin_add_overflow(m.Total(), span, &total)) return outOfRange();
+        const int64_t day = total >= 0 ? total / 86400000 : (total - 86399999) / 86400000;
+        if (!JulianInRange(day)) return outOfRange();
+        m = Moment::FromTotal(total);
+    }
+    if (!JulianInRange(m.julian)) return outOfRange();
     ResultText(ctx, IsoStamp(m));
 }
 
@@ -232,7 +273,10 @@ void TimestampDiff(sqlite3_context* ctx, int, sqlite3_value** argv) {
         return;
     }
     const int64_t span = b.Total() - a.Total();
-    sqlite3_result_int64(ctx, unit < 0 ? span * 1000000 : span / unit);
+    int64_t billionths = 0;
+    if (unit < 0 && __builtin_mul_overflow(span, int64_t{1000000}, &billionths))
+        return sqlite3_result_error(ctx, "TIMESTAMPDIFF: result beyond 64 bits", -1);
+    sqlite3_result_int64(ctx, unit < 0 ? billionths : span / unit);
 }
 
 void CurDate(sqlite3_context* ctx, int, sqlite3_value**) { ResultText(ctx, IsoFromJulian(TodayJulian())); }

@@ -140,6 +140,40 @@ TEST_F(SqlSemantics, EveryAdvertisedScalarFunctionAnswers) {
     }
 }
 
+// Counts beyond 64 bits and results outside 0001-01-01 to 9999-12-31 are
+// errors naming the function, never a wrapped or clamped date.
+TEST_F(SqlSemantics, TimestampArithmeticOutOfRangeIsAnError) {
+    const char* const bad[] = {
+        "{fn TIMESTAMPADD(SQL_TSI_DAY, 99999999999999999999, {d '2026-02-05'})}",
+        "{fn TIMESTAMPADD(SQL_TSI_DAY, -99999999999999999999, {d '2026-02-05'})}",
+        "{fn TIMESTAMPADD(SQL_TSI_DAY, 9223372036854775807, {d '2026-02-05'})}",
+        "{fn TIMESTAMPADD(SQL_TSI_SECOND, -9223372036854775807, {d '2026-02-05'})}",
+        "{fn TIMESTAMPADD(SQL_TSI_YEAR, 1000000, {d '2026-02-05'})}",
+        "{fn TIMESTAMPADD(SQL_TSI_MONTH, 9223372036854775807, {d '2026-02-05'})}",
+        "{fn TIMESTAMPADD(SQL_TSI_DAY, 1, {d '9999-12-31'})}",
+        "{fn TIMESTAMPADD(SQL_TSI_SECOND, -1, {ts '0001-01-01 00:00:00'})}",
+        "{fn TIMESTAMPADD(SQL_TSI_YEAR, -2026, {d '2026-02-05'})}",
+        "{fn TIMESTAMPDIFF(SQL_TSI_FRAC_SECOND, {d '0001-01-01'}, {d '9999-12-31'})}",
+    };
+    for (const char* expr : bad) {
+        KIVRESULT rc = KIV_OK;
+        const KIVHANDLE c = Exec(conn, std::string("SELECT ") + expr, &rc);
+        if (c) {
+            EXPECT_EQ("<error>", Rows(c)) << expr;
+            KivCloseTable(c);
+            continue;
+        }
+        EXPECT_EQ(KIV_ERR_SQL, rc) << expr;
+        const std::string function = std::string(expr).find("TIMESTAMPADD") != std::string::npos ? "TIMESTAMPADD"
+                                                                                                   : "TIMESTAMPDIFF";
+        EXPECT_NE(LastErrorText().find(function), std::string::npos) << expr << ": " << LastErrorText();
+    }
+    // the ends themselves are still reached
+    EXPECT_EQ("9999-12-31 00:00:00", Value("{fn TIMESTAMPADD(SQL_TSI_DAY, 1, {d '9999-12-30'})}"));
+    EXPECT_EQ("0001-01-01 00:00:00", Value("{fn TIMESTAMPADD(SQL_TSI_YEAR, -2025, {d '2026-01-01'})}"));
+    EXPECT_EQ("2026-02-06 00:00:00", Value("{fn TIMESTAMPADD(SQL_TSI_DAY, 1.9, {d '2026-02-05'})}"));
+}
+
 TEST_F(SqlSemantics, DatesCastAndLiteralReadBackAsDates) {
     struct Case { const char* expr; const char* text; uint16_t type; } cases[] = {
         {"CAST('2026-02-05' AS DATE)", "2026-02-05", KIV_FT_DATE},
