@@ -1192,16 +1192,20 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     auto damaged = [&](const std::string& what) {
         Throw(KIV_ERR_CORRUPT_FILE, "Memo file " + memoPath_ + " is damaged: the memo of field " + f.name + " " + what);
     };
-    if (static_cast<uint64_t>(at) + 8 > memoSize)
+    // A dBASE III memo has no block header: its last one may end a few
+    // bytes into its block, at the end of the file.
+    const uint64_t header = type_ == KIV_TABLE_NTX ? 1 : 8;
+    if (static_cast<uint64_t>(at) + header > memoSize)
         damaged("points at block " + std::to_string(ref.block) + ", past the end of the file");
-    uint8_t head[8];
-    ReadAll(memoFd_, head, 8, at);
+    uint8_t head[8] = {};
+    const size_t headBytes = static_cast<size_t>(std::min<uint64_t>(8, memoSize - static_cast<uint64_t>(at)));
+    ReadAll(memoFd_, head, headBytes, at);
     uint32_t length;
     off_t data = at + 8;
     if (type_ == KIV_TABLE_CDX) {
         length = BE32(head + 4);
     } else if (type_ == KIV_TABLE_NTX) {
-        if (head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
+        if (headBytes == 8 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
             length = LE32(head + 4) - 8;
         } else {
             // Older memo files end a text with two end-of-file marks.

@@ -95,6 +95,14 @@ def check(reader, path, expected_path):
 
 def write(kind, path):
     import dbf
+    if kind.startswith("db3short"):
+        # a dBase III table whose last memo holds only int(kind[8:]) characters
+        table = dbf.Table(path, "NAME C(20); NOTES M", dbf_type="db3", codepage="cp1252")
+        table.open(dbf.READ_WRITE)
+        table.append(("a", "first memo"))
+        table.append(("b", "x" * int(kind[8:])))
+        table.close()
+        return 0
     if kind == "vfp":
         spec = "NAME C(20); QTY I; PRICE B; STAMP T; COST Y; NOTES M; OPT C(5) NULL"
     else:
