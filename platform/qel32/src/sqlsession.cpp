@@ -1,5 +1,8 @@
 #include "sqlsession.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -351,6 +354,36 @@ std::string QuoteLiteral(const std::string& text) {
     return out + "'";
 }
 
+uint32_t LittleEndian(const uint8_t* p, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// The bytes of a table file that describe its fields: the version (or the
+// engine's own mark) and the field descriptors, without the change counter
+// the engine's own tables keep among them. Empty when the file cannot be read.
+std::string FieldLayout(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    std::string out;
+    uint8_t head[32];
+    if (::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head)) {
+        const bool kdt = std::memcmp(head, "KDT", 3) == 0;
+        const uint32_t length = kdt ? LittleEndian(head + 8, 4) : LittleEndian(head + 8, 2);
+        if (length > 32 && length <= (1u << 22)) {
+            std::string descriptors(length - 32, '\0');
+            if (::pread(fd, descriptors.data(), descriptors.size(), 32) == static_cast<ssize_t>(descriptors.size())) {
+                if (kdt && descriptors.size() >= 144) std::memset(&descriptors[140], 0, 4);
+                out.assign(reinterpret_cast<const char*>(head), kdt ? 4 : 1);
+                out += descriptors;
+            }
+        }
+    }
+    ::close(fd);
+    return out;
+}
+
 int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
     auto vt = std::make_unique<KivVtab>();
     vt->session = static_cast<SqlSession*>(aux);
@@ -395,11 +428,27 @@ int Disconnect(sqlite3_vtab* base) {
 
 void ReleaseTable(KivVtab* vt);
 
+// Whether two field lists describe the same record layout.
+bool SameLayout(const std::vector<FieldDef>& a, const std::vector<FieldDef>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].length != b[i].length ||
+            a[i].decimals != b[i].decimals || a[i].offset != b[i].offset || a[i].letter != b[i].letter)
+            return false;
+    return true;
+}
+
 void EnsureTable(KivVtab* vt) {
     if (vt->table && vt->table->request().charType != vt->session->charType) ReleaseTable(vt);
     if (vt->table) return;
     Connection& conn = vt->session->connection();
     auto file = TableFile::Open(vt->file, vt->type, false);
+    // A statement prepared before the table was made again never reads the
+    // new records at the old layout's offsets.
+    if (file->type() != vt->tableType || !SameLayout(file->fields(), vt->fields)) {
+        file->Detach();
+        ThrowSqlError(2122, "Table " + vt->name + " has changed since the statement was prepared");
+    }
     if (file->encrypted() && !file->hasKey()) {
         const auto& pw = vt->session->passwords;
         auto it = pw.find(Upper(vt->name));
@@ -1201,19 +1250,35 @@ void SqlSession::MakeVirtualTable(const std::string& name) {
     const std::string file = ResolveTableFile(name, type);
     if (file.empty()) ThrowSqlError(2122, "Table not found: " + name);
     if (!type) type = tableType == KIV_TABLE_KDT ? KIV_TABLE_CDX : tableType;
+    const std::string layout = FieldLayout(file);
     Exec(db_, "CREATE VIRTUAL TABLE temp." + QuoteIdent(name) + " USING kiv(" + QuoteLiteral(file) + ", " +
                   std::to_string(type) + ")");
-    virtualTables_.push_back(name);
+    virtualTables_[name] = {file, layout};
+}
+
+void SqlSession::DropChangedTables() {
+    for (auto it = virtualTables_.begin(); it != virtualTables_.end();) {
+        const std::string layout = FieldLayout(it->second.file);
+        if (!layout.empty() && layout == it->second.layout) {
+            ++it;
+            continue;
+        }
+        sqlite3_exec(db_, ("DROP TABLE IF EXISTS temp." + QuoteIdent(it->first)).c_str(), nullptr, nullptr, nullptr);
+        it = virtualTables_.erase(it);
+    }
 }
 
 sqlite3_stmt* SqlSession::Prepare(const std::string& text) {
     // Another database chosen: its names mean other files.
     if (std::string folder = connection_.tableFolder(); folder != folder_) {
-        for (const std::string& name : virtualTables_)
+        for (const auto& [name, table] : virtualTables_)
             sqlite3_exec(db_, ("DROP TABLE IF EXISTS temp." + QuoteIdent(name)).c_str(), nullptr, nullptr, nullptr);
         virtualTables_.clear();
         folder_ = std::move(folder);
     }
+    // A table made again (or replaced by one of another type) since: its
+    // columns are declared anew.
+    DropChangedTables();
     std::string sql = RewriteEscapes(text);
     for (int attempt = 0; attempt < 64; ++attempt) {
         sqlite3_stmt* stmt = nullptr;

@@ -55,9 +55,17 @@ private:
     void MakeVirtualTable(const std::string& name);
     Connection& connection_;
     sqlite3* db_ = nullptr;
-    // The virtual tables made so far, and the folder they were found in.
-    std::vector<std::string> virtualTables_;
+    // The virtual tables made so far (by name: the file behind it and the
+    // bytes describing its fields when it was made), and the folder they
+    // were found in.
+    struct VirtualTableFile {
+        std::string file;
+        std::string layout;
+    };
+    std::map<std::string, VirtualTableFile> virtualTables_;
     std::string folder_;
+    // Drops the virtual tables whose file is gone or now has other fields.
+    void DropChangedTables();
 };
 
 // Records read from table files by the SQL of this process (a test hook

@@ -736,3 +736,45 @@ TEST_F(Sql, VarcharColumnHoldsItsDeclaredLength) {
     EXPECT_NE(KIV_OK, rc);
     EXPECT_EQ("abcde|" + std::string(50, 'z') + ";", RowsOf(conn, "SELECT SHORT, LONG FROM notes WHERE SHORT = 'abcde'"));
 }
+
+// A table made again with other fields (or replaced by a table of the other
+// kind) is read by its new layout on the same connection; a statement
+// prepared before the change fails clearly instead of reading at old offsets.
+TEST_F(Sql, ATableMadeAgainIsReadByItsNewFields) {
+    auto make = [&](const char* file, uint16_t type, const char* defs, std::vector<std::pair<int, std::string>> rows) {
+        KIVHANDLE t = Create(file, type, defs);
+        for (auto& [field, value] : rows) {
+            if (field == 1) {
+                KIV_EXPECT_OK(KivAppendRecord(t));
+            }
+            KIV_EXPECT_OK(Set(t, KIV_FIELD(field), value));
+        }
+        KIV_EXPECT_OK(KivCloseTable(t));
+    };
+    auto removeAll = [&] {
+        for (const char* f : {"tx.dbf", "tx.cdx", "tx.fpt", "tx.kdt", "tx.kdm", "tx.kdi"})
+            std::filesystem::remove(dir.path() + "/" + f);
+    };
+    make("tx.dbf", KIV_TABLE_CDX, "ID,N,5;TX,C,10", {{1, "1"}, {2, "old"}});
+    EXPECT_EQ("1|old;", RowsOf(conn, "SELECT * FROM tx"));
+    KIVHANDLE before = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &before));
+    KIV_ASSERT_OK(KivPrepareSQL(before, "SELECT * FROM tx"));
+
+    removeAll();
+    make("tx.dbf", KIV_TABLE_CDX, "NAME,C,8;ID,N,5", {{1, "bob"}, {2, "9"}});
+    KIVHANDLE stale = 0;
+    EXPECT_NE(KIV_OK, KivExecuteSQL(before, &stale));
+    EXPECT_NE(LastErrorText().find("changed"), std::string::npos) << LastErrorText();
+    if (stale) KivCloseTable(stale);
+    KivCloseSQLStatement(before);
+    EXPECT_EQ("bob|9;", RowsOf(conn, "SELECT * FROM tx"));
+    EXPECT_EQ("bob;", RowsOf(conn, "SELECT NAME FROM tx"));
+
+    removeAll();
+    make("tx.kdt", KIV_TABLE_KDT, "CODE,C,6;QTY,INTEGER", {{1, "kdt"}, {2, "7"}});
+    EXPECT_EQ("kdt|7;", RowsOf(conn, "SELECT * FROM tx"));
+    // records written since change nothing of the layout
+    if (KIVHANDLE none = Exec(conn, "INSERT INTO tx VALUES ('more', 8)")) KivCloseTable(none);
+    EXPECT_EQ("kdt|7;more|8;", RowsOf(conn, "SELECT * FROM tx ORDER BY QTY"));
+}
