@@ -182,6 +182,8 @@ void Tag::Build(const std::string& whileText) {
                     break;
                 }
             }
+            // a record appended and not written yet gets its keys with its first write
+            if (file_.AwaitsFirstWrite(first + i)) continue;
             if (KeyOf(image, first + i, key)) entries.push_back({key, first + i});
         }
     }

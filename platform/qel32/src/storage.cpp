@@ -774,6 +774,11 @@ void TableFile::WriteHeaderCount(uint32_t count) {
     }
 }
 
+bool TableFile::AwaitsFirstWrite(uint32_t recno) {
+    std::lock_guard lock(pendingMutex_);
+    return std::binary_search(pending_.begin(), pending_.end(), recno);
+}
+
 bool TableFile::TakePending(uint32_t recno) {
     std::lock_guard lock(pendingMutex_);
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {

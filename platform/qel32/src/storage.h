@@ -70,6 +70,9 @@ public:
     // Reads n records starting at recno into out. Returns the number read.
     uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
     void WriteRecord(uint32_t recno, const uint8_t* image);
+    // Whether recno was appended here and waits for its first write (its
+    // keys come with that write).
+    bool AwaitsFirstWrite(uint32_t recno);
     // A record as stored (scrambled on encrypted tables), for journals;
     // false when the file does not hold it.
     bool ReadStored(uint32_t recno, uint8_t* out);

@@ -457,3 +457,59 @@ TEST_F(Indexes, CreatedFilesFollowTheFilesOpenedByName) {
     KIV_ASSERT_OK(KivCloseAllIndexes(t));
     EXPECT_EQ("", tags());
 }
+
+// An index made while the last appended record waits for its first write
+// keys that record once, with its first write: no blank key beside it.
+class IndexOverAnUnwrittenRecord : public EngineFixture,
+                                   public ::testing::WithParamInterface<std::tuple<uint16_t, uint32_t>> {};
+
+TEST_P(IndexOverAnUnwrittenRecord, KeysItOnceWithItsFirstWrite) {
+    const auto [type, mode] = GetParam();
+    const char* file = type == KIV_TABLE_KDT ? "names.kdt" : "names.dbf";
+    KIVHANDLE t = Create(file, type, "NAME,C,10");
+    KIV_ASSERT_OK(KivCloseTable(t));
+    auto open = [&, type = type, mode = mode] {
+        KIVHANDLE h = 0;
+        EXPECT_EQ(KIV_OK, KivOpenTable(conn, file, nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                       KIV_RIGHTS_NO_CHECK, mode, &h))
+            << LastErrorText();
+        return h;
+    };
+    t = open();
+    for (const char* name : {"Bob", "Al", "Cy"}) {
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        KIV_ASSERT_OK(Set(t, "NAME", name));
+    }
+    KIVHANDLE ix = 0;
+    KIV_ASSERT_OK(KivCreateIndex(t, type == KIV_TABLE_NTX ? "byname" : nullptr, "BYNAME", "NAME", nullptr, nullptr, 0,
+                                 &ix));
+    auto check = [&](const char* when) {
+        uint32_t keys = 0;
+        KIV_EXPECT_OK(KivGetKeyCount(ix, 2, &keys));
+        EXPECT_EQ(3u, keys) << when;
+        EXPECT_EQ((std::vector<uint32_t>{2, 1, 3}), Walk(ix, t)) << when;
+        // an empty key stands before every key: the first is Al's, no blank one
+        uint16_t found = 0;
+        KIV_EXPECT_OK(KivSeek(ix, "", 0, KIV_KEY_TEXT, KIV_SEEK_HARD, &found));
+        EXPECT_EQ(2u, RecNo(t)) << when;
+    };
+    check("after the create");
+    KIV_ASSERT_OK(KivCloseTable(t));
+    t = open();
+    ix = 0;
+    if (type == KIV_TABLE_NTX) {
+        KIVHANDLE handles[1] = {};
+        uint16_t count = 1;
+        KIV_ASSERT_OK(KivOpenIndex(t, "byname", handles, &count));
+        ix = handles[0];
+    } else {
+        KIV_ASSERT_OK(KivGetIndexHandle(t, "BYNAME", &ix));
+    }
+    check("after reopening");
+    KIV_EXPECT_OK(KivCloseTable(t));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TypesAndOpenModes, IndexOverAnUnwrittenRecord,
+    ::testing::Combine(::testing::Values(KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT),
+                       ::testing::Values(static_cast<uint32_t>(KIV_OPEN_SHARED), static_cast<uint32_t>(KIV_OPEN_EXCLUSIVE))));
