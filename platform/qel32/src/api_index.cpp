@@ -198,6 +198,10 @@ KIVRESULT KivCreateIndex(KIVHANDLE table, const char* fileName, const char* tag,
         Table* t = TableOf(table);
         if (t->request().readOnly) Throw(KIV_ERR_READ_ONLY, "Table " + t->alias() + " is open read-only");
         const std::string path = IndexPath(*t, Text(fileName));
+        // another table of the stem owns the file: its orders are not ours to add to
+        if (FileExists(path) && !IndexFileServes(path, t->file().path()))
+            Throw(KIV_ERR_TABLE_EXISTS, "Index file " + path + " belongs to table " +
+                                            StripExtension(path) + Extension(IndexFileOwner(path)));
         std::string name = Text(tag);
         IndexFile* file = t->file().CreateIndexFile(path);
         if (!file->multiTag()) name = Upper(StripExtension(FilePart(path)));

@@ -282,7 +282,8 @@ KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const char* alias
         if (opened->type() != KIV_TABLE_NTX) {
             const std::string production =
                 FindWithExtension(StripExtension(path), opened->type() == KIV_TABLE_KDT ? ".kdi" : ".cdx");
-            if (!production.empty()) {
+            // the production index of this table, not of another table of its stem
+            if (!production.empty() && IndexFileServes(production, path)) {
                 try {
                     OpenIndexFor(*opened, production, true);
                 } catch (...) {

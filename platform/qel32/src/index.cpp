@@ -250,6 +250,33 @@ uint64_t MtimeNs(const struct stat& st) {
 
 }  // namespace
 
+std::string IndexFileOwner(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    // magic, version, change counter, size, time, count, tags, owner's length
+    std::string head(40, '\0');
+    std::string owner;
+    if (::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+        head.compare(0, 4, kMagic, 4) == 0) {
+        Reader in(head, path);
+        in.Bytes(4);
+        const uint32_t version = in.U32();
+        in.Bytes(28);
+        const uint32_t length = in.U32();
+        if (version >= 3 && length < 4096) {
+            owner.assign(length, '\0');
+            if (::pread(fd, owner.data(), length, 40) != static_cast<ssize_t>(length)) owner.clear();
+        }
+    }
+    ::close(fd);
+    return owner;
+}
+
+bool IndexFileServes(const std::string& indexPath, const std::string& tablePath) {
+    const std::string owner = IndexFileOwner(indexPath);
+    return owner.empty() || EqualsNoCase(Extension(owner), Extension(FilePart(tablePath)));
+}
+
 IndexFile::IndexFile(TableFile& file, std::string path, bool create)
     : file_(file), path_(std::move(path)), multiTag_(!EqualsNoCase(Extension(path_), ".ntx")) {
     if (create) {
@@ -275,6 +302,7 @@ IndexFile::IndexFile(TableFile& file, std::string path, bool create)
     const uint64_t mtime = in.U64();
     const uint32_t count = in.U32();
     const uint32_t tags = in.U32();
+    if (version >= 3) in.Text();  // the table the file belongs to (IndexFileOwner)
     struct stat st;
     // Current only when no write of any process came after the file's save:
     // the table's change counter agrees, and (for other programs' writes)
@@ -330,12 +358,13 @@ Tag* IndexFile::AddTag(const std::string& name, const std::string& keyText, cons
 
 void IndexFile::Save(const struct stat& tableState, uint32_t changes) {
     std::string out(kMagic, 4);
-    Put32(out, 2);
+    Put32(out, 3);
     Put32(out, changes);
     Put64(out, static_cast<uint64_t>(tableState.st_size));
     Put64(out, MtimeNs(tableState));
     Put32(out, file_.Count(false));
     Put32(out, static_cast<uint32_t>(tags_.size()));
+    PutText(out, FilePart(file_.path()));
     for (const auto& t : tags_) {
         PutText(out, t->name_);
         PutText(out, t->keyText_);

@@ -108,6 +108,14 @@ private:
     uint64_t version_ = 1;
 };
 
+// The file name of the table an index file was written for; empty for a
+// file written before index files named their table, or one not readable.
+std::string IndexFileOwner(const std::string& path);
+// Whether an index file may serve the table at tablePath: a file that names
+// no table serves any table of its stem; one that names a table serves
+// tables of that table's extension (a copy under another stem included).
+bool IndexFileServes(const std::string& indexPath, const std::string& tablePath);
+
 // One open index file of a table.
 class IndexFile {
 public:

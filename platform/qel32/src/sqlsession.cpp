@@ -542,7 +542,7 @@ Tag* FieldOrder(KivVtab* vt, int column) {
         vt->tableType == KIV_TABLE_NTX
             ? std::string()
             : FindWithExtension(StripExtension(vt->file), vt->tableType == KIV_TABLE_KDT ? ".kdi" : ".cdx");
-    if (production.empty()) return nullptr;
+    if (production.empty() || !IndexFileServes(production, vt->file)) return nullptr;
     IndexFile* index = file.FindIndexFile(production);
     if (!index) index = file.OpenIndex(production);
     for (auto& tag : index->tags()) {

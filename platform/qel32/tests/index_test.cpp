@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <set>
 
@@ -513,3 +514,60 @@ INSTANTIATE_TEST_SUITE_P(
     TypesAndOpenModes, IndexOverAnUnwrittenRecord,
     ::testing::Combine(::testing::Values(KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT),
                        ::testing::Values(static_cast<uint32_t>(KIV_OPEN_SHARED), static_cast<uint32_t>(KIV_OPEN_EXCLUSIVE))));
+
+// Tables of one stem (x.dbf and x.tmp) do not share the production index:
+// the index file names its table, a table opens only its own, and an index
+// made in another table's file is refused naming that table.
+class ProductionIndexOfOneStem : public EngineFixture, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(ProductionIndexOfOneStem, BelongsToItsOwnTableOnly) {
+    const uint16_t type = GetParam();
+    const std::string table = type == KIV_TABLE_KDT ? "x.kdt" : "x.dbf";
+    const std::string index = type == KIV_TABLE_KDT ? "x.kdi" : "x.cdx";
+    auto make = [&](const std::string& file, const char* defs, const std::vector<std::string>& values) {
+        KIVHANDLE t = Create(file.c_str(), type, defs);
+        for (const std::string& v : values) {
+            KIV_EXPECT_OK(KivAppendRecord(t));
+            KIV_EXPECT_OK(Set(t, KIV_FIELD(1), v));
+        }
+        KIV_EXPECT_OK(KivWriteRecord(t));
+        return t;
+    };
+    auto open = [&](const std::string& file) {
+        KIVHANDLE t = 0;
+        EXPECT_EQ(KIV_OK, KivOpenTable(conn, file.c_str(), nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                       KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t))
+            << file << ": " << LastErrorText();
+        return t;
+    };
+    KIVHANDLE t = make(table, "A,C,5", {"cc", "aa", "bb"});
+    KIVHANDLE ix = 0;
+    KIV_ASSERT_OK(KivCreateIndex(t, nullptr, "BYA", "A", nullptr, nullptr, 0, &ix));
+    KIV_ASSERT_OK(KivCloseTable(t));
+
+    KIVHANDLE other = make("x.tmp", "A,C,5;B,N,5", {"zz", "yy"});
+    KIVHANDLE refused = 0;
+    EXPECT_EQ(KIV_ERR_TABLE_EXISTS, KivCreateIndex(other, nullptr, "BYB", "B", nullptr, nullptr, 0, &refused));
+    EXPECT_NE(LastErrorText().find(table), std::string::npos) << LastErrorText();
+    KIV_ASSERT_OK(KivCloseTable(other));
+
+    t = open(table);
+    KIV_ASSERT_OK(KivGetIndexHandle(t, "BYA", &ix));
+    uint16_t found = 0;
+    KIV_ASSERT_OK(KivSeek(ix, "bb", 2, KIV_KEY_TEXT, KIV_SEEK_HARD, &found));
+    EXPECT_EQ(1, found);
+    EXPECT_EQ(3u, RecNo(t));
+    EXPECT_EQ((std::vector<uint32_t>{2, 3, 1}), Walk(ix, t));
+    KIV_ASSERT_OK(KivCloseTable(t));
+
+    // a table of the stem without the order's field opens all the same
+    std::filesystem::remove(dir.path() + "/x.tmp");
+    KIVHANDLE lacking = make("x.tmp", "C,C,5", {"q"});
+    KIV_ASSERT_OK(KivCloseTable(lacking));
+    lacking = open("x.tmp");
+    ASSERT_NE(0u, lacking);
+    KIV_EXPECT_OK(KivCloseTable(lacking));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/" + index));
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, ProductionIndexOfOneStem, ::testing::Values(KIV_TABLE_CDX, KIV_TABLE_KDT));
