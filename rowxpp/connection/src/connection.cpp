@@ -455,6 +455,7 @@ bool SQLConnection::EndTransaction() {
 }
 
 bool SQLConnection::EndTransaction_(int completionType) {
+    XPP_FRAME("SQLCONNECTION:__ENDTRANSACTION");
     int64_t rc = OdbcCall<58>(static_cast<SQLSMALLINT>(SQL_HANDLE_DBC), ToHandle(Handle),
                               static_cast<SQLSMALLINT>(completionType));
     if (rc != SQL_SUCCESS) DisplayError_(rc);
@@ -465,6 +466,7 @@ bool SQLConnection::EndTransaction_(int completionType) {
 
 std::string SQLConnection::DisplayError_(const xpp::Value& returnCode, const xpp::Value& handleType,
                                          const xpp::Value& handle) {
+    XPP_FRAME("SQLCONNECTION:__DISPLAYERROR");
     xpp::Value code = returnCode.IsNil() ? ErrorCode : returnCode;
     xpp::Value type = handleType.IsNil() ? xpp::Value(SQL_HANDLE_DBC) : handleType;
     xpp::Value h = handle.IsNil() ? xpp::Value(Handle) : handle;

@@ -368,7 +368,9 @@ SQLStatement& SQLStatement::InitOn_(const xpp::Value& sql, std::shared_ptr<SQLCo
     Connection = std::move(chosen);
     onError = Connection->onError;
     DisplayErrors = Connection->DisplayErrors_();
-    if (AllocHandle_()) {
+    // A statement made while its connection is lost waits, listed, for the
+    // reconnection that gives it its handle.
+    if (AllocHandle_() || (Connection->Handle != 0 && !Connection->isConnected())) {
         if (fresh) Connection->ListStatement_(Self());
         else Connection->AddStatement(Self());
     }
@@ -393,6 +395,7 @@ bool SQLStatement::AllocHandle_() {
 bool SQLStatement::FreeStmt_(const xpp::Value& option) { return FreeStmt_(option.IsNum() ? option.Int() : SQL_CLOSE); }
 
 bool SQLStatement::FreeStmt_(int64_t opt) {
+    XPP_FRAME("SQLSTATEMENT:__FREESTMT");
     if (Handle == 0) return true;
     if (opt == SQL_DROP) {
         OdbcCall<55>(H(Handle), static_cast<SQLUSMALLINT>(SQL_RESET_PARAMS));
@@ -518,6 +521,7 @@ bool SQLStatement::Cancel() {
 
 SQLStatement& SQLStatement::DisplayError_(const xpp::Value& returnCode, const xpp::Value& handleType,
                                           const xpp::Value& handle) {
+    XPP_FRAME("SQLSTATEMENT:__DISPLAYERROR");
     if (DisplayErrors) {
         DISPLAYERROR_(returnCode.IsNil() ? xpp::Value(ErrorCode) : returnCode,
                       handleType.IsNil() ? xpp::Value(SQL_HANDLE_STMT) : handleType,
@@ -601,6 +605,14 @@ int64_t SQLStatement::Run_(const xpp::Value& params, const xpp::Array& list, siz
     XPP_FRAME("SQLSTATEMENT:EXECUTE");
     ExecutionMark mark(*this);
     nRowCount = -1;
+    if (Handle == 0) {
+        // Nothing to bind to or run on: reported (a lost connection is
+        // regained and the statement run again by the error handler).
+        ParamList = n == 0 ? xpp::Value() : params;
+        ErrorCode = SQL_INVALID_HANDLE & 0xFFFF;
+        DisplayError_();
+        return mark.Failed();
+    }
     // A snapshot of the parameters, into room the statement keeps (an
     // execution nested in this one makes its own).
     Snapshot items(paramRoom_);
@@ -668,6 +680,7 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "indicator cells are 8 bytes");
 constexpr size_t kKeptBindingMemory = 4096;
 
 bool SQLStatement::SetParameters_(const xpp::Array& params, const std::vector<xpp::Value>& items, int64_t n) {
+    XPP_FRAME("SQLSTATEMENT:__SETPARAMETERS");
     if (!FreeStmt_(SQL_RESET_PARAMS)) return false;
     if (n <= 0) return true;
     const size_t count = static_cast<size_t>(n);
