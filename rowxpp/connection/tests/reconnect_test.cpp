@@ -63,8 +63,6 @@ public:
         std::filesystem::remove(folder_ / "SQLError.LOG");
         flashed.clear();
     }
-
-protected:
     AdminConnection& Admin() { return TestDataSources::Get().Admin(); }
 };
 
@@ -676,6 +674,60 @@ TEST_F(Reconnection, RowsInsertedAStatementEachAreAllStoredAcrossALostConnection
 TEST_F(Reconnection, AStatementMadeOnAConnectionAlreadyLostWaitsForTheReconnection) {
     OwnServer own;
     InsertTenRows(*this, own, true);
+}
+
+// ------------------------------------------- what a new handle gets again
+
+TEST_F(Reconnection, TheNewHandleGetsTheLoginTimeOutReadOnlyModeAndIsolationLevelAgain) {
+    struct Road {
+        const char* name;
+        std::function<void(Reconnection&, SQLConnection&)> reconnect;
+    };
+    const std::vector<Road> roads = {
+        {"Reconnect(.T.)", [](Reconnection&, SQLConnection& c) { ASSERT_TRUE(c.Reconnect(true)); }},
+        {"the handler, after the backend was ended",
+         [](Reconnection& test, SQLConnection& c) {
+             int pid = BackendPidOf(ToHandle(c.Handle));
+             ASSERT_TRUE(test.Admin().TerminateBackend(pid));
+             ASSERT_TRUE(Gone(test.Admin(), pid));
+             EXPECT_NE(c.NewStatement("SELECT 1")->Execute(), kExecFailed);
+             EXPECT_EQ(Count(test.Log(), "RECONNECTED SUCCESSFULLY"), 1u) << test.Log();
+         }},
+    };
+    rowxpp_test::Loaded();
+    struct LoginTimeout {
+        LoginTimeout() { SQLConnection::ClassObject().SetVar("LoginTimeout", 5); }
+        ~LoginTimeout() { SQLConnection::ClassObject().SetVar("LoginTimeout", 15); }
+    } loginTimeout;
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        Restart();
+        auto c = SQLConnection::New(TestDataSources::kPostgres, "", "", true);
+        ASSERT_NE(c->Handle, 0);
+        EXPECT_TRUE(c->isReadOnly);
+        ASSERT_EQ(c->TransactionIsolation(SQL_TXN_SERIALIZABLE), SQL_TXN_SERIALIZABLE);
+        CallLog calls;
+        ASSERT_NO_FATAL_FAILURE(road.reconnect(*this, *c));
+        ASSERT_NE(c->Handle, 0);
+        EXPECT_EQ(c->TransactionIsolation(), SQL_TXN_SERIALIZABLE);
+        EXPECT_TRUE(c->isReadOnly);
+        // on the new handle: the login time-out before its connect, the
+        // access mode and the isolation level after it
+        const int64_t handle = c->Handle;
+        std::vector<std::string> onNew;
+        for (const auto& [index, args] : calls.Calls()) {
+            if (args.empty() || args[0] != handle) continue;
+            if (index == 2) onNew.push_back("connect");
+            if (index == 10) onNew.push_back(std::to_string(args[1]) + " := " + std::to_string(args[2]));
+        }
+        ASSERT_GE(onNew.size(), 4u);
+        EXPECT_EQ(onNew[0], "103 := 5");
+        EXPECT_EQ(onNew[1], "connect");
+        std::vector<std::string> after(onNew.begin() + 2, onNew.end());
+        EXPECT_NE(std::find(after.begin(), after.end(), "108 := 8"), after.end());
+        EXPECT_NE(std::find(after.begin(), after.end(), "101 := 1"), after.end());
+        c->Destroy();
+    }
 }
 
 }  // namespace
