@@ -210,6 +210,68 @@ TEST(Binding, ValuesStoredThroughEachDriverReadBackAsGiven) {
     }
 }
 
+TEST(Binding, AnSQLValueBindsNoMoreThanItsValueThroughEachDriver) {
+    struct Driver {
+        const char* dsn;
+        const char* create;
+        const char* stored;  // "abc" as the driver reads the column back as text
+    };
+    for (const Driver& d : {Driver{"SQLite", "CREATE TABLE ov (a BLOB, b VARCHAR(20), n INTEGER)", "X'616263'"},
+                            Driver{"PostgreSQL", "CREATE TABLE ov (a BYTEA, b VARCHAR(20), n INTEGER)", "616263"},
+                            Driver{"KIVODBC", "CREATE TABLE ov (a CHAR(60), b CHAR(20), n INTEGER)", "abc"}}) {
+        SCOPED_TRACE(d.dsn);
+        auto c = Connected(d.dsn);
+        ASSERT_NE(c->Handle, 0);
+        c->Execute("DROP TABLE ov");
+        ASSERT_GE(c->Execute(d.create), -1) << c->ErrorMessage();
+        auto rows = [&] { return QueryOn(ToHandle(c->Handle), "SELECT a, b, n FROM ov"); };
+        // Bytes 40 and 50,000,000 for a value of three bytes: three are bound
+        for (int64_t bytes : {int64_t{40}, int64_t{50'000'000}}) {
+            SCOPED_TRACE(bytes);
+            CallLog log;
+            log.valueBytes = [](int64_t) { return size_t{3}; };
+            EXPECT_EQ(c->Execute("INSERT INTO ov (a, b) VALUES (?, ?)",
+                                 xpp::Array{SQLValue::New("abc", -3, -2, 40, 0, bytes), "secret"}),
+                      1)
+                << c->ErrorMessage();
+            auto binds = log.Binds();
+            ASSERT_EQ(binds.size(), 2u);
+            EXPECT_EQ(binds[0].bufferLength, 3);
+            EXPECT_EQ(binds[0].indicator, 3);
+            EXPECT_EQ(binds[0].bytes, "abc");
+            std::vector<Row> stored = rows();
+            ASSERT_EQ(stored.size(), 1u);
+            EXPECT_EQ(xpp::Trim(stored[0][0].value_or("<null>")), d.stored);
+            EXPECT_EQ(xpp::Trim(stored[0][1].value_or("<null>")), "secret");
+            c->Execute("DELETE FROM ov");
+        }
+        // A C type of fixed width reads four bytes: a value of two is
+        // refused with the parameter named, and nothing is stored.
+        {
+            CapturedErrors errors;
+            CallLog log;
+            auto s = c->NewStatement("INSERT INTO ov (b, n) VALUES (?, ?)");
+            EXPECT_EQ(s->Execute({"short", SQLValue::New("ab", SQL_INTEGER, SQL_C_LONG, 10, 0, 4)}), kExecFailed);
+            ASSERT_EQ(errors.Errors().size(), 1u);
+            EXPECT_EQ(errors.Errors()[0]->description.Str(),
+                      "Param: 2, CType: 4, Value of 2 bytes, the C type reads 4");
+            EXPECT_EQ(log.Count(21), 0);
+            EXPECT_EQ(log.Count(25) + log.Count(26), 0);
+            EXPECT_TRUE(rows().empty());
+            // its four bytes are the number
+            EXPECT_EQ(s->Execute({"whole", SQLValue::New(xpp::L2Bin(123456789), SQL_INTEGER, SQL_C_LONG, 10, 0, 4)}), 1)
+                << s->ErrorMessage();
+            std::vector<Row> stored = rows();
+            ASSERT_EQ(stored.size(), 1u);
+            EXPECT_EQ(xpp::Trim(stored[0][1].value_or("<null>")), "whole");
+            EXPECT_EQ(stored[0][2].value_or("<null>"), "123456789");
+            s->Destroy();
+        }
+        c->Execute("DROP TABLE ov");
+        c->Destroy();
+    }
+}
+
 // --------------------------------------------------------- data at execution
 
 std::string Pattern(size_t n, char seed) {
