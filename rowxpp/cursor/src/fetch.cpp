@@ -1,7 +1,6 @@
 // Fetching rows into a cursor's row buffer, navigation over the result set
 // and its record count.
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -34,13 +33,9 @@ std::string UpToZero(const char* bytes, int64_t limit) {
     return std::string(bytes, n);
 }
 
-// Whether a number's text names no number but NaN or an infinity
-// ("NaN", "Infinity", "-Infinity").
-bool NotANumber(std::string_view t) {
-    size_t i = t.find_first_not_of(' ');
-    if (i != std::string_view::npos && (t[i] == '-' || t[i] == '+')) ++i;
-    return i < t.size() && std::isalpha(static_cast<unsigned char>(t[i]));
-}
+// Whether a number's text is more than blanks, a sign, digits and a point:
+// an exponent ("1.0e+20"), NaN or an infinity ("NaN", "-Infinity").
+bool NotPlainDecimal(std::string_view t) { return t.find_first_not_of(" +-.0123456789") != std::string_view::npos; }
 
 // Reads column `column` with SQLGetData in pieces, appending to `into`;
 // false when not even the first call succeeded.
@@ -474,14 +469,12 @@ xpp::Array SQLSelect::FetchRow() {
                     toBuffer.emplace_back(at, blank());
                     continue;
                 }
-                int decimals = static_cast<int>(std::clamp<int64_t>(c.decimals, 0, 15));
-                if (NotANumber(t)) {
-                    // NaN and the infinities read as the doubles they name
-                    value = xpp::Number::Double(std::strtod(t.c_str(), nullptr), decimals);
-                } else {
+                // NaN, the infinities and exponents read as the doubles they name
+                if (NotPlainDecimal(t))
+                    value = xpp::Number::Double(std::strtod(t.c_str(), nullptr), static_cast<int>(c.decimals));
+                else
                     value = xpp::Val(t);
-                    value = c.decimals == 0 ? xpp::Int(value) : xpp::Round(value, static_cast<int>(c.decimals));
-                }
+                value = c.decimals == 0 ? xpp::Int(value) : xpp::Round(value, static_cast<int>(c.decimals));
             }
         } else if (c.kind == 'D') {
             if (held == 0 || data[0] == 0) {
