@@ -143,31 +143,38 @@ void Bind(const xpp::Value& param, Binding& b) {
         case 'N': {
             xpp::Number n = param.Num();
             double d = n.AsDouble();
-            bool integral = n.IsInteger() || (std::isfinite(d) && d == std::trunc(d));
-            if (!integral) {
+            // an exact decimal is whole when its decimals are zeros
+            bool whole = n.IsExact() && xpp::ExactEq(xpp::Int(param), param);
+            bool integral = n.IsInteger() || whole || (!n.IsExact() && std::isfinite(d) && d == std::trunc(d));
+            if (!integral && !n.IsExact()) {
                 b.cType = SQL_C_DOUBLE;
                 b.sqlType = SQL_DOUBLE;
                 b.size = 10;
                 b.bufferLength = b.indicator = 8;
                 b.Make(&d, sizeof d);  // F2BIN: the double's own bytes
-            } else if (d >= -32768 && d <= 32767) {
+            } else if (integral && d >= -32768 && d <= 32767) {
                 b.cType = SQL_C_SHORT;
                 b.sqlType = SQL_SMALLINT;
                 b.size = 5;
                 b.bufferLength = b.indicator = 2;
                 b.MakeInteger(n.AsInt(), 4);
-            } else if (d >= -2147483648.0 && d <= 2147483647.0) {
+            } else if (integral && d >= -2147483648.0 && d <= 2147483647.0) {
                 b.cType = SQL_C_LONG;
                 b.sqlType = SQL_INTEGER;
                 b.size = 10;
                 b.bufferLength = b.indicator = 4;
                 b.MakeInteger(n.AsInt(), 4);
             } else {
-                // the decimal text: at most 20 characters for an integer,
-                // up to some 310 for a double
+                // the decimal text: at most 20 characters for an integer or
+                // an exact decimal, up to some 310 for a double
                 char text[400];
-                int written = n.IsInteger() ? std::snprintf(text, sizeof text, "%lld", static_cast<long long>(n.AsInt()))
-                                            : std::snprintf(text, sizeof text, "%.0f", d);
+                int written = 0;
+                if (!integral)
+                    written = std::snprintf(text, sizeof text, "%s", xpp::LTrim(xpp::Str(param, 40, n.Decimals())).c_str());
+                else if (n.IsExact())
+                    written = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(n.AsInt()));
+                else
+                    written = std::snprintf(text, sizeof text, "%.0f", d);
                 size_t len = static_cast<size_t>(std::clamp(written, 0, static_cast<int>(sizeof text) - 1));
                 b.size = b.bufferLength = b.indicator = static_cast<int64_t>(len);
                 if (len <= sizeof b.made) {

@@ -49,6 +49,10 @@ TEST(Binding, EveryKindOfValueBindsAsTheTypeTableSays) {
         {"-2147483649", -2147483649LL, 1, 1, 11, 0, 11, "-2147483649", 11},
         {"1.5", 1.5, 8, 8, 10, 0, 8, xpp::F2Bin(1.5), 8},
         {"3.0 as a double", xpp::Number::Double(3.0, 2), 5, 5, 5, 0, 2, xpp::L2Bin(3), 2},
+        {"an exact decimal", xpp::Val("9999999999999.99"), 1, 1, 16, 0, 16, "9999999999999.99", 16},
+        {"an exact decimal of 18 digits", xpp::Val("-99999999.9999999999"), 1, 1, 20, 0, 20, "-99999999.9999999999", 20},
+        {"a whole exact decimal", xpp::Val("12.00"), 5, 5, 5, 0, 2, xpp::L2Bin(12), 2},
+        {"a wide whole exact decimal", xpp::Val("300000000000000.00"), 1, 1, 15, 0, 15, "300000000000000", 15},
         {"empty date", xpp::Date(), 11, 11, 16, 0, 16, zeros20, -1},
         {"2024-03-05", xpp::Date::FromYMD(2024, 3, 5), 11, 11, 16, 0, 16, march5, 16},
         {".T.", true, 1, -7, 1, 0, 1, "1", 1},
@@ -268,6 +272,44 @@ TEST(Binding, AnSQLValueBindsNoMoreThanItsValueThroughEachDriver) {
             s->Destroy();
         }
         c->Execute("DROP TABLE ov");
+        c->Destroy();
+    }
+}
+
+TEST(Binding, ExactDecimalsStoreAndFindTheirOwnRowThroughEachDriver) {
+    const std::vector<const char*> common = {"9999999999999.99", "9999999999999.98", "-9999999999999.99", "12.50",
+                                             "-0.05"};
+    // 18 digits where the database keeps them (the others hold doubles)
+    const std::vector<const char*> wide = {"9999999999999999.99", "9999999999999999.98"};
+    for (const char* dsn : {"SQLite", "PostgreSQL", "KIVODBC"}) {
+        SCOPED_TRACE(dsn);
+        const char* type = "NUMERIC(18,2)";
+        std::vector<const char*> keys = common;
+        if (std::string(dsn) == "PostgreSQL") keys.insert(keys.end(), wide.begin(), wide.end());
+        auto c = Connected(dsn);
+        ASSERT_NE(c->Handle, 0);
+        c->Execute("DROP TABLE dk");
+        ASSERT_GE(c->Execute(std::string("CREATE TABLE dk (id ") + type + ", name VARCHAR(10))"), -1)
+            << c->ErrorMessage();
+        auto insert = c->NewStatement("INSERT INTO dk (id, name) VALUES (?, 'old')");
+        for (const char* k : keys) EXPECT_EQ(insert->Execute({xpp::Val(k)}), 1) << k << insert->ErrorMessage();
+        insert->Destroy();
+        // an update by each key changes its row alone
+        auto update = c->NewStatement("UPDATE dk SET name = ? WHERE id = ?");
+        for (size_t i = 0; i < keys.size(); ++i)
+            EXPECT_EQ(update->Execute({"n" + std::to_string(i), xpp::Val(keys[i])}), 1) << keys[i];
+        update->Destroy();
+        std::vector<Row> rows = QueryOn(ToHandle(c->Handle), "SELECT id, name FROM dk");
+        ASSERT_EQ(rows.size(), keys.size());
+        for (const Row& r : rows) {
+            ASSERT_TRUE(r[0] && r[1]);
+            size_t place = keys.size();
+            for (size_t i = 0; i < keys.size(); ++i)
+                if (xpp::Eq(xpp::Val(*r[0]), xpp::Val(keys[i]))) place = i;
+            ASSERT_LT(place, keys.size()) << *r[0];
+            EXPECT_EQ(xpp::Trim(*r[1]), "n" + std::to_string(place)) << *r[0];
+        }
+        c->Execute("DROP TABLE dk");
         c->Destroy();
     }
 }

@@ -1,6 +1,7 @@
 // Fetching rows into a cursor's row buffer, navigation over the result set
 // and its record count.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -31,6 +32,10 @@ std::string UpToZero(const char* bytes, int64_t limit) {
     size_t n = zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : static_cast<size_t>(limit);
     return std::string(bytes, n);
 }
+
+// Whether a number's text is more than blanks, a sign, digits and a point:
+// an exponent ("1.0e+20"), NaN or an infinity ("NaN", "-Infinity").
+bool NotPlainDecimal(std::string_view t) { return t.find_first_not_of(" +-.0123456789") != std::string_view::npos; }
 
 // Reads column `column` with SQLGetData in pieces, appending to `into`;
 // false when not even the first call succeeded.
@@ -420,7 +425,8 @@ xpp::Array SQLSelect::FetchRow() {
         // the bytes the driver left, never more than the buffer holds
         int64_t held = std::clamp<int64_t>(static_cast<int64_t>(nLen), 0, size);
         xpp::Value value;
-        if (c.kind == 'C') {
+        // the whole text of the column, however long
+        auto wholeText = [&]() {
             std::string text;
             if (bound) {
                 // A bound text cut short is read again whole; SQLGetData
@@ -435,7 +441,10 @@ xpp::Array SQLSelect::FetchRow() {
             } else {
                 text.assign(data, static_cast<size_t>(held));
             }
-            value = std::move(text);
+            return text;
+        };
+        if (c.kind == 'C') {
+            value = wholeText();
         } else if (c.kind == 'N') {
             if (cType == SQL_C_LONG || cType == SQL_C_DOUBLE) {
                 // the binary value: a bound column's whole buffer
@@ -450,20 +459,21 @@ xpp::Array SQLSelect::FetchRow() {
                     uint64_t bits = Raw(data, std::min<size_t>(bytes, 8));
                     double d;
                     std::memcpy(&d, &bits, sizeof d);
-                    // a decimal column shows its own decimals; any other
-                    // number those of its shortest exact text
-                    if (c.sqlType == SQL_DECIMAL || c.sqlType == SQL_NUMERIC)
-                        value = xpp::Round(xpp::Number::Double(d, 0), static_cast<int>(c.decimals));
-                    else
-                        value = xpp::Number::FromDouble(d);
+                    // the number with the decimals of its shortest exact text
+                    value = xpp::Number::FromDouble(d);
                 }
             } else {
-                std::string t = UpToZero(data, held);
+                std::string whole = wholeText();
+                std::string t = UpToZero(whole.data(), static_cast<int64_t>(whole.size()));
                 if (t.empty()) {
                     toBuffer.emplace_back(at, blank());
                     continue;
                 }
-                value = xpp::Val(t);
+                // NaN, the infinities and exponents read as the doubles they name
+                if (NotPlainDecimal(t))
+                    value = xpp::Number::Double(std::strtod(t.c_str(), nullptr), static_cast<int>(c.decimals));
+                else
+                    value = xpp::Val(t);
                 value = c.decimals == 0 ? xpp::Int(value) : xpp::Round(value, static_cast<int>(c.decimals));
             }
         } else if (c.kind == 'D') {

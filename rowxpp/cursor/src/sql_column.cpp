@@ -97,9 +97,9 @@ SQLColumn& SQLColumn::Init(const xpp::Value& no, const xpp::Value& label, const 
             break;
         case SQL_DECIMAL:
         case SQL_NUMERIC:
+            // read as text: a double would lose the 16th to 18th digit
             ValType = "N";
-            TargetType = SQL_C_DOUBLE;
-            BufferSize = 8;
+            BufferSize = DisplaySize + 1;
             DefValue = xpp::Number::Double(0.0, static_cast<int>(std::clamp<int64_t>(Decimals, 0, 15)));
             break;
         case SQL_REAL:

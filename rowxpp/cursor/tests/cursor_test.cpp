@@ -54,7 +54,7 @@ const std::vector<DriverColumns>& ExpectedColumns() {
           {"code", "code", 1, "C", 1, 5, 1, "    ", 0, false, true, true, "kinds"},
           {"born", "born", 91, "D", 1, 11, 1, "  /  /    ", 0, false, true, true, "kinds"},
           {"stamp", "stamp", 93, "C", 1, 28, 1, "                          ", 6, false, true, true, "kinds"},
-          {"price", "price", 2, "N", 8, 8, 1, "0.00", 2, false, true, true, "kinds"},
+          {"price", "price", 2, "N", 1, 13, 1, "0.00", 2, false, true, true, "kinds"},
           {"ratio", "ratio", 6, "N", 8, 8, 1, "0.0", 0, false, true, true, "kinds"},
           {"flag", "flag", -7, "L", 1, 2, 1, ".F.", 0, false, true, true, "kinds"},
           {"big", "big", -5, "N", 1, 21, 1, "0", 0, false, true, true, "kinds"},
@@ -66,10 +66,10 @@ const std::vector<DriverColumns>& ExpectedColumns() {
           {"code", "code", 1, "C", 1, 5, 1, "    ", 0, false, true, true, ""},
           {"born", "born", 91, "D", 1, 11, 1, "  /  /    ", 0, false, true, true, ""},
           {"stamp", "stamp", 93, "C", 1, 25, 1, "                       ", 0, false, true, true, ""},
-          {"price", "price", 2, "N", 8, 8, 1, "0.00", 2, false, true, true, ""},
+          {"price", "price", 2, "N", 1, 13, 1, "0.00", 2, false, true, true, ""},
           {"ratio", "ratio", 8, "N", 8, 8, 1, "0.0", 0, false, true, true, ""},
           {"flag", "flag", -7, "L", 1, 2, 1, ".F.", 0, false, true, true, ""},
-          {"big", "big", 2, "N", 8, 8, 1, "0", 0, false, true, true, ""},
+          {"big", "big", 2, "N", 1, 23, 1, "0", 0, false, true, true, ""},
           {"data", "data", -4, "C", -2, 2147483647, 0, "", 0, false, true, false, ""}}},
     };
     return all;
