@@ -170,6 +170,8 @@ void SQLDataSet::DropCursor_() {
     if (!Cursor_) return;
     std::lock_guard<std::mutex> guard(handleLock_);
     Cursor_->Destroy();
+    // the next fill executes the statement again
+    isCursorClosed_ = true;
 }
 
 bool SQLDataSet::Close() {
