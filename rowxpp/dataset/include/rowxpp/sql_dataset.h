@@ -222,7 +222,9 @@ private:
     xpp::Array FieldListU_;
     int64_t FCount_ = 0;
     xpp::Array FieldLen_;
-    // Per field, the cursor column it shows (0 for none).
+    // Per field, the cursor column it shows (0 for none, kRowComputed for
+    // an AddColumn column, computed on each cached row through the data set).
+    static constexpr int64_t kRowComputed = -1;
     xpp::Array FieldColumn_;
     bool isTrimmed_ = false;
     bool isTruncated_ = false;
@@ -268,9 +270,5 @@ xpp::Block ISCOLEQ(int64_t position, const xpp::Value& value);
 // position and sets `found`, or with `soft` the next greater one, else 0.
 int64_t ASEEK(const xpp::Array& rows, const xpp::Value& value, const xpp::Value& index, const xpp::Value& soft,
               const xpp::Value& low, const xpp::Value& high, bool& found);
-
-// A reading of the runtime's clock in seconds that does not go back at
-// midnight: days since the calendar's start times 86400 plus SECONDS().
-double ClockSeconds_();
 
 }  // namespace rowxpp
