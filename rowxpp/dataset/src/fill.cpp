@@ -81,7 +81,17 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
         if (Cursor_->nMaxRows > 0) Cursor_->SetAttribute(SQL_ATTR_MAX_ROWS, Cursor_->nMaxRows);
         Cursor_->DisplayErrors = display;
         Cursor_->isRefresh = true;
-        if (Cursor_->Execute(xpp::Args{parameters}) == kExecFailed) {
+        {
+            std::lock_guard<std::mutex> guard(handleLock_);
+            executing_ = true;
+            executionStart_ = std::chrono::steady_clock::now();
+        }
+        const int64_t executed = Cursor_->Execute(xpp::Args{parameters});
+        {
+            std::lock_guard<std::mutex> guard(handleLock_);
+            executing_ = false;
+        }
+        if (executed == kExecFailed) {
             success = false;
             isTruncated_ = true;
         } else if (!xpp::Empty(PrimaryKey_)) {

@@ -253,17 +253,22 @@ void SQLDataSet::Cancel_(Visited& visited) {
     XPP_FRAME("SQLDATASET:CANCEL");
     if (!visited.insert(this).second) return;
     isCancelled = true;
-    bool live = false;
-    if (Cursor_) {
+    // The fill tests the flag before every row. SQLCancel is only sent to
+    // an execution the driver has been running for a while, never to a
+    // handle another call is dropping, making or reading: the driver
+    // manager does not keep a statement's diagnostics safe from a cancel
+    // that overlaps its own work around a call, which is over within
+    // microseconds of the call's start.
+    constexpr std::chrono::milliseconds kUnderWay{100};
+    bool executing = false;
+    {
         std::lock_guard<std::mutex> guard(handleLock_);
-        live = Cursor_->Handle != 0;
+        executing = executing_;
     }
-    if (live) {
+    if (executing) {
         xpp::Sleep(20);
-        // read again under the lock of the drop paths: the fill may have
-        // dropped the statement meanwhile
         std::lock_guard<std::mutex> guard(handleLock_);
-        if (Cursor_->Handle != 0) Cursor_->Cancel();
+        if (executing_ && std::chrono::steady_clock::now() - executionStart_ >= kUnderWay) Cursor_->Cancel();
     }
     for (const xpp::Value& child : ChildRelations_.Items()) {
         if (auto ds = child.As<SQLDataSet>()) ds->Cancel_(visited);

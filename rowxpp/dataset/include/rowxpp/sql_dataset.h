@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -236,9 +237,12 @@ private:
     // parameters executes again.
     bool initExecuted_ = false;
     xpp::Value initParameters_;
-    // Held while the cursor's handle changes or is dropped, and by Cancel
-    // around SQLCancel, so that SQLCancel only reaches a live handle.
+    // Held while the cursor's handle changes or is dropped, while
+    // `executing_` changes, and by Cancel around SQLCancel, so that
+    // SQLCancel only reaches a statement while its execution runs.
     std::mutex handleLock_;
+    bool executing_ = false;
+    std::chrono::steady_clock::time_point executionStart_;
 };
 
 xpp::Class& SQLDATASET();
