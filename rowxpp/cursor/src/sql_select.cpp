@@ -283,9 +283,10 @@ int64_t SQLSelect::Execute(const xpp::Args& args) {
         // A cursor the driver cannot close cannot run again on this handle:
         // its report comes first (a lost connection is reconnected there, and
         // the execution below then runs on the new handle). A handle made
-        // afresh since the last execution has no result set to close (the
-        // driver manager answers HY010 when asked for its columns).
-        int64_t closed = Ok(OdbcCall<33>(H(Handle), &resultColumns)) ? OdbcCall<56>(H(Handle)) : SQL_SUCCESS;
+        // afresh since the last execution has no result set to close: the
+        // driver manager answers HY010 when asked for its columns.
+        bool fresh = !Ok(OdbcCall<33>(H(Handle), &resultColumns)) && FirstState_() == "HY010";
+        int64_t closed = fresh ? SQL_SUCCESS : OdbcCall<56>(H(Handle));
         if (closed != SQL_SUCCESS && closed != SQL_SUCCESS_WITH_INFO) {
             ErrorCode = closed;
             DisplayError_();
