@@ -194,12 +194,14 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     DataSet.Assign(std::move(rows));
     if (anyRowComputed) {
         // as AddColumn computes them: on each row in turn, made current
+        const xpp::Array filled = DataSet;
         for (size_t p = 1; p <= fieldCount; ++p) {
             if (!rowComputed[p - 1]) continue;
             xpp::Value get = DataLinksGet_.Get(p);
-            for (int64_t i = 1; i <= n; ++i) {
+            for (int64_t i = 1; i <= n && static_cast<size_t>(i) <= filled.Len(); ++i) {
                 RecNo_ = i;
-                DataSet.Get(static_cast<size_t>(i)).Arr().Set(p, xpp::Eval(get));
+                xpp::Value value = xpp::Eval(get);
+                filled.Get(static_cast<size_t>(i)).Arr().Set(p, value);
             }
         }
     }
