@@ -235,6 +235,11 @@ public:
     void Sleep(int64_t hundredths) override {
         if (hundredths > 0) std::this_thread::sleep_for(std::chrono::milliseconds(hundredths * 10));
     }
+    int64_t MonotonicMs() override {
+        timespec ts;
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+    }
 };
 
 SystemClock g_systemClock;
@@ -255,8 +260,20 @@ void testing::TestClock::Now(int32_t& julianDay, int64_t& msSinceMidnight) {
     msSinceMidnight = ms_;
 }
 
+int64_t testing::TestClock::MonotonicMs() {
+    std::lock_guard<std::mutex> g(lock_);
+    return monotonic_;
+}
+
+void testing::TestClock::SetWall(int32_t julianDay, int64_t msSinceMidnight) {
+    std::lock_guard<std::mutex> g(lock_);
+    jd_ = julianDay;
+    ms_ = msSinceMidnight;
+}
+
 void testing::TestClock::Advance(int64_t ms) {
     std::lock_guard<std::mutex> g(lock_);
+    monotonic_ += ms;
     ms_ += ms;
     jd_ += static_cast<int32_t>(ms_ / 86400000);
     ms_ %= 86400000;
@@ -315,6 +332,8 @@ Value Seconds() {
     CurrentClock().Now(jd, ms);
     return Number::Double(static_cast<double>(ms / 10) / 100.0, 2);
 }
+
+double MonotonicSeconds() { return static_cast<double>(CurrentClock().MonotonicMs()) / 1000.0; }
 
 Date Today() {
     int32_t jd;

@@ -279,10 +279,18 @@ SQLRow& SQLRow::SetAppendMode() {
 }
 
 SQLRow& SQLRow::ForceModified(const xpp::Value& originals, const xpp::Value& buffer) {
+    // The row works on copies: what the caller handed in stays as it was,
+    // whatever the write makes of the row afterwards.
+    auto take = [](xpp::Array& into, const xpp::Array& from) {
+        if (into.Same(from)) return;
+        if (into.Len() == from.Len()) CopyInto(into, from);
+        else into = xpp::AClone(from);
+    };
     isAppend = originals.IsNil();
-    if (!isAppend) Original = originals.Arr();
+    if (isAppend) Fill(Original, xpp::Value());
+    else take(Original, originals.Arr());
     isDeleted = buffer.IsNil();
-    if (!isDeleted) Buffer = buffer.Arr();
+    if (!isDeleted) take(Buffer, buffer.Arr());
     if (isAppend || isDeleted) {
         isRowModified = true;
         Fill(isModified, true);

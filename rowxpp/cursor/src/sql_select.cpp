@@ -277,12 +277,16 @@ SQLStatement& SQLSelect::Reset_(const xpp::Value& all) {
 int64_t SQLSelect::Execute(const xpp::Args& args) {
     XPP_FRAME("SQLSELECT:EXECUTE");
     Reset_(false);
+    SQLSMALLINT resultColumns = 0;
     if (isCursorOpen) {
         isCursorOpen = false;
         // A cursor the driver cannot close cannot run again on this handle:
         // its report comes first (a lost connection is reconnected there, and
-        // the execution below then runs on the new handle).
-        int64_t closed = OdbcCall<56>(H(Handle));
+        // the execution below then runs on the new handle). A handle made
+        // afresh since the last execution has no result set to close: the
+        // driver manager answers HY010 when asked for its columns.
+        bool fresh = !Ok(OdbcCall<33>(H(Handle), &resultColumns)) && FirstState_() == "HY010";
+        int64_t closed = fresh ? SQL_SUCCESS : OdbcCall<56>(H(Handle));
         if (closed != SQL_SUCCESS && closed != SQL_SUCCESS_WITH_INFO) {
             ErrorCode = closed;
             DisplayError_();

@@ -118,6 +118,9 @@ using SleepWrapper = std::function<void(int64_t hundredths, bool systemClock,
                                         const std::function<void(int64_t)>& sleep)>;
 void SetSleepWrapper(SleepWrapper wrapper);
 Value Seconds();                 // seconds since midnight, 2 decimals
+// Seconds from an arbitrary start on a clock that setting the date or the
+// time of day does not move: for time limits and intervals.
+double MonotonicSeconds();
 xpp::Date Today();               // DATE()
 std::string Time();              // TIME(): "hh:mm:ss"
 
