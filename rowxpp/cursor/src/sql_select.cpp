@@ -432,6 +432,8 @@ SQLSelect& SQLSelect::DescribeColumns_() {
     OdbcCall<33>(H(handle), &count);
     size_t n = count > 0 ? static_cast<size_t>(count) : 0;
     nColCount = static_cast<int64_t>(n);
+    // a result of other columns has its own auto-unique column, or none
+    AutoUniqueColumn = 0;
     xpp::Array columns(n);
     aColNames = xpp::Array(n);
     xpp::Array info(n);

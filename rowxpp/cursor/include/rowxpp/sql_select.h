@@ -309,9 +309,12 @@ xpp::Class& SQLSELECT();
 
 // FORMATBUFFER(value, SQL type, params, NULL text, marker, prefix): the
 // text of one value in a generated statement; a value that travels as a
-// parameter is appended to `params` and answered by `marker`.
+// parameter is appended to `params` and answered by `marker`. In a search
+// (`search`) an empty long text or binary value is compared as a value;
+// written, it is NULL.
 std::string FORMATBUFFER(const xpp::Value& value, int64_t sqlType, const xpp::Array& params,
-                         const std::string& nullText, const std::string& marker, const std::string& prefix);
+                         const std::string& nullText, const std::string& marker, const std::string& prefix,
+                         bool search = false);
 
 // Row comparisons of Seek and Locate.
 bool ISROWEQ(SQLSelect& cursor, const xpp::Array& fields, const xpp::Array& key, size_t n);
