@@ -318,7 +318,15 @@ int64_t SQLSelect::Execute(const xpp::Args& args) {
     };
     int64_t type = statementAttribute(SQL_ATTR_CURSOR_TYPE);
     isScrollable = type == SQL_CURSOR_STATIC || type == SQL_CURSOR_KEYSET_DRIVEN || type == SQL_CURSOR_DYNAMIC;
-    if (!FetchNext_()) nRecCount = 0;
+    if (!FetchNext_()) {
+        nRecCount = 0;
+    } else {
+        // The rows are counted as the statement produced them: later
+        // changes by others must not move the cursor's row numbers.
+        int64_t kept = ErrorCode;
+        RecCount();
+        ErrorCode = kept;
+    }
     if (lUsePosDelete || lUsePosUpdate) {
         int64_t concurrency = statementAttribute(SQL_ATTR_CONCURRENCY);
         lSimulateCursor = concurrency == SQL_CONCUR_LOCK || concurrency == SQL_CONCUR_ROWVER ||
@@ -327,6 +335,18 @@ int64_t SQLSelect::Execute(const xpp::Args& args) {
         lUsePosUpdate = lSimulateCursor && lUsePosUpdate;
     }
     return result;
+}
+
+bool SQLSelect::ReportsInfo_() {
+    // A driver that takes another concurrency or cursor type than asked
+    // tells so (01S02) on each execution; the cursor reads what it took.
+    xpp::Value records = GETDIAGFIELD_(SQL_HANDLE_STMT, Handle, 0, SQL_DIAG_NUMBER);
+    if (!records.IsNum() || records.Int() < 1) return true;
+    for (int64_t i = 1; i <= records.Int(); ++i) {
+        xpp::Value state = GETDIAGFIELD_(SQL_HANDLE_STMT, Handle, i, SQL_DIAG_SQLSTATE, true);
+        if (!state.IsChar() || state.Str() != "01S02") return true;
+    }
+    return false;
 }
 
 bool SQLSelect::MoreResults() {
@@ -576,7 +596,14 @@ std::string SQLSelect::CursorName(const xpp::Value& v) {
 }
 
 int64_t SQLSelect::MaxRows(const xpp::Value& v) {
-    if (v.IsNum() && SetAttribute(SQL_ATTR_MAX_ROWS, v)) nMaxRows = v.Int();
+    if (v.IsNum() && SetAttribute(SQL_ATTR_MAX_ROWS, v)) {
+        nMaxRows = v.Int();
+        // a driver that took another limit says so: its own is in force
+        if (ErrorCode == SQL_SUCCESS_WITH_INFO) {
+            xpp::Value taken = GetAttribute(SQL_ATTR_MAX_ROWS);
+            if (taken.IsNum()) nMaxRows = taken.Int();
+        }
+    }
     return nMaxRows;
 }
 

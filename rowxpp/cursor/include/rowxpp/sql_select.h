@@ -190,8 +190,9 @@ public:
     bool GoBottom();
     // The number of rows really moved, with the sign of the direction.
     int64_t Skipper(const xpp::Value& n);
-    // The number of rows of the result, -1 when the cursor cannot be opened
-    // or the rows cannot be counted (then asked again on the next call).
+    // The number of rows of the result (never more than MaxRows), -1 when
+    // the cursor cannot be opened or the rows cannot be counted (then asked
+    // again on the next call).
     int64_t RecCount();
 
     // ---- columns and field access
@@ -249,6 +250,9 @@ public:
     int64_t AutoUniqueColumn = 0;
 
 protected:
+    // Not when all the execution's records say the driver took other
+    // cursor settings.
+    bool ReportsInfo_() override;
     SQLSelect& DescribeColumns_();
     bool FetchNext_();
     // orientation: 1 NEXT, 2 FIRST, 3 LAST, 4 PRIOR, 5 ABSOLUTE, 6 RELATIVE.
