@@ -186,6 +186,32 @@ TEST(CursorWriteRows, EmptyLongValueIsFoundAsAValueBesideNull) {
     }
 }
 
+TEST(CursorWriteRows, EmptyMemoOfTheEngineIsFoundByItsValue) {
+    auto c = Connected("KIVODBC");
+    ASSERT_NE(c->Handle, 0);
+    c->Execute("DROP TABLE rm");
+    ASSERT_NE(c->Execute("CREATE TABLE rm (name VARCHAR(10), note MEMO, qty INTEGER)"), kExecFailed);
+    c->Execute("INSERT INTO rm (name, note, qty) VALUES ('a', '', 1)");
+    c->Execute("INSERT INTO rm (name, note, qty) VALUES ('b', NULL, 2)");
+    c->Execute("INSERT INTO rm (name, note, qty) VALUES ('c', 'text', 3)");
+    CapturedErrors raised;
+    auto s = c->Cursor("SELECT name, note, qty FROM rm ORDER BY qty");
+    ASSERT_NE(s->Execute(), kExecFailed);
+    for (int64_t row = 1; row <= 3; ++row) {
+        SCOPED_TRACE(row);
+        ASSERT_TRUE(s->GoTo(row));
+        s->FieldPut("qty", 10 + row);
+        EXPECT_TRUE(s->UpdateRow());
+        EXPECT_EQ(s->RowsUpdated(), 1);
+    }
+    EXPECT_EQ(Rows("KIVODBC", "SELECT name, qty FROM rm ORDER BY qty"),
+              (std::vector<std::string>{"a|11", "b|12", "c|13"}));
+    EXPECT_TRUE(Descriptions(raised).empty()) << Descriptions(raised)[0];
+    s->Destroy();
+    c->Execute("DROP TABLE rm");
+    c->Destroy();
+}
+
 // "T" or "F" for each row's flag, in the order of its id.
 const char* kFlags = "SELECT id, CASE WHEN flag THEN 'T' ELSE 'F' END, name FROM pb ORDER BY id";
 
