@@ -649,7 +649,7 @@ int64_t SQLStatement::Run_(const xpp::Value& params, const xpp::Array& list, siz
     switch (ErrorCode) {
         case SQL_SUCCESS: return GetRowCount();
         case SQL_SUCCESS_WITH_INFO: {
-            DisplayError_();
+            if (ReportsInfo_()) DisplayError_();
             int64_t r = GetRowCount();
             return r >= 0 ? r : kExecInfoNoCount;
         }

@@ -138,6 +138,11 @@ bool SQLSelect::FetchScroll_(int64_t orientation, int64_t offset) {
     XPP_FRAME("SQLSELECT:__FETCHSCROLL");
     if (!isCursorOpen) return false;
     if (!WritePending_()) return false;
+    // under a row limit the last row is the limit's, not the table's
+    if (orientation == SQL_FETCH_LAST && nMaxRows > 0 && RecCount() > 0) {
+        orientation = SQL_FETCH_ABSOLUTE;
+        offset = nRecCount;
+    }
     Bof_ = Eof_ = false;
     Row_->Clear();
     ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(orientation), static_cast<SQLLEN>(offset));
@@ -548,12 +553,17 @@ int64_t SQLSelect::RecCount() {
     XPP_FRAME("SQLSELECT:RECCOUNT");
     if (nRecCount >= 0) return nRecCount;
     if (!isCursorOpen && Refresh() == kExecFailed) return -1;
+    // a limit in force caps what the driver or a count statement says
+    auto keep = [this](int64_t count) {
+        if (nMaxRows > 0 && count > nMaxRows) count = nMaxRows;
+        return nRecCount = count;
+    };
     // The cursor row count is a header field: record 0. A negative value
     // means the driver does not know.
     xpp::Value counted = GETDIAGFIELD_(SQL_HANDLE_STMT, Handle, 0, SQL_DIAG_CURSOR_ROW_COUNT);
-    if (counted.IsNum() && counted.Int() >= 0) return nRecCount = counted.Int();
+    if (counted.IsNum() && counted.Int() >= 0) return keep(counted.Int());
     // An empty result was counted 0 by the first fetch already.
-    if (SQLStatement::RecCount() > 0) return nRecCount = SQLStatement::RecCount();
+    if (SQLStatement::RecCount() > 0) return keep(SQLStatement::RecCount());
     if (isProcedure || isDerivedFrom("SQLCatalogQuery")) return nRecCount = 0;
 
     std::string text = Blanked(cStatement);
@@ -562,13 +572,18 @@ int64_t SQLSelect::RecCount() {
     if (from == 0) return -1;
     // Grouped, distinct and united rows are counted over the whole
     // statement; so is a statement whose first FROM belongs to a subquery.
+    // A statement that limits its rows keeps its order, which chooses them.
+    std::string head = xpp::AllTrim(low);
+    bool limited = xpp::At(" limit ", low) > 0 || xpp::At(" offset ", low) > 0 ||
+                   xpp::At(" fetch first ", low) > 0 || xpp::At(" fetch next ", low) > 0 ||
+                   head.rfind("select top ", 0) == 0 || head.rfind("select distinct top ", 0) == 0;
     std::string whole = cStatement;
     size_t order = xpp::RAt(" order by ", low);
-    if (order > 0 && low.find(')', order) == std::string::npos) whole.resize(order - 1);
+    if (!limited && order > 0 && low.find(')', order) == std::string::npos) whole.resize(order - 1);
     while (!whole.empty() && std::strchr(" \t\r\n;", whole.back()) != nullptr) whole.pop_back();
     std::string derived = "select count (*) from (" + whole + ") x";
     int64_t count = -1;
-    if (xpp::At(" group by ", low) > 0 || xpp::At(" having ", low) > 0 || xpp::At("distinct", low) > 0 ||
+    if (limited || xpp::At(" group by ", low) > 0 || xpp::At(" having ", low) > 0 || xpp::At("distinct", low) > 0 ||
         xpp::At(" union ", low) > 0) {
         count = CountWith_(derived, ParamList);
     } else {
@@ -579,8 +594,8 @@ int64_t SQLSelect::RecCount() {
         count = CountWith_(simple, ParamList);
         if (count < 0) count = CountWith_(derived, ParamList);
     }
-    if (count >= 0) nRecCount = count;
-    return count;
+    if (count >= 0) keep(count);
+    return count >= 0 ? nRecCount : count;
 }
 
 int64_t SQLSelect::CountWith_(const std::string& text, const xpp::Value& params) {
