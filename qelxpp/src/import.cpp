@@ -114,7 +114,10 @@ Value DBIMPORT(const Value& cAliasIn, const Value&, const Value&, const Value&, 
 
     if (!anyConvert) {
         row.currentArea = nOldArea;
-        LeaveRow(row, target);
+        if (const int64_t w = LeaveRow(row, target)) {
+            ReportFailure(w);
+            return finish(false);
+        }
         uint32_t before = 0;
         KIV_UNRECORDED(row, KivGetRecordCount, hTarget, uint16_t{2}, &before);
         xpp::QOut({Value("Please wait!  Modifying Database Structure...")});

@@ -253,9 +253,14 @@ void SendRecords(ThreadRow& row, const xpp::Array& rec, int64_t from, bool zapFi
     if (KIV_UNRECORDED(row, KivGetRecordCount, table, uint16_t{2}, &count) != 0) return;
     KIV_UNRECORDED(row, KivGetRecordNum, table, uint16_t{2}, &current);
     if (zapFirst) REPLICATEROW(thread, 4, rec.Get(WA_TABLENAME), 0);
+    // A deleted record (hidden, the pointer then at end of file, or shown)
+    // has no row in the replica.
     for (int64_t n = std::max<int64_t>(from, 1); n <= count; ++n) {
-        if (KIV_UNRECORDED(row, KivGotoRecord, table, static_cast<uint32_t>(n)) == 0)
-            REPLICATEROW(thread, 3, rec.Get(WA_TABLENAME), n);
+        if (KIV_UNRECORDED(row, KivGotoRecord, table, static_cast<uint32_t>(n)) != 0) continue;
+        uint16_t atEnd = 0, deleted = 0;
+        const bool live = KIV_UNRECORDED(row, KivAtEOF, table, &atEnd) == 0 && atEnd == 0 &&
+                          KIV_UNRECORDED(row, KivIsRecordDeleted, table, &deleted) == 0 && deleted == 0;
+        REPLICATEROW(thread, live ? 3 : 1, rec.Get(WA_TABLENAME), n);
     }
     if (current >= 1 && current <= count)
         KIV_UNRECORDED(row, KivGotoRecord, table, current);

@@ -9,6 +9,7 @@
 
 #include "area_support.h"
 #include "kiv_odbc_testing/admin_connection.h"
+#include "peer_support.h"
 #include "kiv_odbc_testing/data_sources.h"
 
 namespace qeltest {
@@ -288,6 +289,130 @@ TEST_F(ReplicationTest, ATargetNotThereYetIsReportedOnceAndTriedAgainLater) {
     qelxpp::FIELDPUT(1, "Later");
     ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
     EXPECT_EQ(target.Rows("SELECT _RECNO, NAME FROM CUSTOMER"), "3|Later\n");
+    ExpectNoErrors();
+}
+
+// CUSTOMER filled through the library: `count` records, NAME "R<n>",
+// AMOUNT n, each sent by the unlock after it.
+void FillCustomer(int count) {
+    for (int n = 1; n <= count; ++n) {
+        ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+        qelxpp::FIELDPUT(1, "R" + std::to_string(n));
+        qelxpp::FIELDPUT(2, n);
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    }
+}
+
+// A change the engine refuses to write while another program holds the
+// record is reported by every call that would store it, is sent by none,
+// and stays in the buffer until a write succeeds.
+TEST_F(ReplicationTest, AChangeTheEngineRefusedIsReportedAndNeverSent) {
+    auto target = SqliteTarget();
+    Customer();
+    FillCustomer(10);
+    Peer b(dir_);
+    ASSERT_EQ(b.Ask("use CUSTOMER.DBF shared"), "L:.T. last=0 neterr=.F. errors=0");
+    ASSERT_EQ(b.Ask("goto 7"), "L:.T. last=0 neterr=.F. errors=0");
+    ASSERT_EQ(b.Ask("rlock"), "L:.T. last=0 neterr=.F. errors=0");
+
+    ASSERT_TRUE(qelxpp::DBGOTO(7).Log());
+    EXPECT_EQ(qelxpp::FIELDPUT(2, 4242).Int(), 4242);
+    const std::string row7 = "SELECT NAME, AMOUNT FROM CUSTOMER WHERE _RECNO=7";
+    struct Case {
+        const char* call;
+        std::function<xpp::Value()> fn;
+        bool neterr;
+    } cases[] = {
+        {"DBUNLOCK", [] { return qelxpp::DBUNLOCK(); }, false},
+        {"DBSKIP", [] { return qelxpp::DBSKIP(); }, false},
+        {"DBAPPEND", [] { return qelxpp::DBAPPEND(); }, true},
+        {"DBGOTOP", [] { return qelxpp::DBGOTOP(); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        xpp::NetErr(false);
+        EXPECT_FALSE(c.fn().Log());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->subSystem.Str(), "QEL");
+        EXPECT_EQ(errors[0]->subCode.Int(), 5035);
+        errors.clear();
+        EXPECT_EQ(xpp::NetErr(), c.neterr);
+        EXPECT_EQ(qelxpp::RECNO().Int(), 7);
+        EXPECT_EQ(qelxpp::LASTREC().Int(), 10);
+        EXPECT_EQ(target->Rows(row7), "R7|7\n");
+        EXPECT_EQ(qelxpp::testing::WorkAreaRecord(1).Arr().Get(qelxpp::WA_PENDING).Int(), 2);
+    }
+    const std::string log = Log();
+    EXPECT_NE(log.find("= ERROR OBJECT"), std::string::npos) << log;
+    EXPECT_NE(log.find("QEL_5035, "), std::string::npos) << log;
+    EXPECT_EQ(b.Ask("get 2"), "N:7.00 last=0 neterr=.F. errors=0");
+
+    // once B lets go, the next unlock stores and sends the change
+    ASSERT_EQ(b.Ask("unlock"), "L:.T. last=0 neterr=.F. errors=0");
+    EXPECT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(row7), "R7|4242\n");
+    ASSERT_EQ(b.Ask("goto 7"), "L:.T. last=0 neterr=.F. errors=0");
+    EXPECT_EQ(b.Ask("get 2"), "N:4242.00 last=0 neterr=.F. errors=0");
+    ExpectNoErrors();
+
+    // a close the engine refuses is reported: the change is in neither
+    qelxpp::FIELDPUT(2, 5555);
+    ASSERT_EQ(b.Ask("rlock"), "L:.T. last=0 neterr=.F. errors=0");
+    EXPECT_FALSE(qelxpp::DBCLOSEAREA().Log());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->subCode.Int(), 5035);
+    errors.clear();
+    EXPECT_FALSE(qelxpp::USED().Log());
+    EXPECT_EQ(target->Rows(row7), "R7|4242\n");
+    EXPECT_EQ(b.Ask("get 2"), "N:4242.00 last=0 neterr=.F. errors=0");
+    ASSERT_EQ(b.Ask("unlock"), "L:.T. last=0 neterr=.F. errors=0");
+    ExpectNoErrors();
+}
+
+// A value the engine did not take marks no row: a FIELDPUT at end of file
+// sends nothing.
+TEST_F(ReplicationTest, AFieldPutAtEndOfFileSendsNoRow) {
+    auto target = SqliteTarget();
+    Customer();
+    FillCustomer(10);
+    ASSERT_TRUE(qelxpp::DBGOBOTTOM().Log());
+    EXPECT_FALSE(qelxpp::DBSKIP().Log() && !qelxpp::EOF_().Log());
+    ASSERT_TRUE(qelxpp::EOF_().Log());
+    qelxpp::FIELDPUT(1, "x");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->subCode.Int(), 5068);
+    errors.clear();
+    EXPECT_TRUE(qelxpp::DBUNLOCK().Log());
+    qelxpp::DBCLOSEAREA();
+    EXPECT_EQ(target->Rows("SELECT count(*), max(_RECNO) FROM CUSTOMER"), "10|10\n");
+    EXPECT_EQ(target->Rows("SELECT count(*) FROM CUSTOMER WHERE NAME IS NULL"), "0\n");
+    ExpectNoErrors();
+}
+
+// A program killed right after its unlock of a changed row leaves the
+// table and the replica equal, on a shared and on an exclusive table.
+TEST_F(ReplicationTest, AProgramKilledAfterItsUnlockLeavesTableAndReplicaEqual) {
+    auto target = SqliteTarget();
+    Customer();
+    FillCustomer(3);
+    qelxpp::DBCLOSEAREA();
+    const std::string ok = "L:.T. last=0 neterr=.F. errors=0";
+    for (const char* mode : {"shared", "exclusive"}) {
+        SCOPED_TRACE(mode);
+        const std::string word = std::string("K") + mode;
+        Peer b(dir_);
+        EXPECT_EQ(b.Ask("replicate CUSTOMER " + SqliteConnect(dir_ + "/replica.db")).substr(0, 2), "C:");
+        ASSERT_EQ(b.Ask(std::string("use CUSTOMER.DBF ") + mode), ok);
+        ASSERT_EQ(b.Ask("goto 1"), ok);
+        ASSERT_EQ(b.Ask("put 1 " + word).substr(0, 2), "C:");
+        ASSERT_EQ(b.Ask("unlock"), ok);
+        b.Kill();
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), true).Log());
+        ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+        EXPECT_EQ(xpp::Trim(qelxpp::FIELDGET(1).Str()), word);
+        EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER WHERE _RECNO=1"), word + "\n");
+        qelxpp::DBCLOSEAREA();
+    }
     ExpectNoErrors();
 }
 
