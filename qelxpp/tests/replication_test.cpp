@@ -740,6 +740,114 @@ TEST_F(ImportTest, DifferingLettersCopyRecordByRecordWithConversions) {
     ExpectNoErrors();
 }
 
+// Numbers between the engine's own type, which keeps them in binary, and
+// a DBF table, both ways, into a replicated target too.
+TEST_F(ImportTest, NumbersCrossBetweenKdtAndDbf) {
+    auto target = SqliteTarget(nullptr);
+    target->Execute("CREATE TABLE TGT3 (_RECNO INTEGER, QTY NUMERIC(6), PRICE NUMERIC(10,2))");
+    qelxpp::QELSQLREPLICATE("TGT3");
+    const xpp::Array kdtFields{xpp::Value(Field("QTY", "N", 4, 0)), xpp::Value(Field("PRICE", "N", 10, 2))};
+    auto fill = [&](const char* file, int type, const xpp::Array& fields) {
+        qelxpp::QELSETTABLETYPE(type);
+        ASSERT_TRUE(qelxpp::DBCREATE(file, fields).Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), file, xpp::Value(), false).Log());
+    };
+    fill("KSRC.KDT", 3, kdtFields);
+    EXPECT_EQ(Show(qelxpp::DBSTRUCT()).find("\"N\""), std::string::npos);
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+        qelxpp::FIELDPUT(1, 100);
+        qelxpp::FIELDPUT(2, 1234.5);
+    }
+    // KSRC stays open in its area: the import finds it by its alias
+    fill("TGT3.DBF", 2, xpp::Array{xpp::Value(Field("QTY", "N", 6, 0)), xpp::Value(Field("PRICE", "N", 10, 2))});
+    ASSERT_TRUE(qelxpp::DBIMPORT("KSRC").Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    auto values = [] {
+        std::string out;
+        for (qelxpp::DBGOTOP(); !qelxpp::EOF_().Log(); qelxpp::DBSKIP())
+            out += xpp::Str(qelxpp::FIELDGET(1), 6, 0) + xpp::Str(qelxpp::FIELDGET(2), 10, 2) + ";";
+        return out;
+    };
+    const std::string three = "   100   1234.50;   100   1234.50;   100   1234.50;";
+    EXPECT_EQ(values(), three);
+    EXPECT_EQ(target->Rows("SELECT _RECNO, QTY, PRICE FROM TGT3 ORDER BY _RECNO"),
+              "1|100|1234.5\n2|100|1234.5\n3|100|1234.5\n");
+    fill("KTGT.KDT", 3, kdtFields);
+    ASSERT_TRUE(qelxpp::DBIMPORT("TGT3").Log());
+    EXPECT_EQ(values(), three);
+    ExpectNoErrors();
+}
+
+// Deleted records stay deleted by both roads of the import, whatever
+// SETDELETED says; the replica holds the live records only.
+TEST_F(ImportTest, DeletedRecordsStayDeletedByBothRoads) {
+    auto target = SqliteTarget(nullptr);
+    for (const char* t : {"TGT1", "TGT2"})
+        target->Execute(std::string("CREATE TABLE ") + t +
+                        " (_RECNO INTEGER, NAME VARCHAR(20), AMOUNT NUMERIC(8,3), ACTIVE INTEGER, SINCE DATE, NOTES TEXT)");
+    qelxpp::QELSQLREPLICATE("TGT1");
+    qelxpp::QELSQLREPLICATE("TGT2");
+    Source(5);
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "SRC.DBF", xpp::Value(), false).Log());
+    ASSERT_TRUE(qelxpp::DBGOTO(4).Log());
+    ASSERT_TRUE(qelxpp::DBDELETE().Log());
+    qelxpp::DBCLOSEAREA();
+    // the record copy: ACTIVE is a number in TGT2
+    auto create = [](const std::string& file, const char* activeType) {
+        ASSERT_TRUE(qelxpp::DBCREATE(file, xpp::Array{xpp::Value(Field("NAME", "C", 20, 0)),
+                                                      xpp::Value(Field("AMOUNT", "N", 8, 3)),
+                                                      xpp::Value(Field("ACTIVE", activeType, 1, 0)),
+                                                      xpp::Value(Field("SINCE", "D", 8, 0)),
+                                                      xpp::Value(Field("NOTES", "M", 10, 0))})
+                        .Log());
+    };
+    // record numbers the pointer visits: forward, then back
+    auto walk = [] {
+        std::string out;
+        for (qelxpp::DBGOTOP(); !qelxpp::EOF_().Log(); qelxpp::DBSKIP()) out += std::to_string(qelxpp::RECNO().Int());
+        out += "/";
+        for (qelxpp::DBGOBOTTOM(); !qelxpp::BOF().Log(); qelxpp::DBSKIP(-1)) out += std::to_string(qelxpp::RECNO().Int());
+        return out;
+    };
+    qelxpp::QELSETTABLETYPE(2);
+    for (bool show : {true, false}) {
+        for (const char* table : {"TGT1", "TGT2"}) {
+            SCOPED_TRACE(std::string(table) + (show ? " shown" : " hidden"));
+            qelxpp::SETDELETED(show);
+            const std::string file = std::string(table) + ".DBF";
+            create(file, table == std::string("TGT1") ? "L" : "N");
+            target->Execute(std::string("DELETE FROM ") + table);
+            ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), file, xpp::Value(), false).Log());
+            ASSERT_TRUE(qelxpp::DBIMPORT("SRC").Log());
+            ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+            EXPECT_EQ(qelxpp::LASTREC().Int(), 5);
+            EXPECT_EQ(target->Rows(std::string("SELECT _RECNO, NAME FROM ") + table + " ORDER BY _RECNO"),
+                      "1|S1\n2|S2\n3|S3\n5|S5\n");
+            qelxpp::SETDELETED(true);
+            std::string marks;
+            for (int n = 1; n <= 5; ++n) {
+                ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+                marks += qelxpp::DELETED().Log() ? "*" : "-";
+            }
+            EXPECT_EQ(marks, "---*-");
+            EXPECT_EQ(walk(), "12345/54321");
+            qelxpp::SETDELETED(false);
+            EXPECT_EQ(walk(), "1235/5321");
+            ASSERT_TRUE(qelxpp::ORDCREATE(xpp::Value(), "BYDESC", "STR(100-AMOUNT,8,3)").IsNil());
+            ASSERT_TRUE(qelxpp::ORDLISTADD().Log());
+            EXPECT_EQ(walk(), "5321/1235");
+            ASSERT_TRUE(qelxpp::DBSETFILTER(xpp::Value(), "AMOUNT > 3").Log());
+            EXPECT_EQ(walk(), "53/35");
+            qelxpp::SETDELETED(true);
+            EXPECT_EQ(walk(), "543/345");
+            qelxpp::DBCLOSEAREA();
+            for (const char* ext : {".DBF", ".FPT", ".CDX"}) std::remove((dir_ + "/" + table + ext).c_str());
+            ExpectNoErrors();
+        }
+    }
+}
+
 TEST_F(ImportTest, AFailedImportLeavesTheTargetCurrentAndNoSourceOpen) {
     Source(2);
     Customer();
