@@ -548,6 +548,15 @@ std::string Win1252Database(kivodbc::testing::PostgresServer& server) {
     return name;
 }
 
+// A fresh database on `server` with CUSTOMER replicated into it; gives the
+// database's name.
+std::string PostgresCustomer(kivodbc::testing::PostgresServer& server) {
+    const std::string database = Win1252Database(server);
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    qelxpp::QELSQLREPLICATECONNECTION(server.ConnectionString(database));
+    return database;
+}
+
 // Changes rows 1 to 3 to word + n while the target is lost, then row 4 to
 // "Back".
 void ChangeRowsAcrossALoss(const std::string& word) {
@@ -610,9 +619,7 @@ TEST_F(ReplicationTest, RowsReachPostgresUnderQuotedNames) {
 
 TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine) {
     auto server = kivodbc::testing::PostgresServer::Create();
-    const std::string database = Win1252Database(*server);
-    qelxpp::QELSQLREPLICATE("CUSTOMER");
-    qelxpp::QELSQLREPLICATECONNECTION(server->ConnectionString(database));
+    const std::string database = PostgresCustomer(*server);
     Customer();
     for (int i = 1; i <= 4; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
     ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
@@ -627,9 +634,7 @@ TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine
 
 TEST_F(ReplicationTest, AnEndedBackendIsReconnectedAndNoChangeIsLostWithoutALine) {
     auto& server = TestDataSources::Get().Server();
-    const std::string database = Win1252Database(server);
-    qelxpp::QELSQLREPLICATE("CUSTOMER");
-    qelxpp::QELSQLREPLICATECONNECTION(server.ConnectionString(database));
+    const std::string database = PostgresCustomer(server);
     Customer();
     for (int i = 1; i <= 4; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
     ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
@@ -639,6 +644,86 @@ TEST_F(ReplicationTest, AnEndedBackendIsReconnectedAndNoChangeIsLostWithoutALine
     ASSERT_TRUE(admin.TerminateBackend(pids[0]));
     ChangeRowsAcrossALoss("Lost");
     ExpectEveryChangeAccounted(admin, "Lost", Log());
+    ExpectNoErrors();
+}
+
+// A target gone for good never holds the program: one reconnect attempt
+// per change at most, none within 5 seconds of a failed one, and every
+// change made meanwhile has its line; the target back, a change arrives.
+TEST_F(ReplicationTest, ATargetGoneForGoodIsTriedAgainAtMostEveryFiveSeconds) {
+    auto server = kivodbc::testing::PostgresServer::Create();
+    const std::string database = PostgresCustomer(*server);
+    Customer();
+    FillCustomer(9);
+    server->Stop("fast");
+    // changes 2 s apart on the runtime's clock; the first attempt waits 3 s
+    for (int n = 1; n <= 8; ++n) {
+        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+        qelxpp::FIELDPUT(1, "Gone" + std::to_string(n));
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+        clock_->Advance(2000);
+    }
+    std::string log = Log();
+    auto count = [&](const std::string& text) {
+        size_t found = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+        return found;
+    };
+    // attempts with changes 1 (then 3 s), 4 (6 s after the failed one), 7
+    EXPECT_EQ(count("*** ATTEMPTING TO RECONNECT ***"), 3u) << log;
+    EXPECT_EQ(count("*** RECONNECT FAILED ***"), 3u) << log;
+    EXPECT_EQ(count("*** RECONNECTED SUCCESSFULLY ***"), 0u) << log;
+    EXPECT_EQ(clock_->Sleeps(), std::vector<int64_t>{300});
+    for (int n = 1; n <= 8; ++n)
+        EXPECT_EQ(count("CUSTOMER UPDATE RecNo: " + std::to_string(n) + "\r\n"), 1u) << n << "\n" << log;
+
+    server->Start();
+    clock_->Advance(5000);
+    ASSERT_TRUE(qelxpp::DBGOTO(9).Log());
+    qelxpp::FIELDPUT(1, "Back");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    log = Log();
+    EXPECT_EQ(count("*** RECONNECTED SUCCESSFULLY ***"), 1u) << log;
+    kivodbc::testing::AdminConnection admin(*server, database);
+    EXPECT_EQ(admin.Scalar("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=9"), "Back");
+    ExpectNoErrors();
+}
+
+// An ended backend met by a change never leaves two rows with one number
+// on a target without a key: an update, and a delete with a recall.
+TEST_F(ReplicationTest, AnEndedBackendNeverDuplicatesARow) {
+    auto& server = TestDataSources::Get().Server();
+    const std::string database = PostgresCustomer(server);
+    Customer();
+    FillCustomer(4);
+    kivodbc::testing::AdminConnection admin(server, database);
+    auto endBackend = [&] {
+        auto pids = admin.BackendPids(database);
+        ASSERT_EQ(pids.size(), 1u);
+        ASSERT_TRUE(admin.TerminateBackend(pids[0]));
+    };
+    auto rows = [&](int n) {
+        std::string out;
+        for (const Row& r : admin.Query("SELECT \"NAME\", \"AMOUNT\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=" +
+                                        std::to_string(n)))
+            out += (r[0] ? *r[0] : "-") + "|" + (r[1] ? *r[1] : "-") + "\n";
+        return out;
+    };
+    endBackend();
+    ASSERT_TRUE(qelxpp::DBGOTO(2).Log());
+    qelxpp::FIELDPUT(1, "Changed");
+    qelxpp::FIELDPUT(2, 1234567.89);
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(rows(2), "Changed|1234567.89\n") << Log();
+
+    endBackend();
+    ASSERT_TRUE(qelxpp::DBGOTO(3).Log());
+    ASSERT_TRUE(qelxpp::DBDELETE().Log());
+    ASSERT_TRUE(qelxpp::DBRECALL().Log());
+    qelxpp::FIELDPUT(1, "Recalled");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(rows(3), "Recalled|3.00\n") << Log();
+    EXPECT_EQ(admin.Scalar("SELECT count(*) FROM \"CUSTOMER\""), "4");
     ExpectNoErrors();
 }
 
