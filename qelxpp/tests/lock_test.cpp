@@ -257,6 +257,45 @@ TEST_F(LockTest, AFreeWorkArea) {
     ExpectError("QEL_-999, Work area is not in use:[4]");
 }
 
+// A deleted KDT record is hidden for good: no SETDELETED shows it and no
+// DBRECALL brings it back; a hidden deleted DBF record is reached at end
+// of file as well.
+TEST_F(LockTest, DeletedKdtRecordsStayHidden) {
+    auto walk = [] {
+        std::string out;
+        for (DBGOTOP(); !EOF_().Log(); DBSKIP()) out += std::to_string(RECNO().Int());
+        return out;
+    };
+    QELSETTABLETYPE(3);
+    Table("GONE.KDT", 4);
+    ASSERT_TRUE(DBGOTO(2).Log());
+    ASSERT_TRUE(DBDELETE().Log());
+    for (bool show : {true, false}) {
+        SCOPED_TRACE(show);
+        SETDELETED(show);
+        EXPECT_EQ(walk(), "134");
+        EXPECT_TRUE(DBGOTO(2).Log());
+        EXPECT_TRUE(EOF_().Log());
+        EXPECT_FALSE(DBRECALL().Log());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->subCode.Int(), 5068);
+        errors.clear();
+    }
+    QELSETTABLETYPE(2);
+    Table("GONE.DBF", 4);
+    ASSERT_TRUE(DBGOTO(2).Log());
+    ASSERT_TRUE(DBDELETE().Log());
+    SETDELETED(false);
+    EXPECT_EQ(walk(), "134");
+    EXPECT_TRUE(DBGOTO(2).Log());
+    EXPECT_TRUE(EOF_().Log());
+    SETDELETED(true);
+    EXPECT_EQ(walk(), "1234");
+    ASSERT_TRUE(DBGOTO(2).Log());
+    EXPECT_TRUE(DBRECALL().Log());
+    ExpectNoErrors();
+}
+
 TEST_F(LockTest, DeleteRecallAndPack) {
     Table("PACK.DBF", 5, false);
     for (int n : {2, 4}) {
