@@ -16,7 +16,8 @@ namespace detail {
 // program's end run elsewhere): the number is then read without a report.
 // Only what the engine has stored is sent: a change it refused to write
 // (another handle holds the record) stays pending in its buffer. Without a
-// current record there is no row to update or insert.
+// current record there is no row to update or insert; a deleted record has
+// no row: a change to it goes out as its deletion.
 int64_t FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear, bool written) {
     if (!rec.Get(WA_REPLICATE).Log() || rec.Get(WA_PENDING).Int() == 0) return 0;
     const KIVHANDLE table = TableOf(rec);
@@ -24,10 +25,12 @@ int64_t FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear, bool wri
         const int64_t r = KIV(row, KivWriteRecord, table);
         if (r != 0) return r;
     }
-    const int64_t kind = rec.Get(WA_PENDING).Int();
-    uint16_t atEnd = 0;
+    int64_t kind = rec.Get(WA_PENDING).Int();
+    uint16_t atEnd = 0, deleted = 0;
     const bool noRecord = (kind == 2 || kind == 3) &&
                           (KIV_UNRECORDED(row, KivAtEOF, table, &atEnd) != 0 || atEnd != 0);
+    if (!noRecord && kind != 1 && KIV_UNRECORDED(row, KivIsRecordDeleted, table, &deleted) == 0 && deleted != 0)
+        kind = 1;
     if (!noRecord) {
         const int thread = static_cast<int>(&row - State().rows.data()) + 1;
         int64_t recNo = 0;

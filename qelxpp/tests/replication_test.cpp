@@ -10,6 +10,11 @@
 #include "area_support.h"
 #include "kiv_odbc_testing/admin_connection.h"
 #include "peer_support.h"
+
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
 #include "kiv_odbc_testing/data_sources.h"
 
 namespace qeltest {
@@ -17,6 +22,17 @@ namespace {
 
 using kivodbc::testing::Row;
 using kivodbc::testing::TestDataSources;
+
+// Rows as "v|v|..." lines, NULL as "-".
+std::string RowsText(const std::vector<Row>& rows) {
+    std::string out;
+    for (const Row& r : rows) {
+        std::string line;
+        for (const auto& v : r) line += (line.empty() ? "" : "|") + (v ? *v : std::string("-"));
+        out += line + "\n";
+    }
+    return out;
+}
 
 // A plain ODBC connection by connection string, for looking at a target.
 class Target {
@@ -39,15 +55,7 @@ public:
     void Execute(const std::string& sql) { kivodbc::testing::ExecuteOn(dbc_, sql); }
     std::vector<Row> Query(const std::string& sql) { return kivodbc::testing::QueryOn(dbc_, sql); }
     // The rows as "v|v|..." lines, NULL as "-".
-    std::string Rows(const std::string& sql) {
-        std::string out;
-        for (const Row& r : Query(sql)) {
-            std::string line;
-            for (const auto& v : r) line += (line.empty() ? "" : "|") + (v ? *v : std::string("-"));
-            out += line + "\n";
-        }
-        return out;
-    }
+    std::string Rows(const std::string& sql) { return RowsText(Query(sql)); }
 
 private:
     SQLHENV env_ = SQL_NULL_HENV;
@@ -724,6 +732,197 @@ TEST_F(ReplicationTest, AnEndedBackendNeverDuplicatesARow) {
     ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
     EXPECT_EQ(rows(3), "Recalled|3.00\n") << Log();
     EXPECT_EQ(admin.Scalar("SELECT count(*) FROM \"CUSTOMER\""), "4");
+    ExpectNoErrors();
+}
+
+// Many changes of every kind through the database functions: the table
+// SOAK (NAME C 20, BIG N 18, AMOUNT N 10 2, ACTIVE L, SINCE D) filled and
+// changed at random, each change unlocked. The engine's rows as the
+// replica should hold them come from EngineRows().
+class SoakTest : public ReplicationTest {
+protected:
+    // SQLite's table; PostgreSQL's has the names quoted.
+    static constexpr const char* kSoakColumns = "(_RECNO INTEGER, NAME VARCHAR(20), BIG NUMERIC(18), AMOUNT NUMERIC(10,2), "
+                                                "ACTIVE INTEGER, SINCE DATE)";
+    void OpenSoak() {
+        qelxpp::QELSQLREPLICATE("SOAK");
+        qelxpp::QELSETTABLETYPE(2);
+        ASSERT_TRUE(qelxpp::DBCREATE("SOAK.DBF", xpp::Array{xpp::Value(Field("NAME", "C", 20, 0)),
+                                                           xpp::Value(Field("BIG", "N", 18, 0)),
+                                                           xpp::Value(Field("AMOUNT", "N", 10, 2)),
+                                                           xpp::Value(Field("ACTIVE", "L", 1, 0)),
+                                                           xpp::Value(Field("SINCE", "D", 8, 0))})
+                        .Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "SOAK.DBF", xpp::Value(), true).Log());
+        qelxpp::SETDELETED(true);  // deleted records stay reachable for their recall
+    }
+    // One change, chosen by `random`; its log line should it not be sent.
+    std::string Change(std::mt19937& random) {
+        static const char* const kNames[] = {"Ann", "Ren\xE9", "", "Bj\xF6rn Str\xF6m", "  ", "Zo\xEB"};
+        const int64_t last = qelxpp::LASTREC().Int();
+        const int pick = static_cast<int>(random() % 100);
+        if (last == 0 || pick < 20) {
+            EXPECT_TRUE(qelxpp::DBAPPEND().Log());
+            qelxpp::FIELDPUT(1, kNames[random() % 6]);
+            qelxpp::FIELDPUT(2, static_cast<double>(100000000000000LL + static_cast<int64_t>(random() % 899999999)));
+        } else {
+            EXPECT_TRUE(qelxpp::DBGOTO(static_cast<int64_t>(1 + random() % static_cast<uint32_t>(last))).Log());
+            if (pick < 70) {
+                switch (random() % 5) {
+                    case 0: qelxpp::FIELDPUT(1, kNames[random() % 6]); break;
+                    case 1: qelxpp::FIELDPUT(2, static_cast<double>(random() % 1000000000) * 1000000 + 7); break;
+                    case 2: qelxpp::FIELDPUT(3, static_cast<double>(random() % 99999999) / 100); break;
+                    case 3: qelxpp::FIELDPUT(4, random() % 2 == 0); break;
+                    default:
+                        qelxpp::FIELDPUT(5, random() % 3 == 0 ? xpp::Date() : xpp::SToD("2006053" + std::to_string(random() % 2)));
+                }
+            } else if (pick < 85) {
+                EXPECT_TRUE(qelxpp::DBDELETE().Log());
+            } else {
+                EXPECT_TRUE(qelxpp::DBRECALL().Log());
+            }
+        }
+        // a change to a deleted record goes out as its deletion
+        const int64_t pending = qelxpp::testing::WorkAreaRecord(1).Arr().Get(qelxpp::WA_PENDING).Int();
+        const std::string kind = pending == 1 || qelxpp::DELETED().Log() ? "DELETE" : pending == 3 ? "INSERT" : "UPDATE";
+        const std::string line = "SOAK " + kind + " RecNo: " + std::to_string(qelxpp::RECNO().Int()) + "\r\n";
+        EXPECT_TRUE(qelxpp::DBUNLOCK().Log());
+        return line;
+    }
+    // Every live record as "recno|name|big|amount|active|since", "-" for
+    // what the replica holds as NULL; by record number.
+    std::map<int64_t, std::string> EngineRows() {
+        std::map<int64_t, std::string> rows;
+        for (int64_t n = 1; n <= qelxpp::LASTREC().Int(); ++n) {
+            EXPECT_TRUE(qelxpp::DBGOTO(n).Log());
+            if (qelxpp::DELETED().Log()) continue;
+            const std::string name = xpp::Trim(qelxpp::FIELDGET(1).Str());
+            const xpp::Value since = qelxpp::FIELDGET(5);
+            const std::string date = xpp::DToS(since.Dat());
+            rows[n] = std::to_string(n) + "|" + (name.empty() ? "-" : name) + "|" +
+                      xpp::LTrim(xpp::Str(qelxpp::FIELDGET(2), 18, 0)) + "|" +
+                      xpp::LTrim(xpp::Str(qelxpp::FIELDGET(3), 10, 2)) + "|" + (qelxpp::FIELDGET(4).Log() ? "1" : "0") +
+                      "|" + (xpp::Empty(since) ? "-" : date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6));
+        }
+        return rows;
+    }
+    // The replica's rows in the same form, by record number.
+    static std::map<int64_t, std::string> ReplicaRows(const std::vector<Row>& rows) {
+        std::map<int64_t, std::string> out;
+        for (const Row& r : rows) out[std::stoll(*r[0])] = xpp::Left(RowsText({r}), RowsText({r}).size() - 1);
+        return out;
+    }
+    static constexpr int kChanges = 10000;
+};
+
+TEST_F(SoakTest, TenThousandChangesLeaveSqliteEqualToTheTable) {
+    auto target = std::make_unique<Target>(SqliteConnect(dir_ + "/replica.db"));
+    target->Execute(std::string("CREATE TABLE SOAK ") + kSoakColumns);
+    qelxpp::QELSQLREPLICATECONNECTION(SqliteConnect(dir_ + "/replica.db") + ";SyncPragma=OFF");
+    OpenSoak();
+    std::mt19937 random(51);
+    for (int i = 0; i < kChanges; ++i) Change(random);
+    const auto replica = ReplicaRows(target->Query(
+        "SELECT _RECNO, NAME, BIG, printf('%.2f', AMOUNT), ACTIVE, SINCE FROM SOAK ORDER BY _RECNO"));
+    const auto engine = EngineRows();
+    EXPECT_GT(engine.size(), 100u);
+    EXPECT_EQ(replica, engine);
+    EXPECT_EQ(Log(), "");
+    ExpectNoErrors();
+}
+
+// The server is stopped for 20 seconds in the middle; the program goes on
+// making changes meanwhile, on the runtime's real clock.
+TEST_F(SoakTest, TenThousandChangesAcrossAStoppedServerAreSentOrLogged) {
+    xpp::testing::SetClock(nullptr);
+    auto server = kivodbc::testing::PostgresServer::Create();
+    const std::string database = Win1252Database(*server);
+    {
+        kivodbc::testing::AdminConnection admin(*server, database);
+        admin.Execute("CREATE TABLE \"SOAK\" (\"_RECNO\" integer, \"NAME\" varchar(20), \"BIG\" numeric(18), "
+                      "\"AMOUNT\" numeric(10,2), \"ACTIVE\" smallint, \"SINCE\" date)");
+    }
+    qelxpp::QELSQLREPLICATECONNECTION(server->ConnectionString(database) +
+                                      ";ConnSettings=SET client_encoding TO 'WIN1252'");
+    OpenSoak();
+    std::mt19937 random(52);
+    std::atomic<bool> down{false}, back{false};
+    std::chrono::steady_clock::time_point backAt;
+    std::thread restart;
+    std::map<std::string, int> whileDown;  // the line each change made while down owes
+    for (int i = 0; i < kChanges || !back; ++i) {
+        if (i == kChanges / 2) {
+            server->Stop("fast");
+            down = true;
+            restart = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::seconds(20));
+                server->Start();
+                backAt = std::chrono::steady_clock::now();
+                back = true;
+            });
+        }
+        const bool wasDown = down && !back;
+        const std::string line = Change(random);
+        if (wasDown && !back) ++whileDown[line];
+        // paced from the stop until an attempt is due after the start
+        if (down && (!back || std::chrono::steady_clock::now() < backAt + std::chrono::seconds(6)))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    restart.join();
+    const std::string log = Log();
+    ASSERT_FALSE(whileDown.empty());
+    for (const auto& [line, count] : whileDown) {
+        size_t found = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++found;
+        EXPECT_GE(found, static_cast<size_t>(count)) << line;
+    }
+    // Attempts: one per change at most, each failed one 5 s before the next.
+    size_t attempts = 0;
+    for (size_t at = log.find("*** ATTEMPTING TO RECONNECT ***"); at != std::string::npos;
+         at = log.find("*** ATTEMPTING TO RECONNECT ***", at + 1))
+        ++attempts;
+    // the seconds of the day at which each attempt ended, the successful last
+    std::vector<int> endedAt;
+    for (const char* word : {"*** RECONNECT FAILED *** Date: ", "*** RECONNECTED SUCCESSFULLY *** Date: "}) {
+        for (size_t at = log.find(word); at != std::string::npos; at = log.find(word, at + 1)) {
+            const std::string time = log.substr(log.find("Time: ", at) + 6, 8);
+            endedAt.push_back(std::stoi(time.substr(0, 2)) * 3600 + std::stoi(time.substr(3, 2)) * 60 +
+                              std::stoi(time.substr(6, 2)));
+        }
+    }
+    EXPECT_GE(attempts, 2u) << log.substr(0, 4000);
+    EXPECT_LE(attempts, 7u);
+    EXPECT_EQ(attempts, endedAt.size());
+    EXPECT_EQ(log.rfind("*** RECONNECTED SUCCESSFULLY ***") > log.rfind("*** RECONNECT FAILED ***"), true);
+    for (size_t i = 1; i < endedAt.size(); ++i) EXPECT_GE(endedAt[i] - endedAt[i - 1], 5) << i;
+
+    // every row differing at the end is named in the log
+    kivodbc::testing::AdminConnection admin(*server, database);
+    auto replica = ReplicaRows(admin.Query(
+        "SELECT \"_RECNO\", \"NAME\", \"BIG\"::text, \"AMOUNT\"::text, \"ACTIVE\", \"SINCE\"::text FROM \"SOAK\" "
+        "ORDER BY \"_RECNO\""));
+    auto engine = EngineRows();
+    for (auto& [n, text] : engine) {
+        std::string utf8;
+        for (char c : text) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b < 0x80) utf8 += c;
+            else utf8 += {static_cast<char>(0xC0 | (b >> 6)), static_cast<char>(0x80 | (b & 0x3F))};
+        }
+        text = utf8;
+    }
+    size_t differing = 0;
+    std::set<int64_t> numbers;
+    for (const auto& [n, text] : engine) numbers.insert(n);
+    for (const auto& [n, text] : replica) numbers.insert(n);
+    for (int64_t n : numbers) {
+        const auto e = engine.find(n), r = replica.find(n);
+        if (e != engine.end() && r != replica.end() && e->second == r->second) continue;
+        ++differing;
+        EXPECT_NE(log.find(" RecNo: " + std::to_string(n) + "\r\n"), std::string::npos) << n;
+    }
+    EXPECT_LT(differing, engine.size() / 2);
+    EXPECT_GT(engine.size(), 100u);
     ExpectNoErrors();
 }
 
