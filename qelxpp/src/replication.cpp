@@ -350,6 +350,7 @@ void DropReplication(ThreadRow& row) {
         conn->Destroy();
     }
     row.replConnection = Value();
+    LossOf(static_cast<int>(&row - State().rows.data()) + 1) = Loss();
 }
 
 }  // namespace detail
