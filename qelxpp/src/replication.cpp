@@ -88,7 +88,13 @@ bool ReconnectOnce(rowxpp::SQLConnection& conn, int thread, bool pause) {
     conn.ShowConnErrors = false;
     QELERRORLOG(std::string("*** ATTEMPTING TO RECONNECT ***") + kCrLf);
     if (pause) xpp::Sleep(kReconnectPause);
+    // The login of the attempt is bounded as well: the class's login
+    // timeout is the attempt's for its duration.
+    xpp::Class& cls = rowxpp::SQLConnection::ClassObject();
+    const Value loginTimeout = cls.Var("LoginTimeout");
+    cls.SetVar("LoginTimeout", kReconnectTimeout);
     const bool ok = conn.Reconnect(true, kReconnectTimeout);
+    cls.SetVar("LoginTimeout", loginTimeout);
     conn.ShowConnErrors = true;
     loss.failedBefore = !ok;
     if (!ok) {
