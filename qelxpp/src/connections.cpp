@@ -140,8 +140,7 @@ Value QELDBOPEN(const Value& aListIn) {
 Value DBCLOSEAREA() {
     Entry e("_DBCLOSEAREA");
     if (!e.Ok()) return false;
-    CloseArea(e.Row(), CurrentArea(e.Row()));
-    return true;
+    return CloseArea(e.Row(), CurrentArea(e.Row()));
 }
 
 Value DBCLOSEALL() {
@@ -153,14 +152,21 @@ Value DBCLOSEALL() {
 
 namespace detail {
 
-void CloseArea(ThreadRow& row, int area) {
-    if (area < 1 || area > kMaxAreas) return;
+// A record the engine refuses to write is dropped by the close: the change
+// is in neither the table nor the replica, and the close says so.
+bool CloseArea(ThreadRow& row, int area) {
+    if (area < 1 || area > kMaxAreas) return true;
     Value& slot = row.areas[area - 1];
-    if (slot.IsNil()) return;
+    if (slot.IsNil()) return true;
     xpp::Array r = slot.Arr();
-    FlushPending(row, r, false);
-    KIV(row, KivCloseTable, static_cast<KIVHANDLE>(r.Get(WA_TABLE).Int()));
+    const int64_t written = FlushPending(row, r, false);
+    const int64_t closed = KIV(row, KivCloseTable, static_cast<KIVHANDLE>(r.Get(WA_TABLE).Int()));
     slot = Value();
+    const int64_t failed = written != 0 ? written : closed;
+    if (failed == 0) return true;
+    row.lastResult = failed;
+    if (&row - State().rows.data() + 1 == xpp::ThreadID()) ReportFailure(failed);
+    return false;
 }
 
 void CloseAllAreas(ThreadRow& row) {

@@ -111,7 +111,7 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
         return {};
     }
     if (!FieldRowOf(rec, nField, field)) return {};
-    MarkUpdated(rec);
+    // The row owes an update only once the engine has taken the value.
     const std::string name = field.Get(FLD_NAME).Str();
     const KIVHANDLE h = TableOf(rec);
     std::string text;
@@ -119,6 +119,7 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
         text = xpp::Var2Bin(xValue);
     } else if (xValue.IsChar()) {
         int64_t r = KIV(row, KivSetField, h, name.c_str(), xValue.Str().data(), static_cast<uint32_t>(xValue.Str().size()));
+        if (r == 0 || r == KIV_ERR_VALUE_CUT) MarkUpdated(rec);
         if (r == KIV_ERR_VALUE_CUT) {
             // A varchar's FLD_LEN is its storage length, not its width: the
             // value as stored is the cut one.
@@ -137,7 +138,7 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
     } else if (xValue.IsDate()) {
         text = xpp::DToS(xValue.Dat());
     } else {
-        KIV(row, KivSetEmpty, h, name.c_str());
+        if (KIV(row, KivSetEmpty, h, name.c_str()) == 0) MarkUpdated(rec);
         return {};
     }
     int64_t r = KIV(row, KivSetField, h, name.c_str(), text.data(), static_cast<uint32_t>(text.size()));
@@ -145,6 +146,7 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
         ReportFailure(r);
         return {};
     }
+    MarkUpdated(rec);
     return xValue;
 }
 

@@ -145,7 +145,10 @@ bool QelNotUsed(ThreadRow& row, bool show, int area);
 // QELNOTINDEXED: the area is not in use (reported) or has no orders.
 bool QelNotIndexed(ThreadRow& row, int area);
 int CurrentArea(ThreadRow& row);  // 1 from a thread's first use
-void CloseArea(ThreadRow& row, int area);
+// Closes the area's table, its pending change flushed first; false (and,
+// in the calling thread's own row, reported) when the engine refused the
+// write or the close: the area is free either way.
+bool CloseArea(ThreadRow& row, int area);
 void CloseAllAreas(ThreadRow& row);  // DBCLOSEALL on a row
 // Sets the calling thread's atEnd block, when it has none, to one that
 // disconnects this thread's row.
@@ -162,8 +165,11 @@ void SendRecords(ThreadRow& row, const xpp::Array& rec, int64_t from, bool zapFi
 // Ends the thread's replication connection.
 void DropReplication(ThreadRow& row);
 // The flush of a work area's pending row change: when the table is
-// replicated and a change is pending, REPLICATEROW with the record current
-// now; `clear` then sets the pending kind back to 0.
-void FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear);
+// replicated and a change is pending, the engine writes the record (unless
+// `written`: the caller's own engine call has written it), then
+// REPLICATEROW with the record current now; `clear` then sets the pending
+// kind back to 0. A refused write sends nothing, keeps the pending kind and
+// answers the engine's code (recorded, not reported); otherwise 0.
+int64_t FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear, bool written = false);
 
 }  // namespace qelxpp::detail
