@@ -40,6 +40,15 @@ inline KIVHANDLE HandleOf(const xpp::Array& rec, int element) {
 inline KIVHANDLE TableOf(const xpp::Array& rec) { return HandleOf(rec, WA_TABLE); }
 inline KIVHANDLE NavOf(const xpp::Array& rec) { return HandleOf(rec, WA_NAVHANDLE); }
 
+// The text of a number for a field, as FIELDPUT writes it.
+std::string NumberText(const Value& x, const xpp::Array& field);
+
+// The tables keep their text in code page 850; the program's is
+// Windows-1252. A text holding a character that 850 lacks is reported
+// ("Character not in code page 850") for the field named and refused:
+// true then, and nothing may be written.
+bool NotIn850(const std::string& text, const std::string& fieldName);
+
 // The structure row of field `n` of a record. A number outside 1 .. the
 // field count raises the runtime's bound error (through the error block)
 // and gives false: nothing outside the structure is read.
