@@ -47,7 +47,7 @@ bool ReadOrder(ThreadRow& row, KIVHANDLE table, size_t n, xpp::Array& entry) {
 
 int64_t TableTypeHere(ThreadRow& row) {
     xpp::Array rec;
-    return CurrentRecord(row, rec) ? rec.Get(WA_TABLETYPE).Int() : State().nTableType.Int();
+    return CurrentRecord(row, rec) ? rec.Get(WA_TABLETYPE).Int() : State().nTableType.load();
 }
 
 }  // namespace

@@ -70,11 +70,12 @@ struct ModuleState {
     double replFailedAt = 0;
     std::array<ThreadRow, kMaxThreads> rows;
     std::atomic<int64_t> hMgmt{0};
-    Value nTableType = 2;
+    std::atomic<int64_t> nTableType{2};   // read by every thread's DBUSEAREA and DBCREATE
     std::array<std::atomic<int64_t>, kEngineCalls + 1> prepared{};  // aEngineCalls column 2 (0 = NIL)
     std::atomic<int64_t> hEngineDll{0};
     std::atomic<bool> setUp{false};       // QELLOADDLL completed its set-up
     std::mutex loadLock;                  // QELLOADDLL and QELUNLOADDLL one at a time
+    int64_t hSetUpConn = 0;               // the connection of a set-up that failed after it (under loadLock)
     std::atomic<bool> lDbOpenBusy{false};
 };
 
@@ -150,6 +151,9 @@ void CloseAllAreas(ThreadRow& row);  // DBCLOSEALL on a row
 // Sets the calling thread's atEnd block, when it has none, to one that
 // disconnects this thread's row.
 void InstallDisconnectAtEnd();
+// KivConnect to the drive of cPath (NIL: the current drive); the engine's
+// answer, recorded and not reported.
+int64_t Connect(ThreadRow& row, const Value& cPath, KIVHANDLE& h);
 std::string FieldDefinitions(const xpp::Array& aStruct, int tableType);
 // REPLICATEROW(nThread, nKind, cTable, nRecNo): sends one row change of a
 // replicated table; .T. when it was sent.

@@ -72,6 +72,7 @@ TEST_F(ThreadTest, ThreadIdAboveThirtyTwoIsRefusedWithoutTouchingAnything) {
             {"QELLOADDLL", [] { return QELLOADDLL(); }, false},
             {"QELUNLOADDLL", [] { return QELUNLOADDLL(); }, false},
             {"QELSETSERVERTYPE", [] { return QELSETSERVERTYPE(); }, false},
+            {"QELSETTABLETYPE", [] { return QELSETTABLETYPE(3); }, 2},  // the type stays
             {"QELGETCONNECTIONTYPE", [] { return QELGETCONNECTIONTYPE(); }, 0},
             {"QELINSTALLINFO", [] { return QELINSTALLINFO(); }, ""},
             {"QELCONNECT", [] { return QELCONNECT(); }, -1},
@@ -136,6 +137,7 @@ TEST_F(ThreadTest, ThreadIdAboveThirtyTwoIsRefusedWithoutTouchingAnything) {
         KivTestRecordCalls(0);
         CHECK_IN_CHILD(id > kMaxThreads);
         CHECK_IN_CHILD(CallLog().empty());  // no engine call was made
+        CHECK_IN_CHILD(QELSETTABLETYPE().Int() == 2);
         // The main thread's row is untouched.
         CHECK_IN_CHILD(USED().Log());
         CHECK_IN_CHILD(qt::WorkAreaRecord(1).Arr().Get(WA_TABLE).Int() == handle);
