@@ -6,7 +6,9 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "support.h"
 
@@ -284,6 +286,53 @@ TEST_F(QelTest, ErrorLogWritesTextsAndGivesUpOnAHeldFile) {
     std::vector<int64_t> sleeps = clock_->Sleeps();
     EXPECT_EQ(std::vector<int64_t>(sleeps.begin() + sleepsBefore, sleeps.end()), std::vector<int64_t>(5, 20));
     EXPECT_EQ(Log(), "\r\ntwo\r\n");
+}
+
+// Writers that find no log at once, threads of this process and another
+// process, each keep their line: none cuts what another wrote.
+TEST_F(QelTest, FirstLinesOfWritersAtOnceAreAllKept) {
+    xpp::testing::SetClock(nullptr);  // the waits between attempts are real ones
+    int lost = 0;
+    for (int run = 0; run < 200 && lost == 0; ++run) {
+        std::remove((dir_ + "/QEL_ERR.TXT").c_str());
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            close(go[1]);
+            char c = 0;
+            if (read(go[0], &c, 1) != 1) _exit(1);
+            QELERRORLOG("process");
+            _exit(0);
+        }
+        close(go[0]);
+        std::atomic<bool> start{false};
+        std::vector<std::shared_ptr<xpp::Thread>> writers;
+        for (int k = 1; k <= 4; ++k) {
+            writers.push_back(xpp::Thread::New());
+            writers.back()->start(xpp::Block([&start, k](xpp::Args&) {
+                while (!start.load()) std::this_thread::yield();
+                QELERRORLOG("thread " + std::to_string(k));
+                return Value();
+            }));
+        }
+        ASSERT_EQ(write(go[1], "x", 1), 1);
+        start = true;
+        for (auto& w : writers) w->synchronize();
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        close(go[1]);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const std::string log = Log();
+        for (const char* line : {"process", "thread 1", "thread 2", "thread 3", "thread 4"}) {
+            if (log.find(std::string(line) + "\r\n") == std::string::npos) {
+                ADD_FAILURE() << "run " << run << " lost \"" << line << "\" in " << log;
+                ++lost;
+            }
+        }
+        EXPECT_EQ(log.size(), std::string("process\r\n").size() + 4 * std::string("thread 1\r\n").size());
+    }
+    xpp::testing::SetClock(clock_.get());
 }
 
 TEST_F(QelTest, OldLogIsErasedAtLoad) {
