@@ -52,16 +52,82 @@ const char* EntryName(int entry) { return entry >= 1 && entry <= kEngineCalls ? 
 
 std::string NumText(int64_t n) { return std::to_string(n); }
 
+uint64_t NextGeneration() {
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+}
+
+namespace {
+// The calling thread's row of the module state of that generation.
+struct OwnRowCache {
+    uint64_t generation = 0;
+    ThreadRow* row = nullptr;
+};
+thread_local OwnRowCache t_ownRow;
+
+int RowIndexOf(const ModuleState& s, int thread) {
+    for (int i = 0; i < kMaxThreads; ++i)
+        if (s.rowThread[i] == thread) return i;
+    return -1;
+}
+
+// At a thread's end its row does what QELDISCONNECT does, ends its
+// replication connection, forgets everything, and becomes free. The main
+// thread's row stays its own.
+void ReleaseRow(int thread) {
+    if (!Holder()) return;  // the process is ending
+    ModuleState& s = State();
+    int index;
+    {
+        std::lock_guard<std::mutex> g(s.rowsLock);
+        index = RowIndexOf(s, thread);
+    }
+    if (index <= 0) return;
+    ThreadRow& row = s.rows[index];
+    {
+        std::lock_guard<std::recursive_mutex> lock(row.lock);
+        DisconnectRow(row);
+        row.currentArea = Value();
+        row.areas.fill(Value());
+        row.lastResult = Value();
+        row.ordConditions = Value();
+    }
+    std::lock_guard<std::mutex> g(s.rowsLock);
+    s.rowThread[index] = 0;
+    t_ownRow = {};
+}
+}  // namespace
+
 ThreadRow* RowOf(int thread) {
-    if (thread < 1 || thread > kMaxThreads) return nullptr;
-    return &State().rows[thread - 1];
+    ModuleState& s = State();
+    std::lock_guard<std::mutex> g(s.rowsLock);
+    int i = RowIndexOf(s, thread);
+    return i < 0 ? nullptr : &s.rows[i];
 }
 
 ThreadRow* CheckedRow() {
-    int thread = xpp::ThreadID();
-    ThreadRow* row = RowOf(thread);
-    if (!row) QELSHOWERROR(-999, "Thread id out of range:[" + NumText(thread) + "]");
-    return row;
+    ModuleState& s = State();
+    if (t_ownRow.generation == s.generation) return t_ownRow.row;
+    const int thread = xpp::ThreadID();
+    {
+        std::lock_guard<std::mutex> g(s.rowsLock);
+        int i = RowIndexOf(s, thread);
+        if (i < 0 && (i = RowIndexOf(s, 0)) >= 0) s.rowThread[i] = thread;
+        if (i >= 0) {
+            t_ownRow = {s.generation, &s.rows[i]};
+            return t_ownRow.row;
+        }
+    }
+    QELSHOWERROR(-999, "Thread id out of range:[" + NumText(thread) + "]");
+    return nullptr;
+}
+
+void DisconnectRow(ThreadRow& row) {
+    CloseAllAreas(row);
+    if (!row.connHandle.IsNil() && State().hEngineDll.load() > 0)
+        KIV_UNRECORDED(row, KivDisconnect, static_cast<KIVHANDLE>(row.connHandle.Int()));
+    row.connHandle = Value();
+    DropReplication(row);
 }
 
 Entry::Entry(std::string_view procName) : frame_(procName, 0), thread_(xpp::ThreadID()) {
@@ -104,11 +170,7 @@ void InstallDisconnectAtEnd() {
         if (!row) return {};
         std::unique_lock<std::recursive_mutex> lock(row->lock, std::try_to_lock);
         if (!lock.owns_lock()) return {};
-        CloseAllAreas(*row);
-        if (!row->connHandle.IsNil() && State().hEngineDll.load() > 0)
-            KIV_UNRECORDED(*row, KivDisconnect, static_cast<KIVHANDLE>(row->connHandle.Int()));
-        row->connHandle = Value();
-        DropReplication(*row);
+        DisconnectRow(*row);
         return {};
     }));
 }
@@ -271,6 +333,7 @@ namespace {
 // the library and at application end.
 struct ModuleDeclaration {
     ModuleDeclaration() {
+        xpp::AddThreadEndNotice(ReleaseRow);
         xpp::DeclareModule(
             "QELXPP",
             [] {
