@@ -291,6 +291,35 @@ TEST_F(ThreadTest, RowsOfEndedThreadsServeNewOnes) {
     });
 }
 
+// The default table type is set by one thread while others open and create
+// tables with it.
+TEST_F(ThreadTest, TableTypeSetWhileOtherThreadsOpen) {
+    ASSERT_TRUE(DBCREATE("TYPE.DBF", Struct1()).Log());
+    std::atomic<bool> done{false};
+    std::atomic<int> opened{0};
+    std::vector<std::shared_ptr<xpp::Thread>> workers;
+    for (int k = 1; k <= 3; ++k) {
+        workers.push_back(xpp::Thread::New());
+        workers.back()->start(xpp::Block([&, k](xpp::Args&) {
+            for (int n = 0; n < 50; ++n) {
+                if (DBUSEAREA(true, Value(), "TYPE.DBF", Value(), true).Log()) ++opened;
+                if (DBCREATE("T" + std::to_string(k) + "_" + std::to_string(n) + ".DBF", Struct1()).Log()) ++opened;
+                DBCLOSEALL();
+            }
+            return Value();
+        }));
+    }
+    std::thread setter([&] {
+        xpp::Frame frame("SETTER", 0);
+        while (!done.load()) QELSETTABLETYPE(2);
+    });
+    for (auto& w : workers) w->synchronize();
+    done = true;
+    setter.join();
+    EXPECT_EQ(opened.load(), 300);
+    EXPECT_TRUE(errors.empty());
+}
+
 // The same block run by another thread of the module leaves that thread's
 // own row alone.
 TEST_F(ThreadTest, MainThreadsEndBlockRunElsewhereLeavesTheRunningThreadAlone) {
