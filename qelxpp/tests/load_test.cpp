@@ -182,6 +182,33 @@ TEST_F(QelTest, ErrorBlockThatLoadsOrUnloadsAgain) {
               "QEL_5024, connection gone; inner .T.; outer .F.; unloaded .T.");
 }
 
+// Threads that load at once take turns: the engine is set up once.
+TEST_F(QelTest, LoadsAtOnceTakeTurns) {
+    std::atomic<int> loaded{0};
+    std::atomic<bool> start{false};
+    std::vector<std::shared_ptr<xpp::Thread>> loaders;
+    KivTestRecordCalls(1);
+    for (int k = 0; k < 4; ++k) {
+        loaders.push_back(xpp::Thread::New());
+        loaders.back()->start(xpp::Block([&](xpp::Args&) {
+            while (!start.load()) std::this_thread::yield();
+            if (QELLOADDLL().Log()) ++loaded;
+            return Value();
+        }));
+    }
+    start = true;
+    for (auto& l : loaders) l->synchronize();
+    KivTestRecordCalls(0);
+    EXPECT_EQ(loaded.load(), 4);
+    const std::string calls = CallLog();
+    size_t connects = 0;
+    for (size_t at = calls.find("KivMgConnect\n"); at != std::string::npos; at = calls.find("KivMgConnect\n", at + 1))
+        ++connects;
+    EXPECT_EQ(connects, 1u);
+    EXPECT_GT(qt::EngineDll(), 0);
+    EXPECT_TRUE(errors.empty());
+}
+
 // A set-up that failed after it had connected is repeated by the next
 // load, which first closes the management handle and the connection it
 // left behind.
