@@ -13,12 +13,18 @@ KIVHANDLE HandleOr(const Value& nHandle) {
 }
 }  // namespace
 
+namespace detail {
+int64_t Connect(ThreadRow& row, const Value& cPath, KIVHANDLE& h) {
+    Value path = DrivePath(cPath);
+    return KIV(row, KivConnect, CText(path), &h);
+}
+}  // namespace detail
+
 Value QELCONNECT(const Value& cPath) {
     Entry e("QELCONNECT");
     if (!e.Ok()) return -1;
     KIVHANDLE h = 0;
-    Value path = DrivePath(cPath);
-    int64_t r = KIV(e.Row(), KivConnect, CText(path), &h);
+    int64_t r = Connect(e.Row(), cPath, h);
     if (r != 0) {
         ReportFailure(r);
         return -1;
@@ -74,16 +80,18 @@ Value QELINTRANSACTION(const Value& nHandle) {
     return flag == 1;
 }
 
+// A thread the library does not serve is refused, and the setting stays.
 Value QELSETTABLETYPE(const Value& xType) {
     xpp::Frame frame("QELSETTABLETYPE", 0);
     ModuleState& s = State();
+    if (!CheckedRow()) return s.nTableType.load();
     if (xType.IsNum()) {
-        s.nTableType = xType;
+        s.nTableType = xType.Int();
     } else if (xType.IsChar()) {
         const std::string& t = xType.Str();
         s.nTableType = t.find("CDX") != std::string::npos ? 2 : t.find("NTX") != std::string::npos ? 1 : 3;
     }
-    return s.nTableType;
+    return s.nTableType.load();
 }
 
 Value QELCONVERTTABLE(const Value& nTypeIn) {
@@ -109,6 +117,10 @@ Value QELDBOPEN(const Value& aListIn) {
     xpp::Frame frame("QELDBOPEN", 0);
     ThreadRow* own = CheckedRow();
     if (!own) return false;
+    if (!aListIn.IsNil() && !aListIn.IsArray()) {
+        xpp::RuntimeError(xpp::EG_ARG, 1001, "QELDBOPEN", xpp::Array{aListIn});
+        return false;
+    }
     ModuleState& s = State();
     for (bool expected = false; !s.lDbOpenBusy.compare_exchange_strong(expected, true); expected = false)
         xpp::Sleep(100);

@@ -49,6 +49,15 @@ inline uint32_t RecordNumberOf(const Value& n) {
     return d >= 1 && d < 4294967296.0 ? static_cast<uint32_t>(d) : 0;
 }
 
+// The text of a number for a field, as FIELDPUT writes it.
+std::string NumberText(const Value& x, const xpp::Array& field);
+
+// The tables keep their text in code page 850; the program's is
+// Windows-1252. A text holding a character that 850 lacks is reported
+// ("Character not in code page 850") for the field named and refused:
+// true then, and nothing may be written.
+bool NotIn850(const std::string& text, const std::string& fieldName);
+
 // The structure row of field `n` of a record. A number outside 1 .. the
 // field count raises the runtime's bound error (through the error block)
 // and gives false: nothing outside the structure is read.

@@ -75,7 +75,7 @@ bool OpenIndexFile(ThreadRow& row, const xpp::Array& rec, const std::string& nam
 
 int64_t TableTypeHere(ThreadRow& row) {
     xpp::Array rec;
-    return CurrentRecord(row, rec) ? rec.Get(WA_TABLETYPE).Int() : State().nTableType.Int();
+    return CurrentRecord(row, rec) ? rec.Get(WA_TABLETYPE).Int() : State().nTableType.load();
 }
 
 }  // namespace

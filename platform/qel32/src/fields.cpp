@@ -218,8 +218,10 @@ std::string ShortestDouble(double v) {
 bool ParseStampText(std::string_view text, int32_t& jd, int32_t& ms) {
     std::string t = TrimBoth(text);
     if (t.empty()) { jd = 0; ms = 0; return true; }
+    // A "T" separates a time only when a date stands before it.
     size_t split = t.find(' ');
     if (split == std::string::npos) split = t.find('T');
+    if (split == 0) return false;
     std::string datePart = split == std::string::npos ? t : t.substr(0, split);
     std::string timePart = split == std::string::npos ? "" : TrimBoth(t.substr(split + 1));
     auto d = ParseDate(datePart);

@@ -6,7 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "internal.h"
 #include "xpp/error.h"
@@ -34,10 +37,32 @@ void RunAtEnd(detail::ThreadState& st) {
     }
 }
 
+std::mutex g_noticesLock;
+std::vector<std::function<void(int)>>& Notices() {
+    static auto* notices = new std::vector<std::function<void(int)>>;  // outlives every thread
+    return *notices;
+}
+
+void RunThreadEndNotices(int id) {
+    std::vector<std::function<void(int)>> notices;
+    {
+        std::lock_guard<std::mutex> g(g_noticesLock);
+        notices = Notices();
+    }
+    for (auto& fn : notices) {
+        try {
+            Sequence([&] { fn(id); }, [](const Value&) {});
+        } catch (...) {
+            std::fputs("xpp: an exception left a thread-end notice\n", stderr);
+        }
+    }
+}
+
 void DestroyState(void* p) {
     auto* st = static_cast<detail::ThreadState*>(p);
     t_state = st;  // the atEnd block still sees the thread's own state
     RunAtEnd(*st);
+    RunThreadEndNotices(st->id);
     std::shared_ptr<Thread> object = std::move(st->threadObject);
     t_state = nullptr;
     delete st;
@@ -170,6 +195,11 @@ void Thread::synchronize() {
         t = std::move(thread_);
     }
     t.join();
+}
+
+void AddThreadEndNotice(std::function<void(int)> fn) {
+    std::lock_guard<std::mutex> g(g_noticesLock);
+    Notices().push_back(std::move(fn));
 }
 
 std::shared_ptr<Thread> ThreadObject() {

@@ -107,6 +107,11 @@ private:
 // THREADOBJECT(): the calling thread's thread object.
 std::shared_ptr<Thread> ThreadObject();
 
+// A library's notice of each thread's end: `fn(id)` runs in the ending
+// thread after its atEnd block (which the application may have replaced),
+// with the thread's own state still in place.
+void AddThreadEndNotice(std::function<void(int)> fn);
+
 // --------------------------------------------------------------------- time
 // All through one clock that tests replace (xpp::testing::SetClock).
 void Sleep(int64_t hundredths);  // SLEEP(n): n hundredths of a second
