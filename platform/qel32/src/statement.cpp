@@ -362,10 +362,25 @@ bool Statement::LeftToCaller(const std::string& text) {
     uint16_t type = 0;
     if (file.empty() || connection_->Sql().ResolveTableFile(name, type) != file) return false;
     try {
-        return !TableFile::Open(file, tableType, false)->encrypted();
+        return !TableFile::Open(file, tableType, false)->encrypted() || passwords.count(Upper(Unquoted(name)));
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// COMMIT or ROLLBACK (not ROLLBACK TO) while SQL has no transaction open
+// ends the connection's open one, the one the engine's calls began.
+bool Statement::EndsOpenTransaction() {
+    Connection& conn = *connection_;
+    if (!conn.InTransaction() || !sqlite3_get_autocommit(connection_->Sql().db())) return false;
+    std::string words = FirstWords(text_, 4);
+    while (!words.empty() && (words.back() == ';' || words.back() == ' ')) words.pop_back();
+    const bool commit = words == "COMMIT" || words == "END" || words == "COMMIT TRANSACTION" ||
+                        words == "END TRANSACTION";
+    const bool rollback = words == "ROLLBACK" || words == "ROLLBACK TRANSACTION";
+    if (commit) conn.CommitWork();
+    else if (rollback) conn.RollbackWork();
+    return commit || rollback;
 }
 
 std::shared_ptr<Table> Statement::Execute() {
@@ -403,6 +418,7 @@ std::shared_ptr<Table> Statement::Execute() {
             return StaticCursor();
         }
         case Kind::Change: {
+            if (EndsOpenTransaction()) return nullptr;
             Bind(stmt_);
             // A statement changes all its rows or none: its changes are
             // logged (in a transaction of its own, or after a mark in the
@@ -415,6 +431,7 @@ std::shared_ptr<Table> Statement::Execute() {
             if (own) conn.Begin();
             else conn.Savepoint(kMark);
             int rc;
+            ClearLastError();
             while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
             }
             sqlite3_reset(stmt_);
