@@ -122,6 +122,8 @@ struct EnvRecord {
   char text[kMessageSize];
 };
 
+struct CursorNames;
+
 struct ConnRecord {
   int16_t handleType;  // 2
   ConnRecord* next;
@@ -141,6 +143,7 @@ struct ConnRecord {
   int16_t retrieveData;  // 1
   int16_t useBookmarks;  // 0
   int32_t metadataId;
+  CursorNames* cursorNames;  // the names its statements hold; made at the first
 };
 
 // Statement kinds: none, the catalog results (type information among them)

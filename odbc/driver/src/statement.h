@@ -98,6 +98,11 @@ SQLRETURN DescribeCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name, SQLSMAL
                       SQLSMALLINT* nameLength, SQLSMALLINT* sqlType, SQLULEN* columnSize, SQLSMALLINT* digits,
                       SQLSMALLINT* nullable);
 
+// Gives up the statement's cursor name (when it has one).
+void ReleaseCursorName(StmtRecord* stmt);
+// Frees the connection's record of the cursor names in use.
+void FreeCursorNames(ConnRecord* conn);
+
 // Statement-level pieces of SQLFreeStmt.
 SQLRETURN CloseStatement(StmtRecord* stmt);
 // Releases the parse tree and the engine request: 0 or the first failure.
