@@ -304,4 +304,30 @@ print('ok')
 )py");
 }
 
+// pyodbc reads every catalog and type-information row, of free tables and of
+// a dictionary's, whatever the column types: the numbers of those results
+// are signed.
+TEST_F(PyodbcProgram, CatalogResultsReadWhole) {
+  ASSERT_EQ(KivDDCreate((config_->Root() / "shop.kdd").c_str(), "user KIVSYS secret\n"), KIV_OK);
+  ExpectPasses("catalogs", R"py(
+import os, sys, pyodbc
+driver, folder = sys.argv[1:3]
+kdd = os.path.join(os.path.dirname(folder), 'shop.kdd')
+for where in ('DataDirectory=%s;DefaultType=FoxPro' % folder, 'DataDirectory=%s;UID=KIVSYS;PWD=secret' % kdd):
+    c = pyodbc.connect('DRIVER={%s};%s' % (driver, where), autocommit=True)
+    cur = c.cursor()
+    cur.execute('CREATE TABLE cat (ID INTEGER, F LOGICAL, M MEMO, V VARCHAR(30), B BLOB, D DATE, N NUMERIC(8,2))')
+    columns = [(r[3].upper(), r[4]) for r in cur.columns(table='cat')]
+    assert [name for name, _ in columns] == ['ID', 'F', 'M', 'V', 'B', 'D', 'N'], (where, columns)
+    assert dict(columns)['F'] == -7 and dict(columns)['M'] == -1 and dict(columns)['B'] == -4, (where, columns)
+    assert len(cur.statistics('cat').fetchall()) >= 1, where
+    assert cur.primaryKeys('cat').fetchall() == [], where
+    types = [(r[0], r[1]) for r in cur.getTypeInfo()]
+    assert ('LOGICAL', -7) in types and ('MEMO', -1) in types and ('INTEGER', 4) in types, (where, types)
+    assert len(cur.tables().fetchall()) >= 1, where
+    cur.execute('DROP TABLE cat')
+print('ok')
+)py");
+}
+
 }  // namespace

@@ -1445,7 +1445,8 @@ TEST_F(RoadWriting, CatalogResultsAreDescribedAndReadForwardOnly) {
     SQLUSMALLINT id;
     SQLLEN expected;
   };
-  for (const Case& c : {Case{3, SQL_DESC_SEARCHABLE, 0}, Case{3, SQL_DESC_UNSIGNED, 1}, Case{5, SQL_DESC_UNSIGNED, 1},
+  // Texts are unsigned, numbers (DATA_TYPE) signed.
+  for (const Case& c : {Case{3, SQL_DESC_SEARCHABLE, 0}, Case{3, SQL_DESC_UNSIGNED, 1}, Case{5, SQL_DESC_UNSIGNED, 0},
                         Case{5, SQL_DESC_UPDATABLE, 0}, Case{5, SQL_DESC_AUTO_UNIQUE_VALUE, 0},
                         Case{5, SQL_DESC_CONCISE_TYPE, SQL_SMALLINT}, Case{3, SQL_DESC_NULLABLE, SQL_NO_NULLS}}) {
     SQLLEN number = -99;
