@@ -330,4 +330,33 @@ print('ok')
 )py");
 }
 
+// ROUND rounds half away from zero, to tens and hundreds too; a SUM of a
+// NUMERIC column is an exact decimal, MIN and MAX keep their column's type.
+TEST_F(PyodbcProgram, RoundSumMinAndMaxKeepTheirColumnsMeaning) {
+  ExpectPasses("aggregates", R"py(
+import datetime, decimal, sys, pyodbc
+driver, folder = sys.argv[1:3]
+D = decimal.Decimal
+c = pyodbc.connect('DRIVER={%s};DataDirectory=%s;DefaultType=FoxPro' % (driver, folder), autocommit=True)
+cur = c.cursor()
+cases = [('{fn ROUND(1234.5, -2)}', 1200), ('ROUND(1250, -2)', 1300), ('ROUND(-1250, -2)', -1300),
+         ('{fn ROUND(1249, -2)}', 1200), ('ROUND(2.675, 2)', 2.68), ('ROUND(-2.5)', -3), ('ROUND(2.5, 0)', 3),
+         ('ROUND(123, 1)', 123)]
+for expression, expected in cases:
+    got = cur.execute('SELECT ' + expression).fetchone()[0]
+    assert got == expected, (expression, got)
+cur.execute('CREATE TABLE nm (A NUMERIC(12,2), D DATE, N INTEGER)')
+start = datetime.date(2026, 1, 1)
+cur.executemany('INSERT INTO nm VALUES (?, ?, ?)',
+                [(D(i) / 100, start + datetime.timedelta(days=i % 40), i) for i in range(10000)])
+row = cur.execute('SELECT SUM(A), MIN(D), MAX(D), MIN(A), MAX(A), SUM(N) FROM nm').fetchone()
+assert tuple(row) == (D('499950.00'), start, start + datetime.timedelta(days=39), D('0.00'), D('99.99'), 49995000), row
+assert [d[1] for d in cur.description] == [D, datetime.date, datetime.date, D, D, int], cur.description
+grouped = cur.execute('SELECT N - N % 5000 AS K, sum(A), max( D ) FROM nm GROUP BY N - N % 5000 ORDER BY 1').fetchall()
+assert [tuple(r) for r in grouped] == [(0, D('124975.00'), start + datetime.timedelta(days=39)),
+                                      (5000, D('374975.00'), start + datetime.timedelta(days=39))], grouped
+print('ok')
+)py");
+}
+
 }  // namespace

@@ -229,7 +229,7 @@ void Statement::PrepareText(const std::string& text) {
 
 // The expressions of a select's result columns, without their aliases, in
 // order; empty when the list has a "*" or cannot be read that simply.
-std::vector<std::string> SelectItemTexts(const std::string& sql) {
+std::vector<std::string> SelectItemTexts(const std::string& sql, size_t* fromAt = nullptr) {
     const auto tokens = Tokenize(sql);
     std::vector<std::string> items;
     if (tokens.empty() || !tokens[0].Is("SELECT")) return items;
@@ -254,7 +254,10 @@ std::vector<std::string> SelectItemTexts(const std::string& sql) {
         else if (t == ")") --depth;
         else if (depth == 0 && (t == "," || tokens[i].Is("FROM"))) {
             if (!close(i)) return {};
-            if (tokens[i].Is("FROM")) return items;
+            if (tokens[i].Is("FROM")) {
+                if (fromAt) *fromAt = tokens[i].offset;
+                return items;
+            }
             first = i + 1;
         }
     }
@@ -540,10 +543,40 @@ void Statement::Collect(Collected& out, bool keepRows) {
     }
 }
 
+// The field of a result column SUM(column), MIN(column) or MAX(column):
+// MIN and MAX keep the column's type, a SUM of a NUMERIC column is an exact
+// NUMERIC of its decimals. `rest` is the statement from its FROM on; false
+// for any other item.
+bool Statement::AggregateField(const std::string& item, const std::string& rest, FieldDef& f) {
+    const auto tokens = Tokenize(item);
+    if (tokens.size() != 4 || tokens[1].text != "(" || tokens[3].text != ")" || !IsName(tokens[2])) return false;
+    const bool sum = tokens[0].Is("SUM");
+    if (!sum && !tokens[0].Is("MIN") && !tokens[0].Is("MAX")) return false;
+    sqlite3_stmt* probe = nullptr;
+    try {
+        probe = connection_->Sql().Prepare("SELECT " + tokens[2].text + " " + rest);
+    } catch (const EngineError&) {
+        return false;
+    }
+    FieldDef column;
+    const char* decl = sqlite3_column_decltype(probe, 0);
+    const bool known = decl && FieldFromDeclaredType(decl, column);
+    sqlite3_finalize(probe);
+    if (!known) return false;
+    if (!sum) {
+        f = column;
+        return true;
+    }
+    if (column.type != KIV_FT_NUMERIC || !column.decimals) return false;
+    return FieldFromDeclaredType("NUMERIC(18," + std::to_string(column.decimals) + ")", f);
+}
+
 std::vector<FieldDef> Statement::ResultFields(const Collected& run) {
     std::vector<FieldDef> fields;
     const int n = sqlite3_column_count(stmt_);
-    const std::vector<std::string> items = SelectItemTexts(text_);
+    size_t fromAt = std::string::npos;
+    const std::vector<std::string> items = SelectItemTexts(text_, &fromAt);
+    const std::string rest = fromAt == std::string::npos ? std::string() : text_.substr(fromAt);
     for (int c = 0; c < n; ++c) {
         FieldDef f;
         const char* decl = sqlite3_column_decltype(stmt_, c);
@@ -553,7 +586,7 @@ std::vector<FieldDef> Statement::ResultFields(const Collected& run) {
             const uint16_t dated = DateTypeOfItem(item);
             if (dated) {
                 f.type = dated;
-            } else {
+            } else if (rest.empty() || !AggregateField(item, rest, f)) {
                 switch (run.seen[static_cast<size_t>(c)]) {
                     case SQLITE_INTEGER: f.type = KIV_FT_INTEGER; break;
                     case SQLITE_FLOAT: f.type = KIV_FT_DOUBLE; break;  // full precision

@@ -59,6 +59,7 @@ private:
     enum class Kind { Query, Change, CreateTable, DropTable, Other };
     void PrepareText(const std::string& text);
     bool EndsOpenTransaction();
+    bool AggregateField(const std::string& item, const std::string& rest, FieldDef& f);
     // Throws why the statement cannot run: the failure of its preparation,
     // or that it was never prepared.
     void CheckPrepared() const;
