@@ -346,6 +346,7 @@ SQLRETURN PostConnError(ConnRecord* conn, uint32_t code, std::string_view argume
   conn->code = static_cast<uint16_t>(code);
   SetArgumentText(conn->argument, argument);
   if (code != 0 && !IsDriverCode(code)) BuildDiagnosticText(code, conn->engineText);
+  else conn->engineText[0] = 0;  // no detail of an earlier failure
   return ResultOfCode(code);
 }
 

@@ -359,4 +359,38 @@ print('ok')
 )py");
 }
 
+// The driver alone in a folder finds the engine wherever the loader does
+// (here through LD_LIBRARY_PATH); without it, the connect fails with what
+// the loader said, and nothing reaches the program's output.
+TEST_F(PyodbcProgram, DriverAloneFindsTheEngineThroughTheLoader) {
+  const fs::path alone = config_->Root() / "alone";
+  fs::create_directories(alone);
+  fs::copy_file(KIVODBC_DRIVER_PATH, alone / "libKIVODBC.so");
+  std::ofstream(alone / "odbcinst.ini") << "[Alone]\nDriver=" << (alone / "libKIVODBC.so").string() << "\n";
+  std::ofstream(alone / "odbc.ini") << "";
+  const fs::path script = config_->Root() / "alone.py";
+  std::ofstream(script) << R"py(
+import sys, pyodbc
+folder, engine = sys.argv[1:3]
+try:
+    c = pyodbc.connect('DRIVER={Alone};DataDirectory=%s' % folder, autocommit=True)
+    assert engine == 'found', 'connected without the engine'
+    assert c.cursor().execute('SELECT 40 + 2').fetchone()[0] == 42
+except pyodbc.Error as e:
+    assert engine == 'missing', str(e)
+    assert e.args[0] == '08001', e.args
+    assert 'Unable to connect: Failed to load library libqel32.so. libqel32.so: cannot open shared object file' in str(e), str(e)
+print('ok')
+)py";
+  const std::string engineFolder = fs::path(KIVODBC_DRIVER_PATH).parent_path().string();
+  const std::string settings = "ODBCSYSINI=" + alone.string() + " ODBCINI=" + (alone / "odbc.ini").string();
+  for (const auto& [environment, engine] : {std::pair{"LD_LIBRARY_PATH=" + engineFolder, "found"},
+                                            std::pair{std::string("LD_LIBRARY_PATH="), "missing"}}) {
+    const auto [status, output] = RunProgram(settings + " " + environment + " /usr/bin/python3 " + script.string() +
+                                             " " + config_->DataDirectory().string() + " " + engine);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "ok\n") << engine;  // and nothing else on its streams
+  }
+}
+
 }  // namespace
