@@ -146,6 +146,9 @@ struct ConnRecord {
   CursorNames* cursorNames;  // the names its statements hold; made at the first
 };
 
+constexpr int32_t kRunning = 1;
+constexpr int32_t kCancelRequested = 2;
+
 // Statement kinds: none, the catalog results (type information among them)
 // and an executed select with an open cursor.
 constexpr int32_t kKindNone = 0;
@@ -211,6 +214,11 @@ struct StmtRecord {
   void* fetchBookmarkPtr;
   int32_t truncated;         // a value of the current execution was cut
   int32_t getDataColumn;     // the column SQLGetData read last; -1 none
+  // While the engine runs the statement's SQL: kRunning, or kCancelRequested
+  // once SQLCancel came from another thread (read through std::atomic_ref);
+  // runningStatement is the engine statement then.
+  int32_t cancelState;
+  uint32_t runningStatement;
   SQLLEN getDataOffset;      // what earlier SQLGetData calls of it returned
   int32_t getDataDone;       // the whole value of that column has been returned
   SQLUSMALLINT* rowStatusPtr;  // the row statuses of the last SQLExtendedFetch

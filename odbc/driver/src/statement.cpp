@@ -572,8 +572,11 @@ uint32_t PrepareEngineRequest(StmtRecord* stmt, const char* text, size_t length,
       auto describe = Engine<decltype(&KivPrepareSQLDescribe)>(kOrdinalPrepareDescribe);
       if (describe == nullptr) return Keep(session, kEngineUnbound);
       uint32_t count = 0xFFFF;
-      if (uint32_t code = describe(request->statement, request->text, request->describe,
-                                   static_cast<uint32_t>(kDescribeBufferSize), &count)) {
+      // Describing runs a statement with computed columns: it may be canceled.
+      if (uint32_t code = RunInterruptible(stmt, request->statement, [&] {
+            return describe(request->statement, request->text, request->describe,
+                            static_cast<uint32_t>(kDescribeBufferSize), &count);
+          })) {
         FreeDescribe(request);
         return Keep(session, code);
       }

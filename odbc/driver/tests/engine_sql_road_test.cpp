@@ -393,4 +393,32 @@ print('ok')
   }
 }
 
+// SQLCancel from another thread stops a running query: the execution fails
+// with HY008 and the cursor runs the next statement; on an idle statement
+// it does nothing.
+TEST_F(PyodbcProgram, CancelStopsARunningQuery) {
+  ExpectPasses("cancel", R"py(
+import sys, threading, time, pyodbc
+driver, folder = sys.argv[1:3]
+c = pyodbc.connect('DRIVER={%s};DataDirectory=%s;DefaultType=FoxPro' % (driver, folder), autocommit=True)
+cur = c.cursor()
+cur.execute('CREATE TABLE big (ID INTEGER)')
+cur.executemany('INSERT INTO big VALUES (?)', [(i,) for i in range(300)])
+cur.cancel()  # idle: nothing to stop
+assert cur.execute('SELECT COUNT(*) FROM big').fetchone()[0] == 300
+for query in ('SELECT COUNT(*) FROM big a, big b, big c WHERE a.ID + b.ID + c.ID > 0',
+              'SELECT a.ID FROM big a, big b, big c WHERE a.ID + b.ID + c.ID < 0'):
+    canceler = threading.Timer(0.5, cur.cancel)
+    canceler.start()
+    try:
+        cur.execute(query).fetchall()
+        raise SystemExit('the query was not canceled: ' + query)
+    except pyodbc.Error as e:
+        assert e.args[0] == 'HY008', e.args
+    canceler.join()
+    assert cur.execute('SELECT COUNT(*) FROM big WHERE ID < 10').fetchone()[0] == 10
+print('ok')
+)py");
+}
+
 }  // namespace

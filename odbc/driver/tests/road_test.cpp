@@ -1469,7 +1469,8 @@ TEST_F(RoadWriting, CatalogResultsOfAScrollableStatementReportForwardOnly) {
   ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
   SQLFreeStmt(stmt_, SQL_CLOSE);
   ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_DYNAMIC), 0),
-            SQL_SUCCESS);
+            SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
   auto expectCursor = [&](SQLULEN type, SQLULEN scrollable) {
     SQLULEN value = 99;
     EXPECT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &value, 0, nullptr), SQL_SUCCESS);

@@ -289,7 +289,9 @@ std::vector<FieldDef> Statement::Describe() {
         try {
             Collect(run, false);
         } catch (const EngineError&) {
-            // A run that cannot go yet (a missing parameter, a lock) leaves the guesses.
+            // An interrupted run stops here; one that cannot go yet (a
+            // missing parameter, a lock) leaves the guesses.
+            if (sqlite3_errcode(sql.db()) == SQLITE_INTERRUPT) throw;
             run.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
         }
     }
