@@ -134,12 +134,10 @@ TEST(CatalogLists, EachListAnswersWhatTheCatalogFunctionAnswersOnEachDriver) {
         for (const char* sql : src.setup) ASSERT_NE(c->Execute(sql), kExecFailed) << sql;
         Shown shown;
         shown.Catch(c->onError);
-        // KIVODBC's catalog results refuse SQLFetchScroll (IM001), which the
-        // cursor reports when it moves past the last row
+        // A scan to the end of every list reports nothing: KIVODBC's catalog
+        // results say they read forward only, and are read so.
         auto onlyExpected = [&] {
-            for (size_t i = 0; i < shown.states.size(); ++i) {
-                if (std::string(src.dsn) != "KIVODBC" || shown.states[i] != "IM001") ADD_FAILURE() << shown.reports[i];
-            }
+            for (size_t i = 0; i < shown.states.size(); ++i) ADD_FAILURE() << shown.reports[i];
             shown = Shown();
             shown.Catch(c->onError);
         };
