@@ -14,18 +14,36 @@ namespace detail {
 // The row sent is the record current now: RECNO() in the calling thread's
 // own row. The end of a thread may close another thread's areas (the
 // program's end run elsewhere): the number is then read without a report.
-void FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear) {
-    if (!rec.Get(WA_REPLICATE).Log() || rec.Get(WA_PENDING).Int() == 0) return;
-    const int thread = static_cast<int>(&row - State().rows.data()) + 1;
-    int64_t recNo = 0;
-    if (thread == xpp::ThreadID()) {
-        recNo = RECNO().Int();
-    } else {
-        uint32_t n = 0;
-        if (KIV_UNRECORDED(row, KivGetRecordNum, TableOf(rec), uint16_t{2}, &n) == 0) recNo = n;
+// Only what the engine has stored is sent: a change it refused to write
+// (another handle holds the record) stays pending in its buffer. Without a
+// current record there is no row to update or insert; a deleted record has
+// no row: a change to it goes out as its deletion.
+int64_t FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear, bool written) {
+    if (!rec.Get(WA_REPLICATE).Log() || rec.Get(WA_PENDING).Int() == 0) return 0;
+    const KIVHANDLE table = TableOf(rec);
+    if (!written) {
+        const int64_t r = KIV(row, KivWriteRecord, table);
+        if (r != 0) return r;
     }
-    REPLICATEROW(thread, rec.Get(WA_PENDING).Int(), rec.Get(WA_TABLENAME), recNo);
+    int64_t kind = rec.Get(WA_PENDING).Int();
+    uint16_t atEnd = 0, deleted = 0;
+    const bool noRecord = (kind == 2 || kind == 3) &&
+                          (KIV_UNRECORDED(row, KivAtEOF, table, &atEnd) != 0 || atEnd != 0);
+    if (!noRecord && kind != 1 && KIV_UNRECORDED(row, KivIsRecordDeleted, table, &deleted) == 0 && deleted != 0)
+        kind = 1;
+    if (!noRecord) {
+        const int thread = static_cast<int>(&row - State().rows.data()) + 1;
+        int64_t recNo = 0;
+        if (thread == xpp::ThreadID()) {
+            recNo = RECNO().Int();
+        } else {
+            uint32_t n = 0;
+            if (KIV_UNRECORDED(row, KivGetRecordNum, table, uint16_t{2}, &n) == 0) recNo = n;
+        }
+        REPLICATEROW(thread, kind, rec.Get(WA_TABLENAME), recNo);
+    }
     if (clear) rec.Set(WA_PENDING, 0);
+    return 0;
 }
 
 }  // namespace detail
@@ -53,7 +71,8 @@ Value MarkRecord(std::string_view procName, int kind, Call&& call) {
 
 }  // namespace
 
-// A failed append sets NETERR() and keeps the kind of the row left.
+// A failed append sets NETERR() and keeps the kind of the row left; a row
+// left that the engine refuses to write is reported and nothing appended.
 Value DBAPPEND() {
     Entry e("_DBAPPEND");
     if (!e.Ok()) return false;
@@ -64,8 +83,8 @@ Value DBAPPEND() {
     }
     xpp::Array rec;
     CurrentRecord(row, rec);
-    FlushPending(row, rec, false);
-    int64_t r = KIV(row, KivAppendRecord, TableOf(rec));
+    int64_t r = FlushPending(row, rec, false);
+    if (r == 0) r = KIV(row, KivAppendRecord, TableOf(rec));
     if (r != 0) {
         ReportFailure(r);
         xpp::NetErr(true);
@@ -84,9 +103,11 @@ Value DBRECALL() {
 }
 
 // Releases every lock of the area's table; an exclusive table has none to
-// release. The engine's 5087 and 9008 count as released; any other refusal
-// gives .F. without a report. The pending change goes out either way; the
-// unlock's answer stays the last result, whatever the flush asked.
+// release, its record is written. The engine's 5087 and 9008 count as
+// released. The unlock writes the buffered record first: a refusal (another
+// handle holds the record) is reported, gives .F. and sends nothing; the
+// change stays pending. The unlock's answer stays the last result, whatever
+// the flush asked.
 Value DBUNLOCK() {
     Entry e("_DBUNLOCK");
     if (!e.Ok()) return false;
@@ -94,13 +115,18 @@ Value DBUNLOCK() {
     xpp::Array rec;
     if (!CurrentRecord(row, rec)) return false;
     if (rec.Get(WA_EXCLUSIVE).Log()) {
-        FlushPending(row, rec, true);
-        return true;
+        const int64_t r = FlushPending(row, rec, true);
+        if (r != 0) ReportFailure(r);
+        return r == 0;
     }
     int64_t r = KIV(row, KivUnlockTable, TableOf(rec));
-    FlushPending(row, rec, true);
+    if (r != 0 && r != 5087 && r != 9008) {
+        ReportFailure(r);
+        return false;
+    }
+    FlushPending(row, rec, true, true);
     row.lastResult = r;
-    return r == 0 || r == 5087 || r == 9008;
+    return true;
 }
 
 }  // namespace qelxpp

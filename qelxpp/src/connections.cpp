@@ -13,12 +13,18 @@ KIVHANDLE HandleOr(const Value& nHandle) {
 }
 }  // namespace
 
+namespace detail {
+int64_t Connect(ThreadRow& row, const Value& cPath, KIVHANDLE& h) {
+    Value path = DrivePath(cPath);
+    return KIV(row, KivConnect, CText(path), &h);
+}
+}  // namespace detail
+
 Value QELCONNECT(const Value& cPath) {
     Entry e("QELCONNECT");
     if (!e.Ok()) return -1;
     KIVHANDLE h = 0;
-    Value path = DrivePath(cPath);
-    int64_t r = KIV(e.Row(), KivConnect, CText(path), &h);
+    int64_t r = Connect(e.Row(), cPath, h);
     if (r != 0) {
         ReportFailure(r);
         return -1;
@@ -74,16 +80,18 @@ Value QELINTRANSACTION(const Value& nHandle) {
     return flag == 1;
 }
 
+// A thread the library does not serve is refused, and the setting stays.
 Value QELSETTABLETYPE(const Value& xType) {
     xpp::Frame frame("QELSETTABLETYPE", 0);
     ModuleState& s = State();
+    if (!CheckedRow()) return s.nTableType.load();
     if (xType.IsNum()) {
-        s.nTableType = xType;
+        s.nTableType = xType.Int();
     } else if (xType.IsChar()) {
         const std::string& t = xType.Str();
         s.nTableType = t.find("CDX") != std::string::npos ? 2 : t.find("NTX") != std::string::npos ? 1 : 3;
     }
-    return s.nTableType;
+    return s.nTableType.load();
 }
 
 Value QELCONVERTTABLE(const Value& nTypeIn) {
@@ -109,6 +117,10 @@ Value QELDBOPEN(const Value& aListIn) {
     xpp::Frame frame("QELDBOPEN", 0);
     ThreadRow* own = CheckedRow();
     if (!own) return false;
+    if (!aListIn.IsNil() && !aListIn.IsArray()) {
+        xpp::RuntimeError(xpp::EG_ARG, 1001, "QELDBOPEN", xpp::Array{aListIn});
+        return false;
+    }
     ModuleState& s = State();
     for (bool expected = false; !s.lDbOpenBusy.compare_exchange_strong(expected, true); expected = false)
         xpp::Sleep(100);
@@ -140,8 +152,7 @@ Value QELDBOPEN(const Value& aListIn) {
 Value DBCLOSEAREA() {
     Entry e("_DBCLOSEAREA");
     if (!e.Ok()) return false;
-    CloseArea(e.Row(), CurrentArea(e.Row()));
-    return true;
+    return CloseArea(e.Row(), CurrentArea(e.Row()));
 }
 
 Value DBCLOSEALL() {
@@ -153,14 +164,21 @@ Value DBCLOSEALL() {
 
 namespace detail {
 
-void CloseArea(ThreadRow& row, int area) {
-    if (area < 1 || area > kMaxAreas) return;
+// A record the engine refuses to write is dropped by the close: the change
+// is in neither the table nor the replica, and the close says so.
+bool CloseArea(ThreadRow& row, int area) {
+    if (area < 1 || area > kMaxAreas) return true;
     Value& slot = row.areas[area - 1];
-    if (slot.IsNil()) return;
+    if (slot.IsNil()) return true;
     xpp::Array r = slot.Arr();
-    FlushPending(row, r, false);
-    KIV(row, KivCloseTable, static_cast<KIVHANDLE>(r.Get(WA_TABLE).Int()));
+    const int64_t written = FlushPending(row, r, false);
+    const int64_t closed = KIV(row, KivCloseTable, static_cast<KIVHANDLE>(r.Get(WA_TABLE).Int()));
     slot = Value();
+    const int64_t failed = written != 0 ? written : closed;
+    if (failed == 0) return true;
+    row.lastResult = failed;
+    if (&row - State().rows.data() + 1 == xpp::ThreadID()) ReportFailure(failed);
+    return false;
 }
 
 void CloseAllAreas(ThreadRow& row) {

@@ -26,11 +26,13 @@ inline void MarkUpdated(const xpp::Array& rec) {
 }
 
 // Before the pointer leaves the current row: its pending change goes out
-// now, while the row is still the current record.
-inline void LeaveRow(ThreadRow& row, const xpp::Array& rec) { FlushPending(row, rec, true); }
-inline void LeaveCurrentRow(ThreadRow& row) {
+// now, while the row is still the current record. A non-zero answer is the
+// engine's refusal to write the record: the caller reports it and does not
+// move.
+inline int64_t LeaveRow(ThreadRow& row, const xpp::Array& rec) { return FlushPending(row, rec, true); }
+inline int64_t LeaveCurrentRow(ThreadRow& row) {
     xpp::Array rec;
-    if (CurrentRecord(row, rec)) LeaveRow(row, rec);
+    return CurrentRecord(row, rec) ? LeaveRow(row, rec) : 0;
 }
 
 // A numeric element of a record as an engine handle.
@@ -39,6 +41,22 @@ inline KIVHANDLE HandleOf(const xpp::Array& rec, int element) {
 }
 inline KIVHANDLE TableOf(const xpp::Array& rec) { return HandleOf(rec, WA_TABLE); }
 inline KIVHANDLE NavOf(const xpp::Array& rec) { return HandleOf(rec, WA_NAVHANDLE); }
+
+// A record number as the engine takes it: 0 (no record) for a number
+// outside 1 .. 2^32 - 1, never one cut to another record.
+inline uint32_t RecordNumberOf(const Value& n) {
+    const double d = n.Dbl();
+    return d >= 1 && d < 4294967296.0 ? static_cast<uint32_t>(d) : 0;
+}
+
+// The text of a number for a field, as FIELDPUT writes it.
+std::string NumberText(const Value& x, const xpp::Array& field);
+
+// The tables keep their text in code page 850; the program's is
+// Windows-1252. A text holding a character that 850 lacks is reported
+// ("Character not in code page 850") for the field named and refused:
+// true then, and nothing may be written.
+bool NotIn850(const std::string& text, const std::string& fieldName);
 
 // The structure row of field `n` of a record. A number outside 1 .. the
 // field count raises the runtime's bound error (through the error block)

@@ -66,15 +66,16 @@ Value QELSHOWERROR(const Value& nCodeIn, const Value& cTextIn, const Value& lLog
 Value QELERRORLOG(const Value& cText) {
     xpp::Frame frame("QELERRORLOG", 0);
     if (!cText.IsChar()) return {};
-    bool exists = xpp::File(kLogName);
+    // Opened or created in one step, never cut, and no other writer while
+    // the text goes in: writers that find no log at once lose no line.
     int64_t handle = -1;
     for (int attempts = 0;;) {
-        handle = exists ? xpp::FOpen(kLogName, xpp::FO_WRITE | xpp::FO_DENYWRITE) : xpp::FCreate(kLogName);
+        handle = xpp::FOpen(kLogName, xpp::FO_WRITE | xpp::FO_DENYWRITE | xpp::FO_CREATE);
         if (handle >= 0) break;
         if (++attempts > 5) return {};
         xpp::Sleep(20);
     }
-    if (exists) xpp::FSeek(handle, 0, xpp::FS_END);
+    xpp::FSeek(handle, 0, xpp::FS_END);
     xpp::FWrite(handle, cText.Str() + kCrLf);
     xpp::FClose(handle);
     return {};

@@ -1,6 +1,8 @@
 // Field values of the current record, converted between the engine's text
 // form and runtime values by the field's engine type; the structure queries
 // and the deleted flag.
+#include <kivwin/win.h>
+
 #include "current.h"
 
 namespace qelxpp {
@@ -25,6 +27,26 @@ bool FieldRowOf(const xpp::Array& rec, const Value& n, xpp::Array& field) {
     }
     xpp::RuntimeError(xpp::EG_BOUND, 1132, "array access", xpp::Array{Value(st), n});
     return false;
+}
+
+bool NotIn850(const std::string& text, const std::string& fieldName) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x80 || kivwin::AnsiToOem(std::string_view(&c, 1))[0] != '?') continue;
+        QELSHOWERROR(-999, "Character not in code page 850:[" + fieldName + ", " + std::string(1, c) + "]");
+        return true;
+    }
+    return false;
+}
+
+// Numeric and character fields take the field's width; the fields the
+// engine keeps in binary (their length is the storage length) take a width
+// that holds the number.
+std::string NumberText(const Value& x, const xpp::Array& field) {
+    const std::string letter = field.Get(FLD_TYPE).Str();
+    int len = static_cast<int>(field.Get(FLD_LEN).Int()), dec = static_cast<int>(field.Get(FLD_DEC).Int());
+    if (letter == "F" || letter == "I" || letter == "R" || letter == "Y" || letter == "A")
+        return xpp::LTrim(xpp::Str(x, 40, dec));
+    return xpp::Str(x, len, dec);
 }
 
 }  // namespace detail
@@ -55,17 +77,6 @@ Value EmptyOf(int code, int64_t length) {
         case KIV_FT_BINARY: return {};
         default: return "";
     }
-}
-
-// The text of a number for a field. Numeric and character fields take the
-// field's width; the fields the engine keeps in binary (their length is the
-// storage length) take a width that holds the number.
-std::string NumberText(const Value& x, const xpp::Array& field) {
-    const std::string letter = field.Get(FLD_TYPE).Str();
-    int len = static_cast<int>(field.Get(FLD_LEN).Int()), dec = static_cast<int>(field.Get(FLD_DEC).Int());
-    if (letter == "F" || letter == "I" || letter == "R" || letter == "Y" || letter == "A")
-        return xpp::LTrim(xpp::Str(x, 40, dec));
-    return xpp::Str(x, len, dec);
 }
 
 }  // namespace
@@ -111,14 +122,20 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
         return {};
     }
     if (!FieldRowOf(rec, nField, field)) return {};
-    MarkUpdated(rec);
+    // The row owes an update only once the engine has taken the value.
     const std::string name = field.Get(FLD_NAME).Str();
     const KIVHANDLE h = TableOf(rec);
     std::string text;
     if (field.Get(FLD_ENGTYPE).Int() == KIV_FT_BINARY) {
         text = xpp::Var2Bin(xValue);
+        if (text.empty()) return {};  // VAR2BIN raised: the stored value stays
     } else if (xValue.IsChar()) {
+        const int64_t code = field.Get(FLD_ENGTYPE).Int();
+        const bool text = code == KIV_FT_CHARACTER || code == KIV_FT_CICHARACTER || code == KIV_FT_MEMO ||
+                          code == KIV_FT_VARCHAR;
+        if (text && NotIn850(xValue.Str(), name)) return {};
         int64_t r = KIV(row, KivSetField, h, name.c_str(), xValue.Str().data(), static_cast<uint32_t>(xValue.Str().size()));
+        if (r == 0 || r == KIV_ERR_VALUE_CUT) MarkUpdated(rec);
         if (r == KIV_ERR_VALUE_CUT) {
             // A varchar's FLD_LEN is its storage length, not its width: the
             // value as stored is the cut one.
@@ -137,7 +154,7 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
     } else if (xValue.IsDate()) {
         text = xpp::DToS(xValue.Dat());
     } else {
-        KIV(row, KivSetEmpty, h, name.c_str());
+        if (KIV(row, KivSetEmpty, h, name.c_str()) == 0) MarkUpdated(rec);
         return {};
     }
     int64_t r = KIV(row, KivSetField, h, name.c_str(), text.data(), static_cast<uint32_t>(text.size()));
@@ -145,6 +162,7 @@ Value FIELDPUT(const Value& nField, const Value& xValue) {
         ReportFailure(r);
         return {};
     }
+    MarkUpdated(rec);
     return xValue;
 }
 

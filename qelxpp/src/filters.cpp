@@ -37,7 +37,7 @@ Value DBFILTER() {
 // meets the condition text.
 Value DBLOCATE(const Value& cCondition, const Value&, const Value&, const Value&, const Value&) {
     return Flag("_DBLOCATE", InUse::Reported, false, false, [&](ThreadRow& row, KIVHANDLE h, uint16_t* found) {
-        LeaveCurrentRow(row);
+        if (const int64_t w = LeaveCurrentRow(row)) return w;
         return KIV(row, KivLocate, h, CText(cCondition), uint16_t{1}, found);
     });
 }
@@ -45,7 +45,7 @@ Value DBLOCATE(const Value& cCondition, const Value&, const Value&, const Value&
 Value DBCONTINUE() {
     return Flag("_DBCONTINUE", InUse::Reported, false, false,
                 [](ThreadRow& row, KIVHANDLE h, uint16_t* found) {
-                    LeaveCurrentRow(row);
+                    if (const int64_t w = LeaveCurrentRow(row)) return w;
                     return KIV(row, KivContinue, h, found);
                 });
 }

@@ -48,6 +48,20 @@ bool CopiedByRecord(const std::string& letter) {
     return letter == "C" || letter == "N" || letter == "L" || letter == "D";
 }
 
+// The numbers the engine keeps in binary: read and written one field at a
+// time, converted as numbers.
+bool BinaryNumber(const std::string& letter) {
+    return letter == "F" || letter == "I" || letter == "R" || letter == "Y" || letter == "A";
+}
+
+// A structure row as the conversion sees it: a binary number is an "N".
+xpp::Array AsConverted(const xpp::Array& field) {
+    if (!BinaryNumber(field.Get(FLD_TYPE).Str())) return field;
+    xpp::Array copy = xpp::AClone(field);
+    copy.Set(FLD_TYPE, "N");
+    return copy;
+}
+
 struct MapRow {
     size_t src, tgt;
     bool convert;
@@ -114,15 +128,20 @@ Value DBIMPORT(const Value& cAliasIn, const Value&, const Value&, const Value&, 
 
     if (!anyConvert) {
         row.currentArea = nOldArea;
-        LeaveRow(row, target);
+        if (const int64_t w = LeaveRow(row, target)) {
+            ReportFailure(w);
+            return finish(false);
+        }
         uint32_t before = 0;
         KIV_UNRECORDED(row, KivGetRecordCount, hTarget, uint16_t{2}, &before);
         xpp::QOut({Value("Please wait!  Modifying Database Structure...")});
+        // The engine copies the records it shows: deleted ones are shown
+        // for the copy, which keeps their mark.
+        const bool shown = SETDELETED(true).Log();
         int64_t r = KIV(row, KivCopyTableContents, hSource, hTarget, uint16_t{2});
-        if (r != 0) {
-            ReportFailure(r);
-            return finish(false);
-        }
+        if (r != 0) ReportFailure(r);
+        SETDELETED(shown);
+        if (r != 0) return finish(false);
         // The engine's copy sends nothing itself: the new rows go out here.
         SendRecords(row, target, static_cast<int64_t>(before) + 1, false);
         row.lastResult = r;
@@ -133,6 +152,9 @@ Value DBIMPORT(const Value& cAliasIn, const Value&, const Value&, const Value&, 
     row.currentArea = nSrcArea;
     const int64_t nTotal = std::max<int64_t>(LASTREC().Int(), 1);
     int64_t nCount = 0, nShow = 21;
+    // Deleted records are copied too, and deleted in the target, as the
+    // engine's copy does: the walk shows them whatever SETDELETED says.
+    const bool shown = SETDELETED(true).Log();
     DBGOTOP();
     while (!EOF_().Log()) {
         ++nCount;
@@ -142,27 +164,35 @@ Value DBIMPORT(const Value& cAliasIn, const Value&, const Value&, const Value&, 
             nShow = 0;
         }
         const Value aRecord = RECORDGET();
-        // Fields the record array does not carry (memos and the like) are
-        // read one by one.
+        const bool deleted = DELETED().Log();
+        // Fields the record array does not carry (memos, binary numbers and
+        // the like) are read one by one, and written one by one when the
+        // target's record array does not carry them either.
+        for (size_t i = 1; i <= aValues.Len(); ++i) aValues.Set(i, Value());
         std::vector<std::pair<size_t, Value>> extra;
         for (const MapRow& m : map) {
-            const std::string letter = aTgt.Get(m.tgt).Arr().Get(FLD_TYPE).Str();
-            if (!m.convert && !CopiedByRecord(letter)) extra.emplace_back(m.tgt, FIELDGET(static_cast<int64_t>(m.src)));
+            const xpp::Array from = aSrc.Get(m.src).Arr(), to = aTgt.Get(m.tgt).Arr();
+            const std::string srcLetter = from.Get(FLD_TYPE).Str(), tgtLetter = to.Get(FLD_TYPE).Str();
+            Value v = !CopiedByRecord(srcLetter) ? FIELDGET(static_cast<int64_t>(m.src))
+                      : aRecord.IsArray()       ? aRecord.Arr().Get(m.src)
+                                                : Value();
+            // A number into a binary number keeps its value: the field's
+            // length is its storage length, not a width.
+            if (m.convert && !(BinaryNumber(tgtLetter) && v.IsNum())) v = DBIMPORT2(v, AsConverted(from), AsConverted(to));
+            if (CopiedByRecord(tgtLetter))
+                aValues.Set(m.tgt, v);
+            else
+                extra.emplace_back(m.tgt, v);
         }
         row.currentArea = nOldArea;
         DBAPPEND();
-        for (size_t i = 1; i <= aValues.Len(); ++i) aValues.Set(i, Value());
-        if (aRecord.IsArray()) {
-            for (const MapRow& m : map) {
-                Value v = aRecord.Arr().Get(m.src);
-                aValues.Set(m.tgt, m.convert ? DBIMPORT2(v, aSrc.Get(m.src).Arr(), aTgt.Get(m.tgt).Arr()) : v);
-            }
-        }
         RECORDPUT(Value(aValues));
         for (const auto& [field, value] : extra) FIELDPUT(static_cast<int64_t>(field), value);
+        if (deleted) DBDELETE();
         row.currentArea = nSrcArea;
         DBSKIP();
     }
+    SETDELETED(shown);
     return finish(true);
 }
 

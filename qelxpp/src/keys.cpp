@@ -112,8 +112,9 @@ Value DBSEEK(const Value& xKey, const Value& lSoftSeek, const Value& lLast) {
     const std::string key = SeekText(xKey);
     const auto len = static_cast<uint32_t>(key.size());
     uint16_t found = 0;
-    LeaveRow(row, rec);
-    int64_t r = lLast.IsLogical() && lLast.Log()
+    int64_t r = LeaveRow(row, rec);
+    if (r == 0)
+        r = lLast.IsLogical() && lLast.Log()
                     ? KIV(row, KivSeekLast, NavOf(rec), key.data(), len, uint16_t{2}, &found)
                     : KIV(row, KivSeek, NavOf(rec), key.data(), len, uint16_t{2},
                           static_cast<uint16_t>(lSoftSeek.IsLogical() && lSoftSeek.Log() ? 1 : 2), &found);

@@ -30,14 +30,21 @@ Value FLOCK() {
 }
 
 // NIL asks for the current record (0). A record number that is not a
-// number raises the runtime's argument error and locks nothing.
+// number raises the runtime's argument error and locks nothing; one the
+// engine cannot hold is no record: .F. without a report.
 Value DBRLOCK(const Value& nRecord) {
     return Lock("_DBRLOCK", InUse::Silent, [&](ThreadRow& row, KIVHANDLE h) -> int64_t {
         if (!nRecord.IsNil() && !nRecord.IsNum()) {
             xpp::RuntimeError(xpp::EG_ARG, 1001, "DBRLOCK", xpp::Array{nRecord});
             return kRaised;
         }
-        return KIV(row, KivLockRecord, h, static_cast<uint32_t>(nRecord.IsNil() ? 0 : nRecord.Int()));
+        if (nRecord.IsNil() || nRecord.Int() == 0) return KIV(row, KivLockRecord, h, uint32_t{0});
+        const uint32_t n = RecordNumberOf(nRecord);
+        if (n == 0) {
+            row.lastResult = static_cast<int64_t>(KIV_ERR_NO_SUCH_RECORD);
+            return row.lastResult.Int();
+        }
+        return KIV(row, KivLockRecord, h, n);
     });
 }
 
@@ -92,7 +99,7 @@ Value DBCOMMITALL() {
 // are sent again whole under their new numbers.
 Value DBPACK() {
     return Action("_DBPACK", InUse::Reported, false, [](ThreadRow& row, const xpp::Array& rec) {
-        LeaveRow(row, rec);
+        if (const int64_t w = LeaveRow(row, rec)) return w;
         int64_t r = KIV(row, KivPackTable, TableOf(rec));
         if (r == 0) {
             SendRecords(row, rec, 1, true);

@@ -52,7 +52,7 @@ bool Step(ThreadRow& row, const xpp::Array& rec, int32_t direction) {
 Value DBGOTOP() {
     return Action("_DBGOTOP", InUse::Reported, false,
                 [](ThreadRow& row, const xpp::Array& rec) {
-                    LeaveRow(row, rec);
+                    if (const int64_t w = LeaveRow(row, rec)) return w;
                     return KIV(row, KivGotoTop, NavOf(rec));
                 });
 }
@@ -60,25 +60,26 @@ Value DBGOTOP() {
 Value DBGOBOTTOM() {
     return Action("_DBGOBOTTOM", InUse::Reported, false,
                 [](ThreadRow& row, const xpp::Array& rec) {
-                    LeaveRow(row, rec);
+                    if (const int64_t w = LeaveRow(row, rec)) return w;
                     return KIV(row, KivGotoBottom, NavOf(rec));
                 });
 }
 
 // A number outside 1 .. LASTREC() leaves the pointer at end of file, and
-// the engine's refusal is reported.
+// the engine's refusal is reported. A number the engine cannot hold is no
+// record either: it is asked for record 0, which never exists.
 Value DBGOTO(const Value& nRecord) {
     return Action("_DBGOTO", InUse::Reported, false, [&](ThreadRow& row, const xpp::Array& rec) -> int64_t {
         if (!NumberArgument("DBGOTO", nRecord)) return kRaised;
-        LeaveRow(row, rec);
-        return KIV(row, KivGotoRecord, TableOf(rec), static_cast<uint32_t>(nRecord.Int()));
+        if (const int64_t w = LeaveRow(row, rec)) return w;
+        return KIV(row, KivGotoRecord, TableOf(rec), RecordNumberOf(nRecord));
     });
 }
 
 Value DBSKIP(const Value& nSkip) {
     return Action("_DBSKIP", InUse::None, false, [&](ThreadRow& row, const xpp::Array& rec) -> int64_t {
         if (!nSkip.IsNil() && !NumberArgument("DBSKIP", nSkip)) return kRaised;
-        LeaveRow(row, rec);
+        if (const int64_t w = LeaveRow(row, rec)) return w;
         return KIV(row, KivSkip, NavOf(rec), nSkip.IsNil() ? int32_t{1} : SkipCount(nSkip));
     });
 }
@@ -92,7 +93,10 @@ Value DBSKIPPER(const Value& nRecords) {
     ThreadRow& row = e.Row();
     xpp::Array rec;
     if (!RecordOrError(row, rec) || !NumberArgument("DBSKIPPER", nRecords)) return 0;
-    LeaveRow(row, rec);
+    if (const int64_t w = LeaveRow(row, rec)) {
+        ReportFailure(w);
+        return 0;
+    }
     const double wanted = nRecords.Dbl();
     int64_t skipped = 0;
     if (wanted == 0) {
@@ -114,7 +118,10 @@ Value DBGOPOSITION(const Value& nPercent) {
     ThreadRow& row = e.Row();
     xpp::Array rec;
     if (!RecordOrError(row, rec) || !NumberArgument("DBGOPOSITION", nPercent)) return false;
-    LeaveRow(row, rec);
+    if (const int64_t w = LeaveRow(row, rec)) {
+        ReportFailure(w);
+        return false;
+    }
     const double wanted = nPercent.Dbl();
     if (wanted > 90) {
         KIV_UNRECORDED(row, KivGotoBottom, NavOf(rec));

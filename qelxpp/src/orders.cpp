@@ -45,26 +45,11 @@ bool ReadOrder(ThreadRow& row, KIVHANDLE table, size_t n, xpp::Array& entry) {
     return true;
 }
 
-int64_t TableTypeHere(ThreadRow& row) {
-    xpp::Array rec;
-    return CurrentRecord(row, rec) ? rec.Get(WA_TABLETYPE).Int() : State().nTableType.Int();
-}
-
-}  // namespace
-
-// Opens an index file into the order list. A file the engine cannot open
-// is reported; the new orders join the list only when every one of them was
-// read, and a file that brings no order changes nothing.
-Value ORDLISTADD(const Value& cIndexFile, const Value& xOrder) {
-    Entry e("_ORDLISTADD");
-    if (!e.Ok()) return false;
-    ThreadRow& row = e.Row();
-    if (QelNotUsed(row, true, CurrentArea(row))) return false;
-    xpp::Array rec;
-    CurrentRecord(row, rec);
-    const std::string name =
-        cIndexFile.IsNil() ? rec.Get(WA_TABLENAME).Str() : xpp::AllTrim(xpp::Upper(cIndexFile.Str()));
-    if (!rec.Get(WA_INDEXFILE).IsNil() && rec.Get(WA_TABLETYPE).Int() != 1) ORDLISTCLEAR();
+// Opens index file `name` and appends its orders to the list, the first
+// of them current. A file the engine cannot open is reported; the new
+// orders join the list only when every one of them was read, and a file
+// that brings no order changes nothing.
+bool OpenIndexFile(ThreadRow& row, const xpp::Array& rec, const std::string& name) {
     uint16_t count = 0;
     int64_t r = KIV(row, KivOpenIndex, TableOf(rec), name.c_str(), nullptr, &count);
     if (r != 0) {
@@ -85,6 +70,37 @@ Value ORDLISTADD(const Value& cIndexFile, const Value& xOrder) {
     for (Value& entry : fresh) orders.Add(entry);
     Select(rec, 1);
     rec.Set(WA_INDEXFILE, name);
+    return true;
+}
+
+int64_t TableTypeHere(ThreadRow& row) {
+    xpp::Array rec;
+    return CurrentRecord(row, rec) ? rec.Get(WA_TABLETYPE).Int() : State().nTableType.load();
+}
+
+}  // namespace
+
+// Opens an index file into the order list. A CDX or KDI file takes the
+// place of the one listed before; when it fails, the file before is opened
+// again with its order current: the list stays as it was.
+Value ORDLISTADD(const Value& cIndexFile, const Value& xOrder) {
+    Entry e("_ORDLISTADD");
+    if (!e.Ok()) return false;
+    ThreadRow& row = e.Row();
+    if (QelNotUsed(row, true, CurrentArea(row))) return false;
+    xpp::Array rec;
+    CurrentRecord(row, rec);
+    const std::string name =
+        cIndexFile.IsNil() ? rec.Get(WA_TABLENAME).Str() : xpp::AllTrim(xpp::Upper(cIndexFile.Str()));
+    const Value before = rec.Get(WA_INDEXFILE);
+    const bool replace = !before.IsNil() && rec.Get(WA_TABLETYPE).Int() != 1;
+    const int64_t focus = rec.Get(WA_ORDER).Int();
+    if (replace && !ORDLISTCLEAR().Log()) return false;
+    if (!OpenIndexFile(row, rec, name)) {
+        if (replace && OpenIndexFile(row, rec, before.Str()))
+            Select(rec, std::min<int64_t>(focus, static_cast<int64_t>(rec.Get(WA_ORDERS).Arr().Len())));
+        return false;
+    }
     ORDSETFOCUS(xOrder);
     return true;
 }

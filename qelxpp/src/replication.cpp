@@ -21,8 +21,26 @@ namespace detail {
 namespace {
 
 const char* const kCrLf = "\r\n";
-// A failed connect is tried again on a change made this long after it.
+// A failed connect is tried again on a change made this long after it; so
+// is a failed reconnection of a lost connection.
 constexpr double kConnectRetrySeconds = 5;
+// The wait before a lost connection is connected again, in the runtime's
+// 1/100 s, and the longest the attempt may take, in seconds: together
+// about 5 s.
+constexpr int kReconnectPause = 300;
+constexpr int64_t kReconnectTimeout = 2;
+
+// Per thread: whether the statement running met a lost connection, and
+// when the last reconnection of the thread's connection failed.
+struct Loss {
+    bool met = false;
+    bool failedBefore = false;
+    double failedAt = 0;
+};
+Loss& LossOf(int thread) {
+    static std::array<Loss, kMaxThreads> losses;
+    return losses[static_cast<size_t>(std::clamp(thread, 1, kMaxThreads) - 1)];
+}
 
 testing::ReplicationStatementMaker& StatementMaker() {
     static testing::ReplicationStatementMaker maker;
@@ -47,10 +65,55 @@ void LogUnsent(const Value& cTable, int64_t kind, const std::string& recNo, cons
     QELERRORLOG(xpp::Var2Char(cTable) + " " + KindWord(kind) + " RecNo: " + recNo + kCrLf + why);
 }
 
+// A lost connection: a connection exception, or the server's end of the
+// session (an administrator's shutdown or a terminated backend, which
+// psqlODBC reports on the first statement after it).
+bool IsLostConnection(const Value& errors) {
+    for (const Value& e : errors.Arr().Items()) {
+        auto error = e.As<rowxpp::SQLError>();
+        if (!error || !error->SQLState.IsChar()) continue;
+        const std::string state = error->SQLState.Str();
+        if (xpp::Left(state, 2) == "08" || state == "57P01") return true;
+    }
+    return false;
+}
+
+// One attempt to connect a lost connection again, unless one failed less
+// than kConnectRetrySeconds ago; the attempt and its lines in the log. The
+// program is never held longer than the pause and one bounded attempt.
+bool ReconnectOnce(rowxpp::SQLConnection& conn, int thread, bool pause) {
+    Loss& loss = LossOf(thread);
+    if (loss.failedBefore && ClockSeconds() - loss.failedAt < kConnectRetrySeconds) return false;
+    const std::string appLine = std::string("App: ") + xpp::AppName(true) + ", Thread: " + NumText(xpp::ThreadID()) + kCrLf;
+    conn.ShowConnErrors = false;
+    QELERRORLOG(std::string("*** ATTEMPTING TO RECONNECT ***") + kCrLf);
+    if (pause) xpp::Sleep(kReconnectPause);
+    // The login of the attempt is bounded as well: the class's login
+    // timeout is the attempt's for its duration.
+    xpp::Class& cls = rowxpp::SQLConnection::ClassObject();
+    const Value loginTimeout = cls.Var("LoginTimeout");
+    cls.SetVar("LoginTimeout", kReconnectTimeout);
+    const bool ok = conn.Reconnect(true, kReconnectTimeout);
+    cls.SetVar("LoginTimeout", loginTimeout);
+    conn.ShowConnErrors = true;
+    loss.failedBefore = !ok;
+    if (!ok) {
+        loss.failedAt = ClockSeconds();
+        QELERRORLOG(std::string("*** RECONNECT FAILED *** Date: ") + xpp::DToS(xpp::Today()) + ", Time: " + xpp::Time() +
+                    kCrLf + appLine);
+        return false;
+    }
+    QELERRORLOG(std::string("*** RECONNECTED SUCCESSFULLY *** Date: ") + xpp::DToS(xpp::Today()) +
+                ", Time: " + xpp::Time() + kCrLf + appLine);
+    return true;
+}
+
 // The error handler of the replication connection and its statement: the
-// error goes to the log; a lost connection is connected again, and the
-// statement whose execution met the loss runs once more.
-void ReplicationErrorHandler(const std::shared_ptr<rowxpp::SQLConnection>& conn, const Value& owner,
+// error goes to the log; a lost connection is connected again once, and
+// the statement whose execution met the loss runs once more. A failed
+// attempt leaves the connection without a handle: the next change makes
+// the next attempt (REPLICATEROW), not this handler.
+void ReplicationErrorHandler(const std::shared_ptr<rowxpp::SQLConnection>& conn, int thread, const Value& owner,
                              const Value& error, const Value& errors) {
     std::string text = error.IsChar() ? error.Str() : xpp::Var2Char(error);
     auto stmt = owner.As<rowxpp::SQLStatement>();
@@ -58,20 +121,13 @@ void ReplicationErrorHandler(const std::shared_ptr<rowxpp::SQLConnection>& conn,
     const std::string appLine = std::string("App: ") + xpp::AppName(true) + ", Thread: " + NumText(xpp::ThreadID()) + kCrLf;
     QELERRORLOG(std::string("= REPLICATION ERROR ==========") + kCrLf + "Date: " + xpp::DToS(xpp::Today()) +
                 ", Time: " + xpp::Time() + kCrLf + appLine + text + kCrLf);
-    if (!conn || !errors.IsArray() || errors.Arr().Len() == 0) return;
-    auto first = errors.Arr().Get(1).As<rowxpp::SQLError>();
-    if (!first || !first->SQLState.IsChar() || xpp::Left(first->SQLState.Str(), 2) != "08") return;
+    if (!conn || !errors.IsArray() || !IsLostConnection(errors)) return;
+    LossOf(thread).met = true;
     // Nothing to reconnect on a connection that never had a handle, nor
     // inside this thread's own reconnection of it.
     if (conn->Handle == 0 || conn->ReconnectRunsHere_()) return;
-    conn->ShowConnErrors = false;
-    QELERRORLOG(std::string("*** ATTEMPTING TO RECONNECT ***") + kCrLf);
-    xpp::Sleep(300);
-    while (!conn->Reconnect(true)) xpp::Sleep(500);
-    QELERRORLOG(std::string("*** RECONNECTED SUCCESSFULLY *** Date: ") + xpp::DToS(xpp::Today()) +
-                ", Time: " + xpp::Time() + kCrLf + appLine);
+    if (!ReconnectOnce(*conn, thread, true)) return;
     if (stmt && stmt->executing_ > 0) stmt->reexecuted_ = stmt->Execute(xpp::Args{stmt->ParamList});
-    conn->ShowConnErrors = true;
 }
 
 // The thread's connection and statement, made on its first change. A
@@ -105,8 +161,9 @@ std::shared_ptr<rowxpp::SQLConnection> ConnectionOf(ThreadRow& row, std::string&
         return nullptr;
     }
     std::weak_ptr<rowxpp::SQLConnection> weak = conn;
-    conn->onError = xpp::Block([weak](xpp::Args& a) -> Value {
-        ReplicationErrorHandler(weak.lock(), a[1], a[2], a[4]);
+    const int thread = static_cast<int>(&row - s.rows.data()) + 1;
+    conn->onError = xpp::Block([weak, thread](xpp::Args& a) -> Value {
+        ReplicationErrorHandler(weak.lock(), thread, a[1], a[2], a[4]);
         return {};
     });
     auto stmt = StatementMaker() ? StatementMaker()(conn) : rowxpp::SQLStatement::New(Value(), Value(conn));
@@ -200,6 +257,12 @@ Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRec
     }
     auto stmt = conn->Cargo.As<rowxpp::SQLStatement>();
     if (!stmt) return false;
+    // A connection whose reconnection failed has no handle: this change
+    // makes the next attempt when one is due, else it is logged at once.
+    if (conn->Handle == 0 && !ReconnectOnce(*conn, nThread, false)) {
+        LogUnsent(cTable, nKind, cRecNo, "The connection to the replication database is lost");
+        return false;
+    }
     std::string q;
     {
         std::lock_guard<std::mutex> g(State().replLock);
@@ -214,11 +277,26 @@ Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRec
         stmt->Reset();
         return Value(false);
     };
-    if (nKind == 1 || nKind == 4) {
-        stmt->SQLString(Value(nKind == 1 ? cDelete : "DELETE FROM " + q + table + q));
-        return stmt->Execute() == rowxpp::kExecFailed ? failed(nKind) : Value(true);
-    }
     xpp::Array params;
+    Loss& loss = LossOf(nThread);
+    // One execution; `lost` tells whether it met a lost connection (and
+    // then ran again after a reconnection, unless it failed).
+    bool lost = false;
+    auto run = [&](const std::string& sql, bool withParams) {
+        stmt->SQLString(Value(sql));
+        loss.met = false;
+        const int64_t r = withParams ? stmt->Execute(xpp::Args{Value(params)}) : stmt->Execute();
+        lost = loss.met;
+        loss.met = false;
+        return r;
+    };
+    // A statement that failed on a lost connection ends the change: what
+    // the server did with it is not known.
+    auto endedByLoss = [&](int64_t r) { return r == rowxpp::kExecFailed && lost; };
+    if (nKind == 1 || nKind == 4) {
+        return run(nKind == 1 ? cDelete : "DELETE FROM " + q + table + q, false) == rowxpp::kExecFailed ? failed(nKind)
+                                                                                                        : Value(true);
+    }
     std::string cUpdate, cInsert;
     const Value& slot = row->areas[CurrentArea(*row) - 1];
     if (slot.IsNil()) return false;
@@ -226,22 +304,23 @@ Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRec
     int64_t kind = nKind;
     if (nKind == 2) {
         BUILDSQLSTATEMENT(*row, TableOf(area), table, area.Get(WA_STRUCT).Arr(), q, cRecNo, params, cUpdate, cInsert);
-        stmt->SQLString(Value(cUpdate));
-        int64_t r = stmt->Execute(xpp::Args{Value(params)});
+        int64_t r = run(cUpdate, true);
         if (r > 0) return true;
+        if (endedByLoss(r)) return failed(kind);
         // Success without a row count says nothing about the row: it is
         // sent whole, as a new row replacing any with its number.
-        if (r == rowxpp::kExecNoCount || r == rowxpp::kExecInfoNoCount) {
-            stmt->SQLString(Value(cDelete));
-            stmt->Execute();
-        }
+        if ((r == rowxpp::kExecNoCount || r == rowxpp::kExecInfoNoCount) && endedByLoss(run(cDelete, false)))
+            return failed(kind);
     } else {
-        stmt->SQLString(Value(cDelete));
-        stmt->Execute();
+        if (endedByLoss(run(cDelete, false))) return failed(kind);
         BUILDSQLSTATEMENT(*row, TableOf(area), table, area.Get(WA_STRUCT).Arr(), q, cRecNo, params, cUpdate, cInsert);
     }
-    stmt->SQLString(Value(cInsert));
-    if (stmt->Execute(xpp::Args{Value(params)}) == rowxpp::kExecFailed) return failed(kind);
+    if (run(cInsert, true) == rowxpp::kExecFailed) return failed(kind);
+    // An insert run again after a reconnection may have been stored by the
+    // server already: the row is sent once more behind the delete of its
+    // number.
+    if (lost && (run(cDelete, false) == rowxpp::kExecFailed || run(cInsert, true) == rowxpp::kExecFailed))
+        return failed(kind);
     return true;
 }
 
@@ -253,9 +332,14 @@ void SendRecords(ThreadRow& row, const xpp::Array& rec, int64_t from, bool zapFi
     if (KIV_UNRECORDED(row, KivGetRecordCount, table, uint16_t{2}, &count) != 0) return;
     KIV_UNRECORDED(row, KivGetRecordNum, table, uint16_t{2}, &current);
     if (zapFirst) REPLICATEROW(thread, 4, rec.Get(WA_TABLENAME), 0);
+    // A deleted record (hidden, the pointer then at end of file, or shown)
+    // has no row in the replica.
     for (int64_t n = std::max<int64_t>(from, 1); n <= count; ++n) {
-        if (KIV_UNRECORDED(row, KivGotoRecord, table, static_cast<uint32_t>(n)) == 0)
-            REPLICATEROW(thread, 3, rec.Get(WA_TABLENAME), n);
+        if (KIV_UNRECORDED(row, KivGotoRecord, table, static_cast<uint32_t>(n)) != 0) continue;
+        uint16_t atEnd = 0, deleted = 0;
+        const bool live = KIV_UNRECORDED(row, KivAtEOF, table, &atEnd) == 0 && atEnd == 0 &&
+                          KIV_UNRECORDED(row, KivIsRecordDeleted, table, &deleted) == 0 && deleted == 0;
+        REPLICATEROW(thread, live ? 3 : 1, rec.Get(WA_TABLENAME), n);
     }
     if (current >= 1 && current <= count)
         KIV_UNRECORDED(row, KivGotoRecord, table, current);
@@ -272,6 +356,7 @@ void DropReplication(ThreadRow& row) {
         conn->Destroy();
     }
     row.replConnection = Value();
+    LossOf(static_cast<int>(&row - State().rows.data()) + 1) = Loss();
 }
 
 }  // namespace detail

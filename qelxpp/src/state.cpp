@@ -52,16 +52,82 @@ const char* EntryName(int entry) { return entry >= 1 && entry <= kEngineCalls ? 
 
 std::string NumText(int64_t n) { return std::to_string(n); }
 
+uint64_t NextGeneration() {
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+}
+
+namespace {
+// The calling thread's row of the module state of that generation.
+struct OwnRowCache {
+    uint64_t generation = 0;
+    ThreadRow* row = nullptr;
+};
+thread_local OwnRowCache t_ownRow;
+
+int RowIndexOf(const ModuleState& s, int thread) {
+    for (int i = 0; i < kMaxThreads; ++i)
+        if (s.rowThread[i] == thread) return i;
+    return -1;
+}
+
+// At a thread's end its row does what QELDISCONNECT does, ends its
+// replication connection, forgets everything, and becomes free. The main
+// thread's row stays its own.
+void ReleaseRow(int thread) {
+    if (!Holder()) return;  // the process is ending
+    ModuleState& s = State();
+    int index;
+    {
+        std::lock_guard<std::mutex> g(s.rowsLock);
+        index = RowIndexOf(s, thread);
+    }
+    if (index <= 0) return;
+    ThreadRow& row = s.rows[index];
+    {
+        std::lock_guard<std::recursive_mutex> lock(row.lock);
+        DisconnectRow(row);
+        row.currentArea = Value();
+        row.areas.fill(Value());
+        row.lastResult = Value();
+        row.ordConditions = Value();
+    }
+    std::lock_guard<std::mutex> g(s.rowsLock);
+    s.rowThread[index] = 0;
+    t_ownRow = {};
+}
+}  // namespace
+
 ThreadRow* RowOf(int thread) {
-    if (thread < 1 || thread > kMaxThreads) return nullptr;
-    return &State().rows[thread - 1];
+    ModuleState& s = State();
+    std::lock_guard<std::mutex> g(s.rowsLock);
+    int i = RowIndexOf(s, thread);
+    return i < 0 ? nullptr : &s.rows[i];
 }
 
 ThreadRow* CheckedRow() {
-    int thread = xpp::ThreadID();
-    ThreadRow* row = RowOf(thread);
-    if (!row) QELSHOWERROR(-999, "Thread id out of range:[" + NumText(thread) + "]");
-    return row;
+    ModuleState& s = State();
+    if (t_ownRow.generation == s.generation) return t_ownRow.row;
+    const int thread = xpp::ThreadID();
+    {
+        std::lock_guard<std::mutex> g(s.rowsLock);
+        int i = RowIndexOf(s, thread);
+        if (i < 0 && (i = RowIndexOf(s, 0)) >= 0) s.rowThread[i] = thread;
+        if (i >= 0) {
+            t_ownRow = {s.generation, &s.rows[i]};
+            return t_ownRow.row;
+        }
+    }
+    QELSHOWERROR(-999, "Thread id out of range:[" + NumText(thread) + "]");
+    return nullptr;
+}
+
+void DisconnectRow(ThreadRow& row) {
+    CloseAllAreas(row);
+    if (!row.connHandle.IsNil() && State().hEngineDll.load() > 0)
+        KIV_UNRECORDED(row, KivDisconnect, static_cast<KIVHANDLE>(row.connHandle.Int()));
+    row.connHandle = Value();
+    DropReplication(row);
 }
 
 Entry::Entry(std::string_view procName) : frame_(procName, 0), thread_(xpp::ThreadID()) {
@@ -104,11 +170,7 @@ void InstallDisconnectAtEnd() {
         if (!row) return {};
         std::unique_lock<std::recursive_mutex> lock(row->lock, std::try_to_lock);
         if (!lock.owns_lock()) return {};
-        CloseAllAreas(*row);
-        if (!row->connHandle.IsNil() && State().hEngineDll.load() > 0)
-            KIV_UNRECORDED(*row, KivDisconnect, static_cast<KIVHANDLE>(row->connHandle.Int()));
-        row->connHandle = Value();
-        DropReplication(*row);
+        DisconnectRow(*row);
         return {};
     }));
 }
@@ -124,44 +186,59 @@ namespace qelxpp {
 
 using namespace detail;
 
+// Loading and unloading take turns under loadLock, but nothing is reported
+// while it is held: an error block may load or unload again, and the call
+// that reported then answers its own failure without touching the state.
 Value QELLOADDLL(const Value& cPathIn) {
     Entry e("QELLOADDLL");
     if (!e.Ok()) return false;
     ThreadRow& row = e.Row();
     ModuleState& s = State();
-    std::lock_guard<std::mutex> loading(s.loadLock);
+    std::unique_lock<std::mutex> loading(s.loadLock);
+    auto fail = [&loading](auto&& report) {
+        loading.unlock();
+        report();
+        return Value(false);
+    };
+    auto engineFailure = [&](int64_t r) { return fail([r] { ReportFailure(r); }); };
     if (s.hEngineDll.load() > 0 && s.setUp.load()) return true;
     Value cPath = cPathIn.IsNil() ? Value(xpp::CurDrive() + ":") : cPathIn;
 
     if (s.hEngineDll.load() <= 0) {
         CleanUpLog();
         int64_t h = xpp::DllLoad("QEL32.DLL");
-        if (h == 0) {
-            QELSHOWERROR(-999, "Can't open QEL32.DLL");
-            return false;
-        }
+        if (h == 0) return fail([] { QELSHOWERROR(-999, "Can't open QEL32.DLL"); });
         s.hEngineDll = h;
     }
     for (int n = 1; n <= kEngineCalls; ++n) s.prepared[n] = xpp::DllPrepareCall(s.hEngineDll, 8, kEntryNames[n]);
 
+    // What a set-up that failed half-way opened is closed first.
+    if (s.hMgmt.load() != 0) KIV_UNRECORDED(row, KivMgDisconnect, static_cast<KIVHANDLE>(s.hMgmt.exchange(0)));
+    if (s.hSetUpConn != 0) {
+        KIV_UNRECORDED(row, KivDisconnect, static_cast<KIVHANDLE>(s.hSetUpConn));
+        if (row.connHandle.IsNum() && row.connHandle.Int() == s.hSetUpConn) row.connHandle = Value();
+        s.hSetUpConn = 0;
+    }
+
     KIVHANDLE mgmt = 0;
     int64_t r = KIV(row, KivMgConnect, CText(cPath), nullptr, nullptr, &mgmt);
-    if (r != 0) {
-        ReportFailure(r);
-        return false;
-    }
+    if (r != 0) return engineFailure(r);
     s.hMgmt = mgmt;
 
-    Value n = QELCONNECT();
-    if (n.Int() < 0) return false;
-    row.connHandle = n;
+    KIVHANDLE conn = 0;
+    r = Connect(row, Value(), conn);
+    if (r != 0) {
+        return fail([r] {
+            xpp::Frame frame("QELCONNECT", 0);
+            ReportFailure(r);
+        });
+    }
+    row.connHandle = static_cast<int64_t>(conn);
+    s.hSetUpConn = static_cast<int64_t>(conn);
     InstallDisconnectAtEnd();
 
     r = KIV(row, KivSetDateFormat, "YYYYMMDD");
-    if (r != 0) {
-        ReportFailure(r);
-        return false;
-    }
+    if (r != 0) return engineFailure(r);
     char lang[51];
     std::memset(lang, ' ', 50);
     lang[50] = 0;
@@ -169,13 +246,14 @@ Value QELLOADDLL(const Value& cPathIn) {
     r = TextRead(KIV(row, KivGetCollationLang, lang, &len));
     if (r != 0) {
         row.lastResult = r;
-        ReportFailure(r);
-        return false;
+        return engineFailure(r);
     }
     row.lastResult = 0;
     xpp::Set(xpp::SET_COLLATION, CollationOf(std::string(lang, std::min<uint32_t>(len, 50))));
-    DBCLOSEALL();
+    s.hSetUpConn = 0;
     s.setUp = true;
+    loading.unlock();
+    DBCLOSEALL();
     return true;
 }
 
@@ -183,19 +261,26 @@ Value QELUNLOADDLL() {
     Entry e("QELUNLOADDLL");
     if (!e.Ok()) return false;
     ModuleState& s = State();
-    std::lock_guard<std::mutex> loading(s.loadLock);
+    std::unique_lock<std::mutex> loading(s.loadLock);
     if (s.hEngineDll.load() <= 0) return true;
+    loading.unlock();
     DBCLOSEALL();
+    loading.lock();
+    if (s.hEngineDll.load() <= 0) return true;  // unloaded meanwhile from an error block
     int64_t r = KIV(e.Row(), KivApplicationExit);
     if (r != 0) {
+        loading.unlock();
         ReportFailure(r);
         return false;
     }
     if (!xpp::DllUnload(s.hEngineDll)) {
+        loading.unlock();
         QELSHOWERROR(-999, "Unable to unload QEL32.DLL");
         return false;
     }
     s.hEngineDll = 0;
+    s.hMgmt = 0;
+    s.hSetUpConn = 0;
     s.setUp = false;
     return true;
 }
@@ -204,6 +289,11 @@ Value QELSETSERVERTYPE(const Value& nTypeIn) {
     Entry e("QELSETSERVERTYPE");
     if (!e.Ok()) return false;
     Value nType = nTypeIn.IsNil() ? Value(3) : nTypeIn;
+    // The engine takes a 16-bit number: anything else is refused unsent.
+    if (!nType.IsNum() || xpp::Lt(nType, Value(0)) || xpp::Gt(nType, Value(65535))) {
+        xpp::RuntimeError(xpp::EG_ARG, 1001, "QELSETSERVERTYPE", xpp::Array{nType});
+        return false;
+    }
     int64_t r = KIV(e.Row(), KivSetServerType, static_cast<uint16_t>(nType.Int()));
     if (r != 0) {
         ReportFailure(r);
@@ -243,6 +333,7 @@ namespace {
 // the library and at application end.
 struct ModuleDeclaration {
     ModuleDeclaration() {
+        xpp::AddThreadEndNotice(ReleaseRow);
         xpp::DeclareModule(
             "QELXPP",
             [] {

@@ -58,6 +58,8 @@ struct ThreadRow {
     Value ordConditions;                  // aOrdConditions
 };
 
+uint64_t NextGeneration();
+
 struct ModuleState {
     Value cReplConnString;
     xpp::Array aReplAliases;
@@ -69,12 +71,19 @@ struct ModuleState {
     bool replErrorShown = false;          // -800 is raised once per process
     double replFailedAt = 0;
     std::array<ThreadRow, kMaxThreads> rows;
+    // The runtime thread id holding each row, 0 for a free row. The main
+    // thread keeps row 1; any other thread takes the lowest free row at its
+    // first call and gives it back at its end.
+    std::mutex rowsLock;
+    std::array<int, kMaxThreads> rowThread{1};
+    const uint64_t generation = NextGeneration();
     std::atomic<int64_t> hMgmt{0};
-    Value nTableType = 2;
+    std::atomic<int64_t> nTableType{2};   // read by every thread's DBUSEAREA and DBCREATE
     std::array<std::atomic<int64_t>, kEngineCalls + 1> prepared{};  // aEngineCalls column 2 (0 = NIL)
     std::atomic<int64_t> hEngineDll{0};
     std::atomic<bool> setUp{false};       // QELLOADDLL completed its set-up
     std::mutex loadLock;                  // QELLOADDLL and QELUNLOADDLL one at a time
+    int64_t hSetUpConn = 0;               // the connection of a set-up that failed after it (under loadLock)
     std::atomic<bool> lDbOpenBusy{false};
 };
 
@@ -103,10 +112,14 @@ private:
     std::unique_lock<std::recursive_mutex> lock_;
 };
 
-// The calling thread's row, or null outside 1..32 (nothing is reported).
+// The row a thread holds, or null (nothing is reported).
 ThreadRow* RowOf(int thread);
-// The calling thread's row; outside 1..32 reported, and null.
+// The calling thread's row, taken at its first call; a thread that finds
+// every row held is reported ("Thread id out of range"), and null.
 ThreadRow* CheckedRow();
+// Closes a row's tables and its engine connection, and ends its
+// replication connection.
+void DisconnectRow(ThreadRow& row);
 
 void* EntryAddress(int entry);  // null when not loaded (and then reported)
 
@@ -145,11 +158,17 @@ bool QelNotUsed(ThreadRow& row, bool show, int area);
 // QELNOTINDEXED: the area is not in use (reported) or has no orders.
 bool QelNotIndexed(ThreadRow& row, int area);
 int CurrentArea(ThreadRow& row);  // 1 from a thread's first use
-void CloseArea(ThreadRow& row, int area);
+// Closes the area's table, its pending change flushed first; false (and,
+// in the calling thread's own row, reported) when the engine refused the
+// write or the close: the area is free either way.
+bool CloseArea(ThreadRow& row, int area);
 void CloseAllAreas(ThreadRow& row);  // DBCLOSEALL on a row
 // Sets the calling thread's atEnd block, when it has none, to one that
 // disconnects this thread's row.
 void InstallDisconnectAtEnd();
+// KivConnect to the drive of cPath (NIL: the current drive); the engine's
+// answer, recorded and not reported.
+int64_t Connect(ThreadRow& row, const Value& cPath, KIVHANDLE& h);
 std::string FieldDefinitions(const xpp::Array& aStruct, int tableType);
 // REPLICATEROW(nThread, nKind, cTable, nRecNo): sends one row change of a
 // replicated table; .T. when it was sent.
@@ -162,8 +181,11 @@ void SendRecords(ThreadRow& row, const xpp::Array& rec, int64_t from, bool zapFi
 // Ends the thread's replication connection.
 void DropReplication(ThreadRow& row);
 // The flush of a work area's pending row change: when the table is
-// replicated and a change is pending, REPLICATEROW with the record current
-// now; `clear` then sets the pending kind back to 0.
-void FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear);
+// replicated and a change is pending, the engine writes the record (unless
+// `written`: the caller's own engine call has written it), then
+// REPLICATEROW with the record current now; `clear` then sets the pending
+// kind back to 0. A refused write sends nothing, keeps the pending kind and
+// answers the engine's code (recorded, not reported); otherwise 0.
+int64_t FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear, bool written = false);
 
 }  // namespace qelxpp::detail

@@ -13,7 +13,7 @@ std::string LetterOf(int code) {
 }
 
 int TableTypeOf(const Value& driver) {
-    if (driver.IsNil()) return static_cast<int>(State().nTableType.Int());
+    if (driver.IsNil()) return static_cast<int>(State().nTableType.load());
     const std::string t = driver.IsChar() ? driver.Str() : std::string();
     return t.find("CDX") != std::string::npos ? 2 : t.find("NTX") != std::string::npos ? 1 : 3;
 }
@@ -44,6 +44,10 @@ Value DBUSEAREA(const Value& lNew, const Value& cDriver, const Value& cFile, con
     Entry e("_DBUSEAREA");
     if (!e.Ok()) return false;
     ThreadRow& row = e.Row();
+    if (!cAlias.IsNil() && !cAlias.IsChar()) {
+        xpp::RuntimeError(xpp::EG_ARG, 1001, "DBUSEAREA", xpp::Array{cAlias});
+        return false;
+    }
     int type = TableTypeOf(cDriver);
     int slot = 0;
     if (lNew.IsLogical() && lNew.Log()) {
@@ -112,9 +116,10 @@ Value DBUSEAREA(const Value& lNew, const Value& cDriver, const Value& cFile, con
                                      Value(aNames)};
     if (lProduction.IsLogical() && lProduction.Log()) {
         // The production index: the file named like the table, with the
-        // index extension of its type.
+        // index extension of its type. Only a dot after the last "\" starts
+        // an extension.
         size_t d = xpp::RAt(".", file);
-        std::string stem = d > 0 ? file.substr(0, d - 1) : file;
+        std::string stem = d > xpp::RAt("\\", file) ? file.substr(0, d - 1) : file;
         if (xpp::File(stem + ORDBAGEXT().Str()) && ORDLISTADD(stem).Log()) ORDSETFOCUS(1);
     }
     return true;
@@ -264,7 +269,7 @@ Value DBCREATE(const Value& cFile, const Value& aStruct, const Value&) {
     if (!e.Ok()) return false;
     ThreadRow& row = e.Row();
     if (!EnsureConnection(row)) return false;
-    int type = static_cast<int>(State().nTableType.Int());
+    int type = static_cast<int>(State().nTableType.load());
     std::string defs = FieldDefinitions(aStruct.IsArray() ? aStruct.Arr() : xpp::Array(), type);
     KIVHANDLE h = 0;
     int64_t r = KIV(row, KivCreateTable, static_cast<KIVHANDLE>(row.connHandle.Int()), CText(cFile), nullptr,

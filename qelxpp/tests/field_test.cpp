@@ -150,6 +150,50 @@ TEST_F(FieldTest, NumbersIntoBinaryNumericFieldsKeepTheirValue) {
     EXPECT_EQ(errors[0]->subCode.Int(), 5003);
 }
 
+// A value the field cannot take is reported, gives NIL, and the stored
+// value stays: a code block into a binary field (VAR2BIN refuses it), a
+// logical into a date.
+TEST_F(FieldTest, RefusedValuesKeepWhatIsStored) {
+    ASSERT_TRUE(EngineCreate("KEEP.KDT", 3, "N1,NUMERIC,5;O2,BINARY;D3,DATE"));
+    QELSETTABLETYPE(2);
+    ASSERT_TRUE(DBCREATE("KEEP.DBF", xpp::Array{Value(Field("N1", "N", 5, 0)), Value(Field("NAME", "C", 5, 0)),
+                                                Value(Field("D3", "D", 8, 0))})
+                    .Log());
+    const xpp::Date date = xpp::Date::FromYMD(2024, 3, 15);
+    for (const char* file : {"KEEP.KDT", "KEEP.DBF"}) {
+        SCOPED_TRACE(file);
+        OpenWithRecord(file);
+        const bool kdt = std::string(file) == "KEEP.KDT";
+        const xpp::Array object{Value(1), Value("two")};
+        if (kdt) {
+            EXPECT_TRUE(FIELDPUT(2, object).IsArray());
+            EXPECT_TRUE(FIELDPUT(2, xpp::Block([](xpp::Args&) { return Value(1); })).IsNil());
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_EQ(errors[0]->genCode.Int(), xpp::EG_ARG);
+            errors.clear();
+            EXPECT_EQ(Show(FIELDGET(2)), Show(object));
+        }
+        EXPECT_TRUE(FIELDPUT(3, date).IsDate());
+        for (Value wrong : {Value(true), Value(false)}) {
+            EXPECT_TRUE(FIELDPUT(3, wrong).IsNil());
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_EQ(errors[0]->subCode.Int(), 5048);
+            errors.clear();
+            EXPECT_EQ(Show(FIELDGET(3)), Show(date));
+        }
+        ExpectNoErrors();
+        DBCLOSEAREA();
+        ASSERT_TRUE(DBUSEAREA(true, Value(), file, Value(), true).Log());
+        ASSERT_EQ(0u, KivGotoTop(CurrentTable()));
+        EXPECT_EQ(Show(FIELDGET(3)), Show(date));
+        if (kdt) {
+            EXPECT_EQ(Show(FIELDGET(2)), Show(object));
+        }
+        DBCLOSEAREA();
+    }
+    ExpectNoErrors();
+}
+
 TEST_F(FieldTest, EveryTypeReadsEmptyAtEndOfFileWithoutReport) {
     ASSERT_TRUE(EngineCreate("ALLTYPES.KDT", 3, kAllTypes));
     OpenWithRecord("ALLTYPES.KDT");

@@ -194,6 +194,32 @@ TEST_F(LockTest, RecordUnlockReleasesTheWholeTable) {
 }
 
 // 5087 and 9008 count as unlocked; another refusal is .F. without a report.
+// A record number the engine cannot hold is no record: it reaches and
+// locks none, and never another record by its lower bits.
+TEST_F(LockTest, NumbersBeyondTheEnginesRangeReachNoRecord) {
+    Table("RANGE.DBF", 10);
+    ASSERT_EQ(B().Ask("use RANGE.DBF shared"), kYes);
+    for (double n : {4294967297.0, -1.0, 4294967296.0 * 4 + 3}) {
+        SCOPED_TRACE(n);
+        ASSERT_TRUE(DBGOTO(2).Log());
+        EXPECT_FALSE(DBGOTO(n).Log());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->subCode.Int(), 5022);
+        errors.clear();
+        EXPECT_TRUE(EOF_().Log());
+        EXPECT_EQ(RECNO().Int(), 11);
+    }
+    ASSERT_TRUE(DBGOTO(2).Log());
+    for (double n : {4294967299.0, -1.0, 4294967296.0 + 1}) {
+        SCOPED_TRACE(n);
+        EXPECT_FALSE(DBRLOCK(n).Log());
+        ExpectNoErrors();
+    }
+    for (int n : {1, 2, 3}) EXPECT_EQ(B().Ask("dbrlock " + std::to_string(n)), kYes) << n;
+    EXPECT_EQ(B().Ask("unlock"), kYes);
+    ExpectNoErrors();
+}
+
 TEST_F(LockTest, UnlockAnswers) {
     Table("ANSWERS.DBF", 1);
     for (const auto& [code, result] : std::vector<std::pair<uint32_t, bool>>{{5087, true}, {9008, true}, {5035, false}, {5099, false}}) {
@@ -201,6 +227,8 @@ TEST_F(LockTest, UnlockAnswers) {
         KivTestFailCall("KivUnlockTable", code, "planted", 1);
         EXPECT_EQ(DBUNLOCK().Log(), result);
         EXPECT_EQ(qt::LastResult().Int(), code);
+        // a refusal is a record the engine did not write: reported
+        if (!result) ExpectError("QEL_" + std::to_string(code) + ", planted");
     }
     EXPECT_TRUE(DBUNLOCK().Log());  // nothing held
     EXPECT_EQ(qt::LastResult().Int(), 0);
@@ -227,6 +255,45 @@ TEST_F(LockTest, AFreeWorkArea) {
     EXPECT_EQ(CallsOf([] { EXPECT_FALSE(DBAPPEND().Log()); }), "");
     EXPECT_TRUE(xpp::NetErr());
     ExpectError("QEL_-999, Work area is not in use:[4]");
+}
+
+// A deleted KDT record is hidden for good: no SETDELETED shows it and no
+// DBRECALL brings it back; a hidden deleted DBF record is reached at end
+// of file as well.
+TEST_F(LockTest, DeletedKdtRecordsStayHidden) {
+    auto walk = [] {
+        std::string out;
+        for (DBGOTOP(); !EOF_().Log(); DBSKIP()) out += std::to_string(RECNO().Int());
+        return out;
+    };
+    QELSETTABLETYPE(3);
+    Table("GONE.KDT", 4);
+    ASSERT_TRUE(DBGOTO(2).Log());
+    ASSERT_TRUE(DBDELETE().Log());
+    for (bool show : {true, false}) {
+        SCOPED_TRACE(show);
+        SETDELETED(show);
+        EXPECT_EQ(walk(), "134");
+        EXPECT_TRUE(DBGOTO(2).Log());
+        EXPECT_TRUE(EOF_().Log());
+        EXPECT_FALSE(DBRECALL().Log());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->subCode.Int(), 5068);
+        errors.clear();
+    }
+    QELSETTABLETYPE(2);
+    Table("GONE.DBF", 4);
+    ASSERT_TRUE(DBGOTO(2).Log());
+    ASSERT_TRUE(DBDELETE().Log());
+    SETDELETED(false);
+    EXPECT_EQ(walk(), "134");
+    EXPECT_TRUE(DBGOTO(2).Log());
+    EXPECT_TRUE(EOF_().Log());
+    SETDELETED(true);
+    EXPECT_EQ(walk(), "1234");
+    ASSERT_TRUE(DBGOTO(2).Log());
+    EXPECT_TRUE(DBRECALL().Log());
+    ExpectNoErrors();
 }
 
 TEST_F(LockTest, DeleteRecallAndPack) {
@@ -354,17 +421,20 @@ TEST_F(LockTest, PendingKinds) {
     EXPECT_TRUE(xpp::NetErr());
     ExpectError("QEL_5099, planted");
     EXPECT_EQ(Pending(), 1);
-    // A refused unlock of a replicated table still sends and clears the
-    // change owed; the unlock's answer stays the last result.
+    // A refused unlock of a replicated table is reported, sends nothing and
+    // keeps the change owed; the unlock's answer stays the last result.
     KivTestFailCall("KivUnlockTable", 5099, "planted", 1);
     EXPECT_FALSE(DBUNLOCK().Log());
-    EXPECT_EQ(Pending(), 0);
+    ExpectError("QEL_5099, planted");
+    EXPECT_EQ(Pending(), 1);
     EXPECT_EQ(qt::LastResult().Int(), 5099);
+    EXPECT_TRUE(DBUNLOCK().Log());
+    EXPECT_EQ(Pending(), 0);
     ExpectNoErrors();
 }
 
-// An exclusive replicated table: the unlock sends and clears the change
-// owed without asking the engine.
+// An exclusive replicated table: the unlock writes the record, then sends
+// and clears the change owed, without an unlock call.
 TEST_F(LockTest, PendingKindOfAnExclusiveReplicatedTable) {
     detail::State().aReplAliases.Add(Value("ONLY"));
     Table("ONLY.DBF", 1, false);
@@ -372,7 +442,7 @@ TEST_F(LockTest, PendingKindOfAnExclusiveReplicatedTable) {
     ASSERT_TRUE(DBDELETE().Log());
     EXPECT_EQ(Pending(), 1);
     Value result;
-    EXPECT_EQ(CallsOf([&] { result = DBUNLOCK(); }), "KivGetRecordNum\n");  // the record sent
+    EXPECT_EQ(CallsOf([&] { result = DBUNLOCK(); }), "KivWriteRecord\nKivGetRecordNum\n");  // written, then sent
     EXPECT_TRUE(result.Log());
     EXPECT_EQ(Pending(), 0);
     // no replication database is named: its connect fails, the row is logged

@@ -77,6 +77,41 @@ TEST_F(OpenTest, WindowsNamesThroughTheDriveFolder) {
     EXPECT_EQ(qeltest::ReadFile(dir_ + "/QEL_ERR.TXT"), "here\r\n");
 }
 
+// The production index sits beside the table under the table's base name,
+// also in a folder whose name holds a dot.
+TEST_F(OpenTest, ProductionIndexInADottedFolder) {
+    ASSERT_EQ(mkdir((dir_ + "/MY.DIR").c_str(), 0755), 0);
+    ASSERT_TRUE(DBCREATE("C:\\MY.DIR\\CUST.DBF", Struct2()).Log());
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "C:\\MY.DIR\\CUST.DBF", Value(), false).Log());
+    ASSERT_TRUE(ORDCREATE("C:\\MY.DIR\\CUST", "BYNAME", "NAME").IsNil());
+    DBCLOSEALL();
+    EXPECT_TRUE(xpp::File("C:\\MY.DIR\\CUST.CDX"));
+    for (const char* file : {"C:\\MY.DIR\\CUST", "c:\\my.dir\\cust.dbf"}) {
+        SCOPED_TRACE(file);
+        ASSERT_TRUE(DBUSEAREA(true, Value(), file, Value(), true, Value(), true).Log());
+        EXPECT_EQ(ORDBAGNAME().Str(), "C:\\MY.DIR\\CUST");
+        EXPECT_EQ(ORDNAME().Str(), "BYNAME");
+        DBCLOSEAREA();
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
+// An alias is a text or NIL: anything else opens nothing.
+TEST_F(OpenTest, AnAliasThatIsNoTextOpensNothing) {
+    ASSERT_TRUE(DBCREATE("T.DBF", Struct2()).Log());
+    for (Value alias : {Value(5), Value(true), Value(xpp::Array{Value("T")})}) {
+        SCOPED_TRACE(xpp::ValType(alias));
+        EXPECT_FALSE(DBUSEAREA(true, Value(), "T.DBF", alias).Log());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->genCode.Int(), xpp::EG_ARG);
+        errors.clear();
+        for (int area = 1; area <= 3; ++area) EXPECT_TRUE(qt::WorkAreaRecord(area).IsNil());
+    }
+    ASSERT_TRUE(DBUSEAREA(true, Value(), "T.DBF", Value()).Log());
+    EXPECT_EQ(ALIAS().Str(), "T");
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(OpenTest, DriverTextsGiveTheTableTypes) {
     ASSERT_TRUE(DBCREATE("DRV.DBF", Struct2()).Log());
     QELSETTABLETYPE(3);

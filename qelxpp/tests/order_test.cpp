@@ -119,6 +119,40 @@ TEST_F(OrderTest, CdxAndKdiFilesReplaceTheList) {
     }
 }
 
+// A CDX or KDI file that cannot be opened replaces nothing: the list, the
+// focus, the index file and the engine's open indexes stay, and seeks go on.
+TEST_F(OrderTest, AFailedFileLeavesACdxOrKdiListAsItWas) {
+    for (int type : {2, 3}) {
+        SCOPED_TRACE(type);
+        People(type, type == 2 ? "KEEP.DBF" : "KEEP.KDT");
+        ASSERT_TRUE(ORDCREATE("BAG", "NAME", "NAME").IsNil());
+        ASSERT_TRUE(ORDCREATE("BAG", "AGE", "AGE").IsNil());
+        ASSERT_TRUE(ORDLISTADD("BAG", "AGE").Log());
+        auto state = [&] {
+            xpp::Array rec = Record();
+            uint16_t open = 0;
+            KivGetNumIndexes(CurrentTable(), &open);
+            return Tags() + "|" + ORDNAME().Str() + "|" + Show(rec.Get(WA_ORDER)) + "|" +
+                   Show(rec.Get(WA_INDEXFILE)) + "|" + std::to_string(open);
+        };
+        const std::string before = state();
+        EXPECT_EQ(before.substr(0, 13), "NAME AGE|AGE|");
+        EXPECT_FALSE(ORDLISTADD("MISSING").Log());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->subCode.Int(), 5006);
+        errors.clear();
+        EXPECT_EQ(state(), before);
+        EXPECT_EQ(ORDNAME(1).Str(), "NAME");
+        EXPECT_TRUE(DBSEEK(67).Log());
+        EXPECT_EQ(RECNO().Int(), 5);
+        ORDSETFOCUS("NAME");
+        EXPECT_TRUE(DBSEEK("Smythe").Log());
+        EXPECT_EQ(RECNO().Int(), 3);
+        ExpectNoErrors();
+        DBCLOSEAREA();
+    }
+}
+
 // A file that ORDCREATE wrote and left open does not take the numbers of a
 // file opened by name after it.
 TEST_F(OrderTest, CreatedFileDoesNotTakeTheOrdersOfTheNextFile) {

@@ -76,6 +76,26 @@ TEST_F(OtherAreaTest, UnknownNamesAndAliases) {
     EXPECT_EQ(QELWRECNO("NOWHERE").Int(), 1);
     ExpectError("QEL_-999, Alias doesn't exist:[NOWHERE]");
     EXPECT_EQ(SELECT().Int(), 2);
+    // The writers write nothing through such an alias, not even here.
+    Value into = FIELDWBLOCK("NAME", "NOWHERE");
+    ExpectError("QEL_-999, Alias doesn't exist:[NOWHERE]");
+    struct {
+        const char* what;
+        std::function<Value()> call;
+    } writes[] = {
+        {"FIELDWPUT", [] { return FIELDWPUT("NOWHERE", "NAME", "Bob"); }},
+        {"FIELDWPUT2", [] { return FIELDWPUT2("NOWHERE", 1, "Bob"); }},
+        {"block", [&] { return xpp::Eval(into, xpp::Args{Value("Bob")}); }},
+    };
+    for (auto& w : writes) {
+        SCOPED_TRACE(w.what);
+        EXPECT_TRUE(CallsOf([&] { EXPECT_TRUE(w.call().IsNil()); }).find("KivSetField") == std::string::npos);
+        ExpectError("QEL_-999, Alias doesn't exist:[NOWHERE]");
+        EXPECT_EQ(SELECT().Int(), 2);
+    }
+    EXPECT_EQ(qt::WorkAreaRecord(2).Arr().Get(WA_PENDING).Int(), 0);
+    EXPECT_EQ(FIELDGET(1).Str(), "mine      ");
+    ExpectNoErrors();
 }
 
 TEST_F(OtherAreaTest, CurrentAreaComesBackWhenTheErrorBlockLeaves) {

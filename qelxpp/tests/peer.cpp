@@ -5,6 +5,8 @@
 //   use FILE shared|exclusive   DBUSEAREA in a new area
 //   select N    close    goto N    rlock    dbrlock [N]    flock    unlock
 //   append    commit    recno    get N    put N TEXT
+//   replicate TABLE CONNECTION   the table named for replication into the
+//                                ODBC database of the connection string
 //
 // The answer is the function's result, the last engine result, NETERR()
 // and what reached the error block during the command:
@@ -47,6 +49,12 @@ Value Run(const std::string& line) {
     if (command == "recno") return RECNO();
     if (command == "get") return FIELDGET(number(0));
     if (command == "put") return FIELDPUT(number(0), words.size() > 1 ? Value(words[1]) : Value());
+    if (command == "replicate") {
+        std::string connect;
+        for (size_t i = 1; i < words.size(); ++i) connect += (i > 1 ? " " : "") + words[i];
+        QELSQLREPLICATE(words.at(0));
+        return QELSQLREPLICATECONNECTION(connect);
+    }
     return "unknown command";
 }
 

@@ -83,6 +83,17 @@ public:
         }
     }
 
+    // Ends the peer at once, as a killed program ends (SIGKILL).
+    void Kill() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        if (in_ >= 0) close(in_);
+        in_ = -1;
+    }
+
 private:
     bool Send(const std::string& text) {
         if (in_ < 0) return false;

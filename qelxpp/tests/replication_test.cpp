@@ -9,6 +9,12 @@
 
 #include "area_support.h"
 #include "kiv_odbc_testing/admin_connection.h"
+#include "peer_support.h"
+
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
 #include "kiv_odbc_testing/data_sources.h"
 
 namespace qeltest {
@@ -16,6 +22,17 @@ namespace {
 
 using kivodbc::testing::Row;
 using kivodbc::testing::TestDataSources;
+
+// Rows as "v|v|..." lines, NULL as "-".
+std::string RowsText(const std::vector<Row>& rows) {
+    std::string out;
+    for (const Row& r : rows) {
+        std::string line;
+        for (const auto& v : r) line += (line.empty() ? "" : "|") + (v ? *v : std::string("-"));
+        out += line + "\n";
+    }
+    return out;
+}
 
 // A plain ODBC connection by connection string, for looking at a target.
 class Target {
@@ -38,15 +55,7 @@ public:
     void Execute(const std::string& sql) { kivodbc::testing::ExecuteOn(dbc_, sql); }
     std::vector<Row> Query(const std::string& sql) { return kivodbc::testing::QueryOn(dbc_, sql); }
     // The rows as "v|v|..." lines, NULL as "-".
-    std::string Rows(const std::string& sql) {
-        std::string out;
-        for (const Row& r : Query(sql)) {
-            std::string line;
-            for (const auto& v : r) line += (line.empty() ? "" : "|") + (v ? *v : std::string("-"));
-            out += line + "\n";
-        }
-        return out;
-    }
+    std::string Rows(const std::string& sql) { return RowsText(Query(sql)); }
 
 private:
     SQLHENV env_ = SQL_NULL_HENV;
@@ -291,6 +300,130 @@ TEST_F(ReplicationTest, ATargetNotThereYetIsReportedOnceAndTriedAgainLater) {
     ExpectNoErrors();
 }
 
+// CUSTOMER filled through the library: `count` records, NAME "R<n>",
+// AMOUNT n, each sent by the unlock after it.
+void FillCustomer(int count) {
+    for (int n = 1; n <= count; ++n) {
+        ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+        qelxpp::FIELDPUT(1, "R" + std::to_string(n));
+        qelxpp::FIELDPUT(2, n);
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    }
+}
+
+// A change the engine refuses to write while another program holds the
+// record is reported by every call that would store it, is sent by none,
+// and stays in the buffer until a write succeeds.
+TEST_F(ReplicationTest, AChangeTheEngineRefusedIsReportedAndNeverSent) {
+    auto target = SqliteTarget();
+    Customer();
+    FillCustomer(10);
+    Peer b(dir_);
+    ASSERT_EQ(b.Ask("use CUSTOMER.DBF shared"), "L:.T. last=0 neterr=.F. errors=0");
+    ASSERT_EQ(b.Ask("goto 7"), "L:.T. last=0 neterr=.F. errors=0");
+    ASSERT_EQ(b.Ask("rlock"), "L:.T. last=0 neterr=.F. errors=0");
+
+    ASSERT_TRUE(qelxpp::DBGOTO(7).Log());
+    EXPECT_EQ(qelxpp::FIELDPUT(2, 4242).Int(), 4242);
+    const std::string row7 = "SELECT NAME, AMOUNT FROM CUSTOMER WHERE _RECNO=7";
+    struct Case {
+        const char* call;
+        std::function<xpp::Value()> fn;
+        bool neterr;
+    } cases[] = {
+        {"DBUNLOCK", [] { return qelxpp::DBUNLOCK(); }, false},
+        {"DBSKIP", [] { return qelxpp::DBSKIP(); }, false},
+        {"DBAPPEND", [] { return qelxpp::DBAPPEND(); }, true},
+        {"DBGOTOP", [] { return qelxpp::DBGOTOP(); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        xpp::NetErr(false);
+        EXPECT_FALSE(c.fn().Log());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->subSystem.Str(), "QEL");
+        EXPECT_EQ(errors[0]->subCode.Int(), 5035);
+        errors.clear();
+        EXPECT_EQ(xpp::NetErr(), c.neterr);
+        EXPECT_EQ(qelxpp::RECNO().Int(), 7);
+        EXPECT_EQ(qelxpp::LASTREC().Int(), 10);
+        EXPECT_EQ(target->Rows(row7), "R7|7\n");
+        EXPECT_EQ(qelxpp::testing::WorkAreaRecord(1).Arr().Get(qelxpp::WA_PENDING).Int(), 2);
+    }
+    const std::string log = Log();
+    EXPECT_NE(log.find("= ERROR OBJECT"), std::string::npos) << log;
+    EXPECT_NE(log.find("QEL_5035, "), std::string::npos) << log;
+    EXPECT_EQ(b.Ask("get 2"), "N:7.00 last=0 neterr=.F. errors=0");
+
+    // once B lets go, the next unlock stores and sends the change
+    ASSERT_EQ(b.Ask("unlock"), "L:.T. last=0 neterr=.F. errors=0");
+    EXPECT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(target->Rows(row7), "R7|4242\n");
+    ASSERT_EQ(b.Ask("goto 7"), "L:.T. last=0 neterr=.F. errors=0");
+    EXPECT_EQ(b.Ask("get 2"), "N:4242.00 last=0 neterr=.F. errors=0");
+    ExpectNoErrors();
+
+    // a close the engine refuses is reported: the change is in neither
+    qelxpp::FIELDPUT(2, 5555);
+    ASSERT_EQ(b.Ask("rlock"), "L:.T. last=0 neterr=.F. errors=0");
+    EXPECT_FALSE(qelxpp::DBCLOSEAREA().Log());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->subCode.Int(), 5035);
+    errors.clear();
+    EXPECT_FALSE(qelxpp::USED().Log());
+    EXPECT_EQ(target->Rows(row7), "R7|4242\n");
+    EXPECT_EQ(b.Ask("get 2"), "N:4242.00 last=0 neterr=.F. errors=0");
+    ASSERT_EQ(b.Ask("unlock"), "L:.T. last=0 neterr=.F. errors=0");
+    ExpectNoErrors();
+}
+
+// A value the engine did not take marks no row: a FIELDPUT at end of file
+// sends nothing.
+TEST_F(ReplicationTest, AFieldPutAtEndOfFileSendsNoRow) {
+    auto target = SqliteTarget();
+    Customer();
+    FillCustomer(10);
+    ASSERT_TRUE(qelxpp::DBGOBOTTOM().Log());
+    EXPECT_FALSE(qelxpp::DBSKIP().Log() && !qelxpp::EOF_().Log());
+    ASSERT_TRUE(qelxpp::EOF_().Log());
+    qelxpp::FIELDPUT(1, "x");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->subCode.Int(), 5068);
+    errors.clear();
+    EXPECT_TRUE(qelxpp::DBUNLOCK().Log());
+    qelxpp::DBCLOSEAREA();
+    EXPECT_EQ(target->Rows("SELECT count(*), max(_RECNO) FROM CUSTOMER"), "10|10\n");
+    EXPECT_EQ(target->Rows("SELECT count(*) FROM CUSTOMER WHERE NAME IS NULL"), "0\n");
+    ExpectNoErrors();
+}
+
+// A program killed right after its unlock of a changed row leaves the
+// table and the replica equal, on a shared and on an exclusive table.
+TEST_F(ReplicationTest, AProgramKilledAfterItsUnlockLeavesTableAndReplicaEqual) {
+    auto target = SqliteTarget();
+    Customer();
+    FillCustomer(3);
+    qelxpp::DBCLOSEAREA();
+    const std::string ok = "L:.T. last=0 neterr=.F. errors=0";
+    for (const char* mode : {"shared", "exclusive"}) {
+        SCOPED_TRACE(mode);
+        const std::string word = std::string("K") + mode;
+        Peer b(dir_);
+        EXPECT_EQ(b.Ask("replicate CUSTOMER " + SqliteConnect(dir_ + "/replica.db")).substr(0, 2), "C:");
+        ASSERT_EQ(b.Ask(std::string("use CUSTOMER.DBF ") + mode), ok);
+        ASSERT_EQ(b.Ask("goto 1"), ok);
+        ASSERT_EQ(b.Ask("put 1 " + word).substr(0, 2), "C:");
+        ASSERT_EQ(b.Ask("unlock"), ok);
+        b.Kill();
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), true).Log());
+        ASSERT_TRUE(qelxpp::DBGOTO(1).Log());
+        EXPECT_EQ(xpp::Trim(qelxpp::FIELDGET(1).Str()), word);
+        EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER WHERE _RECNO=1"), word + "\n");
+        qelxpp::DBCLOSEAREA();
+    }
+    ExpectNoErrors();
+}
+
 // A statement that records what it is given and answers from a script.
 class RecordingStatement : public rowxpp::SQLStatement {
 public:
@@ -423,6 +556,15 @@ std::string Win1252Database(kivodbc::testing::PostgresServer& server) {
     return name;
 }
 
+// A fresh database on `server` with CUSTOMER replicated into it; gives the
+// database's name.
+std::string PostgresCustomer(kivodbc::testing::PostgresServer& server) {
+    const std::string database = Win1252Database(server);
+    qelxpp::QELSQLREPLICATE("CUSTOMER");
+    qelxpp::QELSQLREPLICATECONNECTION(server.ConnectionString(database));
+    return database;
+}
+
 // Changes rows 1 to 3 to word + n while the target is lost, then row 4 to
 // "Back".
 void ChangeRowsAcrossALoss(const std::string& word) {
@@ -485,9 +627,7 @@ TEST_F(ReplicationTest, RowsReachPostgresUnderQuotedNames) {
 
 TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine) {
     auto server = kivodbc::testing::PostgresServer::Create();
-    const std::string database = Win1252Database(*server);
-    qelxpp::QELSQLREPLICATE("CUSTOMER");
-    qelxpp::QELSQLREPLICATECONNECTION(server->ConnectionString(database));
+    const std::string database = PostgresCustomer(*server);
     Customer();
     for (int i = 1; i <= 4; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
     ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
@@ -502,9 +642,7 @@ TEST_F(ReplicationTest, AStoppedServerIsReconnectedAndNoChangeIsLostWithoutALine
 
 TEST_F(ReplicationTest, AnEndedBackendIsReconnectedAndNoChangeIsLostWithoutALine) {
     auto& server = TestDataSources::Get().Server();
-    const std::string database = Win1252Database(server);
-    qelxpp::QELSQLREPLICATE("CUSTOMER");
-    qelxpp::QELSQLREPLICATECONNECTION(server.ConnectionString(database));
+    const std::string database = PostgresCustomer(server);
     Customer();
     for (int i = 1; i <= 4; ++i) ASSERT_TRUE(qelxpp::DBAPPEND().Log());
     ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
@@ -514,6 +652,277 @@ TEST_F(ReplicationTest, AnEndedBackendIsReconnectedAndNoChangeIsLostWithoutALine
     ASSERT_TRUE(admin.TerminateBackend(pids[0]));
     ChangeRowsAcrossALoss("Lost");
     ExpectEveryChangeAccounted(admin, "Lost", Log());
+    ExpectNoErrors();
+}
+
+// A target gone for good never holds the program: one reconnect attempt
+// per change at most, none within 5 seconds of a failed one, and every
+// change made meanwhile has its line; the target back, a change arrives.
+TEST_F(ReplicationTest, ATargetGoneForGoodIsTriedAgainAtMostEveryFiveSeconds) {
+    auto server = kivodbc::testing::PostgresServer::Create();
+    const std::string database = PostgresCustomer(*server);
+    Customer();
+    FillCustomer(9);
+    server->Stop("fast");
+    // changes 2 s apart on the runtime's clock; the first attempt waits 3 s
+    for (int n = 1; n <= 8; ++n) {
+        ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+        qelxpp::FIELDPUT(1, "Gone" + std::to_string(n));
+        ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+        clock_->Advance(2000);
+    }
+    std::string log = Log();
+    auto count = [&](const std::string& text) {
+        size_t found = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+        return found;
+    };
+    // attempts with changes 1 (then 3 s), 4 (6 s after the failed one), 7
+    EXPECT_EQ(count("*** ATTEMPTING TO RECONNECT ***"), 3u) << log;
+    EXPECT_EQ(count("*** RECONNECT FAILED ***"), 3u) << log;
+    EXPECT_EQ(count("*** RECONNECTED SUCCESSFULLY ***"), 0u) << log;
+    EXPECT_EQ(clock_->Sleeps(), std::vector<int64_t>{300});
+    for (int n = 1; n <= 8; ++n)
+        EXPECT_EQ(count("CUSTOMER UPDATE RecNo: " + std::to_string(n) + "\r\n"), 1u) << n << "\n" << log;
+
+    server->Start();
+    clock_->Advance(5000);
+    ASSERT_TRUE(qelxpp::DBGOTO(9).Log());
+    qelxpp::FIELDPUT(1, "Back");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    log = Log();
+    EXPECT_EQ(count("*** RECONNECTED SUCCESSFULLY ***"), 1u) << log;
+    kivodbc::testing::AdminConnection admin(*server, database);
+    EXPECT_EQ(admin.Scalar("SELECT \"NAME\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=9"), "Back");
+    ExpectNoErrors();
+}
+
+// An ended backend met by a change never leaves two rows with one number
+// on a target without a key: an update, and a delete with a recall.
+TEST_F(ReplicationTest, AnEndedBackendNeverDuplicatesARow) {
+    auto& server = TestDataSources::Get().Server();
+    const std::string database = PostgresCustomer(server);
+    Customer();
+    FillCustomer(4);
+    kivodbc::testing::AdminConnection admin(server, database);
+    auto endBackend = [&] {
+        auto pids = admin.BackendPids(database);
+        ASSERT_EQ(pids.size(), 1u);
+        ASSERT_TRUE(admin.TerminateBackend(pids[0]));
+    };
+    auto rows = [&](int n) {
+        std::string out;
+        for (const Row& r : admin.Query("SELECT \"NAME\", \"AMOUNT\" FROM \"CUSTOMER\" WHERE \"_RECNO\"=" +
+                                        std::to_string(n)))
+            out += (r[0] ? *r[0] : "-") + "|" + (r[1] ? *r[1] : "-") + "\n";
+        return out;
+    };
+    endBackend();
+    ASSERT_TRUE(qelxpp::DBGOTO(2).Log());
+    qelxpp::FIELDPUT(1, "Changed");
+    qelxpp::FIELDPUT(2, 1234567.89);
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(rows(2), "Changed|1234567.89\n") << Log();
+
+    endBackend();
+    ASSERT_TRUE(qelxpp::DBGOTO(3).Log());
+    ASSERT_TRUE(qelxpp::DBDELETE().Log());
+    ASSERT_TRUE(qelxpp::DBRECALL().Log());
+    qelxpp::FIELDPUT(1, "Recalled");
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    EXPECT_EQ(rows(3), "Recalled|3.00\n") << Log();
+    EXPECT_EQ(admin.Scalar("SELECT count(*) FROM \"CUSTOMER\""), "4");
+    ExpectNoErrors();
+}
+
+// Many changes of every kind through the database functions: the table
+// SOAK (NAME C 20, BIG N 18, AMOUNT N 10 2, ACTIVE L, SINCE D) filled and
+// changed at random, each change unlocked. The engine's rows as the
+// replica should hold them come from EngineRows().
+class SoakTest : public ReplicationTest {
+protected:
+    // SQLite's table; PostgreSQL's has the names quoted.
+    static constexpr const char* kSoakColumns = "(_RECNO INTEGER, NAME VARCHAR(20), BIG NUMERIC(18), AMOUNT NUMERIC(10,2), "
+                                                "ACTIVE INTEGER, SINCE DATE)";
+    void OpenSoak() {
+        qelxpp::QELSQLREPLICATE("SOAK");
+        qelxpp::QELSETTABLETYPE(2);
+        ASSERT_TRUE(qelxpp::DBCREATE("SOAK.DBF", xpp::Array{xpp::Value(Field("NAME", "C", 20, 0)),
+                                                           xpp::Value(Field("BIG", "N", 18, 0)),
+                                                           xpp::Value(Field("AMOUNT", "N", 10, 2)),
+                                                           xpp::Value(Field("ACTIVE", "L", 1, 0)),
+                                                           xpp::Value(Field("SINCE", "D", 8, 0))})
+                        .Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "SOAK.DBF", xpp::Value(), true).Log());
+        qelxpp::SETDELETED(true);  // deleted records stay reachable for their recall
+    }
+    // One change, chosen by `random`; its log line should it not be sent.
+    std::string Change(std::mt19937& random) {
+        static const char* const kNames[] = {"Ann", "Ren\xE9", "", "Bj\xF6rn Str\xF6m", "  ", "Zo\xEB"};
+        const int64_t last = qelxpp::LASTREC().Int();
+        const int pick = static_cast<int>(random() % 100);
+        if (last == 0 || pick < 20) {
+            EXPECT_TRUE(qelxpp::DBAPPEND().Log());
+            qelxpp::FIELDPUT(1, kNames[random() % 6]);
+            qelxpp::FIELDPUT(2, static_cast<double>(100000000000000LL + static_cast<int64_t>(random() % 899999999)));
+        } else {
+            EXPECT_TRUE(qelxpp::DBGOTO(static_cast<int64_t>(1 + random() % static_cast<uint32_t>(last))).Log());
+            if (pick < 70) {
+                switch (random() % 5) {
+                    case 0: qelxpp::FIELDPUT(1, kNames[random() % 6]); break;
+                    case 1: qelxpp::FIELDPUT(2, static_cast<double>(random() % 1000000000) * 1000000 + 7); break;
+                    case 2: qelxpp::FIELDPUT(3, static_cast<double>(random() % 99999999) / 100); break;
+                    case 3: qelxpp::FIELDPUT(4, random() % 2 == 0); break;
+                    default:
+                        qelxpp::FIELDPUT(5, random() % 3 == 0 ? xpp::Date() : xpp::SToD("2006053" + std::to_string(random() % 2)));
+                }
+            } else if (pick < 85) {
+                EXPECT_TRUE(qelxpp::DBDELETE().Log());
+            } else {
+                EXPECT_TRUE(qelxpp::DBRECALL().Log());
+            }
+        }
+        // a change to a deleted record goes out as its deletion
+        const int64_t pending = qelxpp::testing::WorkAreaRecord(1).Arr().Get(qelxpp::WA_PENDING).Int();
+        const std::string kind = pending == 1 || qelxpp::DELETED().Log() ? "DELETE" : pending == 3 ? "INSERT" : "UPDATE";
+        const std::string line = "SOAK " + kind + " RecNo: " + std::to_string(qelxpp::RECNO().Int()) + "\r\n";
+        EXPECT_TRUE(qelxpp::DBUNLOCK().Log());
+        return line;
+    }
+    // Every live record as "recno|name|big|amount|active|since", "-" for
+    // what the replica holds as NULL; by record number.
+    std::map<int64_t, std::string> EngineRows() {
+        std::map<int64_t, std::string> rows;
+        for (int64_t n = 1; n <= qelxpp::LASTREC().Int(); ++n) {
+            EXPECT_TRUE(qelxpp::DBGOTO(n).Log());
+            if (qelxpp::DELETED().Log()) continue;
+            const std::string name = xpp::Trim(qelxpp::FIELDGET(1).Str());
+            const xpp::Value since = qelxpp::FIELDGET(5);
+            const std::string date = xpp::DToS(since.Dat());
+            rows[n] = std::to_string(n) + "|" + (name.empty() ? "-" : name) + "|" +
+                      xpp::LTrim(xpp::Str(qelxpp::FIELDGET(2), 18, 0)) + "|" +
+                      xpp::LTrim(xpp::Str(qelxpp::FIELDGET(3), 10, 2)) + "|" + (qelxpp::FIELDGET(4).Log() ? "1" : "0") +
+                      "|" + (xpp::Empty(since) ? "-" : date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6));
+        }
+        return rows;
+    }
+    // The replica's rows in the same form, by record number.
+    static std::map<int64_t, std::string> ReplicaRows(const std::vector<Row>& rows) {
+        std::map<int64_t, std::string> out;
+        for (const Row& r : rows) out[std::stoll(*r[0])] = xpp::Left(RowsText({r}), RowsText({r}).size() - 1);
+        return out;
+    }
+    static constexpr int kChanges = 10000;
+};
+
+TEST_F(SoakTest, TenThousandChangesLeaveSqliteEqualToTheTable) {
+    auto target = std::make_unique<Target>(SqliteConnect(dir_ + "/replica.db"));
+    target->Execute(std::string("CREATE TABLE SOAK ") + kSoakColumns);
+    qelxpp::QELSQLREPLICATECONNECTION(SqliteConnect(dir_ + "/replica.db") + ";SyncPragma=OFF");
+    OpenSoak();
+    std::mt19937 random(51);
+    for (int i = 0; i < kChanges; ++i) Change(random);
+    const auto replica = ReplicaRows(target->Query(
+        "SELECT _RECNO, NAME, BIG, printf('%.2f', AMOUNT), ACTIVE, SINCE FROM SOAK ORDER BY _RECNO"));
+    const auto engine = EngineRows();
+    EXPECT_GT(engine.size(), 100u);
+    EXPECT_EQ(replica, engine);
+    EXPECT_EQ(Log(), "");
+    ExpectNoErrors();
+}
+
+// The server is stopped for 20 seconds in the middle; the program goes on
+// making changes meanwhile, on the runtime's real clock.
+TEST_F(SoakTest, TenThousandChangesAcrossAStoppedServerAreSentOrLogged) {
+    xpp::testing::SetClock(nullptr);
+    auto server = kivodbc::testing::PostgresServer::Create();
+    const std::string database = Win1252Database(*server);
+    {
+        kivodbc::testing::AdminConnection admin(*server, database);
+        admin.Execute("CREATE TABLE \"SOAK\" (\"_RECNO\" integer, \"NAME\" varchar(20), \"BIG\" numeric(18), "
+                      "\"AMOUNT\" numeric(10,2), \"ACTIVE\" smallint, \"SINCE\" date)");
+    }
+    qelxpp::QELSQLREPLICATECONNECTION(server->ConnectionString(database) +
+                                      ";ConnSettings=SET client_encoding TO 'WIN1252'");
+    OpenSoak();
+    std::mt19937 random(52);
+    std::atomic<bool> down{false}, back{false};
+    std::chrono::steady_clock::time_point backAt;
+    std::thread restart;
+    std::map<std::string, int> whileDown;  // the line each change made while down owes
+    for (int i = 0; i < kChanges || !back; ++i) {
+        if (i == kChanges / 2) {
+            server->Stop("fast");
+            down = true;
+            restart = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::seconds(20));
+                server->Start();
+                backAt = std::chrono::steady_clock::now();
+                back = true;
+            });
+        }
+        const bool wasDown = down && !back;
+        const std::string line = Change(random);
+        if (wasDown && !back) ++whileDown[line];
+        // paced from the stop until an attempt is due after the start
+        if (down && (!back || std::chrono::steady_clock::now() < backAt + std::chrono::seconds(6)))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    restart.join();
+    const std::string log = Log();
+    ASSERT_FALSE(whileDown.empty());
+    for (const auto& [line, count] : whileDown) {
+        size_t found = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++found;
+        EXPECT_GE(found, static_cast<size_t>(count)) << line;
+    }
+    // Attempts: one per change at most, each failed one 5 s before the next.
+    size_t attempts = 0;
+    for (size_t at = log.find("*** ATTEMPTING TO RECONNECT ***"); at != std::string::npos;
+         at = log.find("*** ATTEMPTING TO RECONNECT ***", at + 1))
+        ++attempts;
+    // the seconds of the day at which each attempt ended, the successful last
+    std::vector<int> endedAt;
+    for (const char* word : {"*** RECONNECT FAILED *** Date: ", "*** RECONNECTED SUCCESSFULLY *** Date: "}) {
+        for (size_t at = log.find(word); at != std::string::npos; at = log.find(word, at + 1)) {
+            const std::string time = log.substr(log.find("Time: ", at) + 6, 8);
+            endedAt.push_back(std::stoi(time.substr(0, 2)) * 3600 + std::stoi(time.substr(3, 2)) * 60 +
+                              std::stoi(time.substr(6, 2)));
+        }
+    }
+    EXPECT_GE(attempts, 2u) << log.substr(0, 4000);
+    EXPECT_LE(attempts, 7u);
+    EXPECT_EQ(attempts, endedAt.size());
+    EXPECT_EQ(log.rfind("*** RECONNECTED SUCCESSFULLY ***") > log.rfind("*** RECONNECT FAILED ***"), true);
+    for (size_t i = 1; i < endedAt.size(); ++i) EXPECT_GE(endedAt[i] - endedAt[i - 1], 5) << i;
+
+    // every row differing at the end is named in the log
+    kivodbc::testing::AdminConnection admin(*server, database);
+    auto replica = ReplicaRows(admin.Query(
+        "SELECT \"_RECNO\", \"NAME\", \"BIG\"::text, \"AMOUNT\"::text, \"ACTIVE\", \"SINCE\"::text FROM \"SOAK\" "
+        "ORDER BY \"_RECNO\""));
+    auto engine = EngineRows();
+    for (auto& [n, text] : engine) {
+        std::string utf8;
+        for (char c : text) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b < 0x80) utf8 += c;
+            else utf8 += {static_cast<char>(0xC0 | (b >> 6)), static_cast<char>(0x80 | (b & 0x3F))};
+        }
+        text = utf8;
+    }
+    size_t differing = 0;
+    std::set<int64_t> numbers;
+    for (const auto& [n, text] : engine) numbers.insert(n);
+    for (const auto& [n, text] : replica) numbers.insert(n);
+    for (int64_t n : numbers) {
+        const auto e = engine.find(n), r = replica.find(n);
+        if (e != engine.end() && r != replica.end() && e->second == r->second) continue;
+        ++differing;
+        EXPECT_NE(log.find(" RecNo: " + std::to_string(n) + "\r\n"), std::string::npos) << n;
+    }
+    EXPECT_LT(differing, engine.size() / 2);
+    EXPECT_GT(engine.size(), 100u);
     ExpectNoErrors();
 }
 
@@ -613,6 +1022,114 @@ TEST_F(ImportTest, DifferingLettersCopyRecordByRecordWithConversions) {
     EXPECT_EQ(target->Rows("SELECT count(*), min(AMOUNT), sum(ACTIVE), count(NOTES), count(EXTRA) FROM CUSTOMER"),
               "100|1.345|50|100|0\n");
     ExpectNoErrors();
+}
+
+// Numbers between the engine's own type, which keeps them in binary, and
+// a DBF table, both ways, into a replicated target too.
+TEST_F(ImportTest, NumbersCrossBetweenKdtAndDbf) {
+    auto target = SqliteTarget(nullptr);
+    target->Execute("CREATE TABLE TGT3 (_RECNO INTEGER, QTY NUMERIC(6), PRICE NUMERIC(10,2))");
+    qelxpp::QELSQLREPLICATE("TGT3");
+    const xpp::Array kdtFields{xpp::Value(Field("QTY", "N", 4, 0)), xpp::Value(Field("PRICE", "N", 10, 2))};
+    auto fill = [&](const char* file, int type, const xpp::Array& fields) {
+        qelxpp::QELSETTABLETYPE(type);
+        ASSERT_TRUE(qelxpp::DBCREATE(file, fields).Log());
+        ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), file, xpp::Value(), false).Log());
+    };
+    fill("KSRC.KDT", 3, kdtFields);
+    EXPECT_EQ(Show(qelxpp::DBSTRUCT()).find("\"N\""), std::string::npos);
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(qelxpp::DBAPPEND().Log());
+        qelxpp::FIELDPUT(1, 100);
+        qelxpp::FIELDPUT(2, 1234.5);
+    }
+    // KSRC stays open in its area: the import finds it by its alias
+    fill("TGT3.DBF", 2, xpp::Array{xpp::Value(Field("QTY", "N", 6, 0)), xpp::Value(Field("PRICE", "N", 10, 2))});
+    ASSERT_TRUE(qelxpp::DBIMPORT("KSRC").Log());
+    ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+    auto values = [] {
+        std::string out;
+        for (qelxpp::DBGOTOP(); !qelxpp::EOF_().Log(); qelxpp::DBSKIP())
+            out += xpp::Str(qelxpp::FIELDGET(1), 6, 0) + xpp::Str(qelxpp::FIELDGET(2), 10, 2) + ";";
+        return out;
+    };
+    const std::string three = "   100   1234.50;   100   1234.50;   100   1234.50;";
+    EXPECT_EQ(values(), three);
+    EXPECT_EQ(target->Rows("SELECT _RECNO, QTY, PRICE FROM TGT3 ORDER BY _RECNO"),
+              "1|100|1234.5\n2|100|1234.5\n3|100|1234.5\n");
+    fill("KTGT.KDT", 3, kdtFields);
+    ASSERT_TRUE(qelxpp::DBIMPORT("TGT3").Log());
+    EXPECT_EQ(values(), three);
+    ExpectNoErrors();
+}
+
+// Deleted records stay deleted by both roads of the import, whatever
+// SETDELETED says; the replica holds the live records only.
+TEST_F(ImportTest, DeletedRecordsStayDeletedByBothRoads) {
+    auto target = SqliteTarget(nullptr);
+    for (const char* t : {"TGT1", "TGT2"})
+        target->Execute(std::string("CREATE TABLE ") + t +
+                        " (_RECNO INTEGER, NAME VARCHAR(20), AMOUNT NUMERIC(8,3), ACTIVE INTEGER, SINCE DATE, NOTES TEXT)");
+    qelxpp::QELSQLREPLICATE("TGT1");
+    qelxpp::QELSQLREPLICATE("TGT2");
+    Source(5);
+    ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), "SRC.DBF", xpp::Value(), false).Log());
+    ASSERT_TRUE(qelxpp::DBGOTO(4).Log());
+    ASSERT_TRUE(qelxpp::DBDELETE().Log());
+    qelxpp::DBCLOSEAREA();
+    // the record copy: ACTIVE is a number in TGT2
+    auto create = [](const std::string& file, const char* activeType) {
+        ASSERT_TRUE(qelxpp::DBCREATE(file, xpp::Array{xpp::Value(Field("NAME", "C", 20, 0)),
+                                                      xpp::Value(Field("AMOUNT", "N", 8, 3)),
+                                                      xpp::Value(Field("ACTIVE", activeType, 1, 0)),
+                                                      xpp::Value(Field("SINCE", "D", 8, 0)),
+                                                      xpp::Value(Field("NOTES", "M", 10, 0))})
+                        .Log());
+    };
+    // record numbers the pointer visits: forward, then back
+    auto walk = [] {
+        std::string out;
+        for (qelxpp::DBGOTOP(); !qelxpp::EOF_().Log(); qelxpp::DBSKIP()) out += std::to_string(qelxpp::RECNO().Int());
+        out += "/";
+        for (qelxpp::DBGOBOTTOM(); !qelxpp::BOF().Log(); qelxpp::DBSKIP(-1)) out += std::to_string(qelxpp::RECNO().Int());
+        return out;
+    };
+    qelxpp::QELSETTABLETYPE(2);
+    for (bool show : {true, false}) {
+        for (const char* table : {"TGT1", "TGT2"}) {
+            SCOPED_TRACE(std::string(table) + (show ? " shown" : " hidden"));
+            qelxpp::SETDELETED(show);
+            const std::string file = std::string(table) + ".DBF";
+            create(file, table == std::string("TGT1") ? "L" : "N");
+            target->Execute(std::string("DELETE FROM ") + table);
+            ASSERT_TRUE(qelxpp::DBUSEAREA(true, xpp::Value(), file, xpp::Value(), false).Log());
+            ASSERT_TRUE(qelxpp::DBIMPORT("SRC").Log());
+            ASSERT_TRUE(qelxpp::DBUNLOCK().Log());
+            EXPECT_EQ(qelxpp::LASTREC().Int(), 5);
+            EXPECT_EQ(target->Rows(std::string("SELECT _RECNO, NAME FROM ") + table + " ORDER BY _RECNO"),
+                      "1|S1\n2|S2\n3|S3\n5|S5\n");
+            qelxpp::SETDELETED(true);
+            std::string marks;
+            for (int n = 1; n <= 5; ++n) {
+                ASSERT_TRUE(qelxpp::DBGOTO(n).Log());
+                marks += qelxpp::DELETED().Log() ? "*" : "-";
+            }
+            EXPECT_EQ(marks, "---*-");
+            EXPECT_EQ(walk(), "12345/54321");
+            qelxpp::SETDELETED(false);
+            EXPECT_EQ(walk(), "1235/5321");
+            ASSERT_TRUE(qelxpp::ORDCREATE(xpp::Value(), "BYDESC", "STR(100-AMOUNT,8,3)").IsNil());
+            ASSERT_TRUE(qelxpp::ORDLISTADD().Log());
+            EXPECT_EQ(walk(), "5321/1235");
+            ASSERT_TRUE(qelxpp::DBSETFILTER(xpp::Value(), "AMOUNT > 3").Log());
+            EXPECT_EQ(walk(), "53/35");
+            qelxpp::SETDELETED(true);
+            EXPECT_EQ(walk(), "543/345");
+            qelxpp::DBCLOSEAREA();
+            for (const char* ext : {".DBF", ".FPT", ".CDX"}) std::remove((dir_ + "/" + table + ext).c_str());
+            ExpectNoErrors();
+        }
+    }
 }
 
 TEST_F(ImportTest, AFailedImportLeavesTheTargetCurrentAndNoSourceOpen) {

@@ -232,6 +232,12 @@ uint32_t SetStmtOptionCode(StmtRecord* stmt, SQLUSMALLINT option, SQLULEN value)
   return kDriverNotCapable;
 }
 
+// The cursor type as the statement's result has it: an open catalog result
+// (kinds 1 to 11) is read forward only whatever type was asked for.
+int16_t OpenCursorType(const StmtRecord* stmt) {
+  return stmt->kind >= 1 && stmt->kind <= 11 ? static_cast<int16_t>(SQL_CURSOR_FORWARD_ONLY) : stmt->cursorType;
+}
+
 uint32_t GetStmtOptionValue(const StmtRecord* stmt, SQLUSMALLINT option, SQLULEN* out) {
   switch (option) {
     case SQL_QUERY_TIMEOUT:
@@ -241,7 +247,7 @@ uint32_t GetStmtOptionValue(const StmtRecord* stmt, SQLUSMALLINT option, SQLULEN
     case SQL_ASYNC_ENABLE:
     case SQL_KEYSET_SIZE: *out = 0; return 0;
     case SQL_BIND_TYPE: *out = stmt->ard->bindType; return 0;
-    case SQL_CURSOR_TYPE: *out = static_cast<SQLULEN>(stmt->cursorType); return 0;
+    case SQL_CURSOR_TYPE: *out = static_cast<SQLULEN>(OpenCursorType(stmt)); return 0;
     case SQL_CONCURRENCY: *out = static_cast<SQLULEN>(stmt->concurrency); return 0;
     case SQL_RETRIEVE_DATA: *out = static_cast<SQLULEN>(stmt->retrieveData); return 0;
     case SQL_USE_BOOKMARKS: *out = static_cast<SQLULEN>(stmt->useBookmarks); return 0;
@@ -413,8 +419,8 @@ SQLRETURN GetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
   if (v.code != 0) return PostConnError(conn, v.code);
   if (v.isText) {
     // Within the caller's buffer, with the text's true length.
-    if (CopyOutStringLong(static_cast<char*>(value), capacity, length, v.text.c_str()) != 0 && value != nullptr)
-      return PostConnError(conn, kDataTruncated);
+    const int copied = CopyOutStringLong(static_cast<char*>(value), capacity, length, v.text.c_str());
+    if (copied != 0 && value != nullptr) return PostConnError(conn, static_cast<uint32_t>(copied));
     return SQL_SUCCESS;
   }
   if (attribute == SQL_ATTR_QUIET_MODE) {
@@ -525,7 +531,7 @@ SQLRETURN GetStmtAttr(SQLHSTMT handle, SQLINTEGER attribute, SQLPOINTER value, S
     case SQL_ATTR_CURSOR_SCROLLABLE:
       if (stmt->cursorType < 0 || stmt->cursorType > static_cast<int16_t>(SQL_CURSOR_DYNAMIC))
         return PostStatementError(stmt, kInternalError);
-      Put<SQLULEN>(value, length, stmt->cursorType == SQL_CURSOR_FORWARD_ONLY ? SQL_NONSCROLLABLE : SQL_SCROLLABLE);
+      Put<SQLULEN>(value, length, OpenCursorType(stmt) == SQL_CURSOR_FORWARD_ONLY ? SQL_NONSCROLLABLE : SQL_SCROLLABLE);
       break;
     default: {
       if (attribute < 0 || attribute > SQL_ROW_NUMBER) return PostStatementError(stmt, kInvalidAttribute);

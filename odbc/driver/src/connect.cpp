@@ -133,8 +133,8 @@ SQLRETURN DriverConnect(SQLHDBC handle, SQLHWND window, const SQLCHAR* in, SQLSM
   if (uint32_t adopted = AdoptSession(conn, session, dsn)) return PostConnError(conn, adopted);
 
   const std::string result = BuildOutConnectionString(block, dsn);
-  if (CopyOutString(reinterpret_cast<char*>(out), outCapacity, outLength, result.c_str()) != 0)
-    return PostConnError(conn, kDataTruncated);
+  if (const int copied = CopyOutString(reinterpret_cast<char*>(out), outCapacity, outLength, result.c_str()))
+    return PostConnError(conn, static_cast<uint32_t>(copied));
   return SQL_SUCCESS;
 }
 

@@ -168,8 +168,8 @@ SQLRETURN ColumnText(DescRecord* desc, SQLSMALLINT column, SQLUSMALLINT attribut
                                      static_cast<SQLSMALLINT>(sizeof text), &textLength, nullptr);
   if (!SQL_SUCCEEDED(rc)) return FromStatement(desc, rc);
   desc->stmt->code = 0;
-  if (CopyOutStringLong(static_cast<char*>(value), capacity, length, text) != 0 && value != nullptr)
-    return PostDescError(desc, kDataTruncated);
+  const int copied = CopyOutStringLong(static_cast<char*>(value), capacity, length, text);
+  if (copied != 0 && value != nullptr) return PostDescError(desc, static_cast<uint32_t>(copied));
   return SQL_SUCCESS;
 }
 
@@ -277,9 +277,8 @@ SQLRETURN ReadRowField(DescRecord* desc, SQLSMALLINT number, SQLSMALLINT field, 
                          : field == SQL_DESC_LITERAL_PREFIX      ? entry->literalPrefix
                          : field == SQL_DESC_LITERAL_SUFFIX      ? entry->literalSuffix
                                                                  : entry->localTypeName;
-      if (CopyOutStringLong(static_cast<char*>(value), capacity, length, text != nullptr ? text : "") != 0 &&
-          value != nullptr)
-        return PostDescError(desc, kDataTruncated);
+      const int copied = CopyOutStringLong(static_cast<char*>(value), capacity, length, text != nullptr ? text : "");
+      if (copied != 0 && value != nullptr) return PostDescError(desc, static_cast<uint32_t>(copied));
       return SQL_SUCCESS;
     }
   }
@@ -465,8 +464,8 @@ SQLRETURN GetDescField(SQLHDESC handle, SQLSMALLINT number, SQLSMALLINT field, S
     case SQL_DESC_SCALE: return Put<SQLSMALLINT>(value, length, item->scale);
     case SQL_DESC_NULLABLE: return Put<SQLSMALLINT>(value, length, SQL_NULLABLE_UNKNOWN);
     case SQL_DESC_NAME:
-      if (CopyOutStringLong(static_cast<char*>(value), capacity, length, "") != 0 && value != nullptr)
-        return PostDescError(desc, kDataTruncated);
+      const int copied = CopyOutStringLong(static_cast<char*>(value), capacity, length, "");
+      if (copied != 0 && value != nullptr) return PostDescError(desc, static_cast<uint32_t>(copied));
       return SQL_SUCCESS;
   }
   return PostDescError(desc, kInvalidDescriptorField);

@@ -66,8 +66,15 @@ std::optional<Pending> PendingOf(SQLSMALLINT handleType, SQLHANDLE handle) {
   return p;
 }
 
+// A driver code's text, or the text kept with it where that adds a detail
+// after a colon (why the engine could not be bound); an engine code's text.
 std::string MessageSource(const Pending& p) {
-  return IsDriverCode(*p.code) ? DriverMessageSource(*p.code) : std::string(p.buffer);
+  if (!IsDriverCode(*p.code)) return p.buffer;
+  const std::string source = DriverMessageSource(*p.code);
+  const std::string_view kept = p.buffer;
+  if (kept.size() > source.size() + 1 && kept.compare(0, source.size(), source) == 0 && kept[source.size()] == ':')
+    return std::string(kept);
+  return source;
 }
 
 std::string StateOf(const Pending& p) {

@@ -1,12 +1,12 @@
 #include "engine.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "helpers.h"
-#include "kivwin/win.h"
 #include "qel32.h"
 
 namespace kivodbc {
@@ -38,12 +38,33 @@ void EngineBinding::UseLibraryForTesting(const std::string& path) {
   library_ = nullptr;
 }
 
-void EngineBinding::ReportFailure() {
-  kivwin::MessageBox(LoadFailureText(), "Error Loading DLL", kivwin::MB_OK | kivwin::MB_ICONERROR);
+std::string EngineBinding::LastFailure() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastFailure_;
 }
 
-void* EngineBinding::Library() {
-  if (library_ == nullptr) library_ = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+void EngineBinding::ReportFailure(const std::string& reason) {
+  // Kept for the caller's diagnostic: a driver writes nothing on its host's
+  // streams.
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastFailure_ = LoadFailureText() + (reason.empty() ? "" : " " + reason);
+}
+
+void* EngineBinding::Library(std::string* reason) {
+  if (library_ != nullptr) return library_;
+  const std::string beside = LibraryPath();
+  library_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library_ != nullptr) return library_;
+  const char* besideError = dlerror();
+  *reason = besideError != nullptr ? besideError : "";
+  // Not beside the driver: the loader searches on (LD_LIBRARY_PATH, its
+  // cache, its folders). A file beside the driver that would not load keeps
+  // its own reason.
+  if (overridePath_.empty()) {
+    library_ = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    const char* searchError = library_ == nullptr ? dlerror() : nullptr;
+    if (searchError != nullptr && access(beside.c_str(), F_OK) != 0) *reason = searchError;
+  }
   return library_;
 }
 
@@ -59,24 +80,25 @@ void* EngineBinding::Resolve(uint16_t ordinal) {
     }
   }
   void* function = nullptr;
+  std::string reason;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (name != nullptr && Library() != nullptr) function = dlsym(library_, name);
+    if (name != nullptr && Library(&reason) != nullptr) function = dlsym(library_, name);
     if (function != nullptr && ordinal < kMaxOrdinal)
       functions_[ordinal].store(function, std::memory_order_release);
   }
-  // The message goes out without the lock: a sink may call back into the driver.
-  if (function == nullptr) ReportFailure();
+  if (function == nullptr) ReportFailure(reason);
   return function;
 }
 
 void* EngineBinding::ResolveByName(const char* name) {
   void* function = nullptr;
+  std::string reason;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (Library() != nullptr) function = dlsym(library_, name);
+    if (Library(&reason) != nullptr) function = dlsym(library_, name);
   }
-  if (function == nullptr) ReportFailure();
+  if (function == nullptr) ReportFailure(reason);
   return function;
 }
 

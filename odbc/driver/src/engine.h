@@ -1,11 +1,12 @@
 // Lazy binding of the client engine.
 //
 // The engine library is loaded from the driver's own folder at the first
-// engine call, and each engine operation is looked up by the role number the
-// driver knows it by, through the engine header's table of names. A library
-// or function that cannot be found shows "Failed to load library %s." through
-// the message sink and yields a null function; the caller then fails its ODBC
-// call with a driver code instead of taking the host process down.
+// engine call (else wherever the loader finds it by name), and each engine
+// operation is looked up by the role number the driver knows it by, through
+// the engine header's table of names. A library or function that cannot be
+// found yields a null function and keeps "Failed to load library %s." with
+// the loader's reason (LastFailure); the caller then fails its ODBC call with
+// a driver code and that text instead of taking the host process down.
 #ifndef KIVODBC_ENGINE_H
 #define KIVODBC_ENGINE_H
 
@@ -63,6 +64,9 @@ class EngineBinding {
 
   // "Failed to load library libqel32.so."
   static std::string LoadFailureText();
+  // That text with the loader's reason, for the last library or function
+  // that could not be bound; empty while none failed.
+  std::string LastFailure();
 
   // The full path the library is loaded from: beside the driver's own file.
   std::string LibraryPath() const;
@@ -72,12 +76,14 @@ class EngineBinding {
 
  private:
   EngineBinding() = default;
-  void* Library();  // with mutex_ held
-  void ReportFailure();
+  // With mutex_ held; `reason` says why the library did not load.
+  void* Library(std::string* reason);
+  void ReportFailure(const std::string& reason);
 
   std::mutex mutex_;
   void* library_ = nullptr;
   std::string overridePath_;
+  std::string lastFailure_;
   std::atomic<void*> functions_[kMaxOrdinal] = {};
 };
 

@@ -1,5 +1,6 @@
 #include "execute.h"
 
+#include <atomic>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -33,6 +34,7 @@ constexpr uint16_t kOrdinalCloseStatement = 262;
 constexpr uint16_t kOrdinalCreateStatement = 263;
 constexpr uint16_t kOrdinalVerify = 401;
 constexpr uint16_t kOrdinalExecute = 264;
+constexpr uint16_t kOrdinalInterrupt = 424;
 constexpr uint16_t kOrdinalSetTimestampText = 268;
 
 constexpr uint32_t kEngineUnbound = 2004;
@@ -168,7 +170,8 @@ uint32_t ExecuteEngineRequest(StmtRecord* stmt, EngineRequest* request, int16_t 
   auto execute = Engine<decltype(&KivExecuteSQL)>(kOrdinalExecute);
   if (execute == nullptr) return kEngineUnbound;
   KIVHANDLE cursor = 0;
-  if (uint32_t code = execute(request->statement, &cursor)) return code;
+  if (uint32_t code = RunInterruptible(stmt, request->statement, [&] { return execute(request->statement, &cursor); }))
+    return code;
   request->cursor = cursor;
   if (cursor != 0 && cursorType == SQL_CURSOR_FORWARD_ONLY) {
     if (auto cache = Engine<decltype(&KivCacheRecords)>(kOrdinalCacheRecords))
@@ -464,6 +467,15 @@ SQLRETURN MoreResults(SQLHSTMT handle) {
 SQLRETURN Cancel(SQLHSTMT handle) {
   StmtRecord* stmt = AsStmt(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
+  // A statement whose SQL the engine runs on another thread is interrupted;
+  // that call answers HY008 and the statement stays usable.
+  int32_t running = kRunning;
+  if (std::atomic_ref<int32_t>(stmt->cancelState)
+          .compare_exchange_strong(running, kCancelRequested, std::memory_order_acq_rel)) {
+    auto interrupt = Engine<decltype(&KivInterruptSQL)>(kOrdinalInterrupt);
+    if (interrupt != nullptr) interrupt(stmt->runningStatement);
+    return SQL_SUCCESS;
+  }
   stmt->code = 0;
   if (stmt->cursor.needData == 0) return SQL_SUCCESS;
   if (stmt->positionedRow == -1) return FreeStmt(handle, SQL_CLOSE);

@@ -489,7 +489,9 @@ SQLRETURN CatalogColumnAttribute(StmtRecord* stmt, SQLUSMALLINT column, SQLUSMAL
     case SQL_COLUMN_DISPLAY_SIZE: value = c.displaySize; break;
     case SQL_COLUMN_NULLABLE: value = c.nullable; break;
     case SQL_COLUMN_CASE_SENSITIVE: value = c.caseSensitive; break;
-    case SQL_COLUMN_UNSIGNED: value = 1; break;
+    // Numbers of catalog results are signed (DATA_TYPE is -7 for a bit);
+    // their texts are not.
+    case SQL_COLUMN_UNSIGNED: value = c.sqlType == SQL_SMALLINT || c.sqlType == SQL_INTEGER ? SQL_FALSE : SQL_TRUE; break;
     default: value = 0; break;  // auto-increment, money, scale, searchable, updatable
   }
   if (number != nullptr) *number = value;

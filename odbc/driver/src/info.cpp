@@ -123,8 +123,8 @@ SQLRETURN GetInfo(SQLHDBC handle, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLI
   switch (answer.width) {
     case Width::kNone: return PostConnError(conn, kNotSupported);
     case Width::kText:
-      if (CopyOutString(static_cast<char*>(value), capacity, length, answer.text.c_str()) != 0)
-        return PostConnError(conn, kDataTruncated);
+      if (const int copied = CopyOutString(static_cast<char*>(value), capacity, length, answer.text.c_str()))
+        return PostConnError(conn, static_cast<uint32_t>(copied));
       return SQL_SUCCESS;
     case Width::kSmall: {
       const auto number = static_cast<SQLUSMALLINT>(answer.number);

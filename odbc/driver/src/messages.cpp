@@ -62,6 +62,7 @@ const std::vector<StateRange>& StateTable() {
       {"S0000", "07009", {{2187, 2187}}},
       {"S1019", "HY019", {{2191, 2191}}},
       {"S1090", "HY090", {{2199, 2199}}},
+      {"S1008", "HY008", {{2233, 2233}}},
       {"S1000", "HY000", {{2189, 2190}, {2195, 2198}, {2200, 2202}, {2204, 2208}, {2229, 2229}}},
       {"S0000", "HY000", {{2212, 2215}}},
   };
@@ -223,6 +224,7 @@ const std::vector<std::pair<uint16_t, const char*>>& MessageTexts() {
       {2230, "Invalid function definition: %s"},
       {2231, "The result of a numeric algebraic expression is out of range: %s"},
       {2232, "Evaluation of numeric expression resulted in overflow error: %s"},
+      {2233, "Operation canceled"},
   };
   return texts;
 }
@@ -346,6 +348,7 @@ SQLRETURN PostConnError(ConnRecord* conn, uint32_t code, std::string_view argume
   conn->code = static_cast<uint16_t>(code);
   SetArgumentText(conn->argument, argument);
   if (code != 0 && !IsDriverCode(code)) BuildDiagnosticText(code, conn->engineText);
+  else conn->engineText[0] = 0;  // no detail of an earlier failure
   return ResultOfCode(code);
 }
 

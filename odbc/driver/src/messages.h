@@ -41,6 +41,7 @@ constexpr uint16_t kFeatureNotImplementedHyc00 = 2185;
 constexpr uint16_t kInvalidDescriptorIndex = 2187;
 constexpr uint16_t kDataInPieces = 2191;
 constexpr uint16_t kInvalidLength = 2199;
+constexpr uint16_t kOperationCanceled = 2233;
 constexpr uint16_t kNumericOverflow = 2232;
 
 // Codes of the setup dialog's texts in the same table.

@@ -374,6 +374,7 @@ SQLRETURN FreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
     FreeDescItems(&desc);
     Unregister(&desc);
   }
+  ReleaseCursorName(stmt);
   Unlink(conn->firstStmt, stmt);
   Unregister(stmt);
   DrvFree(stmt);
@@ -431,6 +432,7 @@ SQLRETURN FreeConnect(SQLHDBC handle) {
   }
   Unlink(conn->env->firstConn, conn);
   Unregister(conn);
+  FreeCursorNames(conn);
   DrvFree(conn);
   return SQL_SUCCESS;
 }

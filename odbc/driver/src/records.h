@@ -122,6 +122,8 @@ struct EnvRecord {
   char text[kMessageSize];
 };
 
+struct CursorNames;
+
 struct ConnRecord {
   int16_t handleType;  // 2
   ConnRecord* next;
@@ -141,7 +143,11 @@ struct ConnRecord {
   int16_t retrieveData;  // 1
   int16_t useBookmarks;  // 0
   int32_t metadataId;
+  CursorNames* cursorNames;  // the names its statements hold; made at the first
 };
+
+constexpr int32_t kRunning = 1;
+constexpr int32_t kCancelRequested = 2;
 
 // Statement kinds: none, the catalog results (type information among them)
 // and an executed select with an open cursor.
@@ -208,6 +214,11 @@ struct StmtRecord {
   void* fetchBookmarkPtr;
   int32_t truncated;         // a value of the current execution was cut
   int32_t getDataColumn;     // the column SQLGetData read last; -1 none
+  // While the engine runs the statement's SQL: kRunning, or kCancelRequested
+  // once SQLCancel came from another thread (read through std::atomic_ref);
+  // runningStatement is the engine statement then.
+  int32_t cancelState;
+  uint32_t runningStatement;
   SQLLEN getDataOffset;      // what earlier SQLGetData calls of it returned
   int32_t getDataDone;       // the whole value of that column has been returned
   SQLUSMALLINT* rowStatusPtr;  // the row statuses of the last SQLExtendedFetch

@@ -1,6 +1,5 @@
 #include "session.h"
 
-#include <dlfcn.h>
 #include <odbcinst.h>
 
 #include <cctype>
@@ -153,16 +152,14 @@ std::string ReadDsnKey(const std::string& dsn, const char* key, size_t capacity,
 }
 
 void CheckEngineLibraryVersion(const char* libraryName) {
-  void* library = dlopen(EngineBinding::Instance().LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  // An engine that cannot be bound is no version to check: the connect
+  // reports why it cannot be bound.
+  auto getVersion = reinterpret_cast<decltype(&KivGetLibraryVersion)>(
+      EngineBinding::Instance().ResolveByName("KivGetLibraryVersion"));
+  if (getVersion == nullptr) return;
   char text[400];
-  if (library == nullptr) {
-    std::snprintf(text, sizeof text, "Unable to perform internal version check on library %s", libraryName);
-    kivwin::MessageBox(text, "Morvane ODBC", kivwin::MB_OK);
-    return;
-  }
   uint32_t version = 0;
-  if (auto getVersion = reinterpret_cast<decltype(&KivGetLibraryVersion)>(dlsym(library, "KivGetLibraryVersion")))
-    getVersion(&version);
+  getVersion(&version);
   if (version < kEngineLibraryVersion) {
     std::snprintf(text, sizeof text,
                   "The library %s is older than the ODBC Driver DLL.  Morvane DLLs must be of the same version.",
@@ -170,8 +167,20 @@ void CheckEngineLibraryVersion(const char* libraryName) {
     kivwin::MessageBox(text, "Morvane ODBC", kivwin::MB_OK);
   }
   // A newer library is accepted without a word: its interface is a superset.
-  dlclose(library);
 }
+
+namespace {
+
+// 2140 for an engine that cannot be bound, with the loader's reason.
+uint32_t EngineUnbound(char* errorText) {
+  BuildDiagnosticText(kUnableToConnect, errorText);
+  const std::string reason = EngineBinding::Instance().LastFailure();
+  if (!reason.empty()) std::snprintf(errorText + std::strlen(errorText), kMessageSize - std::strlen(errorText), ": %s",
+                                     reason.c_str());
+  return kUnableToConnect;
+}
+
+}  // namespace
 
 void ReadConnectOptions(const std::string& dsn, EngineSession* session, ConnectBlock* given) {
   ConnectBlock local = {};
@@ -270,16 +279,14 @@ uint32_t OpenEngineSession(const char* dataDirectory, const std::string& dsn, Co
   auto connect = Engine<decltype(&KivConnect60)>(kOrdinalConnect60);
   if (connect == nullptr) {
     DrvFree(session);
-    BuildDiagnosticText(kUnableToConnect, errorText);
-    return kUnableToConnect;
+    return EngineUnbound(errorText);
   }
   auto connectionPath = Engine<decltype(&KivGetConnectionPath)>(kOrdinalGetConnectionPath);
   auto transactionsDisabled = Engine<decltype(&KivGetTransactionsDisabled)>(kOrdinalGetTransactionsDisabled);
   auto handleType = Engine<decltype(&KivGetHandleType)>(kOrdinalGetHandleType);
   if (connectionPath == nullptr || transactionsDisabled == nullptr || handleType == nullptr) {
     DrvFree(session);
-    BuildDiagnosticText(kUnableToConnect, errorText);
-    return kUnableToConnect;
+    return EngineUnbound(errorText);
   }
   if (auto setting = Engine<decltype(&KivSetConnectSetting)>(kOrdinalSetConnectSetting)) setting(1);
   ReadConnectOptions(dsn, session, block);

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <set>
 #include <type_traits>
+#include <unordered_set>
 
 #include "catalog.h"
 #include "engine.h"
@@ -117,32 +119,76 @@ uint32_t ApplyTablePasswords(EngineSession* session, EngineRequest* request) {
   return 0;
 }
 
+}  // namespace
+
+// The cursor names a connection's statements hold, upper-cased, and the
+// generated numbers below the next one whose names are free: a name is
+// given in about constant time however many statements are open.
+struct CursorNames {
+  std::unordered_set<std::string> inUse;
+  std::set<long> freeNumbers;
+  long next = 0;
+};
+
+namespace {
+
+constexpr char kGeneratedPrefix[] = "SQL_CUR_";
+
+std::string GeneratedName(long number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%s%05ld", kGeneratedPrefix, number);
+  return name;
+}
+
+// The number of a generated name (upper-cased), else -1.
+long GeneratedNumber(const std::string& key) {
+  constexpr size_t prefix = sizeof kGeneratedPrefix - 1;
+  if (key.size() < prefix + 5 || key.size() > prefix + 9 || key.compare(0, prefix, kGeneratedPrefix) != 0) return -1;
+  long number = 0;
+  for (size_t i = prefix; i < key.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(key[i]))) return -1;
+    number = number * 10 + (key[i] - '0');
+  }
+  return GeneratedName(number) == key ? number : -1;
+}
+
+CursorNames& NamesOf(ConnRecord* conn) {
+  if (conn->cursorNames == nullptr) conn->cursorNames = new CursorNames;
+  return *conn->cursorNames;
+}
+
 // The statement's name is free when no other statement of the connection
 // holds it (letter case aside).
-bool CursorNameFree(const StmtRecord* stmt, std::string_view name) {
-  for (const StmtRecord* other = stmt->conn->firstStmt; other != nullptr; other = other->next) {
-    if (other == stmt || other->cursorName[0] == 0) continue;
-    if (kivwin::CompareStringA(kivwin::LOCALE_USER_DEFAULT, kivwin::NORM_IGNORECASE, other->cursorName, name) ==
-        kivwin::CSTR_EQUAL)
-      return false;
-  }
-  return true;
+bool CursorNameFree(const StmtRecord* stmt, const std::string& key) {
+  if (stmt->cursorName[0] != 0 && kivwin::AnsiUpperCase(stmt->cursorName) == key) return true;
+  return NamesOf(stmt->conn).inUse.count(key) == 0;
 }
 
 uint32_t StoreCursorName(StmtRecord* stmt, std::string_view name) {
   if (name.empty() || name.size() > kMaxCursorNameLength) return kInvalidCursorName;
-  if (!CursorNameFree(stmt, name)) return kCursorNameInUse;
+  const std::string key = kivwin::AnsiUpperCase(name);
+  if (!CursorNameFree(stmt, key)) return kCursorNameInUse;
+  ReleaseCursorName(stmt);
+  CursorNames& names = NamesOf(stmt->conn);
+  names.inUse.insert(key);
+  const long number = GeneratedNumber(key);
+  if (number >= 0 && number < names.next) names.freeNumbers.erase(number);
   std::memcpy(stmt->cursorName, name.data(), name.size());
   stmt->cursorName[name.size()] = 0;
   return 0;
 }
 
+// The lowest generated name no statement holds.
 void GenerateCursorName(StmtRecord* stmt) {
-  char name[32];
-  for (int number = 0; number <= 99999; ++number) {
-    std::snprintf(name, sizeof name, "SQL_CUR_%05d", number);
-    if (StoreCursorName(stmt, name) == 0) return;
+  CursorNames& names = NamesOf(stmt->conn);
+  long number;
+  if (!names.freeNumbers.empty()) {
+    number = *names.freeNumbers.begin();
+  } else {
+    while (names.inUse.count(GeneratedName(names.next)) != 0) ++names.next;
+    number = names.next++;
   }
+  StoreCursorName(stmt, GeneratedName(number));
 }
 
 void ResetExecutionState(StmtRecord* stmt) {
@@ -526,8 +572,11 @@ uint32_t PrepareEngineRequest(StmtRecord* stmt, const char* text, size_t length,
       auto describe = Engine<decltype(&KivPrepareSQLDescribe)>(kOrdinalPrepareDescribe);
       if (describe == nullptr) return Keep(session, kEngineUnbound);
       uint32_t count = 0xFFFF;
-      if (uint32_t code = describe(request->statement, request->text, request->describe,
-                                   static_cast<uint32_t>(kDescribeBufferSize), &count)) {
+      // Describing runs a statement with computed columns: it may be canceled.
+      if (uint32_t code = RunInterruptible(stmt, request->statement, [&] {
+            return describe(request->statement, request->text, request->describe,
+                            static_cast<uint32_t>(kDescribeBufferSize), &count);
+          })) {
         FreeDescribe(request);
         return Keep(session, code);
       }
@@ -614,6 +663,21 @@ SQLRETURN Prepare(SQLHSTMT handle, const SQLCHAR* textArgument, SQLINTEGER lengt
     GenerateCursorName(stmt);
   stmt->prepared = 1;
   return SQL_SUCCESS;
+}
+
+void ReleaseCursorName(StmtRecord* stmt) {
+  if (stmt->cursorName[0] == 0) return;
+  CursorNames& names = NamesOf(stmt->conn);
+  const std::string key = kivwin::AnsiUpperCase(stmt->cursorName);
+  names.inUse.erase(key);
+  const long number = GeneratedNumber(key);
+  if (number >= 0 && number < names.next) names.freeNumbers.insert(number);
+  stmt->cursorName[0] = 0;
+}
+
+void FreeCursorNames(ConnRecord* conn) {
+  delete conn->cursorNames;
+  conn->cursorNames = nullptr;
 }
 
 SQLRETURN SetCursorName(SQLHSTMT handle, const SQLCHAR* name, SQLSMALLINT length) {

@@ -7,12 +7,14 @@
 
 #include <sql.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "enginetable.h"
+#include "messages.h"
 #include "records.h"
 
 namespace kivodbc {
@@ -97,6 +99,24 @@ SQLRETURN NumResultCols(SQLHSTMT stmt, SQLSMALLINT* count);
 SQLRETURN DescribeCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
                       SQLSMALLINT* nameLength, SQLSMALLINT* sqlType, SQLULEN* columnSize, SQLSMALLINT* digits,
                       SQLSMALLINT* nullable);
+
+// Runs `call`, an engine call running the statement's SQL on the engine
+// statement `engineStatement`, so that SQLCancel from another thread can
+// interrupt it: then a failure is kOperationCanceled.
+template <typename Call>
+uint32_t RunInterruptible(StmtRecord* stmt, uint32_t engineStatement, Call call) {
+  std::atomic_ref<int32_t> state(stmt->cancelState);
+  stmt->runningStatement = engineStatement;
+  state.store(kRunning, std::memory_order_release);
+  const uint32_t code = call();
+  const bool canceled = state.exchange(0, std::memory_order_acq_rel) == kCancelRequested;
+  return code != 0 && canceled ? kOperationCanceled : code;
+}
+
+// Gives up the statement's cursor name (when it has one).
+void ReleaseCursorName(StmtRecord* stmt);
+// Frees the connection's record of the cursor names in use.
+void FreeCursorNames(ConnRecord* conn);
 
 // Statement-level pieces of SQLFreeStmt.
 SQLRETURN CloseStatement(StmtRecord* stmt);

@@ -253,7 +253,10 @@ uint32_t ReadTableField(EngineTable* table, size_t field, uint32_t offset, int16
       return 0;
     }
     if (type >= 1 && type <= 9) *emptyMark = kEmptyField;
-    if (type == 3 || type == 5 || type == 6 || type == 7 || type == 9) {
+    // Dates, memo-like fields and timestamps (whose empty value is no valid
+    // timestamp) read as null; numbers, text and logicals as their zero.
+    if (type == KIV_FT_DATE || type == KIV_FT_MEMO || type == KIV_FT_BINARY || type == KIV_FT_IMAGE ||
+        type == KIV_FT_COMPACTDATE || type == KIV_FT_TIMESTAMP || type == KIV_FT_MODTIME) {
       *length = SQL_NULL_DATA;
       return 0;
     }

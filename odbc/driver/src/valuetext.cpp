@@ -572,6 +572,8 @@ namespace {
 
 template <typename Length>
 int CopyOut(char* out, Length bufferLength, Length* lengthOut, const char* text) {
+  // A negative length for a buffer given is refused, and nothing is written.
+  if (out != nullptr && bufferLength < 0) return kInvalidLength;
   if (text == nullptr) text = "";
   const size_t length = std::strlen(text);
   if (lengthOut != nullptr)

@@ -535,4 +535,79 @@ TEST_F(Positioned, ScrollOptionsSetConcurrencyCursorTypeAndRowset) {
   }
 }
 
+// A dynamic cursor whose current row another connection deletes goes on
+// from that row's place: NEXT reads the row after it, PRIOR the one before,
+// RELATIVE counts from there.
+TEST_F(Positioned, DynamicScanGoesOnFromARowDeletedElsewhere) {
+  SQLHDBC other = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env_, &other), SQL_SUCCESS);
+  const std::string text = "DRIVER={Morvane Rivulet ODBC};DataDirectory=" + folder_;
+  ASSERT_TRUE(SQL_SUCCEEDED(
+      SQLDriverConnect(other, nullptr, Sql(text.c_str()), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+  SQLHSTMT deleter = nullptr;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, other, &deleter), SQL_SUCCESS);
+  for (const char* name : {"pin", "rivet"}) {  // six rows
+    const std::string insert = std::string("INSERT INTO parts VALUES ('") + name + "', 50)";
+    ASSERT_EQ(SQLExecDirect(deleter, Sql(insert.c_str()), SQL_NTS), SQL_SUCCESS) << FirstDiag(deleter).message;
+  }
+  ASSERT_EQ(OpenCursor(SQL_CURSOR_DYNAMIC), SQL_SUCCESS) << FirstDiag(stmt_).message;
+  ASSERT_NO_FATAL_FAILURE(BindNameAndQty());
+  struct Step {
+    const char* deleted;  // deleted by the other connection before the move
+    SQLSMALLINT orientation;
+    SQLLEN offset;
+    const char* read;  // null: no row
+  };
+  const Step steps[] = {
+      {nullptr, SQL_FETCH_NEXT, 0, "bolt"},   {nullptr, SQL_FETCH_NEXT, 0, "nut"},
+      {nullptr, SQL_FETCH_NEXT, 0, "screw"},  {"screw", SQL_FETCH_NEXT, 0, "washer"},
+      {nullptr, SQL_FETCH_PRIOR, 0, "nut"},   {"nut", SQL_FETCH_PRIOR, 0, "bolt"},
+      {nullptr, SQL_FETCH_NEXT, 0, "washer"}, {"washer", SQL_FETCH_RELATIVE, 2, "rivet"},
+      {"rivet", SQL_FETCH_NEXT, 0, nullptr},  {nullptr, SQL_FETCH_PRIOR, 0, "pin"},
+      {"pin", SQL_FETCH_RELATIVE, -1, "bolt"},
+  };
+  for (const Step& step : steps) {
+    if (step.deleted != nullptr) {
+      const std::string remove = std::string("DELETE FROM parts WHERE NAME = '") + step.deleted + "'";
+      ASSERT_EQ(SQLExecDirect(deleter, Sql(remove.c_str()), SQL_NTS), SQL_SUCCESS) << FirstDiag(deleter).message;
+    }
+    const SQLRETURN rc = Scroll(step.orientation, step.offset);
+    if (step.read == nullptr) {
+      EXPECT_EQ(rc, SQL_NO_DATA) << step.orientation;
+    } else {
+      EXPECT_EQ(rc, SQL_SUCCESS) << step.read << " " << FirstDiag(stmt_).message;
+      EXPECT_EQ(Trimmed(name_), step.read);
+    }
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, deleter);
+  SQLDisconnect(other);
+  SQLFreeHandle(SQL_HANDLE_DBC, other);
+}
+
+// An encrypted table whose password the session holds is read by the
+// driver's own cursor, which changes its rows in place; without the
+// password a plain select of it is refused.
+TEST_F(Positioned, EncryptedTableUpdatesInPlaceWithThePassword) {
+  ASSERT_EQ(SQLExecDirect(stmt_, Sql("call KivEnableEncryption('parts', 'secret')"), SQL_NTS), SQL_SUCCESS)
+      << FirstDiag(stmt_).message;
+  ASSERT_EQ(SQLExecDirect(stmt_, Sql("call KivEncryptTable('parts')"), SQL_NTS), SQL_SUCCESS)
+      << FirstDiag(stmt_).message;
+  SQLFreeStmt(stmt_, SQL_CLOSE);
+  ASSERT_EQ(OpenCursor(SQL_CURSOR_KEYSET_DRIVEN), SQL_SUCCESS) << FirstDiag(stmt_).message;
+  ASSERT_NO_FATAL_FAILURE(BindNameAndQty());
+  ASSERT_EQ(Scroll(SQL_FETCH_NEXT), SQL_SUCCESS) << FirstDiag(stmt_).message;
+  EXPECT_EQ(Trimmed(name_), "bolt");
+  qty_ = 11;
+  ASSERT_EQ(SQLSetPos(stmt_, 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << FirstDiag(stmt_).message;
+  SQLFreeStmt(stmt_, SQL_CLOSE);
+  EXPECT_EQ(Table(), (Rows{"bolt|11", "nut|20", "screw|30", "washer|40"}));
+
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+  ASSERT_TRUE(SQL_SUCCEEDED(Connect("")));
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+  EXPECT_EQ(OpenCursor(SQL_CURSOR_KEYSET_DRIVEN), SQL_ERROR);
+  EXPECT_EQ(FirstDiag(stmt_).native, static_cast<SQLINTEGER>(KIV_ERR_PASSWORD_REQUIRED)) << FirstDiag(stmt_).message;
+}
+
 }  // namespace

@@ -1445,7 +1445,8 @@ TEST_F(RoadWriting, CatalogResultsAreDescribedAndReadForwardOnly) {
     SQLUSMALLINT id;
     SQLLEN expected;
   };
-  for (const Case& c : {Case{3, SQL_DESC_SEARCHABLE, 0}, Case{3, SQL_DESC_UNSIGNED, 1}, Case{5, SQL_DESC_UNSIGNED, 1},
+  // Texts are unsigned, numbers (DATA_TYPE) signed.
+  for (const Case& c : {Case{3, SQL_DESC_SEARCHABLE, 0}, Case{3, SQL_DESC_UNSIGNED, 1}, Case{5, SQL_DESC_UNSIGNED, 0},
                         Case{5, SQL_DESC_UPDATABLE, 0}, Case{5, SQL_DESC_AUTO_UNIQUE_VALUE, 0},
                         Case{5, SQL_DESC_CONCISE_TYPE, SQL_SMALLINT}, Case{3, SQL_DESC_NULLABLE, SQL_NO_NULLS}}) {
     SQLLEN number = -99;
@@ -1460,6 +1461,67 @@ TEST_F(RoadWriting, CatalogResultsAreDescribedAndReadForwardOnly) {
   EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).native, 2103);
   EXPECT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
   EXPECT_EQ(TextColumn(stmt_, 4), "code");
+}
+
+// A catalog result on a statement set to scroll reads forward only, and
+// says so while it is open; the statement scrolls again afterwards.
+TEST_F(RoadWriting, CatalogResultsOfAScrollableStatementReportForwardOnly) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  SQLFreeStmt(stmt_, SQL_CLOSE);
+  ASSERT_EQ(SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_DYNAMIC), 0),
+            SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  auto expectCursor = [&](SQLULEN type, SQLULEN scrollable) {
+    SQLULEN value = 99;
+    EXPECT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, type);
+    EXPECT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_CURSOR_SCROLLABLE, &value, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(value, scrollable);
+  };
+  ASSERT_EQ(SQLTables(stmt_, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS)
+      << DiagText(SQL_HANDLE_STMT, stmt_);
+  expectCursor(SQL_CURSOR_FORWARD_ONLY, SQL_NONSCROLLABLE);
+  std::vector<std::string> tables;
+  while (SQLFetch(stmt_) == SQL_SUCCESS) tables.push_back(TextColumn(stmt_, 3));
+  EXPECT_EQ(tables, (std::vector<std::string>{"parts"}));
+  ASSERT_EQ(SQLCloseCursor(stmt_), SQL_SUCCESS);
+  expectCursor(SQL_CURSOR_DYNAMIC, SQL_SCROLLABLE);
+}
+
+// A string buffer given with a negative length is refused (HY090) and
+// nothing is written to it or to its length.
+TEST_F(RoadWriting, NegativeBufferLengthsAreRefused) {
+  ASSERT_NO_FATAL_FAILURE(FillParts(stmt_));
+  ASSERT_EQ(Direct(stmt_, "SELECT code, qty FROM parts WHERE qty > 0"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+  char text[32] = "untouched";
+  SQLSMALLINT shortLength = -7;
+  EXPECT_EQ(SQLColAttribute(stmt_, 1, SQL_DESC_NAME, text, -3, &shortLength, nullptr), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(stmt_).state, "HY090");
+  EXPECT_STREQ(text, "untouched");
+  EXPECT_EQ(shortLength, -7);
+  EXPECT_EQ(SQLColAttribute(stmt_, 1, SQL_DESC_NAME, text, sizeof text, &shortLength, nullptr), SQL_SUCCESS);
+  EXPECT_STREQ(text, "code");
+  SQLINTEGER length = -7;
+  std::strcpy(text, "untouched");
+  EXPECT_EQ(SQLGetConnectAttr(dbc_, SQL_ATTR_CURRENT_CATALOG, text, -1, &length), SQL_ERROR);
+  EXPECT_EQ(kivodbc::testing::FirstDiag(SQL_HANDLE_DBC, dbc_).state, "HY090");
+  EXPECT_STREQ(text, "untouched");
+  EXPECT_EQ(length, -7);
+}
+
+// SQL_DESC_ALLOC_TYPE tells a statement's own descriptors from one the
+// application allocated.
+TEST_F(RoadWriting, DescriptorsTellHowTheyWereAllocated) {
+  SQLHDESC ard = nullptr, own = nullptr;
+  ASSERT_EQ(SQLGetStmtAttr(stmt_, SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), SQL_SUCCESS);
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DESC, dbc_, &own), SQL_SUCCESS);
+  for (const auto& [desc, expected] : {std::pair{ard, SQL_DESC_ALLOC_AUTO}, std::pair{own, SQL_DESC_ALLOC_USER}}) {
+    SQLSMALLINT type = 0;
+    EXPECT_EQ(SQLGetDescField(desc, 0, SQL_DESC_ALLOC_TYPE, &type, 0, nullptr), SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_DESC, desc);
+    EXPECT_EQ(type, expected);
+  }
+  EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DESC, own), SQL_SUCCESS);
 }
 
 // Decisions on values that cannot be taken, and statements that cannot run.

@@ -338,14 +338,15 @@ TEST(ValueText, CopyOutString) {
     const char* copied;  // null: the buffer is left alone
   } cases[] = {
       {"abcdef", 4, 2102, "abc"}, {"abcdef", 7, 0, "abcdef"}, {"abcdef", 6, 2102, "abcde"},
-      {"abcdef", 0, 2102, nullptr}, {"abcdef", -1, 2102, nullptr}, {"", 1, 0, ""},
+      // A negative length is refused: neither the buffer nor the length is written.
+      {"abcdef", 0, 2102, nullptr}, {"abcdef", -1, 2199, nullptr}, {"", 1, 0, ""},
   };
   for (const Case& c : cases) {
     char out[16];
     std::memset(out, '#', sizeof out);
     SQLSMALLINT length = -7;
     EXPECT_EQ(CopyOutString(out, c.buffer, &length, c.text), c.code) << c.text << " " << c.buffer;
-    EXPECT_EQ(length, static_cast<SQLSMALLINT>(std::strlen(c.text)));
+    EXPECT_EQ(length, c.code == 2199 ? -7 : static_cast<SQLSMALLINT>(std::strlen(c.text)));
     if (c.copied != nullptr) { EXPECT_STREQ(out, c.copied); } else { EXPECT_EQ(out[0], '#'); }
   }
   SQLSMALLINT length = 0;

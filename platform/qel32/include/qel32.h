@@ -615,6 +615,9 @@ KIV_API KIVRESULT KivCheckSQL(KIVHANDLE statement, const char* text);
 KIV_API KIVRESULT KivVerifySQL(KIVHANDLE statement, const char* text);
 KIV_API KIVRESULT KivExecuteSQL(KIVHANDLE statement, KIVHANDLE* cursor);
 KIV_API KIVRESULT KivExecuteSQLDirect(KIVHANDLE statement, const char* text, KIVHANDLE* cursor);
+/* Stops the statement's connection's SQL running on another thread: that
+   execution fails (KIV_ERR_SQL, "interrupted"); the statement stays usable. */
+KIV_API KIVRESULT KivInterruptSQL(KIVHANDLE statement);
 KIV_API KIVRESULT KivGetSQLStmtParams(const char* text);
 KIV_API KIVRESULT KivSqlPeekStatement(KIVHANDLE cursor, uint16_t* live);
 
@@ -693,7 +696,7 @@ static const KivOrdinalEntry kivOrdinalTable[] = {
     {393, "KivGetTablePrivileges"},
     {401, "KivVerifySQL"},         {402, "KivFindFirstTable62"},
     {403, "KivFindNextTable62"},   {408, "KivCheckSQL"},
-    {423, "KivGetConnectionPath"},
+    {423, "KivGetConnectionPath"},  {424, "KivInterruptSQL"},
 };
 
 #ifdef __cplusplus

@@ -236,6 +236,13 @@ KIVRESULT KivExecuteSQLDirect(KIVHANDLE statement, const char* text, KIVHANDLE* 
     });
 }
 
+KIVRESULT KivInterruptSQL(KIVHANDLE statement) {
+    return Api("KivInterruptSQL", [&] {
+        sqlite3_interrupt(StatementFor(statement)->connection().Sql().db());
+        return KIV_OK;
+    });
+}
+
 KIVRESULT KivSetStatementPassword(KIVHANDLE statement, const char* table, const char* password) {
     return Api("KivSetStatementPassword", [&] {
         auto st = StatementFor(statement);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -455,6 +456,30 @@ void Truncate(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_double(ctx, cut / scale);
 }
 
+// ROUND(x [, d]) as ODBC has it: half away from zero, d below zero rounding
+// to tens, hundreds...; integers stay integers.
+void Round(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (AnyNull(argc, argv)) return sqlite3_result_null(ctx);
+    const int64_t d = argc > 1 ? std::clamp<int64_t>(sqlite3_value_int64(argv[1]), -18, 30) : 0;
+    if (sqlite3_value_numeric_type(argv[0]) == SQLITE_INTEGER) {
+        const int64_t x = sqlite3_value_int64(argv[0]);
+        if (d >= 0) return sqlite3_result_int64(ctx, x);
+        int64_t unit = 1;
+        for (int64_t i = 0; i < -d; ++i) unit *= 10;
+        const int64_t rest = x % unit;
+        int64_t rounded = x - rest;
+        constexpr int64_t kMost = std::numeric_limits<int64_t>::max();
+        if (rest >= (unit + 1) / 2 && rounded <= kMost - unit) rounded += unit;
+        else if (rest <= -(unit + 1) / 2 && rounded >= -kMost + unit) rounded -= unit;
+        return sqlite3_result_int64(ctx, rounded);
+    }
+    const double x = sqlite3_value_double(argv[0]);
+    const double scale = std::pow(10.0, static_cast<double>(d));
+    // The same room for the binary form of decimals as TRUNCATE's.
+    const double scaled = x * scale;
+    sqlite3_result_double(ctx, std::round(scaled + (scaled >= 0 ? 1e-9 : -1e-9)) / scale);
+}
+
 // ------------------------------------------------------------------ system and conversion
 
 void Database(sqlite3_context* ctx, int, sqlite3_value**) {
@@ -737,7 +762,7 @@ void RegisterSqlFunctions(sqlite3* db, SqlSession* session) {
         {"soundex", 1, Soundex, true}, {"difference", 2, Difference, true},
         // numbers
         {"cot", 1, Cot, true}, {"log", 1, NaturalLog, true}, {"rand", 0, Rand, false}, {"rand", 1, Rand, false},
-        {"truncate", 2, Truncate, true},
+        {"truncate", 2, Truncate, true}, {"round", 1, Round, true}, {"round", 2, Round, true},
         // dates and times
         {"kiv_date", 1, ToDate, true}, {"kiv_time", 1, ToTime, true}, {"kiv_timestamp", 1, ToTimestamp, false},
         {"curdate", 0, CurDate, false}, {"curtime", 0, CurTime, false}, {"now", 0, Now, false},

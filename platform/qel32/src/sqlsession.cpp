@@ -52,6 +52,24 @@ uint32_t NumericPrecision(uint32_t width, uint16_t decimals) {
     return width > room ? width - room : 1;
 }
 
+// Compares as SQLite's NOCASE does, trailing blanks not counting.
+constexpr const char* kNoCaseRtrim = "NOCASE_RTRIM";
+
+int CompareNoCaseRtrim(void*, int leftBytes, const void* left, int rightBytes, const void* right) {
+    const auto* a = static_cast<const unsigned char*>(left);
+    const auto* b = static_cast<const unsigned char*>(right);
+    size_t na = static_cast<size_t>(leftBytes), nb = static_cast<size_t>(rightBytes);
+    while (na && a[na - 1] == ' ') --na;
+    while (nb && b[nb - 1] == ' ') --nb;
+    const size_t n = std::min(na, nb);
+    for (size_t i = 0; i < n; ++i) {
+        const int ca = a[i] < 0x80 ? std::tolower(a[i]) : a[i];
+        const int cb = b[i] < 0x80 ? std::tolower(b[i]) : b[i];
+        if (ca != cb) return ca - cb;
+    }
+    return na < nb ? -1 : na > nb ? 1 : 0;
+}
+
 std::string DeclaredType(const FieldDef& f) {
     const std::string len = std::to_string(f.type == KIV_FT_VARCHAR ? f.maxLength : f.length);
     switch (f.type) {
@@ -60,7 +78,8 @@ std::string DeclaredType(const FieldDef& f) {
             // Its precision: the width without the places of sign and point.
             return "NUMERIC(" + std::to_string(NumericPrecision(f.length, f.decimals)) + "," + std::to_string(f.decimals) + ")";
         case KIV_FT_DATE: return "DATE";
-        case KIV_FT_CHARACTER: return "CHAR(" + len + ")";
+        // Trailing blanks do not count when CHAR values are compared.
+        case KIV_FT_CHARACTER: return "CHAR(" + len + ") COLLATE RTRIM";
         case KIV_FT_MEMO: return "MEMO";
         case KIV_FT_BINARY: return "BLOB";
         case KIV_FT_IMAGE: return "IMAGE";
@@ -75,7 +94,7 @@ std::string DeclaredType(const FieldDef& f) {
         case KIV_FT_RAW: return "RAW(" + len + ")";
         case KIV_FT_CURDOUBLE: return "CURDOUBLE(" + std::to_string(f.decimals) + ")";
         case KIV_FT_MONEY: return "MONEY";
-        case KIV_FT_CICHARACTER: return "CICHARACTER(" + len + ") COLLATE NOCASE";
+        case KIV_FT_CICHARACTER: return "CICHARACTER(" + len + ") COLLATE " + std::string(kNoCaseRtrim);
         case KIV_FT_ROWVERSION: return "ROWVERSION";
         case KIV_FT_MODTIME: return "MODTIME";
         case KIV_FT_GENERAL: return "GENERAL";
@@ -849,7 +868,8 @@ int Eof(sqlite3_vtab_cursor* base) {
 bool EmptyReadsNull(uint16_t fieldType, uint16_t tableType) {
     if (!IsDbfType(tableType)) return true;
     return fieldType == KIV_FT_DATE || fieldType == KIV_FT_MEMO || fieldType == KIV_FT_BINARY ||
-           fieldType == KIV_FT_IMAGE || fieldType == KIV_FT_COMPACTDATE;
+           fieldType == KIV_FT_IMAGE || fieldType == KIV_FT_COMPACTDATE || fieldType == KIV_FT_TIMESTAMP ||
+           fieldType == KIV_FT_MODTIME;
 }
 
 void ResultText(sqlite3_context* ctx, const std::string& text) {
@@ -869,9 +889,9 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     try {
         if (IsBlobType(f.type) && sqlite3_vtab_nochange(ctx)) return SQLITE_OK;  // an UPDATE that leaves it alone
         // An empty field reads as the record reads of its table type read
-        // it: null in the engine's own tables; in DBF tables null for dates
-        // and memo-like fields, and the field's zero (0, false, no text)
-        // for the others.
+        // it: null in the engine's own tables; in DBF tables null for dates,
+        // timestamps and memo-like fields, and the field's zero (0, false,
+        // no text) for the others.
         double number = 0;
         bool empty;
         if (f.type == KIV_FT_NUMERIC) {
@@ -992,6 +1012,18 @@ void CheckValues(KivVtab* vt, sqlite3_value** values) {
         if (f.type == KIV_FT_MONEY && value.kind == Value::Kind::Number) value = Value::OfText(std::to_string(value.number));
         if (EncodeField(f, scratch.data(), vt->tableType, value) == KIV_ERR_VALUE_CUT)
             Throw(KIV_ERR_VALUE_CUT, "The value for column " + f.name + " is longer than the column");
+        // A NUMERIC column with decimals in the engine's own tables takes no
+        // more digits than the precision it is described with (its width
+        // keeps a place for the sign, which a positive value need not use).
+        if (f.type == KIV_FT_NUMERIC && f.decimals && vt->tableType == KIV_TABLE_KDT) {
+            const std::string_view s(reinterpret_cast<const char*>(scratch.data()) + f.offset, f.length);
+            const uint32_t precision = NumericPrecision(f.length, f.decimals);
+            const size_t wholeRoom = precision > f.decimals ? precision - f.decimals : 0;
+            const size_t first = s.find_first_of("123456789");
+            const size_t point = std::min(s.find('.'), s.size());
+            if (first < point && point - first > wholeRoom)
+                Throw(KIV_ERR_VALUE_CUT, "The value for column " + f.name + " has more digits than the column");
+        }
     }
 }
 
@@ -1195,6 +1227,7 @@ SqlSession::SqlSession(Connection& connection) : connection_(connection) {
     }
     sqlite3_create_module(db_, "kiv", &kModule, this);
     RegisterSqlFunctions(db_, this);
+    sqlite3_create_collation(db_, kNoCaseRtrim, SQLITE_UTF8, nullptr, CompareNoCaseRtrim);
     try {
         if (connection_.dictionary) {
             sqlite3_stmt* attach = nullptr;

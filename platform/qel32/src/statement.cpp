@@ -229,7 +229,7 @@ void Statement::PrepareText(const std::string& text) {
 
 // The expressions of a select's result columns, without their aliases, in
 // order; empty when the list has a "*" or cannot be read that simply.
-std::vector<std::string> SelectItemTexts(const std::string& sql) {
+std::vector<std::string> SelectItemTexts(const std::string& sql, size_t* fromAt = nullptr) {
     const auto tokens = Tokenize(sql);
     std::vector<std::string> items;
     if (tokens.empty() || !tokens[0].Is("SELECT")) return items;
@@ -254,7 +254,10 @@ std::vector<std::string> SelectItemTexts(const std::string& sql) {
         else if (t == ")") --depth;
         else if (depth == 0 && (t == "," || tokens[i].Is("FROM"))) {
             if (!close(i)) return {};
-            if (tokens[i].Is("FROM")) return items;
+            if (tokens[i].Is("FROM")) {
+                if (fromAt) *fromAt = tokens[i].offset;
+                return items;
+            }
             first = i + 1;
         }
     }
@@ -286,7 +289,9 @@ std::vector<FieldDef> Statement::Describe() {
         try {
             Collect(run, false);
         } catch (const EngineError&) {
-            // A run that cannot go yet (a missing parameter, a lock) leaves the guesses.
+            // An interrupted run stops here; one that cannot go yet (a
+            // missing parameter, a lock) leaves the guesses.
+            if (sqlite3_errcode(sql.db()) == SQLITE_INTERRUPT) throw;
             run.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
         }
     }
@@ -362,10 +367,25 @@ bool Statement::LeftToCaller(const std::string& text) {
     uint16_t type = 0;
     if (file.empty() || connection_->Sql().ResolveTableFile(name, type) != file) return false;
     try {
-        return !TableFile::Open(file, tableType, false)->encrypted();
+        return !TableFile::Open(file, tableType, false)->encrypted() || passwords.count(Upper(Unquoted(name)));
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// COMMIT or ROLLBACK (not ROLLBACK TO) while SQL has no transaction open
+// ends the connection's open one, the one the engine's calls began.
+bool Statement::EndsOpenTransaction() {
+    Connection& conn = *connection_;
+    if (!conn.InTransaction() || !sqlite3_get_autocommit(connection_->Sql().db())) return false;
+    std::string words = FirstWords(text_, 4);
+    while (!words.empty() && (words.back() == ';' || words.back() == ' ')) words.pop_back();
+    const bool commit = words == "COMMIT" || words == "END" || words == "COMMIT TRANSACTION" ||
+                        words == "END TRANSACTION";
+    const bool rollback = words == "ROLLBACK" || words == "ROLLBACK TRANSACTION";
+    if (commit) conn.CommitWork();
+    else if (rollback) conn.RollbackWork();
+    return commit || rollback;
 }
 
 std::shared_ptr<Table> Statement::Execute() {
@@ -403,6 +423,7 @@ std::shared_ptr<Table> Statement::Execute() {
             return StaticCursor();
         }
         case Kind::Change: {
+            if (EndsOpenTransaction()) return nullptr;
             Bind(stmt_);
             // A statement changes all its rows or none: its changes are
             // logged (in a transaction of its own, or after a mark in the
@@ -415,6 +436,7 @@ std::shared_ptr<Table> Statement::Execute() {
             if (own) conn.Begin();
             else conn.Savepoint(kMark);
             int rc;
+            ClearLastError();
             while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
             }
             sqlite3_reset(stmt_);
@@ -523,10 +545,40 @@ void Statement::Collect(Collected& out, bool keepRows) {
     }
 }
 
+// The field of a result column SUM(column), MIN(column) or MAX(column):
+// MIN and MAX keep the column's type, a SUM of a NUMERIC column is an exact
+// NUMERIC of its decimals. `rest` is the statement from its FROM on; false
+// for any other item.
+bool Statement::AggregateField(const std::string& item, const std::string& rest, FieldDef& f) {
+    const auto tokens = Tokenize(item);
+    if (tokens.size() != 4 || tokens[1].text != "(" || tokens[3].text != ")" || !IsName(tokens[2])) return false;
+    const bool sum = tokens[0].Is("SUM");
+    if (!sum && !tokens[0].Is("MIN") && !tokens[0].Is("MAX")) return false;
+    sqlite3_stmt* probe = nullptr;
+    try {
+        probe = connection_->Sql().Prepare("SELECT " + tokens[2].text + " " + rest);
+    } catch (const EngineError&) {
+        return false;
+    }
+    FieldDef column;
+    const char* decl = sqlite3_column_decltype(probe, 0);
+    const bool known = decl && FieldFromDeclaredType(decl, column);
+    sqlite3_finalize(probe);
+    if (!known) return false;
+    if (!sum) {
+        f = column;
+        return true;
+    }
+    if (column.type != KIV_FT_NUMERIC || !column.decimals) return false;
+    return FieldFromDeclaredType("NUMERIC(18," + std::to_string(column.decimals) + ")", f);
+}
+
 std::vector<FieldDef> Statement::ResultFields(const Collected& run) {
     std::vector<FieldDef> fields;
     const int n = sqlite3_column_count(stmt_);
-    const std::vector<std::string> items = SelectItemTexts(text_);
+    size_t fromAt = std::string::npos;
+    const std::vector<std::string> items = SelectItemTexts(text_, &fromAt);
+    const std::string rest = fromAt == std::string::npos ? std::string() : text_.substr(fromAt);
     for (int c = 0; c < n; ++c) {
         FieldDef f;
         const char* decl = sqlite3_column_decltype(stmt_, c);
@@ -536,7 +588,7 @@ std::vector<FieldDef> Statement::ResultFields(const Collected& run) {
             const uint16_t dated = DateTypeOfItem(item);
             if (dated) {
                 f.type = dated;
-            } else {
+            } else if (rest.empty() || !AggregateField(item, rest, f)) {
                 switch (run.seen[static_cast<size_t>(c)]) {
                     case SQLITE_INTEGER: f.type = KIV_FT_INTEGER; break;
                     case SQLITE_FLOAT: f.type = KIV_FT_DOUBLE; break;  // full precision

@@ -37,7 +37,8 @@ public:
     // True for a text the caller reads better itself: a plain
     // SELECT * | name, ... FROM table over a free folder, whose table file is
     // the one the caller opens for the statement's table type (and the one
-    // this engine's SQL would read), not encrypted.
+    // this engine's SQL would read), not encrypted unless the statement
+    // holds its password.
     bool LeftToCaller(const std::string& text);
     void Reset();
     bool prepared() const { return !text_.empty(); }
@@ -57,6 +58,8 @@ public:
 private:
     enum class Kind { Query, Change, CreateTable, DropTable, Other };
     void PrepareText(const std::string& text);
+    bool EndsOpenTransaction();
+    bool AggregateField(const std::string& item, const std::string& rest, FieldDef& f);
     // Throws why the statement cannot run: the failure of its preparation,
     // or that it was never prepared.
     void CheckPrepared() const;

@@ -406,6 +406,7 @@ void Table::SetEof() {
     recno_ = file_->Count(false) + 1;
     eof_ = true;
     haveRecord_ = false;
+    hiddenPos_ = 0;
     image_ = file_->BlankImage();
 }
 
@@ -464,8 +465,8 @@ void Table::Skip(int32_t n) {
         return;
     }
     if (n > 0) {
-        if (eof_) return;
-        uint32_t p = haveRecord_ ? pos_ : 0;
+        if (eof_ && !hiddenPos_) return;
+        uint32_t p = haveRecord_ ? pos_ : hiddenPos_;
         uint32_t size = Size(false);
         for (int32_t i = 0; i < n; ++i) {
             uint32_t next = ScanForward(p + 1, size);
@@ -484,7 +485,7 @@ void Table::Skip(int32_t n) {
         return;
     }
     uint32_t p;
-    if (eof_) p = Size(true) + 1;
+    if (eof_) p = hiddenPos_ ? hiddenPos_ : Size(true) + 1;
     else if (!haveRecord_) return;  // before the first record already
     else p = pos_;
     const int64_t steps = -static_cast<int64_t>(n);
@@ -515,8 +516,10 @@ void Table::GoTo(uint32_t position) {
         Load(position, true);
         pos_ = order_->PositionOf(position);
         if (!LoadedVisible()) {
+            const uint32_t at = pos_;
             SetEof();
             bof_ = false;
+            hiddenPos_ = at;
             return;
         }
         bof_ = eof_ = false;
@@ -531,6 +534,7 @@ void Table::GoTo(uint32_t position) {
     if (!LoadAt(position, true)) {
         SetEof();
         bof_ = false;
+        hiddenPos_ = position;
         return;
     }
     bof_ = eof_ = false;

@@ -293,6 +293,9 @@ private:
     bool bof_ = true;
     bool eof_ = true;
     bool haveRecord_ = false;
+    // At EOF after going to a hidden record: that record's position, from
+    // which the next skip counts (0 otherwise).
+    uint32_t hiddenPos_ = 0;
     std::vector<uint8_t> image_;
     bool dirty_ = false;
     std::map<int, std::string> pendingBlobs_;

@@ -118,6 +118,33 @@ TEST_F(Tables, TimestampsTakeADayThenATime) {
     KivSetDateFormat("MM/DD/YYYY");
 }
 
+// A "T" starts a time only after a date: alone, or before a time, it is no
+// date, and the stored value stays; blanks still empty the field.
+TEST_F(Tables, ATWithoutADateIsNoDate) {
+    KivSetDateFormat("YYYYMMDD");
+    KIVHANDLE t = Create("tee.kdt", KIV_TABLE_KDT, "D,DATE;TS,TIMESTAMP");
+    KIV_ASSERT_OK(KivAppendRecord(t));
+    KIV_ASSERT_OK(Set(t, "D", "20240315"));
+    KIV_ASSERT_OK(Set(t, "TS", "20240315 09:00:00"));
+    for (const char* field : {"D", "TS"}) {
+        for (const char* text : {"T", "T12:00", " T "}) {
+            EXPECT_EQ(KIV_ERR_CONVERSION, Set(t, field, text)) << field << " " << text;
+        }
+    }
+    EXPECT_EQ("20240315", Get(t, "D"));
+    EXPECT_EQ("20240315 09:00:00", Get(t, "TS"));
+    KIV_EXPECT_OK(Set(t, "TS", "2024-03-15T10:00"));
+    EXPECT_EQ("20240315 10:00:00", Get(t, "TS"));
+    for (const char* blank : {"", " "}) {
+        KIV_EXPECT_OK(Set(t, "D", "20240315"));
+        KIV_EXPECT_OK(Set(t, "D", blank));
+        EXPECT_EQ("        ", Get(t, "D"));  // the empty date
+    }
+    KIV_EXPECT_OK(Set(t, "TS", ""));
+    EXPECT_EQ("", Get(t, "TS"));
+    KivSetDateFormat("MM/DD/YYYY");
+}
+
 TEST_F(Tables, ValueCutAndRefusedValues) {
     KIVHANDLE t = Create("cut.dbf", KIV_TABLE_CDX, "C,C,3;N,N,4,1;L,L;D,D");
     KIV_ASSERT_OK(KivAppendRecord(t));

@@ -64,6 +64,10 @@ bool Encode(std::string& out, const Value& v, int depth) {
             if (n.IsInteger()) {
                 out += 'I';
                 PutRaw(out, static_cast<uint64_t>(n.AsInt()), 8);
+            } else if (n.IsExact()) {
+                out += 'X';  // an exact decimal: its units and places
+                PutRaw(out, static_cast<uint64_t>(n.Units()), 8);
+                out += static_cast<char>(n.Decimals());
             } else {
                 out += 'F';
                 double d = n.AsDouble();
@@ -127,6 +131,14 @@ bool Decode(Reader& r, Value& out, int depth) {
             double d;
             std::memcpy(&d, &bits, 8);
             out = Number::Double(d, static_cast<unsigned char>(dec[0]));
+            return true;
+        }
+        case 'X': {
+            std::string_view dec;
+            if (!r.Take(8, raw) || !r.Take(1, dec)) return false;
+            int places = static_cast<unsigned char>(dec[0]);
+            if (places < 1 || places > Number::kMaxDecimals) return false;
+            out = Number::Decimal(static_cast<int64_t>(GetRaw(raw, 8)), places);
             return true;
         }
         case 'D':

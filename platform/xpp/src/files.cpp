@@ -210,6 +210,7 @@ bool FExists(std::string_view name, std::string_view attributes) {
 int64_t FOpen(std::string_view name, int mode) {
     int access = mode & 3;
     int flags = access == FO_WRITE ? O_WRONLY : (access == FO_READWRITE ? O_RDWR : O_RDONLY);
+    if (mode & FO_CREATE) flags |= O_CREAT;
     return OpenShared(name, flags, mode, false);
 }
 

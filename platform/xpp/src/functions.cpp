@@ -1,5 +1,5 @@
 // Operators, number, text and date functions.
-#include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -73,8 +73,16 @@ int CompareText(Cmp op, std::string_view a, std::string_view b) {
 }
 
 int CompareNumbers(const Number& a, const Number& b) {
-    if (a.IsInteger() && b.IsInteger()) {
-        int64_t x = a.AsInt(), y = b.AsInt();
+    if (a.IsExact() && b.IsExact()) {
+        // both to the places of the one with more decimals
+        int places = std::max(a.Decimals(), b.Decimals());
+        __int128 x = static_cast<__int128>(a.Units()) * detail::TenTo(places - a.Decimals());
+        __int128 y = static_cast<__int128>(b.Units()) * detail::TenTo(places - b.Decimals());
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    if (!a.IsInteger() && !b.IsInteger()) {
+        // an exact decimal beside a double compares as its nearest double
+        double x = a.AsDouble(), y = b.AsDouble();
         return x < y ? -1 : (x > y ? 1 : 0);
     }
     long double x = a.IsInteger() ? static_cast<long double>(a.AsInt()) : a.AsDouble();
@@ -117,24 +125,88 @@ bool Compare(Cmp op, const Value& a, const Value& b) {
 
 Number MakeDouble(double d, int decimals) { return Number::Double(d, decimals); }
 
+// The digits of units / 10^decimals.
+std::string DecimalText(int64_t units, int decimals) {
+    uint64_t magnitude = units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+    std::string text = std::to_string(magnitude);
+    if (decimals > 0) {
+        if (text.size() <= static_cast<size_t>(decimals)) text.insert(0, static_cast<size_t>(decimals) + 1 - text.size(), '0');
+        text.insert(text.size() - static_cast<size_t>(decimals), ".");
+    }
+    if (units < 0) text.insert(0, "-");
+    return text;
+}
+
+// A double rounded to `decimals` places (negative: tens, hundreds, ...) as
+// it is written: its shortest text that reads back as the same double,
+// rounded half away from zero. `text` is the rounded number when `changed`;
+// a double with no more places than asked is left as it is.
+struct AsWritten {
+    bool changed = false;
+    std::string text;
+};
+
+AsWritten RoundAsWritten(double x, int decimals) {
+    AsWritten out;
+    if (!std::isfinite(x) || x == 0) return out;
+    char buf[64];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::scientific);
+    if (ec != std::errc()) return out;
+    // d.ddde±x: the significant digits and the power of ten of the first
+    std::string_view sci(buf, static_cast<size_t>(end - buf));
+    size_t e = sci.find('e');
+    std::string digits;
+    for (char c : sci.substr(0, e))
+        if (c != '.') digits += c;
+    int exponent = std::atoi(std::string(sci.substr(e + 1)).c_str());
+    int places = std::max(0, static_cast<int>(digits.size()) - 1 - exponent);
+    if (places <= decimals) return out;
+    out.changed = true;
+    // the digits kept: those down to the asked place
+    int keep = exponent + 1 + decimals;
+    uint64_t units = 0;
+    for (int i = 0; i < keep; ++i) units = units * 10 + static_cast<uint64_t>(digits[static_cast<size_t>(i)] - '0');
+    if (keep >= 0 && digits[static_cast<size_t>(keep)] >= '5') ++units;
+    auto count = static_cast<int64_t>(units);  // at most 17 digits
+    out.text = DecimalText(x < 0 ? -count : count, std::max(decimals, 0));
+    if (decimals < 0 && units != 0) out.text.append(static_cast<size_t>(-decimals), '0');
+    return out;
+}
+
 double RoundHalfAway(double d, int decimals) {
-    if (!std::isfinite(d)) return d;
-    long double scale = std::pow(10.0L, decimals);
-    long double r = static_cast<long double>(d) * scale;
-    // a nudge of a few units in the last place, so that 2.675 rounds as written
-    r += std::copysign(std::fabs(r) * 8 * static_cast<long double>(DBL_EPSILON), r);
-    return static_cast<double>(std::round(r) / scale);
+    AsWritten r = RoundAsWritten(d, decimals);
+    return r.changed ? std::strtod(r.text.c_str(), nullptr) : d;
+}
+
+// An exact decimal's units at fewer places `to` (negative: tens, ...),
+// rounded half away from zero; the result counts units of 10^-to.
+int64_t RoundUnits(int64_t units, int from, int to) {
+    int drop = from - to;
+    if (drop > 18) return 0;  // every 64-bit count is below half of 10^19
+    int64_t scale = detail::TenTo(drop);
+    int64_t q = units / scale, r = units % scale;
+    if (r < 0) r = -r;
+    if (r >= scale - r) q += units < 0 ? -1 : 1;
+    return q;
 }
 
 std::string FormatNumber(const Number& n, int decimals) {
-    if (n.IsInteger()) {
-        std::string s = std::to_string(n.AsInt());
-        if (decimals > 0) s += "." + std::string(static_cast<size_t>(decimals), '0');
-        return s;
+    if (n.IsExact()) {
+        int places = n.Decimals();
+        if (decimals >= places) {
+            std::string s = DecimalText(n.Units(), places);
+            if (decimals > places) {
+                if (places == 0) s += '.';
+                s.append(static_cast<size_t>(decimals - places), '0');
+            }
+            return s;
+        }
+        return DecimalText(RoundUnits(n.Units(), places, decimals), decimals);
     }
-    double d = RoundHalfAway(n.AsDouble(), decimals);
+    AsWritten r = RoundAsWritten(n.AsDouble(), decimals);
+    if (r.changed) return r.text;
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, d);
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, n.AsDouble());
     std::string s = buf;
     if (s == "-0" || (s.rfind("-0.", 0) == 0 && s.find_first_not_of("0.", 1) == std::string::npos))
         s.erase(0, 1);  // no negative zero
@@ -257,13 +329,25 @@ Value Val(std::string_view text) {
         if (fits && v <= (negative ? 9223372036854775808ULL : 9223372036854775807ULL))
             return negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
     }
+    // a decimal text whose digits fit 64 bits is held exactly
+    if (point && fraction.size() <= static_cast<size_t>(Number::kMaxDecimals)) {
+        int64_t units = 0;
+        bool fits = true;
+        for (char c : digits + fraction) {
+            if (__builtin_mul_overflow(units, 10, &units) || __builtin_add_overflow(units, c - '0', &units)) {
+                fits = false;
+                break;
+            }
+        }
+        if (fits) return Number::Decimal(negative ? -units : units, static_cast<int>(fraction.size()));
+    }
     std::string all = (negative ? "-" : "") + (digits.empty() ? "0" : digits) + "." + fraction;
     return Number::Double(std::strtod(all.c_str(), nullptr), static_cast<int>(fraction.size()));
 }
 
 Value Int(const Value& n) {
     Number num = n.Num();
-    if (num.IsInteger()) return num;
+    if (num.IsExact()) return num.AsInt();
     double t = std::trunc(num.AsDouble());
     if (std::fabs(t) < 9.2e18) return static_cast<int64_t>(t);
     return Number::Double(t, 0);
@@ -280,6 +364,12 @@ Value Round(const Value& n, int decimals) {
         if (2 * (r < 0 ? -r : r) >= scale) q += v < 0 ? -1 : 1;
         return q * scale;
     }
+    if (num.IsExact()) {
+        if (decimals >= num.Decimals()) return num;
+        int64_t units = RoundUnits(num.Units(), num.Decimals(), decimals);
+        if (decimals > 0) return Number::Decimal(units, decimals);
+        return units * detail::TenTo(-decimals);
+    }
     double d = RoundHalfAway(num.AsDouble(), decimals);
     if (decimals <= 0 && std::fabs(d) < 9.2e18) return static_cast<int64_t>(d);
     return Number::Double(d, decimals < 0 ? 0 : decimals);
@@ -292,6 +382,7 @@ Value Abs(const Value& n) {
         if (num.AsInt() != INT64_MIN) return -num.AsInt();
         return Number::Double(9223372036854775808.0, 0);
     }
+    if (num.IsExact()) return Number::Decimal(num.Units() < 0 ? -num.Units() : num.Units(), num.Decimals());
     return Number::Double(std::fabs(num.AsDouble()), num.Decimals());
 }
 

@@ -1,6 +1,7 @@
 // What the runtime's own sources share; not part of the public interface.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,5 +36,12 @@ std::string CallStackReport();
 void RunProgramEnd(bool byError);
 
 std::string UpperAscii(std::string_view s);
+
+// 10^n for n in 0..18, the places of an exact decimal.
+inline int64_t TenTo(int n) {
+    int64_t p = 1;
+    for (int i = 0; i < n; ++i) p *= 10;
+    return p;
+}
 
 }  // namespace xpp::detail

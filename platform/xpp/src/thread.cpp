@@ -6,7 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "internal.h"
 #include "xpp/error.h"
@@ -34,10 +37,32 @@ void RunAtEnd(detail::ThreadState& st) {
     }
 }
 
+std::mutex g_noticesLock;
+std::vector<std::function<void(int)>>& Notices() {
+    static auto* notices = new std::vector<std::function<void(int)>>;  // outlives every thread
+    return *notices;
+}
+
+void RunThreadEndNotices(int id) {
+    std::vector<std::function<void(int)>> notices;
+    {
+        std::lock_guard<std::mutex> g(g_noticesLock);
+        notices = Notices();
+    }
+    for (auto& fn : notices) {
+        try {
+            Sequence([&] { fn(id); }, [](const Value&) {});
+        } catch (...) {
+            std::fputs("xpp: an exception left a thread-end notice\n", stderr);
+        }
+    }
+}
+
 void DestroyState(void* p) {
     auto* st = static_cast<detail::ThreadState*>(p);
     t_state = st;  // the atEnd block still sees the thread's own state
     RunAtEnd(*st);
+    RunThreadEndNotices(st->id);
     std::shared_ptr<Thread> object = std::move(st->threadObject);
     t_state = nullptr;
     delete st;
@@ -172,6 +197,11 @@ void Thread::synchronize() {
     t.join();
 }
 
+void AddThreadEndNotice(std::function<void(int)> fn) {
+    std::lock_guard<std::mutex> g(g_noticesLock);
+    Notices().push_back(std::move(fn));
+}
+
 std::shared_ptr<Thread> ThreadObject() {
     auto& st = detail::State();
     if (!st.threadObject) {
@@ -235,6 +265,11 @@ public:
     void Sleep(int64_t hundredths) override {
         if (hundredths > 0) std::this_thread::sleep_for(std::chrono::milliseconds(hundredths * 10));
     }
+    int64_t MonotonicMs() override {
+        timespec ts;
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+    }
 };
 
 SystemClock g_systemClock;
@@ -255,8 +290,20 @@ void testing::TestClock::Now(int32_t& julianDay, int64_t& msSinceMidnight) {
     msSinceMidnight = ms_;
 }
 
+int64_t testing::TestClock::MonotonicMs() {
+    std::lock_guard<std::mutex> g(lock_);
+    return monotonic_;
+}
+
+void testing::TestClock::SetWall(int32_t julianDay, int64_t msSinceMidnight) {
+    std::lock_guard<std::mutex> g(lock_);
+    jd_ = julianDay;
+    ms_ = msSinceMidnight;
+}
+
 void testing::TestClock::Advance(int64_t ms) {
     std::lock_guard<std::mutex> g(lock_);
+    monotonic_ += ms;
     ms_ += ms;
     jd_ += static_cast<int32_t>(ms_ / 86400000);
     ms_ %= 86400000;
@@ -315,6 +362,8 @@ Value Seconds() {
     CurrentClock().Now(jd, ms);
     return Number::Double(static_cast<double>(ms / 10) / 100.0, 2);
 }
+
+double MonotonicSeconds() { return static_cast<double>(CurrentClock().MonotonicMs()) / 1000.0; }
 
 Date Today() {
     int32_t jd;

@@ -259,8 +259,23 @@ Number Number::FromDouble(double d) {
     return Double(d, decimals);
 }
 
+Number Number::Decimal(int64_t units, int decimals) {
+    Number n(units);
+    n.dec_ = decimals < 0 ? 0 : (decimals > kMaxDecimals ? kMaxDecimals : decimals);
+    return n;
+}
+
+double Number::DecimalAsDouble() const {
+    // both parts exact as doubles: the one division rounds correctly
+    constexpr int64_t kExact = int64_t{1} << 53;
+    if (i_ >= -kExact && i_ <= kExact) return static_cast<double>(i_) / static_cast<double>(detail::TenTo(dec_));
+    char text[40];
+    std::snprintf(text, sizeof text, "%llde-%d", static_cast<long long>(i_), static_cast<int>(dec_));
+    return std::strtod(text, nullptr);
+}
+
 int64_t Number::AsInt() const {
-    if (isInt_) return i_;
+    if (isInt_) return dec_ == 0 ? i_ : i_ / detail::TenTo(dec_);
     if (std::isnan(d_)) return 0;
     if (d_ >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
     if (d_ <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();

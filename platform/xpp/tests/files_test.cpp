@@ -14,6 +14,26 @@ using namespace xpp;
 
 namespace {
 
+// Opening with FO_CREATE makes a missing file and keeps an existing one
+// whole; its share mode holds like any other open's.
+TEST(Files, OpenOrCreateNeverTruncates) {
+    xpptest::TempDir dir;
+    std::string f = dir.File("BOTH.TXT");
+    int64_t h = FOpen(f, FO_WRITE | FO_DENYWRITE | FO_CREATE);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(FWrite(h, "one"), 3);
+    EXPECT_EQ(FOpen(f, FO_WRITE | FO_DENYWRITE | FO_CREATE), -1);
+    EXPECT_EQ(DosError(), DOSERR_SHARING_VIOLATION);
+    EXPECT_TRUE(FClose(h));
+    h = FOpen(f, FO_WRITE | FO_DENYWRITE | FO_CREATE);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(FSeek(h, 0, FS_END), 3);
+    EXPECT_EQ(FWrite(h, "two"), 3);
+    EXPECT_TRUE(FClose(h));
+    EXPECT_EQ(FSize(std::string_view(f)), 6);
+    EXPECT_EQ(FOpen(dir.File("NOWHERE/X.TXT"), FO_WRITE | FO_CREATE), -1);
+}
+
 TEST(Files, CreateWriteAppendReadErase) {
     xpptest::TempDir dir;
     std::string f = dir.File("SQLError.LOG");

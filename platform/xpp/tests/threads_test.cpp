@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "xpp/testing.h"
 #include "xpp/xpp.h"
@@ -61,6 +64,33 @@ TEST(Threads, AtEndRunsOnceForARuntimeThreadAndAForeignThread) {
     }).join();
     EXPECT_EQ(runs.load(), 2);
     EXPECT_EQ(endedIn.load(), foreignId);
+}
+
+// A library's thread-end notice runs in every ending thread after the
+// atEnd block, whatever the application put there.
+TEST(Threads, ThreadEndNoticesFollowTheAtEndBlock) {
+    static std::mutex lock;
+    static std::vector<std::string>* seen = new std::vector<std::string>;
+    auto note = [](std::string what) {
+        std::lock_guard<std::mutex> g(lock);
+        seen->push_back(std::move(what));
+    };
+    AddThreadEndNotice([note](int id) { note("notice " + std::to_string(id) + " in " + std::to_string(ThreadID())); });
+    int first = 0, second = 0;
+    auto thread = Thread::New();
+    ASSERT_TRUE(thread->start(Block([&](Args&) {
+        first = ThreadID();
+        ThreadObject()->atEnd(Block([&](Args&) {
+            note("atEnd " + std::to_string(ThreadID()));
+            return Value();
+        }));
+        return Value();
+    })));
+    thread->synchronize();
+    std::thread([&] { second = ThreadID(); }).join();
+    std::lock_guard<std::mutex> g(lock);
+    const std::string a = std::to_string(first), b = std::to_string(second);
+    EXPECT_EQ(*seen, (std::vector<std::string>{"atEnd " + a, "notice " + a + " in " + a, "notice " + b + " in " + b}));
 }
 
 TEST(Threads, SettingsBelongToTheThread) {

@@ -391,18 +391,27 @@ xpp::Value SQLConnection::GetAttribute(int64_t attribute, const xpp::Value& asSt
 
 // ------------------------------------------------- attributes, transactions
 
+// An integer attribute read without a report: 0 when the driver refuses it.
+int64_t SQLConnection::ReadAttribute_(int64_t attribute) {
+    uint64_t cell = 0;
+    SQLINTEGER length = 0;
+    int64_t rc = OdbcCall<11>(ToHandle(Handle), static_cast<SQLINTEGER>(attribute), static_cast<SQLPOINTER>(&cell),
+                              static_cast<SQLINTEGER>(0), &length);
+    return Ok(rc) ? static_cast<int64_t>(cell) : 0;
+}
+
 int64_t SQLConnection::ConnectionTimeout(const xpp::Value& seconds) {
     if (Handle == 0) return 0;
     if (seconds.IsNum()) {
         OdbcCall<10>(ToHandle(Handle), static_cast<SQLINTEGER>(SQL_ATTR_CONNECTION_TIMEOUT),
                      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(seconds.Int())), static_cast<SQLINTEGER>(0));
     }
-    return GetAttribute(SQL_ATTR_CONNECTION_TIMEOUT).Int();
+    return ReadAttribute_(SQL_ATTR_CONNECTION_TIMEOUT);
 }
 
 int64_t SQLConnection::TransactionIsolation(const xpp::Value& level) {
     if (Handle == 0) return 0;
-    if (level.IsNil()) return GetAttribute(SQL_ATTR_TXN_ISOLATION).Int();
+    if (level.IsNil()) return ReadAttribute_(SQL_ATTR_TXN_ISOLATION);
     int64_t rc = OdbcCall<10>(ToHandle(Handle), static_cast<SQLINTEGER>(SQL_ATTR_TXN_ISOLATION),
                               reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(level.Int())),
                               static_cast<SQLINTEGER>(0));
@@ -412,19 +421,24 @@ int64_t SQLConnection::TransactionIsolation(const xpp::Value& level) {
 }
 
 bool SQLConnection::isConnected() {
-    if (Handle == 0) return false;
-    uint64_t dead = 0;
-    SQLINTEGER length = 0;
-    OdbcCall<11>(ToHandle(Handle), static_cast<SQLINTEGER>(SQL_ATTR_CONNECTION_DEAD), static_cast<SQLPOINTER>(&dead),
-                 static_cast<SQLINTEGER>(0), &length);
-    return dead == 0;
+    // a driver that does not know the attribute leaves it 0: alive
+    return Handle != 0 && ReadAttribute_(SQL_ATTR_CONNECTION_DEAD) == 0;
 }
 
-xpp::Value SQLConnection::isFunction(int64_t id) {
+xpp::Value SQLConnection::isFunction(const xpp::Value& id) {
+    XPP_FRAME("SQLCONNECTION:ISFUNCTION");
+    // The driver manager answers 0 and 999 with a whole list of answers;
+    // they, and what no list covers, name no function.
+    if (!id.IsNum()) return false;
+    int64_t function = id.Int();
+    if (function <= 0 || function >= SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * 16 || function == SQL_API_ODBC3_ALL_FUNCTIONS)
+        return false;
     if (!isConnected()) return xpp::Value();
-    SQLUSMALLINT supported = 0;
-    ErrorCode = OdbcCall<8>(ToHandle(Handle), static_cast<SQLUSMALLINT>(id), &supported);
-    if (Ok(ErrorCode.Int())) return supported != 0;
+    // Room for the longest list all the same: a driver manager may take
+    // any identifier as a request for one.
+    SQLUSMALLINT supported[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE] = {};
+    ErrorCode = OdbcCall<8>(ToHandle(Handle), static_cast<SQLUSMALLINT>(function), supported);
+    if (Ok(ErrorCode.Int())) return supported[0] != 0;
     DisplayError_();
     return xpp::Value();
 }
@@ -441,6 +455,7 @@ bool SQLConnection::EndTransaction() {
 }
 
 bool SQLConnection::EndTransaction_(int completionType) {
+    XPP_FRAME("SQLCONNECTION:__ENDTRANSACTION");
     int64_t rc = OdbcCall<58>(static_cast<SQLSMALLINT>(SQL_HANDLE_DBC), ToHandle(Handle),
                               static_cast<SQLSMALLINT>(completionType));
     if (rc != SQL_SUCCESS) DisplayError_(rc);
@@ -451,6 +466,7 @@ bool SQLConnection::EndTransaction_(int completionType) {
 
 std::string SQLConnection::DisplayError_(const xpp::Value& returnCode, const xpp::Value& handleType,
                                          const xpp::Value& handle) {
+    XPP_FRAME("SQLCONNECTION:__DISPLAYERROR");
     xpp::Value code = returnCode.IsNil() ? ErrorCode : returnCode;
     xpp::Value type = handleType.IsNil() ? xpp::Value(SQL_HANDLE_DBC) : handleType;
     xpp::Value h = handle.IsNil() ? xpp::Value(Handle) : handle;

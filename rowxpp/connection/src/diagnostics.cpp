@@ -57,6 +57,7 @@ std::string ASSTRING(const xpp::Value& value) {
 
 std::string DISPLAYERROR_(const xpp::Value& returnCode, const xpp::Value& handleType, const xpp::Value& handle,
                           const xpp::Value& display, const xpp::Value& block, const xpp::Value& owner) {
+    XPP_FRAME("__DISPLAYERROR");
     bool hasBlock = block.IsBlock();
     bool shown = display.IsNil() ? true : display.Log();
     xpp::Array errors;

@@ -75,15 +75,21 @@ xpp::Value SQLERRORHANDLER(const xpp::Value& owner, const xpp::Value& report, co
     Flash(report, returnCode, logFile);
 
     if (!connection || !errors.IsArray()) return xpp::Value();
-    bool lost = xpp::AScan(errors.Arr(), xpp::Block([](xpp::Args& a) -> xpp::Value {
-                    auto error = a[1].As<SQLError>();
-                    return error && error->SQLState.IsChar() && xpp::Left(error->SQLState.Str(), 2) == "08";
-                })) > 0;
-    if (!lost) return xpp::Value();
     // A connection that had no handle failed to connect: there is nothing
     // to reconnect, and looping would never end. Nor does a loop start
     // inside this thread's own reconnection of the connection.
     if (connection->Handle == 0 || connection->ReconnectRunsHere_()) return xpp::Value();
+    // The connection is lost when a record says so: class "08", or a
+    // session ended by the server's administrator (57P01, met first by a
+    // direct execution). A failure without such a record (a statement made
+    // after the loss has no handle) counts when the connection is dead.
+    bool lost = xpp::AScan(errors.Arr(), xpp::Block([](xpp::Args& a) -> xpp::Value {
+                    auto error = a[1].As<SQLError>();
+                    if (!error || !error->SQLState.IsChar()) return false;
+                    const std::string& state = error->SQLState.Str();
+                    return xpp::Left(state, 2) == "08" || state == "57P01";
+                })) > 0;
+    if (!lost && connection->isConnected()) return xpp::Value();
     // A transaction lost with its connection was rolled back by the server:
     // running its last statement alone would commit part of it.
     bool wasManual = connection->ManualCommit_();

@@ -115,7 +115,7 @@ void AddConnectionMessages(xpp::Class& c) {
     OnConnection(c, "NativeSQL", [](SQLConnection& s, Args& a) { return s.NativeSQL(a[1].Str(), a[2]); });
     OnConnection(c, "SetAttribute", [](SQLConnection& s, Args& a) { return Value(s.SetAttribute(a[1].Int(), a[2])); });
     OnConnection(c, "GetAttribute", [](SQLConnection& s, Args& a) { return s.GetAttribute(a[1].Int(), a[2]); });
-    OnConnection(c, "isFunction", [](SQLConnection& s, Args& a) { return s.isFunction(a[1].Int()); });
+    OnConnection(c, "isFunction", [](SQLConnection& s, Args& a) { return s.isFunction(a[1]); });
     OnConnection(c, "ErrorMessage", [](SQLConnection& s, Args&) { return Value(s.ErrorMessage()); });
     OnConnection(c, "ConnectionTimeout", [](SQLConnection& s, Args&) { return Value(s.ConnectionTimeout()); });
     OnConnection(c, "_ConnectionTimeout",

@@ -5,6 +5,7 @@
 
 #include "messages.h"
 #include "rowxpp/odbc_calls.h"
+#include "rowxpp/sql_error.h"
 #include "written.h"
 #include "xpp/native.h"
 #include "xpp/runtime.h"
@@ -152,8 +153,12 @@ bool SQLConnection::UnloadDriver() {
 }
 
 bool SQLConnection::EndAllTransactions_(int completionType) {
+    XPP_FRAME("SQLCONNECTION:__ENDALLTRANSACTIONS");
     int64_t rc = OdbcCall<58>(static_cast<SQLSMALLINT>(SQL_HANDLE_ENV), ToHandle(hEnv()),
                               static_cast<SQLSMALLINT>(completionType));
+    // Shown straight away, never through a connection's onError.
+    if (rc != SQL_SUCCESS && ClassObject().Var("DisplayErrors").Log())
+        DISPLAYERROR_(rc, SQL_HANDLE_ENV, hEnv(), true, xpp::Value(), xpp::Value());
     return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 }
 

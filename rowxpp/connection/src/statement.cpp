@@ -64,6 +64,7 @@ struct Binding {
     char made[24] = {};          // one zero byte unless filled
     std::optional<xpp::Value> held;  // engaged only when used
     char* packed = nullptr;  // the piece in the packed block
+    int64_t shortOf = 0;     // the width of a fixed C type the value falls short of
 
     std::string_view Piece() const { return {data != nullptr ? data : made, length}; }
     void Make(const void* bytes, size_t n) {
@@ -79,6 +80,22 @@ struct Binding {
         length = text.size();
     }
 };
+
+// The bytes a driver reads for a value of the C type `cType`; 0 for the
+// types whose length is given (characters, binary).
+int64_t FixedWidth(int64_t cType) {
+    switch (cType) {
+        case SQL_C_BIT: case SQL_C_TINYINT: case SQL_C_STINYINT: case SQL_C_UTINYINT: return 1;
+        case SQL_C_SHORT: case SQL_C_SSHORT: case SQL_C_USHORT: return 2;
+        case SQL_C_LONG: case SQL_C_SLONG: case SQL_C_ULONG: case SQL_C_FLOAT: return 4;
+        case SQL_C_DOUBLE: case SQL_C_SBIGINT: case SQL_C_UBIGINT: return 8;
+        case SQL_C_DATE: case SQL_C_TIME: case SQL_C_TYPE_DATE: case SQL_C_TYPE_TIME: return 6;
+        case SQL_C_TIMESTAMP: case SQL_C_TYPE_TIMESTAMP: return static_cast<int64_t>(sizeof(SQL_TIMESTAMP_STRUCT));
+        case SQL_C_NUMERIC: return static_cast<int64_t>(sizeof(SQL_NUMERIC_STRUCT));
+        case SQL_C_GUID: return static_cast<int64_t>(sizeof(SQLGUID));
+        default: return 0;
+    }
+}
 
 // The bound parts of an object parameter: its members as sent, its Value
 // text viewed in place.
@@ -97,10 +114,15 @@ void BindTyped(const xpp::Value& valueOf, const xpp::Value& sqlType, const xpp::
         b.bufferLength = len;
         b.indicator = bytes.Int();
     } else {
-        b.bufferLength = b.indicator = bytes.Int();
+        // never more than the value holds: the driver would read past it
+        b.bufferLength = b.indicator = std::min(bytes.Int(), len);
     }
     if (valueOf.IsChar()) b.Text(valueOf.Str());
     else b.packable = false;  // cannot be packed
+    // A C type of fixed width is read whole, whatever the length says.
+    int64_t width = FixedWidth(b.cType);
+    if (valueOf.IsChar() && len < width && b.indicator != SQL_NULL_DATA && !DataAtExecution(b.indicator))
+        b.shortOf = width;
 }
 
 // Fills `b` from the type table for `param`, which outlives the binding.
@@ -121,31 +143,38 @@ void Bind(const xpp::Value& param, Binding& b) {
         case 'N': {
             xpp::Number n = param.Num();
             double d = n.AsDouble();
-            bool integral = n.IsInteger() || (std::isfinite(d) && d == std::trunc(d));
-            if (!integral) {
+            // an exact decimal is whole when its decimals are zeros
+            bool whole = n.IsExact() && xpp::ExactEq(xpp::Int(param), param);
+            bool integral = n.IsInteger() || whole || (!n.IsExact() && std::isfinite(d) && d == std::trunc(d));
+            if (!integral && !n.IsExact()) {
                 b.cType = SQL_C_DOUBLE;
                 b.sqlType = SQL_DOUBLE;
                 b.size = 10;
                 b.bufferLength = b.indicator = 8;
                 b.Make(&d, sizeof d);  // F2BIN: the double's own bytes
-            } else if (d >= -32768 && d <= 32767) {
+            } else if (integral && d >= -32768 && d <= 32767) {
                 b.cType = SQL_C_SHORT;
                 b.sqlType = SQL_SMALLINT;
                 b.size = 5;
                 b.bufferLength = b.indicator = 2;
                 b.MakeInteger(n.AsInt(), 4);
-            } else if (d >= -2147483648.0 && d <= 2147483647.0) {
+            } else if (integral && d >= -2147483648.0 && d <= 2147483647.0) {
                 b.cType = SQL_C_LONG;
                 b.sqlType = SQL_INTEGER;
                 b.size = 10;
                 b.bufferLength = b.indicator = 4;
                 b.MakeInteger(n.AsInt(), 4);
             } else {
-                // the decimal text: at most 20 characters for an integer,
-                // up to some 310 for a double
+                // the decimal text: at most 20 characters for an integer or
+                // an exact decimal, up to some 310 for a double
                 char text[400];
-                int written = n.IsInteger() ? std::snprintf(text, sizeof text, "%lld", static_cast<long long>(n.AsInt()))
-                                            : std::snprintf(text, sizeof text, "%.0f", d);
+                int written = 0;
+                if (!integral)
+                    written = std::snprintf(text, sizeof text, "%s", xpp::LTrim(xpp::Str(param, 40, n.Decimals())).c_str());
+                else if (n.IsExact())
+                    written = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(n.AsInt()));
+                else
+                    written = std::snprintf(text, sizeof text, "%.0f", d);
                 size_t len = static_cast<size_t>(std::clamp(written, 0, static_cast<int>(sizeof text) - 1));
                 b.size = b.bufferLength = b.indicator = static_cast<int64_t>(len);
                 if (len <= sizeof b.made) {
@@ -346,7 +375,9 @@ SQLStatement& SQLStatement::InitOn_(const xpp::Value& sql, std::shared_ptr<SQLCo
     Connection = std::move(chosen);
     onError = Connection->onError;
     DisplayErrors = Connection->DisplayErrors_();
-    if (AllocHandle_()) {
+    // A statement made while its connection is lost waits, listed, for the
+    // reconnection that gives it its handle.
+    if (AllocHandle_() || (Connection->Handle != 0 && !Connection->isConnected())) {
         if (fresh) Connection->ListStatement_(Self());
         else Connection->AddStatement(Self());
     }
@@ -371,6 +402,7 @@ bool SQLStatement::AllocHandle_() {
 bool SQLStatement::FreeStmt_(const xpp::Value& option) { return FreeStmt_(option.IsNum() ? option.Int() : SQL_CLOSE); }
 
 bool SQLStatement::FreeStmt_(int64_t opt) {
+    XPP_FRAME("SQLSTATEMENT:__FREESTMT");
     if (Handle == 0) return true;
     if (opt == SQL_DROP) {
         OdbcCall<55>(H(Handle), static_cast<SQLUSMALLINT>(SQL_RESET_PARAMS));
@@ -496,6 +528,7 @@ bool SQLStatement::Cancel() {
 
 SQLStatement& SQLStatement::DisplayError_(const xpp::Value& returnCode, const xpp::Value& handleType,
                                           const xpp::Value& handle) {
+    XPP_FRAME("SQLSTATEMENT:__DISPLAYERROR");
     if (DisplayErrors) {
         DISPLAYERROR_(returnCode.IsNil() ? xpp::Value(ErrorCode) : returnCode,
                       handleType.IsNil() ? xpp::Value(SQL_HANDLE_STMT) : handleType,
@@ -579,6 +612,14 @@ int64_t SQLStatement::Run_(const xpp::Value& params, const xpp::Array& list, siz
     XPP_FRAME("SQLSTATEMENT:EXECUTE");
     ExecutionMark mark(*this);
     nRowCount = -1;
+    if (Handle == 0) {
+        // Nothing to bind to or run on: reported (a lost connection is
+        // regained and the statement run again by the error handler).
+        ParamList = n == 0 ? xpp::Value() : params;
+        ErrorCode = SQL_INVALID_HANDLE & 0xFFFF;
+        DisplayError_();
+        return mark.Failed();
+    }
     // A snapshot of the parameters, into room the statement keeps (an
     // execution nested in this one makes its own).
     Snapshot items(paramRoom_);
@@ -608,7 +649,7 @@ int64_t SQLStatement::Run_(const xpp::Value& params, const xpp::Array& list, siz
     switch (ErrorCode) {
         case SQL_SUCCESS: return GetRowCount();
         case SQL_SUCCESS_WITH_INFO: {
-            DisplayError_();
+            if (ReportsInfo_()) DisplayError_();
             int64_t r = GetRowCount();
             return r >= 0 ? r : kExecInfoNoCount;
         }
@@ -646,6 +687,7 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "indicator cells are 8 bytes");
 constexpr size_t kKeptBindingMemory = 4096;
 
 bool SQLStatement::SetParameters_(const xpp::Array& params, const std::vector<xpp::Value>& items, int64_t n) {
+    XPP_FRAME("SQLSTATEMENT:__SETPARAMETERS");
     if (!FreeStmt_(SQL_RESET_PARAMS)) return false;
     if (n <= 0) return true;
     const size_t count = static_cast<size_t>(n);
@@ -656,6 +698,15 @@ bool SQLStatement::SetParameters_(const xpp::Array& params, const std::vector<xp
         if (i < items.size()) Bind(items[i], bound[i]);
         packable = packable && bound[i].packable;
         total += bound[i].length;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (bound[i].shortOf == 0) continue;
+        RAISEERROR_(0, "Param: " + std::to_string(i + 1) + ", CType: " + std::to_string(bound[i].cType) +
+                           ", Value of " + std::to_string(bound[i].length) + " bytes, the C type reads " +
+                           std::to_string(bound[i].shortOf),
+                    xpp::Var2Char(xpp::Value(cStatement)) + "\r\n" + xpp::Var2Char(xpp::Value(params)));
+        // The error block returned: nothing is bound.
+        return false;
     }
     // The indicator cells and the value pieces, packed into one block each;
     // both blocks (with the list of the pieces' addresses between them) are

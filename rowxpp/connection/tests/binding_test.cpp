@@ -49,6 +49,10 @@ TEST(Binding, EveryKindOfValueBindsAsTheTypeTableSays) {
         {"-2147483649", -2147483649LL, 1, 1, 11, 0, 11, "-2147483649", 11},
         {"1.5", 1.5, 8, 8, 10, 0, 8, xpp::F2Bin(1.5), 8},
         {"3.0 as a double", xpp::Number::Double(3.0, 2), 5, 5, 5, 0, 2, xpp::L2Bin(3), 2},
+        {"an exact decimal", xpp::Val("9999999999999.99"), 1, 1, 16, 0, 16, "9999999999999.99", 16},
+        {"an exact decimal of 18 digits", xpp::Val("-99999999.9999999999"), 1, 1, 20, 0, 20, "-99999999.9999999999", 20},
+        {"a whole exact decimal", xpp::Val("12.00"), 5, 5, 5, 0, 2, xpp::L2Bin(12), 2},
+        {"a wide whole exact decimal", xpp::Val("300000000000000.00"), 1, 1, 15, 0, 15, "300000000000000", 15},
         {"empty date", xpp::Date(), 11, 11, 16, 0, 16, zeros20, -1},
         {"2024-03-05", xpp::Date::FromYMD(2024, 3, 5), 11, 11, 16, 0, 16, march5, 16},
         {".T.", true, 1, -7, 1, 0, 1, "1", 1},
@@ -206,6 +210,106 @@ TEST(Binding, ValuesStoredThroughEachDriverReadBackAsGiven) {
         EXPECT_FALSE(r[7].has_value());
         s->Destroy();
         c->Execute("DROP TABLE kinds");
+        c->Destroy();
+    }
+}
+
+TEST(Binding, AnSQLValueBindsNoMoreThanItsValueThroughEachDriver) {
+    struct Driver {
+        const char* dsn;
+        const char* create;
+        const char* stored;  // "abc" as the driver reads the column back as text
+    };
+    for (const Driver& d : {Driver{"SQLite", "CREATE TABLE ov (a BLOB, b VARCHAR(20), n INTEGER)", "X'616263'"},
+                            Driver{"PostgreSQL", "CREATE TABLE ov (a BYTEA, b VARCHAR(20), n INTEGER)", "616263"},
+                            Driver{"KIVODBC", "CREATE TABLE ov (a CHAR(60), b CHAR(20), n INTEGER)", "abc"}}) {
+        SCOPED_TRACE(d.dsn);
+        auto c = Connected(d.dsn);
+        ASSERT_NE(c->Handle, 0);
+        c->Execute("DROP TABLE ov");
+        ASSERT_GE(c->Execute(d.create), -1) << c->ErrorMessage();
+        auto rows = [&] { return QueryOn(ToHandle(c->Handle), "SELECT a, b, n FROM ov"); };
+        // Bytes 40 and 50,000,000 for a value of three bytes: three are bound
+        for (int64_t bytes : {int64_t{40}, int64_t{50'000'000}}) {
+            SCOPED_TRACE(bytes);
+            CallLog log;
+            log.valueBytes = [](int64_t) { return size_t{3}; };
+            EXPECT_EQ(c->Execute("INSERT INTO ov (a, b) VALUES (?, ?)",
+                                 xpp::Array{SQLValue::New("abc", -3, -2, 40, 0, bytes), "secret"}),
+                      1)
+                << c->ErrorMessage();
+            auto binds = log.Binds();
+            ASSERT_EQ(binds.size(), 2u);
+            EXPECT_EQ(binds[0].bufferLength, 3);
+            EXPECT_EQ(binds[0].indicator, 3);
+            EXPECT_EQ(binds[0].bytes, "abc");
+            std::vector<Row> stored = rows();
+            ASSERT_EQ(stored.size(), 1u);
+            EXPECT_EQ(xpp::Trim(stored[0][0].value_or("<null>")), d.stored);
+            EXPECT_EQ(xpp::Trim(stored[0][1].value_or("<null>")), "secret");
+            c->Execute("DELETE FROM ov");
+        }
+        // A C type of fixed width reads four bytes: a value of two is
+        // refused with the parameter named, and nothing is stored.
+        {
+            CapturedErrors errors;
+            CallLog log;
+            auto s = c->NewStatement("INSERT INTO ov (b, n) VALUES (?, ?)");
+            EXPECT_EQ(s->Execute({"short", SQLValue::New("ab", SQL_INTEGER, SQL_C_LONG, 10, 0, 4)}), kExecFailed);
+            ASSERT_EQ(errors.Errors().size(), 1u);
+            EXPECT_EQ(errors.Errors()[0]->description.Str(),
+                      "Param: 2, CType: 4, Value of 2 bytes, the C type reads 4");
+            EXPECT_EQ(log.Count(21), 0);
+            EXPECT_EQ(log.Count(25) + log.Count(26), 0);
+            EXPECT_TRUE(rows().empty());
+            // its four bytes are the number
+            EXPECT_EQ(s->Execute({"whole", SQLValue::New(xpp::L2Bin(123456789), SQL_INTEGER, SQL_C_LONG, 10, 0, 4)}), 1)
+                << s->ErrorMessage();
+            std::vector<Row> stored = rows();
+            ASSERT_EQ(stored.size(), 1u);
+            EXPECT_EQ(xpp::Trim(stored[0][1].value_or("<null>")), "whole");
+            EXPECT_EQ(stored[0][2].value_or("<null>"), "123456789");
+            s->Destroy();
+        }
+        c->Execute("DROP TABLE ov");
+        c->Destroy();
+    }
+}
+
+TEST(Binding, ExactDecimalsStoreAndFindTheirOwnRowThroughEachDriver) {
+    const std::vector<const char*> common = {"9999999999999.99", "9999999999999.98", "-9999999999999.99", "12.50",
+                                             "-0.05"};
+    // 18 digits where the database keeps them (the others hold doubles)
+    const std::vector<const char*> wide = {"9999999999999999.99", "9999999999999999.98"};
+    for (const char* dsn : {"SQLite", "PostgreSQL", "KIVODBC"}) {
+        SCOPED_TRACE(dsn);
+        const char* type = "NUMERIC(18,2)";
+        std::vector<const char*> keys = common;
+        if (std::string(dsn) == "PostgreSQL") keys.insert(keys.end(), wide.begin(), wide.end());
+        auto c = Connected(dsn);
+        ASSERT_NE(c->Handle, 0);
+        c->Execute("DROP TABLE dk");
+        ASSERT_GE(c->Execute(std::string("CREATE TABLE dk (id ") + type + ", name VARCHAR(10))"), -1)
+            << c->ErrorMessage();
+        auto insert = c->NewStatement("INSERT INTO dk (id, name) VALUES (?, 'old')");
+        for (const char* k : keys) EXPECT_EQ(insert->Execute({xpp::Val(k)}), 1) << k << insert->ErrorMessage();
+        insert->Destroy();
+        // an update by each key changes its row alone
+        auto update = c->NewStatement("UPDATE dk SET name = ? WHERE id = ?");
+        for (size_t i = 0; i < keys.size(); ++i)
+            EXPECT_EQ(update->Execute({"n" + std::to_string(i), xpp::Val(keys[i])}), 1) << keys[i];
+        update->Destroy();
+        std::vector<Row> rows = QueryOn(ToHandle(c->Handle), "SELECT id, name FROM dk");
+        ASSERT_EQ(rows.size(), keys.size());
+        for (const Row& r : rows) {
+            ASSERT_TRUE(r[0] && r[1]);
+            size_t place = keys.size();
+            for (size_t i = 0; i < keys.size(); ++i)
+                if (xpp::Eq(xpp::Val(*r[0]), xpp::Val(keys[i]))) place = i;
+            ASSERT_LT(place, keys.size()) << *r[0];
+            EXPECT_EQ(xpp::Trim(*r[1]), "n" + std::to_string(place)) << *r[0];
+        }
+        c->Execute("DROP TABLE dk");
         c->Destroy();
     }
 }

@@ -6,6 +6,8 @@
 #include "rowxpp/odbc_calls.h"
 #include "rowxpp/sql_connection.h"
 #include "rowxpp/sql_error.h"
+#include "rowxpp/sql_statement.h"
+#include "error_support.h"
 #include "test_support.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
@@ -109,6 +111,78 @@ TEST(Diagnostics, AsStringGivesTheDisplayTextOfEveryType) {
     EXPECT_EQ(ASSTRING(xpp::Array{1}), "{array}");
     EXPECT_EQ(ASSTRING(xpp::Value(SQLError::New(xpp::Value(), 0, "", 0, ""))), "Instance of: SQLError");
     EXPECT_EQ(ASSTRING(xpp::Block([](xpp::Args&) { return xpp::Value(); })), "");
+}
+
+// The procedure names of the "Called from" lines of a report, in order.
+std::vector<std::string> Callers(const std::string& report) {
+    std::vector<std::string> names;
+    const std::string mark = "\r\nCalled from ";
+    for (size_t at = report.find(mark); at != std::string::npos; at = report.find(mark, at + 1)) {
+        size_t start = at + mark.size();
+        names.push_back(report.substr(start, report.find('(', start) - start));
+    }
+    return names;
+}
+
+TEST(Diagnostics, TheCalledFromLinesStartAtTheMethodWhoseCallFailed) {
+    Loaded();
+    XPP_FRAME("MAIN");
+    auto c = SQLConnection::New("SQLite", "", "");
+    ASSERT_NE(c->Handle, 0);
+    rowxpp_test::Reported reported;
+    rowxpp_test::CaptureErrors(*c, reported);
+    auto s = c->NewStatement("SELEC 1");
+    [&] {
+        XPP_FRAME("WORK");
+        EXPECT_EQ(s->Execute(), -2);
+    }();
+    ASSERT_EQ(reported.calls, 1);
+    EXPECT_EQ(Callers(reported.report), (std::vector<std::string>{"SQLSTATEMENT:EXECUTE", "WORK", "MAIN"}))
+        << reported.report;
+    s->Destroy();
+    c->Destroy();
+
+    auto unconnected = SQLConnection::New();
+    rowxpp_test::CaptureErrors(*unconnected, reported);
+    EXPECT_FALSE(unconnected->Connect("PostgreSQL", "no_such_role_here", "x"));
+    ASSERT_EQ(reported.calls, 2);
+    EXPECT_EQ(Callers(reported.report), (std::vector<std::string>{"SQLCONNECTION:CONNECT", "MAIN"})) << reported.report;
+    unconnected->Destroy();
+}
+
+TEST(Diagnostics, AFailedCommitOfAllConnectionsIsShownOnlyWhileTheClassDisplaysErrors) {
+    Loaded();
+    auto& admin = kivodbc::testing::TestDataSources::Get().Admin();
+    RecordingSink sink;
+    xpp::PresentationSink* keptSink = xpp::SetPresentationSink(&sink);
+    int keptType = xpp::AppType();
+    xpp::SetAppType(xpp::APPTYPE_PM);
+    for (bool display : {true, false}) {
+        SCOPED_TRACE(display);
+        sink.shown.clear();
+        auto c = SQLConnection::New("PostgreSQL", "", "");
+        ASSERT_NE(c->Handle, 0);
+        rowxpp_test::Reported reported;
+        rowxpp_test::CaptureErrors(*c, reported);
+        ASSERT_TRUE(c->BeginTransaction());
+        kivodbc::testing::ExecuteOn(ToHandle(c->Handle), "SELECT 1");
+        int pid = kivodbc::testing::BackendPidOf(ToHandle(c->Handle));
+        ASSERT_TRUE(admin.TerminateBackend(pid));
+        ASSERT_TRUE(rowxpp_test::Gone(admin, pid));
+        SQLConnection::ClassObject().SetVar("DisplayErrors", display);
+        EXPECT_FALSE(SQLConnection::CommitAllTransactions());
+        SQLConnection::ClassObject().SetVar("DisplayErrors", true);
+        EXPECT_EQ(reported.calls, 0);
+        if (display) {
+            ASSERT_EQ(sink.shown.size(), 1u);
+            EXPECT_EQ(sink.shown[0].rfind("ConfirmBox|SQL_ERROR results|16|", 0), 0u) << sink.shown[0];
+        } else {
+            EXPECT_TRUE(sink.shown.empty());
+        }
+        c->Destroy();
+    }
+    xpp::SetAppType(keptType);
+    xpp::SetPresentationSink(keptSink);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "rowxpp/sql_connection.h"
 #include "rowxpp/sql_error.h"
 #include "test_support.h"
+#include "xpp/functions.h"
 #include "xpp/runtime.h"
 
 using namespace rowxpp;
@@ -70,6 +71,29 @@ TEST(Drivers, EachRowOfTheDriverInformationIsWhatTheDriverReports) {
             EXPECT_EQ(getData, 11);
             EXPECT_EQ(positioned, 0);
         }
+        c->Destroy();
+    }
+}
+
+TEST(Drivers, IsFunctionAnswersOneFunctionAndNothingElseOnEachDriver) {
+    Loaded();
+    for (const char* dsn : kSources) {
+        SCOPED_TRACE(dsn);
+        auto c = SQLConnection::New(dsn, "", "");
+        ASSERT_NE(c->Handle, 0);
+        // 0 and 999 ask the driver manager for a whole list; 4000 and -1 lie
+        // outside every list
+        for (int64_t id : {0, 999, 4000, -1}) {
+            SCOPED_TRACE(id);
+            EXPECT_EQ(xpp::Var2Char(c->isFunction(id)), ".F.");
+        }
+        EXPECT_EQ(xpp::Var2Char(xpp::Send(xpp::Value(c), "isFunction")), ".F.");
+        EXPECT_EQ(xpp::Var2Char(c->isFunction(xpp::Value())), ".F.");
+        EXPECT_EQ(xpp::Var2Char(c->isFunction(SQL_API_SQLEXECDIRECT)), ".T.");
+        EXPECT_EQ(xpp::Var2Char(xpp::Send(xpp::Value(c), "isFunction", {SQL_API_SQLEXECDIRECT})), ".T.");
+        SQLUSMALLINT exists = SQL_FALSE;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLGetFunctions(ToHandle(c->Handle), SQL_API_SQLBROWSECONNECT, &exists)));
+        EXPECT_EQ(c->isFunction(SQL_API_SQLBROWSECONNECT).Log(), exists == SQL_TRUE);
         c->Destroy();
     }
 }

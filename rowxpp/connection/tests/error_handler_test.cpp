@@ -154,4 +154,25 @@ TEST_F(ErrorLog, ASerializationFailureIsLoggedAndFlashedWithoutReconnecting) {
     c->Destroy();
 }
 
+TEST_F(ErrorLog, ReadingTheTimeOutAndTheIsolationLevelReportsNothing) {
+    for (const char* dsn : {"SQLite", "PostgreSQL", "KIVODBC"}) {
+        SCOPED_TRACE(dsn);
+        auto c = Connected(dsn);
+        ASSERT_NE(c->Handle, 0);
+        // what the driver answers to the same reads
+        SQLUINTEGER level = 0, timeout = 0;
+        SQLRETURN levelRead = SQLGetConnectAttr(ToHandle(c->Handle), SQL_ATTR_TXN_ISOLATION, &level, 0, nullptr);
+        SQLRETURN timeoutRead = SQLGetConnectAttr(ToHandle(c->Handle), SQL_ATTR_CONNECTION_TIMEOUT, &timeout, 0, nullptr);
+        EXPECT_EQ(c->TransactionIsolation(), SQL_SUCCEEDED(levelRead) ? static_cast<int64_t>(level) : 0);
+        EXPECT_EQ(c->ConnectionTimeout(), SQL_SUCCEEDED(timeoutRead) ? static_cast<int64_t>(timeout) : 0);
+        if (std::string(dsn) == "SQLite") {
+            EXPECT_FALSE(SQL_SUCCEEDED(timeoutRead)) << "the SQLite driver refuses the time-out";
+            EXPECT_EQ(c->ConnectionTimeout(), 0);
+        }
+        EXPECT_EQ(Read(), "");
+        EXPECT_TRUE(flashed.empty());
+        c->Destroy();
+    }
+}
+
 }  // namespace

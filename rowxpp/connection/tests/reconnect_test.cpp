@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <functional>
 
 #include "error_support.h"
@@ -34,10 +35,9 @@ xpp::Args Row(int a, const char* b) { return xpp::Args{xpp::Array{a, b}}; }
 
 const char* Word(int n) { return n == 2 ? "two" : "three"; }
 
-// Executes `insert` with {2, "two"}, and when that fails, with {3, "three"}.
-// psqlODBC reports the loss on the first call either as 57P01 (terminated
-// by the administrator: the call fails with -2 and no reconnection starts)
-// or at once as 08S01 (the handler reconnects and runs the statement again).
+// Executes `insert` with {2, "two"}, and when that fails, with {3, "three"}:
+// the handler reconnects on the first call that meets the loss and runs the
+// statement again, so the second is there only to show what went wrong.
 // Answers the value of "a" of the call that reconnected.
 template <class LogText>
 int LostExecute(SQLConnection& c, SQLStatement& insert, LogText log, xpp::testing::TestClock& clock) {
@@ -48,7 +48,7 @@ int LostExecute(SQLConnection& c, SQLStatement& insert, LogText log, xpp::testin
     EXPECT_EQ(Count(text, "= SQL ERROR ="), 1u);
     EXPECT_NE(text.find(std::string("SQLString: ") + kInsert + "\r\nParamList: " + xpp::Var2Char(xpp::Array{2, "two"})),
               std::string::npos);
-    EXPECT_EQ(Count(text, "RECONNECT"), 0u) << text;
+    EXPECT_EQ(Count(text, "TO RECONNECT"), 0u) << text;
     EXPECT_FALSE(c.isConnected());
     EXPECT_TRUE(clock.Sleeps().empty());
     EXPECT_EQ(insert.Execute(Row(3, "three")), 1);
@@ -56,9 +56,14 @@ int LostExecute(SQLConnection& c, SQLStatement& insert, LogText log, xpp::testin
 }
 
 class Reconnection : public ErrorLogTest {
-protected:
-    AdminConnection& Admin() { return TestDataSources::Get().Admin(); }
+public:
     std::string Log() { return Read(); }
+    // A new log and no flashes, for the next case of a test.
+    void Restart() {
+        std::filesystem::remove(folder_ / "SQLError.LOG");
+        flashed.clear();
+    }
+    AdminConnection& Admin() { return TestDataSources::Get().Admin(); }
 };
 
 // A server of the test's own with the table lost_t; a connection to it
@@ -129,45 +134,38 @@ TEST_F(Reconnection, AnEndedBackendIsReportedThenTheNextErrorReconnectsAndRunsTh
 
 // psqlODBC reports a backend ended by the administrator to a direct
 // execution without parameters as 57P01 (to one with parameters, prepared
-// or not, at once as 08S01): no reconnection yet; the next failing call
-// meets 08S01 and reconnects.
-TEST_F(Reconnection, AnEndedBackendMetByADirectExecutionIsOnlyReported) {
-    Admin().Execute("CREATE TABLE lost_t (a integer, b varchar(20))");
+// or not, at once as 08S01): the connection is lost all the same, and is
+// regained at once.
+TEST_F(Reconnection, AnEndedBackendMetByADirectExecutionReconnectsAndRunsItAgain) {
+    Admin().Execute("CREATE TABLE ended_t (a integer, b varchar(20))");
     auto c = Connected(TestDataSources::kPostgres);
-    auto insert = c->NewStatement(kInsert);
+    auto insert = c->NewStatement("INSERT INTO ended_t (a, b) VALUES (?, ?)");
     ASSERT_TRUE(insert->Prepare());
     ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
-    const char* direct = "INSERT INTO lost_t (a, b) VALUES (5, 'five')";
-    auto second = c->NewStatement("SELECT count(*) FROM lost_t");
+    const char* direct = "INSERT INTO ended_t (a, b) VALUES (5, 'five')";
+    auto second = c->NewStatement("SELECT count(*) FROM ended_t");
     ASSERT_TRUE(second->SetAttribute(SQL_ATTR_QUERY_TIMEOUT, 30));
     int pid = BackendPidOf(ToHandle(c->Handle));
     ASSERT_TRUE(Admin().TerminateBackend(pid));
     ASSERT_TRUE(Gone(Admin(), pid));
 
-    EXPECT_EQ(c->NewStatement(direct)->Execute(), kExecFailed);
+    EXPECT_EQ(c->NewStatement(direct)->Execute(), 1);
     std::string log = Log();
     ASSERT_EQ(flashed.size(), 1u);
     EXPECT_NE(flashed[0].text.find("57P01"), std::string::npos) << flashed[0].text;
     EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u);
-    EXPECT_NE(log.find(std::string("\r\n\r\nSQLString: ") + direct + "\r\n\r\n"), std::string::npos) << log;
-    EXPECT_EQ(Count(log, "RECONNECT"), 0u) << log;
-    EXPECT_FALSE(c->isConnected());
-    EXPECT_TRUE(clock.Sleeps().empty());
-
-    EXPECT_EQ(insert->Execute(Row(2, "two")), 1);
-    log = Log();
-    ASSERT_EQ(flashed.size(), 2u);
-    EXPECT_NE(flashed[1].text.find("08S01"), std::string::npos) << flashed[1].text;
-    EXPECT_NE(log.find(std::string("SQLString: ") + kInsert + "\r\nParamList: " + xpp::Var2Char(xpp::Array{2, "two"}) +
-                       "\r\n\r\n*** ATTEMPTING TO RECONNECT ***\r\n\r\n"),
+    EXPECT_NE(log.find(std::string("\r\n\r\nSQLString: ") + direct + "\r\n\r\n*** ATTEMPTING TO RECONNECT ***\r\n"),
               std::string::npos)
         << log;
     EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
-    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM lost_t"), "1,2");
-    EXPECT_EQ(second->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 30);
-    EXPECT_TRUE(c->ShowConnErrors);
-    EXPECT_TRUE(c->isConnected());
     EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300}));
+    EXPECT_TRUE(c->isConnected());
+    EXPECT_TRUE(c->ShowConnErrors);
+    EXPECT_EQ(second->GetAttribute(SQL_ATTR_QUERY_TIMEOUT).Int(), 30);
+
+    EXPECT_EQ(insert->Execute(Row(2, "two")), 1);
+    EXPECT_EQ(Count(Log(), "= SQL ERROR ="), 1u);
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM ended_t"), "1,2,5");
     c->Destroy();
 }
 
@@ -233,7 +231,7 @@ TEST_F(Reconnection, AProgramsOwnReconnectWhileTheServerIsDownIsReportedAndAnswe
     std::string log = Log();
     EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u) << log;
     EXPECT_NE(log.find("08001"), std::string::npos) << log;
-    EXPECT_EQ(Count(log, "RECONNECT"), 0u) << log;
+    EXPECT_EQ(Count(log, "TO RECONNECT"), 0u) << log;
     EXPECT_EQ(flashed.size(), 1u);
     // not forced, still down: another attempt, again without a prompt
     EXPECT_FALSE(own.c->Reconnect());
@@ -360,15 +358,19 @@ TEST_F(Reconnection, AStatementOfALostTransactionIsNotRunAgain) {
     ASSERT_TRUE(Admin().TerminateBackend(pid));
     ASSERT_TRUE(Gone(Admin(), pid));
 
+    // reconnected, but not run again: the next statement opens the next
+    // transaction
     EXPECT_EQ(insert->Execute(xpp::Args{2}), kExecFailed);
-    EXPECT_EQ(insert->Execute(xpp::Args{3}), kExecFailed);
     EXPECT_EQ(Count(Log(), "RECONNECTED SUCCESSFULLY"), 1u);
     EXPECT_TRUE(c->isConnected());
     EXPECT_TRUE(c->inTransaction());
     EXPECT_EQ(Admin().CountRows("lost_txn_t"), 0);
+    EXPECT_EQ(insert->Execute(xpp::Args{3}), 1);
     EXPECT_EQ(insert->Execute(xpp::Args{4}), 1);
+    EXPECT_EQ(Admin().CountRows("lost_txn_t"), 0);
     ASSERT_TRUE(c->EndTransaction());
-    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',') FROM lost_txn_t"), "4");
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM lost_txn_t"), "3,4");
+    EXPECT_EQ(Count(Log(), "RECONNECTED SUCCESSFULLY"), 1u);
     c->Destroy();
 }
 
@@ -382,7 +384,7 @@ TEST_F(Reconnection, AFirstConnectToAMissingDatabaseReportsOnceAndReturns) {
     EXPECT_NE(flashed[0].text.find("08001"), std::string::npos) << flashed[0].text;
     std::string log = Log();
     EXPECT_EQ(Count(log, "= SQL ERROR ="), 1u);
-    EXPECT_EQ(Count(log, "RECONNECT"), 0u);
+    EXPECT_EQ(Count(log, "TO RECONNECT"), 0u);
     EXPECT_EQ(log.find("SQLString: "), std::string::npos);
     EXPECT_TRUE(clock.Sleeps().empty());
     c->Destroy();
@@ -464,9 +466,9 @@ TEST_F(Reconnection, OnlyAFailedExecuteRunsTheStatementAgainAfterTheReconnection
 }
 
 TEST_F(Reconnection, ARunAgainThatMeetsALostConnectionStartsNoSecondLoop) {
-    Admin().Execute("CREATE TABLE again_t (a integer, b varchar(20))");
+    Admin().Execute("CREATE TABLE twice_t (a integer, b varchar(20))");
     auto c = Connected(TestDataSources::kPostgres);
-    auto insert = c->NewStatement("INSERT INTO again_t (a, b) VALUES (?, ?)");
+    auto insert = c->NewStatement("INSERT INTO twice_t (a, b) VALUES (?, ?)");
     ASSERT_TRUE(insert->Prepare());
     ASSERT_EQ(insert->Execute(Row(1, "one")), 1);
     ASSERT_NO_FATAL_FAILURE(LoseConnection(Admin(), c->Handle));
@@ -487,12 +489,12 @@ TEST_F(Reconnection, ARunAgainThatMeetsALostConnectionStartsNoSecondLoop) {
     EXPECT_EQ(clock.Sleeps(), std::vector<int64_t>({300}));
     EXPECT_FALSE(c->isConnected());
     EXPECT_TRUE(c->ShowConnErrors);
-    EXPECT_EQ(Admin().CountRows("again_t"), 1);
+    EXPECT_EQ(Admin().CountRows("twice_t"), 1);
 
     // the next failing Execute starts the next loop
     EXPECT_EQ(insert->Execute(Row(3, "three")), 1);
     EXPECT_EQ(Count(Log(), "RECONNECTED SUCCESSFULLY"), 2u);
-    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM again_t"), "1,3");
+    EXPECT_EQ(Admin().Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM twice_t"), "1,3");
     c->Destroy();
 }
 
@@ -527,7 +529,7 @@ TEST_F(Reconnection, AConnectionLostAgainDuringTheRebuildIsNoReconnection) {
     EXPECT_NE(log.find("08S01"), std::string::npos) << log;
     EXPECT_NE(log.find("SQLString: SELECT 1"), std::string::npos) << log;
     EXPECT_EQ(flashed.size(), 1u);
-    EXPECT_EQ(Count(log, "RECONNECT"), 0u) << log;
+    EXPECT_EQ(Count(log, "TO RECONNECT"), 0u) << log;
     EXPECT_TRUE(clock.Sleeps().empty());
     EXPECT_FALSE(c->isConnected());
     for (const auto& s : {first, second, plain}) EXPECT_TRUE(s->Cargo_.IsArray()) << "kept for the next attempt";
@@ -552,6 +554,180 @@ TEST_F(Reconnection, AConnectionLostAgainDuringTheRebuildIsNoReconnection) {
     EXPECT_NE(second->Execute(), kExecFailed);
     EXPECT_NE(plain->Execute(), kExecFailed);
     c->Destroy();
+}
+
+// ------------------------------------------------------ a statement per row
+
+// A way of inserting the row `id` with one statement made for it; answers
+// what its Execute answers and the statement it made (none for one-shot
+// execution, whose statement is dropped).
+struct PerRow {
+    const char* name;
+    std::function<std::pair<int64_t, std::shared_ptr<SQLStatement>>(SQLConnection&, const std::string& table, int id)>
+        insert;
+};
+
+const std::vector<PerRow>& PerRowKinds() {
+    static const std::vector<PerRow> kinds = {
+        {"SQLConnection:Execute",
+         [](SQLConnection& c, const std::string& table, int id) {
+             return std::make_pair(
+                 c.Execute("INSERT INTO " + table + " VALUES (" + std::to_string(id) + ", 'x')"),
+                 std::shared_ptr<SQLStatement>());
+         }},
+        {"NewStatement",
+         [](SQLConnection& c, const std::string& table, int id) {
+             auto s = c.NewStatement("INSERT INTO " + table + " VALUES (" + std::to_string(id) + ", 'x')");
+             return std::make_pair(s->Execute(), s);
+         }},
+        {"prepared with parameters",
+         [](SQLConnection& c, const std::string& table, int id) {
+             auto s = SQLStatement::New("INSERT INTO " + table + " VALUES (?, ?)", xpp::Value(c.shared_from_this()));
+             s->Prepare();  // fails quietly on a connection already lost
+             return std::make_pair(s->Execute(xpp::Args{id, "x"}), s);
+         }},
+    };
+    return kinds;
+}
+
+// How the server goes away between rows 5 and 6.
+struct Loss {
+    const char* name;
+    std::function<void(OwnServer&, SQLConnection&)> lose;
+};
+
+const std::vector<Loss>& Losses() {
+    static const std::vector<Loss> losses = {
+        {"server stopped and started",
+         [](OwnServer& own, SQLConnection&) {
+             own.server->Stop("fast");
+             own.server->Start();
+         }},
+        {"backend ended",
+         [](OwnServer& own, SQLConnection& c) {
+             AdminConnection admin(*own.server, own.database);
+             int pid = BackendPidOf(ToHandle(c.Handle));
+             ASSERT_TRUE(admin.TerminateBackend(pid));
+             ASSERT_TRUE(Gone(admin, pid));
+         }},
+    };
+    return losses;
+}
+
+// Rows 1 to 10, one statement each, the server lost between 5 and 6: every
+// row is stored once, through one reconnection. With `metBefore`, a statement
+// that shows no errors meets the loss first, so that the statement of row 6
+// is made on a connection that already answers isConnected .F.
+void InsertTenRows(Reconnection& test, OwnServer& own, bool metBefore) {
+    int n = 0;
+    for (const Loss& loss : Losses()) {
+        for (const PerRow& kind : PerRowKinds()) {
+            SCOPED_TRACE(std::string(loss.name) + ", " + kind.name);
+            const std::string table = "per_row_" + std::to_string(++n);
+            AdminConnection(*own.server, own.database).Execute("CREATE TABLE " + table + " (a integer, b varchar(5))");
+            test.Restart();
+            auto c = SQLConnection::New();
+            ASSERT_TRUE(c->DriverConnect(xpp::Value(), own.server->ConnectionString(own.database)));
+            std::shared_ptr<SQLStatement> sixth;
+            for (int id = 1; id <= 10; ++id) {
+                if (id == 6) {
+                    ASSERT_NO_FATAL_FAILURE(loss.lose(own, *c));
+                    if (metBefore) {
+                        auto probe = c->NewStatement("SELECT 1");
+                        probe->DisplayErrors = false;
+                        EXPECT_EQ(probe->Execute(), kExecFailed);
+                        ASSERT_FALSE(c->isConnected());
+                        probe->Destroy();
+                    }
+                }
+                auto [answer, statement] = kind.insert(*c, table, id);
+                EXPECT_EQ(answer, 1) << "row " << id << "\n" << test.Log();
+                if (id == 6) sixth = statement;
+            }
+            std::string log = test.Log();
+            EXPECT_EQ(Count(log, "ATTEMPTING TO RECONNECT"), 1u) << log;
+            EXPECT_EQ(Count(log, "RECONNECTED SUCCESSFULLY"), 1u) << log;
+            EXPECT_EQ(AdminConnection(*own.server, own.database)
+                          .Scalar("SELECT string_agg(CAST(a AS text), ',' ORDER BY a) FROM " + table),
+                      "1,2,3,4,5,6,7,8,9,10");
+            EXPECT_TRUE(c->isConnected());
+            if (sixth) {
+                // listed with its connection, and rebuilt by the next reconnection
+                std::vector<SQLStatement*> listed;
+                for (const xpp::Value& v : c->aStatements.Items()) listed.push_back(v.As<SQLStatement>().get());
+                EXPECT_NE(std::find(listed.begin(), listed.end(), sixth.get()), listed.end());
+                const std::string text = sixth->SQLString();
+                ASSERT_TRUE(c->Reconnect(true));
+                EXPECT_NE(sixth->Handle, 0);
+                EXPECT_EQ(sixth->SQLString(), text);
+            }
+            c->Destroy();
+        }
+    }
+}
+
+TEST_F(Reconnection, RowsInsertedAStatementEachAreAllStoredAcrossALostConnection) {
+    OwnServer own;
+    InsertTenRows(*this, own, false);
+}
+
+TEST_F(Reconnection, AStatementMadeOnAConnectionAlreadyLostWaitsForTheReconnection) {
+    OwnServer own;
+    InsertTenRows(*this, own, true);
+}
+
+// ------------------------------------------- what a new handle gets again
+
+TEST_F(Reconnection, TheNewHandleGetsTheLoginTimeOutReadOnlyModeAndIsolationLevelAgain) {
+    struct Road {
+        const char* name;
+        std::function<void(Reconnection&, SQLConnection&)> reconnect;
+    };
+    const std::vector<Road> roads = {
+        {"Reconnect(.T.)", [](Reconnection&, SQLConnection& c) { ASSERT_TRUE(c.Reconnect(true)); }},
+        {"the handler, after the backend was ended",
+         [](Reconnection& test, SQLConnection& c) {
+             int pid = BackendPidOf(ToHandle(c.Handle));
+             ASSERT_TRUE(test.Admin().TerminateBackend(pid));
+             ASSERT_TRUE(Gone(test.Admin(), pid));
+             EXPECT_NE(c.NewStatement("SELECT 1")->Execute(), kExecFailed);
+             EXPECT_EQ(Count(test.Log(), "RECONNECTED SUCCESSFULLY"), 1u) << test.Log();
+         }},
+    };
+    rowxpp_test::Loaded();
+    struct LoginTimeout {
+        LoginTimeout() { SQLConnection::ClassObject().SetVar("LoginTimeout", 5); }
+        ~LoginTimeout() { SQLConnection::ClassObject().SetVar("LoginTimeout", 15); }
+    } loginTimeout;
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        Restart();
+        auto c = SQLConnection::New(TestDataSources::kPostgres, "", "", true);
+        ASSERT_NE(c->Handle, 0);
+        EXPECT_TRUE(c->isReadOnly);
+        ASSERT_EQ(c->TransactionIsolation(SQL_TXN_SERIALIZABLE), SQL_TXN_SERIALIZABLE);
+        CallLog calls;
+        ASSERT_NO_FATAL_FAILURE(road.reconnect(*this, *c));
+        ASSERT_NE(c->Handle, 0);
+        EXPECT_EQ(c->TransactionIsolation(), SQL_TXN_SERIALIZABLE);
+        EXPECT_TRUE(c->isReadOnly);
+        // on the new handle: the login time-out before its connect, the
+        // access mode and the isolation level after it
+        const int64_t handle = c->Handle;
+        std::vector<std::string> onNew;
+        for (const auto& [index, args] : calls.Calls()) {
+            if (args.empty() || args[0] != handle) continue;
+            if (index == 2) onNew.push_back("connect");
+            if (index == 10) onNew.push_back(std::to_string(args[1]) + " := " + std::to_string(args[2]));
+        }
+        ASSERT_GE(onNew.size(), 4u);
+        EXPECT_EQ(onNew[0], "103 := 5");
+        EXPECT_EQ(onNew[1], "connect");
+        std::vector<std::string> after(onNew.begin() + 2, onNew.end());
+        EXPECT_NE(std::find(after.begin(), after.end(), "108 := 8"), after.end());
+        EXPECT_NE(std::find(after.begin(), after.end(), "101 := 1"), after.end());
+        c->Destroy();
+    }
 }
 
 }  // namespace

@@ -61,6 +61,11 @@ public:
             if (c.first == index) found.push_back(c.second);
         return found;
     }
+    // Every call in order: its index and arguments.
+    std::vector<std::pair<int, std::vector<int64_t>>> Calls() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return calls_;
+    }
     size_t Total() const {
         std::lock_guard<std::mutex> guard(lock_);
         return calls_.size();

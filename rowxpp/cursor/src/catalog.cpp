@@ -60,10 +60,14 @@ int64_t SQLCatalogQuery::Describe_() {
     }
     DescribeColumns_();
     isCursorOpen = true;
+    // counted like any cursor's rows (0 when the driver knows no count)
+    GetRowCount();
+    nRecCount = -1;
     if (FetchNext_()) {
         // a type that cannot be read leaves the cursor scrollable
         xpp::Value type = GetAttribute(SQL_ATTR_CURSOR_TYPE);
         if (type.IsNum()) isScrollable = type.Int() != SQL_CURSOR_FORWARD_ONLY;
+        RecCount();
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // Fetching rows into a cursor's row buffer, navigation over the result set
 // and its record count.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -31,6 +32,10 @@ std::string UpToZero(const char* bytes, int64_t limit) {
     size_t n = zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : static_cast<size_t>(limit);
     return std::string(bytes, n);
 }
+
+// Whether a number's text is more than blanks, a sign, digits and a point:
+// an exponent ("1.0e+20"), NaN or an infinity ("NaN", "-Infinity").
+bool NotPlainDecimal(std::string_view t) { return t.find_first_not_of(" +-.0123456789") != std::string_view::npos; }
 
 // Reads column `column` with SQLGetData in pieces, appending to `into`;
 // false when not even the first call succeeded.
@@ -133,6 +138,11 @@ bool SQLSelect::FetchScroll_(int64_t orientation, int64_t offset) {
     XPP_FRAME("SQLSELECT:__FETCHSCROLL");
     if (!isCursorOpen) return false;
     if (!WritePending_()) return false;
+    // under a row limit the last row is the limit's, not the table's
+    if (orientation == SQL_FETCH_LAST && nMaxRows > 0 && RecCount() > 0) {
+        orientation = SQL_FETCH_ABSOLUTE;
+        offset = nRecCount;
+    }
     Bof_ = Eof_ = false;
     Row_->Clear();
     ErrorCode = OdbcCall<38>(H(Handle), static_cast<SQLSMALLINT>(orientation), static_cast<SQLLEN>(offset));
@@ -420,7 +430,8 @@ xpp::Array SQLSelect::FetchRow() {
         // the bytes the driver left, never more than the buffer holds
         int64_t held = std::clamp<int64_t>(static_cast<int64_t>(nLen), 0, size);
         xpp::Value value;
-        if (c.kind == 'C') {
+        // the whole text of the column, however long
+        auto wholeText = [&]() {
             std::string text;
             if (bound) {
                 // A bound text cut short is read again whole; SQLGetData
@@ -435,7 +446,10 @@ xpp::Array SQLSelect::FetchRow() {
             } else {
                 text.assign(data, static_cast<size_t>(held));
             }
-            value = std::move(text);
+            return text;
+        };
+        if (c.kind == 'C') {
+            value = wholeText();
         } else if (c.kind == 'N') {
             if (cType == SQL_C_LONG || cType == SQL_C_DOUBLE) {
                 // the binary value: a bound column's whole buffer
@@ -450,20 +464,21 @@ xpp::Array SQLSelect::FetchRow() {
                     uint64_t bits = Raw(data, std::min<size_t>(bytes, 8));
                     double d;
                     std::memcpy(&d, &bits, sizeof d);
-                    // a decimal column shows its own decimals; any other
-                    // number those of its shortest exact text
-                    if (c.sqlType == SQL_DECIMAL || c.sqlType == SQL_NUMERIC)
-                        value = xpp::Round(xpp::Number::Double(d, 0), static_cast<int>(c.decimals));
-                    else
-                        value = xpp::Number::FromDouble(d);
+                    // the number with the decimals of its shortest exact text
+                    value = xpp::Number::FromDouble(d);
                 }
             } else {
-                std::string t = UpToZero(data, held);
+                std::string whole = wholeText();
+                std::string t = UpToZero(whole.data(), static_cast<int64_t>(whole.size()));
                 if (t.empty()) {
                     toBuffer.emplace_back(at, blank());
                     continue;
                 }
-                value = xpp::Val(t);
+                // NaN, the infinities and exponents read as the doubles they name
+                if (NotPlainDecimal(t))
+                    value = xpp::Number::Double(std::strtod(t.c_str(), nullptr), static_cast<int>(c.decimals));
+                else
+                    value = xpp::Val(t);
                 value = c.decimals == 0 ? xpp::Int(value) : xpp::Round(value, static_cast<int>(c.decimals));
             }
         } else if (c.kind == 'D') {
@@ -538,12 +553,17 @@ int64_t SQLSelect::RecCount() {
     XPP_FRAME("SQLSELECT:RECCOUNT");
     if (nRecCount >= 0) return nRecCount;
     if (!isCursorOpen && Refresh() == kExecFailed) return -1;
+    // a limit in force caps what the driver or a count statement says
+    auto keep = [this](int64_t count) {
+        if (nMaxRows > 0 && count > nMaxRows) count = nMaxRows;
+        return nRecCount = count;
+    };
     // The cursor row count is a header field: record 0. A negative value
     // means the driver does not know.
     xpp::Value counted = GETDIAGFIELD_(SQL_HANDLE_STMT, Handle, 0, SQL_DIAG_CURSOR_ROW_COUNT);
-    if (counted.IsNum() && counted.Int() >= 0) return nRecCount = counted.Int();
+    if (counted.IsNum() && counted.Int() >= 0) return keep(counted.Int());
     // An empty result was counted 0 by the first fetch already.
-    if (SQLStatement::RecCount() > 0) return nRecCount = SQLStatement::RecCount();
+    if (SQLStatement::RecCount() > 0) return keep(SQLStatement::RecCount());
     if (isProcedure || isDerivedFrom("SQLCatalogQuery")) return nRecCount = 0;
 
     std::string text = Blanked(cStatement);
@@ -552,13 +572,18 @@ int64_t SQLSelect::RecCount() {
     if (from == 0) return -1;
     // Grouped, distinct and united rows are counted over the whole
     // statement; so is a statement whose first FROM belongs to a subquery.
+    // A statement that limits its rows keeps its order, which chooses them.
+    std::string head = xpp::AllTrim(low);
+    bool limited = xpp::At(" limit ", low) > 0 || xpp::At(" offset ", low) > 0 ||
+                   xpp::At(" fetch first ", low) > 0 || xpp::At(" fetch next ", low) > 0 ||
+                   head.rfind("select top ", 0) == 0 || head.rfind("select distinct top ", 0) == 0;
     std::string whole = cStatement;
     size_t order = xpp::RAt(" order by ", low);
-    if (order > 0 && low.find(')', order) == std::string::npos) whole.resize(order - 1);
+    if (!limited && order > 0 && low.find(')', order) == std::string::npos) whole.resize(order - 1);
     while (!whole.empty() && std::strchr(" \t\r\n;", whole.back()) != nullptr) whole.pop_back();
     std::string derived = "select count (*) from (" + whole + ") x";
     int64_t count = -1;
-    if (xpp::At(" group by ", low) > 0 || xpp::At(" having ", low) > 0 || xpp::At("distinct", low) > 0 ||
+    if (limited || xpp::At(" group by ", low) > 0 || xpp::At(" having ", low) > 0 || xpp::At("distinct", low) > 0 ||
         xpp::At(" union ", low) > 0) {
         count = CountWith_(derived, ParamList);
     } else {
@@ -569,8 +594,8 @@ int64_t SQLSelect::RecCount() {
         count = CountWith_(simple, ParamList);
         if (count < 0) count = CountWith_(derived, ParamList);
     }
-    if (count >= 0) nRecCount = count;
-    return count;
+    if (count >= 0) keep(count);
+    return count >= 0 ? nRecCount : count;
 }
 
 int64_t SQLSelect::CountWith_(const std::string& text, const xpp::Value& params) {

@@ -112,9 +112,12 @@ bool SQLSelect::Locate(const xpp::Value& condition, const xpp::Value& field, con
     if (condition.IsBlock()) {
         test = condition.Blk();
     } else if (condition.IsArray()) {
+        // every condition is tested; a value needs its field, and a single
+        // field stands for a list of one
         xpp::Array conditions = condition.Arr();
-        xpp::Array names = field.IsArray() ? field.Arr() : xpp::Array();
-        size_t count = std::min(conditions.Len(), names.Len());
+        xpp::Array names = field.IsArray() ? field.Arr() : xpp::Array{field};
+        size_t count = conditions.Len();
+        if (count == 0) return false;
         xpp::Array blocks(count);
         for (size_t i = 1; i <= count; ++i) {
             xpp::Value c = conditions.Get(i);
@@ -122,7 +125,7 @@ bool SQLSelect::Locate(const xpp::Value& condition, const xpp::Value& field, con
                 blocks.Set(i, c);
                 continue;
             }
-            int64_t position = FieldPos(names.Get(i), true);
+            int64_t position = FieldPos(i <= names.Len() ? names.Get(i) : xpp::Value(), true);
             if (position <= 0) return false;
             blocks.Set(i, xpp::Value(ISFIELDEQ(position, c)));
         }
@@ -132,15 +135,24 @@ bool SQLSelect::Locate(const xpp::Value& condition, const xpp::Value& field, con
         if (position <= 0) return false;
         test = ISFIELDEQ(position, condition);
     }
-    if (!(continueFlag.IsLogical() && continueFlag.Log())) GoTop();
+    // Only rows are tested: not the position of an empty result, nor the
+    // one past the last row of a forward-only cursor.
+    bool onRow = nRecNo >= 1 && !(Bof_ && Eof_) && (isScrollable || !Eof_);
+    if (!(continueFlag.IsLogical() && continueFlag.Log())) {
+        if (isScrollable || (Bof_ && Eof_)) {
+            onRow = GoTop();
+        } else if (nRecNo != 1 || !onRow) {
+            // a forward-only cursor cannot go back to its first row
+            return false;
+        }
+    }
     int64_t examined = 0;
-    // an empty result has no row to test
-    while (nRecNo >= 1) {
+    while (onRow) {
         xpp::Value answer = test(Self_(), xpp::Value(nRecNo));
         if (answer.IsLogical() && answer.Log()) return true;
         if ((maximum.IsNum() && ++examined >= maximum.Int()) || !FetchNext_()) break;
     }
-    GoTo(old);
+    if (isScrollable) GoTo(old);
     return false;
 }
 

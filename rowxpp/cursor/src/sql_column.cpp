@@ -97,9 +97,9 @@ SQLColumn& SQLColumn::Init(const xpp::Value& no, const xpp::Value& label, const 
             break;
         case SQL_DECIMAL:
         case SQL_NUMERIC:
+            // read as text: a double would lose the 16th to 18th digit
             ValType = "N";
-            TargetType = SQL_C_DOUBLE;
-            BufferSize = 8;
+            BufferSize = DisplaySize + 1;
             DefValue = xpp::Number::Double(0.0, static_cast<int>(std::clamp<int64_t>(Decimals, 0, 15)));
             break;
         case SQL_REAL:
@@ -279,10 +279,18 @@ SQLRow& SQLRow::SetAppendMode() {
 }
 
 SQLRow& SQLRow::ForceModified(const xpp::Value& originals, const xpp::Value& buffer) {
+    // The row works on copies: what the caller handed in stays as it was,
+    // whatever the write makes of the row afterwards.
+    auto take = [](xpp::Array& into, const xpp::Array& from) {
+        if (into.Same(from)) return;
+        if (into.Len() == from.Len()) CopyInto(into, from);
+        else into = xpp::AClone(from);
+    };
     isAppend = originals.IsNil();
-    if (!isAppend) Original = originals.Arr();
+    if (isAppend) Fill(Original, xpp::Value());
+    else take(Original, originals.Arr());
     isDeleted = buffer.IsNil();
-    if (!isDeleted) Buffer = buffer.Arr();
+    if (!isDeleted) take(Buffer, buffer.Arr());
     if (isAppend || isDeleted) {
         isRowModified = true;
         Fill(isModified, true);

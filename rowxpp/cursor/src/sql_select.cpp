@@ -277,12 +277,16 @@ SQLStatement& SQLSelect::Reset_(const xpp::Value& all) {
 int64_t SQLSelect::Execute(const xpp::Args& args) {
     XPP_FRAME("SQLSELECT:EXECUTE");
     Reset_(false);
+    SQLSMALLINT resultColumns = 0;
     if (isCursorOpen) {
         isCursorOpen = false;
         // A cursor the driver cannot close cannot run again on this handle:
         // its report comes first (a lost connection is reconnected there, and
-        // the execution below then runs on the new handle).
-        int64_t closed = OdbcCall<56>(H(Handle));
+        // the execution below then runs on the new handle). A handle made
+        // afresh since the last execution has no result set to close: the
+        // driver manager answers HY010 when asked for its columns.
+        bool fresh = !Ok(OdbcCall<33>(H(Handle), &resultColumns)) && FirstState_() == "HY010";
+        int64_t closed = fresh ? SQL_SUCCESS : OdbcCall<56>(H(Handle));
         if (closed != SQL_SUCCESS && closed != SQL_SUCCESS_WITH_INFO) {
             ErrorCode = closed;
             DisplayError_();
@@ -318,7 +322,15 @@ int64_t SQLSelect::Execute(const xpp::Args& args) {
     };
     int64_t type = statementAttribute(SQL_ATTR_CURSOR_TYPE);
     isScrollable = type == SQL_CURSOR_STATIC || type == SQL_CURSOR_KEYSET_DRIVEN || type == SQL_CURSOR_DYNAMIC;
-    if (!FetchNext_()) nRecCount = 0;
+    if (!FetchNext_()) {
+        nRecCount = 0;
+    } else {
+        // The rows are counted as the statement produced them: later
+        // changes by others must not move the cursor's row numbers.
+        int64_t kept = ErrorCode;
+        RecCount();
+        ErrorCode = kept;
+    }
     if (lUsePosDelete || lUsePosUpdate) {
         int64_t concurrency = statementAttribute(SQL_ATTR_CONCURRENCY);
         lSimulateCursor = concurrency == SQL_CONCUR_LOCK || concurrency == SQL_CONCUR_ROWVER ||
@@ -327,6 +339,18 @@ int64_t SQLSelect::Execute(const xpp::Args& args) {
         lUsePosUpdate = lSimulateCursor && lUsePosUpdate;
     }
     return result;
+}
+
+bool SQLSelect::ReportsInfo_() {
+    // A driver that takes another concurrency or cursor type than asked
+    // tells so (01S02) on each execution; the cursor reads what it took.
+    xpp::Value records = GETDIAGFIELD_(SQL_HANDLE_STMT, Handle, 0, SQL_DIAG_NUMBER);
+    if (!records.IsNum() || records.Int() < 1) return true;
+    for (int64_t i = 1; i <= records.Int(); ++i) {
+        xpp::Value state = GETDIAGFIELD_(SQL_HANDLE_STMT, Handle, i, SQL_DIAG_SQLSTATE, true);
+        if (!state.IsChar() || state.Str() != "01S02") return true;
+    }
+    return false;
 }
 
 bool SQLSelect::MoreResults() {
@@ -432,6 +456,8 @@ SQLSelect& SQLSelect::DescribeColumns_() {
     OdbcCall<33>(H(handle), &count);
     size_t n = count > 0 ? static_cast<size_t>(count) : 0;
     nColCount = static_cast<int64_t>(n);
+    // a result of other columns has its own auto-unique column, or none
+    AutoUniqueColumn = 0;
     xpp::Array columns(n);
     aColNames = xpp::Array(n);
     xpp::Array info(n);
@@ -574,7 +600,14 @@ std::string SQLSelect::CursorName(const xpp::Value& v) {
 }
 
 int64_t SQLSelect::MaxRows(const xpp::Value& v) {
-    if (v.IsNum() && SetAttribute(SQL_ATTR_MAX_ROWS, v)) nMaxRows = v.Int();
+    if (v.IsNum() && SetAttribute(SQL_ATTR_MAX_ROWS, v)) {
+        nMaxRows = v.Int();
+        // a driver that took another limit says so: its own is in force
+        if (ErrorCode == SQL_SUCCESS_WITH_INFO) {
+            xpp::Value taken = GetAttribute(SQL_ATTR_MAX_ROWS);
+            if (taken.IsNum()) nMaxRows = taken.Int();
+        }
+    }
     return nMaxRows;
 }
 

@@ -2,6 +2,8 @@
 // of Delete and Append, and the INSERT, UPDATE and DELETE statements that
 // UpdateRow generates and runs on the cursor's hidden write statement.
 #include <algorithm>
+#include <cmath>
+#include <vector>
 
 #include "cursor_calls.h"
 #include "rowxpp/sql_error.h"
@@ -37,7 +39,8 @@ std::shared_ptr<SQLColumn> ColumnAt(const xpp::Value& columns, int64_t i) {
 }  // namespace
 
 std::string FORMATBUFFER(const xpp::Value& value, int64_t sqlType, const xpp::Array& params,
-                         const std::string& nullText, const std::string& marker, const std::string& prefix) {
+                         const std::string& nullText, const std::string& marker, const std::string& prefix,
+                         bool search) {
     auto parameter = [&](const xpp::Value& v) {
         params.Add(v);
         return marker;
@@ -59,25 +62,31 @@ std::string FORMATBUFFER(const xpp::Value& value, int64_t sqlType, const xpp::Ar
                     }
                     return prefix + (sqlType == SQL_TYPE_TIME ? "{t '" : "{ts '") + text + "'}";
                 case SQL_LONGVARCHAR:
-                    if (length == 0 || xpp::Empty(value)) return nullText;
+                    // An empty long text is written as NULL, but a row that
+                    // holds one is found by it, not by IS NULL.
+                    if ((length == 0 || xpp::Empty(value)) && !search) return nullText;
                     return parameter(xpp::Value(SQLValue::New(value, SQL_LONGVARCHAR, SQL_C_CHAR, length, 0, length)));
                 case SQL_BINARY:
                 case SQL_VARBINARY:
                 case SQL_LONGVARBINARY:
-                    if (length == 0) return nullText;
+                    if (length == 0 && !search) return nullText;
                     return parameter(xpp::Value(SQLValue::New(value, sqlType, SQL_C_BINARY, length, 0, length)));
                 default: return parameter(value);
             }
         }
         case 'N':
             if (sqlType == SQL_REAL || sqlType == SQL_FLOAT || sqlType == SQL_DOUBLE) return parameter(value);
+            // NaN and the infinities have no literal: they travel as doubles
+            if (!std::isfinite(value.Dbl())) return parameter(value);
             return prefix + xpp::LTrim(xpp::Str(value));
         case 'D': {
             if (value.Dat().IsEmpty()) return nullText;
             std::string s = xpp::DToS(value.Dat());
             return prefix + "{d '" + s.substr(0, 4) + "-" + s.substr(4, 2) + "-" + s.substr(6, 2) + "'}";
         }
-        case 'L': return prefix + (value.Log() ? "1" : "0");
+        // a logical travels as SQL_BIT "1"/"0", which every driver converts
+        // to its own boolean or number column
+        case 'L': return parameter(value);
         case 'U': return nullText;
         default: return parameter(value);
     }
@@ -200,6 +209,9 @@ bool SQLSelect::UpdateRow(const xpp::Value& force) {
     std::string clause;
     xpp::Array searchParams;
     bool searched = false;
+    // the columns whose value goes as NULL: as fetched they are NIL after
+    // the write
+    std::vector<size_t> writtenNull;
     if (Row_->isAppend) {
         text = "insert into " + table->DelName + "(";
         std::string values = ") values (";
@@ -208,7 +220,9 @@ bool SQLSelect::UpdateRow(const xpp::Value& force) {
             xpp::Value v = Row_->Buffer.Get(at(i));
             if (!Row_->isModified.Get(at(i)).Log() || v.IsNil()) continue;
             text += separator + name(i);
-            values += separator + FORMATBUFFER(v, sqlType(i), params, " NULL", "?", "");
+            std::string item = FORMATBUFFER(v, sqlType(i), params, " NULL", "?", "");
+            if (item == " NULL") writtenNull.push_back(at(i));
+            values += separator + item;
             separator = ",";
         }
         if (separator.empty()) {
@@ -233,7 +247,9 @@ bool SQLSelect::UpdateRow(const xpp::Value& force) {
         std::string separator = " set ";
         for (int64_t i = 1; i <= n; ++i) {
             if (!Row_->isModified.Get(at(i)).Log()) continue;
-            text += separator + name(i) + FORMATBUFFER(Row_->Buffer.Get(at(i)), sqlType(i), params, "= NULL", "=?", "=");
+            std::string item = FORMATBUFFER(Row_->Buffer.Get(at(i)), sqlType(i), params, "= NULL", "=?", "=");
+            if (item == "= NULL") writtenNull.push_back(at(i));
+            text += separator + name(i) + item;
             separator = ",";
         }
         clause = CreateSearchExp_(lUsePosUpdate, searchParams, table->KeyColumns, quote);
@@ -259,8 +275,17 @@ bool SQLSelect::UpdateRow(const xpp::Value& force) {
     oSQLUpdate->DisplayErrors = DisplayErrors;
     oSQLUpdate->onError = onError;
     int64_t result = RowsUpdated_ = oSQLUpdate->Execute(xpp::Args{xpp::Value(params)});
+    if (searched && result > 1) {
+        // A key that is no key: the statement has run (its changes stay
+        // unless the program rolls its transaction back), but it did not
+        // write the one row the cursor stands on.
+        oSQLUpdate->Reset();
+        RAISEERROR_(0, "Can not identify the row to write!");
+        return false;
+    }
     if (result >= 1 || result == kExecInfoNoCount) {
         Row_->SetUpdated();
+        for (size_t i : writtenNull) Row_->Original.Set(i, xpp::Value());
         oSQLUpdate->Reset();
         return true;
     }
@@ -300,7 +325,7 @@ std::string SQLSelect::CreateSearchExp_(bool positioned, const xpp::Array& param
         if (!column) return;
         clause += joiner + Quoted(quote, column->Name) +
                   FORMATBUFFER(Row_->Original.Get(static_cast<size_t>(i)), column->SQLType, params, " IS NULL", "=?",
-                               "=");
+                               "=", true);
         joiner = " and ";
     };
     xpp::Array list = keys;

@@ -134,12 +134,10 @@ TEST(CatalogLists, EachListAnswersWhatTheCatalogFunctionAnswersOnEachDriver) {
         for (const char* sql : src.setup) ASSERT_NE(c->Execute(sql), kExecFailed) << sql;
         Shown shown;
         shown.Catch(c->onError);
-        // KIVODBC's catalog results refuse SQLFetchScroll (IM001), which the
-        // cursor reports when it moves past the last row
+        // A scan to the end of every list reports nothing: KIVODBC's catalog
+        // results say they read forward only, and are read so.
         auto onlyExpected = [&] {
-            for (size_t i = 0; i < shown.states.size(); ++i) {
-                if (std::string(src.dsn) != "KIVODBC" || shown.states[i] != "IM001") ADD_FAILURE() << shown.reports[i];
-            }
+            for (size_t i = 0; i < shown.states.size(); ++i) ADD_FAILURE() << shown.reports[i];
             shown = Shown();
             shown.Catch(c->onError);
         };
@@ -229,11 +227,17 @@ TEST(CatalogLists, EachListAnswersWhatTheCatalogFunctionAnswersOnEachDriver) {
             }
             ASSERT_EQ(result, 0) << list->ErrorMessage();
             EXPECT_TRUE(list->isCursorOpen);
-            EXPECT_EQ(list->RecCount(), 0);
+            // the driver's count; 0 only where it knows none
+            auto counted = [&] {
+                int64_t n = list->RecCount();
+                if (std::string(src.dsn) == "KIVODBC" && n == 0) return;
+                EXPECT_EQ(n, static_cast<int64_t>(want->size()));
+            };
+            counted();
             ExpectRows(*list, *want);
             // the same rows again
             ASSERT_EQ(list->Refresh(), 0);
-            EXPECT_EQ(list->RecCount(), 0);
+            counted();
             ExpectRows(*list, *want);
             onlyExpected();
             list->Destroy();
@@ -375,8 +379,9 @@ TEST(CatalogLists, EditingAnswersConstantsWithoutTheDriver) {
     EXPECT_FALSE(list->isRowModified());
     EXPECT_EQ(xpp::Var2Char(list->FieldGet(1)), xpp::Var2Char(first));
     EXPECT_EQ(log.Total(), 0u);
-    // never counted
-    EXPECT_EQ(list->RecCount(), 0);
+    // counted by the driver as the list ran
+    EXPECT_GT(list->RecCount(), 1);
+    EXPECT_EQ(log.Total(), 0u);
     EXPECT_TRUE(list->isDerivedFrom("SQLCatalogQuery"));
     // once closed, the count re-runs the list and never builds a counting
     // statement
@@ -423,6 +428,48 @@ TEST(CatalogLists, EditingAnswersConstantsWithoutTheDriver) {
     EXPECT_FALSE(none->isCursorOpen);
     none->Destroy();
     c->Destroy();
+}
+
+TEST(CatalogLists, TablesOfOneSchemaAreCountedAndNavigated) {
+    const std::vector<std::pair<const char*, xpp::Value>> sources = {{"SQLite", xpp::Value()},
+                                                                     {"PostgreSQL", "public"}};
+    for (const auto& [dsn, schema] : sources) {
+        SCOPED_TRACE(dsn);
+        auto c = Connected(dsn);
+        ASSERT_NE(c->Handle, 0);
+        for (const char* t : {"catla", "catlb", "catlc"}) {
+            c->Execute(std::string("DROP TABLE ") + t);
+            ASSERT_NE(c->Execute(std::string("CREATE TABLE ") + t + " (id INTEGER)"), kExecFailed);
+        }
+        CapturedErrors raised;
+        TextLog texts;
+        auto list = SQLListTables::New(xpp::Value(c));
+        ASSERT_EQ(list->Execute(xpp::Args{xpp::Value(), schema, "catl%", "TABLE"}), 0) << list->ErrorMessage();
+        int64_t rows = 0;
+        std::vector<std::string> names;
+        for (; !list->Eof(); list->Skip()) {
+            ++rows;
+            names.push_back(xpp::RTrim(list->FieldGet("TABLE_NAME").Str()));
+        }
+        EXPECT_EQ(names, (std::vector<std::string>{"catla", "catlb", "catlc"}));
+        EXPECT_EQ(list->RecCount(), rows);
+        EXPECT_TRUE(list->GoBottom());
+        EXPECT_EQ(list->RecNo(), rows);
+        EXPECT_TRUE(list->Skip(-1));
+        EXPECT_EQ(list->RecNo(), rows - 1);
+        EXPECT_EQ(xpp::RTrim(list->FieldGet("TABLE_NAME").Str()), "catlb");
+        EXPECT_TRUE(list->Seek("catlc", "TABLE_NAME"));
+        EXPECT_EQ(list->RecNo(), 3);
+        EXPECT_TRUE(list->Seek("catla", "TABLE_NAME"));
+        EXPECT_EQ(list->RecNo(), 1);
+        EXPECT_FALSE(list->Seek("catlz", "TABLE_NAME"));
+        // never a count statement
+        EXPECT_TRUE(texts.Texts().empty());
+        EXPECT_TRUE(raised.Errors().empty());
+        list->Destroy();
+        for (const char* t : {"catla", "catlb", "catlc"}) c->Execute(std::string("DROP TABLE ") + t);
+        c->Destroy();
+    }
 }
 
 }  // namespace

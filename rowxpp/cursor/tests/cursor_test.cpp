@@ -2,8 +2,12 @@
 // and binding of every kind of column, the life cycle, the properties and
 // field access.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "cursor_support.h"
+#include "rowxpp/flash_hook.h"
 #include "xpp/functions.h"
 #include "xpp/runtime.h"
 
@@ -54,7 +58,7 @@ const std::vector<DriverColumns>& ExpectedColumns() {
           {"code", "code", 1, "C", 1, 5, 1, "    ", 0, false, true, true, "kinds"},
           {"born", "born", 91, "D", 1, 11, 1, "  /  /    ", 0, false, true, true, "kinds"},
           {"stamp", "stamp", 93, "C", 1, 28, 1, "                          ", 6, false, true, true, "kinds"},
-          {"price", "price", 2, "N", 8, 8, 1, "0.00", 2, false, true, true, "kinds"},
+          {"price", "price", 2, "N", 1, 13, 1, "0.00", 2, false, true, true, "kinds"},
           {"ratio", "ratio", 6, "N", 8, 8, 1, "0.0", 0, false, true, true, "kinds"},
           {"flag", "flag", -7, "L", 1, 2, 1, ".F.", 0, false, true, true, "kinds"},
           {"big", "big", -5, "N", 1, 21, 1, "0", 0, false, true, true, "kinds"},
@@ -66,10 +70,10 @@ const std::vector<DriverColumns>& ExpectedColumns() {
           {"code", "code", 1, "C", 1, 5, 1, "    ", 0, false, true, true, ""},
           {"born", "born", 91, "D", 1, 11, 1, "  /  /    ", 0, false, true, true, ""},
           {"stamp", "stamp", 93, "C", 1, 25, 1, "                       ", 0, false, true, true, ""},
-          {"price", "price", 2, "N", 8, 8, 1, "0.00", 2, false, true, true, ""},
+          {"price", "price", 2, "N", 1, 13, 1, "0.00", 2, false, true, true, ""},
           {"ratio", "ratio", 8, "N", 8, 8, 1, "0.0", 0, false, true, true, ""},
           {"flag", "flag", -7, "L", 1, 2, 1, ".F.", 0, false, true, true, ""},
-          {"big", "big", 2, "N", 8, 8, 1, "0", 0, false, true, true, ""},
+          {"big", "big", 2, "N", 1, 23, 1, "0", 0, false, true, true, ""},
           {"data", "data", -4, "C", -2, 2147483647, 0, "", 0, false, true, false, ""}}},
     };
     return all;
@@ -94,10 +98,10 @@ TEST(CursorDescribe, EveryKindOfColumnOnEachDriver) {
         EXPECT_TRUE(s->isCursorOpen);
         EXPECT_TRUE(s->Scrollable());
         EXPECT_EQ(s->CursorType().Int(), d.cursorType);
-        // the first row is read, the rows are not counted yet
+        // the first row is read, the rows are counted as the statement ran
         EXPECT_EQ(s->RecNo(), 1);
         EXPECT_FALSE(s->Eof());
-        EXPECT_EQ(s->RecCountMember(), -1);
+        EXPECT_EQ(s->RecCountMember(), 1);
         ASSERT_EQ(s->FCount(), static_cast<int64_t>(d.columns.size()));
         for (size_t i = 0; i < d.columns.size(); ++i) {
             const Expected& e = d.columns[i];
@@ -457,6 +461,55 @@ TEST(CursorLifecycle, AnEngineCursorLeftOpenAtTheProgramsEndEndsCleanly) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST(CursorExecute, TheDriversChoiceOfCursorIsNoNewsButOtherWarningsAre) {
+    auto c = WithKinds(*std::find_if(Kinds().begin(), Kinds().end(),
+                                     [](const KindsTable& k) { return std::string(k.dsn) == "PostgreSQL"; }));
+    ASSERT_NE(c->Handle, 0);
+    // the default handler: a log file and the flash window
+    std::filesystem::path log = std::filesystem::temp_directory_path() /
+                                ("cursor-info-" + std::to_string(::getpid()) + ".log");
+    std::filesystem::remove(log);
+    c->ErrorLogFile = log.string();
+    std::vector<std::string> flashed;
+    struct Hooked {
+        FlashHook kept;
+        ~Hooked() { SetFlashHook(kept); }
+    } hooked{SetFlashHook([&](const xpp::Value& text, const xpp::Value&, const xpp::Value&) {
+        flashed.push_back(text.Str());
+    })};
+    auto s = c->Cursor(kKindsSelect);
+    ASSERT_NE(s->Execute(), kExecFailed);
+    ASSERT_NE(s->Refresh(), kExecFailed);
+    EXPECT_TRUE(flashed.empty()) << flashed[0];
+    EXPECT_FALSE(std::filesystem::exists(log));
+
+    // the driver took concurrency 3
+    EXPECT_EQ(s->Concurrency().Int(), SQL_CONCUR_ROWVER);
+    // a warning of another kind on the execution is still reported
+    Reported reported;
+    CaptureErrors(*c, reported);
+    s->onError = c->onError;
+    {
+        CallLog truncated([&](int index, const std::vector<int64_t>& a) -> std::optional<int64_t> {
+            if (index != 26 || a[0] != s->Handle) return std::nullopt;
+            SQLRETURN rc = SQLExecDirect(ToHandle(a[0]), reinterpret_cast<SQLCHAR*>(a[1]), static_cast<SQLINTEGER>(a[2]));
+            if (!SQL_SUCCEEDED(rc)) return rc;
+            // a name cut short leaves its 01004 in the statement's diagnostics
+            SQLCHAR name[2];
+            SQLSMALLINT length = 0;
+            return SQLGetCursorName(ToHandle(a[0]), name, sizeof name, &length);
+        });
+        ASSERT_NE(s->Execute(), kExecFailed);
+    }
+    EXPECT_EQ(reported.calls, 1);
+    ASSERT_FALSE(reported.errors.empty());
+    EXPECT_EQ(reported.errors[0]->SQLState.Str(), "01004");
+    EXPECT_EQ(reported.returnCode, SQL_SUCCESS_WITH_INFO);
+    s->Destroy();
+    c->Execute("DROP TABLE kinds");
+    c->Destroy();
 }
 
 }  // namespace

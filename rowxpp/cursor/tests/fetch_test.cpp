@@ -171,7 +171,7 @@ TEST(CursorFetch, SeventyThousandCharactersReadBackWhole) {
             // rest comes in pieces of 32766 bytes
             std::vector<std::vector<int64_t>> reads;
             for (const auto& a : log.ArgumentsOf(39)) {
-                if (a[1] == 1) reads.push_back(a);
+                if (a[0] == s->Handle && a[1] == 1) reads.push_back(a);
             }
             if (s->BoundColumns() == 0) {
                 ASSERT_GE(reads.size(), 2u);
@@ -459,17 +459,24 @@ TEST(CursorRecCount, TrueCountOnEachDriver) {
         for (const Case& k : cases) {
             SCOPED_TRACE(k.text);
             auto s = c->Cursor(k.text);
-            ASSERT_NE(s->Execute(xpp::Args{k.params}), kExecFailed);
+            // counted as the statement runs
             Texts texts;
             CallLog log(texts.Recorder());
+            ASSERT_NE(s->Execute(xpp::Args{k.params}), kExecFailed);
+            EXPECT_EQ(s->RecCountMember(), k.count);
             EXPECT_EQ(s->RecCount(), k.count);
             bool diagnostic = false;
             for (const auto& a : log.ArgumentsOf(43)) diagnostic |= a[2] == 0 && a[3] == SQL_DIAG_CURSOR_ROW_COUNT;
             EXPECT_TRUE(diagnostic);
+            // the statement's own text, then any count
+            ASSERT_FALSE(texts.seen.empty());
+            EXPECT_EQ(texts.seen[0], k.text);
+            texts.seen.erase(texts.seen.begin());
             if (counts) {
                 ASSERT_FALSE(texts.seen.empty());
                 EXPECT_EQ(texts.seen[0].rfind("select count (*) ", 0), 0u) << texts.seen[0];
-                EXPECT_EQ(static_cast<size_t>(log.Count(21)), k.params.IsArray() ? 2 * texts.seen.size() : 0u);
+                EXPECT_EQ(static_cast<size_t>(log.Count(21)),
+                          k.params.IsArray() ? 2 * (texts.seen.size() + 1) : 0u);
             } else {
                 EXPECT_TRUE(texts.seen.empty());
             }
@@ -481,13 +488,13 @@ TEST(CursorRecCount, TrueCountOnEachDriver) {
         // the Part's own count text, with its parameters
         if (counts) {
             auto s = c->Cursor("SELECT n, g FROM nav WHERE n > ? ORDER BY n");
-            ASSERT_NE(s->Execute({3}), kExecFailed);
             Texts texts;
             CallLog log(texts.Recorder());
+            ASSERT_NE(s->Execute({3}), kExecFailed);
             EXPECT_EQ(s->RecCount(), 7);
-            ASSERT_EQ(texts.seen.size(), 1u);
-            EXPECT_EQ(texts.seen[0], "select count (*) FROM nav WHERE n > ? ");
-            ASSERT_EQ(log.Binds().size(), 1u);
+            ASSERT_EQ(texts.seen.size(), 2u);
+            EXPECT_EQ(texts.seen[1], "select count (*) FROM nav WHERE n > ? ");
+            ASSERT_EQ(log.Binds().size(), 2u);
             s->Destroy();
         }
         EXPECT_EQ(c->ActiveStatements(), 0u);
@@ -499,18 +506,119 @@ TEST(CursorRecCount, CountThatCannotRunIsAskedAgain) {
     auto c = WithNav("KIVODBC");
     ASSERT_NE(c->Handle, 0);
     auto s = c->Cursor("SELECT n FROM nav");
-    ASSERT_NE(s->Execute(), kExecFailed);
     {
-        CallLog refuse([](int index, const std::vector<int64_t>&) -> std::optional<int64_t> {
-            if (index == 26) return SQL_ERROR;
+        // the count statements are refused, the cursor's own runs
+        int refused = 0;
+        CallLog refuse([&refused](int index, const std::vector<int64_t>& a) -> std::optional<int64_t> {
+            if (index == 26 && std::string(reinterpret_cast<const char*>(a[1]), a[2]).rfind("select count", 0) == 0) {
+                ++refused;
+                return SQL_ERROR;
+            }
             return std::nullopt;
         });
+        ASSERT_NE(s->Execute(), kExecFailed);
+        EXPECT_EQ(refused, 2);  // the plain count, then the derived one
+        EXPECT_EQ(s->RecCountMember(), -1);
         EXPECT_EQ(s->RecCount(), -1);
-        EXPECT_EQ(refuse.Count(26), 2);  // the plain count, then the derived one
+        EXPECT_EQ(refused, 4);
         EXPECT_EQ(s->RecCountMember(), -1);
     }
     EXPECT_EQ(s->RecCount(), 10);
     EXPECT_EQ(c->ActiveStatements(), 1u);  // the count statements are gone
+    s->Destroy();
+    DropAndClose(c, "nav");
+}
+
+TEST(CursorRecCount, StatementsThatLimitTheirRowsCountThem) {
+    auto c = WithNav("KIVODBC");
+    ASSERT_NE(c->Handle, 0);
+    struct Case {
+        const char* text;
+        int64_t count;
+    };
+    for (const Case& k : std::vector<Case>{{"SELECT n FROM nav ORDER BY n LIMIT 3", 3},
+                                           {"SELECT n FROM nav ORDER BY n LIMIT 3 OFFSET 8", 2}}) {
+        SCOPED_TRACE(k.text);
+        auto s = c->Cursor(k.text);
+        Texts texts;
+        CallLog log(texts.Recorder());
+        ASSERT_NE(s->Execute(), kExecFailed);
+        EXPECT_EQ(s->RecCount(), k.count);
+        ASSERT_EQ(texts.seen.size(), 2u);
+        EXPECT_EQ(texts.seen[1], std::string("select count (*) from (") + k.text + ") x");
+        EXPECT_TRUE(s->GoBottom());
+        EXPECT_EQ(s->RecNo(), k.count);
+        EXPECT_EQ(s->FieldGet("n").Int(), 10 - (k.count == 2 ? 0 : 7));
+        s->Destroy();
+    }
+    // TOP and FETCH FIRST, which the engine does not run, are read as
+    // the same LIMIT
+    for (const char* text :
+         {"SELECT TOP 3 n FROM nav ORDER BY n", "SELECT n FROM nav ORDER BY n FETCH FIRST 3 ROWS ONLY"}) {
+        SCOPED_TRACE(text);
+        auto s = c->Cursor(text);
+        Texts texts;
+        CallLog log([&texts, recorder = texts.Recorder()](int index, const std::vector<int64_t>& a)
+                        -> std::optional<int64_t> {
+            recorder(index, a);
+            if (index != 26) return std::nullopt;
+            std::string sql(reinterpret_cast<const char*>(a[1]), static_cast<size_t>(a[2]));
+            std::string run = "SELECT n FROM nav ORDER BY n LIMIT 3";
+            if (sql.rfind("select count", 0) == 0) run = "select count (*) from (" + run + ") x";
+            return SQLExecDirect(ToHandle(a[0]), reinterpret_cast<SQLCHAR*>(run.data()), SQL_NTS);
+        });
+        ASSERT_NE(s->Execute(), kExecFailed);
+        EXPECT_EQ(s->RecCount(), 3);
+        ASSERT_EQ(texts.seen.size(), 2u);
+        EXPECT_EQ(texts.seen[1], std::string("select count (*) from (") + text + ") x");
+        s->Destroy();
+    }
+    DropAndClose(c, "nav");
+}
+
+TEST(CursorRecCount, CountIsTheResultsNotTheTablesLater) {
+    auto c = WithNav("KIVODBC");
+    ASSERT_NE(c->Handle, 0);
+    auto s = c->Cursor("SELECT n FROM nav WHERE n > 0 ORDER BY n");
+    ASSERT_NE(s->Execute(), kExecFailed);
+    auto other = Connected("KIVODBC");
+    ASSERT_NE(other->Execute("DELETE FROM nav WHERE n >= 2 AND n <= 4"), kExecFailed);
+    other->Destroy();
+    EXPECT_EQ(s->RecCount(), 10);
+    EXPECT_TRUE(s->GoTo(7));
+    EXPECT_EQ(s->FieldGet("n").Int(), 7);
+    EXPECT_TRUE(s->Seek(10, "n"));
+    EXPECT_EQ(s->RecNo(), 10);
+    s->Destroy();
+    DropAndClose(c, "nav");
+}
+
+TEST(CursorRecCount, LimitTheDriverDidNotTakeIsNotKept) {
+    {
+        // KIVODBC answers a limit with 01S02 and keeps none
+        auto c = WithNav("KIVODBC");
+        ASSERT_NE(c->Handle, 0);
+        auto s = c->Cursor("SELECT n FROM nav ORDER BY n");
+        EXPECT_EQ(s->MaxRows(3), 0);
+        EXPECT_EQ(s->MaxRows(), 0);
+        ASSERT_NE(s->Execute(), kExecFailed);
+        EXPECT_EQ(s->RecCount(), 10);
+        s->Destroy();
+        DropAndClose(c, "nav");
+    }
+    // the PostgreSQL driver reads three rows, and the count says so
+    auto c = WithNav("PostgreSQL");
+    ASSERT_NE(c->Handle, 0);
+    auto s = c->Cursor("SELECT n FROM nav ORDER BY n");
+    EXPECT_EQ(s->MaxRows(3), 3);
+    ASSERT_NE(s->Execute(), kExecFailed);
+    int rows = 0;
+    for (; !s->Eof(); s->Skip()) ++rows;
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(s->RecCount(), 3);
+    EXPECT_TRUE(s->GoBottom());
+    EXPECT_EQ(s->RecNo(), 3);
+    EXPECT_EQ(s->FieldGet("n").Int(), 3);
     s->Destroy();
     DropAndClose(c, "nav");
 }

@@ -89,8 +89,11 @@ TEST(Row, ForceModified) {
         xpp::Set(xpp::SET_EXACT, k.exact);
         auto row = SQLRow::New(Columns());
         row->ForceModified(k.originals, k.buffer);
-        EXPECT_TRUE(row->Original.Same(k.originals));
-        EXPECT_TRUE(row->Buffer.Same(k.buffer));
+        // the row works on copies: the caller's arrays stay its own
+        EXPECT_FALSE(row->Original.Same(k.originals));
+        EXPECT_FALSE(row->Buffer.Same(k.buffer));
+        EXPECT_EQ(Show(row->Original), Show(k.originals));
+        EXPECT_EQ(Show(row->Buffer), Show(k.buffer));
         EXPECT_EQ(Show(row->isModified), k.marks);
         EXPECT_EQ(row->isRowModified, std::string(k.marks).find(".T.") != std::string::npos);
         EXPECT_FALSE(row->isAppend || row->isDeleted);
@@ -130,7 +133,8 @@ TEST(Column, TypeTable) {
         {SQL_INTEGER, false, "N", 4, 4, 1, "0", 0},
         {SQL_TINYINT, false, "N", 4, 4, 1, "0", 0},
         {SQL_BIGINT, false, "N", 1, 13, 1, "0", 0},
-        {SQL_DECIMAL, false, "N", 8, 8, 1, "0.000", 3},
+        {SQL_DECIMAL, false, "N", 1, 13, 1, "0.000", 3},
+        {SQL_NUMERIC, false, "N", 1, 13, 1, "0.000", 3},
         {SQL_FLOAT, false, "N", 8, 8, 1, "0.0", 3},
         {SQL_WCHAR, false, "C", 1, 12, 2, "          ", 3},
         {SQL_WVARCHAR, false, "C", 1, 12, 2, "", 3},

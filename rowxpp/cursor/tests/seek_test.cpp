@@ -188,4 +188,94 @@ TEST(CursorLocate, BlocksValuesAndListsOnEachDriver) {
     }
 }
 
+TEST(CursorLocate, EveryConditionIsTestedAndOnlyOnRows) {
+    for (const char* dsn : {"SQLite", "PostgreSQL", "KIVODBC"}) {
+        SCOPED_TRACE(dsn);
+        auto c = WithLetters(dsn);
+        ASSERT_NE(c->Handle, 0);
+        auto s = c->Cursor("SELECT k, n FROM letters ORDER BY n");
+        ASSERT_NE(s->Execute(), kExecFailed) << s->ErrorMessage();
+        int calls = 0;
+        xpp::Block neverTrue([&](xpp::Args&) -> xpp::Value {
+            ++calls;
+            return false;
+        });
+        xpp::Block isB([&](xpp::Args& a) -> xpp::Value {
+            ++calls;
+            return K(*a[1].As<SQLSelect>()) == "B";
+        });
+        struct Case {
+            const char* what;
+            xpp::Value condition, field;
+            bool found;
+            int64_t at;  // the row afterwards, from row 4
+            int calls;   // of the blocks
+            const char* raised;
+        };
+        const std::vector<Case> cases = {
+            {"a block alone in a list", xpp::Array{xpp::Value(neverTrue)}, xpp::Value(), false, 4, 5, nullptr},
+            {"a block in a list lands on the first match", xpp::Array{xpp::Value(isB)}, xpp::Value(), true, 2, 2,
+             nullptr},
+            {"a list of one value with a single field", xpp::Array{"zzz"}, "k", false, 4, 0, nullptr},
+            {"a list of one value with a single field that matches", xpp::Array{"C"}, "k", true, 5, 0, nullptr},
+            {"an empty list", xpp::Array(), "k", false, 4, 0, nullptr},
+            {"a value without its field", xpp::Array{xpp::Value(isB), "B"}, "k", false, 4, 0, "Invalid Field: "},
+            {"a value without any field", xpp::Array{"B"}, xpp::Value(), false, 4, 0, "Invalid Field: "},
+        };
+        for (const Case& k : cases) {
+            SCOPED_TRACE(k.what);
+            ASSERT_TRUE(s->GoTo(4));
+            calls = 0;
+            CapturedErrors raised;
+            EXPECT_EQ(s->Locate(k.condition, k.field), k.found);
+            EXPECT_EQ(s->RecNo(), k.at);
+            EXPECT_EQ(calls, k.calls);
+            if (k.raised) {
+                ASSERT_EQ(raised.Errors().size(), 1u);
+                EXPECT_EQ(raised.Errors()[0]->description.Str().rfind(k.raised, 0), 0u)
+                    << raised.Errors()[0]->description.Str();
+            } else {
+                EXPECT_TRUE(raised.Errors().empty());
+            }
+        }
+        s->Destroy();
+
+        // a forward-only cursor cannot go back to its top
+        std::vector<int64_t> seen;
+        xpp::Block any([&](xpp::Args& a) -> xpp::Value {
+            seen.push_back(a[2].Int());
+            return true;
+        });
+        auto f = c->Cursor("SELECT k, n FROM letters ORDER BY n", 1, 0);
+        ASSERT_NE(f->Execute(), kExecFailed) << f->ErrorMessage();
+        ASSERT_FALSE(f->Scrollable());
+        // on its first row it starts there
+        EXPECT_TRUE(f->Locate("A", "k"));
+        EXPECT_EQ(f->RecNo(), 1);
+        ASSERT_TRUE(f->Skip());
+        ASSERT_TRUE(f->Skip());
+        ASSERT_EQ(f->RecNo(), 3);
+        {
+            CapturedErrors raised;
+            EXPECT_FALSE(f->Locate("", "k"));
+            EXPECT_FALSE(f->Locate(any));
+            EXPECT_TRUE(seen.empty());
+            EXPECT_EQ(f->RecNo(), 3);
+            EXPECT_EQ(f->FieldGet("n").Int(), 3);
+            EXPECT_TRUE(raised.Errors().empty());
+        }
+        // with the continue flag it goes on from its row
+        EXPECT_TRUE(f->Locate("C", "k", true));
+        EXPECT_EQ(f->RecNo(), 5);
+        EXPECT_EQ(f->FieldGet("n").Int(), 5);
+        // past the last row nothing is tested
+        EXPECT_FALSE(f->Skip());
+        EXPECT_FALSE(f->Locate(any, xpp::Value(), true));
+        EXPECT_TRUE(seen.empty());
+        f->Destroy();
+        c->Execute("DROP TABLE letters");
+        c->Destroy();
+    }
+}
+
 }  // namespace

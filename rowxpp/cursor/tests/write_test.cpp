@@ -357,6 +357,39 @@ TEST(CursorWrite, PendingChangeThatCannotBeWrittenStopsTheMove) {
     }
 }
 
+// A CHAR key reads with its trailing blanks on KIVODBC; the row it names is
+// found again to write the change back.
+TEST(CursorWrite, CharKeyWithTrailingBlanksFindsItsRow) {
+    auto c = Connected("KIVODBC");
+    ASSERT_NE(c->Handle, 0);
+    c->Execute("DROP TABLE ck");
+    ASSERT_NE(c->Execute("CREATE TABLE ck (code CHAR(6), qty INTEGER)"), kExecFailed);
+    ASSERT_NE(c->Execute("INSERT INTO ck (code, qty) VALUES ('A1', 1)"), kExecFailed);
+    ASSERT_NE(c->Execute("INSERT INTO ck (code, qty) VALUES ('B22', 2)"), kExecFailed);
+    auto s = c->Cursor("SELECT code, qty FROM ck WHERE qty > 0 ORDER BY code");
+    ASSERT_NE(s->Execute(), kExecFailed);
+    ASSERT_TRUE(s->SetPrimaryKey("code"));
+    EXPECT_EQ(s->FieldGet("code").Str(), "A1    ");
+    s->FieldPut("qty", 5);
+    {
+        CapturedErrors raised;
+        EXPECT_TRUE(s->UpdateRow());
+        EXPECT_TRUE(raised.Errors().empty());
+    }
+    EXPECT_TRUE(s->Skip());
+    s->FieldPut("qty", 7);
+    EXPECT_TRUE(s->UpdateRow());
+    s->Destroy();
+    auto check = c->Cursor("SELECT code, qty FROM ck ORDER BY code");
+    ASSERT_NE(check->Execute(), kExecFailed);
+    EXPECT_EQ(check->FieldGet("qty").Int(), 5);
+    EXPECT_TRUE(check->Skip());
+    EXPECT_EQ(check->FieldGet("qty").Int(), 7);
+    check->Destroy();
+    c->Execute("DROP TABLE ck");
+    c->Destroy();
+}
+
 TEST(CursorWrite, CursorWithoutTableAnswersFalse) {
     for (const char* dsn : {"SQLite", "PostgreSQL"}) {
         SCOPED_TRACE(dsn);

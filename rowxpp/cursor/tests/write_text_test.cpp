@@ -4,6 +4,7 @@
 // table).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "write_support.h"
@@ -37,6 +38,8 @@ TEST(FormatBuffer, EachTypeInEachUse) {
         const char* set;     // the SET item text
         const char* search;  // the search text
         const char* params;  // what one use appends
+        // what the search appends, when not the same
+        const char* searchParams = nullptr;
     };
     const std::vector<Case> cases = {
         {"ab", SQL_VARCHAR, "?", "=?", "=?", "C:ab;"},
@@ -52,10 +55,11 @@ TEST(FormatBuffer, EachTypeInEachUse) {
         {"2024'}; drop", SQL_TYPE_TIMESTAMP, "?", "=?", "=?", "SQLValue(2024'}; drop,93,1,12,0,12);"},
         {"1'0", SQL_TYPE_TIME, "?", "=?", "=?", "SQLValue(1'0,92,1,3,0,3);"},
         {"0123456789", SQL_LONGVARCHAR, "?", "=?", "=?", "SQLValue(0123456789,-1,1,10,0,10);"},
-        {"", SQL_LONGVARCHAR, " NULL", "= NULL", " IS NULL", ""},
-        {"  ", SQL_LONGVARCHAR, " NULL", "= NULL", " IS NULL", ""},
+        // an empty long value is written NULL and found as itself
+        {"", SQL_LONGVARCHAR, " NULL", "= NULL", "=?", "", "SQLValue(,-1,1,0,0,0);"},
+        {"  ", SQL_LONGVARCHAR, " NULL", "= NULL", "=?", "", "SQLValue(  ,-1,1,2,0,2);"},
         {std::string("\0\1", 2), SQL_LONGVARBINARY, "?", "=?", "=?", ""},
-        {"", SQL_VARBINARY, " NULL", "= NULL", " IS NULL", ""},
+        {"", SQL_VARBINARY, " NULL", "= NULL", "=?", "", "SQLValue(,-3,-2,0,0,0);"},
         {42, SQL_INTEGER, "42", "=42", "=42", ""},
         {12345678901LL, SQL_BIGINT, "12345678901", "=12345678901", "=12345678901", ""},
         {9007199254740993LL, SQL_BIGINT, "9007199254740993", "=9007199254740993", "=9007199254740993", ""},
@@ -65,8 +69,9 @@ TEST(FormatBuffer, EachTypeInEachUse) {
         {0.5, SQL_FLOAT, "?", "=?", "=?", "N:0.5;"},
         {xpp::SToD("20240305"), SQL_TYPE_DATE, "{d '2024-03-05'}", "={d '2024-03-05'}", "={d '2024-03-05'}", ""},
         {xpp::Date(), SQL_TYPE_DATE, " NULL", "= NULL", " IS NULL", ""},
-        {true, SQL_BIT, "1", "=1", "=1", ""},
-        {false, SQL_BIT, "0", "=0", "=0", ""},
+        {true, SQL_BIT, "?", "=?", "=?", "L:.T.;"},
+        {false, SQL_BIT, "?", "=?", "=?", "L:.F.;"},
+        {false, SQL_INTEGER, "?", "=?", "=?", "L:.F.;"},
         {xpp::Value(), SQL_INTEGER, " NULL", "= NULL", " IS NULL", ""},
     };
     for (const Case& k : cases) {
@@ -74,12 +79,23 @@ TEST(FormatBuffer, EachTypeInEachUse) {
         xpp::Array a, b, c;
         EXPECT_EQ(FORMATBUFFER(k.value, k.sqlType, a, " NULL", "?", ""), k.insert);
         EXPECT_EQ(FORMATBUFFER(k.value, k.sqlType, b, "= NULL", "=?", "="), k.set);
-        EXPECT_EQ(FORMATBUFFER(k.value, k.sqlType, c, " IS NULL", "=?", "="), k.search);
+        EXPECT_EQ(FORMATBUFFER(k.value, k.sqlType, c, " IS NULL", "=?", "=", true), k.search);
         if (k.sqlType != SQL_LONGVARBINARY) {
             EXPECT_EQ(Show(a), k.params);
         }
         EXPECT_EQ(Show(a), Show(b));
-        EXPECT_EQ(Show(a), Show(c));
+        if (k.searchParams) EXPECT_EQ(Show(c), k.searchParams);
+        else EXPECT_EQ(Show(a), Show(c));
+    }
+    // numbers without a literal travel as parameters in every use
+    for (double d : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        SCOPED_TRACE(d);
+        xpp::Array p;
+        EXPECT_EQ(FORMATBUFFER(xpp::Number::FromDouble(d), SQL_NUMERIC, p, " NULL", "?", ""), "?");
+        EXPECT_EQ(FORMATBUFFER(xpp::Number::FromDouble(d), SQL_DECIMAL, p, " IS NULL", "=?", "=", true), "=?");
+        ASSERT_EQ(p.Len(), 2u);
+        EXPECT_EQ(std::isnan(p.Get(1).Dbl()), std::isnan(d));
+        EXPECT_EQ(std::isinf(p.Get(2).Dbl()), std::isinf(d));
     }
     // binary values travel as binary SQLValues of their column's type
     xpp::Array p;

@@ -169,6 +169,16 @@ bool SQLDataSet::CommitRow_(const xpp::Array& row, const xpp::Array& buffer) {
         if (added && column->SQLType == kGuidType) continue;
         buffer.Set(static_cast<size_t>(j), value);
     }
+    // then, in field order, each field without a column of its own hands
+    // its value to its set block (a computed field writes it into the
+    // cursor's row; a cache-only field's block does nothing)
+    xpp::Value oCursor(Cursor_);
+    for (size_t i = 1; i <= fields; ++i) {
+        const int64_t j = i <= FieldColumn_.Len() ? FieldColumn_.Get(i).Int() : 0;
+        xpp::Value value = row.Get(i);
+        if (j > 0 || (!added && value.IsObject()) || i > DataLinksSet_.Len()) continue;
+        xpp::Eval(DataLinksSet_.Get(i), xpp::Args{oCursor, value});
+    }
     return Cursor_->ForceRowUpdate_(added ? xpp::Value() : fetched, xpp::Value(buffer));
 }
 
@@ -196,7 +206,10 @@ bool SQLDataSet::Commit() {
         if (CommitRow_(row, buffer)) {
             ++RowsUpdated_;
             row.Set(state, 1);
-            row.Set(state + 1, xpp::AClone(buffer));
+            // what the row holds now: the values written and, in the
+            // columns not written, the values as fetched (NIL for NULL), so
+            // that a row without key is found again by its next write
+            row.Set(state + 1, xpp::AClone(Cursor_->Row()->Original));
         } else {
             result = false;
         }

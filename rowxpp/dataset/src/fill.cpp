@@ -41,6 +41,11 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     const bool wasStale = isRefreshNeeded_.exchange(false);
     xpp::Value parameters = SQLParameters.IsBlock() ? xpp::Eval(SQLParameters) : SQLParameters;
     const bool whole = lWholeCursor_;
+    // the AddColumn columns are computed once the new rows are cached
+    std::vector<bool> rowComputed(fieldCount, false);
+    bool anyRowComputed = false;
+    for (size_t i = 1; i <= fieldCount && i <= FieldColumn_.Len(); ++i)
+        anyRowComputed |= rowComputed[i - 1] = FieldColumn_.Get(i).Int() == kRowComputed;
     int64_t counter = 0;
     bool success = true;
 
@@ -53,7 +58,7 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
         return 0;
     }
 
-    const double deadline = ClockSeconds_() + static_cast<double>(nQueryTimeout);
+    const double deadline = xpp::MonotonicSeconds() + static_cast<double>(nQueryTimeout);
 
     // Init's execution serves the first fill only when it ran with these
     // parameters
@@ -76,7 +81,17 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
         if (Cursor_->nMaxRows > 0) Cursor_->SetAttribute(SQL_ATTR_MAX_ROWS, Cursor_->nMaxRows);
         Cursor_->DisplayErrors = display;
         Cursor_->isRefresh = true;
-        if (Cursor_->Execute(xpp::Args{parameters}) == kExecFailed) {
+        {
+            std::lock_guard<std::mutex> guard(handleLock_);
+            executing_ = true;
+            executionStart_ = std::chrono::steady_clock::now();
+        }
+        const int64_t executed = Cursor_->Execute(xpp::Args{parameters});
+        {
+            std::lock_guard<std::mutex> guard(handleLock_);
+            executing_ = false;
+        }
+        if (executed == kExecFailed) {
             success = false;
             isTruncated_ = true;
         } else if (!xpp::Empty(PrimaryKey_)) {
@@ -134,7 +149,7 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
                 cloneArrays(values);
             } else {
                 for (size_t i = 0; i < fieldCount && i < links.size(); ++i)
-                    values.push_back(xpp::Eval(links[i], xpp::Args{oCursor}));
+                    values.push_back(rowComputed[i] ? xpp::Value() : xpp::Eval(links[i], xpp::Args{oCursor}));
             }
             values.push_back(1);
             values.emplace_back(takeOriginals());
@@ -150,7 +165,7 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
                 Present(rows.data(), rows.capacity() * sizeof(xpp::Value));
             }
         }
-        auto late = [&]() { return timed && ClockSeconds_() >= deadline; };
+        auto late = [&]() { return timed && xpp::MonotonicSeconds() >= deadline; };
         if (filter.IsBlock()) {
             while (!cursor.Eof() && !isCancelled && !late()) {
                 if (xpp::Eval(filter, xpp::Args{oCursor}).Log()) {
@@ -177,6 +192,19 @@ int64_t SQLDataSet::FetchData(const xpp::Value& force) {
     if (!success) isRefreshNeeded_ = true;
     int64_t n = static_cast<int64_t>(rows.size());
     DataSet.Assign(std::move(rows));
+    if (anyRowComputed) {
+        // as AddColumn computes them: on each row in turn, made current
+        const xpp::Array filled = DataSet;
+        for (size_t p = 1; p <= fieldCount; ++p) {
+            if (!rowComputed[p - 1]) continue;
+            xpp::Value get = DataLinksGet_.Get(p);
+            for (int64_t i = 1; i <= n && static_cast<size_t>(i) <= filled.Len(); ++i) {
+                RecNo_ = i;
+                xpp::Value value = xpp::Eval(get);
+                filled.Get(static_cast<size_t>(i)).Arr().Set(p, value);
+            }
+        }
+    }
     RecNo_ = n > 0 ? 1 : 0;
     CurParameters_ = parameters.IsArray() ? xpp::Value(xpp::AClone(parameters.Arr())) : parameters;
     lBof_ = lEof_ = (RecNo_ == 0);

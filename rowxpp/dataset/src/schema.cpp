@@ -148,7 +148,7 @@ SQLDataSet& SQLDataSet::AddColumn(const xpp::Value& name, const xpp::Value& bloc
     DataLinksGet_.Add(get);
     DataLinksSet_.Add(get);
     FieldLen_.Add(0);
-    FieldColumn_.Add(0);
+    FieldColumn_.Add(kRowComputed);
     isColumnEmpty_.Add(xpp::Value());
     // rows refilled from now on are built field by field, in this schema
     lWholeCursor_ = false;

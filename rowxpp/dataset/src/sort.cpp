@@ -219,8 +219,11 @@ bool SQLDataSet::Locate(const xpp::Value& condition, const xpp::Value& fields, c
         test = [block](const xpp::Value& row, int64_t n) { return xpp::Eval(block, xpp::Args{row, n}).Log(); };
     } else if (condition.IsArray()) {
         xpp::Array list = condition.Arr();
-        xpp::Array names = fields.IsArray() ? fields.Arr() : xpp::Array{fields};
-        const size_t cols = std::min(list.Len(), names.Len());
+        // without a field list every element is tested: blocks as they
+        // are, a value as the value of a field that is not there
+        const bool named = !fields.IsNil();
+        xpp::Array names = fields.IsArray() ? fields.Arr() : (named ? xpp::Array{fields} : xpp::Array());
+        const size_t cols = named ? std::min(list.Len(), names.Len()) : list.Len();
         xpp::Array blocks;
         for (size_t n = 1; n <= cols; ++n) {
             xpp::Value v = list.Get(n);
@@ -228,7 +231,7 @@ bool SQLDataSet::Locate(const xpp::Value& condition, const xpp::Value& fields, c
                 blocks.Add(v);
                 continue;
             }
-            int64_t p = FieldPos(names.Get(n), true);
+            int64_t p = FieldPos(n <= names.Len() ? names.Get(n) : xpp::Value(), true);
             if (p == 0) return false;
             blocks.Add(ISCOLEQ(p, v));
         }

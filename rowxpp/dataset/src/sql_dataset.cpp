@@ -12,42 +12,79 @@ namespace rowxpp {
 xpp::Class& SQLDataSet::ClassObject() {
     static xpp::ClassSlot slot;
     return slot.Get("SQLDataSet", nullptr, [](xpp::Class& c) {
+        using A = xpp::Args;
+        using V = xpp::Value;
         auto self = [](xpp::Object& o) -> SQLDataSet& { return static_cast<SQLDataSet&>(o); };
-        c.AddMessage("close", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Close(); });
-        c.AddMessage("cancel", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Cancel(); });
-        c.AddMessage("refresh", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Refresh(a[1]); });
-        c.AddMessage("fetchdata", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).FetchData(a[1]); });
-        c.AddMessage("onerror", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).onError(a[1]); });
-        c.AddMessage("querytimeout",
-                     [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).QueryTimeout(a[1]); });
-        c.AddMessage("displayerrors",
-                     [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).DisplayErrors(a[1]); });
-        c.AddMessage("fieldget",
-                     [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).FieldGet(a[1], a[2]); });
-        c.AddMessage("fieldput", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value {
-            return self(o).FieldPut(a[1], a[2], a[3]);
+        auto me = [](xpp::Object& o) { return V(std::static_pointer_cast<SQLDataSet>(o.shared_from_this())); };
+        // every exported method, by name, in the order of the class
+        c.AddMessage("init", [self, me](xpp::Object& o, A& a) -> V {
+            self(o).Init(a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]);
+            return me(o);
         });
-        c.AddMessage("fieldpos",
-                     [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).FieldPos(a[1], a[2]); });
-        c.AddMessage("recno", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).RecNo(); });
-        c.AddMessage("reccount", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).RecCount(); });
-        c.AddMessage("goto", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).GoTo(a[1]); });
-        c.AddMessage("skip", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Skip(a[1]); });
-        c.AddMessage("bof", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Bof(); });
-        c.AddMessage("eof", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Eof(); });
-        c.AddMessage("append", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value {
-            self(o).Append(a[1]);
-            return xpp::Value(std::static_pointer_cast<SQLDataSet>(o.shared_from_this()));
-        });
-        c.AddMessage("insert",
-                     [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Insert(a[1], a[2]); });
-        c.AddMessage("delete", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value { return self(o).Delete(a[1]); });
-        c.AddMessage("commit", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).Commit(); });
-        c.AddMessage("updaterow", [self](xpp::Object& o, xpp::Args&) -> xpp::Value { return self(o).UpdateRow(); });
-        c.AddMessage("cancelupdate", [self](xpp::Object& o, xpp::Args& a) -> xpp::Value {
-            self(o).CancelUpdate(a[1]);
-            return xpp::Value(std::static_pointer_cast<SQLDataSet>(o.shared_from_this()));
-        });
+        c.AddMessage("destroy", [self, me](xpp::Object& o, A&) -> V { return self(o).Destroy(), me(o); });
+        c.AddMessage("cancel", [self](xpp::Object& o, A&) -> V { return self(o).Cancel(); });
+        c.AddMessage("skip", [self](xpp::Object& o, A& a) -> V { return self(o).Skip(a[1]); });
+        c.AddMessage("skipper", [self](xpp::Object& o, A& a) -> V { return self(o).Skipper(a[1]); });
+        c.AddMessage("goto", [self](xpp::Object& o, A& a) -> V { return self(o).GoTo(a[1]); });
+        c.AddMessage("gotop", [self, me](xpp::Object& o, A&) -> V { return self(o).GoTop(), me(o); });
+        c.AddMessage("gobottom", [self, me](xpp::Object& o, A&) -> V { return self(o).GoBottom(), me(o); });
+        c.AddMessage("reccount", [self](xpp::Object& o, A&) -> V { return self(o).RecCount(); });
+        c.AddMessage("refreshchildren",
+                     [self, me](xpp::Object& o, A&) -> V { return self(o).RefreshChildren(), me(o); });
+        c.AddMessage("setrelation",
+                     [self, me](xpp::Object& o, A& a) -> V { return self(o).SetRelation(a[1]), me(o); });
+        c.AddMessage("clearrelation", [self, me](xpp::Object& o, A&) -> V { return self(o).ClearRelation(), me(o); });
+        c.AddMessage("fieldpos", [self](xpp::Object& o, A& a) -> V { return self(o).FieldPos(a[1], a[2]); });
+        c.AddMessage("fieldname", [self](xpp::Object& o, A& a) -> V { return self(o).FieldName(a[1]); });
+        c.AddMessage("iscolumnempty", [self](xpp::Object& o, A& a) -> V { return self(o).isColumnEmpty(a[1]); });
+        c.AddMessage("delemptycolumns",
+                     [self, me](xpp::Object& o, A&) -> V { return self(o).DelEmptyColumns(), me(o); });
+        c.AddMessage("seek",
+                     [self](xpp::Object& o, A& a) -> V { return self(o).Seek(a[1], a[2], a[3], a[4], a[5]); });
+        c.AddMessage("locate", [self](xpp::Object& o, A& a) -> V { return self(o).Locate(a[1], a[2], a[3], a[4]); });
+        c.AddMessage("setprimarykey", [self](xpp::Object& o, A& a) -> V { return self(o).SetPrimaryKey(a[1], a[2]); });
+        c.AddMessage("close", [self](xpp::Object& o, A&) -> V { return self(o).Close(); });
+        c.AddMessage("commit", [self](xpp::Object& o, A&) -> V { return self(o).Commit(); });
+        c.AddMessage("cancelupdate",
+                     [self, me](xpp::Object& o, A& a) -> V { return self(o).CancelUpdate(a[1]), me(o); });
+        c.AddMessage("sort", [self, me](xpp::Object& o, A& a) -> V { return self(o).Sort(a[1], a[2]), me(o); });
+        c.AddMessage("delete", [self](xpp::Object& o, A& a) -> V { return self(o).Delete(a[1]); });
+        c.AddMessage("append", [self, me](xpp::Object& o, A& a) -> V { return self(o).Append(a[1]), me(o); });
+        c.AddMessage("insert", [self](xpp::Object& o, A& a) -> V { return self(o).Insert(a[1], a[2]); });
+        c.AddMessage("fieldget", [self](xpp::Object& o, A& a) -> V { return self(o).FieldGet(a[1], a[2]); });
+        c.AddMessage("recordget", [self](xpp::Object& o, A& a) -> V { return self(o).RecordGet(a[1]); });
+        c.AddMessage("fastfieldget", [self](xpp::Object& o, A& a) -> V { return self(o).FastFieldGet(a[1], a[2]); });
+        c.AddMessage("fieldput", [self](xpp::Object& o, A& a) -> V { return self(o).FieldPut(a[1], a[2], a[3]); });
+        c.AddMessage("recordput", [self](xpp::Object& o, A& a) -> V { return self(o).RecordPut(a[1], a[2]); });
+        c.AddMessage("getcolumndata", [self](xpp::Object& o, A& a) -> V { return self(o).GetColumnData(a[1]); });
+        c.AddMessage("refreshrow",
+                     [self, me](xpp::Object& o, A& a) -> V { return self(o).RefreshRow(a[1], a[2]), me(o); });
+        c.AddMessage("refresh", [self](xpp::Object& o, A& a) -> V { return self(o).Refresh(a[1]); });
+        c.AddMessage("fetchdata", [self](xpp::Object& o, A& a) -> V { return self(o).FetchData(a[1]); });
+        c.AddMessage("addcolumn", [self, me](xpp::Object& o, A& a) -> V { return self(o).AddColumn(a[1], a[2]), me(o); });
+        c.AddMessage("delcolumn", [self, me](xpp::Object& o, A& a) -> V { return self(o).DelColumn(a[1]), me(o); });
+        c.AddMessage("getsqlcolumn", [self](xpp::Object& o, A& a) -> V { return self(o).GetSQLColumn(a[1]); });
+        c.AddMessage("updaterow", [self](xpp::Object& o, A&) -> V { return self(o).UpdateRow(); });
+        c.AddMessage("execute", [self](xpp::Object& o, A&) -> V { return self(o).Execute(); });
+        c.AddMessage("moreresults", [self](xpp::Object& o, A&) -> V { return self(o).MoreResults(); });
+        c.AddMessage("bof", [self](xpp::Object& o, A&) -> V { return self(o).Bof(); });
+        c.AddMessage("eof", [self](xpp::Object& o, A&) -> V { return self(o).Eof(); });
+        c.AddMessage("onerror", [self](xpp::Object& o, A& a) -> V { return self(o).onError(a[1]); });
+        c.AddMessage("querytimeout", [self](xpp::Object& o, A& a) -> V { return self(o).QueryTimeout(a[1]); });
+        c.AddMessage("displayerrors", [self](xpp::Object& o, A& a) -> V { return self(o).DisplayErrors(a[1]); });
+        c.AddMessage("fieldcount", [self](xpp::Object& o, A&) -> V { return self(o).FieldCount(); });
+        c.AddMessage("deleted", [self](xpp::Object& o, A&) -> V { return self(o).Deleted(); });
+        c.AddMessage("usepositiondelete", [self](xpp::Object& o, A&) -> V { return self(o).UsePositionDelete(); });
+        c.AddMessage("usepositionupdate", [self](xpp::Object& o, A&) -> V { return self(o).UsePositionUpdate(); });
+        c.AddMessage("isrowmodified", [self](xpp::Object& o, A&) -> V { return self(o).isRowModified(); });
+        c.AddMessage("datetimeasdate", [self](xpp::Object& o, A&) -> V { return self(o).DateTimeAsDate(); });
+        c.AddMessage("errorcode", [self](xpp::Object& o, A&) -> V { return self(o).ErrorCode(); });
+        c.AddMessage("errormessage", [self](xpp::Object& o, A&) -> V { return self(o).ErrorMessage(); });
+        c.AddMessage("concurrency", [self](xpp::Object& o, A&) -> V { return self(o).Concurrency(); });
+        c.AddMessage("cursortype", [self](xpp::Object& o, A&) -> V { return self(o).CursorType(); });
+        c.AddMessage("handle", [self](xpp::Object& o, A&) -> V { return self(o).Handle(); });
+        c.AddMessage("recno", [self](xpp::Object& o, A&) -> V { return self(o).RecNo(); });
+        c.AddMessage("fcount", [self](xpp::Object& o, A&) -> V { return self(o).FCount(); });
     });
 }
 
@@ -170,6 +207,8 @@ void SQLDataSet::DropCursor_() {
     if (!Cursor_) return;
     std::lock_guard<std::mutex> guard(handleLock_);
     Cursor_->Destroy();
+    // the next fill executes the statement again
+    isCursorClosed_ = true;
 }
 
 bool SQLDataSet::Close() {
@@ -214,17 +253,22 @@ void SQLDataSet::Cancel_(Visited& visited) {
     XPP_FRAME("SQLDATASET:CANCEL");
     if (!visited.insert(this).second) return;
     isCancelled = true;
-    bool live = false;
-    if (Cursor_) {
+    // The fill tests the flag before every row. SQLCancel is only sent to
+    // an execution the driver has been running for a while, never to a
+    // handle another call is dropping, making or reading: the driver
+    // manager does not keep a statement's diagnostics safe from a cancel
+    // that overlaps its own work around a call, which is over within
+    // microseconds of the call's start.
+    constexpr std::chrono::milliseconds kUnderWay{100};
+    bool executing = false;
+    {
         std::lock_guard<std::mutex> guard(handleLock_);
-        live = Cursor_->Handle != 0;
+        executing = executing_;
     }
-    if (live) {
+    if (executing) {
         xpp::Sleep(20);
-        // read again under the lock of the drop paths: the fill may have
-        // dropped the statement meanwhile
         std::lock_guard<std::mutex> guard(handleLock_);
-        if (Cursor_->Handle != 0) Cursor_->Cancel();
+        if (executing_ && std::chrono::steady_clock::now() - executionStart_ >= kUnderWay) Cursor_->Cancel();
     }
     for (const xpp::Value& child : ChildRelations_.Items()) {
         if (auto ds = child.As<SQLDataSet>()) ds->Cancel_(visited);
@@ -344,16 +388,6 @@ bool ISEQUAL(const xpp::Value& x, const xpp::Value& y) {
         return true;
     }
     return xpp::ExactEq(x, y);
-}
-
-double ClockSeconds_() {
-    // the day and the seconds are read apart; a day that changed between
-    // them is read again
-    for (;;) {
-        int32_t day = xpp::Today().Julian();
-        double seconds = xpp::Seconds().Dbl();
-        if (xpp::Today().Julian() == day) return static_cast<double>(day) * 86400.0 + seconds;
-    }
 }
 
 }  // namespace rowxpp

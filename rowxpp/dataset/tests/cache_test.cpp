@@ -51,7 +51,10 @@ TEST(DataSetFill, RowAndTimeLimits) {
         bool truncated;
         int64_t startMs = 12 * 3600 * 1000;  // the clock's time of day at the start
         int64_t everyRowMs = 0;              // the filter moves the clock on by this at every row
+        int64_t passedMs = 5000;             // time that passes at row timeoutAtRow
+        int64_t wallSetMs = 0;               // the wall clock set on by this at row timeoutAtRow, alone
     };
+    constexpr int64_t kHour = 3600 * 1000;
     const std::vector<Case> cases = {
         {"limit 10", 10, 0, 0, 10, true},
         {"limit 10, filter passing 5", 10, 5, 0, 5, false},
@@ -60,6 +63,8 @@ TEST(DataSetFill, RowAndTimeLimits) {
         {"no limit", xpp::Value(), 0, 0, 25, false},
         {"time limit passed at row 3", xpp::Value(), 1, 3, 3, true},
         {"time limit running over midnight", xpp::Value(), 1, 0, 2, true, 86399000, 1000},
+        {"wall clock set back an hour, 2 s passing", xpp::Value(), 1, 3, 3, true, 12 * kHour, 0, 2000, -kHour},
+        {"wall clock set a day forward", xpp::Value(), 1, 3, 25, false, 12 * kHour, 0, 0, 24 * kHour},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -68,13 +73,21 @@ TEST(DataSetFill, RowAndTimeLimits) {
         if (k.passEvery > 0) {
             filter = xpp::Block([&k, &clock](xpp::Args& a) -> xpp::Value {
                 int64_t id = a[1].As<SQLSelect>()->FieldGet("id").Int();
-                if (id == k.timeoutAtRow) clock.clock.Advance(5000);
+                if (id == k.timeoutAtRow) {
+                    if (k.wallSetMs != 0) {
+                        int64_t wall = 2460000LL * 86400000 + k.startMs + k.wallSetMs;
+                        clock.clock.SetWall(static_cast<int32_t>(wall / 86400000), wall % 86400000);
+                    }
+                    clock.clock.Advance(k.passedMs);
+                }
                 clock.clock.Advance(k.everyRowMs);
                 return id % k.passEvery == 0;
             });
         }
         auto ds = SQLDataSet::New(kAll, c, {}, {}, k.maxRows, {}, filter);
-        if (k.timeoutAtRow > 0 || k.everyRowMs > 0) {
+        if (k.wallSetMs != 0) {
+            EXPECT_TRUE(ISEQUAL(ds->QueryTimeout(1), 1));
+        } else if (k.timeoutAtRow > 0 || k.everyRowMs > 0) {
             EXPECT_TRUE(ISEQUAL(ds->QueryTimeout(2), 2));
         }
         EXPECT_EQ(ds->FetchData(), k.rows);
@@ -173,14 +186,15 @@ TEST(DataSetFill, CancelledDataSetCachesNothingUntilTheFlagIsReset) {
     ClockGuard clock;
     auto ds = SQLDataSet::New(kAll, c);
     EXPECT_TRUE(ds->Cancel());
-    EXPECT_EQ(clock.clock.Sleeps(), std::vector<int64_t>{20});
+    // no execution under way: nothing to wait for, nothing sent
+    EXPECT_TRUE(clock.clock.Sleeps().empty());
     EXPECT_EQ(ds->FetchData(), 0);
     EXPECT_TRUE(ds->isTruncated());
     ds->isCancelled = false;
     EXPECT_EQ(ds->FetchData(), 4);
     // no handle after the fill: nothing to wait for
     ds->Cancel();
-    EXPECT_EQ(clock.clock.Sleeps().size(), 1u);
+    EXPECT_TRUE(clock.clock.Sleeps().empty());
     ds->Destroy();
     c->Execute("DROP TABLE dsc");
     c->Destroy();
@@ -404,6 +418,29 @@ TEST(DataSetSchema, FieldKindsAndSchemaChangesKeepRowsInStep) {
     ds->Destroy();
     c->Execute("DROP TABLE dsc");
     c->Destroy();
+}
+
+// An AddColumn column is computed again by each fill, on each new row made
+// current, as AddColumn computed it.
+TEST(DataSetSchema, AddColumnIsComputedAgainByARefill) {
+    for (const char* dsn : {"SQLite", "PostgreSQL"}) {
+        SCOPED_TRACE(dsn);
+        auto c = WithPeople(dsn, "dsa", {{1, "a", 10}, {2, "b", 20}, {3, "c", 30}});
+        ASSERT_NE(c->Handle, 0);
+        auto ds = SQLDataSet::New("SELECT id, qty FROM dsa ORDER BY id", c);
+        ASSERT_EQ(ds->FetchData(), 3);
+        SQLDataSet* self = ds.get();
+        ds->GoTo(2);
+        ds->AddColumn("dbl", xpp::Block([self](xpp::Args&) -> xpp::Value { return self->FieldGet("qty").Int() * 2; }));
+        EXPECT_EQ(Ids(*ds, "dbl"), (std::vector<int64_t>{20, 40, 60}));
+        c->Execute("UPDATE dsa SET qty = qty + 1");
+        EXPECT_EQ(ds->FetchData(), 3);
+        EXPECT_EQ(Ids(*ds, "dbl"), (std::vector<int64_t>{22, 42, 62}));
+        EXPECT_EQ(ds->RecNo(), 1);
+        ds->Destroy();
+        c->Execute("DROP TABLE dsa");
+        c->Disconnect();
+    }
 }
 
 TEST(DataSetValues, IsEqualAndDefValue) {

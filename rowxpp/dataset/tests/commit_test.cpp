@@ -3,6 +3,8 @@
 // back through a statement of another connection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "dataset_support.h"
 #include "write_support.h"
 #include "xpp/functions.h"
@@ -24,6 +26,28 @@ std::vector<std::string> Rows(const std::shared_ptr<SQLConnection>& c, const std
         rows.push_back(line);
     }
     return rows;
+}
+
+// Runs the statements (';' between them) on `c`; only a DROP may fail.
+void RunAll(const std::shared_ptr<SQLConnection>& c, const std::string& statements) {
+    size_t from = 0;
+    while (from < statements.size()) {
+        size_t to = statements.find(';', from);
+        if (to == std::string::npos) to = statements.size();
+        std::string one = statements.substr(from, to - from);
+        if (c->Execute(one) == kExecFailed && one.rfind("DROP", 0) != 0) ADD_FAILURE() << one;
+        from = to + 1;
+    }
+}
+
+// Two connections to `dsn`, the first having run `statements`.
+struct Connections {
+    std::shared_ptr<SQLConnection> c, other;
+};
+Connections WithTable(const char* dsn, const std::string& statements) {
+    Connections both{Connected(dsn), Connected(dsn)};
+    if (both.c->Handle != 0 && both.other->Handle != 0) RunAll(both.c, statements);
+    return both;
 }
 
 // A table (id, name, qty NOT NULL) of ids 1..5, name "r<id>", qty id * 10.
@@ -289,6 +313,285 @@ TEST(DataSetCommit, RefreshRowReplacesAddsAndDropsWithoutDeleting) {
     ASSERT_EQ(errors.Errors().size(), 1u);
     EXPECT_EQ(errors.Errors()[0]->description.Str(), "No primary key defined!");
     EXPECT_EQ(keyless->RecCount(), 4);
+}
+
+// A row without key stays identifiable after its UPDATE: the columns not
+// written keep their values as fetched, NULL included.
+TEST(DataSetCommit, KeylessRowIsFoundAgainAfterItsUpdate) {
+    for (const char* dsn : {"SQLite", "PostgreSQL"}) {
+        SCOPED_TRACE(dsn);
+        auto [c, other] = WithTable(dsn, "DROP TABLE m2;CREATE TABLE m2 (a INTEGER, b VARCHAR(10), d DATE);"
+                                         "INSERT INTO m2 (a, b, d) VALUES (1, NULL, NULL)");
+        ASSERT_NE(c->Handle, 0);
+        ASSERT_NE(other->Handle, 0);
+        CapturedErrors raised;
+        auto ds = c->DataSet("SELECT a, b, d FROM m2");
+        ASSERT_EQ(ds->RecCount(), 1);
+        ds->FieldPut("a", 10, 1);
+        EXPECT_TRUE(ds->Commit());
+        ds->FieldPut("a", 11, 1);
+        EXPECT_TRUE(ds->Commit());
+        EXPECT_TRUE(raised.Errors().empty());
+        EXPECT_EQ(Rows(other, "SELECT a, b, d FROM m2"), (std::vector<std::string>{"11|NULL|NULL"}));
+        ds->Destroy();
+        c->Execute("DROP TABLE m2");
+        other->Disconnect();
+        c->Disconnect();
+    }
+}
+
+// A computed field's set block writes its value into the cursor's row:
+// "twice" shows qty * 2 and, given a value, stores half of it into qty.
+TEST(DataSetCommit, SetBlocksOfComputedFieldsRunForChangedAndAddedRows) {
+    for (const char* dsn : kDataSetDrivers) {
+        SCOPED_TRACE(dsn);
+        auto [c, other] = WithTable(dsn, "DROP TABLE m3;CREATE TABLE m3 (id INTEGER" + KeyClause(dsn) +
+                                             ", qty INTEGER);INSERT INTO m3 (id, qty) VALUES (1, 5);"
+                                             "INSERT INTO m3 (id, qty) VALUES (2, 6)");
+        ASSERT_NE(c->Handle, 0);
+        ASSERT_NE(other->Handle, 0);
+        int calls = 0;
+        auto twice = xpp::Block([&calls](xpp::Args& a) -> xpp::Value {
+            auto cursor = a[1].As<SQLSelect>();
+            if (a.PCount() < 2) return cursor->FieldGet("qty").Int() * 2;
+            ++calls;
+            cursor->FieldPut("qty", a[2].Int() / 2);
+            return a[2];
+        });
+        auto ds = c->DataSet("SELECT id, qty FROM m3 ORDER BY id", {}, "id", {}, xpp::Array{xpp::Array{"twice", twice}});
+        ASSERT_EQ(ds->RecCount(), 2);
+        EXPECT_EQ(ds->FieldGet("twice", 1).Int(), 10);
+        ds->FieldPut("twice", 40, 1);
+        ds->Append(xpp::Array{9, xpp::Value(), 14});
+        EXPECT_TRUE(ds->Commit());
+        EXPECT_EQ(calls, 2);  // the unchanged row is not written
+        EXPECT_EQ(Rows(other, "SELECT id, qty FROM m3 ORDER BY id"),
+                  (std::vector<std::string>{"1|20", "2|6", "9|7"}));
+        ds->Destroy();
+        c->Execute("DROP TABLE m3");
+        other->Disconnect();
+        c->Disconnect();
+    }
+}
+
+// A version column in the key refuses the later of two writers.
+TEST(DataSetCommit, VersionInTheKeyRefusesAStaleRow) {
+    for (const char* dsn : {"SQLite", "PostgreSQL"}) {
+        SCOPED_TRACE(dsn);
+        auto [a, b] = WithTable(dsn, "DROP TABLE dsv;CREATE TABLE dsv (id INTEGER PRIMARY KEY, version INTEGER, "
+                                     "qty INTEGER);INSERT INTO dsv (id, version, qty) VALUES (1, 1, 10)");
+        ASSERT_NE(a->Handle, 0);
+        ASSERT_NE(b->Handle, 0);
+        const xpp::Array key{"id", "version"};
+        auto first = a->DataSet("SELECT id, version, qty FROM dsv", {}, key);
+        auto second = b->DataSet("SELECT id, version, qty FROM dsv", {}, key);
+        ASSERT_EQ(first->RecCount(), 1);
+        ASSERT_EQ(second->RecCount(), 1);
+        first->FieldPut("qty", 20, 1);
+        first->FieldPut("version", 2, 1);
+        EXPECT_TRUE(first->Commit());
+        second->FieldPut("qty", 30, 1);
+        second->FieldPut("version", 2, 1);
+        EXPECT_FALSE(second->Commit());
+        EXPECT_TRUE(second->isRowModified());
+        EXPECT_EQ(Rows(b, "SELECT id, version, qty FROM dsv"), (std::vector<std::string>{"1|2|20"}));
+        first->Destroy();
+        second->Destroy();
+        a->Execute("DROP TABLE dsv");
+        b->Disconnect();
+        a->Disconnect();
+    }
+}
+
+// The statement Commit drops is executed again by the next fill; re-fills
+// on a fresh statement handle report nothing.
+TEST(DataSetCommit, FillsAfterCommitAndRefillsReadEveryRowAndReportNothing) {
+    for (const char* dsn : kDataSetDrivers) {
+        SCOPED_TRACE(dsn);
+        auto c = WithRows(dsn, "m1", 3);
+        ASSERT_NE(c->Handle, 0);
+        for (bool updateRow : {false, true}) {
+            SCOPED_TRACE(updateRow ? "UpdateRow" : "Commit");
+            auto ds = c->DataSet("SELECT id, name, qty FROM m1 ORDER BY id", {}, "id");
+            auto child = c->DataSet("SELECT id, qty FROM m1 WHERE id = ?", xpp::Block([&ds](xpp::Args&) -> xpp::Value {
+                                        return xpp::Array{ds->FieldGet("id")};
+                                    }));
+            ds->SetRelation(xpp::Value(child));
+            int reports = 0;
+            ds->onError(xpp::Block([&reports](xpp::Args&) -> xpp::Value {
+                ++reports;
+                return xpp::Value();
+            }));
+            EXPECT_TRUE(updateRow ? ds->UpdateRow() : ds->Commit());
+            EXPECT_EQ(ds->RecCount(), 3);
+            EXPECT_FALSE(ds->isTruncated());
+            EXPECT_EQ(Ids(*ds), (std::vector<int64_t>{1, 2, 3}));
+            EXPECT_EQ(child->RecCount(), 1);
+            ds->GoTo(2);
+            EXPECT_EQ(child->FieldGet("qty").Int(), 20);
+            EXPECT_EQ(ds->FetchData(), 3);
+            EXPECT_EQ(ds->FetchData(), 3);
+            ds->GoTo(3);
+            EXPECT_EQ(child->FieldGet("qty").Int(), 30);
+            EXPECT_EQ(reports, 0);
+            ds->ClearRelation();
+            child->Destroy();
+            ds->Destroy();
+        }
+        c->Execute("DROP TABLE m1");
+        c->Disconnect();
+    }
+}
+
+// The rows of `sql` as Rows reads them, sorted: the databases order NULLs
+// differently.
+std::vector<std::string> Sorted(const std::shared_ptr<SQLConnection>& c, const std::string& sql) {
+    std::vector<std::string> rows = Rows(c, sql);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// Writes the database refuses: the refused change stays in the cache as it
+// was, nothing else is written in its place, and the next Commit after the
+// cause is gone writes it.
+// The first cached row whose tag is `tag`, 0 when none.
+int64_t RowOf(SQLDataSet& ds, const std::string& tag) {
+    for (int64_t i = 1; i <= ds.RecCount(); ++i) {
+        xpp::Value v = ds.FieldGet("tag", i);
+        if (v.IsChar() && xpp::RTrim(v.Str()) == tag) return i;
+    }
+    return 0;
+}
+
+xpp::Value Snapshot(const xpp::Value& v) {
+    if (!v.IsArray()) return v;
+    xpp::Array copy;
+    for (const xpp::Value& e : v.Arr().Items()) copy.Add(Snapshot(e));
+    return xpp::Value(copy);
+}
+
+struct Shape {
+    const char* what;
+    const char* create;
+    const char* fill;    // the rows, one INSERT each, ';' between
+    const char* select;  // of the data set
+    const char* key;
+    // a row that takes the value `n` in its CHECKed column, then its tag
+    std::vector<xpp::Value> (*added)(int n);
+    // what removes the cause of the refused DELETE, per driver
+    const char* cureSQLite;
+    const char* curePostgreSQL;
+    // the table at the end, sorted
+    std::vector<std::string> end;
+};
+
+std::vector<xpp::Value> KeyedRow(int n) { return {70, n, "new"}; }
+std::vector<xpp::Value> KeylessRow(int n) { return {n, "new"}; }
+
+const Shape kShapes[] = {
+    {"key given on a column allowing NULL, a referencing row refuses the DELETE",
+     "CREATE TABLE rw (id INTEGER UNIQUE, n INTEGER CHECK (n < 1000), tag VARCHAR(10));"
+     "CREATE TABLE rwref (pid INTEGER REFERENCES rw (id))",
+     "INSERT INTO rw VALUES (1, 1, 'x');INSERT INTO rw VALUES (2, 2, 'y');INSERT INTO rw VALUES (3, 3, 'z');"
+     "INSERT INTO rw VALUES (NULL, NULL, NULL);INSERT INTO rwref VALUES (1)",
+     "SELECT id, n, tag FROM rw", "id", KeyedRow, "DELETE FROM rwref", "DELETE FROM rwref",
+     {"3|33|z", "70|7|new", "NULL|NULL|NULL", "2|2|yy"}},
+    {"no key, a duplicate row refuses the DELETE",
+     "CREATE TABLE rw (n INTEGER CHECK (n < 1000), tag VARCHAR(10));CREATE TABLE rwref (pid INTEGER)",
+     "INSERT INTO rw VALUES (1, 'x');INSERT INTO rw VALUES (1, 'x');INSERT INTO rw VALUES (2, 'y');"
+     "INSERT INTO rw VALUES (3, 'z');INSERT INTO rw VALUES (NULL, NULL)",
+     "SELECT n, tag FROM rw", "", KeylessRow,
+     "DELETE FROM rw WHERE rowid IN (SELECT rowid FROM rw WHERE tag = 'x' LIMIT 1)",
+     "DELETE FROM rw WHERE ctid IN (SELECT ctid FROM rw WHERE tag = 'x' LIMIT 1)",
+     {"33|z", "7|new", "NULL|NULL", "2|yy"}},
+};
+
+TEST(DataSetRefusedWrites, StayAsTheyWereAndAreWrittenOnceTheCauseIsGone) {
+    for (const char* dsn : {"SQLite", "PostgreSQL"}) {
+        for (const Shape& shape : kShapes) {
+            SCOPED_TRACE(std::string(dsn) + ": " + shape.what);
+            auto [c, other] = WithTable(dsn, std::string("DROP TABLE rwref;DROP TABLE rw;") + shape.create + ";" +
+                                                 shape.fill);
+            ASSERT_NE(c->Handle, 0);
+            ASSERT_NE(other->Handle, 0);
+            if (std::string(dsn) == "SQLite") c->Execute("PRAGMA foreign_keys = ON");
+            const std::string all = "SELECT " + std::string(std::string(shape.key).empty() ? "n, tag" : "id, n, tag") +
+                                    " FROM rw";
+            const std::vector<std::string> start = Sorted(other, all);
+            CapturedErrors raised;
+            States states;
+            auto ds = SQLDataSet::New(shape.select, c, {}, shape.key);
+            ASSERT_EQ(ds->FetchData(), static_cast<int64_t>(start.size()));
+            ds->onError(xpp::Value(states.Block()));
+            const size_t stateAt = static_cast<size_t>(ds->FCount() + 1);
+
+            // a refused last UPDATE, tried twice
+            const int64_t z = RowOf(*ds, "z");
+            ASSERT_GT(z, 0);
+            ds->FieldPut("n", 5000, z);
+            xpp::Value before = Snapshot(ds->DataSet.Get(static_cast<size_t>(z)));
+            for (int attempt = 1; attempt <= 2; ++attempt) {
+                SCOPED_TRACE(attempt);
+                EXPECT_FALSE(ds->Commit());
+                EXPECT_TRUE(ISEQUAL(ds->DataSet.Get(static_cast<size_t>(z)), before));
+                EXPECT_EQ(Sorted(other, all), start);
+            }
+
+            // the refused UPDATE, then an added and a changed row
+            xpp::Array added;
+            for (const xpp::Value& v : shape.added(7)) added.Add(v);
+            ds->Append(added);
+            const int64_t y = RowOf(*ds, "y");
+            ds->FieldPut("tag", "yy", y);
+            EXPECT_FALSE(ds->Commit());
+            EXPECT_TRUE(ISEQUAL(ds->DataSet.Get(static_cast<size_t>(z)), before));
+            EXPECT_EQ(ds->FastFieldGet(static_cast<int64_t>(stateAt), RowOf(*ds, "new")).Int(), 1);
+            EXPECT_EQ(ds->FastFieldGet(static_cast<int64_t>(stateAt), y).Int(), 1);
+            // a value the CHECK takes
+            ds->FieldPut("n", 33, z);
+            EXPECT_TRUE(ds->Commit());
+            EXPECT_EQ(ds->RowsUpdated(), 1);
+
+            // a refused change given up: CancelUpdate restores the row
+            const int64_t yy = RowOf(*ds, "yy");
+            xpp::Value committed = Snapshot(ds->DataSet.Get(static_cast<size_t>(yy)));
+            ds->FieldPut("n", 6000, yy);
+            EXPECT_FALSE(ds->Commit());
+            ds->CancelUpdate(yy);
+            EXPECT_TRUE(ISEQUAL(ds->DataSet.Get(static_cast<size_t>(yy)), committed));
+            EXPECT_TRUE(ds->Commit());
+            EXPECT_EQ(ds->RowsUpdated(), 0);
+
+            // a refused last DELETE, tried twice, then written once the
+            // referencing or duplicate row is gone
+            const std::vector<std::string> kept = Sorted(other, all);
+            ASSERT_TRUE(ds->Delete(RowOf(*ds, "x")));
+            ASSERT_EQ(ds->DeletedList().Len(), 1u);
+            xpp::Value entry = Snapshot(ds->DeletedList().Get(1));
+            for (int attempt = 1; attempt <= 2; ++attempt) {
+                SCOPED_TRACE(attempt);
+                EXPECT_FALSE(ds->Commit());
+                ASSERT_EQ(ds->DeletedList().Len(), 1u);
+                EXPECT_TRUE(ISEQUAL(ds->DeletedList().Get(1), entry));
+                EXPECT_EQ(Sorted(other, all), kept);
+            }
+            RunAll(other, std::string(dsn) == "SQLite" ? shape.cureSQLite : shape.curePostgreSQL);
+            EXPECT_TRUE(ds->Commit());
+            EXPECT_EQ(ds->DeletedList().Len(), 0u);
+            EXPECT_TRUE(ds->Commit());
+            EXPECT_EQ(ds->RowsUpdated(), 0);
+
+            std::vector<std::string> end = shape.end;
+            std::sort(end.begin(), end.end());
+            EXPECT_EQ(Sorted(other, all), end);
+            EXPECT_FALSE(states.seen->empty());
+            ds->Destroy();
+            c->Execute("DROP TABLE rwref");
+            c->Execute("DROP TABLE rw");
+            other->Disconnect();
+            c->Disconnect();
+        }
+    }
 }
 
 // The forms of the data and the current row after each edit.

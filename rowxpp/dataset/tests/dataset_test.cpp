@@ -204,3 +204,130 @@ TEST(DataSetDrivers, TheConnectionAnswersDataSetByNameWithEachArgumentInItsPlace
 }
 
 }  // namespace
+
+namespace {
+
+// Every exported method answers by name, in any case, as its direct call:
+// two data sets over the same rows take the same calls, one directly, the
+// other through xpp::Send.
+TEST(DataSetByName, EveryExportedMethodAnswersAsItsDirectCall) {
+    auto c = WithPeople("SQLite", "dsb", {{1, "a", 10}, {2, "b", 20}, {3, "c", 30}});
+    ASSERT_NE(c->Handle, 0);
+    const char* text = "SELECT id, name, qty FROM dsb ORDER BY id";
+    auto direct = SQLDataSet::New(text, c, {}, "id");
+    auto named = SQLDataSet::New(text, c, {}, "id");
+    auto childOf = [&](const std::shared_ptr<SQLDataSet>& ds) {
+        return xpp::Value(SQLDataSet::New("SELECT id FROM dsb WHERE id = ?", c, xpp::Block([ds](xpp::Args&) -> xpp::Value {
+                                              return xpp::Array{ds->FieldGet("id")};
+                                          })));
+    };
+    xpp::Value directChild = childOf(direct), namedChild = childOf(named);
+    auto block = xpp::Block([](xpp::Args&) { return xpp::Value(); });
+    auto computed = xpp::Block([](xpp::Args&) { return xpp::Value(7); });
+    auto on2 = SQLSelect::New("SELECT id, name, qty FROM dsb WHERE id = 2", c, 1, 0);
+    on2->Execute();
+    using Call = std::function<xpp::Value(SQLDataSet&, const xpp::Value& self)>;
+    struct Case {
+        const char* name;
+        std::vector<xpp::Value> args;
+        Call call;
+    };
+    const std::vector<Case> cases = {
+        {"FCount", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.FCount()); }},
+        {"fieldcount", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.FieldCount()); }},
+        {"RECCOUNT", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.RecCount()); }},
+        {"RecNo", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.RecNo()); }},
+        {"Bof", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Bof()); }},
+        {"Eof", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Eof()); }},
+        {"GoBottom", {}, [](SQLDataSet& d, const xpp::Value& s) { return d.GoBottom(), s; }},
+        {"GoTop", {}, [](SQLDataSet& d, const xpp::Value& s) { return d.GoTop(), s; }},
+        {"GoTo", {2}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.GoTo(2)); }},
+        {"Skip", {1}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Skip(1)); }},
+        {"Skipper", {-1}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Skipper(-1)); }},
+        {"FieldPos", {"QTY"}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.FieldPos("QTY")); }},
+        {"FieldName", {2}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.FieldName(2)); }},
+        {"isColumnEmpty", {"qty"}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.isColumnEmpty("qty")); }},
+        {"FieldGet", {"name", 3}, [](SQLDataSet& d, const xpp::Value&) { return d.FieldGet("name", 3); }},
+        {"FastFieldGet", {3}, [](SQLDataSet& d, const xpp::Value&) { return d.FastFieldGet(3); }},
+        {"RecordGet", {1}, [](SQLDataSet& d, const xpp::Value&) { return d.RecordGet(1); }},
+        {"GetColumnData", {"qty"}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.GetColumnData("qty")); }},
+        {"FieldPut", {"qty", 99, 1}, [](SQLDataSet& d, const xpp::Value&) { return d.FieldPut("qty", 99, 1); }},
+        {"RecordPut", {xpp::Array{2, "bb", 21}, 2},
+         [](SQLDataSet& d, const xpp::Value&) { return d.RecordPut(xpp::Array{2, "bb", 21}, 2); }},
+        {"isRowModified", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.isRowModified()); }},
+        {"CancelUpdate", {1}, [](SQLDataSet& d, const xpp::Value& s) { return d.CancelUpdate(1), s; }},
+        {"Sort", {"qty", false}, [](SQLDataSet& d, const xpp::Value& s) { return d.Sort("qty", false), s; }},
+        {"Sort", {"id"}, [](SQLDataSet& d, const xpp::Value& s) { return d.Sort("id"), s; }},
+        {"Seek", {2}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Seek(2)); }},
+        {"Locate", {30, "qty"}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Locate(30, "qty")); }},
+        {"Insert", {1}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Insert(1)); }},
+        {"Append", {}, [](SQLDataSet& d, const xpp::Value& s) { return d.Append(), s; }},
+        {"Delete", {1}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Delete(1)); }},
+        {"AddColumn", {"seven", computed},
+         [computed](SQLDataSet& d, const xpp::Value& s) { return d.AddColumn("seven", computed), s; }},
+        {"DelColumn", {"seven"}, [](SQLDataSet& d, const xpp::Value& s) { return d.DelColumn("seven"), s; }},
+        {"DelEmptyColumns", {}, [](SQLDataSet& d, const xpp::Value& s) { return d.DelEmptyColumns(), s; }},
+        {"Refresh", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Refresh()); }},
+        {"Refresh", {true}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Refresh(true)); }},
+        {"FetchData", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.FetchData()); }},
+        {"Execute", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Execute()); }},
+        {"RefreshRow", {xpp::Value(on2)},
+         [on2](SQLDataSet& d, const xpp::Value& s) { return d.RefreshRow(xpp::Value(on2)), s; }},
+        {"SetPrimaryKey", {"id"}, [](SQLDataSet& d, const xpp::Value&) { return d.SetPrimaryKey("id"); }},
+        {"Commit", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Commit()); }},
+        {"UpdateRow", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.UpdateRow()); }},
+        {"MoreResults", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.MoreResults()); }},
+        {"Deleted", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Deleted()); }},
+        {"UsePositionDelete", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.UsePositionDelete()); }},
+        {"UsePositionUpdate", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.UsePositionUpdate()); }},
+        {"DateTimeAsDate", {}, [](SQLDataSet& d, const xpp::Value&) { return d.DateTimeAsDate(); }},
+        {"ErrorCode", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.ErrorCode()); }},
+        {"ErrorMessage", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.ErrorMessage()); }},
+        {"Concurrency", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Concurrency()); }},
+        {"CursorType", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.CursorType()); }},
+        {"Handle", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Handle()); }},
+        {"GetSQLColumn", {"name"},
+         [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.GetSQLColumn("name")->Name); }},
+        {"onError", {block}, [block](SQLDataSet& d, const xpp::Value&) { return d.onError(block); }},
+        {"QueryTimeout", {5}, [](SQLDataSet& d, const xpp::Value&) { return d.QueryTimeout(5); }},
+        {"DisplayErrors", {false}, [](SQLDataSet& d, const xpp::Value&) { return d.DisplayErrors(false); }},
+        {"SetRelation", {}, nullptr},
+        {"RefreshChildren", {}, [](SQLDataSet& d, const xpp::Value& s) { return d.RefreshChildren(), s; }},
+        {"ClearRelation", {}, [](SQLDataSet& d, const xpp::Value& s) { return d.ClearRelation(), s; }},
+        {"Cancel", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Cancel()); }},
+        {"Init", {text, xpp::Value(c), xpp::Value(), "id"},
+         [text, c](SQLDataSet& d, const xpp::Value& s) { return d.Init(text, xpp::Value(c), {}, "id", {}, {}, {}, {}, {}), s; }},
+        {"Close", {}, [](SQLDataSet& d, const xpp::Value&) { return xpp::Value(d.Close()); }},
+        {"Destroy", {}, [](SQLDataSet& d, const xpp::Value& s) { return d.Destroy(), s; }},
+    };
+    const xpp::Value directSelf(direct), namedSelf(named);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        xpp::Value expected, got;
+        if (!k.call) {  // SetRelation: each data set gets its own child
+            direct->SetRelation(directChild);
+            expected = directSelf;
+            got = xpp::Send(namedSelf, k.name, {namedChild});
+            EXPECT_EQ(named->ChildRelations().Len(), 1u);
+        } else {
+            expected = k.call(*direct, directSelf);
+            xpp::Args args;
+            for (const xpp::Value& v : k.args) args.Add(v);
+            got = xpp::Send(namedSelf, k.name, args);
+            if (std::string(k.name) == "GetSQLColumn") got = got.As<SQLColumn>()->Name;
+        }
+        if (expected.IsObject() && expected.As<SQLDataSet>() == direct) {
+            EXPECT_EQ(got.As<SQLDataSet>(), named);
+        } else {
+            EXPECT_TRUE(ISEQUAL(got, expected)) << ASSTRING(got) << " / " << ASSTRING(expected);
+        }
+        // the two data sets stay alike
+        EXPECT_TRUE(ISEQUAL(xpp::Value(named->DataSet), xpp::Value(direct->DataSet)));
+        EXPECT_EQ(named->RecNo(), direct->RecNo());
+    }
+    on2->Destroy();
+    c->Execute("DROP TABLE dsb");
+    c->Disconnect();
+}
+
+}  // namespace

@@ -166,4 +166,21 @@ TEST(DataSetLocate, ConditionsContinueCountAndBrowseFilter) {
     EXPECT_TRUE(ds->lEof().Log());
 }
 
+// Without a field list every element of the condition is tested.
+TEST(DataSetLocate, EveryElementCountsWithoutFields) {
+    auto ds = Over({{1, "a", 10}, {2, "b", 20}, {3, "c", 30}, {4, "d", 40}});
+    ASSERT_TRUE(ds);
+    auto qtyFrom20 = xpp::Block([](xpp::Args& a) { return xpp::Value(a[1].Arr().Get(3).Int() >= 20); });
+    auto id4 = xpp::Block([](xpp::Args& a) { return xpp::Value(a[1].Arr().Get(1).Int() == 4); });
+    EXPECT_TRUE(ds->Locate(xpp::Array{qtyFrom20, id4}));
+    EXPECT_EQ(ds->RecNo(), 4);
+    // a value element stands for a field that is not there
+    ds->GoTo(1);
+    CapturedErrors errors;
+    EXPECT_FALSE(ds->Locate(xpp::Array{qtyFrom20, 40}));
+    EXPECT_EQ(ds->RecNo(), 1);
+    ASSERT_EQ(errors.Errors().size(), 1u);
+    EXPECT_EQ(errors.Errors()[0]->description.Str().rfind("Invalid Field: ", 0), 0u);
+}
+
 }  // namespace

@@ -22,6 +22,7 @@ enum FileMode : int {
     FO_DENYREAD = 48,   // others may not read
     FO_DENYNONE = 64,   // FO_SHARED
     FO_SHARED = 64,
+    FO_CREATE = 256,    // added to a mode: a missing file is created, an existing one kept whole
 };
 enum FileSeek : int { FS_SET = 0, FS_RELATIVE = 1, FS_END = 2 };
 

@@ -26,7 +26,9 @@ bool Le(const Value& a, const Value& b);       // <=
 bool Gt(const Value& a, const Value& b);       // >
 bool Ge(const Value& a, const Value& b);       // >=
 bool Contains(const Value& part, const Value& whole);  // $
-// Arithmetic: integers stay exact while the result fits 64 bits. + joins
+// Arithmetic: integers stay exact while the result fits 64 bits; other
+// numbers give a double. An exact decimal compares with a double as its
+// nearest double. + joins
 // texts; date + number and date - number move a date, date - date counts
 // days. A division by zero raises EG_ZERODIV.
 Value Plus(const Value& a, const Value& b);
@@ -42,11 +44,16 @@ std::string Str(const Value& n);
 // asterisks when it does not fit.
 std::string Str(const Value& n, int len, int dec = 0);
 // VAL(text): leading blanks, a sign, digits and one point; integers stay
-// exact to 64 bits; a point gives a double with as many decimals as digits
-// follow it. 0 when there is no number.
+// exact to 64 bits, and so does a text with a point whose digits fit 64
+// bits (up to 18 decimals): an exact decimal with as many decimals as
+// digits follow the point. A longer text gives the nearest double. 0 when
+// there is no number.
 Value Val(std::string_view text);
 Value Int(const Value& n);                 // truncation toward zero
-Value Round(const Value& n, int decimals); // half away from zero
+// ROUND(): half away from zero; a double is rounded as it is written (its
+// shortest text that reads back as the same double), and a number with no
+// more decimals than asked is answered unchanged. STR() rounds the same way.
+Value Round(const Value& n, int decimals);
 Value Abs(const Value& n);
 Value Min(const Value& a, const Value& b); // N or D
 Value Max(const Value& a, const Value& b); // N or D

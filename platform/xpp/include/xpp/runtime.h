@@ -107,6 +107,11 @@ private:
 // THREADOBJECT(): the calling thread's thread object.
 std::shared_ptr<Thread> ThreadObject();
 
+// A library's notice of each thread's end: `fn(id)` runs in the ending
+// thread after its atEnd block (which the application may have replaced),
+// with the thread's own state still in place.
+void AddThreadEndNotice(std::function<void(int)> fn);
+
 // --------------------------------------------------------------------- time
 // All through one clock that tests replace (xpp::testing::SetClock).
 void Sleep(int64_t hundredths);  // SLEEP(n): n hundredths of a second
@@ -118,6 +123,9 @@ using SleepWrapper = std::function<void(int64_t hundredths, bool systemClock,
                                         const std::function<void(int64_t)>& sleep)>;
 void SetSleepWrapper(SleepWrapper wrapper);
 Value Seconds();                 // seconds since midnight, 2 decimals
+// Seconds from an arbitrary start on a clock that setting the date or the
+// time of day does not move: for time limits and intervals.
+double MonotonicSeconds();
 xpp::Date Today();               // DATE()
 std::string Time();              // TIME(): "hh:mm:ss"
 

@@ -19,6 +19,9 @@ public:
     // The current date (Julian day) and milliseconds since midnight.
     virtual void Now(int32_t& julianDay, int64_t& msSinceMidnight) = 0;
     virtual void Sleep(int64_t hundredths) = 0;
+    // Milliseconds from an arbitrary start that only time passing moves:
+    // setting the date or the time of day leaves it as it was.
+    virtual int64_t MonotonicMs() = 0;
 };
 // Installs a clock (null: the system clock); answers the one before.
 Clock* SetClock(Clock* clock);
@@ -31,14 +34,21 @@ public:
     TestClock(int32_t julianDay, int64_t msSinceMidnight) : jd_(julianDay), ms_(msSinceMidnight) {}
     void Now(int32_t& julianDay, int64_t& msSinceMidnight) override;
     void Sleep(int64_t hundredths) override;
+    int64_t MonotonicMs() override;
     std::vector<int64_t> Sleeps() const;
     void AtSleep(int k, std::function<void()> fn);
+    // Time passing: the date, the time of day and the monotonic reading
+    // move on together.
     void Advance(int64_t ms);
+    // The date and time of day set anew, as a user or the network does;
+    // the monotonic reading does not move.
+    void SetWall(int32_t julianDay, int64_t msSinceMidnight);
 
 private:
     mutable std::mutex lock_;
     int32_t jd_;
     int64_t ms_;
+    int64_t monotonic_ = 0;
     std::vector<int64_t> sleeps_;
     std::map<int, std::function<void()>> at_;
 };

@@ -51,8 +51,10 @@ private:
     int32_t jd_ = 0;
 };
 
-// A numeric value: an exact 64-bit integer, or a double that keeps the number
-// of decimals it is displayed with (VAL("12.50") has 2).
+// A numeric value: an exact 64-bit integer, an exact decimal (a count of
+// its last decimal place: VAL("12.50") is 1250 hundredths, with 2
+// decimals), or a double that keeps the number of decimals it is displayed
+// with.
 class Number {
 public:
     Number() = default;
@@ -61,15 +63,25 @@ public:
     static Number Double(double d, int decimals);
     // A double shown with as many places as its shortest exact text needs (at most 9).
     static Number FromDouble(double d);
-    bool IsInteger() const { return isInt_; }
+    // The exact number units / 10^decimals (decimals 0..kMaxDecimals; 0
+    // gives an integer).
+    static Number Decimal(int64_t units, int decimals);
+    static constexpr int kMaxDecimals = 18;
+    bool IsInteger() const { return isInt_ && dec_ == 0; }
+    bool IsExact() const { return isInt_; }  // an integer or an exact decimal
+    // Of an exact number: the count of its last decimal place (the integer
+    // itself for an integer); 0 for a double.
+    int64_t Units() const { return isInt_ ? i_ : 0; }
     int64_t AsInt() const;   // truncated toward zero (saturated outside 64 bits)
-    double AsDouble() const { return isInt_ ? static_cast<double>(i_) : d_; }
-    int Decimals() const { return isInt_ ? 0 : dec_; }
+    // The nearest double (an exact decimal may have none that is exact).
+    double AsDouble() const { return !isInt_ ? d_ : (dec_ == 0 ? static_cast<double>(i_) : DecimalAsDouble()); }
+    int Decimals() const { return dec_; }
 
 private:
     friend class Value;
+    double DecimalAsDouble() const;
     union {
-        int64_t i_ = 0;  // an integer
+        int64_t i_ = 0;  // an integer, or the units of an exact decimal
         double d_;       // a double
     };
     int32_t dec_ = 0;
@@ -367,6 +379,7 @@ public:
         if (kind_ == kNumber) {
             if (numInt_) {
                 n.i_ = u_.bits;
+                n.dec_ = numDec_;
             } else {
                 n.isInt_ = false;
                 n.d_ = u_.dbl;

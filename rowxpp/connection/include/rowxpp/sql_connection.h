@@ -105,7 +105,10 @@ public:
     int64_t ConnectionTimeout(const xpp::Value& seconds = xpp::Value());
     int64_t TransactionIsolation(const xpp::Value& level = xpp::Value());
     bool isConnected();
-    xpp::Value isFunction(int64_t id);
+    int64_t ReadAttribute_(int64_t attribute);
+    // .T./.F. whether the driver has the function `id` (an SQL_API_...
+    // number); .F. for what names no function, NIL when not connected.
+    xpp::Value isFunction(const xpp::Value& id);
     bool inTransaction();
     bool BeginTransaction() { return SetAttribute(SQL_ATTR_AUTOCOMMIT_, 0); }
     bool EndTransaction();

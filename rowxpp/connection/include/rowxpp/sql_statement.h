@@ -118,6 +118,8 @@ protected:
     int64_t Run_(const xpp::Value& params, const xpp::Array& list, size_t n);
     SQLStatement& Execute_();
     SQLStatement& CheckDeadlock_();
+    // Whether an execution's information (its diagnostics wait) is shown.
+    virtual bool ReportsInfo_() { return true; }
     // Binds the n parameters of `params` (their values `items`, a snapshot)
     // from their values and indicators packed into two blocks, which
     // aMemLock holds.

@@ -190,8 +190,9 @@ public:
     bool GoBottom();
     // The number of rows really moved, with the sign of the direction.
     int64_t Skipper(const xpp::Value& n);
-    // The number of rows of the result, -1 when the cursor cannot be opened
-    // or the rows cannot be counted (then asked again on the next call).
+    // The number of rows of the result (never more than MaxRows), -1 when
+    // the cursor cannot be opened or the rows cannot be counted (then asked
+    // again on the next call).
     int64_t RecCount();
 
     // ---- columns and field access
@@ -249,6 +250,9 @@ public:
     int64_t AutoUniqueColumn = 0;
 
 protected:
+    // Not when all the execution's records say the driver took other
+    // cursor settings.
+    bool ReportsInfo_() override;
     SQLSelect& DescribeColumns_();
     bool FetchNext_();
     // orientation: 1 NEXT, 2 FIRST, 3 LAST, 4 PRIOR, 5 ABSOLUTE, 6 RELATIVE.
@@ -309,9 +313,12 @@ xpp::Class& SQLSELECT();
 
 // FORMATBUFFER(value, SQL type, params, NULL text, marker, prefix): the
 // text of one value in a generated statement; a value that travels as a
-// parameter is appended to `params` and answered by `marker`.
+// parameter is appended to `params` and answered by `marker`. In a search
+// (`search`) an empty long text or binary value is compared as a value;
+// written, it is NULL.
 std::string FORMATBUFFER(const xpp::Value& value, int64_t sqlType, const xpp::Array& params,
-                         const std::string& nullText, const std::string& marker, const std::string& prefix);
+                         const std::string& nullText, const std::string& marker, const std::string& prefix,
+                         bool search = false);
 
 // Row comparisons of Seek and Locate.
 bool ISROWEQ(SQLSelect& cursor, const xpp::Array& fields, const xpp::Array& key, size_t n);

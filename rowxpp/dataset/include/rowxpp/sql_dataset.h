@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -222,7 +223,9 @@ private:
     xpp::Array FieldListU_;
     int64_t FCount_ = 0;
     xpp::Array FieldLen_;
-    // Per field, the cursor column it shows (0 for none).
+    // Per field, the cursor column it shows (0 for none, kRowComputed for
+    // an AddColumn column, computed on each cached row through the data set).
+    static constexpr int64_t kRowComputed = -1;
     xpp::Array FieldColumn_;
     bool isTrimmed_ = false;
     bool isTruncated_ = false;
@@ -234,9 +237,12 @@ private:
     // parameters executes again.
     bool initExecuted_ = false;
     xpp::Value initParameters_;
-    // Held while the cursor's handle changes or is dropped, and by Cancel
-    // around SQLCancel, so that SQLCancel only reaches a live handle.
+    // Held while the cursor's handle changes or is dropped, while
+    // `executing_` changes, and by Cancel around SQLCancel, so that
+    // SQLCancel only reaches a statement while its execution runs.
     std::mutex handleLock_;
+    bool executing_ = false;
+    std::chrono::steady_clock::time_point executionStart_;
 };
 
 xpp::Class& SQLDATASET();
@@ -268,9 +274,5 @@ xpp::Block ISCOLEQ(int64_t position, const xpp::Value& value);
 // position and sets `found`, or with `soft` the next greater one, else 0.
 int64_t ASEEK(const xpp::Array& rows, const xpp::Value& value, const xpp::Value& index, const xpp::Value& soft,
               const xpp::Value& low, const xpp::Value& high, bool& found);
-
-// A reading of the runtime's clock in seconds that does not go back at
-// midnight: days since the calendar's start times 86400 plus SECONDS().
-double ClockSeconds_();
 
 }  // namespace rowxpp
