@@ -403,6 +403,11 @@ TableFile::~TableFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+void TableFile::Finish() {
+    UnmapAppend(true);
+    SaveIndexes();
+}
+
 void TableFile::Attach(bool exclusive) {
     std::lock_guard lock(mutex_);
     if (exclusive || exclusive_)

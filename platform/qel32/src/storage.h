@@ -156,6 +156,10 @@ public:
     IndexFile* CreateIndexFile(const std::string& path);
     IndexFile* FindIndexFile(const std::string& path);
     void SaveIndexes();
+    // What the last handle of the process leaves: the file cut back to its
+    // records and the indexes written. Throws what cannot be written (the
+    // next open then rebuilds that index).
+    void Finish();
     // Writes one index file as it stands now (brought up to date first).
     void SaveIndex(IndexFile& file);
     // Change counter: a number in the table header that every write of every

@@ -247,6 +247,18 @@ void Table::Close() {
         for (KIVHANDLE h : open.handles) HandleTable::Instance().Remove(h);
     openIndexes.clear();
     file_->Detach();
+    // The last handle writes the indexes now, so that a failure is this
+    // close's to report; the handle closes all the same.
+    if (file_.use_count() == 1) {
+        try {
+            file_->Finish();
+        } catch (const EngineError& e) {
+            if (!failure) {
+                failure = e.code();
+                text = e.what();
+            }
+        }
+    }
     file_.reset();
     for (const auto& path : removeOnClose) ::unlink(path.c_str());
     if (failure) Throw(failure, text);

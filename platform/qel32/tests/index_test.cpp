@@ -1,10 +1,12 @@
 // Indexes, seeks, scopes, filters and locate through the engine's C interface.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -571,3 +573,50 @@ TEST_P(ProductionIndexOfOneStem, BelongsToItsOwnTableOnly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, ProductionIndexOfOneStem, ::testing::Values(KIV_TABLE_CDX, KIV_TABLE_KDT));
+
+// A close that cannot write its index (the file size limit of the process
+// stands for a full disk) reports it, naming the index file; the handle is
+// closed all the same and the next open builds the index anew.
+TEST(IndexSaveAtClose, AFailedWriteIsReportedByTheClose) {
+    TempDir dir;
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    KIV_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    KIV_ASSERT_OK(KivCreateTable(conn, "big.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                 KIV_RIGHTS_NO_CHECK, 0, "NAME,C,10", &t));
+    for (int i = 0; i < 1000; ++i) {
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        KIV_ASSERT_OK(Set(t, KIV_FIELD(1), "n" + std::to_string(i)));
+    }
+    // keys four times the record: the index file is far larger than the table
+    KIV_ASSERT_OK(KivCreateIndex(t, nullptr, "WIDE", "NAME+NAME+NAME+NAME", nullptr, nullptr, 0, &ix));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    const pid_t child = fork();
+    if (child == 0) {
+        if (KivOpenTable(conn, "big.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                         KIV_RIGHTS_NO_CHECK, 0, &t))
+            _exit(9);
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{30000, 30000};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+        for (int i = 0; i < 10; ++i)
+            if (KivAppendRecord(t) || Set(t, KIV_FIELD(1), "m" + std::to_string(i))) _exit(11);
+        const KIVRESULT rc = KivCloseTable(t);
+        if (rc != KIV_ERR_IO) _exit(12);
+        if (LastErrorText().find("big.cdx") == std::string::npos) _exit(13);
+        // the handle is gone
+        if (KivGotoTop(t) == KIV_OK) _exit(14);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    KIV_ASSERT_OK(KivOpenTable(conn, "big.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, 0, &t));
+    KIV_ASSERT_OK(KivGetIndexHandle(t, "WIDE", &ix));
+    uint32_t keys = 0;
+    KIV_EXPECT_OK(KivGetKeyCount(ix, 2, &keys));
+    EXPECT_EQ(1010u, keys);
+    KIV_EXPECT_OK(KivCloseTable(t));
+    KIV_EXPECT_OK(KivDisconnect(conn));
+}
