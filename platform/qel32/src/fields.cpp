@@ -208,6 +208,64 @@ std::string FormatNumeric(const FieldDef& f, double v) {
     return std::string(buf, n);
 }
 
+namespace {
+
+// A plain decimal number ("-12.345", "1.5e-3") rounded half away from zero
+// to `decimals` places, as "-12.35"; false when the text is no such number.
+bool RoundDecimalText(std::string_view text, uint16_t decimals, std::string& out) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    std::string digits;
+    long point = -1;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') digits += c;
+        else if (c == '.' && point < 0) point = static_cast<long>(digits.size());
+        else break;
+    }
+    if (digits.empty()) return false;
+    if (point < 0) point = static_cast<long>(digits.size());
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        size_t at = i + 1;
+        if (at < text.size() && text[at] == '+') ++at;
+        long exponent = 0;
+        const auto [end, ec] = std::from_chars(text.data() + at, text.data() + text.size(), exponent);
+        if (ec != std::errc() || end != text.data() + text.size() || std::labs(exponent) > 400) return false;
+        point += exponent;
+        i = text.size();
+    }
+    if (i != text.size()) return false;
+    // The digits with the point `point` places from their start.
+    if (point < 0) {
+        digits.insert(0, static_cast<size_t>(-point), '0');
+        point = 0;
+    }
+    if (static_cast<long>(digits.size()) < point + decimals) digits.resize(static_cast<size_t>(point + decimals), '0');
+    const size_t keep = static_cast<size_t>(point + decimals);
+    const bool up = digits.size() > keep && digits[keep] >= '5';
+    digits.resize(keep);
+    if (up) {
+        size_t k = keep;
+        while (k > 0 && digits[k - 1] == '9') digits[--k] = '0';
+        if (k == 0) {
+            digits.insert(0, 1, '1');
+            ++point;
+        } else {
+            ++digits[k - 1];
+        }
+    }
+    std::string whole = digits.substr(0, static_cast<size_t>(point));
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+    if (whole.empty()) whole = "0";
+    const std::string fraction = digits.substr(static_cast<size_t>(point));
+    const bool zero = whole == "0" && fraction.find_first_not_of('0') == std::string::npos;
+    out = (negative && !zero ? "-" : "") + whole + (decimals ? "." + fraction : "");
+    return true;
+}
+
+}  // namespace
+
 std::string ShortestDouble(double v) {
     char buf[64];
     auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
@@ -667,8 +725,20 @@ KIVRESULT EncodeField(const FieldDef& f, uint8_t* image, uint16_t tableType, con
                 SetEmptyImage(f, image, tableType);
                 return KIV_OK;
             }
-            if (!ValueToDouble(v, d)) NoConvert(f, "\"" + v.text + "\"");
-            const std::string s = FormatNumeric(f, d);
+            // The value's decimal text is rounded, not its nearest double:
+            // 1.005 stores as 1.01 in two places.
+            std::string decimal;
+            if (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes) decimal = TrimBoth(v.text);
+            else if (v.kind == Value::Kind::Number && std::isfinite(v.number)) decimal = ShortestDouble(v.number);
+            else if (v.kind == Value::Kind::Integer) decimal = std::to_string(v.integer);
+            std::string s;
+            if (!decimal.empty() && RoundDecimalText(decimal, f.decimals, s)) {
+                if (s.size() > f.length) DoesNotFit(f);
+                s.insert(0, f.length - s.size(), ' ');
+            } else {
+                if (!ValueToDouble(v, d)) NoConvert(f, "\"" + v.text + "\"");
+                s = FormatNumeric(f, d);
+            }
             std::memcpy(p, s.data(), f.length);
             return KIV_OK;
         }
