@@ -1621,6 +1621,8 @@ TEST_F(RoadWriting, NumbersOfEighteenDigitsKeepEveryDigit) {
         {"id > 0", {"999999999.99999999"}},
         {"id < 0", {"-0.00000001", "-99999999.12345678"}},
         {"id - 999999999.99999999 = 0", {"999999999.99999999"}},
+        {"id -1.0000000000000001 > 999999998", {"999999999.99999999"}},
+        {"b > 0 AND -1.0000000000000001 < id", {"999999999.99999999", "-0.00000001"}},
     };
     for (const Case& c : cases) {
       ASSERT_EQ(Direct(stmt_, std::string("SELECT id FROM nk WHERE ") + c.where), SQL_SUCCESS)
