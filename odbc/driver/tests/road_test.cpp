@@ -1620,3 +1620,77 @@ TEST_F(RoadWriting, EncryptionRunsThroughTheDriver) {
   ASSERT_NO_FATAL_FAILURE(reconnect());
   EXPECT_EQ(columnNames().size(), 4u);
 }
+
+// NUMERIC and BIGINT values of up to 18 digits go to the file and come back
+// with every digit, written as literals and as bound text, and an equality
+// on a BIGINT beyond a double's exact integers finds its own row only; in
+// the engine's own tables and in DBF tables.
+TEST_F(RoadWriting, NumbersOfEighteenDigitsKeepEveryDigit) {
+  for (const char* kind : {"kdt", "dbf"}) {
+    SCOPED_TRACE(kind);
+    const fs::path folder = fs::path(folder_) / kind;
+    fs::create_directories(folder);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    ASSERT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, dbc_);
+    ASSERT_TRUE(SQL_SUCCEEDED(DriverConnect("DRIVER={" + std::string(kDriver) + "};DataDirectory=" + folder.string() +
+                                            (std::string(kind) == "dbf" ? ";DefaultType=FoxPro" : ""))))
+        << DiagText(SQL_HANDLE_DBC, dbc_);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_), SQL_SUCCESS);
+
+    ASSERT_EQ(Direct(stmt_, "CREATE TABLE nk (id NUMERIC(18,8), b BIGINT)"), SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, stmt_);
+    ASSERT_EQ(Direct(stmt_, "INSERT INTO nk VALUES (999999999.99999999, 9007199254740993)"), SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, stmt_);
+    ASSERT_EQ(Direct(stmt_, "INSERT INTO nk VALUES (-0.00000001, 9007199254740992)"), SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, stmt_);
+    // The same digits bound as text.
+    ASSERT_EQ(SQLPrepare(stmt_, Sql("INSERT INTO nk VALUES (?, ?)"), SQL_NTS), SQL_SUCCESS);
+    char id[32] = "-99999999.12345678", b[32] = "-999999999999999999";
+    SQLLEN idLength = SQL_NTS, bLength = SQL_NTS;
+    ASSERT_EQ(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_NUMERIC, 18, 8, id, sizeof id, &idLength),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLBindParameter(stmt_, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_BIGINT, 19, 0, b, sizeof b, &bLength),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLExecute(stmt_), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(SQLFreeStmt(stmt_, SQL_RESET_PARAMS), SQL_SUCCESS);
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+
+    std::ifstream in(folder / ("nk." + std::string(kind)), std::ios::binary);
+    const std::string file(std::istreambuf_iterator<char>(in), {});
+    ASSERT_FALSE(file.empty());
+    for (const char* digits : {" 999999999.99999999", " 9007199254740993", " -0.00000001", " 9007199254740992",
+                               " -99999999.12345678", " -999999999999999999"})
+      EXPECT_NE(file.find(digits), std::string::npos) << digits;
+
+    ASSERT_EQ(Direct(stmt_, "SELECT id, b FROM nk"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
+    EXPECT_EQ(ResultRows(stmt_, {1, 2}), (std::vector<std::string>{"999999999.99999999|9007199254740993",
+                                                                    "-0.00000001|9007199254740992",
+                                                                    "-99999999.12345678|-999999999999999999"}));
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+    struct Case {
+      const char* where;
+      std::vector<std::string> ids;
+    };
+    const Case cases[] = {
+        {"b = 9007199254740993", {"999999999.99999999"}},
+        {"b = 9007199254740992", {"-0.00000001"}},
+        {"b > 9007199254740992", {"999999999.99999999"}},
+        {"b < 9007199254740993", {"-0.00000001", "-99999999.12345678"}},
+        {"b = -999999999999999999", {"-99999999.12345678"}},
+        {"b IN (1, 9007199254740993)", {"999999999.99999999"}},
+        {"id = -99999999.12345678", {"-99999999.12345678"}},
+        {"id = 999999999.99999999", {"999999999.99999999"}},
+        {"id > 0", {"999999999.99999999"}},
+        {"id < 0", {"-0.00000001", "-99999999.12345678"}},
+        {"id - 999999999.99999999 = 0", {"999999999.99999999"}},
+        {"id -1.0000000000000001 > 999999998", {"999999999.99999999"}},
+        {"b > 0 AND -1.0000000000000001 < id", {"999999999.99999999", "-0.00000001"}},
+    };
+    for (const Case& c : cases) {
+      ASSERT_EQ(Direct(stmt_, std::string("SELECT id FROM nk WHERE ") + c.where), SQL_SUCCESS)
+          << c.where << DiagText(SQL_HANDLE_STMT, stmt_);
+      EXPECT_EQ(ResultRows(stmt_, {1}), c.ids) << c.where;
+      SQLFreeStmt(stmt_, SQL_CLOSE);
+    }
+  }
+}

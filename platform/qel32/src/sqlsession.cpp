@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <algorithm>
@@ -220,6 +221,61 @@ std::string RewriteBody(std::string_view body) {
                            std::string(body) + "}");
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool WordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// The end of the number literal starting at i (a digit, or a point before
+// one), and whether it has a point or an exponent.
+size_t NumberEnd(std::string_view s, size_t i, bool& decimal) {
+    decimal = false;
+    while (i < s.size() && IsDigit(s[i])) ++i;
+    if (i < s.size() && s[i] == '.') {
+        decimal = true;
+        for (++i; i < s.size() && IsDigit(s[i]);) ++i;
+    }
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+        if (j < s.size() && IsDigit(s[j])) {
+            decimal = true;
+            for (i = j; i < s.size() && IsDigit(s[i]);) ++i;
+        }
+    }
+    return i;
+}
+
+size_t SignificantDigits(std::string_view number) {
+    size_t n = 0;
+    for (char c : number) {
+        if (c == 'e' || c == 'E') break;
+        if (IsDigit(c) && (n || c != '0')) ++n;
+    }
+    return n;
+}
+
+// Whether a '-' written at the end of `out` is the sign of what follows,
+// not a subtraction: nothing, an operator, an opening parenthesis, a comma
+// or a keyword comes before it.
+bool SignBefore(const std::string& out) {
+    size_t e = out.size();
+    while (e && std::isspace(static_cast<unsigned char>(out[e - 1]))) --e;
+    if (!e || out[e - 1] != '-') return false;
+    --e;
+    while (e && std::isspace(static_cast<unsigned char>(out[e - 1]))) --e;
+    if (!e) return true;
+    const char before = out[e - 1];
+    if (!WordChar(before)) return std::strchr("(,=<>+-*/%|", before) != nullptr;
+    size_t b = e;
+    while (b && WordChar(out[b - 1])) --b;
+    static const char* const kKeywords[] = {"SELECT", "WHERE", "AND", "OR", "NOT", "WHEN", "THEN", "ELSE",
+                                            "BETWEEN", "HAVING", "ON", "IN", "IS", "LIKE", "RETURN", "SET"};
+    const std::string word = Upper(std::string_view(out).substr(b, e - b));
+    for (const char* k : kKeywords)
+        if (word == k) return true;
+    return false;
+}
+
 }  // namespace
 
 std::string RewriteEscapes(std::string_view s) { return RewriteSqlForms(RewriteEscapeClauses(s)); }
@@ -278,6 +334,27 @@ std::string RewriteEscapeClauses(std::string_view s) {
             else if (word == "KIV_DEFAULT_CI") out += "NOCASE";
             else out.append(s.substr(i, j - i));
             i = j;
+            continue;
+        }
+        if (IsDigit(c) || (c == '.' && i + 1 < s.size() && IsDigit(s[i + 1]))) {
+            // A decimal literal of more digits than a double keeps goes on as
+            // its text, which numeric columns store digit for digit; its sign
+            // goes with it.
+            bool decimal;
+            const size_t end = NumberEnd(s, i, decimal);
+            const std::string_view number = s.substr(i, end - i);
+            if (decimal && SignificantDigits(number) > 15 && (end == s.size() || !WordChar(s[end]))) {
+                std::string text(number);
+                if (SignBefore(out)) {
+                    while (out.back() != '-') out.pop_back();
+                    out.pop_back();
+                    text.insert(0, 1, '-');
+                }
+                out += "'" + text + "'";
+            } else {
+                out.append(number);
+            }
+            i = end;
             continue;
         }
         out += c;
@@ -880,6 +957,42 @@ void ResultText(sqlite3_context* ctx, const std::string& text) {
     sqlite3_result_text(ctx, text.c_str(), plain ? -1 : static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
+// A numeric field's digits where a double would not keep them all: an
+// integer field as a 64-bit integer, a field with decimals of more than 15
+// significant digits as its text ("-0.5", without blanks). False when a
+// double holds the value exactly, or the digits are no plain number.
+bool ResultExactDigits(sqlite3_context* ctx, const FieldDef& f, const uint8_t* image) {
+    std::string_view s(reinterpret_cast<const char*>(image) + f.offset, f.length);
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    const size_t start = !s.empty() && s.front() == '-' ? 1 : 0;
+    size_t digits = 0, significant = 0, points = 0;
+    for (size_t k = start; k < s.size(); ++k) {
+        if (s[k] == '.') {
+            ++points;
+        } else if (s[k] >= '0' && s[k] <= '9') {
+            ++digits;
+            if (significant || s[k] != '0') ++significant;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || points > 1) return false;
+    if (points == 0 && f.decimals == 0) {
+        int64_t n = 0;
+        const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
+        if (ec != std::errc() || end != s.data() + s.size()) return false;  // beyond 64 bits: a double
+        sqlite3_result_int64(ctx, n);
+        return true;
+    }
+    if (significant <= 15) return false;
+    std::string text(s);
+    if (text[start] == '.') text.insert(start, 1, '0');
+    if (text.back() == '.') text.pop_back();
+    ResultText(ctx, text);
+    return true;
+}
+
 int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     auto* cur = reinterpret_cast<KivCursor*>(base);
     auto* vt = reinterpret_cast<KivVtab*>(base->pVtab);
@@ -915,6 +1028,7 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
             else sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
             return SQLITE_OK;
         }
+        if (f.type == KIV_FT_NUMERIC && ResultExactDigits(ctx, f, cur->image)) return SQLITE_OK;
         if (f.type == KIV_FT_NUMERIC || f.type == KIV_FT_LOGICAL || f.type == KIV_FT_DOUBLE || f.type == KIV_FT_INTEGER) {
             // Numbers straight from the record, without a text form.
             if (f.type != KIV_FT_NUMERIC) DecodeNumber(f, cur->image, type, number);
