@@ -13,6 +13,7 @@
 #include <ctime>
 #include <map>
 
+#include "codepages.h"
 #include "errors.h"
 #include "journal.h"
 #include "paths.h"
@@ -41,8 +42,6 @@ constexpr off_t kKdtCounter = 32 + 140;
 // keeps reserved, which other tools leave alone.
 constexpr uint32_t kDbfDeclaredLength = 24;
 constexpr uint32_t kVfpBacklink = 263;
-// The code page mark of DBF headers: Windows ANSI (1252).
-constexpr uint8_t kCodePage1252 = 0x03;
 
 std::recursive_mutex gRegistryMutex;
 std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> gRegistry;
@@ -270,6 +269,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
         PutLE16(&header[8], static_cast<uint16_t>(file->headerLength_));
         PutLE16(&header[10], static_cast<uint16_t>(file->recordLength_));
         header[29] = kCodePage1252;
+        file->codePage_ = kCodePage1252;
         file->counterOffset_ = kDbfCounter;
         uint8_t* d = &header[32];
         for (const auto& f : file->fields_) {
@@ -449,6 +449,7 @@ void TableFile::ReadHeader() {
     } else {
         const uint8_t version = head[0];
         version_ = version;
+        codePage_ = head[29];
         if (!IsDbfVersion(version))
             Throw(KIV_ERR_CORRUPT_FILE, path_ + " is not a table file");
         count_ = LE32(head + 4);

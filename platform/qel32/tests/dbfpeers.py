@@ -4,7 +4,8 @@ python3-dbfread and python3-dbf (run with the system's python3, where Debian
 installs them).
 
     dbfpeers.py check READER TABLE EXPECTED
-        READER is "dbfread" or "dbf". EXPECTED holds one value a line:
+        READER is "dbfread", "dbf" or "ogr" (GDAL's ogrinfo). Each reads
+        text in the code page the table's header names. EXPECTED holds one value a line:
         "<recno> <field> <kind> <hex of the value's text>", kind one of
         C (text, trailing blanks ignored), M (memo text, exact), N (number),
         D (YYYY-MM-DD), L (T or F), T (YYYY-MM-DD HH:MM:SS). Prints one line
@@ -16,6 +17,11 @@ installs them).
         memos), "fp" (0xF5, FoxPro memos) or "vfp" (0x30: integer, double,
         date-time, currency, memo and a nullable field). The records are
         those of ROWS below, which the tests know too.
+
+    dbfpeers.py write-text CODEPAGE TABLE HEX
+        Writes a dBase III table with python3-dbf, marked with the code page
+        (a Python codec name, "cp850"), of one field NAME C(10) and one
+        record: the Windows-1252 text HEX (hex of its bytes).
 """
 import datetime
 import sys
@@ -53,7 +59,7 @@ def normal(kind, value):
 
 def read_with_dbfread(path):
     import dbfread
-    table = dbfread.DBF(path, encoding="cp1252", char_decode_errors="strict")
+    table = dbfread.DBF(path, char_decode_errors="strict")
     return [{name.upper(): value for name, value in record.items()} for record in table]
 
 
@@ -68,8 +74,21 @@ def read_with_dbf(path):
         table.close()
 
 
+def read_with_ogr(path):
+    import subprocess
+    out = subprocess.run(["ogrinfo", "-ro", "-al", "-q", path], check=True, capture_output=True).stdout
+    rows = []
+    for line in out.decode("utf-8").split("\n"):
+        if line.startswith("OGRFeature("):
+            rows.append({})
+        elif line.startswith("  ") and " = " in line and rows:
+            name, value = line[2:].split(" = ", 1)
+            rows[-1][name.split(" (")[0].upper()] = value
+    return rows
+
+
 def check(reader, path, expected_path):
-    rows = {"dbfread": read_with_dbfread, "dbf": read_with_dbf}[reader](path)
+    rows = {"dbfread": read_with_dbfread, "dbf": read_with_dbf, "ogr": read_with_ogr}[reader](path)
     differences = 0
     with open(expected_path, encoding="ascii") as f:
         for line in f:
@@ -111,8 +130,19 @@ def write(kind, path):
     return 0
 
 
+def write_text(codepage, path, hex_text):
+    import dbf
+    table = dbf.Table(path, "NAME C(10)", dbf_type="db3", codepage=codepage)
+    table.open(dbf.READ_WRITE)
+    table.append((bytes.fromhex(hex_text).decode("cp1252"),))
+    table.close()
+    return 0
+
+
 def main(argv):
     try:
+        if len(argv) == 5 and argv[1] == "write-text":
+            return write_text(argv[2], argv[3], argv[4])
         if len(argv) == 5 and argv[1] == "check":
             return check(argv[2], argv[3], argv[4])
         if len(argv) == 4 and argv[1] == "write":

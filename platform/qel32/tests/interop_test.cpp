@@ -371,6 +371,7 @@ TEST(ShapelibWrittenTable, EngineReadsAndExtendsIt) {
 // ------------------------------------------------------------ Debian's DBF libraries
 
 // python3-dbfread and python3-dbf, which Debian installs for its own python3,
+// and GDAL's ogrinfo,
 // driven by dbfpeers.py: every table version the engine writes, memos
 // included, read back with the values equal; and tables those libraries
 // wrote, read and extended by the engine.
@@ -387,6 +388,8 @@ void RequirePeers() {
     int status;
     Shell(std::string(kSystemPython) + " -c 'import dbf, dbfread' >/dev/null 2>&1", status);
     ASSERT_EQ(0, status) << "python3-dbf and python3-dbfread are not installed (scripts/deps.sh installs them)";
+    Shell("command -v ogrinfo >/dev/null 2>&1", status);
+    ASSERT_EQ(0, status) << "GDAL's ogrinfo is not installed (scripts/deps.sh installs gdal-bin)";
 }
 
 std::string Hex(const std::string& text) {
@@ -598,5 +601,81 @@ TEST_P(PeerWrittenTable, EngineReadsAndExtendsIt) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, PeerWrittenTable, ::testing::Values("db3", "fp", "vfp"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// Tables python3-dbf marked with another code page: the engine reads and
+// writes their text in that page, through record calls and SQL, and refuses
+// a character the page lacks. The three Debian readers read the engine's
+// records as written.
+struct CodePageCase {
+    const char* label;
+    const char* codec;     // the page's name to python3-dbf
+    uint8_t mark;          // the header byte python3-dbf writes for it
+    std::string text;      // Windows-1252 text the page holds
+    std::string refused;   // a Windows-1252 character the page lacks
+};
+
+void PrintTo(const CodePageCase& c, std::ostream* os) { *os << c.label; }
+
+class ForeignCodePage : public ::testing::TestWithParam<CodePageCase> {};
+
+TEST_P(ForeignCodePage, EngineReadsAndWritesTheTablesPage) {
+    const CodePageCase& c = GetParam();
+    RequirePeers();
+    TempDir dir;
+    const std::string file = dir.File("o.dbf");
+    int status;
+    const std::string out = Peers("write-text " + std::string(c.codec) + " " + Quote(file) + " " + Hex(c.text), status);
+    ASSERT_EQ(0, status) << out;
+    ASSERT_EQ(c.mark, HeaderByte(file, 29));
+
+    KIVHANDLE conn = 0, t = 0, st = 0, cursor = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "o", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    SYS_ASSERT_OK(KivGotoTop(t));
+    std::string name;
+    SYS_EXPECT_OK(systest::GetText(t, "NAME", name));
+    EXPECT_EQ(c.text, name);
+    // A character the page lacks is refused, and the field keeps its value.
+    SYS_ASSERT_OK(KivAppendRecord(t));
+    SetText(t, "NAME", c.text);
+    const std::string refused = c.text + c.refused;
+    EXPECT_EQ(KIV_ERR_CONVERSION, KivSetField(t, "NAME", refused.data(), static_cast<uint32_t>(refused.size())));
+    SYS_EXPECT_OK(systest::GetText(t, "NAME", name));
+    EXPECT_EQ(c.text, name);
+    SYS_ASSERT_OK(KivWriteRecord(t));
+    SYS_ASSERT_OK(KivCloseTable(t));
+
+    // SQL alike: the INSERT with the character the page lacks fails whole.
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    SYS_EXPECT_OK(KivExecuteSQLDirect(st, ("INSERT INTO o (NAME) VALUES ('" + c.text + "')").c_str(), nullptr));
+    EXPECT_EQ(KIV_ERR_CONVERSION,
+              KivExecuteSQLDirect(st, ("INSERT INTO o (NAME) VALUES ('" + refused + "')").c_str(), nullptr));
+    SYS_ASSERT_OK(KivExecuteSQLDirect(st, ("SELECT NAME FROM o WHERE NAME = '" + c.text + "'").c_str(), &cursor));
+    uint32_t count = 0;
+    SYS_EXPECT_OK(KivGetRecordCount(cursor, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(3u, count);
+    SYS_ASSERT_OK(KivGotoTop(cursor));
+    SYS_EXPECT_OK(systest::GetText(cursor, "NAME", name));
+    EXPECT_EQ(c.text, name);
+    SYS_ASSERT_OK(KivCloseTable(cursor));
+    SYS_ASSERT_OK(KivCloseSQLStatement(st));
+    SYS_ASSERT_OK(KivDisconnect(conn));
+
+    EXPECT_EQ(c.mark, HeaderByte(file, 29)) << "the table keeps its page";
+    std::vector<PeerValue> values;
+    for (uint32_t recno = 1; recno <= 3; ++recno) values.push_back({recno, "NAME", 'C', c.text});
+    for (const char* reader : {"dbfread", "dbf", "ogr"}) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, ForeignCodePage,
+    ::testing::Values(CodePageCase{"Cp437", "cp437", 0x01, "\xE4\xE9\xC7", "\x80"},
+                      CodePageCase{"Cp850", "cp850", 0x02, "\xE4\xE9", "\x80"},
+                      CodePageCase{"Cp852", "cp852", 0x1F, "\xE4\xE9\xD3", "\xFF"},
+                      CodePageCase{"Cp866", "cp866", 0x26, "\xB0\xB7", "\xE9"},
+                      CodePageCase{"Cp1250", "cp1250", 0xC8, "\xE4\xE9\x80\x8A", "\xFF"},
+                      CodePageCase{"Cp1251", "cp1251", 0xC9, "\xA9\xB0\x80", "\xE9"}),
+    systest::CaseLabel<CodePageCase>);
 
 }  // namespace
