@@ -41,6 +41,13 @@ constexpr off_t kKdtCounter = 32 + 140;
 // the record holds a block number): in bytes that the DBF field descriptor
 // keeps reserved, which other tools leave alone.
 constexpr uint32_t kDbfDeclaredLength = 24;
+// And the engine's own letter of a field written with a memo letter other
+// readers know ('V' varchar as 'M', 'W' binary as 'P'), in another of them.
+constexpr uint32_t kDbfEngineLetter = 28;
+// The field flags of Visual FoxPro descriptors, which other readers take
+// from any version: 0x04 marks a binary value.
+constexpr uint32_t kDbfFieldFlags = 18;
+constexpr uint8_t kDbfBinaryFlag = 0x04;
 constexpr uint32_t kVfpBacklink = 263;
 
 std::recursive_mutex gRegistryMutex;
@@ -279,6 +286,9 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
             d[16] = static_cast<uint8_t>(f.length);
             d[17] = static_cast<uint8_t>(f.decimals);
             if (f.type == KIV_FT_VARCHAR) PutLE32(d + kDbfDeclaredLength, f.maxLength);
+            if (f.type == KIV_FT_VARCHAR) d[kDbfEngineLetter] = 'V';
+            if (f.type == KIV_FT_BINARY) d[kDbfEngineLetter] = 'W';
+            if (f.type == KIV_FT_BINARY) d[kDbfFieldFlags] = kDbfBinaryFlag;  // bytes, not text of a code page
             d += kDbfDescriptor;
         }
         *d = 0x0D;
@@ -469,6 +479,8 @@ void TableFile::ReadHeader() {
             while (!f.name.empty() && f.name.back() == ' ') f.name.pop_back();
             f.letter = static_cast<char>(p[11]);
             f.type = TypeFromDbfLetter(f.letter);
+            if (p[kDbfEngineLetter] == 'V' && f.letter == 'M') f.type = KIV_FT_VARCHAR;
+            if (p[kDbfEngineLetter] == 'W' && f.letter == 'P') f.type = KIV_FT_BINARY;
             if (!f.type) Throw(KIV_ERR_CORRUPT_FILE, "Field " + f.name + " of " + path_ + " has an unknown type");
             f.maxLength = p[16];
             if (IsBlobType(f.type)) f.length = p[16];  // 10 digits, or 4 bytes in version 0x30
