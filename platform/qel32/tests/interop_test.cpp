@@ -696,9 +696,9 @@ INSTANTIATE_TEST_SUITE_P(Peers, PeerWrittenTable, ::testing::Values("db3", "fp",
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 // Tables python3-dbf marked with another code page: the engine reads and
-// writes their text in that page, through record calls and SQL, and refuses
-// a character the page lacks. The three Debian readers read the engine's
-// records as written.
+// writes their text in that page, through record calls, SQL and index keys,
+// and refuses a character the page lacks. The three Debian readers read the
+// engine's records as written.
 struct CodePageCase {
     const char* label;
     const char* codec;     // the page's name to python3-dbf
@@ -753,6 +753,18 @@ TEST_P(ForeignCodePage, EngineReadsAndWritesTheTablesPage) {
     EXPECT_EQ(c.text, name);
     SYS_ASSERT_OK(KivCloseTable(cursor));
     SYS_ASSERT_OK(KivCloseSQLStatement(st));
+    // An index keys the text as the caller reads it: a seek of it finds it.
+    KIVHANDLE ix = 0;
+    SYS_ASSERT_OK(KivOpenTable(conn, "o", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+    SYS_ASSERT_OK(KivCreateIndex(t, nullptr, "BYNAME", "NAME", nullptr, nullptr, 0, &ix));
+    uint16_t found = 0;
+    SYS_ASSERT_OK(KivSeek(ix, c.text.data(), static_cast<uint32_t>(c.text.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &found));
+    EXPECT_EQ(1, found);
+    uint32_t recno = 0;
+    SYS_EXPECT_OK(KivGetRecordNum(t, 0, &recno));
+    EXPECT_EQ(1u, recno);
+    SYS_ASSERT_OK(KivCloseTable(t));
     SYS_ASSERT_OK(KivDisconnect(conn));
 
     EXPECT_EQ(c.mark, HeaderByte(file, 29)) << "the table keeps its page";
