@@ -8,7 +8,7 @@ packages=(
   python3
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   unixodbc unixodbc-dev odbcinst libsqliteodbc valgrind python3-pyodbc libdbd-odbc-perl
-  shapelib python3-dbfread python3-dbf
+  shapelib python3-dbfread python3-dbf gdal-bin
   xvfb xauth
   postgresql odbc-postgresql
 )

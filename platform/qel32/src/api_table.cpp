@@ -7,6 +7,7 @@
 
 #include "api.h"
 #include "api_index.h"
+#include "codepages.h"
 #include "dates.h"
 #include "paths.h"
 #include "dictionary.h"
@@ -614,8 +615,9 @@ KIVRESULT KivGetField(KIVHANDLE table, KIVFIELD field, char* buf, uint32_t* len,
         const FieldDef& f = t->Field(field, &i);
         t->RequireRecord();
         if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && t->request().charType == KIV_CHAR_ANSI &&
+            !IsForeignCodePage(t->file().codePage()) &&
             (IsDbfType(t->type()) || !IsEmptyImage(f, t->image().data(), t->type()))) {
-            // Character data straight from the record buffer.
+            // Character data straight from the record buffer, where it is stored in the caller's page.
             std::string_view text(reinterpret_cast<const char*>(t->image().data()) + f.offset, f.length);
             if (option == 1)
                 while (!text.empty() && text.back() == ' ') text.remove_suffix(1);

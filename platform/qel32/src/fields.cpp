@@ -325,9 +325,12 @@ char DbfLetter(uint16_t type) {
         case KIV_FT_DATE: return 'D';
         case KIV_FT_CHARACTER: return 'C';
         case KIV_FT_MEMO: return 'M';
-        case KIV_FT_BINARY: return 'W';
+        // Varchar and binary values live in the memo file as memos do: they
+        // take the memo letters other DBF readers know (a text memo, a
+        // picture); the descriptor's reserved bytes keep the engine's type.
+        case KIV_FT_BINARY: return 'P';
         case KIV_FT_IMAGE: return 'G';
-        case KIV_FT_VARCHAR: return 'V';
+        case KIV_FT_VARCHAR: return 'M';
         case KIV_FT_DOUBLE: return 'B';
         case KIV_FT_INTEGER: return 'I';
         case KIV_FT_TIMESTAMP: return 'T';
@@ -343,9 +346,9 @@ uint16_t TypeFromDbfLetter(char letter) {
         case 'D': return KIV_FT_DATE;
         case 'C': return KIV_FT_CHARACTER;
         case 'M': return KIV_FT_MEMO;
-        case 'W': return KIV_FT_BINARY;
+        case 'W': return KIV_FT_BINARY;  // tables of older versions of the engine
         case 'G': case 'P': return KIV_FT_IMAGE;
-        case 'V': return KIV_FT_VARCHAR;
+        case 'V': return KIV_FT_VARCHAR;  // tables of older versions of the engine
         case 'B': return KIV_FT_DOUBLE;
         case 'I': return KIV_FT_INTEGER;
         case 'T': return KIV_FT_TIMESTAMP;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codepages.h"
 #include "errors.h"
 #include "paths.h"
 #include "storage.h"
@@ -26,11 +27,20 @@ const FieldDef& ImageSource::Field(int index) const { return file_.fields()[stat
 Value ImageSource::FieldValue(int index) {
     const FieldDef& f = Field(index);
     if (!image_) return Value::Empty();
+    // Keys and conditions see text as the caller does, in Windows-1252 also
+    // where the table stores another code page.
+    const uint8_t page = file_.codePage();
     if (IsBlobType(f.type)) {
         if (IsEmptyImage(f, image_, file_.type())) return Value::Empty();
-        return Value::OfText(file_.ReadBlob(f, image_));
+        std::string data = file_.ReadBlob(f, image_);
+        if (IsForeignCodePage(page) && (f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR))
+            data = StoredToAnsi(data, page, false);
+        return Value::OfText(data);
     }
-    return DecodeField(f, image_, file_.type());
+    Value v = DecodeField(f, image_, file_.type());
+    if (IsForeignCodePage(page) && (f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER))
+        v.text = StoredToAnsi(v.text, page, false);
+    return v;
 }
 
 // ------------------------------------------------------------ Tag

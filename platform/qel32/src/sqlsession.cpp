@@ -12,6 +12,7 @@
 #include <map>
 
 #include "dates.h"
+#include "codepages.h"
 #include "dictionary.h"
 #include "errors.h"
 #include "kivwin/win.h"
@@ -1023,7 +1024,7 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
         if (IsBlobType(f.type)) {
             std::string data = cur->file->ReadBlob(f, cur->image);
             const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
-            if (text && vt->session->charType == KIV_CHAR_OEM) data = kivwin::OemToAnsi(data);
+            if (text) data = StoredToAnsi(data, cur->file->codePage(), vt->session->charType == KIV_CHAR_OEM);
             if (text) ResultText(ctx, data);
             else sqlite3_result_blob(ctx, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
             return SQLITE_OK;
@@ -1042,7 +1043,7 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
             case Value::Kind::Text: {
                 std::string s = v.text;
                 while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-                if (vt->session->charType == KIV_CHAR_OEM) s = kivwin::OemToAnsi(s);
+                s = StoredToAnsi(s, cur->file->codePage(), vt->session->charType == KIV_CHAR_OEM);
                 ResultText(ctx, s);
                 break;
             }
@@ -1120,9 +1121,8 @@ void CheckValues(KivVtab* vt, sqlite3_value** values) {
         if (Automatic(f) || IsBlobType(f.type) || sqlite3_value_nochange(v)) continue;
         if (f.type == KIV_FT_AUTOINC && sqlite3_value_type(v) == SQLITE_NULL) continue;
         Value value = FromSql(v);
-        if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && vt->session->charType == KIV_CHAR_OEM &&
-            value.kind == Value::Kind::Text)
-            value.text = kivwin::AnsiToOem(value.text);
+        if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && value.kind == Value::Kind::Text)
+            value.text = AnsiToStored(value.text, vt->table->file().codePage(), vt->session->charType == KIV_CHAR_OEM, f.name);
         if (f.type == KIV_FT_MONEY && value.kind == Value::Kind::Number) value = Value::OfText(std::to_string(value.number));
         if (EncodeField(f, scratch.data(), vt->tableType, value) == KIV_ERR_VALUE_CUT)
             Throw(KIV_ERR_VALUE_CUT, "The value for column " + f.name + " is longer than the column");

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <map>
 
+#include "codepages.h"
 #include "errors.h"
 #include "journal.h"
 #include "paths.h"
@@ -40,9 +41,14 @@ constexpr off_t kKdtCounter = 32 + 140;
 // the record holds a block number): in bytes that the DBF field descriptor
 // keeps reserved, which other tools leave alone.
 constexpr uint32_t kDbfDeclaredLength = 24;
+// And the engine's own letter of a field written with a memo letter other
+// readers know ('V' varchar as 'M', 'W' binary as 'P'), in another of them.
+constexpr uint32_t kDbfEngineLetter = 28;
+// The field flags of Visual FoxPro descriptors, which other readers take
+// from any version: 0x04 marks a binary value.
+constexpr uint32_t kDbfFieldFlags = 18;
+constexpr uint8_t kDbfBinaryFlag = 0x04;
 constexpr uint32_t kVfpBacklink = 263;
-// The code page mark of DBF headers: Windows ANSI (1252).
-constexpr uint8_t kCodePage1252 = 0x03;
 
 std::recursive_mutex gRegistryMutex;
 std::map<std::pair<dev_t, ino_t>, std::weak_ptr<TableFile>> gRegistry;
@@ -270,6 +276,7 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
         PutLE16(&header[8], static_cast<uint16_t>(file->headerLength_));
         PutLE16(&header[10], static_cast<uint16_t>(file->recordLength_));
         header[29] = kCodePage1252;
+        file->codePage_ = kCodePage1252;
         file->counterOffset_ = kDbfCounter;
         uint8_t* d = &header[32];
         for (const auto& f : file->fields_) {
@@ -279,6 +286,9 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
             d[16] = static_cast<uint8_t>(f.length);
             d[17] = static_cast<uint8_t>(f.decimals);
             if (f.type == KIV_FT_VARCHAR) PutLE32(d + kDbfDeclaredLength, f.maxLength);
+            if (f.type == KIV_FT_VARCHAR) d[kDbfEngineLetter] = 'V';
+            if (f.type == KIV_FT_BINARY) d[kDbfEngineLetter] = 'W';
+            if (f.type == KIV_FT_BINARY) d[kDbfFieldFlags] = kDbfBinaryFlag;  // bytes, not text of a code page
             d += kDbfDescriptor;
         }
         *d = 0x0D;
@@ -454,6 +464,7 @@ void TableFile::ReadHeader() {
     } else {
         const uint8_t version = head[0];
         version_ = version;
+        codePage_ = head[29];
         if (!IsDbfVersion(version))
             Throw(KIV_ERR_CORRUPT_FILE, path_ + " is not a table file");
         count_ = LE32(head + 4);
@@ -473,6 +484,8 @@ void TableFile::ReadHeader() {
             while (!f.name.empty() && f.name.back() == ' ') f.name.pop_back();
             f.letter = static_cast<char>(p[11]);
             f.type = TypeFromDbfLetter(f.letter);
+            if (p[kDbfEngineLetter] == 'V' && f.letter == 'M') f.type = KIV_FT_VARCHAR;
+            if (p[kDbfEngineLetter] == 'W' && f.letter == 'P') f.type = KIV_FT_BINARY;
             if (!f.type) Throw(KIV_ERR_CORRUPT_FILE, "Field " + f.name + " of " + path_ + " has an unknown type");
             f.maxLength = p[16];
             if (IsBlobType(f.type)) f.length = p[16];  // 10 digits, or 4 bytes in version 0x30

@@ -55,6 +55,8 @@ public:
     void Detach();
 
     const std::string& path() const { return path_; }
+    // The code page mark of a DBF table's header; 0 for other tables.
+    uint8_t codePage() const { return codePage_; }
     uint16_t type() const { return type_; }
     const std::vector<FieldDef>& fields() const { return fields_; }
     uint32_t recordLength() const { return recordLength_; }
@@ -224,6 +226,7 @@ private:
     std::string path_;
     uint16_t type_ = 0;
     uint8_t version_ = 0;  // DBF tables: the header's version byte
+    uint8_t codePage_ = 0;  // DBF tables: the header's code page mark (see codepages.h)
     std::vector<FieldDef> fields_;
     uint32_t recordLength_ = 0;
     uint32_t headerLength_ = 0;

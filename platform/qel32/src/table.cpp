@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kivwin/win.h"
+#include "codepages.h"
 #include "dates.h"
 #include "dictionary.h"
 #include "sqlsession.h"
@@ -586,7 +587,7 @@ std::string Table::GetBlob(int index) {
     auto it = pendingBlobs_.find(index);
     std::string data = it != pendingBlobs_.end() ? it->second : file_->ReadBlob(f, image_.data());
     const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
-    if (text && request_.charType == KIV_CHAR_OEM) data = kivwin::OemToAnsi(data);
+    if (text) data = StoredToAnsi(data, file_->codePage(), request_.charType == KIV_CHAR_OEM);
     return data;
 }
 
@@ -606,8 +607,8 @@ Value Table::GetValue(int index) {
         return data.empty() ? Value::Empty() : Value::OfBytes(data);
     }
     Value v = DecodeField(f, image_.data(), file_->type());
-    if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && request_.charType == KIV_CHAR_OEM)
-        v.text = kivwin::OemToAnsi(v.text);
+    if (f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER)
+        v.text = StoredToAnsi(v.text, file_->codePage(), request_.charType == KIV_CHAR_OEM);
     return v;
 }
 
@@ -646,9 +647,9 @@ KIVRESULT Table::SetValue(int index, const Value& value) {
     if (f.type == KIV_FT_ROWVERSION || f.type == KIV_FT_MODTIME)
         Throw(KIV_ERR_PERMISSION, "Field " + f.name + " is maintained by the engine");
     Value v = value;
-    if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) && request_.charType == KIV_CHAR_OEM &&
+    if ((f.type == KIV_FT_CHARACTER || f.type == KIV_FT_CICHARACTER) &&
         (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes))
-        v.text = kivwin::AnsiToOem(v.text);
+        v.text = AnsiToStored(v.text, file_->codePage(), request_.charType == KIV_CHAR_OEM, f.name);
     // Encoding checks and converts before it writes: a refused value leaves
     // the buffer as it was.
     const KIVRESULT rc = EncodeField(f, image_.data(), file_->type(), v);
@@ -668,7 +669,7 @@ KIVRESULT Table::SetBytes(int index, std::string_view bytes) {
         rc = KIV_ERR_VALUE_CUT;
     }
     const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
-    if (text && request_.charType == KIV_CHAR_OEM) data = kivwin::AnsiToOem(data);
+    if (text) data = AnsiToStored(data, file_->codePage(), request_.charType == KIV_CHAR_OEM, f.name);
     pendingBlobs_[index] = std::move(data);
     dirty_ = true;
     return rc;

@@ -371,6 +371,7 @@ TEST(ShapelibWrittenTable, EngineReadsAndExtendsIt) {
 // ------------------------------------------------------------ Debian's DBF libraries
 
 // python3-dbfread and python3-dbf, which Debian installs for its own python3,
+// and GDAL's ogrinfo,
 // driven by dbfpeers.py: every table version the engine writes, memos
 // included, read back with the values equal; and tables those libraries
 // wrote, read and extended by the engine.
@@ -387,6 +388,8 @@ void RequirePeers() {
     int status;
     Shell(std::string(kSystemPython) + " -c 'import dbf, dbfread' >/dev/null 2>&1", status);
     ASSERT_EQ(0, status) << "python3-dbf and python3-dbfread are not installed (scripts/deps.sh installs them)";
+    Shell("command -v ogrinfo >/dev/null 2>&1", status);
+    ASSERT_EQ(0, status) << "GDAL's ogrinfo is not installed (scripts/deps.sh installs gdal-bin)";
 }
 
 std::string Hex(const std::string& text) {
@@ -452,8 +455,13 @@ TEST_P(EngineWrittenVersion, DebianReadersReadEveryValue) {
     SYS_ASSERT_OK(KivCreateTable(conn, "versions.dbf", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
                                  KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
     const bool vfp = c.version == 0x30, memo = std::strstr(c.fields, "NOTES") != nullptr;
+    const bool varchar = std::strstr(c.fields, "VC,") != nullptr, binary = std::strstr(c.fields, "BLOB,") != nullptr;
     const std::string names[] = {"Caf\xE9 one", "second", "ABCDEFGHIJKLMNOPQRST"};
     const std::string notes[] = {"a memo\r\nof two lines", LongMemo(), ""};
+    // Varchar text up to its declared 30 characters; binary bytes of every
+    // kind, end-of-file marks and NUL included.
+    const std::string texts[] = {"\xC7" "a va, tr\xE8s bien \x80 5", std::string(30, 'v'), ""};
+    const std::string blobs[] = {std::string("\x00\x01\x1A\x1A\xFF\x81\x8D end", 12), std::string(700, '\xFE'), ""};
     std::vector<PeerValue> values;
     for (uint32_t i = 0; i < 3; ++i) {
         const uint32_t recno = i + 1;
@@ -466,10 +474,10 @@ TEST_P(EngineWrittenVersion, DebianReadersReadEveryValue) {
             const std::string stamp = "2024-02-2" + std::to_string(recno) + " 13:14:15";
             SYS_ASSERT_OK(KivSetTimeStampText(t, "STAMP", stamp.data(), static_cast<uint32_t>(stamp.size())));
             SetText(t, "COST", std::to_string(recno) + ".2525");
-            values.push_back({recno, "QTY", 'N', std::to_string(recno * 1000 - 7)});
-            values.push_back({recno, "PRICE", 'N', std::to_string(-1.5 * recno)});
-            values.push_back({recno, "STAMP", 'T', stamp});
-            values.push_back({recno, "COST", 'N', std::to_string(recno) + ".2525"});
+            values.push_back({recno, "QTY", 'n', std::to_string(recno * 1000 - 7)});
+            values.push_back({recno, "PRICE", 'n', std::to_string(-1.5 * recno)});
+            values.push_back({recno, "STAMP", 't', stamp});
+            values.push_back({recno, "COST", 'n', std::to_string(recno) + ".2525"});
         } else {
             SetText(t, "AMOUNT", std::to_string(recno * 100) + ".25");
             const std::string day = "1999-12-2" + std::to_string(i);
@@ -478,6 +486,14 @@ TEST_P(EngineWrittenVersion, DebianReadersReadEveryValue) {
             values.push_back({recno, "AMOUNT", 'N', std::to_string(recno * 100) + ".25"});
             values.push_back({recno, "DAY", 'D', day});
             values.push_back({recno, "FLAG", 'L', i % 2 ? "T" : "F"});
+        }
+        if (varchar) {
+            SetText(t, "VC", texts[i]);
+            values.push_back({recno, "VC", 'M', texts[i]});
+        }
+        if (binary) {
+            SetText(t, "BLOB", blobs[i]);
+            values.push_back({recno, "BLOB", 'X', blobs[i]});
         }
         if (memo) {
             // The first memo is replaced by a shorter one: the readers must
@@ -508,20 +524,100 @@ TEST_P(EngineWrittenVersion, DebianReadersReadEveryValue) {
 // python3-dbf reads dBase IV memo blocks as FoxPro ones: only dbfread reads
 // version 0x8B, and version 0x30 tables of type 1 (.dbt memos). dbfread takes every B field for a memo and wants a memo file
 // even where B is a double: only python3-dbf reads a version 0x30 table
-// without memo fields.
+// without memo fields. GDAL reads every version: its text, numeric, date and
+// logical fields (memos it shows as block numbers, binary fields as bytes).
 INSTANTIATE_TEST_SUITE_P(
     Versions, EngineWrittenVersion,
     ::testing::Values(
-        VersionCase{"Dbf03", KIV_TABLE_NTX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L", 0x03, {"dbfread", "dbf"}},
-        VersionCase{"Dbf8B", KIV_TABLE_NTX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M", 0x8B, {"dbfread"}},
-        VersionCase{"DbfF5", KIV_TABLE_CDX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M", 0xF5, {"dbfread", "dbf"}},
+        VersionCase{"Dbf03", KIV_TABLE_NTX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L", 0x03, {"dbfread", "dbf", "ogr"}},
+        VersionCase{"Dbf8B", KIV_TABLE_NTX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M", 0x8B, {"dbfread", "ogr"}},
+        VersionCase{"DbfF5", KIV_TABLE_CDX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M", 0xF5, {"dbfread", "dbf", "ogr"}},
         VersionCase{"Dbf30", KIV_TABLE_CDX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
-                    {"dbfread", "dbf"}},
+                    {"dbfread", "dbf", "ogr"}},
         VersionCase{"Dbf30Dbt", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
-                    {"dbfread"}},
+                    {"dbfread", "ogr"}},
         VersionCase{"Dbf30NoMemo", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY", 0x30,
-                    {"dbf"}}),
+                    {"dbf", "ogr"}},
+        VersionCase{"Dbf8BVarcharBinary", KIV_TABLE_NTX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M;VC,VARCHAR,30;BLOB,BINARY",
+                    0x8B, {"dbfread", "ogr"}},
+        VersionCase{"DbfF5VarcharBinary", KIV_TABLE_CDX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M;VC,VARCHAR,30;BLOB,BINARY",
+                    0xF5, {"dbfread", "dbf", "ogr"}},
+        VersionCase{"Dbf30VarcharBinary", KIV_TABLE_CDX,
+                    "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M;VC,VARCHAR,30;BLOB,BINARY", 0x30,
+                    {"dbfread", "dbf", "ogr"}}),
     systest::CaseLabel<VersionCase>);
+
+// A table SQL creates, with an integer and a varchar column and accented
+// text, reads the same in the three readers.
+TEST(SqlWrittenTable, DebianReadersReadItsVarchar) {
+    RequirePeers();
+    TempDir dir;
+    KIVHANDLE conn = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    SYS_ASSERT_OK(KivExecuteSQLDirect(st, "CREATE TABLE v (ID INTEGER, NAME CHAR(10), VC VARCHAR(50))", nullptr));
+    SYS_ASSERT_OK(KivExecuteSQLDirect(st, "INSERT INTO v VALUES (2147483647, 'na\xEFve', 'cr\xE8me br\xFBl\xE9" "e')", nullptr));
+    SYS_ASSERT_OK(KivExecuteSQLDirect(st, "INSERT INTO v VALUES (-2147483647, '', NULL)", nullptr));
+    SYS_ASSERT_OK(KivCloseSQLStatement(st));
+    SYS_ASSERT_OK(KivDisconnect(conn));
+    const std::vector<PeerValue> values = {{1, "ID", 'n', "2147483647"}, {1, "NAME", 'C', "na\xEFve"},
+                                           {1, "VC", 'M', "cr\xE8me br\xFBl\xE9" "e"}, {2, "ID", 'n', "-2147483647"},
+                                           {2, "NAME", 'C', ""}, {2, "VC", 'M', ""}};
+    const std::string file = dir.File("v.dbf");
+    for (const char* reader : {"dbfread", "dbf", "ogr"}) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
+}
+
+// Tables that older versions of the engine wrote gave varchar fields the
+// letter V and binary fields W: they keep opening with their values, in
+// both DBF types.
+TEST(OlderEngineTable, VarcharAndBinaryLettersKeepOpening) {
+    const std::string blob("\x00\x1A\x1A\xFF", 4), text = "caf\xE9 cr\xE8me";
+    for (const uint16_t type : {KIV_TABLE_NTX, KIV_TABLE_CDX}) {
+        SCOPED_TRACE(type);
+        TempDir dir;
+        KIVHANDLE conn = 0, t = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "old.dbf", nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, "NAME,C,5;VC,VARCHAR,40;BLOB,BINARY", &t));
+        SYS_ASSERT_OK(KivAppendRecord(t));
+        SetText(t, "VC", text);
+        SetText(t, "BLOB", blob);
+        SYS_ASSERT_OK(KivWriteRecord(t));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        // The descriptors as those versions wrote them: the engine's letters,
+        // no flags, the declared length alone in the reserved bytes.
+        const std::string file = dir.File("old.dbf");
+        FILE* f = std::fopen(file.c_str(), "r+b");
+        ASSERT_NE(nullptr, f);
+        for (const auto& [descriptor, letter] : {std::pair{2, 'V'}, std::pair{3, 'W'}}) {
+            const long at = 32L * descriptor;
+            std::fseek(f, at + 11, SEEK_SET);
+            std::fputc(letter, f);
+            std::fseek(f, at + 18, SEEK_SET);
+            std::fputc(0, f);
+            std::fseek(f, at + 28, SEEK_SET);
+            std::fputc(0, f);
+        }
+        std::fclose(f);
+        SYS_ASSERT_OK(KivOpenTable(conn, "old.dbf", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+        SYS_ASSERT_OK(KivGotoTop(t));
+        std::string got;
+        SYS_EXPECT_OK(systest::GetText(t, "VC", got));
+        EXPECT_EQ(text, got);
+        SYS_EXPECT_OK(systest::GetText(t, "BLOB", got));
+        EXPECT_EQ(blob, got);
+        uint16_t fieldType = 0;
+        SYS_EXPECT_OK(KivGetFieldType(t, "VC", &fieldType));
+        EXPECT_EQ(KIV_FT_VARCHAR, fieldType);
+        SYS_EXPECT_OK(KivGetFieldType(t, "BLOB", &fieldType));
+        EXPECT_EQ(KIV_FT_BINARY, fieldType);
+        const std::string longer(41, 'x');
+        EXPECT_EQ(KIV_ERR_VALUE_CUT, KivSetField(t, "VC", longer.data(), 41)) << "the declared length holds";
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+}
 
 // Tables python3-dbf wrote (dBase III with .dbt memos, FoxPro, Visual FoxPro
 // with integer, double, date-time, currency and null flags): the engine
@@ -598,6 +694,94 @@ TEST_P(PeerWrittenTable, EngineReadsAndExtendsIt) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, PeerWrittenTable, ::testing::Values("db3", "fp", "vfp"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// Tables python3-dbf marked with another code page: the engine reads and
+// writes their text in that page, through record calls, SQL and index keys,
+// and refuses a character the page lacks. The three Debian readers read the
+// engine's records as written.
+struct CodePageCase {
+    const char* label;
+    const char* codec;     // the page's name to python3-dbf
+    uint8_t mark;          // the header byte python3-dbf writes for it
+    std::string text;      // Windows-1252 text the page holds
+    std::string refused;   // a Windows-1252 character the page lacks
+};
+
+void PrintTo(const CodePageCase& c, std::ostream* os) { *os << c.label; }
+
+class ForeignCodePage : public ::testing::TestWithParam<CodePageCase> {};
+
+TEST_P(ForeignCodePage, EngineReadsAndWritesTheTablesPage) {
+    const CodePageCase& c = GetParam();
+    RequirePeers();
+    TempDir dir;
+    const std::string file = dir.File("o.dbf");
+    int status;
+    const std::string out = Peers("write-text " + std::string(c.codec) + " " + Quote(file) + " " + Hex(c.text), status);
+    ASSERT_EQ(0, status) << out;
+    ASSERT_EQ(c.mark, HeaderByte(file, 29));
+
+    KIVHANDLE conn = 0, t = 0, st = 0, cursor = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "o", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    SYS_ASSERT_OK(KivGotoTop(t));
+    std::string name;
+    SYS_EXPECT_OK(systest::GetText(t, "NAME", name));
+    EXPECT_EQ(c.text, name);
+    // A character the page lacks is refused, and the field keeps its value.
+    SYS_ASSERT_OK(KivAppendRecord(t));
+    SetText(t, "NAME", c.text);
+    const std::string refused = c.text + c.refused;
+    EXPECT_EQ(KIV_ERR_CONVERSION, KivSetField(t, "NAME", refused.data(), static_cast<uint32_t>(refused.size())));
+    SYS_EXPECT_OK(systest::GetText(t, "NAME", name));
+    EXPECT_EQ(c.text, name);
+    SYS_ASSERT_OK(KivWriteRecord(t));
+    SYS_ASSERT_OK(KivCloseTable(t));
+
+    // SQL alike: the INSERT with the character the page lacks fails whole.
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    SYS_EXPECT_OK(KivExecuteSQLDirect(st, ("INSERT INTO o (NAME) VALUES ('" + c.text + "')").c_str(), nullptr));
+    EXPECT_EQ(KIV_ERR_CONVERSION,
+              KivExecuteSQLDirect(st, ("INSERT INTO o (NAME) VALUES ('" + refused + "')").c_str(), nullptr));
+    SYS_ASSERT_OK(KivExecuteSQLDirect(st, ("SELECT NAME FROM o WHERE NAME = '" + c.text + "'").c_str(), &cursor));
+    uint32_t count = 0;
+    SYS_EXPECT_OK(KivGetRecordCount(cursor, KIV_COUNT_IGNORE_FILTERS, &count));
+    EXPECT_EQ(3u, count);
+    SYS_ASSERT_OK(KivGotoTop(cursor));
+    SYS_EXPECT_OK(systest::GetText(cursor, "NAME", name));
+    EXPECT_EQ(c.text, name);
+    SYS_ASSERT_OK(KivCloseTable(cursor));
+    SYS_ASSERT_OK(KivCloseSQLStatement(st));
+    // An index keys the text as the caller reads it: a seek of it finds it.
+    KIVHANDLE ix = 0;
+    SYS_ASSERT_OK(KivOpenTable(conn, "o", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+    SYS_ASSERT_OK(KivCreateIndex(t, nullptr, "BYNAME", "NAME", nullptr, nullptr, 0, &ix));
+    uint16_t found = 0;
+    SYS_ASSERT_OK(KivSeek(ix, c.text.data(), static_cast<uint32_t>(c.text.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &found));
+    EXPECT_EQ(1, found);
+    uint32_t recno = 0;
+    SYS_EXPECT_OK(KivGetRecordNum(t, 0, &recno));
+    EXPECT_EQ(1u, recno);
+    SYS_ASSERT_OK(KivCloseTable(t));
+    SYS_ASSERT_OK(KivDisconnect(conn));
+
+    EXPECT_EQ(c.mark, HeaderByte(file, 29)) << "the table keeps its page";
+    std::vector<PeerValue> values;
+    for (uint32_t recno = 1; recno <= 3; ++recno) values.push_back({recno, "NAME", 'C', c.text});
+    for (const char* reader : {"dbfread", "dbf", "ogr"}) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, ForeignCodePage,
+    ::testing::Values(CodePageCase{"Cp437", "cp437", 0x01, "\xE4\xE9\xC7", "\x80"},
+                      CodePageCase{"Cp850", "cp850", 0x02, "\xE4\xE9", "\x80"},
+                      CodePageCase{"Cp852", "cp852", 0x1F, "\xE4\xE9\xD3", "\xFF"},
+                      CodePageCase{"Cp866", "cp866", 0x26, "\xB0\xB7", "\xE9"},
+                      CodePageCase{"Cp1250", "cp1250", 0xC8, "\xE4\xE9\x80\x8A", "\xFF"},
+                      CodePageCase{"Cp1251", "cp1251", 0xC9, "\xA9\xB0\x80", "\xE9"}),
+    systest::CaseLabel<CodePageCase>);
 
 }  // namespace
 
