@@ -1299,14 +1299,17 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     return BlobRef{block, static_cast<uint32_t>(data.size())};
 }
 
-KIVRESULT TableFile::LockRecord(const void* owner, uint32_t recno) {
+KIVRESULT TableFile::LockRecord(const void* owner, uint32_t recno, const Journal* journal) {
     std::lock_guard lock(mutex_);
     if (!writable_) return KIV_ERR_READ_ONLY;  // no write locks on a file this process may not write
     if (tableOwner_ && tableOwner_ != owner) return KIV_ERR_RECORD_LOCKED;
     auto it = recordOwners_.find(recno);
     if (it != recordOwners_.end()) return it->second == owner ? KIV_OK : KIV_ERR_RECORD_LOCKED;
-    // (Held records are locked for the holding.)
-    if (!exclusive_ && !tableOwner_ && !InHeld(recno) && !RangeLock(kLockBase + recno, 1, F_WRLCK, false))
+    const auto kept = kept_.find(recno);
+    if (kept != kept_.end() && kept->second != journal) return KIV_ERR_RECORD_LOCKED;
+    // (Held records are locked for the holding, kept ones for their transaction.)
+    if (!exclusive_ && !tableOwner_ && !InHeld(recno) && kept == kept_.end() &&
+        !RangeLock(kLockBase + recno, 1, F_WRLCK, false))
         return KIV_ERR_RECORD_LOCKED;
     recordOwners_[recno] = owner;
     return KIV_OK;
@@ -1317,7 +1320,23 @@ void TableFile::UnlockRecord(const void* owner, uint32_t recno) {
     auto it = recordOwners_.find(recno);
     if (it == recordOwners_.end() || it->second != owner) return;
     recordOwners_.erase(it);
-    if (!exclusive_ && !tableOwner_ && !InHeld(recno)) RangeLock(kLockBase + recno, 1, F_UNLCK, false);
+    if (!exclusive_ && !tableOwner_ && !InHeld(recno) && !kept_.count(recno))
+        RangeLock(kLockBase + recno, 1, F_UNLCK, false);
+}
+
+void TableFile::KeepLocked(uint32_t recno, const Journal* journal) {
+    if (exclusive_) return;  // no other process, and no other handle
+    std::lock_guard lock(mutex_);
+    kept_.emplace(recno, journal);
+}
+
+void TableFile::ReleaseKept(uint32_t recno, const Journal* journal) {
+    std::lock_guard lock(mutex_);
+    auto it = kept_.find(recno);
+    if (it == kept_.end() || it->second != journal) return;
+    kept_.erase(it);
+    if (!tableOwner_ && !InHeld(recno) && !recordOwners_.count(recno))
+        RangeLock(kLockBase + recno, 1, F_UNLCK, false);
 }
 
 KIVRESULT TableFile::LockTable(const void* owner, const Journal* journal) {
@@ -1327,6 +1346,8 @@ KIVRESULT TableFile::LockTable(const void* owner, const Journal* journal) {
     if (heldBy_ && heldBy_ != journal) return KIV_ERR_TABLE_LOCKED;
     for (const auto& [rec, who] : recordOwners_)
         if (who != owner) return KIV_ERR_TABLE_LOCKED;
+    for (const auto& [rec, by] : kept_)
+        if (by != journal) return KIV_ERR_TABLE_LOCKED;
     if (!exclusive_ && !RangeLock(kLockBase + 1, kTableRange, F_WRLCK, false)) return KIV_ERR_TABLE_LOCKED;
     tableOwner_ = owner;
     return KIV_OK;
@@ -1338,9 +1359,10 @@ void TableFile::UnlockTable(const void* owner) {
     tableOwner_ = nullptr;
     if (exclusive_) return;
     // Releasing the range drops the record bytes too; take back those still
-    // held, and the records held for a transaction.
+    // held or kept, and the records held for a transaction.
     RangeLock(kLockBase + 1, kTableRange, F_UNLCK, false);
     for (const auto& [rec, who] : recordOwners_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
+    for (const auto& [rec, by] : kept_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
     if (heldBy_) heldLocked_ = LockHeldRange(F_WRLCK);
 }
 

@@ -135,12 +135,21 @@ public:
     }
     bool HasWriteMark() const { return headerMap_ != nullptr; }
 
-    // Locks. owner identifies the handle. Return KIV_OK or a conflict code.
-    KIVRESULT LockRecord(const void* owner, uint32_t recno);
+    // Locks. owner identifies the handle, journal its open transaction.
+    // Return KIV_OK or a conflict code.
+    KIVRESULT LockRecord(const void* owner, uint32_t recno, const Journal* journal = nullptr);
     void UnlockRecord(const void* owner, uint32_t recno);
-    // While records are held for a transaction, only its own handles
-    // (journal) may lock the table.
+    // While records are held or kept for a transaction, only its own
+    // handles (journal) may lock the table.
     KIVRESULT LockTable(const void* owner, const Journal* journal = nullptr);
+    // A record the transaction of journal changes stays locked against
+    // every other handle and process until the transaction ends, whatever
+    // its handles unlock meanwhile: neither its commit nor its undo lands
+    // on another's later change. Called with the record locked.
+    void KeepLocked(uint32_t recno, const Journal* journal);
+    // The transaction ended: the record's lock ends too, unless a handle
+    // holds it.
+    void ReleaseKept(uint32_t recno, const Journal* journal);
     void UnlockTable(const void* owner);
     bool HoldsRecord(const void* owner, uint32_t recno);
     bool HoldsTable(const void* owner);
@@ -293,6 +302,7 @@ private:
     void RebuildIndexes();
     std::mutex mutex_;
     std::unordered_map<uint32_t, const void*> recordOwners_;
+    std::unordered_map<uint32_t, const Journal*> kept_;  // records kept locked for transactions
     const void* tableOwner_ = nullptr;
 
     dev_t dev_ = 0;

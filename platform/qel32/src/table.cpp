@@ -34,7 +34,21 @@ Connection::Connection(Kind kind, std::string given, std::string directory, uint
       serverTypes_(serverTypes),
       connectionType_(connectionType) {}
 
-Connection::~Connection() = default;
+Connection::~Connection() {
+    if (!transaction_) return;
+    // Going without a commit keeps what was written, as the journal does.
+    try {
+        transaction_->journal.Commit();
+    } catch (...) {
+        transaction_->journal.Abandon();
+    }
+    EndTransaction();
+}
+
+void Connection::EndTransaction() {
+    for (const auto& [file, recno] : transaction_->kept) file->ReleaseKept(recno, &transaction_->journal);
+    transaction_.reset();
+}
 
 SqlSession& Connection::Sql() {
     if (!sql_) sql_ = std::make_unique<SqlSession>(*this);
@@ -81,7 +95,7 @@ void Connection::Begin() {
 void Connection::Commit() {
     if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
     transaction_->journal.Commit();
-    transaction_.reset();
+    EndTransaction();
     if (sql_) sql_->ReleaseTables();
 }
 
@@ -157,6 +171,8 @@ void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recn
     }
     entry.journalAt = journal.Note(file, recno, appended);
     transaction_->log.push_back(std::move(entry));
+    file->KeepLocked(recno, &journal);
+    transaction_->kept.emplace_back(file, recno);
 }
 
 void Connection::Rollback(const std::string& savepoint) {
@@ -192,7 +208,7 @@ void Connection::Rollback(const std::string& savepoint) {
     if (savepoint.empty()) {
         if (failure) transaction_->journal.Abandon();  // the next open finishes the undo
         else transaction_->journal.Discard();
-        transaction_.reset();
+        EndTransaction();
         if (sql_) sql_->ReleaseTables();
     }
     if (failure) Throw(failure, text);
@@ -733,7 +749,8 @@ void Table::Flush() {
     CheckWrite(0x20);
     bool implicitLock = false;
     if (!file_->exclusive() && !file_->HoldsRecord(this, recno_)) {
-        if (file_->LockRecord(this, recno_) != KIV_OK)  // read-only files fail in the write below anyway
+        // (Read-only files fail in the write below anyway.)
+        if (file_->LockRecord(this, recno_, connection_ ? connection_->journal() : nullptr) != KIV_OK)
             Throw(KIV_ERR_RECORD_LOCKED, "Record " + std::to_string(recno_) + " of " + alias() +
                                              " is locked by another user");
         implicitLock = true;
@@ -829,7 +846,8 @@ void Table::LockRecord(uint32_t position) {
         recno = order_->PositionsAreRecordNumbers() && position <= Size(false) ? order_->RecordAt(position) : position;
     }
     if (recno > file_->Count(true)) Throw(KIV_ERR_NO_SUCH_RECORD, "Record " + std::to_string(recno) + " does not exist");
-    if (const KIVRESULT rc = file_->LockRecord(this, recno); rc == KIV_ERR_READ_ONLY)
+    if (const KIVRESULT rc = file_->LockRecord(this, recno, connection_ ? connection_->journal() : nullptr);
+        rc == KIV_ERR_READ_ONLY)
         Throw(rc, "Table " + alias() + " is open read-only");
     else if (rc != KIV_OK)
         Throw(KIV_ERR_RECORD_LOCKED, "Record " + std::to_string(recno) + " of " + alias() + " is locked by another user");

@@ -337,6 +337,63 @@ TEST(TwoProcesses, SeeEachOthersWrites) {
     EXPECT_EQ("one|from a|three|from b|appended by b|", a.Call(Op::Dump).text);
 }
 
+// A record a transaction changed stays locked against other processes until
+// the transaction ends, however its handle let go of the lock meanwhile: its
+// commit and its undo never land on another process's later change.
+struct KeptLockCase {
+    const char* label;
+    bool ownLock;  // the writer locks and unlocks around its write
+    Op end;        // Commit or Rollback
+    const char* afterEnd;  // the record's NAME once the writer's transaction ended
+};
+
+void PrintTo(const KeptLockCase& c, std::ostream* os) { *os << c.label; }
+
+class KeptLocks : public ::testing::TestWithParam<KeptLockCase> {};
+
+TEST_P(KeptLocks, ChangedRecordIsLockedUntilTheTransactionEnds) {
+    const KeptLockCase& c = GetParam();
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer a(dir.path()), b(dir.path());
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(b, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(a, Op::Begin);
+    if (c.ownLock) PEER_OK(a, Op::LockRecord, 1);
+    PEER_OK(a, Op::Write, 1, "A");
+    if (c.ownLock) PEER_OK(a, Op::UnlockRecord, 1);
+
+    EXPECT_EQ(KIV_ERR_RECORD_LOCKED, b.Call(Op::LockRecord, 1).code);
+    EXPECT_EQ(KIV_ERR_TABLE_LOCKED, b.Call(Op::LockTable).code);
+    PEER_OK(b, Op::LockRecord, 2);  // the others stay free
+    PEER_OK(b, Op::UnlockRecord, 2);
+    PEER_OK(a, Op::LockRecord, 1);  // the transaction's own handle takes it again
+    PEER_OK(a, Op::UnlockRecord, 1);
+
+    PEER_OK(a, c.end);
+    EXPECT_EQ(std::string(c.afterEnd) + "|two|three|", b.Call(Op::Dump).text);
+    PEER_OK(b, Op::LockRecord, 1);
+    PEER_OK(b, Op::Write, 1, "B-committed");
+    PEER_OK(b, Op::UnlockRecord, 1);
+    EXPECT_EQ("B-committed|two|three|", a.Call(Op::Dump).text);
+    EXPECT_EQ("B-committed|two|three|", b.Call(Op::Dump).text);
+    // A later transaction of the writer waits for the record again.
+    PEER_OK(a, Op::Begin);
+    PEER_OK(a, Op::Write, 2, "A-again");
+    EXPECT_EQ(KIV_ERR_RECORD_LOCKED, b.Call(Op::LockRecord, 2).code);
+    PEER_OK(a, Op::Commit);
+    PEER_OK(b, Op::LockRecord, 2);
+    EXPECT_EQ("B-committed|A-again|three|", b.Call(Op::Dump).text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Process, KeptLocks,
+    ::testing::Values(KeptLockCase{"WriteAloneThenCommit", false, Op::Commit, "A"},
+                      KeptLockCase{"WriteAloneThenRollback", false, Op::Rollback, "one"},
+                      KeptLockCase{"LockedWriteThenCommit", true, Op::Commit, "A"},
+                      KeptLockCase{"LockedWriteThenRollback", true, Op::Rollback, "one"}),
+    systest::CaseLabel<KeptLockCase>);
+
 // ------------------------------------------------------------ exclusive opens
 
 struct SharingCase {
