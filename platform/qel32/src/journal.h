@@ -14,6 +14,12 @@
 // A table may hold the records a transaction appends in memory until the
 // commit (TableFile::Append); their notes are written then, all at once,
 // just before the records reach the file.
+//
+// Durability: a note reaches the disk, with the journal's and the mark's
+// names in their folders, before the change it protects is written; the
+// tables' data reaches it before the mark is removed, and the removal
+// before the commit returns. An undo reaches the disk before its journals
+// go.
 #pragma once
 
 #include <sys/types.h>
@@ -63,7 +69,11 @@ private:
         std::string path;
         int fd = -1;
         off_t length = 0;
+        bool durable = false;  // the journal's name and the mark are on disk
     };
+    // Brings the part's notes (and, the first time, the names and the mark)
+    // to the disk.
+    void SyncPart(Part& part);
     Part& PartFor(const std::shared_ptr<TableFile>& file);
     void Finish(bool markFirst);
     // Ends the holding of appended records in every table: written or dropped.

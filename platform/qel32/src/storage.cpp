@@ -1505,6 +1505,11 @@ void TableFile::Rewrite(bool encrypt) {
     Touch();
 }
 
+void TableFile::Sync() {
+    if (::fdatasync(fd_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+    if (memoFd_ >= 0 && ::fdatasync(memoFd_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", memoPath_));
+}
+
 bool TableFile::Stat(struct stat& st) const {
     if (::fstat(fd_, &st) != 0) return false;
     // The size the file has once the tail grown for appends is cut back.

@@ -122,6 +122,10 @@ public:
     // puts them in place of the old ones. Needs an exclusive open.
     void Rewrite(bool encrypt);
 
+    // Brings the table's and the memo file's data to the disk (a commit
+    // is durable once they are). Throws EngineError.
+    void Sync();
+
     // Bumped on every change made through this process.
     uint64_t stamp() const { return stamp_.load(std::memory_order_acquire); }
     // Shared opens: a mark in the header that every process writing a record
