@@ -261,6 +261,9 @@ void Journal::SyncPart(Part& part) {
         part.durable = true;
     }
     SyncData(part.fd, part.path);
+    // Other processes learn that a transaction may be under way before
+    // anything the journal protects is written.
+    part.file->NoteTransaction();
 }
 
 void Journal::NoteAppends(const TableFile& file, uint32_t first, uint32_t last) {
@@ -330,18 +333,22 @@ void Journal::Finish(bool markFirst) {
         ::unlink(part.path.c_str());
         ::close(part.fd);
     }
-    parts_.clear();
+    std::vector<Part> ended;
+    ended.swap(parts_);
     if (!markFirst) ::unlink(markPath_.c_str());
     ::close(markFd_);
     markFd_ = -1;
+    for (auto& part : ended) part.file->EndTransactionNote();
 }
 
-void RecoverJournals(TableFile& file) {
+namespace {
+
+// The journals and commit marks beside a table.
+void ListBeside(const TableFile& file, std::vector<std::string>& journals, std::vector<std::string>& marks) {
     const std::string dir = DirectoryPart(file.path());
     const std::string name = FilePart(file.path());
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (!d) return;
-    std::vector<std::string> journals, marks;
     while (const dirent* e = ::readdir(d)) {
         const std::string entry = e->d_name;
         if (entry.compare(0, name.size(), name) != 0) continue;
@@ -351,6 +358,19 @@ void RecoverJournals(TableFile& file) {
         else if (rest.rfind(kMarkInfix, 0) == 0) marks.push_back(path);
     }
     ::closedir(d);
+}
+
+}  // namespace
+
+bool JournalsBeside(const TableFile& file) {
+    std::vector<std::string> journals, marks;
+    ListBeside(file, journals, marks);
+    return !journals.empty();
+}
+
+void RecoverJournals(TableFile& file) {
+    std::vector<std::string> journals, marks;
+    ListBeside(file, journals, marks);
     for (const std::string& journal : journals) RecoverJournal(file, journal);
     // Marks whose owner died after its journals went.
     for (const std::string& mark : marks) {

@@ -89,5 +89,7 @@ private:
 // Undoes or removes the journals of dead processes beside a table just
 // opened (a file this process may write).
 void RecoverJournals(TableFile& file);
+// Whether any journal (of a living process or a dead one) lies beside the table.
+bool JournalsBeside(const TableFile& file);
 
 }  // namespace qel32

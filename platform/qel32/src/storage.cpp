@@ -25,6 +25,7 @@ constexpr off_t kLockBase = off_t(1) << 40;
 constexpr off_t kOpenByte = kLockBase - 1;
 constexpr off_t kHeaderByte = kLockBase - 2;
 constexpr off_t kAppendByte = kLockBase - 3;
+constexpr off_t kRecoveryByte = kLockBase - 4;
 constexpr off_t kTableRange = off_t(1) << 33;
 
 constexpr uint8_t kKdtMagic[4] = {'K', 'D', 'T', 1};
@@ -220,7 +221,11 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
     file->OpenMemo(false, 0);
     file->MapWriteMark();
     // Transactions of processes that died are undone before anyone reads.
-    if (file->writable_) RecoverJournals(*file);
+    if (file->writable_) {
+        file->RangeLock(kRecoveryByte, 1, F_WRLCK, true);
+        RecoverJournals(*file);
+        file->RangeLock(kRecoveryByte, 1, F_UNLCK, false);
+    }
     file->dev_ = st.st_dev;
     file->ino_ = st.st_ino;
     file->handles_ = 1;
@@ -374,16 +379,60 @@ void TableFile::MapWriteMark() {
     headerMap_ = static_cast<const uint8_t*>(map);
 }
 
+uint32_t TableFile::ReadMark() {
+    if (headerMap_) return WriteMark();
+    uint8_t b[4];
+    ReadAll(fd_, b, 4, markOffset_);
+    return LE32(b);
+}
+
+void TableFile::SetMark(uint32_t value) {
+    uint8_t b[4];
+    PutLE32(b, value);
+    WriteAll(fd_, b, 4, markOffset_);
+}
+
 void TableFile::MoveWriteMark() {
     // Set also when this process could not map the header: other processes
     // trust their read-ahead while the mark keeps its value.
     if (!markOffset_ || !writable_) return;
-    // A value of this process's own: the process id and a count, mixed.
+    // A value of this process's own: the process id and a count, mixed; the
+    // transaction bit stays as it is.
     uint64_t z = (static_cast<uint64_t>(gProcessId) << 32) | gWriteMarks.fetch_add(1);
     z = (z ^ (z >> 31)) * 0x9E3779B97F4A7C15ULL;
-    uint8_t b[4];
-    PutLE32(b, static_cast<uint32_t>(z ^ (z >> 32)));
-    WriteAll(fd_, b, 4, markOffset_);
+    SetMark((static_cast<uint32_t>(z ^ (z >> 32)) & ~kTransactionBit) | (ReadMark() & kTransactionBit));
+}
+
+void TableFile::NoteTransaction() {
+    // Once set after the journal exists, nobody clears the bit while it does.
+    if (exclusive_ || !markOffset_ || !writable_ || (ReadMark() & kTransactionBit)) return;
+    HeaderGuard guard(fd_, true);
+    const uint32_t mark = ReadMark();
+    if (!(mark & kTransactionBit)) SetMark(mark | kTransactionBit);
+}
+
+void TableFile::RecoverDeadTransactions() {
+    if (exclusive_ || !markOffset_ || !writable_ || !(ReadMark() & kTransactionBit)) return;
+    // One recovery at a time: a process finding a journal another one is
+    // undoing waits for the undo.
+    RangeLock(kRecoveryByte, 1, F_WRLCK, true);
+    try {
+        RecoverJournals(*this);
+        EndTransactionNote();
+    } catch (...) {
+        RangeLock(kRecoveryByte, 1, F_UNLCK, false);
+        throw;
+    }
+    RangeLock(kRecoveryByte, 1, F_UNLCK, false);
+}
+
+void TableFile::EndTransactionNote() {
+    if (exclusive_ || !markOffset_ || !writable_) return;
+    // Under the header lock, which a transaction takes to set the bit after
+    // its journal exists: a journal made meanwhile is seen here.
+    HeaderGuard guard(fd_, true);
+    const uint32_t mark = ReadMark();
+    if ((mark & kTransactionBit) && !JournalsBeside(*this)) SetMark(mark & ~kTransactionBit);
 }
 
 TableFile::~TableFile() {
@@ -1300,6 +1349,7 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
 }
 
 KIVRESULT TableFile::LockRecord(const void* owner, uint32_t recno, const Journal* journal) {
+    RecoverDeadTransactions();
     std::lock_guard lock(mutex_);
     if (!writable_) return KIV_ERR_READ_ONLY;  // no write locks on a file this process may not write
     if (tableOwner_ && tableOwner_ != owner) return KIV_ERR_RECORD_LOCKED;
@@ -1340,6 +1390,7 @@ void TableFile::ReleaseKept(uint32_t recno, const Journal* journal) {
 }
 
 KIVRESULT TableFile::LockTable(const void* owner, const Journal* journal) {
+    RecoverDeadTransactions();
     std::lock_guard lock(mutex_);
     if (!writable_) return KIV_ERR_READ_ONLY;
     if (tableOwner_) return tableOwner_ == owner ? KIV_OK : KIV_ERR_TABLE_LOCKED;

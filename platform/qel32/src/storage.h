@@ -138,6 +138,17 @@ public:
                           : 0;
     }
     bool HasWriteMark() const { return headerMap_ != nullptr; }
+    // The mark's lowest bit tells that a transaction may be under way in a
+    // shared open: it writes its changes in place, and when its process
+    // died they are undone (RecoverDeadTransactions) before any other
+    // process locks a record or the table. A transaction sets the bit once
+    // its journal exists; whoever finds no journal left clears it.
+    static constexpr uint32_t kTransactionBit = 1;
+    void NoteTransaction();
+    void RecoverDeadTransactions();
+    // A transaction ended: clears the bit when no journal is left beside
+    // the table.
+    void EndTransactionNote();
 
     // Locks. owner identifies the handle, journal its open transaction.
     // Return KIV_OK or a conflict code.
@@ -277,6 +288,8 @@ private:
     off_t markOffset_ = 0;
     void MapWriteMark();
     void MoveWriteMark();
+    uint32_t ReadMark();
+    void SetMark(uint32_t value);
     bool writable_ = false;
     bool exclusive_ = false;
     int handles_ = 0;

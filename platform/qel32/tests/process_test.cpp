@@ -394,6 +394,76 @@ INSTANTIATE_TEST_SUITE_P(
                       KeptLockCase{"LockedWriteThenRollback", true, Op::Rollback, "one"}),
     systest::CaseLabel<KeptLockCase>);
 
+// A transaction's writer dies with a change written: the process that locks
+// the record next finds it as it was before the transaction, and its own
+// change then survives every later open, in every table type, with the
+// order on the field following.
+class DeadWriter : public ::testing::TestWithParam<uint16_t> {};
+
+TEST_P(DeadWriter, ChangeMadeAfterItsDeathSurvivesTheNextOpen) {
+    const uint16_t type = GetParam();
+    TempDir dir;
+    CreateTable(dir.path(), "shared", type, "NAME,C,20;NOTE,M", {"orig1", "orig2", "orig3"});
+    {
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+        SYS_ASSERT_OK(KivCreateIndex(t, "byname", "BYNAME", "NAME", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Peer a(dir.path()), b(dir.path());
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(b, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(a, Op::Begin);
+    PEER_OK(a, Op::LockRecord, 1);
+    PEER_OK(a, Op::Write, 1, "A-uncommitted");
+    EXPECT_EQ(KIV_ERR_RECORD_LOCKED, b.Call(Op::LockRecord, 1).code) << "while the writer lives";
+    a.Call(Op::Die);
+
+    PEER_OK(b, Op::LockRecord, 1);
+    EXPECT_EQ("orig1|orig2|orig3|", b.Call(Op::Dump).text) << "the dead transaction is undone first";
+    PEER_OK(b, Op::Write, 1, "B-committed");
+    PEER_OK(b, Op::UnlockRecord, 1);
+
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    EXPECT_EQ("B-committed|orig2|orig3|", b.Call(Op::Dump).text);
+    std::string names;
+    uint16_t eof = 0;
+    for (KIVRESULT rc = KivGotoTop(t); rc == KIV_OK && KivAtEOF(t, &eof) == KIV_OK && !eof; rc = KivSkip(t, 1)) {
+        std::string name;
+        SYS_ASSERT_OK(systest::GetText(t, "NAME", name));
+        names += name + "|";
+    }
+    EXPECT_EQ("B-committed|orig2|orig3|", names) << "in a process that opened the table after all";
+    KIVHANDLE handles[8] = {};
+    uint16_t count = 8;
+    SYS_ASSERT_OK(KivOpenIndex(t, "byname", handles, &count));
+    ASSERT_EQ(1, count);
+    ix = handles[0];
+    for (const auto& [key, found] : std::vector<std::pair<std::string, uint16_t>>{
+             {"B-committed", 1}, {"A-uncommitted", 0}, {"orig1", 0}, {"orig2", 1}}) {
+        uint16_t hit = 0;
+        SYS_EXPECT_OK(KivSeek(ix, key.data(), static_cast<uint32_t>(key.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &hit));
+        EXPECT_EQ(found, hit) << key;
+    }
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find("-kiv")) << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(Process, DeadWriter, ::testing::Values(KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT),
+                         [](const ::testing::TestParamInfo<uint16_t>& info) {
+                             return std::string(info.param == KIV_TABLE_NTX   ? "Ntx"
+                                                : info.param == KIV_TABLE_CDX ? "Cdx"
+                                                                              : "Kdt");
+                         });
+
 // ------------------------------------------------------------ exclusive opens
 
 struct SharingCase {
