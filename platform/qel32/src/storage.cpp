@@ -1027,10 +1027,12 @@ void TableFile::WriteHeld() {
         }
         // The records' locks: those the handles still hold become their
         // own (a table lock of this process covers them all).
+        // (Only the transaction's own records are visited, however many
+        // others the handles hold.)
         if (heldLocked_ && !tableOwner_) {
             LockHeldRange(F_UNLCK);
-            for (const auto& [rec, who] : recordOwners_)
-                if (rec >= heldFirst_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
+            for (uint32_t rec = heldFirst_; rec < heldFirst_ + held; ++rec)
+                if (recordOwners_.count(rec)) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
         }
         {
             std::lock_guard guard(pendingMutex_);
