@@ -53,9 +53,13 @@ public:
     // one write, before they are written.
     void NoteAppends(const TableFile& file, uint32_t first, uint32_t last);
     void CutBack(const TableFile& file, off_t length);
-    // A table holds appended records of this transaction: they are written
-    // at the commit and dropped when the transaction is undone.
-    void Holding(std::shared_ptr<TableFile> file) { holding_.push_back(std::move(file)); }
+    // A table holds appended or changed records of this transaction: they
+    // are written at the commit and dropped when the transaction is undone.
+    void Holding(std::shared_ptr<TableFile> file) {
+        for (const auto& held : holding_)
+            if (held == file) return;
+        holding_.push_back(std::move(file));
+    }
     // The transaction committed: the mark goes first, then the journals.
     void Commit();
     // Every change was undone: the journals go first, then the mark.

@@ -732,6 +732,20 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
             if (p == recno + got) ++got;
         }
     }
+    if (updating_.load(std::memory_order_acquire)) {
+        // Changed records held for a transaction of this process read as changed.
+        std::lock_guard lock(pendingMutex_);
+        auto overlay = [&](uint32_t r, const HeldUpdate& held) {
+            if (r >= recno && r - recno < got)
+                std::memcpy(out + static_cast<size_t>(r - recno) * recordLength_, held.image.data(), recordLength_);
+        };
+        if (updates_.size() < got) {
+            for (const auto& [r, held] : updates_) overlay(r, held);
+        } else {
+            for (uint32_t r = recno; r - recno < got; ++r)
+                if (auto it = updates_.find(r); it != updates_.end()) overlay(r, it->second);
+        }
+    }
     return got;
 }
 
@@ -760,9 +774,30 @@ void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
     Touch();
 }
 
-void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
+void TableFile::WriteRecord(uint32_t recno, const uint8_t* image, Journal* journal) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::unique_lock lock(mutex_);
+    if (journal && !exclusive_ && !InHeld(recno) && !IsPending(recno)) {
+        // Held in memory until its transaction ends; the orders of this
+        // process follow it now.
+        if (!indexFiles_.empty()) {
+            std::vector<uint8_t> old(recordLength_);
+            const bool had = ReadRecords(recno, 1, old.data()) == 1;
+            MaintainIndexes(recno, had ? old.data() : nullptr, image);
+        }
+        bool first;
+        {
+            std::lock_guard guard(pendingMutex_);
+            HeldUpdate& held = updates_[recno];
+            first = held.image.empty();
+            held.journal = journal;
+            held.image.assign(image, image + recordLength_);
+            updating_.store(true, std::memory_order_release);
+        }
+        if (first) journal->Holding(shared_from_this());
+        Touch();
+        return;
+    }
     if (InHeld(recno)) {
         // Held in memory until its transaction ends.
         const bool appending = TakePending(recno);
@@ -797,6 +832,76 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     WriteFile(appendBuffer_.data(), appendBuffer_.size(), at);
     if (appending) Settle();  // the record is on disk: now the header may count it
     MoveWriteMark();
+    Touch();
+}
+
+bool TableFile::IsPending(uint32_t recno) {
+    if (!pendingCount_.load(std::memory_order_acquire)) return false;
+    std::lock_guard lock(pendingMutex_);
+    return std::binary_search(pending_.begin(), pending_.end(), recno);
+}
+
+void TableFile::UndoChange(uint32_t recno, const uint8_t* before, const Journal* journal) {
+    {
+        std::lock_guard lock(mutex_);
+        auto it = updates_.find(recno);
+        if (it != updates_.end() && it->second.journal == journal) {
+            if (!indexFiles_.empty()) MaintainIndexes(recno, it->second.image.data(), before);
+            std::lock_guard guard(pendingMutex_);
+            updates_.erase(it);
+            updating_.store(!updates_.empty(), std::memory_order_release);
+            Touch();
+            return;
+        }
+    }
+    WriteRecord(recno, before);
+}
+
+void TableFile::WriteUpdates(const Journal* journal) {
+    std::vector<uint32_t> mine;
+    for (const auto& [recno, held] : updates_)
+        if (held.journal == journal) mine.push_back(recno);
+    if (mine.empty()) return;
+    std::sort(mine.begin(), mine.end());
+    // The change counter moves before the records, the write mark after them.
+    HeaderGuard guard(fd_, true);
+    NoteChange();
+    std::vector<uint8_t> out(recordLength_);
+    for (const uint32_t recno : mine) {
+        std::memcpy(out.data(), updates_[recno].image.data(), recordLength_);
+        if (encrypted_) {
+            RequireKey();
+            Scramble(out.data() + 1, recordLength_ - 1, recno);
+        }
+        WriteAll(fd_, out.data(), recordLength_, RecordOffset(recno));
+    }
+    {
+        std::lock_guard lock(pendingMutex_);
+        for (const uint32_t recno : mine) updates_.erase(recno);
+        updating_.store(!updates_.empty(), std::memory_order_release);
+    }
+    MoveWriteMark();
+    Touch();
+}
+
+void TableFile::DropUpdates(const Journal* journal) {
+    std::vector<uint32_t> mine;
+    for (const auto& [recno, held] : updates_)
+        if (held.journal == journal) mine.push_back(recno);
+    if (mine.empty()) return;
+    std::vector<uint8_t> stored(recordLength_);
+    for (const uint32_t recno : mine) {
+        if (!indexFiles_.empty()) {
+            // The orders go back to the record as stored.
+            const bool had = ::pread(fd_, stored.data(), recordLength_, RecordOffset(recno)) ==
+                             static_cast<ssize_t>(recordLength_);
+            if (had && encrypted_ && key_) Scramble(stored.data() + 1, recordLength_ - 1, recno);
+            MaintainIndexes(recno, updates_[recno].image.data(), had ? stored.data() : nullptr);
+        }
+        std::lock_guard lock(pendingMutex_);
+        updates_.erase(recno);
+        updating_.store(!updates_.empty(), std::memory_order_release);
+    }
     Touch();
 }
 
@@ -977,6 +1082,8 @@ bool TableFile::LockHeldRange(short type) {
 
 void TableFile::EndHolding(const Journal* journal, bool keep) {
     std::lock_guard lock(mutex_);
+    if (keep) WriteUpdates(journal);
+    else DropUpdates(journal);
     if (!heldBy_ || heldBy_ != journal) return;
     if (keep) WriteHeld();
     else DropHeld();
@@ -1665,7 +1772,7 @@ void TableFile::SaveIndex(IndexFile& file) {
     CatchUpIndexes();
     struct stat st;
     if (!Stat(st)) return;
-    file.Save(st, changes_);
+    file.Save(st, CounterToSave());
     changeNoted_ = false;
 }
 
@@ -1698,8 +1805,8 @@ void TableFile::SaveIndexes() {
     if (!Stat(st)) return;
     bool saved = false;
     for (auto& file : indexFiles_) {
-        if (!file->dirty && file->savedChanges == changes_) continue;
-        file->Save(st, changes_);
+        if (!file->dirty && file->savedChanges == CounterToSave()) continue;
+        file->Save(st, CounterToSave());
         saved = true;
     }
     if (saved) changeNoted_ = false;

@@ -69,7 +69,17 @@ public:
     uint32_t Count(bool fresh);
     // Reads n records starting at recno into out. Returns the number read.
     uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
-    void WriteRecord(uint32_t recno, const uint8_t* image);
+    // Writes a record. Inside a transaction (journal) a shared open holds
+    // the new image in memory until the transaction ends, as it holds the
+    // records it appends: other processes, their orders and their SQL read
+    // only committed records, while this process reads its own changes. At
+    // the commit the held images are written (their journal notes were
+    // made before the first change); an undo drops them. An exclusive open
+    // writes in place, under the journal.
+    void WriteRecord(uint32_t recno, const uint8_t* image, Journal* journal = nullptr);
+    // Takes back a change of the transaction of journal: a held image is
+    // dropped, a record written in place gets its before-image back.
+    void UndoChange(uint32_t recno, const uint8_t* before, const Journal* journal);
     // A record as stored (scrambled on encrypted tables), for journals;
     // false when the file does not hold it.
     bool ReadStored(uint32_t recno, uint8_t* out);
@@ -93,8 +103,9 @@ public:
     // Whether recno is one of the appended records held in memory for the
     // transaction of journal.
     bool HeldFor(uint32_t recno, const Journal* journal);
-    // The transaction of journal ends: its held records are written (after
-    // the journal's notes of them), or dropped when it was undone.
+    // The transaction of journal ends: its held records (changed ones
+    // first, then appended ones) are written (after the journal's notes of
+    // them), or dropped when it was undone.
     void EndHolding(const Journal* journal, bool keep);
     void Zap();
     // Takes back an appended record: cut off when it is still the last one,
@@ -229,6 +240,23 @@ private:
     void CopyHeld(uint32_t first, uint32_t last, uint8_t* out, bool scrambled);
     void ClearHeld();
     bool LockHeldRange(short type);
+    // Changed records held for transactions: their images as written,
+    // never scrambled. Changed with both mutex_ and pendingMutex_ held;
+    // reads take either.
+    struct HeldUpdate {
+        const Journal* journal = nullptr;
+        std::vector<uint8_t> image;
+    };
+    std::unordered_map<uint32_t, HeldUpdate> updates_;
+    std::atomic<bool> updating_{false};  // updates_ is not empty
+    bool IsPending(uint32_t recno);
+    void WriteUpdates(const Journal* journal);
+    void DropUpdates(const Journal* journal);
+    // The change counter an index file is saved with: one that matches no
+    // table while changes are held, so that no other process takes them.
+    uint32_t CounterToSave() const {
+        return updating_.load(std::memory_order_acquire) ? changes_ ^ 0x80000000u : changes_;
+    }
     void WriteHeld();
     void DropHeld();
     off_t RecordOffset(uint32_t recno) const {

@@ -193,7 +193,7 @@ void Connection::Rollback(const std::string& savepoint) {
         UndoEntry& e = log.back();
         try {
             if (e.appended) e.file->RemoveAppended(e.recno);
-            else e.file->WriteRecord(e.recno, e.before.data());
+            else e.file->UndoChange(e.recno, e.before.data(), &transaction_->journal);
             // Undone: a crash from here on must not undo it again.
             transaction_->journal.CutBack(*e.file, e.journalAt);
         } catch (const EngineError& err) {
@@ -762,7 +762,7 @@ void Table::Flush() {
         }
         StampAutoFields();
         connection_->LogChange(file_, recno_, false);
-        file_->WriteRecord(recno_, image_.data());
+        file_->WriteRecord(recno_, image_.data(), connection_ ? connection_->journal() : nullptr);
     } catch (...) {
         if (implicitLock) file_->UnlockRecord(this, recno_);
         throw;

@@ -464,6 +464,100 @@ INSTANTIATE_TEST_SUITE_P(Process, DeadWriter, ::testing::Values(KIV_TABLE_NTX, K
                                                                               : "Kdt");
                          });
 
+// Read committed: while a transaction of another process is open, its change
+// is seen by that process alone; other processes read the record as
+// committed by field, through an order and through SQL, until the commit
+// (and for good after a rollback or the writer's death).
+struct ReadCommittedCase {
+    const char* label;
+    uint16_t type;
+    Op end;  // Commit, Rollback or Die
+};
+
+void PrintTo(const ReadCommittedCase& c, std::ostream* os) { *os << c.label; }
+
+class ReadCommitted : public ::testing::TestWithParam<ReadCommittedCase> {};
+
+TEST_P(ReadCommitted, OthersSeeOnlyCommittedChanges) {
+    const ReadCommittedCase& c = GetParam();
+    TempDir dir;
+    CreateTable(dir.path(), "shared", c.type, "NAME,C,20;NOTE,M", {"orig1", "orig2", "orig3"});
+    Peer a(dir.path());  // (forked before this process opens the table)
+    KIVHANDLE conn = 0, t = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, c.type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    KIVHANDLE ix = 0;
+    SYS_ASSERT_OK(KivCreateIndex(t, "byname", "BYNAME", "NAME", "", "", 0, &ix));
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    auto names = [](KIVHANDLE h) {
+        std::string out;
+        uint16_t eof = 0;
+        for (KIVRESULT rc = KivGotoTop(h); rc == KIV_OK && KivAtEOF(h, &eof) == KIV_OK && !eof; rc = KivSkip(h, 1)) {
+            std::string name;
+            EXPECT_EQ(KIV_OK, systest::GetText(h, "NAME", name)) << systest::LastError();
+            out += name + "|";
+        }
+        return out;
+    };
+    auto sqlNames = [&] {
+        KIVHANDLE cursor = 0;
+        EXPECT_EQ(KIV_OK, KivExecuteSQLDirect(st, "SELECT NAME FROM shared", &cursor)) << systest::LastError();
+        const std::string out = cursor ? names(cursor) : "<no cursor>";
+        if (cursor) KivCloseTable(cursor);
+        return out;
+    };
+    auto found = [&](const std::string& key) {
+        uint16_t hit = 0;
+        EXPECT_EQ(KIV_OK, KivSeek(ix, key.data(), static_cast<uint32_t>(key.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &hit))
+            << systest::LastError();
+        return hit != 0;
+    };
+    auto expectFirst = [&](const std::string& first, const std::string& gone, const char* when) {
+        SCOPED_TRACE(when);
+        const std::string all = first + "|orig2|orig3|";
+        SYS_EXPECT_OK(KivGotoRecord(t, 1));
+        std::string name;
+        SYS_EXPECT_OK(systest::GetText(t, "NAME", name));
+        EXPECT_EQ(first, name) << "by field";
+        EXPECT_EQ(all, names(t)) << "record by record";
+        EXPECT_TRUE(found(first)) << "by seek";
+        EXPECT_FALSE(found(gone)) << "by seek";
+        EXPECT_EQ(all, sqlNames()) << "through SQL";
+    };
+
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(a, Op::Begin);
+    PEER_OK(a, Op::LockRecord, 1);
+    PEER_OK(a, Op::Write, 1, "A-uncommitted");
+    PEER_OK(a, Op::UnlockRecord, 1);
+    EXPECT_EQ("A-uncommitted|orig2|orig3|", a.Call(Op::Dump).text) << "the writer sees its own change";
+    expectFirst("orig1", "A-uncommitted", "while the transaction is open");
+    EXPECT_EQ(KIV_ERR_RECORD_LOCKED, KivLockRecord(t, 1));
+
+    PEER_OK(a, c.end);
+    if (c.end == Op::Commit) expectFirst("A-uncommitted", "orig1", "after the commit");
+    else expectFirst("orig1", "A-uncommitted", "after the transaction");
+    SYS_EXPECT_OK(KivLockRecord(t, 1));
+    SYS_EXPECT_OK(KivUnlockRecord(t, 1));
+    SYS_EXPECT_OK(KivCloseSQLStatement(st));
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Process, ReadCommitted,
+    ::testing::Values(ReadCommittedCase{"NtxCommit", KIV_TABLE_NTX, Op::Commit},
+                      ReadCommittedCase{"CdxCommit", KIV_TABLE_CDX, Op::Commit},
+                      ReadCommittedCase{"KdtCommit", KIV_TABLE_KDT, Op::Commit},
+                      ReadCommittedCase{"NtxRollback", KIV_TABLE_NTX, Op::Rollback},
+                      ReadCommittedCase{"CdxRollback", KIV_TABLE_CDX, Op::Rollback},
+                      ReadCommittedCase{"KdtRollback", KIV_TABLE_KDT, Op::Rollback},
+                      ReadCommittedCase{"NtxDeath", KIV_TABLE_NTX, Op::Die},
+                      ReadCommittedCase{"CdxDeath", KIV_TABLE_CDX, Op::Die},
+                      ReadCommittedCase{"KdtDeath", KIV_TABLE_KDT, Op::Die}),
+    systest::CaseLabel<ReadCommittedCase>);
+
 // ------------------------------------------------------------ exclusive opens
 
 struct SharingCase {
@@ -1180,7 +1274,10 @@ TEST(DeadTransaction, UndoneAtTheNextOpenWithEveryIndexFollowing) {
     PEER_OK(writer, Op::Open, KIV_OPEN_SHARED);
     PEER_OK(writer, Op::Begin);
     PEER_OK(writer, Op::Write, 1, "changed");
-    EXPECT_EQ(1u, seek("changed"));  // the order follows the write of the living writer
+    // While the writer lives its change is its own: the order here holds
+    // the record as committed.
+    EXPECT_EQ(0u, seek("changed"));
+    EXPECT_EQ(1u, seek("one"));
     writer.Call(Op::Die);
     PEER_OK(next, Op::Open, KIV_OPEN_SHARED);  // undoes the dead writer's change
     EXPECT_EQ("one|two|three|", next.Call(Op::Dump).text);
