@@ -130,6 +130,7 @@ enum class Op : uint8_t {
     Begin,         // begins a transaction on the peer's connection
     Commit,
     Rollback,
+    Move,          // arg: a number; moves 7 of BAL from record 1 to record 2, NOTE of record 1 := "p<arg>"
     Die,           // not sent: the parent kills the peer
 };
 
@@ -171,6 +172,17 @@ KIVRESULT DoOp(KIVHANDLE conn, KIVHANDLE& t, Op op, uint32_t arg, const std::str
         case Op::Begin: return KivBeginTransaction(conn);
         case Op::Commit: return KivCommitTransaction(conn);
         case Op::Rollback: return KivRollbackTransaction(conn);
+        case Op::Move: {
+            int32_t from = 0, to = 0;
+            const std::string note = "p" + std::to_string(arg);
+            if ((rc = KivLockRecord(t, 1)) || (rc = KivLockRecord(t, 2)) || (rc = KivGotoRecord(t, 1)) ||
+                (rc = KivGetLong(t, "BAL", &from)) || (rc = KivSetLong(t, "BAL", from - 7)) ||
+                (rc = KivSetField(t, "NOTE", note.data(), static_cast<uint32_t>(note.size()))) ||
+                (rc = KivGotoRecord(t, 2)) || (rc = KivGetLong(t, "BAL", &to)) || (rc = KivSetLong(t, "BAL", to + 7)) ||
+                (rc = KivWriteRecord(t)))
+                return rc;
+            return KivUnlockTable(t);
+        }
         case Op::Die: break;
     }
     return KIV_ERR_INVALID_ARGUMENT;
@@ -1308,13 +1320,16 @@ void PrintTo(const TransactionKillCase& c, std::ostream* os) { *os << c.label; }
 constexpr int kBatchSize = 20;
 constexpr const char* kBatchTables[2] = {"batches", "halves"};
 
+// A writer child's failure: reported to the parent ("F" and the error), and the child ends.
+[[noreturn]] void ChildFails(int fd, const char* what) {
+    const std::string text = std::string("F") + what + ": " + systest::LastError();
+    SendAll(fd, text.data(), text.size());
+    ::_exit(3);
+}
+
 [[noreturn]] void CommitBatchesUntilKilled(int fd, const std::string& dir, const TransactionKillCase& c,
                                            int firstBatch) {
-    auto fail = [fd](const char* what) {
-        const std::string text = std::string("F") + what + ": " + systest::LastError();
-        SendAll(fd, text.data(), text.size());
-        ::_exit(3);
-    };
+    auto fail = [fd](const char* what) { ChildFails(fd, what); };
     KIVHANDLE conn = 0, tables[2] = {0, 0}, st = 0;
     if (KivConnect(dir.c_str(), &conn)) fail("KivConnect");
     if (c.sql) {
@@ -1348,6 +1363,22 @@ constexpr const char* kBatchTables[2] = {"batches", "halves"};
     }
 }
 
+// Starts a writer child running body, kills it delay after it reported
+// ready, and gives back its reports ('C' for each commit); a failure it
+// reported fails the test.
+template <class Body>
+void KillWriter(Body body, std::chrono::microseconds delay, std::string& reports) {
+    Child writer(body);
+    ASSERT_TRUE(writer.started());
+    char ready = 0;
+    ASSERT_TRUE(RecvAll(writer.fd(), &ready, 1) && ready == 'R') << ready << writer.Rest();
+    std::this_thread::sleep_for(delay);
+    const int status = writer.Kill();
+    reports = writer.Rest();
+    ASSERT_EQ(std::string::npos, reports.find('F')) << reports;
+    ASSERT_TRUE(WIFSIGNALED(status)) << reports;
+}
+
 class TransactionKill : public ::testing::TestWithParam<TransactionKillCase> {};
 
 TEST_P(TransactionKill, CommittedTransactionsAreWholeAndOthersWholeOrGone) {
@@ -1358,16 +1389,10 @@ TEST_P(TransactionKill, CommittedTransactionsAreWholeAndOthersWholeOrGone) {
     int started = 0;    // the next writer's first batch
     for (int trial = 0; trial < 30; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
-        Child writer([&](int fd) { CommitBatchesUntilKilled(fd, dir.path(), c, started); });
-        ASSERT_TRUE(writer.started());
-        char ready = 0;
-        ASSERT_TRUE(RecvAll(writer.fd(), &ready, 1) && ready == 'R') << ready << writer.Rest();
         // Kill times spread over several transactions' time.
-        std::this_thread::sleep_for(std::chrono::microseconds((trial * 7919) % 15000));
-        const int status = writer.Kill();
-        const std::string reports = writer.Rest();
-        ASSERT_EQ(std::string::npos, reports.find('F')) << reports;
-        ASSERT_TRUE(WIFSIGNALED(status)) << reports;
+        std::string reports;
+        ASSERT_NO_FATAL_FAILURE(KillWriter([&](int fd) { CommitBatchesUntilKilled(fd, dir.path(), c, started); },
+                                           std::chrono::microseconds((trial * 7919) % 15000), reports));
         committed += static_cast<int>(reports.size());
 
         KIVHANDLE conn = 0;
@@ -1414,5 +1439,215 @@ INSTANTIATE_TEST_SUITE_P(
                       TransactionKillCase{"KdtSql", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true, false},
                       TransactionKillCase{"KdtSqlTwoTables", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true, true}),
     systest::CaseLabel<TransactionKillCase>);
+
+// A writer whose transactions move amounts between accounts (records 1 to
+// 6, one of them getting a memo), append a record with a memo, and (every
+// third) delete it again, on a table with two orders: through the engine's
+// calls in a shared or an exclusive open, or through SQL. It is killed at
+// random moments, 60 times in all. After each kill: every transaction is
+// whole or absent (the balances add up, each appended record has its values,
+// none the writer reported committed is missing), both orders agree with the
+// records, no journal is left, and a second process that changes the dead
+// transaction's records right after the kill keeps its change.
+enum class LedgerRoad { SharedCalls, ExclusiveCalls, Sql };
+
+struct LedgerKillCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;  // ID, NAME, BAL, NOTE
+    LedgerRoad road;
+};
+
+void PrintTo(const LedgerKillCase& c, std::ostream* os) { *os << c.label; }
+
+constexpr int32_t kAccounts = 6;
+constexpr int32_t kOpening = 1000;
+constexpr int32_t kAppendedIds = 100000;  // appended records: ID kAppendedIds + transaction
+
+std::string LedgerMemo(int k) { return "memo of transaction " + std::to_string(k) + " \xE4\xF6\xFC"; }
+
+[[noreturn]] void MoveUntilKilled(int fd, const std::string& dir, const LedgerKillCase& c, int first) {
+    auto fail = [fd](const char* what) { ChildFails(fd, what); };
+    KIVHANDLE conn = 0, t = 0, st = 0;
+    if (KivConnect(dir.c_str(), &conn)) fail("KivConnect");
+    const bool shared = c.road != LedgerRoad::ExclusiveCalls;
+    if (c.road == LedgerRoad::Sql) {
+        if (KivCreateSQLStatement(conn, &st) || KivStmtSetTableType(st, c.tableType)) fail("KivCreateSQLStatement");
+    } else {
+        KIVHANDLE handles[4];
+        uint16_t count = 4;
+        if (KivOpenTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK,
+                         shared ? KIV_OPEN_SHARED : KIV_OPEN_EXCLUSIVE, &t) ||
+            KivOpenIndex(t, "byid", handles, &count) || (count = 4, KivOpenIndex(t, "bybal", handles, &count)))
+            fail("KivOpenTable");
+    }
+    auto sql = [&](const std::string& text) {
+        if (KivExecuteSQLDirect(st, text.c_str(), nullptr)) fail(text.c_str());
+    };
+    auto text = [&](const char* field, const std::string& value) {
+        if (KivSetField(t, field, value.data(), static_cast<uint32_t>(value.size()))) fail("KivSetField");
+    };
+    auto add = [&](uint32_t recno, int32_t amount) {
+        int32_t bal = 0;
+        if (KivGotoRecord(t, recno) || (shared && KivLockRecord(t, recno)) || KivGetLong(t, "BAL", &bal) ||
+            KivSetLong(t, "BAL", bal + amount))
+            fail("moving an amount");
+    };
+    SendAll(fd, "R", 1);
+    for (int k = first;; ++k) {
+        const int32_t from = 1 + k % kAccounts;
+        int32_t to = 1 + (from + k / kAccounts) % kAccounts;
+        if (to == from) to = 1 + from % kAccounts;
+        const int32_t amount = k % 50 + 1, id = kAppendedIds + k;
+        const std::string note = "t" + std::to_string(k), name = "a" + std::to_string(k);
+        if (c.road == LedgerRoad::Sql) {
+            sql("BEGIN");
+            sql("UPDATE shared SET BAL = BAL - " + std::to_string(amount) + ", NOTE = '" + note + "' WHERE ID = " +
+                std::to_string(from));
+            sql("UPDATE shared SET BAL = BAL + " + std::to_string(amount) + " WHERE ID = " + std::to_string(to));
+            sql("INSERT INTO shared (ID, NAME, BAL, NOTE) VALUES (" + std::to_string(id) + ", '" + name + "', 0, '" +
+                LedgerMemo(k) + "')");
+            if (k % 3 == 0) sql("DELETE FROM shared WHERE ID = " + std::to_string(id));
+            sql("COMMIT");
+        } else {
+            if (KivBeginTransaction(conn)) fail("KivBeginTransaction");
+            add(static_cast<uint32_t>(from), -amount);
+            text("NOTE", note);
+            add(static_cast<uint32_t>(to), amount);
+            if (KivAppendRecord(t) || KivSetLong(t, "ID", id) || KivSetLong(t, "BAL", 0)) fail("KivAppendRecord");
+            text("NAME", name);
+            text("NOTE", LedgerMemo(k));
+            if (KivWriteRecord(t)) fail("KivWriteRecord");
+            if (k % 3 == 0 && KivDeleteRecord(t)) fail("KivDeleteRecord");
+            if (KivCommitTransaction(conn)) fail("KivCommitTransaction");
+            if (KivUnlockTable(t)) fail("KivUnlockTable");
+        }
+        const char done = 'C';
+        SendAll(fd, &done, 1);
+    }
+}
+
+class LedgerKill : public ::testing::TestWithParam<LedgerKillCase> {};
+
+TEST_P(LedgerKill, TransactionsAreWholeOrAbsentAndOthersKeepTheirChanges) {
+    const LedgerKillCase& c = GetParam();
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        for (int32_t id = 1; id <= kAccounts; ++id) {
+            SYS_ASSERT_OK(KivAppendRecord(t));
+            SYS_ASSERT_OK(KivSetLong(t, "ID", id));
+            SYS_ASSERT_OK(KivSetLong(t, "BAL", kOpening));
+        }
+        SYS_ASSERT_OK(KivCreateIndex(t, "byid", "BYID", "ID", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCreateIndex(t, "bybal", "BYBAL", "BAL", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Peer other(dir.path());
+    int committed = 0, started = 0;
+    int32_t peerMoves = 0;
+    for (int trial = 0; trial < 20; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        std::string reports;
+        ASSERT_NO_FATAL_FAILURE(KillWriter([&](int fd) { MoveUntilKilled(fd, dir.path(), c, started); },
+                                           std::chrono::microseconds((trial * 7919) % 40000), reports));
+        committed += static_cast<int>(reports.size());
+
+        // Another process changes records the dead transaction may have changed.
+        PEER_OK(other, Op::Open, KIV_OPEN_SHARED);
+        PEER_OK(other, Op::Move, static_cast<uint32_t>(trial));
+        PEER_OK(other, Op::Close);
+        ++peerMoves;
+
+        KIVHANDLE conn = 0, t = 0, handles[4] = {};
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+        uint16_t count = 4;
+        SYS_ASSERT_OK(KivOpenIndex(t, "byid", handles, &count));
+        count = 3;
+        SYS_ASSERT_OK(KivOpenIndex(t, "bybal", handles + 1, &count));
+        int64_t sum = 0;
+        std::set<int32_t> appended;
+        uint32_t records = 0;
+        SYS_ASSERT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &records));
+        uint32_t hidden = 0;  // deleted records of our own tables, which never show
+        for (uint32_t recno = 1; recno <= records; ++recno) {
+            SYS_ASSERT_OK(KivGotoRecord(t, recno));
+            int32_t id = 0, bal = 0;
+            uint16_t deleted = 0;
+            const KIVRESULT read = KivGetLong(t, "ID", &id);
+            if (read == KIV_ERR_NO_CURRENT_RECORD && c.tableType == KIV_TABLE_KDT) {
+                ++hidden;
+                continue;
+            }
+            SYS_ASSERT_OK(read);
+            SYS_ASSERT_OK(KivGetLong(t, "BAL", &bal));
+            SYS_ASSERT_OK(KivIsRecordDeleted(t, &deleted));
+            std::string name, note;
+            SYS_ASSERT_OK(systest::GetText(t, "NAME", name));
+            SYS_ASSERT_OK(systest::GetText(t, "NOTE", note));
+            if (recno == 1) {
+                EXPECT_EQ("p" + std::to_string(trial), note) << "the other process's change is lost";
+            }
+            if (id >= kAppendedIds) {
+                const int k = id - kAppendedIds;
+                EXPECT_TRUE(appended.insert(k).second) << "transaction " << k << " appended twice";
+                EXPECT_EQ("a" + std::to_string(k), name) << "record " << recno;
+                EXPECT_EQ(LedgerMemo(k), note) << "record " << recno;
+                EXPECT_EQ(0, bal);
+                if (!deleted) {
+                    EXPECT_NE(0, k % 3) << "transaction " << k << " kept a record it deleted";
+                }
+            } else {
+                EXPECT_FALSE(deleted);
+                sum += bal;
+            }
+            // Both orders find the record by its values.
+            for (int which = 0; which < 2; ++which) {
+                const std::string key = std::to_string(which == 0 ? id : bal);
+                uint16_t found = 0;
+                uint32_t at = 0;
+                SYS_ASSERT_OK(KivSeek(handles[which], key.data(), static_cast<uint32_t>(key.size()), KIV_KEY_TEXT,
+                                      KIV_SEEK_HARD, &found));
+                EXPECT_TRUE(found) << (which == 0 ? "BYID" : "BYBAL") << " misses " << key;
+                if (which == 0 && found) {
+                    SYS_ASSERT_OK(KivGetRecordNum(t, 2, &at));
+                    EXPECT_EQ(recno, at) << "BYID finds " << key << " at another record";
+                }
+            }
+        }
+        EXPECT_EQ(int64_t(kAccounts) * kOpening, sum) << "a transaction is partly there";
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(std::string::npos, entry.path().filename().string().find("-kiv")) << entry.path();
+        // Each transaction appended one record (the deleted ones too).
+        const int done = static_cast<int>(records) - kAccounts;
+        EXPECT_GE(done, committed) << "a committed transaction is lost";
+        EXPECT_LE(done, committed + 1) << "more transactions than the writer began";
+        EXPECT_EQ(static_cast<size_t>(done), appended.size() + hidden) << "a record of no transaction";
+        if (!appended.empty()) {
+            EXPECT_LT(*appended.rbegin(), done) << "a record of no transaction";
+        }
+        started = committed = done;
+        if (::testing::Test::HasFailure()) break;
+    }
+    EXPECT_EQ(20, peerMoves);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kill, LedgerKill,
+    ::testing::Values(
+        LedgerKillCase{"NtxSharedCalls", KIV_TABLE_NTX, "ID,N,8;NAME,C,10;BAL,N,12;NOTE,M", LedgerRoad::SharedCalls},
+        LedgerKillCase{"CdxExclusiveCalls", KIV_TABLE_CDX, "ID,N,8;NAME,C,10;BAL,N,12;NOTE,M",
+                       LedgerRoad::ExclusiveCalls},
+        LedgerKillCase{"KdtSql", KIV_TABLE_KDT, "ID,INTEGER;NAME,C,10;BAL,INTEGER;NOTE,M", LedgerRoad::Sql},
+        LedgerKillCase{"CdxSharedCalls", KIV_TABLE_CDX, "ID,N,8;NAME,C,10;BAL,N,12;NOTE,M", LedgerRoad::SharedCalls}),
+    systest::CaseLabel<LedgerKillCase>);
 
 }  // namespace
