@@ -114,16 +114,25 @@ std::string MemoOwner(const std::string& tablePath) {
     return owner;
 }
 
+}  // namespace
+
 // Keeps the header-byte lock for the life of the guard, so that appends and
-// blob allocations of several processes do not interleave.
-class HeaderGuard {
+// blob allocations of several processes do not interleave. Guards nest: the
+// lock goes with the outermost one of the process.
+class TableFile::HeaderGuard {
 public:
-    HeaderGuard(int fd, bool active) : fd_(fd), active_(active) {
-        if (active_) Set(F_WRLCK);
+    HeaderGuard(TableFile& file, bool active) : file_(file), active_(active) {
+        if (!active_) return;
+        std::lock_guard lock(file_.headerMutex_);
+        if (file_.headerDepth_++ == 0) Set(F_WRLCK);
     }
     ~HeaderGuard() {
-        if (active_) Set(F_UNLCK);
+        if (!active_) return;
+        std::lock_guard lock(file_.headerMutex_);
+        if (--file_.headerDepth_ == 0) Set(F_UNLCK);
     }
+    HeaderGuard(const HeaderGuard&) = delete;
+    HeaderGuard& operator=(const HeaderGuard&) = delete;
 
 private:
     void Set(short type) {
@@ -132,14 +141,12 @@ private:
         fl.l_whence = SEEK_SET;
         fl.l_start = kHeaderByte;
         fl.l_len = 1;
-        while (::fcntl(fd_, F_OFD_SETLKW, &fl) != 0 && errno == EINTR) {
+        while (::fcntl(file_.fd_, F_OFD_SETLKW, &fl) != 0 && errno == EINTR) {
         }
     }
-    int fd_;
+    TableFile& file_;
     bool active_;
 };
-
-}  // namespace
 
 void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path) {
     const char* p = static_cast<const char*>(data);
@@ -400,13 +407,14 @@ void TableFile::MoveWriteMark() {
     // transaction bit stays as it is.
     uint64_t z = (static_cast<uint64_t>(gProcessId) << 32) | gWriteMarks.fetch_add(1);
     z = (z ^ (z >> 31)) * 0x9E3779B97F4A7C15ULL;
-    SetMark((static_cast<uint32_t>(z ^ (z >> 32)) & ~kTransactionBit) | (ReadMark() & kTransactionBit));
+    const uint32_t kept = kTransactionBit | kCommitBit;
+    SetMark((static_cast<uint32_t>(z ^ (z >> 32)) & ~kept) | (ReadMark() & kept));
 }
 
 void TableFile::NoteTransaction() {
     // Once set after the journal exists, nobody clears the bit while it does.
     if (exclusive_ || !markOffset_ || !writable_ || (ReadMark() & kTransactionBit)) return;
-    HeaderGuard guard(fd_, true);
+    HeaderGuard guard(*this, true);
     const uint32_t mark = ReadMark();
     if (!(mark & kTransactionBit)) SetMark(mark | kTransactionBit);
 }
@@ -430,8 +438,11 @@ void TableFile::EndTransactionNote() {
     if (exclusive_ || !markOffset_ || !writable_) return;
     // Under the header lock, which a transaction takes to set the bit after
     // its journal exists: a journal made meanwhile is seen here.
-    HeaderGuard guard(fd_, true);
-    const uint32_t mark = ReadMark();
+    HeaderGuard guard(*this, true);
+    uint32_t mark = ReadMark();
+    // A commit holds the header lock while its bit is set: one found here
+    // was left by a process that died (and was undone since).
+    if (mark & kCommitBit) SetMark(mark &= ~kCommitBit);
     if ((mark & kTransactionBit) && !JournalsBeside(*this)) SetMark(mark & ~kTransactionBit);
 }
 
@@ -692,8 +703,7 @@ uint32_t TableFile::Count(bool fresh) {
     return count_;
 }
 
-uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
-    if (recno < 1 || n == 0) return 0;
+uint32_t TableFile::ReadStoredRun(uint32_t recno, uint32_t n, uint8_t* out) {
     const size_t bytes = static_cast<size_t>(n) * recordLength_;
     size_t done = 0;
     off_t at = RecordOffset(recno);
@@ -706,7 +716,49 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         if (r == 0) break;
         done += static_cast<size_t>(r);
     }
-    uint32_t got = static_cast<uint32_t>(done / recordLength_);
+    return static_cast<uint32_t>(done / recordLength_);
+}
+
+uint32_t TableFile::ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out) {
+    for (;;) {
+        {
+            // A commit keeps the header lock while its bit is set.
+            HeaderGuard guard(*this, true);
+            if (!(ReadMark() & kCommitBit)) return ReadStoredRun(recno, n, out);
+        }
+        // Set behind the lock (or by another thread of this process, which
+        // is still writing): a commit whose process died, undone before
+        // anything is read. (Not from inside this file's own work, which
+        // holds mutex_.)
+        if (mutex_.try_lock()) {
+            mutex_.unlock();
+            RecoverDeadTransactions();
+            HeaderGuard guard(*this, true);
+            const uint32_t mark = ReadMark();
+            if ((mark & kCommitBit) && !(mark & kTransactionBit)) SetMark(mark & ~kCommitBit);
+            if (!(mark & kCommitBit) || !(mark & kTransactionBit)) return ReadStoredRun(recno, n, out);
+        }
+        ::usleep(100);
+    }
+}
+
+uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
+    if (recno < 1 || n == 0) return 0;
+    uint32_t got;
+    if (!headerMap_ && (exclusive_ || !writable_)) {
+        got = ReadStoredRun(recno, n, out);
+    } else if (!headerMap_) {
+        // No mark to tell a commit (a table of ours with one field): the
+        // read waits for the header lock, which a commit holds.
+        HeaderGuard guard(*this, true);
+        got = ReadStoredRun(recno, n, out);
+    } else {
+        // No read sees part of another process's commit: one that starts
+        // while a commit writes, or meets a write, is made again beside it.
+        const uint32_t before = WriteMark();
+        if ((before & kCommitBit) || (got = ReadStoredRun(recno, n, out), WriteMark() != before))
+            got = ReadBesideCommits(recno, n, out);
+    }
     if (encrypted_) {
         RequireKey();
         for (uint32_t i = 0; i < got; ++i)
@@ -767,7 +819,7 @@ void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
     // The indexes do not follow these writes (a journal's undo): the change
     // counter tells every index, of this process or another, that it is
     // outdated.
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     NoteChange();
     WriteAll(fd_, stored, recordLength_, RecordOffset(recno));
     MoveWriteMark();
@@ -810,7 +862,7 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image, Journal* journ
         return;
     }
     // The change counter moves before the record, the write mark after it.
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     NoteChange();
     const bool appending = TakePending(recno);
     if (!indexFiles_.empty()) {
@@ -864,7 +916,7 @@ void TableFile::WriteUpdates(const Journal* journal) {
     if (mine.empty()) return;
     std::sort(mine.begin(), mine.end());
     // The change counter moves before the records, the write mark after them.
-    HeaderGuard guard(fd_, true);
+    HeaderGuard guard(*this, true);
     NoteChange();
     std::vector<uint8_t> out(recordLength_);
     for (const uint32_t recno : mine) {
@@ -1016,7 +1068,7 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image, Journal* journal) 
         Reserve();
         try {
             if (!exclusive_ && pending_.empty()) {
-                HeaderGuard guard(fd_, true);
+                HeaderGuard guard(*this, true);
                 uint8_t b[16];
                 ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
                 count_ = stored_ = LE32(b);
@@ -1082,11 +1134,27 @@ bool TableFile::LockHeldRange(short type) {
 
 void TableFile::EndHolding(const Journal* journal, bool keep) {
     std::lock_guard lock(mutex_);
-    if (keep) WriteUpdates(journal);
-    else DropUpdates(journal);
-    if (!heldBy_ || heldBy_ != journal) return;
-    if (keep) WriteHeld();
-    else DropHeld();
+    const bool appended = heldBy_ && heldBy_ == journal;
+    if (!keep) {
+        DropUpdates(journal);
+        if (appended) DropHeld();
+        return;
+    }
+    // The notes of the appended records first: from there on a crash
+    // undoes them.
+    if (appended && held_) heldBy_->NoteAppends(*this, heldFirst_, heldFirst_ + held_ - 1);
+    // The commit's records reach the file in one hold of the header lock,
+    // with the commit bit set in the write mark meanwhile: other processes
+    // read either none of them or all.
+    HeaderGuard guard(*this, true);
+    const uint32_t mark = markOffset_ ? ReadMark() : 0;
+    if (markOffset_) SetMark(mark | kCommitBit);
+    WriteUpdates(journal);
+    if (appended) WriteHeld();
+    if (markOffset_) {
+        MoveWriteMark();
+        SetMark(ReadMark() & ~kCommitBit);
+    }
 }
 
 void TableFile::CopyHeld(uint32_t first, uint32_t last, uint8_t* out, bool scrambled) {
@@ -1109,9 +1177,8 @@ void TableFile::ClearHeld() {
 void TableFile::WriteHeld() {
     const uint32_t held = held_;
     if (held) {
-        // The notes first: from here on a crash undoes these records.
-        heldBy_->NoteAppends(*this, heldFirst_, heldFirst_ + held - 1);
-        HeaderGuard guard(fd_, true);
+        // (Their notes were written first: from there on a crash undoes them.)
+        HeaderGuard guard(*this, true);
         NoteChange();
         // Runs of written records, in one write each (a record appended but
         // never written stays out of the file, as any such append does).
@@ -1200,7 +1267,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         return;
     }
     if (TakePending(recno)) {
-        HeaderGuard guard(fd_, !exclusive_);
+        HeaderGuard guard(*this, !exclusive_);
         NoteChange();
         // Never written: the last one is forgotten, one before others stays
         // as a deleted record, since the numbers after it are given out.
@@ -1220,7 +1287,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         Touch();
         return;
     }
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     if (!exclusive_) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
@@ -1256,7 +1323,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
 void TableFile::Zap() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     NoteChange();
     UnmapAppend(false);
     count_ = stored_ = 0;
@@ -1411,7 +1478,7 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     if (memoFd_ < 0 || !writable_)
         Throw(KIV_ERR_READ_ONLY, memoFd_ < 0 ? "Table " + path_ + " has no memo file" : "Memo file " + memoPath_ + " is not writable");
     if (data.size() > (1u << 30) - 16) Throw(KIV_ERR_INT_RANGE, "Value of field " + f.name + " is too long");
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     uint8_t header[8];
     ReadAll(memoFd_, header, 8, 0);
     const uint32_t block = type_ == KIV_TABLE_CDX ? BE32(header) : LE32(header);
@@ -1703,7 +1770,7 @@ IndexFile* TableFile::OpenIndex(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
     // The file is read with the header locked: its counter is then compared
     // with a table no other process is changing.
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, false));
     return indexFiles_.back().get();
@@ -1711,7 +1778,7 @@ IndexFile* TableFile::OpenIndex(const std::string& path) {
 
 IndexFile* TableFile::CreateIndexFile(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, !FileExists(path)));
     return indexFiles_.back().get();
@@ -1762,13 +1829,13 @@ void TableFile::CatchUpIndexes() {
 void TableFile::SyncIndexes() {
     if (exclusive_ || indexFiles_.empty() || !counterOffset_) return;
     if (!indexesStale_ && ReadCounter() == changes_) return;
-    HeaderGuard guard(fd_, true);
+    HeaderGuard guard(*this, true);
     CatchUpIndexes();
 }
 
 void TableFile::SaveIndex(IndexFile& file) {
     if (!writable_) return;
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     CatchUpIndexes();
     struct stat st;
     if (!Stat(st)) return;
@@ -1799,7 +1866,7 @@ void TableFile::RebuildIndexes() {
 
 void TableFile::SaveIndexes() {
     if (!writable_) return;
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     CatchUpIndexes();
     struct stat st;
     if (!Stat(st)) return;

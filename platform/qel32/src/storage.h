@@ -155,6 +155,10 @@ public:
     // process locks a record or the table. A transaction sets the bit once
     // its journal exists; whoever finds no journal left clears it.
     static constexpr uint32_t kTransactionBit = 1;
+    // The next bit is set while a commit writes its records, which it does
+    // holding the header lock: a read that meets it (or a write) is made
+    // again beside the commit.
+    static constexpr uint32_t kCommitBit = 2;
     void NoteTransaction();
     void RecoverDeadTransactions();
     // A transaction ended: clears the bit when no journal is left beside
@@ -200,6 +204,9 @@ public:
     bool Stat(struct stat& st) const;
 
 private:
+    class HeaderGuard;
+    std::mutex headerMutex_;
+    int headerDepth_ = 0;
     TableFile() = default;
     void ReadHeader();
     void IndexFieldNames();
@@ -314,6 +321,8 @@ private:
     void WriteFile(const void* data, size_t n, off_t at);
     const uint8_t* headerMap_ = nullptr;
     off_t markOffset_ = 0;
+    uint32_t ReadStoredRun(uint32_t recno, uint32_t n, uint8_t* out);
+    uint32_t ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out);
     void MapWriteMark();
     void MoveWriteMark();
     uint32_t ReadMark();

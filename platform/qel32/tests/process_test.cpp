@@ -1650,4 +1650,127 @@ INSTANTIATE_TEST_SUITE_P(
         LedgerKillCase{"CdxSharedCalls", KIV_TABLE_CDX, "ID,N,8;NAME,C,10;BAL,N,12;NOTE,M", LedgerRoad::SharedCalls}),
     systest::CaseLabel<LedgerKillCase>);
 
+// A writer moves amounts between two balances in transactions while a reader
+// reads both, at least 10,000 times and over 20 commits or more: with both
+// records locked, or with one SELECT SUM(BAL). The sum is always right.
+enum class SumRead { Locked, Sql };
+
+struct BalanceCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;  // BAL
+    SumRead read;
+};
+
+void PrintTo(const BalanceCase& c, std::ostream* os) { *os << c.label; }
+
+constexpr int32_t kBalanceTotal = 2000;
+
+[[noreturn]] void TransferUntilKilled(int fd, const std::string& dir, uint16_t tableType) {
+    auto fail = [fd](const char* what) { ChildFails(fd, what); };
+    KIVHANDLE conn = 0, t = 0;
+    if (KivConnect(dir.c_str(), &conn) ||
+        KivOpenTable(conn, "shared", nullptr, tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK,
+                     KIV_OPEN_SHARED, &t))
+        fail("KivOpenTable");
+    SendAll(fd, "R", 1);
+    for (int32_t k = 0;; ++k) {
+        const int32_t amount = k % 2 ? -(k % 97 + 1) : k % 89 + 1;
+        if (KivBeginTransaction(conn)) fail("KivBeginTransaction");
+        for (const auto& [recno, change] : {std::pair<uint32_t, int32_t>{1, -amount}, {2, amount}}) {
+            int32_t bal = 0;
+            KIVRESULT rc;
+            while ((rc = KivLockRecord(t, recno)) == KIV_ERR_RECORD_LOCKED) ::usleep(200);
+            if (rc || KivGotoRecord(t, recno) || KivGetLong(t, "BAL", &bal) || KivSetLong(t, "BAL", bal + change) ||
+                KivWriteRecord(t))
+                fail("moving an amount");
+        }
+        if (KivCommitTransaction(conn) || KivUnlockTable(t)) fail("KivCommitTransaction");
+        const char done = 'C';
+        SendAll(fd, &done, 1);
+    }
+}
+
+class Balances : public ::testing::TestWithParam<BalanceCase> {};
+
+TEST_P(Balances, ReaderNeverSeesAWrongSum) {
+    const BalanceCase& c = GetParam();
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        for (const int32_t bal : {kBalanceTotal / 2 + 123, kBalanceTotal / 2 - 123}) {
+            SYS_ASSERT_OK(KivAppendRecord(t));
+            SYS_ASSERT_OK(KivSetLong(t, "BAL", bal));
+        }
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Child writer([&](int fd) { TransferUntilKilled(fd, dir.path(), c.tableType); });
+    ASSERT_TRUE(writer.started());
+    char ready = 0;
+    ASSERT_TRUE(RecvAll(writer.fd(), &ready, 1) && ready == 'R') << ready << writer.Rest();
+
+    KIVHANDLE conn = 0, t = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    auto lockBoth = [&] {
+        for (;; ::usleep(200)) {
+            if (KivLockRecord(t, 1) != KIV_OK) continue;
+            if (KivLockRecord(t, 2) == KIV_OK) return;
+            KivUnlockRecord(t, 1);
+        }
+    };
+    int reads = 0, wrong = 0;
+    size_t commits = 0;
+    std::string reports;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (; (reads < 10000 || commits < 20) && std::chrono::steady_clock::now() < deadline; ++reads) {
+        int32_t sum = 0;
+        if (c.read == SumRead::Locked) {
+            lockBoth();
+            int32_t a = 0, b = 0;
+            SYS_ASSERT_OK(KivGotoRecord(t, 1));
+            SYS_ASSERT_OK(KivGetLong(t, "BAL", &a));
+            SYS_ASSERT_OK(KivGotoRecord(t, 2));
+            SYS_ASSERT_OK(KivGetLong(t, "BAL", &b));
+            SYS_ASSERT_OK(KivUnlockTable(t));
+            sum = a + b;
+        } else {
+            KIVHANDLE cursor = 0;
+            SYS_ASSERT_OK(KivExecuteSQLDirect(st, "SELECT SUM(BAL) AS TOTAL FROM shared", &cursor));
+            SYS_ASSERT_OK(KivGotoTop(cursor));
+            SYS_ASSERT_OK(KivGetLong(cursor, "TOTAL", &sum));
+            SYS_ASSERT_OK(KivCloseTable(cursor));
+        }
+        if (sum != kBalanceTotal && wrong++ < 5) ADD_FAILURE() << "read " << reads << ": the sum is " << sum;
+        char buf[256];
+        ssize_t r;
+        while ((r = ::recv(writer.fd(), buf, sizeof buf, MSG_DONTWAIT)) > 0) reports.append(buf, static_cast<size_t>(r));
+        commits = reports.size();
+    }
+    writer.Kill();
+    reports += writer.Rest();
+    EXPECT_EQ(std::string::npos, reports.find('F')) << reports;
+    EXPECT_EQ(0, wrong) << "of " << reads << " reads";
+    EXPECT_GE(reads, 10000);
+    EXPECT_GE(reports.size(), 20u) << "the writer committed too little to meet the reader (" << reads << " reads)";
+    SYS_EXPECT_OK(KivCloseSQLStatement(st));
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Process, Balances,
+    ::testing::Values(BalanceCase{"NtxLocked", KIV_TABLE_NTX, "BAL,N,12", SumRead::Locked},
+                      BalanceCase{"CdxLocked", KIV_TABLE_CDX, "BAL,N,12", SumRead::Locked},
+                      BalanceCase{"CdxSql", KIV_TABLE_CDX, "BAL,N,12", SumRead::Sql},
+                      BalanceCase{"KdtSql", KIV_TABLE_KDT, "BAL,INTEGER", SumRead::Sql},
+                      BalanceCase{"KdtTwoFieldsSql", KIV_TABLE_KDT, "NAME,C,10;BAL,INTEGER", SumRead::Sql}),
+    systest::CaseLabel<BalanceCase>);
+
 }  // namespace
