@@ -1829,8 +1829,19 @@ void TableFile::CatchUpIndexes() {
 void TableFile::SyncIndexes() {
     if (exclusive_ || indexFiles_.empty() || !counterOffset_) return;
     if (!indexesStale_ && ReadCounter() == changes_) return;
-    HeaderGuard guard(*this, true);
-    CatchUpIndexes();
+    // The counter is read with the header lock, which a writer keeps from
+    // moving it until its records are written; the orders are then built
+    // without the lock, so that writers go on meanwhile: they hold at least
+    // what that counter names, and a write during the build moves it on
+    // for the next catch-up.
+    uint32_t onDisk;
+    {
+        HeaderGuard guard(*this, true);
+        onDisk = ReadCounter();
+    }
+    RebuildIndexes();
+    changes_ = onDisk;
+    indexesStale_ = false;
 }
 
 void TableFile::SaveIndex(IndexFile& file) {
