@@ -719,20 +719,27 @@ uint32_t TableFile::ReadStoredRun(uint32_t recno, uint32_t n, uint8_t* out) {
     return static_cast<uint32_t>(done / recordLength_);
 }
 
-uint32_t TableFile::ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out) {
+uint32_t TableFile::ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out, bool mayRecover) {
+    {
+        // Holding the header lock already, this process waits for no other
+        // (a recovery would need it): no commit of another process is
+        // under way.
+        std::lock_guard lock(headerMutex_);
+        if (headerDepth_ > 0) mayRecover = false;
+    }
     for (;;) {
         {
-            // A commit keeps the header lock while its bit is set.
+            // A commit keeps the header lock while its bit is set. (This
+            // file's own writes read the record they replace, which they
+            // hold locked, as it stands.)
             HeaderGuard guard(*this, true);
-            if (!(ReadMark() & kCommitBit)) return ReadStoredRun(recno, n, out);
+            if (!mayRecover || !(ReadMark() & kCommitBit)) return ReadStoredRun(recno, n, out);
         }
-        // Set behind the lock (or by another thread of this process, which
-        // is still writing): a commit whose process died, undone before
-        // anything is read. (Not from inside this file's own work, which
-        // holds mutex_.)
-        if (mutex_.try_lock()) {
-            mutex_.unlock();
-            RecoverDeadTransactions();
+        // Set behind the lock: a commit whose process died, undone before
+        // anything is read, or one of another thread of this process,
+        // which is still writing.
+        RecoverDeadTransactions();
+        {
             HeaderGuard guard(*this, true);
             const uint32_t mark = ReadMark();
             if ((mark & kCommitBit) && !(mark & kTransactionBit)) SetMark(mark & ~kCommitBit);
@@ -742,7 +749,9 @@ uint32_t TableFile::ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out) 
     }
 }
 
-uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
+uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) { return ReadRecordsFrom(recno, n, out, true); }
+
+uint32_t TableFile::ReadRecordsFrom(uint32_t recno, uint32_t n, uint8_t* out, bool mayRecover) {
     if (recno < 1 || n == 0) return 0;
     uint32_t got;
     if (!headerMap_ && (exclusive_ || !writable_)) {
@@ -757,7 +766,7 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         // while a commit writes, or meets a write, is made again beside it.
         const uint32_t before = WriteMark();
         if ((before & kCommitBit) || (got = ReadStoredRun(recno, n, out), WriteMark() != before))
-            got = ReadBesideCommits(recno, n, out);
+            got = ReadBesideCommits(recno, n, out, mayRecover);
     }
     if (encrypted_) {
         RequireKey();
@@ -834,7 +843,7 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image, Journal* journ
         // process follow it now.
         if (!indexFiles_.empty()) {
             std::vector<uint8_t> old(recordLength_);
-            const bool had = ReadRecords(recno, 1, old.data()) == 1;
+            const bool had = ReadRecordsFrom(recno, 1, old.data(), false) == 1;
             MaintainIndexes(recno, had ? old.data() : nullptr, image);
         }
         bool first;
@@ -869,7 +878,7 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image, Journal* journ
         std::vector<uint8_t> old;
         if (!appending) {
             old.resize(recordLength_);
-            if (ReadRecords(recno, 1, old.data()) != 1) old.clear();
+            if (ReadRecordsFrom(recno, 1, old.data(), false) != 1) old.clear();
         }
         MaintainIndexes(recno, old.empty() ? nullptr : old.data(), image);
     }
@@ -1297,7 +1306,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
     NoteChange();
     if (!indexFiles_.empty() && recno <= count_) {
         std::vector<uint8_t> old(recordLength_);
-        if (ReadRecords(recno, 1, old.data()) == 1) MaintainIndexes(recno, old.data(), nullptr);
+        if (ReadRecordsFrom(recno, 1, old.data(), false) == 1) MaintainIndexes(recno, old.data(), nullptr);
     }
     // A record is cut off only while nobody appends after it: in a shared
     // open that takes the append reservation.

@@ -322,7 +322,10 @@ private:
     const uint8_t* headerMap_ = nullptr;
     off_t markOffset_ = 0;
     uint32_t ReadStoredRun(uint32_t recno, uint32_t n, uint8_t* out);
-    uint32_t ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out);
+    // Reads of this file's own work, which holds mutex_, never run a
+    // recovery (mayRecover false).
+    uint32_t ReadRecordsFrom(uint32_t recno, uint32_t n, uint8_t* out, bool mayRecover);
+    uint32_t ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out, bool mayRecover);
     void MapWriteMark();
     void MoveWriteMark();
     uint32_t ReadMark();
