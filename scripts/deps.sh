@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 strace
   python3
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   unixodbc unixodbc-dev odbcinst libsqliteodbc valgrind python3-pyodbc libdbd-odbc-perl

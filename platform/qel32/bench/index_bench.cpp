@@ -1,10 +1,16 @@
 // index_bench: random seeks in an engine order against the same lookups
 // through a SQLite index, on one set of records. Prints both rates and their
-// ratio.
+// ratio. Then seeks for 5 seconds in a shared open, alone and while a second
+// process locks a random record every 100 ms, changes its AMOUNT, writes it
+// and unlocks it: prints both seek rates, their ratio (goal: at least 0.5)
+// and the writer's number of updates (goal: 50).
 //
 //   index_bench [records] [seeks]      (defaults 1000000 and 100000)
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -29,6 +35,61 @@ std::string KeyOf(uint32_t i) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "K%09u", (i * 2654435761u) % 1000000007u);
     return buf;
+}
+
+// Seeks random keys in a shared open for the given seconds; the rate.
+double SharedSeekRate(const std::string& dir, uint32_t n, double seconds) {
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    Check(KivOpenTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                       KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t),
+          "KivOpenTable");
+    Check(KivGetIndexHandle(t, "BYCODE", &ix), "KivGetIndexHandle");
+    std::mt19937 rng(7);
+    uint64_t done = 0;
+    const auto start = Clock::now();
+    while (Seconds(start) < seconds) {
+        const std::string key = KeyOf(1 + rng() % n);
+        uint16_t found = 0;
+        Check(KivSeek(ix, key.c_str(), static_cast<uint32_t>(key.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &found), "KivSeek");
+        if (!found) Fail("a seek missed its record");
+        ++done;
+    }
+    const double rate = static_cast<double>(done) / Seconds(start);
+    Check(KivCloseTable(t), "KivCloseTable");
+    Check(KivDisconnect(conn), "KivDisconnect");
+    return rate;
+}
+
+// A second process that every 100 ms locks a random record, sets its AMOUNT,
+// writes and unlocks it, until it is stopped; it ends with its number of
+// updates as its exit status.
+pid_t StartWriter(const std::string& dir, uint32_t n) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    static volatile sig_atomic_t stop = 0;
+    ::signal(SIGTERM, [](int) { stop = 1; });
+    KIVHANDLE conn = 0, t = 0;
+    if (KivConnect(dir.c_str(), &conn) ||
+        KivOpenTable(conn, "bench.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                     KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t))
+        ::_exit(255);
+    std::mt19937 rng(11);
+    int updates = 0;
+    while (!stop) {
+        const auto start = Clock::now();
+        const uint32_t recno = 1 + rng() % n;
+        if (KivLockRecord(t, recno) == KIV_OK) {
+            if (KivGotoRecord(t, recno) == KIV_OK && KivSetDouble(t, "AMOUNT", updates + 0.5) == KIV_OK &&
+                KivWriteRecord(t) == KIV_OK)
+                ++updates;
+            KivUnlockRecord(t, recno);
+        }
+        const double left = 0.1 - Seconds(start);
+        if (left > 0 && !stop) ::usleep(static_cast<useconds_t>(left * 1e6));
+    }
+    KivCloseTable(t);
+    ::_exit(updates > 254 ? 254 : updates);
 }
 
 }  // namespace
@@ -67,6 +128,15 @@ int main(int argc, char** argv) {
     Check(KivCloseTable(t), "KivCloseTable");
     Check(KivDisconnect(conn), "KivDisconnect");
 
+    // Seeks in a shared open, alone and beside a writing process.
+    const double alone = SharedSeekRate(dir, n, 5.0);
+    const pid_t writer = StartWriter(dir, n);
+    const double beside = SharedSeekRate(dir, n, 5.0);
+    ::kill(writer, SIGTERM);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    const int updates = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+
     sqlite3* db = nullptr;
     if (sqlite3_open((dir + "/bench.sqlite").c_str(), &db) != SQLITE_OK) Fail("cannot open SQLite");
     sqlite3_exec(db, "PRAGMA synchronous=OFF; CREATE TABLE bench(code TEXT, amount REAL); BEGIN", nullptr, nullptr, nullptr);
@@ -100,5 +170,9 @@ int main(int argc, char** argv) {
     std::printf("engine seeks/s          %10.0f\n", seeks / engine);
     std::printf("sqlite lookups/s        %10.0f\n", seeks / sqlite);
     std::printf("rate ratio engine/sqlite %9.2f  (goal: at least 1)\n", sqlite / engine);
+    std::printf("shared seeks/s, alone   %10.0f\n", alone);
+    std::printf("shared seeks/s, writer  %10.0f  (another process updates a record every 100 ms)\n", beside);
+    std::printf("seek ratio with/without writer %5.2f  (goal: at least 0.5)\n", beside / alone);
+    std::printf("writer updates in 5 s   %10d  (goal: 50)\n", updates);
     return 0;
 }

@@ -3,7 +3,10 @@
 // again in a shared open; then does the same through SQLite's C API (one
 // transaction of prepared inserts, one full-scan query). Prints the rates
 // and the engine/SQLite ratios, and what one open of the table with an index
-// on it costs in time and memory.
+// on it costs in time and memory. Then 500,000 appends of a shared open in
+// transactions of 100 (the rates of the first and the last 100,000). Last, 2,000 one-row transactions through
+// both, each durable at its commit (SQLite with its default synchronous
+// setting).
 //
 //   qel32_bench [records]      (default 1000000)
 //
@@ -189,6 +192,106 @@ OpenCost MeasureIndexedOpen(const std::string& dir) {
     return {seconds * 1000.0 / kOpens, megabytes / kOpens};
 }
 
+// ------------------------------------------------------------ appends in transactions
+
+// A new table of the benchmark's fields, opened shared.
+KIVHANDLE CreateShared(KIVHANDLE conn, const char* name) {
+    KIVHANDLE t = 0;
+    Check(KivCreateTable(conn, name, nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK, 0,
+                         "ID,N,10;NAME,C,20;AMOUNT,N,12,2;DAY,D;FLAG,L", &t),
+          "KivCreateTable");
+    Check(KivCloseTable(t), "KivCloseTable");
+    Check(KivOpenTable(conn, name, nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK,
+                       KIV_OPEN_SHARED, &t),
+          "KivOpenTable");
+    return t;
+}
+
+// 500,000 appends in a shared open, in transactions of 100, the records kept
+// locked (no unlock between them): the rates of the first and the last
+// 100,000, which stay alike when a commit costs the same however many
+// records the handle holds.
+struct HeldRates {
+    double first, last;
+};
+
+HeldRates RunTransactionAppends(const std::string& dir) {
+    constexpr uint32_t kTotal = 500000, kBatch = 100, kSlice = 100000;
+    KIVHANDLE conn = 0;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    const KIVHANDLE t = CreateShared(conn, "held.dbf");
+    HeldRates rates{0, 0};
+    auto slice = Clock::now();
+    for (uint32_t i = 1; i <= kTotal; ++i) {
+        if (i % kBatch == 1) Check(KivBeginTransaction(conn), "KivBeginTransaction");
+        const Values v = ValuesOf(i);
+        Check(KivAppendRecord(t), "KivAppendRecord");
+        Check(KivSetLong(t, "ID", v.id), "KivSetLong");
+        Check(KivSetString(t, "NAME", v.name, v.nameLength), "KivSetString");
+        if (i % kBatch == 0) Check(KivCommitTransaction(conn), "KivCommitTransaction");
+        if (i == kSlice) rates.first = kSlice / Seconds(slice);
+        if (i == kTotal - kSlice) slice = Clock::now();
+    }
+    rates.last = kSlice / Seconds(slice);
+    Check(KivCloseTable(t), "KivCloseTable");
+    Check(KivDisconnect(conn), "KivDisconnect");
+    return rates;
+}
+
+// ------------------------------------------------------------ durable commits
+
+// One-row transactions, each durable when its commit returns: through the
+// engine (a shared open, an append per transaction) and through SQLite with
+// its default synchronous setting. Rates in transactions per second.
+constexpr uint32_t kOneRowTransactions = 2000;
+
+double RunEngineCommits(const std::string& dir) {
+    KIVHANDLE conn = 0;
+    Check(KivConnect(dir.c_str(), &conn), "KivConnect");
+    const KIVHANDLE t = CreateShared(conn, "commits.dbf");
+    const auto start = Clock::now();
+    for (uint32_t i = 1; i <= kOneRowTransactions; ++i) {
+        const Values v = ValuesOf(i);
+        Check(KivBeginTransaction(conn), "KivBeginTransaction");
+        Check(KivAppendRecord(t), "KivAppendRecord");
+        Check(KivSetLong(t, "ID", v.id), "KivSetLong");
+        Check(KivSetString(t, "NAME", v.name, v.nameLength), "KivSetString");
+        Check(KivSetDouble(t, "AMOUNT", v.amount), "KivSetDouble");
+        Check(KivWriteRecord(t), "KivWriteRecord");
+        Check(KivCommitTransaction(conn), "KivCommitTransaction");
+        Check(KivUnlockRecord(t, 0), "KivUnlockRecord");
+    }
+    const double rate = kOneRowTransactions / Seconds(start);
+    Check(KivCloseTable(t), "KivCloseTable");
+    Check(KivDisconnect(conn), "KivDisconnect");
+    return rate;
+}
+
+double RunSqliteCommits(const std::string& dir) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open((dir + "/commits.db").c_str(), &db) != SQLITE_OK) Fail("sqlite3_open failed");
+    CheckSql(db, sqlite3_exec(db, "CREATE TABLE commits(id INTEGER, name TEXT, amount REAL)", nullptr, nullptr, nullptr),
+             SQLITE_OK, "CREATE TABLE");
+    sqlite3_stmt* insert = nullptr;
+    CheckSql(db, sqlite3_prepare_v2(db, "INSERT INTO commits VALUES(?,?,?)", -1, &insert, nullptr), SQLITE_OK,
+             "prepare");
+    const auto start = Clock::now();
+    for (uint32_t i = 1; i <= kOneRowTransactions; ++i) {
+        const Values v = ValuesOf(i);
+        CheckSql(db, sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK, "BEGIN");
+        sqlite3_bind_int(insert, 1, v.id);
+        sqlite3_bind_text(insert, 2, v.name, static_cast<int>(v.nameLength), SQLITE_TRANSIENT);
+        sqlite3_bind_double(insert, 3, v.amount);
+        CheckSql(db, sqlite3_step(insert), SQLITE_DONE, "INSERT");
+        sqlite3_reset(insert);
+        CheckSql(db, sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK, "COMMIT");
+    }
+    const double rate = kOneRowTransactions / Seconds(start);
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    return rate;
+}
+
 void PrintSharedScan(double shared, double sqlite) {
     std::printf("engine scan, shared open %12.0f records/s\n", shared);
     std::printf("shared scan ratio engine/sqlite %5.2f\n", shared / sqlite);
@@ -212,6 +315,9 @@ int main(int argc, char** argv) {
     const double sharedScan = RunEngineSharedScan(dir, sharedSums);
     const Rates sqlite = RunSqlite(dir, n, sqliteSums);
     const OpenCost indexedOpen = MeasureIndexedOpen(dir);
+    const HeldRates held = RunTransactionAppends(dir);
+    const double engineCommits = RunEngineCommits(dir);
+    const double sqliteCommits = RunSqliteCommits(dir);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
 
@@ -224,6 +330,12 @@ int main(int argc, char** argv) {
     std::printf("scan ratio engine/sqlite   %10.2f\n", engine.scan / sqlite.scan);
     PrintSharedScan(sharedScan, sqlite.scan);
     std::printf("open with index          %12.2f ms, %.1f MB\n", indexedOpen.milliseconds, indexedOpen.megabytes);
+    std::printf("shared appends in transactions of 100, first 100,000 %10.0f records/s\n", held.first);
+    std::printf("shared appends in transactions of 100, last 100,000  %10.0f records/s\n", held.last);
+    std::printf("last/first ratio         %12.2f\n", held.last / held.first);
+    std::printf("engine one-row commits   %12.0f transactions/s (%u, durable)\n", engineCommits, kOneRowTransactions);
+    std::printf("sqlite one-row commits   %12.0f transactions/s (default synchronous)\n", sqliteCommits);
+    std::printf("commit ratio engine/sqlite %10.2f\n", engineCommits / sqliteCommits);
     if (!(engineSums == sqliteSums) || engineSums.records != n) Fail("the two scans read different data");
     if (!(sharedSums == sqliteSums)) Fail("the shared scan read different data");
     return 0;

@@ -228,6 +228,13 @@ bool SetRawKeyField(KIVHANDLE handle, KIVFIELD field, const Value* value, std::s
     return true;
 }
 
+// Packing and emptying a table cannot be undone: inside a transaction they
+// are refused before the handle's pending changes are written or dropped.
+void RefuseInTransaction(const Table& t, const char* what) {
+    if (t.connection() && t.connection()->InTransaction())
+        Throw(KIV_ERR_NOT_APPLICABLE, "Table " + t.alias() + " cannot be " + what + " inside a transaction");
+}
+
 }  // namespace
 
 void CloseTablesOf(Connection& connection) {
@@ -428,6 +435,7 @@ KIVRESULT KivGetRecordCount(KIVHANDLE handle, uint16_t mode, uint32_t* count) {
 KIVRESULT KivPackTable(KIVHANDLE table) {
     return Api("KivPackTable", [&] {
         auto t = TableOf(table);
+        RefuseInTransaction(*t, "packed");
         t->Flush();
         t->file().Pack();
         t->GoTop();
@@ -438,6 +446,7 @@ KIVRESULT KivPackTable(KIVHANDLE table) {
 KIVRESULT KivZapTable(KIVHANDLE table) {
     return Api("KivZapTable", [&] {
         auto t = TableOf(table);
+        RefuseInTransaction(*t, "emptied");
         if (!t->file().exclusive())
             Throw(KIV_ERR_SHARING, "Table " + t->alias() + " must be opened exclusively to remove all records");
         t->Cancel();

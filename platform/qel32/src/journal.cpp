@@ -35,6 +35,20 @@ uint32_t LE32(const uint8_t* p) {
     return v;
 }
 
+void SyncData(int fd, const std::string& path) {
+    if (::fdatasync(fd) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path));
+}
+
+// Brings the names of the folder holding path to the disk.
+void SyncFolder(const std::string& path) {
+    const std::string dir = DirectoryPart(path);
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) Throw(KIV_ERR_IO, SysText("Cannot open the folder of", path));
+    const int rc = ::fsync(fd);
+    ::close(fd);
+    if (rc != 0) Throw(KIV_ERR_IO, SysText("Cannot write the folder of", path));
+}
+
 // The whole file (at most what a journal can hold sensibly).
 bool ReadWhole(int fd, std::string& out) {
     struct stat st;
@@ -233,7 +247,23 @@ off_t Journal::Note(const std::shared_ptr<TableFile>& file, uint32_t recno, bool
     const off_t before = part.length;
     WriteAt(part.fd, note.data(), note.size(), part.length, part.path);
     part.length += static_cast<off_t>(note.size());
+    SyncPart(part);
     return before;
+}
+
+void Journal::SyncPart(Part& part) {
+    if (!part.durable) {
+        // The mark lists the journals a recovery looks for, and both names
+        // must be found after a crash.
+        SyncData(markFd_, markPath_);
+        if (DirectoryPart(markPath_) != DirectoryPart(part.path)) SyncFolder(markPath_);
+        SyncFolder(part.path);
+        part.durable = true;
+    }
+    SyncData(part.fd, part.path);
+    // Other processes learn that a transaction may be under way before
+    // anything the journal protects is written.
+    part.file->NoteTransaction();
 }
 
 void Journal::NoteAppends(const TableFile& file, uint32_t first, uint32_t last) {
@@ -247,6 +277,7 @@ void Journal::NoteAppends(const TableFile& file, uint32_t first, uint32_t last) 
         }
         WriteAt(part.fd, notes.data(), notes.size(), part.length, part.path);
         part.length += static_cast<off_t>(notes.size());
+        SyncPart(part);
         return;
     }
     Throw(KIV_ERR_IO, "The transaction journal of " + file.path() + " is missing");
@@ -289,24 +320,35 @@ void Journal::Finish(bool markFirst) {
     // after an undo none is left but those the undo could not reach.
     EndHolding(markFirst);
     if (markFd_ < 0) return;
-    if (markFirst) ::unlink(markPath_.c_str());
+    // What the journals protect reaches the disk before they lose their
+    // force: the commit's writes before the mark goes, an undo before the
+    // journals go.
+    for (auto& part : parts_) part.file->Sync();
+    if (markFirst) {
+        if (::unlink(markPath_.c_str()) != 0 && errno != ENOENT) Throw(KIV_ERR_IO, SysText("Cannot remove", markPath_));
+        SyncFolder(markPath_);  // the commit point
+    }
     // Each file is removed while still locked, so nobody takes it for abandoned.
     for (auto& part : parts_) {
         ::unlink(part.path.c_str());
         ::close(part.fd);
     }
-    parts_.clear();
+    std::vector<Part> ended;
+    ended.swap(parts_);
     if (!markFirst) ::unlink(markPath_.c_str());
     ::close(markFd_);
     markFd_ = -1;
+    for (auto& part : ended) part.file->EndTransactionNote();
 }
 
-void RecoverJournals(TableFile& file) {
+namespace {
+
+// The journals and commit marks beside a table.
+void ListBeside(const TableFile& file, std::vector<std::string>& journals, std::vector<std::string>& marks) {
     const std::string dir = DirectoryPart(file.path());
     const std::string name = FilePart(file.path());
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (!d) return;
-    std::vector<std::string> journals, marks;
     while (const dirent* e = ::readdir(d)) {
         const std::string entry = e->d_name;
         if (entry.compare(0, name.size(), name) != 0) continue;
@@ -316,6 +358,19 @@ void RecoverJournals(TableFile& file) {
         else if (rest.rfind(kMarkInfix, 0) == 0) marks.push_back(path);
     }
     ::closedir(d);
+}
+
+}  // namespace
+
+bool JournalsBeside(const TableFile& file) {
+    std::vector<std::string> journals, marks;
+    ListBeside(file, journals, marks);
+    return !journals.empty();
+}
+
+void RecoverJournals(TableFile& file) {
+    std::vector<std::string> journals, marks;
+    ListBeside(file, journals, marks);
     for (const std::string& journal : journals) RecoverJournal(file, journal);
     // Marks whose owner died after its journals went.
     for (const std::string& mark : marks) {

@@ -14,6 +14,12 @@
 // A table may hold the records a transaction appends in memory until the
 // commit (TableFile::Append); their notes are written then, all at once,
 // just before the records reach the file.
+//
+// Durability: a note reaches the disk, with the journal's and the mark's
+// names in their folders, before the change it protects is written; the
+// tables' data reaches it before the mark is removed, and the removal
+// before the commit returns. An undo reaches the disk before its journals
+// go.
 #pragma once
 
 #include <sys/types.h>
@@ -47,9 +53,13 @@ public:
     // one write, before they are written.
     void NoteAppends(const TableFile& file, uint32_t first, uint32_t last);
     void CutBack(const TableFile& file, off_t length);
-    // A table holds appended records of this transaction: they are written
-    // at the commit and dropped when the transaction is undone.
-    void Holding(std::shared_ptr<TableFile> file) { holding_.push_back(std::move(file)); }
+    // A table holds appended or changed records of this transaction: they
+    // are written at the commit and dropped when the transaction is undone.
+    void Holding(std::shared_ptr<TableFile> file) {
+        for (const auto& held : holding_)
+            if (held == file) return;
+        holding_.push_back(std::move(file));
+    }
     // The transaction committed: the mark goes first, then the journals.
     void Commit();
     // Every change was undone: the journals go first, then the mark.
@@ -63,7 +73,11 @@ private:
         std::string path;
         int fd = -1;
         off_t length = 0;
+        bool durable = false;  // the journal's name and the mark are on disk
     };
+    // Brings the part's notes (and, the first time, the names and the mark)
+    // to the disk.
+    void SyncPart(Part& part);
     Part& PartFor(const std::shared_ptr<TableFile>& file);
     void Finish(bool markFirst);
     // Ends the holding of appended records in every table: written or dropped.
@@ -79,5 +93,7 @@ private:
 // Undoes or removes the journals of dead processes beside a table just
 // opened (a file this process may write).
 void RecoverJournals(TableFile& file);
+// Whether any journal (of a living process or a dead one) lies beside the table.
+bool JournalsBeside(const TableFile& file);
 
 }  // namespace qel32

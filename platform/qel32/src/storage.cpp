@@ -26,6 +26,7 @@ constexpr off_t kLockBase = off_t(1) << 40;
 constexpr off_t kOpenByte = kLockBase - 1;
 constexpr off_t kHeaderByte = kLockBase - 2;
 constexpr off_t kAppendByte = kLockBase - 3;
+constexpr off_t kRecoveryByte = kLockBase - 4;
 constexpr off_t kTableRange = off_t(1) << 33;
 
 constexpr uint8_t kKdtMagic[4] = {'K', 'D', 'T', 1};
@@ -119,16 +120,25 @@ std::string MemoOwner(const std::string& tablePath) {
     return owner;
 }
 
+}  // namespace
+
 // Keeps the header-byte lock for the life of the guard, so that appends and
-// blob allocations of several processes do not interleave.
-class HeaderGuard {
+// blob allocations of several processes do not interleave. Guards nest: the
+// lock goes with the outermost one of the process.
+class TableFile::HeaderGuard {
 public:
-    HeaderGuard(int fd, bool active) : fd_(fd), active_(active) {
-        if (active_) Set(F_WRLCK);
+    HeaderGuard(TableFile& file, bool active) : file_(file), active_(active) {
+        if (!active_) return;
+        std::lock_guard lock(file_.headerMutex_);
+        if (file_.headerDepth_++ == 0) Set(F_WRLCK);
     }
     ~HeaderGuard() {
-        if (active_) Set(F_UNLCK);
+        if (!active_) return;
+        std::lock_guard lock(file_.headerMutex_);
+        if (--file_.headerDepth_ == 0) Set(F_UNLCK);
     }
+    HeaderGuard(const HeaderGuard&) = delete;
+    HeaderGuard& operator=(const HeaderGuard&) = delete;
 
 private:
     void Set(short type) {
@@ -137,14 +147,12 @@ private:
         fl.l_whence = SEEK_SET;
         fl.l_start = kHeaderByte;
         fl.l_len = 1;
-        while (::fcntl(fd_, F_OFD_SETLKW, &fl) != 0 && errno == EINTR) {
+        while (::fcntl(file_.fd_, F_OFD_SETLKW, &fl) != 0 && errno == EINTR) {
         }
     }
-    int fd_;
+    TableFile& file_;
     bool active_;
 };
-
-}  // namespace
 
 void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path) {
     const char* p = static_cast<const char*>(data);
@@ -226,7 +234,11 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
     file->OpenMemo(false, 0);
     file->MapWriteMark();
     // Transactions of processes that died are undone before anyone reads.
-    if (file->writable_) RecoverJournals(*file);
+    if (file->writable_) {
+        file->RangeLock(kRecoveryByte, 1, F_WRLCK, true);
+        RecoverJournals(*file);
+        file->RangeLock(kRecoveryByte, 1, F_UNLCK, false);
+    }
     file->dev_ = st.st_dev;
     file->ino_ = st.st_ino;
     file->handles_ = 1;
@@ -384,16 +396,64 @@ void TableFile::MapWriteMark() {
     headerMap_ = static_cast<const uint8_t*>(map);
 }
 
+uint32_t TableFile::ReadMark() {
+    if (headerMap_) return WriteMark();
+    uint8_t b[4];
+    ReadAll(fd_, b, 4, markOffset_);
+    return LE32(b);
+}
+
+void TableFile::SetMark(uint32_t value) {
+    uint8_t b[4];
+    PutLE32(b, value);
+    WriteAll(fd_, b, 4, markOffset_);
+}
+
 void TableFile::MoveWriteMark() {
     // Set also when this process could not map the header: other processes
     // trust their read-ahead while the mark keeps its value.
     if (!markOffset_ || !writable_) return;
-    // A value of this process's own: the process id and a count, mixed.
+    // A value of this process's own: the process id and a count, mixed; the
+    // transaction bit stays as it is.
     uint64_t z = (static_cast<uint64_t>(gProcessId) << 32) | gWriteMarks.fetch_add(1);
     z = (z ^ (z >> 31)) * 0x9E3779B97F4A7C15ULL;
-    uint8_t b[4];
-    PutLE32(b, static_cast<uint32_t>(z ^ (z >> 32)));
-    WriteAll(fd_, b, 4, markOffset_);
+    const uint32_t kept = kTransactionBit | kCommitBit;
+    SetMark((static_cast<uint32_t>(z ^ (z >> 32)) & ~kept) | (ReadMark() & kept));
+}
+
+void TableFile::NoteTransaction() {
+    // Once set after the journal exists, nobody clears the bit while it does.
+    if (exclusive_ || !markOffset_ || !writable_ || (ReadMark() & kTransactionBit)) return;
+    HeaderGuard guard(*this, true);
+    const uint32_t mark = ReadMark();
+    if (!(mark & kTransactionBit)) SetMark(mark | kTransactionBit);
+}
+
+void TableFile::RecoverDeadTransactions() {
+    if (exclusive_ || !markOffset_ || !writable_ || !(ReadMark() & kTransactionBit)) return;
+    // One recovery at a time: a process finding a journal another one is
+    // undoing waits for the undo.
+    RangeLock(kRecoveryByte, 1, F_WRLCK, true);
+    try {
+        RecoverJournals(*this);
+        EndTransactionNote();
+    } catch (...) {
+        RangeLock(kRecoveryByte, 1, F_UNLCK, false);
+        throw;
+    }
+    RangeLock(kRecoveryByte, 1, F_UNLCK, false);
+}
+
+void TableFile::EndTransactionNote() {
+    if (exclusive_ || !markOffset_ || !writable_) return;
+    // Under the header lock, which a transaction takes to set the bit after
+    // its journal exists: a journal made meanwhile is seen here.
+    HeaderGuard guard(*this, true);
+    uint32_t mark = ReadMark();
+    // A commit holds the header lock while its bit is set: one found here
+    // was left by a process that died (and was undone since).
+    if (mark & kCommitBit) SetMark(mark &= ~kCommitBit);
+    if ((mark & kTransactionBit) && !JournalsBeside(*this)) SetMark(mark & ~kTransactionBit);
 }
 
 TableFile::~TableFile() {
@@ -661,8 +721,7 @@ uint32_t TableFile::Count(bool fresh) {
     return count_;
 }
 
-uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
-    if (recno < 1 || n == 0) return 0;
+uint32_t TableFile::ReadStoredRun(uint32_t recno, uint32_t n, uint8_t* out) {
     const size_t bytes = static_cast<size_t>(n) * recordLength_;
     size_t done = 0;
     off_t at = RecordOffset(recno);
@@ -675,7 +734,58 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
         if (r == 0) break;
         done += static_cast<size_t>(r);
     }
-    uint32_t got = static_cast<uint32_t>(done / recordLength_);
+    return static_cast<uint32_t>(done / recordLength_);
+}
+
+uint32_t TableFile::ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out, bool mayRecover) {
+    {
+        // Holding the header lock already, this process waits for no other
+        // (a recovery would need it): no commit of another process is
+        // under way.
+        std::lock_guard lock(headerMutex_);
+        if (headerDepth_ > 0) mayRecover = false;
+    }
+    for (;;) {
+        {
+            // A commit keeps the header lock while its bit is set. (This
+            // file's own writes read the record they replace, which they
+            // hold locked, as it stands.)
+            HeaderGuard guard(*this, true);
+            if (!mayRecover || !(ReadMark() & kCommitBit)) return ReadStoredRun(recno, n, out);
+        }
+        // Set behind the lock: a commit whose process died, undone before
+        // anything is read, or one of another thread of this process,
+        // which is still writing.
+        RecoverDeadTransactions();
+        {
+            HeaderGuard guard(*this, true);
+            const uint32_t mark = ReadMark();
+            if ((mark & kCommitBit) && !(mark & kTransactionBit)) SetMark(mark & ~kCommitBit);
+            if (!(mark & kCommitBit) || !(mark & kTransactionBit)) return ReadStoredRun(recno, n, out);
+        }
+        ::usleep(100);
+    }
+}
+
+uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) { return ReadRecordsFrom(recno, n, out, true); }
+
+uint32_t TableFile::ReadRecordsFrom(uint32_t recno, uint32_t n, uint8_t* out, bool mayRecover) {
+    if (recno < 1 || n == 0) return 0;
+    uint32_t got;
+    if (!headerMap_ && (exclusive_ || !writable_)) {
+        got = ReadStoredRun(recno, n, out);
+    } else if (!headerMap_) {
+        // No mark to tell a commit (a table of ours with one field): the
+        // read waits for the header lock, which a commit holds.
+        HeaderGuard guard(*this, true);
+        got = ReadStoredRun(recno, n, out);
+    } else {
+        // No read sees part of another process's commit: one that starts
+        // while a commit writes, or meets a write, is made again beside it.
+        const uint32_t before = WriteMark();
+        if ((before & kCommitBit) || (got = ReadStoredRun(recno, n, out), WriteMark() != before))
+            got = ReadBesideCommits(recno, n, out, mayRecover);
+    }
     if (encrypted_) {
         RequireKey();
         for (uint32_t i = 0; i < got; ++i)
@@ -701,6 +811,20 @@ uint32_t TableFile::ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) {
             if (p == recno + got) ++got;
         }
     }
+    if (updating_.load(std::memory_order_acquire)) {
+        // Changed records held for a transaction of this process read as changed.
+        std::lock_guard lock(pendingMutex_);
+        auto overlay = [&](uint32_t r, const HeldUpdate& held) {
+            if (r >= recno && r - recno < got)
+                std::memcpy(out + static_cast<size_t>(r - recno) * recordLength_, held.image.data(), recordLength_);
+        };
+        if (updates_.size() < got) {
+            for (const auto& [r, held] : updates_) overlay(r, held);
+        } else {
+            for (uint32_t r = recno; r - recno < got; ++r)
+                if (auto it = updates_.find(r); it != updates_.end()) overlay(r, it->second);
+        }
+    }
     return got;
 }
 
@@ -722,16 +846,37 @@ void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
     // The indexes do not follow these writes (a journal's undo): the change
     // counter tells every index, of this process or another, that it is
     // outdated.
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     NoteChange();
     WriteAll(fd_, stored, recordLength_, RecordOffset(recno));
     MoveWriteMark();
     Touch();
 }
 
-void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
+void TableFile::WriteRecord(uint32_t recno, const uint8_t* image, Journal* journal) {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::unique_lock lock(mutex_);
+    if (journal && !exclusive_ && !InHeld(recno) && !IsPending(recno)) {
+        // Held in memory until its transaction ends; the orders of this
+        // process follow it now.
+        if (!indexFiles_.empty()) {
+            std::vector<uint8_t> old(recordLength_);
+            const bool had = ReadRecordsFrom(recno, 1, old.data(), false) == 1;
+            MaintainIndexes(recno, had ? old.data() : nullptr, image);
+        }
+        bool first;
+        {
+            std::lock_guard guard(pendingMutex_);
+            HeldUpdate& held = updates_[recno];
+            first = held.image.empty();
+            held.journal = journal;
+            held.image.assign(image, image + recordLength_);
+            updating_.store(true, std::memory_order_release);
+        }
+        if (first) journal->Holding(shared_from_this());
+        Touch();
+        return;
+    }
     if (InHeld(recno)) {
         // Held in memory until its transaction ends.
         const bool appending = TakePending(recno);
@@ -744,14 +889,14 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
         return;
     }
     // The change counter moves before the record, the write mark after it.
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     NoteChange();
     const bool appending = TakePending(recno);
     if (!indexFiles_.empty()) {
         std::vector<uint8_t> old;
         if (!appending) {
             old.resize(recordLength_);
-            if (ReadRecords(recno, 1, old.data()) != 1) old.clear();
+            if (ReadRecordsFrom(recno, 1, old.data(), false) != 1) old.clear();
         }
         MaintainIndexes(recno, old.empty() ? nullptr : old.data(), image);
     }
@@ -766,6 +911,76 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image) {
     WriteFile(appendBuffer_.data(), appendBuffer_.size(), at);
     if (appending) Settle();  // the record is on disk: now the header may count it
     MoveWriteMark();
+    Touch();
+}
+
+bool TableFile::IsPending(uint32_t recno) {
+    if (!pendingCount_.load(std::memory_order_acquire)) return false;
+    std::lock_guard lock(pendingMutex_);
+    return std::binary_search(pending_.begin(), pending_.end(), recno);
+}
+
+void TableFile::UndoChange(uint32_t recno, const uint8_t* before, const Journal* journal) {
+    {
+        std::lock_guard lock(mutex_);
+        auto it = updates_.find(recno);
+        if (it != updates_.end() && it->second.journal == journal) {
+            if (!indexFiles_.empty()) MaintainIndexes(recno, it->second.image.data(), before);
+            std::lock_guard guard(pendingMutex_);
+            updates_.erase(it);
+            updating_.store(!updates_.empty(), std::memory_order_release);
+            Touch();
+            return;
+        }
+    }
+    WriteRecord(recno, before);
+}
+
+void TableFile::WriteUpdates(const Journal* journal) {
+    std::vector<uint32_t> mine;
+    for (const auto& [recno, held] : updates_)
+        if (held.journal == journal) mine.push_back(recno);
+    if (mine.empty()) return;
+    std::sort(mine.begin(), mine.end());
+    // The change counter moves before the records, the write mark after them.
+    HeaderGuard guard(*this, true);
+    NoteChange();
+    std::vector<uint8_t> out(recordLength_);
+    for (const uint32_t recno : mine) {
+        std::memcpy(out.data(), updates_[recno].image.data(), recordLength_);
+        if (encrypted_) {
+            RequireKey();
+            Scramble(out.data() + 1, recordLength_ - 1, recno);
+        }
+        WriteAll(fd_, out.data(), recordLength_, RecordOffset(recno));
+    }
+    {
+        std::lock_guard lock(pendingMutex_);
+        for (const uint32_t recno : mine) updates_.erase(recno);
+        updating_.store(!updates_.empty(), std::memory_order_release);
+    }
+    MoveWriteMark();
+    Touch();
+}
+
+void TableFile::DropUpdates(const Journal* journal) {
+    std::vector<uint32_t> mine;
+    for (const auto& [recno, held] : updates_)
+        if (held.journal == journal) mine.push_back(recno);
+    if (mine.empty()) return;
+    std::vector<uint8_t> stored(recordLength_);
+    for (const uint32_t recno : mine) {
+        if (!indexFiles_.empty()) {
+            // The orders go back to the record as stored.
+            const bool had = ::pread(fd_, stored.data(), recordLength_, RecordOffset(recno)) ==
+                             static_cast<ssize_t>(recordLength_);
+            if (had && encrypted_ && key_) Scramble(stored.data() + 1, recordLength_ - 1, recno);
+            MaintainIndexes(recno, updates_[recno].image.data(), had ? stored.data() : nullptr);
+        }
+        std::lock_guard lock(pendingMutex_);
+        updates_.erase(recno);
+        updating_.store(!updates_.empty(), std::memory_order_release);
+    }
     Touch();
 }
 
@@ -885,7 +1100,7 @@ uint32_t TableFile::Append(const void* owner, uint8_t* image, Journal* journal) 
         Reserve();
         try {
             if (!exclusive_ && pending_.empty()) {
-                HeaderGuard guard(fd_, true);
+                HeaderGuard guard(*this, true);
                 uint8_t b[16];
                 ReadAll(fd_, b, type_ == KIV_TABLE_KDT ? 16 : 4, 4);
                 count_ = stored_ = LE32(b);
@@ -951,9 +1166,27 @@ bool TableFile::LockHeldRange(short type) {
 
 void TableFile::EndHolding(const Journal* journal, bool keep) {
     std::lock_guard lock(mutex_);
-    if (!heldBy_ || heldBy_ != journal) return;
-    if (keep) WriteHeld();
-    else DropHeld();
+    const bool appended = heldBy_ && heldBy_ == journal;
+    if (!keep) {
+        DropUpdates(journal);
+        if (appended) DropHeld();
+        return;
+    }
+    // The notes of the appended records first: from there on a crash
+    // undoes them.
+    if (appended && held_) heldBy_->NoteAppends(*this, heldFirst_, heldFirst_ + held_ - 1);
+    // The commit's records reach the file in one hold of the header lock,
+    // with the commit bit set in the write mark meanwhile: other processes
+    // read either none of them or all.
+    HeaderGuard guard(*this, true);
+    const uint32_t mark = markOffset_ ? ReadMark() : 0;
+    if (markOffset_) SetMark(mark | kCommitBit);
+    WriteUpdates(journal);
+    if (appended) WriteHeld();
+    if (markOffset_) {
+        MoveWriteMark();
+        SetMark(ReadMark() & ~kCommitBit);
+    }
 }
 
 void TableFile::CopyHeld(uint32_t first, uint32_t last, uint8_t* out, bool scrambled) {
@@ -976,9 +1209,8 @@ void TableFile::ClearHeld() {
 void TableFile::WriteHeld() {
     const uint32_t held = held_;
     if (held) {
-        // The notes first: from here on a crash undoes these records.
-        heldBy_->NoteAppends(*this, heldFirst_, heldFirst_ + held - 1);
-        HeaderGuard guard(fd_, true);
+        // (Their notes were written first: from there on a crash undoes them.)
+        HeaderGuard guard(*this, true);
         NoteChange();
         // Runs of written records, in one write each (a record appended but
         // never written stays out of the file, as any such append does).
@@ -1001,10 +1233,12 @@ void TableFile::WriteHeld() {
         }
         // The records' locks: those the handles still hold become their
         // own (a table lock of this process covers them all).
+        // (Only the transaction's own records are visited, however many
+        // others the handles hold.)
         if (heldLocked_ && !tableOwner_) {
             LockHeldRange(F_UNLCK);
-            for (const auto& [rec, who] : recordOwners_)
-                if (rec >= heldFirst_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
+            for (uint32_t rec = heldFirst_; rec < heldFirst_ + held; ++rec)
+                if (recordOwners_.count(rec)) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
         }
         {
             std::lock_guard guard(pendingMutex_);
@@ -1065,7 +1299,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         return;
     }
     if (TakePending(recno)) {
-        HeaderGuard guard(fd_, !exclusive_);
+        HeaderGuard guard(*this, !exclusive_);
         NoteChange();
         // Never written: the last one is forgotten, one before others stays
         // as a deleted record, since the numbers after it are given out.
@@ -1085,7 +1319,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         Touch();
         return;
     }
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     if (!exclusive_) {
         uint8_t b[4];
         ReadAll(fd_, b, 4, 4);
@@ -1095,7 +1329,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
     NoteChange();
     if (!indexFiles_.empty() && recno <= count_) {
         std::vector<uint8_t> old(recordLength_);
-        if (ReadRecords(recno, 1, old.data()) == 1) MaintainIndexes(recno, old.data(), nullptr);
+        if (ReadRecordsFrom(recno, 1, old.data(), false) == 1) MaintainIndexes(recno, old.data(), nullptr);
     }
     // A record is cut off only while nobody appends after it: in a shared
     // open that takes the append reservation.
@@ -1121,7 +1355,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
 void TableFile::Zap() {
     if (!writable_) Throw(KIV_ERR_READ_ONLY, "Table " + path_ + " is open read-only");
     std::lock_guard lock(mutex_);
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     NoteChange();
     UnmapAppend(false);
     count_ = stored_ = 0;
@@ -1280,7 +1514,7 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     if (memoFd_ < 0 || !writable_)
         Throw(KIV_ERR_READ_ONLY, memoFd_ < 0 ? "Table " + path_ + " has no memo file" : "Memo file " + memoPath_ + " is not writable");
     if (data.size() > (1u << 30) - 16) Throw(KIV_ERR_INT_RANGE, "Value of field " + f.name + " is too long");
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     uint8_t header[8];
     ReadAll(memoFd_, header, 8, 0);
     const uint32_t block = type_ == KIV_TABLE_CDX ? BE32(header) : LE32(header);
@@ -1326,14 +1560,18 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     return BlobRef{block, static_cast<uint32_t>(data.size())};
 }
 
-KIVRESULT TableFile::LockRecord(const void* owner, uint32_t recno) {
+KIVRESULT TableFile::LockRecord(const void* owner, uint32_t recno, const Journal* journal) {
+    RecoverDeadTransactions();
     std::lock_guard lock(mutex_);
     if (!writable_) return KIV_ERR_READ_ONLY;  // no write locks on a file this process may not write
     if (tableOwner_ && tableOwner_ != owner) return KIV_ERR_RECORD_LOCKED;
     auto it = recordOwners_.find(recno);
     if (it != recordOwners_.end()) return it->second == owner ? KIV_OK : KIV_ERR_RECORD_LOCKED;
-    // (Held records are locked for the holding.)
-    if (!exclusive_ && !tableOwner_ && !InHeld(recno) && !RangeLock(kLockBase + recno, 1, F_WRLCK, false))
+    const auto kept = kept_.find(recno);
+    if (kept != kept_.end() && kept->second != journal) return KIV_ERR_RECORD_LOCKED;
+    // (Held records are locked for the holding, kept ones for their transaction.)
+    if (!exclusive_ && !tableOwner_ && !InHeld(recno) && kept == kept_.end() &&
+        !RangeLock(kLockBase + recno, 1, F_WRLCK, false))
         return KIV_ERR_RECORD_LOCKED;
     recordOwners_[recno] = owner;
     return KIV_OK;
@@ -1344,16 +1582,35 @@ void TableFile::UnlockRecord(const void* owner, uint32_t recno) {
     auto it = recordOwners_.find(recno);
     if (it == recordOwners_.end() || it->second != owner) return;
     recordOwners_.erase(it);
-    if (!exclusive_ && !tableOwner_ && !InHeld(recno)) RangeLock(kLockBase + recno, 1, F_UNLCK, false);
+    if (!exclusive_ && !tableOwner_ && !InHeld(recno) && !kept_.count(recno))
+        RangeLock(kLockBase + recno, 1, F_UNLCK, false);
+}
+
+void TableFile::KeepLocked(uint32_t recno, const Journal* journal) {
+    if (exclusive_) return;  // no other process, and no other handle
+    std::lock_guard lock(mutex_);
+    kept_.emplace(recno, journal);
+}
+
+void TableFile::ReleaseKept(uint32_t recno, const Journal* journal) {
+    std::lock_guard lock(mutex_);
+    auto it = kept_.find(recno);
+    if (it == kept_.end() || it->second != journal) return;
+    kept_.erase(it);
+    if (!tableOwner_ && !InHeld(recno) && !recordOwners_.count(recno))
+        RangeLock(kLockBase + recno, 1, F_UNLCK, false);
 }
 
 KIVRESULT TableFile::LockTable(const void* owner, const Journal* journal) {
+    RecoverDeadTransactions();
     std::lock_guard lock(mutex_);
     if (!writable_) return KIV_ERR_READ_ONLY;
     if (tableOwner_) return tableOwner_ == owner ? KIV_OK : KIV_ERR_TABLE_LOCKED;
     if (heldBy_ && heldBy_ != journal) return KIV_ERR_TABLE_LOCKED;
     for (const auto& [rec, who] : recordOwners_)
         if (who != owner) return KIV_ERR_TABLE_LOCKED;
+    for (const auto& [rec, by] : kept_)
+        if (by != journal) return KIV_ERR_TABLE_LOCKED;
     if (!exclusive_ && !RangeLock(kLockBase + 1, kTableRange, F_WRLCK, false)) return KIV_ERR_TABLE_LOCKED;
     tableOwner_ = owner;
     return KIV_OK;
@@ -1365,9 +1622,10 @@ void TableFile::UnlockTable(const void* owner) {
     tableOwner_ = nullptr;
     if (exclusive_) return;
     // Releasing the range drops the record bytes too; take back those still
-    // held, and the records held for a transaction.
+    // held or kept, and the records held for a transaction.
     RangeLock(kLockBase + 1, kTableRange, F_UNLCK, false);
     for (const auto& [rec, who] : recordOwners_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
+    for (const auto& [rec, by] : kept_) RangeLock(kLockBase + rec, 1, F_WRLCK, false);
     if (heldBy_) heldLocked_ = LockHeldRange(F_WRLCK);
 }
 
@@ -1510,6 +1768,11 @@ void TableFile::Rewrite(bool encrypt) {
     Touch();
 }
 
+void TableFile::Sync() {
+    if (::fdatasync(fd_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", path_));
+    if (memoFd_ >= 0 && ::fdatasync(memoFd_) != 0) Throw(KIV_ERR_IO, SysText("Cannot write", memoPath_));
+}
+
 bool TableFile::Stat(struct stat& st) const {
     if (::fstat(fd_, &st) != 0) return false;
     // The size the file has once the tail grown for appends is cut back.
@@ -1543,7 +1806,7 @@ IndexFile* TableFile::OpenIndex(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
     // The file is read with the header locked: its counter is then compared
     // with a table no other process is changing.
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, false));
     return indexFiles_.back().get();
@@ -1551,7 +1814,7 @@ IndexFile* TableFile::OpenIndex(const std::string& path) {
 
 IndexFile* TableFile::CreateIndexFile(const std::string& path) {
     if (IndexFile* f = FindIndexFile(path)) return f;
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     CatchUpIndexes();
     indexFiles_.push_back(std::make_unique<IndexFile>(*this, path, !FileExists(path)));
     return indexFiles_.back().get();
@@ -1602,17 +1865,28 @@ void TableFile::CatchUpIndexes() {
 void TableFile::SyncIndexes() {
     if (exclusive_ || indexFiles_.empty() || !counterOffset_) return;
     if (!indexesStale_ && ReadCounter() == changes_) return;
-    HeaderGuard guard(fd_, true);
-    CatchUpIndexes();
+    // The counter is read with the header lock, which a writer keeps from
+    // moving it until its records are written; the orders are then built
+    // without the lock, so that writers go on meanwhile: they hold at least
+    // what that counter names, and a write during the build moves it on
+    // for the next catch-up.
+    uint32_t onDisk;
+    {
+        HeaderGuard guard(*this, true);
+        onDisk = ReadCounter();
+    }
+    RebuildIndexes();
+    changes_ = onDisk;
+    indexesStale_ = false;
 }
 
 void TableFile::SaveIndex(IndexFile& file) {
     if (!writable_) return;
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     CatchUpIndexes();
     struct stat st;
     if (!Stat(st)) return;
-    file.Save(st, changes_);
+    file.Save(st, CounterToSave());
     changeNoted_ = false;
 }
 
@@ -1639,14 +1913,14 @@ void TableFile::RebuildIndexes() {
 
 void TableFile::SaveIndexes() {
     if (!writable_) return;
-    HeaderGuard guard(fd_, !exclusive_);
+    HeaderGuard guard(*this, !exclusive_);
     CatchUpIndexes();
     struct stat st;
     if (!Stat(st)) return;
     bool saved = false;
     for (auto& file : indexFiles_) {
-        if (!file->dirty && file->savedChanges == changes_) continue;
-        file->Save(st, changes_);
+        if (!file->dirty && file->savedChanges == CounterToSave()) continue;
+        file->Save(st, CounterToSave());
         saved = true;
     }
     if (saved) changeNoted_ = false;

@@ -71,7 +71,17 @@ public:
     uint32_t Count(bool fresh);
     // Reads n records starting at recno into out. Returns the number read.
     uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
-    void WriteRecord(uint32_t recno, const uint8_t* image);
+    // Writes a record. Inside a transaction (journal) a shared open holds
+    // the new image in memory until the transaction ends, as it holds the
+    // records it appends: other processes, their orders and their SQL read
+    // only committed records, while this process reads its own changes. At
+    // the commit the held images are written (their journal notes were
+    // made before the first change); an undo drops them. An exclusive open
+    // writes in place, under the journal.
+    void WriteRecord(uint32_t recno, const uint8_t* image, Journal* journal = nullptr);
+    // Takes back a change of the transaction of journal: a held image is
+    // dropped, a record written in place gets its before-image back.
+    void UndoChange(uint32_t recno, const uint8_t* before, const Journal* journal);
     // Whether recno was appended here and waits for its first write (its
     // keys come with that write).
     bool AwaitsFirstWrite(uint32_t recno);
@@ -98,8 +108,9 @@ public:
     // Whether recno is one of the appended records held in memory for the
     // transaction of journal.
     bool HeldFor(uint32_t recno, const Journal* journal);
-    // The transaction of journal ends: its held records are written (after
-    // the journal's notes of them), or dropped when it was undone.
+    // The transaction of journal ends: its held records (changed ones
+    // first, then appended ones) are written (after the journal's notes of
+    // them), or dropped when it was undone.
     void EndHolding(const Journal* journal, bool keep);
     void Zap();
     // Takes back an appended record: cut off when it is still the last one,
@@ -127,6 +138,10 @@ public:
     // puts them in place of the old ones. Needs an exclusive open.
     void Rewrite(bool encrypt);
 
+    // Brings the table's and the memo file's data to the disk (a commit
+    // is durable once they are). Throws EngineError.
+    void Sync();
+
     // Bumped on every change made through this process.
     uint64_t stamp() const { return stamp_.load(std::memory_order_acquire); }
     // Shared opens: a mark in the header that every process writing a record
@@ -139,13 +154,37 @@ public:
                           : 0;
     }
     bool HasWriteMark() const { return headerMap_ != nullptr; }
+    // The mark's lowest bit tells that a transaction may be under way in a
+    // shared open: it writes its changes in place, and when its process
+    // died they are undone (RecoverDeadTransactions) before any other
+    // process locks a record or the table. A transaction sets the bit once
+    // its journal exists; whoever finds no journal left clears it.
+    static constexpr uint32_t kTransactionBit = 1;
+    // The next bit is set while a commit writes its records, which it does
+    // holding the header lock: a read that meets it (or a write) is made
+    // again beside the commit.
+    static constexpr uint32_t kCommitBit = 2;
+    void NoteTransaction();
+    void RecoverDeadTransactions();
+    // A transaction ended: clears the bit when no journal is left beside
+    // the table.
+    void EndTransactionNote();
 
-    // Locks. owner identifies the handle. Return KIV_OK or a conflict code.
-    KIVRESULT LockRecord(const void* owner, uint32_t recno);
+    // Locks. owner identifies the handle, journal its open transaction.
+    // Return KIV_OK or a conflict code.
+    KIVRESULT LockRecord(const void* owner, uint32_t recno, const Journal* journal = nullptr);
     void UnlockRecord(const void* owner, uint32_t recno);
-    // While records are held for a transaction, only its own handles
-    // (journal) may lock the table.
+    // While records are held or kept for a transaction, only its own
+    // handles (journal) may lock the table.
     KIVRESULT LockTable(const void* owner, const Journal* journal = nullptr);
+    // A record the transaction of journal changes stays locked against
+    // every other handle and process until the transaction ends, whatever
+    // its handles unlock meanwhile: neither its commit nor its undo lands
+    // on another's later change. Called with the record locked.
+    void KeepLocked(uint32_t recno, const Journal* journal);
+    // The transaction ended: the record's lock ends too, unless a handle
+    // holds it.
+    void ReleaseKept(uint32_t recno, const Journal* journal);
     void UnlockTable(const void* owner);
     bool HoldsRecord(const void* owner, uint32_t recno);
     bool HoldsTable(const void* owner);
@@ -174,6 +213,9 @@ public:
     bool Stat(struct stat& st) const;
 
 private:
+    class HeaderGuard;
+    std::mutex headerMutex_;
+    int headerDepth_ = 0;
     TableFile() = default;
     void ReadHeader();
     void IndexFieldNames();
@@ -214,6 +256,23 @@ private:
     void CopyHeld(uint32_t first, uint32_t last, uint8_t* out, bool scrambled);
     void ClearHeld();
     bool LockHeldRange(short type);
+    // Changed records held for transactions: their images as written,
+    // never scrambled. Changed with both mutex_ and pendingMutex_ held;
+    // reads take either.
+    struct HeldUpdate {
+        const Journal* journal = nullptr;
+        std::vector<uint8_t> image;
+    };
+    std::unordered_map<uint32_t, HeldUpdate> updates_;
+    std::atomic<bool> updating_{false};  // updates_ is not empty
+    bool IsPending(uint32_t recno);
+    void WriteUpdates(const Journal* journal);
+    void DropUpdates(const Journal* journal);
+    // The change counter an index file is saved with: one that matches no
+    // table while changes are held, so that no other process takes them.
+    uint32_t CounterToSave() const {
+        return updating_.load(std::memory_order_acquire) ? changes_ ^ 0x80000000u : changes_;
+    }
     void WriteHeld();
     void DropHeld();
     off_t RecordOffset(uint32_t recno) const {
@@ -272,8 +331,15 @@ private:
     void WriteFile(const void* data, size_t n, off_t at);
     const uint8_t* headerMap_ = nullptr;
     off_t markOffset_ = 0;
+    uint32_t ReadStoredRun(uint32_t recno, uint32_t n, uint8_t* out);
+    // Reads of this file's own work, which holds mutex_, never run a
+    // recovery (mayRecover false).
+    uint32_t ReadRecordsFrom(uint32_t recno, uint32_t n, uint8_t* out, bool mayRecover);
+    uint32_t ReadBesideCommits(uint32_t recno, uint32_t n, uint8_t* out, bool mayRecover);
     void MapWriteMark();
     void MoveWriteMark();
+    uint32_t ReadMark();
+    void SetMark(uint32_t value);
     bool writable_ = false;
     bool exclusive_ = false;
     int handles_ = 0;
@@ -303,6 +369,7 @@ private:
     void RebuildIndexes();
     std::mutex mutex_;
     std::unordered_map<uint32_t, const void*> recordOwners_;
+    std::unordered_map<uint32_t, const Journal*> kept_;  // records kept locked for transactions
     const void* tableOwner_ = nullptr;
 
     dev_t dev_ = 0;

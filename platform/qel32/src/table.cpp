@@ -35,7 +35,21 @@ Connection::Connection(Kind kind, std::string given, std::string directory, uint
       serverTypes_(serverTypes),
       connectionType_(connectionType) {}
 
-Connection::~Connection() = default;
+Connection::~Connection() {
+    if (!transaction_) return;
+    // Going without a commit keeps what was written, as the journal does.
+    try {
+        transaction_->journal.Commit();
+    } catch (...) {
+        transaction_->journal.Abandon();
+    }
+    EndTransaction();
+}
+
+void Connection::EndTransaction() {
+    for (const auto& [file, recno] : transaction_->kept) file->ReleaseKept(recno, &transaction_->journal);
+    transaction_.reset();
+}
 
 SqlSession& Connection::Sql() {
     if (!sql_) sql_ = std::make_unique<SqlSession>(*this);
@@ -82,7 +96,7 @@ void Connection::Begin() {
 void Connection::Commit() {
     if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
     transaction_->journal.Commit();
-    transaction_.reset();
+    EndTransaction();
     if (sql_) sql_->ReleaseTables();
 }
 
@@ -158,6 +172,8 @@ void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recn
     }
     entry.journalAt = journal.Note(file, recno, appended);
     transaction_->log.push_back(std::move(entry));
+    file->KeepLocked(recno, &journal);
+    transaction_->kept.emplace_back(file, recno);
 }
 
 void Connection::Rollback(const std::string& savepoint) {
@@ -178,7 +194,7 @@ void Connection::Rollback(const std::string& savepoint) {
         UndoEntry& e = log.back();
         try {
             if (e.appended) e.file->RemoveAppended(e.recno);
-            else e.file->WriteRecord(e.recno, e.before.data());
+            else e.file->UndoChange(e.recno, e.before.data(), &transaction_->journal);
             // Undone: a crash from here on must not undo it again.
             transaction_->journal.CutBack(*e.file, e.journalAt);
         } catch (const EngineError& err) {
@@ -193,7 +209,7 @@ void Connection::Rollback(const std::string& savepoint) {
     if (savepoint.empty()) {
         if (failure) transaction_->journal.Abandon();  // the next open finishes the undo
         else transaction_->journal.Discard();
-        transaction_.reset();
+        EndTransaction();
         if (sql_) sql_->ReleaseTables();
     }
     if (failure) Throw(failure, text);
@@ -750,7 +766,8 @@ void Table::Flush() {
     CheckWrite(0x20);
     bool implicitLock = false;
     if (!file_->exclusive() && !file_->HoldsRecord(this, recno_)) {
-        if (file_->LockRecord(this, recno_) != KIV_OK)  // read-only files fail in the write below anyway
+        // (Read-only files fail in the write below anyway.)
+        if (file_->LockRecord(this, recno_, connection_ ? connection_->journal() : nullptr) != KIV_OK)
             Throw(KIV_ERR_RECORD_LOCKED, "Record " + std::to_string(recno_) + " of " + alias() +
                                              " is locked by another user");
         implicitLock = true;
@@ -762,7 +779,7 @@ void Table::Flush() {
         }
         StampAutoFields();
         connection_->LogChange(file_, recno_, false);
-        file_->WriteRecord(recno_, image_.data());
+        file_->WriteRecord(recno_, image_.data(), connection_ ? connection_->journal() : nullptr);
     } catch (...) {
         if (implicitLock) file_->UnlockRecord(this, recno_);
         throw;
@@ -846,7 +863,8 @@ void Table::LockRecord(uint32_t position) {
         recno = order_->PositionsAreRecordNumbers() && position <= Size(false) ? order_->RecordAt(position) : position;
     }
     if (recno > file_->Count(true)) Throw(KIV_ERR_NO_SUCH_RECORD, "Record " + std::to_string(recno) + " does not exist");
-    if (const KIVRESULT rc = file_->LockRecord(this, recno); rc == KIV_ERR_READ_ONLY)
+    if (const KIVRESULT rc = file_->LockRecord(this, recno, connection_ ? connection_->journal() : nullptr);
+        rc == KIV_ERR_READ_ONLY)
         Throw(rc, "Table " + alias() + " is open read-only");
     else if (rc != KIV_OK)
         Throw(KIV_ERR_RECORD_LOCKED, "Record " + std::to_string(recno) + " of " + alias() + " is locked by another user");

@@ -42,6 +42,8 @@ struct Transaction {
     // as such without searching the log.
     std::set<std::pair<const TableFile*, uint32_t>> logged;
     std::vector<std::pair<std::string, size_t>> savepoints;  // name, log size at the mark
+    // The records kept locked until the transaction ends.
+    std::vector<std::pair<std::shared_ptr<TableFile>, uint32_t>> kept;
 };
 
 // The process's current database folder ("" when none was chosen).
@@ -107,6 +109,8 @@ private:
     std::unique_ptr<Transaction> transaction_;
     std::unique_ptr<SqlSession> sql_;
     void EndSqlTransaction(bool commit);
+    // The transaction is over: its records' locks end, and it goes.
+    void EndTransaction();
 };
 
 // The order a handle visits rows in: position p (1..Size) names a record.

@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <set>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -782,6 +784,107 @@ INSTANTIATE_TEST_SUITE_P(
                       CodePageCase{"Cp1250", "cp1250", 0xC8, "\xE4\xE9\x80\x8A", "\xFF"},
                       CodePageCase{"Cp1251", "cp1251", 0xC9, "\xA9\xB0\x80", "\xE9"}),
     systest::CaseLabel<CodePageCase>);
+
+// ------------------------------------------------------------ durable commits
+
+// One commit of a shared open traced by strace: the journal's notes and its
+// name in the folder reach the disk before any write to the table, the
+// table's and the memo file's data before the commit mark is removed, and
+// the folder's loss of the mark before the commit returns.
+struct TracedCall {
+    std::string call;  // the system call's name
+    std::string path;  // the file of its first argument, "" when none
+    std::string text;  // the whole line
+};
+
+std::vector<TracedCall> ReadTrace(const std::string& path) {
+    std::vector<TracedCall> calls;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t at = line.find_first_not_of("0123456789 ");
+        const size_t open = line.find('(', at);
+        if (at == std::string::npos || open == std::string::npos) continue;
+        TracedCall c{line.substr(at, open - at), "", line};
+        const size_t lt = line.find('<', open), gt = line.find('>', open);
+        if (lt != std::string::npos && gt != std::string::npos && lt < gt && lt < line.find(',', open))
+            c.path = line.substr(lt + 1, gt - lt - 1);
+        else if (line[open + 1] == '"')
+            c.path = line.substr(open + 2, line.find('"', open + 2) - open - 2);
+        calls.push_back(std::move(c));
+    }
+    return calls;
+}
+
+class DurableCommit : public ::testing::TestWithParam<uint16_t> {};
+
+TEST_P(DurableCommit, SyncsPrecedeTheWritesTheyProtect) {
+    int status = 0;
+    Shell("command -v strace >/dev/null 2>&1", status);
+    ASSERT_EQ(0, status) << "strace is not installed (scripts/deps.sh installs it)";
+    TempDir dir;
+    const std::string trace = dir.File("trace.txt");
+    // (A leak check cannot run under a tracer: a sanitizer build skips it there.)
+    const std::string output =
+        Shell("ASAN_OPTIONS=\"${ASAN_OPTIONS}:detect_leaks=0\" strace -f -y -o " + Quote(trace) +
+                  " -e trace=write,pwrite64,fdatasync,fsync,unlink,unlinkat " QEL32_COMMIT_ONCE " " +
+                  Quote(dir.path()) + " " + std::to_string(GetParam()) + " 2>&1",
+              status);
+    ASSERT_EQ(0, status) << "the traced commit failed: " << output;
+    const std::vector<TracedCall> calls = ReadTrace(trace);
+    auto marker = [&](const char* step) {
+        const std::string text = std::string("\"") + step + "\\n\"";
+        for (size_t i = 0; i < calls.size(); ++i)
+            if (calls[i].call == "write" && calls[i].text.find(text) != std::string::npos) return i;
+        ADD_FAILURE() << "no " << step << " in the trace";
+        return calls.size();
+    };
+    const size_t written = marker("WRITE"), committing = marker("COMMIT"), done = marker("DONE");
+    ASSERT_TRUE(written < committing && committing < done);
+    const std::string folder = std::filesystem::canonical(dir.path()).string(), table = folder + "/r.";
+    // The table and its memo file (whose new values go to fresh blocks,
+    // which no journal needs to protect).
+    auto isTable = [&](const TracedCall& c) {
+        return c.path.rfind(table, 0) == 0 && c.path.find("-kiv") == std::string::npos;
+    };
+    auto isMemo = [&](const TracedCall& c) {
+        const std::string ext = c.path.substr(std::min(c.path.size(), table.size()));
+        return isTable(c) && (ext == "dbt" || ext == "fpt" || ext == "kdm");
+    };
+    auto isJournal = [](const TracedCall& c) { return c.path.find("-kivjournal-") != std::string::npos; };
+    auto isMark = [](const TracedCall& c) { return c.path.find("-kivtx-") != std::string::npos; };
+
+    // From the write on: every write to the table comes after the
+    // journal's data and the folder were synced.
+    bool journalSynced = false, folderSynced = false, tableWritten = false;
+    for (size_t i = written; i < done; ++i) {
+        const TracedCall& c = calls[i];
+        if (c.call == "fdatasync" && isJournal(c)) journalSynced = true;
+        if (c.call == "fsync" && c.path == folder) folderSynced = true;
+        if (c.call == "pwrite64" && isTable(c) && !isMemo(c)) {
+            tableWritten = true;
+            EXPECT_TRUE(journalSynced && folderSynced) << "written before the journal was on disk: " << c.text;
+        }
+    }
+    EXPECT_TRUE(tableWritten);
+    // The commit: the table's files synced, then the mark removed, then the folder synced.
+    size_t removed = done;
+    for (size_t i = committing; i < done; ++i)
+        if ((calls[i].call == "unlink" || calls[i].call == "unlinkat") && isMark(calls[i])) removed = i;
+    ASSERT_LT(removed, done) << "the commit mark was not removed";
+    std::set<std::string> syncedFiles;
+    for (size_t i = committing; i < removed; ++i)
+        if (calls[i].call == "fdatasync" && isTable(calls[i])) syncedFiles.insert(calls[i].path);
+    EXPECT_EQ(2u, syncedFiles.size()) << "the table and its memo file are synced before the commit point";
+    bool folderAfter = false;
+    for (size_t i = removed + 1; i < done; ++i) folderAfter = folderAfter || (calls[i].call == "fsync" && calls[i].path == folder);
+    EXPECT_TRUE(folderAfter) << "the mark's removal reaches the disk before the commit returns";
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, DurableCommit, ::testing::Values(KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT),
+                         [](const ::testing::TestParamInfo<uint16_t>& info) {
+                             return std::string(info.param == KIV_TABLE_NTX ? "Ntx" : info.param == KIV_TABLE_CDX ? "Cdx" : "Kdt");
+                         });
 
 }  // namespace
 

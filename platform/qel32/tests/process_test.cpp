@@ -130,6 +130,7 @@ enum class Op : uint8_t {
     Begin,         // begins a transaction on the peer's connection
     Commit,
     Rollback,
+    Move,          // arg: a number; moves 7 of BAL from record 1 to record 2, NOTE of record 1 := "p<arg>"
     Die,           // not sent: the parent kills the peer
 };
 
@@ -171,6 +172,17 @@ KIVRESULT DoOp(KIVHANDLE conn, KIVHANDLE& t, Op op, uint32_t arg, const std::str
         case Op::Begin: return KivBeginTransaction(conn);
         case Op::Commit: return KivCommitTransaction(conn);
         case Op::Rollback: return KivRollbackTransaction(conn);
+        case Op::Move: {
+            int32_t from = 0, to = 0;
+            const std::string note = "p" + std::to_string(arg);
+            if ((rc = KivLockRecord(t, 1)) || (rc = KivLockRecord(t, 2)) || (rc = KivGotoRecord(t, 1)) ||
+                (rc = KivGetLong(t, "BAL", &from)) || (rc = KivSetLong(t, "BAL", from - 7)) ||
+                (rc = KivSetField(t, "NOTE", note.data(), static_cast<uint32_t>(note.size()))) ||
+                (rc = KivGotoRecord(t, 2)) || (rc = KivGetLong(t, "BAL", &to)) || (rc = KivSetLong(t, "BAL", to + 7)) ||
+                (rc = KivWriteRecord(t)))
+                return rc;
+            return KivUnlockTable(t);
+        }
         case Op::Die: break;
     }
     return KIV_ERR_INVALID_ARGUMENT;
@@ -336,6 +348,227 @@ TEST(TwoProcesses, SeeEachOthersWrites) {
     PEER_OK(b, Op::Append, 0, "appended by b");
     EXPECT_EQ("one|from a|three|from b|appended by b|", a.Call(Op::Dump).text);
 }
+
+// A record a transaction changed stays locked against other processes until
+// the transaction ends, however its handle let go of the lock meanwhile: its
+// commit and its undo never land on another process's later change.
+struct KeptLockCase {
+    const char* label;
+    bool ownLock;  // the writer locks and unlocks around its write
+    Op end;        // Commit or Rollback
+    const char* afterEnd;  // the record's NAME once the writer's transaction ended
+};
+
+void PrintTo(const KeptLockCase& c, std::ostream* os) { *os << c.label; }
+
+class KeptLocks : public ::testing::TestWithParam<KeptLockCase> {};
+
+TEST_P(KeptLocks, ChangedRecordIsLockedUntilTheTransactionEnds) {
+    const KeptLockCase& c = GetParam();
+    TempDir dir;
+    CreateSharedTable(dir.path());
+    Peer a(dir.path()), b(dir.path());
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(b, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(a, Op::Begin);
+    if (c.ownLock) PEER_OK(a, Op::LockRecord, 1);
+    PEER_OK(a, Op::Write, 1, "A");
+    if (c.ownLock) PEER_OK(a, Op::UnlockRecord, 1);
+
+    EXPECT_EQ(KIV_ERR_RECORD_LOCKED, b.Call(Op::LockRecord, 1).code);
+    EXPECT_EQ(KIV_ERR_TABLE_LOCKED, b.Call(Op::LockTable).code);
+    PEER_OK(b, Op::LockRecord, 2);  // the others stay free
+    PEER_OK(b, Op::UnlockRecord, 2);
+    PEER_OK(a, Op::LockRecord, 1);  // the transaction's own handle takes it again
+    PEER_OK(a, Op::UnlockRecord, 1);
+
+    PEER_OK(a, c.end);
+    EXPECT_EQ(std::string(c.afterEnd) + "|two|three|", b.Call(Op::Dump).text);
+    PEER_OK(b, Op::LockRecord, 1);
+    PEER_OK(b, Op::Write, 1, "B-committed");
+    PEER_OK(b, Op::UnlockRecord, 1);
+    EXPECT_EQ("B-committed|two|three|", a.Call(Op::Dump).text);
+    EXPECT_EQ("B-committed|two|three|", b.Call(Op::Dump).text);
+    // A later transaction of the writer waits for the record again.
+    PEER_OK(a, Op::Begin);
+    PEER_OK(a, Op::Write, 2, "A-again");
+    EXPECT_EQ(KIV_ERR_RECORD_LOCKED, b.Call(Op::LockRecord, 2).code);
+    PEER_OK(a, Op::Commit);
+    PEER_OK(b, Op::LockRecord, 2);
+    EXPECT_EQ("B-committed|A-again|three|", b.Call(Op::Dump).text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Process, KeptLocks,
+    ::testing::Values(KeptLockCase{"WriteAloneThenCommit", false, Op::Commit, "A"},
+                      KeptLockCase{"WriteAloneThenRollback", false, Op::Rollback, "one"},
+                      KeptLockCase{"LockedWriteThenCommit", true, Op::Commit, "A"},
+                      KeptLockCase{"LockedWriteThenRollback", true, Op::Rollback, "one"}),
+    systest::CaseLabel<KeptLockCase>);
+
+// A transaction's writer dies with a change written: the process that locks
+// the record next finds it as it was before the transaction, and its own
+// change then survives every later open, in every table type, with the
+// order on the field following.
+class DeadWriter : public ::testing::TestWithParam<uint16_t> {};
+
+TEST_P(DeadWriter, ChangeMadeAfterItsDeathSurvivesTheNextOpen) {
+    const uint16_t type = GetParam();
+    TempDir dir;
+    CreateTable(dir.path(), "shared", type, "NAME,C,20;NOTE,M", {"orig1", "orig2", "orig3"});
+    {
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+        SYS_ASSERT_OK(KivCreateIndex(t, "byname", "BYNAME", "NAME", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Peer a(dir.path()), b(dir.path());
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(b, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(a, Op::Begin);
+    PEER_OK(a, Op::LockRecord, 1);
+    PEER_OK(a, Op::Write, 1, "A-uncommitted");
+    EXPECT_EQ(KIV_ERR_RECORD_LOCKED, b.Call(Op::LockRecord, 1).code) << "while the writer lives";
+    a.Call(Op::Die);
+
+    PEER_OK(b, Op::LockRecord, 1);
+    EXPECT_EQ("orig1|orig2|orig3|", b.Call(Op::Dump).text) << "the dead transaction is undone first";
+    PEER_OK(b, Op::Write, 1, "B-committed");
+    PEER_OK(b, Op::UnlockRecord, 1);
+
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    EXPECT_EQ("B-committed|orig2|orig3|", b.Call(Op::Dump).text);
+    std::string names;
+    uint16_t eof = 0;
+    for (KIVRESULT rc = KivGotoTop(t); rc == KIV_OK && KivAtEOF(t, &eof) == KIV_OK && !eof; rc = KivSkip(t, 1)) {
+        std::string name;
+        SYS_ASSERT_OK(systest::GetText(t, "NAME", name));
+        names += name + "|";
+    }
+    EXPECT_EQ("B-committed|orig2|orig3|", names) << "in a process that opened the table after all";
+    KIVHANDLE handles[8] = {};
+    uint16_t count = 8;
+    SYS_ASSERT_OK(KivOpenIndex(t, "byname", handles, &count));
+    ASSERT_EQ(1, count);
+    ix = handles[0];
+    for (const auto& [key, found] : std::vector<std::pair<std::string, uint16_t>>{
+             {"B-committed", 1}, {"A-uncommitted", 0}, {"orig1", 0}, {"orig2", 1}}) {
+        uint16_t hit = 0;
+        SYS_EXPECT_OK(KivSeek(ix, key.data(), static_cast<uint32_t>(key.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &hit));
+        EXPECT_EQ(found, hit) << key;
+    }
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find("-kiv")) << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(Process, DeadWriter, ::testing::Values(KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT),
+                         [](const ::testing::TestParamInfo<uint16_t>& info) {
+                             return std::string(info.param == KIV_TABLE_NTX   ? "Ntx"
+                                                : info.param == KIV_TABLE_CDX ? "Cdx"
+                                                                              : "Kdt");
+                         });
+
+// Read committed: while a transaction of another process is open, its change
+// is seen by that process alone; other processes read the record as
+// committed by field, through an order and through SQL, until the commit
+// (and for good after a rollback or the writer's death).
+struct ReadCommittedCase {
+    const char* label;
+    uint16_t type;
+    Op end;  // Commit, Rollback or Die
+};
+
+void PrintTo(const ReadCommittedCase& c, std::ostream* os) { *os << c.label; }
+
+class ReadCommitted : public ::testing::TestWithParam<ReadCommittedCase> {};
+
+TEST_P(ReadCommitted, OthersSeeOnlyCommittedChanges) {
+    const ReadCommittedCase& c = GetParam();
+    TempDir dir;
+    CreateTable(dir.path(), "shared", c.type, "NAME,C,20;NOTE,M", {"orig1", "orig2", "orig3"});
+    Peer a(dir.path());  // (forked before this process opens the table)
+    KIVHANDLE conn = 0, t = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, c.type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    KIVHANDLE ix = 0;
+    SYS_ASSERT_OK(KivCreateIndex(t, "byname", "BYNAME", "NAME", "", "", 0, &ix));
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    auto names = [](KIVHANDLE h) {
+        std::string out;
+        uint16_t eof = 0;
+        for (KIVRESULT rc = KivGotoTop(h); rc == KIV_OK && KivAtEOF(h, &eof) == KIV_OK && !eof; rc = KivSkip(h, 1)) {
+            std::string name;
+            EXPECT_EQ(KIV_OK, systest::GetText(h, "NAME", name)) << systest::LastError();
+            out += name + "|";
+        }
+        return out;
+    };
+    auto sqlNames = [&] {
+        KIVHANDLE cursor = 0;
+        EXPECT_EQ(KIV_OK, KivExecuteSQLDirect(st, "SELECT NAME FROM shared", &cursor)) << systest::LastError();
+        const std::string out = cursor ? names(cursor) : "<no cursor>";
+        if (cursor) KivCloseTable(cursor);
+        return out;
+    };
+    auto found = [&](const std::string& key) {
+        uint16_t hit = 0;
+        EXPECT_EQ(KIV_OK, KivSeek(ix, key.data(), static_cast<uint32_t>(key.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &hit))
+            << systest::LastError();
+        return hit != 0;
+    };
+    auto expectFirst = [&](const std::string& first, const std::string& gone, const char* when) {
+        SCOPED_TRACE(when);
+        const std::string all = first + "|orig2|orig3|";
+        SYS_EXPECT_OK(KivGotoRecord(t, 1));
+        std::string name;
+        SYS_EXPECT_OK(systest::GetText(t, "NAME", name));
+        EXPECT_EQ(first, name) << "by field";
+        EXPECT_EQ(all, names(t)) << "record by record";
+        EXPECT_TRUE(found(first)) << "by seek";
+        EXPECT_FALSE(found(gone)) << "by seek";
+        EXPECT_EQ(all, sqlNames()) << "through SQL";
+    };
+
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(a, Op::Begin);
+    PEER_OK(a, Op::LockRecord, 1);
+    PEER_OK(a, Op::Write, 1, "A-uncommitted");
+    PEER_OK(a, Op::UnlockRecord, 1);
+    EXPECT_EQ("A-uncommitted|orig2|orig3|", a.Call(Op::Dump).text) << "the writer sees its own change";
+    expectFirst("orig1", "A-uncommitted", "while the transaction is open");
+    EXPECT_EQ(KIV_ERR_RECORD_LOCKED, KivLockRecord(t, 1));
+
+    PEER_OK(a, c.end);
+    if (c.end == Op::Commit) expectFirst("A-uncommitted", "orig1", "after the commit");
+    else expectFirst("orig1", "A-uncommitted", "after the transaction");
+    SYS_EXPECT_OK(KivLockRecord(t, 1));
+    SYS_EXPECT_OK(KivUnlockRecord(t, 1));
+    SYS_EXPECT_OK(KivCloseSQLStatement(st));
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Process, ReadCommitted,
+    ::testing::Values(ReadCommittedCase{"NtxCommit", KIV_TABLE_NTX, Op::Commit},
+                      ReadCommittedCase{"CdxCommit", KIV_TABLE_CDX, Op::Commit},
+                      ReadCommittedCase{"KdtCommit", KIV_TABLE_KDT, Op::Commit},
+                      ReadCommittedCase{"NtxRollback", KIV_TABLE_NTX, Op::Rollback},
+                      ReadCommittedCase{"CdxRollback", KIV_TABLE_CDX, Op::Rollback},
+                      ReadCommittedCase{"KdtRollback", KIV_TABLE_KDT, Op::Rollback},
+                      ReadCommittedCase{"NtxDeath", KIV_TABLE_NTX, Op::Die},
+                      ReadCommittedCase{"CdxDeath", KIV_TABLE_CDX, Op::Die},
+                      ReadCommittedCase{"KdtDeath", KIV_TABLE_KDT, Op::Die}),
+    systest::CaseLabel<ReadCommittedCase>);
 
 // ------------------------------------------------------------ exclusive opens
 
@@ -1053,7 +1286,10 @@ TEST(DeadTransaction, UndoneAtTheNextOpenWithEveryIndexFollowing) {
     PEER_OK(writer, Op::Open, KIV_OPEN_SHARED);
     PEER_OK(writer, Op::Begin);
     PEER_OK(writer, Op::Write, 1, "changed");
-    EXPECT_EQ(1u, seek("changed"));  // the order follows the write of the living writer
+    // While the writer lives its change is its own: the order here holds
+    // the record as committed.
+    EXPECT_EQ(0u, seek("changed"));
+    EXPECT_EQ(1u, seek("one"));
     writer.Call(Op::Die);
     PEER_OK(next, Op::Open, KIV_OPEN_SHARED);  // undoes the dead writer's change
     EXPECT_EQ("one|two|three|", next.Call(Op::Dump).text);
@@ -1084,13 +1320,16 @@ void PrintTo(const TransactionKillCase& c, std::ostream* os) { *os << c.label; }
 constexpr int kBatchSize = 20;
 constexpr const char* kBatchTables[2] = {"batches", "halves"};
 
+// A writer child's failure: reported to the parent ("F" and the error), and the child ends.
+[[noreturn]] void ChildFails(int fd, const char* what) {
+    const std::string text = std::string("F") + what + ": " + systest::LastError();
+    SendAll(fd, text.data(), text.size());
+    ::_exit(3);
+}
+
 [[noreturn]] void CommitBatchesUntilKilled(int fd, const std::string& dir, const TransactionKillCase& c,
                                            int firstBatch) {
-    auto fail = [fd](const char* what) {
-        const std::string text = std::string("F") + what + ": " + systest::LastError();
-        SendAll(fd, text.data(), text.size());
-        ::_exit(3);
-    };
+    auto fail = [fd](const char* what) { ChildFails(fd, what); };
     KIVHANDLE conn = 0, tables[2] = {0, 0}, st = 0;
     if (KivConnect(dir.c_str(), &conn)) fail("KivConnect");
     if (c.sql) {
@@ -1124,6 +1363,22 @@ constexpr const char* kBatchTables[2] = {"batches", "halves"};
     }
 }
 
+// Starts a writer child running body, kills it delay after it reported
+// ready, and gives back its reports ('C' for each commit); a failure it
+// reported fails the test.
+template <class Body>
+void KillWriter(Body body, std::chrono::microseconds delay, std::string& reports) {
+    Child writer(body);
+    ASSERT_TRUE(writer.started());
+    char ready = 0;
+    ASSERT_TRUE(RecvAll(writer.fd(), &ready, 1) && ready == 'R') << ready << writer.Rest();
+    std::this_thread::sleep_for(delay);
+    const int status = writer.Kill();
+    reports = writer.Rest();
+    ASSERT_EQ(std::string::npos, reports.find('F')) << reports;
+    ASSERT_TRUE(WIFSIGNALED(status)) << reports;
+}
+
 class TransactionKill : public ::testing::TestWithParam<TransactionKillCase> {};
 
 TEST_P(TransactionKill, CommittedTransactionsAreWholeAndOthersWholeOrGone) {
@@ -1134,16 +1389,10 @@ TEST_P(TransactionKill, CommittedTransactionsAreWholeAndOthersWholeOrGone) {
     int started = 0;    // the next writer's first batch
     for (int trial = 0; trial < 30; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
-        Child writer([&](int fd) { CommitBatchesUntilKilled(fd, dir.path(), c, started); });
-        ASSERT_TRUE(writer.started());
-        char ready = 0;
-        ASSERT_TRUE(RecvAll(writer.fd(), &ready, 1) && ready == 'R') << ready << writer.Rest();
         // Kill times spread over several transactions' time.
-        std::this_thread::sleep_for(std::chrono::microseconds((trial * 7919) % 15000));
-        const int status = writer.Kill();
-        const std::string reports = writer.Rest();
-        ASSERT_EQ(std::string::npos, reports.find('F')) << reports;
-        ASSERT_TRUE(WIFSIGNALED(status)) << reports;
+        std::string reports;
+        ASSERT_NO_FATAL_FAILURE(KillWriter([&](int fd) { CommitBatchesUntilKilled(fd, dir.path(), c, started); },
+                                           std::chrono::microseconds((trial * 7919) % 15000), reports));
         committed += static_cast<int>(reports.size());
 
         KIVHANDLE conn = 0;
@@ -1190,5 +1439,339 @@ INSTANTIATE_TEST_SUITE_P(
                       TransactionKillCase{"KdtSql", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true, false},
                       TransactionKillCase{"KdtSqlTwoTables", KIV_TABLE_KDT, "BATCH,INTEGER;SEQ,INTEGER", true, true}),
     systest::CaseLabel<TransactionKillCase>);
+
+// A writer whose transactions move amounts between accounts (records 1 to
+// 6, one of them getting a memo), append a record with a memo, and (every
+// third) delete it again, on a table with two orders: through the engine's
+// calls in a shared or an exclusive open, or through SQL. It is killed at
+// random moments, 60 times in all. After each kill: every transaction is
+// whole or absent (the balances add up, each appended record has its values,
+// none the writer reported committed is missing), both orders agree with the
+// records, no journal is left, and a second process that changes the dead
+// transaction's records right after the kill keeps its change.
+enum class LedgerRoad { SharedCalls, ExclusiveCalls, Sql };
+
+struct LedgerKillCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;  // ID, NAME, BAL, NOTE
+    LedgerRoad road;
+};
+
+void PrintTo(const LedgerKillCase& c, std::ostream* os) { *os << c.label; }
+
+constexpr int32_t kAccounts = 6;
+constexpr int32_t kOpening = 1000;
+constexpr int32_t kAppendedIds = 100000;  // appended records: ID kAppendedIds + transaction
+
+std::string LedgerMemo(int k) { return "memo of transaction " + std::to_string(k) + " \xE4\xF6\xFC"; }
+
+[[noreturn]] void MoveUntilKilled(int fd, const std::string& dir, const LedgerKillCase& c, int first) {
+    auto fail = [fd](const char* what) { ChildFails(fd, what); };
+    KIVHANDLE conn = 0, t = 0, st = 0;
+    if (KivConnect(dir.c_str(), &conn)) fail("KivConnect");
+    const bool shared = c.road != LedgerRoad::ExclusiveCalls;
+    if (c.road == LedgerRoad::Sql) {
+        if (KivCreateSQLStatement(conn, &st) || KivStmtSetTableType(st, c.tableType)) fail("KivCreateSQLStatement");
+    } else {
+        KIVHANDLE handles[4];
+        uint16_t count = 4;
+        if (KivOpenTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK,
+                         shared ? KIV_OPEN_SHARED : KIV_OPEN_EXCLUSIVE, &t) ||
+            KivOpenIndex(t, "byid", handles, &count) || (count = 4, KivOpenIndex(t, "bybal", handles, &count)))
+            fail("KivOpenTable");
+    }
+    auto sql = [&](const std::string& text) {
+        if (KivExecuteSQLDirect(st, text.c_str(), nullptr)) fail(text.c_str());
+    };
+    auto text = [&](const char* field, const std::string& value) {
+        if (KivSetField(t, field, value.data(), static_cast<uint32_t>(value.size()))) fail("KivSetField");
+    };
+    auto add = [&](uint32_t recno, int32_t amount) {
+        int32_t bal = 0;
+        if (KivGotoRecord(t, recno) || (shared && KivLockRecord(t, recno)) || KivGetLong(t, "BAL", &bal) ||
+            KivSetLong(t, "BAL", bal + amount))
+            fail("moving an amount");
+    };
+    SendAll(fd, "R", 1);
+    for (int k = first;; ++k) {
+        const int32_t from = 1 + k % kAccounts;
+        int32_t to = 1 + (from + k / kAccounts) % kAccounts;
+        if (to == from) to = 1 + from % kAccounts;
+        const int32_t amount = k % 50 + 1, id = kAppendedIds + k;
+        const std::string note = "t" + std::to_string(k), name = "a" + std::to_string(k);
+        if (c.road == LedgerRoad::Sql) {
+            sql("BEGIN");
+            sql("UPDATE shared SET BAL = BAL - " + std::to_string(amount) + ", NOTE = '" + note + "' WHERE ID = " +
+                std::to_string(from));
+            sql("UPDATE shared SET BAL = BAL + " + std::to_string(amount) + " WHERE ID = " + std::to_string(to));
+            sql("INSERT INTO shared (ID, NAME, BAL, NOTE) VALUES (" + std::to_string(id) + ", '" + name + "', 0, '" +
+                LedgerMemo(k) + "')");
+            if (k % 3 == 0) sql("DELETE FROM shared WHERE ID = " + std::to_string(id));
+            sql("COMMIT");
+        } else {
+            if (KivBeginTransaction(conn)) fail("KivBeginTransaction");
+            add(static_cast<uint32_t>(from), -amount);
+            text("NOTE", note);
+            add(static_cast<uint32_t>(to), amount);
+            if (KivAppendRecord(t) || KivSetLong(t, "ID", id) || KivSetLong(t, "BAL", 0)) fail("KivAppendRecord");
+            text("NAME", name);
+            text("NOTE", LedgerMemo(k));
+            if (KivWriteRecord(t)) fail("KivWriteRecord");
+            if (k % 3 == 0 && KivDeleteRecord(t)) fail("KivDeleteRecord");
+            if (KivCommitTransaction(conn)) fail("KivCommitTransaction");
+            if (KivUnlockTable(t)) fail("KivUnlockTable");
+        }
+        const char done = 'C';
+        SendAll(fd, &done, 1);
+    }
+}
+
+class LedgerKill : public ::testing::TestWithParam<LedgerKillCase> {};
+
+TEST_P(LedgerKill, TransactionsAreWholeOrAbsentAndOthersKeepTheirChanges) {
+    const LedgerKillCase& c = GetParam();
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0, ix = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        for (int32_t id = 1; id <= kAccounts; ++id) {
+            SYS_ASSERT_OK(KivAppendRecord(t));
+            SYS_ASSERT_OK(KivSetLong(t, "ID", id));
+            SYS_ASSERT_OK(KivSetLong(t, "BAL", kOpening));
+        }
+        SYS_ASSERT_OK(KivCreateIndex(t, "byid", "BYID", "ID", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCreateIndex(t, "bybal", "BYBAL", "BAL", "", "", 0, &ix));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Peer other(dir.path());
+    int committed = 0, started = 0;
+    int32_t peerMoves = 0;
+    for (int trial = 0; trial < 20; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        std::string reports;
+        ASSERT_NO_FATAL_FAILURE(KillWriter([&](int fd) { MoveUntilKilled(fd, dir.path(), c, started); },
+                                           std::chrono::microseconds((trial * 7919) % 40000), reports));
+        committed += static_cast<int>(reports.size());
+
+        // Another process changes records the dead transaction may have changed.
+        PEER_OK(other, Op::Open, KIV_OPEN_SHARED);
+        PEER_OK(other, Op::Move, static_cast<uint32_t>(trial));
+        PEER_OK(other, Op::Close);
+        ++peerMoves;
+
+        KIVHANDLE conn = 0, t = 0, handles[4] = {};
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+        uint16_t count = 4;
+        SYS_ASSERT_OK(KivOpenIndex(t, "byid", handles, &count));
+        count = 3;
+        SYS_ASSERT_OK(KivOpenIndex(t, "bybal", handles + 1, &count));
+        int64_t sum = 0;
+        std::set<int32_t> appended;
+        uint32_t records = 0;
+        SYS_ASSERT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &records));
+        uint32_t hidden = 0;  // deleted records of our own tables, which never show
+        for (uint32_t recno = 1; recno <= records; ++recno) {
+            SYS_ASSERT_OK(KivGotoRecord(t, recno));
+            int32_t id = 0, bal = 0;
+            uint16_t deleted = 0;
+            const KIVRESULT read = KivGetLong(t, "ID", &id);
+            if (read == KIV_ERR_NO_CURRENT_RECORD && c.tableType == KIV_TABLE_KDT) {
+                ++hidden;
+                continue;
+            }
+            SYS_ASSERT_OK(read);
+            SYS_ASSERT_OK(KivGetLong(t, "BAL", &bal));
+            SYS_ASSERT_OK(KivIsRecordDeleted(t, &deleted));
+            std::string name, note;
+            SYS_ASSERT_OK(systest::GetText(t, "NAME", name));
+            SYS_ASSERT_OK(systest::GetText(t, "NOTE", note));
+            if (recno == 1) {
+                EXPECT_EQ("p" + std::to_string(trial), note) << "the other process's change is lost";
+            }
+            if (id >= kAppendedIds) {
+                const int k = id - kAppendedIds;
+                EXPECT_TRUE(appended.insert(k).second) << "transaction " << k << " appended twice";
+                EXPECT_EQ("a" + std::to_string(k), name) << "record " << recno;
+                EXPECT_EQ(LedgerMemo(k), note) << "record " << recno;
+                EXPECT_EQ(0, bal);
+                if (!deleted) {
+                    EXPECT_NE(0, k % 3) << "transaction " << k << " kept a record it deleted";
+                }
+            } else {
+                EXPECT_FALSE(deleted);
+                sum += bal;
+            }
+            // Both orders find the record by its values.
+            for (int which = 0; which < 2; ++which) {
+                const std::string key = std::to_string(which == 0 ? id : bal);
+                uint16_t found = 0;
+                uint32_t at = 0;
+                SYS_ASSERT_OK(KivSeek(handles[which], key.data(), static_cast<uint32_t>(key.size()), KIV_KEY_TEXT,
+                                      KIV_SEEK_HARD, &found));
+                EXPECT_TRUE(found) << (which == 0 ? "BYID" : "BYBAL") << " misses " << key;
+                if (which == 0 && found) {
+                    SYS_ASSERT_OK(KivGetRecordNum(t, 2, &at));
+                    EXPECT_EQ(recno, at) << "BYID finds " << key << " at another record";
+                }
+            }
+        }
+        EXPECT_EQ(int64_t(kAccounts) * kOpening, sum) << "a transaction is partly there";
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(std::string::npos, entry.path().filename().string().find("-kiv")) << entry.path();
+        // Each transaction appended one record (the deleted ones too).
+        const int done = static_cast<int>(records) - kAccounts;
+        EXPECT_GE(done, committed) << "a committed transaction is lost";
+        EXPECT_LE(done, committed + 1) << "more transactions than the writer began";
+        EXPECT_EQ(static_cast<size_t>(done), appended.size() + hidden) << "a record of no transaction";
+        if (!appended.empty()) {
+            EXPECT_LT(*appended.rbegin(), done) << "a record of no transaction";
+        }
+        started = committed = done;
+        if (::testing::Test::HasFailure()) break;
+    }
+    EXPECT_EQ(20, peerMoves);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kill, LedgerKill,
+    ::testing::Values(
+        LedgerKillCase{"NtxSharedCalls", KIV_TABLE_NTX, "ID,N,8;NAME,C,10;BAL,N,12;NOTE,M", LedgerRoad::SharedCalls},
+        LedgerKillCase{"CdxExclusiveCalls", KIV_TABLE_CDX, "ID,N,8;NAME,C,10;BAL,N,12;NOTE,M",
+                       LedgerRoad::ExclusiveCalls},
+        LedgerKillCase{"KdtSql", KIV_TABLE_KDT, "ID,INTEGER;NAME,C,10;BAL,INTEGER;NOTE,M", LedgerRoad::Sql},
+        LedgerKillCase{"CdxSharedCalls", KIV_TABLE_CDX, "ID,N,8;NAME,C,10;BAL,N,12;NOTE,M", LedgerRoad::SharedCalls}),
+    systest::CaseLabel<LedgerKillCase>);
+
+// A writer moves amounts between two balances in transactions while a reader
+// reads both, at least 10,000 times and over 20 commits or more: with both
+// records locked, or with one SELECT SUM(BAL). The sum is always right.
+enum class SumRead { Locked, Sql };
+
+struct BalanceCase {
+    const char* label;
+    uint16_t tableType;
+    const char* fields;  // BAL
+    SumRead read;
+};
+
+void PrintTo(const BalanceCase& c, std::ostream* os) { *os << c.label; }
+
+constexpr int32_t kBalanceTotal = 2000;
+
+[[noreturn]] void TransferUntilKilled(int fd, const std::string& dir, uint16_t tableType) {
+    auto fail = [fd](const char* what) { ChildFails(fd, what); };
+    KIVHANDLE conn = 0, t = 0;
+    if (KivConnect(dir.c_str(), &conn) ||
+        KivOpenTable(conn, "shared", nullptr, tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK,
+                     KIV_OPEN_SHARED, &t))
+        fail("KivOpenTable");
+    SendAll(fd, "R", 1);
+    for (int32_t k = 0;; ++k) {
+        const int32_t amount = k % 2 ? -(k % 97 + 1) : k % 89 + 1;
+        if (KivBeginTransaction(conn)) fail("KivBeginTransaction");
+        for (const auto& [recno, change] : {std::pair<uint32_t, int32_t>{1, -amount}, {2, amount}}) {
+            int32_t bal = 0;
+            KIVRESULT rc;
+            while ((rc = KivLockRecord(t, recno)) == KIV_ERR_RECORD_LOCKED) ::usleep(200);
+            if (rc || KivGotoRecord(t, recno) || KivGetLong(t, "BAL", &bal) || KivSetLong(t, "BAL", bal + change) ||
+                KivWriteRecord(t))
+                fail("moving an amount");
+        }
+        if (KivCommitTransaction(conn) || KivUnlockTable(t)) fail("KivCommitTransaction");
+        const char done = 'C';
+        SendAll(fd, &done, 1);
+    }
+}
+
+class Balances : public ::testing::TestWithParam<BalanceCase> {};
+
+TEST_P(Balances, ReaderNeverSeesAWrongSum) {
+    const BalanceCase& c = GetParam();
+    TempDir dir;
+    {
+        KIVHANDLE conn = 0, t = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, c.fields, &t));
+        for (const int32_t bal : {kBalanceTotal / 2 + 123, kBalanceTotal / 2 - 123}) {
+            SYS_ASSERT_OK(KivAppendRecord(t));
+            SYS_ASSERT_OK(KivSetLong(t, "BAL", bal));
+        }
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Child writer([&](int fd) { TransferUntilKilled(fd, dir.path(), c.tableType); });
+    ASSERT_TRUE(writer.started());
+    char ready = 0;
+    ASSERT_TRUE(RecvAll(writer.fd(), &ready, 1) && ready == 'R') << ready << writer.Rest();
+
+    KIVHANDLE conn = 0, t = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    auto lockBoth = [&] {
+        for (;; ::usleep(200)) {
+            if (KivLockRecord(t, 1) != KIV_OK) continue;
+            if (KivLockRecord(t, 2) == KIV_OK) return;
+            KivUnlockRecord(t, 1);
+        }
+    };
+    int reads = 0, wrong = 0;
+    size_t commits = 0;
+    std::string reports;
+    // (A guard against a hang, far beyond what the reads take, under a sanitizer too.)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+    for (; (reads < 10000 || commits < 20) && std::chrono::steady_clock::now() < deadline; ++reads) {
+        int32_t sum = 0;
+        if (c.read == SumRead::Locked) {
+            lockBoth();
+            int32_t a = 0, b = 0;
+            SYS_ASSERT_OK(KivGotoRecord(t, 1));
+            SYS_ASSERT_OK(KivGetLong(t, "BAL", &a));
+            SYS_ASSERT_OK(KivGotoRecord(t, 2));
+            SYS_ASSERT_OK(KivGetLong(t, "BAL", &b));
+            SYS_ASSERT_OK(KivUnlockTable(t));
+            sum = a + b;
+        } else {
+            KIVHANDLE cursor = 0;
+            SYS_ASSERT_OK(KivExecuteSQLDirect(st, "SELECT SUM(BAL) AS TOTAL FROM shared", &cursor));
+            SYS_ASSERT_OK(KivGotoTop(cursor));
+            SYS_ASSERT_OK(KivGetLong(cursor, "TOTAL", &sum));
+            SYS_ASSERT_OK(KivCloseTable(cursor));
+        }
+        if (sum != kBalanceTotal && wrong++ < 5) ADD_FAILURE() << "read " << reads << ": the sum is " << sum;
+        char buf[256];
+        ssize_t r;
+        while ((r = ::recv(writer.fd(), buf, sizeof buf, MSG_DONTWAIT)) > 0) reports.append(buf, static_cast<size_t>(r));
+        commits = reports.size();
+    }
+    writer.Kill();
+    reports += writer.Rest();
+    EXPECT_EQ(std::string::npos, reports.find('F')) << reports;
+    EXPECT_EQ(0, wrong) << "of " << reads << " reads";
+    EXPECT_GE(reads, 10000);
+    EXPECT_GE(reports.size(), 20u) << "the writer committed too little to meet the reader (" << reads << " reads)";
+    SYS_EXPECT_OK(KivCloseSQLStatement(st));
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Process, Balances,
+    ::testing::Values(BalanceCase{"NtxLocked", KIV_TABLE_NTX, "BAL,N,12", SumRead::Locked},
+                      BalanceCase{"CdxLocked", KIV_TABLE_CDX, "BAL,N,12", SumRead::Locked},
+                      BalanceCase{"CdxSql", KIV_TABLE_CDX, "BAL,N,12", SumRead::Sql},
+                      BalanceCase{"KdtSql", KIV_TABLE_KDT, "BAL,INTEGER", SumRead::Sql},
+                      BalanceCase{"KdtTwoFieldsSql", KIV_TABLE_KDT, "NAME,C,10;BAL,INTEGER", SumRead::Sql}),
+    systest::CaseLabel<BalanceCase>);
 
 }  // namespace

@@ -477,6 +477,60 @@ TEST_F(Tables, PackAndZap) {
     EXPECT_EQ(KIV_ERR_SHARING, KivPackTable(t));  // shared opens cannot pack
 }
 
+// Packing and emptying cannot be undone: inside a transaction both are
+// refused before anything changes (the deletion pending in the handle
+// included), and the transaction rolls back whole; after its commit they work.
+TEST_F(Tables, PackAndZapAreRefusedInsideATransaction) {
+    for (const uint16_t type : {KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT}) {
+        SCOPED_TRACE("table type " + std::to_string(type));
+        const std::string name = "p" + std::to_string(type) + ".dbf";
+        KIVHANDLE t = Create(name.c_str(), type, "A,C,5");
+        for (const char* a : {"r0", "r1", "r2", "r3"}) {
+            KIV_ASSERT_OK(KivAppendRecord(t));
+            KIV_ASSERT_OK(Set(t, "A", a));
+        }
+        KIV_ASSERT_OK(KivCloseTable(t));
+        t = Open(name.c_str(), KIV_OPEN_EXCLUSIVE);
+        auto contents = [&] {
+            std::string seen;
+            uint16_t deleted = 0;
+            for (KivGotoTop(t); !AtEof(t); KivSkip(t, 1)) {
+                KivIsRecordDeleted(t, &deleted);
+                seen += Get(t, "A", 1) + (deleted ? "*;" : ";");
+            }
+            return seen;
+        };
+        const std::string table = "Table P" + std::to_string(type);
+        KIV_ASSERT_OK(KivBeginTransaction(conn));
+        KIV_ASSERT_OK(KivGotoRecord(t, 2));
+        KIV_ASSERT_OK(Set(t, "A", "x1"));
+        KIV_ASSERT_OK(KivDeleteRecord(t));
+        EXPECT_EQ(KIV_ERR_NOT_APPLICABLE, KivPackTable(t));
+        EXPECT_NE(std::string::npos, LastErrorText().find(table + " cannot be packed inside a transaction"))
+            << LastErrorText();
+        EXPECT_EQ(KIV_ERR_NOT_APPLICABLE, KivZapTable(t));
+        EXPECT_NE(std::string::npos, LastErrorText().find(table + " cannot be emptied inside a transaction"))
+            << LastErrorText();
+        uint16_t open = 0;
+        KIV_ASSERT_OK(KivInTransaction(conn, &open));
+        EXPECT_EQ(1, open) << "the refusals leave the transaction open";
+        // (Deleted records of our own tables are never shown.)
+        EXPECT_EQ(type == KIV_TABLE_KDT ? "r0;r2;r3;" : "r0;x1*;r2;r3;", contents());
+        KIV_ASSERT_OK(KivRollbackTransaction(conn));
+        EXPECT_EQ("r0;r1;r2;r3;", contents()) << "the whole transaction rolls back";
+
+        KIV_ASSERT_OK(KivBeginTransaction(conn));
+        KIV_ASSERT_OK(KivGotoRecord(t, 3));
+        KIV_ASSERT_OK(KivDeleteRecord(t));
+        KIV_ASSERT_OK(KivCommitTransaction(conn));
+        KIV_ASSERT_OK(KivPackTable(t));
+        EXPECT_EQ("r0;r1;r3;", contents());
+        KIV_ASSERT_OK(KivZapTable(t));
+        EXPECT_EQ("", contents());
+        KIV_ASSERT_OK(KivCloseTable(t));
+    }
+}
+
 // Many appends in an exclusive open, a pack and a zap between them: every
 // record reads back, and the closed file ends right after its end-of-file
 // mark, in every table type.
