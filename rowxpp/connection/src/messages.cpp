@@ -5,9 +5,9 @@
 
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "rowxpp/sql_connection.h"
-#include "rowxpp/sql_dataset.h"
 #include "rowxpp/sql_statement.h"
 #include "xpp/error.h"
 
@@ -76,7 +76,29 @@ void ClassVariable(xpp::Class& c, const std::string& name, bool assignable) {
     });
 }
 
+struct AddedMessage {
+    std::string name;
+    SQLConnection::Message_ answer;
+};
+
+// The messages the layers above add, and the class once made; both under
+// the runtime's class lock.
+std::vector<AddedMessage>& AddedMessages() {
+    static std::vector<AddedMessage> added;
+    return added;
+}
+xpp::Class*& MadeClass() {
+    static xpp::Class* made = nullptr;
+    return made;
+}
+
 }  // namespace
+
+void SQLConnection::AddMessage_(std::string name, Message_ answer) {
+    auto lock = xpp::ClassLock();
+    if (MadeClass() != nullptr) OnConnection(*MadeClass(), name, answer);
+    AddedMessages().push_back(AddedMessage{std::move(name), std::move(answer)});
+}
 
 Value ClassValue(xpp::Class& c) { return Value(c.shared_from_this()); }
 
@@ -137,11 +159,6 @@ void AddConnectionMessages(xpp::Class& c) {
                  [](SQLConnection& s, Args&) { return Value(static_cast<int64_t>(s.ActiveStatements())); });
     OnConnection(c, "Execute", [](SQLConnection& s, Args& a) { return Value(s.Execute(a[1], a[2])); });
     OnConnection(c, "NewStatement", [](SQLConnection& s, Args& a) { return Value(s.NewStatement(a[1])); });
-    // DataSet(cSQL, xParameters, xPrimaryKey, nMaxRows, aFields, bFilter,
-    // lTrimmed, lDateTimeAsDate): a new data set on this connection, not filled
-    OnConnection(c, "DataSet", [](SQLConnection& s, Args& a) {
-        return Value(s.DataSet(a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]));
-    });
     OnConnection(c, "BeginTransaction", [](SQLConnection& s, Args&) { return Value(s.BeginTransaction()); });
     OnConnection(c, "EndTransaction", [](SQLConnection& s, Args&) { return Value(s.EndTransaction()); });
     OnConnection(c, "CommitTransaction", [](SQLConnection& s, Args&) { return Value(s.CommitTransaction()); });
@@ -178,6 +195,11 @@ void AddConnectionMessages(xpp::Class& c) {
     Variable(c, "Cargo", &SQLConnection::Cargo, true);
     Variable(c, "ErrorLogFile", &SQLConnection::ErrorLogFile, true);
     Variable(c, "RetryDeadlockVictim", &SQLConnection::RetryDeadlockVictim, true);
+
+    // ---- the messages of the layers above
+    auto lock = xpp::ClassLock();
+    for (const AddedMessage& m : AddedMessages()) OnConnection(c, m.name, m.answer);
+    MadeClass() = &c;
 }
 
 }  // namespace rowxpp

@@ -2,7 +2,6 @@
 // statement of the connection rebuilt on it.
 #include "rowxpp/odbc_calls.h"
 #include "rowxpp/sql_connection.h"
-#include "rowxpp/sql_select.h"
 #include "rowxpp/sql_statement.h"
 #include "xpp/runtime.h"
 
@@ -62,10 +61,7 @@ bool SQLConnection::Reconnect(const xpp::Value& force, const xpp::Value& timeout
         // A handle the driver would not free goes with its connection.
         if (s->Handle != 0) s->SQLStatement::Reset_();
         // So does a cursor's result set: the cursor is closed.
-        if (auto cursor = std::dynamic_pointer_cast<SQLSelect>(s)) {
-            cursor->isCursorOpen = false;
-            cursor->Reset_(false);
-        }
+        s->HandleLost_();
     }
     if (Handle != 0) {
         SQLHANDLE old = ToHandle(Handle);

@@ -272,6 +272,11 @@ SQLStatement& SQLSelect::Reset_(const xpp::Value& all) {
     return *this;
 }
 
+void SQLSelect::HandleLost_() {
+    isCursorOpen = false;
+    Reset_(false);
+}
+
 // ---------------------------------------------------------------- life cycle
 
 int64_t SQLSelect::Execute(const xpp::Args& args) {

@@ -109,6 +109,19 @@ std::shared_ptr<SQLDataSet> SQLConnection::DataSet(const xpp::Value& sql, const 
                            primaryKey, maxRows, fields, filter, trimmed, dateTimeAsDate);
 }
 
+namespace {
+// DataSet(cSQL, xParameters, xPrimaryKey, nMaxRows, aFields, bFilter,
+// lTrimmed, lDateTimeAsDate) sent to a connection: a new data set on it, not
+// filled.
+struct ConnectionMessages {
+    ConnectionMessages() {
+        SQLConnection::AddMessage_("DataSet", [](SQLConnection& s, xpp::Args& a) {
+            return xpp::Value(s.DataSet(a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]));
+        });
+    }
+} connectionMessages;
+}  // namespace
+
 xpp::Value SQLDataSet::Self_() { return xpp::Value(std::static_pointer_cast<SQLDataSet>(shared_from_this())); }
 
 SQLDataSet& SQLDataSet::Init(const xpp::Value& sql, const xpp::Value& connection, const xpp::Value& parameters,

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -151,6 +152,13 @@ public:
                                         const xpp::Value& maxRows = xpp::Value(), const xpp::Value& fields = xpp::Value(),
                                         const xpp::Value& filter = xpp::Value(), const xpp::Value& trimmed = xpp::Value(),
                                         const xpp::Value& dateTimeAsDate = xpp::Value());
+    // A message of the connection answered by a part of the library above
+    // it (the data set's "DataSet"), which adds it from a static object of
+    // its own when the library loads. The class takes it when it is made
+    // (at once when made already); sent to anything but a connection it is
+    // a message that object does not answer.
+    using Message_ = std::function<xpp::Value(SQLConnection&, xpp::Args&)>;
+    static void AddMessage_(std::string name, Message_ answer);
 
     // Reconnection (reconnect.cpp): replaces the connection handle by a new
     // one connected with the stored values, never prompting, and rebuilds

@@ -49,6 +49,9 @@ public:
     // A subclass overrides it with its own flagged version; callers that
     // want this one qualify it (statement.SQLStatement::Reset_()).
     virtual SQLStatement& Reset_(const xpp::Value& flag = xpp::Value());
+    // The handle went with a lost connection (reset already): a subclass
+    // drops what it held of the handle's result. A statement holds none.
+    virtual void HandleLost_() {}
     // Drops and re-allocates the handle; the text becomes TRIM(cSQL); the
     // recorded attributes are applied again unless `keepAttributes` is .T.
     SQLStatement& Reset(const xpp::Value& sql = xpp::Value(), const xpp::Value& keepAttributes = xpp::Value());

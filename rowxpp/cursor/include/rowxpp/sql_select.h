@@ -146,6 +146,8 @@ public:
     bool MoreResults();
     // NIL or .T.: the full reset; .F.: the partial one.
     SQLStatement& Reset_(const xpp::Value& all = xpp::Value()) override;
+    // The result set went with the handle: the cursor is closed.
+    void HandleLost_() override;
     xpp::Value Destroy() override;
     virtual int64_t Refresh();
     bool Prepare(const xpp::Value& sql = xpp::Value()) override;
