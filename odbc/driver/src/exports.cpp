@@ -8,15 +8,15 @@
 #include <new>
 
 #include "api.h"
-#include "catalog.h"
-#include "diagnostics.h"
-#include "execute.h"
-#include "fetch.h"
-#include "messages.h"
-#include "parameters.h"
-#include "positioned.h"
-#include "records.h"
-#include "statement.h"
+#include "catalog/catalog.h"
+#include "handles/diagnostics.h"
+#include "sql/execute.h"
+#include "results/fetch.h"
+#include "handles/messages.h"
+#include "sql/parameters.h"
+#include "results/positioned.h"
+#include "handles/records.h"
+#include "sql/statement.h"
 
 namespace kivodbc {
 namespace {

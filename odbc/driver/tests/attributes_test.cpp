@@ -6,7 +6,7 @@
 #include <string>
 
 #include "driver_fixture.h"
-#include "session.h"
+#include "connect/session.h"
 
 namespace kivodbc {
 namespace {

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "catalog.h"
+#include "catalog/catalog.h"
 #include "driver_fixture.h"
-#include "enginetable.h"
-#include "fetch.h"
-#include "messages.h"
-#include "parser.h"
-#include "scanner.h"
-#include "semantic.h"
+#include "catalog/enginetable.h"
+#include "results/fetch.h"
+#include "handles/messages.h"
+#include "sql/parser.h"
+#include "sql/scanner.h"
+#include "sql/semantic.h"
 
 namespace kivodbc::testing {
 namespace {

@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <string>
 
-#include "connstring.h"
+#include "connect/connstring.h"
 #include "driver_fixture.h"
 #include "fake_prompt.h"
-#include "messages.h"
-#include "prompt.h"
-#include "session.h"
-#include "typetable.h"
+#include "handles/messages.h"
+#include "connect/prompt.h"
+#include "connect/session.h"
+#include "handles/typetable.h"
 
 namespace kivodbc {
 namespace {

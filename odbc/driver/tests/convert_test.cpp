@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
+#include "results/convert.h"
 #include "kivwin/win.h"
 #include "value_builders.h"
 

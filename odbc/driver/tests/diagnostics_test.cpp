@@ -3,11 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "diagnostics.h"
-#include "engine.h"
-#include "messages.h"
+#include "handles/diagnostics.h"
+#include "connect/engine.h"
+#include "handles/messages.h"
 #include "qel32.h"
-#include "records.h"
+#include "handles/records.h"
 
 namespace kivodbc {
 namespace {

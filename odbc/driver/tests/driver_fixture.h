@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "api.h"
-#include "diagnostics.h"
-#include "engine.h"
+#include "handles/diagnostics.h"
+#include "connect/engine.h"
 #include "kivwin/win.h"
 #include "qel32.h"
 #include "qel32_test.h"
-#include "records.h"
+#include "handles/records.h"
 #include "test_support.h"
 
 namespace kivodbc::testing {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driverstatement.h"
+#include "sql/driverstatement.h"
 
 namespace kivodbc {
 namespace {

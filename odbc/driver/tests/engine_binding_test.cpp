@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "api.h"
-#include "diagnostics.h"
-#include "engine.h"
+#include "handles/diagnostics.h"
+#include "connect/engine.h"
 #include "kivwin/win.h"
-#include "messages.h"
-#include "records.h"
+#include "handles/messages.h"
+#include "handles/records.h"
 
 namespace kivodbc {
 namespace {

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "api.h"
-#include "diagnostics.h"
-#include "engine.h"
-#include "messages.h"
+#include "handles/diagnostics.h"
+#include "connect/engine.h"
+#include "handles/messages.h"
 #include "qel32_test.h"
-#include "records.h"
+#include "handles/records.h"
 #include "driver_fixture.h"
 #include "test_support.h"
 

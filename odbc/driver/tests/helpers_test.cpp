@@ -8,8 +8,8 @@
 
 #include <unistd.h>
 
-#include "helpers.h"
-#include "records.h"
+#include "util/helpers.h"
+#include "handles/records.h"
 
 namespace kivodbc {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "driver_fixture.h"
-#include "typetable.h"
+#include "handles/typetable.h"
 
 namespace kivodbc {
 namespace {

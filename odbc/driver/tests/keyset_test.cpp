@@ -9,12 +9,12 @@
 #include <tuple>
 #include <vector>
 
-#include "keyset.h"
-#include "messages.h"
-#include "statement.h"
+#include "results/keyset.h"
+#include "handles/messages.h"
+#include "sql/statement.h"
 #include "table_fixture.h"
-#include "tablerecord.h"
-#include "tempfile.h"
+#include "results/tablerecord.h"
+#include "results/tempfile.h"
 
 namespace kivodbc::testing {
 namespace {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "like.h"
+#include "sql/like.h"
 
 namespace kivodbc {
 namespace {

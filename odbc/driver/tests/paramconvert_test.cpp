@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
-#include "paramconvert.h"
+#include "results/convert.h"
+#include "sql/paramconvert.h"
 #include "value_builders.h"
 
 namespace kivodbc {

@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "messages.h"
-#include "paramconvert.h"
-#include "parameters.h"
-#include "parsetree.h"
-#include "statement.h"
+#include "handles/messages.h"
+#include "sql/paramconvert.h"
+#include "sql/parameters.h"
+#include "sql/parsetree.h"
+#include "sql/statement.h"
 #include "table_fixture.h"
-#include "typetable.h"
+#include "handles/typetable.h"
 
 namespace kivodbc::testing {
 namespace {

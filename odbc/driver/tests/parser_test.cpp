@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "messages.h"
-#include "parser.h"
-#include "parsetree.h"
-#include "records.h"
-#include "scanner.h"
+#include "handles/messages.h"
+#include "sql/parser.h"
+#include "sql/parsetree.h"
+#include "handles/records.h"
+#include "sql/scanner.h"
 
 namespace kivodbc {
 namespace {

@@ -4,14 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "execute.h"
-#include "fetch.h"
-#include "messages.h"
-#include "parameters.h"
-#include "positioned.h"
-#include "statement.h"
+#include "sql/execute.h"
+#include "results/fetch.h"
+#include "handles/messages.h"
+#include "sql/parameters.h"
+#include "results/positioned.h"
+#include "sql/statement.h"
 #include "table_fixture.h"
-#include "tablerecord.h"
+#include "results/tablerecord.h"
 
 namespace kivodbc::testing {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "parsetree.h"
-#include "records.h"
-#include "scanner.h"
+#include "sql/parsetree.h"
+#include "handles/records.h"
+#include "sql/scanner.h"
 
 namespace kivodbc {
 namespace {

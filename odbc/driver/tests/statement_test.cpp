@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "catalog.h"
-#include "execute.h"
-#include "fetch.h"
-#include "messages.h"
-#include "parsetree.h"
-#include "statement.h"
+#include "catalog/catalog.h"
+#include "sql/execute.h"
+#include "results/fetch.h"
+#include "handles/messages.h"
+#include "sql/parsetree.h"
+#include "sql/statement.h"
 #include "table_fixture.h"
-#include "tablerecord.h"
+#include "results/tablerecord.h"
 
 namespace kivodbc::testing {
 namespace {

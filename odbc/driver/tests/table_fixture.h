@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "driver_fixture.h"
-#include "enginetable.h"
+#include "catalog/enginetable.h"
 
 namespace kivodbc::testing {
 

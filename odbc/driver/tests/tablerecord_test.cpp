@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "session.h"
+#include "connect/session.h"
 #include "table_fixture.h"
-#include "tablerecord.h"
+#include "results/tablerecord.h"
 
 namespace kivodbc::testing {
 namespace {

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "valuetext.h"
+#include "results/valuetext.h"
 
 namespace kivodbc {
 namespace {

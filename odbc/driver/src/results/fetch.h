@@ -1,0 +1,61 @@
+// Result rows to the application: column binding, fetching over the cursor
+// of an executed select, single values through SQLGetData, and the
+// description of result columns.
+#ifndef KIVODBC_FETCH_H
+#define KIVODBC_FETCH_H
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+
+#include "sql/parsetree.h"
+#include "handles/records.h"
+
+namespace kivodbc {
+
+constexpr uint16_t kInvalidColumnNumber = 2108;
+constexpr uint16_t kNoTypeEntry = 2120;
+constexpr uint16_t kDescriptorTypeOutOfRange = 2142;
+constexpr uint16_t kDeletedRow = 2174;
+constexpr uint16_t kIndicatorRequired = 2186;
+constexpr uint16_t kAddedRowBookmark = 2188;
+
+// The column size and the octet length of a column of this SQL type and
+// declared size; -1 for a type without one.
+SQLLEN TypePrecision(int16_t sqlType, int32_t size);
+SQLLEN TypeOctetLength(int16_t sqlType, int32_t size, bool isUnsigned);
+
+// The C type a column of this SQL type is read as by default; 0 when none.
+int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned);
+
+// Moves one value of the current row into an application buffer: 0, 2102
+// (cut), SQL_NO_DATA's 2138 (the whole value was returned already) or a
+// failure. Nothing is posted.
+uint32_t GetColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
+                       SQLLEN bufferLength, SQLLEN* length, SQLLEN* indicator);
+
+// The select of an executed or prepared statement; null when it has none.
+ParseNode* StatementSelect(const StmtRecord* stmt);
+// The n-th select item (1-based); null beyond the last.
+ParseNode* SelectItem(ParseNode* select, SQLUSMALLINT column);
+
+// Moves every bound column of the current row into the application's
+// buffers: 0, the last warning (2102), or the first failure (posted by the
+// caller).
+uint32_t TransferBindings(StmtRecord* stmt);
+
+SQLRETURN BindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target, SQLLEN bufferLength,
+                  SQLLEN* lengthOrIndicator);
+SQLRETURN Fetch(SQLHSTMT stmt);
+SQLRETURN ExtendedFetch(SQLHSTMT stmt, SQLUSMALLINT orientation, SQLLEN offset, SQLULEN* rowCount,
+                        SQLUSMALLINT* rowStatus);
+SQLRETURN FetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset);
+SQLRETURN GetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target, SQLLEN bufferLength,
+                  SQLLEN* lengthOrIndicator);
+SQLRETURN ColAttributes(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
+                        SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number);
+
+}  // namespace kivodbc
+
+#endif
