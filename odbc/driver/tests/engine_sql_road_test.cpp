@@ -347,8 +347,12 @@ for expression, expected in cases:
     assert got == expected, (expression, got)
 cur.execute('CREATE TABLE nm (A NUMERIC(12,2), D DATE, N INTEGER)')
 start = datetime.date(2026, 1, 1)
+# one transaction: each autocommit statement would wait for its own sync
+c.autocommit = False
 cur.executemany('INSERT INTO nm VALUES (?, ?, ?)',
                 [(D(i) / 100, start + datetime.timedelta(days=i % 40), i) for i in range(10000)])
+c.commit()
+c.autocommit = True
 row = cur.execute('SELECT SUM(A), MIN(D), MAX(D), MIN(A), MAX(A), SUM(N) FROM nm').fetchone()
 assert tuple(row) == (D('499950.00'), start, start + datetime.timedelta(days=39), D('0.00'), D('99.99'), 49995000), row
 assert [d[1] for d in cur.description] == [D, datetime.date, datetime.date, D, D, int], cur.description
