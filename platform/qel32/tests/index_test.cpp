@@ -531,6 +531,7 @@ struct FailedFirstWrite {
     bool transaction;
     bool otherAfter;  // a second handle appends and writes after the failing one
     bool memo = true;  // false: no memo, the record itself does not fit
+    bool rollback = false;  // the transaction is rolled back instead of committed
 };
 
 void PrintTo(const FailedFirstWrite& c, std::ostream* os) { *os << c.what; }
@@ -587,7 +588,7 @@ TEST_P(CancelAfterAFailedFirstWrite, TakesTheAppendBack) {
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(12);
         if (KivAppendRecord(t) || Set(t, "NAME", "Dee") || Set(t, "NOTE", "Dée") || KivWriteRecord(t)) _exit(13);
         if (RecNo(t) != before + 1) _exit(14);
-        if (c.transaction && KivCommitTransaction(conn)) _exit(15);
+        if (c.transaction && (c.rollback ? KivRollbackTransaction(conn) : KivCommitTransaction(conn))) _exit(15);
         if (u && KivCloseTable(u)) _exit(16);
         if (KivCloseTable(t)) _exit(17);
         _exit(0);
@@ -601,7 +602,7 @@ TEST_P(CancelAfterAFailedFirstWrite, TakesTheAppendBack) {
     uint32_t count = 0, keys = 0;
     KIV_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
     KIV_EXPECT_OK(KivGetKeyCount(ix, 2, &keys));
-    const uint32_t expected = c.otherAfter ? 6 : 4;
+    const uint32_t expected = c.rollback ? 3 : c.otherAfter ? 6 : 4;
     EXPECT_EQ(expected, count) << c.what;
     EXPECT_EQ(expected, keys) << c.what;
     if (type != KIV_TABLE_KDT) {
@@ -632,10 +633,11 @@ TEST_P(CancelAfterAFailedFirstWrite, TakesTheAppendBack) {
         names.push_back(deleted ? "*" + n : n);
     }
     const std::vector<std::string> want =
-        c.otherAfter ? std::vector<std::string>{"Bob", "Al", "Cy", "*", "Zed", "Dee"}
-                     : std::vector<std::string>{"Bob", "Al", "Cy", "Dee"};
+        c.rollback     ? std::vector<std::string>{"Bob", "Al", "Cy"}
+        : c.otherAfter ? std::vector<std::string>{"Bob", "Al", "Cy", "*", "Zed", "Dee"}
+                       : std::vector<std::string>{"Bob", "Al", "Cy", "Dee"};
     EXPECT_EQ(want, names) << c.what;
-    EXPECT_EQ("Dée", Get(t, "NOTE")) << c.what;
+    EXPECT_EQ(c.rollback ? "été de Cy" : "Dée", Get(t, "NOTE")) << c.what;
     std::vector<uint32_t> walked = Walk(ix, t), physical = Walk(t, t);
     std::sort(walked.begin(), walked.end());
     EXPECT_EQ(physical, walked) << c.what;
@@ -655,7 +657,13 @@ INSTANTIATE_TEST_SUITE_P(
                                                           KIV_OPEN_SHARED, true, true},
                                          FailedFirstWrite{"shared, the record", KIV_OPEN_SHARED, false, false, false},
                                          FailedFirstWrite{"exclusive, the record", KIV_OPEN_EXCLUSIVE, false, false,
-                                                          false})));
+                                                          false},
+                                         FailedFirstWrite{"shared, rolled back", KIV_OPEN_SHARED, true, false, true,
+                                                          true},
+                                         FailedFirstWrite{"exclusive, rolled back", KIV_OPEN_EXCLUSIVE, true, false,
+                                                          true, true},
+                                         FailedFirstWrite{"shared, another append after, rolled back",
+                                                          KIV_OPEN_SHARED, true, true, true, true})));
 
 // Tables of one stem (x.dbf and x.tmp) do not share the production index:
 // the index file names its table, a table opens only its own, and an index
