@@ -892,23 +892,36 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image, Journal* journ
     HeaderGuard guard(*this, !exclusive_);
     NoteChange();
     const bool appending = TakePending(recno);
-    if (!indexFiles_.empty()) {
-        std::vector<uint8_t> old;
-        if (!appending) {
-            old.resize(recordLength_);
-            if (ReadRecordsFrom(recno, 1, old.data(), false) != 1) old.clear();
+    bool keyed = false;
+    try {
+        if (!indexFiles_.empty()) {
+            std::vector<uint8_t> old;
+            if (!appending) {
+                old.resize(recordLength_);
+                if (ReadRecordsFrom(recno, 1, old.data(), false) != 1) old.clear();
+            }
+            MaintainIndexes(recno, old.empty() ? nullptr : old.data(), image);
+            keyed = appending;
         }
-        MaintainIndexes(recno, old.empty() ? nullptr : old.data(), image);
+        appendBuffer_.assign(image, image + recordLength_);
+        if (encrypted_) {
+            RequireKey();
+            Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
+        }
+        if (appending && recno == count_) appendBuffer_.push_back(0x1A);
+        const off_t at = RecordOffset(recno);
+        if (appending) MapForAppend(at + static_cast<off_t>(appendBuffer_.size()));
+        WriteFile(appendBuffer_.data(), appendBuffer_.size(), at);
+    } catch (...) {
+        if (appending) {
+            // Still unwritten: it keeps awaiting its first write, without keys.
+            if (keyed) MaintainIndexes(recno, image, nullptr);
+            std::lock_guard guard(pendingMutex_);
+            pending_.insert(std::lower_bound(pending_.begin(), pending_.end(), recno), recno);
+            pendingCount_.store(static_cast<uint32_t>(pending_.size()), std::memory_order_release);
+        }
+        throw;
     }
-    appendBuffer_.assign(image, image + recordLength_);
-    if (encrypted_) {
-        RequireKey();
-        Scramble(appendBuffer_.data() + 1, recordLength_ - 1, recno);
-    }
-    if (appending && recno == count_) appendBuffer_.push_back(0x1A);
-    const off_t at = RecordOffset(recno);
-    if (appending) MapForAppend(at + static_cast<off_t>(appendBuffer_.size()));
-    WriteFile(appendBuffer_.data(), appendBuffer_.size(), at);
     if (appending) Settle();  // the record is on disk: now the header may count it
     MoveWriteMark();
     Touch();
@@ -1289,8 +1302,10 @@ void TableFile::RemoveAppended(uint32_t recno) {
             count_ = recno - 1;
             --held_;
         } else {
+            // (A held record no longer awaiting its write has its keys.)
             std::vector<uint8_t> blank = BlankImage();
             blank[0] = '*';
+            if (!indexFiles_.empty()) MaintainIndexes(recno, nullptr, blank.data());
             std::lock_guard guard(pendingMutex_);
             std::memcpy(HeldImage(recno), blank.data(), recordLength_);
         }
@@ -1308,6 +1323,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         } else {
             std::vector<uint8_t> blank = BlankImage();
             blank[0] = '*';
+            if (!indexFiles_.empty()) MaintainIndexes(recno, nullptr, blank.data());
             if (encrypted_) {
                 RequireKey();
                 Scramble(blank.data() + 1, recordLength_ - 1, recno);

@@ -176,6 +176,28 @@ void Connection::LogChange(const std::shared_ptr<TableFile>& file, uint32_t recn
     transaction_->kept.emplace_back(file, recno);
 }
 
+void Connection::ForgetAppend(const TableFile& file, uint32_t recno) {
+    if (!transaction_) return;
+    auto& log = transaction_->log;
+    for (auto it = log.rbegin(); it != log.rend(); ++it) {
+        if (it->file.get() != &file || it->recno != recno || !it->appended || it->takenBack) continue;
+        it->takenBack = true;
+        return;
+    }
+}
+
+bool Connection::CutNotedAppend(const TableFile& file, uint32_t recno) {
+    if (!transaction_ || transaction_->log.empty()) return false;
+    UndoEntry& e = transaction_->log.back();
+    if (e.file.get() != &file || e.recno != recno || !e.appended || e.takenBack) return false;
+    // The journal forgets it first: a crash from here on leaves that number
+    // (perhaps another's record by then) alone.
+    transaction_->journal.CutBack(file, e.journalAt);
+    e.takenBack = true;
+    transaction_->logged.erase({&file, recno});
+    return true;
+}
+
 void Connection::Rollback(const std::string& savepoint) {
     if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
     size_t keep = 0;
@@ -193,7 +215,9 @@ void Connection::Rollback(const std::string& savepoint) {
     while (log.size() > keep) {
         UndoEntry& e = log.back();
         try {
-            if (e.appended) e.file->RemoveAppended(e.recno);
+            if (e.takenBack) {
+                // nothing of it is left to undo
+            } else if (e.appended) e.file->RemoveAppended(e.recno);
             else e.file->UndoChange(e.recno, e.before.data(), &transaction_->journal);
             // Undone: a crash from here on must not undo it again.
             transaction_->journal.CutBack(*e.file, e.journalAt);
@@ -213,6 +237,14 @@ void Connection::Rollback(const std::string& savepoint) {
         if (sql_) sql_->ReleaseTables();
     }
     if (failure) Throw(failure, text);
+}
+
+void KeysetOrder::Removed(uint32_t recno) {
+    for (size_t i = records_.size(); i > 0; --i) {
+        if (records_[i - 1] != recno) continue;
+        records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(i - 1));
+        return;
+    }
 }
 
 uint32_t KeysetOrder::PositionOf(uint32_t recno) const {
@@ -782,11 +814,13 @@ void Table::Flush() {
         file_->WriteRecord(recno_, image_.data(), connection_ ? connection_->journal() : nullptr);
     } catch (...) {
         if (implicitLock) file_->UnlockRecord(this, recno_);
+        if (!appended_.empty()) firstWriteFailed_ = true;
         throw;
     }
     if (implicitLock) file_->UnlockRecord(this, recno_);
     pendingBlobs_.clear();
     appended_.clear();
+    firstWriteFailed_ = false;
     dirty_ = false;
 }
 
@@ -806,6 +840,7 @@ void Table::Append() {
     if (!file_->exclusive()) lockedRecords_.insert(recno);
     dirty_ = true;  // the new record is written with the next flush
     appended_ = image_;
+    firstWriteFailed_ = false;
     lastAutoinc_ = file_->LastAutoinc();
     connection_->LogChange(file_, recno, true);
     order_->Added(recno);
@@ -826,6 +861,10 @@ void Table::Delete(bool deleted) {
 KIVRESULT Table::Cancel() {
     if (!dirty_) return KIV_ERR_NOTHING_TO_CANCEL;
     pendingBlobs_.clear();
+    if (!appended_.empty() && haveRecord_ && firstWriteFailed_ && file_->AwaitsFirstWrite(recno_)) {
+        TakeBackAppend();
+        return KIV_OK;
+    }
     if (!appended_.empty() && haveRecord_) {
         // The appended record stays, blank as it was appended.
         image_ = appended_;
@@ -835,6 +874,35 @@ KIVRESULT Table::Cancel() {
     dirty_ = false;
     if (haveRecord_) Load(recno_, true);
     return KIV_OK;
+}
+
+void Table::TakeBackAppend() {
+    // The first write failed: the append is taken back, as if the process
+    // had stopped between append and write. Inside a transaction whose
+    // journal noted changes after the append, its rollback owns the record:
+    // it stays, deleted and blank.
+    const uint32_t recno = recno_;
+    Journal* journal = connection_ ? connection_->journal() : nullptr;
+    if (journal && !file_->HeldFor(recno, journal) && !connection_->CutNotedAppend(*file_, recno)) {
+        image_ = appended_;
+        image_[0] = '*';
+        Flush();
+        return;
+    }
+    file_->RemoveAppended(recno);
+    if (connection_) connection_->ForgetAppend(*file_, recno);
+    if (lockedRecords_.erase(recno)) file_->UnlockRecord(this, recno);
+    order_->Removed(recno);
+    appended_.clear();
+    firstWriteFailed_ = false;
+    dirty_ = false;
+    // Where the record would have been: past the last record.
+    haveRecord_ = false;
+    recno_ = 0;
+    pos_ = Size(false) + 1;
+    bof_ = false;
+    eof_ = true;
+    image_ = file_->BlankImage();
 }
 
 void Table::Refresh() {

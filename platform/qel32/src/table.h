@@ -31,6 +31,7 @@ struct UndoEntry {
     bool appended;               // the record did not exist before
     std::vector<uint8_t> before; // the stored image before the first change
     off_t journalAt = 0;         // the table's journal length before this change
+    bool takenBack = false;      // an append the handle took back: nothing to undo
 };
 
 // The log lives in memory; the journal keeps it on disk, so that a crash
@@ -86,6 +87,12 @@ public:
     void RollbackWork(const std::string& savepoint = std::string());
     // Called before a stored record changes (or right after an append).
     void LogChange(const std::shared_ptr<TableFile>& file, uint32_t recno, bool appended);
+    // An append held for the transaction was taken back: a rollback leaves
+    // that record number alone.
+    void ForgetAppend(const TableFile& file, uint32_t recno);
+    // The same for an append the journal noted, when nothing was noted
+    // after it: the note is cut off. False when that cannot be.
+    bool CutNotedAppend(const TableFile& file, uint32_t recno);
 
     // The data dictionary of a dictionary connection, else null.
     std::shared_ptr<Dictionary> dictionary;
@@ -123,6 +130,8 @@ public:
     virtual uint32_t PositionOf(uint32_t recno) const = 0;
     // A record appended through the handle joins the order.
     virtual void Added(uint32_t) {}
+    // An appended record that was never written leaves the order again.
+    virtual void Removed(uint32_t) {}
     // Whether callers see positions as record numbers (physical and keyset
     // orders) or the physical numbers of the records (index orders).
     virtual bool PositionsAreRecordNumbers() const { return true; }
@@ -144,6 +153,7 @@ public:
     uint32_t RecordAt(uint32_t position) const override { return records_[position - 1]; }
     uint32_t PositionOf(uint32_t recno) const override;
     void Added(uint32_t recno) override { records_.push_back(recno); }
+    void Removed(uint32_t recno) override;
 
 private:
     std::vector<uint32_t> records_;
@@ -227,6 +237,7 @@ public:
     void Flush();
     void Delete(bool deleted);
     KIVRESULT Cancel();
+    void TakeBackAppend();
     void Refresh();
     bool dirty() const { return dirty_; }
 
@@ -304,6 +315,7 @@ private:
     bool dirty_ = false;
     std::map<int, std::string> pendingBlobs_;
     std::vector<uint8_t> appended_;  // blank image of an appended record not yet written
+    bool firstWriteFailed_ = false;  // the appended record's first write failed
     std::set<uint32_t> lockedRecords_;
     uint32_t lastAutoinc_ = 0;
 

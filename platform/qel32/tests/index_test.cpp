@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 
@@ -516,6 +517,153 @@ INSTANTIATE_TEST_SUITE_P(
     TypesAndOpenModes, IndexOverAnUnwrittenRecord,
     ::testing::Combine(::testing::Values(KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT),
                        ::testing::Values(static_cast<uint32_t>(KIV_OPEN_SHARED), static_cast<uint32_t>(KIV_OPEN_EXCLUSIVE))));
+
+// An appended record whose first write fails (the process's file size limit
+// stands for a full disk: the memo or the record does not fit) and is then
+// cancelled is taken back, as if the process had stopped between append and
+// write: the record count, the file and the orders are as before, for
+// another process too, and the next append gets that number. A record appended after it by
+// another handle keeps its number; the cancelled one then stays as a deleted
+// blank, with its key.
+struct FailedFirstWrite {
+    const char* what;
+    uint32_t mode;
+    bool transaction;
+    bool otherAfter;  // a second handle appends and writes after the failing one
+    bool memo = true;  // false: no memo, the record itself does not fit
+    bool rollback = false;  // the transaction is rolled back instead of committed
+};
+
+void PrintTo(const FailedFirstWrite& c, std::ostream* os) { *os << c.what; }
+
+class CancelAfterAFailedFirstWrite : public ::testing::TestWithParam<std::tuple<uint16_t, FailedFirstWrite>> {};
+
+TEST_P(CancelAfterAFailedFirstWrite, TakesTheAppendBack) {
+    const uint16_t type = std::get<0>(GetParam());
+    const FailedFirstWrite c = std::get<1>(GetParam());
+    TempDir dir;
+    const char* name = type == KIV_TABLE_KDT ? "notes.kdt" : "notes.dbf";
+    KIVHANDLE conn = 0, t = 0;
+    KIV_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    KIV_ASSERT_OK(KivCreateTable(conn, name, nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK, 0,
+                                 "NAME,C,10;NOTE,M", &t));
+    for (const char* n : {"Bob", "Al", "Cy"}) {
+        KIV_ASSERT_OK(KivAppendRecord(t));
+        KIV_ASSERT_OK(Set(t, "NAME", n));
+        KIV_ASSERT_OK(Set(t, "NOTE", std::string("été de ") + n));
+    }
+    KIVHANDLE ix = 0;
+    KIV_ASSERT_OK(KivCreateIndex(t, type == KIV_TABLE_NTX ? "byname" : nullptr, "BYNAME", "NAME", nullptr, nullptr, 0,
+                                 &ix));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    auto open = [&](uint32_t mode, KIVHANDLE* table, KIVHANDLE* index) -> KIVRESULT {
+        if (const KIVRESULT rc = KivOpenTable(conn, name, nullptr, type, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                              KIV_RIGHTS_NO_CHECK, mode, table))
+            return rc;
+        if (type != KIV_TABLE_NTX) return KivGetIndexHandle(*table, "BYNAME", index);
+        uint16_t count = 1;
+        return KivOpenIndex(*table, "byname", index, &count);
+    };
+    const pid_t child = fork();
+    if (child == 0) {
+        KIVHANDLE u = 0, ixU = 0;
+        if (open(c.mode, &t, &ix)) _exit(2);
+        if (c.otherAfter && open(c.mode, &u, &ixU)) _exit(3);
+        if (c.transaction && KivBeginTransaction(conn)) _exit(4);
+        signal(SIGXFSZ, SIG_IGN);
+        const auto tableSize = static_cast<rlim_t>(std::filesystem::file_size(dir.File(name)));
+        rlimit limit{c.memo ? 60000 : tableSize, RLIM_INFINITY};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(5);
+        if (KivAppendRecord(t) || Set(t, "NAME", "Ann")) _exit(6);
+        if (c.otherAfter && (KivAppendRecord(u) || Set(u, "NAME", "Zed") || KivWriteRecord(u))) _exit(7);
+        const std::string note(100000, 'x');
+        if (c.memo && KivSetField(t, "NOTE", note.data(), static_cast<uint32_t>(note.size())) != KIV_OK) _exit(8);
+        if (KivWriteRecord(t) != KIV_ERR_IO) _exit(9);
+        if (KivCancelUpdate(t)) _exit(10);
+        const uint32_t before = c.otherAfter ? 5 : 3;
+        uint32_t count = 0;
+        if (KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count) || count != before) _exit(11);
+        // room again: the next append takes the number given back
+        limit.rlim_cur = RLIM_INFINITY;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(12);
+        if (KivAppendRecord(t) || Set(t, "NAME", "Dee") || Set(t, "NOTE", "Dée") || KivWriteRecord(t)) _exit(13);
+        if (RecNo(t) != before + 1) _exit(14);
+        if (c.transaction && (c.rollback ? KivRollbackTransaction(conn) : KivCommitTransaction(conn))) _exit(15);
+        if (u && KivCloseTable(u)) _exit(16);
+        if (KivCloseTable(t)) _exit(17);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(0, WEXITSTATUS(status)) << c.what;
+    // what another process finds
+    KIV_ASSERT_OK(open(KIV_OPEN_SHARED, &t, &ix));
+    uint32_t count = 0, keys = 0;
+    KIV_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
+    KIV_EXPECT_OK(KivGetKeyCount(ix, 2, &keys));
+    const uint32_t expected = c.rollback ? 3 : c.otherAfter ? 6 : 4;
+    EXPECT_EQ(expected, count) << c.what;
+    EXPECT_EQ(expected, keys) << c.what;
+    if (type != KIV_TABLE_KDT) {
+        // the header counts the records the file holds, the end mark after them
+        std::ifstream in(dir.File(name), std::ios::binary);
+        uint8_t head[12] = {};
+        in.read(reinterpret_cast<char*>(head), sizeof head);
+        uint32_t stored = 0;
+        uint16_t headerLength = 0, recordLength = 0;
+        std::memcpy(&stored, head + 4, 4);
+        std::memcpy(&headerLength, head + 8, 2);
+        std::memcpy(&recordLength, head + 10, 2);
+        EXPECT_EQ(expected, stored) << c.what;
+        EXPECT_EQ(headerLength + uintmax_t{expected} * recordLength + 1, std::filesystem::file_size(dir.File(name)))
+            << c.what;
+    }
+    std::vector<std::string> names;
+    for (uint32_t r = 1; r <= count; ++r) {
+        KIV_ASSERT_OK(KivGotoRecord(t, r));
+        uint16_t deleted = 0;
+        if (type == KIV_TABLE_KDT && KivIsRecordDeleted(t, &deleted) == KIV_ERR_NO_CURRENT_RECORD) {
+            names.push_back("*");  // deleted records of engine tables are never shown
+            continue;
+        }
+        std::string n = Get(t, "NAME");
+        n.erase(n.find_last_not_of(' ') + 1);
+        KIV_EXPECT_OK(KivIsRecordDeleted(t, &deleted));
+        names.push_back(deleted ? "*" + n : n);
+    }
+    const std::vector<std::string> want =
+        c.rollback     ? std::vector<std::string>{"Bob", "Al", "Cy"}
+        : c.otherAfter ? std::vector<std::string>{"Bob", "Al", "Cy", "*", "Zed", "Dee"}
+                       : std::vector<std::string>{"Bob", "Al", "Cy", "Dee"};
+    EXPECT_EQ(want, names) << c.what;
+    EXPECT_EQ(c.rollback ? "été de Cy" : "Dée", Get(t, "NOTE")) << c.what;
+    std::vector<uint32_t> walked = Walk(ix, t), physical = Walk(t, t);
+    std::sort(walked.begin(), walked.end());
+    EXPECT_EQ(physical, walked) << c.what;
+    KIV_EXPECT_OK(KivCloseTable(t));
+    KIV_EXPECT_OK(KivDisconnect(conn));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TypesAndOpens, CancelAfterAFailedFirstWrite,
+    ::testing::Combine(::testing::Values(KIV_TABLE_NTX, KIV_TABLE_CDX, KIV_TABLE_KDT),
+                       ::testing::Values(FailedFirstWrite{"shared", KIV_OPEN_SHARED, false, false},
+                                         FailedFirstWrite{"exclusive", KIV_OPEN_EXCLUSIVE, false, false},
+                                         FailedFirstWrite{"shared, in a transaction", KIV_OPEN_SHARED, true, false},
+                                         FailedFirstWrite{"exclusive, in a transaction", KIV_OPEN_EXCLUSIVE, true, false},
+                                         FailedFirstWrite{"shared, another append after", KIV_OPEN_SHARED, false, true},
+                                         FailedFirstWrite{"shared, in a transaction, another append after",
+                                                          KIV_OPEN_SHARED, true, true},
+                                         FailedFirstWrite{"shared, the record", KIV_OPEN_SHARED, false, false, false},
+                                         FailedFirstWrite{"exclusive, the record", KIV_OPEN_EXCLUSIVE, false, false,
+                                                          false},
+                                         FailedFirstWrite{"shared, rolled back", KIV_OPEN_SHARED, true, false, true,
+                                                          true},
+                                         FailedFirstWrite{"exclusive, rolled back", KIV_OPEN_EXCLUSIVE, true, false,
+                                                          true, true},
+                                         FailedFirstWrite{"shared, another append after, rolled back",
+                                                          KIV_OPEN_SHARED, true, true, true, true})));
 
 // Tables of one stem (x.dbf and x.tmp) do not share the production index:
 // the index file names its table, a table opens only its own, and an index
