@@ -24,6 +24,10 @@ KIV_API void KivTestClearCallLog(void);
 KIV_API uint64_t KivTestSqlRecordsRead(void);
 /* Field values the engine's SQL has read from records so far in this process. */
 KIV_API uint64_t KivTestSqlValuesRead(void);
+/* Times this process rebuilt a table's orders whole to catch up with other processes' changes. */
+KIV_API uint64_t KivTestOrderRebuilds(void);
+/* Records whose keys this process caught up with one by one after other processes' changes. */
+KIV_API uint64_t KivTestRecordsCaughtUp(void);
 
 #ifdef __cplusplus
 }

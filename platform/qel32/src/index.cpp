@@ -158,6 +158,15 @@ void Tag::Erase(const std::string& key, uint32_t recno) {
     ++version_;
 }
 
+void Tag::EraseRecord(uint32_t recno) {
+    const auto it = std::find(recnos_.begin(), recnos_.end(), recno);
+    if (it == recnos_.end()) return;
+    const size_t at = static_cast<size_t>(it - recnos_.begin());
+    keys_.erase(at * keyLength_, keyLength_);
+    recnos_.erase(it);
+    ++version_;
+}
+
 void Tag::Clear() {
     keys_.clear();
     recnos_.clear();

@@ -84,6 +84,8 @@ public:
 
     void Insert(const std::string& key, uint32_t recno);
     void Erase(const std::string& key, uint32_t recno);
+    // Takes out the entry of a record, whatever its key.
+    void EraseRecord(uint32_t recno);
     void Clear();
     // Builds the order from every record of the file.
     void Build(const std::string& whileText = std::string());

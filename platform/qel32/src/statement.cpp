@@ -157,6 +157,7 @@ void RemoveTableFiles(const std::string& path) {
     const std::string stem = StripExtension(path);
     for (const char* ext : {".dbt", ".fpt", ".kdm", ".cdx", ".kdi"})
         if (std::string f = FindWithExtension(stem, ext); !f.empty()) ::unlink(f.c_str());
+    ::unlink(ChangeLogPath(path).c_str());
     if (::unlink(path.c_str()) != 0) Throw(KIV_ERR_IO, "Cannot remove " + path);
 }
 

@@ -339,6 +339,9 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
         // The memo file exists before the table does: a table is never seen
         // without the memo file its fields need.
         if (memo) file->OpenMemo(true, memoBlockSize);
+        // A change log left by an earlier table of this name names records
+        // this one never had.
+        ::unlink(ChangeLogPath(path).c_str());
         // link() refuses an existing target, which rename() would replace.
         if (::link(temp.c_str(), path.c_str()) != 0) {
             const int err = errno;
@@ -471,6 +474,7 @@ TableFile::~TableFile() {
     if (headerMap_) ::munmap(const_cast<uint8_t*>(headerMap_), static_cast<size_t>(markOffset_) + 4);
     if (memoFd_ >= 0) ::close(memoFd_);
     if (fd_ >= 0) ::close(fd_);
+    CloseLog();
 }
 
 void TableFile::Finish() {
@@ -847,7 +851,7 @@ void TableFile::WriteStored(uint32_t recno, const uint8_t* stored) {
     // counter tells every index, of this process or another, that it is
     // outdated.
     HeaderGuard guard(*this, !exclusive_);
-    NoteChange();
+    NoteChange(&recno, 1);
     WriteAll(fd_, stored, recordLength_, RecordOffset(recno));
     MoveWriteMark();
     Touch();
@@ -890,7 +894,7 @@ void TableFile::WriteRecord(uint32_t recno, const uint8_t* image, Journal* journ
     }
     // The change counter moves before the record, the write mark after it.
     HeaderGuard guard(*this, !exclusive_);
-    NoteChange();
+    NoteChange(&recno, 1);
     const bool appending = TakePending(recno);
     bool keyed = false;
     try {
@@ -957,7 +961,7 @@ void TableFile::WriteUpdates(const Journal* journal) {
     std::sort(mine.begin(), mine.end());
     // The change counter moves before the records, the write mark after them.
     HeaderGuard guard(*this, true);
-    NoteChange();
+    NoteChange(mine.data(), mine.size());
     std::vector<uint8_t> out(recordLength_);
     for (const uint32_t recno : mine) {
         std::memcpy(out.data(), updates_[recno].image.data(), recordLength_);
@@ -1224,7 +1228,9 @@ void TableFile::WriteHeld() {
     if (held) {
         // (Their notes were written first: from there on a crash undoes them.)
         HeaderGuard guard(*this, true);
-        NoteChange();
+        std::vector<uint32_t> recnos(held);
+        for (uint32_t i = 0; i < held; ++i) recnos[i] = heldFirst_ + i;
+        NoteChange(recnos.data(), recnos.size());
         // Runs of written records, in one write each (a record appended but
         // never written stays out of the file, as any such append does).
         std::vector<uint8_t> out;
@@ -1315,7 +1321,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
     }
     if (TakePending(recno)) {
         HeaderGuard guard(*this, !exclusive_);
-        NoteChange();
+        NoteChange(&recno, 1);
         // Never written: the last one is forgotten, one before others stays
         // as a deleted record, since the numbers after it are given out.
         if (recno == count_) {
@@ -1342,7 +1348,7 @@ void TableFile::RemoveAppended(uint32_t recno) {
         stored_ = LE32(b);
         if (pending_.empty()) count_ = stored_;
     }
-    NoteChange();
+    NoteChange(&recno, 1);
     if (!indexFiles_.empty() && recno <= count_) {
         std::vector<uint8_t> old(recordLength_);
         if (ReadRecordsFrom(recno, 1, old.data(), false) == 1) MaintainIndexes(recno, old.data(), nullptr);
@@ -1373,6 +1379,9 @@ void TableFile::Zap() {
     std::lock_guard lock(mutex_);
     HeaderGuard guard(*this, !exclusive_);
     NoteChange();
+    // Other processes (shared opens) learn from the log that the whole
+    // table changed; with none there, the log goes.
+    if (exclusive_) DropChangeLog();
     UnmapAppend(false);
     count_ = stored_ = 0;
     {
@@ -1408,6 +1417,7 @@ void TableFile::Pack() {
     if (!exclusive_) Throw(KIV_ERR_SHARING, "Table " + path_ + " must be opened exclusively to pack");
     std::lock_guard lock(mutex_);
     NoteChange();
+    DropChangeLog();  // its record numbers end with the pack
     std::vector<uint8_t> header(headerLength_);
     ReadAll(fd_, header.data(), headerLength_, 0);
     const std::string temp = path_ + ".kivpack";
@@ -1843,7 +1853,7 @@ uint32_t TableFile::ReadCounter() {
     return LE32(b);
 }
 
-void TableFile::NoteChange() {
+void TableFile::NoteChange(const uint32_t* recnos, size_t n) {
     if (!counterOffset_ || !writable_) return;
     uint8_t b[4];
     if (exclusive_) {
@@ -1856,10 +1866,17 @@ void TableFile::NoteChange() {
         }
     } else {
         const uint32_t onDisk = ReadCounter();
-        if (onDisk != changes_) indexesStale_ = true;  // another process wrote since
-        changes_ = onDisk + 1;
+        if (onDisk != changes_) {  // another process wrote since
+            if (!indexesStale_) indexedFrom_ = changes_;
+            indexesStale_ = true;
+        }
+        // One step for each record named, so that the log can name each.
+        if (n > kChangeSlots) recnos = nullptr;
+        const uint32_t steps = recnos && n ? static_cast<uint32_t>(n) : 1;
+        changes_ = onDisk + steps;
         PutLE32(b, changes_);
         WriteAll(fd_, b, 4, counterOffset_);
+        LogChanges(onDisk + 1, recnos, recnos ? steps : 0);
     }
     if (!dateStamped_ && IsDbfType(type_)) {
         uint8_t date[3];
@@ -1869,11 +1886,156 @@ void TableFile::NoteChange() {
     }
 }
 
+namespace {
+
+constexpr uint8_t kChangeLogMagic[8] = {'K', 'I', 'V', 'C', 'H', 'G', 1, 0};
+constexpr off_t kChangeLogHeader = 16;
+std::atomic<uint64_t> gOrderRebuilds{0};
+std::atomic<uint64_t> gRecordsCaughtUp{0};
+
+}  // namespace
+
+uint64_t OrderRebuilds() { return gOrderRebuilds.load(); }
+uint64_t RecordsCaughtUp() { return gRecordsCaughtUp.load(); }
+
+std::string ChangeLogPath(const std::string& tablePath) { return tablePath + ".kivchg"; }
+
+int TableFile::LogFd(bool write) {
+    if (logFd_ >= 0 && (logWritable_ || !write)) return logFd_;
+    if (write && logFailed_) return -1;
+    const std::string path = ChangeLogPath(path_);
+    const int fd = write ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)
+                         : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // Without a log every other process rebuilds its orders, as it
+        // does for a writer that keeps none.
+        if (write) logFailed_ = true;
+        return -1;
+    }
+    uint8_t head[kChangeLogHeader] = {};
+    const constexpr off_t size = kChangeLogHeader + off_t(kChangeSlots) * 8;
+    struct stat st;
+    bool usable = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                  std::memcmp(head, kChangeLogMagic, 8) == 0 && LE32(head + 8) == kChangeSlots &&
+                  ::fstat(fd, &st) == 0 && st.st_size >= size;
+    if (!usable && write) {
+        // A new log (writers make it with the header lock held), or one of
+        // another layout: started anew, every slot empty.
+        std::memset(head, 0, sizeof head);
+        std::memcpy(head, kChangeLogMagic, 8);
+        PutLE32(head + 8, kChangeSlots);
+        usable = ::ftruncate(fd, 0) == 0 && ::ftruncate(fd, size) == 0 &&
+                 ::pwrite(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head);
+    }
+    if (!usable) {
+        ::close(fd);
+        if (write) logFailed_ = true;
+        return -1;
+    }
+    CloseLog();
+    logFd_ = fd;
+    logWritable_ = write;
+    return fd;
+}
+
+void TableFile::DropChangeLog() {
+    CloseLog();
+    ::unlink(ChangeLogPath(path_).c_str());
+}
+
+void TableFile::CloseLog() {
+    if (logFd_ >= 0) ::close(logFd_);
+    logFd_ = -1;
+    logWritable_ = false;
+}
+
+void TableFile::LogChanges(uint32_t first, const uint32_t* recnos, size_t n) {
+    const int fd = LogFd(true);
+    if (fd < 0) return;
+    const size_t count = n ? n : 1;
+    uint8_t slot[8];
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t value = first + static_cast<uint32_t>(i);
+        PutLE32(slot, value);
+        PutLE32(slot + 4, n ? recnos[i] : 0);
+        const off_t at = kChangeLogHeader + off_t(value % kChangeSlots) * 8;
+        if (::pwrite(fd, slot, 8, at) != 8) {
+            // The slot keeps an older value: readers rebuild.
+            return;
+        }
+    }
+}
+
+bool TableFile::LoggedRecords(uint32_t from, uint32_t to, std::vector<uint32_t>& recnos) {
+    const uint32_t n = to - from;
+    if (n == 0 || n > kChangeSlots) return n == 0;
+    const int fd = LogFd(false);
+    if (fd < 0) return false;
+    std::vector<uint8_t> slots(static_cast<size_t>(n) * 8);
+    // At most two runs of the ring.
+    uint32_t done = 0;
+    while (done < n) {
+        const uint32_t index = (from + 1 + done) % kChangeSlots;
+        const uint32_t run = std::min(n - done, kChangeSlots - index);
+        const ssize_t want = static_cast<ssize_t>(run) * 8;
+        if (::pread(fd, slots.data() + static_cast<size_t>(done) * 8, static_cast<size_t>(want),
+                    kChangeLogHeader + off_t(index) * 8) != want)
+            return false;
+        done += run;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* slot = &slots[static_cast<size_t>(i) * 8];
+        const uint32_t recno = LE32(slot + 4);
+        if (LE32(slot) != from + 1 + i || recno == 0) return false;
+        recnos.push_back(recno);
+    }
+    std::sort(recnos.begin(), recnos.end());
+    recnos.erase(std::unique(recnos.begin(), recnos.end()), recnos.end());
+    return true;
+}
+
+void TableFile::CatchUpFrom(const std::vector<uint32_t>* recnos) {
+    if (recnos) {
+        bool unique = false;
+        for (auto& file : indexFiles_)
+            for (auto& tag : file->tags()) unique = unique || tag->unique();
+        // A unique order may have to take in a record that did not change
+        // (one whose key another record left): such orders are rebuilt.
+        if (!unique) {
+            CatchUpRecords(*recnos);
+            return;
+        }
+    }
+    gOrderRebuilds.fetch_add(1);
+    RebuildIndexes();
+}
+
+void TableFile::CatchUpRecords(const std::vector<uint32_t>& recnos) {
+    const uint32_t count = Count(true);
+    std::vector<uint8_t> image(recordLength_);
+    std::string key;
+    for (const uint32_t recno : recnos) {
+        const bool present = recno <= count && ReadRecords(recno, 1, image.data()) == 1 && !AwaitsFirstWrite(recno);
+        for (auto& file : indexFiles_) {
+            for (auto& tag : file->tags()) {
+                tag->EraseRecord(recno);
+                if (present && tag->KeyOf(image.data(), recno, key)) tag->Insert(key, recno);
+            }
+            file->dirty = true;
+        }
+    }
+    gRecordsCaughtUp.fetch_add(recnos.size());
+}
+
 void TableFile::CatchUpIndexes() {
     if (exclusive_ || !counterOffset_) return;
     const uint32_t onDisk = ReadCounter();
     if (!indexesStale_ && onDisk == changes_) return;
-    if (!indexFiles_.empty()) RebuildIndexes();
+    if (!indexFiles_.empty()) {
+        std::vector<uint32_t> recnos;
+        const bool logged = LoggedRecords(indexesStale_ ? indexedFrom_ : changes_, onDisk, recnos);
+        CatchUpFrom(logged ? &recnos : nullptr);
+    }
     changes_ = onDisk;
     indexesStale_ = false;
 }
@@ -1881,17 +2043,21 @@ void TableFile::CatchUpIndexes() {
 void TableFile::SyncIndexes() {
     if (exclusive_ || indexFiles_.empty() || !counterOffset_) return;
     if (!indexesStale_ && ReadCounter() == changes_) return;
-    // The counter is read with the header lock, which a writer keeps from
-    // moving it until its records are written; the orders are then built
-    // without the lock, so that writers go on meanwhile: they hold at least
-    // what that counter names, and a write during the build moves it on
-    // for the next catch-up.
+    // The counter and the log are read with the header lock, which a
+    // writer keeps from moving them until its records are written; the
+    // orders are then brought up to date without the lock, so that writers
+    // go on meanwhile: the records hold at least what that counter names,
+    // and a write meanwhile moves it on for the next catch-up (taking a
+    // record in again is harmless).
     uint32_t onDisk;
+    std::vector<uint32_t> recnos;
+    bool logged;
     {
         HeaderGuard guard(*this, true);
         onDisk = ReadCounter();
+        logged = LoggedRecords(indexesStale_ ? indexedFrom_ : changes_, onDisk, recnos);
     }
-    RebuildIndexes();
+    CatchUpFrom(logged ? &recnos : nullptr);
     changes_ = onDisk;
     indexesStale_ = false;
 }

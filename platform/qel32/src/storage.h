@@ -31,6 +31,14 @@ namespace qel32 {
 
 class Journal;
 
+// The change log kept beside a table (see TableFile).
+std::string ChangeLogPath(const std::string& tablePath);
+// Test counters of this process: how often orders were rebuilt to catch up
+// with other processes' changes, and how many records they caught up with
+// one by one.
+uint64_t OrderRebuilds();
+uint64_t RecordsCaughtUp();
+
 // Writes n bytes at the offset; a failure names path (KIV_ERR_IO).
 void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path);
 
@@ -206,8 +214,9 @@ public:
     // Change counter: a number in the table header that every write of every
     // process moves on before it touches a record. An index file keeps the
     // number its orders agree with; in memory the orders agree with
-    // indexedChanges(). Rebuilds the orders when another process changed the
-    // table since (shared opens).
+    // indexedChanges(). When another process changed the table since (shared
+    // opens), the orders catch up: by the records the change log names, or
+    // by a rebuild when the log does not reach back far enough.
     void SyncIndexes();
     uint32_t indexedChanges() const { return changes_; }
     bool Stat(struct stat& st) const;
@@ -356,10 +365,38 @@ private:
     bool dateStamped_ = false;
     uint32_t ReadCounter();
     // Called before every write to the table file (shared opens: with the
-    // header lock held).
-    void NoteChange();
-    // With the header lock held: rebuilds the orders if they are outdated.
+    // header lock held), with the numbers of the records the write changes
+    // (none: the whole table may change).
+    void NoteChange(const uint32_t* recnos = nullptr, size_t n = 0);
+    // With the header lock held: brings the orders up to date if they are
+    // outdated.
     void CatchUpIndexes();
+    // The counter value the orders agreed with when a change of another
+    // process was first noticed (valid while indexesStale_).
+    uint32_t indexedFrom_ = 0;
+    // The change log beside the table (path_ + ".kivchg"): a ring of slots
+    // that writers of shared opens fill, with the header lock held, as they
+    // move the counter on: slot v % kChangeSlots holds v and the record that
+    // change v wrote (0: any record). Other processes read the records the
+    // slots name since their orders' counter; a slot that holds another
+    // value (overwritten, never written, or a writer that keeps no log)
+    // makes them rebuild the orders instead.
+    static constexpr uint32_t kChangeSlots = 4096;
+    int logFd_ = -1;
+    bool logWritable_ = false;
+    bool logFailed_ = false;
+    int LogFd(bool write);
+    void CloseLog();
+    void DropChangeLog();
+    void LogChanges(uint32_t first, const uint32_t* recnos, size_t n);
+    // With the header lock held: the records changes from+1..to name, or
+    // false when the log does not tell them all.
+    bool LoggedRecords(uint32_t from, uint32_t to, std::vector<uint32_t>& recnos);
+    // Brings the orders from counter value from to to: record by record
+    // when the log tells which, else by a rebuild. recnos, when given, are
+    // what the log told (read with the header lock).
+    void CatchUpFrom(const std::vector<uint32_t>* recnos);
+    void CatchUpRecords(const std::vector<uint32_t>& recnos);
 
     std::vector<uint8_t> appendBuffer_;
     std::vector<int32_t> nameSlots_;  // open hash of field names, -1 = empty

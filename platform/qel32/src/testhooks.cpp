@@ -6,6 +6,7 @@
 #include "api.h"
 #include "qel32_test.h"
 #include "sqlsession.h"
+#include "storage.h"
 
 namespace qel32 {
 
@@ -83,6 +84,10 @@ KIV_API void KivTestClearCallLog(void) {
 }
 
 KIV_API uint64_t KivTestSqlRecordsRead(void) { return SqlRecordsRead(); }
+
+KIV_API uint64_t KivTestOrderRebuilds(void) { return OrderRebuilds(); }
+
+KIV_API uint64_t KivTestRecordsCaughtUp(void) { return RecordsCaughtUp(); }
 
 KIV_API uint64_t KivTestSqlValuesRead(void) { return SqlValuesRead(); }
 

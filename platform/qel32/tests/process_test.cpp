@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "qel32_test.h"
 #include "system_support.h"
 
 namespace {
@@ -131,6 +132,7 @@ enum class Op : uint8_t {
     Commit,
     Rollback,
     Move,          // arg: a number; moves 7 of BAL from record 1 to record 2, NOTE of record 1 := "p<arg>"
+    WriteMany,     // arg: a number of writes of record 3, text: the NAME the last one leaves
     Die,           // not sent: the parent kills the peer
 };
 
@@ -183,6 +185,14 @@ KIVRESULT DoOp(KIVHANDLE conn, KIVHANDLE& t, Op op, uint32_t arg, const std::str
                 return rc;
             return KivUnlockTable(t);
         }
+        case Op::WriteMany:
+            for (uint32_t i = 1; i <= arg && !rc; ++i) {
+                const std::string name = i == arg ? text : "w" + std::to_string(i);
+                if (!(rc = KivGotoRecord(t, 3)) &&
+                    !(rc = KivSetField(t, "NAME", name.data(), static_cast<uint32_t>(name.size()))))
+                    rc = KivWriteRecord(t);
+            }
+            return rc;
         case Op::Die: break;
     }
     return KIV_ERR_INVALID_ARGUMENT;
@@ -1086,6 +1096,131 @@ TEST(ExclusiveWriterKilled, IndexFileFromBeforeIsNotTrusted) {
         }
     }
 }
+
+// A process's orders follow another process's writes, appends and commits
+// by the records they changed, without building the orders again; they are
+// built again when the change log does not reach back far enough. The log
+// beside the table goes with the table's other files.
+class OrderCatchUp : public ::testing::TestWithParam<IndexedAppendCase> {};
+
+std::string ChangeLogIn(const std::string& dir) {
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (name.size() > 7 && name.compare(name.size() - 7, 7, ".kivchg") == 0) return e.path().string();
+    }
+    return "";
+}
+
+TEST_P(OrderCatchUp, OrdersFollowTheChangedRecordsOnly) {
+    const IndexedAppendCase& c = GetParam();
+    TempDir dir;
+    CreateTable(dir.path(), "shared", c.tableType, c.fields, {"orig1", "orig2", "orig3", "orig4", "orig5"});
+    Peer a(dir.path());
+    KIVHANDLE conn = 0, t = 0, ix = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                               KIV_RIGHTS_NO_CHECK, KIV_OPEN_SHARED, &t));
+    SYS_ASSERT_OK(KivCreateIndex(t, "byname", "BYNAME", "NAME", "", "", 0, &ix));
+    auto found = [&](const std::string& key) {
+        uint16_t hit = 0;
+        EXPECT_EQ(KIV_OK, KivSeek(ix, key.data(), static_cast<uint32_t>(key.size()), KIV_KEY_TEXT, KIV_SEEK_HARD, &hit))
+            << systest::LastError();
+        return hit != 0;
+    };
+    auto expectExact = [&](uint32_t records, std::initializer_list<const char*> gone, const char* when) {
+        SCOPED_TRACE(when);
+        uint32_t counted = 0;
+        EXPECT_EQ(std::vector<std::string>{}, LostSeeks(t, ix, counted));
+        EXPECT_EQ(records, counted);
+        for (const char* key : gone) EXPECT_FALSE(found(key)) << key;
+        uint32_t keys = 0;
+        uint16_t eof = 0;
+        for (KIVRESULT rc = KivGotoTop(ix); rc == KIV_OK && KivAtEOF(ix, &eof) == KIV_OK && !eof; rc = KivSkip(ix, 1))
+            ++keys;
+        EXPECT_EQ(records, keys) << "one key per record";
+    };
+
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(a, Op::Write, 1, "first change");
+    expectExact(5, {"orig1"}, "after the first change");
+    ASSERT_NE("", ChangeLogIn(dir.path())) << "the writer keeps a change log";
+
+    uint64_t rebuilds = KivTestOrderRebuilds();
+    uint64_t caughtUp = KivTestRecordsCaughtUp();
+    PEER_OK(a, Op::Write, 2, "Zoë Müller");
+    PEER_OK(a, Op::Write, 4, "Ångström");
+    PEER_OK(a, Op::Write, 2, "Zoë Müller-Lüdenscheid");
+    PEER_OK(a, Op::Append, 0, "ängel");
+    expectExact(6, {"orig2", "orig4", "Zoë Müller "}, "after writes and an append");
+    EXPECT_EQ(rebuilds, KivTestOrderRebuilds()) << "caught up without a rebuild";
+    EXPECT_EQ(caughtUp + 3, KivTestRecordsCaughtUp()) << "records 2, 4 and 6";
+
+    caughtUp = KivTestRecordsCaughtUp();
+    PEER_OK(a, Op::Begin);
+    PEER_OK(a, Op::Write, 3, "tx three");
+    PEER_OK(a, Op::Write, 5, "tx five");
+    PEER_OK(a, Op::Append, 0, "tx seven");
+    expectExact(6, {"tx three", "tx five", "tx seven"}, "while the transaction is open");
+    PEER_OK(a, Op::Commit);
+    expectExact(7, {"orig3", "orig5"}, "after the commit");
+    EXPECT_EQ(rebuilds, KivTestOrderRebuilds()) << "caught up without a rebuild";
+    EXPECT_EQ(caughtUp + 3, KivTestRecordsCaughtUp()) << "records 3, 5 and 7";
+
+    PEER_OK(a, Op::WriteMany, 5000, "many");
+    expectExact(7, {"tx three", "w4999"}, "after more changes than the log keeps");
+    EXPECT_TRUE(found("many"));
+    EXPECT_EQ(rebuilds + 1, KivTestOrderRebuilds()) << "the log no longer reached back";
+
+    PEER_OK(a, Op::Close);
+    SYS_EXPECT_OK(KivCloseTable(t));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+TEST_P(OrderCatchUp, ChangeLogGoesWithZapPackAndDrop) {
+    const IndexedAppendCase& c = GetParam();
+    TempDir dir;
+    CreateTable(dir.path(), "shared", c.tableType, c.fields, {"one", "two"});
+    KIVHANDLE conn = 0, t = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    auto open = [&](uint32_t options) {
+        SYS_ASSERT_OK(KivOpenTable(conn, "shared", nullptr, c.tableType, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, options, &t));
+    };
+    auto sharedWrite = [&] {
+        open(KIV_OPEN_SHARED);
+        SYS_ASSERT_OK(KivAppendRecord(t));
+        SYS_ASSERT_OK(KivSetField(t, "NAME", "three", 5));
+        SYS_ASSERT_OK(KivWriteRecord(t));
+        SYS_ASSERT_OK(KivCloseTable(t));
+        ASSERT_NE("", ChangeLogIn(dir.path()));
+    };
+    sharedWrite();
+    open(KIV_OPEN_EXCLUSIVE);
+    SYS_ASSERT_OK(KivZapTable(t));
+    EXPECT_EQ("", ChangeLogIn(dir.path())) << "zap";
+    SYS_ASSERT_OK(KivCloseTable(t));
+
+    sharedWrite();
+    open(KIV_OPEN_EXCLUSIVE);
+    SYS_ASSERT_OK(KivPackTable(t));
+    EXPECT_EQ("", ChangeLogIn(dir.path())) << "pack";
+    SYS_ASSERT_OK(KivCloseTable(t));
+
+    sharedWrite();
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    KIVHANDLE cursor = 0;
+    SYS_ASSERT_OK(KivExecuteSQLDirect(st, "DROP TABLE shared", &cursor));
+    if (cursor) KivCloseTable(cursor);
+    EXPECT_EQ("", ChangeLogIn(dir.path())) << "drop";
+    SYS_EXPECT_OK(KivCloseSQLStatement(st));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+INSTANTIATE_TEST_SUITE_P(Process, OrderCatchUp,
+                         ::testing::Values(IndexedAppendCase{"Ntx", KIV_TABLE_NTX, "NAME,C,30", "", false},
+                                           IndexedAppendCase{"Cdx", KIV_TABLE_CDX, "NAME,C,30", "", false},
+                                           IndexedAppendCase{"Kdt", KIV_TABLE_KDT, "NAME,CHAR,30", "", false}),
+                         systest::CaseLabel<IndexedAppendCase>);
 
 // ------------------------------------------------------------ unwritten appends
 
