@@ -10,6 +10,7 @@
 #include "codepages.h"
 #include "dates.h"
 #include "paths.h"
+#include "kivwin/win.h"
 #include "dictionary.h"
 #include "statement.h"
 #include "table.h"
@@ -261,6 +262,8 @@ KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const char* alias
         (void)rights;
         Out(table);
         *table = 0;
+        // The table, its memo and production index files are found in one reading of the folder.
+        kivwin::FolderSnapshot folder;
         auto* conn = Lookup<Connection>(connection);
         if (tableType > KIV_TABLE_KDT) Throw(KIV_ERR_INVALID_ARGUMENT, "Invalid table type " + std::to_string(tableType));
         std::string path;

@@ -1,6 +1,7 @@
 #include "journal.h"
 
-#include <dirent.h>
+#include "kivwin/win.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -344,33 +345,30 @@ void Journal::Finish(bool markFirst) {
 namespace {
 
 // The journals and commit marks beside a table.
-void ListBeside(const TableFile& file, std::vector<std::string>& journals, std::vector<std::string>& marks) {
+// fresh: read the folder now, not the open's snapshot of it.
+void ListBeside(const TableFile& file, bool fresh, std::vector<std::string>& journals, std::vector<std::string>& marks) {
     const std::string dir = DirectoryPart(file.path());
     const std::string name = FilePart(file.path());
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string entry = e->d_name;
+    for (const std::string& entry : fresh ? kivwin::ReadFolder(dir) : kivwin::FolderEntries(dir)) {
         if (entry.compare(0, name.size(), name) != 0) continue;
         const std::string rest = entry.substr(name.size());
         const std::string path = dir.empty() ? entry : dir + "/" + entry;
         if (rest.rfind(kJournalInfix, 0) == 0) journals.push_back(path);
         else if (rest.rfind(kMarkInfix, 0) == 0) marks.push_back(path);
     }
-    ::closedir(d);
 }
 
 }  // namespace
 
 bool JournalsBeside(const TableFile& file) {
     std::vector<std::string> journals, marks;
-    ListBeside(file, journals, marks);
+    ListBeside(file, true, journals, marks);
     return !journals.empty();
 }
 
-void RecoverJournals(TableFile& file) {
+void RecoverJournals(TableFile& file, bool atOpen) {
     std::vector<std::string> journals, marks;
-    ListBeside(file, journals, marks);
+    ListBeside(file, !atOpen, journals, marks);
     for (const std::string& journal : journals) RecoverJournal(file, journal);
     // Marks whose owner died after its journals went.
     for (const std::string& mark : marks) {

@@ -91,8 +91,9 @@ private:
 };
 
 // Undoes or removes the journals of dead processes beside a table just
-// opened (a file this process may write).
-void RecoverJournals(TableFile& file);
+// opened (a file this process may write). atOpen: the open's own reading
+// of the folder serves (kivwin::FolderSnapshot); otherwise it is read anew.
+void RecoverJournals(TableFile& file, bool atOpen = false);
 // Whether any journal (of a living process or a dead one) lies beside the table.
 bool JournalsBeside(const TableFile& file);
 

@@ -2,7 +2,6 @@
 
 #include "kivwin/win.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,21 +53,10 @@ std::string FilePart(std::string_view path) {
 }
 
 std::string FindWithExtension(const std::string& stem, std::string_view ext) {
-    const std::string exact = stem + std::string(ext);
-    if (FileExists(exact)) return exact;
     const std::string dir = DirectoryPart(stem);
-    const std::string want = FilePart(stem) + std::string(ext);
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return "";
-    std::string found;
-    while (dirent* e = ::readdir(d)) {
-        if (EqualsNoCase(e->d_name, want)) {
-            found = dir.empty() ? std::string(e->d_name) : (dir == "/" ? "/" : dir + "/") + e->d_name;
-            break;
-        }
-    }
-    ::closedir(d);
-    return found;
+    const std::string found = kivwin::FindEntry(dir, FilePart(stem) + std::string(ext));
+    if (found.empty()) return found;
+    return dir.empty() ? found : (dir == "/" ? "/" : dir + "/") + found;
 }
 
 }  // namespace qel32

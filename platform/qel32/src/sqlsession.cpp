@@ -15,8 +15,8 @@
 #include "codepages.h"
 #include "dictionary.h"
 #include "errors.h"
-#include "kivwin/win.h"
 #include "paths.h"
+#include "kivwin/win.h"
 #include "sqlfunctions.h"
 #include "table.h"
 
@@ -1393,6 +1393,8 @@ std::string SqlSession::ResolveTableFile(const std::string& name, uint16_t& type
 }
 
 void SqlSession::MakeVirtualTable(const std::string& name) {
+    // The file's name and its first open take one reading of the folder.
+    kivwin::FolderSnapshot folder;
     uint16_t type = 0;
     const std::string file = ResolveTableFile(name, type);
     if (file.empty()) ThrowSqlError(2122, "Table not found: " + name);

@@ -17,6 +17,7 @@
 #include "errors.h"
 #include "journal.h"
 #include "paths.h"
+#include "kivwin/win.h"
 
 namespace qel32 {
 
@@ -207,6 +208,8 @@ void TableFile::TakeOpenLock() {
 
 std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typeHint, bool exclusive) {
     std::lock_guard registryLock(gRegistryMutex);
+    // Memo file, type and journals are all looked up in one reading of the folder.
+    kivwin::FolderSnapshot folder;
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         Throw(KIV_ERR_FILE_NOT_FOUND, "Table file " + path + " not found");
@@ -236,7 +239,7 @@ std::shared_ptr<TableFile> TableFile::Open(const std::string& path, uint16_t typ
     // Transactions of processes that died are undone before anyone reads.
     if (file->writable_) {
         file->RangeLock(kRecoveryByte, 1, F_WRLCK, true);
-        RecoverJournals(*file);
+        RecoverJournals(*file, true);
         file->RangeLock(kRecoveryByte, 1, F_UNLCK, false);
     }
     file->dev_ = st.st_dev;

@@ -816,6 +816,15 @@ std::vector<TracedCall> ReadTrace(const std::string& path) {
     return calls;
 }
 
+// The index of the line a helper program wrote to mark step, or calls.size().
+size_t StepIn(const std::vector<TracedCall>& calls, const char* step) {
+    const std::string text = std::string("\"") + step + "\\n\"";
+    for (size_t i = 0; i < calls.size(); ++i)
+        if (calls[i].call == "write" && calls[i].text.find(text) != std::string::npos) return i;
+    ADD_FAILURE() << "no " << step << " in the trace";
+    return calls.size();
+}
+
 class DurableCommit : public ::testing::TestWithParam<uint16_t> {};
 
 TEST_P(DurableCommit, SyncsPrecedeTheWritesTheyProtect) {
@@ -832,13 +841,7 @@ TEST_P(DurableCommit, SyncsPrecedeTheWritesTheyProtect) {
               status);
     ASSERT_EQ(0, status) << "the traced commit failed: " << output;
     const std::vector<TracedCall> calls = ReadTrace(trace);
-    auto marker = [&](const char* step) {
-        const std::string text = std::string("\"") + step + "\\n\"";
-        for (size_t i = 0; i < calls.size(); ++i)
-            if (calls[i].call == "write" && calls[i].text.find(text) != std::string::npos) return i;
-        ADD_FAILURE() << "no " << step << " in the trace";
-        return calls.size();
-    };
+    auto marker = [&](const char* step) { return StepIn(calls, step); };
     const size_t written = marker("WRITE"), committing = marker("COMMIT"), done = marker("DONE");
     ASSERT_TRUE(written < committing && committing < done);
     const std::string folder = std::filesystem::canonical(dir.path()).string(), table = folder + "/r.";
@@ -885,6 +888,71 @@ INSTANTIATE_TEST_SUITE_P(Types, DurableCommit, ::testing::Values(KIV_TABLE_NTX, 
                          [](const ::testing::TestParamInfo<uint16_t>& info) {
                              return std::string(info.param == KIV_TABLE_NTX ? "Ntx" : info.param == KIV_TABLE_CDX ? "Cdx" : "Kdt");
                          });
+
+// ------------------------------------------------------------ folder reads
+
+// Beside thousands of other files, reading the folder dominates an open: an
+// open and close of a table with its memo and production index reads it once
+// at most, also when those files' names differ from the table's in case. An
+// autocommit INSERT opens its table at most twice (for the columns when SQL
+// does not know them yet, then for the rows), each open reading the folder
+// once at most, and its commit looks once for journals of other processes.
+struct FolderReadCase {
+    const char* label;
+    uint16_t type;
+    bool upper;  // memo and index files renamed to upper case
+};
+
+class FolderReads : public ::testing::TestWithParam<FolderReadCase> {};
+
+TEST_P(FolderReads, OneReadPerOpenBesideManyFiles) {
+    const FolderReadCase& c = GetParam();
+    int status = 0;
+    Shell("command -v strace >/dev/null 2>&1", status);
+    ASSERT_EQ(0, status) << "strace is not installed (scripts/deps.sh installs it)";
+    TempDir dir;
+    for (int i = 0; i < 5000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "other%04d.txt", i);
+        std::ofstream(dir.File(name)) << i;
+    }
+    const std::string trace = dir.File("trace.txt");
+    const std::string output =
+        Shell("ASAN_OPTIONS=\"${ASAN_OPTIONS}:detect_leaks=0\" strace -f -y -o " + Quote(trace) +
+                  " -e trace=openat,getdents64,write " QEL32_OPEN_ONCE " " + Quote(dir.path()) + " " +
+                  std::to_string(c.type) + (c.upper ? " upper" : "") + " 2>&1",
+              status);
+    ASSERT_EQ(0, status) << "the traced program failed: " << output;
+    const std::vector<TracedCall> calls = ReadTrace(trace);
+    auto marker = [&](const char* step) { return StepIn(calls, step); };
+    const std::string folder = std::filesystem::canonical(dir.path()).string();
+    // A reading of the folder: a run of getdents64 calls on it after it was
+    // opened (opening the folder alone, as a sync of it does, reads nothing).
+    auto folderReads = [&](size_t from, size_t to) {
+        int reads = 0;
+        bool inRead = false;
+        for (size_t i = from; i < to && i < calls.size(); ++i) {
+            const bool reading = calls[i].call == "getdents64" && calls[i].path == folder;
+            if (reading && !inRead) ++reads;
+            inRead = reading;
+        }
+        return reads;
+    };
+    const size_t open = marker("OPEN"), closed = marker("CLOSED"), insert = marker("INSERT"),
+                 inserted = marker("INSERTED"), again = marker("AGAIN");
+    EXPECT_LE(folderReads(open, closed), 1) << "open and close";
+    EXPECT_LE(folderReads(insert, inserted), 3) << "first INSERT: two opens and the commit";
+    EXPECT_LE(folderReads(inserted, again), 3) << "next INSERT: its opens and the commit";
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, FolderReads,
+                         ::testing::Values(FolderReadCase{"Ntx", KIV_TABLE_NTX, false},
+                                           FolderReadCase{"Cdx", KIV_TABLE_CDX, false},
+                                           FolderReadCase{"Kdt", KIV_TABLE_KDT, false},
+                                           FolderReadCase{"NtxUpperCase", KIV_TABLE_NTX, true},
+                                           FolderReadCase{"CdxUpperCase", KIV_TABLE_CDX, true},
+                                           FolderReadCase{"KdtUpperCase", KIV_TABLE_KDT, true}),
+                         systest::CaseLabel<FolderReadCase>);
 
 }  // namespace
 

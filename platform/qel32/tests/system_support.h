@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -20,6 +22,20 @@ inline std::string LastError() {
     uint32_t len = sizeof text - 1;
     KivGetLastError(&code, text, &len);
     return "engine error " + std::to_string(code) + ": " + text;
+}
+
+// For the helper programs traced by strace: a line on standard error that
+// marks a step in the trace, and the report of a failed call (returns 1).
+inline void MarkStep(const char* step) {
+    const std::string line = std::string(step) + "\n";
+    if (::write(2, line.data(), line.size()) < 0) {
+        // the trace shows the attempt all the same
+    }
+}
+
+inline int CallFailed(const char* what) {
+    std::fprintf(stderr, "%s failed: %s\n", what, LastError().c_str());
+    return 1;
 }
 
 #define SYS_ASSERT_OK(call) ASSERT_EQ(KIV_OK, (call)) << systest::LastError()

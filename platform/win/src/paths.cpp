@@ -27,21 +27,66 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-// The entry of dir whose name equals name without regard to case.
-std::string MatchEntry(const std::string& dir, const std::string& name) {
-    const std::string full = (dir.empty() ? std::string() : (dir == "/" ? dir : dir + "/")) + name;
-    if (Exists(full.empty() ? std::string(".") : full)) return name;
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return name;
-    std::string found = name;
-    while (dirent* e = ::readdir(d)) {
-        if (EqualsNoCase(e->d_name, name)) {
-            found = e->d_name;
-            break;
-        }
+thread_local FolderSnapshot* tSnapshot = nullptr;
+
+}  // namespace
+
+std::vector<std::string> ReadFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!d) return names;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
     }
     ::closedir(d);
-    return found;
+    return names;
+}
+
+FolderSnapshot::FolderSnapshot() {
+    if (tSnapshot) return;
+    tSnapshot = this;
+    active_ = true;
+}
+
+FolderSnapshot::~FolderSnapshot() {
+    if (active_) tSnapshot = nullptr;
+}
+
+const std::vector<std::string>& FolderSnapshot::Reading(const std::string& folder) {
+    const std::string key = folder.empty() ? std::string(".") : folder;
+    auto it = read_.find(key);
+    if (it == read_.end()) it = read_.emplace(key, ReadFolder(folder)).first;
+    return it->second;
+}
+
+// The snapshot's reading of folder, or a fresh one kept in scratch.
+const std::vector<std::string>& Listing(const std::string& folder, std::vector<std::string>& scratch) {
+    if (!tSnapshot) return scratch = ReadFolder(folder);
+    return tSnapshot->Reading(folder);
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> scratch;
+    return Listing(folder, scratch);
+}
+
+std::string FindEntry(const std::string& folder, const std::string& name) {
+    const std::string full = (folder.empty() ? std::string() : (folder == "/" ? folder : folder + "/")) + name;
+    if (Exists(full.empty() ? std::string(".") : full)) return name;
+    std::vector<std::string> scratch;
+    for (const std::string& entry : Listing(folder, scratch))
+        if (EqualsNoCase(entry, name)) return entry;
+    return std::string();
+}
+
+namespace {
+
+// The entry of dir whose name equals name without regard to case (name
+// itself when there is none).
+std::string MatchEntry(const std::string& dir, const std::string& name) {
+    const std::string found = FindEntry(dir, name);
+    return found.empty() ? name : found;
 }
 
 std::string CurrentDirectory() {

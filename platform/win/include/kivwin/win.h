@@ -66,6 +66,33 @@ std::string MapPath(std::string_view path, const std::string& base = std::string
 // Equal texts when ASCII letters compare without regard to case.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// The names in `folder` ("" is the current folder; "." and ".." left out),
+// empty when it cannot be read. While a FolderSnapshot lives on the calling
+// thread, each folder is read once and later calls (MapPath and FindEntry
+// too) answer from that reading: one operation then costs at most one read
+// of a large folder.
+std::vector<std::string> FolderEntries(const std::string& folder);
+// The names in `folder` as they are now, snapshot or not.
+std::vector<std::string> ReadFolder(const std::string& folder);
+// The name of the entry of `folder` equal to `name` without regard to case,
+// "" when there is none. A name that exists as given is taken without
+// reading the folder.
+std::string FindEntry(const std::string& folder, const std::string& name);
+
+class FolderSnapshot {
+ public:
+  FolderSnapshot();
+  ~FolderSnapshot();
+  FolderSnapshot(const FolderSnapshot&) = delete;
+  FolderSnapshot& operator=(const FolderSnapshot&) = delete;
+
+ private:
+  friend const std::vector<std::string>& Listing(const std::string&, std::vector<std::string>&);
+  const std::vector<std::string>& Reading(const std::string& folder);
+  bool active_ = false;  // false when an outer snapshot serves
+  std::map<std::string, std::vector<std::string>> read_;
+};
+
 // Folder for temporary files (TMPDIR or /tmp), ending in '/'.
 std::string GetTempPath();
 // Creates a new empty file "<folder>/<prefix up to 3 chars><hex>.TMP" that no
