@@ -330,6 +330,45 @@ print('ok')
 )py");
 }
 
+// A VARCHAR column is SQL_VARCHAR of its declared length wherever it is
+// described: the driver's own select, the engine's SQL, the catalog and the
+// type information.
+TEST_F(PyodbcProgram, VarcharIsDescribedWithItsDeclaredLength) {
+  ASSERT_EQ(KivDDCreate((config_->Root() / "shop.kdd").c_str(), "user KIVSYS secret\n"), KIV_OK);
+  ExpectPasses("varchar", R"py(
+import os, sys, pyodbc
+driver, folder = sys.argv[1:3]
+kdd = os.path.join(os.path.dirname(folder), 'shop.kdd')
+for where in ('DataDirectory=%s;DefaultType=FoxPro' % folder, 'DataDirectory=%s;DefaultType=KDT' % folder,
+              'DataDirectory=%s;UID=KIVSYS;PWD=secret' % kdd):
+    c = pyodbc.connect('DRIVER={%s};%s' % (driver, where), autocommit=True)
+    c.setencoding(encoding='cp1252')
+    c.setdecoding(pyodbc.SQL_CHAR, encoding='cp1252')
+    cur = c.cursor()
+    cur.execute('CREATE TABLE vc (ID INTEGER, V VARCHAR(30), M MEMO)')
+    cur.execute("INSERT INTO vc VALUES (1, 'caf\u00e9 cr\u00e8me', 'long')")
+    cur.execute("INSERT INTO vc VALUES (2, '', '')")
+    cur.execute('INSERT INTO vc (ID) VALUES (3)')
+    for query in ('SELECT ID, V, M FROM vc', 'SELECT ID, V, M FROM vc WHERE ID > 0 ORDER BY ID DESC'):
+        rows = cur.execute(query).fetchall()
+        description = [(d[0].upper(), d[1], d[3]) for d in cur.description]
+        assert description[1] == ('V', str, 30), (where, query, description)
+        assert description[2][2] > 30000, (where, query, description)
+        assert sorted(tuple(r)[:2] for r in rows)[0] == (1, 'caf\u00e9 cr\u00e8me'), (where, query, rows)
+    columns = {r[3].upper(): (r[4], r[6], r[5]) for r in cur.columns(table='vc')}
+    assert columns['V'] == (12, 30, 'VARCHAR'), (where, columns)
+    assert columns['M'][0] == -1, (where, columns)
+    assert cur.execute("SELECT ID FROM vc WHERE V = 'caf\u00e9 cr\u00e8me'").fetchall()[0][0] == 1, where
+    types = [(r[0], r[1], r[2]) for r in cur.getTypeInfo()]
+    assert [t for t in types if t[0] == 'VARCHAR'] == [('VARCHAR', 12, 64000)], (where, types)
+    assert ('MEMO', -1, 2147483640) in types, (where, types)
+    assert [r[0] for r in cur.getTypeInfo(pyodbc.SQL_VARCHAR)] == ['VARCHAR'], where
+    assert [r[0] for r in cur.getTypeInfo(pyodbc.SQL_LONGVARCHAR)] == ['MEMO'], where
+    cur.execute('DROP TABLE vc')
+print('ok')
+)py");
+}
+
 // ROUND rounds half away from zero, to tens and hundreds too; a SUM of a
 // NUMERIC column is an exact decimal, MIN and MAX keep their column's type.
 TEST_F(PyodbcProgram, RoundSumMinAndMaxKeepTheirColumnsMeaning) {

@@ -146,12 +146,12 @@ std::vector<std::string> Names(const std::vector<const TypeEntry*>& entries) {
 }
 
 TEST_F(Info, TypeTablePerConnectionKind) {
-  const std::vector<std::string> own = {"LOGICAL", "BLOB",      "RAW",     "MEMO",      "VARCHAR", "CHAR",
-                                        "NUMERIC", "INTEGER",   "AUTOINC", "SHORT",     "DOUBLE",  "CURDOUBLE",
-                                        "DATE",    "TIME",      "TIMESTAMP", "MONEY",   "CICHAR",  "ROWVERSION",
+  const std::vector<std::string> own = {"LOGICAL",   "BLOB",    "RAW",     "MEMO",  "CHAR",   "NUMERIC",
+                                        "INTEGER",   "AUTOINC", "SHORT",   "DOUBLE", "CURDOUBLE", "DATE",
+                                        "TIME",      "TIMESTAMP", "VARCHAR", "MONEY", "CICHAR", "ROWVERSION",
                                         "MODTIME"};
-  const std::vector<std::string> dbf = {"LOGICAL", "BLOB",    "MEMO",   "VARCHAR", "CHAR",
-                                        "NUMERIC", "INTEGER", "DOUBLE", "DATE"};
+  const std::vector<std::string> dbf = {"LOGICAL", "BLOB",   "MEMO", "CHAR",   "NUMERIC",
+                                        "INTEGER", "DOUBLE", "DATE", "VARCHAR"};
   const std::string dictionary = DataDirectory() + "/types.kdd";
   ASSERT_EQ(KivDDCreate(dictionary.c_str(), "user ADMIN pw\n"), 0u);
   struct Case {
@@ -218,7 +218,8 @@ TEST(TypeTable, TypeEntryOfAColumn) {
   } cases[] = {
       {&own, SQL_INTEGER, 11, "INTEGER"},  {&own, SQL_INTEGER, 15, "AUTOINC"}, {&own, SQL_DOUBLE, 10, "DOUBLE"},
       {&own, SQL_DOUBLE, 17, "CURDOUBLE"}, {&dbf, SQL_DOUBLE, 17, nullptr},    {&own, SQL_CHAR, 4, "CHAR"},
-      {&own, SQL_CHAR, 20, "CICHAR"},      {&own, SQL_LONGVARCHAR, 5, "MEMO"}, {&own, SQL_LONGVARCHAR, 8, "VARCHAR"},
+      {&own, SQL_CHAR, 20, "CICHAR"},      {&own, SQL_LONGVARCHAR, 5, "MEMO"}, {&own, SQL_VARCHAR, 8, "VARCHAR"},
+      {&dbf, SQL_VARCHAR, 8, "VARCHAR"},
       {&own, SQL_NUMERIC, 18, "MONEY"},    {&own, SQL_NUMERIC, 21, "ROWVERSION"}, {&own, SQL_NUMERIC, 2, "NUMERIC"},
       {&own, SQL_TIMESTAMP, 22, "MODTIME"}, {&own, SQL_TIMESTAMP, 14, "TIMESTAMP"}, {&own, SQL_BIGINT, 2, "BIGINT"},
       {&own, SQL_WCHAR, 4, nullptr},

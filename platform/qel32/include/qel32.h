@@ -429,6 +429,9 @@ KIV_API KIVRESULT KivClearStatementPasswords(KIVHANDLE statement);
 KIV_API KIVRESULT KivGetFieldName(KIVHANDLE table, uint32_t fieldNumber, char* buf, uint32_t* len);
 KIV_API KIVRESULT KivGetFieldType(KIVHANDLE table, KIVFIELD field, uint16_t* type);
 KIV_API KIVRESULT KivGetFieldLength(KIVHANDLE table, KIVFIELD field, uint32_t* length);
+/* the longest value the field takes: a VARCHAR's declared length (its
+   record holds a pointer); the record length for every other type */
+KIV_API KIVRESULT KivGetFieldMaxLength(KIVHANDLE table, KIVFIELD field, uint32_t* length);
 KIV_API KIVRESULT KivGetFieldDecimals(KIVHANDLE table, KIVFIELD field, uint16_t* decimals);
 KIV_API KIVRESULT KivGetFieldOffset(KIVHANDLE table, KIVFIELD field, uint32_t* offset);
 KIV_API KIVRESULT KivGetColumnPermissions(KIVHANDLE table, KIVFIELD field, uint8_t* permissions);
@@ -697,6 +700,7 @@ static const KivOrdinalEntry kivOrdinalTable[] = {
     {401, "KivVerifySQL"},         {402, "KivFindFirstTable62"},
     {403, "KivFindNextTable62"},   {408, "KivCheckSQL"},
     {423, "KivGetConnectionPath"},  {424, "KivInterruptSQL"},
+    {425, "KivGetFieldMaxLength"},
 };
 
 #ifdef __cplusplus

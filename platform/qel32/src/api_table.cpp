@@ -563,6 +563,14 @@ KIVRESULT KivGetFieldLength(KIVHANDLE table, KIVFIELD field, uint32_t* length) {
     });
 }
 
+KIVRESULT KivGetFieldMaxLength(KIVHANDLE table, KIVFIELD field, uint32_t* length) {
+    return Api("KivGetFieldMaxLength", [&] {
+        const auto& f = TableOf(table)->Field(field);
+        *Out(length) = f.type == KIV_FT_VARCHAR ? f.maxLength : f.length;
+        return KIV_OK;
+    });
+}
+
 KIVRESULT KivGetFieldDecimals(KIVHANDLE table, KIVFIELD field, uint16_t* decimals) {
     return Api("KivGetFieldDecimals", [&] {
         *Out(decimals) = TableOf(table)->Field(field).decimals;

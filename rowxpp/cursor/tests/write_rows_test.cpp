@@ -212,6 +212,38 @@ TEST(CursorWriteRows, EmptyMemoOfTheEngineIsFoundByItsValue) {
     c->Destroy();
 }
 
+// The engine's VARCHAR is a text of its declared length: a keyless write
+// finds a row by an empty one as by any other value, and writes one back.
+TEST(CursorWriteRows, EmptyVarcharOfTheEngineIsSearchedAsAValue) {
+    auto c = Connected("KIVODBC");
+    ASSERT_NE(c->Handle, 0);
+    c->Execute("DROP TABLE rv");
+    ASSERT_NE(c->Execute("CREATE TABLE rv (name VARCHAR(10), qty INTEGER)"), kExecFailed);
+    c->Execute("INSERT INTO rv (name, qty) VALUES ('', 1)");
+    c->Execute("INSERT INTO rv (name, qty) VALUES ('cr\xe8me', 2)");
+    CapturedErrors raised;
+    auto s = c->Cursor("SELECT name, qty FROM rv ORDER BY qty");
+    ASSERT_NE(s->Execute(), kExecFailed);
+    auto name = s->GetSQLColumn(1);
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->SQLType, SQL_VARCHAR);
+    EXPECT_EQ(name->BufferSize, 11);
+    for (int64_t row = 1; row <= 2; ++row) {
+        SCOPED_TRACE(row);
+        ASSERT_TRUE(s->GoTo(row));
+        s->FieldPut("qty", 10 + row);
+        s->FieldPut("name", "");
+        EXPECT_TRUE(s->UpdateRow());
+        EXPECT_EQ(s->RowsUpdated(), 1);
+    }
+    EXPECT_EQ(Rows("KIVODBC", "SELECT name, qty FROM rv ORDER BY qty"),
+              (std::vector<std::string>{"<NULL>|11", "<NULL>|12"}));
+    EXPECT_TRUE(Descriptions(raised).empty()) << Descriptions(raised)[0];
+    s->Destroy();
+    c->Execute("DROP TABLE rv");
+    c->Destroy();
+}
+
 // "T" or "F" for each row's flag, in the order of its id.
 const char* kFlags = "SELECT id, CASE WHEN flag THEN 'T' ELSE 'F' END, name FROM pb ORDER BY id";
 

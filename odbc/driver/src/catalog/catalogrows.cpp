@@ -758,7 +758,7 @@ constexpr ParameterType kParameterTypes[] = {
     {KIV_FT_MEMO, SQL_LONGVARCHAR, 0x7FFFFFF8, true, false},
     {KIV_FT_BINARY, SQL_LONGVARBINARY, 0x7FFFFFFF, true, false},
     {KIV_FT_IMAGE, SQL_LONGVARBINARY, 0x7FFFFFFF, true, false},
-    {KIV_FT_VARCHAR, SQL_LONGVARCHAR, 64000, true, false},
+    {KIV_FT_VARCHAR, SQL_VARCHAR, 64000, true, false},
     {KIV_FT_DOUBLE, SQL_DOUBLE, 8, false, true},
     {KIV_FT_INTEGER, SQL_INTEGER, 4, false, true},
     {KIV_FT_SHORTINT, SQL_SMALLINT, 2, false, true},

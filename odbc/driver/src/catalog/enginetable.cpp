@@ -44,6 +44,7 @@ constexpr uint16_t kOrdinalDatabaseProperty = 311;
 constexpr uint16_t kOrdinalTableProperty = 316;
 constexpr uint16_t kOrdinalIndexKeyFields = 349;
 constexpr uint16_t kOrdinalKeyDescending = 259;
+constexpr uint16_t kOrdinalFieldMaxLength = 425;
 
 template <typename F>
 F Engine(uint16_t ordinal) {
@@ -82,13 +83,14 @@ uint32_t DescribeTable(EngineSession* session, EngineTable* table) {
   auto fieldName = Engine<decltype(&KivGetFieldName)>(kOrdinalFieldName);
   auto fieldType = Engine<decltype(&KivGetFieldType)>(kOrdinalFieldType);
   auto fieldLength = Engine<decltype(&KivGetFieldLength)>(kOrdinalFieldLength);
+  auto fieldMaxLength = Engine<decltype(&KivGetFieldMaxLength)>(kOrdinalFieldMaxLength);
   auto fieldDecimals = Engine<decltype(&KivGetFieldDecimals)>(kOrdinalFieldDecimals);
   auto columnAttribute = Engine<decltype(&KivGetColumnPermissions)>(kOrdinalColumnAttribute);
   auto indexByOrder = Engine<decltype(&KivGetIndexHandleByOrder)>(kOrdinalIndexByOrder);
   auto indexFlags = Engine<decltype(&KivGetIndexFlags)>(kOrdinalIndexFlags);
   auto indexKeyFields = Engine<decltype(&KivGetIndexKeyFields)>(kOrdinalIndexKeyFields);
   auto indexName = Engine<decltype(&KivGetIndexName)>(kOrdinalIndexName);
-  if (!fieldCount || !fieldName || !fieldType || !fieldLength || !fieldDecimals || !columnAttribute ||
+  if (!fieldCount || !fieldName || !fieldType || !fieldLength || !fieldMaxLength || !fieldDecimals || !columnAttribute ||
       !indexByOrder || !indexFlags || !indexKeyFields || !indexName)
     return kIsamError;
   const bool ownTables = session->tableType == kOwnTables;
@@ -112,14 +114,17 @@ uint32_t DescribeTable(EngineSession* session, EngineTable* table) {
     }
     uint16_t type = 0;
     uint32_t fieldBytes = 0;
+    uint32_t longest = 0;
     uint16_t decimals = 0;
     uint8_t permissions = 0;
     if ((code = fieldType(table->handle, KIV_FIELD(i + 1), &type)) ||
         (code = fieldLength(table->handle, KIV_FIELD(i + 1), &fieldBytes)) ||
+        (code = fieldMaxLength(table->handle, KIV_FIELD(i + 1), &longest)) ||
         (code = fieldDecimals(table->handle, KIV_FIELD(i + 1), &decimals)) ||
         (code = columnAttribute(table->handle, KIV_FIELD(i + 1), &permissions)))
       return code;
-    if ((code = DescribeEngineField(type, fieldBytes, decimals, ownTables, false, &column))) return code;
+    if ((code = DescribeEngineField(type, longest, decimals, ownTables, false, &column))) return code;
+    column.fieldLength = fieldBytes;
     column.permissions = permissions;
   }
 
@@ -233,9 +238,7 @@ uint32_t DescribeEngineField(uint16_t engineType, uint32_t length, uint16_t deci
     case KIV_FT_BINARY: case KIV_FT_IMAGE: case KIV_FT_GENERAL: case KIV_FT_PICTURE:
       set(SQL_LONGVARBINARY, kLongBinarySize, 0, 0);
       break;
-    case KIV_FT_VARCHAR:
-      set(SQL_LONGVARCHAR, procedureList ? 64000 : kLongVarcharSize, 0, std::min(6 * len - 36, 99));
-      break;
+    case KIV_FT_VARCHAR: set(SQL_VARCHAR, procedureList ? 64000 : len, 0, std::min(6 * len - 36, 99)); break;
     case KIV_FT_DOUBLE: case KIV_FT_CURDOUBLE: set(SQL_DOUBLE, 15, 0, 90); break;
     case KIV_FT_INTEGER: set(SQL_INTEGER, 10, 0, 60); column->nullable = ownTables ? 1 : 0; break;
     case KIV_FT_SHORTINT: set(SQL_SMALLINT, 5, 0, 30); column->nullable = ownTables ? 1 : 0; break;
