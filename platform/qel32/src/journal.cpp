@@ -8,6 +8,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "errors.h"
@@ -22,6 +25,7 @@ constexpr char kJournalMagic[8] = {'K', 'I', 'V', 'J', 'R', 'N', 'L', '1'};
 constexpr char kMarkMagic[8] = {'K', 'I', 'V', 'T', 'X', 'M', 'K', '1'};
 constexpr const char* kJournalInfix = "-kivjournal-";
 constexpr const char* kMarkInfix = "-kivtx-";
+constexpr const char* kDraftInfix = "-kivdraft-";
 
 std::atomic<uint32_t> gSerial{0};
 
@@ -86,20 +90,39 @@ std::string Absolute(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
-// Makes a new file "<base><infix><pid>-<serial>", locked; fills path.
+// Makes a new file "<base><infix><pid>-<serial>", locked; fills path. The
+// file is made and locked under a draft name first and only then linked
+// under its own: another process looking for a dead one's files never finds
+// it unlocked, between its creation and its lock, and takes it away.
 int CreateLocked(const std::string& table, const char* infix, std::string& path) {
     const std::string base = Absolute(table);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        path = base + infix + std::to_string(::getpid()) + "-" + std::to_string(gSerial.fetch_add(1));
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const std::string number = std::to_string(::getpid()) + "-" + std::to_string(gSerial.fetch_add(1));
+        path = base + infix + number;
+        const std::string draft = base + kDraftInfix + number;
+        const int fd = ::open(draft.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) {
             if (errno == EEXIST) continue;  // left by a dead process of the same number
-            Throw(KIV_ERR_IO, SysText("Cannot create", path));
+            Throw(KIV_ERR_IO, SysText("Cannot create", draft));
         }
         if (!LockWhole(fd)) {
             ::close(fd);
-            ::unlink(path.c_str());
-            Throw(KIV_ERR_IO, SysText("Cannot lock", path));
+            ::unlink(draft.c_str());
+            Throw(KIV_ERR_IO, SysText("Cannot lock", draft));
+        }
+        // renamed, not linked: the open file keeps the name it now has
+        int renamed = ::renameat2(AT_FDCWD, draft.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+        if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // a file system without the no-replace rename
+            renamed = FileExists(path) ? (errno = EEXIST, -1) : ::rename(draft.c_str(), path.c_str());
+        }
+        if (renamed != 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(draft.c_str());
+            if (error == EEXIST) continue;  // left by a dead process of the same number
+            errno = error;
+            Throw(KIV_ERR_IO, SysText("Cannot create", path));
         }
         return fd;
     }
@@ -355,7 +378,18 @@ void ListBeside(const TableFile& file, bool fresh, std::vector<std::string>& jou
         const std::string path = dir.empty() ? entry : dir + "/" + entry;
         if (rest.rfind(kJournalInfix, 0) == 0) journals.push_back(path);
         else if (rest.rfind(kMarkInfix, 0) == 0) marks.push_back(path);
+        else if (rest.rfind(kDraftInfix, 0) == 0) marks.push_back(path);
     }
+}
+
+// A draft of a journal or mark whose process died before it took its name:
+// "<table>-kivdraft-<pid>-<serial>". Only a dead process's draft is taken
+// away (a live one may be between making its draft and locking it).
+bool DeadDraft(const std::string& path) {
+    const size_t at = path.rfind(kDraftInfix);
+    if (at == std::string::npos) return false;
+    const long pid = std::strtol(path.c_str() + at + std::strlen(kDraftInfix), nullptr, 10);
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace
@@ -370,8 +404,12 @@ void RecoverJournals(TableFile& file, bool atOpen) {
     std::vector<std::string> journals, marks;
     ListBeside(file, !atOpen, journals, marks);
     for (const std::string& journal : journals) RecoverJournal(file, journal);
-    // Marks whose owner died after its journals went.
+    // Marks whose owner died after its journals went, and drafts of dead processes.
     for (const std::string& mark : marks) {
+        if (mark.find(kDraftInfix) != std::string::npos) {
+            if (DeadDraft(mark)) ::unlink(mark.c_str());
+            continue;
+        }
         const int fd = OpenAbandoned(mark);
         if (fd < 0) continue;
         RemoveMarkIfDone(mark);
