@@ -463,9 +463,8 @@ void TableFile::EndTransactionNote() {
 }
 
 TableFile::~TableFile() {
-    UnmapAppend(true);  // first: the indexes note the table file's final size
     try {
-        SaveIndexes();
+        Finish();
     } catch (const EngineError&) {
         // an index file that cannot be written is rebuilt at its next open
     }
@@ -481,7 +480,7 @@ TableFile::~TableFile() {
 }
 
 void TableFile::Finish() {
-    UnmapAppend(true);
+    UnmapAppend(true);  // first: the indexes note the table file's final size
     SaveIndexes();
 }
 

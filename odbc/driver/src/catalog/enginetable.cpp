@@ -46,11 +46,6 @@ constexpr uint16_t kOrdinalIndexKeyFields = 349;
 constexpr uint16_t kOrdinalKeyDescending = 259;
 constexpr uint16_t kOrdinalFieldMaxLength = 425;
 
-template <typename F>
-F Engine(uint16_t ordinal) {
-  return EngineBinding::Instance().Function<F>(ordinal);
-}
-
 // Sets the engine's last error to `code` with `text` and returns the code.
 uint32_t ReportEngineError(uint32_t code, const std::string& text) {
   if (auto setLastError = Engine<decltype(&KivSetLastError)>(kOrdinalSetLastError)) setLastError(code, text.c_str());

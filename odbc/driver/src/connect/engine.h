@@ -87,6 +87,13 @@ class EngineBinding {
   std::atomic<void*> functions_[kMaxOrdinal] = {};
 };
 
+// An engine function of the process's binding, by role or ordinal; null
+// when it cannot be bound.
+template <typename F>
+F Engine(uint16_t ordinal) {
+  return EngineBinding::Instance().Function<F>(ordinal);
+}
+
 }  // namespace kivodbc
 
 #endif

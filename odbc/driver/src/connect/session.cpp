@@ -24,11 +24,6 @@ constexpr uint16_t kNotCapableIsolation = 2003;
 constexpr uint16_t kDictionaryConnection = 6;
 constexpr uint16_t kDictionaryConnectionToo = 7;
 
-template <typename F>
-F Engine(uint16_t ordinal) {
-  return EngineBinding::Instance().Function<F>(ordinal);
-}
-
 char Letter(const char* text, size_t index) {
   return std::strlen(text) > index ? static_cast<char>(std::toupper(static_cast<unsigned char>(text[index]))) : 0;
 }

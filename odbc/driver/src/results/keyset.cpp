@@ -30,11 +30,6 @@ constexpr uint16_t kOrdinalSkip = 158;
 constexpr uint32_t kEngineUnbound = 2004;
 constexpr uint32_t kKeySize = 4;
 
-template <typename F>
-F Engine(uint16_t ordinal) {
-  return EngineBinding::Instance().Function<F>(ordinal);
-}
-
 EngineSession* SessionOf(StmtRecord* stmt) { return stmt->conn != nullptr ? stmt->conn->session : nullptr; }
 
 // A failure of the table layer: the message from the session's last error.

@@ -53,11 +53,6 @@ constexpr uint16_t kOrdinalGetMilliseconds = 250;
 constexpr uint16_t kOwnTableType = 3;
 constexpr size_t kSavedErrorSize = 600;
 
-template <typename F>
-F Engine(uint16_t ordinal) {
-  return EngineBinding::Instance().Function<F>(ordinal);
-}
-
 // Keeps a failure as the session's last error and returns it.
 uint32_t Keep(EngineTable* table, uint32_t code) {
   if (code != 0 && table->session != nullptr) table->session->lastError = code;

@@ -33,11 +33,6 @@ constexpr uint32_t kPathSize = 261;
 constexpr uint16_t kRightsUnchecked = 2;
 constexpr uint32_t kOpenOption = 1;
 
-template <typename F>
-F Engine(uint16_t ordinal) {
-  return EngineBinding::Instance().Function<F>(ordinal);
-}
-
 bool IsLayout(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool IsBracket(char c) { return c == '{' || c == '}' || c == ',' || c == '(' || c == ')'; }
 

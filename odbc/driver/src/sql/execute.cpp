@@ -46,11 +46,6 @@ constexpr int16_t kFunctionInsert = 50;
 constexpr int16_t kFunctionSelect = 85;
 constexpr int16_t kFunctionUpdate = 82;
 
-template <typename F>
-F Engine(uint16_t ordinal) {
-  return EngineBinding::Instance().Function<F>(ordinal);
-}
-
 EngineSession* SessionOf(const StmtRecord* stmt) { return stmt->conn != nullptr ? stmt->conn->session : nullptr; }
 
 bool IsOdbc3(const StmtRecord* stmt) {

@@ -49,11 +49,6 @@ constexpr int32_t kParameterTextSize = 1025;
 constexpr int32_t kParameterBinarySize = 1028;
 constexpr char kSelectPrefix[] = "SELECT * FROM \"";
 
-template <typename F>
-F Engine(uint16_t ordinal) {
-  return EngineBinding::Instance().Function<F>(ordinal);
-}
-
 uint32_t Keep(EngineSession* session, uint32_t code) {
   if (session != nullptr) session->lastError = code;
   return code;
