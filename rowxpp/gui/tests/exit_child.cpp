@@ -3,10 +3,14 @@
 // destroyed during the run ("destroy"). With "crt" it makes a CRT before any
 // other class of the library and checks its space: status 3 when the space
 // is not of the library's class, 4 when it does not draw a caption sent by
-// name. Run by the exit tests.
+// name, 5 or 6 when its window does not show what the same call draws on an
+// image space of its size. Run by the exit tests.
 #include <cstring>
 
+#include <QImage>
+
 #include "rowxpp/gui.h"
+#include "xbp/testing.h"
 #include "xpp/runtime.h"
 
 using namespace rowxpp;
@@ -23,7 +27,15 @@ int main(int argc, char** argv) {
         auto ps = crt->presSpace();
         if (!ps || ps->className() != "XbpPresSpace" || !std::dynamic_pointer_cast<XbpPresSpace>(ps)) return 3;
         const Value r = xpp::Send(Value(ps), "DrawCaptionStr", xpp::Args{Array{10, 10}, NIL, "~Save"});
-        return r.IsLogical() && r.Log() ? 0 : 4;
+        if (!r.IsLogical() || !r.Log()) return 4;
+        // the CRT shows what the same call draws on an image space of its size
+        const QImage shown = xbp::testing::Grab(crt);
+        auto image = xbp::New<XbpPresSpace>();
+        image->create(NIL, Array{ps->Image().width(), ps->Image().height()});
+        image->DrawCaptionStr(xpp::Args{Array{10, 10}, NIL, "~Save"});
+        const QImage drawn = image->Image();
+        if (shown.isNull() || shown.size() != drawn.size()) return 5;
+        return shown.convertToFormat(QImage::Format_RGB32) == drawn.convertToFormat(QImage::Format_RGB32) ? 0 : 6;
     }
     auto m = xbp::New<XbpDialog>(xpp::Args{NIL, NIL, Array{100, 100}, Array{400, 300}});
     m->create();

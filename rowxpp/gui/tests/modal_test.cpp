@@ -294,3 +294,38 @@ TEST(ModalRuns, AnErrorThatUnwindsOutOfTheRunRestoresNothing) {
     EXPECT_EQ(s.Journal(), (std::vector<std::string>{"Show", "SetAppFocus dlg", "SetAppFocus sle", "SetModalState 2"}));
     s.dlg->SetModalState(1);
 }
+
+namespace {
+
+// An object of the program's that is no window of the library but answers
+// HandleEvent by name, as a program's own event target does.
+class EventSink : public xpp::Object {
+public:
+    static xpp::Class& ClassObject() {
+        static xpp::ClassSlot slot;
+        return slot.Get("EventSink", nullptr, [](xpp::Class& c) {
+            c.AddMessage("HandleEvent", [](xpp::Object& o, xpp::Args& a) {
+                auto& sink = static_cast<EventSink&>(o);
+                sink.seen.push_back(std::to_string(a.Get(1).Int()) + " " + xpp::Var2Char(a.Get(2)));
+                if (sink.onEvent) sink.onEvent();
+                return Value();
+            });
+        });
+    }
+    xpp::Class& classObject() const override { return ClassObject(); }
+    std::vector<std::string> seen;
+    std::function<void()> onEvent;
+};
+
+}  // namespace
+
+TEST(ModalRuns, AnEventForAnObjectThatIsNoWindowIsSentToItByName) {
+    Scene s;
+    WaitGuard wait(s.dlg);
+    EventSink::ClassObject();
+    auto sink = std::make_shared<EventSink>();
+    sink->onEvent = [&] { s.dlg->ModalResult = 5; };
+    xbp::PostAppEvent(kUserEvent, "to the sink", Value(), Value(sink));
+    EXPECT_TRUE(xpp::ExactEq(s.dlg->ShowModal(), 5));
+    EXPECT_EQ(sink->seen, std::vector<std::string>{std::to_string(kUserEvent) + " to the sink"});
+}

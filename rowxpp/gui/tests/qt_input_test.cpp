@@ -199,3 +199,32 @@ TEST(InputOnScreen, AKeyOnAMenuBarOpensTheItemItMarks) {
     EXPECT_EQ(bar->OpenedItem(), 2);
     dlg->destroy();
 }
+
+// Alt with a marked character reaches OnMenuKey through the queue as a key
+// on the bar does: "~Edit" opens when it is opened by its marked key, and a
+// bar whose items are not opens nothing, though the letters are underlined.
+TEST(InputOnScreen, AltWithAMarkedKeyOpensOnlyAnItemOpenedByItsKey) {
+    for (const bool byKey : {true, false}) {
+        SCOPED_TRACE(byKey ? "items opened by their key" : "items without the attribute");
+        auto dlg = ShownDialog();
+        auto bar = xbp::New<XbpMenuBar>(Args{Value(dlg->drawingArea()), Value(), Array{0, 180}, Array{300, 24}});
+        const Value attribute = byKey ? Value(XbpMenuBar::kAcceleratorItem) : Value(0);
+        bar->AddItem(Array{"~File", Value(), 0, attribute});
+        bar->AddItem(Array{"~Edit", Value(), 0, attribute});
+        bar->create();
+        auto* menu = qobject_cast<QMenuBar*>(xt::WidgetOf(bar));
+        ASSERT_NE(menu, nullptr);
+        menu->window()->activateWindow();
+        QApplication::setActiveWindow(menu->window());
+        QTest::keyClick(menu->window(), Qt::Key_E, Qt::AltModifier);
+        EXPECT_EQ(ResultsOf(DispatchQueued(), xbp::xbeP_MenuKey), std::vector<int64_t>{byKey ? 2 : 0});
+        if (byKey) {
+            EXPECT_EQ(menu->activeAction(), menu->actions()[1]) << "the second item is open";
+            EXPECT_EQ(bar->OpenedItem(), 2);
+        } else {
+            EXPECT_EQ(menu->activeAction(), nullptr);
+            EXPECT_EQ(bar->OpenedItem(), 0);
+        }
+        dlg->destroy();
+    }
+}
