@@ -7,7 +7,7 @@
 
 #include "catalog/catalog.h"
 #include "driver_fixture.h"
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 #include "results/fetch.h"
 #include "handles/messages.h"
 #include "sql/parser.h"

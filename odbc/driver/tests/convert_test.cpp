@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "results/convert.h"
+#include "data/convert.h"
 #include "kivwin/win.h"
 #include "value_builders.h"
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "handles/diagnostics.h"
-#include "connect/engine.h"
+#include "api/diagnostics.h"
+#include "util/engine.h"
 #include "handles/messages.h"
 #include "qel32.h"
 #include "handles/records.h"

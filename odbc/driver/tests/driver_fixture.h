@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "api.h"
-#include "handles/diagnostics.h"
-#include "connect/engine.h"
+#include "api/diagnostics.h"
+#include "util/engine.h"
 #include "kivwin/win.h"
 #include "qel32.h"
 #include "qel32_test.h"

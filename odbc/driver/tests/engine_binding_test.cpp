@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "api.h"
-#include "handles/diagnostics.h"
-#include "connect/engine.h"
+#include "api/diagnostics.h"
+#include "util/engine.h"
 #include "kivwin/win.h"
 #include "handles/messages.h"
 #include "handles/records.h"

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "api.h"
-#include "handles/diagnostics.h"
-#include "connect/engine.h"
+#include "api/diagnostics.h"
+#include "util/engine.h"
 #include "handles/messages.h"
 #include "qel32_test.h"
 #include "handles/records.h"

@@ -9,12 +9,12 @@
 #include <tuple>
 #include <vector>
 
-#include "results/keyset.h"
+#include "sql/keyset.h"
 #include "handles/messages.h"
 #include "sql/statement.h"
 #include "table_fixture.h"
-#include "results/tablerecord.h"
-#include "results/tempfile.h"
+#include "data/tablerecord.h"
+#include "data/tempfile.h"
 
 namespace kivodbc::testing {
 namespace {

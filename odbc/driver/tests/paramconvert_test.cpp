@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "results/convert.h"
+#include "data/convert.h"
 #include "sql/paramconvert.h"
 #include "value_builders.h"
 

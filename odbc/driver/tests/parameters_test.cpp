@@ -5,7 +5,7 @@
 
 #include "handles/messages.h"
 #include "sql/paramconvert.h"
-#include "sql/parameters.h"
+#include "results/parameters.h"
 #include "sql/parsetree.h"
 #include "sql/statement.h"
 #include "table_fixture.h"

@@ -4,14 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "sql/execute.h"
+#include "results/execute.h"
 #include "results/fetch.h"
 #include "handles/messages.h"
-#include "sql/parameters.h"
+#include "results/parameters.h"
 #include "results/positioned.h"
 #include "sql/statement.h"
 #include "table_fixture.h"
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 
 namespace kivodbc::testing {
 namespace {

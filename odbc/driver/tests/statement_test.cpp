@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "catalog/catalog.h"
-#include "sql/execute.h"
+#include "results/execute.h"
 #include "results/fetch.h"
 #include "handles/messages.h"
 #include "sql/parsetree.h"
 #include "sql/statement.h"
 #include "table_fixture.h"
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 
 namespace kivodbc::testing {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "driver_fixture.h"
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 
 namespace kivodbc::testing {
 

@@ -5,7 +5,7 @@
 
 #include "connect/session.h"
 #include "table_fixture.h"
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 
 namespace kivodbc::testing {
 namespace {

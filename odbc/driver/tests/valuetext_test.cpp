@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

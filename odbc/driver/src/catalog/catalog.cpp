@@ -4,13 +4,13 @@
 #include <string>
 
 #include "catalog/catalogrows.h"
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 #include "util/helpers.h"
 #include "sql/like.h"
 #include "handles/messages.h"
 #include "sql/parsetree.h"
 #include "connect/session.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

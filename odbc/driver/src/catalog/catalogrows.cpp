@@ -10,14 +10,14 @@
 
 #include "catalog/catalog.h"
 #include "connect/connstring.h"
-#include "results/convert.h"
-#include "connect/engine.h"
-#include "catalog/enginetable.h"
+#include "data/convert.h"
+#include "util/engine.h"
+#include "data/enginetable.h"
 #include "results/fetch.h"
 #include "util/helpers.h"
 #include "sql/like.h"
 #include "handles/messages.h"
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 #include "handles/typetable.h"
 #include "qel32.h"
 

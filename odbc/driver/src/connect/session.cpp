@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "connect/engine.h"
+#include "util/engine.h"
 #include "kivwin/win.h"
 #include "handles/messages.h"
 #include "qel32.h"

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "connect/engine.h"
+#include "util/engine.h"
 #include "kivwin/win.h"
 
 namespace kivodbc {

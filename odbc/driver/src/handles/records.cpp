@@ -11,7 +11,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "connect/engine.h"
+#include "util/engine.h"
 #include "kivwin/win.h"
 #include "handles/messages.h"
 #include "connect/session.h"

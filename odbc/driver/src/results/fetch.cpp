@@ -6,15 +6,15 @@
 
 #include "catalog/catalog.h"
 #include "catalog/catalogrows.h"
-#include "results/convert.h"
-#include "catalog/enginetable.h"
-#include "results/keyset.h"
+#include "data/convert.h"
+#include "data/enginetable.h"
+#include "sql/keyset.h"
 #include "handles/messages.h"
 #include "sql/parsetree.h"
 #include "sql/statement.h"
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 #include "handles/typetable.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

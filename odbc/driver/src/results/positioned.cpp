@@ -5,16 +5,16 @@
 #include <type_traits>
 
 #include "api.h"
-#include "results/convert.h"
-#include "catalog/enginetable.h"
+#include "data/convert.h"
+#include "data/enginetable.h"
 #include "results/fetch.h"
-#include "results/keyset.h"
+#include "sql/keyset.h"
 #include "handles/messages.h"
 #include "sql/paramconvert.h"
-#include "sql/parameters.h"
+#include "results/parameters.h"
 #include "sql/parsetree.h"
 #include "sql/statement.h"
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 
 namespace kivodbc {
 namespace {

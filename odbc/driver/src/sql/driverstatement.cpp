@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "connect/connstring.h"
-#include "connect/engine.h"
-#include "catalog/enginetable.h"
+#include "util/engine.h"
+#include "data/enginetable.h"
 #include "handles/messages.h"
 #include "qel32.h"
 #include "sql/statement.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "results/convert.h"
+#include "data/convert.h"
 #include "util/helpers.h"
 #include "handles/messages.h"
 #include "handles/records.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 #include "handles/typetable.h"
 
 namespace kivodbc {

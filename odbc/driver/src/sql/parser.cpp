@@ -6,7 +6,7 @@
 #include "connect/connstring.h"
 #include "handles/messages.h"
 #include "sql/scanner.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

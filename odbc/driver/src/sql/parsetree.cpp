@@ -1,11 +1,11 @@
 #include "sql/parsetree.h"
-#include "results/tempfile.h"
+#include "data/tempfile.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 #include "sql/paramconvert.h"
 
 namespace kivodbc {

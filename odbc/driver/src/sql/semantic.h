@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 #include "sql/parsetree.h"
 #include "handles/records.h"
 

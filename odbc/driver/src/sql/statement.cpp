@@ -11,18 +11,18 @@
 #include <unordered_set>
 
 #include "catalog/catalog.h"
-#include "connect/engine.h"
+#include "util/engine.h"
 #include "results/fetch.h"
-#include "results/keyset.h"
-#include "sql/parameters.h"
+#include "sql/keyset.h"
+#include "results/parameters.h"
 #include "kivwin/win.h"
 #include "handles/messages.h"
 #include "sql/parser.h"
 #include "sql/parsetree.h"
 #include "qel32.h"
 #include "sql/semantic.h"
-#include "results/tablerecord.h"
-#include "results/valuetext.h"
+#include "data/tablerecord.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

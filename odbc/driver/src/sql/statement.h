@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 #include "handles/messages.h"
 #include "handles/records.h"
 

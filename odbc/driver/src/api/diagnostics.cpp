@@ -1,4 +1,4 @@
-#include "handles/diagnostics.h"
+#include "api/diagnostics.h"
 
 #include <cstring>
 #include <optional>
@@ -6,7 +6,7 @@
 
 #include "handles/messages.h"
 #include "handles/records.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

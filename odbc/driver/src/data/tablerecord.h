@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 
 namespace kivodbc {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 #include "sql/parsetree.h"
 #include "handles/records.h"
 

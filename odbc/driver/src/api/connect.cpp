@@ -11,7 +11,7 @@
 #include "handles/records.h"
 #include "connect/session.h"
 #include "sql/statement.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

@@ -7,7 +7,7 @@
 #include "handles/messages.h"
 #include "handles/records.h"
 #include "handles/typetable.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

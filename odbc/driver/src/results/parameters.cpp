@@ -1,6 +1,6 @@
-#include "sql/parameters.h"
+#include "results/parameters.h"
 
-#include "sql/execute.h"
+#include "results/execute.h"
 
 #include <cstring>
 
@@ -8,7 +8,7 @@
 #include "sql/paramconvert.h"
 #include "sql/parsetree.h"
 #include "results/positioned.h"
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 #include "handles/typetable.h"
 
 namespace kivodbc {

@@ -1,4 +1,4 @@
-#include "sql/execute.h"
+#include "results/execute.h"
 
 #include <atomic>
 #include <algorithm>
@@ -6,15 +6,15 @@
 #include <string>
 
 #include "sql/driverstatement.h"
-#include "connect/engine.h"
-#include "results/keyset.h"
+#include "util/engine.h"
+#include "sql/keyset.h"
 #include "handles/messages.h"
 #include "sql/paramconvert.h"
-#include "sql/parameters.h"
+#include "results/parameters.h"
 #include "sql/parsetree.h"
 #include "qel32.h"
-#include "results/tablerecord.h"
-#include "results/valuetext.h"
+#include "data/tablerecord.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

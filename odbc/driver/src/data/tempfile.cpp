@@ -1,4 +1,4 @@
-#include "results/tempfile.h"
+#include "data/tempfile.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "catalog/enginetable.h"
+#include "data/enginetable.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include <new>
 
 #include "connect/connstring.h"
-#include "connect/engine.h"
+#include "util/engine.h"
 #include "qel32.h"
 #include "sql/statement.h"
 

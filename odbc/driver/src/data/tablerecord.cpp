@@ -1,4 +1,4 @@
-#include "results/tablerecord.h"
+#include "data/tablerecord.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "connect/engine.h"
+#include "util/engine.h"
 #include "qel32.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

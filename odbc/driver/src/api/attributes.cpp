@@ -14,7 +14,7 @@
 #include "handles/messages.h"
 #include "handles/records.h"
 #include "connect/session.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

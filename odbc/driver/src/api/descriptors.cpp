@@ -10,11 +10,11 @@
 #include "api.h"
 #include "results/fetch.h"
 #include "handles/messages.h"
-#include "sql/parameters.h"
+#include "results/parameters.h"
 #include "handles/records.h"
 #include "sql/statement.h"
 #include "handles/typetable.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

@@ -1,4 +1,4 @@
-#include "results/keyset.h"
+#include "sql/keyset.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,12 +10,12 @@
 #include <cstring>
 #include <string>
 
-#include "connect/engine.h"
+#include "util/engine.h"
 #include "handles/messages.h"
 #include "qel32.h"
-#include "results/tablerecord.h"
-#include "results/tempfile.h"
-#include "results/valuetext.h"
+#include "data/tablerecord.h"
+#include "data/tempfile.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {

@@ -1,4 +1,4 @@
-#include "connect/engine.h"
+#include "util/engine.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Column value conversion: the source x C-type matrix, its range checks and
 // the partial reads of SQLGetData.
-#include "results/convert.h"
+#include "data/convert.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,7 +12,7 @@
 
 #include "kivwin/win.h"
 #include "handles/messages.h"
-#include "results/valuetext.h"
+#include "data/valuetext.h"
 
 namespace kivodbc {
 namespace {
