@@ -1,6 +1,6 @@
-// Driver functions behind the exported entry points that live outside the
-// record and diagnostic modules. Exports call these, and the driver calls
-// them between its own functions, never through an exported name.
+// Driver functions behind the exported entry points that act on handles as
+// such (their implementations are in api/). Exports call these, and the
+// driver calls them between its own functions, never through an exported name.
 #ifndef KIVODBC_API_H
 #define KIVODBC_API_H
 
@@ -8,6 +8,19 @@
 #include <sqlext.h>
 
 namespace kivodbc {
+
+// Allocation and release behind the exported functions. Each returns an
+// ODBC return code and posts its diagnostics on the handle it reports on.
+SQLRETURN AllocEnv(SQLHENV* out);
+SQLRETURN AllocConnect(SQLHENV env, SQLHDBC* out);
+SQLRETURN AllocStmt(SQLHDBC conn, SQLHSTMT* out);
+SQLRETURN AllocDesc(SQLHDBC conn, SQLHDESC* out);
+SQLRETURN AllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* out);
+SQLRETURN FreeEnv(SQLHENV env);
+SQLRETURN FreeConnect(SQLHDBC conn);
+SQLRETURN FreeStmt(SQLHSTMT stmt, SQLUSMALLINT option);
+SQLRETURN FreeDesc(SQLHDESC desc);
+SQLRETURN FreeHandle(SQLSMALLINT type, SQLHANDLE handle);
 
 SQLRETURN Connect(SQLHDBC conn, const SQLCHAR* dataSource, SQLSMALLINT dataSourceLength, const SQLCHAR* user,
                   SQLSMALLINT userLength, const SQLCHAR* password, SQLSMALLINT passwordLength);

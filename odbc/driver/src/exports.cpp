@@ -15,7 +15,6 @@
 #include "handles/messages.h"
 #include "results/parameters.h"
 #include "results/positioned.h"
-#include "handles/records.h"
 #include "sql/statement.h"
 
 namespace kivodbc {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "api.h"
 #include "api/diagnostics.h"
 #include "util/engine.h"
 #include "handles/messages.h"

@@ -9,6 +9,7 @@
 #include "handles/messages.h"
 #include "connect/prompt.h"
 #include "handles/records.h"
+#include "api/lifetime.h"
 #include "connect/session.h"
 #include "sql/statement.h"
 #include "data/valuetext.h"

@@ -12,7 +12,6 @@
 #include "handles/messages.h"
 #include "results/parameters.h"
 #include "handles/records.h"
-#include "sql/statement.h"
 #include "handles/typetable.h"
 #include "data/valuetext.h"
 

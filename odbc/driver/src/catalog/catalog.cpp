@@ -3,12 +3,12 @@
 #include <cstring>
 #include <string>
 
+#include "api.h"
 #include "catalog/catalogrows.h"
 #include "data/enginetable.h"
 #include "util/helpers.h"
 #include "sql/like.h"
 #include "handles/messages.h"
-#include "sql/parsetree.h"
 #include "connect/session.h"
 #include "data/valuetext.h"
 

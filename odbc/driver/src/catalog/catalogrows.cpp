@@ -13,7 +13,6 @@
 #include "data/convert.h"
 #include "util/engine.h"
 #include "data/enginetable.h"
-#include "results/fetch.h"
 #include "util/helpers.h"
 #include "sql/like.h"
 #include "handles/messages.h"

@@ -17,7 +17,6 @@
 namespace kivodbc {
 namespace {
 
-constexpr int kIndicatorRequired = 2186;
 // Room for a formatted number, date, time or timestamp.
 constexpr size_t kScratchSize = 32;
 

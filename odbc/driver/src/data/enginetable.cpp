@@ -8,9 +8,9 @@
 #include <new>
 
 #include "connect/connstring.h"
+#include "handles/messages.h"
 #include "util/engine.h"
 #include "qel32.h"
-#include "sql/statement.h"
 
 namespace kivodbc {
 namespace {
@@ -398,6 +398,51 @@ uint32_t CloseEngineTable(EngineSession* session, EngineTable* table, bool freeO
   delete table;
   if (code != 0 && session != nullptr) session->lastError = code;
   return code;
+}
+
+uint32_t AddTablePassword(EngineSession* session, const char* table, const char* password) {
+  auto* entry = static_cast<TablePassword*>(DrvAlloc(sizeof(TablePassword)));
+  if (entry == nullptr) return kMemoryError;
+  std::snprintf(entry->table, sizeof entry->table, "%s", table);
+  std::snprintf(entry->password, sizeof entry->password, "%s", password);
+  entry->next = static_cast<TablePassword*>(session->tablePasswords);
+  session->tablePasswords = entry;
+  return 0;
+}
+
+namespace {
+
+// A table's name as passwords are kept for it: no folder, no extension, upper case.
+std::string PasswordKey(const std::string& table) {
+  const size_t folder = table.find_last_of("/\\:");
+  std::string key = folder == std::string::npos ? table : table.substr(folder + 1);
+  const size_t dot = key.rfind('.');
+  if (dot != std::string::npos) key.resize(dot);
+  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace
+
+const char* SessionTablePassword(const EngineSession* session, const std::string& table) {
+  const std::string key = PasswordKey(table);
+  for (auto* entry = static_cast<const TablePassword*>(session->tablePasswords); entry != nullptr; entry = entry->next)
+    if (PasswordKey(entry->table) == key) return entry->password;
+  return nullptr;
+}
+
+void RemoveTablePassword(EngineSession* session, const std::string& table) {
+  const std::string key = PasswordKey(table);
+  auto** link = reinterpret_cast<TablePassword**>(&session->tablePasswords);
+  while (*link != nullptr) {
+    TablePassword* entry = *link;
+    if (PasswordKey(entry->table) == key) {
+      *link = entry->next;
+      DrvFree(entry);
+    } else {
+      link = &entry->next;
+    }
+  }
 }
 
 uint32_t ApplySessionPassword(EngineSession* session, const std::string& name, uint32_t table) {

@@ -91,6 +91,21 @@ uint32_t OpenEngineTable(EngineSession* session, const char* qualifier, const ch
 // The first engine error is kept as the session's last error and returned.
 uint32_t CloseEngineTable(EngineSession* session, EngineTable* table, bool freeOnly = false);
 
+// An entry of a session's table-password list.
+struct TablePassword {
+  TablePassword* next;
+  char table[256];
+  char password[64];
+};
+
+// Adds a table password that every engine statement gets.
+uint32_t AddTablePassword(EngineSession* session, const char* table, const char* password);
+// The password the session keeps for a table (by its file name without
+// folder and extension, letter case aside); null when it keeps none.
+const char* SessionTablePassword(const EngineSession* session, const std::string& table);
+// Forgets the session's passwords of a table.
+void RemoveTablePassword(EngineSession* session, const std::string& table);
+
 // Gives an opened engine table the password the session keeps for it, if any.
 uint32_t ApplySessionPassword(EngineSession* session, const std::string& name, uint32_t table);
 

@@ -37,6 +37,17 @@ constexpr int16_t kDescItemDefaultCType = 99;
 void* DrvAlloc(size_t size);
 void DrvFree(void* block);
 
+// A zero-filled record of this type from DrvAlloc; null when memory runs out.
+template <typename Record>
+Record* NewRecord() {
+  return static_cast<Record*>(DrvAlloc(sizeof(Record)));
+}
+
+// The set of live handle records the typed views below look in: a record is
+// registered once allocated and unregistered before it is freed.
+void Register(const void* record);
+void Unregister(const void* record);
+
 struct ConnRecord;
 struct StmtRecord;
 struct EngineTable;
@@ -249,23 +260,6 @@ DescItem* FindDescItem(DescRecord* desc, int16_t number, CreateItem);
 void FreeDescItems(DescRecord* desc);
 // Frees an item's owned block and what it holds; the item keeps no block.
 void ReleaseItemOwned(DescItem* item);
-
-// Allocation and release behind the exported functions. Each returns an
-// ODBC return code and posts its diagnostics on the handle it reports on.
-SQLRETURN AllocEnv(SQLHENV* out);
-SQLRETURN AllocConnect(SQLHENV env, SQLHDBC* out);
-SQLRETURN AllocStmt(SQLHDBC conn, SQLHSTMT* out);
-SQLRETURN AllocDesc(SQLHDBC conn, SQLHDESC* out);
-SQLRETURN AllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* out);
-SQLRETURN FreeEnv(SQLHENV env);
-SQLRETURN FreeConnect(SQLHDBC conn);
-SQLRETURN FreeStmt(SQLHSTMT stmt, SQLUSMALLINT option);
-SQLRETURN FreeDesc(SQLHDESC desc);
-SQLRETURN FreeHandle(SQLSMALLINT type, SQLHANDLE handle);
-
-// Closes a connection's engine session, if any; an engine failure is posted
-// on the connection and returned as its code (the session is released anyway).
-uint32_t CloseEngineSession(ConnRecord* conn);
 
 // 1 when an upper-cased host file name holds "MSQRY32.EXE".
 int32_t HostFlagFor(const char* hostFileName);

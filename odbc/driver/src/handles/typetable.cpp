@@ -1,5 +1,7 @@
 #include "handles/typetable.h"
 
+#include <sqlext.h>
+
 #include <array>
 #include <cstring>
 
@@ -152,6 +154,56 @@ std::vector<const TypeEntry*> ListedTypes(const StmtRecord* stmt, const EngineSe
     rows.push_back(&table[i]);
   }
   return rows;
+}
+
+SQLLEN TypeOctetLength(int16_t sqlType, int32_t size, bool isUnsigned) {
+  switch (sqlType) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return size;
+    case SQL_NUMERIC: case SQL_DECIMAL: return size + 2;
+    case SQL_INTEGER: case SQL_REAL: return 4;
+    case SQL_SMALLINT: return 2;
+    case SQL_FLOAT: case SQL_DOUBLE: return 8;
+    case SQL_DATE: case SQL_TIME: case SQL_TYPE_DATE: case SQL_TYPE_TIME: return 6;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 16;
+    case SQL_BIT: case SQL_TINYINT: return 1;
+    case SQL_BIGINT: return size + (isUnsigned ? 0 : 1);
+    default: return -1;
+  }
+}
+
+SQLLEN TypePrecision(int16_t sqlType, int32_t size) {
+  switch (sqlType) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BIGINT: return size;
+    case SQL_INTEGER: case SQL_DATE: case SQL_TYPE_DATE: return 10;
+    case SQL_SMALLINT: return 5;
+    case SQL_FLOAT: case SQL_DOUBLE: return 15;
+    case SQL_REAL: return 7;
+    case SQL_TIME: case SQL_TYPE_TIME: return 8;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 23;
+    case SQL_BIT: return 1;
+    case SQL_TINYINT: return 3;
+    default: return -1;
+  }
+}
+
+int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned) {
+  switch (sqlType) {
+    case SQL_CHAR: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BIGINT:
+      return SQL_C_CHAR;
+    case SQL_INTEGER: return isUnsigned ? SQL_C_ULONG : SQL_C_SLONG;
+    case SQL_SMALLINT: return isUnsigned ? SQL_C_USHORT : SQL_C_SSHORT;
+    case SQL_FLOAT: case SQL_DOUBLE: return SQL_C_DOUBLE;
+    case SQL_REAL: return SQL_C_FLOAT;
+    case SQL_BIT: return SQL_C_BIT;
+    case SQL_TINYINT: return isUnsigned ? SQL_C_UTINYINT : SQL_C_STINYINT;
+    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return SQL_C_BINARY;
+    case SQL_DATE: case SQL_TYPE_DATE: return SQL_C_TYPE_DATE;
+    case SQL_TIME: case SQL_TYPE_TIME: return SQL_C_TYPE_TIME;
+    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return SQL_C_TYPE_TIMESTAMP;
+    default: return 0;
+  }
 }
 
 }  // namespace kivodbc

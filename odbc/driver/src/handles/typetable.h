@@ -6,6 +6,7 @@
 #define KIVODBC_TYPETABLE_H
 
 #include <sql.h>
+#include <sqlext.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +57,14 @@ const TypeEntry* TypeEntryFor(const EngineSession* session, int16_t sqlType, uin
 
 // The entries SQLGetTypeInfo lists for `requested` (0: all), in table order.
 std::vector<const TypeEntry*> ListedTypes(const StmtRecord* stmt, const EngineSession* session, int16_t requested);
+
+// The column size and the octet length of a column of this SQL type and
+// declared size; -1 for a type without one.
+SQLLEN TypePrecision(int16_t sqlType, int32_t size);
+SQLLEN TypeOctetLength(int16_t sqlType, int32_t size, bool isUnsigned);
+
+// The C type a column of this SQL type is read as by default; 0 when none.
+int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned);
 
 }  // namespace kivodbc
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "api.h"
 #include "sql/driverstatement.h"
 #include "util/engine.h"
 #include "sql/keyset.h"

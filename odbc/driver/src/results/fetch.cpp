@@ -167,56 +167,6 @@ uint32_t TransferBindings(StmtRecord* stmt) {
   return warning;
 }
 
-SQLLEN TypeOctetLength(int16_t sqlType, int32_t size, bool isUnsigned) {
-  switch (sqlType) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: return size;
-    case SQL_NUMERIC: case SQL_DECIMAL: return size + 2;
-    case SQL_INTEGER: case SQL_REAL: return 4;
-    case SQL_SMALLINT: return 2;
-    case SQL_FLOAT: case SQL_DOUBLE: return 8;
-    case SQL_DATE: case SQL_TIME: case SQL_TYPE_DATE: case SQL_TYPE_TIME: return 6;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 16;
-    case SQL_BIT: case SQL_TINYINT: return 1;
-    case SQL_BIGINT: return size + (isUnsigned ? 0 : 1);
-    default: return -1;
-  }
-}
-
-SQLLEN TypePrecision(int16_t sqlType, int32_t size) {
-  switch (sqlType) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BINARY: case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_BIGINT: return size;
-    case SQL_INTEGER: case SQL_DATE: case SQL_TYPE_DATE: return 10;
-    case SQL_SMALLINT: return 5;
-    case SQL_FLOAT: case SQL_DOUBLE: return 15;
-    case SQL_REAL: return 7;
-    case SQL_TIME: case SQL_TYPE_TIME: return 8;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return 23;
-    case SQL_BIT: return 1;
-    case SQL_TINYINT: return 3;
-    default: return -1;
-  }
-}
-
-int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned) {
-  switch (sqlType) {
-    case SQL_CHAR: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_BIGINT:
-      return SQL_C_CHAR;
-    case SQL_INTEGER: return isUnsigned ? SQL_C_ULONG : SQL_C_SLONG;
-    case SQL_SMALLINT: return isUnsigned ? SQL_C_USHORT : SQL_C_SSHORT;
-    case SQL_FLOAT: case SQL_DOUBLE: return SQL_C_DOUBLE;
-    case SQL_REAL: return SQL_C_FLOAT;
-    case SQL_BIT: return SQL_C_BIT;
-    case SQL_TINYINT: return isUnsigned ? SQL_C_UTINYINT : SQL_C_STINYINT;
-    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return SQL_C_BINARY;
-    case SQL_DATE: case SQL_TYPE_DATE: return SQL_C_TYPE_DATE;
-    case SQL_TIME: case SQL_TYPE_TIME: return SQL_C_TYPE_TIME;
-    case SQL_TIMESTAMP: case SQL_TYPE_TIMESTAMP: return SQL_C_TYPE_TIMESTAMP;
-    default: return 0;
-  }
-}
-
 uint32_t GetColumnData(StmtRecord* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
                        SQLLEN bufferLength, SQLLEN* length, SQLLEN* indicator) {
   if (IsCatalogKind(stmt->kind)) {
@@ -575,6 +525,66 @@ SQLRETURN ColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attri
   if (value < 0 && attribute != SQL_COLUMN_TYPE) return PostStatementError(stmt, kNotSupported);
   if (number != nullptr) *number = value;
   return SQL_SUCCESS;
+}
+
+namespace {
+
+// The resolved select items of a prepared or executed select; null otherwise.
+const ParseNode* SelectItems(const StmtRecord* stmt, bool* isSelect) {
+  *isSelect = false;
+  if (stmt->parseTree == nullptr || stmt->parseTree->statement == nullptr) return nullptr;
+  const ParseNode* select = stmt->parseTree->statement;
+  if (select->kind != kNodeSelect) return nullptr;
+  *isSelect = true;
+  return static_cast<const SelectExtension*>(select->extension)->items;
+}
+
+}  // namespace
+
+SQLRETURN NumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
+  StmtRecord* stmt = AsStmt(handle);
+  if (stmt == nullptr) return SQL_INVALID_HANDLE;
+  stmt->code = 0;
+  bool isSelect = false;
+  SQLSMALLINT n = 0;
+  int catalogCount = 0;
+  if (CatalogResultColumns(stmt->kind, &catalogCount) != nullptr) {
+    if (count != nullptr) *count = static_cast<SQLSMALLINT>(catalogCount);
+    return SQL_SUCCESS;
+  }
+  for (const ParseNode* item = SelectItems(stmt, &isSelect); item != nullptr; item = item->next) ++n;
+  if (count != nullptr) *count = n;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN DescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
+                      SQLSMALLINT* nameLength, SQLSMALLINT* sqlType, SQLULEN* columnSize, SQLSMALLINT* digits,
+                      SQLSMALLINT* nullable) {
+  StmtRecord* stmt = AsStmt(handle);
+  if (stmt == nullptr) return SQL_INVALID_HANDLE;
+  stmt->code = 0;
+  // Each output from the column's attributes, the name last; the first
+  // failure ends the description.
+  uint16_t warning = 0;
+  auto step = [&](SQLUSMALLINT attribute, auto* out) -> SQLRETURN {
+    if (out == nullptr) return SQL_SUCCESS;
+    SQLLEN number = 0;
+    const SQLRETURN rc = ColAttributes(stmt, column, attribute, nullptr, 0, nullptr, &number);
+    if (rc == SQL_SUCCESS_WITH_INFO) warning = stmt->code;
+    if (SQL_SUCCEEDED(rc)) *out = static_cast<std::remove_pointer_t<decltype(out)>>(number);
+    return rc;
+  };
+  SQLRETURN rc = SQL_SUCCESS;
+  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_TYPE, sqlType))) return rc;
+  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_PRECISION, columnSize))) return rc;
+  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_SCALE, digits))) return rc;
+  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_NULLABLE, nullable))) return rc;
+  if (name != nullptr || nameLength != nullptr) {
+    rc = ColAttributes(stmt, column, SQL_COLUMN_NAME, name, capacity, nameLength, nullptr);
+    if (!SQL_SUCCEEDED(rc)) return rc;
+    if (rc == SQL_SUCCESS_WITH_INFO) warning = stmt->code;
+  }
+  return warning != 0 ? PostStatementError(stmt, warning) : SQL_SUCCESS;
 }
 
 }  // namespace kivodbc

@@ -14,20 +14,10 @@
 
 namespace kivodbc {
 
-constexpr uint16_t kInvalidColumnNumber = 2108;
-constexpr uint16_t kNoTypeEntry = 2120;
 constexpr uint16_t kDescriptorTypeOutOfRange = 2142;
 constexpr uint16_t kDeletedRow = 2174;
-constexpr uint16_t kIndicatorRequired = 2186;
 constexpr uint16_t kAddedRowBookmark = 2188;
 
-// The column size and the octet length of a column of this SQL type and
-// declared size; -1 for a type without one.
-SQLLEN TypePrecision(int16_t sqlType, int32_t size);
-SQLLEN TypeOctetLength(int16_t sqlType, int32_t size, bool isUnsigned);
-
-// The C type a column of this SQL type is read as by default; 0 when none.
-int16_t DefaultColumnCType(int16_t sqlType, bool isUnsigned);
 
 // Moves one value of the current row into an application buffer: 0, 2102
 // (cut), SQL_NO_DATA's 2138 (the whole value was returned already) or a
@@ -53,6 +43,10 @@ SQLRETURN ExtendedFetch(SQLHSTMT stmt, SQLUSMALLINT orientation, SQLLEN offset, 
 SQLRETURN FetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset);
 SQLRETURN GetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target, SQLLEN bufferLength,
                   SQLLEN* lengthOrIndicator);
+SQLRETURN NumResultCols(SQLHSTMT stmt, SQLSMALLINT* count);
+SQLRETURN DescribeCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
+                      SQLSMALLINT* nameLength, SQLSMALLINT* sqlType, SQLULEN* columnSize, SQLSMALLINT* digits,
+                      SQLSMALLINT* nullable);
 SQLRETURN ColAttributes(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
                         SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number);
 

@@ -15,7 +15,6 @@
 namespace kivodbc {
 
 constexpr uint16_t kParameterMissing = 2141;
-constexpr uint16_t kInvalidParameterNumber = 2168;
 
 // The C type SQL_C_DEFAULT stands for with this SQL type (before the
 // signedness of SQL_C_LONG, SQL_C_SHORT and SQL_C_TINYINT is settled); 0

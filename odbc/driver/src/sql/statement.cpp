@@ -10,11 +10,7 @@
 #include <type_traits>
 #include <unordered_set>
 
-#include "catalog/catalog.h"
 #include "util/engine.h"
-#include "results/fetch.h"
-#include "sql/keyset.h"
-#include "results/parameters.h"
 #include "kivwin/win.h"
 #include "handles/messages.h"
 #include "sql/parser.h"
@@ -347,51 +343,6 @@ void FreeSessionStatements(EngineSession* session) {
   session->tablePasswords = nullptr;
 }
 
-uint32_t AddTablePassword(EngineSession* session, const char* table, const char* password) {
-  auto* entry = static_cast<TablePassword*>(DrvAlloc(sizeof(TablePassword)));
-  if (entry == nullptr) return kMemoryError;
-  std::snprintf(entry->table, sizeof entry->table, "%s", table);
-  std::snprintf(entry->password, sizeof entry->password, "%s", password);
-  entry->next = static_cast<TablePassword*>(session->tablePasswords);
-  session->tablePasswords = entry;
-  return 0;
-}
-
-namespace {
-
-// A table's name as passwords are kept for it: no folder, no extension, upper case.
-std::string PasswordKey(const std::string& table) {
-  const size_t folder = table.find_last_of("/\\:");
-  std::string key = folder == std::string::npos ? table : table.substr(folder + 1);
-  const size_t dot = key.rfind('.');
-  if (dot != std::string::npos) key.resize(dot);
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return key;
-}
-
-}  // namespace
-
-const char* SessionTablePassword(const EngineSession* session, const std::string& table) {
-  const std::string key = PasswordKey(table);
-  for (auto* entry = static_cast<const TablePassword*>(session->tablePasswords); entry != nullptr; entry = entry->next)
-    if (PasswordKey(entry->table) == key) return entry->password;
-  return nullptr;
-}
-
-void RemoveTablePassword(EngineSession* session, const std::string& table) {
-  const std::string key = PasswordKey(table);
-  auto** link = reinterpret_cast<TablePassword**>(&session->tablePasswords);
-  while (*link != nullptr) {
-    TablePassword* entry = *link;
-    if (PasswordKey(entry->table) == key) {
-      *link = entry->next;
-      DrvFree(entry);
-    } else {
-      link = &entry->next;
-    }
-  }
-}
-
 uint32_t NewEngineRequest(EngineSession* session, EngineRequest** out) {
   *out = nullptr;
   session->lastError = 0;
@@ -698,20 +649,6 @@ SQLRETURN GetCursorName(SQLHSTMT handle, SQLCHAR* buffer, SQLSMALLINT capacity, 
                                                                       length, stmt->cursorName)));
 }
 
-namespace {
-
-// The resolved select items of a prepared or executed select; null otherwise.
-const ParseNode* SelectItems(const StmtRecord* stmt, bool* isSelect) {
-  *isSelect = false;
-  if (stmt->parseTree == nullptr || stmt->parseTree->statement == nullptr) return nullptr;
-  const ParseNode* select = stmt->parseTree->statement;
-  if (select->kind != kNodeSelect) return nullptr;
-  *isSelect = true;
-  return static_cast<const SelectExtension*>(select->extension)->items;
-}
-
-}  // namespace
-
 const EngineColumn* ColumnOfItem(const ParseNode* item, const EngineTable** table) {
   const ParseNode* value = item->left;
   if (value == nullptr || value->kind != kNodeColumnRef || value->tableRef == nullptr) return nullptr;
@@ -721,72 +658,6 @@ const EngineColumn* ColumnOfItem(const ParseNode* item, const EngineTable** tabl
     return nullptr;
   if (table != nullptr) *table = ext->table;
   return &ext->table->columns[static_cast<size_t>(value->columnIndex)];
-}
-
-SQLRETURN NumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
-  StmtRecord* stmt = AsStmt(handle);
-  if (stmt == nullptr) return SQL_INVALID_HANDLE;
-  stmt->code = 0;
-  bool isSelect = false;
-  SQLSMALLINT n = 0;
-  int catalogCount = 0;
-  if (CatalogResultColumns(stmt->kind, &catalogCount) != nullptr) {
-    if (count != nullptr) *count = static_cast<SQLSMALLINT>(catalogCount);
-    return SQL_SUCCESS;
-  }
-  for (const ParseNode* item = SelectItems(stmt, &isSelect); item != nullptr; item = item->next) ++n;
-  if (count != nullptr) *count = n;
-  return SQL_SUCCESS;
-}
-
-SQLRETURN DescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
-                      SQLSMALLINT* nameLength, SQLSMALLINT* sqlType, SQLULEN* columnSize, SQLSMALLINT* digits,
-                      SQLSMALLINT* nullable) {
-  StmtRecord* stmt = AsStmt(handle);
-  if (stmt == nullptr) return SQL_INVALID_HANDLE;
-  stmt->code = 0;
-  // Each output from the column's attributes, the name last; the first
-  // failure ends the description.
-  uint16_t warning = 0;
-  auto step = [&](SQLUSMALLINT attribute, auto* out) -> SQLRETURN {
-    if (out == nullptr) return SQL_SUCCESS;
-    SQLLEN number = 0;
-    const SQLRETURN rc = ColAttributes(stmt, column, attribute, nullptr, 0, nullptr, &number);
-    if (rc == SQL_SUCCESS_WITH_INFO) warning = stmt->code;
-    if (SQL_SUCCEEDED(rc)) *out = static_cast<std::remove_pointer_t<decltype(out)>>(number);
-    return rc;
-  };
-  SQLRETURN rc = SQL_SUCCESS;
-  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_TYPE, sqlType))) return rc;
-  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_PRECISION, columnSize))) return rc;
-  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_SCALE, digits))) return rc;
-  if (!SQL_SUCCEEDED(rc = step(SQL_COLUMN_NULLABLE, nullable))) return rc;
-  if (name != nullptr || nameLength != nullptr) {
-    rc = ColAttributes(stmt, column, SQL_COLUMN_NAME, name, capacity, nameLength, nullptr);
-    if (!SQL_SUCCEEDED(rc)) return rc;
-    if (rc == SQL_SUCCESS_WITH_INFO) warning = stmt->code;
-  }
-  return warning != 0 ? PostStatementError(stmt, warning) : SQL_SUCCESS;
-}
-
-SQLRETURN CloseStatement(StmtRecord* stmt) {
-  ReleaseCatalogState(stmt);
-  stmt->kind = kKindNone;
-  stmt->catalogSubKind = 0;
-  stmt->catalogRow = -2;
-  stmt->cursor.open = 0;
-  uint32_t code = 0;
-  if (stmt->parseTree != nullptr && stmt->prepared == 0) {
-    code = ReleaseStatementPreparation(stmt);
-  } else if (stmt->parseTree != nullptr) {
-    ReleaseKeysets(stmt->parseTree);
-  }
-  stmt->putOffset = -1;
-  stmt->cursor.needData = 0;
-  stmt->dataItem = nullptr;
-  stmt->currentRow = 0;
-  stmt->rowPtr = nullptr;
-  return PostStatementError(stmt, code);
 }
 
 }  // namespace kivodbc

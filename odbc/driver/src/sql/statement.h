@@ -45,26 +45,12 @@ struct EngineStatementEntry {
   int32_t inUse;
 };
 
-// An entry of a session's table-password list.
-struct TablePassword {
-  TablePassword* next;
-  char table[256];
-  char password[64];
-};
-
 // Engine-statement cache of a session.
 uint32_t AcquireEngineStatement(EngineSession* session, uint32_t* handle);
 uint32_t ReturnEngineStatement(EngineSession* session, EngineRequest* request);
 uint32_t CloseIdleEngineStatements(EngineSession* session);
 // Closes every cached engine statement and frees the cache and the password list.
 void FreeSessionStatements(EngineSession* session);
-// Adds a table password that every engine statement gets.
-uint32_t AddTablePassword(EngineSession* session, const char* table, const char* password);
-// The password the session keeps for a table (by its file name without
-// folder and extension, letter case aside); null when it keeps none.
-const char* SessionTablePassword(const EngineSession* session, const std::string& table);
-// Forgets the session's passwords of a table.
-void RemoveTablePassword(EngineSession* session, const std::string& table);
 
 uint32_t NewEngineRequest(EngineSession* session, EngineRequest** out);
 // Frees the request and clears `*request` whatever the engine answers; the
@@ -95,10 +81,6 @@ DriverResult ResultOfStatement(const StmtRecord* stmt);
 SQLRETURN Prepare(SQLHSTMT stmt, const SQLCHAR* text, SQLINTEGER length);
 SQLRETURN SetCursorName(SQLHSTMT stmt, const SQLCHAR* name, SQLSMALLINT length);
 SQLRETURN GetCursorName(SQLHSTMT stmt, SQLCHAR* buffer, SQLSMALLINT capacity, SQLSMALLINT* length);
-SQLRETURN NumResultCols(SQLHSTMT stmt, SQLSMALLINT* count);
-SQLRETURN DescribeCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
-                      SQLSMALLINT* nameLength, SQLSMALLINT* sqlType, SQLULEN* columnSize, SQLSMALLINT* digits,
-                      SQLSMALLINT* nullable);
 
 // Runs `call`, an engine call running the statement's SQL on the engine
 // statement `engineStatement`, so that SQLCancel from another thread can
@@ -118,8 +100,6 @@ void ReleaseCursorName(StmtRecord* stmt);
 // Frees the connection's record of the cursor names in use.
 void FreeCursorNames(ConnRecord* conn);
 
-// Statement-level pieces of SQLFreeStmt.
-SQLRETURN CloseStatement(StmtRecord* stmt);
 // Releases the parse tree and the engine request: 0 or the first failure.
 uint32_t ReleaseStatementPreparation(StmtRecord* stmt);
 

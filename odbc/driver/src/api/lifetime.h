@@ -1,0 +1,24 @@
+// The pieces of releasing handles that the allocation and release calls
+// (declared in api.h) and the connect calls share.
+#ifndef KIVODBC_LIFETIME_H
+#define KIVODBC_LIFETIME_H
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+
+#include "handles/records.h"
+
+namespace kivodbc {
+
+// Closes a connection's engine session, if any; an engine failure is posted
+// on the connection and returned as its code (the session is released anyway).
+uint32_t CloseEngineSession(ConnRecord* conn);
+
+// Statement-level pieces of SQLFreeStmt.
+SQLRETURN CloseStatement(StmtRecord* stmt);
+
+}  // namespace kivodbc
+
+#endif
