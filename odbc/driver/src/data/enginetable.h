@@ -1,5 +1,6 @@
 // The driver's view of an engine table: how a table is opened for a catalog
-// call or a select, and how its fields are described as ODBC columns.
+// call or a select, how its fields are described as ODBC columns, and the
+// passwords a session keeps for its tables.
 #ifndef KIVODBC_ENGINETABLE_H
 #define KIVODBC_ENGINETABLE_H
 

@@ -1,7 +1,8 @@
 // The data types the driver offers: one table for the engine's own table
 // type and dictionary connections, one for the DBF-based table types. The
 // table of a connection is chosen at connect; it answers SQLGetTypeInfo and
-// gives every column its type entry.
+// gives every column its type entry. Also the sizes and default C type of
+// a column of an SQL type.
 #ifndef KIVODBC_TYPETABLE_H
 #define KIVODBC_TYPETABLE_H
 

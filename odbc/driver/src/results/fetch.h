@@ -18,7 +18,6 @@ constexpr uint16_t kDescriptorTypeOutOfRange = 2142;
 constexpr uint16_t kDeletedRow = 2174;
 constexpr uint16_t kAddedRowBookmark = 2188;
 
-
 // Moves one value of the current row into an application buffer: 0, 2102
 // (cut), SQL_NO_DATA's 2138 (the whole value was returned already) or a
 // failure. Nothing is posted.
