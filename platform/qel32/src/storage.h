@@ -287,6 +287,11 @@ private:
     off_t RecordOffset(uint32_t recno) const {
         return static_cast<off_t>(headerLength_) + static_cast<off_t>(recno - 1) * recordLength_;
     }
+    // The layout of the memo file: dBase (.dbt), FoxPro (.fpt) or the
+    // engine's own (.kdm). Type 1 tables of version 0x30 keep FoxPro memos,
+    // as readers of that version expect (older ones of the engine: .dbt).
+    enum class MemoFormat : uint8_t { Dbt, Fpt, Kdm };
+    MemoFormat memoFormat_ = MemoFormat::Dbt;
     std::string memoPathFor(bool create) const;
     void WriteAll(int fd, const void* data, size_t n, off_t at);
     void ReadAll(int fd, void* data, size_t n, off_t at);
