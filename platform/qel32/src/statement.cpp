@@ -171,6 +171,14 @@ std::string TempCursorPath() {
     return tmpl + ".kdt";
 }
 
+// The engine's error for a failed step of a statement of the session: an
+// engine failure inside a virtual table keeps its own code.
+[[noreturn]] void ThrowStepError(SqlSession& sql) {
+    const uint32_t code = LastErrorCode();
+    if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
+    ThrowSqlError(sql.db());
+}
+
 }  // namespace
 
 Statement::Statement(std::shared_ptr<Connection> connection)
@@ -396,6 +404,8 @@ std::shared_ptr<Table> Statement::Execute() {
     sql.charType = charType;
     sql.tableType = tableType;
     sql.passwords = passwords;
+    // Results still being read were taken before what this one changes.
+    if (kind_ != Kind::Query) connection_->FinishResults();
     switch (kind_) {
         case Kind::CreateTable: CreateTable(); return nullptr;
         case Kind::DropTable: DropTable(); return nullptr;
@@ -539,11 +549,7 @@ void Statement::Collect(Collected& out, bool keepRows) {
         if (keepRows) ++out.rowCount;
     }
     sqlite3_reset(stmt_);
-    if (rc != SQLITE_DONE) {
-        const uint32_t code = LastErrorCode();
-        if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
-        ThrowSqlError(sql.db());
-    }
+    if (rc != SQLITE_DONE) ThrowStepError(sql);
 }
 
 // The field of a result column SUM(column), MIN(column) or MAX(column):
@@ -650,6 +656,104 @@ void CloseQuietly(Table& cursor) {
     }
 }
 
+// The value of column c of the statement's current row; `v` is the
+// caller's, reused from cell to cell.
+void ColumnValue(sqlite3_stmt* stmt, int c, Value& v) {
+    v.text.clear();
+    switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_INTEGER:
+            v.kind = Value::Kind::Integer;
+            v.integer = sqlite3_column_int64(stmt, c);
+            break;
+        case SQLITE_FLOAT:
+            v.kind = Value::Kind::Number;
+            v.number = sqlite3_column_double(stmt, c);
+            break;
+        case SQLITE_TEXT: case SQLITE_BLOB: {
+            const bool text = sqlite3_column_type(stmt, c) == SQLITE_TEXT;
+            const void* data = text ? static_cast<const void*>(sqlite3_column_text(stmt, c)) : sqlite3_column_blob(stmt, c);
+            const auto length = static_cast<size_t>(sqlite3_column_bytes(stmt, c));
+            v.kind = text ? Value::Kind::Text : Value::Kind::Bytes;
+            if (length) v.text.assign(static_cast<const char*>(data), length);
+            break;
+        }
+        default: v.kind = Value::Kind::Empty;
+    }
+}
+
+// Whether a column's value is longer than the result field takes.
+bool LongerThan(const Value& v, size_t widest) {
+    return (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes) && v.text.size() > widest;
+}
+
+// The rows of a running select, appended to its result as the cursor needs
+// them. The statement is the result's own (a copy of the prepared one), so
+// the statement handle can run again, or close, meanwhile.
+class SelectRows : public ResultSource, public PendingResult {
+public:
+    SelectRows(SqlSession& session, sqlite3_stmt* stmt, std::vector<size_t> widest, uint16_t charType,
+               uint16_t tableType)
+        : session_(&session), stmt_(stmt), widest_(std::move(widest)), charType_(charType), tableType_(tableType) {
+        session.pendingResults.insert(this);
+    }
+    ~SelectRows() override { Abandon(); }
+    SelectRows(const SelectRows&) = delete;
+    SelectRows& operator=(const SelectRows&) = delete;
+
+    Table* result = nullptr;
+
+    bool AppendNext(Table& cursor) override {
+        if (!stmt_) Throw(KIV_ERR_CONNECTION_GONE, "The connection's SQL ended before the result was read");
+        // The settings of the statement that ran, which the virtual tables read.
+        session_->charType = charType_;
+        session_->tableType = tableType_;
+        ClearLastError();
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_DONE) return false;
+        if (rc != SQLITE_ROW) ThrowStepError(*session_);
+        const int n = sqlite3_column_count(stmt_);
+        row_.resize(static_cast<size_t>(n));
+        for (int c = 0; c < n; ++c) {
+            ColumnValue(stmt_, c, row_[static_cast<size_t>(c)]);
+            if (LongerThan(row_[static_cast<size_t>(c)], widest_[static_cast<size_t>(c)]))
+                Throw(KIV_ERR_VALUE_CUT, std::string("A value of result column ") + sqlite3_column_name(stmt_, c) +
+                                             " is longer than its field");
+        }
+        const auto& defs = cursor.file().fields();
+        cursor.Append();
+        try {
+            for (size_t c = 0; c < row_.size(); ++c) PutResultValue(cursor, defs, c, row_[c]);
+            cursor.Flush();
+        } catch (...) {
+            cursor.TakeBackAppend();  // no half row
+            throw;
+        }
+        return true;
+    }
+
+    void ReadToEnd() override {
+        try {
+            result->ReadWholeResult();
+        } catch (const std::exception&) {
+            // the result reports it at its next call that needs the rows
+        }
+    }
+
+    void Abandon() override {
+        if (session_) session_->pendingResults.erase(this);
+        session_ = nullptr;
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+    }
+
+private:
+    SqlSession* session_;
+    sqlite3_stmt* stmt_;
+    std::vector<size_t> widest_;
+    uint16_t charType_, tableType_;
+    std::vector<Value> row_;
+};
+
 // Fills a new result, then makes it static and puts it on its first row; a
 // failure on the way removes the result.
 template <class Fill>
@@ -669,6 +773,7 @@ std::shared_ptr<Table> FillStatic(std::shared_ptr<Table> cursor, Fill&& fill) {
 
 std::shared_ptr<Table> Statement::StaticCursor() {
     SqlSession& sql = connection_->Sql();
+    if (std::shared_ptr<Table> cursor = StreamedCursor()) return cursor;
     if (std::shared_ptr<Table> cursor = StaticCursorInOnePass()) {
         lastAutoinc = sql.lastAutoinc;
         return cursor;
@@ -721,24 +826,69 @@ std::shared_ptr<Table> Statement::StaticCursor() {
     return cursor;
 }
 
+bool Statement::DeclaredResultFields(std::vector<FieldDef>& fields, std::vector<size_t>& widest) {
+    const int n = sqlite3_column_count(stmt_);
+    for (int c = 0; c < n; ++c) {
+        FieldDef probe;
+        const char* decl = sqlite3_column_decltype(stmt_, c);
+        if (!decl || !FieldFromDeclaredType(decl, probe)) return false;
+    }
+    Collected none;
+    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
+    none.longest.assign(static_cast<size_t>(n), 1);
+    fields = ResultFields(none);
+    widest.assign(static_cast<size_t>(n), SIZE_MAX);
+    for (size_t c = 0; c < fields.size() && c < widest.size(); ++c)
+        if (fields[c].type == KIV_FT_CHARACTER || fields[c].type == KIV_FT_CICHARACTER) widest[c] = fields[c].maxLength;
+    return true;
+}
+
+std::shared_ptr<Table> Statement::StreamedCursor() {
+    // Only a select that changes nothing, and no compound one: the columns
+    // of a union take the first select's declared types, but a longer text
+    // of another select widens them, which only all the rows tell.
+    if (!sqlite3_stmt_readonly(stmt_)) return nullptr;
+    for (const Token& t : Tokenize(text_))
+        if (t.Is("UNION") || t.Is("INTERSECT") || t.Is("EXCEPT")) return nullptr;
+    std::vector<FieldDef> fields;
+    std::vector<size_t> widest;
+    if (!DeclaredResultFields(fields, widest)) return nullptr;
+    SqlSession& sql = connection_->Sql();
+    sqlite3_stmt* run = nullptr;
+    if (sqlite3_prepare_v2(sql.db(), sqlite3_sql(stmt_), -1, &run, nullptr) != SQLITE_OK || !run) {
+        sqlite3_finalize(run);
+        return nullptr;
+    }
+    auto source = std::make_unique<SelectRows>(sql, run, std::move(widest), charType, tableType);
+    Bind(run);
+    auto cursor = NewStaticCursor(fields);
+    cursor->isStatic = true;
+    source->result = cursor.get();
+    cursor->SetResultSource(std::move(source));
+    try {
+        cursor->GoTop();  // the first rows
+    } catch (const EngineError& e) {
+        CloseQuietly(*cursor);
+        // A text longer than its column among the first rows: the result
+        // is built whole, its columns as wide as the values.
+        if (e.code() == KIV_ERR_VALUE_CUT) return nullptr;
+        throw;
+    } catch (...) {
+        CloseQuietly(*cursor);
+        throw;
+    }
+    return cursor;
+}
+
 std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
     // Only columns of declared types: their definitions do not depend on the
     // values, unless a text is longer than its column (a union with a longer
     // literal, say), which widens the column. Such a run is given up and the
     // caller collects the rows first.
+    std::vector<FieldDef> fields;
+    std::vector<size_t> widest;
+    if (!DeclaredResultFields(fields, widest)) return nullptr;
     const int n = sqlite3_column_count(stmt_);
-    for (int c = 0; c < n; ++c) {
-        FieldDef probe;
-        const char* decl = sqlite3_column_decltype(stmt_, c);
-        if (!decl || !FieldFromDeclaredType(decl, probe)) return nullptr;
-    }
-    Collected none;
-    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
-    none.longest.assign(static_cast<size_t>(n), 1);
-    const std::vector<FieldDef> fields = ResultFields(none);
-    std::vector<size_t> widest(static_cast<size_t>(n), SIZE_MAX);
-    for (size_t c = 0; c < fields.size() && c < widest.size(); ++c)
-        if (fields[c].type == KIV_FT_CHARACTER || fields[c].type == KIV_FT_CICHARACTER) widest[c] = fields[c].maxLength;
     auto cursor = NewStaticCursor(fields);
     try {
         SqlSession& sql = connection_->Sql();
@@ -750,42 +900,18 @@ std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
         while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
             cursor->Append();
             for (int c = 0; c < n; ++c) {
-                v.text.clear();
-                switch (sqlite3_column_type(stmt_, c)) {
-                    case SQLITE_INTEGER:
-                        v.kind = Value::Kind::Integer;
-                        v.integer = sqlite3_column_int64(stmt_, c);
-                        break;
-                    case SQLITE_FLOAT:
-                        v.kind = Value::Kind::Number;
-                        v.number = sqlite3_column_double(stmt_, c);
-                        break;
-                    case SQLITE_TEXT: case SQLITE_BLOB: {
-                        const bool text = sqlite3_column_type(stmt_, c) == SQLITE_TEXT;
-                        const void* data = text ? static_cast<const void*>(sqlite3_column_text(stmt_, c))
-                                                : sqlite3_column_blob(stmt_, c);
-                        const auto length = static_cast<size_t>(sqlite3_column_bytes(stmt_, c));
-                        if (length > widest[static_cast<size_t>(c)]) {
-                            sqlite3_reset(stmt_);
-                            CloseQuietly(*cursor);
-                            return nullptr;
-                        }
-                        v.kind = text ? Value::Kind::Text : Value::Kind::Bytes;
-                        if (length) v.text.assign(static_cast<const char*>(data), length);
-                        break;
-                    }
-                    default: v.kind = Value::Kind::Empty;
+                ColumnValue(stmt_, c, v);
+                if (LongerThan(v, widest[static_cast<size_t>(c)])) {
+                    sqlite3_reset(stmt_);
+                    CloseQuietly(*cursor);
+                    return nullptr;
                 }
                 PutResultValue(*cursor, defs, static_cast<size_t>(c), v);
             }
             cursor->Flush();
         }
         sqlite3_reset(stmt_);
-        if (rc != SQLITE_DONE) {
-            const uint32_t code = LastErrorCode();
-            if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
-            ThrowSqlError(sql.db());
-        }
+        if (rc != SQLITE_DONE) ThrowStepError(sql);
         cursor->isStatic = true;
         cursor->GoTop();
     } catch (...) {
@@ -808,11 +934,7 @@ std::vector<uint32_t> Statement::SelectedRecords(const std::string& tableName, c
         int rc;
         ClearLastError();
         while ((rc = sqlite3_step(keys)) == SQLITE_ROW) records.push_back(static_cast<uint32_t>(sqlite3_column_int64(keys, 0)));
-        if (rc != SQLITE_DONE) {
-            const uint32_t code = LastErrorCode();
-            if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
-            ThrowSqlError(sql.db());
-        }
+        if (rc != SQLITE_DONE) ThrowStepError(sql);
     } catch (...) {
         sqlite3_finalize(keys);
         throw;

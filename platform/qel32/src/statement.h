@@ -88,6 +88,14 @@ private:
     void Collect(Collected& out, bool keepRows);
     std::vector<FieldDef> ResultFields(const Collected& run);
     std::shared_ptr<Table> StaticCursor();
+    // The static result of a read-only select whose columns all have
+    // declared types, filled as its cursor reads it; null when the
+    // statement asks for a result built whole first (see the definition).
+    std::shared_ptr<Table> StreamedCursor();
+    // The result fields of a select whose columns all have declared types,
+    // with the longest text each character field takes; false for other
+    // selects.
+    bool DeclaredResultFields(std::vector<FieldDef>& fields, std::vector<size_t>& widest);
     // The static result built while the statement runs, or null when its
     // columns need the values first (see the definition).
     std::shared_ptr<Table> StaticCursorInOnePass();
