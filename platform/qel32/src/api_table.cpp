@@ -421,6 +421,7 @@ KIVRESULT KivGetRecordCount(KIVHANDLE handle, uint16_t mode, uint32_t* count) {
             return KIV_OK;
         }
         auto t = TableOf(handle);
+        t->ReadWholeResult();
         if (mode == KIV_COUNT_CARDINALITY || mode == KIV_COUNT_CARDINALITY_SMALL) {
             *count = t->file().Count(true);
             return KIV_OK;

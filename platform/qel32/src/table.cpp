@@ -411,6 +411,7 @@ uint32_t Table::recno() const {
 void Table::UseOrder(RowOrder* order) {
     if (order == order_) return;
     Flush();
+    if (order != ownOrder_.get()) ReadWholeResult();  // an index orders every row
     order_ = order;
     if (haveRecord_) {
         pos_ = order_->PositionOf(recno_);
