@@ -686,19 +686,18 @@ bool LongerThan(const Value& v, size_t widest) {
     return (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes) && v.text.size() > widest;
 }
 
-// The rows of a running select, appended to its result as the cursor needs
-// them. The statement is the result's own (a copy of the prepared one), so
-// the statement handle can run again, or close, meanwhile.
-class SelectRows : public ResultSource, public PendingResult {
+// A running statement of the session whose rows go to a result as its
+// cursor needs them. The statement is the result's own, so the statement
+// handle can run again, or close, meanwhile.
+class PendingRows : public ResultSource, public PendingResult {
 public:
-    SelectRows(SqlSession& session, sqlite3_stmt* stmt, std::vector<size_t> widest, uint16_t charType,
-               uint16_t tableType)
-        : session_(&session), stmt_(stmt), widest_(std::move(widest)), charType_(charType), tableType_(tableType) {
+    PendingRows(SqlSession& session, sqlite3_stmt* stmt, uint16_t charType, uint16_t tableType)
+        : session_(&session), stmt_(stmt), charType_(charType), tableType_(tableType) {
         session.pendingResults.insert(this);
     }
-    ~SelectRows() override { Abandon(); }
-    SelectRows(const SelectRows&) = delete;
-    SelectRows& operator=(const SelectRows&) = delete;
+    ~PendingRows() override { Abandon(); }
+    PendingRows(const PendingRows&) = delete;
+    PendingRows& operator=(const PendingRows&) = delete;
 
     Table* result = nullptr;
 
@@ -711,24 +710,7 @@ public:
         const int rc = sqlite3_step(stmt_);
         if (rc == SQLITE_DONE) return false;
         if (rc != SQLITE_ROW) ThrowStepError(*session_);
-        const int n = sqlite3_column_count(stmt_);
-        row_.resize(static_cast<size_t>(n));
-        for (int c = 0; c < n; ++c) {
-            ColumnValue(stmt_, c, row_[static_cast<size_t>(c)]);
-            if (LongerThan(row_[static_cast<size_t>(c)], widest_[static_cast<size_t>(c)]))
-                Throw(KIV_ERR_VALUE_CUT, std::string("A value of result column ") + sqlite3_column_name(stmt_, c) +
-                                             " is longer than its field");
-        }
-        const auto& defs = cursor.file().fields();
-        cursor.Append();
-        try {
-            for (size_t c = 0; c < row_.size(); ++c) PutResultValue(cursor, defs, c, row_[c]);
-            cursor.Flush();
-        } catch (...) {
-            cursor.TakeBackAppend();  // no half row
-            throw;
-        }
-        return true;
+        return AppendRow(stmt_, cursor);
     }
 
     void ReadToEnd() override {
@@ -746,12 +728,91 @@ public:
         stmt_ = nullptr;
     }
 
+protected:
+    // Appends the row the statement is on (Append, values, Flush), or
+    // nothing when it names no row after all; false only when no row can
+    // follow. A failure leaves no row appended.
+    virtual bool AppendRow(sqlite3_stmt* stmt, Table& cursor) = 0;
+
 private:
     SqlSession* session_;
     sqlite3_stmt* stmt_;
-    std::vector<size_t> widest_;
     uint16_t charType_, tableType_;
+};
+
+// The rows of a select, its values converted to the result's fields.
+class SelectRows : public PendingRows {
+public:
+    SelectRows(SqlSession& session, sqlite3_stmt* stmt, std::vector<size_t> widest, uint16_t charType,
+               uint16_t tableType)
+        : PendingRows(session, stmt, charType, tableType), widest_(std::move(widest)) {}
+
+protected:
+    bool AppendRow(sqlite3_stmt* stmt, Table& cursor) override {
+        const int n = sqlite3_column_count(stmt);
+        row_.resize(static_cast<size_t>(n));
+        for (int c = 0; c < n; ++c) {
+            ColumnValue(stmt, c, row_[static_cast<size_t>(c)]);
+            if (LongerThan(row_[static_cast<size_t>(c)], widest_[static_cast<size_t>(c)]))
+                Throw(KIV_ERR_VALUE_CUT, std::string("A value of result column ") + sqlite3_column_name(stmt, c) +
+                                             " is longer than its field");
+        }
+        const auto& defs = cursor.file().fields();
+        cursor.Append();
+        try {
+            for (size_t c = 0; c < row_.size(); ++c) PutResultValue(cursor, defs, c, row_[c]);
+            cursor.Flush();
+        } catch (...) {
+            cursor.TakeBackAppend();  // no half row
+            throw;
+        }
+        return true;
+    }
+
+private:
+    std::vector<size_t> widest_;
     std::vector<Value> row_;
+};
+
+// The records a "SELECT rowid ..." of a table picks, their fields copied
+// byte for byte from the table (open meanwhile) into the result's.
+class CopiedRows : public PendingRows {
+public:
+    CopiedRows(SqlSession& session, sqlite3_stmt* keys, uint16_t charType, uint16_t tableType,
+               std::shared_ptr<Table> source, std::vector<FieldDef> copied)
+        : PendingRows(session, keys, charType, tableType), source_(std::move(source)), copied_(std::move(copied)) {}
+    ~CopiedRows() override { CloseQuietly(*source_); }
+
+    void Abandon() override {
+        PendingRows::Abandon();
+        CloseQuietly(*source_);
+    }
+
+protected:
+    bool AppendRow(sqlite3_stmt* keys, Table& cursor) override {
+        // The source's order is the records picked so far; the new one is
+        // read from what was read ahead, or left out when it was deleted
+        // since SQL picked it.
+        source_->order()->Added(static_cast<uint32_t>(sqlite3_column_int64(keys, 0)));
+        if (!source_->MoveTo(++picked_)) return true;
+        const uint8_t* image = source_->image().data();
+        cursor.Append();
+        try {
+            for (size_t c = 0; c < copied_.size(); ++c)
+                cursor.SetRaw(static_cast<int>(c),
+                              std::string_view(reinterpret_cast<const char*>(image) + copied_[c].offset, copied_[c].length));
+            cursor.Flush();
+        } catch (...) {
+            cursor.TakeBackAppend();
+            throw;
+        }
+        return true;
+    }
+
+private:
+    std::shared_ptr<Table> source_;  // over a keyset order
+    std::vector<FieldDef> copied_;
+    uint32_t picked_ = 0;
 };
 
 // Fills a new result, then makes it static and puts it on its first row; a
@@ -922,12 +983,16 @@ std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
     return cursor;
 }
 
-std::vector<uint32_t> Statement::SelectedRecords(const std::string& tableName, const std::string& rest) {
-    SqlSession& sql = connection_->Sql();
+sqlite3_stmt* Statement::KeysStatement(const std::string& tableName, const std::string& rest) {
     std::string quoted = "\"";
     for (char c : tableName) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     quoted += "\"";
-    sqlite3_stmt* keys = sql.Prepare("SELECT rowid FROM " + quoted + " " + rest);
+    return connection_->Sql().Prepare("SELECT rowid FROM " + quoted + " " + rest);
+}
+
+std::vector<uint32_t> Statement::SelectedRecords(const std::string& tableName, const std::string& rest) {
+    SqlSession& sql = connection_->Sql();
+    sqlite3_stmt* keys = KeysStatement(tableName, rest);
     std::vector<uint32_t> records;
     try {
         Bind(keys);
@@ -978,12 +1043,10 @@ std::shared_ptr<Table> Statement::CopiedCursor() {
         if (tokens[k].Is("JOIN") || tokens[k].Is("GROUP") || tokens[k].Is("UNION") || tokens[k].Is("HAVING") ||
             tokens[k].Is("DISTINCT") || tokens[k].Is("SELECT"))
             return nullptr;
+    std::vector<FieldDef> fields;
+    std::vector<size_t> widest;
+    if (!DeclaredResultFields(fields, widest)) return nullptr;
     const int n = sqlite3_column_count(stmt_);
-    for (int c = 0; c < n; ++c) {
-        FieldDef probe;
-        const char* decl = sqlite3_column_decltype(stmt_, c);
-        if (!decl || !FieldFromDeclaredType(decl, probe)) return nullptr;
-    }
     SqlSession& sql = connection_->Sql();
     const std::string tableName = Unquoted(tokens[at].text);
     uint16_t type = 0;
@@ -999,10 +1062,7 @@ std::shared_ptr<Table> Statement::CopiedCursor() {
         if (i < 0 || IsBlobType(stored[static_cast<size_t>(i)].type)) return nullptr;
         from.push_back(i);
     }
-    Collected none;
-    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
-    none.longest.assign(static_cast<size_t>(n), 1);
-    auto cursor = NewStaticCursor(ResultFields(none));
+    auto cursor = NewStaticCursor(fields);
     const auto& defs = cursor->file().fields();
     for (size_t c = 0; c < from.size(); ++c) {
         const FieldDef& f = stored[static_cast<size_t>(from[c])];
@@ -1012,31 +1072,34 @@ std::shared_ptr<Table> Statement::CopiedCursor() {
         }
     }
     const std::string rest = restAt < tokens.size() ? text_.substr(tokens[restAt].offset) : "";
-    return FillStatic(std::move(cursor), [&](Table& result) {
+    std::vector<FieldDef> copied;
+    for (int i : from) copied.push_back(stored[static_cast<size_t>(i)]);
+    try {
         OpenRequest request;
         request.charType = charType;
         request.lockType = lockType;
         request.readOnly = true;
         request.alias = Upper(StripExtension(FilePart(path)));
         auto source = std::make_shared<Table>(connection_, file, request, qel32::Kind::Cursor,
-                                              std::make_unique<KeysetOrder>(SelectedRecords(tableName, rest)));
+                                              std::make_unique<KeysetOrder>(std::vector<uint32_t>()));
+        sqlite3_stmt* keys = nullptr;
         try {
-            for (source->GoTop(); !source->eof(); source->Skip(1)) {
-                const uint8_t* image = source->image().data();
-                result.Append();
-                for (size_t c = 0; c < from.size(); ++c) {
-                    const FieldDef& f = stored[static_cast<size_t>(from[c])];
-                    result.SetRaw(static_cast<int>(c),
-                                  std::string_view(reinterpret_cast<const char*>(image) + f.offset, f.length));
-                }
-                result.Flush();
-            }
+            keys = KeysStatement(tableName, rest);
         } catch (...) {
             CloseQuietly(*source);
             throw;
         }
-        source->Close();
-    });
+        auto rows = std::make_unique<CopiedRows>(sql, keys, charType, tableType, std::move(source), std::move(copied));
+        Bind(keys);
+        cursor->isStatic = true;
+        rows->result = cursor.get();
+        cursor->SetResultSource(std::move(rows));
+        cursor->GoTop();  // the first rows
+    } catch (...) {
+        CloseQuietly(*cursor);
+        throw;
+    }
+    return cursor;
 }
 
 void Statement::CreateTable() {

@@ -101,12 +101,15 @@ private:
     std::shared_ptr<Table> StaticCursorInOnePass();
     // An empty result table of these columns, removed when closed.
     std::shared_ptr<Table> NewStaticCursor(const std::vector<FieldDef>& fields);
+    // "SELECT rowid FROM table rest", prepared (the caller's to finalize).
+    sqlite3_stmt* KeysStatement(const std::string& table, const std::string& rest);
     // The record numbers "SELECT rowid FROM table rest" gives, in its order.
     std::vector<uint32_t> SelectedRecords(const std::string& table, const std::string& rest);
     std::shared_ptr<Table> LiveCursor(const std::string& table, const std::string& rest);
     // The static result of a plain select of stored columns of one table of
-    // the engine's own type, its fields copied as stored; null when the text
-    // or the table asks for the general road.
+    // the engine's own type, its fields copied as stored, filled as its
+    // cursor reads it; null when the text or the table asks for the general
+    // road.
     std::shared_ptr<Table> CopiedCursor();
     void CreateTable();
     void DropTable();

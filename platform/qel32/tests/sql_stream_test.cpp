@@ -67,7 +67,13 @@ protected:
     void SetUp() override {
         EngineFixture::SetUp();
         KivSetDateFormat("YYYY-MM-DD");
-        KIVHANDLE t = Create("people.dbf", KIV_TABLE_CDX,
+        // The same rows in a DBF table and in one of the engine's own, whose
+        // plain selects copy the stored fields.
+        for (const char* name : {"people.dbf", "owned.kdt"}) Fill(name);
+        KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    }
+    void Fill(const char* name) {
+        KIVHANDLE t = Create(name, std::string(name).find(".kdt") != std::string::npos ? KIV_TABLE_KDT : KIV_TABLE_CDX,
                              "ID,N,6;NAME,C,24;CITY,C,12;BORN,D;BIG,N,20;AMOUNT,N,20,2");
         for (uint32_t i = 1; i <= kPeople; ++i) {
             KIV_ASSERT_OK(KivAppendRecord(t));
@@ -83,7 +89,6 @@ protected:
             KIV_ASSERT_OK(Set(t, "AMOUNT", AmountOf(i)));
         }
         KIV_ASSERT_OK(KivCloseTable(t));
-        KIV_ASSERT_OK(KivCreateSQLStatement(conn, &st));
     }
     void TearDown() override {
         KivCloseSQLStatement(st);
@@ -149,6 +154,9 @@ INSTANTIATE_TEST_SUITE_P(
     Engine, SqlStreamSameRows,
     ::testing::Values(
         SameRowsCase{"Plain", "id, name, city, born, big, amount", "FROM people", kPeople},
+        SameRowsCase{"CopiedPlain", "id, name, city, born, big, amount", "FROM owned", kPeople},
+        SameRowsCase{"CopiedWhereAndOrder", "big, id, name", "FROM owned WHERE city = 'Odense' ORDER BY name DESC, id",
+                     kPeople / 4},
         SameRowsCase{"WhereAndOrder", "id, name, big", "FROM people WHERE city = 'Odense' ORDER BY name DESC, id",
                      kPeople / 4},
         SameRowsCase{"Join", "a.id, b.id, b.name, a.amount",
@@ -219,10 +227,11 @@ TEST_F(SqlStream, TheCursorReadsWhatItsMovesNeed) {
              return rc ? rc : KivSkip(c, -1);
          }, kPeople, true},
     };
+    for (const char* table : {"people", "owned"})
     for (const Move& m : moves) {
-        SCOPED_TRACE(m.label);
+        SCOPED_TRACE(std::string(table) + ": " + m.label);
         const uint64_t before = KivTestSqlRecordsRead();
-        KIVHANDLE c = Run("SELECT id, name FROM people");
+        KIVHANDLE c = Run(std::string("SELECT id, name FROM ") + table);
         EXPECT_LT(KivTestSqlRecordsRead() - before, kPeople / 2) << "execution reads the first rows only";
         KIV_ASSERT_OK(m.move(c));
         const uint64_t read = KivTestSqlRecordsRead() - before;
@@ -384,6 +393,25 @@ INSTANTIATE_TEST_SUITE_P(
                        KIV_EXPECT_OK(KivCloseTable(c));
                    }}),
     [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.label); });
+
+// The same for a result copied from one of the engine's own tables: it
+// keeps the table's records as they were when it ran.
+TEST_F(SqlStream, CopiedResultsWaitForChangesToo) {
+    KIVHANDLE pending = Run("SELECT id, name FROM owned");
+    KIV_ASSERT_OK(KivSkip(pending, 5));
+    KIVHANDLE t = Open("owned.kdt");
+    KIV_ASSERT_OK(KivGotoRecord(t, 1400));
+    KIV_ASSERT_OK(Set(t, "NAME", "changed"));
+    KIV_ASSERT_OK(KivWriteRecord(t));
+    KIV_ASSERT_OK(KivCloseTable(t));
+    Sql(st, "DELETE FROM owned WHERE id > 1450");
+    std::vector<std::string> expected;
+    for (uint32_t i = 1; i <= kPeople; ++i) expected.push_back(std::to_string(i) + "|" + (NameOf(i).empty() ? "~" : NameOf(i)));
+    EXPECT_EQ(expected, RowList(pending));
+    KIV_ASSERT_OK(KivCloseTable(pending));
+    EXPECT_EQ(1450u, Count(pending = Run("SELECT id FROM owned")));
+    KIV_ASSERT_OK(KivCloseTable(pending));
+}
 
 // An interrupt between reads of a pending result stops it at the next read
 // SQL makes: that call fails with the interrupt, the cursor stays on its
