@@ -400,12 +400,12 @@ bool Statement::EndsOpenTransaction() {
 std::shared_ptr<Table> Statement::Execute() {
     CheckPrepared();
     rowsAffected = -1;
+    // Results still being read were taken before what this one changes.
+    if (kind_ != Kind::Query) connection_->FinishResults();
     SqlSession& sql = connection_->Sql();
     sql.charType = charType;
     sql.tableType = tableType;
     sql.passwords = passwords;
-    // Results still being read were taken before what this one changes.
-    if (kind_ != Kind::Query) connection_->FinishResults();
     switch (kind_) {
         case Kind::CreateTable: CreateTable(); return nullptr;
         case Kind::DropTable: DropTable(); return nullptr;
@@ -703,7 +703,16 @@ public:
 
     bool AppendNext(Table& cursor) override {
         if (!stmt_) Throw(KIV_ERR_CONNECTION_GONE, "The connection's SQL ended before the result was read");
-        // The settings of the statement that ran, which the virtual tables read.
+        // The settings of the statement that ran, which the virtual tables
+        // read, while it steps.
+        struct Settings {
+            SqlSession& session;
+            const uint16_t charType, tableType;
+            ~Settings() {
+                session.charType = charType;
+                session.tableType = tableType;
+            }
+        } kept{*session_, session_->charType, session_->tableType};
         session_->charType = charType_;
         session_->tableType = tableType_;
         ClearLastError();

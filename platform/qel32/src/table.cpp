@@ -853,7 +853,7 @@ void Table::Flush() {
     if (!dirty_) return;
     // Results of this connection's SQL still being read were taken before
     // this change: they are read first.
-    if (!isStatic && connection_) connection_->FinishResults();
+    if (WritesTableData()) connection_->FinishResults();
     if (!haveRecord_) {
         dirty_ = false;
         pendingBlobs_.clear();
@@ -890,7 +890,7 @@ void Table::Flush() {
 
 void Table::Append() {
     Flush();
-    if (!isStatic && connection_) connection_->FinishResults();
+    if (WritesTableData()) connection_->FinishResults();
     CheckWrite(0x40);
     std::vector<uint8_t> previous = file_->BlankImage();
     previous.swap(image_);

@@ -318,6 +318,9 @@ private:
     uint32_t ScanForward(uint32_t from, uint32_t size);
     uint32_t ScanBackward(uint32_t from);
     void CheckWrite(uint8_t privilege) const;
+    // Whether the handle's writes reach a table others read (a result's own
+    // file is the cursor's alone).
+    bool WritesTableData() const { return connection_ && (kind() != Kind::Cursor || isLive); }
     void StampAutoFields();
     // The record pointer and buffer as they were, put back when it goes
     // (reads that move them on the caller's behalf).

@@ -394,6 +394,45 @@ INSTANTIATE_TEST_SUITE_P(
                    }}),
     [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.label); });
 
+// Two results read in turns keep each its statement's settings: an OEM
+// statement's texts stay converted as OEM while an ANSI one runs beside it.
+TEST_F(SqlStream, ResultsReadInTurnsKeepTheirStatementsSettings) {
+    KIVHANDLE oem = 0;
+    KIV_ASSERT_OK(KivCreateSQLStatement(conn, &oem));
+    KIV_ASSERT_OK(KivStmtSetTableCharType(oem, KIV_CHAR_OEM));
+    const char* query = "SELECT id, name FROM people";
+    KIVHANDLE alone = 0, a = 0, b = 0;
+    KIV_ASSERT_OK(KivExecuteSQLDirect(oem, query, &alone));
+    EXPECT_EQ(kPeople, Count(alone));
+    const std::vector<std::string> oemRows = RowList(alone);
+    KIV_ASSERT_OK(KivCloseTable(alone));
+    alone = Run(query);
+    EXPECT_EQ(kPeople, Count(alone));
+    const std::vector<std::string> ansiRows = RowList(alone);
+    KIV_ASSERT_OK(KivCloseTable(alone));
+    ASSERT_NE(oemRows, ansiRows);
+
+    KIV_ASSERT_OK(KivExecuteSQLDirect(oem, query, &a));
+    b = Run(query);
+    std::vector<std::string> aRows, bRows;
+    KIV_ASSERT_OK(KivGotoTop(a));
+    KIV_ASSERT_OK(KivGotoTop(b));
+    while (!AtEof(a) || !AtEof(b)) {
+        for (KIVHANDLE c : {a, b}) {
+            for (int k = 0; k < 300 && !AtEof(c); ++k) {
+                const std::string id = Field(c, "ID"), name = Field(c, "NAME");
+                (c == a ? aRows : bRows).push_back(id + "|" + (name.empty() ? "~" : name));
+                KIV_ASSERT_OK(KivSkip(c, 1));
+            }
+        }
+    }
+    EXPECT_EQ(oemRows, aRows);
+    EXPECT_EQ(ansiRows, bRows);
+    KIV_ASSERT_OK(KivCloseTable(a));
+    KIV_ASSERT_OK(KivCloseTable(b));
+    KIV_ASSERT_OK(KivCloseSQLStatement(oem));
+}
+
 // The same for a result copied from one of the engine's own tables: it
 // keeps the table's records as they were when it ran.
 TEST_F(SqlStream, CopiedResultsWaitForChangesToo) {
