@@ -374,6 +374,14 @@ INSTANTIATE_TEST_SUITE_P(
                        KIV_EXPECT_OK(Set(t, "ID", "7777"));
                        KIV_EXPECT_OK(KivCloseTable(t));
                    }},
+        ChangeCase{"ExclusiveOpenAndZap",
+                   [](KIVHANDLE conn, KIVHANDLE) {
+                       KIVHANDLE t = 0;
+                       KIV_EXPECT_OK(KivOpenTable(conn, "people.dbf", nullptr, KIV_TABLE_DEFAULT, KIV_CHAR_ANSI,
+                                                  KIV_LOCK_COMPATIBLE, KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+                       KIV_EXPECT_OK(KivZapTable(t));
+                       KIV_EXPECT_OK(KivCloseTable(t));
+                   }},
         ChangeCase{"DropAndCreateTheTable",
                    [](KIVHANDLE, KIVHANDLE st) {
                        Sql(st, "DROP TABLE people");
