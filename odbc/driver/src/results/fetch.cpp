@@ -105,7 +105,13 @@ SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQ
       stmt->cursorType != SQL_CURSOR_DYNAMIC)
     return PostStatementError(stmt, kFetchTypeOutOfRange);
   ClearProgress(stmt);
-  const uint32_t code = PositionCursor(stmt, select, orientation, offset);
+  // Moving onto rows the engine's result has not read yet runs the
+  // statement's SQL on: SQLCancel from another thread interrupts it.
+  const EngineRequest* request = stmt->request;
+  const uint32_t code =
+      request != nullptr && request->cursor != 0
+          ? RunInterruptible(stmt, request->statement, [&] { return PositionCursor(stmt, select, orientation, offset); })
+          : PositionCursor(stmt, select, orientation, offset);
   if (code == kNoDataFound) {
     stmt->currentRow = 0;
     return SQL_NO_DATA;
