@@ -1492,7 +1492,8 @@ TEST_F(RoadCancel, ACancelStopsACatalogFetchOverManyTables) {
 
 // Rebuilding a table's indexes is one engine call that cannot be stopped: a
 // cancel meanwhile answers HY018 on the cancelling thread, the rebuild ends
-// as it would have, and the statement keeps its own diagnostics.
+// as it would have, and the statement keeps its own diagnostics, a failure
+// of the call included.
 TEST_F(RoadCancel, ACancelOfACallThatCannotStopIsDeclined) {
   constexpr int kRows = 400000;
   ASSERT_NO_FATAL_FAILURE(MakeBigTable("big", kRows, true));
@@ -1516,6 +1517,19 @@ TEST_F(RoadCancel, ACancelOfACallThatCannotStopIsDeclined) {
   EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, nullptr, nullptr, 0, nullptr), SQL_NO_DATA);
   ASSERT_EQ(Direct(stmt_, "SELECT COUNT(*) FROM big"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, stmt_);
   EXPECT_EQ(FirstColumn(), std::vector<std::string>{std::to_string(kRows)});
+  ASSERT_EQ(SQLFreeStmt(stmt_, SQL_CLOSE), SQL_SUCCESS);
+
+  // A rebuild whose table then fails to close: the call's own failure is what
+  // its thread reads, while the cancelling thread read HY018.
+  KivTestFailCall("KivCloseTable", KIV_ERR_IO, "The disk went away", 1);
+  const Raced failing = CancelDuring("KivReindex", [&] { return Direct(stmt_, "call KivReindex('big')"); });
+  KivTestClearFaults();
+  EXPECT_EQ(failing.cancel, SQL_ERROR);
+  EXPECT_EQ(failing.cancelDiag.state, "HY018") << failing.cancelDiag.message;
+  ASSERT_EQ(failing.call, SQL_ERROR);
+  const kivodbc::testing::Diag own = kivodbc::testing::FirstDiag(stmt_);
+  EXPECT_EQ(own.native, static_cast<SQLINTEGER>(KIV_ERR_IO)) << own.state << own.message;
+  EXPECT_NE(own.message.find("The disk went away"), std::string::npos) << own.message;
 }
 
 }  // namespace
