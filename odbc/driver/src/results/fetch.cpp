@@ -73,7 +73,16 @@ SQLRETURN FetchCatalogRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLUSMALLI
   // A catalog result is read forward only.
   if (orientation != SQL_FETCH_NEXT) return PostStatementError(stmt, kNotSupported);
   ClearProgress(stmt);
+  // A row may be far on (many tables skipped): SQLCancel from another
+  // thread ends the walk, and the result with it.
+  CancelWindow window(stmt);
   const uint32_t code = AdvanceCatalogRow(stmt);
+  window.Close();
+  if (code == kOperationCanceled) {
+    // As the driver manager takes it after the cancel: the result is closed.
+    CloseStatement(stmt);
+    return PostStatementError(stmt, code);
+  }
   if (code == SQL_NO_DATA) {
     stmt->currentRow = 0;
     return SQL_NO_DATA;
