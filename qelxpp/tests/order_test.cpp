@@ -224,6 +224,45 @@ TEST_F(OrderTest, ExtensionsByTableType) {
     ExpectNoErrors();
 }
 
+// Records appended and written through FIELDPUT just before the order is
+// made are keyed once each, by what was written; the order file keeps them
+// so after the table is opened again.
+TEST_F(OrderTest, AnOrderMadeRightAfterAppendsKeysEachRecordOnce) {
+    struct {
+        int type;
+        const char* file;
+        bool shared;
+    } cases[] = {{1, "APP1.DBF", true},  {1, "APP1X.DBF", false}, {2, "APP2.DBF", true},
+                 {2, "APP2X.DBF", false}, {3, "APP3.KDT", true},  {3, "APP3X.KDT", false}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        QELSETTABLETYPE(c.type);
+        ASSERT_TRUE(DBCREATE(c.file, xpp::Array{Value(Field("NAME", "C", 10, 0))}).Log());
+        ASSERT_TRUE(DBUSEAREA(true, Value(), c.file, Value(), c.shared).Log());
+        for (const char* name : {"Bob", "Al", "Cy"}) {
+            ASSERT_TRUE(DBAPPEND().Log());
+            FIELDPUT(1, name);
+        }
+        ASSERT_TRUE(ORDCREATE("BYNAME", "BYNAME", "NAME").IsNil());
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round == 0 ? "as made" : "opened again");
+            if (round == 1) {
+                DBCLOSEAREA();
+                ASSERT_TRUE(DBUSEAREA(true, Value(), c.file, Value(), c.shared).Log());
+            }
+            ASSERT_TRUE(ORDLISTADD("BYNAME").Log());
+            ORDSETFOCUS("BYNAME");
+            ASSERT_EQ(ORDSETFOCUS().Str(), "BYNAME");
+            EXPECT_EQ(ORDKEYCOUNT().Int(), 3);
+            std::string visited;
+            for (DBGOTOP(); !EOF_().Log(); DBSKIP()) visited += std::to_string(RECNO().Int());
+            EXPECT_EQ(visited, "213");
+        }
+        DBCLOSEAREA();
+        ExpectNoErrors();
+    }
+}
+
 TEST_F(OrderTest, FailuresLeaveTheListAsItWas) {
     People(1);
     ORDCREATE("BYNAME", Value(), "NAME");

@@ -9,6 +9,8 @@
 
 namespace kivodbc {
 
+struct StmtRecord;
+
 // Allocation and release behind the exported functions. Each returns an
 // ODBC return code and posts its diagnostics on the handle it reports on.
 SQLRETURN AllocEnv(SQLHENV* out);
@@ -69,6 +71,23 @@ SQLRETURN ColAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field, S
 
 // Which entry points the driver carries (every exported one).
 SQLRETURN GetFunctions(SQLHDBC conn, SQLUSMALLINT function, SQLUSMALLINT* supported);
+
+// Marks an exported call on a statement as under way (kBusy) for its
+// length, unless another call on it is under way already.
+class StatementCall {
+ public:
+  explicit StatementCall(SQLHSTMT handle);
+  StatementCall(const StatementCall&) = delete;
+  StatementCall& operator=(const StatementCall&) = delete;
+  ~StatementCall();
+
+ private:
+  StmtRecord* stmt_ = nullptr;
+};
+
+// SQLCancel: stops what another thread's call on the statement runs, or ends
+// data at execution.
+SQLRETURN Cancel(SQLHSTMT stmt);
 
 }  // namespace kivodbc
 

@@ -31,6 +31,14 @@ SQLRETURN Guarded(SQLSMALLINT handleType, SQLHANDLE handle, Body body) {
   }
 }
 
+// A call on a statement, marked as under way while it runs: SQLCancel from
+// another thread then stops what can be stopped and declines the rest.
+template <typename Body>
+SQLRETURN OnStatement(SQLHSTMT handle, Body body) {
+  StatementCall call(handle);
+  return Guarded(SQL_HANDLE_STMT, handle, body);
+}
+
 }  // namespace
 }  // namespace kivodbc
 
@@ -66,7 +74,9 @@ SQLRETURN SQL_API SQLFreeConnect(SQLHDBC conn) {
 }
 
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
-  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return FreeStmt(stmt, option); });
+  // A statement being freed is no longer marked when the call ends.
+  if (option == SQL_DROP) return Guarded(SQL_HANDLE_STMT, stmt, [&] { return FreeStmt(stmt, option); });
+  return OnStatement(stmt, [&] { return FreeStmt(stmt, option); });
 }
 
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
@@ -122,7 +132,7 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER va
 
 SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                                  SQLINTEGER* length) {
-  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return GetStmtAttr(stmt, attribute, value, capacity, length); });
+  return OnStatement(stmt, [&] { return GetStmtAttr(stmt, attribute, value, capacity, length); });
 }
 
 SQLRETURN SQL_API SQLGetFunctions(SQLHDBC conn, SQLUSMALLINT function, SQLUSMALLINT* supported) {
@@ -146,7 +156,7 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC conn, SQLUSMALLINT type, SQLPOINTER value, 
 }
 
 SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) {
-  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return GetTypeInfo(stmt, type); });
+  return OnStatement(stmt, [&] { return GetTypeInfo(stmt, type); });
 }
 
 SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC conn, SQLUSMALLINT option, SQLULEN value) {
@@ -167,15 +177,15 @@ SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC conn, SQLINTEGER attribute, SQLPOINT
 }
 
 SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT stmt, SQLUSMALLINT option, SQLULEN value) {
-  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return SetStmtOption(stmt, option, value); });
+  return OnStatement(stmt, [&] { return SetStmtOption(stmt, option, value); });
 }
 
 SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT stmt, SQLUSMALLINT option, SQLPOINTER value) {
-  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return GetStmtOption(stmt, option, value); });
+  return OnStatement(stmt, [&] { return GetStmtOption(stmt, option, value); });
 }
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
-  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return SetStmtAttr(stmt, attribute, value, length); });
+  return OnStatement(stmt, [&] { return SetStmtAttr(stmt, attribute, value, length); });
 }
 
 SQLRETURN SQL_API SQLTransact(SQLHENV env, SQLHDBC conn, SQLUSMALLINT completion) {
@@ -188,7 +198,7 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLI
 }
 
 SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT stmt) {
-  return Guarded(SQL_HANDLE_STMT, stmt, [&] { return CloseCursor(stmt); });
+  return OnStatement(stmt, [&] { return CloseCursor(stmt); });
 }
 
 SQLRETURN SQL_API SQLSetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
@@ -224,47 +234,47 @@ SQLRETURN SQL_API SQLCopyDesc(SQLHDESC source, SQLHDESC target) {
 // Catalog functions: each stores its request; the rows come at fetch.
 
 SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ColumnPrivileges(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
+  return OnStatement(handle, [&] { return ColumnPrivileges(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
 }
 
 SQLRETURN SQL_API SQLColumns(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Columns(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
+  return OnStatement(handle, [&] { return Columns(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
 }
 
 SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3, SQLCHAR* t4, SQLSMALLINT n4, SQLCHAR* t5, SQLSMALLINT n5) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ForeignKeys(handle, t0, n0, t1, n1, t2, n2, t3, n3, t4, n4, t5, n5); });
+  return OnStatement(handle, [&] { return ForeignKeys(handle, t0, n0, t1, n1, t2, n2, t3, n3, t4, n4, t5, n5); });
 }
 
 SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return PrimaryKeys(handle, t0, n0, t1, n1, t2, n2); });
+  return OnStatement(handle, [&] { return PrimaryKeys(handle, t0, n0, t1, n1, t2, n2); });
 }
 
 SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ProcedureColumns(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
+  return OnStatement(handle, [&] { return ProcedureColumns(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
 }
 
 SQLRETURN SQL_API SQLProcedures(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Procedures(handle, t0, n0, t1, n1, t2, n2); });
+  return OnStatement(handle, [&] { return Procedures(handle, t0, n0, t1, n1, t2, n2); });
 }
 
 SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return TablePrivileges(handle, t0, n0, t1, n1, t2, n2); });
+  return OnStatement(handle, [&] { return TablePrivileges(handle, t0, n0, t1, n1, t2, n2); });
 }
 
 SQLRETURN SQL_API SQLTables(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLCHAR* t3, SQLSMALLINT n3) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Tables(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
+  return OnStatement(handle, [&] { return Tables(handle, t0, n0, t1, n1, t2, n2, t3, n3); });
 }
 
 SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT handle, SQLUSMALLINT type, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1,
                                     SQLSMALLINT n1, SQLCHAR* t2, SQLSMALLINT n2, SQLUSMALLINT scope,
                                     SQLUSMALLINT nullable) {
-  return Guarded(SQL_HANDLE_STMT, handle,
+  return OnStatement(handle,
                  [&] { return SpecialColumns(handle, type, t0, n0, t1, n1, t2, n2, scope, nullable); });
 }
 
 SQLRETURN SQL_API SQLStatistics(SQLHSTMT handle, SQLCHAR* t0, SQLSMALLINT n0, SQLCHAR* t1, SQLSMALLINT n1,
                                 SQLCHAR* t2, SQLSMALLINT n2, SQLUSMALLINT unique, SQLUSMALLINT accuracy) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Statistics(handle, t0, n0, t1, n1, t2, n2, unique, accuracy); });
+  return OnStatement(handle, [&] { return Statistics(handle, t0, n0, t1, n1, t2, n2, unique, accuracy); });
 }
 
 // Kept for loaders that call it; it does nothing.
@@ -275,21 +285,21 @@ void LoadByOrdinal(void) {}
 
 SQLRETURN SQL_API SQLBindCol(SQLHSTMT handle, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
                              SQLLEN bufferLength, SQLLEN* lengthOrIndicator) {
-  return Guarded(SQL_HANDLE_STMT, handle,
+  return OnStatement(handle,
                  [&] { return BindCol(handle, column, cType, target, bufferLength, lengthOrIndicator); });
 }
 
 SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT ioType, SQLSMALLINT cType,
                                    SQLSMALLINT sqlType, SQLULEN columnSize, SQLSMALLINT digits, SQLPOINTER value,
                                    SQLLEN bufferLength, SQLLEN* lengthOrIndicator) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] {
+  return OnStatement(handle, [&] {
     return BindParameter(handle, number, ioType, cType, sqlType, columnSize, digits, value, bufferLength,
                          lengthOrIndicator);
   });
 }
 
 SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT handle, SQLSMALLINT operation) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return BulkOperations(handle, operation); });
+  return OnStatement(handle, [&] { return BulkOperations(handle, operation); });
 }
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
@@ -298,64 +308,64 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
 
 SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
                                   SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number) {
-  return Guarded(SQL_HANDLE_STMT, handle,
+  return OnStatement(handle,
                  [&] { return ColAttribute(handle, column, attribute, text, bufferLength, textLength, number); });
 }
 
 SQLRETURN SQL_API SQLColAttributes(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT attribute, SQLPOINTER text,
                                    SQLSMALLINT bufferLength, SQLSMALLINT* textLength, SQLLEN* number) {
-  return Guarded(SQL_HANDLE_STMT, handle,
+  return OnStatement(handle,
                  [&] { return ColAttributes(handle, column, attribute, text, bufferLength, textLength, number); });
 }
 
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
                                  SQLSMALLINT* nameLength, SQLSMALLINT* sqlType, SQLULEN* columnSize,
                                  SQLSMALLINT* digits, SQLSMALLINT* nullable) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] {
+  return OnStatement(handle, [&] {
     return DescribeCol(handle, column, name, capacity, nameLength, sqlType, columnSize, digits, nullable);
   });
 }
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT* sqlType, SQLULEN* columnSize,
                                    SQLSMALLINT* digits, SQLSMALLINT* nullable) {
-  return Guarded(SQL_HANDLE_STMT, handle,
+  return OnStatement(handle,
                  [&] { return DescribeParam(handle, number, sqlType, columnSize, digits, nullable); });
 }
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ExecDirect(handle, text, length); });
+  return OnStatement(handle, [&] { return ExecDirect(handle, text, length); });
 }
 
 SQLRETURN SQL_API SQLExecute(SQLHSTMT handle) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Execute(handle); });
+  return OnStatement(handle, [&] { return Execute(handle); });
 }
 
 SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT handle, SQLUSMALLINT orientation, SQLLEN offset, SQLULEN* rowCount,
                                    SQLUSMALLINT* rowStatus) {
-  return Guarded(SQL_HANDLE_STMT, handle,
+  return OnStatement(handle,
                  [&] { return ExtendedFetch(handle, orientation, offset, rowCount, rowStatus); });
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT handle) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Fetch(handle); });
+  return OnStatement(handle, [&] { return Fetch(handle); });
 }
 
 SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT handle, SQLSMALLINT orientation, SQLLEN offset) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return FetchScroll(handle, orientation, offset); });
+  return OnStatement(handle, [&] { return FetchScroll(handle, orientation, offset); });
 }
 
 SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT handle, SQLCHAR* buffer, SQLSMALLINT capacity, SQLSMALLINT* length) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return GetCursorName(handle, buffer, capacity, length); });
+  return OnStatement(handle, [&] { return GetCursorName(handle, buffer, capacity, length); });
 }
 
 SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target,
                              SQLLEN bufferLength, SQLLEN* lengthOrIndicator) {
-  return Guarded(SQL_HANDLE_STMT, handle,
+  return OnStatement(handle,
                  [&] { return GetData(handle, column, cType, target, bufferLength, lengthOrIndicator); });
 }
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return MoreResults(handle); });
+  return OnStatement(handle, [&] { return MoreResults(handle); });
 }
 
 SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* text, SQLINTEGER length, SQLCHAR* buffer,
@@ -365,44 +375,44 @@ SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* text, SQLINTEGER length,
 }
 
 SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return NumParams(handle, count); });
+  return OnStatement(handle, [&] { return NumParams(handle, count); });
 }
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return NumResultCols(handle, count); });
+  return OnStatement(handle, [&] { return NumResultCols(handle, count); });
 }
 
 SQLRETURN SQL_API SQLParamData(SQLHSTMT handle, SQLPOINTER* token) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ParamData(handle, token); });
+  return OnStatement(handle, [&] { return ParamData(handle, token); });
 }
 
 SQLRETURN SQL_API SQLParamOptions(SQLHSTMT handle, SQLULEN rows, SQLULEN* rowsProcessed) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return ParamOptions(handle, rows, rowsProcessed); });
+  return OnStatement(handle, [&] { return ParamOptions(handle, rows, rowsProcessed); });
 }
 
 SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return Prepare(handle, text, length); });
+  return OnStatement(handle, [&] { return Prepare(handle, text, length); });
 }
 
 SQLRETURN SQL_API SQLPutData(SQLHSTMT handle, SQLPOINTER data, SQLLEN length) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return PutData(handle, data, length); });
+  return OnStatement(handle, [&] { return PutData(handle, data, length); });
 }
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN* count) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return RowCount(handle, count); });
+  return OnStatement(handle, [&] { return RowCount(handle, count); });
 }
 
 SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT handle, SQLCHAR* name, SQLSMALLINT length) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return SetCursorName(handle, name, length); });
+  return OnStatement(handle, [&] { return SetCursorName(handle, name, length); });
 }
 
 SQLRETURN SQL_API SQLSetPos(SQLHSTMT handle, SQLSETPOSIROW row, SQLUSMALLINT operation, SQLUSMALLINT lockType) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return SetPos(handle, row, operation, lockType); });
+  return OnStatement(handle, [&] { return SetPos(handle, row, operation, lockType); });
 }
 
 SQLRETURN SQL_API SQLSetScrollOptions(SQLHSTMT handle, SQLUSMALLINT concurrency, SQLLEN keyset,
                                       SQLUSMALLINT rowset) {
-  return Guarded(SQL_HANDLE_STMT, handle, [&] { return SetScrollOptions(handle, concurrency, keyset, rowset); });
+  return OnStatement(handle, [&] { return SetScrollOptions(handle, concurrency, keyset, rowset); });
 }
 
 }  // extern "C"

@@ -30,6 +30,11 @@ TEST(MessageTable, TextsStatesAndPrefixes) {
       {2212, "S0000 HY000 [Kestrane][Morvane ODBC DRIVER]Aggregate function cannot be nested: %s"},
       {2232, "S1096 22012 [Kestrane][Morvane ODBC DRIVER]Evaluation of numeric expression resulted in overflow "
              "error: %s"},
+      {2233, "S1008 HY008 [Kestrane][Morvane ODBC DRIVER]Operation canceled"},
+      {2234, "70100 HY018 [Kestrane][Morvane ODBC DRIVER]Server declined cancel request"},
+      {2235,
+       "01000 01000 [Kestrane][Morvane ODBC DRIVER]The library libqel32.so is older than the ODBC Driver DLL.  Morvane "
+       "DLLs must be of the same version."},
   };
   for (const Case& c : cases) EXPECT_EQ(DriverMessageSource(c.code), c.source) << c.code;
   EXPECT_EQ(LoadDriverString(0), "00000 00000 ");
@@ -47,7 +52,7 @@ TEST(MessageTable, EveryDriverCodeHasAWellFormedSource) {
     ASSERT_GT(source.size(), 12u) << code;
     EXPECT_EQ(source[5], ' ') << code;
     EXPECT_EQ(source[11], ' ') << code;
-    const bool hasText = (code >= 2001 && code <= 2015) || (code >= 2101 && code <= 2233);
+    const bool hasText = (code >= 2001 && code <= 2015) || (code >= 2101 && code <= 2235);
     EXPECT_EQ(!LoadDriverString(code).empty(), hasText) << code;
     if (!hasText) { EXPECT_EQ(source, "S1000 HY000 [Kestrane][Morvane ODBC Driver]Internal error") << code; }
   }

@@ -464,4 +464,50 @@ print('ok')
 )py");
 }
 
+// A select's rows come as they are fetched: the first ones long before the
+// rest of a slow join, whose later fetch SQLCancel stops (HY008) with the
+// statement usable; a result left half fetched does not hold up a change on
+// the connection, nor see it; the rows read equal the ones counted whole.
+TEST_F(PyodbcProgram, SelectRowsComeAsTheyAreFetched) {
+  ExpectPasses("streamed", R"py(
+import sys, threading, pyodbc
+driver, folder = sys.argv[1:3]
+c = pyodbc.connect('DRIVER={%s};DataDirectory=%s;DefaultType=FoxPro' % (driver, folder), autocommit=True)
+c.setencoding(encoding='cp1252')
+c.setdecoding(pyodbc.SQL_CHAR, encoding='cp1252')
+cur = c.cursor()
+cur.execute('CREATE TABLE big (ID INTEGER, NAME CHAR(12), BIG NUMERIC(18,0))')
+c.autocommit = False
+for i in range(300):
+    cur.execute("INSERT INTO big VALUES (%d, '%s', %d)" % (i, 'Zo\u00eb %d' % i if i % 3 else '', 123456789012345678 - i))
+c.commit()
+c.autocommit = True
+# 300 rows of a = 0, b = 0 come first; then the rest of the join holds none.
+slow = 'SELECT c.ID FROM big a, big b, big c WHERE (a.ID = 0 AND b.ID = 0) OR a.ID + b.ID + c.ID < 0'
+cur.execute(slow)
+first = cur.fetchmany(100)
+assert [r[0] for r in first] == list(range(100)), first[:5]
+canceler = threading.Timer(0.5, cur.cancel)
+canceler.start()
+try:
+    cur.fetchall()
+    raise SystemExit('the fetch was not canceled')
+except pyodbc.Error as e:
+    assert e.args[0] == 'HY008', e.args
+canceler.join()
+assert cur.execute('SELECT COUNT(*) FROM big WHERE ID < 10').fetchone()[0] == 10
+# Half fetched while the same connection changes the rows it reads.
+reader = c.cursor()
+reader.execute('SELECT a.ID, a.NAME, a.BIG FROM big a JOIN big b ON b.ID = a.ID ORDER BY a.ID')
+head = reader.fetchmany(5)
+cur.execute("UPDATE big SET NAME = 'changed', BIG = 0")
+rows = head + reader.fetchall()
+assert len(rows) == 300, len(rows)
+for i, r in enumerate(rows):
+    assert (r[0], r[1].rstrip(), int(r[2])) == (i, 'Zo\u00eb %d' % i if i % 3 else '', 123456789012345678 - i), r
+assert cur.execute('SELECT COUNT(*) FROM big WHERE NAME = ?', 'changed').fetchone()[0] == 300
+print('ok')
+)py");
+}
+
 }  // namespace

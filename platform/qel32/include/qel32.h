@@ -389,7 +389,7 @@ KIV_API KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const cha
 /* Field definitions: entries joined by ';'. Letter form "NAME,C,20;AMOUNT,N,10,2;D1,D;M1,M"
    or type words "NAME,CHAR,20;N,DOUBLE,2;T,TIMESTAMP". The table is created and opened
    exclusively. DBF tables with integer, double, timestamp or money fields are written as
-   version 0x30 (Visual FoxPro), memo files staying .dbt for type 1 and .fpt for type 2. */
+   version 0x30 (Visual FoxPro), with FoxPro memo files (.fpt) in both DBF types. */
 KIV_API KIVRESULT KivCreateTable(KIVHANDLE connection, const char* name, const char* alias,
                                  uint16_t tableType, uint16_t charType, uint16_t lockType,
                                  uint16_t rights, uint16_t memoBlockSize, const char* fieldDefs,

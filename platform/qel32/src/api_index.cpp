@@ -197,6 +197,7 @@ KIVRESULT KivCreateIndex(KIVHANDLE table, const char* fileName, const char* tag,
         *index = 0;
         Table* t = TableOf(table);
         if (t->request().readOnly) Throw(KIV_ERR_READ_ONLY, "Table " + t->alias() + " is open read-only");
+        t->ReadWholeResult();  // keys for every row of a result
         const std::string path = IndexPath(*t, Text(fileName));
         // another table of the stem owns the file: its orders are not ours to add to
         if (FileExists(path) && !IndexFileServes(path, t->file().path()))
@@ -439,6 +440,7 @@ KIVRESULT KivGetKeyNum(KIVHANDLE nav, uint16_t, uint32_t* keyNumber) {
 KIVRESULT KivGetKeyCount(KIVHANDLE nav, uint16_t option, uint32_t* count) {
     return Api("KivGetKeyCount", [&] {
         Table* t = NavigationOf(nav);
+        t->ReadWholeResult();
         *Out(count) = option == KIV_COUNT_RESPECT_FILTERS ? t->CountVisible() : t->order()->Size(t->file(), true);
         return KIV_OK;
     });
@@ -448,6 +450,7 @@ KIVRESULT KivGetRelKeyPos(KIVHANDLE nav, double* position) {
     return Api("KivGetRelKeyPos", [&] {
         Out(position);
         Table* t = NavigationOf(nav);
+        t->ReadWholeResult();
         const uint32_t size = t->order()->Size(t->file(), false);
         if (!size) Throw(KIV_ERR_NO_RELATIVE_POS, "The order is empty");
         if (t->eof()) *position = 1.0;
@@ -464,6 +467,7 @@ KIVRESULT KivSetRelKeyPos(KIVHANDLE nav, double position) {
             t->GoBottom();
             return KIV_OK;
         }
+        t->ReadWholeResult();
         const uint32_t size = t->order()->Size(t->file(), true);
         const double p = position < 0 ? 0 : position;
         t->MoveTo(1 + static_cast<uint32_t>(std::floor(p * (size ? size - 1 : 0) + 0.5)));

@@ -279,6 +279,8 @@ KIVRESULT KivOpenTable(KIVHANDLE connection, const char* name, const char* alias
         }
         if (path.empty()) path = TablePathForOpen(*conn, Text(name), tableType);
         const OpenRequest request = RequestFromOptions(charType, lockType, options, alias, path);
+        // The connection's results still reading the table let it go first.
+        if (request.exclusive) conn->FinishResults();
         auto file = TableFile::Open(path, tableType, request.exclusive);
         std::shared_ptr<Table> opened;
         try {
@@ -421,6 +423,7 @@ KIVRESULT KivGetRecordCount(KIVHANDLE handle, uint16_t mode, uint32_t* count) {
             return KIV_OK;
         }
         auto t = TableOf(handle);
+        t->ReadWholeResult();
         if (mode == KIV_COUNT_CARDINALITY || mode == KIV_COUNT_CARDINALITY_SMALL) {
             *count = t->file().Count(true);
             return KIV_OK;

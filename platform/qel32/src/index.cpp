@@ -9,7 +9,6 @@
 #include "codepages.h"
 #include "errors.h"
 #include "paths.h"
-#include "storage.h"
 
 namespace qel32 {
 
@@ -56,7 +55,7 @@ int CompareKeys(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-Tag::Tag(TableFile& file, std::string name, std::string keyText, std::string forText, uint32_t flags)
+Tag::Tag(IndexedTable& file, std::string name, std::string keyText, std::string forText, uint32_t flags)
     : file_(file), name_(Upper(name)), keyText_(std::move(keyText)), forText_(std::move(forText)), flags_(flags) {
     ImageSource fields(file_, nullptr, 0);  // names only: no record
     key_ = Expression::Parse(keyText_, fields);
@@ -296,7 +295,7 @@ bool IndexFileServes(const std::string& indexPath, const std::string& tablePath)
     return owner.empty() || EqualsNoCase(Extension(owner), Extension(FilePart(tablePath)));
 }
 
-IndexFile::IndexFile(TableFile& file, std::string path, bool create)
+IndexFile::IndexFile(IndexedTable& file, std::string path, bool create)
     : file_(file), path_(std::move(path)), multiTag_(!EqualsNoCase(Extension(path_), ".ntx")) {
     if (create) {
         dirty = true;

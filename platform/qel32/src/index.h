@@ -22,13 +22,38 @@
 
 namespace qel32 {
 
-class TableFile;
+// What the indexes read of their table (the table file is one): its fields
+// and records, blob values, and the state an index file is saved for.
+class IndexedTable {
+public:
+    virtual const std::string& path() const = 0;
+    // The code page mark of a DBF table's header; 0 for other tables.
+    virtual uint8_t codePage() const = 0;
+    virtual uint16_t type() const = 0;
+    virtual const std::vector<FieldDef>& fields() const = 0;
+    virtual uint32_t recordLength() const = 0;
+    // The record count; fresh re-reads it from the header (other processes).
+    virtual uint32_t Count(bool fresh) = 0;
+    // Reads n records starting at recno into out. Returns the number read.
+    virtual uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) = 0;
+    // Whether recno was appended and waits for its first write (its keys
+    // come with that write).
+    virtual bool AwaitsFirstWrite(uint32_t recno) = 0;
+    virtual std::string ReadBlob(const FieldDef& f, const uint8_t* image) = 0;
+    // The change counter the orders in memory agree with.
+    virtual uint32_t indexedChanges() const = 0;
+    // The table file's state, which an index file is saved with.
+    virtual bool Stat(struct stat& st) const = 0;
+
+protected:
+    ~IndexedTable() = default;
+};
 
 // A record of a table as expressions read it: an image and the file its blob
 // fields live in.
 class ImageSource : public RecordSource {
 public:
-    ImageSource(TableFile& file, const uint8_t* image, uint32_t recno) : file_(file), image_(image), recno_(recno) {}
+    ImageSource(IndexedTable& file, const uint8_t* image, uint32_t recno) : file_(file), image_(image), recno_(recno) {}
     int FieldIndex(std::string_view name) const override;
     const FieldDef& Field(int index) const override;
     Value FieldValue(int index) override;
@@ -40,7 +65,7 @@ public:
     }
 
 private:
-    TableFile& file_;
+    IndexedTable& file_;
     const uint8_t* image_;
     uint32_t recno_;
 };
@@ -49,7 +74,7 @@ private:
 // record number, so that equal keys keep record order).
 class Tag {
 public:
-    Tag(TableFile& file, std::string name, std::string keyText, std::string forText, uint32_t flags);
+    Tag(IndexedTable& file, std::string name, std::string keyText, std::string forText, uint32_t flags);
     // Gives the order a new definition and builds it, keeping the object
     // (index handles refer to it).
     void Redefine(const std::string& keyText, const std::string& forText, const std::string& whileText,
@@ -97,7 +122,7 @@ public:
 
 private:
     friend class IndexFile;
-    TableFile& file_;
+    IndexedTable& file_;
     std::string name_;
     std::string keyText_;
     std::string forText_;
@@ -122,7 +147,7 @@ bool IndexFileServes(const std::string& indexPath, const std::string& tablePath)
 class IndexFile {
 public:
     // Opens (rebuilding stale orders) or, with create, starts a new file.
-    IndexFile(TableFile& file, std::string path, bool create);
+    IndexFile(IndexedTable& file, std::string path, bool create);
     const std::string& path() const { return path_; }
     bool multiTag() const { return multiTag_; }
     std::vector<std::unique_ptr<Tag>>& tags() { return tags_; }
@@ -138,7 +163,7 @@ public:
     uint32_t savedChanges = 0;
 
 private:
-    TableFile& file_;
+    IndexedTable& file_;
     std::string path_;
     bool multiTag_;
     std::vector<std::unique_ptr<Tag>> tags_;

@@ -1363,7 +1363,20 @@ SqlSession::SqlSession(Connection& connection) : connection_(connection) {
     }
 }
 
-SqlSession::~SqlSession() { sqlite3_close_v2(db_); }
+SqlSession::~SqlSession() {
+    // (Abandon takes the result out of the set.)
+    while (!pendingResults.empty()) (*pendingResults.begin())->Abandon();
+    sqlite3_close_v2(db_);
+}
+
+void SqlSession::FinishPendingResults() {
+    if (finishing_) return;  // (a result being read reads what it needs itself)
+    finishing_ = true;
+    const std::set<PendingResult*> pending = pendingResults;
+    for (PendingResult* result : pending)
+        if (pendingResults.count(result)) result->ReadToEnd();
+    finishing_ = false;
+}
 
 void SqlSession::ReleaseTables() {
     const std::set<KivVtab*> kept = std::move(tablesKept);
@@ -1412,6 +1425,8 @@ void SqlSession::DropChangedTables() {
             ++it;
             continue;
         }
+        // A result still reading the table reads it to its end first.
+        FinishPendingResults();
         sqlite3_exec(db_, ("DROP TABLE IF EXISTS temp." + QuoteIdent(it->first)).c_str(), nullptr, nullptr, nullptr);
         it = virtualTables_.erase(it);
     }
@@ -1420,6 +1435,7 @@ void SqlSession::DropChangedTables() {
 sqlite3_stmt* SqlSession::Prepare(const std::string& text) {
     // Another database chosen: its names mean other files.
     if (std::string folder = connection_.tableFolder(); folder != folder_) {
+        if (!virtualTables_.empty()) FinishPendingResults();
         for (const auto& [name, table] : virtualTables_)
             sqlite3_exec(db_, ("DROP TABLE IF EXISTS temp." + QuoteIdent(name)).c_str(), nullptr, nullptr, nullptr);
         virtualTables_.clear();

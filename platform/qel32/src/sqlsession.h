@@ -22,6 +22,19 @@ namespace qel32 {
 class Connection;
 struct KivVtab;
 
+// A result of the session's SQL whose statement still runs: its rows are
+// read as its cursor needs them.
+class PendingResult {
+public:
+    virtual ~PendingResult() = default;
+    // Reads the rest of the result now; a failure stays the result's, for
+    // its cursor's next call that needs more rows.
+    virtual void ReadToEnd() = 0;
+    // The session ends first: the statement goes, and the rows not read
+    // with it (the cursor reports that when it needs them).
+    virtual void Abandon() = 0;
+};
+
 class SqlSession {
 public:
     explicit SqlSession(Connection& connection);
@@ -51,6 +64,10 @@ public:
     std::set<KivVtab*> tablesKept;
     void ReleaseTables();
 
+    // Results still being read; FinishPendingResults reads them to their end.
+    std::set<PendingResult*> pendingResults;
+    void FinishPendingResults();
+
 private:
     void MakeVirtualTable(const std::string& name);
     Connection& connection_;
@@ -64,6 +81,7 @@ private:
     };
     std::map<std::string, VirtualTableFile> virtualTables_;
     std::string folder_;
+    bool finishing_ = false;
     // Drops the virtual tables whose file is gone or now has other fields.
     void DropChangedTables();
 };

@@ -171,6 +171,14 @@ std::string TempCursorPath() {
     return tmpl + ".kdt";
 }
 
+// The engine's error for a failed step of a statement of the session: an
+// engine failure inside a virtual table keeps its own code.
+[[noreturn]] void ThrowStepError(SqlSession& sql) {
+    const uint32_t code = LastErrorCode();
+    if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
+    ThrowSqlError(sql.db());
+}
+
 }  // namespace
 
 Statement::Statement(std::shared_ptr<Connection> connection)
@@ -392,6 +400,8 @@ bool Statement::EndsOpenTransaction() {
 std::shared_ptr<Table> Statement::Execute() {
     CheckPrepared();
     rowsAffected = -1;
+    // Results still being read were taken before what this one changes.
+    if (kind_ != Kind::Query) connection_->FinishResults();
     SqlSession& sql = connection_->Sql();
     sql.charType = charType;
     sql.tableType = tableType;
@@ -539,11 +549,7 @@ void Statement::Collect(Collected& out, bool keepRows) {
         if (keepRows) ++out.rowCount;
     }
     sqlite3_reset(stmt_);
-    if (rc != SQLITE_DONE) {
-        const uint32_t code = LastErrorCode();
-        if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
-        ThrowSqlError(sql.db());
-    }
+    if (rc != SQLITE_DONE) ThrowStepError(sql);
 }
 
 // The field of a result column SUM(column), MIN(column) or MAX(column):
@@ -650,6 +656,174 @@ void CloseQuietly(Table& cursor) {
     }
 }
 
+// The value of column c of the statement's current row; `v` is the
+// caller's, reused from cell to cell.
+void ColumnValue(sqlite3_stmt* stmt, int c, Value& v) {
+    v.text.clear();
+    switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_INTEGER:
+            v.kind = Value::Kind::Integer;
+            v.integer = sqlite3_column_int64(stmt, c);
+            break;
+        case SQLITE_FLOAT:
+            v.kind = Value::Kind::Number;
+            v.number = sqlite3_column_double(stmt, c);
+            break;
+        case SQLITE_TEXT: case SQLITE_BLOB: {
+            const bool text = sqlite3_column_type(stmt, c) == SQLITE_TEXT;
+            const void* data = text ? static_cast<const void*>(sqlite3_column_text(stmt, c)) : sqlite3_column_blob(stmt, c);
+            const auto length = static_cast<size_t>(sqlite3_column_bytes(stmt, c));
+            v.kind = text ? Value::Kind::Text : Value::Kind::Bytes;
+            if (length) v.text.assign(static_cast<const char*>(data), length);
+            break;
+        }
+        default: v.kind = Value::Kind::Empty;
+    }
+}
+
+// Whether a column's value is longer than the result field takes.
+bool LongerThan(const Value& v, size_t widest) {
+    return (v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes) && v.text.size() > widest;
+}
+
+// A running statement of the session whose rows go to a result as its
+// cursor needs them. The statement is the result's own, so the statement
+// handle can run again, or close, meanwhile.
+class PendingRows : public ResultSource, public PendingResult {
+public:
+    PendingRows(SqlSession& session, sqlite3_stmt* stmt, uint16_t charType, uint16_t tableType)
+        : session_(&session), stmt_(stmt), charType_(charType), tableType_(tableType) {
+        session.pendingResults.insert(this);
+    }
+    ~PendingRows() override { Abandon(); }
+    PendingRows(const PendingRows&) = delete;
+    PendingRows& operator=(const PendingRows&) = delete;
+
+    Table* result = nullptr;
+
+    bool AppendNext(Table& cursor) override {
+        if (!stmt_) Throw(KIV_ERR_CONNECTION_GONE, "The connection's SQL ended before the result was read");
+        // The settings of the statement that ran, which the virtual tables
+        // read, while it steps.
+        struct Settings {
+            SqlSession& session;
+            const uint16_t charType, tableType;
+            ~Settings() {
+                session.charType = charType;
+                session.tableType = tableType;
+            }
+        } kept{*session_, session_->charType, session_->tableType};
+        session_->charType = charType_;
+        session_->tableType = tableType_;
+        ClearLastError();
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_DONE) return false;
+        if (rc != SQLITE_ROW) ThrowStepError(*session_);
+        return AppendRow(stmt_, cursor);
+    }
+
+    void ReadToEnd() override {
+        try {
+            result->ReadWholeResult();
+        } catch (const std::exception&) {
+            // the result reports it at its next call that needs the rows
+        }
+    }
+
+    void Abandon() override {
+        if (session_) session_->pendingResults.erase(this);
+        session_ = nullptr;
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+    }
+
+protected:
+    // Appends the row the statement is on (Append, values, Flush), or
+    // nothing when it names no row after all; false only when no row can
+    // follow. A failure leaves no row appended.
+    virtual bool AppendRow(sqlite3_stmt* stmt, Table& cursor) = 0;
+
+private:
+    SqlSession* session_;
+    sqlite3_stmt* stmt_;
+    uint16_t charType_, tableType_;
+};
+
+// The rows of a select, its values converted to the result's fields.
+class SelectRows : public PendingRows {
+public:
+    SelectRows(SqlSession& session, sqlite3_stmt* stmt, std::vector<size_t> widest, uint16_t charType,
+               uint16_t tableType)
+        : PendingRows(session, stmt, charType, tableType), widest_(std::move(widest)) {}
+
+protected:
+    bool AppendRow(sqlite3_stmt* stmt, Table& cursor) override {
+        const int n = sqlite3_column_count(stmt);
+        row_.resize(static_cast<size_t>(n));
+        for (int c = 0; c < n; ++c) {
+            ColumnValue(stmt, c, row_[static_cast<size_t>(c)]);
+            if (LongerThan(row_[static_cast<size_t>(c)], widest_[static_cast<size_t>(c)]))
+                Throw(KIV_ERR_VALUE_CUT, std::string("A value of result column ") + sqlite3_column_name(stmt, c) +
+                                             " is longer than its field");
+        }
+        const auto& defs = cursor.file().fields();
+        cursor.Append();
+        try {
+            for (size_t c = 0; c < row_.size(); ++c) PutResultValue(cursor, defs, c, row_[c]);
+            cursor.Flush();
+        } catch (...) {
+            cursor.TakeBackAppend();  // no half row
+            throw;
+        }
+        return true;
+    }
+
+private:
+    std::vector<size_t> widest_;
+    std::vector<Value> row_;
+};
+
+// The records a "SELECT rowid ..." of a table picks, their fields copied
+// byte for byte from the table (open meanwhile) into the result's.
+class CopiedRows : public PendingRows {
+public:
+    CopiedRows(SqlSession& session, sqlite3_stmt* keys, uint16_t charType, uint16_t tableType,
+               std::shared_ptr<Table> source, std::vector<FieldDef> copied)
+        : PendingRows(session, keys, charType, tableType), source_(std::move(source)), copied_(std::move(copied)) {}
+    ~CopiedRows() override { CloseQuietly(*source_); }
+
+    void Abandon() override {
+        PendingRows::Abandon();
+        CloseQuietly(*source_);
+    }
+
+protected:
+    bool AppendRow(sqlite3_stmt* keys, Table& cursor) override {
+        // The source's order is the records picked so far; the new one is
+        // read from what was read ahead, or left out when it was deleted
+        // since SQL picked it.
+        source_->order()->Added(static_cast<uint32_t>(sqlite3_column_int64(keys, 0)));
+        if (!source_->MoveTo(++picked_)) return true;
+        const uint8_t* image = source_->image().data();
+        cursor.Append();
+        try {
+            for (size_t c = 0; c < copied_.size(); ++c)
+                cursor.SetRaw(static_cast<int>(c),
+                              std::string_view(reinterpret_cast<const char*>(image) + copied_[c].offset, copied_[c].length));
+            cursor.Flush();
+        } catch (...) {
+            cursor.TakeBackAppend();
+            throw;
+        }
+        return true;
+    }
+
+private:
+    std::shared_ptr<Table> source_;  // over a keyset order
+    std::vector<FieldDef> copied_;
+    uint32_t picked_ = 0;
+};
+
 // Fills a new result, then makes it static and puts it on its first row; a
 // failure on the way removes the result.
 template <class Fill>
@@ -669,6 +843,7 @@ std::shared_ptr<Table> FillStatic(std::shared_ptr<Table> cursor, Fill&& fill) {
 
 std::shared_ptr<Table> Statement::StaticCursor() {
     SqlSession& sql = connection_->Sql();
+    if (std::shared_ptr<Table> cursor = StreamedCursor()) return cursor;
     if (std::shared_ptr<Table> cursor = StaticCursorInOnePass()) {
         lastAutoinc = sql.lastAutoinc;
         return cursor;
@@ -721,24 +896,69 @@ std::shared_ptr<Table> Statement::StaticCursor() {
     return cursor;
 }
 
+bool Statement::DeclaredResultFields(std::vector<FieldDef>& fields, std::vector<size_t>& widest) {
+    const int n = sqlite3_column_count(stmt_);
+    for (int c = 0; c < n; ++c) {
+        FieldDef probe;
+        const char* decl = sqlite3_column_decltype(stmt_, c);
+        if (!decl || !FieldFromDeclaredType(decl, probe)) return false;
+    }
+    Collected none;
+    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
+    none.longest.assign(static_cast<size_t>(n), 1);
+    fields = ResultFields(none);
+    widest.assign(static_cast<size_t>(n), SIZE_MAX);
+    for (size_t c = 0; c < fields.size() && c < widest.size(); ++c)
+        if (fields[c].type == KIV_FT_CHARACTER || fields[c].type == KIV_FT_CICHARACTER) widest[c] = fields[c].maxLength;
+    return true;
+}
+
+std::shared_ptr<Table> Statement::StreamedCursor() {
+    // Only a select that changes nothing, and no compound one: the columns
+    // of a union take the first select's declared types, but a longer text
+    // of another select widens them, which only all the rows tell.
+    if (!sqlite3_stmt_readonly(stmt_)) return nullptr;
+    for (const Token& t : Tokenize(text_))
+        if (t.Is("UNION") || t.Is("INTERSECT") || t.Is("EXCEPT")) return nullptr;
+    std::vector<FieldDef> fields;
+    std::vector<size_t> widest;
+    if (!DeclaredResultFields(fields, widest)) return nullptr;
+    SqlSession& sql = connection_->Sql();
+    sqlite3_stmt* run = nullptr;
+    if (sqlite3_prepare_v2(sql.db(), sqlite3_sql(stmt_), -1, &run, nullptr) != SQLITE_OK || !run) {
+        sqlite3_finalize(run);
+        return nullptr;
+    }
+    auto source = std::make_unique<SelectRows>(sql, run, std::move(widest), charType, tableType);
+    Bind(run);
+    auto cursor = NewStaticCursor(fields);
+    cursor->isStatic = true;
+    source->result = cursor.get();
+    cursor->SetResultSource(std::move(source));
+    try {
+        cursor->GoTop();  // the first rows
+    } catch (const EngineError& e) {
+        CloseQuietly(*cursor);
+        // A text longer than its column among the first rows: the result
+        // is built whole, its columns as wide as the values.
+        if (e.code() == KIV_ERR_VALUE_CUT) return nullptr;
+        throw;
+    } catch (...) {
+        CloseQuietly(*cursor);
+        throw;
+    }
+    return cursor;
+}
+
 std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
     // Only columns of declared types: their definitions do not depend on the
     // values, unless a text is longer than its column (a union with a longer
     // literal, say), which widens the column. Such a run is given up and the
     // caller collects the rows first.
+    std::vector<FieldDef> fields;
+    std::vector<size_t> widest;
+    if (!DeclaredResultFields(fields, widest)) return nullptr;
     const int n = sqlite3_column_count(stmt_);
-    for (int c = 0; c < n; ++c) {
-        FieldDef probe;
-        const char* decl = sqlite3_column_decltype(stmt_, c);
-        if (!decl || !FieldFromDeclaredType(decl, probe)) return nullptr;
-    }
-    Collected none;
-    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
-    none.longest.assign(static_cast<size_t>(n), 1);
-    const std::vector<FieldDef> fields = ResultFields(none);
-    std::vector<size_t> widest(static_cast<size_t>(n), SIZE_MAX);
-    for (size_t c = 0; c < fields.size() && c < widest.size(); ++c)
-        if (fields[c].type == KIV_FT_CHARACTER || fields[c].type == KIV_FT_CICHARACTER) widest[c] = fields[c].maxLength;
     auto cursor = NewStaticCursor(fields);
     try {
         SqlSession& sql = connection_->Sql();
@@ -750,42 +970,18 @@ std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
         while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
             cursor->Append();
             for (int c = 0; c < n; ++c) {
-                v.text.clear();
-                switch (sqlite3_column_type(stmt_, c)) {
-                    case SQLITE_INTEGER:
-                        v.kind = Value::Kind::Integer;
-                        v.integer = sqlite3_column_int64(stmt_, c);
-                        break;
-                    case SQLITE_FLOAT:
-                        v.kind = Value::Kind::Number;
-                        v.number = sqlite3_column_double(stmt_, c);
-                        break;
-                    case SQLITE_TEXT: case SQLITE_BLOB: {
-                        const bool text = sqlite3_column_type(stmt_, c) == SQLITE_TEXT;
-                        const void* data = text ? static_cast<const void*>(sqlite3_column_text(stmt_, c))
-                                                : sqlite3_column_blob(stmt_, c);
-                        const auto length = static_cast<size_t>(sqlite3_column_bytes(stmt_, c));
-                        if (length > widest[static_cast<size_t>(c)]) {
-                            sqlite3_reset(stmt_);
-                            CloseQuietly(*cursor);
-                            return nullptr;
-                        }
-                        v.kind = text ? Value::Kind::Text : Value::Kind::Bytes;
-                        if (length) v.text.assign(static_cast<const char*>(data), length);
-                        break;
-                    }
-                    default: v.kind = Value::Kind::Empty;
+                ColumnValue(stmt_, c, v);
+                if (LongerThan(v, widest[static_cast<size_t>(c)])) {
+                    sqlite3_reset(stmt_);
+                    CloseQuietly(*cursor);
+                    return nullptr;
                 }
                 PutResultValue(*cursor, defs, static_cast<size_t>(c), v);
             }
             cursor->Flush();
         }
         sqlite3_reset(stmt_);
-        if (rc != SQLITE_DONE) {
-            const uint32_t code = LastErrorCode();
-            if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
-            ThrowSqlError(sql.db());
-        }
+        if (rc != SQLITE_DONE) ThrowStepError(sql);
         cursor->isStatic = true;
         cursor->GoTop();
     } catch (...) {
@@ -796,23 +992,23 @@ std::shared_ptr<Table> Statement::StaticCursorInOnePass() {
     return cursor;
 }
 
-std::vector<uint32_t> Statement::SelectedRecords(const std::string& tableName, const std::string& rest) {
-    SqlSession& sql = connection_->Sql();
+sqlite3_stmt* Statement::KeysStatement(const std::string& tableName, const std::string& rest) {
     std::string quoted = "\"";
     for (char c : tableName) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     quoted += "\"";
-    sqlite3_stmt* keys = sql.Prepare("SELECT rowid FROM " + quoted + " " + rest);
+    return connection_->Sql().Prepare("SELECT rowid FROM " + quoted + " " + rest);
+}
+
+std::vector<uint32_t> Statement::SelectedRecords(const std::string& tableName, const std::string& rest) {
+    SqlSession& sql = connection_->Sql();
+    sqlite3_stmt* keys = KeysStatement(tableName, rest);
     std::vector<uint32_t> records;
     try {
         Bind(keys);
         int rc;
         ClearLastError();
         while ((rc = sqlite3_step(keys)) == SQLITE_ROW) records.push_back(static_cast<uint32_t>(sqlite3_column_int64(keys, 0)));
-        if (rc != SQLITE_DONE) {
-            const uint32_t code = LastErrorCode();
-            if (code && code != KIV_ERR_SQL) Throw(code, LastErrorText());
-            ThrowSqlError(sql.db());
-        }
+        if (rc != SQLITE_DONE) ThrowStepError(sql);
     } catch (...) {
         sqlite3_finalize(keys);
         throw;
@@ -856,12 +1052,10 @@ std::shared_ptr<Table> Statement::CopiedCursor() {
         if (tokens[k].Is("JOIN") || tokens[k].Is("GROUP") || tokens[k].Is("UNION") || tokens[k].Is("HAVING") ||
             tokens[k].Is("DISTINCT") || tokens[k].Is("SELECT"))
             return nullptr;
+    std::vector<FieldDef> fields;
+    std::vector<size_t> widest;
+    if (!DeclaredResultFields(fields, widest)) return nullptr;
     const int n = sqlite3_column_count(stmt_);
-    for (int c = 0; c < n; ++c) {
-        FieldDef probe;
-        const char* decl = sqlite3_column_decltype(stmt_, c);
-        if (!decl || !FieldFromDeclaredType(decl, probe)) return nullptr;
-    }
     SqlSession& sql = connection_->Sql();
     const std::string tableName = Unquoted(tokens[at].text);
     uint16_t type = 0;
@@ -877,10 +1071,7 @@ std::shared_ptr<Table> Statement::CopiedCursor() {
         if (i < 0 || IsBlobType(stored[static_cast<size_t>(i)].type)) return nullptr;
         from.push_back(i);
     }
-    Collected none;
-    none.seen.assign(static_cast<size_t>(n), SQLITE_NULL);
-    none.longest.assign(static_cast<size_t>(n), 1);
-    auto cursor = NewStaticCursor(ResultFields(none));
+    auto cursor = NewStaticCursor(fields);
     const auto& defs = cursor->file().fields();
     for (size_t c = 0; c < from.size(); ++c) {
         const FieldDef& f = stored[static_cast<size_t>(from[c])];
@@ -890,31 +1081,34 @@ std::shared_ptr<Table> Statement::CopiedCursor() {
         }
     }
     const std::string rest = restAt < tokens.size() ? text_.substr(tokens[restAt].offset) : "";
-    return FillStatic(std::move(cursor), [&](Table& result) {
+    std::vector<FieldDef> copied;
+    for (int i : from) copied.push_back(stored[static_cast<size_t>(i)]);
+    try {
         OpenRequest request;
         request.charType = charType;
         request.lockType = lockType;
         request.readOnly = true;
         request.alias = Upper(StripExtension(FilePart(path)));
         auto source = std::make_shared<Table>(connection_, file, request, qel32::Kind::Cursor,
-                                              std::make_unique<KeysetOrder>(SelectedRecords(tableName, rest)));
+                                              std::make_unique<KeysetOrder>(std::vector<uint32_t>()));
+        sqlite3_stmt* keys = nullptr;
         try {
-            for (source->GoTop(); !source->eof(); source->Skip(1)) {
-                const uint8_t* image = source->image().data();
-                result.Append();
-                for (size_t c = 0; c < from.size(); ++c) {
-                    const FieldDef& f = stored[static_cast<size_t>(from[c])];
-                    result.SetRaw(static_cast<int>(c),
-                                  std::string_view(reinterpret_cast<const char*>(image) + f.offset, f.length));
-                }
-                result.Flush();
-            }
+            keys = KeysStatement(tableName, rest);
         } catch (...) {
             CloseQuietly(*source);
             throw;
         }
-        source->Close();
-    });
+        auto rows = std::make_unique<CopiedRows>(sql, keys, charType, tableType, std::move(source), std::move(copied));
+        Bind(keys);
+        cursor->isStatic = true;
+        rows->result = cursor.get();
+        cursor->SetResultSource(std::move(rows));
+        cursor->GoTop();  // the first rows
+    } catch (...) {
+        CloseQuietly(*cursor);
+        throw;
+    }
+    return cursor;
 }
 
 void Statement::CreateTable() {

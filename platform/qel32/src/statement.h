@@ -88,17 +88,28 @@ private:
     void Collect(Collected& out, bool keepRows);
     std::vector<FieldDef> ResultFields(const Collected& run);
     std::shared_ptr<Table> StaticCursor();
+    // The static result of a read-only select whose columns all have
+    // declared types, filled as its cursor reads it; null when the
+    // statement asks for a result built whole first (see the definition).
+    std::shared_ptr<Table> StreamedCursor();
+    // The result fields of a select whose columns all have declared types,
+    // with the longest text each character field takes; false for other
+    // selects.
+    bool DeclaredResultFields(std::vector<FieldDef>& fields, std::vector<size_t>& widest);
     // The static result built while the statement runs, or null when its
     // columns need the values first (see the definition).
     std::shared_ptr<Table> StaticCursorInOnePass();
     // An empty result table of these columns, removed when closed.
     std::shared_ptr<Table> NewStaticCursor(const std::vector<FieldDef>& fields);
+    // "SELECT rowid FROM table rest", prepared (the caller's to finalize).
+    sqlite3_stmt* KeysStatement(const std::string& table, const std::string& rest);
     // The record numbers "SELECT rowid FROM table rest" gives, in its order.
     std::vector<uint32_t> SelectedRecords(const std::string& table, const std::string& rest);
     std::shared_ptr<Table> LiveCursor(const std::string& table, const std::string& rest);
     // The static result of a plain select of stored columns of one table of
-    // the engine's own type, its fields copied as stored; null when the text
-    // or the table asks for the general road.
+    // the engine's own type, its fields copied as stored, filled as its
+    // cursor reads it; null when the text or the table asks for the general
+    // road.
     std::shared_ptr<Table> CopiedCursor();
     void CreateTable();
     void DropTable();

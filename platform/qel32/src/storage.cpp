@@ -253,8 +253,9 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
                                              uint16_t memoBlockSize, bool exclusive, bool scratch) {
     // Integers, doubles, date-times and currency exist only in Visual FoxPro
     // tables (version 0x30), whose memo fields hold 4-byte block numbers:
-    // other DBF versions read those letters as something else. Tables of
-    // type 1 keep their memos in a .dbt file then too.
+    // other DBF versions read those letters as something else. Readers of
+    // that version look for FoxPro memos (.fpt): tables of type 1 keep theirs
+    // in that format then too.
     bool vfp = false, memo = false;
     if (IsDbfType(type)) {
         for (const auto& f : fields) vfp = vfp || IsVfpOnlyField(f);
@@ -266,6 +267,9 @@ std::shared_ptr<TableFile> TableFile::Create(const std::string& path, uint16_t t
     std::shared_ptr<TableFile> file(new TableFile);
     file->path_ = path;
     file->type_ = type;
+    file->memoFormat_ = !IsDbfType(type) ? MemoFormat::Kdm
+                        : type == KIV_TABLE_CDX || vfp ? MemoFormat::Fpt
+                                                       : MemoFormat::Dbt;
     file->fields_ = std::move(fields);
     file->recordLength_ = RecordLength(file->fields_);
     file->IndexFieldNames();
@@ -502,6 +506,7 @@ void TableFile::ReadHeader() {
     fields_.clear();
     if (std::memcmp(head, kKdtMagic, 4) == 0) {
         type_ = KIV_TABLE_KDT;
+        memoFormat_ = MemoFormat::Kdm;
         count_ = LE32(head + 4);
         headerLength_ = LE32(head + 8);
         recordLength_ = LE32(head + 12);
@@ -568,12 +573,18 @@ void TableFile::ReadHeader() {
         }
         const std::string stem = StripExtension(path_);
         // Version 0x30 alone does not decide: tables of type 1 may have that
-        // version too (with a .dbt memo file, or none).
-        if (version == 0xF5 || !FindWithExtension(stem, ".fpt").empty()) type_ = KIV_TABLE_CDX;
+        // version too, with FoxPro memos (.fpt; those of older versions of the
+        // engine a .dbt file) or none. With a .fpt file the hint decides.
+        const bool vfpVersion = version == 0x30 || version == 0x31;
+        const bool fpt = !FindWithExtension(stem, ".fpt").empty();
+        if (vfpVersion && fpt && type_ == KIV_TABLE_NTX) {
+            // a type 1 table with FoxPro memos
+        } else if (version == 0xF5 || fpt) type_ = KIV_TABLE_CDX;
         else if (version == 0x83 || version == 0x8B || !FindWithExtension(stem, ".dbt").empty()) type_ = KIV_TABLE_NTX;
-        else if (version == 0x30 || version == 0x31) type_ = type_ == KIV_TABLE_NTX ? KIV_TABLE_NTX : KIV_TABLE_CDX;
+        else if (vfpVersion) type_ = type_ == KIV_TABLE_NTX ? KIV_TABLE_NTX : KIV_TABLE_CDX;
         else if (type_ != KIV_TABLE_NTX && type_ != KIV_TABLE_CDX)
             type_ = FindWithExtension(stem, ".cdx").empty() ? KIV_TABLE_NTX : KIV_TABLE_CDX;
+        memoFormat_ = fpt || type_ == KIV_TABLE_CDX ? MemoFormat::Fpt : MemoFormat::Dbt;
     }
     // The stored lengths must agree with the layout rules of the type.
     std::vector<FieldDef> laidOut = fields_;
@@ -603,7 +614,7 @@ void TableFile::ReadHeader() {
 }
 
 std::string TableFile::memoPathFor(bool create) const {
-    const char* ext = type_ == KIV_TABLE_NTX ? ".dbt" : type_ == KIV_TABLE_CDX ? ".fpt" : ".kdm";
+    const char* ext = memoFormat_ == MemoFormat::Dbt ? ".dbt" : memoFormat_ == MemoFormat::Fpt ? ".fpt" : ".kdm";
     const std::string stem = StripExtension(path_);
     if (!create) return FindWithExtension(stem, ext);
     // New memo files follow the case of the table's extension.
@@ -619,14 +630,14 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     const std::string memoPath = memoPathFor(create);
     memoPath_ = memoPath;
     if (create) {
-        memoBlockSize_ = type_ == KIV_TABLE_NTX ? 512 : (memoBlockSize ? memoBlockSize : 64);
+        memoBlockSize_ = memoFormat_ == MemoFormat::Dbt ? 512 : (memoBlockSize ? memoBlockSize : 64);
         if (memoBlockSize_ < 32) memoBlockSize_ = 32;
         uint8_t header[kMemoHeader] = {};
         const uint32_t firstFree = (kMemoHeader + memoBlockSize_ - 1) / memoBlockSize_;
-        if (type_ == KIV_TABLE_NTX) {
+        if (memoFormat_ == MemoFormat::Dbt) {
             PutLE32(header, firstFree);
             PutLE16(header + 20, static_cast<uint16_t>(memoBlockSize_));
-        } else if (type_ == KIV_TABLE_CDX) {
+        } else if (memoFormat_ == MemoFormat::Fpt) {
             PutBE32(header, firstFree);
             PutBE16(header + 6, static_cast<uint16_t>(memoBlockSize_));
         } else {
@@ -653,10 +664,10 @@ void TableFile::OpenMemo(bool create, uint16_t memoBlockSize) {
     if (memoFd_ < 0) Throw(KIV_ERR_IO, SysText("Cannot open", memoPath));
     uint8_t header[32];
     ReadAll(memoFd_, header, sizeof header, 0);
-    if (type_ == KIV_TABLE_NTX) {
+    if (memoFormat_ == MemoFormat::Dbt) {
         memoBlockSize_ = LE16(header + 20);
         if (!memoBlockSize_) memoBlockSize_ = 512;  // older files carry no size
-    } else if (type_ == KIV_TABLE_CDX) {
+    } else if (memoFormat_ == MemoFormat::Fpt) {
         memoBlockSize_ = BE16(header + 6);
     } else {
         memoBlockSize_ = LE32(header + 4);
@@ -1404,7 +1415,7 @@ void TableFile::Zap() {
         uint8_t header[kMemoHeader];
         ReadAll(memoFd_, header, kMemoHeader, 0);
         const uint32_t firstFree = (kMemoHeader + memoBlockSize_ - 1) / memoBlockSize_;
-        if (type_ == KIV_TABLE_CDX) PutBE32(header, firstFree);
+        if (memoFormat_ == MemoFormat::Fpt) PutBE32(header, firstFree);
         else PutLE32(header, firstFree);
         WriteAll(memoFd_, header, kMemoHeader, 0);
         if (::ftruncate(memoFd_, static_cast<off_t>(firstFree) * memoBlockSize_) != 0)
@@ -1479,7 +1490,7 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     };
     // A dBASE III memo has no block header: its last one may end a few
     // bytes into its block, at the end of the file.
-    const uint64_t header = type_ == KIV_TABLE_NTX ? 1 : 8;
+    const uint64_t header = memoFormat_ == MemoFormat::Dbt ? 1 : 8;
     if (static_cast<uint64_t>(at) + header > memoSize)
         damaged("points at block " + std::to_string(ref.block) + ", past the end of the file");
     uint8_t head[8] = {};
@@ -1487,9 +1498,9 @@ std::string TableFile::ReadBlob(const FieldDef& f, const uint8_t* image) {
     ReadAll(memoFd_, head, headBytes, at);
     uint32_t length;
     off_t data = at + 8;
-    if (type_ == KIV_TABLE_CDX) {
+    if (memoFormat_ == MemoFormat::Fpt) {
         length = BE32(head + 4);
-    } else if (type_ == KIV_TABLE_NTX) {
+    } else if (memoFormat_ == MemoFormat::Dbt) {
         if (headBytes == 8 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
             length = LE32(head + 4) - 8;
         } else {
@@ -1545,11 +1556,11 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     HeaderGuard guard(*this, !exclusive_);
     uint8_t header[8];
     ReadAll(memoFd_, header, 8, 0);
-    const uint32_t block = type_ == KIV_TABLE_CDX ? BE32(header) : LE32(header);
+    const uint32_t block = memoFormat_ == MemoFormat::Fpt ? BE32(header) : LE32(header);
     const bool text = f.type == KIV_FT_MEMO || f.type == KIV_FT_VARCHAR;
     // Each memo file in its own format: dBase III (.dbt of version 0x83
     // tables) keeps the text alone, the others put an 8-byte header first.
-    const bool dbase3 = type_ == KIV_TABLE_NTX && version_ == 0x83;
+    const bool dbase3 = memoFormat_ == MemoFormat::Dbt && version_ == 0x83;
     const size_t at = dbase3 ? 0 : 8;
     std::vector<uint8_t> out(at + data.size());
     std::memcpy(&out[at], data.data(), data.size());
@@ -1560,10 +1571,10 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
                                           f.name + ": it holds two end-of-file marks in a row");
         out.push_back(0x1A);
         out.push_back(0x1A);
-    } else if (type_ == KIV_TABLE_CDX) {
+    } else if (memoFormat_ == MemoFormat::Fpt) {
         PutBE32(&out[0], text ? 1 : 0);
         PutBE32(&out[4], static_cast<uint32_t>(data.size()));
-    } else if (type_ == KIV_TABLE_NTX) {
+    } else if (memoFormat_ == MemoFormat::Dbt) {
         // dBase IV: the length counts the block's own 8 bytes. End marks
         // follow the text for readers that take the length for the text's.
         out[0] = 0xFF; out[1] = 0xFF; out[2] = 0x08; out[3] = 0x00;
@@ -1582,7 +1593,7 @@ BlobRef TableFile::WriteBlobLocked(const FieldDef& f, std::string_view data) {
     out.resize(static_cast<size_t>(blocks) * memoBlockSize_, 0);
     WriteAll(memoFd_, out.data(), out.size(), static_cast<off_t>(block) * memoBlockSize_);
     const uint32_t next = block + blocks;
-    if (type_ == KIV_TABLE_CDX) PutBE32(header, next);
+    if (memoFormat_ == MemoFormat::Fpt) PutBE32(header, next);
     else PutLE32(header, next);
     WriteAll(memoFd_, header, 4, 0);
     return BlobRef{block, static_cast<uint32_t>(data.size())};
@@ -1744,7 +1755,7 @@ void TableFile::Rewrite(bool encrypt) {
             std::vector<uint8_t> memoHeader(kMemoHeader);
             ReadAll(oldMemo, memoHeader.data(), kMemoHeader, 0);
             const uint32_t firstFree = (kMemoHeader + memoBlockSize_ - 1) / memoBlockSize_;
-            if (type_ == KIV_TABLE_CDX) PutBE32(memoHeader.data(), firstFree);
+            if (memoFormat_ == MemoFormat::Fpt) PutBE32(memoHeader.data(), firstFree);
             else PutLE32(memoHeader.data(), firstFree);
             WriteAll(memoOut, memoHeader.data(), kMemoHeader, 0);
         }

@@ -42,7 +42,7 @@ uint64_t RecordsCaughtUp();
 // Writes n bytes at the offset; a failure names path (KIV_ERR_IO).
 void WriteAt(int fd, const void* data, size_t n, off_t at, const std::string& path);
 
-class TableFile : public std::enable_shared_from_this<TableFile> {
+class TableFile final : public std::enable_shared_from_this<TableFile>, public IndexedTable {
 public:
     // Opens an existing table. typeHint decides between the two DBF types when
     // the file does not tell. Throws EngineError.
@@ -62,12 +62,12 @@ public:
     void Attach(bool exclusive);
     void Detach();
 
-    const std::string& path() const { return path_; }
-    // The code page mark of a DBF table's header; 0 for other tables.
-    uint8_t codePage() const { return codePage_; }
-    uint16_t type() const { return type_; }
-    const std::vector<FieldDef>& fields() const { return fields_; }
-    uint32_t recordLength() const { return recordLength_; }
+    // Those marked override are what the indexes read (IndexedTable, index.h).
+    const std::string& path() const override { return path_; }
+    uint8_t codePage() const override { return codePage_; }
+    uint16_t type() const override { return type_; }
+    const std::vector<FieldDef>& fields() const override { return fields_; }
+    uint32_t recordLength() const override { return recordLength_; }
     bool exclusive() const { return exclusive_; }
     bool writable() const { return writable_; }
     bool hasMemo() const { return memoFd_ >= 0; }
@@ -75,10 +75,8 @@ public:
     // Index of a field by designator, or -1.
     int FieldIndex(KIVFIELD field) const;
 
-    // The record count; fresh re-reads it from the header (other processes).
-    uint32_t Count(bool fresh);
-    // Reads n records starting at recno into out. Returns the number read.
-    uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out);
+    uint32_t Count(bool fresh) override;
+    uint32_t ReadRecords(uint32_t recno, uint32_t n, uint8_t* out) override;
     // Writes a record. Inside a transaction (journal) a shared open holds
     // the new image in memory until the transaction ends, as it holds the
     // records it appends: other processes, their orders and their SQL read
@@ -90,9 +88,7 @@ public:
     // Takes back a change of the transaction of journal: a held image is
     // dropped, a record written in place gets its before-image back.
     void UndoChange(uint32_t recno, const uint8_t* before, const Journal* journal);
-    // Whether recno was appended here and waits for its first write (its
-    // keys come with that write).
-    bool AwaitsFirstWrite(uint32_t recno);
+    bool AwaitsFirstWrite(uint32_t recno) override;
     // A record as stored (scrambled on encrypted tables), for journals;
     // false when the file does not hold it.
     bool ReadStored(uint32_t recno, uint8_t* out);
@@ -131,7 +127,7 @@ public:
     uint32_t LastAutoinc() const { return lastAutoinc_; }
 
     // Blob values.
-    std::string ReadBlob(const FieldDef& f, const uint8_t* image);
+    std::string ReadBlob(const FieldDef& f, const uint8_t* image) override;
     uint32_t BlobLength(const FieldDef& f, const uint8_t* image);
     BlobRef WriteBlob(const FieldDef& f, std::string_view data);
 
@@ -218,8 +214,8 @@ public:
     // opens), the orders catch up: by the records the change log names, or
     // by a rebuild when the log does not reach back far enough.
     void SyncIndexes();
-    uint32_t indexedChanges() const { return changes_; }
-    bool Stat(struct stat& st) const;
+    uint32_t indexedChanges() const override { return changes_; }
+    bool Stat(struct stat& st) const override;
 
 private:
     class HeaderGuard;
@@ -287,6 +283,11 @@ private:
     off_t RecordOffset(uint32_t recno) const {
         return static_cast<off_t>(headerLength_) + static_cast<off_t>(recno - 1) * recordLength_;
     }
+    // The layout of the memo file: dBase (.dbt), FoxPro (.fpt) or the
+    // engine's own (.kdm). Type 1 tables of version 0x30 keep FoxPro memos,
+    // as readers of that version expect (older ones of the engine: .dbt).
+    enum class MemoFormat : uint8_t { Dbt, Fpt, Kdm };
+    MemoFormat memoFormat_ = MemoFormat::Dbt;
     std::string memoPathFor(bool create) const;
     void WriteAll(int fd, const void* data, size_t n, off_t at);
     void ReadAll(int fd, void* data, size_t n, off_t at);

@@ -58,6 +58,10 @@ SqlSession& Connection::Sql() {
 
 void Connection::CloseSql() { sql_.reset(); }
 
+void Connection::FinishResults() {
+    if (sql_) sql_->FinishPendingResults();
+}
+
 void Connection::AddStatement(KIVHANDLE statement) {
     std::lock_guard lock(mutex_);
     statements_.insert(statement);
@@ -89,6 +93,7 @@ std::vector<KIVHANDLE> Connection::Tables() {
 }
 
 void Connection::Begin() {
+    FinishResults();
     if (transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "A transaction is already open on this connection");
     transaction_ = std::make_unique<Transaction>();
 }
@@ -101,6 +106,7 @@ void Connection::Commit() {
 }
 
 void Connection::CommitWork() {
+    FinishResults();
     for (KIVHANDLE h : Tables())
         if (auto* t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Flush();
     Commit();
@@ -108,6 +114,7 @@ void Connection::CommitWork() {
 }
 
 void Connection::RollbackWork(const std::string& savepoint) {
+    FinishResults();
     for (KIVHANDLE h : Tables())
         if (auto* t = dynamic_cast<Table*>(HandleTable::Instance().Find(h))) t->Cancel();
     Rollback(savepoint);
@@ -122,6 +129,7 @@ void Connection::EndSqlTransaction(bool commit) {
 }
 
 void Connection::Savepoint(const std::string& name) {
+    FinishResults();
     if (!transaction_) Throw(KIV_ERR_INVALID_ARGUMENT, "No transaction is open on this connection");
     if (name.empty()) Throw(KIV_ERR_EMPTY_ARGUMENT, "A savepoint needs a name");
     transaction_->savepoints.emplace_back(Upper(name), transaction_->log.size());
@@ -280,6 +288,7 @@ Table::~Table() {
 void Table::Close() {
     if (closed_) return;
     closed_ = true;
+    source_.reset();  // the rest of a result is not read
     KIVRESULT failure = KIV_OK;
     std::string text;
     try {
@@ -402,6 +411,7 @@ uint32_t Table::recno() const {
 void Table::UseOrder(RowOrder* order) {
     if (order == order_) return;
     Flush();
+    if (order != ownOrder_.get()) ReadWholeResult();  // an index orders every row
     order_ = order;
     if (haveRecord_) {
         pos_ = order_->PositionOf(recno_);
@@ -472,9 +482,64 @@ void Table::SetEof() {
 }
 
 uint32_t Table::ScanForward(uint32_t from, uint32_t size) {
-    for (uint32_t p = from; p <= size; ++p)
+    for (uint32_t p = from;; ++p) {
+        if (p > size) {
+            if (!source_ && !sourceFailure_) return 0;
+            // A result read as it is needed: the next rows, a run at a time.
+            constexpr uint32_t kRun = 256;
+            ReadResult(p > UINT32_MAX - kRun ? UINT32_MAX : p + kRun - 1);
+            size = Size(false);
+            if (p > size) return 0;
+        }
         if (LoadAt(p, false)) return p;
-    return 0;
+    }
+}
+
+void Table::ReadResult(uint32_t rows) {
+    if ((!source_ && !sourceFailure_) || appendingResult_ || file_->Count(false) >= rows) return;
+    if (!source_) Throw(sourceFailure_, sourceFailureText_);
+    // Appending moves the record pointer: the caller's place is kept.
+    const KeptPlace kept(*this);
+    appendingResult_ = true;
+    try {
+        while (file_->Count(false) < rows) {
+            if (!source_->AppendNext(*this)) {
+                source_.reset();
+                break;
+            }
+        }
+    } catch (const EngineError& e) {
+        sourceFailure_ = e.code();
+        sourceFailureText_ = e.what();
+    } catch (...) {
+        sourceFailure_ = KIV_ERR_OUT_OF_MEMORY;
+        sourceFailureText_ = "The result could not be read to its end";
+    }
+    appendingResult_ = false;
+    if (sourceFailure_) {
+        source_.reset();
+        Throw(sourceFailure_, sourceFailureText_);
+    }
+}
+
+Table::KeptPlace::KeptPlace(Table& table)
+    : table_(table),
+      pos_(table.pos_),
+      recno_(table.recno_),
+      hiddenPos_(table.hiddenPos_),
+      bof_(table.bof_),
+      eof_(table.eof_),
+      haveRecord_(table.haveRecord_),
+      image_(table.image_) {}
+
+Table::KeptPlace::~KeptPlace() {
+    table_.pos_ = pos_;
+    table_.recno_ = recno_;
+    table_.hiddenPos_ = hiddenPos_;
+    table_.bof_ = bof_;
+    table_.eof_ = eof_;
+    table_.haveRecord_ = haveRecord_;
+    table_.image_.swap(image_);
 }
 
 uint32_t Table::ScanBackward(uint32_t from) {
@@ -496,6 +561,7 @@ void Table::GoTop() {
 
 void Table::GoBottom() {
     Flush();
+    ReadWholeResult();
     const uint32_t size = Size(true);
     pos_ = size + 1;
     const uint32_t r = size ? ScanBackward(size) : 0;
@@ -546,6 +612,7 @@ void Table::Skip(int32_t n) {
         return;
     }
     uint32_t p;
+    if (eof_ && !hiddenPos_) ReadWholeResult();
     if (eof_) p = hiddenPos_ ? hiddenPos_ : Size(true) + 1;
     else if (!haveRecord_) return;  // before the first record already
     else p = pos_;
@@ -586,6 +653,7 @@ void Table::GoTo(uint32_t position) {
         bof_ = eof_ = false;
         return;
     }
+    if (position > Size(false)) ReadResult(position);
     const uint32_t size = position > Size(false) ? Size(true) : Size(false);
     if (position < 1 || position > size) {
         SetEof();
@@ -603,23 +671,16 @@ void Table::GoTo(uint32_t position) {
 
 uint32_t Table::CountVisible() {
     Flush();
+    ReadWholeResult();
     const uint32_t size = Size(true);
     if (gShowDeleted.load() && file_->type() != KIV_TABLE_KDT && !filter && !aof &&
         dynamic_cast<PhysicalOrder*>(order_))
         return size;
     // Counting hidden records means reading them; keep the position.
-    const uint32_t savedPos = pos_, savedRec = recno_;
-    const bool savedBof = bof_, savedEof = eof_, savedHave = haveRecord_;
-    const std::vector<uint8_t> savedImage = image_;
+    const KeptPlace kept(*this);
     uint32_t visible = 0;
     for (uint32_t p = 1; p <= size; ++p)
         if (LoadAt(p, false)) ++visible;
-    pos_ = savedPos;
-    recno_ = savedRec;
-    bof_ = savedBof;
-    eof_ = savedEof;
-    haveRecord_ = savedHave;
-    image_ = savedImage;
     return visible;
 }
 
@@ -678,7 +739,7 @@ bool Table::IsEmpty(int index) {
 }
 
 void Table::CheckWrite(uint8_t privilege) const {
-    if (isStatic) Throw(KIV_ERR_STATIC_VIEW, "This cursor is a static view: its rows cannot be changed");
+    if (isStatic && !appendingResult_) Throw(KIV_ERR_STATIC_VIEW, "This cursor is a static view: its rows cannot be changed");
     if (request_.readOnly) Throw(KIV_ERR_READ_ONLY, "Table " + alias() + " is open read-only");
     if (!(request_.privileges & privilege)) Throw(KIV_ERR_PERMISSION, "Permission denied on table " + alias());
 }
@@ -790,6 +851,9 @@ void Table::StampAutoFields() {
 
 void Table::Flush() {
     if (!dirty_) return;
+    // Results of this connection's SQL still being read were taken before
+    // this change: they are read first.
+    if (WritesTableData()) connection_->FinishResults();
     if (!haveRecord_) {
         dirty_ = false;
         pendingBlobs_.clear();
@@ -826,6 +890,7 @@ void Table::Flush() {
 
 void Table::Append() {
     Flush();
+    if (WritesTableData()) connection_->FinishResults();
     CheckWrite(0x40);
     std::vector<uint8_t> previous = file_->BlankImage();
     previous.swap(image_);

@@ -99,6 +99,10 @@ public:
     std::string user;
     // The SQL session, made at the first statement.
     SqlSession& Sql();
+    // Results of the connection's SQL still being read are read to their
+    // end: done before anything on the connection changes data or ends a
+    // transaction, so that a result stays what it was when it ran.
+    void FinishResults();
     void CloseSql();
     // Statements of the connection, closed with it.
     void AddStatement(KIVHANDLE statement);
@@ -170,6 +174,15 @@ struct OpenRequest {
 
 class IndexHandle;
 
+// The rows still to come of a result that fills as it is read.
+class ResultSource {
+public:
+    virtual ~ResultSource() = default;
+    // Appends the next row to `result` (Append, values, Flush); false when
+    // there is none. A failure throws with no row appended.
+    virtual bool AppendNext(Table& result) = 0;
+};
+
 // Engine-wide setting: whether deleted records of DBF tables are visible.
 extern std::atomic<bool> gShowDeleted;
 
@@ -206,6 +219,17 @@ public:
     // Cursors over results: static ones cannot be locked or changed.
     bool isStatic = false;
     bool isLive = false;
+    // A static cursor whose rows come from `source` as they are needed:
+    // moving forward reads the rows it reaches, a count, a move to the
+    // bottom or backward from the end reads them all. Calls that look at
+    // the result file itself read it whole first (ReadWholeResult).
+    void SetResultSource(std::unique_ptr<ResultSource> source) { source_ = std::move(source); }
+    bool resultPending() const { return source_ != nullptr; }
+    // Reads the result until it holds `rows` rows or has no more; the
+    // record pointer stays. A failure of the source is thrown here and
+    // again by every later call that needs rows past those read.
+    void ReadResult(uint32_t rows);
+    void ReadWholeResult() { ReadResult(UINT32_MAX); }
     void GoTop();
     void GoBottom();
     void GoBOF();
@@ -294,7 +318,25 @@ private:
     uint32_t ScanForward(uint32_t from, uint32_t size);
     uint32_t ScanBackward(uint32_t from);
     void CheckWrite(uint8_t privilege) const;
+    // Whether the handle's writes reach a table others read (a result's own
+    // file is the cursor's alone).
+    bool WritesTableData() const { return connection_ && (kind() != Kind::Cursor || isLive); }
     void StampAutoFields();
+    // The record pointer and buffer as they were, put back when it goes
+    // (reads that move them on the caller's behalf).
+    class KeptPlace {
+    public:
+        explicit KeptPlace(Table& table);
+        ~KeptPlace();
+        KeptPlace(const KeptPlace&) = delete;
+        KeptPlace& operator=(const KeptPlace&) = delete;
+
+    private:
+        Table& table_;
+        uint32_t pos_, recno_, hiddenPos_;
+        bool bof_, eof_, haveRecord_;
+        std::vector<uint8_t> image_;
+    };
 
     std::shared_ptr<Connection> connection_;
     std::shared_ptr<TableFile> file_;
@@ -318,6 +360,10 @@ private:
     bool firstWriteFailed_ = false;  // the appended record's first write failed
     std::set<uint32_t> lockedRecords_;
     uint32_t lastAutoinc_ = 0;
+    std::unique_ptr<ResultSource> source_;
+    bool appendingResult_ = false;  // the source is adding a row
+    KIVRESULT sourceFailure_ = KIV_OK;
+    std::string sourceFailureText_;
 
     // Field names as the caller last passed them, by pointer (see Field()).
     struct NameHit {

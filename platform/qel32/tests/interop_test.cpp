@@ -515,6 +515,12 @@ TEST_P(EngineWrittenVersion, DebianReadersReadEveryValue) {
     const std::string file = dir.File("versions.dbf");
     EXPECT_EQ(c.version, HeaderByte(file, 0));
     EXPECT_EQ(0x03, HeaderByte(file, 29)) << "code page mark: Windows-1252";
+    if (memo) {
+        // dBase IV memos in version 0x8B, FoxPro ones beside the others, of either type.
+        const bool dbase = c.version == 0x8B;
+        EXPECT_TRUE(std::filesystem::exists(dir.File(dbase ? "versions.dbt" : "versions.fpt")));
+        EXPECT_FALSE(std::filesystem::exists(dir.File(dbase ? "versions.fpt" : "versions.dbt")));
+    }
     for (const std::string& reader : c.readers) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
     std::string failure;
     const std::vector<ReadRecord> read = PyRead(file, failure);
@@ -524,7 +530,8 @@ TEST_P(EngineWrittenVersion, DebianReadersReadEveryValue) {
 }
 
 // python3-dbf reads dBase IV memo blocks as FoxPro ones: only dbfread reads
-// version 0x8B, and version 0x30 tables of type 1 (.dbt memos). dbfread takes every B field for a memo and wants a memo file
+// version 0x8B. Version 0x30 tables keep FoxPro memos in both types, which
+// both read. dbfread takes every B field for a memo and wants a memo file
 // even where B is a double: only python3-dbf reads a version 0x30 table
 // without memo fields. GDAL reads every version: its text, numeric, date and
 // logical fields (memos it shows as block numbers, binary fields as bytes).
@@ -536,8 +543,8 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"DbfF5", KIV_TABLE_CDX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M", 0xF5, {"dbfread", "dbf", "ogr"}},
         VersionCase{"Dbf30", KIV_TABLE_CDX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
                     {"dbfread", "dbf", "ogr"}},
-        VersionCase{"Dbf30Dbt", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
-                    {"dbfread", "ogr"}},
+        VersionCase{"Dbf30Type1", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M", 0x30,
+                    {"dbfread", "dbf", "ogr"}},
         VersionCase{"Dbf30NoMemo", KIV_TABLE_NTX, "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY", 0x30,
                     {"dbf", "ogr"}},
         VersionCase{"Dbf8BVarcharBinary", KIV_TABLE_NTX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M;VC,VARCHAR,30;BLOB,BINARY",
@@ -545,6 +552,9 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"DbfF5VarcharBinary", KIV_TABLE_CDX, "NAME,C,20;AMOUNT,N,10,2;DAY,D;FLAG,L;NOTES,M;VC,VARCHAR,30;BLOB,BINARY",
                     0xF5, {"dbfread", "dbf", "ogr"}},
         VersionCase{"Dbf30VarcharBinary", KIV_TABLE_CDX,
+                    "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M;VC,VARCHAR,30;BLOB,BINARY", 0x30,
+                    {"dbfread", "dbf", "ogr"}},
+        VersionCase{"Dbf30Type1VarcharBinary", KIV_TABLE_NTX,
                     "NAME,C,20;QTY,I;PRICE,B;STAMP,TIMESTAMP;COST,MONEY;NOTES,M;VC,VARCHAR,30;BLOB,BINARY", 0x30,
                     {"dbfread", "dbf", "ogr"}}),
     systest::CaseLabel<VersionCase>);
@@ -567,6 +577,149 @@ TEST(SqlWrittenTable, DebianReadersReadItsVarchar) {
                                            {2, "NAME", 'C', ""}, {2, "VC", 'M', ""}};
     const std::string file = dir.File("v.dbf");
     for (const char* reader : {"dbfread", "dbf", "ogr"}) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
+}
+
+// SQL's CREATE TABLE on a statement of type 1 with integer, double,
+// date-time, currency and memo columns makes a version 0x30 table with
+// FoxPro memos: the three readers find its values, accented text, a long
+// memo, an empty one, and NULLs beside empty values.
+TEST(SqlWrittenTable, Type1WithNumbersAndMemosReadsInEveryReader) {
+    RequirePeers();
+    TempDir dir;
+    KIVHANDLE conn = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    SYS_ASSERT_OK(KivStmtSetTableType(st, KIV_TABLE_NTX));
+    SYS_ASSERT_OK(KivExecuteSQLDirect(
+        st, "CREATE TABLE s1 (NAME CHAR(20), QTY INTEGER, PRICE DOUBLE, STAMP TIMESTAMP, COST MONEY, NOTES MEMO)", nullptr));
+    const std::string accented = "cr\xE8me br\xFBl\xE9" "e\r\nsecond line \x80 5";
+    const std::string longMemo = LongMemo();
+    const std::string rows[] = {
+        "('Caf\xE9 one', 2147483647, -1.5, '2024-02-29 13:14:15', 12.2525, '" + accented + "')",
+        "('second', -2147483647, 1234567.125, '1999-12-31 23:59:59', -3.25, '" + longMemo + "')",
+        "('', 0, 0, NULL, 0, '')",
+        "(NULL, NULL, NULL, NULL, NULL, NULL)"};
+    for (const std::string& row : rows)
+        SYS_ASSERT_OK(KivExecuteSQLDirect(st, ("INSERT INTO s1 VALUES " + row).c_str(), nullptr));
+    SYS_ASSERT_OK(KivCloseSQLStatement(st));
+    SYS_ASSERT_OK(KivDisconnect(conn));
+
+    const std::string file = dir.File("s1.dbf");
+    EXPECT_EQ(0x30, HeaderByte(file, 0));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("s1.fpt")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("s1.dbt")));
+    const std::vector<PeerValue> values = {
+        {1, "NAME", 'C', "Caf\xE9 one"}, {1, "QTY", 'n', "2147483647"}, {1, "PRICE", 'n', "-1.5"},
+        {1, "STAMP", 't', "2024-02-29 13:14:15"}, {1, "COST", 'n', "12.2525"}, {1, "NOTES", 'M', accented},
+        {2, "NAME", 'C', "second"}, {2, "QTY", 'n', "-2147483647"}, {2, "PRICE", 'n', "1234567.125"},
+        {2, "STAMP", 't', "1999-12-31 23:59:59"}, {2, "COST", 'n', "-3.25"}, {2, "NOTES", 'M', longMemo},
+        {3, "NAME", 'C', ""}, {3, "QTY", 'n', "0"}, {3, "PRICE", 'n', "0"},
+        {3, "STAMP", 't', ""}, {3, "COST", 'n', "0"}, {3, "NOTES", 'M', ""},
+        {4, "NAME", 'C', ""}, {4, "QTY", 'n', "0"}, {4, "PRICE", 'n', "0"},
+        {4, "STAMP", 't', ""}, {4, "COST", 'n', "0"}, {4, "NOTES", 'M', ""}};
+    for (const char* reader : {"dbfread", "dbf", "ogr"}) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
+}
+
+// A table of type 1 with FoxPro memos keeps its .fpt file through every
+// call that rewrites, copies or removes a table's files: packing, emptying,
+// encryption and back, conversion from another type, SQL's DROP TABLE.
+// After each, both Python readers read what the engine reads.
+TEST(Type1FoxProMemos, TheFptFileFollowsEveryChangeOfTheTable) {
+    RequirePeers();
+    TempDir dir;
+    KIVHANDLE conn = 0, t = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    const char* fields = "NAME,C,20;QTY,I;NOTES,M";
+    const std::string memos[] = {"cr\xE8me br\xFBl\xE9" "e\r\nline two", LongMemo(), "gone with its record", ""};
+    auto open = [&](const char* name) {
+        SYS_ASSERT_OK(KivOpenTable(conn, name, nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                   KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+    };
+    // The readers and the engine find these (name, quantity, memo) rows, and
+    // the table's memos in its .fpt file alone.
+    auto expectRows = [&](const char* stem, const std::vector<std::pair<std::string, int32_t>>& rows,
+                          const std::vector<std::string>& notes) {
+        const std::string file = dir.File(std::string(stem) + ".dbf");
+        EXPECT_TRUE(std::filesystem::exists(dir.File(std::string(stem) + ".fpt")));
+        EXPECT_FALSE(std::filesystem::exists(dir.File(std::string(stem) + ".dbt")));
+        EXPECT_EQ(0x30, HeaderByte(file, 0));
+        std::vector<PeerValue> values;
+        for (uint32_t i = 0; i < rows.size(); ++i) {
+            values.push_back({i + 1, "NAME", 'C', rows[i].first});
+            values.push_back({i + 1, "QTY", 'n', std::to_string(rows[i].second)});
+            values.push_back({i + 1, "NOTES", 'M', notes[i]});
+        }
+        for (const char* reader : {"dbfread", "dbf"}) EXPECT_EQ("", PeerCheck(reader, file, values, dir));
+        open(stem);
+        uint32_t count = 0;
+        SYS_EXPECT_OK(KivGetRecordCount(t, KIV_COUNT_IGNORE_FILTERS, &count));
+        EXPECT_EQ(rows.size(), count);
+        SYS_ASSERT_OK(KivGotoTop(t));
+        for (size_t i = 0; i < rows.size(); ++i, KivSkip(t, 1)) {
+            std::string memo;
+            SYS_EXPECT_OK(systest::GetText(t, "NOTES", memo));
+            EXPECT_EQ(notes[i], memo);
+        }
+        SYS_ASSERT_OK(KivCloseTable(t));
+    };
+    auto append = [&](const std::string& name, int32_t qty, const std::string& memo) {
+        SYS_ASSERT_OK(KivAppendRecord(t));
+        SetText(t, "NAME", name);
+        SYS_ASSERT_OK(KivSetLong(t, "QTY", qty));
+        SetText(t, "NOTES", memo);
+        SYS_ASSERT_OK(KivWriteRecord(t));
+    };
+
+    SYS_ASSERT_OK(KivCreateTable(conn, "t1.dbf", nullptr, KIV_TABLE_NTX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                 KIV_RIGHTS_NO_CHECK, 0, fields, &t));
+    append("Caf\xE9", 1, memos[0]);
+    append("second", -2147483647, memos[1]);
+    append("deleted", 3, memos[2]);
+    append("", 0, memos[3]);
+    SYS_ASSERT_OK(KivCloseTable(t));
+    expectRows("t1", {{"Caf\xE9", 1}, {"second", -2147483647}, {"deleted", 3}, {"", 0}},
+               {memos[0], memos[1], memos[2], memos[3]});
+
+    open("t1");
+    SYS_ASSERT_OK(KivGotoRecord(t, 3));
+    SYS_ASSERT_OK(KivDeleteRecord(t));
+    SYS_ASSERT_OK(KivPackTable(t));
+    SYS_ASSERT_OK(KivCloseTable(t));
+    expectRows("t1", {{"Caf\xE9", 1}, {"second", -2147483647}, {"", 0}}, {memos[0], memos[1], memos[3]});
+
+    open("t1");
+    SYS_ASSERT_OK(KivEnableEncryption(t, "hunter2"));
+    SYS_ASSERT_OK(KivEncryptTable(t));
+    SYS_ASSERT_OK(KivDecryptTable(t));
+    SYS_ASSERT_OK(KivCloseTable(t));
+    expectRows("t1", {{"Caf\xE9", 1}, {"second", -2147483647}, {"", 0}}, {memos[0], memos[1], memos[3]});
+
+    open("t1");
+    SYS_ASSERT_OK(KivZapTable(t));
+    append("after", 9, memos[0]);
+    SYS_ASSERT_OK(KivCloseTable(t));
+    expectRows("t1", {{"after", 9}}, {memos[0]});
+    EXPECT_LT(std::filesystem::file_size(dir.File("t1.fpt")), 2048u) << "emptying cut the memo file";
+
+    // A table of type 2 converted to type 1.
+    SYS_ASSERT_OK(KivCreateTable(conn, "t2.dbf", nullptr, KIV_TABLE_CDX, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                 KIV_RIGHTS_NO_CHECK, 0, fields, &t));
+    append("Caf\xE9", 1, memos[0]);
+    append("second", 2, memos[1]);
+    SYS_ASSERT_OK(KivConvertTable(t, 1, "conv", KIV_TABLE_NTX));
+    SYS_ASSERT_OK(KivCloseTable(t));
+    expectRows("conv", {{"Caf\xE9", 1}, {"second", 2}}, {memos[0], memos[1]});
+
+    KIVHANDLE st = 0;
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    SYS_ASSERT_OK(KivStmtSetTableType(st, KIV_TABLE_NTX));
+    for (const char* stem : {"t1", "conv"}) {
+        SYS_ASSERT_OK(KivExecuteSQLDirect(st, ("DROP TABLE " + std::string(stem)).c_str(), nullptr));
+        for (const char* ext : {".dbf", ".fpt"})
+            EXPECT_FALSE(std::filesystem::exists(dir.File(stem + std::string(ext)))) << stem << ext;
+    }
+    SYS_ASSERT_OK(KivCloseSQLStatement(st));
+    SYS_ASSERT_OK(KivDisconnect(conn));
 }
 
 // Tables that older versions of the engine wrote gave varchar fields the
@@ -618,6 +771,110 @@ TEST(OlderEngineTable, VarcharAndBinaryLettersKeepOpening) {
         EXPECT_EQ(KIV_ERR_VALUE_CUT, KivSetField(t, "VC", longer.data(), 41)) << "the declared length holds";
         SYS_ASSERT_OK(KivCloseTable(t));
         SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+}
+
+// Tables of type 1 with integer, double, date-time or currency fields that
+// older versions of the engine wrote are version 0x30 with dBase IV memos
+// in a .dbt file: they keep opening, whatever the type asked for, and their
+// memos are read and written where they are.
+void PutLE(std::string& bytes, size_t at, uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// NAME C(10), QTY I, NOTES M; ("Caf\xE9", 7, the memo) and ("second", -5, no memo).
+void WriteOlderType1Table(const TempDir& dir, const std::string& memo) {
+    const uint32_t headerLength = 32 + 3 * 32 + 1 + 263, recordLength = 19;
+    std::string dbf(headerLength + 2 * recordLength + 1, '\0');
+    dbf[0] = 0x30;
+    dbf[1] = 124, dbf[2] = 1, dbf[3] = 2;
+    PutLE(dbf, 4, 2, 4);
+    PutLE(dbf, 8, headerLength, 2);
+    PutLE(dbf, 10, recordLength, 2);
+    dbf[28] = 0x02;  // has a memo file
+    dbf[29] = 0x03;  // Windows-1252
+    const struct { const char* name; char letter; uint32_t offset, length; } fields[] = {
+        {"NAME", 'C', 1, 10}, {"QTY", 'I', 11, 4}, {"NOTES", 'M', 15, 4}};
+    for (size_t i = 0; i < 3; ++i) {
+        const size_t at = 32 + 32 * i;
+        dbf.replace(at, std::strlen(fields[i].name), fields[i].name);
+        dbf[at + 11] = fields[i].letter;
+        PutLE(dbf, at + 12, fields[i].offset, 4);
+        dbf[at + 16] = static_cast<char>(fields[i].length);
+    }
+    dbf[32 + 3 * 32] = 0x0D;
+    const std::string records[] = {std::string(" Caf\xE9      ", 11), std::string(" second    ", 11)};
+    for (size_t i = 0; i < 2; ++i) {
+        const size_t at = headerLength + i * recordLength;
+        dbf.replace(at, 11, records[i]);
+        PutLE(dbf, at + 11, i == 0 ? 7u : static_cast<uint32_t>(-5), 4);
+        PutLE(dbf, at + 15, i == 0 ? 1u : 0u, 4);
+    }
+    dbf.back() = 0x1A;
+    WriteBytes(dir.File("old.dbf"), dbf);
+    // dBase IV memo file: the next free block and the block size in block 0,
+    // then each memo behind FF FF 08 00 and its length (counting those 8 bytes).
+    const uint32_t blocks = 1 + static_cast<uint32_t>((memo.size() + 8 + 511) / 512);
+    std::string dbt(512u * blocks, '\0');
+    PutLE(dbt, 0, blocks, 4);
+    PutLE(dbt, 20, 512, 2);
+    dbt.replace(512, 4, "\xFF\xFF\x08\x00", 4);
+    PutLE(dbt, 516, static_cast<uint32_t>(memo.size() + 8), 4);
+    dbt.replace(520, memo.size(), memo);
+    WriteBytes(dir.File("old.dbt"), dbt);
+}
+
+TEST(OlderEngineTable, Type1Version30WithDbtMemosKeepsItsMemoFile) {
+    RequirePeers();
+    const std::string memo = "cr\xE8me br\xFBl\xE9" "e\r\nline two", longer = LongMemo(), shorter = "na\xEFve";
+    for (const uint16_t hint : {KIV_TABLE_DEFAULT, KIV_TABLE_NTX, KIV_TABLE_CDX}) {
+        SCOPED_TRACE(hint);
+        TempDir dir;
+        WriteOlderType1Table(dir, memo);
+        KIVHANDLE conn = 0, t = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        for (int pass = 0; pass < 2; ++pass) {
+            SCOPED_TRACE(pass);
+            SYS_ASSERT_OK(KivOpenTable(conn, "old.dbf", nullptr, hint, KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                       KIV_RIGHTS_NO_CHECK, KIV_OPEN_EXCLUSIVE, &t));
+            uint16_t type = 0;
+            SYS_EXPECT_OK(KivGetTableType(t, &type));
+            EXPECT_EQ(KIV_TABLE_NTX, type);
+            SYS_ASSERT_OK(KivGotoTop(t));
+            std::string got;
+            SYS_EXPECT_OK(systest::GetText(t, "NAME", got));
+            EXPECT_EQ("Caf\xE9", got);
+            SYS_EXPECT_OK(systest::GetText(t, "NOTES", got));
+            EXPECT_EQ(pass == 0 ? memo : shorter, got);
+            if (pass == 0) {
+                SetText(t, "NOTES", shorter);
+                SYS_ASSERT_OK(KivWriteRecord(t));
+            }
+            SYS_ASSERT_OK(KivSkip(t, 1));
+            int32_t qty = 0;
+            SYS_EXPECT_OK(KivGetLong(t, "QTY", &qty));
+            EXPECT_EQ(-5, qty);
+            SYS_EXPECT_OK(systest::GetText(t, "NOTES", got));
+            EXPECT_EQ(pass == 0 ? "" : longer, got);
+            if (pass == 0) {
+                SetText(t, "NOTES", longer);
+                SYS_ASSERT_OK(KivWriteRecord(t));
+            }
+            SYS_ASSERT_OK(KivCloseTable(t));
+        }
+        SYS_ASSERT_OK(KivDisconnect(conn));
+        EXPECT_FALSE(std::filesystem::exists(dir.File("old.fpt")));
+        EXPECT_GT(std::filesystem::file_size(dir.File("old.dbt")), 512u * 2) << "the memos went to the .dbt file";
+        // dbfread reads such a table (python3-dbf looks for a .fpt file).
+        const std::vector<PeerValue> values = {{1, "NAME", 'C', "Caf\xE9"},  {1, "QTY", 'n', "7"},
+                                               {1, "NOTES", 'M', shorter},    {2, "NAME", 'C', "second"},
+                                               {2, "QTY", 'n', "-5"},         {2, "NOTES", 'M', longer}};
+        EXPECT_EQ("", PeerCheck("dbfread", dir.File("old.dbf"), values, dir));
     }
 }
 

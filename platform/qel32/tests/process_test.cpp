@@ -580,6 +580,87 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCommittedCase{"KdtDeath", KIV_TABLE_KDT, Op::Die}),
     systest::CaseLabel<ReadCommittedCase>);
 
+// A result of SQL read as its cursor moves, half read between calls: another
+// process's transaction locks, changes and appends to the table it reads
+// without waiting, and the rows read after hold only what was committed
+// when they were read; an exclusive open elsewhere is refused while the
+// result reads the table and taken once it has read it all. (A DBF table's
+// result goes through SQL's values; one of the engine's own tables has its
+// records copied.)
+class HalfReadResult : public ::testing::TestWithParam<uint16_t> {};
+
+TEST_P(HalfReadResult, HoldsNothingOtherProcessesWaitOn) {
+    TempDir dir;
+    constexpr uint32_t kRecords = 1000;
+    {
+        KIVHANDLE conn = 0, t = 0;
+        SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+        SYS_ASSERT_OK(KivCreateTable(conn, "shared", nullptr, GetParam(), KIV_CHAR_ANSI, KIV_LOCK_COMPATIBLE,
+                                     KIV_RIGHTS_NO_CHECK, 0, "NAME,C,20", &t));
+        for (uint32_t i = 1; i <= kRecords; ++i) {
+            const std::string name = "n" + std::to_string(i);
+            SYS_ASSERT_OK(KivAppendRecord(t));
+            SYS_ASSERT_OK(KivSetField(t, "NAME", name.data(), static_cast<uint32_t>(name.size())));
+        }
+        SYS_ASSERT_OK(KivCloseTable(t));
+        SYS_ASSERT_OK(KivDisconnect(conn));
+    }
+    Peer a(dir.path());  // (forked before this process opens the table)
+    Peer b(dir.path());
+    KIVHANDLE conn = 0, st = 0;
+    SYS_ASSERT_OK(KivConnect(dir.path().c_str(), &conn));
+    SYS_ASSERT_OK(KivCreateSQLStatement(conn, &st));
+    auto halfRead = [&] {
+        KIVHANDLE cursor = 0;
+        EXPECT_EQ(KIV_OK, KivExecuteSQLDirect(st, "SELECT NAME FROM shared", &cursor)) << systest::LastError();
+        EXPECT_EQ(KIV_OK, KivSkip(cursor, 10)) << systest::LastError();
+        return cursor;
+    };
+    auto rest = [](KIVHANDLE cursor) {
+        std::string out;
+        uint16_t eof = 0;
+        uint32_t row = 0;
+        for (KIVRESULT rc = KivGotoTop(cursor); rc == KIV_OK && KivAtEOF(cursor, &eof) == KIV_OK && !eof;
+             rc = KivSkip(cursor, 1)) {
+            std::string name;
+            EXPECT_EQ(KIV_OK, systest::GetText(cursor, "NAME", name)) << systest::LastError();
+            if (name != "n" + std::to_string(++row)) out += std::to_string(row) + "=" + name + "|";
+        }
+        return std::to_string(row) + " rows|" + out;
+    };
+
+    KIVHANDLE cursor = halfRead();
+    EXPECT_EQ(KIV_ERR_SHARING, b.Call(Op::Open, KIV_OPEN_EXCLUSIVE).code) << "the result reads the table";
+    EXPECT_EQ("1000 rows|", rest(cursor));
+    PEER_OK(b, Op::Open, KIV_OPEN_EXCLUSIVE);  // the result has read it all
+    PEER_OK(b, Op::Close);
+    SYS_EXPECT_OK(KivCloseTable(cursor));
+
+    cursor = halfRead();
+    PEER_OK(a, Op::Open, KIV_OPEN_SHARED);
+    PEER_OK(a, Op::Begin);
+    PEER_OK(a, Op::LockRecord, 900);
+    PEER_OK(a, Op::Write, 900, "uncommitted");
+    PEER_OK(a, Op::Append, 0, "appended");
+    EXPECT_EQ("1000 rows|", rest(cursor)) << "nothing uncommitted";
+    SYS_EXPECT_OK(KivCloseTable(cursor));
+
+    cursor = halfRead();
+    PEER_OK(a, Op::Commit);
+    EXPECT_EQ("1000 rows|900=uncommitted|", rest(cursor)) << "read after the commit";
+    SYS_EXPECT_OK(KivCloseTable(cursor));
+    cursor = halfRead();
+    EXPECT_EQ("1001 rows|900=uncommitted|1001=appended|", rest(cursor));
+    SYS_EXPECT_OK(KivCloseTable(cursor));
+    SYS_EXPECT_OK(KivCloseSQLStatement(st));
+    SYS_EXPECT_OK(KivDisconnect(conn));
+}
+
+INSTANTIATE_TEST_SUITE_P(Process, HalfReadResult, ::testing::Values(KIV_TABLE_CDX, KIV_TABLE_KDT),
+                         [](const ::testing::TestParamInfo<uint16_t>& info) {
+                             return info.param == KIV_TABLE_KDT ? std::string("Kdt") : std::string("Cdx");
+                         });
+
 // ------------------------------------------------------------ exclusive opens
 
 struct SharingCase {

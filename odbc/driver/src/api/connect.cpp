@@ -70,14 +70,15 @@ SQLRETURN Connect(SQLHDBC handle, const SQLCHAR* dataSource, SQLSMALLINT dataSou
   CloseEngineSession(conn);
   conn->code = 0;
   EngineSession* session = nullptr;
-  const uint32_t code =
-      OpenEngineSession(directory.c_str(), dsn, nullptr, uid.c_str(), pwd.c_str(), &session, conn->engineText);
+  bool engineOlder = false;
+  const uint32_t code = OpenEngineSession(directory.c_str(), dsn, nullptr, uid.c_str(), pwd.c_str(), &session,
+                                          conn->engineText, &engineOlder);
   if (code != 0) {
     conn->dataSource[0] = 0;
     return PostOpenFailure(conn, code);
   }
   if (uint32_t adopted = AdoptSession(conn, session, dsn)) return PostConnError(conn, adopted);
-  return SQL_SUCCESS;
+  return engineOlder ? PostConnError(conn, kEngineLibraryOlder) : SQL_SUCCESS;
 }
 
 SQLRETURN DriverConnect(SQLHDBC handle, SQLHWND window, const SQLCHAR* in, SQLSMALLINT inLength, SQLCHAR* out,
@@ -113,6 +114,7 @@ SQLRETURN DriverConnect(SQLHDBC handle, SQLHWND window, const SQLCHAR* in, SQLSM
   // A prompt needs a window to belong to: without one the connect goes on
   // with what the string and the data source give, as with no prompting.
   EngineSession* session = nullptr;
+  bool engineOlder = false;
   for (;;) {
     const bool mayPrompt = window != nullptr && completion != SQL_DRIVER_NOPROMPT;
     if (mayPrompt && (completion == SQL_DRIVER_PROMPT || block.dataDirectory[0] == 0)) {
@@ -122,7 +124,7 @@ SQLRETURN DriverConnect(SQLHDBC handle, SQLHWND window, const SQLCHAR* in, SQLSM
     CloseEngineSession(conn);
     conn->code = 0;
     const uint32_t code = OpenEngineSession(block.dataDirectory, dsn, &block, block.user, block.password, &session,
-                                            conn->engineText);
+                                            conn->engineText, &engineOlder);
     if (code == 0) break;
     if (code == kLoginFailed && mayPrompt &&
         (completion == SQL_DRIVER_COMPLETE || completion == SQL_DRIVER_COMPLETE_REQUIRED)) {
@@ -136,7 +138,8 @@ SQLRETURN DriverConnect(SQLHDBC handle, SQLHWND window, const SQLCHAR* in, SQLSM
   const std::string result = BuildOutConnectionString(block, dsn);
   if (const int copied = CopyOutString(reinterpret_cast<char*>(out), outCapacity, outLength, result.c_str()))
     return PostConnError(conn, static_cast<uint32_t>(copied));
-  return SQL_SUCCESS;
+  // An older engine is a warning, not a failure: the connect goes on.
+  return engineOlder ? PostConnError(conn, kEngineLibraryOlder) : SQL_SUCCESS;
 }
 
 SQLRETURN BrowseConnect(SQLHDBC handle) {

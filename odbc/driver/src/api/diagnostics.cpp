@@ -1,5 +1,6 @@
 #include "api/diagnostics.h"
 
+#include <atomic>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -10,6 +11,24 @@
 
 namespace kivodbc {
 namespace {
+
+// The last cancel this thread asked for that was declined: its statement,
+// the mark left on the statement (a statement freed meanwhile, or another
+// one at its address, holds another), and its pending code.
+struct DeclinedCancel {
+  StmtRecord* stmt = nullptr;
+  uint32_t mark = 0;
+  uint16_t code = 0;
+};
+thread_local DeclinedCancel tDeclined;
+std::atomic<uint32_t> gDeclinedMarks{0};
+
+// Whether this thread reads the statement's declined cancel instead of the
+// record of the call another thread is running.
+bool ReadsDeclinedCancel(StmtRecord* stmt) {
+  return tDeclined.stmt == stmt && tDeclined.mark != 0 &&
+         std::atomic_ref<uint32_t>(stmt->declinedCancel).load(std::memory_order_relaxed) == tDeclined.mark;
+}
 
 // What the reading functions see of one handle's pending diagnostic.
 struct Pending {
@@ -45,6 +64,12 @@ std::optional<Pending> PendingOf(SQLSMALLINT handleType, SQLHANDLE handle) {
     case SQL_HANDLE_STMT: {
       StmtRecord* stmt = AsStmt(handle);
       if (stmt == nullptr) return std::nullopt;
+      if (ReadsDeclinedCancel(stmt)) {
+        // Nothing of the running call's state is read: it changes meanwhile.
+        p.code = &tDeclined.code;
+        p.conn = stmt->conn;
+        break;
+      }
       p.code = &stmt->code;
       p.argument = stmt->argument;
       p.buffer = stmt->engineText;
@@ -211,6 +236,18 @@ SQLRETURN ReadField(const Pending& p, SQLSMALLINT record, SQLSMALLINT field, SQL
 bool KnownHandleType(SQLSMALLINT type) { return type >= SQL_HANDLE_ENV && type <= SQL_HANDLE_DESC; }
 
 }  // namespace
+
+SQLRETURN PostDeclinedCancel(StmtRecord* stmt) {
+  uint32_t mark = gDeclinedMarks.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (mark == 0) mark = gDeclinedMarks.fetch_add(1, std::memory_order_relaxed) + 1;
+  std::atomic_ref<uint32_t>(stmt->declinedCancel).store(mark, std::memory_order_relaxed);
+  tDeclined = {stmt, mark, kCancelDeclined};
+  return SQL_ERROR;
+}
+
+void ForgetDeclinedCancel(StmtRecord* stmt) {
+  if (tDeclined.stmt == stmt) tDeclined = {};
+}
 
 SQLRETURN Error(SQLHENV env, SQLHDBC conn, SQLHSTMT stmt, SQLCHAR* state, SQLINTEGER* native, SQLCHAR* message,
                 SQLSMALLINT capacity, SQLSMALLINT* length) {

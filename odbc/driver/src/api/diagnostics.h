@@ -6,7 +6,16 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "handles/records.h"
+
 namespace kivodbc {
+
+// SQLCancel from another thread that found the statement in a call it cannot
+// stop: HY018 becomes the statement's diagnostic as this thread reads it,
+// while the running call keeps its own record. Returns SQL_ERROR.
+SQLRETURN PostDeclinedCancel(StmtRecord* stmt);
+// This thread's next call on the statement: the declined cancel is read no more.
+void ForgetDeclinedCancel(StmtRecord* stmt);
 
 SQLRETURN Error(SQLHENV env, SQLHDBC conn, SQLHSTMT stmt, SQLCHAR* state, SQLINTEGER* native, SQLCHAR* message,
                 SQLSMALLINT capacity, SQLSMALLINT* length);

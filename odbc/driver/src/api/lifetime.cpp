@@ -6,10 +6,9 @@
 #include <string>
 
 #include "api.h"
-#include "catalog/catalog.h"
 #include "connect/session.h"
 #include "handles/messages.h"
-#include "sql/keyset.h"
+#include "results/fetch.h"
 #include "sql/statement.h"
 #include "util/engine.h"
 
@@ -194,27 +193,6 @@ uint32_t CloseEngineSession(ConnRecord* conn) {
   if (code != 0) PostConnError(conn, code);
   return code;
 }
-
-SQLRETURN CloseStatement(StmtRecord* stmt) {
-  ReleaseCatalogState(stmt);
-  stmt->kind = kKindNone;
-  stmt->catalogSubKind = 0;
-  stmt->catalogRow = -2;
-  stmt->cursor.open = 0;
-  uint32_t code = 0;
-  if (stmt->parseTree != nullptr && stmt->prepared == 0) {
-    code = ReleaseStatementPreparation(stmt);
-  } else if (stmt->parseTree != nullptr) {
-    ReleaseKeysets(stmt->parseTree);
-  }
-  stmt->putOffset = -1;
-  stmt->cursor.needData = 0;
-  stmt->dataItem = nullptr;
-  stmt->currentRow = 0;
-  stmt->rowPtr = nullptr;
-  return PostStatementError(stmt, code);
-}
-
 
 namespace {
 

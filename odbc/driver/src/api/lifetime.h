@@ -1,5 +1,5 @@
-// The pieces of releasing handles that the allocation and release calls
-// (declared in api.h) and the connect calls share.
+// The piece of releasing handles that the release calls (declared in
+// api.h) and the connect calls share.
 #ifndef KIVODBC_LIFETIME_H
 #define KIVODBC_LIFETIME_H
 
@@ -15,9 +15,6 @@ namespace kivodbc {
 // Closes a connection's engine session, if any; an engine failure is posted
 // on the connection and returned as its code (the session is released anyway).
 uint32_t CloseEngineSession(ConnRecord* conn);
-
-// Statement-level pieces of SQLFreeStmt.
-SQLRETURN CloseStatement(StmtRecord* stmt);
 
 }  // namespace kivodbc
 

@@ -19,6 +19,7 @@
 #include "data/tablerecord.h"
 #include "handles/typetable.h"
 #include "qel32.h"
+#include "sql/statement.h"
 
 namespace kivodbc {
 
@@ -90,6 +91,8 @@ Value Short(int32_t n) { return {Value::kShort, {}, n}; }
 
 // The next matching table of the request: 0, kEndOfRows, or a failure.
 uint32_t NextTable(StmtRecord* stmt) {
+  // SQLCancel from another thread ends a fetch that walks many tables.
+  if (CancelRequested(stmt)) return kOperationCanceled;
   auto* request = static_cast<CatalogRequest*>(stmt->catalogRequest);
   if (request == nullptr) return kEndOfRows;
   const uint32_t code = NextCatalogTable(request, stmt->catalogTable, stmt->catalogQualifier);
@@ -672,6 +675,7 @@ uint32_t ForeignKeysValue(const StmtRecord* stmt, SQLUSMALLINT column, Value* v)
 // The next procedure of the dictionary whose name matches `pattern`.
 uint32_t NextProcedure(StmtRecord* stmt, CatalogListing* l, const char* pattern) {
   for (;;) {
+    if (CancelRequested(stmt)) return kOperationCanceled;
     if (uint32_t code = NextObjectName(stmt->conn->session, KIV_DD_OBJ_PROCEDURE, &l->find, &l->findStarted,
                                        &l->procedure))
       return code;

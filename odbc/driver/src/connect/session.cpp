@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "util/engine.h"
-#include "kivwin/win.h"
 #include "handles/messages.h"
 #include "qel32.h"
 #include "handles/typetable.h"
@@ -146,22 +145,14 @@ std::string ReadDsnKey(const std::string& dsn, const char* key, size_t capacity,
   return buffer.data();
 }
 
-void CheckEngineLibraryVersion(const char* libraryName) {
-  // An engine that cannot be bound is no version to check: the connect
-  // reports why it cannot be bound.
+bool CheckEngineLibraryVersion() {
   auto getVersion = reinterpret_cast<decltype(&KivGetLibraryVersion)>(
       EngineBinding::Instance().ResolveByName("KivGetLibraryVersion"));
-  if (getVersion == nullptr) return;
-  char text[400];
+  if (getVersion == nullptr) return false;
   uint32_t version = 0;
   getVersion(&version);
-  if (version < kEngineLibraryVersion) {
-    std::snprintf(text, sizeof text,
-                  "The library %s is older than the ODBC Driver DLL.  Morvane DLLs must be of the same version.",
-                  libraryName);
-    kivwin::MessageBox(text, "Morvane ODBC", kivwin::MB_OK);
-  }
   // A newer library is accepted without a word: its interface is a superset.
+  return version < kEngineLibraryVersion;
 }
 
 namespace {
@@ -247,9 +238,10 @@ void ReadConnectOptions(const std::string& dsn, EngineSession* session, ConnectB
 }
 
 uint32_t OpenEngineSession(const char* dataDirectory, const std::string& dsn, ConnectBlock* block,
-                           const char* user, const char* password, EngineSession** out, char* errorText) {
+                           const char* user, const char* password, EngineSession** out, char* errorText,
+                           bool* engineOlder) {
   *out = nullptr;
-  CheckEngineLibraryVersion(EngineBinding::kLibraryName);
+  *engineOlder = CheckEngineLibraryVersion();
   errorText[0] = 0;
   auto* session = static_cast<EngineSession*>(DrvAlloc(sizeof(EngineSession)));
   if (session == nullptr) {

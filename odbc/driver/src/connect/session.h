@@ -30,9 +30,9 @@ struct RightsEntry {
 // A key of the data source's section in "ODBC.INI"; `fallback` when missing.
 std::string ReadDsnKey(const std::string& dsn, const char* key, size_t capacity, const char* fallback = "");
 
-// Shows a message when the engine library cannot be loaded or is older than
-// the driver. The connect goes on in every case.
-void CheckEngineLibraryVersion(const char* libraryName);
+// True when the engine library is older than the driver. An engine that
+// cannot be bound is no version to check: the connect reports that itself.
+bool CheckEngineLibraryVersion();
 
 // Completes the empty fields of `block` from the data source and turns the
 // fields into the session's options and engine settings.
@@ -41,9 +41,11 @@ void ReadConnectOptions(const std::string& dsn, EngineSession* session, ConnectB
 // Opens the engine session: 0 with `*out` set, else an error code whose
 // message is already written to `errorText` (kMessageSize bytes). A failure
 // after the engine connect disconnects again. `block` may be null (every
-// option then comes from the data source).
+// option then comes from the data source). `*engineOlder` tells whether the
+// engine library is older than the driver; the connect goes on all the same.
 uint32_t OpenEngineSession(const char* dataDirectory, const std::string& dsn, ConnectBlock* block,
-                           const char* user, const char* password, EngineSession** out, char* errorText);
+                           const char* user, const char* password, EngineSession** out, char* errorText,
+                           bool* engineOlder);
 
 // Frees the session's table list.
 void FreeRightsList(EngineSession* session);

@@ -63,6 +63,8 @@ const std::vector<StateRange>& StateTable() {
       {"S1019", "HY019", {{2191, 2191}}},
       {"S1090", "HY090", {{2199, 2199}}},
       {"S1008", "HY008", {{2233, 2233}}},
+      {"70100", "HY018", {{2234, 2234}}},
+      {"01000", "01000", {{2235, 2235}}},
       {"S1000", "HY000", {{2189, 2190}, {2195, 2198}, {2200, 2202}, {2204, 2208}, {2229, 2229}}},
       {"S0000", "HY000", {{2212, 2215}}},
   };
@@ -225,6 +227,8 @@ const std::vector<std::pair<uint16_t, const char*>>& MessageTexts() {
       {2231, "The result of a numeric algebraic expression is out of range: %s"},
       {2232, "Evaluation of numeric expression resulted in overflow error: %s"},
       {2233, "Operation canceled"},
+      {2234, "Server declined cancel request"},
+      {2235, "The library libqel32.so is older than the ODBC Driver DLL.  Morvane DLLs must be of the same version."},
   };
   return texts;
 }
@@ -276,7 +280,8 @@ void StoreMessage(char* buffer, std::string_view text) {
 bool IsDriverCode(uint32_t code) { return code >= 2000 && code <= 2300; }
 
 bool IsWarningCode(uint32_t code) {
-  return code == kDataTruncated || code == 2163 || code == 2164 || code == kOptionValueChanged;
+  return code == kDataTruncated || code == 2163 || code == 2164 || code == kOptionValueChanged ||
+         code == kEngineLibraryOlder;
 }
 
 SQLRETURN ResultOfCode(uint32_t code) {

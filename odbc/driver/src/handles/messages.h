@@ -46,6 +46,8 @@ constexpr uint16_t kInvalidDescriptorIndex = 2187;
 constexpr uint16_t kDataInPieces = 2191;
 constexpr uint16_t kInvalidLength = 2199;
 constexpr uint16_t kOperationCanceled = 2233;
+constexpr uint16_t kCancelDeclined = 2234;
+constexpr uint16_t kEngineLibraryOlder = 2235;
 constexpr uint16_t kNumericOverflow = 2232;
 
 // Codes of the setup dialog's texts in the same table.
@@ -57,7 +59,7 @@ bool IsWarningCode(uint32_t code);
 // SQL_SUCCESS for 0, SQL_SUCCESS_WITH_INFO for a warning, SQL_ERROR otherwise.
 SQLRETURN ResultOfCode(uint32_t code);
 
-// The text of resource `id` (0, 2001-2232, 5000-5020); empty when it has none.
+// The text of resource `id` (0, 2001-2235, 5000-5020); empty when it has none.
 std::string LoadDriverString(uint32_t id);
 // The "S2ST5 S3ST5 message" source of a driver code. A driver code without a
 // text gives a general error, never an empty state.

@@ -157,8 +157,14 @@ struct ConnRecord {
   CursorNames* cursorNames;  // the names its statements hold; made at the first
 };
 
+// What a statement is doing, as SQLCancel from another thread finds it (its
+// cancelState): no call under way; a stretch that stops when asked (the
+// engine running its SQL, or one of the driver's own row loops); such a
+// stretch asked to stop; or a call with nothing SQLCancel can stop.
+constexpr int32_t kIdle = 0;
 constexpr int32_t kRunning = 1;
 constexpr int32_t kCancelRequested = 2;
+constexpr int32_t kBusy = 3;
 
 // Statement kinds: none, the catalog results (type information among them)
 // and an executed select with an open cursor.
@@ -225,11 +231,14 @@ struct StmtRecord {
   void* fetchBookmarkPtr;
   int32_t truncated;         // a value of the current execution was cut
   int32_t getDataColumn;     // the column SQLGetData read last; -1 none
-  // While the engine runs the statement's SQL: kRunning, or kCancelRequested
-  // once SQLCancel came from another thread (read through std::atomic_ref);
-  // runningStatement is the engine statement then.
+  // kIdle, kBusy during a call, kRunning in a stretch SQLCancel stops, and
+  // kCancelRequested once SQLCancel came from another thread. It, the engine
+  // statement a stretch of engine SQL runs on (0 in a driver row loop) and
+  // the mark of the last cancel declined on it (HY018, read by the thread
+  // that asked) are read and written through std::atomic_ref.
   int32_t cancelState;
   uint32_t runningStatement;
+  uint32_t declinedCancel;
   SQLLEN getDataOffset;      // what earlier SQLGetData calls of it returned
   int32_t getDataDone;       // the whole value of that column has been returned
   SQLUSMALLINT* rowStatusPtr;  // the row statuses of the last SQLExtendedFetch

@@ -35,7 +35,6 @@ constexpr uint16_t kOrdinalCloseStatement = 262;
 constexpr uint16_t kOrdinalCreateStatement = 263;
 constexpr uint16_t kOrdinalVerify = 401;
 constexpr uint16_t kOrdinalExecute = 264;
-constexpr uint16_t kOrdinalInterrupt = 424;
 constexpr uint16_t kOrdinalSetTimestampText = 268;
 
 constexpr uint32_t kEngineUnbound = 2004;
@@ -458,28 +457,6 @@ SQLRETURN MoreResults(SQLHSTMT handle) {
   stmt->code = 0;
   const SQLRETURN closed = FreeStmt(handle, SQL_CLOSE);
   return closed == SQL_SUCCESS ? SQL_NO_DATA : closed;
-}
-
-SQLRETURN Cancel(SQLHSTMT handle) {
-  StmtRecord* stmt = AsStmt(handle);
-  if (stmt == nullptr) return SQL_INVALID_HANDLE;
-  // A statement whose SQL the engine runs on another thread is interrupted;
-  // that call answers HY008 and the statement stays usable.
-  int32_t running = kRunning;
-  if (std::atomic_ref<int32_t>(stmt->cancelState)
-          .compare_exchange_strong(running, kCancelRequested, std::memory_order_acq_rel)) {
-    auto interrupt = Engine<decltype(&KivInterruptSQL)>(kOrdinalInterrupt);
-    if (interrupt != nullptr) interrupt(stmt->runningStatement);
-    return SQL_SUCCESS;
-  }
-  stmt->code = 0;
-  if (stmt->cursor.needData == 0) return SQL_SUCCESS;
-  if (stmt->positionedRow == -1) return FreeStmt(handle, SQL_CLOSE);
-  stmt->putOffset = -1;
-  stmt->positionedRow = -1;
-  stmt->cursor.needData = 0;
-  stmt->dataItem = nullptr;
-  return SQL_SUCCESS;
 }
 
 }  // namespace kivodbc

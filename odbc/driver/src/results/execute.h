@@ -39,7 +39,6 @@ SQLRETURN Execute(SQLHSTMT stmt);
 SQLRETURN ExecDirect(SQLHSTMT stmt, const SQLCHAR* text, SQLINTEGER length);
 SQLRETURN RowCount(SQLHSTMT stmt, SQLLEN* count);
 SQLRETURN MoreResults(SQLHSTMT stmt);
-SQLRETURN Cancel(SQLHSTMT stmt);
 SQLRETURN NativeSql(SQLHDBC conn, const SQLCHAR* text, SQLINTEGER length, SQLCHAR* buffer, SQLINTEGER bufferLength,
                     SQLINTEGER* outLength);
 

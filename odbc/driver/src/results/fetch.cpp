@@ -73,7 +73,16 @@ SQLRETURN FetchCatalogRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLUSMALLI
   // A catalog result is read forward only.
   if (orientation != SQL_FETCH_NEXT) return PostStatementError(stmt, kNotSupported);
   ClearProgress(stmt);
+  // A row may be far on (many tables skipped): SQLCancel from another
+  // thread ends the walk, and the result with it.
+  CancelWindow window(stmt);
   const uint32_t code = AdvanceCatalogRow(stmt);
+  window.Close();
+  if (code == kOperationCanceled) {
+    // As the driver manager takes it after the cancel: the result is closed.
+    CloseStatement(stmt);
+    return PostStatementError(stmt, code);
+  }
   if (code == SQL_NO_DATA) {
     stmt->currentRow = 0;
     return SQL_NO_DATA;
@@ -105,7 +114,13 @@ SQLRETURN FetchRow(StmtRecord* stmt, SQLUSMALLINT orientation, SQLLEN offset, SQ
       stmt->cursorType != SQL_CURSOR_DYNAMIC)
     return PostStatementError(stmt, kFetchTypeOutOfRange);
   ClearProgress(stmt);
-  const uint32_t code = PositionCursor(stmt, select, orientation, offset);
+  // Moving onto rows the engine's result has not read yet runs the
+  // statement's SQL on: SQLCancel from another thread interrupts it.
+  const EngineRequest* request = stmt->request;
+  const uint32_t code =
+      request != nullptr && request->cursor != 0
+          ? RunInterruptible(stmt, request->statement, [&] { return PositionCursor(stmt, select, orientation, offset); })
+          : PositionCursor(stmt, select, orientation, offset);
   if (code == kNoDataFound) {
     stmt->currentRow = 0;
     return SQL_NO_DATA;
@@ -585,6 +600,26 @@ SQLRETURN DescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSM
     if (rc == SQL_SUCCESS_WITH_INFO) warning = stmt->code;
   }
   return warning != 0 ? PostStatementError(stmt, warning) : SQL_SUCCESS;
+}
+
+SQLRETURN CloseStatement(StmtRecord* stmt) {
+  ReleaseCatalogState(stmt);
+  stmt->kind = kKindNone;
+  stmt->catalogSubKind = 0;
+  stmt->catalogRow = -2;
+  stmt->cursor.open = 0;
+  uint32_t code = 0;
+  if (stmt->parseTree != nullptr && stmt->prepared == 0) {
+    code = ReleaseStatementPreparation(stmt);
+  } else if (stmt->parseTree != nullptr) {
+    ReleaseKeysets(stmt->parseTree);
+  }
+  stmt->putOffset = -1;
+  stmt->cursor.needData = 0;
+  stmt->dataItem = nullptr;
+  stmt->currentRow = 0;
+  stmt->rowPtr = nullptr;
+  return PostStatementError(stmt, code);
 }
 
 }  // namespace kivodbc

@@ -34,6 +34,9 @@ ParseNode* SelectItem(ParseNode* select, SQLUSMALLINT column);
 // caller).
 uint32_t TransferBindings(StmtRecord* stmt);
 
+// Statement-level pieces of SQLFreeStmt.
+SQLRETURN CloseStatement(StmtRecord* stmt);
+
 SQLRETURN BindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER target, SQLLEN bufferLength,
                   SQLLEN* lengthOrIndicator);
 SQLRETURN Fetch(SQLHSTMT stmt);

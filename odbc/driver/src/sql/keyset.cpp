@@ -16,6 +16,7 @@
 #include "data/tablerecord.h"
 #include "data/tempfile.h"
 #include "data/valuetext.h"
+#include "sql/statement.h"
 
 namespace kivodbc {
 namespace {
@@ -354,8 +355,11 @@ uint32_t BuildKeyset(StmtRecord* stmt, ParseNode* select) {
   };
   state->rowCount = 0;
   state->position = kBeforeFirst;
+  // SQLCancel from another thread stops the walk at its next row.
+  CancelWindow window(stmt);
   uint32_t code;
   while ((code = AdvanceUntil(stmt, select, nullptr)) == 0) {
+    if (window.Requested()) return fail(kOperationCanceled);
     ++state->position;
     ++state->rowCount;
     uint32_t record = 0;

@@ -82,16 +82,48 @@ SQLRETURN Prepare(SQLHSTMT stmt, const SQLCHAR* text, SQLINTEGER length);
 SQLRETURN SetCursorName(SQLHSTMT stmt, const SQLCHAR* name, SQLSMALLINT length);
 SQLRETURN GetCursorName(SQLHSTMT stmt, SQLCHAR* buffer, SQLSMALLINT capacity, SQLSMALLINT* length);
 
+// A stretch of a statement call that SQLCancel from another thread stops:
+// the engine running the statement's SQL on `engineStatement` (interrupted
+// by the cancel), or a row loop of the driver's own (engineStatement 0),
+// which asks Requested() at each row and ends with kOperationCanceled.
+// Outside such stretches a call is kBusy, and a cancel is declined.
+class CancelWindow {
+ public:
+  explicit CancelWindow(StmtRecord* stmt, uint32_t engineStatement = 0) : state_(stmt->cancelState) {
+    std::atomic_ref<uint32_t>(stmt->runningStatement).store(engineStatement, std::memory_order_relaxed);
+    outer_ = state_.exchange(kRunning, std::memory_order_acq_rel);
+  }
+  CancelWindow(const CancelWindow&) = delete;
+  CancelWindow& operator=(const CancelWindow&) = delete;
+  ~CancelWindow() { Close(); }
+  bool Requested() const { return state_.load(std::memory_order_relaxed) == kCancelRequested; }
+  // Ends the stretch: whether SQLCancel asked it to stop.
+  bool Close() {
+    if (closed_) return false;
+    closed_ = true;
+    return state_.exchange(outer_, std::memory_order_acq_rel) == kCancelRequested;
+  }
+
+ private:
+  std::atomic_ref<int32_t> state_;
+  int32_t outer_ = kIdle;
+  bool closed_ = false;
+};
+
+// Whether SQLCancel asked the statement's current stretch to stop: the check
+// of a driver row loop, once per row.
+inline bool CancelRequested(StmtRecord* stmt) {
+  return std::atomic_ref<int32_t>(stmt->cancelState).load(std::memory_order_relaxed) == kCancelRequested;
+}
+
 // Runs `call`, an engine call running the statement's SQL on the engine
 // statement `engineStatement`, so that SQLCancel from another thread can
 // interrupt it: then a failure is kOperationCanceled.
 template <typename Call>
 uint32_t RunInterruptible(StmtRecord* stmt, uint32_t engineStatement, Call call) {
-  std::atomic_ref<int32_t> state(stmt->cancelState);
-  stmt->runningStatement = engineStatement;
-  state.store(kRunning, std::memory_order_release);
+  CancelWindow window(stmt, engineStatement);
   const uint32_t code = call();
-  const bool canceled = state.exchange(0, std::memory_order_acq_rel) == kCancelRequested;
+  const bool canceled = window.Close();
   return code != 0 && canceled ? kOperationCanceled : code;
 }
 
