@@ -32,15 +32,14 @@ int64_t FlushPending(ThreadRow& row, const xpp::Array& rec, bool clear, bool wri
     if (!noRecord && kind != 1 && KIV_UNRECORDED(row, KivIsRecordDeleted, table, &deleted) == 0 && deleted != 0)
         kind = 1;
     if (!noRecord) {
-        const int thread = static_cast<int>(&row - State().rows.data()) + 1;
         int64_t recNo = 0;
-        if (thread == xpp::ThreadID()) {
+        if (IsOwnRow(row)) {
             recNo = RECNO().Int();
         } else {
             uint32_t n = 0;
             if (KIV_UNRECORDED(row, KivGetRecordNum, table, uint16_t{2}, &n) == 0) recNo = n;
         }
-        REPLICATEROW(thread, kind, rec.Get(WA_TABLENAME), recNo);
+        REPLICATEROW(row, kind, rec.Get(WA_TABLENAME), recNo);
     }
     if (clear) rec.Set(WA_PENDING, 0);
     return 0;

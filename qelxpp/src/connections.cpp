@@ -177,7 +177,7 @@ bool CloseArea(ThreadRow& row, int area) {
     const int64_t failed = written != 0 ? written : closed;
     if (failed == 0) return true;
     row.lastResult = failed;
-    if (&row - State().rows.data() + 1 == xpp::ThreadID()) ReportFailure(failed);
+    if (IsOwnRow(row)) ReportFailure(failed);
     return false;
 }
 

@@ -30,16 +30,17 @@ constexpr double kConnectRetrySeconds = 5;
 constexpr int kReconnectPause = 300;
 constexpr int64_t kReconnectTimeout = 2;
 
-// Per thread: whether the statement running met a lost connection, and
-// when the last reconnection of the thread's connection failed.
+// Per row of the module state (per connection): whether the statement
+// running met a lost connection, and when the last reconnection of the
+// connection failed.
 struct Loss {
     bool met = false;
     bool failedBefore = false;
     double failedAt = 0;
 };
-Loss& LossOf(int thread) {
+Loss& LossOf(int rowNumber) {
     static std::array<Loss, kMaxThreads> losses;
-    return losses[static_cast<size_t>(std::clamp(thread, 1, kMaxThreads) - 1)];
+    return losses[static_cast<size_t>(std::clamp(rowNumber, 1, kMaxThreads) - 1)];
 }
 
 testing::ReplicationStatementMaker& StatementMaker() {
@@ -81,8 +82,8 @@ bool IsLostConnection(const Value& errors) {
 // One attempt to connect a lost connection again, unless one failed less
 // than kConnectRetrySeconds ago; the attempt and its lines in the log. The
 // program is never held longer than the pause and one bounded attempt.
-bool ReconnectOnce(rowxpp::SQLConnection& conn, int thread, bool pause) {
-    Loss& loss = LossOf(thread);
+bool ReconnectOnce(rowxpp::SQLConnection& conn, int rowNumber, bool pause) {
+    Loss& loss = LossOf(rowNumber);
     if (loss.failedBefore && ClockSeconds() - loss.failedAt < kConnectRetrySeconds) return false;
     const std::string appLine = std::string("App: ") + xpp::AppName(true) + ", Thread: " + NumText(xpp::ThreadID()) + kCrLf;
     conn.ShowConnErrors = false;
@@ -113,7 +114,7 @@ bool ReconnectOnce(rowxpp::SQLConnection& conn, int thread, bool pause) {
 // the statement whose execution met the loss runs once more. A failed
 // attempt leaves the connection without a handle: the next change makes
 // the next attempt (REPLICATEROW), not this handler.
-void ReplicationErrorHandler(const std::shared_ptr<rowxpp::SQLConnection>& conn, int thread, const Value& owner,
+void ReplicationErrorHandler(const std::shared_ptr<rowxpp::SQLConnection>& conn, int rowNumber, const Value& owner,
                              const Value& error, const Value& errors) {
     std::string text = error.IsChar() ? error.Str() : xpp::Var2Char(error);
     auto stmt = owner.As<rowxpp::SQLStatement>();
@@ -122,11 +123,11 @@ void ReplicationErrorHandler(const std::shared_ptr<rowxpp::SQLConnection>& conn,
     QELERRORLOG(std::string("= REPLICATION ERROR ==========") + kCrLf + "Date: " + xpp::DToS(xpp::Today()) +
                 ", Time: " + xpp::Time() + kCrLf + appLine + text + kCrLf);
     if (!conn || !errors.IsArray() || !IsLostConnection(errors)) return;
-    LossOf(thread).met = true;
+    LossOf(rowNumber).met = true;
     // Nothing to reconnect on a connection that never had a handle, nor
     // inside this thread's own reconnection of it.
     if (conn->Handle == 0 || conn->ReconnectRunsHere_()) return;
-    if (!ReconnectOnce(*conn, thread, true)) return;
+    if (!ReconnectOnce(*conn, rowNumber, true)) return;
     if (stmt && stmt->executing_ > 0) stmt->reexecuted_ = stmt->Execute(xpp::Args{stmt->ParamList});
 }
 
@@ -161,9 +162,9 @@ std::shared_ptr<rowxpp::SQLConnection> ConnectionOf(ThreadRow& row, std::string&
         return nullptr;
     }
     std::weak_ptr<rowxpp::SQLConnection> weak = conn;
-    const int thread = static_cast<int>(&row - s.rows.data()) + 1;
-    conn->onError = xpp::Block([weak, thread](xpp::Args& a) -> Value {
-        ReplicationErrorHandler(weak.lock(), thread, a[1], a[2], a[4]);
+    const int rowNumber = RowNumber(row);
+    conn->onError = xpp::Block([weak, rowNumber](xpp::Args& a) -> Value {
+        ReplicationErrorHandler(weak.lock(), rowNumber, a[1], a[2], a[4]);
         return {};
     });
     auto stmt = StatementMaker() ? StatementMaker()(conn) : rowxpp::SQLStatement::New(Value(), Value(conn));
@@ -245,12 +246,16 @@ void BUILDSQLSTATEMENT(ThreadRow& row, KIVHANDLE table, const std::string& cTabl
 
 Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRecNo) {
     ThreadRow* row = RowOf(nThread);
-    if (!row) return false;
-    std::lock_guard<std::recursive_mutex> hold(row->lock);
+    return row ? REPLICATEROW(*row, nKind, cTable, nRecNo) : Value(false);
+}
+
+Value REPLICATEROW(ThreadRow& row, int64_t nKind, const Value& cTable, int64_t nRecNo) {
+    const int rowNumber = RowNumber(row);
+    std::lock_guard<std::recursive_mutex> hold(row.lock);
     const std::string cRecNo = NumText(nRecNo);
     if (nKind < 1 || nKind > 4) return false;
     std::string why;
-    auto conn = ConnectionOf(*row, why);
+    auto conn = ConnectionOf(row, why);
     if (!conn) {
         LogUnsent(cTable, nKind, cRecNo, why);
         return false;
@@ -259,7 +264,7 @@ Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRec
     if (!stmt) return false;
     // A connection whose reconnection failed has no handle: this change
     // makes the next attempt when one is due, else it is logged at once.
-    if (conn->Handle == 0 && !ReconnectOnce(*conn, nThread, false)) {
+    if (conn->Handle == 0 && !ReconnectOnce(*conn, rowNumber, false)) {
         LogUnsent(cTable, nKind, cRecNo, "The connection to the replication database is lost");
         return false;
     }
@@ -278,7 +283,7 @@ Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRec
         return Value(false);
     };
     xpp::Array params;
-    Loss& loss = LossOf(nThread);
+    Loss& loss = LossOf(rowNumber);
     // One execution; `lost` tells whether it met a lost connection (and
     // then ran again after a reconnection, unless it failed).
     bool lost = false;
@@ -298,12 +303,12 @@ Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRec
                                                                                                         : Value(true);
     }
     std::string cUpdate, cInsert;
-    const Value& slot = row->areas[CurrentArea(*row) - 1];
+    const Value& slot = row.areas[CurrentArea(row) - 1];
     if (slot.IsNil()) return false;
     xpp::Array area = slot.Arr();
     int64_t kind = nKind;
     if (nKind == 2) {
-        BUILDSQLSTATEMENT(*row, TableOf(area), table, area.Get(WA_STRUCT).Arr(), q, cRecNo, params, cUpdate, cInsert);
+        BUILDSQLSTATEMENT(row, TableOf(area), table, area.Get(WA_STRUCT).Arr(), q, cRecNo, params, cUpdate, cInsert);
         int64_t r = run(cUpdate, true);
         if (r > 0) return true;
         if (endedByLoss(r)) return failed(kind);
@@ -313,7 +318,7 @@ Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRec
             return failed(kind);
     } else {
         if (endedByLoss(run(cDelete, false))) return failed(kind);
-        BUILDSQLSTATEMENT(*row, TableOf(area), table, area.Get(WA_STRUCT).Arr(), q, cRecNo, params, cUpdate, cInsert);
+        BUILDSQLSTATEMENT(row, TableOf(area), table, area.Get(WA_STRUCT).Arr(), q, cRecNo, params, cUpdate, cInsert);
     }
     if (run(cInsert, true) == rowxpp::kExecFailed) return failed(kind);
     // An insert run again after a reconnection may have been stored by the
@@ -326,12 +331,11 @@ Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRec
 
 void SendRecords(ThreadRow& row, const xpp::Array& rec, int64_t from, bool zapFirst) {
     if (!rec.Get(WA_REPLICATE).Log()) return;
-    const int thread = static_cast<int>(&row - State().rows.data()) + 1;
     const KIVHANDLE table = TableOf(rec);
     uint32_t count = 0, current = 0;
     if (KIV_UNRECORDED(row, KivGetRecordCount, table, uint16_t{2}, &count) != 0) return;
     KIV_UNRECORDED(row, KivGetRecordNum, table, uint16_t{2}, &current);
-    if (zapFirst) REPLICATEROW(thread, 4, rec.Get(WA_TABLENAME), 0);
+    if (zapFirst) REPLICATEROW(row, 4, rec.Get(WA_TABLENAME), 0);
     // A deleted record (hidden, the pointer then at end of file, or shown)
     // has no row in the replica.
     for (int64_t n = std::max<int64_t>(from, 1); n <= count; ++n) {
@@ -339,7 +343,7 @@ void SendRecords(ThreadRow& row, const xpp::Array& rec, int64_t from, bool zapFi
         uint16_t atEnd = 0, deleted = 0;
         const bool live = KIV_UNRECORDED(row, KivAtEOF, table, &atEnd) == 0 && atEnd == 0 &&
                           KIV_UNRECORDED(row, KivIsRecordDeleted, table, &deleted) == 0 && deleted == 0;
-        REPLICATEROW(thread, live ? 3 : 1, rec.Get(WA_TABLENAME), n);
+        REPLICATEROW(row, live ? 3 : 1, rec.Get(WA_TABLENAME), n);
     }
     if (current >= 1 && current <= count)
         KIV_UNRECORDED(row, KivGotoRecord, table, current);
@@ -356,7 +360,7 @@ void DropReplication(ThreadRow& row) {
         conn->Destroy();
     }
     row.replConnection = Value();
-    LossOf(static_cast<int>(&row - State().rows.data()) + 1) = Loss();
+    LossOf(RowNumber(row)) = Loss();
 }
 
 }  // namespace detail

@@ -105,6 +105,10 @@ ThreadRow* RowOf(int thread) {
     return i < 0 ? nullptr : &s.rows[i];
 }
 
+int RowNumber(const ThreadRow& row) { return static_cast<int>(&row - State().rows.data()) + 1; }
+
+bool IsOwnRow(const ThreadRow& row) { return RowOf(xpp::ThreadID()) == &row; }
+
 ThreadRow* CheckedRow() {
     ModuleState& s = State();
     if (t_ownRow.generation == s.generation) return t_ownRow.row;

@@ -114,6 +114,12 @@ private:
 
 // The row a thread holds, or null (nothing is reported).
 ThreadRow* RowOf(int thread);
+// The row's place among the rows, 1 for the main thread's. Rows go to
+// threads in the order of their first calls: this is not the id of the
+// thread holding it.
+int RowNumber(const ThreadRow& row);
+// Whether the row is the calling thread's own.
+bool IsOwnRow(const ThreadRow& row);
 // The calling thread's row, taken at its first call; a thread that finds
 // every row held is reported ("Thread id out of range"), and null.
 ThreadRow* CheckedRow();
@@ -171,8 +177,11 @@ void InstallDisconnectAtEnd();
 int64_t Connect(ThreadRow& row, const Value& cPath, KIVHANDLE& h);
 std::string FieldDefinitions(const xpp::Array& aStruct, int tableType);
 // REPLICATEROW(nThread, nKind, cTable, nRecNo): sends one row change of a
-// replicated table; .T. when it was sent.
+// replicated table over the connection of the row that thread nThread
+// holds; .T. when it was sent.
 Value REPLICATEROW(int nThread, int64_t nKind, const Value& cTable, int64_t nRecNo);
+// The same over the connection of `row`, whichever thread holds it.
+Value REPLICATEROW(ThreadRow& row, int64_t nKind, const Value& cTable, int64_t nRecNo);
 // Sends records `from` .. LASTREC() of a replicated area as new rows
 // (kind 3), after the deletion of every row when `zapFirst`; the pointer
 // comes back to the record current before. Kind 2 and 3 read the thread's

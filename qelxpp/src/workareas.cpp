@@ -294,7 +294,7 @@ Value DBZAP() {
         ReportFailure(result);
         return false;
     }
-    if (r.Get(WA_REPLICATE).Log()) REPLICATEROW(e.Thread(), 4, r.Get(WA_TABLENAME), 0);
+    if (r.Get(WA_REPLICATE).Log()) REPLICATEROW(row, 4, r.Get(WA_TABLENAME), 0);
     r.Set(WA_PENDING, 0);
     return true;
 }

@@ -11,7 +11,10 @@
 #include "kiv_odbc_testing/admin_connection.h"
 #include "peer_support.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -532,6 +535,68 @@ TEST_F(ReplicationTest, TwoThreadsHaveTheirOwnConnectionsGoneAtTheirEnd) {
     b->synchronize();
     EXPECT_EQ(target->Rows("SELECT NAME FROM CUSTOMER ORDER BY NAME"), "T0\nT1\n") << "the end's close sent each row";
     EXPECT_EQ(rowxpp::SQLConnection::ActiveConnections(), before);
+    ExpectNoErrors();
+}
+
+// One thread tells others that something happened; they wait for it a
+// bounded time.
+class Signal {
+public:
+    void Give() {
+        std::lock_guard<std::mutex> g(lock_);
+        given_ = true;
+        changed_.notify_all();
+    }
+    bool Wait() {
+        std::unique_lock<std::mutex> l(lock_);
+        return changed_.wait_for(l, std::chrono::seconds(60), [this] { return given_; });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool given_ = false;
+};
+
+// Threads take rows of the module state in the order of their first calls,
+// not of their ids: here the thread started second calls first. Each
+// thread's end sends its own record over its own connection, whether the
+// other thread is still working or has ended.
+TEST_F(ReplicationTest, ThreadsWhoseRowsAreNotTheirIdsSendTheirOwnRows) {
+    auto target = SqliteTarget();
+    Customer();
+    qelxpp::DBCLOSEAREA();
+    const size_t before = rowxpp::SQLConnection::ActiveConnections();
+    auto append = [](const char* name) {
+        if (qelxpp::DBUSEAREA(true, xpp::Value(), "CUSTOMER.DBF", xpp::Value(), true).Log() &&
+            qelxpp::DBAPPEND().Log())
+            qelxpp::FIELDPUT(1, name);
+    };
+    Signal firstStarted, firstMayCall, secondCalled, secondMayEnd;
+    auto first = xpp::Thread::New(), second = xpp::Thread::New();
+    first->start(xpp::Block([&](xpp::Args&) {
+        firstStarted.Give();
+        if (firstMayCall.Wait()) append("Ann");
+        return xpp::Value();
+    }));
+    const bool started = firstStarted.Wait();
+    second->start(xpp::Block([&](xpp::Args&) {
+        append("Bj\xF6rn");
+        secondCalled.Give();
+        secondMayEnd.Wait();
+        return xpp::Value();
+    }));
+    const bool called = secondCalled.Wait();
+    firstMayCall.Give();
+    first->synchronize();
+    EXPECT_EQ(target->Rows(kAll), "2|Ann|0|0|-\n") << "the first thread's end sent its record alone";
+    secondMayEnd.Give();
+    second->synchronize();
+    ASSERT_TRUE(started && called);
+    EXPECT_LT(first->threadID(), second->threadID());
+    EXPECT_EQ(target->Rows(kAll), "1|Bj\xF6rn|0|0|-\n2|Ann|0|0|-\n");
+    EXPECT_EQ(rowxpp::SQLConnection::ActiveConnections(), before);
+    EXPECT_EQ(Log(), "");
     ExpectNoErrors();
 }
 

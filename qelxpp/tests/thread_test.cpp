@@ -344,6 +344,43 @@ TEST_F(ThreadTest, MainThreadsEndBlockRunElsewhereLeavesTheRunningThreadAlone) {
     EXPECT_TRUE(errors.empty());
 }
 
+// A close the engine refuses is reported to the thread that asked for it,
+// also when the row that thread holds does not carry its id's number (a
+// thread before it has used up an id and ended).
+TEST_F(ThreadTest, RefusedCloseIsReportedToTheThreadWhateverRowItHolds) {
+    ASSERT_TRUE(DBCREATE("SHUT.DBF", Struct1()).Log());
+    InThread([] { SELECT(); });
+    const struct {
+        const char* name;
+        std::function<void()> close;
+    } cases[] = {
+        {"DBCLOSEAREA", [] { EXPECT_FALSE(DBCLOSEAREA().Log()); }},
+        {"DBCLOSEALL", [] { DBCLOSEALL(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> seen;
+        int rowNumber = 0, thread = 0;
+        bool closed = false;
+        InThread([&] {
+            xpp::ErrorBlock(xpp::Block([&](xpp::Args& a) {
+                seen.push_back(a.Get(1).As<xpp::Error>()->description.Str());
+                return Value();
+            }));
+            if (!DBUSEAREA(true, Value(), "SHUT.DBF", Value(), true).Log()) return;
+            thread = xpp::ThreadID();
+            rowNumber = detail::RowNumber(*detail::RowOf(thread));
+            KivTestFailCall("KivCloseTable", 5099, "planted", 1);
+            c.close();
+            closed = !USED().Log();
+        });
+        EXPECT_NE(rowNumber, thread);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(seen, std::vector<std::string>{"QEL_5099, planted"});
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
 // Two workers calling QELDBOPEN at once: the second waits (SLEEP(100)
 // polls) until the first has ended, even when the first is held inside its
 // error block.
