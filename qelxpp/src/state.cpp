@@ -134,7 +134,7 @@ void DisconnectRow(ThreadRow& row) {
     DropReplication(row);
 }
 
-Entry::Entry(std::string_view procName) : frame_(procName, 0), thread_(xpp::ThreadID()) {
+Entry::Entry(std::string_view procName) : frame_(procName, 0) {
     ThreadRow* row = CheckedRow();
     if (!row) return;
     lock_ = std::unique_lock<std::recursive_mutex>(row->lock);

@@ -103,11 +103,9 @@ public:
     explicit Entry(std::string_view procName);
     bool Ok() const { return row_ != nullptr; }
     ThreadRow& Row() const { return *row_; }
-    int Thread() const { return thread_; }
 
 private:
     xpp::Frame frame_;
-    int thread_;
     ThreadRow* row_ = nullptr;
     std::unique_lock<std::recursive_mutex> lock_;
 };

@@ -1370,7 +1370,9 @@ SqlSession::~SqlSession() {
 }
 
 void SqlSession::FinishPendingResults() {
-    if (finishing_) return;  // (a result being read reads what it needs itself)
+    // (a result being read reads what it needs itself; every record write
+    // asks, so nothing pending costs nothing)
+    if (finishing_ || pendingResults.empty()) return;
     finishing_ = true;
     const std::set<PendingResult*> pending = pendingResults;
     for (PendingResult* result : pending)

@@ -359,7 +359,7 @@ uint32_t BuildKeyset(StmtRecord* stmt, ParseNode* select) {
   CancelWindow window(stmt);
   uint32_t code;
   while ((code = AdvanceUntil(stmt, select, nullptr)) == 0) {
-    if (window.Requested()) return fail(kOperationCanceled);
+    if (CancelRequested(stmt)) return fail(kOperationCanceled);
     ++state->position;
     ++state->rowCount;
     uint32_t record = 0;

@@ -96,7 +96,6 @@ class CancelWindow {
   CancelWindow(const CancelWindow&) = delete;
   CancelWindow& operator=(const CancelWindow&) = delete;
   ~CancelWindow() { Close(); }
-  bool Requested() const { return state_.load(std::memory_order_relaxed) == kCancelRequested; }
   // Ends the stretch: whether SQLCancel asked it to stop.
   bool Close() {
     if (closed_) return false;
